@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "input/simulation_config.h"
+
+namespace abyx {
+
+enum class BottomKind { Rigid, Acoustic, Elastic };
+
+// The bottom model resolved for the reflection coefficient; absent attenuations are 0.
+struct BottomParams {
+  BottomKind kind = BottomKind::Rigid;                       // which half-space
+  float compressional_speed_m_s = 0.0f;                      // m/s (acoustic, elastic)
+  float shear_speed_m_s = 0.0f;                              // m/s (elastic)
+  float density_g_cm3 = 0.0f;                                // g/cm^3 (acoustic, elastic)
+  float compressional_attenuation_db_per_wavelength = 0.0f;  // dB per wavelength
+  float shear_attenuation_db_per_wavelength = 0.0f;          // dB per wavelength (elastic)
+};
+
+// The bathymetry: a depth surface on a rectilinear horizontal grid; built once, then read-only.
+struct BTYfield {
+  std::vector<float> x;      // axis x (m)
+  std::vector<float> y;      // axis y (m)
+  std::vector<float> depth;  // depth (m, positive down) at [ix, iy], y fastest
+  BottomParams bottom;       // resolved bottom model
+  float water_density = 1.0f;  // g/cm^3
+
+  std::size_t index(std::size_t ix, std::size_t iy) const { return ix * y.size() + iy; }
+};
+
+// Builds the bathymetry from the validated configuration; throws Fault when the depth list does not
+// match the axes.
+BTYfield init_bty(const SimulationConfig& config);
+
+}  // namespace abyx

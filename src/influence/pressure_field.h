@@ -1,0 +1,46 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "common/complex32.h"
+#include "common/vec3.h"
+#include "input/simulation_config.h"
+
+namespace abyx {
+
+// Complex pressure per frequency and receiver, with the earliest arrival per receiver.
+// Grid mode: receivers at every (x_m[ix], y_m[iy], z_m[iz]); array mode: receiver_positions_m.
+struct PressureField {
+  std::vector<float> x_m;  // grid axis x (m); empty in array mode
+  std::vector<float> y_m;  // grid axis y (m); empty in array mode
+  std::vector<float> z_m;  // grid axis z (m, positive down); empty in array mode
+  std::optional<std::vector<Vec3>> receiver_positions_m;  // present exactly in array mode
+  std::vector<Complex32> pressure;  // shape (nf, n1, n2, n3), row-major
+  std::vector<float> delay_s;       // earliest arrival (s) per receiver, +inf when none
+  std::vector<float> amplitude;     // amplitude of that arrival, 0 when none
+  bool is_array = false;            // array mode
+  std::array<std::size_t, 4> shape{};  // (nf, nx, ny, nz) or (nf, n, 1, 1)
+
+  std::size_t receiver_count() const { return shape[1] * shape[2] * shape[3]; }
+  // flat index of receiver cell (i, j, k) in delay_s and amplitude
+  std::size_t cell_index(std::size_t i, std::size_t j, std::size_t k) const {
+    return (i * shape[2] + j) * shape[3] + k;
+  }
+  // flat index of frequency f at receiver cell `cell` in pressure
+  std::size_t pressure_index(std::size_t f, std::size_t cell) const {
+    return f * receiver_count() + cell;
+  }
+};
+
+// An empty field for the configuration's receivers and frequencies; throws Fault when the array
+// receiver lists differ in length.
+PressureField init_pressure_field(const SimulationConfig& config);
+
+// Adds right into left: pressures summed; a strictly earlier right delay replaces left's delay and
+// amplitude (equal delays and NaN keep left).
+void merge_pressure_field(PressureField& left, const PressureField& right);
+
+}  // namespace abyx

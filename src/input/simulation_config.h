@@ -1,0 +1,97 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace abyx {
+
+struct ValidationResult;
+
+// The three-dimensional sound-speed grid; c_m_s is indexed [ix, iy, iz] with z fastest.
+struct SoundSpeed {
+  std::vector<float> x_ssp_m;  // grid axis x (m)
+  std::vector<float> y_ssp_m;  // grid axis y (m)
+  std::vector<float> z_ssp_m;  // grid axis z (m, depth positive down)
+  std::vector<float> c_m_s;    // sound speed at the nodes (m/s), nx*ny*nz values
+};
+
+// The reflecting bottom: a rigid floor, a fluid half-space or a solid half-space.
+struct BottomBoundaryModel {
+  struct Rigid {};
+  struct Acoustic {
+    float compressional_speed_m_s = 0.0f;  // m/s
+    float density_g_cm3 = 0.0f;            // g/cm^3
+    std::optional<float> compressional_attenuation_db_per_wavelength;  // dB per wavelength
+  };
+  struct Elastic {
+    float compressional_speed_m_s = 0.0f;  // m/s
+    float shear_speed_m_s = 0.0f;          // m/s
+    float density_g_cm3 = 0.0f;            // g/cm^3
+    std::optional<float> compressional_attenuation_db_per_wavelength;  // dB per wavelength
+    std::optional<float> shear_attenuation_db_per_wavelength;          // dB per wavelength
+  };
+
+  std::variant<Rigid, Acoustic, Elastic> alternative;  // the chosen model, Rigid by default
+};
+
+// Bottom depth grid and bottom model; z_bty_m is indexed [ix, iy] with y fastest.
+struct Bathymetry {
+  std::vector<float> x_bty_m;                 // grid axis x (m)
+  std::vector<float> y_bty_m;                 // grid axis y (m)
+  std::vector<float> z_bty_m;                 // bottom depth at the nodes (m, positive down)
+  std::optional<float> water_density_g_cm3;   // g/cm^3; absent means 1.0
+  BottomBoundaryModel bottom_model;           // Rigid unless given
+};
+
+// The point source: position, frequencies and launch fan.
+struct Source {
+  std::array<float, 3> position{};     // x, y, z (m; z depth positive down)
+  std::vector<float> freq_hz;          // source frequencies (Hz)
+  std::vector<float> launch_elev_deg;  // launch elevations (deg, positive down)
+  std::vector<float> launch_azim_deg;  // launch azimuths (deg, 0 along +y, 90 along +x)
+};
+
+// Where the field is computed: a grid of x * y * z nodes or a list of points.
+struct Receivers {
+  std::string config_type;      // "grid" or "array"
+  std::vector<float> x_rcvr_m;  // receiver x coordinates (m)
+  std::vector<float> y_rcvr_m;  // receiver y coordinates (m)
+  std::vector<float> z_rcvr_m;  // receiver depths (m, positive down)
+};
+
+enum class IntegrationMethod { Euler, Rk2 };
+
+// Integration and run settings.
+struct BeamSettings {
+  float step_m = 0.0f;                 // nominal integration step (m)
+  std::uint64_t max_steps = 0;         // largest number of steps of one ray
+  float max_range_m = 0.0f;            // largest horizontal distance from the source (m)
+  bool store_ray_paths = false;        // return the traced ray paths
+  bool show_progress = false;          // report progress
+  bool atomic_progress_counter = false;  // progress as counter lines instead of a bar
+  IntegrationMethod integration_method = IntegrationMethod::Euler;  // step integrator
+};
+
+// The whole input of one run, as read from the caller's JSON document.
+struct SimulationConfig {
+  SoundSpeed ssp;          // sound-speed grid
+  Bathymetry bathymetry;   // bottom depths and bottom model
+  Source source;           // source position, frequencies, launch angles
+  Receivers receivers;     // receiver layout
+  BeamSettings beam;       // integration and run settings
+
+  // Checks every value, corrects negative depths in place and gathers every problem into one text.
+  ValidationResult validate();
+};
+
+// Outcome of SimulationConfig::validate: an error text, or success with the correction warnings.
+struct ValidationResult {
+  std::vector<std::string> warnings;  // correction warnings in the order produced (success only)
+  std::optional<std::string> error;   // "Invalid simulation config:\n  - ..." on failure
+};
+
+}  // namespace abyx

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "bty/bty_field.h"
+#include "common/complex32.h"
+#include "common/vec3.h"
+
+namespace abyx {
+
+// Plane-wave reflection coefficient of the bottom for an incident slowness (only its direction is
+// used) and a normal pointing out of the water (any length); rho_water in g/cm^3, c_water in m/s,
+// omega in rad/s (a negative omega gives the conjugate).
+Complex32 compute_bottom_reflection_coefficient(const BottomParams& bottom, Vec3 slowness_in,
+                                                Vec3 normal, float rho_water, float c_water,
+                                                float omega);
+
+}  // namespace abyx
