@@ -23,14 +23,14 @@ struct SoundSpeed {
 struct BottomBoundaryModel {
   struct Rigid {};
   struct Acoustic {
-    float compressional_speed_m_s = 0.0f;  // m/s
-    float density_g_cm3 = 0.0f;            // g/cm^3
+    float compressional_speed_m_s = 0.0f;                              // m/s
+    float density_g_cm3 = 0.0f;                                        // g/cm^3
     std::optional<float> compressional_attenuation_db_per_wavelength;  // dB per wavelength
   };
   struct Elastic {
-    float compressional_speed_m_s = 0.0f;  // m/s
-    float shear_speed_m_s = 0.0f;          // m/s
-    float density_g_cm3 = 0.0f;            // g/cm^3
+    float compressional_speed_m_s = 0.0f;                              // m/s
+    float shear_speed_m_s = 0.0f;                                      // m/s
+    float density_g_cm3 = 0.0f;                                        // g/cm^3
     std::optional<float> compressional_attenuation_db_per_wavelength;  // dB per wavelength
     std::optional<float> shear_attenuation_db_per_wavelength;          // dB per wavelength
   };
@@ -40,11 +40,11 @@ struct BottomBoundaryModel {
 
 // Bottom depth grid and bottom model; z_bty_m is indexed [ix, iy] with y fastest.
 struct Bathymetry {
-  std::vector<float> x_bty_m;                 // grid axis x (m)
-  std::vector<float> y_bty_m;                 // grid axis y (m)
-  std::vector<float> z_bty_m;                 // bottom depth at the nodes (m, positive down)
-  std::optional<float> water_density_g_cm3;   // g/cm^3; absent means 1.0
-  BottomBoundaryModel bottom_model;           // Rigid unless given
+  std::vector<float> x_bty_m;                // grid axis x (m)
+  std::vector<float> y_bty_m;                // grid axis y (m)
+  std::vector<float> z_bty_m;                // bottom depth at the nodes (m, positive down)
+  std::optional<float> water_density_g_cm3;  // g/cm^3; absent means 1.0
+  BottomBoundaryModel bottom_model;          // Rigid unless given
 };
 
 // The point source: position, frequencies and launch fan.
@@ -67,22 +67,22 @@ enum class IntegrationMethod { Euler, Rk2 };
 
 // Integration and run settings.
 struct BeamSettings {
-  float step_m = 0.0f;                 // nominal integration step (m)
-  std::uint64_t max_steps = 0;         // largest number of steps of one ray
-  float max_range_m = 0.0f;            // largest horizontal distance from the source (m)
-  bool store_ray_paths = false;        // return the traced ray paths
-  bool show_progress = false;          // report progress
+  float step_m = 0.0f;                   // nominal integration step (m)
+  std::uint64_t max_steps = 0;           // largest number of steps of one ray
+  float max_range_m = 0.0f;              // largest horizontal distance from the source (m)
+  bool store_ray_paths = false;          // return the traced ray paths
+  bool show_progress = false;            // report progress
   bool atomic_progress_counter = false;  // progress as counter lines instead of a bar
   IntegrationMethod integration_method = IntegrationMethod::Euler;  // step integrator
 };
 
 // The whole input of one run, as read from the caller's JSON document.
 struct SimulationConfig {
-  SoundSpeed ssp;          // sound-speed grid
-  Bathymetry bathymetry;   // bottom depths and bottom model
-  Source source;           // source position, frequencies, launch angles
-  Receivers receivers;     // receiver layout
-  BeamSettings beam;       // integration and run settings
+  SoundSpeed ssp;         // sound-speed grid
+  Bathymetry bathymetry;  // bottom depths and bottom model
+  Source source;          // source position, frequencies, launch angles
+  Receivers receivers;    // receiver layout
+  BeamSettings beam;      // integration and run settings
 
   // Checks every value, corrects negative depths in place and gathers every problem into one text.
   ValidationResult validate();

@@ -1,0 +1,620 @@
+#include "input/read_simulation_config.h"
+
+#include <charconv>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "input/json_cursor.h"
+
+namespace abyx {
+
+namespace {
+
+// The state of one read: the cursor, the unknown keys met so far and where the reader is.
+struct ConfigReader {
+  JsonCursor cursor;                           // position in the text
+  std::vector<std::string> unknown_key_paths;  // document order
+  std::string path;                            // path of the current member: "", "beam", "0"
+};
+
+enum class Presence { Required, Defaulted };
+
+// One field of a record: its key, whether it may be absent, and how its value is read.
+template <class Record>
+struct SchemaField {
+  std::string_view key;                  // JSON key, compared byte for byte
+  Presence presence;                     // required, or defaulted when absent
+  bool (*read)(ConfigReader&, Record&);  // reads the value at the cursor into the field
+};
+
+// A record's name (as messages write it) and its fields in declaration order.
+template <class Record>
+struct RecordSchema {
+  std::string_view name;                        // e.g. "BeamSettings"
+  std::span<const SchemaField<Record>> fields;  // declaration order, also the positional order
+};
+
+// Whether a positional read starts at the array's first element or after an element already read.
+enum class ArrayPlace { FirstElement, AfterElement };
+
+std::string decimal(std::uint64_t value) {
+  char buffer[24];
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, written.ptr);
+}
+
+std::string quoted_key_message(std::string_view what, std::string_view key) {
+  return std::string(what) + " `" + std::string(key) + "`";
+}
+
+// Adds one key or index to the current path for the duration of a member's value.
+class PathScope {
+ public:
+  PathScope(std::string& path, std::string_view part) : path_(path), mark_(path.size()) {
+    if (!path_.empty()) path_ += '.';
+    path_ += part;
+  }
+  ~PathScope() { path_.resize(mark_); }
+  PathScope(const PathScope&) = delete;
+  PathScope& operator=(const PathScope&) = delete;
+
+ private:
+  std::string& path_;
+  std::size_t mark_;
+};
+
+template <class Record>
+std::size_t find_field(const RecordSchema<Record>& schema, std::string_view key) {
+  for (std::size_t k = 0; k < schema.fields.size(); ++k) {
+    if (schema.fields[k].key == key) return k;
+  }
+  return schema.fields.size();
+}
+
+// The first required field not seen, in declaration order, or the field count when none.
+template <class Record>
+std::size_t first_missing(const RecordSchema<Record>& schema, std::uint32_t seen) {
+  for (std::size_t k = 0; k < schema.fields.size(); ++k) {
+    if (schema.fields[k].presence == Presence::Required && !(seen & (1u << k))) return k;
+  }
+  return schema.fields.size();
+}
+
+// ----- values by type -----
+
+bool read_f32(ConfigReader& reader, float& value) {
+  if (!starts_number(peek_char(reader.cursor))) return fail_invalid_type(reader.cursor, "f32");
+  JsonNumber number;
+  if (!read_number(reader.cursor, number)) return false;
+  value = to_f32(number);
+  return true;
+}
+
+bool read_optional_f32(ConfigReader& reader, std::optional<float>& value) {
+  if (peek_char(reader.cursor) == 'n') {
+    if (!read_literal(reader.cursor, "null")) return false;
+    value.reset();
+    return true;
+  }
+  float present = 0.0f;
+  if (!read_f32(reader, present)) return false;
+  value = present;
+  return true;
+}
+
+// The hot path of the reader: c_m_s may hold millions of values.
+bool read_f32_list(ConfigReader& reader, std::vector<float>& values) {
+  JsonCursor& cursor = reader.cursor;
+  if (peek_char(cursor) != '[') return fail_invalid_type(cursor, "a sequence");
+  values.clear();
+  bool has_element = false;
+  if (!begin_array(cursor, has_element)) return false;
+  while (has_element) {
+    if (!starts_number(peek_char(cursor))) return fail_invalid_type(cursor, "f32");
+    JsonNumber number;
+    if (!read_number(cursor, number)) return false;
+    values.push_back(to_f32(number));
+    if (!continue_array(cursor, has_element)) return false;
+  }
+  return true;
+}
+
+bool read_position(ConfigReader& reader, std::array<float, 3>& position) {
+  JsonCursor& cursor = reader.cursor;
+  constexpr std::string_view kWanted = "an array of length 3";
+  if (peek_char(cursor) != '[') return fail_invalid_type(cursor, kWanted);
+  bool has_element = false;
+  if (!begin_array(cursor, has_element)) return false;
+  std::size_t count = 0;
+  while (has_element) {
+    if (!read_f32(reader, position[count])) return false;
+    ++count;
+    if (count == position.size()) return end_array(cursor);
+    if (!continue_array(cursor, has_element)) return false;
+  }
+  return fail(cursor, cursor.pos - 1,
+              "invalid length " + decimal(count) + ", expected " + std::string(kWanted));
+}
+
+bool read_bool(ConfigReader& reader, bool& value) {
+  JsonCursor& cursor = reader.cursor;
+  const int c = peek_char(cursor);
+  if (c == 't' && cursor.text.substr(cursor.pos, 4) == "true") {
+    cursor.pos += 4;
+    value = true;
+    return true;
+  }
+  if (c == 'f' && cursor.text.substr(cursor.pos, 5) == "false") {
+    cursor.pos += 5;
+    value = false;
+    return true;
+  }
+  return fail_invalid_type(cursor, "a boolean");
+}
+
+bool read_text(ConfigReader& reader, std::string& text) {
+  if (peek_char(reader.cursor) != '"') return fail_invalid_type(reader.cursor, "a string");
+  return read_string(reader.cursor, text);
+}
+
+bool read_max_steps(ConfigReader& reader, std::uint64_t& max_steps) {
+  JsonCursor& cursor = reader.cursor;
+  const std::size_t offset = cursor.pos;
+  if (!starts_number(peek_char(cursor))) return fail_invalid_type(cursor, "usize");
+  JsonNumber number;
+  if (!read_number(cursor, number)) return false;
+  switch (number.kind) {
+    case JsonNumber::Kind::Unsigned:
+      max_steps = number.unsigned_value;
+      return true;
+    case JsonNumber::Kind::Negative:
+      return fail(cursor, offset, "invalid value: " + describe_number(number) + ", expected usize");
+    case JsonNumber::Kind::Float:
+      break;
+  }
+  return fail(cursor, offset, "invalid type: " + describe_number(number) + ", expected usize");
+}
+
+bool match_integration_method(JsonCursor& cursor, std::size_t offset, std::string_view name,
+                              IntegrationMethod& method) {
+  if (name == "euler") {
+    method = IntegrationMethod::Euler;
+  } else if (name == "rk2") {
+    method = IntegrationMethod::Rk2;
+  } else {
+    return fail(cursor, offset,
+                quoted_key_message("unknown variant", name) + ", expected `euler` or `rk2`");
+  }
+  return true;
+}
+
+// "euler" or "rk2", or an object holding one of them as its only key with a null value.
+bool read_integration_method(ConfigReader& reader, IntegrationMethod& method) {
+  JsonCursor& cursor = reader.cursor;
+  const std::size_t offset = cursor.pos;
+  const int c = peek_char(cursor);
+  if (c == '"') {
+    if (!read_string(cursor, cursor.scratch)) return false;
+    return match_integration_method(cursor, offset, cursor.scratch, method);
+  }
+  if (c != '{') {
+    // a malformed number reports itself first (-Infinity is "invalid number")
+    JsonNumber ignored;
+    if (starts_number(c) && !read_number(cursor, ignored)) return false;
+    cursor.pos = offset;
+    return fail_expected_value(cursor);
+  }
+
+  if (!open_container(cursor)) return false;
+  skip_whitespace(cursor);
+  if (peek_char(cursor) != '"') return fail_expected_value(cursor);
+  const std::size_t key_offset = cursor.pos;
+  std::string_view name;
+  if (!read_member_key(cursor, name)) return false;
+  if (!match_integration_method(cursor, key_offset, name, method)) return false;
+  if (peek_char(cursor) != 'n') return fail_invalid_type(cursor, "null");
+  if (!read_literal(cursor, "null")) return false;
+  skip_whitespace(cursor);
+  if (peek_char(cursor) != '}') return fail_expected_value(cursor);
+  ++cursor.pos;
+  --cursor.open_containers;
+  return true;
+}
+
+// ----- records -----
+
+template <class Record>
+bool read_record_object(ConfigReader& reader, const RecordSchema<Record>& schema, Record& record) {
+  JsonCursor& cursor = reader.cursor;
+  std::uint32_t seen = 0;
+  bool has_member = false;
+  if (!begin_object(cursor, has_member)) return false;
+  while (has_member) {
+    const std::size_t key_offset = cursor.pos;
+    std::string_view key;  // held in the cursor's scratch until the value is read
+    if (!read_member_key(cursor, key)) return false;
+    const std::size_t index = find_field(schema, key);
+    if (index == schema.fields.size()) {
+      // unknown: reported by path, its value skipped whole without looking inside
+      if (reader.path.empty()) {
+        reader.unknown_key_paths.emplace_back(key);
+      } else {
+        reader.unknown_key_paths.push_back(reader.path + "." + std::string(key));
+      }
+      if (!skip_value(cursor, DepthRule::Uncounted)) return false;
+    } else {
+      const std::uint32_t bit = 1u << index;
+      if (seen & bit) return fail(cursor, key_offset, quoted_key_message("duplicate field", key));
+      seen |= bit;
+      PathScope scope(reader.path, schema.fields[index].key);
+      if (!schema.fields[index].read(reader, record)) return false;
+    }
+    if (!continue_object(cursor, has_member)) return false;
+  }
+  const std::size_t missing = first_missing(schema, seen);
+  if (missing < schema.fields.size()) {
+    return fail(cursor, cursor.pos - 1,
+                quoted_key_message("missing field", schema.fields[missing].key));
+  }
+  return true;
+}
+
+// Reads the fields in declaration order from array elements; defaulted fields may be left off
+// the end. The cursor is inside the array, at its first element or after an element.
+template <class Record>
+bool read_fields_in_order(ConfigReader& reader, const RecordSchema<Record>& schema, Record& record,
+                          ArrayPlace place) {
+  JsonCursor& cursor = reader.cursor;
+  bool has_element = true;
+  if (place == ArrayPlace::FirstElement) {
+    skip_whitespace(cursor);
+    if (peek_char(cursor) == ']') {
+      ++cursor.pos;
+      --cursor.open_containers;
+      has_element = false;
+    }
+  } else if (!continue_array(cursor, has_element)) {
+    return false;
+  }
+  std::size_t count = 0;
+  while (has_element) {
+    {
+      PathScope scope(reader.path, decimal(count));
+      if (!schema.fields[count].read(reader, record)) return false;
+    }
+    ++count;
+    if (count == schema.fields.size()) return end_array(cursor);
+    if (!continue_array(cursor, has_element)) return false;
+  }
+  for (std::size_t k = count; k < schema.fields.size(); ++k) {
+    if (schema.fields[k].presence == Presence::Required) {
+      return fail(cursor, cursor.pos - 1,
+                  "invalid length " + decimal(count) + ", expected struct " +
+                      std::string(schema.name) + " with " + decimal(schema.fields.size()) +
+                      " elements");
+    }
+  }
+  return true;
+}
+
+template <class Record>
+bool read_record(ConfigReader& reader, const RecordSchema<Record>& schema, Record& record) {
+  JsonCursor& cursor = reader.cursor;
+  const int c = peek_char(cursor);
+  if (c == '{') return read_record_object(reader, schema, record);
+  if (c == '[') {
+    if (!open_container(cursor)) return false;
+    return read_fields_in_order(reader, schema, record, ArrayPlace::FirstElement);
+  }
+  return fail_invalid_type(cursor, "struct " + std::string(schema.name));
+}
+
+// ----- the bottom model -----
+
+using Acoustic = BottomBoundaryModel::Acoustic;
+using Elastic = BottomBoundaryModel::Elastic;
+
+constexpr SchemaField<Acoustic> kAcousticFields[] = {
+    {"compressional_speed_m_s", Presence::Required,
+     [](ConfigReader& r, Acoustic& a) { return read_f32(r, a.compressional_speed_m_s); }},
+    {"density_g_cm3", Presence::Required,
+     [](ConfigReader& r, Acoustic& a) { return read_f32(r, a.density_g_cm3); }},
+    {"compressional_attenuation_db_per_wavelength", Presence::Defaulted,
+     [](ConfigReader& r, Acoustic& a) {
+       return read_optional_f32(r, a.compressional_attenuation_db_per_wavelength);
+     }},
+};
+constexpr RecordSchema<Acoustic> kAcousticSchema{"Acoustic", kAcousticFields};
+
+constexpr SchemaField<Elastic> kElasticFields[] = {
+    {"compressional_speed_m_s", Presence::Required,
+     [](ConfigReader& r, Elastic& e) { return read_f32(r, e.compressional_speed_m_s); }},
+    {"shear_speed_m_s", Presence::Required,
+     [](ConfigReader& r, Elastic& e) { return read_f32(r, e.shear_speed_m_s); }},
+    {"density_g_cm3", Presence::Required,
+     [](ConfigReader& r, Elastic& e) { return read_f32(r, e.density_g_cm3); }},
+    {"compressional_attenuation_db_per_wavelength", Presence::Defaulted,
+     [](ConfigReader& r, Elastic& e) {
+       return read_optional_f32(r, e.compressional_attenuation_db_per_wavelength);
+     }},
+    {"shear_attenuation_db_per_wavelength", Presence::Defaulted,
+     [](ConfigReader& r, Elastic& e) {
+       return read_optional_f32(r, e.shear_attenuation_db_per_wavelength);
+     }},
+};
+constexpr RecordSchema<Elastic> kElasticSchema{"Elastic", kElasticFields};
+
+enum class BottomAlternative { Rigid, Acoustic, Elastic };
+
+// A member of a bottom_model object, held until the tag is known.
+struct HeldMember {
+  std::string key;           // decoded key
+  std::size_t key_offset;    // where the key starts (byte offset)
+  std::size_t value_offset;  // where its value starts (byte offset)
+};
+
+bool read_bottom_tag(ConfigReader& reader, BottomAlternative& alternative) {
+  JsonCursor& cursor = reader.cursor;
+  const std::size_t offset = cursor.pos;
+  if (peek_char(cursor) != '"') return fail_invalid_type(cursor, "variant identifier");
+  if (!read_string(cursor, cursor.scratch)) return false;
+  const std::string_view tag = cursor.scratch;
+  if (tag == "rigid") {
+    alternative = BottomAlternative::Rigid;
+  } else if (tag == "acoustic") {
+    alternative = BottomAlternative::Acoustic;
+  } else if (tag == "elastic") {
+    alternative = BottomAlternative::Elastic;
+  } else {
+    return fail(cursor, offset,
+                quoted_key_message("unknown variant", tag) +
+                    ", expected one of `rigid`, `acoustic`, `elastic`");
+  }
+  return true;
+}
+
+// Reads the held members as the alternative's fields; members with other keys are dropped.
+template <class Alternative>
+bool read_held_members(ConfigReader& reader, const RecordSchema<Alternative>& schema,
+                       const std::vector<HeldMember>& held, std::size_t close_offset,
+                       Alternative& alternative) {
+  JsonCursor& cursor = reader.cursor;
+  const std::size_t resume = cursor.pos;
+  std::uint32_t seen = 0;
+  for (const HeldMember& member : held) {
+    const std::size_t index = find_field(schema, member.key);
+    if (index == schema.fields.size()) continue;
+    const std::uint32_t bit = 1u << index;
+    if (seen & bit) {
+      return fail(cursor, member.key_offset, quoted_key_message("duplicate field", member.key));
+    }
+    seen |= bit;
+    cursor.pos = member.value_offset;
+    if (!schema.fields[index].read(reader, alternative)) return false;
+  }
+  cursor.pos = resume;
+  const std::size_t missing = first_missing(schema, seen);
+  if (missing < schema.fields.size()) {
+    return fail(cursor, close_offset,
+                quoted_key_message("missing field", schema.fields[missing].key));
+  }
+  return true;
+}
+
+// The object form: the tag "model" may stand anywhere, so every other member is held (checked
+// and counted against the recursion limit) and read once the alternative is known.
+bool read_bottom_model_object(ConfigReader& reader, BottomBoundaryModel& model) {
+  JsonCursor& cursor = reader.cursor;
+  std::vector<HeldMember> held;
+  bool has_tag = false;
+  BottomAlternative alternative = BottomAlternative::Rigid;
+  bool has_member = false;
+  if (!begin_object(cursor, has_member)) return false;
+  while (has_member) {
+    const std::size_t key_offset = cursor.pos;
+    std::string_view key;
+    if (!read_member_key(cursor, key)) return false;
+    if (key == "model") {
+      if (has_tag) return fail(cursor, key_offset, quoted_key_message("duplicate field", "model"));
+      if (!read_bottom_tag(reader, alternative)) return false;
+      has_tag = true;
+    } else {
+      held.push_back({std::string(key), key_offset, cursor.pos});
+      if (!skip_value(cursor, DepthRule::Counted)) return false;
+    }
+    if (!continue_object(cursor, has_member)) return false;
+  }
+  const std::size_t close_offset = cursor.pos - 1;
+  if (!has_tag) return fail(cursor, close_offset, quoted_key_message("missing field", "model"));
+
+  switch (alternative) {
+    case BottomAlternative::Rigid:
+      model.alternative = BottomBoundaryModel::Rigid{};
+      return true;
+    case BottomAlternative::Acoustic: {
+      Acoustic acoustic;
+      if (!read_held_members(reader, kAcousticSchema, held, close_offset, acoustic)) return false;
+      model.alternative = acoustic;
+      return true;
+    }
+    case BottomAlternative::Elastic: {
+      Elastic elastic;
+      if (!read_held_members(reader, kElasticSchema, held, close_offset, elastic)) return false;
+      model.alternative = elastic;
+      return true;
+    }
+  }
+  return true;
+}
+
+// The array form: the tag first, then the alternative's fields in declaration order. Lengths
+// in its messages count the fields after the tag.
+bool read_bottom_model_array(ConfigReader& reader, BottomBoundaryModel& model) {
+  JsonCursor& cursor = reader.cursor;
+  bool has_element = false;
+  if (!begin_array(cursor, has_element)) return false;
+  if (!has_element)
+    return fail(cursor, cursor.pos - 1, quoted_key_message("missing field", "model"));
+  BottomAlternative alternative = BottomAlternative::Rigid;
+  if (!read_bottom_tag(reader, alternative)) return false;
+  switch (alternative) {
+    case BottomAlternative::Rigid:
+      if (!end_array(cursor)) return false;
+      model.alternative = BottomBoundaryModel::Rigid{};
+      return true;
+    case BottomAlternative::Acoustic: {
+      Acoustic acoustic;
+      if (!read_fields_in_order(reader, kAcousticSchema, acoustic, ArrayPlace::AfterElement)) {
+        return false;
+      }
+      model.alternative = acoustic;
+      return true;
+    }
+    case BottomAlternative::Elastic: {
+      Elastic elastic;
+      if (!read_fields_in_order(reader, kElasticSchema, elastic, ArrayPlace::AfterElement)) {
+        return false;
+      }
+      model.alternative = elastic;
+      return true;
+    }
+  }
+  return true;
+}
+
+bool read_bottom_model(ConfigReader& reader, BottomBoundaryModel& model) {
+  const int c = peek_char(reader.cursor);
+  if (c == '{') return read_bottom_model_object(reader, model);
+  if (c == '[') return read_bottom_model_array(reader, model);
+  return fail_invalid_type(reader.cursor, "internally tagged enum BottomBoundaryModel");
+}
+
+// ----- the schema -----
+
+constexpr SchemaField<SoundSpeed> kSoundSpeedFields[] = {
+    {"x_ssp_m", Presence::Required,
+     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.x_ssp_m); }},
+    {"y_ssp_m", Presence::Required,
+     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.y_ssp_m); }},
+    {"z_ssp_m", Presence::Required,
+     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.z_ssp_m); }},
+    {"c_m_s", Presence::Required,
+     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.c_m_s); }},
+};
+constexpr RecordSchema<SoundSpeed> kSoundSpeedSchema{"SoundSpeed", kSoundSpeedFields};
+
+constexpr SchemaField<Bathymetry> kBathymetryFields[] = {
+    {"x_bty_m", Presence::Required,
+     [](ConfigReader& r, Bathymetry& b) { return read_f32_list(r, b.x_bty_m); }},
+    {"y_bty_m", Presence::Required,
+     [](ConfigReader& r, Bathymetry& b) { return read_f32_list(r, b.y_bty_m); }},
+    {"z_bty_m", Presence::Required,
+     [](ConfigReader& r, Bathymetry& b) { return read_f32_list(r, b.z_bty_m); }},
+    {"water_density_g_cm3", Presence::Defaulted,
+     [](ConfigReader& r, Bathymetry& b) { return read_optional_f32(r, b.water_density_g_cm3); }},
+    {"bottom_model", Presence::Defaulted,
+     [](ConfigReader& r, Bathymetry& b) { return read_bottom_model(r, b.bottom_model); }},
+};
+constexpr RecordSchema<Bathymetry> kBathymetrySchema{"Bathymetry", kBathymetryFields};
+
+constexpr SchemaField<Source> kSourceFields[] = {
+    {"position", Presence::Required,
+     [](ConfigReader& r, Source& s) { return read_position(r, s.position); }},
+    {"freq_hz", Presence::Required,
+     [](ConfigReader& r, Source& s) { return read_f32_list(r, s.freq_hz); }},
+    {"launch_elev_deg", Presence::Required,
+     [](ConfigReader& r, Source& s) { return read_f32_list(r, s.launch_elev_deg); }},
+    {"launch_azim_deg", Presence::Required,
+     [](ConfigReader& r, Source& s) { return read_f32_list(r, s.launch_azim_deg); }},
+};
+constexpr RecordSchema<Source> kSourceSchema{"Source", kSourceFields};
+
+constexpr SchemaField<Receivers> kReceiversFields[] = {
+    {"config_type", Presence::Required,
+     [](ConfigReader& r, Receivers& v) { return read_text(r, v.config_type); }},
+    {"x_rcvr_m", Presence::Required,
+     [](ConfigReader& r, Receivers& v) { return read_f32_list(r, v.x_rcvr_m); }},
+    {"y_rcvr_m", Presence::Required,
+     [](ConfigReader& r, Receivers& v) { return read_f32_list(r, v.y_rcvr_m); }},
+    {"z_rcvr_m", Presence::Required,
+     [](ConfigReader& r, Receivers& v) { return read_f32_list(r, v.z_rcvr_m); }},
+};
+constexpr RecordSchema<Receivers> kReceiversSchema{"Receivers", kReceiversFields};
+
+constexpr SchemaField<BeamSettings> kBeamSettingsFields[] = {
+    {"step_m", Presence::Required,
+     [](ConfigReader& r, BeamSettings& b) { return read_f32(r, b.step_m); }},
+    {"max_steps", Presence::Required,
+     [](ConfigReader& r, BeamSettings& b) { return read_max_steps(r, b.max_steps); }},
+    {"max_range_m", Presence::Required,
+     [](ConfigReader& r, BeamSettings& b) { return read_f32(r, b.max_range_m); }},
+    {"store_ray_paths", Presence::Defaulted,
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.store_ray_paths); }},
+    {"show_progress", Presence::Defaulted,
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.show_progress); }},
+    {"atomic_progress_counter", Presence::Defaulted,
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.atomic_progress_counter); }},
+    {"integration_method", Presence::Defaulted,
+     [](ConfigReader& r, BeamSettings& b) {
+       return read_integration_method(r, b.integration_method);
+     }},
+};
+constexpr RecordSchema<BeamSettings> kBeamSettingsSchema{"BeamSettings", kBeamSettingsFields};
+
+constexpr SchemaField<SimulationConfig> kSimulationConfigFields[] = {
+    {"ssp", Presence::Required,
+     [](ConfigReader& r, SimulationConfig& c) { return read_record(r, kSoundSpeedSchema, c.ssp); }},
+    {"bathymetry", Presence::Required,
+     [](ConfigReader& r, SimulationConfig& c) {
+       return read_record(r, kBathymetrySchema, c.bathymetry);
+     }},
+    {"source", Presence::Required,
+     [](ConfigReader& r, SimulationConfig& c) { return read_record(r, kSourceSchema, c.source); }},
+    {"receivers", Presence::Required,
+     [](ConfigReader& r, SimulationConfig& c) {
+       return read_record(r, kReceiversSchema, c.receivers);
+     }},
+    {"beam", Presence::Required,
+     [](ConfigReader& r, SimulationConfig& c) {
+       return read_record(r, kBeamSettingsSchema, c.beam);
+     }},
+};
+constexpr RecordSchema<SimulationConfig> kSimulationConfigSchema{"SimulationConfig",
+                                                                 kSimulationConfigFields};
+
+std::string position_suffix(std::string_view text, std::size_t offset) {
+  const TextPosition position = locate_offset(text, offset);
+  return " at line " + decimal(position.line) + " column " + decimal(position.column);
+}
+
+}  // namespace
+
+ReadConfigResult read_simulation_config(std::string_view json_text) {
+  ConfigReader reader;
+  reader.cursor.text = json_text;
+  SimulationConfig config;
+
+  skip_whitespace(reader.cursor);
+  bool ok = read_record(reader, kSimulationConfigSchema, config);
+  if (ok) {
+    skip_whitespace(reader.cursor);
+    if (reader.cursor.pos < json_text.size()) {
+      ok = fail(reader.cursor, reader.cursor.pos, std::string(kTrailingCharactersMessage));
+    }
+  }
+
+  ReadConfigResult result;
+  if (!ok) {
+    const JsonFailure& failure = reader.cursor.failure;
+    result.error = failure.message + position_suffix(json_text, failure.offset);
+    return result;
+  }
+  result.config = std::move(config);
+  result.unknown_key_paths = std::move(reader.unknown_key_paths);
+  return result;
+}
+
+}  // namespace abyx

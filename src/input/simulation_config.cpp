@@ -1,0 +1,188 @@
+#include "input/simulation_config.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "input/number_text.h"
+#include "input/validation_messages.h"
+
+namespace abyx {
+
+namespace {
+
+// The two lists that validate fills: problems, and the corrections it made.
+struct Findings {
+  std::vector<std::string> errors;    // one item per problem, in check order
+  std::vector<std::string> warnings;  // one text per corrected depth, in check order
+};
+
+void add_error_if(bool failed, std::string_view message, Findings& findings) {
+  if (failed) findings.errors.emplace_back(message);
+}
+
+// Mirrors a negative depth to the positive side (not clamped to 0), telling the caller.
+void correct_depth(std::string_view lead, float& depth, Findings& findings) {
+  if (!(depth < 0.0f)) return;  // -0.0 is not negative
+  const float corrected = std::fabs(depth);
+  findings.warnings.push_back(std::string(lead) + format_f32_positional(depth) +
+                              std::string(kDepthCorrectionMiddle) +
+                              format_f32_positional(corrected));
+  depth = corrected;
+}
+
+void correct_depths(std::string_view lead, std::vector<float>& depths, Findings& findings) {
+  for (float& depth : depths) correct_depth(lead, depth, findings);
+}
+
+bool not_positive(float value) { return value <= 0.0f; }
+
+bool all_finite(const std::vector<float>& values) {
+  return std::all_of(values.begin(), values.end(), [](float v) { return std::isfinite(v); });
+}
+
+// NaN compares false, so a NaN anywhere also breaks the order.
+bool strictly_increasing(const std::vector<float>& axis) {
+  for (std::size_t k = 1; k < axis.size(); ++k) {
+    if (!(axis[k - 1] < axis[k])) return false;
+  }
+  return true;
+}
+
+bool non_decreasing(const std::vector<float>& axis) {
+  for (std::size_t k = 1; k < axis.size(); ++k) {
+    if (!(axis[k - 1] <= axis[k])) return false;
+  }
+  return true;
+}
+
+bool finite_if_present(const std::optional<float>& value) {
+  return !value || std::isfinite(*value);
+}
+
+bool negative_if_present(const std::optional<float>& value) { return value && *value < 0.0f; }
+
+void check_bottom_model(const BottomBoundaryModel& model, Findings& findings) {
+  if (const auto* acoustic = std::get_if<BottomBoundaryModel::Acoustic>(&model.alternative)) {
+    add_error_if(not_positive(acoustic->compressional_speed_m_s), kAcousticSpeedNotPositiveMessage,
+                 findings);
+    add_error_if(not_positive(acoustic->density_g_cm3), kAcousticDensityNotPositiveMessage,
+                 findings);
+    add_error_if(negative_if_present(acoustic->compressional_attenuation_db_per_wavelength),
+                 kAcousticAttenuationNegativeMessage, findings);
+  } else if (const auto* elastic = std::get_if<BottomBoundaryModel::Elastic>(&model.alternative)) {
+    add_error_if(not_positive(elastic->compressional_speed_m_s), kElasticSpeedNotPositiveMessage,
+                 findings);
+    add_error_if(not_positive(elastic->shear_speed_m_s), kElasticShearSpeedNotPositiveMessage,
+                 findings);
+    add_error_if(not_positive(elastic->density_g_cm3), kElasticDensityNotPositiveMessage, findings);
+    add_error_if(negative_if_present(elastic->compressional_attenuation_db_per_wavelength),
+                 kElasticAttenuationNegativeMessage, findings);
+    add_error_if(negative_if_present(elastic->shear_attenuation_db_per_wavelength),
+                 kElasticShearAttenuationNegativeMessage, findings);
+  }
+}
+
+void check_bottom_model_finite(const BottomBoundaryModel& model, Findings& findings) {
+  if (const auto* acoustic = std::get_if<BottomBoundaryModel::Acoustic>(&model.alternative)) {
+    add_error_if(!std::isfinite(acoustic->compressional_speed_m_s), kAcousticSpeedNotFiniteMessage,
+                 findings);
+    add_error_if(!std::isfinite(acoustic->density_g_cm3), kAcousticDensityNotFiniteMessage,
+                 findings);
+    add_error_if(!finite_if_present(acoustic->compressional_attenuation_db_per_wavelength),
+                 kAcousticAttenuationNotFiniteMessage, findings);
+  } else if (const auto* elastic = std::get_if<BottomBoundaryModel::Elastic>(&model.alternative)) {
+    add_error_if(!std::isfinite(elastic->compressional_speed_m_s), kElasticSpeedNotFiniteMessage,
+                 findings);
+    add_error_if(!std::isfinite(elastic->shear_speed_m_s), kElasticShearSpeedNotFiniteMessage,
+                 findings);
+    add_error_if(!std::isfinite(elastic->density_g_cm3), kElasticDensityNotFiniteMessage, findings);
+    add_error_if(!finite_if_present(elastic->compressional_attenuation_db_per_wavelength),
+                 kElasticAttenuationNotFiniteMessage, findings);
+    add_error_if(!finite_if_present(elastic->shear_attenuation_db_per_wavelength),
+                 kElasticShearAttenuationNotFiniteMessage, findings);
+  }
+}
+
+std::string join_errors(const std::vector<std::string>& errors) {
+  std::string text(kInvalidConfigHeader);
+  for (const std::string& error : errors) {
+    text += kInvalidConfigItemSeparator;
+    text += error;
+  }
+  return text;
+}
+
+}  // namespace
+
+ValidationResult SimulationConfig::validate() {
+  Findings findings;
+
+  // the checks every configuration gets, in their fixed order; none stops the others
+  add_error_if(ssp.c_m_s.empty(), kSpeedsEmptyMessage, findings);
+  add_error_if(std::any_of(ssp.c_m_s.begin(), ssp.c_m_s.end(), [](float c) { return c <= 0.0f; }),
+               kSpeedsNotPositiveMessage, findings);
+  correct_depths(kSspDepthCorrectionLead, ssp.z_ssp_m, findings);
+  add_error_if(bathymetry.z_bty_m.empty(), kBottomDepthsEmptyMessage, findings);
+  add_error_if(bathymetry.water_density_g_cm3 && *bathymetry.water_density_g_cm3 <= 0.0f,
+               kWaterDensityNotPositiveMessage, findings);
+  check_bottom_model(bathymetry.bottom_model, findings);
+  correct_depth(kSourceDepthCorrectionLead, source.position[2], findings);
+  add_error_if(std::any_of(source.launch_elev_deg.begin(), source.launch_elev_deg.end(),
+                           [](float e) { return std::fabs(e) > 90.0f; }),
+               kElevationRangeMessage, findings);
+  if (receivers.config_type != "grid" && receivers.config_type != "array") {
+    findings.errors.push_back(std::string(kConfigTypeMessageLead) + receivers.config_type + "\"");
+  }
+  correct_depths(kReceiverDepthCorrectionLead, receivers.z_rcvr_m, findings);
+  add_error_if(beam.step_m <= 0.0f, kStepNotPositiveMessage, findings);
+  add_error_if(beam.max_steps == 0, kMaxStepsZeroMessage, findings);
+  add_error_if(beam.max_range_m <= 0.0f, kMaxRangeNotPositiveMessage, findings);
+
+  // every number that describes geometry or media must be finite (1e39 reads as infinity)
+  add_error_if(!all_finite(ssp.x_ssp_m), kSspXNotFiniteMessage, findings);
+  add_error_if(!all_finite(ssp.y_ssp_m), kSspYNotFiniteMessage, findings);
+  add_error_if(!all_finite(ssp.z_ssp_m), kSspZNotFiniteMessage, findings);
+  add_error_if(!all_finite(ssp.c_m_s), kSpeedsNotFiniteMessage, findings);
+  add_error_if(!all_finite(bathymetry.x_bty_m), kBtyXNotFiniteMessage, findings);
+  add_error_if(!all_finite(bathymetry.y_bty_m), kBtyYNotFiniteMessage, findings);
+  add_error_if(!all_finite(bathymetry.z_bty_m), kBottomDepthsNotFiniteMessage, findings);
+  add_error_if(!finite_if_present(bathymetry.water_density_g_cm3), kWaterDensityNotFiniteMessage,
+               findings);
+  check_bottom_model_finite(bathymetry.bottom_model, findings);
+  add_error_if(!std::all_of(source.position.begin(), source.position.end(),
+                            [](float v) { return std::isfinite(v); }),
+               kSourcePositionNotFiniteMessage, findings);
+  add_error_if(!all_finite(receivers.x_rcvr_m), kReceiverXNotFiniteMessage, findings);
+  add_error_if(!all_finite(receivers.y_rcvr_m), kReceiverYNotFiniteMessage, findings);
+  add_error_if(!all_finite(receivers.z_rcvr_m), kReceiverZNotFiniteMessage, findings);
+  add_error_if(!std::isfinite(beam.step_m), kStepNotFiniteMessage, findings);
+  add_error_if(!std::isfinite(beam.max_range_m), kMaxRangeNotFiniteMessage, findings);
+
+  // grid axes must increase, or cell lookups go wrong silently
+  add_error_if(!strictly_increasing(ssp.x_ssp_m), kSspXNotIncreasingMessage, findings);
+  add_error_if(!strictly_increasing(ssp.y_ssp_m), kSspYNotIncreasingMessage, findings);
+  add_error_if(!strictly_increasing(ssp.z_ssp_m), kSspZNotIncreasingMessage, findings);
+  add_error_if(!strictly_increasing(bathymetry.x_bty_m), kBtyXNotIncreasingMessage, findings);
+  add_error_if(!strictly_increasing(bathymetry.y_bty_m), kBtyYNotIncreasingMessage, findings);
+
+  // a descending receiver grid axis would lose contributions
+  if (receivers.config_type == "grid") {
+    add_error_if(!non_decreasing(receivers.x_rcvr_m), kReceiverXDecreasingMessage, findings);
+    add_error_if(!non_decreasing(receivers.y_rcvr_m), kReceiverYDecreasingMessage, findings);
+    add_error_if(!non_decreasing(receivers.z_rcvr_m), kReceiverZDecreasingMessage, findings);
+  }
+
+  ValidationResult result;
+  if (findings.errors.empty()) {
+    result.warnings = std::move(findings.warnings);
+  } else {
+    result.error = join_errors(findings.errors);
+  }
+  return result;
+}
+
+}  // namespace abyx

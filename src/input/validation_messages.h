@@ -1,0 +1,103 @@
+#pragma once
+
+#include <string_view>
+
+namespace abyx {
+
+// Texts of SimulationConfig::validate, in the order of its checks.
+inline constexpr std::string_view kInvalidConfigHeader = "Invalid simulation config:";
+inline constexpr std::string_view kInvalidConfigItemSeparator = "\n  - ";
+inline constexpr std::string_view kSpeedsEmptyMessage = "ssp: c_m_s must not be empty";
+inline constexpr std::string_view kSpeedsNotPositiveMessage =
+    "ssp: all sound speeds must be positive";
+inline constexpr std::string_view kSspDepthCorrectionLead = "ssp: z_ssp_m value ";
+inline constexpr std::string_view kBottomDepthsEmptyMessage =
+    "bathymetry: z_bty_m must not be empty";
+inline constexpr std::string_view kWaterDensityNotPositiveMessage =
+    "bathymetry: water_density_g_cm3 must be positive when provided";
+inline constexpr std::string_view kAcousticSpeedNotPositiveMessage =
+    "bathymetry.bottom_model: acoustic compressional_speed_m_s must be positive";
+inline constexpr std::string_view kAcousticDensityNotPositiveMessage =
+    "bathymetry.bottom_model: acoustic density_g_cm3 must be positive";
+inline constexpr std::string_view kAcousticAttenuationNegativeMessage =
+    "bathymetry.bottom_model: acoustic compressional_attenuation_db_per_wavelength must be >= 0";
+inline constexpr std::string_view kElasticSpeedNotPositiveMessage =
+    "bathymetry.bottom_model: elastic compressional_speed_m_s must be positive";
+inline constexpr std::string_view kElasticShearSpeedNotPositiveMessage =
+    "bathymetry.bottom_model: elastic shear_speed_m_s must be positive";
+inline constexpr std::string_view kElasticDensityNotPositiveMessage =
+    "bathymetry.bottom_model: elastic density_g_cm3 must be positive";
+inline constexpr std::string_view kElasticAttenuationNegativeMessage =
+    "bathymetry.bottom_model: elastic compressional_attenuation_db_per_wavelength must be >= 0";
+inline constexpr std::string_view kElasticShearAttenuationNegativeMessage =
+    "bathymetry.bottom_model: elastic shear_attenuation_db_per_wavelength must be >= 0";
+inline constexpr std::string_view kSourceDepthCorrectionLead = "source: z position ";
+inline constexpr std::string_view kElevationRangeMessage =
+    "source: launch elevation angles must be in [-90, 90] deg";
+inline constexpr std::string_view kConfigTypeMessageLead =
+    "receivers: config_type must be \"grid\" or \"array\", got \"";
+inline constexpr std::string_view kReceiverDepthCorrectionLead = "receivers: z_rcvr_m value ";
+inline constexpr std::string_view kDepthCorrectionMiddle =
+    " is negative (positive down convention); correcting to ";
+inline constexpr std::string_view kStepNotPositiveMessage = "beam: step_m must be positive";
+inline constexpr std::string_view kMaxStepsZeroMessage = "beam: max_steps must be > 0";
+inline constexpr std::string_view kMaxRangeNotPositiveMessage =
+    "beam: max_range_m must be positive";
+
+// Texts of the checks that follow the thirteen above: non-finite values, unordered axes.
+inline constexpr std::string_view kSspXNotFiniteMessage = "ssp: x_ssp_m values must be finite";
+inline constexpr std::string_view kSspYNotFiniteMessage = "ssp: y_ssp_m values must be finite";
+inline constexpr std::string_view kSspZNotFiniteMessage = "ssp: z_ssp_m values must be finite";
+inline constexpr std::string_view kSpeedsNotFiniteMessage = "ssp: c_m_s values must be finite";
+inline constexpr std::string_view kBtyXNotFiniteMessage =
+    "bathymetry: x_bty_m values must be finite";
+inline constexpr std::string_view kBtyYNotFiniteMessage =
+    "bathymetry: y_bty_m values must be finite";
+inline constexpr std::string_view kBottomDepthsNotFiniteMessage =
+    "bathymetry: z_bty_m values must be finite";
+inline constexpr std::string_view kWaterDensityNotFiniteMessage =
+    "bathymetry: water_density_g_cm3 must be finite";
+inline constexpr std::string_view kAcousticSpeedNotFiniteMessage =
+    "bathymetry.bottom_model: acoustic compressional_speed_m_s must be finite";
+inline constexpr std::string_view kAcousticDensityNotFiniteMessage =
+    "bathymetry.bottom_model: acoustic density_g_cm3 must be finite";
+inline constexpr std::string_view kAcousticAttenuationNotFiniteMessage =
+    "bathymetry.bottom_model: acoustic compressional_attenuation_db_per_wavelength must be finite";
+inline constexpr std::string_view kElasticSpeedNotFiniteMessage =
+    "bathymetry.bottom_model: elastic compressional_speed_m_s must be finite";
+inline constexpr std::string_view kElasticShearSpeedNotFiniteMessage =
+    "bathymetry.bottom_model: elastic shear_speed_m_s must be finite";
+inline constexpr std::string_view kElasticDensityNotFiniteMessage =
+    "bathymetry.bottom_model: elastic density_g_cm3 must be finite";
+inline constexpr std::string_view kElasticAttenuationNotFiniteMessage =
+    "bathymetry.bottom_model: elastic compressional_attenuation_db_per_wavelength must be finite";
+inline constexpr std::string_view kElasticShearAttenuationNotFiniteMessage =
+    "bathymetry.bottom_model: elastic shear_attenuation_db_per_wavelength must be finite";
+inline constexpr std::string_view kSourcePositionNotFiniteMessage =
+    "source: position must be finite";
+inline constexpr std::string_view kReceiverXNotFiniteMessage =
+    "receivers: x_rcvr_m values must be finite";
+inline constexpr std::string_view kReceiverYNotFiniteMessage =
+    "receivers: y_rcvr_m values must be finite";
+inline constexpr std::string_view kReceiverZNotFiniteMessage =
+    "receivers: z_rcvr_m values must be finite";
+inline constexpr std::string_view kStepNotFiniteMessage = "beam: step_m must be finite";
+inline constexpr std::string_view kMaxRangeNotFiniteMessage = "beam: max_range_m must be finite";
+inline constexpr std::string_view kSspXNotIncreasingMessage =
+    "ssp: x_ssp_m must be strictly increasing";
+inline constexpr std::string_view kSspYNotIncreasingMessage =
+    "ssp: y_ssp_m must be strictly increasing";
+inline constexpr std::string_view kSspZNotIncreasingMessage =
+    "ssp: z_ssp_m must be strictly increasing";
+inline constexpr std::string_view kBtyXNotIncreasingMessage =
+    "bathymetry: x_bty_m must be strictly increasing";
+inline constexpr std::string_view kBtyYNotIncreasingMessage =
+    "bathymetry: y_bty_m must be strictly increasing";
+inline constexpr std::string_view kReceiverXDecreasingMessage =
+    "receivers: x_rcvr_m must be non-decreasing in grid mode";
+inline constexpr std::string_view kReceiverYDecreasingMessage =
+    "receivers: y_rcvr_m must be non-decreasing in grid mode";
+inline constexpr std::string_view kReceiverZDecreasingMessage =
+    "receivers: z_rcvr_m must be non-decreasing in grid mode";
+
+}  // namespace abyx
