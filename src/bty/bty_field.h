@@ -1,11 +1,17 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 #include <vector>
 
 #include "input/simulation_config.h"
 
 namespace abyx {
+
+// Set-up fault of the bathymetry; followed by ": nx = {}, ny = {}, bty_len = {}", then ": " and a
+// description of the mismatch.
+inline constexpr std::string_view kBtyShapeMismatchMessage =
+    "z_bty_m does not match grid dimensions";
 
 enum class BottomKind { Rigid, Acoustic, Elastic };
 
@@ -21,10 +27,10 @@ struct BottomParams {
 
 // The bathymetry: a depth surface on a rectilinear horizontal grid; built once, then read-only.
 struct BTYfield {
-  std::vector<float> x;      // axis x (m)
-  std::vector<float> y;      // axis y (m)
-  std::vector<float> depth;  // depth (m, positive down) at [ix, iy], y fastest
-  BottomParams bottom;       // resolved bottom model
+  std::vector<float> x;        // axis x (m)
+  std::vector<float> y;        // axis y (m)
+  std::vector<float> depth;    // depth (m, positive down) at [ix, iy], y fastest
+  BottomParams bottom;         // resolved bottom model
   float water_density = 1.0f;  // g/cm^3
 
   std::size_t index(std::size_t ix, std::size_t iy) const { return ix * y.size() + iy; }

@@ -1,11 +1,26 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 #include <vector>
 
 #include "input/simulation_config.h"
 
 namespace abyx {
+
+// Set-up faults of the sound-speed grid. The shape message is followed by ": " and a description.
+inline constexpr std::string_view kSspShapeMismatchMessage = "c_m_s does not match grid dimensions";
+inline constexpr std::string_view kNeedNxMessage = "Need nx >= 2 for finite differences along x";
+inline constexpr std::string_view kNeedNyMessage = "Need ny >= 2 for finite differences along y";
+inline constexpr std::string_view kNeedNzMessage = "Need nz >= 2 for finite differences along z";
+// A grid whose value list does not hold nx * ny * nz values (a broken invariant of a hand-made
+// grid).
+inline constexpr std::string_view kGridValuesMismatchMessage =
+    "grid values do not match the grid shape";
+
+// Floats per node in SSPFields::nodes: the ten values of SSPSample, then zero padding so that a
+// node fills whole vector registers.
+inline constexpr std::size_t kSspNodeStride = 12;
 
 // A dense 3-D grid of f32 stored row-major: iz fastest, then iy, then ix.
 struct Grid3 {
@@ -17,22 +32,34 @@ struct Grid3 {
   std::size_t index(std::size_t ix, std::size_t iy, std::size_t iz) const {
     return (ix * ny + iy) * nz + iz;
   }
-  float at(std::size_t ix, std::size_t iy, std::size_t iz) const { return values[index(ix, iy, iz)]; }
+  float at(std::size_t ix, std::size_t iy, std::size_t iz) const {
+    return values[index(ix, iy, iz)];
+  }
 };
 
-// The sound-speed grid with its nine precomputed derivative grids; built once per run, then read-only.
+// The sound-speed grid with its nine precomputed derivative grids; built once per run, then
+// read-only.
 struct SSPFields {
-  std::vector<float> x;  // axis x (m)
-  std::vector<float> y;  // axis y (m)
-  std::vector<float> z;  // axis z (m, positive down)
-  Grid3 c;               // sound speed (m/s)
-  Grid3 c_x, c_y, c_z;   // first partial derivatives (1/s)
+  std::vector<float> x;    // axis x (m)
+  std::vector<float> y;    // axis y (m)
+  std::vector<float> z;    // axis z (m, positive down)
+  Grid3 c;                 // sound speed (m/s)
+  Grid3 c_x, c_y, c_z;     // first partial derivatives (1/s)
   Grid3 c_xx, c_yy, c_zz;  // second partial derivatives (1/(m s))
   Grid3 c_xy, c_xz, c_yz;  // mixed second derivatives (1/(m s))
+  // The ten grids interleaved per node (SSPSample order, padded to kSspNodeStride floats, nodes in
+  // Grid3::index order) so that a cell's corners are read contiguously. Built by init_ssp through
+  // pack_ssp_nodes (call it again after changing a grid); when empty, the interpolation reads the
+  // ten grids instead.
+  std::vector<float> nodes;  // kSspNodeStride floats per node, or empty
 };
 
-// Builds the grid and its derivatives from the validated configuration; throws Fault on a bad shape.
+// Builds the grid and its derivatives from the validated configuration; throws Fault on a bad
+// shape.
 SSPFields init_ssp(const SimulationConfig& config);
+
+// Fills SSPFields::nodes from the ten grids (all of the shape of c); init_ssp calls it.
+void pack_ssp_nodes(SSPFields& ssp);
 
 // Finite-difference derivative along axis 0, 1 or 2 with one signed spacing; throws Fault when the
 // axis has fewer than two nodes.

@@ -1,0 +1,82 @@
+#include "bty/bty_field.h"
+
+#include <array>
+#include <charconv>
+#include <string>
+#include <type_traits>
+#include <variant>
+
+#include "common/fault.h"
+
+namespace abyx {
+namespace {
+
+// Decimal text of a count, for fault messages.
+std::string count_text(std::size_t value) {
+  std::array<char, 24> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  return std::string(buffer.data(), result.ptr);
+}
+
+[[noreturn]] void fail_shape(std::size_t nx, std::size_t ny, std::size_t length,
+                             const std::string& description) {
+  throw Fault(std::string(kBtyShapeMismatchMessage) + ": nx = " + count_text(nx) + ", ny = " +
+              count_text(ny) + ", bty_len = " + count_text(length) + ": " + description);
+}
+
+BottomParams resolve_bottom(const BottomBoundaryModel& model) {
+  return std::visit(
+      [](const auto& m) {
+        using Model = std::decay_t<decltype(m)>;
+        BottomParams out;
+        if constexpr (std::is_same_v<Model, BottomBoundaryModel::Acoustic>) {
+          out.kind = BottomKind::Acoustic;
+          out.compressional_speed_m_s = m.compressional_speed_m_s;
+          out.density_g_cm3 = m.density_g_cm3;
+          out.compressional_attenuation_db_per_wavelength =
+              m.compressional_attenuation_db_per_wavelength.value_or(0.0f);
+        } else if constexpr (std::is_same_v<Model, BottomBoundaryModel::Elastic>) {
+          out.kind = BottomKind::Elastic;
+          out.compressional_speed_m_s = m.compressional_speed_m_s;
+          out.shear_speed_m_s = m.shear_speed_m_s;
+          out.density_g_cm3 = m.density_g_cm3;
+          out.compressional_attenuation_db_per_wavelength =
+              m.compressional_attenuation_db_per_wavelength.value_or(0.0f);
+          out.shear_attenuation_db_per_wavelength =
+              m.shear_attenuation_db_per_wavelength.value_or(0.0f);
+        } else {
+          out.kind = BottomKind::Rigid;
+        }
+        return out;
+      },
+      model.alternative);
+}
+
+}  // namespace
+
+BTYfield init_bty(const SimulationConfig& config) {
+  const Bathymetry& in = config.bathymetry;
+  const std::size_t nx = in.x_bty_m.size(), ny = in.y_bty_m.size(), length = in.z_bty_m.size();
+
+  // the evaluators read at least one node, so an axis without nodes is refused here as well
+  if (nx == 0 || ny == 0) fail_shape(nx, ny, length, "each axis needs at least one node");
+  std::size_t count = 0;
+  if (__builtin_mul_overflow(nx, ny, &count)) {
+    fail_shape(nx, ny, length, "nx * ny does not fit in memory");
+  }
+  if (count != length) {
+    fail_shape(
+        nx, ny, length,
+        "nx * ny = " + count_text(count) + " but z_bty_m has " + count_text(length) + " values");
+  }
+
+  BTYfield bty;
+  bty.x = in.x_bty_m;
+  bty.y = in.y_bty_m;
+  bty.depth = in.z_bty_m;  // already [ix, iy] with y fastest, the layout of BTYfield::index
+  bty.bottom = resolve_bottom(in.bottom_model);
+  bty.water_density = in.water_density_g_cm3.value_or(1.0f);
+  return bty;
+}
+
+}  // namespace abyx
