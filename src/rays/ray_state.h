@@ -18,20 +18,20 @@ struct BottomHit {
 // The state of a ray after one step.
 struct RayState {
   std::optional<BottomHit> bottom_hit;  // set by a bottom reflection during this step
-  Vec3 pos;                // x, y, z (m, z positive down)
-  Vec3 slowness;           // (xi, eta, zeta) in s/m; c * slowness is the unit tangent
-  float phi = 0.0f;        // rotation of the ray-centred basis about the tangent (rad)
-  float tau = 0.0f;        // travel time (s)
-  float amp = 1.0f;        // amplitude factor, scaled by the beam sum
-  float phase = 0.0f;      // accumulated boundary phase (rad)
-  std::uint32_t n_surface = 0;  // surface reflections so far
-  std::uint32_t n_bottom = 0;   // bottom reflections so far
-  Vec2 p1{1.0f, 0.0f};     // first column of P: (P11, P21)
-  Vec2 q1{0.0f, 0.0f};     // first column of Q: (Q11, Q21)
-  Vec2 p2{0.0f, 1.0f};     // second column of P: (P12, P22)
-  Vec2 q2{0.0f, 0.0f};     // second column of Q: (Q12, Q22)
-  float det_q = 0.0f;      // det Q as last recorded
-  float c = 0.0f;          // sound speed belonging to the state (m/s)
+  Vec3 pos;                             // x, y, z (m, z positive down)
+  Vec3 slowness;                        // (xi, eta, zeta) in s/m; c * slowness is the unit tangent
+  float phi = 0.0f;                     // rotation of the ray-centred basis about the tangent (rad)
+  float tau = 0.0f;                     // travel time (s)
+  float amp = 1.0f;                     // amplitude factor, scaled by the beam sum
+  float phase = 0.0f;                   // accumulated boundary phase (rad)
+  std::uint32_t n_surface = 0;          // surface reflections so far
+  std::uint32_t n_bottom = 0;           // bottom reflections so far
+  Vec2 p1{1.0f, 0.0f};                  // first column of P: (P11, P21)
+  Vec2 q1{0.0f, 0.0f};                  // first column of Q: (Q11, Q21)
+  Vec2 p2{0.0f, 1.0f};                  // second column of P: (P12, P22)
+  Vec2 q2{0.0f, 0.0f};                  // second column of Q: (Q12, Q22)
+  float det_q = 0.0f;                   // det Q as last recorded
+  float c = 0.0f;                       // sound speed belonging to the state (m/s)
 };
 
 // Derivative of a state with respect to arc length.
@@ -50,14 +50,14 @@ struct RayBasis {
 };
 
 // The basis of a state from its slowness, sound speed and rotation angle. A state moving exactly
-// vertically has no horizontal direction of its own; it then takes +y as its horizontal reference so
-// that the basis stays finite.
+// vertically has no horizontal direction of its own; it then takes +y as its horizontal reference
+// so that the basis stays finite.
 inline RayBasis ray_basis(Vec3 slowness, float c, float phi) {
   const float xi = slowness.x;
   const float eta = slowness.y;
   const float zeta = slowness.z;
   float rl = std::sqrt(xi * xi + eta * eta);
-  float hx = xi;   // horizontal reference, scaled by rl below
+  float hx = xi;  // horizontal reference, scaled by rl below
   float hy = eta;
   if (!(rl > 0.0f)) {
     rl = 1.0f;
@@ -66,8 +66,7 @@ inline RayBasis ray_basis(Vec3 slowness, float c, float phi) {
   }
   const float p_h = std::sqrt(xi * xi + eta * eta);
   if (phi == 0.0f) {
-    return {{c * hx * zeta / rl, c * hy * zeta / rl, -c * p_h},
-            {-hy / rl, hx / rl, 0.0f}};
+    return {{c * hx * zeta / rl, c * hy * zeta / rl, -c * p_h}, {-hy / rl, hx / rl, 0.0f}};
   }
   const float s = std::sin(phi);
   const float k = std::cos(phi);

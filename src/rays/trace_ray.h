@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -21,5 +22,20 @@ struct RayPath {
 // (positive downwards) in radians, until max_steps or max_range_m; the list is never empty.
 std::vector<RayState> trace_ray(const SimulationConfig& config, const SSPFields& ssp,
                                 const BTYfield& bty, float azimuth_rad, float elevation_rad);
+
+// The same trace written into a list the caller reuses from ray to ray: the list is cleared first
+// and keeps its capacity, so a worker pays for growing it only once.
+void trace_ray(const SimulationConfig& config, const SSPFields& ssp, const BTYfield& bty,
+               float azimuth_rad, float elevation_rad, std::vector<RayState>& states);
+
+// Room reserved up front for the states of one ray (a hint only): enough for the steps to
+// max_range_m and no more than max_steps + 1, but never more than kMaxReservedStates.
+std::size_t reserved_state_count(const BeamSettings& beam);
+
+// The reservation never exceeds this many states, however large max_range_m / step_m is.
+inline constexpr std::size_t kMaxReservedStates = 65536;
+
+// The path of a traced ray: its launch index and the position of every state, launch point first.
+RayPath extract_ray_path(std::uint64_t ray_index, const std::vector<RayState>& states);
 
 }  // namespace abyx

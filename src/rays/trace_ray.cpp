@@ -1,0 +1,107 @@
+#include "rays/trace_ray.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "bty/bty_cursor.h"
+#include "rays/ray_equations.h"
+#include "rays/step_control.h"
+#include "reflect/reflect_boundaries.h"
+#include "ssp/ssp_cursor.h"
+
+namespace abyx {
+namespace {
+
+// The launch state: P = I, Q = 0, unit amplitude, tangent from azimuth (0 along +y, pi/2 along +x)
+// and elevation (positive downwards).
+RayState launch_state(Vec3 source, float c0, float azimuth_rad, float elevation_rad) {
+  const float cos_el = std::cos(elevation_rad);
+  RayState state;
+  state.pos = source;
+  state.slowness = {std::sin(azimuth_rad) * cos_el / c0, std::cos(azimuth_rad) * cos_el / c0,
+                    std::sin(elevation_rad) / c0};
+  state.c = c0;
+  return state;
+}
+
+// True while the horizontal distance of pos from the source is below max_range_m; false for NaN.
+bool within_range(Vec3 pos, Vec3 source, float max_range_m) {
+  const float dx = pos.x - source.x;
+  const float dy = pos.y - source.y;
+  return dx * dx + dy * dy < max_range_m * max_range_m;
+}
+
+}  // namespace
+
+std::size_t reserved_state_count(const BeamSettings& beam) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  // steps needed to reach the range limit, saturating; a ratio that is not positive counts as none
+  const float ratio = std::ceil(beam.max_range_m / beam.step_m);
+  std::uint64_t range_steps = 0;
+  if (ratio >= 0x1p64f) {
+    range_steps = kMax;
+  } else if (ratio > 0.0f) {
+    range_steps = static_cast<std::uint64_t>(ratio);
+  }
+  const std::uint64_t range_hint = range_steps > kMax - 2 ? kMax : range_steps + 2;
+  const std::uint64_t step_hint = std::max<std::uint64_t>(beam.max_steps, 2);
+  const std::uint64_t hint = std::min({range_hint, step_hint, std::uint64_t{kMaxReservedStates}});
+  return static_cast<std::size_t>(hint);
+}
+
+void trace_ray(const SimulationConfig& config, const SSPFields& ssp, const BTYfield& bty,
+               float azimuth_rad, float elevation_rad, std::vector<RayState>& states) {
+  const BeamSettings& beam = config.beam;
+  const Vec3 source{config.source.position[0], config.source.position[1],
+                    config.source.position[2]};
+
+  // launch: cursors at the source, room for the expected steps, the launch state
+  SSPCursor ssp_cursor = init_ssp_cursor(source, ssp);
+  const float c0 = interpolate_c_with_cursor(source, ssp, ssp_cursor);
+  BTYCursor bty_cursor = init_bty_cursor(source, bty);
+  states.clear();
+  states.reserve(reserved_state_count(beam));
+  states.push_back(launch_state(source, c0, azimuth_rad, elevation_rad));
+
+  const bool midpoint = beam.integration_method == IntegrationMethod::Rk2;
+  // the bottom under the last state, when the reflection test already evaluated it there
+  std::optional<BottomSample> bottom;
+  for (std::uint64_t i = 0; i != beam.max_steps; ++i) {
+    // step from the last state, cut short at grid planes and boundaries
+    const RayState& last = states.back();
+    const RayDerivatives k = compute_ray_derivatives(last, ssp, ssp_cursor);
+    const float h = bottom ? reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty,
+                                                       bty_cursor, beam.step_m, *bottom)
+                           : reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty,
+                                                       bty_cursor, beam.step_m);
+    // the new state is complete before the list may grow and move the last one
+    states.push_back(midpoint ? rk2_step(last, k, h, ssp, ssp_cursor) : euler_step(last, k, h));
+
+    // follow the new position, then repair it at the surface or the bottom
+    RayState& current = states.back();
+    update_ssp_cursor(current.pos, ssp, ssp_cursor);
+    update_bty_cursor(current.pos, bty, bty_cursor);
+    bottom = reflect_boundaries_keeping_bottom(current, bty, bty_cursor);
+
+    if (!within_range(current.pos, source, beam.max_range_m)) break;
+  }
+}
+
+std::vector<RayState> trace_ray(const SimulationConfig& config, const SSPFields& ssp,
+                                const BTYfield& bty, float azimuth_rad, float elevation_rad) {
+  std::vector<RayState> states;
+  trace_ray(config, ssp, bty, azimuth_rad, elevation_rad, states);
+  return states;
+}
+
+RayPath extract_ray_path(std::uint64_t ray_index, const std::vector<RayState>& states) {
+  RayPath path;
+  path.ray_index = ray_index;
+  path.points.reserve(states.size());
+  for (const RayState& state : states) path.points.push_back(state.pos);
+  return path;
+}
+
+}  // namespace abyx

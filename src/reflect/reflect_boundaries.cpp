@@ -1,0 +1,114 @@
+#include "reflect/reflect_boundaries.h"
+
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "common/vec3.h"
+
+namespace abyx {
+namespace {
+
+// The reflected state sits this far (m) inside the water: below the surface, or back along the
+// bottom normal.
+inline constexpr float kSurfaceOffset = 1e-9f;
+inline constexpr float kBottomOffset = 1e-9f;
+// Slowness components along the bottom normal (s/m) at or below this are grazing: the position is
+// then dropped onto the bottom depth instead of being moved back along the ray.
+inline constexpr float kGrazingSlowness = 1e-12f;
+inline constexpr float kPi = 3.1415927f;
+inline constexpr Vec3 kSurfaceNormal{0.0f, 0.0f, -1.0f};
+
+// Keeps the ray-centred frame consistent across a reflection with outward normal n of a ray whose
+// slowness before the reflection was p_in: re-expresses P through the frame spanned by the plane of
+// incidence (a rotation that leaves it unchanged up to rounding), records det Q and advances phi by
+// twice the angle between e1 and that plane.
+void update_frame(RayState& state, Vec3 p_in, Vec3 n) {
+  state.det_q = state.q1.x * state.q2.y - state.q2.x * state.q1.y;
+
+  const Vec3 t = state.c * p_in;
+  Vec3 u = cross(n, t);
+  const float uu = dot(u, u);
+  // At normal incidence there is no plane of incidence; the frame is then left as it is instead of
+  // collapsing P to zero. A squared length in the subnormal range is treated the same way, since
+  // its normalisation would be inaccurate.
+  if (!(uu >= std::numeric_limits<float>::min())) return;
+  const float length = std::sqrt(uu);
+  u = {u.x / length, u.y / length, u.z / length};
+  const Vec3 w = cross(t, u);
+
+  const RayBasis basis = ray_basis(p_in, state.c, state.phi);
+  const float a = -dot(basis.e1, w);
+  const float b = -dot(basis.e2, w);
+  const float d = dot(basis.e2, u);
+
+  const Vec2 p1 = state.p1;
+  const Vec2 p2 = state.p2;
+  const Vec2 p1_frame = a * p1 + b * p2;
+  const Vec2 p2_frame = d * p2 - b * p1;
+  state.p1 = a * p1_frame - b * p2_frame;
+  state.p2 = b * p1_frame + d * p2_frame;
+
+  const float angle = std::acos(std::fmin(std::fmax(a, -1.0f), 1.0f));
+  state.phi = (state.phi + angle) + angle;
+}
+
+// Mirrors a state that has reached the surface while heading up; false when it has not.
+bool reflect_at_surface(RayState& state) {
+  const Vec3 p = state.slowness;
+  if (!(state.pos.z <= 0.0f && p.z < 0.0f)) return false;
+  const float s = -state.pos.z / p.z;
+  state.pos.x = state.pos.x + p.x * s;
+  state.pos.y = state.pos.y + p.y * s;
+  state.pos.z = kSurfaceOffset;
+  state.slowness.z = -p.z;
+  state.n_surface += 1;
+  state.phase += kPi;
+  update_frame(state, p, kSurfaceNormal);
+  return true;
+}
+
+// Mirrors a state that has entered the bottom while heading into it; returns the bottom under the
+// state when it is left where it was.
+std::optional<BottomSample> reflect_at_bottom(RayState& state, const BTYfield& bty,
+                                              BTYCursor& bty_cursor) {
+  update_bty_cursor(state.pos, bty, bty_cursor);
+  const BottomSample bottom{interpolate_bty_from_cursor(state.pos, bty, bty_cursor),
+                            bottom_normal_from_cursor(state.pos, bty, bty_cursor)};
+  const Vec3 n = bottom.normal;
+  if (!(state.pos.z >= bottom.depth)) return bottom;
+  const Vec3 p = state.slowness;
+  const float pn = dot(p, n);
+  if (!(pn > 0.0f)) return bottom;
+
+  // back along the ray onto the bottom's tangent plane, then just inside the water
+  if (pn > kGrazingSlowness) {
+    const float s = n.z * (bottom.depth - state.pos.z) / pn;
+    state.pos = state.pos + s * p;
+  } else {
+    state.pos.z = bottom.depth;
+  }
+  state.pos = state.pos - kBottomOffset * n;
+
+  state.slowness = p - (2.0f * pn) * n;
+  state.n_bottom += 1;
+  state.bottom_hit = BottomHit{n, p, state.c};
+  update_frame(state, p, n);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<BottomSample> reflect_boundaries_keeping_bottom(RayState& last_state,
+                                                              const BTYfield& bty,
+                                                              BTYCursor& bty_cursor) {
+  last_state.bottom_hit.reset();
+  if (reflect_at_surface(last_state)) return std::nullopt;
+  return reflect_at_bottom(last_state, bty, bty_cursor);
+}
+
+void reflect_boundaries(RayState& last_state, const BTYfield& bty, BTYCursor& bty_cursor) {
+  reflect_boundaries_keeping_bottom(last_state, bty, bty_cursor);
+}
+
+}  // namespace abyx

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "bty/bty_field.h"
+#include "common/vec3.h"
+#include "input/simulation_config.h"
+#include "ssp/ssp_cursor.h"
+#include "ssp/ssp_fields.h"
+
+namespace abyx::testing {
+
+// n equally spaced values from first to last.
+inline std::vector<float> linspace(float first, float last, std::size_t n) {
+  std::vector<float> values(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    values[i] = first + (last - first) * static_cast<float>(i) / static_cast<float>(n - 1);
+  }
+  return values;
+}
+
+// A sound-speed grid whose ten node grids are sampled from a closed form (c and its exact
+// derivatives), so the ray tests do not depend on how derivatives are estimated from nodes.
+inline SSPFields make_ssp(std::vector<float> x, std::vector<float> y, std::vector<float> z,
+                          const std::function<SSPSample(float, float, float)>& field) {
+  SSPFields ssp;
+  ssp.x = std::move(x);
+  ssp.y = std::move(y);
+  ssp.z = std::move(z);
+  Grid3* grids[] = {&ssp.c,    &ssp.c_x,  &ssp.c_y,  &ssp.c_z,  &ssp.c_xx,
+                    &ssp.c_yy, &ssp.c_zz, &ssp.c_xy, &ssp.c_xz, &ssp.c_yz};
+  for (Grid3* grid : grids) {
+    *grid = Grid3{ssp.x.size(), ssp.y.size(), ssp.z.size(), {}};
+    grid->values.resize(grid->nx * grid->ny * grid->nz);
+  }
+  for (std::size_t ix = 0; ix < ssp.x.size(); ++ix) {
+    for (std::size_t iy = 0; iy < ssp.y.size(); ++iy) {
+      for (std::size_t iz = 0; iz < ssp.z.size(); ++iz) {
+        const SSPSample s = field(ssp.x[ix], ssp.y[iy], ssp.z[iz]);
+        const float values[] = {s.c,    s.c_x,  s.c_y,  s.c_z,  s.c_xx,
+                                s.c_yy, s.c_zz, s.c_xy, s.c_xz, s.c_yz};
+        const std::size_t at = ssp.c.index(ix, iy, iz);
+        for (std::size_t g = 0; g < 10; ++g) grids[g]->values[at] = values[g];
+      }
+    }
+  }
+  pack_ssp_nodes(ssp);
+  return ssp;
+}
+
+// c = c0 + g z: linear in depth, so trilinear interpolation reproduces it exactly.
+inline SSPFields make_linear_ssp(float c0, float g, std::vector<float> x, std::vector<float> y,
+                                 std::vector<float> z) {
+  return make_ssp(std::move(x), std::move(y), std::move(z), [c0, g](float, float, float z) {
+    SSPSample s;
+    s.c = c0 + g * z;
+    s.c_z = g;
+    return s;
+  });
+}
+
+// A bathymetry sampled from a closed form depth(x, y) on the given axes; rigid bottom.
+inline BTYfield make_bty(std::vector<float> x, std::vector<float> y,
+                         const std::function<float(float, float)>& depth) {
+  BTYfield bty;
+  bty.x = std::move(x);
+  bty.y = std::move(y);
+  bty.depth.resize(bty.x.size() * bty.y.size());
+  for (std::size_t ix = 0; ix < bty.x.size(); ++ix) {
+    for (std::size_t iy = 0; iy < bty.y.size(); ++iy) {
+      bty.depth[bty.index(ix, iy)] = depth(bty.x[ix], bty.y[iy]);
+    }
+  }
+  return bty;
+}
+
+// A configuration holding only what the tracing loop reads: source and beam settings.
+inline SimulationConfig make_trace_config(Vec3 source, float step_m, std::uint64_t max_steps,
+                                          float max_range_m, IntegrationMethod method) {
+  SimulationConfig config;
+  config.source.position = {source.x, source.y, source.z};
+  config.beam.step_m = step_m;
+  config.beam.max_steps = max_steps;
+  config.beam.max_range_m = max_range_m;
+  config.beam.integration_method = method;
+  return config;
+}
+
+}  // namespace abyx::testing

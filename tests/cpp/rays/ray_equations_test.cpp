@@ -1,0 +1,212 @@
+#include "rays/ray_equations.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "rays/ocean_fixtures.h"
+#include "rays/ray_state.h"
+
+namespace abyx {
+namespace {
+
+using testing::linspace;
+using testing::make_linear_ssp;
+using testing::make_ssp;
+
+constexpr float kUnitTol = 1e-6f;        // components of unit vectors
+constexpr float kDerivativeTol = 1e-6f;  // relative, derivatives from closed forms
+constexpr float kSpeedTol = 1e-3f;       // m/s, interpolated sound speed
+constexpr float kTimeTol = 1e-8f;        // s, travel time of one step
+constexpr float kC = 1500.0f;            // m/s
+
+bool finite(Vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+bool finite(Vec2 v) { return std::isfinite(v.x) && std::isfinite(v.y); }
+
+// A slowness of magnitude 1/c along the direction d.
+Vec3 slowness_along(Vec3 d, float c) { return (1.0f / (c * norm(d))) * d; }
+
+void expect_near(Vec3 actual, Vec3 expected, float tol) {
+  EXPECT_NEAR(actual.x, expected.x, tol);
+  EXPECT_NEAR(actual.y, expected.y, tol);
+  EXPECT_NEAR(actual.z, expected.z, tol);
+}
+
+struct BasisCase {
+  Vec3 direction;  // direction of travel (any length)
+  float phi;       // basis angle (rad)
+};
+
+class RayBasisTest : public ::testing::TestWithParam<BasisCase> {};
+
+TEST_P(RayBasisTest, IsRightHandedOrthonormalFrameAroundTangent) {
+  const BasisCase& param = GetParam();
+  const Vec3 p = slowness_along(param.direction, kC);
+  const Vec3 t = kC * p;
+  const RayBasis basis = ray_basis(p, kC, param.phi);
+  ASSERT_TRUE(finite(basis.e1) && finite(basis.e2));
+  EXPECT_NEAR(dot(basis.e1, basis.e1), 1.0f, kUnitTol);
+  EXPECT_NEAR(dot(basis.e2, basis.e2), 1.0f, kUnitTol);
+  EXPECT_NEAR(dot(basis.e1, basis.e2), 0.0f, kUnitTol);
+  EXPECT_NEAR(dot(basis.e1, t), 0.0f, kUnitTol);
+  EXPECT_NEAR(dot(basis.e2, t), 0.0f, kUnitTol);
+  expect_near(cross(basis.e1, basis.e2), t, kUnitTol);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Directions, RayBasisTest,
+    ::testing::Values(BasisCase{{1.0f, 0.0f, 0.0f}, 0.0f}, BasisCase{{0.0f, 1.0f, 0.0f}, 0.0f},
+                      BasisCase{{0.3f, -0.4f, 0.5f}, 0.0f}, BasisCase{{0.3f, -0.4f, 0.5f}, 0.7f},
+                      BasisCase{{-0.2f, 0.1f, -0.9f}, -2.5f},
+                      // exactly vertical: the +y fallback keeps the frame finite
+                      BasisCase{{0.0f, 0.0f, 1.0f}, 0.0f}, BasisCase{{0.0f, 0.0f, -1.0f}, 0.0f},
+                      BasisCase{{0.0f, 0.0f, 1.0f}, 1.1f}));
+
+TEST(RayBasis, UnrotatedFormHasHorizontalE2AndE1InVerticalPlane) {
+  const Vec3 p = slowness_along({0.6f, 0.0f, 0.8f}, kC);
+  const RayBasis basis = ray_basis(p, kC, 0.0f);
+  expect_near(basis.e2, {0.0f, 1.0f, 0.0f}, kUnitTol);
+  expect_near(basis.e1, {0.8f, 0.0f, -0.6f}, kUnitTol);
+}
+
+TEST(RayBasis, TinyNonZeroAngleMatchesUnrotatedForm) {
+  const Vec3 p = slowness_along({0.3f, -0.4f, 0.5f}, kC);
+  const RayBasis exact = ray_basis(p, kC, 0.0f);
+  const RayBasis rotated = ray_basis(p, kC, 1e-30f);
+  expect_near(rotated.e1, exact.e1, kUnitTol);
+  expect_near(rotated.e2, exact.e2, kUnitTol);
+}
+
+// A field with constant gradient and Hessian around c = 1500 m/s; the node values need not form a
+// consistent field for the derivative formulas to be checked.
+SSPFields constant_derivative_field(const SSPSample& sample) {
+  return make_ssp(linspace(-1000.0f, 1000.0f, 2), linspace(-1000.0f, 1000.0f, 2),
+                  linspace(0.0f, 2000.0f, 3), [sample](float, float, float) { return sample; });
+}
+
+RayState state_at(Vec3 pos, Vec3 slowness) {
+  RayState state;
+  state.pos = pos;
+  state.slowness = slowness;
+  state.c = kC;
+  return state;
+}
+
+struct CurvatureCase {
+  Vec3 direction;       // horizontal direction of travel
+  float c11, c12, c22;  // expected curvature matrix in the unrotated basis (1/(m s))
+};
+
+class CurvatureTest : public ::testing::TestWithParam<CurvatureCase> {};
+
+TEST_P(CurvatureTest, DpIsMinusCurvatureTimesQOverCSquared) {
+  SSPSample hessian;
+  hessian.c = kC;
+  hessian.c_xx = 2e-3f;
+  hessian.c_yy = 3e-3f;
+  hessian.c_zz = 5e-3f;
+  hessian.c_xy = 7e-4f;
+  hessian.c_xz = 1.1e-3f;
+  hessian.c_yz = 1.3e-3f;
+  const SSPFields ssp = constant_derivative_field(hessian);
+  RayState state = state_at({10.0f, 20.0f, 500.0f}, slowness_along(GetParam().direction, kC));
+  state.q1 = {1.0f, 0.0f};  // Q = I picks the columns of -C / c^2
+  state.q2 = {0.0f, 1.0f};
+  SSPCursor cursor = init_ssp_cursor(state.pos, ssp);
+  const RayDerivatives k = compute_ray_derivatives(state, ssp, cursor);
+  const float c2 = kC * kC;
+  const float tol = kDerivativeTol * 1e-2f / c2;
+  EXPECT_NEAR(k.dp1.x, -GetParam().c11 / c2, tol);
+  EXPECT_NEAR(k.dp1.y, -GetParam().c12 / c2, tol);
+  EXPECT_NEAR(k.dp2.x, -GetParam().c12 / c2, tol);
+  EXPECT_NEAR(k.dp2.y, -GetParam().c22 / c2, tol);
+}
+
+// Along +x the basis is e1 = (0, 0, -1), e2 = (0, 1, 0); along +y it is e1 = (0, 0, -1),
+// e2 = (-1, 0, 0).
+INSTANTIATE_TEST_SUITE_P(
+    HorizontalRays, CurvatureTest,
+    ::testing::Values(CurvatureCase{{1.0f, 0.0f, 0.0f}, 5e-3f, -1.3e-3f, 3e-3f},
+                      CurvatureCase{{0.0f, 1.0f, 0.0f}, 5e-3f, 1.1e-3f, 2e-3f}));
+
+TEST(ComputeRayDerivatives, KinematicTermsFollowFromGradient) {
+  SSPSample gradient;
+  gradient.c = kC;
+  gradient.c_x = 0.02f;
+  gradient.c_y = -0.03f;
+  gradient.c_z = 0.05f;
+  const SSPFields ssp = constant_derivative_field(gradient);
+  const Vec3 p = slowness_along({0.3f, 0.4f, 0.5f}, kC);
+  RayState state = state_at({0.0f, 0.0f, 700.0f}, p);
+  state.p1 = {0.5f, -0.25f};
+  state.p2 = {2.0f, 4.0f};
+  SSPCursor cursor = init_ssp_cursor(state.pos, ssp);
+  const RayDerivatives k = compute_ray_derivatives(state, ssp, cursor);
+
+  const float c2 = kC * kC;
+  EXPECT_FLOAT_EQ(k.c, kC);
+  expect_near(k.dpos, kC * p, kUnitTol);
+  EXPECT_NEAR(k.dslowness.x, -0.02f / c2, kDerivativeTol * 0.02f / c2);
+  EXPECT_NEAR(k.dslowness.y, 0.03f / c2, kDerivativeTol * 0.03f / c2);
+  EXPECT_NEAR(k.dslowness.z, -0.05f / c2, kDerivativeTol * 0.05f / c2);
+  const float rr = p.x * p.x + p.y * p.y;
+  const float dphi = p.z * (p.y * 0.02f - p.x * -0.03f) / (kC * rr);
+  EXPECT_NEAR(k.dphi, dphi, kDerivativeTol * std::abs(dphi));
+  EXPECT_FLOAT_EQ(k.dq1.x, kC * 0.5f);
+  EXPECT_FLOAT_EQ(k.dq1.y, kC * -0.25f);
+  EXPECT_FLOAT_EQ(k.dq2.x, kC * 2.0f);
+  EXPECT_FLOAT_EQ(k.dq2.y, kC * 4.0f);
+}
+
+TEST(ComputeRayDerivatives, ExactlyVerticalRayStaysFinite) {
+  SSPSample field;
+  field.c = kC;
+  field.c_x = 0.02f;
+  field.c_y = -0.03f;
+  field.c_z = 0.05f;
+  field.c_xx = 1e-3f;
+  field.c_xz = 2e-3f;
+  const SSPFields ssp = constant_derivative_field(field);
+  RayState state = state_at({0.0f, 0.0f, 700.0f}, {0.0f, 0.0f, 1.0f / kC});
+  state.q1 = {3.0f, 1.0f};
+  state.q2 = {-1.0f, 2.0f};
+  SSPCursor cursor = init_ssp_cursor(state.pos, ssp);
+  const RayDerivatives k = compute_ray_derivatives(state, ssp, cursor);
+  EXPECT_EQ(k.dphi, 0.0f);
+  EXPECT_TRUE(finite(k.dp1) && finite(k.dp2) && finite(k.dq1) && finite(k.dq2));
+  const RayState next = euler_step(state, k, 10.0f);
+  EXPECT_TRUE(finite(next.pos) && finite(next.slowness) && finite(next.p1) && finite(next.p2));
+  EXPECT_EQ(next.phi, 0.0f);
+}
+
+class StepSoundSpeed : public ::testing::Test {
+ protected:
+  static constexpr float kC0 = 1500.0f;  // m/s at z = 0
+  static constexpr float kG = 0.1f;      // 1/s
+  const SSPFields ssp = make_linear_ssp(kC0, kG, linspace(-1e4f, 1e4f, 2), linspace(-1e4f, 1e4f, 2),
+                                        linspace(0.0f, 5000.0f, 2));
+  const float z0 = 1000.0f;
+  const RayState start =
+      state_at({0.0f, 0.0f, z0}, slowness_along({0.6f, 0.0f, 0.8f}, kC0 + kG * z0));
+};
+
+TEST_F(StepSoundSpeed, EulerStateCarriesSpeedAtStartOfStep) {
+  SSPCursor cursor = init_ssp_cursor(start.pos, ssp);
+  const RayDerivatives k = compute_ray_derivatives(start, ssp, cursor);
+  const RayState next = euler_step(start, k, 100.0f);
+  EXPECT_NEAR(next.c, kC0 + kG * z0, kSpeedTol);
+  EXPECT_NEAR(next.pos.z, z0 + 80.0f, 1e-3f);
+  EXPECT_NEAR(next.tau, 100.0f / (kC0 + kG * z0), kTimeTol);
+}
+
+TEST_F(StepSoundSpeed, Rk2StateCarriesSpeedAtMidpoint) {
+  SSPCursor cursor = init_ssp_cursor(start.pos, ssp);
+  const RayDerivatives k = compute_ray_derivatives(start, ssp, cursor);
+  const RayState next = rk2_step(start, k, 100.0f, ssp, cursor);
+  // the midpoint lies half a step down the initial tangent: 50 m * 0.8
+  EXPECT_NEAR(next.c, kC0 + kG * (z0 + 40.0f), kSpeedTol);
+  EXPECT_NEAR(next.tau, 100.0f / (kC0 + kG * (z0 + 40.0f)), kTimeTol);
+}
+
+}  // namespace
+}  // namespace abyx

@@ -1,0 +1,102 @@
+#include "rays/step_control.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "rays/ocean_fixtures.h"
+
+namespace abyx {
+namespace {
+
+using testing::make_bty;
+using testing::make_ssp;
+
+constexpr float kStepTol = 1e-4f;  // m, step lengths from closed forms
+
+// Homogeneous water on a grid with planes at x, y = -1000, 1000, 3000 and z = -50, 100, 6000, over
+// bathymetry grid lines every 300 m from 0 to 900 m.
+SSPFields grid_ssp() {
+  return make_ssp({-1000.0f, 1000.0f, 3000.0f}, {-1000.0f, 1000.0f, 3000.0f},
+                  {-50.0f, 100.0f, 6000.0f}, [](float, float, float) {
+                    SSPSample s;
+                    s.c = 1500.0f;
+                    return s;
+                  });
+}
+
+BTYfield grid_bty(const std::function<float(float, float)>& depth) {
+  return make_bty({0.0f, 300.0f, 600.0f, 900.0f}, {0.0f, 300.0f, 600.0f, 900.0f}, depth);
+}
+
+struct StepCase {
+  std::string name;
+  Vec3 pos;          // m
+  Vec3 dir;          // unit tangent
+  float h;           // nominal step (m)
+  float expected;    // m
+  float flat_depth;  // m; the bottom is flat
+};
+
+void PrintTo(const StepCase& param, std::ostream* os) { *os << param.name; }
+
+class ReduceStepTest : public ::testing::TestWithParam<StepCase> {};
+
+TEST_P(ReduceStepTest, EndsOnNearestBoundaryAhead) {
+  const StepCase& param = GetParam();
+  const SSPFields ssp = grid_ssp();
+  const BTYfield bty = grid_bty([&param](float, float) { return param.flat_depth; });
+  const SSPCursor ssp_cursor = init_ssp_cursor(param.pos, ssp);
+  BTYCursor bty_cursor = init_bty_cursor(param.pos, bty);
+  const float h =
+      reduce_step_to_boundaries(param.pos, param.dir, ssp, ssp_cursor, bty, bty_cursor, param.h);
+  EXPECT_NEAR(h, param.expected, kStepTol);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, ReduceStepTest,
+    ::testing::Values(
+        StepCase{"SoundSpeedPlane", {150, 150, 50}, {0, 0, 1}, 80, 50, 5000},
+        StepCase{"NominalWhenNothingCloser", {150, 150, 50}, {0, 0, 1}, 30, 30, 5000},
+        StepCase{"BathymetryLineAheadInX", {250, 150, 50}, {1, 0, 0}, 100, 50, 5000},
+        StepCase{"BathymetryLineBehindInX", {350, 150, 50}, {-1, 0, 0}, 100, 50, 5000},
+        StepCase{"BathymetryLineAheadInY", {150, 550, 50}, {0, 1, 0}, 100, 50, 5000},
+        StepCase{"NearestOfSeveral", {250, 150, 50}, {0.6f, 0, 0.8f}, 100, 62.5f, 5000},
+        StepCase{"Surface", {150, 150, 30}, {0.6f, 0, -0.8f}, 100, 37.5f, 5000},
+        // a point on the surface heading up is not held there: the next plane is z = -50
+        StepCase{"OnSurfaceIgnored", {150, 150, 1e-9f}, {0.6f, 0, -0.8f}, 100, 62.5f, 5000},
+        // a point on a grid line heading back only sees that line, at distance 0
+        StepCase{"OnBathymetryLineIgnored", {300, 150, 50}, {-1, 0, 0}, 100, 100, 5000},
+        StepCase{"FlatBottomPlane", {150, 150, 110}, {0.6f, 0, 0.8f}, 100, 12.5f, 120},
+        StepCase{"ParallelToBottom", {150, 150, 110}, {1, 0, 0}, 100, 100, 120},
+        // 5e-5 m to the plane at z = 100 is below the floor of 1e-6 of the nominal step
+        StepCase{
+            "NeverBelowMillionthOfNominal", {150, 150, 99.99995f}, {0, 0, 1}, 100, 1e-4f, 5000}),
+    [](const ::testing::TestParamInfo<StepCase>& info) { return info.param.name; });
+
+TEST(ReduceStepToBoundaries, EndsOnSlopingBottomPlane) {
+  const SSPFields ssp = grid_ssp();
+  const BTYfield bty = grid_bty([](float x, float) { return 120.0f + 0.1f * x; });
+  const Vec3 pos{150.0f, 150.0f, 110.0f};
+  const Vec3 dir{0.6f, 0.0f, 0.8f};
+  BTYCursor bty_cursor = init_bty_cursor(pos, bty);
+  const float h =
+      reduce_step_to_boundaries(pos, dir, ssp, init_ssp_cursor(pos, ssp), bty, bty_cursor, 100.0f);
+  // 110 + 0.8 t = 120 + 0.1 (150 + 0.6 t)
+  EXPECT_NEAR(h, 25.0f / 0.74f, kStepTol);
+}
+
+TEST(ReduceStepToBoundaries, MovesBathymetryCursorToPosition) {
+  const SSPFields ssp = grid_ssp();
+  const BTYfield bty = grid_bty([](float, float) { return 5000.0f; });
+  const Vec3 pos{650.0f, 350.0f, 50.0f};
+  BTYCursor bty_cursor{0, 0};
+  reduce_step_to_boundaries(pos, {0, 0, 1}, ssp, init_ssp_cursor(pos, ssp), bty, bty_cursor, 10.0f);
+  EXPECT_EQ(bty_cursor.ix, 2u);
+  EXPECT_EQ(bty_cursor.iy, 1u);
+}
+
+}  // namespace
+}  // namespace abyx

@@ -1,0 +1,269 @@
+// Rays against closed forms: circular arcs in a linear sound-speed gradient, the travel time along
+// them, the convergence order of the integrators, and invariants in a random smooth ocean.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <ostream>
+#include <random>
+#include <vector>
+
+#include "bty/bty_cursor.h"
+#include "rays/ocean_fixtures.h"
+#include "rays/ray_equations.h"
+#include "rays/step_control.h"
+#include "rays/trace_ray.h"
+#include "reflect/reflect_boundaries.h"
+#include "ssp/ssp_cursor.h"
+
+namespace abyx {
+namespace {
+
+using testing::linspace;
+using testing::make_bty;
+using testing::make_linear_ssp;
+using testing::make_ssp;
+using testing::make_trace_config;
+
+// c(z) = kSurfaceC + kG z; the ray from (0, 0, kSourceZ) launched kTheta0 below the horizontal
+// along +x is a circle about the depth where c would vanish, of radius c0 / (g cos theta0).
+constexpr double kSurfaceC = 1000.0;  // m/s
+constexpr double kG = 0.5;            // 1/s
+constexpr double kSourceZ = 1000.0;   // m
+constexpr double kC0 = kSurfaceC + kG * kSourceZ;
+constexpr double kTheta0 = 0.17453292;  // rad, 10 degrees
+const double kRadius = kC0 / (kG * std::cos(kTheta0));
+const double kCentreX = kRadius * std::sin(kTheta0);
+const double kCentreZ = kSourceZ - kC0 / kG;
+
+// One cell in every direction, so no grid plane shortens a step.
+const SSPFields kLinearSsp =
+    make_linear_ssp(static_cast<float>(kSurfaceC), static_cast<float>(kG), linspace(-1e4f, 1e4f, 2),
+                    linspace(-1e4f, 1e4f, 2), linspace(0.0f, 5000.0f, 2));
+const BTYfield kDeepBottom = make_bty(linspace(-2e4f, 2e4f, 2), linspace(-2e4f, 2e4f, 2),
+                                      [](float, float) { return 5000.0f; });
+
+std::vector<RayState> trace_arc(float step, std::uint64_t max_steps, IntegrationMethod method) {
+  const SimulationConfig config =
+      make_trace_config({0.0f, 0.0f, static_cast<float>(kSourceZ)}, step, max_steps, 1e5f, method);
+  return trace_ray(config, kLinearSsp, kDeepBottom, 1.5707964f, static_cast<float>(kTheta0));
+}
+
+// The exact position after arc length s: the tangent angle falls by s / R.
+Vec3 exact_arc_point(double s) {
+  const double theta = kTheta0 - s / kRadius;
+  return {static_cast<float>(kCentreX - kRadius * std::sin(theta)), 0.0f,
+          static_cast<float>(kCentreZ + kRadius * std::cos(theta))};
+}
+
+struct ArcCase {
+  IntegrationMethod method;
+  float step;         // m
+  double radius_tol;  // relative error of the distance from the centre
+  double snell_tol;   // error of c(z) |p| = 1, i.e. of cos(theta) / c = cos(theta0) / c0
+  double time_tol;    // relative error of the travel time
+};
+
+void PrintTo(const ArcCase& param, std::ostream* os) {
+  *os << (param.method == IntegrationMethod::Rk2 ? "rk2" : "euler") << " step " << param.step;
+}
+
+class ArcTest : public ::testing::TestWithParam<ArcCase> {};
+
+TEST_P(ArcTest, RayFollowsCircleWithSnellInvariantAndTravelTime) {
+  const ArcCase& param = GetParam();
+  const std::vector<RayState> states =
+      trace_arc(param.step, static_cast<std::uint64_t>(2000.0f / param.step), param.method);
+  double worst_radius = 0.0, worst_snell = 0.0, worst_time = 0.0;
+  for (std::size_t i = 1; i < states.size(); ++i) {
+    const RayState& state = states[i];
+    ASSERT_EQ(state.n_surface + state.n_bottom, 0u);
+    const double dx = state.pos.x - kCentreX;
+    const double dz = state.pos.z - kCentreZ;
+    worst_radius = std::fmax(worst_radius, std::abs(std::hypot(dx, dz) / kRadius - 1.0));
+    const double c = kSurfaceC + kG * state.pos.z;
+    worst_snell = std::fmax(worst_snell, std::abs(c * norm(state.slowness) - 1.0));
+    // d tau = d theta / (g cos theta): tau = (asinh(tan theta0) - asinh(tan theta)) / g, with the
+    // tangent angle taken from the position on the circle
+    const double theta = std::asin((kCentreX - state.pos.x) / kRadius);
+    const double tau = (std::asinh(std::tan(kTheta0)) - std::asinh(std::tan(theta))) / kG;
+    worst_time = std::fmax(worst_time, std::abs(state.tau / tau - 1.0));
+  }
+  EXPECT_LT(worst_radius, param.radius_tol);
+  EXPECT_LT(worst_snell, param.snell_tol);
+  EXPECT_LT(worst_time, param.time_tol);
+  // the arc has passed its deepest point and climbs again
+  EXPECT_LT(states.back().pos.z, kSourceZ);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Methods, ArcTest,
+    ::testing::Values(ArcCase{IntegrationMethod::Euler, 1.0f, 3e-4, 1.5e-4, 4e-4},
+                      ArcCase{IntegrationMethod::Rk2, 1.0f, 1e-6, 1e-6, 1e-5},
+                      ArcCase{IntegrationMethod::Rk2, 20.0f, 2e-5, 5e-6, 5e-5}));
+
+// Distance from the exact point after 2000 m of arc.
+double arc_error(float step, IntegrationMethod method) {
+  const std::uint64_t n = static_cast<std::uint64_t>(2000.0f / step);
+  const RayState last = trace_arc(step, n, method).back();
+  const Vec3 exact = exact_arc_point(static_cast<double>(step) * static_cast<double>(n));
+  return std::hypot(static_cast<double>(last.pos.x) - exact.x,
+                    static_cast<double>(last.pos.z) - exact.z);
+}
+
+TEST(ArcConvergence, Rk2ErrorFallsFourfoldWhenStepHalves) {
+  const double coarse = arc_error(80.0f, IntegrationMethod::Rk2);
+  const double medium = arc_error(40.0f, IntegrationMethod::Rk2);
+  const double fine = arc_error(20.0f, IntegrationMethod::Rk2);
+  EXPECT_NEAR(coarse / medium, 4.0, 0.5);
+  EXPECT_NEAR(medium / fine, 4.0, 0.5);
+}
+
+// A random smooth ocean: a mean gradient, a horizontal undulation and a vertical wave in the
+// sound speed (node grids from the exact derivatives), over an undulating bottom.
+struct RandomOcean {
+  SSPFields ssp;
+  BTYfield bty;
+};
+
+RandomOcean make_random_ocean(std::mt19937& rng) {
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  const float gradient = 0.03f * unit(rng);                        // 1/s
+  const float bump = 5.0f * unit(rng);                             // m/s
+  const float kx = 6.2831855f / (8000.0f + 12000.0f * unit(rng));  // 1/m
+  const float ky = 6.2831855f / (8000.0f + 12000.0f * unit(rng));
+  const float wave = 4.0f * unit(rng);  // m/s
+  const float kz = 6.2831855f / (2500.0f + 2500.0f * unit(rng));
+  const float phase = 6.2831855f * unit(rng);
+  RandomOcean ocean;
+  ocean.ssp = make_ssp(linspace(-1e4f, 1e4f, 21), linspace(-1e4f, 1e4f, 21),
+                       linspace(0.0f, 4000.0f, 21), [=](float x, float y, float z) {
+                         const float sx = std::sin(kx * x), cx = std::cos(kx * x);
+                         const float sy = std::sin(ky * y), cy = std::cos(ky * y);
+                         const float sz = std::sin(kz * z + phase), cz = std::cos(kz * z + phase);
+                         SSPSample s;
+                         s.c = 1480.0f + gradient * z + bump * sx * sy + wave * cz;
+                         s.c_x = bump * kx * cx * sy;
+                         s.c_y = bump * ky * sx * cy;
+                         s.c_z = gradient - wave * kz * sz;
+                         s.c_xx = -bump * kx * kx * sx * sy;
+                         s.c_yy = -bump * ky * ky * sx * sy;
+                         s.c_zz = -wave * kz * kz * cz;
+                         s.c_xy = bump * kx * ky * cx * cy;
+                         return s;
+                       });
+  const float depth = 2000.0f + 1000.0f * unit(rng);
+  const float relief = 300.0f * unit(rng);
+  const float kb = 6.2831855f / (6000.0f + 6000.0f * unit(rng));
+  ocean.bty = make_bty(linspace(-1e4f, 1e4f, 41), linspace(-1e4f, 1e4f, 41), [=](float x, float y) {
+    return depth + relief * std::sin(kb * x) * std::cos(kb * 0.7f * y);
+  });
+  return ocean;
+}
+
+struct InvariantCase {
+  IntegrationMethod method;
+  double eikonal_tol;  // error of c |p| = 1 after every step and reflection
+};
+
+void PrintTo(const InvariantCase& param, std::ostream* os) {
+  *os << (param.method == IntegrationMethod::Rk2 ? "rk2" : "euler");
+}
+
+class RandomOceanTest : public ::testing::TestWithParam<InvariantCase> {};
+
+TEST_P(RandomOceanTest, RayStaysInWaterOnEikonalWithGrowingTime) {
+  constexpr float kDepthTol = 0.05f;  // m, the bilinear bottom bends away from its tangent plane
+  std::mt19937 rng(20240611);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (int trial = 0; trial < 24; ++trial) {
+    const RandomOcean ocean = make_random_ocean(rng);
+    const Vec3 source{-2000.0f + 4000.0f * unit(rng), -2000.0f + 4000.0f * unit(rng),
+                      50.0f + 1500.0f * unit(rng)};
+    const float az = 6.2831855f * unit(rng);
+    const float el = (-60.0f + 120.0f * unit(rng)) * 0.017453292f;
+    const SimulationConfig config =
+        make_trace_config(source, 50.0f, 800, 7000.0f, GetParam().method);
+    const std::vector<RayState> states = trace_ray(config, ocean.ssp, ocean.bty, az, el);
+    double worst_eikonal = 0.0;
+    for (std::size_t i = 0; i < states.size(); ++i) {
+      const RayState& state = states[i];
+      BTYCursor bty_cursor = init_bty_cursor(state.pos, ocean.bty);
+      const float bottom = interpolate_bty_from_cursor(state.pos, ocean.bty, bty_cursor);
+      ASSERT_GE(state.pos.z, -kDepthTol) << "trial " << trial << " state " << i;
+      ASSERT_LE(state.pos.z, bottom + kDepthTol) << "trial " << trial << " state " << i;
+      SSPCursor ssp_cursor = init_ssp_cursor(state.pos, ocean.ssp);
+      const float c = interpolate_c_with_cursor(state.pos, ocean.ssp, ssp_cursor);
+      worst_eikonal = std::fmax(worst_eikonal, std::abs(c * norm(state.slowness) - 1.0));
+      if (i > 0) {
+        ASSERT_GE(state.tau, states[i - 1].tau) << "trial " << trial << " state " << i;
+      }
+    }
+    EXPECT_LT(worst_eikonal, GetParam().eikonal_tol) << "trial " << trial;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, RandomOceanTest,
+                         ::testing::Values(InvariantCase{IntegrationMethod::Euler, 1e-3},
+                                           InvariantCase{IntegrationMethod::Rk2, 3e-4}));
+
+// The loop of the declared steps, written out: derivatives, step control (evaluating the bottom
+// itself), the step, both cursor moves and the reflection.
+std::vector<RayState> trace_step_by_step(const SimulationConfig& config, const SSPFields& ssp,
+                                         const BTYfield& bty, float az, float el) {
+  const Vec3 source{config.source.position[0], config.source.position[1],
+                    config.source.position[2]};
+  std::vector<RayState> states{trace_ray(config, ssp, bty, az, el).front()};
+  SSPCursor ssp_cursor = init_ssp_cursor(source, ssp);
+  BTYCursor bty_cursor = init_bty_cursor(source, bty);
+  for (std::uint64_t i = 0; i < config.beam.max_steps; ++i) {
+    const RayState last = states.back();
+    const RayDerivatives k = compute_ray_derivatives(last, ssp, ssp_cursor);
+    const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty, bty_cursor,
+                                              config.beam.step_m);
+    states.push_back(config.beam.integration_method == IntegrationMethod::Rk2
+                         ? rk2_step(last, k, h, ssp, ssp_cursor)
+                         : euler_step(last, k, h));
+    update_ssp_cursor(states.back().pos, ssp, ssp_cursor);
+    update_bty_cursor(states.back().pos, bty, bty_cursor);
+    reflect_boundaries(states.back(), bty, bty_cursor);
+    const float dx = states.back().pos.x - source.x;
+    const float dy = states.back().pos.y - source.y;
+    if (!(dx * dx + dy * dy < config.beam.max_range_m * config.beam.max_range_m)) break;
+  }
+  return states;
+}
+
+// Regression: the tracing loop reuses the bottom evaluated by the reflection test; the states must
+// be exactly those of the plain loop.
+TEST_P(RandomOceanTest, TraceMatchesPlainLoopExactly) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  std::uint32_t surface = 0, bottom = 0;
+  for (int trial = 0; trial < 8; ++trial) {
+    const RandomOcean ocean = make_random_ocean(rng);
+    const Vec3 source{0.0f, 0.0f, 50.0f + 1500.0f * unit(rng)};
+    const float az = 6.2831855f * unit(rng);
+    const float el = (trial % 2 == 0 ? 40.0f : -40.0f) * 0.017453292f;
+    const SimulationConfig config =
+        make_trace_config(source, 50.0f, 400, 7000.0f, GetParam().method);
+    const std::vector<RayState> fast = trace_ray(config, ocean.ssp, ocean.bty, az, el);
+    const std::vector<RayState> plain = trace_step_by_step(config, ocean.ssp, ocean.bty, az, el);
+    ASSERT_EQ(fast.size(), plain.size());
+    for (std::size_t i = 0; i < fast.size(); ++i) {
+      ASSERT_TRUE(fast[i].pos == plain[i].pos && fast[i].slowness == plain[i].slowness &&
+                  fast[i].phi == plain[i].phi && fast[i].tau == plain[i].tau &&
+                  fast[i].p1 == plain[i].p1 && fast[i].q2 == plain[i].q2 &&
+                  fast[i].n_bottom == plain[i].n_bottom)
+          << "trial " << trial << " state " << i;
+    }
+    surface += fast.back().n_surface;
+    bottom += fast.back().n_bottom;
+  }
+  EXPECT_GT(surface, 0u);
+  EXPECT_GT(bottom, 0u);
+}
+
+}  // namespace
+}  // namespace abyx
