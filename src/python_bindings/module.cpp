@@ -1,7 +1,94 @@
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "python_bindings/ffi_boundary.h"
+#include "python_bindings/py_ref.h"
+#include "python_bindings/run_simulation.h"
 
-static PyModuleDef abyx_module = {PyModuleDef_HEAD_INIT, "abyx", nullptr, -1, nullptr,
-                                  nullptr, nullptr, nullptr, nullptr};
+namespace abyx {
+namespace {
 
-PyMODINIT_FUNC PyInit_abyx() { return PyModule_Create(&abyx_module); }
+constexpr const char* kDefinitionDoc =
+    "Python extension module exposing abyx simulation functions.";
+constexpr const char* kModuleDoc = "Python bindings for the abyx underwater acoustic ray tracer.";
+constexpr const char* kSecondInitMessage =
+    "abyx is already initialised in this process and cannot be initialised again";
+
+// The module holds no per-module state: its only process-wide objects are the PanicException
+// class and the engine's worker pool.
+PyModuleDef g_module_def = {
+    PyModuleDef_HEAD_INIT, "abyx", kDefinitionDoc, -1, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+PyMethodDef g_run_simulation_def = {
+    "run_simulation",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&run_simulation)),
+    METH_FASTCALL | METH_KEYWORDS,
+    kRunSimulationDoc,
+};
+
+bool g_initialised = false;
+
+// Sets a public attribute, first appending its name to __all__ (created when absent).
+bool add_to_module(PyObject* module, const char* name, PyObject* value) {
+  PyObject* attributes = PyModule_GetDict(module);  // borrowed
+  PyRef all_key(PyUnicode_FromString("__all__"));
+  if (attributes == nullptr || !all_key) {
+    return false;
+  }
+  PyRef all = PyRef::borrow(PyDict_GetItemWithError(attributes, all_key.get()));
+  if (!all) {
+    if (PyErr_Occurred() != nullptr) {
+      return false;
+    }
+    all = PyRef(PyList_New(0));
+    if (!all || PyDict_SetItem(attributes, all_key.get(), all.get()) < 0) {
+      return false;
+    }
+  }
+  PyRef py_name(PyUnicode_FromString(name));
+  if (!py_name) {
+    return false;
+  }
+  if (!PyList_Check(all.get())) {
+    PyErr_SetString(PyExc_TypeError, "abyx.__all__ is not a list");
+    return false;
+  }
+  return PyList_Append(all.get(), py_name.get()) == 0 &&
+         PyObject_SetAttr(module, py_name.get(), value) == 0;
+}
+
+// The module body: the docstring, the function, and the PanicException class outside __all__.
+bool fill_module(PyObject* module) {
+  PyRef doc(PyUnicode_FromString(kModuleDoc));
+  if (!doc || !add_to_module(module, "__doc__", doc.get())) {
+    return false;
+  }
+  PyRef module_name(PyModule_GetNameObject(module));
+  if (!module_name) {
+    return false;
+  }
+  PyRef function(PyCFunction_NewEx(&g_run_simulation_def, module, module_name.get()));
+  if (!function || !add_to_module(module, "run_simulation", function.get())) {
+    return false;
+  }
+  PyObject* panic_type = panic_exception_type();  // borrowed, lives for the process
+  return panic_type != nullptr && PyObject_SetAttrString(module, "PanicException", panic_type) == 0;
+}
+
+PyObject* init_module() {
+  if (g_initialised) {
+    PyErr_SetString(PyExc_ImportError, kSecondInitMessage);
+    return nullptr;
+  }
+  PyRef module(PyModule_Create(&g_module_def));
+  if (!module || !fill_module(module.get())) {
+    return nullptr;
+  }
+  g_initialised = true;
+  return module.release();
+}
+
+}  // namespace
+}  // namespace abyx
+
+PyMODINIT_FUNC PyInit_abyx() {
+  return abyx::call_at_boundary([] { return abyx::init_module(); });
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string_view>
+
+#include "python_bindings/py_ref.h"
+
+namespace abyx {
+
+// Message of a PanicException whose fault carried no text.
+inline constexpr std::string_view kPanicWithoutMessageText = "internal fault (no message)";
+// Written to standard error before the process ends when a fault cannot be converted.
+inline constexpr std::string_view kUncaughtPanicMessage = "uncaught panic at ffi boundary";
+
+// The PanicException class (derives from BaseException), created on the first call and kept for
+// the life of the process; borrowed. Null with a host error set when it cannot be created.
+PyObject* panic_exception_type();
+
+// Turns the C++ exception being handled into a Python one: std::bad_alloc into MemoryError, every
+// other exception into PanicException with its message. A fault raised while doing so ends the
+// process. Call only from inside a catch block.
+void raise_current_exception() noexcept;
+
+// The single interception point between the binding and the interpreter: runs body and returns
+// its result, or null with a Python exception set when a C++ exception left it.
+template <class Body>
+PyObject* call_at_boundary(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    raise_current_exception();
+    return nullptr;
+  }
+}
+
+}  // namespace abyx

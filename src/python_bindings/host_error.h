@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "python_bindings/py_ref.h"
+
+namespace abyx {
+
+// Shown in place of str() of a host exception whose own str() raised.
+inline constexpr std::string_view kStrFailedText = "<exception str() failed>";
+
+// A new Python str from UTF-8 bytes; invalid sequences become U+FFFD instead of failing.
+PyRef make_str(std::string_view utf8);
+
+// Takes the pending host exception and renders it for a message: its class name, ": ", then
+// str() of it with unencodable characters replaced. The exception is consumed, not kept.
+std::string take_host_error();
+
+// Raises RuntimeError with prefix + the rendering of the pending host exception. The host
+// exception is not attached as cause or context. Always returns null, for `return raise...`.
+PyObject* raise_runtime_error_from_host(std::string_view prefix);
+
+// Raises RuntimeError with prefix + detail. Always returns null.
+PyObject* raise_runtime_error(std::string_view prefix, std::string_view detail);
+
+}  // namespace abyx
