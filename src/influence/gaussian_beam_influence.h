@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "bty/bty_field.h"
@@ -8,6 +10,14 @@
 #include "rays/ray_state.h"
 
 namespace abyx {
+
+// Invariant fault: an array-mode field without its receiver points.
+inline constexpr std::string_view kMissingReceiverPositionsMessage =
+    "receiver_positions_m must be Some in array mode";
+// Invariant fault: the field's arrays, axes or points disagree with its shape, or its frequency
+// count with the list of angular frequencies.
+inline constexpr std::string_view kBeamFieldMismatchMessage =
+    "pressure field does not match its shape or the frequency list";
 
 // Launch geometry of the ray whose beam is summed, in radians.
 struct BeamLaunch {
@@ -17,9 +27,27 @@ struct BeamLaunch {
 };
 
 // Adds the Gaussian beam around one traced ray to the field, for every angular frequency (rad/s).
-// Rescales amp, q1, q2 and rewrites det_q of the states in place.
+// Rescales amp, q1, q2 and rewrites det_q of the states in place. Throws Fault, before anything is
+// changed, when the field lacks its array points or disagrees with its shape or with omegas.
 void gaussian_beam_influence(std::vector<RayState>& states, PressureField& field,
                              const BTYfield& bty, std::span<const float> omegas,
                              const BeamLaunch& launch);
+
+// How the receivers of a segment are searched; both give the same field, bit for bit.
+enum class ReceiverSearch {
+  Exhaustive,  // every receiver of the segment's bounding box (array mode: every receiver)
+  Narrowed,    // only the receivers the segment's beam can reach
+};
+
+// What one beam added, for benchmarks and diagnostics.
+struct BeamInfluenceCounts {
+  std::size_t candidates = 0;     // receivers tested against a segment
+  std::size_t contributions = 0;  // receivers that took a segment's contribution
+};
+
+// gaussian_beam_influence with the receiver search chosen (it uses Narrowed); returns the counts.
+BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureField& field,
+                                      const BTYfield& bty, std::span<const float> omegas,
+                                      const BeamLaunch& launch, ReceiverSearch search);
 
 }  // namespace abyx

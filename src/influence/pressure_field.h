@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "common/complex32.h"
@@ -11,6 +12,13 @@
 
 namespace abyx {
 
+// Set-up fault: the three array receiver lists differ in length.
+inline constexpr std::string_view kArrayLengthsMessage =
+    "array receiver coordinates must have equal lengths";
+// Invariant fault: two fields of different shapes or modes were handed to the merge.
+inline constexpr std::string_view kMergeShapeMismatchMessage =
+    "pressure fields of different shapes cannot be merged";
+
 // Complex pressure per frequency and receiver, with the earliest arrival per receiver.
 // Grid mode: receivers at every (x_m[ix], y_m[iy], z_m[iz]); array mode: receiver_positions_m.
 struct PressureField {
@@ -18,10 +26,10 @@ struct PressureField {
   std::vector<float> y_m;  // grid axis y (m); empty in array mode
   std::vector<float> z_m;  // grid axis z (m, positive down); empty in array mode
   std::optional<std::vector<Vec3>> receiver_positions_m;  // present exactly in array mode
-  std::vector<Complex32> pressure;  // shape (nf, n1, n2, n3), row-major
-  std::vector<float> delay_s;       // earliest arrival (s) per receiver, +inf when none
-  std::vector<float> amplitude;     // amplitude of that arrival, 0 when none
-  bool is_array = false;            // array mode
+  std::vector<Complex32> pressure;                        // shape (nf, n1, n2, n3), row-major
+  std::vector<float> delay_s;          // earliest arrival (s) per receiver, +inf when none
+  std::vector<float> amplitude;        // amplitude of that arrival, 0 when none
+  bool is_array = false;               // array mode
   std::array<std::size_t, 4> shape{};  // (nf, nx, ny, nz) or (nf, n, 1, 1)
 
   std::size_t receiver_count() const { return shape[1] * shape[2] * shape[3]; }
@@ -36,11 +44,12 @@ struct PressureField {
 };
 
 // An empty field for the configuration's receivers and frequencies; throws Fault when the array
-// receiver lists differ in length.
+// receiver lists differ in length, and std::bad_alloc when the arrays cannot be held in memory
+// (element counts too large to represent included).
 PressureField init_pressure_field(const SimulationConfig& config);
 
 // Adds right into left: pressures summed; a strictly earlier right delay replaces left's delay and
-// amplitude (equal delays and NaN keep left).
+// amplitude (equal delays and NaN keep left). Throws Fault when the shapes or modes differ.
 void merge_pressure_field(PressureField& left, const PressureField& right);
 
 }  // namespace abyx

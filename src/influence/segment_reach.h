@@ -1,0 +1,35 @@
+#pragma once
+
+#include "common/vec3.h"
+
+namespace abyx {
+
+// The region a beam segment can reach: the points whose foot on the segment's line lies between its
+// ends and whose distance from that line is at most the search radius (a cylinder flat-capped at
+// both ends). The bounds are widened by a margin far larger than the rounding of the per-receiver
+// tests, so every receiver that passes those tests lies inside them; they only serve to skip
+// receivers that cannot pass.
+struct SegmentReach {
+  bool bounded = false;  // false when a value is not finite: the bounds are unusable
+  Vec3 lo;               // lower corner of the axis-aligned box around the region (m)
+  Vec3 hi;               // upper corner of that box (m)
+  Vec3 start;            // segment start (m)
+  Vec3 axis;             // unit vector from start towards end
+  float length = 0.0f;   // segment length (m)
+  float margin = 0.0f;   // widening of every bound (m)
+  float radius = 0.0f;   // search radius plus margin (m)
+};
+
+// Bounds of the segment from `start` along `d` (m) with search radius `radius` (m).
+SegmentReach segment_reach(Vec3 start, Vec3 d, float radius);
+
+// An interval of depths (m); empty when lo > hi.
+struct DepthInterval {
+  float lo = 0.0f;  // shallowest depth (m)
+  float hi = 0.0f;  // deepest depth (m)
+};
+
+// Depths of the vertical line through (x, y) that lie inside a bounded reach.
+DepthInterval reach_depths(const SegmentReach& reach, float x, float y);
+
+}  // namespace abyx

@@ -1,0 +1,595 @@
+#include "influence/gaussian_beam_influence.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "beam_fixtures.h"
+#include "common/fault.h"
+
+namespace abyx {
+namespace {
+
+using fixtures::kDegree;
+using fixtures::kPi;
+using fixtures::kTwoPiF;
+
+constexpr float kC0 = 1500.0f;             // m/s
+constexpr float kStep = 10.0f;             // m
+constexpr float kPiF = 3.1415927f;         // surface reflection phase
+constexpr double kAmplitudeRelTol = 2e-5;  // relative, on |a|
+// relative, on |a| off the axis: receiver positions are rounded to about 1e-4 of the narrowest
+// beam width
+constexpr double kOffAxisRelTol = 2e-4;
+constexpr double kDelayRelTol = 1e-6;     // relative, on travel time
+constexpr double kPressureRelTol = 3e-4;  // on |p - expected| / |expected|
+constexpr float kInf = std::numeric_limits<float>::infinity();
+const Vec3 kOrigin{100.0f, -50.0f, 500.0f};
+const std::vector<float> kOmegas{kTwoPiF * 50.0f, kTwoPiF * 200.0f};
+
+BeamLaunch degree_fan(double elevation_deg) {
+  return {static_cast<float>(elevation_deg) * kDegree, kDegree, kDegree};
+}
+
+// Checks one receiver's arrival and its pressure at every frequency against a * e^{i(w s/c0 - ph)}
+// times the frequency's reflection factor.
+void expect_arrival(const PressureField& field, std::size_t cell, double s, double a,
+                    double extra_phase, const std::vector<float>& omegas,
+                    const std::vector<std::complex<double>>& factors = {},
+                    double amplitude_rel_tol = kAmplitudeRelTol) {
+  SCOPED_TRACE("receiver " + std::to_string(cell) + " at s = " + std::to_string(s));
+  EXPECT_NEAR(field.amplitude[cell], a, amplitude_rel_tol * a);
+  EXPECT_NEAR(field.delay_s[cell], s / kC0, kDelayRelTol * s / kC0);
+  for (std::size_t k = 0; k < omegas.size(); ++k) {
+    const std::complex<double> factor = factors.empty() ? 1.0 : factors[k];
+    const std::complex<double> expected =
+        factor * std::polar(a, static_cast<double>(omegas[k]) * s / kC0 - extra_phase);
+    const Complex32 p = field.pressure[field.pressure_index(k, cell)];
+    EXPECT_LE(std::abs(std::complex<double>(p.re, p.im) - expected),
+              kPressureRelTol * std::abs(expected) + 1e-12)
+        << "frequency " << k;
+  }
+}
+
+void expect_untouched(const PressureField& field, std::size_t cell) {
+  EXPECT_EQ(field.delay_s[cell], kInf);
+  EXPECT_EQ(field.amplitude[cell], 0.0f);
+  for (std::size_t k = 0; k < field.shape[0]; ++k) {
+    EXPECT_EQ(field.pressure[field.pressure_index(k, cell)], (Complex32{0.0f, 0.0f}));
+  }
+}
+
+struct HomogeneousCase {
+  double elevation_deg;
+  double azimuth_deg;
+  float s;  // arc length of the receiver's foot point (m)
+};
+
+class HomogeneousBeam : public ::testing::TestWithParam<HomogeneousCase> {};
+
+TEST_P(HomogeneousBeam, OnAxisAmplitudeDelayAndPhaseFollowTheSpreading) {
+  const HomogeneousCase c = GetParam();
+  const Vec3 dir =
+      fixtures::launch_direction(c.elevation_deg * kPi / 180, c.azimuth_deg * kPi / 180);
+  std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 80);
+  PressureField field = fixtures::array_field({fixtures::point_on_ray(kOrigin, dir, c.s)}, 2);
+  gaussian_beam_influence(states, field, BTYfield{}, kOmegas, degree_fan(c.elevation_deg));
+  expect_arrival(field, 0, c.s, 1.0 / (2 * kPi * c.s), 0.0, kOmegas);
+}
+
+// Normal coordinates gamma = (nu1 / (s dbeta), nu2 / (s dalpha |cos beta|)) give the weight
+// exp(-(gamma1^2 + gamma2^2) / 2); beyond |gamma1| + |gamma2| = 4 there is nothing.
+TEST_P(HomogeneousBeam, OffAxisWeightIsGaussianInNormalCoordinates) {
+  const HomogeneousCase c = GetParam();
+  const double beta = c.elevation_deg * kPi / 180;
+  const double alpha = c.azimuth_deg * kPi / 180;
+  const Vec3 dir = fixtures::launch_direction(beta, alpha);
+  const Vec3 e1{static_cast<float>(std::sin(alpha) * std::sin(beta)),
+                static_cast<float>(std::cos(alpha) * std::sin(beta)),
+                static_cast<float>(-std::cos(beta))};
+  const Vec3 e2{static_cast<float>(-std::cos(alpha)), static_cast<float>(std::sin(alpha)), 0.0f};
+  const double width1 = c.s * kDegree;
+  const double width2 = c.s * kDegree * std::cos(beta);
+  const std::vector<std::pair<double, double>> gammas{
+      {0.5, 0.0}, {0.0, 1.2}, {-1.1, 0.7}, {2.0, -1.9}, {2.5, 1.7}};
+  std::vector<Vec3> points;
+  for (const auto& [g1, g2] : gammas) {
+    points.push_back(fixtures::point_on_ray(kOrigin, dir, c.s) +
+                     static_cast<float>(g1 * width1) * e1 + static_cast<float>(g2 * width2) * e2);
+  }
+  std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 80);
+  PressureField field = fixtures::array_field(points, 2);
+  gaussian_beam_influence(states, field, BTYfield{}, kOmegas, degree_fan(c.elevation_deg));
+  for (std::size_t i = 0; i < gammas.size(); ++i) {
+    const auto [g1, g2] = gammas[i];
+    if (std::abs(g1) + std::abs(g2) > 4.0) {
+      expect_untouched(field, i);
+    } else {
+      const double a = std::exp(-0.5 * (g1 * g1 + g2 * g2)) / (2 * kPi * c.s);
+      expect_arrival(field, i, c.s, a, 0.0, kOmegas, {}, kOffAxisRelTol);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Launches, HomogeneousBeam,
+                         ::testing::Values(HomogeneousCase{10, 90, 105.0f},
+                                           HomogeneousCase{-20, 30, 333.3f},
+                                           HomogeneousCase{45, 200, 507.0f},
+                                           HomogeneousCase{0.5, 0, 15.5f},
+                                           HomogeneousCase{70, 300, 644.0f}));
+
+TEST(GaussianBeamInfluence, ReceiverOnAnInteriorStateTakesBothNeighbouringSegments) {
+  const Vec3 dir = fixtures::launch_direction(0.3, 1.0);
+  std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 30);
+  PressureField field = fixtures::array_field({states[12].pos}, 2);
+  const BeamInfluenceCounts counts = add_gaussian_beam(
+      states, field, BTYfield{}, kOmegas, degree_fan(0.3 / kDegree), ReceiverSearch::Narrowed);
+  EXPECT_EQ(counts.contributions, 2u);
+  const double s = 12 * kStep;
+  for (std::size_t k = 0; k < kOmegas.size(); ++k) {
+    const Complex32 p = field.pressure[field.pressure_index(k, 0)];
+    const std::complex<double> expected = std::polar(2.0 / (2 * kPi * s), kOmegas[k] * s / kC0);
+    EXPECT_LE(std::abs(std::complex<double>(p.re, p.im) - expected),
+              kPressureRelTol * std::abs(expected));
+  }
+  EXPECT_NEAR(field.amplitude[0], 1.0 / (2 * kPi * s), kAmplitudeRelTol / (2 * kPi * s));
+}
+
+TEST(GaussianBeamInfluence, ReceiverBeyondTheSegmentEndsTakesNothingFromIt) {
+  const Vec3 dir = fixtures::launch_direction(0.2, 0.4);
+  const Vec3 side{0.0f, 0.0f, 0.5f};
+  std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 2, 300.0f);
+  PressureField field = fixtures::array_field(
+      {fixtures::point_on_ray(kOrigin, dir, 310.01f), fixtures::point_on_ray(kOrigin, dir, 299.99f),
+       fixtures::point_on_ray(kOrigin, dir, 311.0f) + side,
+       fixtures::point_on_ray(kOrigin, dir, 305.0f)},
+      2);
+  gaussian_beam_influence(states, field, BTYfield{}, kOmegas, degree_fan(0.2 / kDegree));
+  expect_untouched(field, 0);
+  expect_untouched(field, 1);
+  expect_untouched(field, 2);
+  EXPECT_NEAR(field.amplitude[3], 1.0 / (2 * kPi * 305.0), kAmplitudeRelTol / (2 * kPi * 305.0));
+}
+
+// Receivers in the middle of segments 5 (ending at state 5), 6, 9 and 13 of a straight ray.
+const std::vector<double> kSegmentMids{45.0, 55.0, 85.0, 125.0};
+
+PressureField field_at_segment_mids(Vec3 dir, std::size_t nf) {
+  std::vector<Vec3> points;
+  for (const double s : kSegmentMids) {
+    points.push_back(fixtures::point_on_ray(kOrigin, dir, static_cast<float>(s)));
+  }
+  return fixtures::array_field(points, nf);
+}
+
+TEST(GaussianBeamInfluence, SurfaceReflectionFlipsTheSignOfLaterSegmentsOnly) {
+  const Vec3 dir = fixtures::launch_direction(0.1, 2.0);
+  std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 20);
+  for (std::size_t i = 5; i < states.size(); ++i) {
+    states[i].phase = kPiF;
+    states[i].n_surface = 1;
+  }
+  PressureField field = field_at_segment_mids(dir, 2);
+  gaussian_beam_influence(states, field, BTYfield{}, kOmegas, degree_fan(0.1 / kDegree));
+  for (std::size_t i = 0; i < kSegmentMids.size(); ++i) {
+    const double s = kSegmentMids[i];
+    expect_arrival(field, i, s, 1.0 / (2 * kPi * s), i == 0 ? 0.0 : kPi, kOmegas);
+  }
+}
+
+// Lossy fluid bottom above its critical grazing angle (20.4 deg), per unit angular frequency:
+// kb = (1 + i eta) / cb with eta = alpha ln(10) / 20 / (2 pi), g = sqrt(cos(graze)^2 / cw^2 - kb^2)
+// with a positive imaginary part, R = (i kn rho_b - rho_w g) / (i kn rho_b + rho_w g) with
+// kn = sin(graze) / cw; the same at every non-zero frequency, 1 at frequency zero.
+TEST(GaussianBeamInfluence, BottomReflectionsWeighOnlyTheSegmentsAfterThem) {
+  const double cw = kC0;
+  const double cb = 1600.0;
+  const double rho_b = 1.5;
+  const double alpha = 2.0;  // dB per wavelength
+  const double graze = 24.0 * kPi / 180;
+  const double kn = std::sin(graze) / cw;
+  const std::complex<double> kb =
+      std::complex<double>(1.0, alpha * std::log(10.0) / 20.0 / (2 * kPi)) / cb;
+  std::complex<double> g = std::sqrt(std::cos(graze) * std::cos(graze) / (cw * cw) - kb * kb);
+  if (g.imag() < 0) g = -g;
+  const std::complex<double> i_kn_rho(0.0, kn * rho_b);
+  const std::complex<double> r = (i_kn_rho - g) / (i_kn_rho + g);
+  ASSERT_GT(std::abs(r.imag()), 0.05);  // a complex factor checks the order of the products
+
+  const Vec3 dir = fixtures::launch_direction(0.15, 0.7);
+  std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 20);
+  const BottomHit hit{
+      {0.0f, 0.0f, 1.0f},
+      {static_cast<float>(std::cos(graze) / cw), 0.0f, static_cast<float>(std::sin(graze) / cw)},
+      kC0};
+  states[5].bottom_hit = hit;
+  states[10].bottom_hit = hit;
+  const std::vector<float> omegas{0.0f, kTwoPiF * 100.0f, kTwoPiF * 300.0f};
+  PressureField field = field_at_segment_mids(dir, 3);
+  gaussian_beam_influence(states, field, fixtures::fluid_bottom(1600.0f, 1.5f, 2.0f), omegas,
+                          degree_fan(0.15 / kDegree));
+  const std::vector<int> reflections_before{0, 1, 1, 2};
+  for (std::size_t i = 0; i < kSegmentMids.size(); ++i) {
+    const std::complex<double> rn = std::pow(r, reflections_before[i]);
+    const double s = kSegmentMids[i];
+    expect_arrival(field, i, s, 1.0 / (2 * kPi * s), 0.0, omegas, {1.0, rn, rn});
+  }
+}
+
+// Normal incidence on a fluid bottom: R = (rho_b cb - rho_w cw) / (rho_b cb + rho_w cw).
+TEST(GaussianBeamInfluence, BottomReflectionAtTheEndOfASkippedSegmentStillCounts) {
+  const double r = (1.5 * 1600.0 - 1500.0) / (1.5 * 1600.0 + 1500.0);
+  const Vec3 dir = fixtures::launch_direction(0.15, 0.7);
+  std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 20);
+  RayState repeated = states[5];
+  repeated.bottom_hit = BottomHit{{0.0f, 0.0f, 2.0f}, {0.0f, 0.0f, 1.0f / kC0}, kC0};
+  states.insert(states.begin() + 6, repeated);
+  PressureField field = field_at_segment_mids(dir, 2);
+  gaussian_beam_influence(states, field, fixtures::fluid_bottom(1600.0f, 1.5f), kOmegas,
+                          degree_fan(0.15 / kDegree));
+  expect_arrival(field, 0, kSegmentMids[0], 1.0 / (2 * kPi * kSegmentMids[0]), 0.0, kOmegas);
+  for (std::size_t i = 1; i < kSegmentMids.size(); ++i) {
+    const double s = kSegmentMids[i];
+    expect_arrival(field, i, s, 1.0 / (2 * kPi * s), 0.0, kOmegas, {r, r});
+  }
+}
+
+// Q = c0 diag(s - 45, s - 95): det Q changes sign at s = 45 and s = 95; on the axis
+// a = 1 / (2 pi sqrt(|(s - 45)(s - 95)|)) and each sign change lowers the phase by pi/2, inside
+// the segment of the change already beyond it.
+TEST(GaussianBeamInfluence, EverySignChangeOfDetQLowersThePhaseByHalfPi) {
+  const Vec3 dir = fixtures::launch_direction(0.25, 1.3);
+  std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 20);
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    const float s = kStep * static_cast<float>(i);
+    states[i].q1 = {kC0 * (s - 45.0f), 0.0f};
+    states[i].q2 = {0.0f, kC0 * (s - 95.0f)};
+  }
+  const std::vector<std::pair<double, double>> cases{
+      {25.0, 0.0}, {48.0, kPi / 2}, {72.0, kPi / 2}, {97.0, kPi}, {123.0, kPi}};
+  std::vector<Vec3> points;
+  for (const auto& [s, phase] : cases) {
+    points.push_back(fixtures::point_on_ray(kOrigin, dir, static_cast<float>(s)));
+  }
+  PressureField field = fixtures::array_field(points, 2);
+  gaussian_beam_influence(states, field, BTYfield{}, kOmegas, degree_fan(0.25 / kDegree));
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const auto [s, phase] = cases[i];
+    const double a = 1.0 / (2 * kPi * std::sqrt(std::abs((s - 45.0) * (s - 95.0))));
+    expect_arrival(field, i, s, a, phase, kOmegas);
+  }
+}
+
+struct SolveCase {
+  const char* name;
+  float q11, q12, q21, q22;  // scaled Q
+  double gamma1, gamma2;     // expected normal coordinates for nu = (0.2, 0.3)
+};
+
+class NormalSolve : public ::testing::TestWithParam<SolveCase> {};
+
+// With c0 = 1, unit spacings and beta = 0 the scaling leaves Q as given and amp = 1 / (2 pi).
+TEST_P(NormalSolve, UsesTheMatrixSolutionOrItsFallbacks) {
+  const SolveCase c = GetParam();
+  std::vector<RayState> states(2);
+  for (std::size_t i = 0; i < 2; ++i) {
+    states[i].pos = {10.0f * static_cast<float>(i), 0.0f, 100.0f};
+    states[i].slowness = {1.0f, 0.0f, 0.0f};
+    states[i].tau = 10.0f * static_cast<float>(i);
+    states[i].q1 = {c.q11, c.q21};
+    states[i].q2 = {c.q12, c.q22};
+    states[i].c = 1.0f;
+  }
+  // e1 = (0, 0, -1) and e2 = (0, 1, 0) for a ray along +x
+  PressureField field = fixtures::array_field({{5.0f, 0.3f, 100.0f - 0.2f}}, 1);
+  const std::vector<float> omegas{0.3f};
+  gaussian_beam_influence(states, field, BTYfield{}, omegas, {0.0f, 1.0f, 1.0f});
+  const double det = static_cast<double>(c.q11) * c.q22 - static_cast<double>(c.q21) * c.q12;
+  const double a = std::exp(-0.5 * (c.gamma1 * c.gamma1 + c.gamma2 * c.gamma2)) /
+                   (2 * kPi * std::sqrt(std::abs(det)));
+  EXPECT_NEAR(field.amplitude[0], a, kAmplitudeRelTol * a);
+  const std::complex<double> expected = std::polar(a, 0.3 * 5.0);
+  const Complex32 p = field.pressure[0];
+  EXPECT_LE(std::abs(std::complex<double>(p.re, p.im) - expected), kPressureRelTol * a);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NormalSolve,
+    ::testing::Values(SolveCase{"Regular", 2.0f, 0.5f, 0.3f, 3.0f, (3.0 * 0.2 - 0.5 * 0.3) / 5.85,
+                                (2.0 * 0.3 - 0.3 * 0.2) / 5.85},
+                      SolveCase{"VanishingQ22", 2.0f, 1.5f, 0.4f, 0.0f, 0.3 / 0.6,
+                                (0.3 * 2.0 - 0.2 * 0.4) / -0.6},
+                      SolveCase{"VanishingQ11", 0.0f, 1.5f, 0.4f, 3.0f,
+                                (0.2 * 3.0 - 0.3 * 1.5) / -0.6, 0.2 / 0.6},
+                      SolveCase{"VanishingDiagonal", 0.0f, 1.5f, 0.4f, 0.0f, 0.3 / 0.6, 0.2 / 0.6}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(GaussianBeamInfluence, WithoutFrequenciesOnlyArrivalsChange) {
+  const Vec3 dir = fixtures::launch_direction(0.1, 0.5);
+  std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 20);
+  PressureField field = field_at_segment_mids(dir, 0);
+  gaussian_beam_influence(states, field, BTYfield{}, {}, degree_fan(0.1 / kDegree));
+  EXPECT_TRUE(field.pressure.empty());
+  for (std::size_t i = 0; i < kSegmentMids.size(); ++i) {
+    expect_arrival(field, i, kSegmentMids[i], 1.0 / (2 * kPi * kSegmentMids[i]), 0.0, {});
+  }
+}
+
+// The receiver on state 10 is reached at the same time by segments 10 and 11, whose amplitudes
+// are those of states 10 and 11: the larger |a| stays, whichever comes first; of equal ones the
+// first.
+TEST(GaussianBeamInfluence, EqualTravelTimesKeepTheLargerAmplitude) {
+  const std::vector<std::pair<std::size_t, float>> scaled_states{
+      {10, 0.5f}, {11, 0.5f}, {11, -1.0f}};
+  for (const auto& [state, factor] : scaled_states) {
+    const Vec3 dir = fixtures::launch_direction(0.1, 0.5);
+    std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 20);
+    states[state].amp = factor;
+    PressureField field = fixtures::array_field({states[10].pos}, kOmegas.size());
+    gaussian_beam_influence(states, field, BTYfield{}, kOmegas, degree_fan(0.1 / kDegree));
+    const double a = 1.0 / (2 * kPi * 100.0);
+    EXPECT_NEAR(field.amplitude[0], a, kAmplitudeRelTol * a) << state << " " << factor;
+    EXPECT_FLOAT_EQ(field.delay_s[0], 100.0f / kC0);
+  }
+}
+
+TEST(GaussianBeamInfluence, RaysOfFewerThanTwoStatesChangeNothing) {
+  std::vector<RayState> states = fixtures::straight_ray(kOrigin, {1, 0, 0}, kC0, kStep, 1, 50.0f);
+  PressureField field = fixtures::array_field({kOrigin}, 1);
+  gaussian_beam_influence(states, field, BTYfield{}, {kOmegas.data(), 1}, degree_fan(0));
+  EXPECT_EQ(states[0].amp, 1.0f);
+  EXPECT_EQ(states[0].q1.x, kC0 * 50.0f);
+  expect_untouched(field, 0);
+}
+
+// On a z axis that is not ascending the index box is still found by bisection; here it comes out
+// empty, so the on-axis grid receiver takes nothing while the same array receiver does.
+TEST(GaussianBeamInfluence, NonAscendingAxisIsBisectedAsIfAscending) {
+  const Vec3 dir{1.0f, 0.0f, 0.0f};
+  const Vec3 origin{0.0f, 0.0f, 50.0f};
+  std::vector<RayState> grid_states = fixtures::straight_ray(origin, dir, kC0, kStep, 11, 100.0f);
+  std::vector<RayState> array_states = grid_states;
+  PressureField grid = fixtures::grid_field({155.0f}, {0.0f}, {50.0f, 0.0f, 100.0f}, 1);
+  PressureField array = fixtures::array_field({{155.0f, 0.0f, 50.0f}}, 1);
+  gaussian_beam_influence(grid_states, grid, BTYfield{}, {kOmegas.data(), 1}, degree_fan(0));
+  gaussian_beam_influence(array_states, array, BTYfield{}, {kOmegas.data(), 1}, degree_fan(0));
+  expect_untouched(grid, grid.cell_index(0, 0, 0));
+  EXPECT_NEAR(array.amplitude[0], 1.0 / (2 * kPi * 155.0), kAmplitudeRelTol / (2 * kPi * 155.0));
+}
+
+TEST(GaussianBeamInfluence, GridWithAnEmptyAxisTakesNothing) {
+  const Vec3 dir = fixtures::launch_direction(0.1, 0.5);
+  std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 20);
+  PressureField field = fixtures::grid_field({100.0f, 150.0f}, {}, {500.0f}, 2);
+  const BeamInfluenceCounts counts = add_gaussian_beam(
+      states, field, BTYfield{}, kOmegas, degree_fan(0.1 / kDegree), ReceiverSearch::Narrowed);
+  EXPECT_EQ(counts.candidates, 0u);
+  EXPECT_TRUE(field.pressure.empty());
+}
+
+TEST(GaussianBeamInfluence, BrokenFieldsAreFaultsThatChangeNothing) {
+  const Vec3 dir = fixtures::launch_direction(0.1, 0.5);
+  PressureField without_points = field_at_segment_mids(dir, 2);
+  without_points.receiver_positions_m.reset();
+  PressureField wrong_frequencies = field_at_segment_mids(dir, 3);
+  const std::vector<std::pair<PressureField*, std::string_view>> cases{
+      {&without_points, kMissingReceiverPositionsMessage},
+      {&wrong_frequencies, kBeamFieldMismatchMessage}};
+  for (const auto& [field, message] : cases) {
+    std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 20);
+    try {
+      gaussian_beam_influence(states, *field, BTYfield{}, kOmegas, degree_fan(0.1 / kDegree));
+      ADD_FAILURE() << "no fault";
+    } catch (const Fault& fault) {
+      EXPECT_EQ(std::string(fault.what()), message);
+    }
+    EXPECT_EQ(states[3].amp, 1.0f);
+    EXPECT_EQ(field->delay_s[1], kInf);
+  }
+}
+
+// Randomised equivalence of the receiver searches: the narrowed search must give every receiver
+// exactly what the exhaustive one gives, bit for bit, in both modes.
+
+void expect_identical_fields(const PressureField& a, const PressureField& b) {
+  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+  ASSERT_EQ(a.pressure.size(), b.pressure.size());
+  ASSERT_EQ(a.delay_s.size(), b.delay_s.size());
+  for (std::size_t i = 0; i < a.pressure.size(); ++i) {
+    ASSERT_EQ(bits(a.pressure[i].re), bits(b.pressure[i].re)) << "pressure " << i;
+    ASSERT_EQ(bits(a.pressure[i].im), bits(b.pressure[i].im)) << "pressure " << i;
+  }
+  for (std::size_t i = 0; i < a.delay_s.size(); ++i) {
+    ASSERT_EQ(bits(a.delay_s[i]), bits(b.delay_s[i])) << "delay " << i;
+    ASSERT_EQ(bits(a.amplitude[i]), bits(b.amplitude[i])) << "amplitude " << i;
+  }
+}
+
+struct SearchRun {
+  PressureField field;
+  BeamInfluenceCounts counts;
+};
+
+SearchRun run_search(std::vector<RayState> states, PressureField field, const BeamLaunch& launch,
+                     const std::vector<float>& omegas, ReceiverSearch search) {
+  const BeamInfluenceCounts counts = add_gaussian_beam(
+      states, field, fixtures::fluid_bottom(1650.0f, 1.8f), omegas, launch, search);
+  return {std::move(field), counts};
+}
+
+// Runs the grid, and the same points as an array, with both searches; all four must agree.
+void expect_searches_agree(const std::vector<RayState>& states, const BeamLaunch& launch,
+                           std::vector<float> x, std::vector<float> y, std::vector<float> z) {
+  const std::vector<float> omegas{kTwoPiF * 30.0f, kTwoPiF * 410.0f};
+  std::vector<Vec3> points;
+  for (const float px : x) {
+    for (const float py : y) {
+      for (const float pz : z) {
+        points.push_back({px, py, pz});
+      }
+    }
+  }
+  const PressureField grid = fixtures::grid_field(x, y, z, omegas.size());
+  const PressureField array = fixtures::array_field(points, omegas.size());
+  const SearchRun reference = run_search(states, grid, launch, omegas, ReceiverSearch::Exhaustive);
+  ASSERT_GT(reference.counts.contributions, 0u);
+  const std::vector<std::pair<const char*, SearchRun>> runs{
+      {"grid narrowed", run_search(states, grid, launch, omegas, ReceiverSearch::Narrowed)},
+      {"array exhaustive", run_search(states, array, launch, omegas, ReceiverSearch::Exhaustive)},
+      {"array narrowed", run_search(states, array, launch, omegas, ReceiverSearch::Narrowed)}};
+  for (const auto& [name, run] : runs) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(run.counts.contributions, reference.counts.contributions);
+    expect_identical_fields(run.field, reference.field);
+  }
+  EXPECT_LE(runs[0].second.counts.candidates, reference.counts.candidates);
+}
+
+std::vector<float> sorted_axis(std::mt19937& rng, float lo, float hi, std::size_t n,
+                               std::vector<float> extra) {
+  std::uniform_real_distribution<float> u(lo, hi);
+  for (std::size_t i = 0; i < n; ++i) {
+    extra.push_back(u(rng));
+  }
+  std::sort(extra.begin(), extra.end());
+  return extra;
+}
+
+// A curved ray with caustics, rotated bases, surface phases, bottom hits, repeated points and
+// horizontal and near-vertical stretches, `offset` metres away from the origin at most.
+std::vector<RayState> random_ray(std::mt19937& rng, float offset) {
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  const auto between = [&](float lo, float hi) { return lo + (hi - lo) * u(rng); };
+  const std::size_t n = 20 + static_cast<std::size_t>(between(0.0f, 40.0f));
+  Vec3 pos{between(-offset, offset), between(-offset, offset), between(0.0f, 2000.0f)};
+  float elevation = between(-1.4f, 1.4f);
+  float azimuth = between(0.0f, 6.2f);
+  const float s_a = between(-50.0f, 400.0f);
+  const float s_b = between(-50.0f, 400.0f);
+  float s = between(0.0f, 30.0f);
+  float tau = 0.0f;
+  float phase = 0.0f;
+  std::vector<RayState> states(n);
+  for (RayState& st : states) {
+    const Vec3 dir = fixtures::launch_direction(elevation, azimuth);
+    st.c = between(1450.0f, 1550.0f);
+    st.pos = pos;
+    st.slowness = (1.0f / st.c) * dir;
+    st.phi = u(rng) < 0.3f ? 0.0f : between(-3.0f, 3.0f);
+    st.tau = tau;
+    st.amp = between(0.5f, 1.5f);
+    st.phase = phase;
+    st.q1 = {st.c * (s - s_a), st.c * 0.1f * s * between(-1.0f, 1.0f)};
+    st.q2 = {st.c * 0.1f * s * between(-1.0f, 1.0f), st.c * (s - s_b)};
+    if (u(rng) < 0.1f) {
+      st.bottom_hit = BottomHit{{0.0f, 0.0f, 1.0f}, st.slowness, st.c};
+    }
+    if (u(rng) < 0.1f) {
+      phase += kPiF;
+    }
+    const float step = u(rng) < 0.05f ? 0.0f : between(2.0f, 40.0f);
+    const float turn = u(rng);
+    elevation = turn < 0.1f ? 0.0f : (turn < 0.2f ? 1.5f : elevation + between(-0.2f, 0.2f));
+    azimuth += between(-0.2f, 0.2f);
+    pos = pos + step * dir;
+    s += step;
+    tau += step / st.c;
+  }
+  return states;
+}
+
+class RandomBeam : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(RandomBeam, NarrowedSearchGivesEveryReceiverExactlyWhatTheExhaustiveGives) {
+  std::mt19937 rng(GetParam());
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  const float offset = GetParam() % 2 == 0 ? 100.0f : 30000.0f;
+  const std::vector<RayState> states = random_ray(rng, offset);
+  const BeamLaunch launch{-1.2f + 2.4f * u(rng), (0.5f + 2.5f * u(rng)) * kDegree,
+                          (0.5f + 2.5f * u(rng)) * kDegree};
+  Vec3 lo = states.front().pos;
+  Vec3 hi = lo;
+  for (const RayState& st : states) {
+    lo = {std::min(lo.x, st.pos.x), std::min(lo.y, st.pos.y), std::min(lo.z, st.pos.z)};
+    hi = {std::max(hi.x, st.pos.x), std::max(hi.y, st.pos.y), std::max(hi.z, st.pos.z)};
+  }
+  // receivers around the ray, some of them exactly on states
+  std::vector<float> on_x;
+  std::vector<float> on_y;
+  std::vector<float> on_z;
+  for (std::size_t i = 0; i < states.size(); i += 7) {
+    on_x.push_back(states[i].pos.x);
+    on_y.push_back(states[i].pos.y);
+    on_z.push_back(states[i].pos.z);
+  }
+  const float pad = 40.0f;
+  expect_searches_agree(states, launch, sorted_axis(rng, lo.x - pad, hi.x + pad, 24, on_x),
+                        sorted_axis(rng, lo.y - pad, hi.y + pad, 24, on_y),
+                        sorted_axis(rng, lo.z - pad, hi.z + pad, 24, on_z));
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, RandomBeam, ::testing::Range(1u, 25u));
+
+// Q = [[0, 100], [100, 0]] takes its fallback solve everywhere and keeps gamma tiny, so every
+// receiver within the search radius R = L/2 + 400 contributes: receivers on the cylinder's mantle
+// and caps, just inside and just outside, test the narrowing's margins.
+class BoundaryBeam : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(BoundaryBeam, ReceiversOnTheSearchBoundaryAreFoundByTheNarrowedSearch) {
+  std::mt19937 rng(GetParam());
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  const Vec3 offset{1.0e4f, -2.0e4f, 300.0f};
+  std::vector<RayState> states(6);
+  Vec3 pos = offset;
+  float tau = 0.0f;
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    const float elevation = i == 1 ? 0.0f : (i == 2 ? 1.5707964f : -1.5f + 3.0f * u(rng));
+    const Vec3 dir = fixtures::launch_direction(elevation, 6.2f * u(rng));
+    states[i] = RayState{};
+    states[i].pos = pos;
+    states[i].slowness = dir;
+    states[i].c = 1.0f;
+    states[i].tau = tau;
+    states[i].q1 = {0.0f, 100.0f};
+    states[i].q2 = {100.0f, 0.0f};
+    const float step = 5.0f + 45.0f * u(rng);
+    pos = pos + step * dir;
+    tau += step;
+  }
+  const std::size_t segment = 1 + GetParam() % (states.size() - 1);
+  const Vec3 a = states[segment - 1].pos;
+  const Vec3 d = states[segment].pos - a;
+  const float length = std::sqrt(dot(d, d));
+  const float radius = length / 2.0f + 400.0f;
+  std::vector<float> x;
+  std::vector<float> y;
+  std::vector<float> z;
+  for (const float t : {0.0f, 1.0f, 1e-7f, 1.0f - 1e-7f, -1e-6f, 1.0f + 1e-6f, u(rng)}) {
+    for (const float scale : {1.0f - 2e-6f, 1.0f - 2e-7f, 1.0f, 1.0f + 2e-7f, 1.0f + 2e-6f}) {
+      // a random direction across the segment
+      const Vec3 r{u(rng) - 0.5f, u(rng) - 0.5f, u(rng) - 0.5f};
+      const Vec3 across = r - (dot(r, d) / dot(d, d)) * d;
+      const Vec3 p = a + t * d + (scale * radius / std::sqrt(dot(across, across))) * across;
+      x.push_back(p.x);
+      y.push_back(p.y);
+      z.push_back(p.z);
+    }
+  }
+  std::sort(x.begin(), x.end());
+  std::sort(y.begin(), y.end());
+  std::sort(z.begin(), z.end());
+  expect_searches_agree(states, {0.0f, 1.0f, 1.0f}, x, y, z);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, BoundaryBeam, ::testing::Range(1u, 16u));
+
+}  // namespace
+}  // namespace abyx

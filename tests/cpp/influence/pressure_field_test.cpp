@@ -1,0 +1,203 @@
+#include "influence/pressure_field.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "beam_fixtures.h"
+#include "common/fault.h"
+
+namespace abyx {
+namespace {
+
+using fixtures::receiver_config;
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+void expect_empty_values(const PressureField& field) {
+  for (const Complex32& p : field.pressure) {
+    EXPECT_EQ(p, (Complex32{0.0f, 0.0f}));
+  }
+  for (const float d : field.delay_s) {
+    EXPECT_EQ(d, kInf);
+  }
+  for (const float a : field.amplitude) {
+    EXPECT_EQ(a, 0.0f);
+  }
+}
+
+class PressureFieldGrid : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(PressureFieldGrid, CopiesAxesAndStartsEmpty) {
+  const std::size_t nf = GetParam();
+  const PressureField field =
+      init_pressure_field(receiver_config("grid", {1, 2}, {3, 4, 5}, {6, 7, 8, 9}, nf));
+  EXPECT_FALSE(field.is_array);
+  EXPECT_FALSE(field.receiver_positions_m.has_value());
+  EXPECT_EQ(field.x_m, (std::vector<float>{1, 2}));
+  EXPECT_EQ(field.y_m, (std::vector<float>{3, 4, 5}));
+  EXPECT_EQ(field.z_m, (std::vector<float>{6, 7, 8, 9}));
+  EXPECT_EQ(field.shape, (std::array<std::size_t, 4>{nf, 2, 3, 4}));
+  EXPECT_EQ(field.pressure.size(), nf * 24);
+  EXPECT_EQ(field.delay_s.size(), 24u);
+  EXPECT_EQ(field.amplitude.size(), 24u);
+  expect_empty_values(field);
+}
+
+INSTANTIATE_TEST_SUITE_P(FrequencyCounts, PressureFieldGrid, ::testing::Values(0u, 1u, 3u));
+
+TEST(PressureField, EmptyGridAxisGivesEmptyArrays) {
+  const PressureField field = init_pressure_field(receiver_config("grid", {1, 2}, {}, {6}, 2));
+  EXPECT_EQ(field.shape, (std::array<std::size_t, 4>{2, 2, 0, 1}));
+  EXPECT_TRUE(field.pressure.empty());
+  EXPECT_TRUE(field.delay_s.empty());
+  EXPECT_TRUE(field.amplitude.empty());
+}
+
+class PressureFieldModeSpelling : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
+
+TEST_P(PressureFieldModeSpelling, SelectsArrayModeOnlyForArrayIgnoringAsciiCase) {
+  const auto [type, is_array] = GetParam();
+  const PressureField field = init_pressure_field(receiver_config(type, {1, 2}, {3, 4}, {5, 6}, 1));
+  EXPECT_EQ(field.is_array, is_array);
+  EXPECT_EQ(field.receiver_positions_m.has_value(), is_array);
+}
+
+INSTANTIATE_TEST_SUITE_P(Spellings, PressureFieldModeSpelling,
+                         ::testing::Values(std::pair{"array", true}, std::pair{"ARRAY", true},
+                                           std::pair{"Array", true}, std::pair{"aRrAy", true},
+                                           std::pair{"grid", false}, std::pair{"arrays", false},
+                                           std::pair{"arr", false}, std::pair{"array ", false},
+                                           std::pair{"", false}, std::pair{"\xc3\xa4rray", false}));
+
+TEST(PressureField, ArrayModeHoldsPointsInListOrder) {
+  const PressureField field =
+      init_pressure_field(receiver_config("array", {1, 2, 3}, {4, 5, 6}, {7, 8, 9}, 2));
+  ASSERT_TRUE(field.receiver_positions_m.has_value());
+  const std::vector<Vec3> expected{{1, 4, 7}, {2, 5, 8}, {3, 6, 9}};
+  EXPECT_EQ(*field.receiver_positions_m, expected);
+  EXPECT_TRUE(field.x_m.empty());
+  EXPECT_TRUE(field.y_m.empty());
+  EXPECT_TRUE(field.z_m.empty());
+  EXPECT_EQ(field.shape, (std::array<std::size_t, 4>{2, 3, 1, 1}));
+  EXPECT_EQ(field.pressure.size(), 6u);
+  EXPECT_EQ(field.delay_s.size(), 3u);
+  expect_empty_values(field);
+}
+
+TEST(PressureField, UnequalArrayListsFailWithTheirMessage) {
+  const std::vector<std::array<std::size_t, 3>> lengths{{3, 2, 3}, {3, 3, 2}, {2, 3, 3}};
+  for (const auto& n : lengths) {
+    const SimulationConfig config =
+        receiver_config("array", std::vector<float>(n[0], 1.0f), std::vector<float>(n[1], 1.0f),
+                        std::vector<float>(n[2], 1.0f), 1);
+    try {
+      init_pressure_field(config);
+      ADD_FAILURE() << "no fault for lengths " << n[0] << ", " << n[1] << ", " << n[2];
+    } catch (const Fault& fault) {
+      EXPECT_EQ(std::string(fault.what()), kArrayLengthsMessage);
+    }
+  }
+}
+
+// Regression: an element count that wraps around would size the arrays far below their shape.
+TEST(PressureField, UnrepresentableSizeIsAnAllocationFailure) {
+  const std::vector<float> axis(1u << 15, 1.0f);
+  const SimulationConfig config = receiver_config("grid", axis, axis, axis, 1u << 20);
+  EXPECT_THROW(init_pressure_field(config), std::bad_alloc);
+}
+
+PressureField two_cell_field(std::vector<Complex32> p, std::vector<float> delay,
+                             std::vector<float> amplitude) {
+  PressureField field = init_pressure_field(receiver_config("array", {0, 1}, {0, 1}, {0, 1}, 2));
+  field.pressure = std::move(p);
+  field.delay_s = std::move(delay);
+  field.amplitude = std::move(amplitude);
+  return field;
+}
+
+TEST(PressureFieldMerge, SumsPressuresAndKeepsStrictlyEarlierArrivals) {
+  PressureField left = two_cell_field({{1, 2}, {3, 4}, {5, 6}, {7, 8}}, {2.0f, 1.0f}, {0.2f, 0.1f});
+  const PressureField right =
+      two_cell_field({{0.5f, -1}, {1, 1}, {-5, 0}, {0, 0.25f}}, {1.5f, 3.0f}, {0.7f, 0.9f});
+  merge_pressure_field(left, right);
+  EXPECT_EQ(left.pressure, (std::vector<Complex32>{{1.5f, 1}, {4, 5}, {0, 6}, {7, 8.25f}}));
+  EXPECT_EQ(left.delay_s, (std::vector<float>{1.5f, 1.0f}));
+  EXPECT_EQ(left.amplitude, (std::vector<float>{0.7f, 0.1f}));
+  EXPECT_TRUE(left.is_array);
+  EXPECT_EQ(left.receiver_positions_m->size(), 2u);
+}
+
+struct ArrivalCase {
+  float left_delay;   // s
+  float right_delay;  // s
+  float kept_delay;   // s
+  float kept_amplitude;
+};
+
+class PressureFieldMergeArrival : public ::testing::TestWithParam<ArrivalCase> {};
+
+TEST_P(PressureFieldMergeArrival, TakesTheRightOnlyWhenStrictlyEarlier) {
+  const ArrivalCase c = GetParam();
+  PressureField left = two_cell_field(std::vector<Complex32>(4), {c.left_delay, 0}, {0.25f, 0});
+  const PressureField right =
+      two_cell_field(std::vector<Complex32>(4), {c.right_delay, 0}, {0.75f, 0});
+  merge_pressure_field(left, right);
+  if (std::isnan(c.kept_delay)) {
+    EXPECT_TRUE(std::isnan(left.delay_s[0]));
+  } else {
+    EXPECT_EQ(left.delay_s[0], c.kept_delay);
+  }
+  EXPECT_EQ(left.amplitude[0], c.kept_amplitude);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PressureFieldMergeArrival,
+    ::testing::Values(ArrivalCase{2.0f, 1.0f, 1.0f, 0.75f},    // earlier right wins
+                      ArrivalCase{1.0f, 2.0f, 1.0f, 0.25f},    // later right loses
+                      ArrivalCase{1.0f, 1.0f, 1.0f, 0.25f},    // equal keeps left
+                      ArrivalCase{1.0f, kNaN, 1.0f, 0.25f},    // NaN right keeps left
+                      ArrivalCase{kNaN, 1.0f, kNaN, 0.25f},    // NaN left stays
+                      ArrivalCase{kInf, 3.0f, 3.0f, 0.75f},    // untouched left takes right
+                      ArrivalCase{3.0f, kInf, 3.0f, 0.25f}));  // untouched right changes nothing
+
+TEST(PressureFieldMerge, UntouchedRightLeavesLeftUnchanged) {
+  PressureField left = init_pressure_field(receiver_config("grid", {1, 2}, {3}, {4, 5}, 2));
+  for (std::size_t i = 0; i < left.pressure.size(); ++i) {
+    left.pressure[i] = {static_cast<float>(i), -static_cast<float>(i)};
+  }
+  left.delay_s = {0.5f, kInf, 2.0f, 0.0f};
+  left.amplitude = {1.0f, 0.0f, 3.0f, 4.0f};
+  const PressureField before = left;
+  merge_pressure_field(left, init_pressure_field(receiver_config("grid", {1, 2}, {3}, {4, 5}, 2)));
+  EXPECT_EQ(left.pressure, before.pressure);
+  EXPECT_EQ(left.delay_s, before.delay_s);
+  EXPECT_EQ(left.amplitude, before.amplitude);
+  EXPECT_EQ(left.x_m, before.x_m);
+}
+
+// Regression: merging fields of different sizes read and wrote past the smaller arrays.
+TEST(PressureFieldMerge, DifferentShapesAreAFault) {
+  PressureField left = init_pressure_field(receiver_config("grid", {1, 2}, {3}, {4, 5}, 2));
+  const std::vector<PressureField> others{
+      init_pressure_field(receiver_config("grid", {1, 2}, {3}, {4, 5}, 1)),
+      init_pressure_field(receiver_config("grid", {1, 2, 3}, {3}, {4, 5}, 2)),
+      init_pressure_field(receiver_config("array", {1, 2, 3, 4}, {1, 2, 3, 4}, {1, 2, 3, 4}, 2))};
+  for (const PressureField& right : others) {
+    try {
+      merge_pressure_field(left, right);
+      ADD_FAILURE() << "no fault";
+    } catch (const Fault& fault) {
+      EXPECT_EQ(std::string(fault.what()), kMergeShapeMismatchMessage);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace abyx

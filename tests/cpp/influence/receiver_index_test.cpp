@@ -1,0 +1,74 @@
+#include "influence/receiver_index.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace abyx {
+namespace {
+
+bool in_box(Vec3 p, Vec3 lo, Vec3 hi) {
+  return p.x >= lo.x && p.x <= hi.x && p.y >= lo.y && p.y <= hi.y && p.z >= lo.z && p.z <= hi.z;
+}
+
+// Random receiver sets of several shapes: spread, clustered, flat, on a line, all at one point,
+// with some points that are not finite.
+std::vector<Vec3> receiver_set(std::mt19937& rng, int shape) {
+  std::uniform_real_distribution<float> u(-1000.0f, 1000.0f);
+  std::vector<Vec3> points;
+  const std::size_t n = 1 + static_cast<std::size_t>(rng() % 3000);
+  for (std::size_t i = 0; i < n; ++i) {
+    Vec3 p{u(rng), u(rng), u(rng)};
+    if (shape == 1) p = (i % 2 == 0) ? 0.001f * p : p + Vec3{5000.0f, 0.0f, 0.0f};
+    if (shape == 2) p.z = 75.0f;
+    if (shape == 3) p = {p.x, 3.0f, 75.0f};
+    if (shape == 4) p = {1.0f, 2.0f, 3.0f};
+    if (i % 97 == 5) p.y = std::numeric_limits<float>::quiet_NaN();
+    if (i % 89 == 7) p.x = -std::numeric_limits<float>::infinity();
+    points.push_back(p);
+  }
+  return points;
+}
+
+TEST(ReceiverIndex, VisitsEveryReceiverInsideABoxExactlyOnce) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> u(-1500.0f, 1500.0f);
+  std::uniform_real_distribution<float> size(0.0f, 600.0f);
+  for (int trial = 0; trial < 60; ++trial) {
+    const std::vector<Vec3> points = receiver_set(rng, trial % 5);
+    const ReceiverIndex index = build_receiver_index(points);
+    EXPECT_LE(index.cell_start.size(), 2 * points.size() + 10);
+    for (int q = 0; q < 40; ++q) {
+      const Vec3 lo{u(rng), u(rng), u(rng)};
+      const Vec3 hi = lo + Vec3{size(rng), size(rng), size(rng)};
+      std::vector<int> visits(points.size(), 0);
+      for_each_receiver_near(index, lo, hi, [&](std::size_t i) { ++visits[i]; });
+      for (std::size_t i = 0; i < points.size(); ++i) {
+        const Vec3 p = points[i];
+        const bool finite = std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+        ASSERT_LE(visits[i], finite ? 1 : 0) << "trial " << trial << " receiver " << i;
+        if (in_box(p, lo, hi)) {
+          ASSERT_EQ(visits[i], 1) << "trial " << trial << " receiver " << i;
+        }
+      }
+    }
+  }
+}
+
+TEST(ReceiverIndex, EmptyAndNonFiniteSetsVisitNothing) {
+  const std::vector<Vec3> none;
+  const std::vector<Vec3> broken{{std::numeric_limits<float>::quiet_NaN(), 0.0f, 0.0f}};
+  for (const auto& points : {none, broken}) {
+    const ReceiverIndex index = build_receiver_index(points);
+    int visits = 0;
+    for_each_receiver_near(index, {-1e30f, -1e30f, -1e30f}, {1e30f, 1e30f, 1e30f},
+                           [&](std::size_t) { ++visits; });
+    EXPECT_EQ(visits, 0);
+  }
+}
+
+}  // namespace
+}  // namespace abyx
