@@ -1,9 +1,113 @@
 #include "engine/core.h"
 
-#include "common/fault.h"
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <utility>
+
+#include "bty/bty_field.h"
+#include "engine/launch_fan.h"
+#include "engine/parallel_map_reduce.h"
+#include "engine/progress.h"
+#include "engine/worker_pool.h"
+#include "influence/gaussian_beam_influence.h"
+#include "rays/trace_ray.h"
+#include "ssp/ssp_fields.h"
 
 namespace abyx {
+namespace {
 
-CoreResult core(const SimulationConfig&) { throw Fault("the engine is not built yet"); }
+// What a chunk, or a piece of consecutive chunks, produces.
+struct Partial {
+  std::vector<RayPath> paths;  // stored paths, ascending ray index
+  PressureField field;         // the beams of the chunk's rays
+};
+
+// Everything a worker reads while tracing; shared read-only, progress aside.
+struct RunInputs {
+  const SimulationConfig& config;       // the validated configuration
+  const SSPFields& ssp;                 // sound-speed grid
+  const BTYfield& bty;                  // bathymetry and bottom model
+  const std::vector<float>& omegas;     // angular frequencies (rad/s)
+  const std::vector<Launch>& launches;  // the azimuth-major launch list
+  const LaunchFan& fan;                 // for the spacings
+  ChunkPlan plan;                       // how the list is cut
+  bool store_ray_paths;                 // keep the paths
+  Progress& progress;                   // the run's display
+};
+
+Partial empty_partial(const SimulationConfig& config) { return {{}, init_pressure_field(config)}; }
+
+void merge_partials(Partial& left, Partial&& right) {
+  left.paths.insert(left.paths.end(), std::make_move_iterator(right.paths.begin()),
+                    std::make_move_iterator(right.paths.end()));
+  merge_pressure_field(left.field, right.field);
+}
+
+// One chunk: each ray traced, its beam added to the chunk's own field, its path kept. The state
+// list is reused from ray to ray (each trace clears it) and released with the chunk.
+Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
+  const std::size_t begin = chunk * run.plan.chunk_size;
+  const std::size_t end = std::min(begin + run.plan.chunk_size, run.launches.size());
+  Partial partial = empty_partial(run.config);
+  if (run.store_ray_paths) partial.paths.reserve(end - begin);
+  std::vector<RayState> states;
+  for (std::size_t ray = begin; ray < end; ++ray) {
+    const Launch& launch = run.launches[ray];
+    trace_ray(run.config, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad, states);
+    gaussian_beam_influence(
+        states, partial.field, run.bty, run.omegas,
+        BeamLaunch{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad});
+    if (run.store_ray_paths) {
+      partial.paths.push_back(extract_ray_path(static_cast<std::uint64_t>(ray), states));
+    }
+    advance_progress_ray(run.progress);
+  }
+  advance_progress_chunk(run.progress, end - begin);
+  return partial;
+}
+
+// The paths in ray-index order without their indices, when they were asked for.
+std::optional<std::vector<std::vector<Vec3>>> ordered_paths(std::vector<RayPath> paths,
+                                                            bool store_ray_paths) {
+  if (!store_ray_paths) return std::nullopt;
+  std::stable_sort(paths.begin(), paths.end(),
+                   [](const RayPath& a, const RayPath& b) { return a.ray_index < b.ray_index; });
+  std::vector<std::vector<Vec3>> points;
+  points.reserve(paths.size());
+  for (RayPath& path : paths) points.push_back(std::move(path.points));
+  return points;
+}
+
+}  // namespace
+
+CoreResult core(const SimulationConfig& config) {
+  // launch angles in radians with their spacings
+  const LaunchFan fan = make_launch_fan(config.source);
+  // the environment, built once and only read from here on
+  const SSPFields ssp = init_ssp(config);
+  const BTYfield bty = init_bty(config);
+  // angular frequencies and the azimuth-major launch list
+  const std::vector<float> omegas = angular_frequencies(config.source.freq_hz);
+  const std::vector<Launch> launches = launch_list(fan);
+  // about two chunks per worker of the pool
+  const BeamSettings& beam = config.beam;
+  const ChunkPlan plan = plan_chunks(launches.size(), worker_count());
+  // the progress display; none without rays
+  Progress progress = start_progress(
+      choose_progress_display(beam.show_progress, beam.atomic_progress_counter, launches.size()),
+      launches.size(), detect_progress_output());
+  // trace the chunks on the pool, merging their partial results in chunk order
+  const RunInputs run{config,  ssp, bty, omegas, launches, fan, plan, beam.store_ray_paths,
+                      progress};
+  Partial merged = parallel_map_reduce<Partial>(
+      plan.chunk_count, [&] { return empty_partial(config); },
+      [&](std::size_t chunk) { return trace_chunk(run, chunk); },
+      [](Partial& left, Partial&& right) { merge_partials(left, std::move(right)); });
+  finish_progress(progress);
+  // the paths in ray order
+  return CoreResult{ordered_paths(std::move(merged.paths), beam.store_ray_paths),
+                    std::move(merged.field)};
+}
 
 }  // namespace abyx

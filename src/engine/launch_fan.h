@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "input/simulation_config.h"
+
+namespace abyx {
+
+inline constexpr float kRadiansPerDegree = 0.017453292f;  // pi / 180 in single precision
+inline constexpr float kTwoPi = 6.2831855f;               // 2 pi in single precision
+
+// The source's launch angles in radians, in configuration order, with the fan's spacings.
+struct LaunchFan {
+  std::vector<float> elevations_rad;  // launch elevations (rad, positive down)
+  std::vector<float> azimuths_rad;    // launch azimuths (rad, 0 along +y)
+  float d_elevation_rad = 0.0f;       // |first two elevations' difference|, else one degree
+  float d_azimuth_rad = 0.0f;         // |first two azimuths' difference|, else one degree
+};
+
+// One ray of the fan.
+struct Launch {
+  float azimuth_rad = 0.0f;    // launch azimuth (rad)
+  float elevation_rad = 0.0f;  // launch elevation (rad)
+};
+
+// How the launch list is cut: consecutive chunks of chunk_size rays, the last one maybe shorter.
+struct ChunkPlan {
+  std::size_t chunk_size = 1;   // rays per chunk: ceil(N / max(2T, 1)), 1 when N = 0
+  std::size_t chunk_count = 0;  // ceil(N / chunk_size)
+};
+
+// Converts the elevations, then the azimuths, to radians and takes their spacings.
+LaunchFan make_launch_fan(const Source& source);
+
+// 2 pi f for every frequency, in configuration order (rad/s).
+std::vector<float> angular_frequencies(const std::vector<float>& freq_hz);
+
+// Every (azimuth, elevation) pair, azimuth-major: ray a * N_el + e is (azimuth a, elevation e).
+std::vector<Launch> launch_list(const LaunchFan& fan);
+
+// The chunks of ray_count rays for a pool of worker_count workers, about two per worker.
+ChunkPlan plan_chunks(std::size_t ray_count, std::size_t worker_count);
+
+}  // namespace abyx

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+namespace abyx {
+
+// The environment variable that overrides the pool size; it is read when the pool is created.
+inline constexpr std::string_view kNumThreadsVariable = "ABYX_NUM_THREADS";
+// The largest pool size the override may ask for.
+inline constexpr std::size_t kMaxWorkerCount = 4096;
+// Fault raised when a worker of the pool itself asks the pool for work.
+inline constexpr std::string_view kPoolReentryMessage =
+    "the worker pool cannot be used from one of its own workers";
+
+// The pool size asked for by the override's text: nullopt when the variable is unset or empty;
+// throws Fault ("ABYX_NUM_THREADS must be a positive integer, got \"abc\"") for anything but a
+// decimal integer from 1 to kMaxWorkerCount.
+std::optional<std::size_t> parse_worker_count(const char* text);
+
+// Logical processors this process may run on (its CPU affinity mask), at least 1.
+std::size_t available_processor_count();
+
+// The number of workers T of the process-wide pool, creating the pool on first use. A creation
+// failure (a bad override, threads that cannot start) throws Fault and leaves no pool behind, so a
+// later call tries again.
+std::size_t worker_count();
+
+// Runs job(worker) once on every worker of the pool (worker = 0 .. T-1) and blocks the calling
+// thread until all have returned. Runs from several threads are serialised. The first exception
+// a job lets escape is re-thrown here with its type, after every worker has returned.
+void run_on_workers(const std::function<void(std::size_t)>& job);
+
+// Joins the workers and forgets the pool; the next use creates a fresh one and reads the override
+// again. Waits for a run in progress to end.
+void shut_down_worker_pool();
+
+}  // namespace abyx
