@@ -17,7 +17,7 @@ if [ ${#need_debs[@]} -gt 0 ]; then
   fi
 fi
 
-python3 -m pip install --quiet --disable-pip-version-check pytest
+python3 -m pip install --quiet --disable-pip-version-check pytest hypothesis "numpy>=1.21" "xarray>=2022.6" "netCDF4>=1.6" "matplotlib>=3.6" "dask[distributed]>=2022.8"
 werror=${ABYX_WERROR:-ON}
 jobs=$(nproc)
 

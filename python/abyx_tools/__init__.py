@@ -1,0 +1,66 @@
+"""abyx_tools: the rest of the workflow around `abyx.run_simulation`.
+
+* `abyx_tools.results`: the result dict as NumPy arrays (`to_arrays`, `transmission_loss_db`,
+  `ray_paths`); needs the `numpy` extra.
+* `abyx_tools.dataset`: the result as an `xarray.Dataset` (`to_dataset`); needs the `xarray` extra.
+* `abyx_tools.files`: results on disk as netCDF or .npz (`save`, `load`).
+* `abyx_tools.plot`: transmission-loss slices, bathymetry and ray paths with matplotlib; needs the
+  `plot` extra.
+* `sweep`: many runs in order, locally or on a Dask cluster; the cluster needs the `dask` extra.
+* `run`: one run of a configuration that may hold NumPy arrays.
+* `abyx_tools.schema`: the configuration and the result as TypedDicts.
+* the `abyx` command line (`abyx run`, `abyx plot`, also `python -m abyx_tools`).
+
+Importing the package imports none of the optional dependencies; each is imported when first used,
+and a missing one raises an ImportError that names the extra to install, e.g.
+`pip install 'abyx[xarray]'`.
+"""
+
+from __future__ import annotations
+
+import importlib
+from typing import Any
+
+__all__ = [
+    "FieldArrays",
+    "RayPath",
+    "SavedRun",
+    "load",
+    "ray_paths",
+    "run",
+    "save",
+    "set_worker_threads",
+    "sweep",
+    "to_arrays",
+    "to_dataset",
+    "transmission_loss_db",
+]
+
+# Where each public name lives; its module is imported when the name is first used.
+_HOMES = {
+    "FieldArrays": "abyx_tools.results",
+    "RayPath": "abyx_tools.results",
+    "ray_paths": "abyx_tools.results",
+    "to_arrays": "abyx_tools.results",
+    "transmission_loss_db": "abyx_tools.results",
+    "to_dataset": "abyx_tools.dataset",
+    "SavedRun": "abyx_tools.files",
+    "load": "abyx_tools.files",
+    "save": "abyx_tools.files",
+    "run": "abyx_tools.runtime",
+    "set_worker_threads": "abyx_tools.runtime",
+    "sweep": "abyx_tools.sweeps",
+}
+
+
+def __getattr__(name: str) -> Any:
+    home = _HOMES.get(name)
+    if home is None:
+        raise AttributeError(f"module 'abyx_tools' has no attribute '{name}'")
+    value = getattr(importlib.import_module(home), name)
+    globals()[name] = value
+    return value
+
+
+def __dir__() -> list[str]:
+    return sorted(set(globals()) | set(__all__))

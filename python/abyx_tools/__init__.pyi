@@ -1,0 +1,13 @@
+from abyx_tools.dataset import to_dataset as to_dataset
+from abyx_tools.files import SavedRun as SavedRun, load as load, save as save
+from abyx_tools.results import (
+    FieldArrays as FieldArrays,
+    RayPath as RayPath,
+    ray_paths as ray_paths,
+    to_arrays as to_arrays,
+    transmission_loss_db as transmission_loss_db,
+)
+from abyx_tools.runtime import run as run, set_worker_threads as set_worker_threads
+from abyx_tools.sweeps import sweep as sweep
+
+__all__: list[str]

@@ -1,0 +1,271 @@
+"""The `abyx` command line: run a configuration file, and draw a result file.
+
+    abyx run config.json -o result.nc [--threads N] [--no-progress]
+    abyx plot result.nc --depth 50 [-o picture.png]
+
+Also reachable as `python -m abyx_tools`. The exit status is 0 on success, 1 when the input is
+refused or a file cannot be read or written (the message, the module's own where it comes from the
+module, goes to standard error), and 2 for a malformed command line.
+
+`--threads N` sizes the module's worker pool. The pool is created by the first run of a process and
+keeps its size, so the option takes effect because the command sets ABYX_NUM_THREADS before it runs
+anything; calling `main` again in the same process with another count is refused.
+"""
+
+from __future__ import annotations
+
+import argparse
+import copy
+import json
+import sys
+import warnings
+from pathlib import Path
+from typing import Any, Callable, List, Optional, Sequence
+
+__all__ = ["main"]
+
+PROGRAM = "abyx"
+EXIT_OK = 0
+EXIT_FAILED = 1
+
+
+class CommandError(Exception):
+    """A failure reported to the user as one line on standard error."""
+
+
+def _positive_int(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}")
+    return value
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog=PROGRAM, description="Run abyx simulations and draw their results."
+    )
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+
+    run = commands.add_parser(
+        "run",
+        help="run a JSON configuration and save the result",
+        description="Run the JSON configuration CONFIG and save the result as netCDF (*.nc, "
+        "needs the xarray extra) or NumPy (*.npz).",
+    )
+    run.add_argument("config", metavar="CONFIG", help="configuration file (JSON)")
+    run.add_argument(
+        "-o",
+        "--output",
+        metavar="RESULT",
+        help="result file, *.nc or *.npz (default: CONFIG with the suffix .nc)",
+    )
+    run.add_argument(
+        "--threads",
+        type=_positive_int,
+        metavar="N",
+        help="worker threads of the run (default: ABYX_NUM_THREADS, else one per logical "
+        "processor)",
+    )
+    progress = run.add_mutually_exclusive_group()
+    progress.add_argument(
+        "--progress",
+        dest="progress",
+        action="store_true",
+        default=None,
+        help="show progress (the default unless the configuration's beam.show_progress says "
+        "otherwise)",
+    )
+    progress.add_argument(
+        "--no-progress", dest="progress", action="store_false", help="show no progress"
+    )
+
+    plot = commands.add_parser(
+        "plot",
+        help="draw a result file into a PNG",
+        description="Draw one picture of the result file RESULT (*.nc or *.npz) into a PNG.",
+    )
+    plot.add_argument("result", metavar="RESULT", help="result file written by 'abyx run'")
+    what = plot.add_mutually_exclusive_group(required=True)
+    what.add_argument(
+        "--depth",
+        type=float,
+        metavar="Z",
+        help="transmission loss on the horizontal slice at depth Z (m)",
+    )
+    what.add_argument(
+        "--bearing",
+        type=float,
+        metavar="DEG",
+        help="transmission loss on the vertical slice along bearing DEG from the source "
+        "(0 along +y, 90 along +x)",
+    )
+    what.add_argument("--bathymetry", action="store_true", help="the bottom depth")
+    what.add_argument(
+        "--rays",
+        choices=("plan", "range-depth"),
+        help="the ray paths, from above or in range-depth",
+    )
+    plot.add_argument(
+        "--frequency",
+        type=float,
+        metavar="HZ",
+        help="frequency of a transmission-loss picture (default: the first)",
+    )
+    plot.add_argument(
+        "-o",
+        "--output",
+        metavar="PNG",
+        help="picture file (default: RESULT's name with the picture's kind and .png)",
+    )
+    plot.add_argument("--dpi", type=_positive_int, default=150, help="resolution (default: 150)")
+    return parser
+
+
+def _read_config(path: str) -> Any:
+    try:
+        with open(path, encoding="utf-8") as stream:
+            return json.load(stream)
+    except OSError as error:
+        raise CommandError(f"cannot read {path}: {error.strerror or error}") from None
+    except UnicodeDecodeError as error:
+        raise CommandError(f"{path} is not UTF-8 text: {error}") from None
+    except json.JSONDecodeError as error:
+        raise CommandError(f"{path} is not valid JSON: {error}") from None
+
+
+def _check_destination(path: Path, suffixes: Sequence[str]) -> None:
+    """Refuses an output path before any work is done: unknown suffix or missing folder."""
+    if path.suffix.lower() not in suffixes:
+        raise CommandError(f"cannot write {path}: name it {' or '.join('*' + s for s in suffixes)}")
+    folder = path.parent if str(path.parent) else Path(".")
+    if not folder.is_dir():
+        raise CommandError(f"cannot write {path}: the folder {folder} does not exist")
+
+
+def _run(args: argparse.Namespace) -> int:
+    from abyx_tools.files import SUFFIXES, require_netcdf, save
+
+    output = Path(args.output) if args.output else Path(args.config).with_suffix(".nc")
+    _check_destination(output, SUFFIXES)
+    if output.suffix.lower() == ".nc":
+        require_netcdf()  # a missing extra is reported before the run, not after it
+    config = _read_config(args.config)
+    result = _simulate(_with_progress(config, args.progress), args.threads)
+    try:
+        save(output, result, config)
+    except OSError as error:
+        raise CommandError(f"cannot write {output}: {error.strerror or error}") from None
+    print(f"{PROGRAM}: wrote {output}", file=sys.stderr)
+    return EXIT_OK
+
+
+def _with_progress(config: Any, progress: Optional[bool]) -> Any:
+    """A copy of the configuration whose beam.show_progress is `progress`, or true when neither the
+    command line nor the configuration says."""
+    beam = config.get("beam") if isinstance(config, dict) else None
+    if not isinstance(beam, dict):
+        return config  # the module reports what is wrong with it
+    config = copy.deepcopy(config)
+    if progress is None:
+        config["beam"].setdefault("show_progress", True)
+    else:
+        config["beam"]["show_progress"] = progress
+    return config
+
+
+def _simulate(config: Any, threads: Optional[int]) -> Any:
+    """One run on `threads` workers; its warnings are written to standard error as their text, its
+    refusal raised as a CommandError with the module's message."""
+    import abyx
+
+    from abyx_tools.runtime import run, set_worker_threads
+
+    if threads is not None:
+        try:
+            set_worker_threads(threads)
+        except (ValueError, RuntimeError) as error:
+            raise CommandError(str(error)) from None
+
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        try:
+            result = run(config)
+        except RuntimeError as error:
+            raise CommandError(str(error)) from None
+        except abyx.PanicException as fault:
+            raise CommandError(f"internal fault: {fault}") from None
+        finally:
+            for warning in caught:
+                print(str(warning.message), file=sys.stderr)
+    return result
+
+
+def _picture(args: argparse.Namespace) -> tuple[str, Callable[[Any, Any], Any]]:
+    """The picture's name part and the call that draws it from a SavedRun into an Axes."""
+    from abyx_tools import plot
+
+    if args.depth is not None:
+        return f"tl_z{args.depth:g}", lambda saved, ax: plot.tl_horizontal(
+            saved, args.depth, frequency_hz=args.frequency, ax=ax
+        )
+    if args.bearing is not None:
+        return f"tl_bearing{args.bearing:g}", lambda saved, ax: plot.tl_vertical(
+            saved, args.bearing, frequency_hz=args.frequency, ax=ax
+        )
+    if args.bathymetry:
+        return "bathymetry", lambda saved, ax: plot.bathymetry(saved, ax=ax)
+    if args.rays == "plan":
+        return "rays_plan", lambda saved, ax: plot.rays_plan(saved, ax=ax)
+    return "rays_range_depth", lambda saved, ax: plot.rays_range_depth(saved, ax=ax)
+
+
+def _plot(args: argparse.Namespace) -> int:
+    from abyx_tools._extras import require
+    from abyx_tools.files import _write_atomically, load
+
+    name, draw = _picture(args)
+    source = Path(args.result)
+    output = Path(args.output) if args.output else source.with_name(f"{source.stem}_{name}.png")
+    _check_destination(output, (".png",))
+    figure_module = require("matplotlib.figure", "abyx plot")
+    if not source.is_file():
+        raise CommandError(f"cannot read {source}: no such file")
+    try:
+        saved = load(source)
+    except ValueError as error:
+        raise CommandError(str(error)) from None
+    except OSError as error:
+        raise CommandError(f"cannot read {source}: {error.strerror or error}") from None
+    figure = figure_module.Figure(figsize=(7.0, 5.0), layout="constrained")
+    try:
+        draw(saved, figure.add_subplot())
+    except ValueError as error:
+        raise CommandError(str(error)) from None
+    try:
+        _write_atomically(
+            output, lambda temporary: figure.savefig(temporary, format="png", dpi=args.dpi)
+        )
+    except OSError as error:
+        raise CommandError(f"cannot write {output}: {error.strerror or error}") from None
+    print(f"{PROGRAM}: wrote {output}", file=sys.stderr)
+    return EXIT_OK
+
+
+def main(argv: Optional[List[str]] = None) -> int:
+    """Runs the command line with `argv` (default: sys.argv[1:]) and returns the exit status."""
+    args = _parser().parse_args(argv)
+    try:
+        return _run(args) if args.command == "run" else _plot(args)
+    except CommandError as error:
+        print(f"{PROGRAM}: error: {error}", file=sys.stderr)
+        return EXIT_FAILED
+    except ImportError as error:
+        print(f"{PROGRAM}: error: {error}", file=sys.stderr)
+        return EXIT_FAILED
+
+
+if __name__ == "__main__":
+    sys.exit(main())

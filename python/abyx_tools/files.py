@@ -1,0 +1,203 @@
+"""Results on disk: netCDF (through xarray) or NumPy's .npz (NumPy only), chosen by the file suffix.
+
+netCDF has no complex numbers, so the file holds the pressure as `pressure_re` and `pressure_im`;
+`open_dataset` joins them again. Both formats keep the field, the ray paths when the run stored
+them, and the configuration. A file is written under a temporary name next to its destination and
+moved into place when complete, so a failed write never leaves a partial file or spoils an older
+one.
+"""
+
+from __future__ import annotations
+
+import json
+import os
+import tempfile
+from collections.abc import Mapping
+from pathlib import Path
+from typing import Any, Callable, Dict, List, NamedTuple, Optional, Union
+
+from abyx_tools._extras import missing_extra_message, require
+from abyx_tools.results import FieldArrays, RayPath, ray_paths, to_arrays
+
+np = require("numpy", "abyx_tools.files")
+
+__all__ = ["SUFFIXES", "SavedRun", "load", "open_dataset", "require_netcdf", "save"]
+
+PathLike = Union[str, "os.PathLike[str]"]
+
+# The file formats, by suffix.
+SUFFIXES = (".nc", ".npz")
+
+
+class SavedRun(NamedTuple):
+    """What a result file holds, in the form the plots take."""
+
+    field: FieldArrays  # the field at the receivers
+    ray_paths: Optional[List[RayPath]]  # the traced rays, None when the run did not store them
+    config: Optional[Dict[str, Any]]  # the run's configuration, None when it was not saved
+
+
+def require_netcdf() -> None:
+    """Raises ImportError naming the extra to install unless xarray and a netCDF writer exist."""
+    feature = "writing netCDF files"
+    require("xarray", feature)
+    try:
+        require("netCDF4", feature)
+    except ImportError:
+        try:
+            import scipy.io  # noqa: F401  (xarray's netCDF-3 writer)
+        except ImportError:
+            raise ImportError(missing_extra_message("netCDF4", feature)) from None
+
+
+def _suffix(path: PathLike) -> str:
+    suffix = Path(path).suffix.lower()
+    if suffix not in SUFFIXES:
+        raise ValueError(
+            f"cannot tell the format of '{os.fspath(path)}': name it *.nc (netCDF) or *.npz (NumPy)"
+        )
+    return suffix
+
+
+def _umask() -> int:
+    """The process's file-creation mask (temporary files are created private; results are not)."""
+    mask = os.umask(0o022)
+    os.umask(mask)
+    return mask
+
+
+def _write_atomically(path: PathLike, write: Callable[[str], None]) -> None:
+    """Calls write(temporary path) and moves the file to `path` only when it returned."""
+    target = Path(path)
+    handle, temporary = tempfile.mkstemp(
+        dir=target.parent if str(target.parent) else ".", prefix=f".{target.name}.", suffix=".tmp"
+    )
+    os.close(handle)
+    try:
+        write(temporary)
+        os.chmod(temporary, 0o666 & ~_umask())
+        os.replace(temporary, target)
+    except BaseException:
+        if os.path.exists(temporary):
+            os.unlink(temporary)
+        raise
+
+
+def _netcdf_ready(dataset: Any) -> Any:
+    """The dataset with its complex pressure split into two real variables."""
+    pressure = dataset["pressure"]
+    split = dataset.drop_vars("pressure")
+    split["pressure_re"] = pressure.real.astype(np.float32).assign_attrs(
+        pressure.attrs, long_name="real part of " + pressure.attrs.get("long_name", "pressure")
+    )
+    split["pressure_im"] = pressure.imag.astype(np.float32).assign_attrs(
+        pressure.attrs, long_name="imaginary part of " + pressure.attrs.get("long_name", "pressure")
+    )
+    return split
+
+
+def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) -> None:
+    from abyx_tools.runtime import plain_config
+
+    plain = plain_config(config) if config is not None else None
+    field = result if isinstance(result, FieldArrays) else to_arrays(result, plain)
+    arrays: Dict[str, Any] = {
+        "frequency_hz": field.frequency_hz,
+        "pressure": field.pressure,
+        "delay_s": field.delay_s,
+        "amplitude": field.amplitude,
+        "x_m": field.x_m,
+        "y_m": field.y_m,
+        "z_m": field.z_m,
+        "is_array": np.array(field.is_array),
+    }
+    if field.source_position_m is not None:
+        arrays["source_position_m"] = np.array(field.source_position_m, dtype=np.float64)
+    if isinstance(result, Mapping) and "ray_paths" in result:
+        paths = ray_paths(result)
+        arrays["ray_index"] = np.array([p.ray_index for p in paths], dtype=np.int64)
+        arrays["ray_point_count"] = np.array([len(p.points) for p in paths], dtype=np.int64)
+        arrays["ray_points_m"] = (
+            np.concatenate([p.points for p in paths]) if paths else np.empty((0, 3), np.float32)
+        )
+    if plain is not None:
+        arrays["config_json"] = np.array(json.dumps(plain))
+
+    def write(temporary: str) -> None:
+        with open(temporary, "wb") as stream:
+            np.savez_compressed(stream, **arrays)
+
+    _write_atomically(path, write)
+
+
+def save(path: PathLike, result: Any, config: Optional[Mapping[str, Any]] = None) -> None:
+    """Writes the result dict of a run to `path`: netCDF for *.nc (needs the xarray extra), NumPy
+    for *.npz. Pass the run's `config` to keep it with the result."""
+    if _suffix(path) == ".npz":
+        _save_npz(path, result, config)
+        return
+    from abyx_tools.dataset import to_dataset
+
+    require_netcdf()
+    dataset = _netcdf_ready(to_dataset(result, config))
+    _write_atomically(path, lambda temporary: dataset.to_netcdf(temporary))
+
+
+def open_dataset(path: PathLike) -> Any:
+    """Reads a netCDF file written by `save` into memory as an `xarray.Dataset` with its complex
+    `pressure` rebuilt."""
+    xr = require("xarray", "abyx_tools.files.open_dataset")
+    with xr.open_dataset(path) as stored:
+        dataset = stored.load()
+    if "pressure_re" not in dataset or "pressure_im" not in dataset:
+        raise ValueError(
+            f"'{os.fspath(path)}' is not an abyx result: it has no pressure_re/pressure_im"
+        )
+    attrs = dict(dataset["pressure_re"].attrs)
+    attrs["long_name"] = attrs.get("long_name", "").replace("real part of ", "", 1)
+    pressure = (dataset["pressure_re"] + 1j * dataset["pressure_im"]).astype(np.complex64)
+    dataset = dataset.drop_vars(["pressure_re", "pressure_im"])
+    dataset["pressure"] = pressure.assign_attrs(attrs)
+    return dataset
+
+
+def _load_npz(path: PathLike) -> SavedRun:
+    with np.load(path, allow_pickle=False) as stored:
+        data = {name: stored[name] for name in stored.files}
+    missing = [k for k in ("frequency_hz", "pressure", "delay_s", "amplitude") if k not in data]
+    if missing:
+        raise ValueError(f"'{os.fspath(path)}' is not an abyx result: no {', '.join(missing)}")
+    source = data.get("source_position_m")
+    field = FieldArrays(
+        frequency_hz=data["frequency_hz"],
+        pressure=data["pressure"],
+        delay_s=data["delay_s"],
+        amplitude=data["amplitude"],
+        x_m=data["x_m"],
+        y_m=data["y_m"],
+        z_m=data["z_m"],
+        is_array=bool(data["is_array"]),
+        source_position_m=None
+        if source is None
+        else (float(source[0]), float(source[1]), float(source[2])),
+    )
+    paths = None
+    if "ray_point_count" in data:
+        ends = np.cumsum(data["ray_point_count"])
+        starts = ends - data["ray_point_count"]
+        paths = [
+            RayPath(int(index), data["ray_points_m"][start:end])
+            for index, start, end in zip(data["ray_index"], starts, ends)
+        ]
+    config = json.loads(str(data["config_json"])) if "config_json" in data else None
+    return SavedRun(field, paths, config)
+
+
+def load(path: PathLike) -> SavedRun:
+    """Reads a file written by `save` (*.nc needs the xarray extra, *.npz only NumPy)."""
+    if _suffix(path) == ".npz":
+        return _load_npz(path)
+    from abyx_tools.dataset import config_of, field_of, ray_paths_of
+
+    dataset = open_dataset(path)
+    return SavedRun(field_of(dataset), ray_paths_of(dataset), config_of(dataset))

@@ -1,0 +1,369 @@
+"""Pictures of a run with matplotlib: transmission loss on a horizontal or a vertical slice, the
+bathymetry, and the ray paths in plan and in range-depth view.
+
+Every function draws into the Axes given as `ax` (or into a new figure from pyplot when none is
+given) and returns that Axes. matplotlib is imported only when a function draws. The field may be
+given as the result dict of a run, `FieldArrays`, a `SavedRun` from `abyx_tools.files.load`, or a
+dataset from `abyx_tools.dataset.to_dataset`; ray paths and configurations likewise.
+
+Bearings follow the launch azimuths: 0 deg along +y, 90 deg along +x. Depth is drawn positive
+downwards. Transmission loss is -20 log10 |p| in dB re 1 m; receivers that no ray reached are drawn
+in grey.
+"""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Mapping, Sequence
+from typing import Any, List, Optional, Tuple
+
+from abyx_tools._extras import require
+from abyx_tools.results import FieldArrays, RayPath, ray_paths, to_arrays
+
+np = require("numpy", "abyx_tools.plot")
+
+__all__ = ["bathymetry", "rays_plan", "rays_range_depth", "tl_horizontal", "tl_vertical"]
+
+_FEATURE = "abyx_tools.plot"
+# Samples along the bearing of a vertical slice when no range step is given.
+DEFAULT_RANGE_SAMPLES = 400
+# Relative tolerance within which a requested depth or frequency equals a grid value.
+MATCH_TOLERANCE = 1e-6
+# Colour limits of a transmission-loss picture: these percentiles of the finite values.
+TL_COLOUR_PERCENTILES = (2.0, 98.0)
+_TL_LABEL = "transmission loss (dB re 1 m)"
+
+
+def _axes(ax: Any) -> Any:
+    if ax is not None:
+        return ax
+    plt = require("matplotlib.pyplot", _FEATURE)
+    _, new = plt.subplots(figsize=(7.0, 5.0), layout="constrained")
+    return new
+
+
+def _is_dataset(data: Any) -> bool:
+    return hasattr(data, "data_vars") and hasattr(data, "attrs")
+
+
+def _field(data: Any) -> FieldArrays:
+    from abyx_tools.files import SavedRun
+
+    if isinstance(data, FieldArrays):
+        return data
+    if isinstance(data, SavedRun):
+        return data.field
+    if _is_dataset(data):
+        from abyx_tools.dataset import field_of
+
+        return field_of(data)
+    return to_arrays(data)
+
+
+def _paths(data: Any) -> List[RayPath]:
+    from abyx_tools.files import SavedRun
+
+    if isinstance(data, SavedRun):
+        data = data.ray_paths
+    elif _is_dataset(data):
+        from abyx_tools.dataset import ray_paths_of
+
+        data = ray_paths_of(data)
+    elif isinstance(data, Mapping):
+        return ray_paths(data)
+    if data is None:
+        raise ValueError(
+            "no ray paths to draw: run with beam.store_ray_paths set to true to keep them"
+        )
+    return [
+        p if isinstance(p, RayPath) else RayPath(i, np.asarray(p).reshape(-1, 3))
+        for i, p in enumerate(data)
+    ]
+
+
+def _config(data: Any) -> Mapping[str, Any]:
+    from abyx_tools.files import SavedRun
+
+    config = data
+    if isinstance(data, SavedRun):
+        config = data.config
+    elif _is_dataset(data):
+        from abyx_tools.dataset import config_of
+
+        config = config_of(data)
+    if not isinstance(config, Mapping) or "bathymetry" not in config:
+        raise ValueError("no configuration with a bathymetry to draw: pass the run's config")
+    return config
+
+
+def _frequency_index(field: FieldArrays, frequency_hz: Optional[float]) -> int:
+    count = field.frequency_hz.size
+    if count == 0:
+        raise ValueError("the run has no frequencies, so there is no transmission loss to draw")
+    if frequency_hz is None:
+        return 0
+    gaps = np.abs(field.frequency_hz.astype(np.float64) - frequency_hz)
+    best = int(np.argmin(gaps))
+    if gaps[best] > MATCH_TOLERANCE * max(1.0, abs(frequency_hz)):
+        available = ", ".join(f"{f:g}" for f in field.frequency_hz)
+        raise ValueError(f"the run has no frequency {frequency_hz:g} Hz (it has {available} Hz)")
+    return best
+
+
+def _bracket(axis: Any, value: float, what: str) -> Tuple[int, int, float]:
+    """Indices i0, i1 and weight w of `value` on an ascending axis, value = (1-w) axis[i0] +
+    w axis[i1]; a value on a node gives that node twice. Raises ValueError outside the axis."""
+    tolerance = MATCH_TOLERANCE * max(1.0, abs(value))
+    lo, hi = float(axis[0]), float(axis[-1])
+    if not lo - tolerance <= value <= hi + tolerance:
+        raise ValueError(f"{what} {value:g} m is outside the receiver grid ({lo:g} to {hi:g} m)")
+    nearest = int(np.argmin(np.abs(axis.astype(np.float64) - value)))
+    if abs(float(axis[nearest]) - value) <= tolerance:
+        return nearest, nearest, 0.0
+    upper = int(np.searchsorted(axis, value))
+    lower = upper - 1
+    return lower, upper, (value - float(axis[lower])) / (float(axis[upper]) - float(axis[lower]))
+
+
+def _blend(a: Any, b: Any, weight: Any) -> Any:
+    """(1-w) a + w b, where a value of zero weight does not spread its NaN."""
+    weight = np.asarray(weight)
+    return np.where(weight == 1.0, b, a * (1.0 - weight)) + np.where(weight == 0.0, 0.0, b * weight)
+
+
+def _edges(centres: Any) -> Any:
+    """Cell edges around node values: midpoints inside, half a spacing beyond the ends."""
+    centres = np.asarray(centres, dtype=np.float64)
+    if centres.size == 1:
+        return np.array([centres[0] - 0.5, centres[0] + 0.5])
+    middle = 0.5 * (centres[1:] + centres[:-1])
+    return np.concatenate(
+        [
+            [centres[0] - (middle[0] - centres[0])],
+            middle,
+            [centres[-1] + (centres[-1] - middle[-1])],
+        ]
+    )
+
+
+def _colour_limits(values: Any, vmin: Optional[float], vmax: Optional[float]) -> Tuple[Any, Any]:
+    finite = values[np.isfinite(values)]
+    if finite.size == 0:
+        return vmin, vmax
+    low, high = np.percentile(finite, TL_COLOUR_PERCENTILES)
+    return (float(low) if vmin is None else vmin, float(high) if vmax is None else vmax)
+
+
+def _tl_mesh(ax: Any, x: Any, y: Any, values: Any, cmap: str, vmin: Any, vmax: Any) -> Any:
+    """pcolormesh of `values` indexed [ix, iy] on node coordinates, with a colour bar."""
+    matplotlib = require("matplotlib", _FEATURE)
+    colours = matplotlib.colormaps[cmap].with_extremes(bad="0.8")
+    low, high = _colour_limits(values, vmin, vmax)
+    mesh = ax.pcolormesh(
+        _edges(x), _edges(y), np.ma.masked_invalid(values.T), cmap=colours, vmin=low, vmax=high
+    )
+    ax.figure.colorbar(mesh, ax=ax, label=_TL_LABEL)
+    return mesh
+
+
+def _grid_field(data: Any, what: str) -> FieldArrays:
+    field = _field(data)
+    if field.is_array:
+        raise ValueError(
+            f"{what} needs receivers on a grid; this run has a list of receiver points"
+        )
+    return field
+
+
+def tl_horizontal(
+    data: Any,
+    depth_m: float,
+    *,
+    frequency_hz: Optional[float] = None,
+    ax: Any = None,
+    cmap: str = "viridis_r",
+    vmin: Optional[float] = None,
+    vmax: Optional[float] = None,
+) -> Any:
+    """Transmission loss over x and y at `depth_m`, linear in depth between the two receiver levels
+    around it, for `frequency_hz` (the first frequency by default). Colour limits default to the
+    2nd and 98th percentiles of the slice."""
+    field = _grid_field(data, "a horizontal slice")
+    k = _frequency_index(field, frequency_hz)
+    z0, z1, weight = _bracket(field.z_m, float(depth_m), "depth")
+    loss = field.transmission_loss_db[k].astype(np.float64)
+    plane = _blend(loss[:, :, z0], loss[:, :, z1], weight)
+    ax = _axes(ax)
+    _tl_mesh(ax, field.x_m, field.y_m, plane, cmap, vmin, vmax)
+    if field.source_position_m is not None:
+        ax.plot(*field.source_position_m[:2], marker="*", color="red", markersize=12, linestyle="")
+    ax.set_xlabel("x (m)")
+    ax.set_ylabel("y (m)")
+    ax.set_aspect("equal", adjustable="box")
+    ax.set_title(f"TL at {field.frequency_hz[k]:g} Hz, depth {depth_m:g} m")
+    return ax
+
+
+def _range_interval(
+    origin: Tuple[float, float], direction: Tuple[float, float], field: FieldArrays
+) -> Tuple[float, float]:
+    """The ranges r >= 0 at which origin + r * direction lies in the receiver grid's x-y box."""
+    start, end = 0.0, math.inf
+    for o, d, axis in zip(origin, direction, (field.x_m, field.y_m)):
+        lo, hi = float(axis[0]), float(axis[-1])
+        tolerance = MATCH_TOLERANCE * max(1.0, abs(lo), abs(hi))
+        if abs(d) < 1e-12:
+            if not lo - tolerance <= o <= hi + tolerance:
+                return 0.0, -1.0
+            continue
+        a, b = sorted(((lo - tolerance - o) / d, (hi + tolerance - o) / d))
+        start, end = max(start, a), min(end, b)
+    return start, end
+
+
+def tl_vertical(
+    data: Any,
+    bearing_deg: float,
+    *,
+    frequency_hz: Optional[float] = None,
+    origin_m: Optional[Sequence[float]] = None,
+    range_step_m: Optional[float] = None,
+    ax: Any = None,
+    cmap: str = "viridis_r",
+    vmin: Optional[float] = None,
+    vmax: Optional[float] = None,
+) -> Any:
+    """Transmission loss over range and depth along `bearing_deg` from the source (or from the
+    horizontal point `origin_m`), interpolated bilinearly in x and y from the receiver grid at
+    every receiver depth. Ranges cover the part of the bearing inside the grid, every
+    `range_step_m` (400 samples by default)."""
+    field = _grid_field(data, "a vertical slice")
+    k = _frequency_index(field, frequency_hz)
+    from_source = origin_m is None
+    if origin_m is None:
+        if field.source_position_m is None:
+            raise ValueError(
+                "the source position is unknown: pass origin_m, or the run's config to to_arrays"
+            )
+        origin_m = field.source_position_m[:2]
+    origin = (float(origin_m[0]), float(origin_m[1]))
+    bearing = math.radians(bearing_deg)
+    direction = (math.sin(bearing), math.cos(bearing))
+    start, end = _range_interval(origin, direction, field)
+    if not end > start:
+        raise ValueError(
+            f"bearing {bearing_deg:g} deg from ({origin[0]:g}, {origin[1]:g}) m does not cross "
+            "the receiver grid"
+        )
+    if range_step_m is not None:
+        if not range_step_m > 0:
+            raise ValueError(f"range_step_m must be positive, got {range_step_m}")
+        ranges = np.arange(start, end + 0.5 * range_step_m, range_step_m)
+        ranges = ranges[ranges <= end]
+    else:
+        ranges = np.linspace(start, end, DEFAULT_RANGE_SAMPLES)
+    loss = field.transmission_loss_db[k].astype(np.float64)
+    section = np.empty((ranges.size, field.z_m.size))
+    for n, r in enumerate(ranges):
+        x0, x1, wx = _bracket(field.x_m, origin[0] + r * direction[0], "x")
+        y0, y1, wy = _bracket(field.y_m, origin[1] + r * direction[1], "y")
+        near = _blend(loss[x0, y0], loss[x0, y1], wy)
+        far = _blend(loss[x1, y0], loss[x1, y1], wy)
+        section[n] = _blend(near, far, wx)
+    ax = _axes(ax)
+    _tl_mesh(ax, ranges, field.z_m, section, cmap, vmin, vmax)
+    ax.invert_yaxis()
+    ax.set_xlabel("range from the source (m)" if from_source else "range (m)")
+    ax.set_ylabel("depth (m)")
+    ax.set_title(f"TL at {field.frequency_hz[k]:g} Hz, bearing {bearing_deg:g} deg")
+    return ax
+
+
+def bathymetry(data: Any, *, ax: Any = None, cmap: str = "Blues") -> Any:
+    """The bottom depth of a configuration over x and y, shaded between the grid nodes, with
+    depth contours and the source."""
+    config = _config(data)
+    grid = config["bathymetry"]
+    x = np.asarray(grid["x_bty_m"], dtype=np.float64)
+    y = np.asarray(grid["y_bty_m"], dtype=np.float64)
+    depth = np.asarray(grid["z_bty_m"], dtype=np.float64)
+    if x.size == 0 or y.size == 0 or depth.size != x.size * y.size:
+        raise ValueError(f"the bathymetry holds {depth.size} depths for a {x.size} x {y.size} grid")
+    depth = depth.reshape(x.size, y.size)
+    ax = _axes(ax)
+    if x.size > 1 and y.size > 1:
+        # shaded between the nodes, as the bottom itself is interpolated
+        mesh = ax.pcolormesh(x, y, depth.T, cmap=cmap, shading="gouraud")
+    else:
+        mesh = ax.pcolormesh(_edges(x), _edges(y), depth.T, cmap=cmap)
+    ax.figure.colorbar(mesh, ax=ax, label="bottom depth (m)")
+    if x.size > 1 and y.size > 1 and np.ptp(depth) > 0:
+        ax.contour(x, y, depth.T, colors="white", linewidths=0.6)
+    position = config.get("source", {}).get("position")
+    if position is not None:
+        ax.plot(position[0], position[1], marker="*", color="red", markersize=12, linestyle="")
+    ax.set_xlabel("x (m)")
+    ax.set_ylabel("y (m)")
+    ax.set_aspect("equal", adjustable="box")
+    ax.set_title("bathymetry")
+    return ax
+
+
+def _every(paths: List[RayPath], every: int) -> List[RayPath]:
+    if isinstance(every, bool) or not isinstance(every, int) or every < 1:
+        raise ValueError(f"every must be a positive int, got {every!r}")
+    return paths[::every]
+
+
+def _ray_lines(ax: Any, lines: List[Any], color: Any, linewidth: float, alpha: float) -> None:
+    collections = require("matplotlib.collections", _FEATURE)
+    ax.add_collection(
+        collections.LineCollection(lines, colors=color, linewidths=linewidth, alpha=alpha)
+    )
+    ax.autoscale_view()
+
+
+def rays_plan(
+    data: Any,
+    *,
+    every: int = 1,
+    ax: Any = None,
+    color: Any = "C0",
+    linewidth: float = 0.6,
+    alpha: float = 0.6,
+) -> Any:
+    """The ray paths seen from above (x, y), every `every`-th ray, with the source."""
+    paths = _every(_paths(data), every)
+    ax = _axes(ax)
+    _ray_lines(ax, [p.points[:, :2] for p in paths], color, linewidth, alpha)
+    if paths and len(paths[0].points):
+        ax.plot(*paths[0].points[0, :2], marker="*", color="red", markersize=12, linestyle="")
+    ax.set_xlabel("x (m)")
+    ax.set_ylabel("y (m)")
+    ax.set_aspect("equal", adjustable="box")
+    ax.set_title(f"ray paths, plan view ({len(paths)} rays)")
+    return ax
+
+
+def rays_range_depth(
+    data: Any,
+    *,
+    every: int = 1,
+    ax: Any = None,
+    color: Any = "C0",
+    linewidth: float = 0.6,
+    alpha: float = 0.6,
+) -> Any:
+    """The ray paths over horizontal range from their launch point and depth, every `every`-th."""
+    paths = _every(_paths(data), every)
+    lines = []
+    for path in paths:
+        offset = path.points[:, :2] - path.points[:1, :2]
+        lines.append(np.column_stack([np.hypot(offset[:, 0], offset[:, 1]), path.points[:, 2]]))
+    ax = _axes(ax)
+    _ray_lines(ax, lines, color, linewidth, alpha)
+    ax.invert_yaxis()
+    ax.set_xlabel("range from the source (m)")
+    ax.set_ylabel("depth (m)")
+    ax.set_title(f"ray paths, range-depth view ({len(paths)} rays)")
+    return ax

@@ -1,0 +1,181 @@
+"""The result dict of `abyx.run_simulation` as NumPy arrays.
+
+The module returns flat lists in row-major order (last index fastest) with an explicit shape
+(nf, n1, n2, n3). Here they become arrays shaped as the receivers were configured:
+
+* grid mode: pressure and transmission loss (frequency, nx, ny, nz), delay and amplitude
+  (nx, ny, nz);
+* array mode: pressure and transmission loss (frequency, receiver), delay and amplitude
+  (receiver,).
+
+Receivers that no ray reached hold pressure 0, delay inf and amplitude 0; their transmission loss
+is NaN.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
+from typing import Any, List, NamedTuple, Optional, Tuple
+
+from abyx_tools._extras import require
+
+np = require("numpy", "abyx_tools.results")
+
+__all__ = [
+    "FieldArrays",
+    "RayPath",
+    "ray_paths",
+    "source_position_of",
+    "to_arrays",
+    "transmission_loss_db",
+]
+
+_FIELD_KEYS = ("frequency_hz", "shape", "pressure_re", "pressure_im", "delay_s", "amplitude")
+
+
+class RayPath(NamedTuple):
+    """One traced ray: its index in the launch list (azimuth-major: azimuth a, elevation e of N_el
+    elevations has index a * N_el + e) and its points, an (n, 3) float32 array of x, y, z (m)."""
+
+    ray_index: int  # position of the ray's (azimuth, elevation) pair in the launch list
+    points: Any  # (n, 3) float32 array of positions, launch point first (m)
+
+
+@dataclass(frozen=True)
+class FieldArrays:
+    """The field at the receivers as arrays.
+
+    In grid mode `x_m`, `y_m`, `z_m` are the three receiver axes; in array mode they are the
+    coordinates of each receiver (length n each)."""
+
+    frequency_hz: Any  # (nf,) float32, the source frequencies (Hz)
+    pressure: Any  # complex64, (nf, nx, ny, nz) in grid mode, (nf, n) in array mode
+    delay_s: Any  # float32, (nx, ny, nz) or (n,): earliest arrival, inf where none (s)
+    amplitude: Any  # float32, (nx, ny, nz) or (n,): amplitude of that arrival, 0 where none
+    x_m: Any  # float32: receiver x axis (grid) or x per receiver (array) (m)
+    y_m: Any  # float32: receiver y axis (grid) or y per receiver (array) (m)
+    z_m: Any  # float32: receiver depth axis (grid) or depth per receiver (array) (m, down)
+    is_array: bool  # True for a list of receiver points, False for a receiver grid
+    source_position_m: Optional[Tuple[float, float, float]] = None  # source x, y, z when known (m)
+
+    @property
+    def transmission_loss_db(self) -> Any:
+        """-20 log10 |p| (dB re 1 m), shaped as `pressure`, NaN where no ray arrived."""
+        return transmission_loss_db(self.pressure)
+
+
+def transmission_loss_db(pressure: Any) -> Any:
+    """-20 log10 |p| in dB re 1 m, as float32 of the shape of `pressure`. Entries with |p| = 0 (no
+    ray arrived) or a non-finite pressure are NaN; no floating-point warning is raised."""
+    magnitude = np.abs(np.asarray(pressure)).astype(np.float64)
+    reached = np.isfinite(magnitude) & (magnitude > 0.0)
+    loss = np.full(magnitude.shape, np.nan)
+    np.log10(magnitude, out=loss, where=reached)
+    loss[reached] *= -20.0
+    return loss.astype(np.float32)
+
+
+def _pressure_field(result: Mapping[str, Any]) -> Mapping[str, Any]:
+    """The pressure-field dict of a whole result, or `result` itself when it is that dict."""
+    if not isinstance(result, Mapping):
+        raise TypeError(
+            f"expected the result dict of abyx.run_simulation, got {type(result).__name__}"
+        )
+    field = result.get("pressure_field", result)
+    if not isinstance(field, Mapping):
+        raise TypeError(f"result['pressure_field'] must be a dict, got {type(field).__name__}")
+    missing = [key for key in _FIELD_KEYS if key not in field]
+    if missing:
+        raise ValueError(f"not a pressure field: missing key(s) {', '.join(missing)}")
+    return field
+
+
+def _flat(field: Mapping[str, Any], key: str, count: int, dtype: Any) -> Any:
+    values = np.asarray(field[key], dtype=dtype)
+    if values.ndim != 1 or values.size != count:
+        raise ValueError(
+            f"pressure field '{key}' holds {values.size} values, but its shape "
+            f"{tuple(field['shape'])} needs {count}"
+        )
+    return values
+
+
+def source_position_of(config: Optional[Mapping[str, Any]]) -> Optional[Tuple[float, float, float]]:
+    """The source position of a configuration, with its depth made positive as validation does,
+    or None without a configuration."""
+    if config is None:
+        return None
+    x, y, z = (float(v) for v in config["source"]["position"])
+    return (x, y, abs(z))  # a negative source depth is read as a depth given with the wrong sign
+
+
+def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = None) -> FieldArrays:
+    """The field of a result dict (or of its "pressure_field" dict) as arrays. With the run's
+    `config` the arrays also know the source position (for slices along a bearing)."""
+    field = _pressure_field(result)
+    shape = tuple(int(n) for n in field["shape"])
+    if len(shape) != 4 or min(shape) < 0:
+        raise ValueError(f"pressure field 'shape' must be four sizes, got {field['shape']!r}")
+    nf, n1, n2, n3 = shape
+    receivers = n1 * n2 * n3
+    re = _flat(field, "pressure_re", nf * receivers, np.float32)
+    im = _flat(field, "pressure_im", nf * receivers, np.float32)
+    delay = _flat(field, "delay_s", receivers, np.float32)
+    amplitude = _flat(field, "amplitude", receivers, np.float32)
+    frequency = _flat(field, "frequency_hz", nf, np.float32)
+    pressure = np.empty(nf * receivers, dtype=np.complex64)
+    pressure.real = re
+    pressure.imag = im
+    is_array = "receiver_positions_m" in field
+    if is_array:
+        positions = np.asarray(field["receiver_positions_m"], dtype=np.float32).reshape(-1, 3)
+        if positions.shape[0] != n1 or n2 != 1 or n3 != 1:
+            raise ValueError(
+                f"array-mode shape {shape} does not match {positions.shape[0]} receiver positions"
+            )
+        return FieldArrays(
+            frequency_hz=frequency,
+            pressure=pressure.reshape(nf, n1),
+            delay_s=delay,
+            amplitude=amplitude,
+            x_m=positions[:, 0].copy(),
+            y_m=positions[:, 1].copy(),
+            z_m=positions[:, 2].copy(),
+            is_array=True,
+            source_position_m=source_position_of(config),
+        )
+    axes = []
+    for key, size in (("x_m", n1), ("y_m", n2), ("z_m", n3)):
+        if key not in field:
+            raise ValueError(f"grid-mode pressure field has no '{key}' axis")
+        axes.append(_flat(field, key, size, np.float32))
+    return FieldArrays(
+        frequency_hz=frequency,
+        pressure=pressure.reshape(shape),
+        delay_s=delay.reshape(shape[1:]),
+        amplitude=amplitude.reshape(shape[1:]),
+        x_m=axes[0],
+        y_m=axes[1],
+        z_m=axes[2],
+        is_array=False,
+        source_position_m=source_position_of(config),
+    )
+
+
+def ray_paths(result: Mapping[str, Any]) -> List[RayPath]:
+    """The traced rays of a result dict, in ray-index order, each as a `RayPath` with an (n, 3)
+    array. Raises ValueError when the run did not store them (beam.store_ray_paths false)."""
+    if not isinstance(result, Mapping):
+        raise TypeError(
+            f"expected the result dict of abyx.run_simulation, got {type(result).__name__}"
+        )
+    if "ray_paths" not in result:
+        raise ValueError(
+            "the result holds no ray paths: run with beam.store_ray_paths set to true to keep them"
+        )
+    paths: Sequence[Any] = result["ray_paths"]
+    return [
+        RayPath(index, np.asarray(points, dtype=np.float32).reshape(-1, 3))
+        for index, points in enumerate(paths)
+    ]

@@ -1,0 +1,96 @@
+"""One run of the simulation from Python objects, and the size of the process's worker pool.
+
+The extension module runs its rays on a pool of worker threads that belongs to the process. The
+pool is created by the first `run_simulation` call of the process, with as many workers as the
+environment variable ABYX_NUM_THREADS says (one per logical processor when it is unset), and its
+size is fixed from then on: setting the variable later changes nothing in that process. A thread
+count must therefore be chosen before the first run, which is what `set_worker_threads` and the
+command line's `--threads` do.
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Mapping
+from typing import Any, Optional, cast
+
+from abyx_tools.schema import Result, SimulationConfig
+
+__all__ = [
+    "MAX_WORKER_THREADS",
+    "NUM_THREADS_VARIABLE",
+    "plain_config",
+    "run",
+    "set_worker_threads",
+]
+
+# The environment variable the extension module reads when it creates its worker pool.
+NUM_THREADS_VARIABLE = "ABYX_NUM_THREADS"
+# The largest pool size the extension module accepts.
+MAX_WORKER_THREADS = 4096
+
+# The pool size this process's pool was created with by a run through this module, None before it.
+_pool_size_at_first_run: Optional[str] = None
+_ran_in_this_process = False
+
+
+def plain_config(config: Any) -> Any:
+    """A copy of `config` made of dicts, lists, strings, numbers and booleans only: NumPy arrays and
+    scalars (anything with `tolist`) become lists and Python numbers, tuples become lists, mappings
+    become dicts. The extension module serialises its input with `json.dumps`, which takes none of
+    the former."""
+    if isinstance(config, Mapping):
+        return {key: plain_config(value) for key, value in config.items()}
+    if isinstance(config, (list, tuple)):
+        return [plain_config(value) for value in config]
+    if isinstance(config, (str, bytes, bool, int, float)) or config is None:
+        return config
+    tolist = getattr(config, "tolist", None)
+    if callable(tolist):
+        return plain_config(tolist())
+    return config
+
+
+def set_worker_threads(count: int) -> None:
+    """Asks for a worker pool of `count` threads in this process. Effective only before the
+    process's first run: the pool keeps the size it was created with. Raises ValueError for a count
+    outside 1..4096 and RuntimeError when a run of this process has already created the pool with
+    another size."""
+    if isinstance(count, bool) or not isinstance(count, int):
+        raise TypeError(f"the thread count must be an int, got {type(count).__name__}")
+    if not 1 <= count <= MAX_WORKER_THREADS:
+        raise ValueError(f"the thread count must be from 1 to {MAX_WORKER_THREADS}, got {count}")
+    wanted = str(count)
+    if _ran_in_this_process and wanted != _pool_size_at_first_run:
+        created = _pool_size_at_first_run or "one per logical processor"
+        raise RuntimeError(
+            f"cannot use {count} worker threads: this process's worker pool already exists "
+            f"({created}) and keeps its size; choose the thread count before the first run"
+        )
+    os.environ[NUM_THREADS_VARIABLE] = wanted
+
+
+def run(config: SimulationConfig | Mapping[str, Any]) -> Result:
+    """Runs one simulation with `abyx.run_simulation` on a plain copy of `config` (see
+    `plain_config`) and returns its result dict. Warnings and exceptions are the module's own."""
+    import abyx
+
+    plain = plain_config(config)
+    pool_size = os.environ.get(NUM_THREADS_VARIABLE) or None
+    try:
+        result = abyx.run_simulation(plain)
+    except (TypeError, RuntimeError):
+        # refused before the engine started: the pool was not touched
+        raise
+    except BaseException:
+        _note_pool_created(pool_size)
+        raise
+    _note_pool_created(pool_size)
+    return cast(Result, result)
+
+
+def _note_pool_created(pool_size: Optional[str]) -> None:
+    global _ran_in_this_process, _pool_size_at_first_run
+    if not _ran_in_this_process:
+        _pool_size_at_first_run = pool_size
+        _ran_in_this_process = True

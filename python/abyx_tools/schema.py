@@ -1,0 +1,157 @@
+"""The configuration and the result of `abyx.run_simulation` as TypedDicts, so that editors and type
+checkers know every key.
+
+Lengths are in metres with depth z positive downwards, angles in degrees, speeds in m/s, densities
+in g/cm^3 and attenuations in dB per wavelength. Gridded values are flat lists in row-major order
+(last index fastest). Keys that a section may leave out sit in its `total=False` class; the others
+are required.
+"""
+
+from __future__ import annotations
+
+from typing import List, Literal, Optional, Tuple, TypedDict, Union
+
+__all__ = [
+    "AcousticBottom",
+    "BeamSettings",
+    "Bathymetry",
+    "BottomModel",
+    "ElasticBottom",
+    "PressureField",
+    "Receivers",
+    "Result",
+    "RigidBottom",
+    "SimulationConfig",
+    "Source",
+    "SoundSpeed",
+]
+
+
+class SoundSpeed(TypedDict):
+    """The sound-speed grid."""
+
+    x_ssp_m: List[float]  # grid axis x, strictly increasing (m)
+    y_ssp_m: List[float]  # grid axis y, strictly increasing (m)
+    z_ssp_m: List[float]  # grid axis z, depth positive down (m)
+    c_m_s: List[float]  # nx*ny*nz sound speeds indexed [ix, iy, iz], z fastest (m/s)
+
+
+class RigidBottom(TypedDict):
+    """A bottom that reflects everything."""
+
+    model: Literal["rigid"]
+
+
+class _AcousticBottomRequired(TypedDict):
+    model: Literal["acoustic"]
+    compressional_speed_m_s: float  # sound speed in the bottom (m/s)
+    density_g_cm3: float  # bottom density (g/cm^3)
+
+
+class AcousticBottom(_AcousticBottomRequired, total=False):
+    """A fluid half-space."""
+
+    compressional_attenuation_db_per_wavelength: Optional[float]  # absent or null means 0
+
+
+class _ElasticBottomRequired(TypedDict):
+    model: Literal["elastic"]
+    compressional_speed_m_s: float  # compressional speed in the bottom (m/s)
+    shear_speed_m_s: float  # shear speed in the bottom (m/s)
+    density_g_cm3: float  # bottom density (g/cm^3)
+
+
+class ElasticBottom(_ElasticBottomRequired, total=False):
+    """A solid half-space."""
+
+    compressional_attenuation_db_per_wavelength: Optional[float]  # absent or null means 0
+    shear_attenuation_db_per_wavelength: Optional[float]  # absent or null means 0
+
+
+BottomModel = Union[RigidBottom, AcousticBottom, ElasticBottom]
+
+
+class _BathymetryRequired(TypedDict):
+    x_bty_m: List[float]  # grid axis x (m)
+    y_bty_m: List[float]  # grid axis y (m)
+    z_bty_m: List[float]  # nx*ny bottom depths indexed [ix, iy], y fastest (m, positive down)
+
+
+class Bathymetry(_BathymetryRequired, total=False):
+    """The bottom depth grid and the bottom it reflects from."""
+
+    water_density_g_cm3: Optional[float]  # water density (g/cm^3); absent or null means 1.0
+    bottom_model: BottomModel  # the reflecting bottom; rigid when absent
+
+
+class Source(TypedDict):
+    """The point source and its fan of rays."""
+
+    position: List[float]  # [x, y, z] of the source (m, z positive down)
+    freq_hz: List[float]  # source frequencies (Hz)
+    launch_elev_deg: List[float]  # launch elevations in [-90, 90], positive downwards (deg)
+    launch_azim_deg: List[float]  # launch azimuths, 0 along +y and 90 along +x (deg)
+
+
+class Receivers(TypedDict):
+    """Where the field is computed: a grid of x * y * z nodes, or a list of points."""
+
+    config_type: Literal["grid", "array"]  # "grid": three axes; "array": three equal-length lists
+    x_rcvr_m: List[float]  # receiver x axis or x coordinates (m)
+    y_rcvr_m: List[float]  # receiver y axis or y coordinates (m)
+    z_rcvr_m: List[float]  # receiver depth axis or depths (m, positive down)
+
+
+class _BeamSettingsRequired(TypedDict):
+    step_m: float  # integration step length (m)
+    max_steps: int  # largest number of steps of one ray
+    max_range_m: float  # largest horizontal distance of a ray from the source (m)
+
+
+class BeamSettings(_BeamSettingsRequired, total=False):
+    """Integration and run settings."""
+
+    store_ray_paths: bool  # return the traced ray paths; default false
+    show_progress: bool  # report progress; default false
+    atomic_progress_counter: bool  # progress as text lines instead of a bar; default false
+    integration_method: Literal["euler", "rk2"]  # step integrator; default "euler"
+
+
+class SimulationConfig(TypedDict):
+    """The whole input of one run, as passed to `abyx.run_simulation`."""
+
+    ssp: SoundSpeed  # the sound-speed grid
+    bathymetry: Bathymetry  # the bottom
+    source: Source  # the source
+    receivers: Receivers  # the receivers
+    beam: BeamSettings  # the run settings
+
+
+class _PressureFieldAlways(TypedDict):
+    frequency_hz: List[float]  # the source frequencies in configuration order (Hz)
+    shape: Tuple[int, int, int, int]  # (nf, nx, ny, nz) in grid mode, (nf, n, 1, 1) in array mode
+    pressure_re: List[float]  # real parts of the complex pressure, row-major over shape
+    pressure_im: List[float]  # imaginary parts of the complex pressure, row-major over shape
+    delay_s: List[float]  # earliest arrival per receiver, inf where no ray arrives (s)
+    amplitude: List[float]  # amplitude of that arrival per receiver, 0 where no ray arrives
+
+
+class PressureField(_PressureFieldAlways, total=False):
+    """The field at the receivers: the grid axes in grid mode, the receiver points in array mode."""
+
+    receiver_positions_m: List[List[float]]  # array mode: [x, y, z] of each receiver (m)
+    x_m: List[float]  # grid mode: receiver x axis (m)
+    y_m: List[float]  # grid mode: receiver y axis (m)
+    z_m: List[float]  # grid mode: receiver depth axis (m)
+
+
+class _ResultAlways(TypedDict):
+    pressure_field: PressureField  # the field at the receivers
+
+
+class Result(_ResultAlways, total=False):
+    """What `abyx.run_simulation` returns."""
+
+    ray_paths: List[
+        List[List[float]]
+    ]  # with beam.store_ray_paths: per ray, its [x, y, z] points (m)
