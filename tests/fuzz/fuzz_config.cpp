@@ -153,7 +153,8 @@ void run_config_road(std::string_view text) {
   SimulationConfig& config = *read.config;
   const abyx::ValidationResult validation = config.validate();
   if (validation.error) {
-    require(starts_with(*validation.error, kInvalidPrefix), "an invalid-config text without its head");
+    require(starts_with(*validation.error, kInvalidPrefix),
+            "an invalid-config text without its head");
     require(validation.warnings.empty(), "a failed validation kept its warnings");
     return;
   }
