@@ -165,8 +165,8 @@ def thread_counts(requested):
 
 def print_table(records):
     header = (f"{'scenario':<12} {'thr':>3} {'rays':>7} {'rcvrs':>7} {'median s':>9} "
-              f"{'min s':>8} {'max s':>8} {'rays/s':>9} {'vs 1 thr':>8} {'(min)':>6} {'cpu/wall':>8} "
-              f"{'RSS MiB':>8} {'(+run)':>7}")
+              f"{'min s':>8} {'max s':>8} {'rays/s':>9} {'vs 1 thr':>8} {'(min)':>6} "
+              f"{'cpu/wall':>8} {'RSS MiB':>8} {'(+run)':>7}")
     print(header)
     print("-" * len(header))
     single = {}
@@ -220,8 +220,8 @@ def main():
     counts, _ = thread_counts(args.threads)
     print(machine_line())
     print(f"{args.runs} runs per case; wall time of run_simulation; vs 1 thr = speed-up over "
-          f"one thread; cpu/wall = processors kept busy; RSS = peak resident set of the "
-          f"process, (+run) = its growth during the runs")
+          f"one thread, of the medians and (min) of the fastest runs; cpu/wall = processors kept "
+          f"busy; RSS = peak resident set of the process, (+run) = its growth during the runs")
     records = []
     for name in names:
         for threads in counts:
