@@ -71,7 +71,8 @@ inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_
   const Vec2 q2 = seg.q2_start + t * seg.q2_change;  // (Q12, Q22)
   const float det = q1.x * q2.y - q1.y * q2.x;
   const float abs_det = std::fabs(det);
-  if (abs_det < kMinAbsDetQ) {
+  // a beam whose matrices overflowed has no usable determinant: it must not write NaN into the field
+  if (!(abs_det >= kMinAbsDetQ) || !std::isfinite(abs_det)) {
     return false;
   }
 
@@ -94,6 +95,9 @@ inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_
   }
   const float tau = seg.tau_start + t * seg.tau_change;
   const float a = weight * seg.amp_end / std::sqrt(abs_det);
+  if (!std::isfinite(a)) {
+    return false;
+  }
 
   float& delay = sink.delay[cell];
   float& amplitude = sink.amplitude[cell];
