@@ -1,8 +1,12 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
+#include <vector>
 
 #include "bty/bty_field.h"
+#include "common/axis_cell.h"
+#include "common/float4.h"
 #include "common/vec3.h"
 
 namespace abyx {
@@ -13,16 +17,125 @@ struct BTYCursor {
   std::size_t iy = 0;  // cell index along y
 };
 
+// The bottom under a horizontal position, as evaluated in that position's bathymetry cell.
+struct BottomSample {
+  float depth = 0.0f;  // bottom depth (m, positive down)
+  Vec3 normal;         // unit normal pointing down into the seabed
+};
+
 // Bisection search for the cell of (pos.x, pos.y); called once per ray at the source.
 BTYCursor init_bty_cursor(Vec3 pos, const BTYfield& bty);
 
 // Walks the cursor to the cell of (pos.x, pos.y).
-void update_bty_cursor(Vec3 pos, const BTYfield& bty, BTYCursor& cursor);
+inline void update_bty_cursor(Vec3 pos, const BTYfield& bty, BTYCursor& cursor);
 
 // Bottom depth (m) at (pos.x, pos.y), bilinear in the cursor's cell; does not move the cursor.
-float interpolate_bty_from_cursor(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor);
+inline float interpolate_bty_from_cursor(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor);
 
 // Unit bottom normal at (pos.x, pos.y), pointing down out of the water (z component > 0).
-Vec3 bottom_normal_from_cursor(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor);
+inline Vec3 bottom_normal_from_cursor(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor);
+
+// Depth and normal together, each exactly as the two evaluators above give it, from one reading
+// of the cell; does not move the cursor.
+inline BottomSample sample_bottom_from_cursor(Vec3 pos, const BTYfield& bty,
+                                              const BTYCursor& cursor);
+
+// The cursor walk and the evaluators run after every ray step, so they are defined here, where the
+// ray tracer can inline them.
+namespace detail {
+
+// One axis of the cursor's cell: the two node indices, the distance of p from the lower node and
+// the spacing, whose ratio is the local coordinate. An axis with a single node is a constant depth
+// along it: both indices name that node, the coordinate is 0 / 1 and the axis adds no slope.
+struct BtyAxisCell {
+  std::size_t i0 = 0;    // lower node
+  std::size_t i1 = 0;    // upper node (i0 on a single-node axis)
+  float offset = 0.0f;   // p - a[i0] (m)
+  float spacing = 1.0f;  // a[i1] - a[i0] (m)
+  bool sloped = false;   // false on a single-node axis
+};
+
+inline BtyAxisCell bty_axis_cell(const std::vector<float>& a, float p, std::size_t cursor_index) {
+  BtyAxisCell cell;
+  if (a.size() < 2) return cell;
+  cell.i0 = cursor_index < a.size() - 2 ? cursor_index : a.size() - 2;
+  cell.i1 = cell.i0 + 1;
+  cell.offset = p - a[cell.i0];
+  cell.spacing = a[cell.i1] - a[cell.i0];
+  cell.sloped = true;
+  return cell;
+}
+
+// A cell read once: its two axes, the local coordinates clamped to [0, 1] and the four depths
+// z_ab = depth[ix + a, iy + b].
+struct BtyCell {
+  BtyAxisCell x, y;                                      // the two axes
+  float tx = 0.0f, ty = 0.0f;                            // local coordinates
+  float z00 = 0.0f, z01 = 0.0f, z10 = 0.0f, z11 = 0.0f;  // depths (m)
+};
+
+inline BtyCell read_bty_cell(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor) {
+  BtyCell cell;
+  cell.x = bty_axis_cell(bty.x, pos.x, cursor.ix);
+  cell.y = bty_axis_cell(bty.y, pos.y, cursor.iy);
+  // tx and ty with one division; a NaN stays NaN through the clamp
+  const Float4 zero = {}, one = broadcast4(1.0f);
+  Float4 t = Float4{cell.x.offset, cell.y.offset, 0.0f, 0.0f} /
+             Float4{cell.x.spacing, cell.y.spacing, 1.0f, 1.0f};
+  t = t < zero ? zero : t;
+  t = t > one ? one : t;
+  cell.tx = t[0];
+  cell.ty = t[1];
+  cell.z00 = bty.depth[bty.index(cell.x.i0, cell.y.i0)];
+  cell.z01 = bty.depth[bty.index(cell.x.i0, cell.y.i1)];
+  cell.z10 = bty.depth[bty.index(cell.x.i1, cell.y.i0)];
+  cell.z11 = bty.depth[bty.index(cell.x.i1, cell.y.i1)];
+  return cell;
+}
+
+// The bilinear depth, summed from 0 in corner order.
+inline float bty_cell_depth(const BtyCell& c) {
+  float depth = 0.0f;
+  depth += ((1.0f - c.tx) * (1.0f - c.ty)) * c.z00;
+  depth += (c.ty * (1.0f - c.tx)) * c.z01;
+  depth += (c.tx * (1.0f - c.ty)) * c.z10;
+  depth += (c.tx * c.ty) * c.z11;
+  return depth;
+}
+
+// The unit normal from the gradient of the bilinear patch; outside the grid t is clamped, so the
+// edge cell's slope holds. The four gradient terms and the three normal components are each
+// divided in one vector division.
+inline Vec3 bty_cell_normal(const BtyCell& c) {
+  const Float4 terms = Float4{(1.0f - c.ty) * (c.z10 - c.z00), c.ty * (c.z11 - c.z01),
+                              (1.0f - c.tx) * (c.z01 - c.z00), c.tx * (c.z11 - c.z10)} /
+                       Float4{c.x.spacing, c.x.spacing, c.y.spacing, c.y.spacing};
+  const float gx = c.x.sloped ? terms[0] + terms[1] : 0.0f;
+  const float gy = c.y.sloped ? terms[2] + terms[3] : 0.0f;
+  const float n = std::sqrt(gx * gx + gy * gy + 1.0f);
+  const Float4 normal = Float4{-gx, -gy, 1.0f, 0.0f} / broadcast4(n);
+  return {normal[0], normal[1], normal[2]};
+}
+
+}  // namespace detail
+
+inline void update_bty_cursor(Vec3 pos, const BTYfield& bty, BTYCursor& cursor) {
+  cursor.ix = walk_axis_cell(bty.x, pos.x, cursor.ix);
+  cursor.iy = walk_axis_cell(bty.y, pos.y, cursor.iy);
+}
+
+inline float interpolate_bty_from_cursor(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor) {
+  return detail::bty_cell_depth(detail::read_bty_cell(pos, bty, cursor));
+}
+
+inline Vec3 bottom_normal_from_cursor(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor) {
+  return detail::bty_cell_normal(detail::read_bty_cell(pos, bty, cursor));
+}
+
+inline BottomSample sample_bottom_from_cursor(Vec3 pos, const BTYfield& bty,
+                                              const BTYCursor& cursor) {
+  const detail::BtyCell cell = detail::read_bty_cell(pos, bty, cursor);
+  return {detail::bty_cell_depth(cell), detail::bty_cell_normal(cell)};
+}
 
 }  // namespace abyx

@@ -8,15 +8,116 @@ namespace abyx {
 
 // Right-hand side of the kinematic and dynamic ray equations at the state's position; moves the
 // cursor to that position.
-RayDerivatives compute_ray_derivatives(const RayState& state, const SSPFields& ssp,
-                                       SSPCursor& cursor);
+inline RayDerivatives compute_ray_derivatives(const RayState& state, const SSPFields& ssp,
+                                              SSPCursor& cursor);
+
+// The same derivatives for a cursor that already holds the cell of the state's position; the
+// cursor is not moved (walking it there again would not move it either).
+inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, const SSPFields& ssp,
+                                                      const SSPCursor& cursor);
 
 // First-order step of length h (m) with the derivatives k of the current state.
-RayState euler_step(const RayState& state, const RayDerivatives& k, float h);
+inline RayState euler_step(const RayState& state, const RayDerivatives& k, float h);
 
 // Explicit midpoint step of length h (m): k1 are the derivatives of the current state; the midpoint
 // is evaluated on a copy of the tracing cursor, which itself is not moved.
-RayState rk2_step(const RayState& state, const RayDerivatives& k1, float h, const SSPFields& ssp,
-                  const SSPCursor& cursor);
+inline RayState rk2_step(const RayState& state, const RayDerivatives& k1, float h,
+                         const SSPFields& ssp, const SSPCursor& cursor);
+
+// The equations are evaluated once or twice per ray step, so they are defined here, where the
+// tracing loop can inline them.
+namespace detail {
+
+// Below this squared horizontal slowness (s^2/m^2) the ray is treated as vertical and its basis
+// does not rotate.
+inline constexpr float kMinHorizontalSlowness2 = 1e-12f;
+
+// H * v for the symmetric Hessian of the sample.
+inline Vec3 hessian_times(const SSPSample& s, Vec3 v) {
+  return {s.c_xx * v.x + s.c_xy * v.y + s.c_xz * v.z, s.c_xy * v.x + s.c_yy * v.y + s.c_yz * v.z,
+          s.c_xz * v.x + s.c_yz * v.y + s.c_zz * v.z};
+}
+
+// Advances every integrated field of the state by h with the derivatives k; the bookkeeping fields
+// are copied and the new state carries the sound speed of k.
+inline RayState advance(const RayState& state, const RayDerivatives& k, float h) {
+  RayState next;
+  next.pos = state.pos + h * k.dpos;
+  next.slowness = state.slowness + h * k.dslowness;
+  next.phi = state.phi + h * k.dphi;
+  next.tau = state.tau + h / k.c;
+  next.amp = state.amp;
+  next.phase = state.phase;
+  next.n_surface = state.n_surface;
+  next.n_bottom = state.n_bottom;
+  next.p1 = state.p1 + h * k.dp1;
+  next.q1 = state.q1 + h * k.dq1;
+  next.p2 = state.p2 + h * k.dp2;
+  next.q2 = state.q2 + h * k.dq2;
+  next.det_q = state.det_q;
+  next.c = k.c;
+  return next;
+}
+
+}  // namespace detail
+
+inline RayDerivatives compute_ray_derivatives(const RayState& state, const SSPFields& ssp,
+                                              SSPCursor& cursor) {
+  update_ssp_cursor(state.pos, ssp, cursor);
+  return compute_ray_derivatives_in_cell(state, ssp, cursor);
+}
+
+inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, const SSPFields& ssp,
+                                                      const SSPCursor& cursor) {
+  const SSPSample s = interpolate_all_in_cell(state.pos, ssp, cursor);
+  const float c = s.c;
+  const float c2 = c * c;
+  const float xi = state.slowness.x;
+  const float eta = state.slowness.y;
+  const float zeta = state.slowness.z;
+
+  RayDerivatives k;
+  k.c = c;
+  k.dpos = c * state.slowness;
+  k.dslowness = {-s.c_x / c2, -s.c_y / c2, -s.c_z / c2};
+
+  // the basis turns about the tangent only when the ray has a horizontal direction
+  const float rr = xi * xi + eta * eta;
+  k.dphi = rr > detail::kMinHorizontalSlowness2
+               ? (1.0f / c) * zeta * (eta * s.c_x - xi * s.c_y) / rr
+               : 0.0f;
+
+  // curvature of the sound speed across the ray in the ray-centred basis
+  const RayBasis basis = ray_basis(state.slowness, c, state.phi);
+  const Vec3 h_e1 = detail::hessian_times(s, basis.e1);
+  const Vec3 h_e2 = detail::hessian_times(s, basis.e2);
+  const float c11 = dot(basis.e1, h_e1);
+  const float c12 = dot(basis.e1, h_e2);
+  const float c22 = dot(basis.e2, h_e2);
+
+  // dP/ds = -(1/c^2) C Q and dQ/ds = c P, column by column
+  const float a11 = -c11 / c2;
+  const float a12 = -c12 / c2;
+  const float a22 = -c22 / c2;
+  k.dp1 = {a11 * state.q1.x + a12 * state.q1.y, a12 * state.q1.x + a22 * state.q1.y};
+  k.dp2 = {a11 * state.q2.x + a12 * state.q2.y, a12 * state.q2.x + a22 * state.q2.y};
+  k.dq1 = c * state.p1;
+  k.dq2 = c * state.p2;
+  return k;
+}
+
+inline RayState euler_step(const RayState& state, const RayDerivatives& k, float h) {
+  return detail::advance(state, k, h);
+}
+
+inline RayState rk2_step(const RayState& state, const RayDerivatives& k1, float h,
+                         const SSPFields& ssp, const SSPCursor& cursor) {
+  const RayState mid = detail::advance(state, k1, 0.5f * h);
+  // The interpolation walks the copy to the midpoint itself; a separate walk first would end in
+  // the same cell, since walking to a point already reached does not move the cursor.
+  SSPCursor mid_cursor = cursor;
+  const RayDerivatives k2 = compute_ray_derivatives(mid, ssp, mid_cursor);
+  return detail::advance(state, k2, h);
+}
 
 }  // namespace abyx

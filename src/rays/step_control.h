@@ -1,7 +1,12 @@
 #pragma once
 
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
 #include "bty/bty_cursor.h"
 #include "bty/bty_field.h"
+#include "common/float4.h"
 #include "common/vec3.h"
 #include "reflect/reflect_boundaries.h"
 #include "ssp/ssp_cursor.h"
@@ -18,8 +23,87 @@ float reduce_step_to_boundaries(Vec3 pos, Vec3 dir, const SSPFields& ssp,
 
 // The same with the bottom under pos already known: the bathymetry cursor already holds the cell of
 // pos and is not moved.
-float reduce_step_to_boundaries(Vec3 pos, Vec3 dir, const SSPFields& ssp,
-                                const SSPCursor& ssp_cursor, const BTYfield& bty,
-                                const BTYCursor& bty_cursor, float h, const BottomSample& bottom);
+inline float reduce_step_to_boundaries(Vec3 pos, Vec3 dir, const SSPFields& ssp,
+                                       const SSPCursor& ssp_cursor, const BTYfield& bty,
+                                       const BTYCursor& bty_cursor, float h,
+                                       const BottomSample& bottom);
+
+// Step control runs once per ray step, so it is defined here, where the tracing loop inlines it.
+namespace detail {
+
+// Direction components at or below this (per metre of step) never end a step on a grid line.
+inline constexpr float kMinGridDirection = 1e-9f;
+// Steps to a grid line at or below this (m) are ignored: the point already lies on it.
+inline constexpr float kMinGridStep = 1e-9f;
+// The same two floors for the surface and the bottom plane.
+inline constexpr float kMinBoundaryDirection = 1e-8f;
+inline constexpr float kMinBoundaryStep = 1e-8f;
+// No step is shorter than this fraction of the nominal step, so a ray always moves on.
+inline constexpr float kMinStepFraction = 1e-6f;
+
+// A candidate end of the step: the distance ahead is (target - p) / d; it counts only when valid.
+struct StepCandidate {
+  float target = 0.0f;  // coordinate of the plane or line (m); p when not valid
+  bool valid = false;   // the direction crosses it and the grid has it
+};
+
+// The sound-speed plane ahead along one axis, in the cell of the cursor (pulled into the axis).
+inline StepCandidate ssp_plane_ahead(const std::vector<float>& a, std::size_t cell, float p,
+                                     float d) {
+  if (!(std::abs(d) > kMinGridDirection) || a.size() < 2) return {p, false};
+  const std::size_t i = cell < a.size() - 2 ? cell : a.size() - 2;
+  return {d > 0.0f ? a[i + 1] : a[i], true};
+}
+
+// The bathymetry grid line ahead along one horizontal axis; an axis of a single node has none.
+inline StepCandidate bty_line_ahead(const std::vector<float>& a, std::size_t i, float p, float d) {
+  if (!(std::abs(d) > kMinGridDirection) || i + 1 >= a.size()) return {p, false};
+  return {d > 0.0f ? a[i + 1] : a[i], true};
+}
+
+}  // namespace detail
+
+inline float reduce_step_to_boundaries(Vec3 pos, Vec3 dir, const SSPFields& ssp,
+                                       const SSPCursor& ssp_cursor, const BTYfield& bty,
+                                       const BTYCursor& bty_cursor, float h,
+                                       const BottomSample& bottom) {
+  using detail::StepCandidate;
+  // the three sound-speed planes, then the two bathymetry grid lines of the cursor's cell
+  const StepCandidate sx = detail::ssp_plane_ahead(ssp.x, ssp_cursor.ix, pos.x, dir.x);
+  const StepCandidate sy = detail::ssp_plane_ahead(ssp.y, ssp_cursor.iy, pos.y, dir.y);
+  const StepCandidate sz = detail::ssp_plane_ahead(ssp.z, ssp_cursor.iz, pos.z, dir.z);
+  const StepCandidate bx = detail::bty_line_ahead(bty.x, bty_cursor.ix, pos.x, dir.x);
+  const StepCandidate by = detail::bty_line_ahead(bty.y, bty_cursor.iy, pos.y, dir.y);
+  // the sea surface when heading up, and the plane that touches the bottom below pos
+  const bool surface = dir.z < -detail::kMinBoundaryDirection;
+  const float den = dot(dir, bottom.normal);
+  const bool bottom_plane = std::abs(den) > detail::kMinBoundaryDirection;
+
+  // the seven distances in two vector divisions, each lane rounded as its scalar division
+  const Float4 grid_t =
+      Float4{sx.target - pos.x, sy.target - pos.y, sz.target - pos.z, 0.0f - pos.z} /
+      Float4{dir.x, dir.y, dir.z, dir.z};
+  const Float4 line_t =
+      Float4{bx.target - pos.x, by.target - pos.y, (bottom.depth - pos.z) * bottom.normal.z, 0.0f} /
+      Float4{dir.x, dir.y, den, 1.0f};
+
+  // The shortest candidate that lies farther ahead than its floor, or h. Taking the minimum in any
+  // order gives the same result as shortening one candidate after the other; a NaN or infinite
+  // candidate never wins.
+  const float candidates[7] = {grid_t[0], grid_t[1], grid_t[2], line_t[0],
+                               line_t[1], grid_t[3], line_t[2]};
+  const bool valid[7] = {sx.valid, sy.valid, sz.valid, bx.valid, by.valid, surface, bottom_plane};
+  const float floors[7] = {detail::kMinGridStep,    detail::kMinGridStep, detail::kMinGridStep,
+                           detail::kMinGridStep,    detail::kMinGridStep, detail::kMinBoundaryStep,
+                           detail::kMinBoundaryStep};
+  float s = h;
+  for (int k = 0; k < 7; ++k) {
+    const float t = candidates[k];
+    s = valid[k] && t < s && t > floors[k] ? t : s;
+  }
+
+  const float shortest = h * detail::kMinStepFraction;
+  return s < shortest ? shortest : s;
+}
 
 }  // namespace abyx

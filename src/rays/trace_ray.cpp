@@ -66,12 +66,17 @@ void trace_ray(const SimulationConfig& config, const SSPFields& ssp, const BTYfi
   states.push_back(launch_state(source, c0, azimuth_rad, elevation_rad));
 
   const bool midpoint = beam.integration_method == IntegrationMethod::Rk2;
-  // the bottom under the last state, when the reflection test already evaluated it there
+  // The bottom under the last state, when the reflection test evaluated it there. It is present
+  // exactly when no reflection moved the last state, so it also says that both cursors still hold
+  // the cells of the last state's position (a walk to it would not move them).
   std::optional<BottomSample> bottom;
+  bool cursors_hold_last = true;  // the launch interpolation walked the sound-speed cursor there
   for (std::uint64_t i = 0; i != beam.max_steps; ++i) {
     // step from the last state, cut short at grid planes and boundaries
     const RayState& last = states.back();
-    const RayDerivatives k = compute_ray_derivatives(last, ssp, ssp_cursor);
+    const RayDerivatives k = cursors_hold_last
+                                 ? compute_ray_derivatives_in_cell(last, ssp, ssp_cursor)
+                                 : compute_ray_derivatives(last, ssp, ssp_cursor);
     const float h = bottom ? reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty,
                                                        bty_cursor, beam.step_m, *bottom)
                            : reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty,
@@ -83,7 +88,8 @@ void trace_ray(const SimulationConfig& config, const SSPFields& ssp, const BTYfi
     RayState& current = states.back();
     update_ssp_cursor(current.pos, ssp, ssp_cursor);
     update_bty_cursor(current.pos, bty, bty_cursor);
-    bottom = reflect_boundaries_keeping_bottom(current, bty, bty_cursor);
+    bottom = reflect_boundaries_in_cell(current, bty, bty_cursor);
+    cursors_hold_last = bottom.has_value();
 
     if (!within_range(current.pos, source, beam.max_range_m)) break;
   }

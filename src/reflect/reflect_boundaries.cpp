@@ -53,10 +53,10 @@ void update_frame(RayState& state, Vec3 p_in, Vec3 n) {
   state.phi = (state.phi + angle) + angle;
 }
 
-// Mirrors a state that has reached the surface while heading up; false when it has not.
-bool reflect_at_surface(RayState& state) {
+}  // namespace
+
+void mirror_at_surface(RayState& state) {
   const Vec3 p = state.slowness;
-  if (!(state.pos.z <= 0.0f && p.z < 0.0f)) return false;
   const float s = -state.pos.z / p.z;
   state.pos.x = state.pos.x + p.x * s;
   state.pos.y = state.pos.y + p.y * s;
@@ -65,21 +65,12 @@ bool reflect_at_surface(RayState& state) {
   state.n_surface += 1;
   state.phase += kPi;
   update_frame(state, p, kSurfaceNormal);
-  return true;
 }
 
-// Mirrors a state that has entered the bottom while heading into it; returns the bottom under the
-// state when it is left where it was.
-std::optional<BottomSample> reflect_at_bottom(RayState& state, const BTYfield& bty,
-                                              BTYCursor& bty_cursor) {
-  update_bty_cursor(state.pos, bty, bty_cursor);
-  const BottomSample bottom{interpolate_bty_from_cursor(state.pos, bty, bty_cursor),
-                            bottom_normal_from_cursor(state.pos, bty, bty_cursor)};
+void mirror_at_bottom(RayState& state, const BottomSample& bottom) {
   const Vec3 n = bottom.normal;
-  if (!(state.pos.z >= bottom.depth)) return bottom;
   const Vec3 p = state.slowness;
   const float pn = dot(p, n);
-  if (!(pn > 0.0f)) return bottom;
 
   // back along the ray onto the bottom's tangent plane, then just inside the water
   if (pn > kGrazingSlowness) {
@@ -94,17 +85,16 @@ std::optional<BottomSample> reflect_at_bottom(RayState& state, const BTYfield& b
   state.n_bottom += 1;
   state.bottom_hit = BottomHit{n, p, state.c};
   update_frame(state, p, n);
-  return std::nullopt;
 }
-
-}  // namespace
 
 std::optional<BottomSample> reflect_boundaries_keeping_bottom(RayState& last_state,
                                                               const BTYfield& bty,
                                                               BTYCursor& bty_cursor) {
-  last_state.bottom_hit.reset();
-  if (reflect_at_surface(last_state)) return std::nullopt;
-  return reflect_at_bottom(last_state, bty, bty_cursor);
+  // the surface decides without the bathymetry, so the cursor moves only for the bottom test
+  if (!detail::heads_out_of_the_surface(last_state)) {
+    update_bty_cursor(last_state.pos, bty, bty_cursor);
+  }
+  return reflect_boundaries_in_cell(last_state, bty, bty_cursor);
 }
 
 void reflect_boundaries(RayState& last_state, const BTYfield& bty, BTYCursor& bty_cursor) {

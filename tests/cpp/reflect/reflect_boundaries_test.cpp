@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <functional>
+#include <optional>
+#include <random>
 #include <vector>
 
 #include "bty/bty_cursor.h"
@@ -214,6 +218,49 @@ TEST(ReflectBoundaries, NormalIncidenceOnSlopeKeepsP) {
   EXPECT_NEAR(after.slowness.x, -before.slowness.x, 1e-6f / c);
   EXPECT_NEAR(after.slowness.z, -before.slowness.z, 1e-6f / c);
   EXPECT_EQ(after.det_q, before.q1.x * before.q2.y - before.q2.x * before.q1.y);
+}
+
+// The tracing loop's version, with the cursor already walked to the state, repairs exactly as the
+// version that walks the cursor itself, and hands back the bottom it tested.
+TEST(ReflectBoundaries, InCellRepairEqualsTheWalkingOne) {
+  const BTYfield bty = make_bottom([](float x, float y) { return 100.0f + 0.02f * x - 0.01f * y; });
+  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+  std::mt19937 random(13);
+  std::uniform_real_distribution<float> coordinate(-300.0f, 2300.0f);
+  std::uniform_real_distribution<float> depth(-5.0f, 160.0f);
+  std::uniform_real_distribution<float> component(-1.0f, 1.0f);
+  int reflections = 0;
+  for (int trial = 0; trial < 5000; ++trial) {
+    const Vec3 dir{component(random), component(random), component(random)};
+    const float length = norm(dir);
+    const RayState before = state_at(
+        {coordinate(random), coordinate(random), depth(random)},
+        {dir.x / (1500.0f * length), dir.y / (1500.0f * length), dir.z / (1500.0f * length)});
+    RayState walking = before, in_cell = before;
+    walking.phi = in_cell.phi = 0.3f * component(random);
+    BTYCursor a{1, 0}, b = a;
+    const std::optional<BottomSample> kept_a = reflect_boundaries_keeping_bottom(walking, bty, a);
+    if (!(in_cell.pos.z <= 0.0f && in_cell.slowness.z < 0.0f))
+      update_bty_cursor(in_cell.pos, bty, b);
+    const std::optional<BottomSample> kept_b = reflect_boundaries_in_cell(in_cell, bty, b);
+    ASSERT_EQ(a.ix, b.ix);
+    ASSERT_EQ(a.iy, b.iy);
+    ASSERT_EQ(kept_a.has_value(), kept_b.has_value());
+    if (kept_a) {
+      ASSERT_EQ(bits(kept_a->depth), bits(kept_b->depth));
+      ASSERT_EQ(bits(kept_a->normal.z), bits(kept_b->normal.z));
+    }
+    const float wa[] = {walking.pos.x,      walking.pos.y, walking.pos.z, walking.slowness.x,
+                        walking.slowness.z, walking.phi,   walking.phase, walking.p1.x,
+                        walking.p2.y,       walking.det_q};
+    const float wb[] = {in_cell.pos.x,      in_cell.pos.y, in_cell.pos.z, in_cell.slowness.x,
+                        in_cell.slowness.z, in_cell.phi,   in_cell.phase, in_cell.p1.x,
+                        in_cell.p2.y,       in_cell.det_q};
+    for (int f = 0; f < 10; ++f) ASSERT_EQ(bits(wa[f]), bits(wb[f])) << "field " << f;
+    ASSERT_EQ(walking.bottom_hit.has_value(), in_cell.bottom_hit.has_value());
+    reflections += static_cast<int>(walking.n_surface + walking.n_bottom);
+  }
+  EXPECT_GT(reflections, 500);
 }
 
 }  // namespace

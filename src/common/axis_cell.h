@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace abyx {
+
+// Cells of a strictly increasing axis a[0..n): cell i spans [a[i], a[i + 1]] and every index lies
+// in [0, max(n - 2, 0)], so a cursor can never read past its grid.
+
+// Index of the last cell of an axis of n nodes; 0 for an axis too short to hold a cell.
+inline std::size_t last_axis_cell(std::size_t n) { return n >= 2 ? n - 2 : 0; }
+
+// The largest i with a[i] <= p (0 when there is none), clamped to the last cell; used once per ray
+// at the source. A NaN fails every comparison and gives 0.
+inline std::size_t search_axis_cell(const std::vector<float>& a, float p) {
+  std::size_t lo = 0;         // every node before lo is <= p
+  std::size_t hi = a.size();  // no node from hi on is known to be <= p
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (a[mid] <= p) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  const std::size_t i = lo > 0 ? lo - 1 : 0;
+  const std::size_t last = last_axis_cell(a.size());
+  return i < last ? i : last;
+}
+
+// Moves a cell index from i to the cell of p. The comparisons are strict, so a point on either
+// face of the current cell keeps it. A stored index beyond the axis is pulled back first, and a
+// NaN fails every comparison and leaves the index where it is. Walking again to the same p never
+// moves the index.
+inline std::size_t walk_axis_cell(const std::vector<float>& a, float p, std::size_t i) {
+  const std::size_t n = a.size();
+  if (n < 2) return 0;
+  const std::size_t last = n - 2;
+  if (p <= a[0]) return 0;
+  if (p >= a[n - 1]) return last;
+  if (i > last) i = last;
+  while (i < last && p > a[i + 1]) ++i;
+  while (i > 0 && p < a[i]) --i;
+  return i;
+}
+
+}  // namespace abyx
