@@ -21,41 +21,33 @@ inline constexpr std::string_view kReductionIncompleteMessage =
 
 namespace detail {
 
-// The shared bookkeeping of one parallel_map_reduce call. Workers claim chunks in ascending
-// order; each folds the chunks it claims back to back into one piece; finished pieces wait in a
-// table keyed by their first and one-past-last chunk until a neighbour arrives to be merged with.
+// The shared bookkeeping of one parallel_map_reduce call. Every chunk is a piece of its own,
+// folded from the identity, and the pieces are combined in a binary tree fixed by the chunk
+// numbers alone: at level k, node j covers chunks [j * 2^k, (j + 1) * 2^k) and is
+// merge(node 2j, node 2j + 1) of level k - 1, a node without a right sibling passing up as it is.
+// So the grouping of every sum depends on the chunk count only, never on which worker ran what,
+// and repeated runs agree bit for bit. Whoever finishes the second child of a node merges it.
 template <class Result>
 class ReductionState {
  public:
-  explicit ReductionState(std::size_t chunk_count)
-      : chunk_count_(chunk_count),
-        piece_at_begin_(chunk_count),
-        end_of_piece_(chunk_count, 0),
-        begin_of_piece_(chunk_count + 1, 0) {}
+  explicit ReductionState(std::size_t chunk_count) : chunk_count_(chunk_count) {
+    for (std::size_t nodes = chunk_count; nodes > 1; nodes = (nodes + 1) / 2) {
+      waiting_.emplace_back(nodes);
+    }
+  }
 
-  // One worker's share: claim, fold, publish; a fault stops every worker before its next chunk.
+  // One worker's share: claim, map, fold, publish; a fault stops every worker before its next
+  // chunk.
   template <class Identity, class Map, class Merge>
   void work(const Identity& identity, const Map& map, const Merge& merge) {
     try {
-      std::optional<Result> piece;
-      std::size_t begin = 0;
-      std::size_t end = 0;
       while (!stopped_.load(std::memory_order_acquire)) {
         const std::size_t chunk = next_chunk_.fetch_add(1, std::memory_order_relaxed);
         if (chunk >= chunk_count_) break;
-        // a claim that does not continue the piece closes it
-        if (piece && chunk != end) {
-          publish(std::move(*piece), begin, end, merge);
-          piece.reset();
-        }
-        if (!piece) {
-          piece.emplace(identity());
-          begin = chunk;
-        }
-        merge(*piece, map(chunk));
-        end = chunk + 1;
+        Result piece = identity();
+        merge(piece, map(chunk));
+        publish(std::move(piece), chunk, merge);
       }
-      if (piece) publish(std::move(*piece), begin, end, merge);
     } catch (...) {
       record_fault(std::current_exception());
     }
@@ -64,51 +56,40 @@ class ReductionState {
   // The merged result covering every chunk, or the first fault re-thrown.
   Result take_whole() {
     if (fault_) std::rethrow_exception(fault_);
-    if (chunk_count_ == 0 || end_of_piece_[0] != chunk_count_ || !piece_at_begin_[0]) {
-      throw Fault(std::string(kReductionIncompleteMessage));
-    }
-    return std::move(*piece_at_begin_[0]);
+    if (!whole_) throw Fault(std::string(kReductionIncompleteMessage));
+    return std::move(*whole_);
   }
 
  private:
-  // Stores the piece [begin, end), first merging it with every finished neighbour; the merges
-  // run outside the lock, left operand always the lower chunks.
+  // Carries the finished node `node` of level `level` up the tree as far as its siblings are
+  // ready; the merges run outside the lock, left operand always the lower chunks.
   template <class Merge>
-  void publish(Result piece, std::size_t begin, std::size_t end, const Merge& merge) {
+  void publish(Result piece, std::size_t node, const Merge& merge) {
     std::unique_lock lock(mutex_);
-    for (;;) {
+    for (std::size_t level = 0;; ++level, node /= 2) {
       if (stopped_.load(std::memory_order_acquire)) return;
-      if (end < chunk_count_ && end_of_piece_[end] != 0) {
-        const std::size_t right_end = end_of_piece_[end];
-        Result right = take(end, right_end);
-        lock.unlock();
-        merge(piece, std::move(right));
-        lock.lock();
-        end = right_end;
-      } else if (begin_of_piece_[begin] != 0) {
-        const std::size_t left_begin = begin_of_piece_[begin] - 1;
-        Result left = take(left_begin, begin);
-        lock.unlock();
-        merge(left, std::move(piece));
-        piece = std::move(left);
-        lock.lock();
-        begin = left_begin;
-      } else {
-        piece_at_begin_[begin].emplace(std::move(piece));
-        end_of_piece_[begin] = end;
-        begin_of_piece_[end] = begin + 1;
+      if (level == waiting_.size()) {
+        whole_.emplace(std::move(piece));
         return;
       }
+      std::vector<std::optional<Result>>& row = waiting_[level];
+      const std::size_t sibling = node ^ 1;
+      if (sibling >= row.size()) continue;  // the last node of an odd row has nothing to join
+      if (!row[sibling]) {
+        row[node].emplace(std::move(piece));
+        return;
+      }
+      Result other = std::move(*row[sibling]);
+      row[sibling].reset();
+      lock.unlock();
+      if (sibling > node) {
+        merge(piece, std::move(other));
+      } else {
+        merge(other, std::move(piece));
+        piece = std::move(other);
+      }
+      lock.lock();
     }
-  }
-
-  // Removes the stored piece [begin, end) from the table; the caller holds the lock.
-  Result take(std::size_t begin, std::size_t end) {
-    Result piece = std::move(*piece_at_begin_[begin]);
-    piece_at_begin_[begin].reset();
-    end_of_piece_[begin] = 0;
-    begin_of_piece_[end] = 0;
-    return piece;
   }
 
   void record_fault(std::exception_ptr fault) {
@@ -117,26 +98,25 @@ class ReductionState {
     stopped_.store(true, std::memory_order_release);
   }
 
-  const std::size_t chunk_count_;                      // chunks to cover
-  std::atomic<std::size_t> next_chunk_{0};             // next chunk to claim
-  std::atomic<bool> stopped_{false};                   // a fault ended the run
-  std::mutex mutex_;                                   // guards the table and fault_
-  std::vector<std::optional<Result>> piece_at_begin_;  // finished piece starting at a chunk
-  std::vector<std::size_t> end_of_piece_;    // one-past-last chunk of that piece, 0 if none
-  std::vector<std::size_t> begin_of_piece_;  // first chunk + 1 of the piece ending here, 0 if none
-  std::exception_ptr fault_;                 // first fault of any worker
+  const std::size_t chunk_count_;                            // chunks to cover
+  std::atomic<std::size_t> next_chunk_{0};                   // next chunk to claim
+  std::atomic<bool> stopped_{false};                         // a fault ended the run
+  std::mutex mutex_;                                         // guards the nodes and fault_
+  std::vector<std::vector<std::optional<Result>>> waiting_;  // finished nodes per level
+  std::optional<Result> whole_;                              // the root, once merged
+  std::exception_ptr fault_;                                 // first fault of any worker
 };
 
 }  // namespace detail
 
 // A parallel map-reduce over chunks 0 .. chunk_count-1 on the process-wide pool, the calling
-// thread blocked meanwhile. Each piece of consecutive chunks folds as
-// merge(identity(), map(first)), then merge(that, map(next)) in ascending order; adjacent pieces
-// combine as merge(left, right), left holding the lower chunks. The division depends on
-// scheduling. Signatures: identity() -> Result, map(chunk) -> Result, merge(Result& left,
-// Result&& right) updating left. The first exception of any call stops the run (work under way
-// on other workers finishes, no new chunk starts), every partial result is released and the
-// exception is re-thrown here with its type. No chunks: identity() on the calling thread.
+// thread blocked meanwhile. Each chunk becomes merge(identity(), map(chunk)); these pieces combine
+// as merge(left, right), left holding the lower chunks, in a binary tree that depends on
+// chunk_count only, so the result does not depend on scheduling. Signatures: identity() -> Result,
+// map(chunk) -> Result, merge(Result& left, Result&& right) updating left. The first exception of
+// any call stops the run (work under way on other workers finishes, no new chunk starts), every
+// partial result is released and the exception is re-thrown here with its type. No chunks:
+// identity() on the calling thread.
 template <class Result, class Identity, class Map, class Merge>
 Result parallel_map_reduce(std::size_t chunk_count, const Identity& identity, const Map& map,
                            const Merge& merge) {

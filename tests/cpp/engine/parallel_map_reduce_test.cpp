@@ -63,12 +63,33 @@ TEST_P(ParallelMapReduce, MergesPiecesInChunkOrderEachFoldedFromTheIdentity) {
 
 INSTANTIATE_TEST_SUITE_P(WorkerCounts, ParallelMapReduce, testing::Values("1", "2", "4", "7"));
 
-TEST_F(PoolEnvironment, OneWorkerFoldsEveryChunkIntoOnePiece) {
+// The bracketing of every merge, written out: "e" for an identity, the chunk number for a mapped
+// chunk, "(left right)" for a merge.
+std::string bracket_chunks(std::size_t chunk_count) {
+  return parallel_map_reduce<std::string>(
+      chunk_count, [] { return std::string("e"); },
+      [](std::size_t chunk) {
+        if (chunk % 3 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        return std::to_string(chunk);
+      },
+      [](std::string& left, std::string&& right) { left = "(" + left + " " + right + ")"; });
+}
+
+TEST_F(PoolEnvironment, GroupingDependsOnTheChunkCountOnly) {
   set_thread_override("1");
-  std::atomic<int> identities{0};
-  const Trail trail = concatenate_chunks(6, identities);
-  EXPECT_EQ(trail, (Trail{kIdentityMark, 0, 1, 2, 3, 4, 5}));
-  EXPECT_EQ(identities.load(), 1);
+  EXPECT_EQ(bracket_chunks(1), "(e 0)");
+  EXPECT_EQ(bracket_chunks(3), "(((e 0) (e 1)) (e 2))");
+  EXPECT_EQ(bracket_chunks(5), "((((e 0) (e 1)) ((e 2) (e 3))) (e 4))");
+  for (const std::size_t chunk_count : {2u, 7u, 16u, 61u}) {
+    set_thread_override("1");
+    const std::string alone = bracket_chunks(chunk_count);
+    for (const char* workers : {"2", "4", "7"}) {
+      set_thread_override(workers);
+      for (int repeat = 0; repeat < 5; ++repeat) {
+        ASSERT_EQ(bracket_chunks(chunk_count), alone) << chunk_count << " chunks, " << workers;
+      }
+    }
+  }
 }
 
 TEST_F(PoolEnvironment, NoChunksGiveTheIdentity) {
