@@ -1,5 +1,6 @@
 #pragma once
 
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -10,6 +11,17 @@ namespace abyx {
 class Fault : public std::runtime_error {
  public:
   explicit Fault(const std::string& message) : std::runtime_error(message) {}
+};
+
+// A size known before any work starts that cannot fit in memory. It is an allocation failure that
+// says what was too large: the binding raises MemoryError with its text.
+class TooLargeForMemory : public std::bad_alloc {
+ public:
+  explicit TooLargeForMemory(const std::string& message) : message_(message) {}
+  const char* what() const noexcept override { return message_.what(); }
+
+ private:
+  std::runtime_error message_;  // copies share the text without allocating
 };
 
 }  // namespace abyx

@@ -7,6 +7,7 @@
 
 #include "bty/bty_field.h"
 #include "engine/launch_fan.h"
+#include "engine/memory_budget.h"
 #include "engine/parallel_map_reduce.h"
 #include "engine/progress.h"
 #include "engine/worker_pool.h"
@@ -82,6 +83,8 @@ std::optional<std::vector<std::vector<Vec3>>> ordered_paths(std::vector<RayPath>
 }  // namespace
 
 CoreResult core(const SimulationConfig& config) {
+  // sizes that cannot fit are refused before anything is built
+  check_run_fits_memory(config, worker_count(), available_memory_bytes());
   // launch angles in radians with their spacings
   const LaunchFan fan = make_launch_fan(config.source);
   // the environment, built once and only read from here on

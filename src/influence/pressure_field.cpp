@@ -60,12 +60,16 @@ void allocate_arrays(PressureField& field) {
 
 }  // namespace
 
+bool receivers_are_array(const Receivers& receivers) {
+  return equals_ascii_ignoring_case(receivers.config_type, "array");
+}
+
 PressureField init_pressure_field(const SimulationConfig& config) {
   const Receivers& receivers = config.receivers;
   const std::size_t nf = config.source.freq_hz.size();
   PressureField field;
 
-  if (equals_ascii_ignoring_case(receivers.config_type, "array")) {
+  if (receivers_are_array(receivers)) {
     const std::size_t n = receivers.x_rcvr_m.size();
     if (receivers.y_rcvr_m.size() != n || receivers.z_rcvr_m.size() != receivers.y_rcvr_m.size()) {
       throw Fault(std::string(kArrayLengthsMessage));

@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 
+#include "common/fault.h"
 #include "python_bindings/host_error.h"
 
 namespace abyx {
@@ -54,6 +55,9 @@ void raise_current_exception() noexcept {
   try {
     try {
       throw;
+    } catch (const TooLargeForMemory& refusal) {
+      PyErr_Clear();
+      PyErr_SetString(PyExc_MemoryError, refusal.what());
     } catch (const std::bad_alloc&) {
       PyErr_Clear();
       PyErr_NoMemory();

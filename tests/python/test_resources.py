@@ -259,11 +259,6 @@ def huge_launch_fan():
     return config
 
 
-MISSING_SIZE_CHECK = ("the engine does not yet refuse sizes beyond memory up front with a "
-                      "MemoryError naming them; today the allocation fails with an empty message")
-
-
-@pytest.mark.xfail(strict=True, reason=MISSING_SIZE_CHECK)
 @pytest.mark.parametrize("make_huge, named", [
     pytest.param(huge_receiver_grid, "receiver", id="receiver-grid"),
     pytest.param(huge_launch_fan, "ray", id="launch-fan"),
@@ -299,8 +294,6 @@ print(len(fields))
 """
 
 
-@pytest.mark.xfail(strict=True, reason="the reduction groups the pressure sums by which worker "
-                                       "claimed which chunk, so the last bits follow the timing")
 def test_repeated_runs_on_a_large_pool_agree_bit_for_bit():
     config = fan_config()
     config["source"]["launch_elev_deg"] = [float(e) for e in range(-40, 41, 4)]

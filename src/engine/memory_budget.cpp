@@ -1,0 +1,107 @@
+#include "engine/memory_budget.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <string>
+
+#include "common/complex32.h"
+#include "common/fault.h"
+#include "common/vec3.h"
+#include "engine/launch_fan.h"
+#include "influence/pressure_field.h"
+
+namespace abyx {
+namespace {
+
+constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
+
+// a * b, saturating instead of wrapping: a saturated size is too large for any memory.
+std::uint64_t saturating_product(std::uint64_t a, std::uint64_t b) {
+  if (a != 0 && b > kUnlimited / a) return kUnlimited;
+  return a * b;
+}
+
+std::uint64_t saturating_sum(std::uint64_t a, std::uint64_t b) {
+  return a > kUnlimited - b ? kUnlimited : a + b;
+}
+
+// The count in decimal; a saturated count is a lower bound.
+std::string decimal(std::uint64_t value) {
+  char text[24];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  const std::string digits(text, end);
+  return value == kUnlimited ? "at least " + digits : digits;
+}
+
+std::string need_text(std::uint64_t need, std::uint64_t available) {
+  return "need " + decimal(need) + " bytes, " + decimal(available) + " bytes are available";
+}
+
+std::uint64_t soft_limit(int resource) {
+  rlimit limit{};
+  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnlimited;
+  return static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
+std::uint64_t receiver_count(const Receivers& receivers) {
+  if (receivers_are_array(receivers)) return receivers.x_rcvr_m.size();
+  return saturating_product(
+      saturating_product(receivers.x_rcvr_m.size(), receivers.y_rcvr_m.size()),
+      receivers.z_rcvr_m.size());
+}
+
+}  // namespace
+
+std::uint64_t available_memory_bytes() {
+  std::uint64_t available = kUnlimited;
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages > 0 && page_size > 0) {
+    available = saturating_product(static_cast<std::uint64_t>(pages),
+                                   static_cast<std::uint64_t>(page_size));
+  }
+  available = std::min(available, soft_limit(RLIMIT_AS));
+  return std::min(available, soft_limit(RLIMIT_DATA));
+}
+
+void check_run_fits_memory(const SimulationConfig& config, std::size_t worker_count,
+                           std::uint64_t available_bytes) {
+  const std::uint64_t frequencies = config.source.freq_hz.size();
+  const std::uint64_t receivers = receiver_count(config.receivers);
+  const std::uint64_t azimuths = config.source.launch_azim_deg.size();
+  const std::uint64_t elevations = config.source.launch_elev_deg.size();
+  const std::uint64_t rays = saturating_product(azimuths, elevations);
+
+  // every worker that has a chunk holds that chunk's field and the piece it is folded into
+  const std::uint64_t busy_workers =
+      std::min<std::uint64_t>(worker_count, std::max<std::uint64_t>(rays, 1));
+  const std::uint64_t pieces = saturating_product(2, busy_workers);
+  // an array field also keeps its receivers' points
+  const std::uint64_t point_bytes = receivers_are_array(config.receivers) ? sizeof(Vec3) : 0;
+  const std::uint64_t bytes_per_receiver = saturating_sum(
+      saturating_product(frequencies, sizeof(Complex32)), 2 * sizeof(float) + point_bytes);
+  const std::uint64_t field_bytes =
+      saturating_product(saturating_product(bytes_per_receiver, receivers), pieces);
+  if (field_bytes > available_bytes) {
+    const char* kind = receivers_are_array(config.receivers) ? "array" : "grid";
+    throw TooLargeForMemory("receiver " + std::string(kind) +
+                            " too large for memory: " + decimal(frequencies) + " frequencies x " +
+                            decimal(receivers) + " receivers x 8 bytes per worker piece, " +
+                            decimal(pieces) + " pieces at once with their arrival times " +
+                            need_text(field_bytes, available_bytes));
+  }
+
+  const std::uint64_t launch_bytes = saturating_product(rays, sizeof(Launch));
+  if (launch_bytes > available_bytes) {
+    throw TooLargeForMemory("launch fan too large for memory: " + decimal(azimuths) +
+                            " azimuths x " + decimal(elevations) +
+                            " elevations = " + decimal(rays) + " rays, whose launch angles " +
+                            need_text(launch_bytes, available_bytes));
+  }
+}
+
+}  // namespace abyx
