@@ -14,9 +14,11 @@ namespace {
 
 using abyx::BeamInfluenceCounts;
 using abyx::BeamLaunch;
+using abyx::BeamScratch;
 using abyx::BTYfield;
 using abyx::PressureField;
 using abyx::RayState;
+using abyx::ReceiverIndex;
 using abyx::ReceiverSearch;
 using abyx::Vec3;
 
@@ -95,10 +97,14 @@ void BM_GaussianBeamInfluence(benchmark::State& state) {
   }
   const BeamLaunch launch{kElevation * kDegree, kDegree, kDegree};
   const BTYfield bty;
+  // the engine indexes array receivers once per run and reuses its working arrays
+  const ReceiverIndex array_index = abyx::index_field_receivers(field);
+  BeamScratch scratch;
   BeamInfluenceCounts counts;
   for (auto _ : state) {
     std::vector<RayState> states = ray;
-    counts = abyx::add_gaussian_beam(states, field, bty, omegas, launch, search);
+    counts =
+        abyx::add_gaussian_beam(states, field, bty, omegas, launch, search, array_index, scratch);
     benchmark::DoNotOptimize(field.pressure.data());
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * counts.contributions));

@@ -31,6 +31,7 @@ struct RunInputs {
   const BTYfield& bty;                  // bathymetry and bottom model
   const std::vector<float>& omegas;     // angular frequencies (rad/s)
   const std::vector<Launch>& launches;  // the azimuth-major launch list
+  const ReceiverIndex& array_index;     // the array receivers' index; empty for a grid
   const LaunchFan& fan;                 // for the spacings
   ChunkPlan plan;                       // how the list is cut
   bool store_ray_paths;                 // keep the paths
@@ -46,19 +47,21 @@ void merge_partials(Partial& left, Partial&& right) {
 }
 
 // One chunk: each ray traced, its beam added to the chunk's own field, its path kept. The state
-// list is reused from ray to ray (each trace clears it) and released with the chunk.
+// list and the beam's working arrays are reused from ray to ray and released with the chunk.
 Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
   const std::size_t begin = chunk * run.plan.chunk_size;
   const std::size_t end = std::min(begin + run.plan.chunk_size, run.launches.size());
   Partial partial = empty_partial(run.config);
   if (run.store_ray_paths) partial.paths.reserve(end - begin);
   std::vector<RayState> states;
+  BeamScratch scratch;
   for (std::size_t ray = begin; ray < end; ++ray) {
     const Launch& launch = run.launches[ray];
     trace_ray(run.config, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad, states);
     gaussian_beam_influence(
         states, partial.field, run.bty, run.omegas,
-        BeamLaunch{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad});
+        BeamLaunch{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad},
+        run.array_index, scratch);
     if (run.store_ray_paths) {
       partial.paths.push_back(extract_ray_path(static_cast<std::uint64_t>(ray), states));
     }
@@ -93,6 +96,11 @@ CoreResult core(const SimulationConfig& config) {
   // angular frequencies and the azimuth-major launch list
   const std::vector<float> omegas = angular_frequencies(config.source.freq_hz);
   const std::vector<Launch> launches = launch_list(fan);
+  // array receivers are indexed once and the index shared by every worker
+  const ReceiverIndex array_index =
+      receivers_are_array(config.receivers)
+          ? build_receiver_index(array_receiver_points(config.receivers))
+          : ReceiverIndex{};
   // about two chunks per worker of the pool
   const BeamSettings& beam = config.beam;
   const ChunkPlan plan = plan_chunks(launches.size(), worker_count());
@@ -101,8 +109,8 @@ CoreResult core(const SimulationConfig& config) {
       choose_progress_display(beam.show_progress, beam.atomic_progress_counter, launches.size()),
       launches.size(), detect_progress_output());
   // trace the chunks on the pool, merging their partial results in chunk order
-  const RunInputs run{config,  ssp, bty, omegas, launches, fan, plan, beam.store_ray_paths,
-                      progress};
+  const RunInputs run{
+      config, ssp, bty, omegas, launches, array_index, fan, plan, beam.store_ray_paths, progress};
   Partial merged = parallel_map_reduce<Partial>(
       plan.chunk_count, [&] { return empty_partial(config); },
       [&](std::size_t chunk) { return trace_chunk(run, chunk); },

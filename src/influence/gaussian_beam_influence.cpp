@@ -71,7 +71,8 @@ inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_
   const Vec2 q2 = seg.q2_start + t * seg.q2_change;  // (Q12, Q22)
   const float det = q1.x * q2.y - q1.y * q2.x;
   const float abs_det = std::fabs(det);
-  // a beam whose matrices overflowed has no usable determinant: it must not write NaN into the field
+  // a beam whose matrices overflowed has no usable determinant: it must not write NaN into the
+  // field
   if (!(abs_det >= kMinAbsDetQ) || !std::isfinite(abs_det)) {
     return false;
   }
@@ -213,8 +214,8 @@ void visit_grid_receivers(const BeamSegment& seg, const SegmentReach& reach, boo
   }
 }
 
-// The array receivers of one segment: all of them, or, when narrowed, those of the index cells
-// that overlap the reach and lie inside its box.
+// The array receivers of one segment: all of them, or, when narrowed, those inside the reach's box
+// and the slab between its end planes.
 template <class Visit>
 void visit_array_receivers(const SegmentReach& reach, const ReceiverIndex* index,
                            std::span<const Vec3> points, Visit&& visit) {
@@ -224,13 +225,10 @@ void visit_array_receivers(const SegmentReach& reach, const ReceiverIndex* index
     }
     return;
   }
-  for_each_receiver_near(*index, reach.lo, reach.hi, [&](std::size_t i) {
-    const Vec3 p = points[i];
-    if (p.x >= reach.lo.x && p.x <= reach.hi.x && p.y >= reach.lo.y && p.y <= reach.hi.y &&
-        p.z >= reach.lo.z && p.z <= reach.hi.z) {
-      visit(p, i);
-    }
-  });
+  // the reach lies between the planes through its ends, widened by the margin
+  const Slab slab{reach.start, reach.axis, -reach.margin, reach.length + reach.margin};
+  for_each_receiver_near(*index, reach.lo, reach.hi, slab,
+                         [&](std::size_t i, Vec3 p) { visit(p, i); });
 }
 
 // a * b, or false when it does not fit.
@@ -243,7 +241,7 @@ bool multiply(std::size_t a, std::size_t b, std::size_t& out) {
 }
 
 // Every array the receiver step indexes must match the shape, or writes would leave the arrays.
-void check_field(const PressureField& field, std::size_t nf) {
+void check_field(const PressureField& field, std::size_t nf, const ReceiverIndex& array_index) {
   if (field.is_array && !field.receiver_positions_m) {
     throw Fault(std::string(kMissingReceiverPositionsMessage));
   }
@@ -255,7 +253,7 @@ void check_field(const PressureField& field, std::size_t nf) {
             field.delay_s.size() == cells && field.amplitude.size() == cells;
   if (field.is_array) {
     ok = ok && field.receiver_positions_m->size() == field.shape[1] && field.shape[2] == 1 &&
-         field.shape[3] == 1;
+         field.shape[3] == 1 && array_index.point_count == field.shape[1];
   } else {
     ok = ok && field.x_m.size() == field.shape[1] && field.y_m.size() == field.shape[2] &&
          field.z_m.size() == field.shape[3];
@@ -265,15 +263,8 @@ void check_field(const PressureField& field, std::size_t nf) {
   }
 }
 
-// Per-call working arrays of the beam: caustic phase and basis per state, search width per segment.
-struct BeamWorkspace {
-  std::vector<float> kmah;          // caustic phase accumulated up to each state (rad)
-  std::vector<RayBasis> basis;      // ray-centred basis of each state
-  std::vector<float> search_width;  // search width of each segment (m)
-};
-
 // Scales amplitude and Q of every state to the launch spacing and derives the working arrays.
-BeamWorkspace prepare_beam(std::vector<RayState>& states, const BeamLaunch& launch) {
+void prepare_beam(std::vector<RayState>& states, const BeamLaunch& launch, BeamScratch& ws) {
   const std::size_t n = states.size();
   const float abs_cos_beta = std::fabs(std::cos(launch.elevation_rad));
   const float c0 = states.front().c;
@@ -288,7 +279,6 @@ BeamWorkspace prepare_beam(std::vector<RayState>& states, const BeamLaunch& laun
     s.q2 = scale2 * s.q2;
   }
 
-  BeamWorkspace ws;
   ws.kmah.assign(n, 0.0f);
   for (std::size_t i = 1; i < n; ++i) {
     const float now = states[i].det_q;
@@ -310,7 +300,6 @@ BeamWorkspace prepare_beam(std::vector<RayState>& states, const BeamLaunch& laun
                                     std::fmax(column_norm(b.q1), column_norm(b.q2)));
     ws.search_width[s] = kWidthFactor * largest;
   }
-  return ws;
 }
 
 BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& basis_b,
@@ -339,8 +328,9 @@ BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& b
 
 BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureField& field,
                                       const BTYfield& bty, std::span<const float> omegas,
-                                      const BeamLaunch& launch, ReceiverSearch search) {
-  check_field(field, omegas.size());
+                                      const BeamLaunch& launch, ReceiverSearch search,
+                                      const ReceiverIndex& array_index, BeamScratch& ws) {
+  check_field(field, omegas.size(), array_index);
   BeamInfluenceCounts counts;
   const std::size_t n = states.size();
   if (n < 2) {
@@ -348,16 +338,13 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
   }
 
   // scale the beam and derive caustic phases, bases and search widths
-  const BeamWorkspace ws = prepare_beam(states, launch);
+  prepare_beam(states, launch, ws);
   const std::size_t nf = omegas.size();
-  std::vector<Complex32> refl(nf, Complex32{1.0f, 0.0f});
+  std::vector<Complex32>& refl = ws.refl;
+  refl.assign(nf, Complex32{1.0f, 0.0f});
   const bool narrowed = search == ReceiverSearch::Narrowed;
   const bool grid_ascending =
       is_ascending(field.x_m) && is_ascending(field.y_m) && is_ascending(field.z_m);
-  ReceiverIndex index;
-  if (field.is_array && narrowed) {
-    index = build_receiver_index(*field.receiver_positions_m);
-  }
   const FieldSink sink{field.pressure.data(),
                        field.receiver_count(),
                        field.delay_s.data(),
@@ -384,8 +371,8 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
       };
       if (field.is_array) {
         const bool use_index = narrowed && reach.bounded;
-        visit_array_receivers(reach, use_index ? &index : nullptr, *field.receiver_positions_m,
-                              visit);
+        visit_array_receivers(reach, use_index ? &array_index : nullptr,
+                              *field.receiver_positions_m, visit);
       } else {
         visit_grid_receivers(seg, reach, narrowed && reach.bounded && grid_ascending, field, visit);
       }
@@ -404,10 +391,31 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
   return counts;
 }
 
+BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureField& field,
+                                      const BTYfield& bty, std::span<const float> omegas,
+                                      const BeamLaunch& launch, ReceiverSearch search) {
+  BeamScratch scratch;
+  return add_gaussian_beam(states, field, bty, omegas, launch, search, index_field_receivers(field),
+                           scratch);
+}
+
+void gaussian_beam_influence(std::vector<RayState>& states, PressureField& field,
+                             const BTYfield& bty, std::span<const float> omegas,
+                             const BeamLaunch& launch, const ReceiverIndex& array_index,
+                             BeamScratch& scratch) {
+  add_gaussian_beam(states, field, bty, omegas, launch, ReceiverSearch::Narrowed, array_index,
+                    scratch);
+}
+
 void gaussian_beam_influence(std::vector<RayState>& states, PressureField& field,
                              const BTYfield& bty, std::span<const float> omegas,
                              const BeamLaunch& launch) {
   add_gaussian_beam(states, field, bty, omegas, launch, ReceiverSearch::Narrowed);
+}
+
+ReceiverIndex index_field_receivers(const PressureField& field) {
+  if (!field.is_array || !field.receiver_positions_m) return {};
+  return build_receiver_index(*field.receiver_positions_m);
 }
 
 }  // namespace abyx

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "bty/bty_field.h"
+#include "common/complex32.h"
 #include "influence/pressure_field.h"
+#include "influence/receiver_index.h"
 #include "rays/ray_state.h"
 
 namespace abyx {
@@ -26,12 +28,32 @@ struct BeamLaunch {
   float d_elevation_rad = 0.0f;  // elevation spacing of the fan
 };
 
+// The beam sum's working arrays, kept by one worker from ray to ray so that their memory is
+// allocated once; what they hold between calls is never read.
+struct BeamScratch {
+  std::vector<float> kmah;          // caustic phase accumulated up to each state (rad)
+  std::vector<RayBasis> basis;      // ray-centred basis of each state
+  std::vector<float> search_width;  // search width of each segment (m)
+  std::vector<Complex32> refl;      // running bottom reflection product per frequency
+};
+
 // Adds the Gaussian beam around one traced ray to the field, for every angular frequency (rad/s).
 // Rescales amp, q1, q2 and rewrites det_q of the states in place. Throws Fault, before anything is
 // changed, when the field lacks its array points or disagrees with its shape or with omegas.
+// array_index is the index of the field's array receivers, built once per run (unused for a grid
+// field); a different point count is a Fault too.
+void gaussian_beam_influence(std::vector<RayState>& states, PressureField& field,
+                             const BTYfield& bty, std::span<const float> omegas,
+                             const BeamLaunch& launch, const ReceiverIndex& array_index,
+                             BeamScratch& scratch);
+
+// The same for a single ray, building the receiver index and working arrays itself.
 void gaussian_beam_influence(std::vector<RayState>& states, PressureField& field,
                              const BTYfield& bty, std::span<const float> omegas,
                              const BeamLaunch& launch);
+
+// The index of a field's array receivers; empty for a grid field.
+ReceiverIndex index_field_receivers(const PressureField& field);
 
 // How the receivers of a segment are searched; both give the same field, bit for bit.
 enum class ReceiverSearch {
@@ -46,6 +68,12 @@ struct BeamInfluenceCounts {
 };
 
 // gaussian_beam_influence with the receiver search chosen (it uses Narrowed); returns the counts.
+BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureField& field,
+                                      const BTYfield& bty, std::span<const float> omegas,
+                                      const BeamLaunch& launch, ReceiverSearch search,
+                                      const ReceiverIndex& array_index, BeamScratch& scratch);
+
+// The same, building the receiver index and working arrays itself.
 BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureField& field,
                                       const BTYfield& bty, std::span<const float> omegas,
                                       const BeamLaunch& launch, ReceiverSearch search);

@@ -64,23 +64,28 @@ bool receivers_are_array(const Receivers& receivers) {
   return equals_ascii_ignoring_case(receivers.config_type, "array");
 }
 
+std::vector<Vec3> array_receiver_points(const Receivers& receivers) {
+  const std::size_t n = receivers.x_rcvr_m.size();
+  if (receivers.y_rcvr_m.size() != n || receivers.z_rcvr_m.size() != n) {
+    throw Fault(std::string(kArrayLengthsMessage));
+  }
+  std::vector<Vec3> points(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    points[i] = {receivers.x_rcvr_m[i], receivers.y_rcvr_m[i], receivers.z_rcvr_m[i]};
+  }
+  return points;
+}
+
 PressureField init_pressure_field(const SimulationConfig& config) {
   const Receivers& receivers = config.receivers;
   const std::size_t nf = config.source.freq_hz.size();
   PressureField field;
 
   if (receivers_are_array(receivers)) {
-    const std::size_t n = receivers.x_rcvr_m.size();
-    if (receivers.y_rcvr_m.size() != n || receivers.z_rcvr_m.size() != receivers.y_rcvr_m.size()) {
-      throw Fault(std::string(kArrayLengthsMessage));
-    }
+    std::vector<Vec3> points = array_receiver_points(receivers);
     field.is_array = true;
-    field.shape = {nf, n, 1, 1};
+    field.shape = {nf, points.size(), 1, 1};
     allocate_arrays(field);
-    std::vector<Vec3> points(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      points[i] = {receivers.x_rcvr_m[i], receivers.y_rcvr_m[i], receivers.z_rcvr_m[i]};
-    }
     field.receiver_positions_m = std::move(points);
     return field;
   }

@@ -46,6 +46,9 @@ struct PressureField {
 // Whether the receivers are an explicit point list ("array", any letter case) rather than a grid.
 bool receivers_are_array(const Receivers& receivers);
 
+// The array receivers as points, in list order; throws Fault when the three lists differ in length.
+std::vector<Vec3> array_receiver_points(const Receivers& receivers);
+
 // An empty field for the configuration's receivers and frequencies; throws Fault when the array
 // receiver lists differ in length, and std::bad_alloc when the arrays cannot be held in memory
 // (element counts too large to represent included).

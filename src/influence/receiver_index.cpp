@@ -11,6 +11,12 @@ namespace {
 constexpr std::size_t kMaxCellsPerAxis = 1024;
 // The grid may hold this many cells per receiver at most before it is coarsened.
 constexpr std::size_t kMaxCellsPerReceiver = 2;
+// Finer grids are added while the occupied cells hold more than this many receivers on average...
+constexpr std::size_t kReceiversPerOccupiedCell = 2;
+// ...and the finer grid stays below this many cells (8 bytes each).
+constexpr std::size_t kMaxRefinedCells = std::size_t{1} << 21;
+// Grids at most, the coarsest included.
+constexpr std::size_t kMaxLevels = 12;
 
 bool is_finite(Vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
@@ -61,11 +67,68 @@ std::array<std::size_t, 3> choose_counts(std::array<float, 3> extent, std::size_
   return counts;
 }
 
+// A grid over the bounding box [lo, hi] with the given cell counts, its cells not yet filled.
+ReceiverGrid layout_grid(Vec3 lo, Vec3 hi, std::array<std::size_t, 3> counts) {
+  ReceiverGrid grid;
+  grid.origin = lo;
+  grid.upper = hi;
+  grid.counts = counts;
+  const std::array<float, 3> extent{hi.x - lo.x, hi.y - lo.y, hi.z - lo.z};
+  for (std::size_t k = 0; k < 3; ++k) {
+    grid.cells_per_m[k] = extent[k] > 0.0f && std::isfinite(extent[k])
+                              ? static_cast<float>(grid.counts[k]) / extent[k]
+                              : 0.0f;
+  }
+  return grid;
+}
+
+std::size_t cell_of_point(const ReceiverGrid& grid, Vec3 p) {
+  return grid.cell(grid.cell_coordinate(0, p.x), grid.cell_coordinate(1, p.y),
+                   grid.cell_coordinate(2, p.z));
+}
+
+// Sorts the finite points into the grid's cells, with a copy of each point so that a cell's points
+// are read in a row; a counting sort keeps the receivers of a cell in ascending order. cell_of is
+// working memory.
+void fill_grid(ReceiverGrid& grid, std::span<const Vec3> points, std::size_t finite_count,
+               std::vector<std::size_t>& cell_of) {
+  const std::size_t total = grid.counts[0] * grid.counts[1] * grid.counts[2];
+  grid.cell_start.assign(total + 1, 0);
+  cell_of.assign(points.size(), total);
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    if (is_finite(points[i])) {
+      cell_of[i] = cell_of_point(grid, points[i]);
+      ++grid.cell_start[cell_of[i] + 1];
+    }
+  }
+  for (std::size_t c = 0; c < total; ++c) {
+    grid.cell_start[c + 1] += grid.cell_start[c];
+  }
+  grid.receivers.resize(finite_count);
+  grid.points.resize(finite_count);
+  std::vector<std::size_t> fill(grid.cell_start.begin(), grid.cell_start.end() - 1);
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    if (cell_of[i] != total) {
+      const std::size_t slot = fill[cell_of[i]]++;
+      grid.receivers[slot] = i;
+      grid.points[slot] = points[i];
+    }
+  }
+}
+
+std::size_t occupied_cells(const ReceiverGrid& grid) {
+  std::size_t occupied = 0;
+  for (std::size_t c = 0; c + 1 < grid.cell_start.size(); ++c) {
+    occupied += grid.cell_start[c + 1] > grid.cell_start[c] ? 1 : 0;
+  }
+  return occupied;
+}
+
 }  // namespace
 
 ReceiverIndex build_receiver_index(std::span<const Vec3> points) {
   ReceiverIndex index;
-  index.counts = {1, 1, 1};
+  index.point_count = points.size();
 
   std::size_t finite_count = 0;
   Vec3 lo;
@@ -84,41 +147,35 @@ ReceiverIndex build_receiver_index(std::span<const Vec3> points) {
     ++finite_count;
   }
   if (finite_count == 0) {
-    index.cell_start.assign(2, 0);
     return index;
   }
 
-  index.origin = lo;
   const std::array<float, 3> extent{hi.x - lo.x, hi.y - lo.y, hi.z - lo.z};
-  index.counts = choose_counts(extent, finite_count);
-  for (std::size_t k = 0; k < 3; ++k) {
-    index.cells_per_m[k] = extent[k] > 0.0f && std::isfinite(extent[k])
-                               ? static_cast<float>(index.counts[k]) / extent[k]
-                               : 0.0f;
-  }
-
-  // counting sort by cell keeps the receivers of a cell in ascending order
-  const std::size_t total = index.counts[0] * index.counts[1] * index.counts[2];
-  index.cell_start.assign(total + 1, 0);
-  std::vector<std::size_t> cell_of(points.size(), total);
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    const Vec3& p = points[i];
-    if (!is_finite(p)) {
-      continue;
+  std::vector<std::size_t> cell_of;
+  index.levels.push_back(layout_grid(lo, hi, choose_counts(extent, finite_count)));
+  fill_grid(index.levels.back(), points, finite_count, cell_of);
+  // finer grids while the occupied cells are crowded and halving spreads the receivers over
+  // clearly more cells (points piled on one spot never spread)
+  std::size_t occupied = occupied_cells(index.levels.back());
+  while (index.levels.size() < kMaxLevels && occupied * kReceiversPerOccupiedCell < finite_count) {
+    const ReceiverGrid& last = index.levels.back();
+    std::array<std::size_t, 3> finer = last.counts;
+    std::size_t total = 1;
+    for (std::size_t k = 0; k < 3; ++k) {
+      if (last.cells_per_m[k] > 0.0f) finer[k] = std::min(2 * finer[k], kMaxCellsPerAxis);
+      total *= finer[k];
     }
-    cell_of[i] = index.cell(index.cell_coordinate(0, p.x), index.cell_coordinate(1, p.y),
-                            index.cell_coordinate(2, p.z));
-    ++index.cell_start[cell_of[i] + 1];
-  }
-  for (std::size_t c = 0; c < total; ++c) {
-    index.cell_start[c + 1] += index.cell_start[c];
-  }
-  index.receivers.resize(finite_count);
-  std::vector<std::size_t> fill(index.cell_start.begin(), index.cell_start.end() - 1);
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    if (cell_of[i] != total) {
-      index.receivers[fill[cell_of[i]]++] = i;
+    if (finer == last.counts || total > kMaxRefinedCells) {
+      break;
     }
+    ReceiverGrid grid = layout_grid(lo, hi, finer);
+    fill_grid(grid, points, finite_count, cell_of);
+    const std::size_t spread = occupied_cells(grid);
+    if (4 * spread < 5 * occupied) {
+      break;
+    }
+    occupied = spread;
+    index.levels.push_back(std::move(grid));
   }
   return index;
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -9,15 +12,16 @@
 
 namespace abyx {
 
-// Array receivers sorted into a uniform grid of cells over their bounding box, so that the
-// receivers near a beam segment are found without visiting all of them. Receivers with a
+// Array receivers sorted into a uniform grid of cells over their bounding box. Receivers with a
 // coordinate that is not finite are left out: no beam segment can reach them.
-struct ReceiverIndex {
+struct ReceiverGrid {
   Vec3 origin;                          // lower corner of the bounding box (m)
+  Vec3 upper;                           // upper corner of the bounding box (m)
   std::array<float, 3> cells_per_m{};   // inverse cell size per axis (1/m); 0 on a flat axis
   std::array<std::size_t, 3> counts{};  // cells along x, y, z
   std::vector<std::size_t> cell_start;  // offset of each cell's receivers in `receivers`, plus end
   std::vector<std::size_t> receivers;   // receiver indices grouped by cell, ascending in a cell
+  std::vector<Vec3> points;             // their points (m), in the same order
 
   // flat index of cell (ix, iy, iz)
   std::size_t cell(std::size_t ix, std::size_t iy, std::size_t iz) const {
@@ -38,32 +42,162 @@ struct ReceiverIndex {
   }
 };
 
-// Indexes the points with about one cell per receiver.
+// The same receivers in grids of ever finer cells, each halving the cells of the one before, so
+// that the receivers near a beam segment are found without visiting all of them: a wide beam
+// walks few coarse cells, a narrow one few fine cells.
+struct ReceiverIndex {
+  std::vector<ReceiverGrid> levels;  // coarsest first; empty when no receiver is finite
+  std::size_t point_count = 0;       // points indexed, the left-out ones included
+};
+
+// Indexes the points: the coarsest grid has about one cell per receiver of the bounding box, the
+// finest about two receivers per occupied cell (receivers on lines or surfaces leave most cells of
+// their box empty).
 ReceiverIndex build_receiver_index(std::span<const Vec3> points);
 
-// Calls visit(i) once for every indexed receiver i whose cell overlaps the box [lo, hi] (m,
-// finite).
-template <class Visit>
-void for_each_receiver_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, Visit&& visit) {
-  if (index.receivers.empty()) {
+// The points p with lo <= dot(p - start, axis) <= hi between two parallel planes (m).
+struct Slab {
+  Vec3 start;    // a point of reference (m)
+  Vec3 axis;     // unit normal of the planes
+  float lo = 0;  // signed distance of the first plane from start along axis (m)
+  float hi = 0;  // signed distance of the second plane (m)
+};
+
+namespace detail {
+
+// The interval (m) along `axis` of the receivers of cell i on that axis, a little wider than the
+// cell so that rounding in the cell coordinates cannot leave a receiver outside; the edge cells
+// are open.
+inline void axis_cell_bounds(const ReceiverGrid& index, std::size_t axis, std::size_t i, float& v0,
+                             float& v1) {
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  constexpr float kWidening = 0.01f;  // of a cell
+  const float per_m = index.cells_per_m[axis];
+  v0 = -kInf;
+  v1 = kInf;
+  if (!(per_m > 0.0f)) {
     return;
   }
-  const std::size_t x0 = index.cell_coordinate(0, lo.x);
-  const std::size_t x1 = index.cell_coordinate(0, hi.x);
-  const std::size_t y0 = index.cell_coordinate(1, lo.y);
-  const std::size_t y1 = index.cell_coordinate(1, hi.y);
-  const std::size_t z0 = index.cell_coordinate(2, lo.z);
-  const std::size_t z1 = index.cell_coordinate(2, hi.z);
-  for (std::size_t ix = x0; ix <= x1; ++ix) {
-    for (std::size_t iy = y0; iy <= y1; ++iy) {
-      // the cells of one (ix, iy) column are adjacent, so their receivers are one run
-      const std::size_t begin = index.cell_start[index.cell(ix, iy, z0)];
-      const std::size_t end = index.cell_start[index.cell(ix, iy, z1) + 1];
+  if (i > 0) {
+    v0 = index.origin[axis] + (static_cast<float>(i) - kWidening) / per_m;
+  }
+  if (i + 1 < index.counts[axis]) {
+    v1 = index.origin[axis] + (static_cast<float>(i + 1) + kWidening) / per_m;
+  }
+}
+
+// The smallest and largest of a * v over v in [v0, v1].
+inline void linear_range(float a, float v0, float v1, float& lo, float& hi) {
+  const float p = a * v0;
+  const float q = a * v1;
+  lo = std::min(p, q);
+  hi = std::max(p, q);
+}
+
+// Calls visit(i, point) once for every receiver i of the grid inside the box [lo, hi] (m, finite,
+// inside the grid's bounding box) and the slab (finite, unit axis). Rows of cells are walked
+// across the horizontal axis along which the slab's normal leans least, and in each row only the
+// cells along the other axis that the slab can cross over the row and the box's depths: dividing
+// by the larger component keeps those runs short.
+template <class Visit>
+void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, const Slab& slab,
+                                 Visit&& visit) {
+  const Vec3 u = slab.axis;
+  // rows follow axis `outer`, the runs inside a row axis `inner`
+  const std::size_t outer = std::fabs(u.x) <= std::fabs(u.y) ? 0 : 1;
+  const std::size_t inner = 1 - outer;
+  const float u_outer = u[outer];
+  const float u_inner = u[inner];
+  const float start_outer = slab.start[outer];
+  const float start_inner = slab.start[inner];
+  const std::size_t o0 = grid.cell_coordinate(outer, lo[outer]);
+  const std::size_t o1 = grid.cell_coordinate(outer, hi[outer]);
+  const std::size_t i0 = grid.cell_coordinate(inner, lo[inner]);
+  const std::size_t i1 = grid.cell_coordinate(inner, hi[inner]);
+  const std::size_t z0 = grid.cell_coordinate(2, lo.z);
+  const std::size_t z1 = grid.cell_coordinate(2, hi.z);
+  float z_lo = 0.0f;
+  float z_hi = 0.0f;
+  detail::linear_range(u.z, lo.z - slab.start.z, hi.z - slab.start.z, z_lo, z_hi);
+  // the column (ix, iy) of a row and a run position
+  const std::size_t outer_step = outer == 0 ? grid.counts[1] * grid.counts[2] : grid.counts[2];
+  const std::size_t inner_step = outer == 0 ? grid.counts[2] : grid.counts[1] * grid.counts[2];
+  for (std::size_t io = o0; io <= o1; ++io) {
+    float row_lo = 0.0f;
+    float row_hi = 0.0f;
+    detail::axis_cell_bounds(grid, outer, io, row_lo, row_hi);
+    row_lo = std::max(row_lo, lo[outer]);
+    row_hi = std::min(row_hi, hi[outer]);
+    // the slab distance without its inner part, over the row and the box's depths
+    float part_lo = 0.0f;
+    float part_hi = 0.0f;
+    detail::linear_range(u_outer, row_lo - start_outer, row_hi - start_outer, part_lo, part_hi);
+    const float rest_lo = part_lo + z_lo;
+    const float rest_hi = part_hi + z_hi;
+    float run_lo = lo[inner];
+    float run_hi = hi[inner];
+    if (u_inner != 0.0f) {
+      const float a = start_inner + (slab.lo - rest_hi) / u_inner;
+      const float b = start_inner + (slab.hi - rest_lo) / u_inner;
+      run_lo = std::max(run_lo, std::min(a, b));
+      run_hi = std::min(run_hi, std::max(a, b));
+    } else if (rest_hi < slab.lo || rest_lo > slab.hi) {
+      continue;
+    }
+    if (!(run_lo <= run_hi)) {
+      continue;
+    }
+    const std::size_t first = std::max(i0, grid.cell_coordinate(inner, run_lo));
+    const std::size_t last = std::min(i1, grid.cell_coordinate(inner, run_hi));
+    for (std::size_t ii = first; ii <= last; ++ii) {
+      // the cells of one column are adjacent, so their receivers are one run
+      const std::size_t column = io * outer_step + ii * inner_step;
+      const std::size_t begin = grid.cell_start[column + z0];
+      const std::size_t end = grid.cell_start[column + z1 + 1];
       for (std::size_t k = begin; k < end; ++k) {
-        visit(index.receivers[k]);
+        const Vec3 p = grid.points[k];
+        const float s = dot(p - slab.start, u);
+        if (p.x >= lo.x && p.x <= hi.x && p.y >= lo.y && p.y <= hi.y && p.z >= lo.z &&
+            p.z <= hi.z && s >= slab.lo && s <= slab.hi) {
+          visit(grid.receivers[k], p);
+        }
       }
     }
   }
+}
+
+}  // namespace detail
+
+// Calls visit(i, point) once for every indexed receiver i inside the box [lo, hi] (m, finite) and
+// the slab (finite, unit axis), searched in the finest grid where the box covers few columns.
+template <class Visit>
+void for_each_receiver_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, const Slab& slab,
+                            Visit&& visit) {
+  // each column walked costs about as much as a few receivers tested
+  constexpr std::size_t kMostColumns = 4;
+  if (index.levels.empty()) {
+    return;
+  }
+  // only the part of the box that holds receivers matters, and it bounds the slab walk tightly
+  const ReceiverGrid& coarsest = index.levels.front();
+  lo = {std::max(lo.x, coarsest.origin.x), std::max(lo.y, coarsest.origin.y),
+        std::max(lo.z, coarsest.origin.z)};
+  hi = {std::min(hi.x, coarsest.upper.x), std::min(hi.y, coarsest.upper.y),
+        std::min(hi.z, coarsest.upper.z)};
+  if (!(lo.x <= hi.x && lo.y <= hi.y && lo.z <= hi.z)) {
+    return;
+  }
+  std::size_t level = index.levels.size() - 1;
+  for (; level > 0; --level) {
+    const ReceiverGrid& grid = index.levels[level];
+    const std::size_t columns =
+        (grid.cell_coordinate(0, hi.x) - grid.cell_coordinate(0, lo.x) + 1) *
+        (grid.cell_coordinate(1, hi.y) - grid.cell_coordinate(1, lo.y) + 1);
+    if (columns <= kMostColumns) {
+      break;
+    }
+  }
+  detail::for_each_grid_receiver_near(index.levels[level], lo, hi, slab, visit);
 }
 
 }  // namespace abyx

@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "beam_fixtures.h"
 #include "common/fault.h"
+#include "influence/receiver_index.h"
 
 namespace abyx {
 namespace {
@@ -504,6 +506,42 @@ std::vector<RayState> random_ray(std::mt19937& rng, float offset) {
     tau += step / st.c;
   }
   return states;
+}
+
+// The engine indexes the receivers once per run and keeps one scratch per worker: a long ray then
+// a short one through the same scratch must give what each gives with fresh ones.
+TEST(GaussianBeamInfluence, SharedIndexAndReusedScratchGiveWhatFreshOnesGive) {
+  std::mt19937 rng(7);
+  std::vector<Vec3> points;
+  std::uniform_real_distribution<float> u(-300.0f, 300.0f);
+  for (int i = 0; i < 400; ++i) points.push_back({u(rng), u(rng), 1000.0f + 3.0f * u(rng)});
+  const std::vector<float> omegas{kTwoPiF * 30.0f, kTwoPiF * 410.0f};
+  const BeamLaunch launch{0.3f, 2.0f * kDegree, 2.0f * kDegree};
+  const BTYfield bottom = fixtures::fluid_bottom(1650.0f, 1.8f);
+  std::vector<RayState> rays[2] = {random_ray(rng, 100.0f), random_ray(rng, 100.0f)};
+  if (rays[0].size() < rays[1].size()) std::swap(rays[0], rays[1]);
+
+  PressureField fresh = fixtures::array_field(points, omegas.size());
+  for (std::vector<RayState> states : rays) {
+    gaussian_beam_influence(states, fresh, bottom, omegas, launch);
+  }
+  PressureField shared = fixtures::array_field(points, omegas.size());
+  const ReceiverIndex index = index_field_receivers(shared);
+  BeamScratch scratch;
+  for (std::vector<RayState> states : rays) {
+    gaussian_beam_influence(states, shared, bottom, omegas, launch, index, scratch);
+  }
+  expect_identical_fields(shared, fresh);
+
+  // an index of other receivers would send contributions to the wrong cells
+  const ReceiverIndex other = build_receiver_index(std::span(points).first(399));
+  std::vector<RayState> states = rays[0];
+  try {
+    gaussian_beam_influence(states, shared, bottom, omegas, launch, other, scratch);
+    ADD_FAILURE() << "no fault";
+  } catch (const Fault& fault) {
+    EXPECT_EQ(std::string(fault.what()), kBeamFieldMismatchMessage);
+  }
 }
 
 class RandomBeam : public ::testing::TestWithParam<std::uint32_t> {};

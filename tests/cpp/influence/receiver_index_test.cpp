@@ -33,26 +33,46 @@ std::vector<Vec3> receiver_set(std::mt19937& rng, int shape) {
   return points;
 }
 
-TEST(ReceiverIndex, VisitsEveryReceiverInsideABoxExactlyOnce) {
+float slab_distance(Vec3 p, const Slab& slab) { return dot(p - slab.start, slab.axis); }
+
+// A unit axis: random, or along a coordinate axis or a coordinate plane, where the walk divides
+// by zero components.
+Vec3 slab_axis(std::mt19937& rng, int kind) {
+  std::normal_distribution<float> g(0.0f, 1.0f);
+  Vec3 a{g(rng), g(rng), g(rng)};
+  if (kind == 1) a = {1.0f, 0.0f, 0.0f};
+  if (kind == 2) a = {0.0f, 0.0f, -1.0f};
+  if (kind == 3) a.y = 0.0f;
+  if (kind == 4) a.x = 0.0f;
+  return (1.0f / std::sqrt(dot(a, a))) * a;
+}
+
+TEST(ReceiverIndex, VisitsExactlyTheReceiversInsideABoxAndASlabOnceEach) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> u(-1500.0f, 1500.0f);
   std::uniform_real_distribution<float> size(0.0f, 600.0f);
+  std::uniform_real_distribution<float> thickness(0.0f, 80.0f);
   for (int trial = 0; trial < 60; ++trial) {
     const std::vector<Vec3> points = receiver_set(rng, trial % 5);
     const ReceiverIndex index = build_receiver_index(points);
-    EXPECT_LE(index.cell_start.size(), 2 * points.size() + 10);
     for (int q = 0; q < 40; ++q) {
       const Vec3 lo{u(rng), u(rng), u(rng)};
       const Vec3 hi = lo + Vec3{size(rng), size(rng), size(rng)};
+      const Vec3 start = lo + 0.5f * (hi - lo);
+      // every fourth slab holds the whole box
+      const float half = q % 4 == 0 ? 1e4f : thickness(rng);
+      const Slab slab{start, slab_axis(rng, q % 5), -half, half};
       std::vector<int> visits(points.size(), 0);
-      for_each_receiver_near(index, lo, hi, [&](std::size_t i) { ++visits[i]; });
+      for_each_receiver_near(index, lo, hi, slab, [&](std::size_t i, Vec3 p) {
+        EXPECT_EQ(p, points[i]);
+        ++visits[i];
+      });
       for (std::size_t i = 0; i < points.size(); ++i) {
         const Vec3 p = points[i];
         const bool finite = std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-        ASSERT_LE(visits[i], finite ? 1 : 0) << "trial " << trial << " receiver " << i;
-        if (in_box(p, lo, hi)) {
-          ASSERT_EQ(visits[i], 1) << "trial " << trial << " receiver " << i;
-        }
+        const float s = finite ? slab_distance(p, slab) : 0.0f;
+        const bool inside = finite && in_box(p, lo, hi) && s >= slab.lo && s <= slab.hi;
+        ASSERT_EQ(visits[i], inside ? 1 : 0) << "trial " << trial << " receiver " << i;
       }
     }
   }
@@ -65,7 +85,8 @@ TEST(ReceiverIndex, EmptyAndNonFiniteSetsVisitNothing) {
     const ReceiverIndex index = build_receiver_index(points);
     int visits = 0;
     for_each_receiver_near(index, {-1e30f, -1e30f, -1e30f}, {1e30f, 1e30f, 1e30f},
-                           [&](std::size_t) { ++visits; });
+                           Slab{{}, {1.0f, 0.0f, 0.0f}, -1e30f, 1e30f},
+                           [&](std::size_t, Vec3) { ++visits; });
     EXPECT_EQ(visits, 0);
   }
 }
