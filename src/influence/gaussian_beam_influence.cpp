@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/fault.h"
+#include "common/float4.h"
 #include "influence/receiver_index.h"
 #include "influence/segment_reach.h"
 #include "reflect/bottom_reflection_coefficient.h"
@@ -166,14 +167,12 @@ bool is_ascending(std::span<const float> axis) {
 // The grid receivers of one segment: the box of the search radius around it, then, when narrowed,
 // the box of its reach and for every (ix, iy) column only the depths inside that reach.
 template <class Visit>
-void visit_grid_receivers(const BeamSegment& seg, const SegmentReach& reach, bool narrowed,
+void visit_grid_receivers(Vec3 a, Vec3 d, float r, const SegmentReach& reach, bool narrowed,
                           const PressureField& field, Visit&& visit) {
   const std::span<const float> xs(field.x_m);
   const std::span<const float> ys(field.y_m);
   const std::span<const float> zs(field.z_m);
-  const Vec3 a = seg.start;
-  const Vec3 b = seg.start + seg.d;
-  const float r = seg.radius;
+  const Vec3 b = a + d;
   IndexRange rx = axis_range(xs, {0, xs.size()}, std::min(a.x, b.x) - r, std::max(a.x, b.x) + r);
   IndexRange ry = axis_range(ys, {0, ys.size()}, std::min(a.y, b.y) - r, std::max(a.y, b.y) + r);
   IndexRange rz = axis_range(zs, {0, zs.size()}, std::min(a.z, b.z) - r, std::max(a.z, b.z) + r);
@@ -214,21 +213,135 @@ void visit_grid_receivers(const BeamSegment& seg, const SegmentReach& reach, boo
   }
 }
 
-// The array receivers of one segment: all of them, or, when narrowed, those inside the reach's box
-// and the slab between its end planes.
+// Every array receiver of one segment.
 template <class Visit>
-void visit_array_receivers(const SegmentReach& reach, const ReceiverIndex* index,
-                           std::span<const Vec3> points, Visit&& visit) {
-  if (index == nullptr) {
-    for (std::size_t i = 0; i < points.size(); ++i) {
-      visit(points[i], i);
-    }
-    return;
+void visit_all_array_receivers(std::span<const Vec3> points, Visit&& visit) {
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    visit(points[i], i);
   }
-  // the reach lies between the planes through its ends, widened by the margin
-  const Slab slab{reach.start, reach.axis, -reach.margin, reach.length + reach.margin};
-  for_each_receiver_near(*index, reach.lo, reach.hi, slab,
-                         [&](std::size_t i, Vec3 p) { visit(p, i); });
+}
+
+// The distances (m) along the gathered region's axis, from its start, that the reach's capped
+// cylinder can have: those of its axis, widened by radius * sqrt(1 - (a.g)^2) for its disks and
+// by margins that cover the rounding of these bounds.
+struct AxisSpan {
+  float lo = 0.0f;
+  float hi = 0.0f;
+};
+
+AxisSpan reach_span(const SegmentReach& reach, const GatheredReceivers& region) {
+  const float along = dot(reach.axis, region.axis);
+  const float s_start = dot(reach.start - region.start, region.axis);
+  const float s_end = s_start + reach.length * along;
+  const float disk = reach.radius * std::sqrt(std::max(0.0f, 1.0f - along * along));
+  const float widening = disk + 2.0f * reach.margin;
+  return {std::min(s_start, s_end) - widening, std::max(s_start, s_end) + widening};
+}
+
+// Whether everything the reach can touch lies inside the gathered region: its box inside the
+// region's box and its span between the region's planes.
+bool reach_inside(const SegmentReach& reach, const AxisSpan& span,
+                  const GatheredReceivers& region) {
+  return reach.lo.x >= region.lo.x && reach.lo.y >= region.lo.y && reach.lo.z >= region.lo.z &&
+         reach.hi.x <= region.hi.x && reach.hi.y <= region.hi.y && reach.hi.z <= region.hi.z &&
+         span.lo >= region.s_lo && span.hi <= region.s_hi;
+}
+
+// The slice of the region that distance s along its axis falls in, clamped; monotone in s.
+std::size_t slice_at(const GatheredReceivers& region, float s) {
+  const float f = (s - region.s_lo) * region.slices_per_m;
+  const std::size_t last = region.slice_start.size() - 2;
+  if (!(f > 0.0f)) {
+    return 0;
+  }
+  if (f >= static_cast<float>(last)) {
+    return last;
+  }
+  return static_cast<std::size_t>(f);
+}
+
+// Gathers the receivers that this segment and the next few of a straight ray can reach: the
+// reach's box stretched along the segment kGatherSegments - 1 times its length further, between
+// the planes across its axis from one length behind its start to one length beyond the last, and
+// sorts them into slices one segment length thick along the axis.
+void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
+                      GatheredReceivers& region) {
+  constexpr float kGatherSegments = 8.0f;
+  constexpr std::size_t kSlices = 10;  // kGatherSegments + 2
+  constexpr float kRadiusGrowth = 0.1f;
+  const Vec3 ahead = (kGatherSegments - 1.0f) * d;
+  // beams widen as they go: room for the radius to grow, and for one more length
+  const float room = kRadiusGrowth * reach.radius + reach.length;
+  region.valid = true;
+  region.lo = {std::min(reach.lo.x, reach.lo.x + ahead.x) - room,
+               std::min(reach.lo.y, reach.lo.y + ahead.y) - room,
+               std::min(reach.lo.z, reach.lo.z + ahead.z) - room};
+  region.hi = {std::max(reach.hi.x, reach.hi.x + ahead.x) + room,
+               std::max(reach.hi.y, reach.hi.y + ahead.y) + room,
+               std::max(reach.hi.z, reach.hi.z + ahead.z) + room};
+  region.start = reach.start;
+  region.axis = reach.axis;
+  region.s_lo = -reach.length - reach.margin;
+  region.s_hi = (kGatherSegments + 1.0f) * reach.length + reach.margin;
+  region.slices_per_m = static_cast<float>(kSlices) / (region.s_hi - region.s_lo);
+  region.slice_start.assign(kSlices + 1, 0);
+
+  region.unsorted.clear();
+  region.slice_of.clear();
+  for_each_receiver_near(
+      index, region.lo, region.hi, Slab{region.start, region.axis, region.s_lo, region.s_hi},
+      [&](std::size_t i, Vec3 p) {
+        const std::size_t slice = slice_at(region, dot(p - region.start, region.axis));
+        region.unsorted.push_back({p, i});
+        region.slice_of.push_back(slice);
+        ++region.slice_start[slice + 1];
+      });
+  // a counting sort by slice
+  for (std::size_t k = 0; k < kSlices; ++k) {
+    region.slice_start[k + 1] += region.slice_start[k];
+  }
+  region.receivers.resize(region.unsorted.size());
+  for (std::size_t k = 0; k < region.unsorted.size(); ++k) {
+    region.receivers[region.slice_start[region.slice_of[k]]++] = region.unsorted[k];
+  }
+  // the scatter moved every start to the next slice's
+  for (std::size_t k = kSlices; k > 0; --k) {
+    region.slice_start[k] = region.slice_start[k - 1];
+  }
+  region.slice_start[0] = 0;
+}
+
+// The array receivers of one bounded segment, found through the index: those of the gathered
+// slices the reach spans that lie inside its box and the slab between its end planes, the list
+// gathered again first when the reach leaves its region.
+template <class Visit>
+void visit_indexed_array_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
+                                   GatheredReceivers& region, Visit&& visit) {
+  AxisSpan span;
+  if (region.valid) {
+    span = reach_span(reach, region);
+  }
+  if (!region.valid || !reach_inside(reach, span, region)) {
+    gather_receivers(reach, d, index, region);
+    span = reach_span(reach, region);
+  }
+  const Vec3 lo = reach.lo;
+  const Vec3 hi = reach.hi;
+  const Vec3 u = reach.axis;
+  const float s_lo = -reach.margin;
+  const float s_hi = reach.length + reach.margin;
+  const std::size_t begin = region.slice_start[slice_at(region, span.lo)];
+  const std::size_t end = region.slice_start[slice_at(region, span.hi) + 1];
+  for (std::size_t k = begin; k < end; ++k) {
+    const Vec3 p = region.receivers[k].point;
+    const float s = dot(p - reach.start, u);
+    // one branch for the whole test: most receivers fail it
+    const bool inside = (p.x >= lo.x) & (p.x <= hi.x) & (p.y >= lo.y) & (p.y <= hi.y) &
+                        (p.z >= lo.z) & (p.z <= hi.z) & (s >= s_lo) & (s <= s_hi);
+    if (inside) {
+      visit(p, region.receivers[k].id);
+    }
+  }
 }
 
 // a * b, or false when it does not fit.
@@ -263,7 +376,8 @@ void check_field(const PressureField& field, std::size_t nf, const ReceiverIndex
   }
 }
 
-// Scales amplitude and Q of every state to the launch spacing and derives the working arrays.
+// Scales amplitude and Q of every state to the launch spacing and derives the caustic phases and
+// search widths.
 void prepare_beam(std::vector<RayState>& states, const BeamLaunch& launch, BeamScratch& ws) {
   const std::size_t n = states.size();
   const float abs_cos_beta = std::fabs(std::cos(launch.elevation_rad));
@@ -286,18 +400,18 @@ void prepare_beam(std::vector<RayState>& states, const BeamLaunch& launch, BeamS
     const bool caustic = (now <= 0.0f && before > 0.0f) || (now >= 0.0f && before < 0.0f);
     ws.kmah[i] = caustic ? ws.kmah[i - 1] + kHalfPi : ws.kmah[i - 1];
   }
-  ws.basis.resize(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    ws.basis[i] = ray_basis(states[i].slowness, states[i].c, states[i].phi);
-  }
-  const auto column_norm = [](Vec2 q) { return std::sqrt(q.x * q.x + q.y * q.y); };
+  // the square root is monotone and correctly rounded, so the largest column norm of a segment
+  // is the root of the largest square, taken once; fmax ignores NaN
+  const auto square_norm = [](Vec2 q) { return q.x * q.x + q.y * q.y; };
+  const auto largest_square = [&](const RayState& st) {
+    return std::fmax(square_norm(st.q1), square_norm(st.q2));
+  };
   ws.search_width.resize(n - 1);
+  float square_a = largest_square(states[0]);
   for (std::size_t s = 0; s + 1 < n; ++s) {
-    const RayState& a = states[s];
-    const RayState& b = states[s + 1];
-    // fmax ignores NaN
-    const float largest = std::fmax(std::fmax(column_norm(a.q1), column_norm(a.q2)),
-                                    std::fmax(column_norm(b.q1), column_norm(b.q2)));
+    const float square_b = largest_square(states[s + 1]);
+    const float largest = std::sqrt(std::fmax(square_a, square_b));
+    square_a = square_b;
     ws.search_width[s] = kWidthFactor * largest;
   }
 }
@@ -337,8 +451,9 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
     return counts;
   }
 
-  // scale the beam and derive caustic phases, bases and search widths
+  // scale the beam and derive caustic phases and search widths
   prepare_beam(states, launch, ws);
+  ws.gathered.valid = false;  // gathered for another ray or field
   const std::size_t nf = omegas.size();
   std::vector<Complex32>& refl = ws.refl;
   refl.assign(nf, Complex32{1.0f, 0.0f});
@@ -360,21 +475,28 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
     const float length = std::sqrt(length_sq);
     if (!(length_sq < kMinSegmentLengthSq || length <= kMinSegmentLength)) {
       const float radius = length / 2.0f + ws.search_width[i - 1] + kRadiusMargin;
-      const BeamSegment seg =
-          make_segment(a, b, ws.basis[i], a.phase + ws.kmah[i - 1], length_sq, radius);
-      const SegmentReach reach = segment_reach(seg.start, seg.d, seg.radius);
+      const SegmentReach reach = segment_reach(a.pos, d, radius);
+      // most segments reach no receiver, so B's basis is only worked out for the first one
+      BeamSegment seg;
+      bool seg_ready = false;
       const auto visit = [&](Vec3 x, std::size_t cell) {
+        if (!seg_ready) {
+          seg = make_segment(a, b, ray_basis(b.slowness, b.c, b.phi), a.phase + ws.kmah[i - 1],
+                             length_sq, radius);
+          seg_ready = true;
+        }
         ++counts.candidates;
         if (add_receiver_contribution(seg, x, cell, sink)) {
           ++counts.contributions;
         }
       };
-      if (field.is_array) {
-        const bool use_index = narrowed && reach.bounded;
-        visit_array_receivers(reach, use_index ? &array_index : nullptr,
-                              *field.receiver_positions_m, visit);
+      if (field.is_array && narrowed && reach.bounded) {
+        visit_indexed_array_receivers(reach, d, array_index, ws.gathered, visit);
+      } else if (field.is_array) {
+        visit_all_array_receivers(*field.receiver_positions_m, visit);
       } else {
-        visit_grid_receivers(seg, reach, narrowed && reach.bounded && grid_ascending, field, visit);
+        visit_grid_receivers(a.pos, d, radius, reach, narrowed && reach.bounded && grid_ascending,
+                             field, visit);
       }
     }
 

@@ -28,13 +28,35 @@ struct BeamLaunch {
   float d_elevation_rad = 0.0f;  // elevation spacing of the fan
 };
 
+// An array receiver near a beam: its point and its index.
+struct NearReceiver {
+  Vec3 point;          // (m)
+  std::size_t id = 0;  // index in the field's receiver list
+};
+
+// Array receivers gathered from the index for the segments ahead: the reach of the segment that
+// gathered them, carried forward along its axis. Segments whose reach lies inside the region reuse
+// the list instead of searching the index again, and read only the slices of it along the axis
+// that they can reach.
+struct GatheredReceivers {
+  bool valid = false;                    // false until the first gathering of a ray
+  Vec3 lo, hi;                           // box of the region (m)
+  Vec3 start, axis;                      // the region lies between two planes across this axis...
+  float s_lo = 0.0f, s_hi = 0.0f;        // ...at these distances from start along it (m)
+  float slices_per_m = 0.0f;             // slices of the region along the axis per metre
+  std::vector<NearReceiver> receivers;   // the receivers inside the region, slice by slice
+  std::vector<std::size_t> slice_start;  // first receiver of every slice, then the end
+  std::vector<NearReceiver> unsorted;    // working list of the gathering
+  std::vector<std::size_t> slice_of;     // working list of the gathering
+};
+
 // The beam sum's working arrays, kept by one worker from ray to ray so that their memory is
 // allocated once; what they hold between calls is never read.
 struct BeamScratch {
   std::vector<float> kmah;          // caustic phase accumulated up to each state (rad)
-  std::vector<RayBasis> basis;      // ray-centred basis of each state
   std::vector<float> search_width;  // search width of each segment (m)
   std::vector<Complex32> refl;      // running bottom reflection product per frequency
+  GatheredReceivers gathered;       // array receivers near the segments under way
 };
 
 // Adds the Gaussian beam around one traced ray to the field, for every angular frequency (rad/s).

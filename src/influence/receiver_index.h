@@ -157,8 +157,10 @@ void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, con
       for (std::size_t k = begin; k < end; ++k) {
         const Vec3 p = grid.points[k];
         const float s = dot(p - slab.start, u);
-        if (p.x >= lo.x && p.x <= hi.x && p.y >= lo.y && p.y <= hi.y && p.z >= lo.z &&
-            p.z <= hi.z && s >= slab.lo && s <= slab.hi) {
+        // one branch for the whole test: most receivers fail it
+        const bool inside = (p.x >= lo.x) & (p.x <= hi.x) & (p.y >= lo.y) & (p.y <= hi.y) &
+                            (p.z >= lo.z) & (p.z <= hi.z) & (s >= slab.lo) & (s <= slab.hi);
+        if (inside) {
           visit(grid.receivers[k], p);
         }
       }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 #include "rays/ray_state.h"
 #include "ssp/ssp_cursor.h"
 #include "ssp/ssp_fields.h"
@@ -87,13 +89,24 @@ inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, con
                ? (1.0f / c) * zeta * (eta * s.c_x - xi * s.c_y) / rr
                : 0.0f;
 
-  // curvature of the sound speed across the ray in the ray-centred basis
-  const RayBasis basis = ray_basis(state.slowness, c, state.phi);
-  const Vec3 h_e1 = detail::hessian_times(s, basis.e1);
-  const Vec3 h_e2 = detail::hessian_times(s, basis.e2);
-  const float c11 = dot(basis.e1, h_e1);
-  const float c12 = dot(basis.e1, h_e2);
-  const float c22 = dot(basis.e2, h_e2);
+  // curvature of the sound speed across the ray in the ray-centred basis. Where the sound speed is
+  // linear (every second derivative zero, as in isovelocity water) and the basis finite, the
+  // curvature is zero whatever the basis, so the basis is not worked out; the zeros may differ
+  // in sign from the full products, which no later value can tell apart.
+  float c11 = 0.0f;
+  float c12 = 0.0f;
+  float c22 = 0.0f;
+  const bool linear = s.c_xx == 0.0f && s.c_yy == 0.0f && s.c_zz == 0.0f && s.c_xy == 0.0f &&
+                      s.c_xz == 0.0f && s.c_yz == 0.0f;
+  if (!linear || !std::isfinite(c) || !std::isfinite(xi) || !std::isfinite(eta) ||
+      !std::isfinite(zeta) || !std::isfinite(state.phi)) {
+    const RayBasis basis = ray_basis(state.slowness, c, state.phi);
+    const Vec3 h_e1 = detail::hessian_times(s, basis.e1);
+    const Vec3 h_e2 = detail::hessian_times(s, basis.e2);
+    c11 = dot(basis.e1, h_e1);
+    c12 = dot(basis.e1, h_e2);
+    c22 = dot(basis.e2, h_e2);
+  }
 
   // dP/ds = -(1/c^2) C Q and dQ/ds = c P, column by column
   const float a11 = -c11 / c2;

@@ -576,6 +576,51 @@ TEST_P(RandomBeam, NarrowedSearchGivesEveryReceiverExactlyWhatTheExhaustiveGives
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomBeam, ::testing::Range(1u, 25u));
 
+// A ray in a 100 m waveguide: long straight stretches between reflections at both boundaries, a
+// beam that widens with range, and once in a while a gentle turn. Array receivers gathered for
+// the segments ahead are reused over the straight stretches and gathered again after every turn.
+std::vector<RayState> waveguide_ray(std::mt19937& rng) {
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  float elevation = -0.8f + 1.6f * u(rng);
+  float azimuth = 6.2f * u(rng);
+  Vec3 pos{0.0f, 0.0f, 50.0f};
+  float s = 0.0f;
+  std::vector<RayState> states(300);
+  for (RayState& st : states) {
+    Vec3 dir = fixtures::launch_direction(elevation, azimuth);
+    st.c = 1500.0f;
+    st.pos = pos;
+    st.slowness = (1.0f / st.c) * dir;
+    st.tau = s / st.c;
+    st.q1 = {st.c * (s + 10.0f), 0.0f};
+    st.q2 = {0.0f, st.c * (1.5f * s + 10.0f)};
+    pos = pos + 10.0f * dir;
+    s += 10.0f;
+    if (pos.z < 0.0f || pos.z > 100.0f) elevation = -elevation;
+    if (u(rng) < 0.02f) azimuth += 0.05f;
+  }
+  return states;
+}
+
+class WaveguideBeam : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(WaveguideBeam, NarrowedSearchGivesEveryReceiverExactlyWhatTheExhaustiveGives) {
+  std::mt19937 rng(GetParam());
+  const std::vector<RayState> states = waveguide_ray(rng);
+  Vec3 lo = states.front().pos;
+  Vec3 hi = lo;
+  for (const RayState& st : states) {
+    lo = {std::min(lo.x, st.pos.x), std::min(lo.y, st.pos.y), std::min(lo.z, st.pos.z)};
+    hi = {std::max(hi.x, st.pos.x), std::max(hi.y, st.pos.y), std::max(hi.z, st.pos.z)};
+  }
+  const float pad = 300.0f;
+  expect_searches_agree(
+      states, {0.3f, kDegree, kDegree}, sorted_axis(rng, lo.x - pad, hi.x + pad, 40, {}),
+      sorted_axis(rng, lo.y - pad, hi.y + pad, 40, {}), sorted_axis(rng, 5.0f, 95.0f, 5, {}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, WaveguideBeam, ::testing::Range(1u, 9u));
+
 // Q = [[0, 100], [100, 0]] takes its fallback solve everywhere and keeps gamma tiny, so every
 // receiver within the search radius R = L/2 + 400 contributes: receivers on the cylinder's mantle
 // and caps, just inside and just outside, test the narrowing's margins.
