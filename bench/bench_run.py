@@ -10,6 +10,9 @@ ABYX_NUM_THREADS set. Each prints one JSON record; this script gathers them into
     python3 bench/bench_run.py --scenario p1_array --scenario my_case.json --runs 5
 
 The module is imported from the environment (PYTHONPATH=build/<dir> for a developer build).
+Receiver-contributions per second need the beam sum's counts, which bench/count_contributions (a
+developer build's program) works out once per scenario on one thread; --counter names it, and by
+default the newest build/*/bench/count_contributions is used; without one the column shows "-".
 """
 
 import argparse
@@ -20,6 +23,7 @@ import resource
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -152,6 +156,29 @@ def run_child(name, threads, runs):
     return json.loads(done.stdout.strip().splitlines()[-1])
 
 
+def find_counter(requested):
+    """The count_contributions program to use, or None."""
+    if requested:
+        return Path(requested)
+    built = sorted(REPO_ROOT.glob("build/*/bench/count_contributions"),
+                   key=lambda path: path.stat().st_mtime)
+    return built[-1] if built else None
+
+
+def contribution_count(counter, name):
+    """The receiver-contributions of one whole run of a scenario, or None without a counter."""
+    if counter is None:
+        return None
+    with tempfile.NamedTemporaryFile("w", suffix=".json") as handle:
+        json.dump(load_scenario(name), handle)
+        handle.flush()
+        done = subprocess.run([str(counter), handle.name], capture_output=True, text=True,
+                              check=False)
+    if done.returncode != 0:
+        raise SystemExit(f"{counter} failed on {name}:\n{done.stderr}")
+    return json.loads(done.stdout)["contributions"]
+
+
 def thread_counts(requested):
     available = len(os.sched_getaffinity(0))
     counts = []
@@ -166,7 +193,7 @@ def thread_counts(requested):
 def print_table(records):
     header = (f"{'scenario':<12} {'thr':>3} {'rays':>7} {'rcvrs':>7} {'median s':>9} "
               f"{'min s':>8} {'max s':>8} {'rays/s':>9} {'vs 1 thr':>8} {'(min)':>6} "
-              f"{'cpu/wall':>8} {'RSS MiB':>8} {'(+run)':>7}")
+              f"{'contrib/s':>10} {'cpu/wall':>8} {'RSS MiB':>8} {'(+run)':>7}")
     print(header)
     print("-" * len(header))
     single = {}
@@ -179,9 +206,13 @@ def print_table(records):
         # the ratio of the fastest runs is the one least disturbed by other load on the machine
         ratio = (f"{base[0] / median:8.2f} {base[1] / fastest:6.2f}" if base
                  else f"{'':>8} {'':>6}")
+        contributions = record.get("contributions")
+        per_second = (f"{contributions / median:10.3g}" if contributions is not None
+                      else f"{'-':>10}")
         print(f"{record['scenario']:<12} {record['threads']:>3} {record['rays']:>7} "
               f"{record['receivers']:>7} {median:9.3f} {fastest:8.3f} "
               f"{max(record['times_s']):8.3f} {record['rays'] / median:9.0f} {ratio} "
+              f"{per_second} "
               f"{statistics.median(record['cpu_s']) / median:8.2f} {record['rss_peak_mib']:8.1f} "
               f"{record['rss_peak_mib'] - record['rss_before_mib']:7.1f}")
 
@@ -208,6 +239,8 @@ def main():
     parser.add_argument("--runs", type=int, default=3, help="timed runs per case (at least 3)")
     parser.add_argument("--threads", default="1,2,all",
                         help="comma-separated thread counts; 'all' = the usable processors")
+    parser.add_argument("--counter", help="the count_contributions program (default: the newest "
+                                          "build/*/bench/count_contributions)")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     args = parser.parse_args()
 
@@ -222,10 +255,14 @@ def main():
     print(f"{args.runs} runs per case; wall time of run_simulation; vs 1 thr = speed-up over "
           f"one thread, of the medians and (min) of the fastest runs; cpu/wall = processors kept "
           f"busy; RSS = peak resident set of the process, (+run) = its growth during the runs")
+    counter = find_counter(args.counter)
     records = []
     for name in names:
+        contributions = contribution_count(counter, name)
         for threads in counts:
-            records.append(run_child(name, threads, args.runs))
+            record = run_child(name, threads, args.runs)
+            record["contributions"] = contributions
+            records.append(record)
             print(f"  done: {name} with {threads} thread(s)", file=sys.stderr, flush=True)
     print_table(records)
 

@@ -1,0 +1,66 @@
+// Counts, for one configuration file, what the beam sum does over the whole fan: the rays, their
+// states, the receivers tested against a segment and those that took a contribution. The counts
+// do not depend on the number of threads, so bench_run.py divides them by the wall time of a run.
+//
+//     count_contributions scenario.json   ->   {"rays": ..., "states": ..., "candidates": ..., ...}
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bty/bty_field.h"
+#include "engine/launch_fan.h"
+#include "influence/gaussian_beam_influence.h"
+#include "input/read_simulation_config.h"
+#include "rays/trace_ray.h"
+#include "ssp/ssp_fields.h"
+
+int main(int argc, char** argv) {
+  using namespace abyx;
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: count_contributions scenario.json\n");
+    return 2;
+  }
+  std::ifstream file(argv[1]);
+  std::stringstream text;
+  text << file.rdbuf();
+  ReadConfigResult read = read_simulation_config(text.str());
+  if (!read.config) {
+    std::fprintf(stderr, "%s\n", read.error.c_str());
+    return 1;
+  }
+  SimulationConfig& config = *read.config;
+  const ValidationResult validation = config.validate();
+  if (validation.error) {
+    std::fprintf(stderr, "%s\n", validation.error->c_str());
+    return 1;
+  }
+
+  // the engine's set-up, on one thread
+  const LaunchFan fan = make_launch_fan(config.source);
+  const SSPFields ssp = init_ssp(config);
+  const BTYfield bty = init_bty(config);
+  const std::vector<float> omegas = angular_frequencies(config.source.freq_hz);
+  const std::vector<Launch> launches = launch_list(fan);
+  PressureField field = init_pressure_field(config);
+  const ReceiverIndex array_index = index_field_receivers(field);
+  BeamScratch scratch;
+  std::vector<RayState> states;
+  unsigned long long state_count = 0;
+  BeamInfluenceCounts total;
+  for (const Launch& launch : launches) {
+    trace_ray(config, ssp, bty, launch.azimuth_rad, launch.elevation_rad, states);
+    state_count += states.size();
+    const BeamInfluenceCounts counts =
+        add_gaussian_beam(states, field, bty, omegas,
+                          BeamLaunch{launch.elevation_rad, fan.d_azimuth_rad, fan.d_elevation_rad},
+                          ReceiverSearch::Narrowed, array_index, scratch);
+    total.candidates += counts.candidates;
+    total.contributions += counts.contributions;
+  }
+  std::printf("{\"rays\": %zu, \"states\": %llu, \"candidates\": %zu, \"contributions\": %zu}\n",
+              launches.size(), state_count, total.candidates, total.contributions);
+  return 0;
+}
