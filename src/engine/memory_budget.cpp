@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "common/vec3.h"
 #include "engine/launch_fan.h"
 #include "influence/pressure_field.h"
+#include "rays/trace_ray.h"
 
 namespace abyx {
 namespace {
@@ -52,6 +54,17 @@ std::uint64_t receiver_count(const Receivers& receivers) {
   return saturating_product(
       saturating_product(receivers.x_rcvr_m.size(), receivers.y_rcvr_m.size()),
       receivers.z_rcvr_m.size());
+}
+
+// The fewest points a stored ray path can have: the launch point and one per step, and a ray stops
+// only after max_steps steps or beyond max_range_m, which steps of at most step_m reach no sooner
+// than after max_range_m / step_m of them (one less for rounding).
+std::uint64_t fewest_path_points(const BeamSettings& beam) {
+  const double ratio = std::floor(static_cast<double>(beam.max_range_m) / beam.step_m);
+  const double steps_to_leave = ratio >= 0x1p63 ? 0x1p63 : std::max(ratio - 1.0, 0.0);
+  const std::uint64_t steps =
+      std::min<std::uint64_t>(beam.max_steps, static_cast<std::uint64_t>(steps_to_leave));
+  return saturating_sum(steps, 1);
 }
 
 }  // namespace
@@ -101,6 +114,18 @@ void check_run_fits_memory(const SimulationConfig& config, std::size_t worker_co
                             " azimuths x " + decimal(elevations) +
                             " elevations = " + decimal(rays) + " rays, whose launch angles " +
                             need_text(launch_bytes, available_bytes));
+  }
+
+  if (config.beam.store_ray_paths) {
+    const std::uint64_t points = fewest_path_points(config.beam);
+    const std::uint64_t path_bytes =
+        saturating_sum(saturating_product(saturating_product(rays, points), sizeof(Vec3)),
+                       saturating_product(rays, sizeof(RayPath)));
+    if (path_bytes > available_bytes) {
+      throw TooLargeForMemory("ray paths too large for memory: " + decimal(rays) +
+                              " rays x at least " + decimal(points) + " points x 12 bytes " +
+                              need_text(path_bytes, available_bytes));
+    }
   }
 }
 

@@ -259,9 +259,20 @@ def huge_launch_fan():
     return config
 
 
+def huge_ray_paths():
+    """Stored paths of 65160 rays with at least 10^8 points each: 78 TB."""
+    config = make_config()
+    config["source"]["launch_azim_deg"] = axis(360)
+    config["source"]["launch_elev_deg"] = axis(181, 0.5)
+    config["beam"].update(step_m=0.01, max_range_m=1.0e7, max_steps=100_000_000,
+                          store_ray_paths=True)
+    return config
+
+
 @pytest.mark.parametrize("make_huge, named", [
-    pytest.param(huge_receiver_grid, "receiver", id="receiver-grid"),
-    pytest.param(huge_launch_fan, "ray", id="launch-fan"),
+    pytest.param(huge_receiver_grid, "receiver grid", id="receiver-grid"),
+    pytest.param(huge_launch_fan, "launch fan", id="launch-fan"),
+    pytest.param(huge_ray_paths, "ray paths", id="ray-paths"),
 ])
 def test_sizes_beyond_memory_raise_memory_error_naming_what_was_too_large(make_huge, named):
     outcome = run_in_fresh_process(CAPPED_RUN, make_huge(), ADDRESS_SPACE_CAP)

@@ -62,6 +62,27 @@ TEST(CheckRunFitsMemory, RefusesALaunchFanBeyondMemory) {
             "rays, whose launch angles need 720000000000 bytes, 8589934592 bytes are available");
 }
 
+TEST(CheckRunFitsMemory, RefusesStoredRayPathsBeyondMemoryAtTheirFewestPoints) {
+  SimulationConfig config = sized_config(1, 1, 1, 1, 360, 181);
+  config.beam.step_m = 0.01f;
+  config.beam.max_range_m = 1.0e7f;
+  config.beam.max_steps = 100000000;
+  EXPECT_EQ(refusal_text(config, 2, 8 * kGiB), "") << "paths are not stored";
+  config.beam.store_ray_paths = true;
+  const std::string text = refusal_text(config, 2, 8 * kGiB);
+  EXPECT_EQ(text.rfind("ray paths too large for memory: 65160 rays x at least 100000001 points x "
+                       "12 bytes need ",
+                       0),
+            0u)
+      << text;
+  // a short range bounds the points of every ray that leaves it: 10 m steps to 5 km
+  config.beam.step_m = 10.0f;
+  config.beam.max_range_m = 5000.0f;
+  EXPECT_EQ(refusal_text(config, 2, 8 * kGiB), "");
+  EXPECT_NE(refusal_text(config, 2, 65160 * (500 * 12 + 32) - 1).find("at least 500 points"),
+            std::string::npos);
+}
+
 TEST(CheckRunFitsMemory, CountsArrayReceiversWithTheirPoints) {
   SimulationConfig config = sized_config(1, 1000, 0, 0, 1, 1);
   config.receivers.config_type = "ARRAY";  // the letter case does not matter
