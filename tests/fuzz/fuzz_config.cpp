@@ -17,6 +17,7 @@
 
 #include "bty/bty_field.h"
 #include "common/fault.h"
+#include "engine/memory_budget.h"
 #include "influence/pressure_field.h"
 #include "input/read_simulation_config.h"
 #include "input/simulation_config.h"
@@ -129,6 +130,22 @@ void set_up_receivers(const SimulationConfig& config) {
   }
 }
 
+// The up-front size check: a refusal names what is too large; for sizes it lets through, each
+// field of a run fits what it was told is available.
+void check_memory_budget(const SimulationConfig& config) {
+  constexpr std::uint64_t kAvailable = std::uint64_t{1} << 30;
+  try {
+    abyx::check_run_fits_memory(config, 2, kAvailable);
+  } catch (const abyx::TooLargeForMemory& refusal) {
+    require(std::string_view(refusal.what()).find(" too large for memory: ") != std::string::npos,
+            "a size refusal that does not say what is too large");
+    return;
+  }
+  const std::size_t values = saturating_product(
+      receiver_count(config), std::max<std::size_t>(config.source.freq_hz.size(), 1), 8);
+  require(values <= kAvailable, "a field larger than the memory available was let through");
+}
+
 // Each set-up may refuse the configuration with its own fault; the others still run.
 template <class SetUp>
 void expect_fault_or_success(SetUp set_up, const SimulationConfig& config) {
@@ -165,6 +182,7 @@ void run_config_road(std::string_view text) {
   const abyx::ValidationResult second = again.validate();
   require(!second.error && second.warnings.empty(), "validation is not idempotent");
 
+  check_memory_budget(config);
   expect_fault_or_success(set_up_sound_speed, config);
   expect_fault_or_success(set_up_bathymetry, config);
   expect_fault_or_success(set_up_receivers, config);
