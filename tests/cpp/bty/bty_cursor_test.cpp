@@ -2,13 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
 #include <limits>
-#include <random>
 #include <utility>
 #include <vector>
 
@@ -146,78 +141,6 @@ TEST(BtyCursor, StaleIndexIsPulledBackIntoTheGrid) {
   update_bty_cursor({500, 500, 0}, bty, cursor);
   EXPECT_EQ(cursor.ix, 0u);
   EXPECT_EQ(cursor.iy, 0u);
-}
-
-// Walking to the point just reached never moves the cursor, on any axis and for any point; the
-// tracing loop relies on it when it tests the bottom without walking again.
-TEST(BtyCursor, WalkingAgainToThePointReachedNeverMovesTheCursor) {
-  std::mt19937 random(31);
-  std::uniform_real_distribution<float> node(-100.0f, 100.0f);
-  std::uniform_int_distribution<int> count(1, 6);
-  for (int trial = 0; trial < 2000; ++trial) {
-    BTYfield bty;
-    for (std::vector<float>* axis : {&bty.x, &bty.y}) {
-      axis->resize(static_cast<std::size_t>(count(random)));
-      for (float& v : *axis) v = node(random);
-      if (trial % 2 == 0) std::sort(axis->begin(), axis->end());
-    }
-    Vec3 p{node(random), node(random), 0.0f};
-    if (trial % 7 == 0) p.x = kNan;
-    if (trial % 5 == 0) p.y = bty.y[static_cast<std::size_t>(trial) % bty.y.size()];
-    BTYCursor cursor{static_cast<std::size_t>(trial % 8), static_cast<std::size_t>(trial % 3)};
-    update_bty_cursor(p, bty, cursor);
-    const BTYCursor reached = cursor;
-    update_bty_cursor(p, bty, cursor);
-    ASSERT_EQ(cursor.ix, reached.ix) << "trial " << trial;
-    ASSERT_EQ(cursor.iy, reached.iy) << "trial " << trial;
-  }
-}
-
-// Depth and normal read together from one cell have the bits of the scalar formulas, inside and
-// beyond the grid, on nodes and with a NaN coordinate, and of the two separate evaluators.
-TEST(BtyInterpolation, SampleHasTheBitsOfTheScalarFormulas) {
-  const BTYfield bty = make_bty({0, 300, 1000, 1600}, {-500, 0, 800},
-                                {100, 130, 90, 250, 260, 300, 120, 80, 95, 40, 60, 75});
-  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
-  const auto scalar_t = [](const std::vector<float>& a, float p, std::size_t i) {
-    float t = (p - a[i]) / (a[i + 1] - a[i]);
-    if (t < 0.0f) t = 0.0f;
-    if (t > 1.0f) t = 1.0f;
-    return t;
-  };
-  std::mt19937 random(3);
-  std::uniform_real_distribution<float> coordinate(-800.0f, 2000.0f);
-  BTYCursor cursor{};
-  for (int trial = 0; trial < 3000; ++trial) {
-    Vec3 p{coordinate(random), coordinate(random), 0.0f};
-    if (trial % 17 == 0) p.x = bty.x[static_cast<std::size_t>(trial) % bty.x.size()];
-    if (trial % 19 == 0) p.y = kNan;
-    update_bty_cursor(p, bty, cursor);
-    const std::size_t i = cursor.ix, j = cursor.iy;
-    const float tx = scalar_t(bty.x, p.x, i), ty = scalar_t(bty.y, p.y, j);
-    const float dx = bty.x[i + 1] - bty.x[i], dy = bty.y[j + 1] - bty.y[j];
-    const float z00 = bty.depth[bty.index(i, j)], z01 = bty.depth[bty.index(i, j + 1)];
-    const float z10 = bty.depth[bty.index(i + 1, j)], z11 = bty.depth[bty.index(i + 1, j + 1)];
-    float depth = 0.0f;
-    depth += ((1.0f - tx) * (1.0f - ty)) * z00;
-    depth += (ty * (1.0f - tx)) * z01;
-    depth += (tx * (1.0f - ty)) * z10;
-    depth += (tx * ty) * z11;
-    const float gx = (1.0f - ty) * (z10 - z00) / dx + ty * (z11 - z01) / dx;
-    const float gy = (1.0f - tx) * (z01 - z00) / dy + tx * (z11 - z10) / dy;
-    const float n = std::sqrt(gx * gx + gy * gy + 1.0f);
-
-    const BottomSample got = sample_bottom_from_cursor(p, bty, cursor);
-    ASSERT_EQ(bits(got.depth), bits(depth)) << "at " << p.x << ", " << p.y;
-    ASSERT_EQ(bits(got.normal.x), bits(-gx / n));
-    ASSERT_EQ(bits(got.normal.y), bits(-gy / n));
-    ASSERT_EQ(bits(got.normal.z), bits(1.0f / n));
-    ASSERT_EQ(bits(interpolate_bty_from_cursor(p, bty, cursor)), bits(got.depth));
-    const Vec3 normal = bottom_normal_from_cursor(p, bty, cursor);
-    ASSERT_EQ(bits(normal.x), bits(got.normal.x));
-    ASSERT_EQ(bits(normal.y), bits(got.normal.y));
-    ASSERT_EQ(bits(normal.z), bits(got.normal.z));
-  }
 }
 
 }  // namespace

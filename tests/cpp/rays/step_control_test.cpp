@@ -2,13 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <cmath>
-#include <cstdint>
 #include <functional>
-#include <limits>
 #include <ostream>
-#include <random>
 #include <string>
 
 #include "rays/ocean_fixtures.h"
@@ -101,67 +96,6 @@ TEST(ReduceStepToBoundaries, MovesBathymetryCursorToPosition) {
   reduce_step_to_boundaries(pos, {0, 0, 1}, ssp, init_ssp_cursor(pos, ssp), bty, bty_cursor, 10.0f);
   EXPECT_EQ(bty_cursor.ix, 2u);
   EXPECT_EQ(bty_cursor.iy, 1u);
-}
-
-// The candidates shortened one after the other, in the order the description lists them, each
-// replacing the running step when shorter and above its floor.
-float sequential_step(Vec3 pos, Vec3 d, const SSPFields& ssp, const SSPCursor& sc,
-                      const BTYfield& bty, const BTYCursor& bc, float h, float depth, Vec3 n) {
-  float s = h;
-  const auto keep = [&s](float t, float floor) {
-    if (t < s && t > floor) s = t;
-  };
-  const std::vector<float>* axes[3] = {&ssp.x, &ssp.y, &ssp.z};
-  const std::size_t cells[3] = {sc.ix, sc.iy, sc.iz};
-  const float p[3] = {pos.x, pos.y, pos.z};
-  const float dir[3] = {d.x, d.y, d.z};
-  for (int k = 0; k < 3; ++k) {
-    if (!(std::abs(dir[k]) > 1e-9f)) continue;
-    const float plane = dir[k] > 0.0f ? (*axes[k])[cells[k] + 1] : (*axes[k])[cells[k]];
-    keep((plane - p[k]) / dir[k], 1e-9f);
-  }
-  const std::vector<float>* lines[2] = {&bty.x, &bty.y};
-  const std::size_t line_cells[2] = {bc.ix, bc.iy};
-  for (int k = 0; k < 2; ++k) {
-    if (!(std::abs(dir[k]) > 1e-9f)) continue;
-    const float line = dir[k] > 0.0f ? (*lines[k])[line_cells[k] + 1] : (*lines[k])[line_cells[k]];
-    keep((line - p[k]) / dir[k], 1e-9f);
-  }
-  if (d.z < -1e-8f) keep((0.0f - pos.z) / d.z, 1e-8f);
-  const float den = d.x * n.x + d.y * n.y + d.z * n.z;
-  if (std::abs(den) > 1e-8f) keep((depth - pos.z) * n.z / den, 1e-8f);
-  return s < h * 1e-6f ? h * 1e-6f : s;
-}
-
-// The candidates are divided side by side and the shortest taken at once; that must give the bits
-// of shortening one candidate after the other, for points on planes and lines, directions with
-// zero, tiny, NaN and infinite components, and a NaN nominal step.
-TEST(ReduceStepToBoundaries, HasTheBitsOfShorteningOneCandidateAfterTheOther) {
-  const SSPFields ssp = grid_ssp();
-  const BTYfield bty = grid_bty([](float x, float y) { return 200.0f + 0.05f * x - 0.02f * y; });
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  const float inf = std::numeric_limits<float>::infinity();
-  const float specials[] = {0.0f, -0.0f, 1e-10f, -5e-9f, 2e-8f, nan, inf, -inf};
-  const float on_grid[] = {-50.0f, 0.0f, 100.0f, 300.0f, 600.0f, 1000.0f, -1000.0f};
-  std::mt19937 random(17);
-  std::uniform_real_distribution<float> coordinate(-200.0f, 1100.0f);
-  std::uniform_real_distribution<float> component(-1.0f, 1.0f);
-  for (int trial = 0; trial < 20000; ++trial) {
-    Vec3 pos{coordinate(random), coordinate(random), 0.2f * coordinate(random)};
-    Vec3 dir{component(random), component(random), component(random)};
-    if (trial % 3 == 0) dir.x = specials[trial % 8];
-    if (trial % 5 == 0) dir.z = specials[(trial / 5) % 8];
-    if (trial % 7 == 0) pos.x = on_grid[trial % 7];
-    if (trial % 11 == 0) pos.z = on_grid[(trial / 11) % 7];
-    const float h = trial % 101 == 0 ? nan : 10.0f + 40.0f * std::abs(component(random));
-    const SSPCursor sc = init_ssp_cursor(pos, ssp);
-    BTYCursor bc = init_bty_cursor(pos, bty);
-    const BottomSample bottom = sample_bottom_from_cursor(pos, bty, bc);
-    const float got = reduce_step_to_boundaries(pos, dir, ssp, sc, bty, bc, h, bottom);
-    const float want = sequential_step(pos, dir, ssp, sc, bty, bc, h, bottom.depth, bottom.normal);
-    ASSERT_EQ(std::bit_cast<std::uint32_t>(got), std::bit_cast<std::uint32_t>(want))
-        << "trial " << trial << ": " << got << " instead of " << want;
-  }
 }
 
 }  // namespace

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
 #include <limits>
 #include <ostream>
 #include <random>
@@ -230,7 +228,8 @@ TEST(SspInterpolation, PackedNodesGiveBitwiseTheSameSampleAsTheGrids) {
 
 // Walking a cursor to the point it has just been walked to must leave it where it is, on any axis
 // (unordered ones too) and for any point (NaN and infinities too): the tracing loop relies on it
-// when it skips the walk before sampling a state whose cell the cursor already holds.
+// when it skips the walk before sampling a state whose cell the cursor already holds. The
+// bathymetry cursor walks with the same axis helper.
 TEST(SspCursor, WalkingAgainToThePointReachedNeverMovesTheCursor) {
   std::mt19937 random(23);
   std::uniform_real_distribution<float> node(-100.0f, 100.0f);
@@ -254,48 +253,6 @@ TEST(SspCursor, WalkingAgainToThePointReachedNeverMovesTheCursor) {
     ASSERT_EQ(cursor.ix, reached.ix) << "trial " << trial;
     ASSERT_EQ(cursor.iy, reached.iy) << "trial " << trial;
     ASSERT_EQ(cursor.iz, reached.iz) << "trial " << trial;
-  }
-}
-
-// The weights as one scalar division and two comparisons per axis, for points inside, outside, on
-// nodes, NaN, infinite and signed zeros: the same bits, and the in-cell sample equal to the walking
-// one.
-TEST(SspInterpolation, WeightsAndInCellSampleHaveTheBitsOfTheScalarFormulas) {
-  const SSPFields ssp = make_fields(
-      {0, 300, 700, 1000}, {-200, 0, 500, 900}, {0, 40, 100, 180}, [](float x, float y, float z) {
-        return 1500.0f + 0.01f * x - 0.003f * y + std::sin(0.02f * z) + 1e-6f * x * z;
-      });
-  const auto scalar_t = [](const std::vector<float>& a, float p, std::size_t i) {
-    float t = (p - a[i]) / (a[i + 1] - a[i]);
-    if (t < 0.0f) t = 0.0f;
-    if (t > 1.0f) t = 1.0f;
-    return t;
-  };
-  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
-  std::mt19937 random(5);
-  std::uniform_real_distribution<float> coordinate(-300.0f, 1300.0f);
-  const float specials[] = {kNan, kInf, -kInf, -0.0f, 0.0f, 300.0f, 1000.0f, 40.0f};
-  SSPCursor cursor{};
-  for (int trial = 0; trial < 3000; ++trial) {
-    Vec3 p{coordinate(random), coordinate(random), 0.2f * coordinate(random)};
-    if (trial % 11 == 0) p.x = specials[trial % 8];
-    if (trial % 13 == 0) p.z = specials[(trial / 13) % 8];
-    const SSPWeights w = update_cursor_and_weights(p, ssp.x, ssp.y, ssp.z, cursor);
-    const float tx = scalar_t(ssp.x, p.x, w.ix), ty = scalar_t(ssp.y, p.y, w.iy),
-                tz = scalar_t(ssp.z, p.z, w.iz);
-    ASSERT_EQ(bits(w.wx1), bits(tx)) << "x = " << p.x;
-    ASSERT_EQ(bits(w.wx0), bits(1.0f - tx));
-    ASSERT_EQ(bits(w.wy1), bits(ty));
-    ASSERT_EQ(bits(w.wy0), bits(1.0f - ty));
-    ASSERT_EQ(bits(w.wz1), bits(tz)) << "z = " << p.z;
-    ASSERT_EQ(bits(w.wz0), bits(1.0f - tz));
-
-    SSPCursor walked = cursor;
-    const SSPSample a = interpolate_all_with_cursor(p, ssp, walked);
-    const SSPSample b = interpolate_all_in_cell(p, ssp, cursor);
-    const float av[] = {a.c, a.c_x, a.c_y, a.c_z, a.c_xx, a.c_yy, a.c_zz, a.c_xy, a.c_xz, a.c_yz};
-    const float bv[] = {b.c, b.c_x, b.c_y, b.c_z, b.c_xx, b.c_yy, b.c_zz, b.c_xy, b.c_xz, b.c_yz};
-    for (int g = 0; g < 10; ++g) ASSERT_EQ(bits(av[g]), bits(bv[g])) << "value " << g;
   }
 }
 
