@@ -8,7 +8,7 @@
 #include "influence/gaussian_beam_influence.h"
 #include "influence/pressure_field.h"
 #include "input/simulation_config.h"
-#include "rays/ray_state.h"
+#include "common/ray_state.h"
 
 namespace {
 

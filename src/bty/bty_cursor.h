@@ -29,14 +29,9 @@ BTYCursor init_bty_cursor(Vec3 pos, const BTYfield& bty);
 // Walks the cursor to the cell of (pos.x, pos.y).
 inline void update_bty_cursor(Vec3 pos, const BTYfield& bty, BTYCursor& cursor);
 
-// Bottom depth (m) at (pos.x, pos.y), bilinear in the cursor's cell; does not move the cursor.
-inline float interpolate_bty_from_cursor(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor);
-
-// Unit bottom normal at (pos.x, pos.y), pointing down out of the water (z component > 0).
-inline Vec3 bottom_normal_from_cursor(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor);
-
-// Depth and normal together, each exactly as the two evaluators above give it, from one reading
-// of the cell; does not move the cursor.
+// The bottom depth (m) at (pos.x, pos.y), bilinear in the cursor's cell, and the unit normal of
+// that bilinear patch pointing down out of the water (z component > 0), from one reading of the
+// cell; does not move the cursor.
 inline BottomSample sample_bottom_from_cursor(Vec3 pos, const BTYfield& bty,
                                               const BTYCursor& cursor);
 
@@ -122,14 +117,6 @@ inline Vec3 bty_cell_normal(const BtyCell& c) {
 inline void update_bty_cursor(Vec3 pos, const BTYfield& bty, BTYCursor& cursor) {
   cursor.ix = walk_axis_cell(bty.x, pos.x, cursor.ix);
   cursor.iy = walk_axis_cell(bty.y, pos.y, cursor.iy);
-}
-
-inline float interpolate_bty_from_cursor(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor) {
-  return detail::bty_cell_depth(detail::read_bty_cell(pos, bty, cursor));
-}
-
-inline Vec3 bottom_normal_from_cursor(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor) {
-  return detail::bty_cell_normal(detail::read_bty_cell(pos, bty, cursor));
 }
 
 inline BottomSample sample_bottom_from_cursor(Vec3 pos, const BTYfield& bty,

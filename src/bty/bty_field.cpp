@@ -1,27 +1,20 @@
 #include "bty/bty_field.h"
 
-#include <array>
-#include <charconv>
 #include <string>
 #include <type_traits>
 #include <variant>
 
+#include "common/checked_size.h"
+#include "common/decimal_text.h"
 #include "common/fault.h"
 
 namespace abyx {
 namespace {
 
-// Decimal text of a count, for fault messages.
-std::string count_text(std::size_t value) {
-  std::array<char, 24> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  return std::string(buffer.data(), result.ptr);
-}
-
 [[noreturn]] void fail_shape(std::size_t nx, std::size_t ny, std::size_t length,
                              const std::string& description) {
-  throw Fault(std::string(kBtyShapeMismatchMessage) + ": nx = " + count_text(nx) + ", ny = " +
-              count_text(ny) + ", bty_len = " + count_text(length) + ": " + description);
+  throw Fault(std::string(kBtyShapeMismatchMessage) + ": nx = " + decimal_text(nx) + ", ny = " +
+              decimal_text(ny) + ", bty_len = " + decimal_text(length) + ": " + description);
 }
 
 BottomParams resolve_bottom(const BottomBoundaryModel& model) {
@@ -54,20 +47,19 @@ BottomParams resolve_bottom(const BottomBoundaryModel& model) {
 
 }  // namespace
 
-BTYfield init_bty(const SimulationConfig& config) {
-  const Bathymetry& in = config.bathymetry;
+BTYfield init_bty(const Bathymetry& in) {
   const std::size_t nx = in.x_bty_m.size(), ny = in.y_bty_m.size(), length = in.z_bty_m.size();
 
   // the evaluators read at least one node, so an axis without nodes is refused here as well
   if (nx == 0 || ny == 0) fail_shape(nx, ny, length, "each axis needs at least one node");
   std::size_t count = 0;
-  if (__builtin_mul_overflow(nx, ny, &count)) {
+  if (!checked_multiply(nx, ny, count)) {
     fail_shape(nx, ny, length, "nx * ny does not fit in memory");
   }
   if (count != length) {
-    fail_shape(
-        nx, ny, length,
-        "nx * ny = " + count_text(count) + " but z_bty_m has " + count_text(length) + " values");
+    fail_shape(nx, ny, length,
+               "nx * ny = " + decimal_text(count) + " but z_bty_m has " + decimal_text(length) +
+                   " values");
   }
 
   BTYfield bty;

@@ -38,6 +38,6 @@ struct BTYfield {
 
 // Builds the bathymetry from the validated configuration; throws Fault when the depth list does not
 // match the axes.
-BTYfield init_bty(const SimulationConfig& config);
+BTYfield init_bty(const Bathymetry& bathymetry);
 
 }  // namespace abyx

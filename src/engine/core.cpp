@@ -27,6 +27,7 @@ struct Partial {
 // Everything a worker reads while tracing; shared read-only, progress aside.
 struct RunInputs {
   const SimulationConfig& config;       // the validated configuration
+  ReceiverLayout layout;                // how the receivers are laid out
   const SSPFields& ssp;                 // sound-speed grid
   const BTYfield& bty;                  // bathymetry and bottom model
   const std::vector<float>& omegas;     // angular frequencies (rad/s)
@@ -38,7 +39,9 @@ struct RunInputs {
   Progress& progress;                   // the run's display
 };
 
-Partial empty_partial(const SimulationConfig& config) { return {{}, init_pressure_field(config)}; }
+Partial empty_partial(const SimulationConfig& config, ReceiverLayout layout) {
+  return {{}, init_pressure_field(config.receivers, layout, config.source.freq_hz.size())};
+}
 
 void merge_partials(Partial& left, Partial&& right) {
   left.paths.insert(left.paths.end(), std::make_move_iterator(right.paths.begin()),
@@ -51,13 +54,16 @@ void merge_partials(Partial& left, Partial&& right) {
 Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
   const std::size_t begin = chunk * run.plan.chunk_size;
   const std::size_t end = std::min(begin + run.plan.chunk_size, run.launches.size());
-  Partial partial = empty_partial(run.config);
+  Partial partial = empty_partial(run.config, run.layout);
+  const Vec3 source{run.config.source.position[0], run.config.source.position[1],
+                    run.config.source.position[2]};
   if (run.store_ray_paths) partial.paths.reserve(end - begin);
   std::vector<RayState> states;
   BeamScratch scratch;
   for (std::size_t ray = begin; ray < end; ++ray) {
     const Launch& launch = run.launches[ray];
-    trace_ray(run.config, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad, states);
+    trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
+              states);
     gaussian_beam_influence(
         states, partial.field, run.bty, run.omegas,
         BeamLaunch{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad},
@@ -87,18 +93,19 @@ std::optional<std::vector<std::vector<Vec3>>> ordered_paths(std::vector<RayPath>
 
 CoreResult core(const SimulationConfig& config) {
   // sizes that cannot fit are refused before anything is built
-  check_run_fits_memory(config, worker_count(), available_memory_bytes());
+  const ReceiverLayout layout = receiver_layout(config.receivers);
+  check_run_fits_memory(config, layout, worker_count(), available_memory_bytes());
   // launch angles in radians with their spacings
   const LaunchFan fan = make_launch_fan(config.source);
   // the environment, built once and only read from here on
-  const SSPFields ssp = init_ssp(config);
-  const BTYfield bty = init_bty(config);
+  const SSPFields ssp = init_ssp(config.ssp);
+  const BTYfield bty = init_bty(config.bathymetry);
   // angular frequencies and the azimuth-major launch list
   const std::vector<float> omegas = angular_frequencies(config.source.freq_hz);
   const std::vector<Launch> launches = launch_list(fan);
   // array receivers are indexed once and the index shared by every worker
   const ReceiverIndex array_index =
-      receivers_are_array(config.receivers)
+      layout == ReceiverLayout::Array
           ? build_receiver_index(array_receiver_points(config.receivers))
           : ReceiverIndex{};
   // about two chunks per worker of the pool
@@ -109,10 +116,11 @@ CoreResult core(const SimulationConfig& config) {
       choose_progress_display(beam.show_progress, beam.atomic_progress_counter, launches.size()),
       launches.size(), detect_progress_output());
   // trace the chunks on the pool, merging their partial results in chunk order
-  const RunInputs run{
-      config, ssp, bty, omegas, launches, array_index, fan, plan, beam.store_ray_paths, progress};
+  const RunInputs run{config,   layout,      ssp, bty,  omegas,
+                      launches, array_index, fan, plan, beam.store_ray_paths,
+                      progress};
   Partial merged = parallel_map_reduce<Partial>(
-      plan.chunk_count, [&] { return empty_partial(config); },
+      plan.chunk_count, [&] { return empty_partial(config, layout); },
       [&](std::size_t chunk) { return trace_chunk(run, chunk); },
       [](Partial& left, Partial&& right) { merge_partials(left, std::move(right)); });
   finish_progress(progress);

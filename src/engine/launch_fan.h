@@ -3,12 +3,10 @@
 #include <cstddef>
 #include <vector>
 
+#include "common/constants.h"
 #include "input/simulation_config.h"
 
 namespace abyx {
-
-inline constexpr float kRadiansPerDegree = 0.017453292f;  // pi / 180 in single precision
-inline constexpr float kTwoPi = 6.2831855f;               // 2 pi in single precision
 
 // The source's launch angles in radians, in configuration order, with the fan's spacings.
 struct LaunchFan {

@@ -4,12 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
 
+#include "common/checked_size.h"
 #include "common/complex32.h"
+#include "common/decimal_text.h"
 #include "common/fault.h"
 #include "common/vec3.h"
 #include "engine/launch_fan.h"
@@ -21,21 +22,9 @@ namespace {
 
 constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
 
-// a * b, saturating instead of wrapping: a saturated size is too large for any memory.
-std::uint64_t saturating_product(std::uint64_t a, std::uint64_t b) {
-  if (a != 0 && b > kUnlimited / a) return kUnlimited;
-  return a * b;
-}
-
-std::uint64_t saturating_sum(std::uint64_t a, std::uint64_t b) {
-  return a > kUnlimited - b ? kUnlimited : a + b;
-}
-
 // The count in decimal; a saturated count is a lower bound.
 std::string decimal(std::uint64_t value) {
-  char text[24];
-  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  const std::string digits(text, end);
+  const std::string digits = decimal_text(value);
   return value == kUnlimited ? "at least " + digits : digits;
 }
 
@@ -49,10 +38,10 @@ std::uint64_t soft_limit(int resource) {
   return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
-std::uint64_t receiver_count(const Receivers& receivers) {
-  if (receivers_are_array(receivers)) return receivers.x_rcvr_m.size();
-  return saturating_product(
-      saturating_product(receivers.x_rcvr_m.size(), receivers.y_rcvr_m.size()),
+std::uint64_t receiver_count(const Receivers& receivers, ReceiverLayout layout) {
+  if (layout == ReceiverLayout::Array) return receivers.x_rcvr_m.size();
+  return saturating_multiply(
+      saturating_multiply(receivers.x_rcvr_m.size(), receivers.y_rcvr_m.size()),
       receivers.z_rcvr_m.size());
 }
 
@@ -64,7 +53,7 @@ std::uint64_t fewest_path_points(const BeamSettings& beam) {
   const double steps_to_leave = ratio >= 0x1p63 ? 0x1p63 : std::max(ratio - 1.0, 0.0);
   const std::uint64_t steps =
       std::min<std::uint64_t>(beam.max_steps, static_cast<std::uint64_t>(steps_to_leave));
-  return saturating_sum(steps, 1);
+  return saturating_add(steps, 1);
 }
 
 }  // namespace
@@ -74,33 +63,33 @@ std::uint64_t available_memory_bytes() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages > 0 && page_size > 0) {
-    available = saturating_product(static_cast<std::uint64_t>(pages),
-                                   static_cast<std::uint64_t>(page_size));
+    available = saturating_multiply(static_cast<std::uint64_t>(pages),
+                                    static_cast<std::uint64_t>(page_size));
   }
   available = std::min(available, soft_limit(RLIMIT_AS));
   return std::min(available, soft_limit(RLIMIT_DATA));
 }
 
-void check_run_fits_memory(const SimulationConfig& config, std::size_t worker_count,
-                           std::uint64_t available_bytes) {
+void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout,
+                           std::size_t worker_count, std::uint64_t available_bytes) {
   const std::uint64_t frequencies = config.source.freq_hz.size();
-  const std::uint64_t receivers = receiver_count(config.receivers);
+  const std::uint64_t receivers = receiver_count(config.receivers, layout);
   const std::uint64_t azimuths = config.source.launch_azim_deg.size();
   const std::uint64_t elevations = config.source.launch_elev_deg.size();
-  const std::uint64_t rays = saturating_product(azimuths, elevations);
+  const std::uint64_t rays = saturating_multiply(azimuths, elevations);
 
   // every worker that has a chunk holds that chunk's field and the piece it is folded into
   const std::uint64_t busy_workers =
       std::min<std::uint64_t>(worker_count, std::max<std::uint64_t>(rays, 1));
-  const std::uint64_t pieces = saturating_product(2, busy_workers);
+  const std::uint64_t pieces = saturating_multiply(2, busy_workers);
   // an array field also keeps its receivers' points
-  const std::uint64_t point_bytes = receivers_are_array(config.receivers) ? sizeof(Vec3) : 0;
-  const std::uint64_t bytes_per_receiver = saturating_sum(
-      saturating_product(frequencies, sizeof(Complex32)), 2 * sizeof(float) + point_bytes);
+  const std::uint64_t point_bytes = layout == ReceiverLayout::Array ? sizeof(Vec3) : 0;
+  const std::uint64_t bytes_per_receiver = saturating_add(
+      saturating_multiply(frequencies, sizeof(Complex32)), 2 * sizeof(float) + point_bytes);
   const std::uint64_t field_bytes =
-      saturating_product(saturating_product(bytes_per_receiver, receivers), pieces);
+      saturating_multiply(saturating_multiply(bytes_per_receiver, receivers), pieces);
   if (field_bytes > available_bytes) {
-    const char* kind = receivers_are_array(config.receivers) ? "array" : "grid";
+    const char* kind = layout == ReceiverLayout::Array ? "array" : "grid";
     throw TooLargeForMemory("receiver " + std::string(kind) +
                             " too large for memory: " + decimal(frequencies) + " frequencies x " +
                             decimal(receivers) + " receivers x 8 bytes per worker piece, " +
@@ -108,7 +97,7 @@ void check_run_fits_memory(const SimulationConfig& config, std::size_t worker_co
                             need_text(field_bytes, available_bytes));
   }
 
-  const std::uint64_t launch_bytes = saturating_product(rays, sizeof(Launch));
+  const std::uint64_t launch_bytes = saturating_multiply(rays, sizeof(Launch));
   if (launch_bytes > available_bytes) {
     throw TooLargeForMemory("launch fan too large for memory: " + decimal(azimuths) +
                             " azimuths x " + decimal(elevations) +
@@ -119,8 +108,8 @@ void check_run_fits_memory(const SimulationConfig& config, std::size_t worker_co
   if (config.beam.store_ray_paths) {
     const std::uint64_t points = fewest_path_points(config.beam);
     const std::uint64_t path_bytes =
-        saturating_sum(saturating_product(saturating_product(rays, points), sizeof(Vec3)),
-                       saturating_product(rays, sizeof(RayPath)));
+        saturating_add(saturating_multiply(saturating_multiply(rays, points), sizeof(Vec3)),
+                       saturating_multiply(rays, sizeof(RayPath)));
     if (path_bytes > available_bytes) {
       throw TooLargeForMemory("ray paths too large for memory: " + decimal(rays) +
                               " rays x at least " + decimal(points) + " points x 12 bytes " +

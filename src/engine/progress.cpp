@@ -11,6 +11,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "common/decimal_text.h"
+
 namespace abyx {
 namespace {
 
@@ -29,11 +31,7 @@ void write_whole(int fd, std::string_view text) {
   }
 }
 
-void append_integer(std::string& out, std::uint64_t value) {
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  out.append(digits, result.ptr);
-}
+void append_integer(std::string& out, std::uint64_t value) { out += decimal_text(value); }
 
 void append_two_digits(std::string& out, std::uint64_t value) {
   if (value < 10) out += '0';
@@ -55,12 +53,6 @@ std::string padded_left(std::string text, std::size_t width) {
 std::string padded_right(std::string text, std::size_t width) {
   if (text.size() < width) text.append(width - text.size(), ' ');
   return text;
-}
-
-std::string integer_text(std::uint64_t value) {
-  std::string out;
-  append_integer(out, value);
-  return out;
 }
 
 double seconds_between(Clock::time_point from, Clock::time_point to) {
@@ -163,7 +155,7 @@ std::uint64_t round_half_even(float value) {
 }
 
 std::string format_percent(float fraction) {
-  return padded_left(integer_text(round_half_even(100.0f * fraction)), 3);
+  return padded_left(decimal_text(round_half_even(100.0f * fraction)), 3);
 }
 
 std::string format_bar_line(const BarSnapshot& snapshot, bool colour) {
@@ -173,9 +165,9 @@ std::string format_bar_line(const BarSnapshot& snapshot, bool colour) {
   out += "] ";
   out += format_bar_cells(fraction, colour);
   out += ' ';
-  out += padded_left(integer_text(snapshot.position), 7);
+  out += padded_left(decimal_text(snapshot.position), 7);
   out += '/';
-  out += padded_right(integer_text(snapshot.length), 7);
+  out += padded_right(decimal_text(snapshot.length), 7);
   out += ' ';
   out += format_percent(fraction);
   out += "% eta ";

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/checked_size.h"
 #include "common/fault.h"
 
 namespace abyx {
@@ -31,10 +32,9 @@ bool equals_ascii_ignoring_case(std::string_view text, std::string_view lower_wo
 
 // a * b, or std::bad_alloc when the product does not fit in size_t.
 std::size_t checked_product(std::size_t a, std::size_t b) {
-  if (a != 0 && b > std::numeric_limits<std::size_t>::max() / a) {
-    throw std::bad_alloc();
-  }
-  return a * b;
+  std::size_t product = 0;
+  if (!checked_multiply(a, b, product)) throw std::bad_alloc();
+  return product;
 }
 
 // A wrapped element count would give arrays far smaller than the shape they claim, so counts that
@@ -60,8 +60,9 @@ void allocate_arrays(PressureField& field) {
 
 }  // namespace
 
-bool receivers_are_array(const Receivers& receivers) {
-  return equals_ascii_ignoring_case(receivers.config_type, "array");
+ReceiverLayout receiver_layout(const Receivers& receivers) {
+  return equals_ascii_ignoring_case(receivers.config_type, "array") ? ReceiverLayout::Array
+                                                                    : ReceiverLayout::Grid;
 }
 
 std::vector<Vec3> array_receiver_points(const Receivers& receivers) {
@@ -76,14 +77,12 @@ std::vector<Vec3> array_receiver_points(const Receivers& receivers) {
   return points;
 }
 
-PressureField init_pressure_field(const SimulationConfig& config) {
-  const Receivers& receivers = config.receivers;
-  const std::size_t nf = config.source.freq_hz.size();
+PressureField init_pressure_field(const Receivers& receivers, ReceiverLayout layout,
+                                  std::size_t nf) {
   PressureField field;
-
-  if (receivers_are_array(receivers)) {
+  field.layout = layout;
+  if (layout == ReceiverLayout::Array) {
     std::vector<Vec3> points = array_receiver_points(receivers);
-    field.is_array = true;
     field.shape = {nf, points.size(), 1, 1};
     allocate_arrays(field);
     field.receiver_positions_m = std::move(points);
@@ -99,13 +98,27 @@ PressureField init_pressure_field(const SimulationConfig& config) {
   return field;
 }
 
+bool field_matches_shape(const PressureField& field) {
+  std::size_t cells = 0;
+  std::size_t values = 0;
+  const bool arrays = checked_multiply(field.shape[1], field.shape[2], cells) &&
+                      checked_multiply(cells, field.shape[3], cells) &&
+                      checked_multiply(field.shape[0], cells, values) &&
+                      field.pressure.size() == values && field.delay_s.size() == cells &&
+                      field.amplitude.size() == cells;
+  if (field.is_array()) {
+    return arrays && field.receiver_positions_m &&
+           field.receiver_positions_m->size() == field.shape[1] && field.shape[2] == 1 &&
+           field.shape[3] == 1;
+  }
+  return arrays && field.x_m.size() == field.shape[1] && field.y_m.size() == field.shape[2] &&
+         field.z_m.size() == field.shape[3];
+}
+
 void merge_pressure_field(PressureField& left, const PressureField& right) {
   // an element-wise merge of different layouts would read or write past the smaller arrays
-  if (left.shape != right.shape || left.is_array != right.is_array ||
-      left.pressure.size() != right.pressure.size() ||
-      left.delay_s.size() != right.delay_s.size() ||
-      left.amplitude.size() != right.amplitude.size() ||
-      left.amplitude.size() != left.delay_s.size()) {
+  if (left.shape != right.shape || left.layout != right.layout || !field_matches_shape(left) ||
+      !field_matches_shape(right)) {
     throw Fault(std::string(kMergeShapeMismatchMessage));
   }
   for (std::size_t i = 0; i < left.pressure.size(); ++i) {

@@ -19,6 +19,9 @@ inline constexpr std::string_view kArrayLengthsMessage =
 inline constexpr std::string_view kMergeShapeMismatchMessage =
     "pressure fields of different shapes cannot be merged";
 
+// Where the field is computed: every (x, y, z) of three axes, or an explicit list of points.
+enum class ReceiverLayout { Grid, Array };
+
 // Complex pressure per frequency and receiver, with the earliest arrival per receiver.
 // Grid mode: receivers at every (x_m[ix], y_m[iy], z_m[iz]); array mode: receiver_positions_m.
 struct PressureField {
@@ -27,11 +30,12 @@ struct PressureField {
   std::vector<float> z_m;  // grid axis z (m, positive down); empty in array mode
   std::optional<std::vector<Vec3>> receiver_positions_m;  // present exactly in array mode
   std::vector<Complex32> pressure;                        // shape (nf, n1, n2, n3), row-major
-  std::vector<float> delay_s;          // earliest arrival (s) per receiver, +inf when none
-  std::vector<float> amplitude;        // amplitude of that arrival, 0 when none
-  bool is_array = false;               // array mode
+  std::vector<float> delay_s;    // earliest arrival (s) per receiver, +inf when none
+  std::vector<float> amplitude;  // amplitude of that arrival, 0 when none
+  ReceiverLayout layout = ReceiverLayout::Grid;
   std::array<std::size_t, 4> shape{};  // (nf, nx, ny, nz) or (nf, n, 1, 1)
 
+  bool is_array() const { return layout == ReceiverLayout::Array; }
   std::size_t receiver_count() const { return shape[1] * shape[2] * shape[3]; }
   // flat index of receiver cell (i, j, k) in delay_s and amplitude
   std::size_t cell_index(std::size_t i, std::size_t j, std::size_t k) const {
@@ -43,16 +47,22 @@ struct PressureField {
   }
 };
 
-// Whether the receivers are an explicit point list ("array", any letter case) rather than a grid.
-bool receivers_are_array(const Receivers& receivers);
+// The layout named by config_type: "array" in any letter case is a point list, anything else the
+// grid; read once per run.
+ReceiverLayout receiver_layout(const Receivers& receivers);
 
 // The array receivers as points, in list order; throws Fault when the three lists differ in length.
 std::vector<Vec3> array_receiver_points(const Receivers& receivers);
 
-// An empty field for the configuration's receivers and frequencies; throws Fault when the array
-// receiver lists differ in length, and std::bad_alloc when the arrays cannot be held in memory
-// (element counts too large to represent included).
-PressureField init_pressure_field(const SimulationConfig& config);
+// An empty field for the receivers in this layout and frequency_count frequencies; throws Fault
+// when the array receiver lists differ in length, and std::bad_alloc when the arrays cannot be held
+// in memory (element counts too large to represent included).
+PressureField init_pressure_field(const Receivers& receivers, ReceiverLayout layout,
+                                  std::size_t frequency_count);
+
+// Whether the field's arrays, axes and points all agree with its shape (which every element-wise
+// pass over the field relies on, or it would read or write past an array).
+bool field_matches_shape(const PressureField& field);
 
 // Adds right into left: pressures summed; a strictly earlier right delay replaces left's delay and
 // amplitude (equal delays and NaN keep left). Throws Fault when the shapes or modes differ.

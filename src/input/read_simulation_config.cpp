@@ -1,12 +1,12 @@
 #include "input/read_simulation_config.h"
 
-#include <charconv>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/decimal_text.h"
 #include "input/json_cursor.h"
 
 namespace abyx {
@@ -39,12 +39,6 @@ struct RecordSchema {
 
 // Whether a positional read starts at the array's first element or after an element already read.
 enum class ArrayPlace { FirstElement, AfterElement };
-
-std::string decimal(std::uint64_t value) {
-  char buffer[24];
-  const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, written.ptr);
-}
 
 std::string quoted_key_message(std::string_view what, std::string_view key) {
   return std::string(what) + " `" + std::string(key) + "`";
@@ -136,7 +130,7 @@ bool read_position(ConfigReader& reader, std::array<float, 3>& position) {
     if (!continue_array(cursor, has_element)) return false;
   }
   return fail(cursor, cursor.pos - 1,
-              "invalid length " + decimal(count) + ", expected " + std::string(kWanted));
+              "invalid length " + decimal_text(count) + ", expected " + std::string(kWanted));
 }
 
 bool read_bool(ConfigReader& reader, bool& value) {
@@ -282,7 +276,7 @@ bool read_fields_in_order(ConfigReader& reader, const RecordSchema<Record>& sche
   std::size_t count = 0;
   while (has_element) {
     {
-      PathScope scope(reader.path, decimal(count));
+      PathScope scope(reader.path, decimal_text(count));
       if (!schema.fields[count].read(reader, record)) return false;
     }
     ++count;
@@ -292,8 +286,8 @@ bool read_fields_in_order(ConfigReader& reader, const RecordSchema<Record>& sche
   for (std::size_t k = count; k < schema.fields.size(); ++k) {
     if (schema.fields[k].presence == Presence::Required) {
       return fail(cursor, cursor.pos - 1,
-                  "invalid length " + decimal(count) + ", expected struct " +
-                      std::string(schema.name) + " with " + decimal(schema.fields.size()) +
+                  "invalid length " + decimal_text(count) + ", expected struct " +
+                      std::string(schema.name) + " with " + decimal_text(schema.fields.size()) +
                       " elements");
     }
   }
@@ -587,7 +581,7 @@ constexpr RecordSchema<SimulationConfig> kSimulationConfigSchema{"SimulationConf
 
 std::string position_suffix(std::string_view text, std::size_t offset) {
   const TextPosition position = locate_offset(text, offset);
-  return " at line " + decimal(position.line) + " column " + decimal(position.column);
+  return " at line " + decimal_text(position.line) + " column " + decimal_text(position.column);
 }
 
 }  // namespace

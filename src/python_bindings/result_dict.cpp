@@ -101,20 +101,16 @@ bool store(PyObject* dict, const char* key, PyRef value) {
 
 // The engine hands over a field built for this configuration; anything else is a broken contract.
 void check_field_invariants(const PressureField& field) {
-  if (field.is_array && !field.receiver_positions_m) {
+  if (field.is_array() && !field.receiver_positions_m) {
     throw Fault(std::string(kArrayModeWithoutPositionsMessage));
   }
-  const std::size_t cells = field.receiver_count();
-  if (field.pressure.size() != field.shape[0] * cells || field.delay_s.size() != cells ||
-      field.amplitude.size() != cells) {
-    throw Fault(std::string(kFieldShapeMismatchMessage));
-  }
+  if (!field_matches_shape(field)) throw Fault(std::string(kFieldShapeMismatchMessage));
 }
 
 // Fills the nested "pressure_field" dict in its key order.
 bool store_field_entries(PyObject* dict, const PressureField& field,
                          const SimulationConfig& config) {
-  if (field.is_array) {
+  if (field.is_array()) {
     if (!store(dict, "receiver_positions_m", point_list(*field.receiver_positions_m))) {
       return false;
     }

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "rays/ray_state.h"
+#include "common/ray_state.h"
 #include "ssp/ssp_cursor.h"
 #include "ssp/ssp_fields.h"
 

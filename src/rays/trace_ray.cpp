@@ -51,15 +51,11 @@ std::size_t reserved_state_count(const BeamSettings& beam) {
   return static_cast<std::size_t>(hint);
 }
 
-void trace_ray(const SimulationConfig& config, const SSPFields& ssp, const BTYfield& bty,
+void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
                float azimuth_rad, float elevation_rad, std::vector<RayState>& states) {
-  const BeamSettings& beam = config.beam;
-  const Vec3 source{config.source.position[0], config.source.position[1],
-                    config.source.position[2]};
-
   // launch: cursors at the source, room for the expected steps, the launch state
   SSPCursor ssp_cursor = init_ssp_cursor(source, ssp);
-  const float c0 = interpolate_c_with_cursor(source, ssp, ssp_cursor);
+  const float c0 = interpolate_all_with_cursor(source, ssp, ssp_cursor).c;
   BTYCursor bty_cursor = init_bty_cursor(source, bty);
   states.clear();
   states.reserve(reserved_state_count(beam));
@@ -77,10 +73,15 @@ void trace_ray(const SimulationConfig& config, const SSPFields& ssp, const BTYfi
     const RayDerivatives k = cursors_hold_last
                                  ? compute_ray_derivatives_in_cell(last, ssp, ssp_cursor)
                                  : compute_ray_derivatives(last, ssp, ssp_cursor);
-    const float h = bottom ? reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty,
-                                                       bty_cursor, beam.step_m, *bottom)
-                           : reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty,
-                                                       bty_cursor, beam.step_m);
+    // the grid lines come from the cell the bathymetry cursor holds from its last move; a bottom
+    // not yet known is evaluated in the cell of the last position, where the cursor then stays
+    const BTYCursor line_cursor = bty_cursor;
+    if (!bottom) {
+      update_bty_cursor(last.pos, bty, bty_cursor);
+      bottom = sample_bottom_from_cursor(last.pos, bty, bty_cursor);
+    }
+    const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty, line_cursor,
+                                              beam.step_m, *bottom);
     // the new state is complete before the list may grow and move the last one
     states.push_back(midpoint ? rk2_step(last, k, h, ssp, ssp_cursor) : euler_step(last, k, h));
 
@@ -88,18 +89,11 @@ void trace_ray(const SimulationConfig& config, const SSPFields& ssp, const BTYfi
     RayState& current = states.back();
     update_ssp_cursor(current.pos, ssp, ssp_cursor);
     update_bty_cursor(current.pos, bty, bty_cursor);
-    bottom = reflect_boundaries_in_cell(current, bty, bty_cursor);
+    bottom = reflect_boundaries(current, bty, bty_cursor);
     cursors_hold_last = bottom.has_value();
 
     if (!within_range(current.pos, source, beam.max_range_m)) break;
   }
-}
-
-std::vector<RayState> trace_ray(const SimulationConfig& config, const SSPFields& ssp,
-                                const BTYfield& bty, float azimuth_rad, float elevation_rad) {
-  std::vector<RayState> states;
-  trace_ray(config, ssp, bty, azimuth_rad, elevation_rad, states);
-  return states;
 }
 
 RayPath extract_ray_path(std::uint64_t ray_index, const std::vector<RayState>& states) {

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "bty/bty_field.h"
+#include "common/ray_state.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
-#include "rays/ray_state.h"
 #include "ssp/ssp_fields.h"
 
 namespace abyx {
@@ -19,13 +19,10 @@ struct RayPath {
 };
 
 // Traces one ray from the source, launched at azimuth (0 along +y, pi/2 along +x) and elevation
-// (positive downwards) in radians, until max_steps or max_range_m; the list is never empty.
-std::vector<RayState> trace_ray(const SimulationConfig& config, const SSPFields& ssp,
-                                const BTYfield& bty, float azimuth_rad, float elevation_rad);
-
-// The same trace written into a list the caller reuses from ray to ray: the list is cleared first
-// and keeps its capacity, so a worker pays for growing it only once.
-void trace_ray(const SimulationConfig& config, const SSPFields& ssp, const BTYfield& bty,
+// (positive downwards) in radians, until max_steps or max_range_m, into a list the caller reuses
+// from ray to ray: the list is cleared first and keeps its capacity, so a worker pays for growing
+// it only once. The list is never empty.
+void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
                float azimuth_rad, float elevation_rad, std::vector<RayState>& states);
 
 // Room reserved up front for the states of one ray (a hint only): enough for the steps to

@@ -2,10 +2,11 @@
 
 #include <cmath>
 
+#include "common/constants.h"
+
 namespace abyx {
 namespace {
 
-constexpr float kTwoPi = 6.2831855f;               // 2 pi in single precision
 constexpr float kNepersPerDecibel = 0.115129255f;  // ln(10) / 20
 constexpr float kTiny = 1e-12f;  // below this a length or denominator counts as zero
 

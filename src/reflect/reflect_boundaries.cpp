@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "common/constants.h"
 #include "common/vec3.h"
 
 namespace abyx {
@@ -16,7 +17,6 @@ inline constexpr float kBottomOffset = 1e-9f;
 // Slowness components along the bottom normal (s/m) at or below this are grazing: the position is
 // then dropped onto the bottom depth instead of being moved back along the ray.
 inline constexpr float kGrazingSlowness = 1e-12f;
-inline constexpr float kPi = 3.1415927f;
 inline constexpr Vec3 kSurfaceNormal{0.0f, 0.0f, -1.0f};
 
 // Keeps the ray-centred frame consistent across a reflection with outward normal n of a ray whose
@@ -85,20 +85,6 @@ void mirror_at_bottom(RayState& state, const BottomSample& bottom) {
   state.n_bottom += 1;
   state.bottom_hit = BottomHit{n, p, state.c};
   update_frame(state, p, n);
-}
-
-std::optional<BottomSample> reflect_boundaries_keeping_bottom(RayState& last_state,
-                                                              const BTYfield& bty,
-                                                              BTYCursor& bty_cursor) {
-  // the surface decides without the bathymetry, so the cursor moves only for the bottom test
-  if (!detail::heads_out_of_the_surface(last_state)) {
-    update_bty_cursor(last_state.pos, bty, bty_cursor);
-  }
-  return reflect_boundaries_in_cell(last_state, bty, bty_cursor);
-}
-
-void reflect_boundaries(RayState& last_state, const BTYfield& bty, BTYCursor& bty_cursor) {
-  reflect_boundaries_keeping_bottom(last_state, bty, bty_cursor);
 }
 
 }  // namespace abyx

@@ -40,13 +40,8 @@ SSPCursor init_ssp_cursor(Vec3 pos, const SSPFields& ssp);
 // Walks the cursor to the cell of pos (strict comparisons: a point on a cell face keeps its cell).
 inline void update_ssp_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor);
 
-// The same walk on explicit axes, then the clamped interpolation weights.
-inline SSPWeights update_cursor_and_weights(Vec3 pos, const std::vector<float>& x_axis,
-                                            const std::vector<float>& y_axis,
-                                            const std::vector<float>& z_axis, SSPCursor& cursor);
-
-// Sound speed at pos by trilinear interpolation; moves the cursor.
-float interpolate_c_with_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor);
+// The same walk, then the clamped interpolation weights of pos in the cursor's cell.
+inline SSPWeights update_cursor_and_weights(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor);
 
 // Sound speed and its nine derivatives at pos, with one set of weights; moves the cursor.
 inline SSPSample interpolate_all_with_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor);
@@ -55,14 +50,6 @@ inline SSPSample interpolate_all_with_cursor(Vec3 pos, const SSPFields& ssp, SSP
 // a point already reached leaves a cursor where it is, so this equals interpolate_all_with_cursor
 // after the cursor was last walked to pos.
 inline SSPSample interpolate_all_in_cell(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor);
-
-// The ten values at the cell and weights of w, read from the ten separate grids; what the
-// interpolation does when SSPFields::nodes is not filled.
-SSPSample interpolate_all_from_grids(const SSPFields& ssp, const SSPWeights& w);
-
-// Shortens the step h (m) so that it ends on the next grid plane ahead along dir; reads the cursor.
-inline float reduce_step_to_ssp_interfaces(Vec3 pos, Vec3 dir, const SSPFields& ssp,
-                                           const SSPCursor& cursor, float h);
 
 // The cursor walk, the weights and the interpolation run several times per ray step, so they are
 // defined here, where the ray tracer can inline them.
@@ -106,9 +93,9 @@ inline SSPSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w) {
   const Float4 wz = {w.wz0, w.wz1, w.wz0, w.wz1};
   const Float4 lower = Float4{wxy[0], wxy[0], wxy[1], wxy[1]} * wz;  // corners 0 to 3 (a = 0)
   const Float4 upper = Float4{wxy[2], wxy[2], wxy[3], wxy[3]} * wz;  // corners 4 to 7 (a = 1)
-  const std::size_t column = ssp.c.nz;            // flat distance of the next y node
-  const std::size_t plane = ssp.c.ny * ssp.c.nz;  // flat distance of the next x node
-  const float* corner00 = ssp.nodes.data() + ssp.c.index(w.ix, w.iy, w.iz) * kSspNodeStride;
+  const std::size_t column = ssp.z.size();                // flat distance of the next y node
+  const std::size_t plane = ssp.y.size() * ssp.z.size();  // flat distance of the next x node
+  const float* corner00 = ssp.nodes.data() + ssp.node_index(w.ix, w.iy, w.iz) * kSspNodeStride;
   // corners (a, b, 0) and (a, b, 1) are neighbouring nodes: 2 * kSspNodeStride floats in a row
   const float* pairs[4] = {corner00, corner00 + column * kSspNodeStride,
                            corner00 + plane * kSspNodeStride,
@@ -124,20 +111,6 @@ inline SSPSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w) {
   return {s0[0], s0[1], s0[2], s0[3], s1[0], s1[1], s1[2], s1[3], s2[0], s2[1]};
 }
 
-// One axis of reduce_step_to_ssp_interfaces: the step to the plane ahead replaces h when it is
-// shorter and farther than the floor.
-inline float reduce_to_ssp_plane(const std::vector<float>& a, std::size_t cell, float p, float d,
-                                 float h) {
-  constexpr float kEps = 1e-9f;
-  if (!(std::abs(d) > kEps) || a.size() < 2) return h;
-  // a cursor from another grid is pulled into this one rather than read past its end
-  const std::size_t i = cell < a.size() - 2 ? cell : a.size() - 2;
-  const float plane = d > 0.0f ? a[i + 1] : a[i];
-  const float t = (plane - p) / d;
-  // a NaN or infinite t fails one of these and leaves h alone
-  return t < h && t > kEps ? t : h;
-}
-
 }  // namespace detail
 
 inline void update_ssp_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor) {
@@ -146,33 +119,17 @@ inline void update_ssp_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor)
   cursor.iz = walk_axis_cell(ssp.z, pos.z, cursor.iz);
 }
 
-inline SSPWeights update_cursor_and_weights(Vec3 pos, const std::vector<float>& x_axis,
-                                            const std::vector<float>& y_axis,
-                                            const std::vector<float>& z_axis, SSPCursor& cursor) {
-  cursor.ix = walk_axis_cell(x_axis, pos.x, cursor.ix);
-  cursor.iy = walk_axis_cell(y_axis, pos.y, cursor.iy);
-  cursor.iz = walk_axis_cell(z_axis, pos.z, cursor.iz);
-  return detail::cell_weights(pos, x_axis, y_axis, z_axis, cursor);
+inline SSPWeights update_cursor_and_weights(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor) {
+  update_ssp_cursor(pos, ssp, cursor);
+  return detail::cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor);
 }
 
 inline SSPSample interpolate_all_in_cell(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor) {
-  const SSPWeights w = detail::cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor);
-  if (ssp.nodes.size() != ssp.c.values.size() * kSspNodeStride) {
-    return interpolate_all_from_grids(ssp, w);
-  }
-  return detail::sum_packed_corners(ssp, w);
+  return detail::sum_packed_corners(ssp, detail::cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));
 }
 
 inline SSPSample interpolate_all_with_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor) {
-  update_ssp_cursor(pos, ssp, cursor);
-  return interpolate_all_in_cell(pos, ssp, cursor);
-}
-
-inline float reduce_step_to_ssp_interfaces(Vec3 pos, Vec3 dir, const SSPFields& ssp,
-                                           const SSPCursor& cursor, float h) {
-  h = detail::reduce_to_ssp_plane(ssp.x, cursor.ix, pos.x, dir.x, h);
-  h = detail::reduce_to_ssp_plane(ssp.y, cursor.iy, pos.y, dir.y, h);
-  return detail::reduce_to_ssp_plane(ssp.z, cursor.iz, pos.z, dir.z, h);
+  return detail::sum_packed_corners(ssp, update_cursor_and_weights(pos, ssp, cursor));
 }
 
 }  // namespace abyx

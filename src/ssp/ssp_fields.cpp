@@ -1,25 +1,19 @@
 #include "ssp/ssp_fields.h"
 
 #include <array>
-#include <charconv>
 #include <string>
 
+#include "common/checked_size.h"
+#include "common/decimal_text.h"
 #include "common/fault.h"
 
 namespace abyx {
 namespace {
 
-// Decimal text of a count, for fault messages.
-std::string count_text(std::size_t value) {
-  std::array<char, 24> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  return std::string(buffer.data(), result.ptr);
-}
-
 // nx * ny * nz, or false when the product does not fit in a size_t.
 bool node_count(std::size_t nx, std::size_t ny, std::size_t nz, std::size_t& count) {
   std::size_t nxy = 0;
-  return !__builtin_mul_overflow(nx, ny, &nxy) && !__builtin_mul_overflow(nxy, nz, &count);
+  return checked_multiply(nx, ny, nxy) && checked_multiply(nxy, nz, count);
 }
 
 void require_consistent(const Grid3& grid) {
@@ -83,24 +77,7 @@ Grid3 partial_z(const Grid3& grid, float dz) {
   return difference_along(grid, {grid.nz, 1, grid.nx * grid.ny}, dz);
 }
 
-void pack_ssp_nodes(SSPFields& ssp) {
-  const std::array<const Grid3*, 10> grids = {&ssp.c,    &ssp.c_x,  &ssp.c_y,  &ssp.c_z,
-                                              &ssp.c_xx, &ssp.c_yy, &ssp.c_zz, &ssp.c_xy,
-                                              &ssp.c_xz, &ssp.c_yz};
-  const std::size_t count = ssp.c.values.size();
-  for (const Grid3* grid : grids) {
-    if (grid->values.size() != count) throw Fault(std::string(kGridValuesMismatchMessage));
-  }
-  ssp.nodes.assign(count * kSspNodeStride, 0.0f);
-  for (std::size_t node = 0; node < count; ++node) {
-    for (std::size_t g = 0; g < grids.size(); ++g) {
-      ssp.nodes[node * kSspNodeStride + g] = grids[g]->values[node];
-    }
-  }
-}
-
-SSPFields init_ssp(const SimulationConfig& config) {
-  const SoundSpeed& in = config.ssp;
+SSPFields init_ssp(const SoundSpeed& in) {
   SSPFields ssp;
   ssp.x = in.x_ssp_m;
   ssp.y = in.y_ssp_m;
@@ -111,30 +88,39 @@ SSPFields init_ssp(const SimulationConfig& config) {
   std::size_t count = 0;
   const bool fits = node_count(nx, ny, nz, count);
   if (!fits || count != in.c_m_s.size()) {
-    const std::string product = fits ? "nx * ny * nz = " + count_text(count)
-                                     : "nx * ny * nz = " + count_text(nx) + " * " + count_text(ny) +
-                                           " * " + count_text(nz) + " does not fit in memory";
+    const std::string product = fits ? "nx * ny * nz = " + decimal_text(count)
+                                     : "nx * ny * nz = " + decimal_text(nx) + " * " +
+                                           decimal_text(ny) + " * " + decimal_text(nz) +
+                                           " does not fit in memory";
     throw Fault(std::string(kSspShapeMismatchMessage) + ": " + product + " but c_m_s has " +
-                count_text(in.c_m_s.size()) + " values");
+                decimal_text(in.c_m_s.size()) + " values");
   }
-  ssp.c = Grid3{nx, ny, nz, in.c_m_s};
+  const Grid3 c{nx, ny, nz, in.c_m_s};
 
   const float dx = first_spacing(ssp.x);
   const float dy = first_spacing(ssp.y);
   const float dz = first_spacing(ssp.z);
 
   // first derivatives first, so a too-short axis is reported in x, y, z order
-  ssp.c_x = partial_x(ssp.c, dx);
-  ssp.c_y = partial_y(ssp.c, dy);
-  ssp.c_z = partial_z(ssp.c, dz);
-  ssp.c_xx = partial_x(ssp.c_x, dx);
-  ssp.c_yy = partial_y(ssp.c_y, dy);
-  ssp.c_zz = partial_z(ssp.c_z, dz);
-  ssp.c_xy = partial_y(ssp.c_x, dy);
-  ssp.c_xz = partial_z(ssp.c_x, dz);
-  ssp.c_yz = partial_z(ssp.c_y, dz);
-
-  pack_ssp_nodes(ssp);
+  const Grid3 c_x = partial_x(c, dx);
+  const Grid3 c_y = partial_y(c, dy);
+  const Grid3 c_z = partial_z(c, dz);
+  const std::array<Grid3, 10> grids = {c,
+                                       c_x,
+                                       c_y,
+                                       c_z,
+                                       partial_x(c_x, dx),
+                                       partial_y(c_y, dy),
+                                       partial_z(c_z, dz),
+                                       partial_y(c_x, dy),
+                                       partial_z(c_x, dz),
+                                       partial_z(c_y, dz)};
+  ssp.nodes.assign(count * kSspNodeStride, 0.0f);
+  for (std::size_t node = 0; node < count; ++node) {
+    for (std::size_t g = 0; g < grids.size(); ++g) {
+      ssp.nodes[node * kSspNodeStride + g] = grids[g].values[node];
+    }
+  }
   return ssp;
 }
 

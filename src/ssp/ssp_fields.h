@@ -37,29 +37,23 @@ struct Grid3 {
   }
 };
 
-// The sound-speed grid with its nine precomputed derivative grids; built once per run, then
-// read-only.
+// The sound-speed grid, built once per run and then read-only: its axes and, per node, the sound
+// speed and its nine derivatives interleaved (SSPSample order, padded to kSspNodeStride floats)
+// so that a cell's corners are read contiguously.
 struct SSPFields {
-  std::vector<float> x;    // axis x (m)
-  std::vector<float> y;    // axis y (m)
-  std::vector<float> z;    // axis z (m, positive down)
-  Grid3 c;                 // sound speed (m/s)
-  Grid3 c_x, c_y, c_z;     // first partial derivatives (1/s)
-  Grid3 c_xx, c_yy, c_zz;  // second partial derivatives (1/(m s))
-  Grid3 c_xy, c_xz, c_yz;  // mixed second derivatives (1/(m s))
-  // The ten grids interleaved per node (SSPSample order, padded to kSspNodeStride floats, nodes in
-  // Grid3::index order) so that a cell's corners are read contiguously. Built by init_ssp through
-  // pack_ssp_nodes (call it again after changing a grid); when empty, the interpolation reads the
-  // ten grids instead.
-  std::vector<float> nodes;  // kSspNodeStride floats per node, or empty
+  std::vector<float> x;      // axis x (m)
+  std::vector<float> y;      // axis y (m)
+  std::vector<float> z;      // axis z (m, positive down)
+  std::vector<float> nodes;  // kSspNodeStride floats per node, z fastest, then y, then x
+
+  std::size_t node_index(std::size_t ix, std::size_t iy, std::size_t iz) const {
+    return (ix * y.size() + iy) * z.size() + iz;
+  }
 };
 
-// Builds the grid and its derivatives from the validated configuration; throws Fault on a bad
+// Builds the grid and its derivatives from the validated sound speeds; throws Fault on a bad
 // shape.
-SSPFields init_ssp(const SimulationConfig& config);
-
-// Fills SSPFields::nodes from the ten grids (all of the shape of c); init_ssp calls it.
-void pack_ssp_nodes(SSPFields& ssp);
+SSPFields init_ssp(const SoundSpeed& sound_speed);
 
 // Finite-difference derivative along axis 0, 1 or 2 with one signed spacing; throws Fault when the
 // axis has fewer than two nodes.

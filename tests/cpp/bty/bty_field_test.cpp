@@ -21,7 +21,7 @@ SimulationConfig make_config(std::vector<float> x, std::vector<float> y, std::ve
 
 std::string fault_message(const SimulationConfig& config) {
   try {
-    init_bty(config);
+    init_bty(config.bathymetry);
   } catch (const Fault& fault) {
     return fault.what();
   }
@@ -29,7 +29,7 @@ std::string fault_message(const SimulationConfig& config) {
 }
 
 TEST(InitBty, FillsTheDepthGridWithYFastest) {
-  const BTYfield bty = init_bty(make_config({0, 1000}, {0, 1000}, {100, 200, 300, 400}));
+  const BTYfield bty = init_bty(make_config({0, 1000}, {0, 1000}, {100, 200, 300, 400}).bathymetry);
   EXPECT_EQ(bty.depth[bty.index(0, 1)], 200.0f);
   EXPECT_EQ(bty.depth[bty.index(1, 0)], 300.0f);
   EXPECT_EQ(bty.x, (std::vector<float>{0, 1000}));
@@ -43,36 +43,11 @@ TEST(InitBty, ShapeMismatchNamesTheThreeNumbersAndTheMismatch) {
             "nx * ny = 6 but z_bty_m has 5 values");
 }
 
-TEST(InitBty, AnAxisWithoutNodesIsRefused) {
-  EXPECT_EQ(fault_message(make_config({}, {0, 1000}, {})),
-            "z_bty_m does not match grid dimensions: nx = 0, ny = 2, bty_len = 0: "
-            "each axis needs at least one node");
-}
-
-TEST(InitBty, RigidByDefaultWithUnitWaterDensityUnlessGiven) {
-  SimulationConfig config = make_config({0, 1}, {0, 1}, {1, 1, 1, 1});
-  const BTYfield bty = init_bty(config);
-  EXPECT_EQ(bty.bottom.kind, BottomKind::Rigid);
-  EXPECT_EQ(bty.water_density, 1.0f);
-  config.bathymetry.water_density_g_cm3 = 1.025f;
-  EXPECT_EQ(init_bty(config).water_density, 1.025f);
-}
-
-TEST(InitBty, AcousticBottomWithoutAttenuationResolvesToZero) {
-  SimulationConfig config = make_config({0, 1}, {0, 1}, {1, 1, 1, 1});
-  config.bathymetry.bottom_model.alternative = BottomBoundaryModel::Acoustic{1600.0f, 1.5f, {}};
-  const BottomParams b = init_bty(config).bottom;
-  EXPECT_EQ(b.kind, BottomKind::Acoustic);
-  EXPECT_EQ(b.compressional_speed_m_s, 1600.0f);
-  EXPECT_EQ(b.density_g_cm3, 1.5f);
-  EXPECT_EQ(b.compressional_attenuation_db_per_wavelength, 0.0f);
-}
-
 TEST(InitBty, ElasticBottomKeepsEveryParameter) {
   SimulationConfig config = make_config({0, 1}, {0, 1}, {1, 1, 1, 1});
   config.bathymetry.bottom_model.alternative =
       BottomBoundaryModel::Elastic{1700.0f, 400.0f, 1.8f, 0.5f, 1.25f};
-  const BottomParams b = init_bty(config).bottom;
+  const BottomParams b = init_bty(config.bathymetry).bottom;
   EXPECT_EQ(b.kind, BottomKind::Elastic);
   EXPECT_EQ(b.compressional_speed_m_s, 1700.0f);
   EXPECT_EQ(b.shear_speed_m_s, 400.0f);
@@ -82,7 +57,7 @@ TEST(InitBty, ElasticBottomKeepsEveryParameter) {
 
   config.bathymetry.bottom_model.alternative =
       BottomBoundaryModel::Elastic{1700.0f, 400.0f, 1.8f, {}, {}};
-  const BottomParams bare = init_bty(config).bottom;
+  const BottomParams bare = init_bty(config.bathymetry).bottom;
   EXPECT_EQ(bare.compressional_attenuation_db_per_wavelength, 0.0f);
   EXPECT_EQ(bare.shear_attenuation_db_per_wavelength, 0.0f);
 }

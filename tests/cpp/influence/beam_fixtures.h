@@ -6,12 +6,19 @@
 #include <vector>
 
 #include "bty/bty_field.h"
+#include "common/ray_state.h"
 #include "common/vec3.h"
+#include "influence/gaussian_beam_testing.h"
 #include "influence/pressure_field.h"
 #include "input/simulation_config.h"
-#include "rays/ray_state.h"
 
 namespace abyx::fixtures {
+
+// The empty field of a configuration's receivers and frequencies, as a run builds it.
+inline PressureField field_for(const SimulationConfig& config) {
+  return init_pressure_field(config.receivers, receiver_layout(config.receivers),
+                             config.source.freq_hz.size());
+}
 
 inline constexpr float kDegree = 0.017453292f;  // one degree in radians, single precision
 inline constexpr float kTwoPiF = 6.2831855f;
@@ -68,13 +75,13 @@ inline PressureField array_field(const std::vector<Vec3>& points, std::size_t nf
     y.push_back(p.y);
     z.push_back(p.z);
   }
-  return init_pressure_field(receiver_config("array", x, y, z, nf));
+  return field_for(receiver_config("array", x, y, z, nf));
 }
 
 // A grid-mode field with the given axes and nf frequencies.
 inline PressureField grid_field(std::vector<float> x, std::vector<float> y, std::vector<float> z,
                                 std::size_t nf) {
-  return init_pressure_field(receiver_config("grid", std::move(x), std::move(y), std::move(z), nf));
+  return field_for(receiver_config("grid", std::move(x), std::move(y), std::move(z), nf));
 }
 
 // Bathymetry carrying only what the beam sum reads: a fluid bottom and the water density.

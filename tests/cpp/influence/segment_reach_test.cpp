@@ -13,25 +13,6 @@ constexpr float kDepthTol = 0.05f;  // m, margin included
 
 bool inside(const DepthInterval& depths, float z) { return depths.lo <= z && z <= depths.hi; }
 
-TEST(SegmentReach, HorizontalSegmentBoundsColumnsByItsCylinder) {
-  const SegmentReach reach = segment_reach({0, 0, 0}, {10, 0, 0}, 10.0f);
-  ASSERT_TRUE(reach.bounded);
-  EXPECT_NEAR(reach.lo.x, 0.0f, kDepthTol);
-  EXPECT_NEAR(reach.hi.x, 10.0f, kDepthTol);
-  EXPECT_NEAR(reach.lo.y, -10.0f, kDepthTol);
-  EXPECT_NEAR(reach.hi.z, 10.0f, kDepthTol);
-  const DepthInterval on_axis = reach_depths(reach, 5.0f, 0.0f);
-  EXPECT_NEAR(on_axis.lo, -10.0f, kDepthTol);
-  EXPECT_NEAR(on_axis.hi, 10.0f, kDepthTol);
-  const DepthInterval aside = reach_depths(reach, 5.0f, 8.0f);  // sqrt(10^2 - 8^2) = 6
-  EXPECT_NEAR(aside.lo, -6.0f, kDepthTol);
-  EXPECT_NEAR(aside.hi, 6.0f, kDepthTol);
-  const DepthInterval outside = reach_depths(reach, 5.0f, 11.0f);
-  EXPECT_GT(outside.lo, outside.hi);
-  const DepthInterval behind = reach_depths(reach, -5.0f, 0.0f);
-  EXPECT_GT(behind.lo, behind.hi);
-}
-
 TEST(SegmentReach, ValuesThatAreNotFiniteLeaveItUnbounded) {
   constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
   constexpr float kInf = std::numeric_limits<float>::infinity();

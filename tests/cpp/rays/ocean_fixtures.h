@@ -9,6 +9,7 @@
 #include "bty/bty_field.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
+#include "rays/trace_ray.h"
 #include "ssp/ssp_cursor.h"
 #include "ssp/ssp_fields.h"
 
@@ -31,24 +32,18 @@ inline SSPFields make_ssp(std::vector<float> x, std::vector<float> y, std::vecto
   ssp.x = std::move(x);
   ssp.y = std::move(y);
   ssp.z = std::move(z);
-  Grid3* grids[] = {&ssp.c,    &ssp.c_x,  &ssp.c_y,  &ssp.c_z,  &ssp.c_xx,
-                    &ssp.c_yy, &ssp.c_zz, &ssp.c_xy, &ssp.c_xz, &ssp.c_yz};
-  for (Grid3* grid : grids) {
-    *grid = Grid3{ssp.x.size(), ssp.y.size(), ssp.z.size(), {}};
-    grid->values.resize(grid->nx * grid->ny * grid->nz);
-  }
+  ssp.nodes.assign(ssp.x.size() * ssp.y.size() * ssp.z.size() * kSspNodeStride, 0.0f);
   for (std::size_t ix = 0; ix < ssp.x.size(); ++ix) {
     for (std::size_t iy = 0; iy < ssp.y.size(); ++iy) {
       for (std::size_t iz = 0; iz < ssp.z.size(); ++iz) {
         const SSPSample s = field(ssp.x[ix], ssp.y[iy], ssp.z[iz]);
         const float values[] = {s.c,    s.c_x,  s.c_y,  s.c_z,  s.c_xx,
                                 s.c_yy, s.c_zz, s.c_xy, s.c_xz, s.c_yz};
-        const std::size_t at = ssp.c.index(ix, iy, iz);
-        for (std::size_t g = 0; g < 10; ++g) grids[g]->values[at] = values[g];
+        float* stored = ssp.nodes.data() + ssp.node_index(ix, iy, iz) * kSspNodeStride;
+        for (std::size_t g = 0; g < 10; ++g) stored[g] = values[g];
       }
     }
   }
-  pack_ssp_nodes(ssp);
   return ssp;
 }
 
@@ -78,16 +73,34 @@ inline BTYfield make_bty(std::vector<float> x, std::vector<float> y,
   return bty;
 }
 
-// A configuration holding only what the tracing loop reads: source and beam settings.
-inline SimulationConfig make_trace_config(Vec3 source, float step_m, std::uint64_t max_steps,
-                                          float max_range_m, IntegrationMethod method) {
-  SimulationConfig config;
-  config.source.position = {source.x, source.y, source.z};
-  config.beam.step_m = step_m;
-  config.beam.max_steps = max_steps;
-  config.beam.max_range_m = max_range_m;
-  config.beam.integration_method = method;
-  return config;
+// What the tracing loop reads: the beam settings and the source position.
+struct TraceSetup {
+  BeamSettings beam;
+  Vec3 source;
+};
+
+inline TraceSetup make_trace_config(Vec3 source, float step_m, std::uint64_t max_steps,
+                                    float max_range_m, IntegrationMethod method) {
+  TraceSetup setup{{}, source};
+  setup.beam.step_m = step_m;
+  setup.beam.max_steps = max_steps;
+  setup.beam.max_range_m = max_range_m;
+  setup.beam.integration_method = method;
+  return setup;
+}
+
+inline void trace_ray(const TraceSetup& setup, const SSPFields& ssp, const BTYfield& bty,
+                      float azimuth_rad, float elevation_rad, std::vector<RayState>& states) {
+  abyx::trace_ray(setup.beam, setup.source, ssp, bty, azimuth_rad, elevation_rad, states);
+}
+
+// One traced ray in a list of its own.
+inline std::vector<RayState> trace_ray(const TraceSetup& setup, const SSPFields& ssp,
+                                       const BTYfield& bty, float azimuth_rad,
+                                       float elevation_rad) {
+  std::vector<RayState> states;
+  trace_ray(setup, ssp, bty, azimuth_rad, elevation_rad, states);
+  return states;
 }
 
 }  // namespace abyx::testing

@@ -4,8 +4,8 @@
 
 #include <cmath>
 
+#include "common/ray_state.h"
 #include "rays/ocean_fixtures.h"
-#include "rays/ray_state.h"
 
 namespace abyx {
 namespace {
@@ -61,21 +61,6 @@ INSTANTIATE_TEST_SUITE_P(
                       // exactly vertical: the +y fallback keeps the frame finite
                       BasisCase{{0.0f, 0.0f, 1.0f}, 0.0f}, BasisCase{{0.0f, 0.0f, -1.0f}, 0.0f},
                       BasisCase{{0.0f, 0.0f, 1.0f}, 1.1f}));
-
-TEST(RayBasis, UnrotatedFormHasHorizontalE2AndE1InVerticalPlane) {
-  const Vec3 p = slowness_along({0.6f, 0.0f, 0.8f}, kC);
-  const RayBasis basis = ray_basis(p, kC, 0.0f);
-  expect_near(basis.e2, {0.0f, 1.0f, 0.0f}, kUnitTol);
-  expect_near(basis.e1, {0.8f, 0.0f, -0.6f}, kUnitTol);
-}
-
-TEST(RayBasis, TinyNonZeroAngleMatchesUnrotatedForm) {
-  const Vec3 p = slowness_along({0.3f, -0.4f, 0.5f}, kC);
-  const RayBasis exact = ray_basis(p, kC, 0.0f);
-  const RayBasis rotated = ray_basis(p, kC, 1e-30f);
-  expect_near(rotated.e1, exact.e1, kUnitTol);
-  expect_near(rotated.e2, exact.e2, kUnitTol);
-}
 
 // A field with constant gradient and Hessian around c = 1500 m/s; the node values need not form a
 // consistent field for the derivative formulas to be checked.
@@ -177,35 +162,6 @@ TEST(ComputeRayDerivatives, ExactlyVerticalRayStaysFinite) {
   const RayState next = euler_step(state, k, 10.0f);
   EXPECT_TRUE(finite(next.pos) && finite(next.slowness) && finite(next.p1) && finite(next.p2));
   EXPECT_EQ(next.phi, 0.0f);
-}
-
-class StepSoundSpeed : public ::testing::Test {
- protected:
-  static constexpr float kC0 = 1500.0f;  // m/s at z = 0
-  static constexpr float kG = 0.1f;      // 1/s
-  const SSPFields ssp = make_linear_ssp(kC0, kG, linspace(-1e4f, 1e4f, 2), linspace(-1e4f, 1e4f, 2),
-                                        linspace(0.0f, 5000.0f, 2));
-  const float z0 = 1000.0f;
-  const RayState start =
-      state_at({0.0f, 0.0f, z0}, slowness_along({0.6f, 0.0f, 0.8f}, kC0 + kG * z0));
-};
-
-TEST_F(StepSoundSpeed, EulerStateCarriesSpeedAtStartOfStep) {
-  SSPCursor cursor = init_ssp_cursor(start.pos, ssp);
-  const RayDerivatives k = compute_ray_derivatives(start, ssp, cursor);
-  const RayState next = euler_step(start, k, 100.0f);
-  EXPECT_NEAR(next.c, kC0 + kG * z0, kSpeedTol);
-  EXPECT_NEAR(next.pos.z, z0 + 80.0f, 1e-3f);
-  EXPECT_NEAR(next.tau, 100.0f / (kC0 + kG * z0), kTimeTol);
-}
-
-TEST_F(StepSoundSpeed, Rk2StateCarriesSpeedAtMidpoint) {
-  SSPCursor cursor = init_ssp_cursor(start.pos, ssp);
-  const RayDerivatives k = compute_ray_derivatives(start, ssp, cursor);
-  const RayState next = rk2_step(start, k, 100.0f, ssp, cursor);
-  // the midpoint lies half a step down the initial tangent: 50 m * 0.8
-  EXPECT_NEAR(next.c, kC0 + kG * (z0 + 40.0f), kSpeedTol);
-  EXPECT_NEAR(next.tau, 100.0f / (kC0 + kG * (z0 + 40.0f)), kTimeTol);
 }
 
 }  // namespace

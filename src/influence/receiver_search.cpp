@@ -1,0 +1,56 @@
+#include "influence/receiver_search.h"
+
+namespace abyx {
+
+// Gathers the receivers that this segment and the next few of a straight ray can reach: the
+// reach's box stretched along the segment kGatherSegments - 1 times its length further, between
+// the planes across its axis from one length behind its start to one length beyond the last, and
+// sorts them into slices one segment length thick along the axis.
+void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
+                      GatheredReceivers& region) {
+  constexpr float kGatherSegments = 8.0f;
+  constexpr std::size_t kSlices = 10;  // kGatherSegments + 2
+  constexpr float kRadiusGrowth = 0.1f;
+  const Vec3 ahead = (kGatherSegments - 1.0f) * d;
+  // beams widen as they go: room for the radius to grow, and for one more length
+  const float room = kRadiusGrowth * reach.radius + reach.length;
+  region.valid = true;
+  region.lo = {std::min(reach.lo.x, reach.lo.x + ahead.x) - room,
+               std::min(reach.lo.y, reach.lo.y + ahead.y) - room,
+               std::min(reach.lo.z, reach.lo.z + ahead.z) - room};
+  region.hi = {std::max(reach.hi.x, reach.hi.x + ahead.x) + room,
+               std::max(reach.hi.y, reach.hi.y + ahead.y) + room,
+               std::max(reach.hi.z, reach.hi.z + ahead.z) + room};
+  region.start = reach.start;
+  region.axis = reach.axis;
+  region.s_lo = -reach.length - reach.margin;
+  region.s_hi = (kGatherSegments + 1.0f) * reach.length + reach.margin;
+  region.slices_per_m = static_cast<float>(kSlices) / (region.s_hi - region.s_lo);
+  region.slice_start.assign(kSlices + 1, 0);
+
+  region.unsorted.clear();
+  region.slice_of.clear();
+  for_each_receiver_near(
+      index, region.lo, region.hi, Slab{region.start, region.axis, region.s_lo, region.s_hi},
+      [&](std::size_t i, Vec3 p) {
+        const std::size_t slice = detail::slice_at(region, dot(p - region.start, region.axis));
+        region.unsorted.push_back({p, i});
+        region.slice_of.push_back(slice);
+        ++region.slice_start[slice + 1];
+      });
+  // a counting sort by slice
+  for (std::size_t k = 0; k < kSlices; ++k) {
+    region.slice_start[k + 1] += region.slice_start[k];
+  }
+  region.receivers.resize(region.unsorted.size());
+  for (std::size_t k = 0; k < region.unsorted.size(); ++k) {
+    region.receivers[region.slice_start[region.slice_of[k]]++] = region.unsorted[k];
+  }
+  // the scatter moved every start to the next slice's
+  for (std::size_t k = kSlices; k > 0; --k) {
+    region.slice_start[k] = region.slice_start[k - 1];
+  }
+  region.slice_start[0] = 0;
+}
+
+}  // namespace abyx

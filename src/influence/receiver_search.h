@@ -1,0 +1,234 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "common/vec3.h"
+#include "influence/pressure_field.h"
+#include "influence/receiver_index.h"
+#include "influence/segment_reach.h"
+
+namespace abyx {
+
+// An array receiver near a beam: its point and its index.
+struct NearReceiver {
+  Vec3 point;          // (m)
+  std::size_t id = 0;  // index in the field's receiver list
+};
+
+// Array receivers gathered from the index for the segments ahead: the reach of the segment that
+// gathered them, carried forward along its axis. Segments whose reach lies inside the region reuse
+// the list instead of searching the index again, and read only the slices of it along the axis
+// that they can reach.
+struct GatheredReceivers {
+  bool valid = false;                    // false until the first gathering of a ray
+  Vec3 lo, hi;                           // box of the region (m)
+  Vec3 start, axis;                      // the region lies between two planes across this axis...
+  float s_lo = 0.0f, s_hi = 0.0f;        // ...at these distances from start along it (m)
+  float slices_per_m = 0.0f;             // slices of the region along the axis per metre
+  std::vector<NearReceiver> receivers;   // the receivers inside the region, slice by slice
+  std::vector<std::size_t> slice_start;  // first receiver of every slice, then the end
+  std::vector<NearReceiver> unsorted;    // working list of the gathering
+  std::vector<std::size_t> slice_of;     // working list of the gathering
+};
+
+// Gathers the receivers that the segment of this reach (direction and length d) and the next few
+// of a straight ray can reach into the region.
+void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
+                      GatheredReceivers& region);
+
+// The receiver searches of the beam sum below run for every segment and call visit(point, cell)
+// for every receiver the segment may reach; they are defined here, where the beam sum inlines them.
+namespace detail {
+
+// Half-open index range of an axis.
+struct IndexRange {
+  std::size_t begin = 0;  // first index
+  std::size_t end = 0;    // one past the last index
+
+  bool empty() const { return begin >= end; }
+};
+
+inline IndexRange intersect(IndexRange a, IndexRange b) {
+  return {std::max(a.begin, b.begin), std::min(a.end, b.end)};
+}
+
+// First index in [range) at which before(axis[i]) turns false; bisection, so the axis is taken to
+// be ascending (whether or not it is).
+template <class Before>
+std::size_t bisect(std::span<const float> axis, IndexRange range, Before before) {
+  std::size_t lo = range.begin;
+  std::size_t hi = range.end;
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (before(axis[mid])) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+// Indices in [range) from the first coordinate >= lo to the last coordinate <= hi.
+inline IndexRange axis_range(std::span<const float> axis, IndexRange range, float lo, float hi) {
+  const std::size_t first = bisect(axis, range, [lo](float v) { return !(v >= lo); });
+  const std::size_t end = bisect(axis, range, [hi](float v) { return v <= hi; });
+  return {first, end};
+}
+
+// Finite and ascending.
+inline bool is_ascending(std::span<const float> axis) {
+  for (std::size_t i = 0; i < axis.size(); ++i) {
+    if (!std::isfinite(axis[i]) || (i > 0 && axis[i] < axis[i - 1])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The distances (m) along the gathered region's axis, from its start, that the reach's capped
+// cylinder can have: those of its axis, widened by radius * sqrt(1 - (a.g)^2) for its disks and
+// by margins that cover the rounding of these bounds.
+struct AxisSpan {
+  float lo = 0.0f;
+  float hi = 0.0f;
+};
+
+inline AxisSpan reach_span(const SegmentReach& reach, const GatheredReceivers& region) {
+  const float along = dot(reach.axis, region.axis);
+  const float s_start = dot(reach.start - region.start, region.axis);
+  const float s_end = s_start + reach.length * along;
+  const float disk = reach.radius * std::sqrt(std::max(0.0f, 1.0f - along * along));
+  const float widening = disk + 2.0f * reach.margin;
+  return {std::min(s_start, s_end) - widening, std::max(s_start, s_end) + widening};
+}
+
+// Whether everything the reach can touch lies inside the gathered region: its box inside the
+// region's box and its span between the region's planes.
+inline bool reach_inside(const SegmentReach& reach, const AxisSpan& span,
+                         const GatheredReceivers& region) {
+  return reach.lo.x >= region.lo.x && reach.lo.y >= region.lo.y && reach.lo.z >= region.lo.z &&
+         reach.hi.x <= region.hi.x && reach.hi.y <= region.hi.y && reach.hi.z <= region.hi.z &&
+         span.lo >= region.s_lo && span.hi <= region.s_hi;
+}
+
+// The slice of the region that distance s along its axis falls in, clamped; monotone in s.
+inline std::size_t slice_at(const GatheredReceivers& region, float s) {
+  const float f = (s - region.s_lo) * region.slices_per_m;
+  const std::size_t last = region.slice_start.size() - 2;
+  if (!(f > 0.0f)) {
+    return 0;
+  }
+  if (f >= static_cast<float>(last)) {
+    return last;
+  }
+  return static_cast<std::size_t>(f);
+}
+
+}  // namespace detail
+
+// Narrowed grid searches bisect tighter bounds, which finds a superset of the receivers that pass
+// only on axes that are really ascending.
+inline bool grid_is_ascending(const PressureField& field) {
+  return detail::is_ascending(field.x_m) && detail::is_ascending(field.y_m) &&
+         detail::is_ascending(field.z_m);
+}
+
+// The grid receivers of one segment: the box of the search radius around it, then, when narrowed,
+// the box of its reach and for every (ix, iy) column only the depths inside that reach.
+template <class Visit>
+void visit_grid_receivers(Vec3 a, Vec3 d, float r, const SegmentReach& reach, bool narrowed,
+                          const PressureField& field, Visit&& visit) {
+  const std::span<const float> xs(field.x_m);
+  const std::span<const float> ys(field.y_m);
+  const std::span<const float> zs(field.z_m);
+  const Vec3 b = a + d;
+  detail::IndexRange rx =
+      detail::axis_range(xs, {0, xs.size()}, std::min(a.x, b.x) - r, std::max(a.x, b.x) + r);
+  detail::IndexRange ry =
+      detail::axis_range(ys, {0, ys.size()}, std::min(a.y, b.y) - r, std::max(a.y, b.y) + r);
+  detail::IndexRange rz =
+      detail::axis_range(zs, {0, zs.size()}, std::min(a.z, b.z) - r, std::max(a.z, b.z) + r);
+  if (rx.empty() || ry.empty() || rz.empty()) {
+    return;
+  }
+
+  if (!narrowed) {
+    for (std::size_t ix = rx.begin; ix < rx.end; ++ix) {
+      for (std::size_t iy = ry.begin; iy < ry.end; ++iy) {
+        const std::size_t column = field.cell_index(ix, iy, 0);
+        for (std::size_t iz = rz.begin; iz < rz.end; ++iz) {
+          visit(Vec3{xs[ix], ys[iy], zs[iz]}, column + iz);
+        }
+      }
+    }
+    return;
+  }
+
+  rx = detail::intersect(rx, detail::axis_range(xs, rx, reach.lo.x, reach.hi.x));
+  ry = detail::intersect(ry, detail::axis_range(ys, ry, reach.lo.y, reach.hi.y));
+  rz = detail::intersect(rz, detail::axis_range(zs, rz, reach.lo.z, reach.hi.z));
+  if (rx.empty() || ry.empty() || rz.empty()) {
+    return;
+  }
+  for (std::size_t ix = rx.begin; ix < rx.end; ++ix) {
+    for (std::size_t iy = ry.begin; iy < ry.end; ++iy) {
+      const DepthInterval depths = reach_depths(reach, xs[ix], ys[iy]);
+      if (!(depths.lo <= depths.hi)) {
+        continue;
+      }
+      const detail::IndexRange column_z = detail::axis_range(zs, rz, depths.lo, depths.hi);
+      const std::size_t column = field.cell_index(ix, iy, 0);
+      for (std::size_t iz = column_z.begin; iz < column_z.end; ++iz) {
+        visit(Vec3{xs[ix], ys[iy], zs[iz]}, column + iz);
+      }
+    }
+  }
+}
+
+// Every array receiver of one segment.
+template <class Visit>
+void visit_all_array_receivers(std::span<const Vec3> points, Visit&& visit) {
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    visit(points[i], i);
+  }
+}
+
+// The array receivers of one bounded segment, found through the index: those of the gathered
+// slices the reach spans that lie inside its box and the slab between its end planes, the list
+// gathered again first when the reach leaves its region.
+template <class Visit>
+void visit_indexed_array_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
+                                   GatheredReceivers& region, Visit&& visit) {
+  detail::AxisSpan span;
+  if (region.valid) {
+    span = detail::reach_span(reach, region);
+  }
+  if (!region.valid || !detail::reach_inside(reach, span, region)) {
+    gather_receivers(reach, d, index, region);
+    span = detail::reach_span(reach, region);
+  }
+  const Vec3 lo = reach.lo;
+  const Vec3 hi = reach.hi;
+  const Vec3 u = reach.axis;
+  const float s_lo = -reach.margin;
+  const float s_hi = reach.length + reach.margin;
+  const std::size_t begin = region.slice_start[detail::slice_at(region, span.lo)];
+  const std::size_t end = region.slice_start[detail::slice_at(region, span.hi) + 1];
+  for (std::size_t k = begin; k < end; ++k) {
+    const Vec3 p = region.receivers[k].point;
+    const float s = dot(p - reach.start, u);
+    // one branch for the whole test: most receivers fail it
+    const bool inside = (p.x >= lo.x) & (p.x <= hi.x) & (p.y >= lo.y) & (p.y <= hi.y) &
+                        (p.z >= lo.z) & (p.z <= hi.z) & (s >= s_lo) & (s <= s_hi);
+    if (inside) {
+      visit(p, region.receivers[k].id);
+    }
+  }
+}
+
+}  // namespace abyx
