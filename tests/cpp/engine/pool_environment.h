@@ -17,18 +17,10 @@ class PoolEnvironment : public testing::Test {
     if (const char* value = std::getenv("ABYX_NUM_THREADS")) saved_ = value;
     shut_down_worker_pool();
   }
-
-  void TearDown() override {
-    shut_down_worker_pool();
-    if (saved_) {
-      ::setenv("ABYX_NUM_THREADS", saved_->c_str(), 1);
-    } else {
-      ::unsetenv("ABYX_NUM_THREADS");
-    }
-  }
+  void TearDown() override { set_thread_override(saved_ ? saved_->c_str() : nullptr); }
 
   // Sets (or, with nullptr, removes) the override and drops the pool so the next use reads it.
-  void set_thread_override(const char* value) {
+  static void set_thread_override(const char* value) {
     if (value) {
       ::setenv("ABYX_NUM_THREADS", value, 1);
     } else {
