@@ -31,10 +31,11 @@ Complex32 coefficient(const BottomParams& b, double theta_deg, double f) {
                                                static_cast<float>(2 * kPi * f));
 }
 
-// Plane-wave coefficients of a fluid and of a solid half-space under water, written with angles
-// and impedances for the time convention exp(-i w t): a lossy medium has wavenumber
-// w / c + i * (attenuation in nepers per metre); the refracted wave decays into the bottom.
+// Plane-wave coefficients of a fluid and of a solid half-space under water for exp(-i w t): a lossy
+// medium has wavenumber w / c + i * (nepers per metre); the refracted wave decays downwards.
 Complex closed_form(const BottomParams& b, double theta_deg, double f) {
+  if (b.kind == BottomKind::Rigid || f == 0) return 1.0;
+  if (f < 0) return std::conj(closed_form(b, theta_deg, -f));
   const double w = 2 * kPi * f, t = theta_deg * kPi / 180.0;
   const double k_w = w / kWaterSpeed, z_w = kWaterSpeed / std::cos(t);
   const auto wavenumber = [&](double c, double alpha_db) {
@@ -78,39 +79,21 @@ TEST_P(ClosedForm, MatchesThePlaneWaveCoefficient) {
 // the phase that vanishing loss tends to
 INSTANTIATE_TEST_SUITE_P(
     Bottoms, ClosedForm,
-    testing::Values(Case{"FluidNormal", fluid(1600, 1.5f), 0, 100},
-                    Case{"Fluid35deg", fluid(1600, 1.5f), 35, 100},
+    testing::Values(Case{"Rigid", BottomParams{}, 30, 5000},
+                    Case{"ZeroFrequency", solid(1800, 600, 2.0f), 40, 0},
+                    Case{"FluidNormal", fluid(1600, 1.5f), 0, 100},
                     Case{"FluidSlowerThanWater", fluid(1400, 1.2f), 80, 100},
-                    Case{"FluidLossless80deg", fluid(1600, 1.5f), 80, 100},
                     Case{"FluidLossless89deg", fluid(1600, 1.5f), 89, 100},
-                    Case{"FluidLossy20deg", fluid(1600, 1.5f, 0.5f), 20, 100},
                     Case{"FluidLossy75deg", fluid(1600, 1.5f, 0.5f), 75, 250},
                     Case{"FluidLossy85deg", fluid(1700, 1.9f, 1.0f), 85, 50},
-                    Case{"SolidNormal", solid(1800, 600, 2.0f), 0, 100},
                     Case{"Solid50deg", solid(1800, 600, 2.0f), 50, 400},
-                    Case{"Rock25deg", solid(3000, 1400, 2.5f), 25, 100},
                     Case{"RockBeyondBothCritical", solid(3000, 1600, 2.5f), 75, 100},
-                    Case{"SolidLossy70deg", solid(1800, 600, 2.0f, 0.3f, 0.8f), 70, 100},
                     Case{"RockLossy80deg", solid(3000, 1600, 2.5f, 0.1f, 0.2f), 80, 300},
+                    Case{"NegativeFrequency", solid(1800, 600, 2.0f, 0.3f, 0.8f), 55, -300},
                     Case{"SolidNoShearSpeedLikeFluid", solid(1600, 1, 1.5f, 0.5f), 60, 100},
                     // the two terms reach 1e20: their squared magnitudes overflow single precision
                     Case{"SolidHighFrequency", solid(1800, 600, 2.0f, 0.3f, 0.8f), 40, 1e5}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
-
-TEST(BottomReflectionCoefficient, RigidBottomOrZeroFrequencyReflectsTotally) {
-  for (const BottomParams& b : {BottomParams{}, fluid(1600, 1.5f, 0.5f), solid(1800, 600, 2.0f)}) {
-    EXPECT_EQ(coefficient(b, 40.0, 0.0), (Complex32{1.0f, 0.0f}));
-  }
-  EXPECT_EQ(coefficient(BottomParams{}, 30.0, 5000.0), (Complex32{1.0f, 0.0f}));
-}
-
-TEST(BottomReflectionCoefficient, NegativeFrequencyGivesTheConjugate) {
-  for (const BottomParams& b : {fluid(1600, 1.5f, 0.5f), solid(1800, 600, 2.0f, 0.3f, 0.8f)}) {
-    const Complex32 pos = coefficient(b, 55.0, 300.0), neg = coefficient(b, 55.0, -300.0);
-    EXPECT_NE(pos.im, 0.0f);
-    EXPECT_EQ(neg, (Complex32{pos.re, -pos.im}));
-  }
-}
 
 TEST(BottomReflectionCoefficient, SeesOnlyTheAngleBetweenSlownessAndNormal) {
   // 50 deg from a tilted normal, with vectors of any length, as on a flat bottom
@@ -119,13 +102,9 @@ TEST(BottomReflectionCoefficient, SeesOnlyTheAngleBetweenSlownessAndNormal) {
   const Vec3 p = std::cos(theta) * n + std::sin(theta) * along;
   const BottomParams b = solid(1800, 600, 2.0f, 0.3f, 0.8f);
   const Complex32 flat = coefficient(b, 50.0, 700 / (2 * kPi));
-  for (const float sp : {1e-6f, 1.0f, 1e3f}) {
-    for (const float sn : {1e-4f, 7.0f, 1e4f}) {
-      const Complex32 r = compute_bottom_reflection_coefficient(b, sp * p, sn * n, 1, 1500, 700);
-      EXPECT_NEAR(r.re, flat.re, kTolerance);
-      EXPECT_NEAR(r.im, flat.im, kTolerance);
-    }
-  }
+  const Complex32 r = compute_bottom_reflection_coefficient(b, 1e3f * p, 1e-4f * n, 1, 1500, 700);
+  EXPECT_NEAR(r.re, flat.re, kTolerance);
+  EXPECT_NEAR(r.im, flat.im, kTolerance);
 }
 
 TEST(BottomReflectionCoefficient, MatchedBottomGivesPositiveZeroAndAVanishingSumOne) {
