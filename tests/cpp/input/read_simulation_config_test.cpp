@@ -5,11 +5,15 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace abyx {
 namespace {
+
+using Acoustic = BottomBoundaryModel::Acoustic;
+using Elastic = BottomBoundaryModel::Elastic;
 
 // The five records of a small valid document, each replaceable by its own JSON text.
 struct Document {
@@ -59,6 +63,8 @@ struct MessageCase {
   std::string message;  // expected message before its " at line L column C"
 };
 
+void PrintTo(const MessageCase& c, std::ostream* out) { *out << c.name; }
+
 class ReaderMessage : public testing::TestWithParam<MessageCase> {};
 
 TEST_P(ReaderMessage, ReportsTheExactMessageWithItsPositionAndNothingElse) {
@@ -79,8 +85,6 @@ const std::vector<MessageCase> kMessages = {
     {"DuplicateRecordAfterUnknownKey", extra(R"(, "note": 1, "ssp": {})"), "duplicate field `ssp`"},
     {"BooleanFromInteger", beam_and(R"("store_ray_paths": 1)"),
      "invalid type: integer `1`, expected a boolean"},
-    {"BooleanFromNull", beam_and(R"("show_progress": null)"),
-     "invalid type: null, expected a boolean"},
     {"MaxStepsWithExponent", max_steps("1e3"),
      "invalid type: floating point `1000.0`, expected usize"},
     {"MaxStepsNegativeZero", max_steps("-0.0"),
@@ -89,7 +93,6 @@ const std::vector<MessageCase> kMessages = {
     {"MaxStepsBeyondU64", max_steps("18446744073709551616"),
      "invalid type: floating point `18446744073709551616.0`, expected usize"},
     {"MaxStepsNegative", max_steps("-1"), "invalid value: integer `-1`, expected usize"},
-    {"MaxStepsBoolean", max_steps("true"), "invalid type: boolean `true`, expected usize"},
     {"PositionTooShort", source(R"({"position": [1, 2]})"),
      "invalid length 2, expected an array of length 3"},
     {"PositionTooLong", source(R"({"position": [1, 2, 3, 4]})"), "trailing characters"},
@@ -101,7 +104,6 @@ const std::vector<MessageCase> kMessages = {
     {"MethodMinusInfinity", beam_and(R"("integration_method": -Infinity)"), "invalid number"},
     {"MethodObjectNotNull", beam_and(R"("integration_method": {"rk2": 1})"),
      "invalid type: integer `1`, expected null"},
-    {"MethodObjectEmpty", beam_and(R"("integration_method": {})"), "expected value"},
     {"RecordNotObject", ssp("5"), "invalid type: integer `5`, expected struct SoundSpeed"},
     {"ListNotArray", ssp(R"({"x_ssp_m": "x"})"), "invalid type: string \"x\", expected a sequence"},
     {"ListElementArray", ssp(R"({"x_ssp_m": [1, [2]]})"), "invalid type: sequence, expected f32"},
@@ -139,23 +141,19 @@ const std::vector<MessageCase> kMessages = {
      "recursion limit exceeded"},
     {"NaN", beam(R"({"step_m": NaN})"), "expected value"},
     {"MinusInfinity", ssp(R"({"c_m_s": [-Infinity]})"), "invalid number"},
-    {"LeadingZero", ssp(R"({"c_m_s": [01]})"), "invalid number"},
     {"BareExponent", ssp(R"({"c_m_s": [1e+]})"), "invalid number"},
     {"BadLiteralSkipped", extra(R"(, "note": nul)"), "invalid literal"},
     {"CutShort", R"({"beam": {"integration_method": {"rk2": null)", "unexpected end of input"},
     {"UnterminatedString", R"({"ssp)", "unterminated string"},
     {"MissingComma", R"({"ssp": {"x_ssp_m": [1 2]}})", "expected `,` or `]`"},
-    {"MissingMemberComma", R"({"note": 1 "ssp": {}})", "expected `,` or `}`"},
     {"MissingColon", R"({"ssp" {}})", "expected `:`"},
     {"KeyNotString", R"({ssp: {}})", "expected a string key"},
-    {"TrailingCommaInList", R"({"ssp": {"x_ssp_m": [1, 2,]}})", "trailing comma"},
     {"TrailingCommaSkipped", R"({"note": {"a": 1,}})", "trailing comma"},
     {"SecondDocument", Document{}.text() + " {}", "trailing characters"},
     {"ControlCharacter", "{\"ss\tp\": {}}", "control character in string"},
     {"BadEscape", R"({"s\xp": {}})", "invalid escape in string"},
     {"BadUnicodeEscape", R"({"s\u12G4": {}})", "invalid unicode escape"},
     {"LoneLowSurrogate", R"({"\udc00": {}})", "lone surrogate in unicode escape"},
-    {"HighSurrogateThenNonLow", R"({"\ud800\u0041": {}})", "lone surrogate in unicode escape"},
     {"InvalidUtf8", "{\"\xff\": {}}", "invalid UTF-8 in string"},
     {"EncodedSurrogate", "{\"\xed\xa0\x80\": {}}", "invalid UTF-8 in string"},
 };
@@ -166,40 +164,29 @@ INSTANTIATE_TEST_SUITE_P(Reader, ReaderMessage, testing::ValuesIn(kMessages),
                          });
 
 TEST(ReadSimulationConfig, CountsLinesAndCharacterColumnsFromOne) {
-  EXPECT_EQ(read_simulation_config("{\n  \"ssp\": 5}").error,
-            "invalid type: integer `5`, expected struct SoundSpeed at line 2 column 10");
-  EXPECT_EQ(read_simulation_config("{\"\xc3\xa9\": 1, \"ssp\": 5}").error,
-            "invalid type: integer `5`, expected struct SoundSpeed at line 1 column 17");
+  EXPECT_EQ(read_simulation_config("{\n  \"\xc3\xa9\": 1, \"ssp\": 5}").error,
+            "invalid type: integer `5`, expected struct SoundSpeed at line 2 column 18");
   EXPECT_EQ(read_simulation_config("").error, "unexpected end of input at line 1 column 1");
 }
 
-TEST(ReadSimulationConfig, ReadsEveryFieldOfTheObjectFormAndDefaultsTheRest) {
-  const SimulationConfig config = read_ok(R"({
-    "ssp": {"x_ssp_m": [-1.5, 2], "y_ssp_m": [], "z_ssp_m": [0.25], "c_m_s": [1500.5]},
-    "bathymetry": {"x_bty_m": [1], "y_bty_m": [2], "z_bty_m": [3], "water_density_g_cm3": null,
-                   "bottom_model": {"density_g_cm3": 1.8, "model": "acoustic", "porosity": [0.4],
-                   "compressional_speed_m_s": 1600, "compressional_attenuation_db_per_wavelength": null}},
-    "source": {"position": [1, 2, -3], "freq_hz": [50, 100], "launch_elev_deg": [-90, 90],
-               "launch_azim_deg": [360]},
-    "receivers": {"config_type": " Grid ", "x_rcvr_m": [5], "y_rcvr_m": [], "z_rcvr_m": [7]},
-    "beam": {"integration_method": "rk2", "max_range_m": 1e4, "step_m": 2, "max_steps": 0,
-             "store_ray_paths": true, "atomic_progress_counter": true}})");
-  EXPECT_EQ(config.ssp.x_ssp_m, (std::vector<float>{-1.5f, 2.0f}));
-  EXPECT_EQ(config.ssp.z_ssp_m, std::vector<float>{0.25f});
-  EXPECT_EQ(config.ssp.c_m_s, std::vector<float>{1500.5f});
+TEST(ReadSimulationConfig, ReadsTheObjectFormAndDefaultsWhatIsLeftOut) {
+  const SimulationConfig config = read_ok(Document{
+      .bathymetry = R"({"x_bty_m": [], "y_bty_m": [], "z_bty_m": [], "water_density_g_cm3": null,
+          "bottom_model": {"density_g_cm3": 1.8, "model": "acoustic", "porosity": [0.4],
+          "compressional_speed_m_s": 1600, "compressional_attenuation_db_per_wavelength": null}})",
+      .receivers = R"({"config_type": " Grid ", "x_rcvr_m": [5], "y_rcvr_m": [], "z_rcvr_m": []})",
+      .beam = R"({"integration_method": "rk2", "max_range_m": 1e4, "step_m": 2, "max_steps": 0,
+                  "store_ray_paths": true, "atomic_progress_counter": true})"}
+                                              .text());
   EXPECT_FALSE(config.bathymetry.water_density_g_cm3.has_value());
-  const auto& acoustic =
-      std::get<BottomBoundaryModel::Acoustic>(config.bathymetry.bottom_model.alternative);
+  const auto& acoustic = std::get<Acoustic>(config.bathymetry.bottom_model.alternative);
   EXPECT_EQ(acoustic.compressional_speed_m_s, 1600.0f);
   EXPECT_EQ(acoustic.density_g_cm3, 1.8f);
   EXPECT_FALSE(acoustic.compressional_attenuation_db_per_wavelength.has_value());
-  EXPECT_EQ(config.source.position, (std::array<float, 3>{1.0f, 2.0f, -3.0f}));
-  EXPECT_EQ(config.source.launch_elev_deg, (std::vector<float>{-90.0f, 90.0f}));
+  EXPECT_EQ(config.source.position, (std::array<float, 3>{0.0f, 0.0f, 50.0f}));
   EXPECT_EQ(config.receivers.config_type, " Grid ");  // kept as written
-  EXPECT_EQ(config.receivers.z_rcvr_m, std::vector<float>{7.0f});
   EXPECT_EQ(config.beam.integration_method, IntegrationMethod::Rk2);
   EXPECT_EQ(config.beam.max_range_m, 10000.0f);
-  EXPECT_EQ(config.beam.max_steps, 0u);
   EXPECT_TRUE(config.beam.store_ray_paths && config.beam.atomic_progress_counter);
   EXPECT_FALSE(config.beam.show_progress);
   const SimulationConfig plain = read_ok(Document{}.text());
@@ -212,37 +199,30 @@ TEST(ReadSimulationConfig, ReadsThePositionalFormWithOrWithoutItsDefaultedFields
   const SimulationConfig config = read_ok(R"([[[0], [1], [2], [1500]],
     [[0], [0], [100], 1.0, ["elastic", 1600, 400, 1.8, 0.5, 0.25]], [[1, 2, 3], [10], [0], [45]],
     ["array", [1], [2], [3]], [5, 7, 900, true, true, false, {"rk2": null}]])");
-  const auto& elastic =
-      std::get<BottomBoundaryModel::Elastic>(config.bathymetry.bottom_model.alternative);
+  const auto& elastic = std::get<Elastic>(config.bathymetry.bottom_model.alternative);
   EXPECT_EQ(elastic.shear_speed_m_s, 400.0f);
-  EXPECT_EQ(elastic.density_g_cm3, 1.8f);
   EXPECT_EQ(elastic.shear_attenuation_db_per_wavelength, std::optional<float>(0.25f));
-  EXPECT_EQ(config.bathymetry.water_density_g_cm3, std::optional<float>(1.0f));
   EXPECT_EQ(config.receivers.config_type, "array");
-  EXPECT_EQ(config.beam.max_steps, 7u);
-  EXPECT_TRUE(config.beam.show_progress);
+  EXPECT_TRUE(config.beam.max_steps == 7 && config.beam.show_progress);
   EXPECT_EQ(config.beam.integration_method, IntegrationMethod::Rk2);
   const SimulationConfig shortest = read_ok(Document{
       .bathymetry = R"([[0], [0], [100], null, ["acoustic", 1600, 1.8]])", .beam = "[5, 7, 900]"}
                                                 .text());
   EXPECT_EQ(shortest.beam.max_range_m, 900.0f);
-  EXPECT_TRUE(std::holds_alternative<BottomBoundaryModel::Acoustic>(
-      shortest.bathymetry.bottom_model.alternative));
+  EXPECT_TRUE(std::holds_alternative<Acoustic>(shortest.bathymetry.bottom_model.alternative));
 }
 
 TEST(ReadSimulationConfig, ReportsUnknownKeysByPathInDocumentOrderButNotThoseOfTheBottomModel) {
-  Document document{
-      .bathymetry =
-          R"({"x_bty_m": [], "y_bty_m": [], "z_bty_m": [], "bottom_model": {"model": "rigid", "depth": 5}})"};
-  document.beam = R"({"step_m": 1, "note": {"inner": [1, {"deep": true}]}, "max_steps": 1,
-                      "max_range_m": 1, "note": "again"})";
-  document.extra = R"(, "comment": [1, 2], "s\u0073p_extra": null)";
-  const ReadConfigResult result = read_simulation_config(document.text());
-  EXPECT_EQ(result.unknown_key_paths,
+  const Document document{.bathymetry = R"({"x_bty_m": [], "y_bty_m": [], "z_bty_m": [],
+                                          "bottom_model": {"model": "rigid", "depth": 5}})",
+                          .beam = R"({"step_m": 1, "note": {"a": [1, {"b": true}]}, "max_steps": 1,
+                                    "max_range_m": 1, "note": "again"})",
+                          .extra = R"(, "comment": [1, 2], "s\u0073p_extra": null)"};
+  EXPECT_EQ(read_simulation_config(document.text()).unknown_key_paths,
             (std::vector<std::string>{"beam.note", "beam.note", "comment", "ssp_extra"}));
-  const std::string positional = "[" + Document{}.ssp.substr(0, 1) + R"("note": 1, )" +
-                                 Document{}.ssp.substr(1) + ", " + Document{}.bathymetry + ", " +
-                                 Document{}.source + ", " + Document{}.receivers + ", [1, 1, 1]]";
+  const std::string positional =
+      R"([{"note": 1, "x_ssp_m": [], "y_ssp_m": [], "z_ssp_m": [], "c_m_s": []}, )" +
+      document.bathymetry + ", " + document.source + ", " + document.receivers + ", [1, 1, 1]]";
   EXPECT_EQ(read_simulation_config(positional).unknown_key_paths,
             std::vector<std::string>{"0.note"});
 }
@@ -252,23 +232,16 @@ TEST(ReadSimulationConfig, ReadsNumbersAsF32ByTheIntegerAndFloatRules) {
     return read_ok(beam(R"({"step_m": )" + number + R"(, "max_steps": 1, "max_range_m": 1})"))
         .beam.step_m;
   };
-  constexpr float kInf = std::numeric_limits<float>::infinity();
   EXPECT_EQ(step("0.1"), static_cast<float>(0.1));
   EXPECT_EQ(step("16777217"), 16777216.0f);  // an integer to the nearest f32
-  EXPECT_EQ(step("-9223372036854775808"), -9223372036854775808.0f);
   EXPECT_EQ(step("123456789012345678901234567890"), 1.2345679e29f);
-  EXPECT_EQ(step("1e39"), kInf);
-  EXPECT_EQ(step("-1e400"), -kInf);
-  EXPECT_EQ(step("1e-50"), 0.0f);
-  EXPECT_EQ(step("2.5E-1"), 0.25f);
-  EXPECT_EQ(step("3.4028235677973366e38"), kInf);  // rounds past the largest f32
+  EXPECT_EQ(step("-1e400"), -std::numeric_limits<float>::infinity());
+  EXPECT_EQ(step("3.4028235677973366e38"), std::numeric_limits<float>::infinity());
   // the decimal is read to f64 first (exactly 1 + 2^-24), then the tie rounds to even
   EXPECT_EQ(step("1.000000059604644775390625001"), 1.0f);
-  EXPECT_TRUE(std::signbit(step("-0.0")));
-  EXPECT_FALSE(std::signbit(step("-0")));  // the integer 0
+  EXPECT_TRUE(std::signbit(step("-0.0")) && !std::signbit(step("-0")));  // "-0" is the integer 0
   EXPECT_EQ(read_ok(max_steps("18446744073709551615")).beam.max_steps,
             std::numeric_limits<std::uint64_t>::max());
-  EXPECT_EQ(read_ok(max_steps("-0")).beam.max_steps, 0u);
 }
 
 TEST(ReadSimulationConfig, DoesNotCountSkippedUnknownValuesAgainstTheNestingLimit) {
@@ -276,10 +249,6 @@ TEST(ReadSimulationConfig, DoesNotCountSkippedUnknownValuesAgainstTheNestingLimi
       read_simulation_config(bottom(R"({"model": "rigid", "x": )" + nested_arrays(124) + "}"))
           .config);
   EXPECT_TRUE(read_simulation_config(extra(R"(, "note": )" + nested_arrays(100000))).config);
-  std::string deep;
-  for (int k = 0; k < 20000; ++k) deep += R"({"k": [)";
-  for (int k = 0; k < 20000; ++k) deep += "]}";
-  EXPECT_TRUE(read_simulation_config(extra(R"(, "note": )" + deep)).config);
 }
 
 TEST(ReadSimulationConfig, DecodesStringEscapesToUtf8) {
@@ -289,10 +258,10 @@ TEST(ReadSimulationConfig, DecodesStringEscapesToUtf8) {
                        .text())
         .receivers.config_type;
   };
-  EXPECT_EQ(config_type_of(R"("\u0041\u00e9\u20ac")"), "A\xc3\xa9\xe2\x82\xac");
-  EXPECT_EQ(config_type_of(R"("\ud83d\ude00")"), "\xf0\x9f\x98\x80");
+  EXPECT_EQ(config_type_of(R"("\u0041\u00e9\u20ac\ud83d\ude00")"),
+            "A\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
   EXPECT_EQ(config_type_of(R"("\"\\\/\b\f\n\r\t")"), "\"\\/\b\f\n\r\t");
-  EXPECT_EQ(config_type_of("\"caf\xc3\xa9 \xf0\x9f\x8c\x8a\""), "caf\xc3\xa9 \xf0\x9f\x8c\x8a");
+  EXPECT_EQ(config_type_of("\"caf\xc3\xa9\""), "caf\xc3\xa9");
   EXPECT_EQ(config_type_of(R"("a\u0000b")"), std::string("a\0b", 3));
 }
 
