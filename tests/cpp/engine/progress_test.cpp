@@ -5,11 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <stdexcept>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,316 +17,136 @@ namespace abyx {
 namespace {
 
 using std::chrono::milliseconds;
-using std::chrono::nanoseconds;
-using std::chrono::seconds;
 
-constexpr double kRateTolerance = 1e-9;  // rays/s, double arithmetic
-
-struct DurationCase {
-  std::uint64_t seconds;  // whole seconds
-  const char* text;       // expected rendering
+struct FormatCase {
+  const char* name;
+  std::function<std::string()> render;
+  std::string expected;
 };
 
-class FormatDuration : public testing::TestWithParam<DurationCase> {};
+class Format : public testing::TestWithParam<FormatCase> {};
 
-TEST_P(FormatDuration, WritesTwoDigitPartsAndDaysFromOneDayOn) {
-  EXPECT_EQ(format_duration(GetParam().seconds), GetParam().text);
+TEST_P(Format, WritesTheExactText) { EXPECT_EQ(GetParam().render(), GetParam().expected); }
+
+std::string cells(std::uint64_t position, std::uint64_t length) {
+  return format_bar_cells(bar_fraction(position, length), false);
 }
+
+std::string bar_line(std::uint64_t position, std::uint64_t length, double eta_s) {
+  return format_bar_line({position, length, 187.6, eta_s}, false);
+}
+
+const std::string kEmpty(40, '-'), kFull(40, '=');
 
 INSTANTIATE_TEST_SUITE_P(
-    Progress, FormatDuration,
-    testing::Values(DurationCase{0, "00:00:00"}, DurationCase{187, "00:03:07"},
-                    DurationCase{3600, "01:00:00"}, DurationCase{86399, "23:59:59"},
-                    DurationCase{86400, "1d 00:00:00"},
-                    DurationCase{3 * 86400 + 5 * 3600 + 7 * 60 + 9, "3d 05:07:09"},
-                    DurationCase{400 * 3600 * 24ull, "400d 00:00:00"}));
+    Progress, Format,
+    testing::Values(
+        FormatCase{"Duration", [] { return format_duration(187); }, "00:03:07"},
+        FormatCase{"DurationOfDays", [] { return format_duration(3 * 86400 + 18429); },
+                   "3d 05:07:09"},
+        FormatCase{"SecondsTruncated", [] { return format_duration_seconds(187.99); }, "00:03:07"},
+        FormatCase{"SecondsNaN", [] { return format_duration_seconds(std::nan("")); }, "00:00:00"},
+        FormatCase{"SecondsInfinite", [] { return format_duration_seconds(INFINITY); },
+                   format_duration(UINT64_MAX)},
+        FormatCase{"CellsHeadAtOnce", [] { return cells(1, 1000); }, ">" + kEmpty.substr(1)},
+        FormatCase{"CellsHalf", [] { return cells(1, 2); },
+                   kFull.substr(20) + ">" + kEmpty.substr(21)},
+        FormatCase{
+            "CellsColoured", [] { return format_bar_cells(0.5f, true); },
+            "\x1b[36m" + kFull.substr(20) + ">\x1b[0m\x1b[34m" + kEmpty.substr(21) + "\x1b[0m"},
+        FormatCase{"PercentHalfToEven", [] { return format_percent(0.125f); }, " 12"},
+        FormatCase{"PercentHalfUp", [] { return format_percent(0.135f); }, " 14"},
+        FormatCase{"BarLine", [] { return bar_line(1200, 4800, 3725.2); },
+                   "[00:03:07] ==========>----------------------------- "
+                   "   1200/4800     25% eta 01:02:05"},
+        FormatCase{"BarLineFull", [] { return bar_line(12345678, 12345678, 0.0); },
+                   "[00:03:07] " + kFull + " 12345678/12345678 100% eta 00:00:00"},
+        FormatCase{"CounterLineAtNoTime",
+                   [] { return format_counter_line(3, 3, std::chrono::nanoseconds(0)); },
+                   "Progress: 3/3 (100.0%) | elapsed 0.0s | 3000000000 rays/s | ETA 0.0s\n"}),
+    [](const testing::TestParamInfo<FormatCase>& info) { return info.param.name; });
 
-TEST(Progress, DurationOfSecondsTruncatesAndHoldsOddValues) {
-  EXPECT_EQ(format_duration_seconds(187.99), "00:03:07");
-  EXPECT_EQ(format_duration_seconds(-3.0), "00:00:00");
-  EXPECT_EQ(format_duration_seconds(std::nan("")), "00:00:00");
-  EXPECT_EQ(format_duration_seconds(INFINITY), format_duration(UINT64_MAX));
+TEST(Progress, ColoursFollowNoColorThenClicolorForceThenClicolorThenTheTerminal) {
+  EXPECT_FALSE(colours_enabled("1", nullptr, "1", true) ||
+               colours_enabled(nullptr, "0", nullptr, true));
+  EXPECT_TRUE(colours_enabled("", nullptr, nullptr, true) &&
+              colours_enabled(nullptr, "0", "1", false));
+  EXPECT_FALSE(colours_enabled(nullptr, nullptr, "0", false) ||
+               colours_enabled(nullptr, "1", nullptr, false));
 }
 
-struct CellsCase {
-  std::uint64_t position;  // rays done
-  std::uint64_t length;    // rays in the run
-  std::size_t full;        // "=" cells
-  bool head;               // a ">" cell follows
-};
-
-class BarCells : public testing::TestWithParam<CellsCase> {};
-
-TEST_P(BarCells, FillEqualsThenHeadThenDashes) {
-  const CellsCase c = GetParam();
-  const std::string expected = std::string(c.full, '=') + (c.head ? ">" : "") +
-                               std::string(40 - c.full - (c.head ? 1 : 0), '-');
-  EXPECT_EQ(format_bar_cells(bar_fraction(c.position, c.length), false), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Progress, BarCells,
-                         testing::Values(CellsCase{0, 10, 0, false}, CellsCase{1, 1000, 0, true},
-                                         CellsCase{1, 40, 1, true}, CellsCase{1, 2, 20, true},
-                                         CellsCase{39, 40, 39, true}, CellsCase{40, 40, 40, false},
-                                         CellsCase{50, 40, 40, false}));
-
-TEST(Progress, BarCellsAreColouredCyanThenBlue) {
-  EXPECT_EQ(format_bar_cells(0.5f, true), std::string("\x1b[36m") + std::string(20, '=') +
-                                              ">\x1b[0m\x1b[34m" + std::string(19, '-') +
-                                              "\x1b[0m");
-  EXPECT_EQ(format_bar_cells(0.0f, true), "\x1b[34m" + std::string(40, '-') + "\x1b[0m");
-  EXPECT_EQ(format_bar_cells(1.0f, true), "\x1b[36m" + std::string(40, '=') + "\x1b[0m");
-}
-
-TEST(Progress, RoundsHalvesToEven) {
-  const std::array<std::pair<float, std::uint64_t>, 8> cases{{{0.5f, 0},
-                                                              {1.5f, 2},
-                                                              {2.5f, 2},
-                                                              {12.5f, 12},
-                                                              {13.5f, 14},
-                                                              {2.4999f, 2},
-                                                              {2.5001f, 3},
-                                                              {99.6f, 100}}};
-  for (const auto& [value, rounded] : cases) EXPECT_EQ(round_half_even(value), rounded) << value;
-}
-
-TEST(Progress, PercentIsRightAlignedInThreeCharacters) {
-  EXPECT_EQ(format_percent(0.0f), "  0");
-  EXPECT_EQ(format_percent(0.125f), " 12");  // 12.5 goes to the even 12
-  EXPECT_EQ(format_percent(0.135f), " 14");
-  EXPECT_EQ(format_percent(1.0f), "100");
-}
-
-TEST(Progress, BarLineFollowsTheTemplate) {
-  BarSnapshot snapshot;
-  snapshot.position = 1200;
-  snapshot.length = 4800;
-  snapshot.elapsed_s = 187.6;
-  snapshot.eta_s = 3725.2;
-  EXPECT_EQ(format_bar_line(snapshot, false),
-            "[00:03:07] ==========>----------------------------- "
-            "   1200/4800     25% eta 01:02:05");
-  snapshot.position = 12345678;
-  snapshot.length = 12345678;
-  snapshot.eta_s = 0.0;
-  EXPECT_EQ(format_bar_line(snapshot, false),
-            "[00:03:07] ======================================== "
-            "12345678/12345678 100% eta 00:00:00");
-}
-
-TEST(Progress, CounterLineMatchesTheWorkedExample) {
-  EXPECT_EQ(format_counter_line(1200, 4800, milliseconds(12340)),
-            "Progress: 1200/4800 (25.0%) | elapsed 12.3s | 97 rays/s | ETA 37.0s\n");
-  EXPECT_EQ(format_counter_line(3, 3, nanoseconds(0)),
-            "Progress: 3/3 (100.0%) | elapsed 0.0s | 3000000000 rays/s | ETA 0.0s\n");
-}
-
-TEST(Progress, SmoothedRateLosesAFactorTenEveryFifteenSeconds) {
-  RateEstimator estimator;
-  EXPECT_EQ(smoothed_rate(estimator), 0.0);
-  add_rate_sample(estimator, 1500.0, 15.0);  // 100 rays/s
-  EXPECT_NEAR(smoothed_rate(estimator), 100.0, kRateTolerance);
-  add_rate_sample(estimator, 150.0, 15.0);  // then 10 rays/s: the first sample weighs 0.1
-  EXPECT_NEAR(smoothed_rate(estimator), (0.1 * 1500.0 + 150.0) / (0.1 * 15.0 + 15.0),
-              kRateTolerance);
-}
-
-TEST(Progress, RemainingTimeIsZeroWhenDoneOrWithoutARate) {
-  EXPECT_EQ(remaining_seconds(10, 10, 5.0), 0.0);
-  EXPECT_EQ(remaining_seconds(2, 10, 0.0), 0.0);
-  EXPECT_DOUBLE_EQ(remaining_seconds(2, 10, 4.0), 2.0);
-}
-
-struct ColourCase {
-  const char* no_color;        // NO_COLOR, nullptr for unset
-  const char* clicolor;        // CLICOLOR
-  const char* clicolor_force;  // CLICOLOR_FORCE
-  bool terminal;               // standard error is a terminal
-  bool colour;                 // expected
-};
-
-class Colours : public testing::TestWithParam<ColourCase> {};
-
-TEST_P(Colours, HonourTheUsualVariables) {
-  const ColourCase c = GetParam();
-  EXPECT_EQ(colours_enabled(c.no_color, c.clicolor, c.clicolor_force, c.terminal), c.colour);
-}
-
-INSTANTIATE_TEST_SUITE_P(Progress, Colours,
-                         testing::Values(ColourCase{nullptr, nullptr, nullptr, true, true},
-                                         ColourCase{nullptr, nullptr, nullptr, false, false},
-                                         ColourCase{"1", nullptr, nullptr, true, false},
-                                         ColourCase{"", nullptr, nullptr, true, true},
-                                         ColourCase{"1", nullptr, "1", true, false},
-                                         ColourCase{nullptr, nullptr, "1", false, true},
-                                         ColourCase{nullptr, nullptr, "0", false, false},
-                                         ColourCase{nullptr, "0", nullptr, true, false},
-                                         ColourCase{nullptr, "0", "1", true, true},
-                                         ColourCase{nullptr, "1", nullptr, false, false}));
-
-TEST(Progress, DisplayIsChosenByTheFlagsAndNeverForNoRays) {
-  EXPECT_EQ(choose_progress_display(false, true, 10), ProgressDisplay::None);
-  EXPECT_EQ(choose_progress_display(false, false, 10), ProgressDisplay::None);
+TEST(Progress, DisplayFollowsTheFlagsAndIsNoneForNoRays) {
   EXPECT_EQ(choose_progress_display(true, false, 10), ProgressDisplay::Bar);
   EXPECT_EQ(choose_progress_display(true, true, 10), ProgressDisplay::Counter);
-  EXPECT_EQ(choose_progress_display(true, true, 0), ProgressDisplay::None);
   EXPECT_EQ(choose_progress_display(true, false, 0), ProgressDisplay::None);
 }
 
-// The done count of a counter line, UINT64_MAX when the line does not start as one.
-std::uint64_t done_of(const std::string& line) {
-  const std::string prefix = "Progress: ";
-  if (line.rfind(prefix, 0) != 0 || line.back() != '\n') return UINT64_MAX;
-  return std::stoull(line.substr(prefix.size()));
+// The done count of a counter line.
+std::uint64_t done_of(const std::optional<std::string>& line) {
+  return line && line->starts_with("Progress: ") ? std::stoull(line->substr(10)) : 0;
 }
 
-TEST(Progress, CounterReportsAfterFiveSecondsAndAlwaysAtTheEnd) {
+TEST(Progress, CounterReportsFiveSecondsAfterItsLastLineAndAlwaysAtTheEnd) {
   ProgressCounter counter;
   counter.total = 4800;
-  EXPECT_FALSE(advance_counter(counter, 600, milliseconds(1000)));
   EXPECT_FALSE(advance_counter(counter, 600, milliseconds(4999)));
-  const auto first = advance_counter(counter, 600, milliseconds(5000));
-  ASSERT_TRUE(first);
-  EXPECT_EQ(done_of(*first), 1800u);
-  EXPECT_EQ(counter.last_report_ms.load(), 5000u);
+  EXPECT_EQ(done_of(advance_counter(counter, 600, milliseconds(5000))), 1200u);
   EXPECT_FALSE(advance_counter(counter, 600, milliseconds(9999)));
-  const auto second = advance_counter(counter, 600, milliseconds(10000));
-  ASSERT_TRUE(second);
-  EXPECT_EQ(done_of(*second), 3000u);
-  EXPECT_FALSE(advance_counter(counter, 600, milliseconds(10001)));
-  EXPECT_FALSE(advance_counter(counter, 600, milliseconds(10002)));
-  const auto last = advance_counter(counter, 600, milliseconds(10003));
-  ASSERT_TRUE(last);
-  EXPECT_EQ(*last, format_counter_line(4800, 4800, milliseconds(10003)));
-}
-
-TEST(Progress, ShortRunPrintsExactlyOneLineWithTheWholeRun) {
-  ProgressCounter counter;
-  counter.total = 10;
-  std::vector<std::string> lines;
-  for (int chunk = 0; chunk < 5; ++chunk) {
-    if (auto line = advance_counter(counter, 2, milliseconds(100 * chunk))) lines.push_back(*line);
-  }
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("10/10 (100.0%)"), std::string::npos);
-}
-
-TEST(Progress, FinalLineIsNeverLostToAConcurrentReport) {
-  ProgressCounter counter;
-  counter.total = 8;
+  EXPECT_EQ(done_of(advance_counter(counter, 600, milliseconds(10000))), 2400u);
+  EXPECT_FALSE(advance_counter(counter, 1800, milliseconds(10001)));
+  EXPECT_EQ(advance_counter(counter, 600, milliseconds(10003)),
+            format_counter_line(4800, 4800, milliseconds(10003)));
+  // eight workers finishing together: exactly one prints the final line
+  ProgressCounter racing;
+  racing.total = 8;
+  std::atomic<int> finals{0};
   std::vector<std::thread> workers;
-  std::atomic<int> printed_final{0};
   for (int w = 0; w < 8; ++w) {
-    workers.emplace_back([&] {
-      if (auto line = advance_counter(counter, 1, seconds(6))) {
-        if (done_of(*line) == 8) printed_final.fetch_add(1);
-      }
-    });
+    workers.emplace_back(
+        [&] { finals += done_of(advance_counter(racing, 1, std::chrono::seconds(6))) == 8; });
   }
   for (std::thread& worker : workers) worker.join();
-  EXPECT_EQ(printed_final.load(), 1);
+  EXPECT_EQ(finals.load(), 1);
 }
 
-// A pipe standing in for the terminal, read back after the display is done.
-class PipeCapture {
- public:
-  PipeCapture() {
-    if (::pipe(fds_) != 0) throw std::runtime_error("pipe");
-    ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
-  }
-  ~PipeCapture() {
-    ::close(fds_[0]);
-    if (fds_[1] >= 0) ::close(fds_[1]);
-  }
-  int write_end() const { return fds_[1]; }
-  std::string read_all() {
-    std::string out;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(fds_[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return out;
-  }
-
- private:
-  int fds_[2] = {-1, -1};
-};
-
-TEST(Progress, BarDrawsInPlaceAndLeavesItsFinalDrawingWithALineBreak) {
-  PipeCapture terminal;
-  ProgressOutput output;
-  output.bar_fd = terminal.write_end();
-  output.draw_bar = true;
-  output.bar_colour = false;
-  Progress progress = start_progress(ProgressDisplay::Bar, 5, output);
-  for (int ray = 0; ray < 5; ++ray) advance_progress_ray(progress);
-  finish_progress(progress);
-  progress = Progress{};
-  const std::string text = terminal.read_all();
-  ASSERT_GE(text.size(), 2u);
-  EXPECT_EQ(text.rfind("\r\x1b[2K[00:00:00] ", 0), 0u) << "drawn at once, in place";
-  EXPECT_EQ(text.back(), '\n');
-  const std::string last = text.substr(text.rfind("\r\x1b[2K") + 5);
-  EXPECT_EQ(last, "[00:00:00] " + std::string(40, '=') + "       5/5       100% eta 00:00:00\n");
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
-}
-
-TEST(Progress, BarRedrawsAtMostTwentyTimesASecond) {
-  PipeCapture terminal;
-  ProgressOutput output;
-  output.bar_fd = terminal.write_end();
-  output.draw_bar = true;
-  const auto begin = std::chrono::steady_clock::now();
-  Progress progress = start_progress(ProgressDisplay::Bar, 100000, output);
-  for (int ray = 0; ray < 100000; ++ray) advance_progress_ray(progress);
-  finish_progress(progress);
-  const double seconds_taken =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  const std::string text = terminal.read_all();
-  const auto drawings = std::count(text.begin(), text.end(), '\r');
-  // the first drawing, one per 50 ms, and the final one
-  EXPECT_LE(drawings, 2 + static_cast<long>(seconds_taken * 20.0) + 1);
-}
-
-TEST(Progress, BarDrawsNothingWhenNotOnATerminal) {
-  PipeCapture terminal;
-  ProgressOutput output;
-  output.bar_fd = terminal.write_end();
-  output.draw_bar = false;
-  Progress progress = start_progress(ProgressDisplay::Bar, 3, output);
-  for (int ray = 0; ray < 3; ++ray) advance_progress_ray(progress);
-  finish_progress(progress);
-  EXPECT_EQ(progress.bar->position, 3u);
-  EXPECT_EQ(terminal.read_all(), "");
-}
-
-TEST(Progress, UnfinishedBarEndsItsLineWhenReleased) {
-  PipeCapture terminal;
-  ProgressOutput output;
-  output.bar_fd = terminal.write_end();
-  output.draw_bar = true;
+// What a display of `rays` rays writes to a pipe standing in for the terminal after `steps`
+// advances (one ray each for the bar, two for the counter), and its finish when asked.
+std::string written(ProgressDisplay display, int rays, int steps, bool finish, bool draw = true) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "no pipe";
+  ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
   {
-    Progress progress = start_progress(ProgressDisplay::Bar, 3, output);
-    advance_progress_ray(progress);
+    Progress progress = start_progress(display, rays, {fds[1], draw, false, fds[1]});
+    for (int k = 0; k < steps; ++k) {
+      display == ProgressDisplay::Bar ? advance_progress_ray(progress)
+                                      : advance_progress_chunk(progress, 2);
+    }
+    if (finish) finish_progress(progress);
   }
-  const std::string text = terminal.read_all();
-  ASSERT_FALSE(text.empty());
-  EXPECT_EQ(text.back(), '\n');
+  ::close(fds[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  ::close(fds[0]);
+  return text;
+}
+
+TEST(Progress, BarDrawsInPlaceAtMostTwentyTimesASecondAndEndsWithALineBreak) {
+  const auto begin = std::chrono::steady_clock::now();
+  const std::string text = written(ProgressDisplay::Bar, 20000, 20000, true);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+  EXPECT_TRUE(text.starts_with("\r\x1b[2K[00:00:00] ")) << "drawn at once, in place";
+  EXPECT_TRUE(text.ends_with(kFull + "   20000/20000   100% eta 00:00:00\n")) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+  EXPECT_LE(std::count(text.begin(), text.end(), '\r'), 3 + static_cast<long>(took.count() * 20));
+  EXPECT_EQ(written(ProgressDisplay::Bar, 3, 3, true, false), "") << "not on a terminal";
+  EXPECT_TRUE(written(ProgressDisplay::Bar, 3, 1, false).ends_with("\n")) << "unfinished";
 }
 
 TEST(Progress, CounterLinesGoToTheirDescriptorAsWholeLines) {
-  PipeCapture standard_output;
-  ProgressOutput output;
-  output.counter_fd = standard_output.write_end();
-  Progress progress = start_progress(ProgressDisplay::Counter, 6, output);
-  for (int chunk = 0; chunk < 3; ++chunk) advance_progress_chunk(progress, 2);
-  finish_progress(progress);
-  const std::string text = standard_output.read_all();
-  // one line; the elapsed time and rate depend on the machine
-  EXPECT_EQ(text.rfind("Progress: 6/6 (100.0%) | elapsed ", 0), 0u) << text;
-  EXPECT_NE(text.find(" rays/s | ETA 0.0s\n"), std::string::npos) << text;
+  const std::string text = written(ProgressDisplay::Counter, 6, 3, true);
+  EXPECT_TRUE(text.starts_with("Progress: 6/6 (100.0%) | elapsed ")) << text;
+  EXPECT_TRUE(text.ends_with(" rays/s | ETA 0.0s\n")) << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
 }
 

@@ -5,207 +5,101 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <bit>
 #include <chrono>
+#include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
-#include <mutex>
+#include <new>
 #include <optional>
-#include <set>
+#include <ostream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "common/fault.h"
-#include "engine/pool_environment.h"
+#include "engine/core.h"
+#include "engine/parallel_map_reduce.h"
 
 namespace abyx {
 namespace {
 
+// Gives each test a pool sized by its own ABYX_NUM_THREADS and removes the variable afterwards.
+class Pool : public testing::Test {
+ protected:
+  void TearDown() override { set_thread_override(nullptr); }
+  // Sets (or, with nullptr, removes) the override and drops the pool so the next use reads it.
+  static void set_thread_override(const char* value) {
+    value ? ::setenv("ABYX_NUM_THREADS", value, 1) : ::unsetenv("ABYX_NUM_THREADS");
+    shut_down_worker_pool();
+  }
+};
+
 struct ParseCase {
+  const char* name;
   const char* text;                     // value of the variable, nullptr for unset
-  std::optional<std::size_t> expected;  // nullopt: unset (no override)
+  std::optional<std::size_t> expected;  // nullopt: no override
+  const char* message = nullptr;        // the whole fault message when the text is refused
 };
+void PrintTo(const ParseCase& c, std::ostream* out) { *out << c.name; }
 
-class ParseWorkerCountAccepts : public testing::TestWithParam<ParseCase> {};
+class ParseWorkerCount : public testing::TestWithParam<ParseCase> {};
 
-TEST_P(ParseWorkerCountAccepts, PositiveIntegers) {
-  EXPECT_EQ(parse_worker_count(GetParam().text), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(WorkerPool, ParseWorkerCountAccepts,
-                         testing::Values(ParseCase{nullptr, std::nullopt},
-                                         ParseCase{"", std::nullopt}, ParseCase{"1", 1},
-                                         ParseCase{"4", 4}, ParseCase{"007", 7},
-                                         ParseCase{"4096", 4096}));
-
-struct RejectCase {
-  const char* text;     // value of the variable
-  const char* message;  // the whole fault message
-};
-
-class ParseWorkerCountRejects : public testing::TestWithParam<RejectCase> {};
-
-TEST_P(ParseWorkerCountRejects, WithAClearMessage) {
+TEST_P(ParseWorkerCount, AcceptsDecimalSizesAndNamesWhatItRefuses) {
+  const ParseCase& c = GetParam();
   try {
-    parse_worker_count(GetParam().text);
-    FAIL() << "no fault for " << GetParam().text;
+    EXPECT_EQ(parse_worker_count(c.text), c.expected);
+    EXPECT_EQ(c.message, nullptr);
   } catch (const Fault& fault) {
-    EXPECT_STREQ(fault.what(), GetParam().message);
+    EXPECT_STREQ(fault.what(), c.message);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    WorkerPool, ParseWorkerCountRejects,
+    Texts, ParseWorkerCount,
     testing::Values(
-        RejectCase{"abc", "ABYX_NUM_THREADS must be a positive integer, got \"abc\""},
-        RejectCase{"0", "ABYX_NUM_THREADS must be a positive integer, got \"0\""},
-        RejectCase{"-2", "ABYX_NUM_THREADS must be a positive integer, got \"-2\""},
-        RejectCase{"+2", "ABYX_NUM_THREADS must be a positive integer, got \"+2\""},
-        RejectCase{" 2", "ABYX_NUM_THREADS must be a positive integer, got \" 2\""},
-        RejectCase{"2.5", "ABYX_NUM_THREADS must be a positive integer, got \"2.5\""},
-        RejectCase{"4\n", "ABYX_NUM_THREADS must be a positive integer, got \"4\\x0a\""},
-        RejectCase{"4097", "ABYX_NUM_THREADS must be at most 4096, got \"4097\""},
-        RejectCase{"99999999999999999999999",
-                   "ABYX_NUM_THREADS must be at most 4096, got \"99999999999999999999999\""}));
+        ParseCase{"Unset", nullptr, {}}, ParseCase{"Empty", "", {}},
+        ParseCase{"LeadingZeros", "007", 7}, ParseCase{"Largest", "4096", 4096},
+        ParseCase{"Word", "abc", {}, "ABYX_NUM_THREADS must be a positive integer, got \"abc\""},
+        ParseCase{"Zero", "0", {}, "ABYX_NUM_THREADS must be a positive integer, got \"0\""},
+        ParseCase{"Plus", "+2", {}, "ABYX_NUM_THREADS must be a positive integer, got \"+2\""},
+        ParseCase{
+            "Newline", "4\n", {}, "ABYX_NUM_THREADS must be a positive integer, got \"4\\x0a\""},
+        ParseCase{"Huge",
+                  "99999999999999999999999",
+                  {},
+                  "ABYX_NUM_THREADS must be at most 4096, got \"99999999999999999999999\""}),
+    [](const testing::TestParamInfo<ParseCase>& info) { return info.param.name; });
 
-TEST(WorkerPool, AvailableProcessorsFollowTheAffinityMask) {
+TEST_F(Pool, SizeIsTheProcessorsOrTheOverrideReadWhenThePoolIsCreated) {
   cpu_set_t set;
   CPU_ZERO(&set);
   ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
-  EXPECT_EQ(available_processor_count(), static_cast<std::size_t>(CPU_COUNT(&set)));
-}
-
-TEST_F(PoolEnvironment, HasOneWorkerPerAvailableProcessorByDefault) {
   set_thread_override(nullptr);
-  EXPECT_EQ(worker_count(), available_processor_count());
-}
-
-TEST_F(PoolEnvironment, OverrideSetsTheSize) {
+  EXPECT_EQ(worker_count(), static_cast<std::size_t>(CPU_COUNT(&set)));
   set_thread_override("3");
   EXPECT_EQ(worker_count(), 3u);
-}
-
-TEST_F(PoolEnvironment, OverrideIsReadOnlyWhenThePoolIsCreated) {
-  set_thread_override("3");
-  ASSERT_EQ(worker_count(), 3u);
   ::setenv("ABYX_NUM_THREADS", "5", 1);
   EXPECT_EQ(worker_count(), 3u);
-}
-
-TEST_F(PoolEnvironment, InvalidOverrideFaultsAndACorrectedOneWorksNextTime) {
   set_thread_override("many");
-  EXPECT_THROW(worker_count(), Fault);
   EXPECT_THROW(run_on_workers([](std::size_t) {}), Fault);
-  ::setenv("ABYX_NUM_THREADS", "2", 1);
+  ::setenv("ABYX_NUM_THREADS", "2", 1);  // no pool was left behind: the next use reads again
   EXPECT_EQ(worker_count(), 2u);
-}
-
-TEST_F(PoolEnvironment, RunsTheJobOnceOnEveryWorker) {
-  set_thread_override("4");
-  std::mutex mutex;
-  std::multiset<std::size_t> workers;
-  std::set<std::thread::id> threads;
-  run_on_workers([&](std::size_t worker) {
-    std::lock_guard lock(mutex);
-    workers.insert(worker);
-    threads.insert(std::this_thread::get_id());
-  });
-  EXPECT_EQ(workers, (std::multiset<std::size_t>{0, 1, 2, 3}));
-  EXPECT_EQ(threads.size(), 4u);
-  EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u) << "the caller only waits";
-}
-
-struct OwnError {
-  int code;  // identifies the throw
-};
-
-TEST_F(PoolEnvironment, RethrowsAJobsExceptionWithItsTypeAndWorksAfterwards) {
-  set_thread_override("3");
-  EXPECT_THROW(run_on_workers([](std::size_t worker) {
-                 if (worker == 1) throw Fault("worker one failed");
-               }),
-               Fault);
-  EXPECT_THROW(run_on_workers([](std::size_t) { throw std::bad_alloc(); }), std::bad_alloc);
-  try {
-    run_on_workers([](std::size_t worker) {
-      if (worker == 2) throw OwnError{42};
-    });
-    FAIL() << "no exception";
-  } catch (const OwnError& error) {
-    EXPECT_EQ(error.code, 42);
-  }
-  std::atomic<int> ran{0};
-  run_on_workers([&](std::size_t) { ran.fetch_add(1); });
-  EXPECT_EQ(ran.load(), 3);
-}
-
-TEST_F(PoolEnvironment, RefusesWorkFromItsOwnWorkers) {
-  set_thread_override("2");
   try {
     run_on_workers([](std::size_t) { run_on_workers([](std::size_t) {}); });
-    FAIL() << "no fault";
+    ADD_FAILURE() << "a worker used the pool";
   } catch (const Fault& fault) {
-    EXPECT_EQ(std::string(fault.what()), kPoolReentryMessage);
+    EXPECT_EQ(fault.what(), kPoolReentryMessage);
   }
 }
 
-TEST_F(PoolEnvironment, SerialisesRunsFromSeveralThreads) {
-  set_thread_override("2");
-  std::atomic<int> inside{0};
-  std::atomic<int> most{0};
-  std::atomic<int> total{0};
-  auto caller = [&] {
-    for (int run = 0; run < 20; ++run) {
-      run_on_workers([&](std::size_t) {
-        const int now = inside.fetch_add(1) + 1;
-        int seen = most.load();
-        while (now > seen && !most.compare_exchange_weak(seen, now)) {
-        }
-        total.fetch_add(1);
-        inside.fetch_sub(1);
-      });
-    }
-  };
-  std::thread a(caller);
-  std::thread b(caller);
-  a.join();
-  b.join();
-  EXPECT_EQ(total.load(), 2 * 20 * 2);
-  EXPECT_LE(most.load(), 2) << "two runs shared the workers at once";
-}
-
+TEST_F(Pool, ForkedChildGetsAFreshPoolAndTheParentKeepsItsOwn) {
 #if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kThreadSanitizer = true;
-#else
-constexpr bool kThreadSanitizer = false;
+  GTEST_SKIP() << "threads after a multi-threaded fork";
 #endif
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-
-// Waits for the child up to the timeout; kills it and reports -1 when it hangs.
-int wait_for_child(pid_t child, std::chrono::seconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  int status = 0;
-  while (std::chrono::steady_clock::now() < deadline) {
-    const pid_t done = ::waitpid(child, &status, WNOHANG);
-    if (done == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ::kill(child, SIGKILL);
-  ::waitpid(child, &status, 0);
-  return -1;
-}
-
-TEST_F(PoolEnvironment, ForkedChildGetsAFreshPool) {
-  if (kThreadSanitizer) GTEST_SKIP() << "threads after a multi-threaded fork";
   set_thread_override("3");
   std::atomic<int> ran{0};
-  run_on_workers([&](std::size_t) { ran.fetch_add(1); });
-  ASSERT_EQ(ran.load(), 3);
+  run_on_workers([&](std::size_t worker) { ran += 1 << (4 * worker); });
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -213,10 +107,171 @@ TEST_F(PoolEnvironment, ForkedChildGetsAFreshPool) {
     run_on_workers([&](std::size_t) { in_child.fetch_add(1); });
     ::_exit(in_child.load() == 3 && worker_count() == 3 ? 0 : 1);
   }
-  EXPECT_EQ(wait_for_child(child, std::chrono::seconds(20)), 0);
-  ran = 0;
-  run_on_workers([&](std::size_t) { ran.fetch_add(1); });
-  EXPECT_EQ(ran.load(), 3) << "the parent's pool still works";
+  int status = -1;  // a child that hangs is killed after 20 s
+  for (int k = 0; k < 2000 && ::waitpid(child, &status, WNOHANG) == 0; ++k) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (status == -1) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  run_on_workers([&](std::size_t worker) { ran += 1 << (4 * worker); });
+  EXPECT_EQ(ran.load(), 0x222) << "each worker ran the job once a run";
+}
+
+// Every merge written out: "e" for an identity, the chunk number for a mapped chunk, "(left
+// right)" for a merge; uneven work changes which worker maps what from run to run.
+std::string bracket_chunks(std::size_t chunk_count) {
+  return parallel_map_reduce<std::string>(
+      chunk_count, [] { return std::string("e"); },
+      [](std::size_t chunk) {
+        if (chunk % 3 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        return std::to_string(chunk);
+      },
+      [](std::string& left, std::string&& right) { left = "(" + left + " " + right + ")"; });
+}
+
+class TreeReduction : public Pool, public testing::WithParamInterface<const char*> {};
+
+TEST_P(TreeReduction, GroupsEveryMergeByTheChunkCountOnly) {
+  set_thread_override(GetParam());
+  EXPECT_EQ(bracket_chunks(0), "e");
+  EXPECT_EQ(bracket_chunks(3), "(((e 0) (e 1)) (e 2))");
+  for (int repeat = 0; repeat < 5; ++repeat) {
+    ASSERT_EQ(bracket_chunks(5), "((((e 0) (e 1)) ((e 2) (e 3))) (e 4))");
+  }
+  // so a floating-point sum is the same bit for bit whatever the pool size
+  const auto sum = [] {
+    return std::bit_cast<std::uint32_t>(parallel_map_reduce<float>(
+        61, [] { return 0.0f; }, [](std::size_t chunk) { return 1.0f / (1.0f + chunk * 0.37f); },
+        [](float& left, float&& right) { left += right; }));
+  };
+  const std::uint32_t with_pool = sum();
+  set_thread_override("1");
+  EXPECT_EQ(with_pool, sum());
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, TreeReduction, testing::Values("1", "2", "4", "7"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           return std::string("Workers") + info.param;
+                         });
+
+// Counts its live instances so a test can see that partial results were released.
+struct Tracked {
+  static inline std::atomic<int> live{0};
+  Tracked() { ++live; }
+  Tracked(const Tracked&) { ++live; }
+  Tracked& operator=(const Tracked&) = default;
+  ~Tracked() { --live; }
+};
+
+struct OwnError {
+  int chunk;  // where it was thrown
+};
+
+// Maps chunks of about 0.5 ms each, raising at bad_chunk; counts the chunks begun.
+template <class Raise>
+void reduce_raising_at(std::size_t chunks, std::size_t bad_chunk, Raise raise, int* started) {
+  std::atomic<int> begun{0};
+  try {
+    parallel_map_reduce<Tracked>(
+        chunks, [] { return Tracked{}; },
+        [&](std::size_t chunk) {
+          ++begun;
+          if (chunk == bad_chunk) raise(static_cast<int>(chunk));
+          std::this_thread::sleep_for(std::chrono::microseconds(500));
+          return Tracked{};
+        },
+        [](Tracked&, Tracked&&) {});
+  } catch (...) {
+    *started = begun.load();
+    throw;
+  }
+}
+
+TEST_F(Pool, ExceptionsCrossToTheCallerWithTheirTypeAndStopTheRun) {
+  set_thread_override("3");
+  int started = 0;
+  try {
+    reduce_raising_at(
+        400, 0, [](int) { throw Fault("chunk failed"); }, &started);
+    ADD_FAILURE() << "no fault";
+  } catch (const Fault& fault) {
+    EXPECT_STREQ(fault.what(), "chunk failed");
+  }
+  // the faulting worker stops at once; the others finish what they hold, maybe one claim more
+  EXPECT_LT(started, 50);
+  EXPECT_THROW(reduce_raising_at(
+                   40, 3, [](int) { throw std::bad_alloc(); }, &started),
+               std::bad_alloc);
+  try {
+    reduce_raising_at(
+        40, 9, [](int chunk) { throw OwnError{chunk}; }, &started);
+    ADD_FAILURE() << "no exception";
+  } catch (const OwnError& error) {
+    EXPECT_EQ(error.chunk, 9);
+  }
+  EXPECT_EQ(Tracked::live.load(), 0) << "every partial result is released";
+  EXPECT_THROW(
+      parallel_map_reduce<int>(
+          8, [] { return 0; }, [](std::size_t chunk) { return static_cast<int>(chunk); },
+          [](int& left, int&& right) { left += right == 5 ? throw Fault("merge") : right; }),
+      Fault);
+  EXPECT_EQ(bracket_chunks(3), "(((e 0) (e 1)) (e 2))") << "the next run works";
+}
+
+// Isovelocity water over a flat rigid bottom at 100 m, source at 50 m, a 3 x 3 x 2 grid.
+SimulationConfig tiny_config() {
+  SimulationConfig config;
+  config.ssp = {{-1000, 1000}, {-1000, 1000}, {0, 100}, std::vector<float>(8, 1500.0f)};
+  config.bathymetry = {{-1000, 1000}, {-1000, 1000}, std::vector<float>(4, 100.0f), {}, {}};
+  config.source = {{0, 0, 50}, {100, 250}, {0, 1, -7, 12}, {0, 1, 95}};
+  config.receivers = {"grid", {-33, 7.5f, 61}, {40, 151, 260}, {35, 62}};
+  config.beam = {10.0f, 60, 400.0f, true};
+  return config;
+}
+
+TEST_P(TreeReduction, CoreGivesOnePathPerRayAzimuthMajorLeavingTheSourceAlongItsLaunch) {
+  set_thread_override(GetParam());
+  const SimulationConfig config = tiny_config();
+  const CoreResult result = core(config);
+  EXPECT_EQ(result.field.shape, (std::array<std::size_t, 4>{2, 3, 3, 2}));
+  ASSERT_TRUE(result.ray_paths);
+  ASSERT_EQ(result.ray_paths->size(), 12u);
+  for (std::size_t ray = 0; ray < 12; ++ray) {
+    const std::vector<Vec3>& points = (*result.ray_paths)[ray];
+    ASSERT_GE(points.size(), 2u);
+    EXPECT_NEAR(norm(points[0] - Vec3{0, 0, 50}), 0.0f, 1e-3f);
+    // ray a * N_el + e leaves along (sin a cos e, cos a cos e, sin e)
+    const float a = config.source.launch_azim_deg[ray / 4] * 3.14159265f / 180.0f;
+    const float e = config.source.launch_elev_deg[ray % 4] * 3.14159265f / 180.0f;
+    const Vec3 step = (1.0f / norm(points[1] - points[0])) * (points[1] - points[0]);
+    EXPECT_NEAR(
+        norm(step - Vec3{std::sin(a) * std::cos(e), std::cos(a) * std::cos(e), std::sin(e)}), 0.0f,
+        1e-4f)
+        << ray;
+  }
+}
+
+TEST_F(Pool, CoreFaultsReachTheCallerAndTheNextRunWorks) {
+  set_thread_override("2");
+  SimulationConfig config = tiny_config();
+  config.receivers = {"array", {1.0f, 2.0f}, {1.0f}, {1.0f, 2.0f}};
+  try {
+    core(config);
+    ADD_FAILURE() << "no fault";
+  } catch (const Fault& fault) {
+    EXPECT_STREQ(fault.what(), "array receiver coordinates must have equal lengths");
+  }
+  config.receivers.y_rcvr_m = {1.0f, 2.0f};
+  config.source.launch_azim_deg.clear();
+  config.beam.show_progress = true;
+  const CoreResult result = core(config);
+  EXPECT_EQ(result.field.shape, (std::array<std::size_t, 4>{2, 2, 1, 1}));
+  EXPECT_TRUE(result.ray_paths && result.ray_paths->empty());
+  config.beam.store_ray_paths = false;
+  EXPECT_FALSE(core(config).ray_paths);
 }
 
 }  // namespace
