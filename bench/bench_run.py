@@ -28,8 +28,8 @@ import time
 from pathlib import Path
 
 REPO_ROOT = Path(__file__).resolve().parent.parent
-SHARED_SCENARIOS = REPO_ROOT.parent / "shared" / "bench"
-SHARED_NAMES = ("p1_grid", "p2_grid", "p1_array", "p2_array", "p1r_array")
+SCENARIOS = REPO_ROOT / "bench" / "scenarios"
+SCENARIO_NAMES = ("p1_grid", "p2_grid", "p1_array", "p2_array", "p1r_array")
 DEFAULT_NAMES = ("p1_grid", "p2_grid")
 
 
@@ -92,7 +92,7 @@ QUICK = {"quick_flat": quick_flat, "quick_munk": quick_munk}
 def load_scenario(name):
     if name in QUICK:
         return QUICK[name]()
-    path = SHARED_SCENARIOS / f"{name}.json" if name in SHARED_NAMES else Path(name)
+    path = SCENARIOS / f"{name}.json" if name in SCENARIO_NAMES else Path(name)
     with open(path, encoding="utf-8") as handle:
         return json.load(handle)
 
@@ -233,8 +233,8 @@ def machine_line():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--scenario", action="append",
-                        help="a shared scenario (%s), a built-in quick one (%s) or a JSON file; "
-                             "repeatable" % (", ".join(SHARED_NAMES), ", ".join(QUICK)))
+                        help="a scenario of bench/scenarios (%s), a built-in quick one (%s) or a JSON file; "
+                             "repeatable" % (", ".join(SCENARIO_NAMES), ", ".join(QUICK)))
     parser.add_argument("--quick", action="store_true", help="the built-in quick scenarios")
     parser.add_argument("--runs", type=int, default=3, help="timed runs per case (at least 3)")
     parser.add_argument("--threads", default="1,2,all",

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs the test dependencies, builds the module and the C++ tests, and runs CTest and pytest.
-# Set ABYX_SANITIZE (e.g. address,undefined) to run the C++ tests under sanitizers instead.
+# Builds and runs the C++ tests (CTest), then installs the module with its test dependencies into a
+# virtual environment of its own (build/test-venv) and runs pytest there.
+# Set ABYX_SANITIZE (e.g. address,undefined) to run only the C++ tests, under sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# GoogleTest and Google Benchmark from Debian: installed where we can (root with apt-get), else named.
 need_debs=()
 [ -f /usr/include/gtest/gtest.h ] || need_debs+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need_debs+=(libbenchmark-dev)
@@ -12,12 +14,20 @@ if [ ${#need_debs[@]} -gt 0 ]; then
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_debs[@]}" >/dev/null
   else
-    echo "missing Debian packages: ${need_debs[*]} (install them, then rerun)" >&2
+    echo "scripts/test.sh: the C++ tests need GoogleTest and Google Benchmark; missing: ${need_debs[*]}." >&2
+    echo "Install them (Debian/Ubuntu: sudo apt-get install ${need_debs[*]}), then rerun." >&2
     exit 1
   fi
 fi
 
-python3 -m pip install --quiet --disable-pip-version-check pytest hypothesis "numpy>=1.21" "xarray>=2022.6" "netCDF4>=1.6" "matplotlib>=3.6" "dask[distributed]>=2022.8"
+# The virtual environment; CMake and Ninja from PyPI where the system has none.
+venv=build/test-venv
+[ -x "$venv/bin/pip" ] || python3 -m venv --clear "$venv"
+export PATH="$PWD/$venv/bin:$PATH"
+pip() { python -m pip --disable-pip-version-check --quiet "$@"; }
+tools=()
+for tool in cmake ninja; do command -v "$tool" >/dev/null || tools+=("$tool"); done
+[ ${#tools[@]} -eq 0 ] || pip install "${tools[@]}"
 werror=${ABYX_WERROR:-ON}
 jobs=$(nproc)
 
@@ -32,7 +42,7 @@ if [ -n "${ABYX_SANITIZE:-}" ]; then
   exit 0
 fi
 
-# The module as users install it, then the Python tests against it
-python3 -m pip install --quiet --disable-pip-version-check . \
-  -Ccmake.define.ABYX_WERROR="$werror" -Cbuild-dir=build/wheel
-python3 -m pytest -q tests/python
+# The module as users install it, with the test extra, then the Python tests against it
+pip install ".[test]" --config-settings=cmake.define.ABYX_WERROR="$werror" \
+  --config-settings=build-dir=build/wheel
+python -m pytest -q tests/python
