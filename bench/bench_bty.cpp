@@ -24,7 +24,7 @@ BTYfield rippled_bottom() {
       b.z_bty_m.push_back(3000.0f + 0.01f * x + 200.0f * std::sin(x / 7000.0f + y / 9000.0f));
     }
   }
-  return init_bty(config);
+  return init_bty(config.bathymetry);
 }
 
 std::vector<Vec3> loop_path() {
@@ -44,8 +44,7 @@ void BM_BtyDepthAndNormal(benchmark::State& state) {
   std::size_t i = 0;
   for (auto _ : state) {
     update_bty_cursor(path[i], bty, cursor);
-    benchmark::DoNotOptimize(interpolate_bty_from_cursor(path[i], bty, cursor));
-    benchmark::DoNotOptimize(bottom_normal_from_cursor(path[i], bty, cursor));
+    benchmark::DoNotOptimize(sample_bottom_from_cursor(path[i], bty, cursor));
     i = i + 1 == kPathPoints ? 0 : i + 1;
   }
   state.SetItemsProcessed(state.iterations());

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "bty/bty_field.h"
-#include "influence/gaussian_beam_influence.h"
+#include "common/ray_state.h"
+#include "influence/gaussian_beam_testing.h"
 #include "influence/pressure_field.h"
 #include "input/simulation_config.h"
-#include "common/ray_state.h"
 
 namespace {
 
@@ -65,7 +65,8 @@ PressureField receivers(bool slice, bool array, std::size_t nf) {
   const std::vector<float> z = slice ? axis(0.0f, 1000.0f, 101) : axis(0.0f, 1000.0f, 25);
   if (!array) {
     config.receivers = {"grid", x, y, z};
-    return abyx::init_pressure_field(config);
+    return abyx::init_pressure_field(config.receivers, abyx::receiver_layout(config.receivers),
+                                     config.source.freq_hz.size());
   }
   config.receivers.config_type = "array";
   for (const float px : x) {
@@ -77,7 +78,8 @@ PressureField receivers(bool slice, bool array, std::size_t nf) {
       }
     }
   }
-  return abyx::init_pressure_field(config);
+  return abyx::init_pressure_field(config.receivers, abyx::receiver_layout(config.receivers),
+                                   config.source.freq_hz.size());
 }
 
 // One beam of the 5 km ray into 53k receivers; items are receiver contributions (one receiver
@@ -98,7 +100,9 @@ void BM_GaussianBeamInfluence(benchmark::State& state) {
   const BeamLaunch launch{kElevation * kDegree, kDegree, kDegree};
   const BTYfield bty;
   // the engine indexes array receivers once per run and reuses its working arrays
-  const ReceiverIndex array_index = abyx::index_field_receivers(field);
+  const ReceiverIndex array_index = field.is_array() && field.receiver_positions_m
+                                        ? abyx::build_receiver_index(*field.receiver_positions_m)
+                                        : ReceiverIndex{};
   BeamScratch scratch;
   BeamInfluenceCounts counts;
   for (auto _ : state) {

@@ -68,10 +68,13 @@ SimulationConfig ocean_config(IntegrationMethod method) {
 
 struct Ocean {
   explicit Ocean(IntegrationMethod method)
-      : config(ocean_config(method)), ssp(init_ssp(config)), bty(init_bty(config)) {}
+      : config(ocean_config(method)), ssp(init_ssp(config.ssp)), bty(init_bty(config.bathymetry)) {}
   SimulationConfig config;
   SSPFields ssp;
   BTYfield bty;
+  Vec3 source() const {
+    return {config.source.position[0], config.source.position[1], config.source.position[2]};
+  }
 };
 
 // The full elevation fan of the scenario (-20..20 deg every 0.5 deg) on 8 azimuths 45 deg apart:
@@ -98,16 +101,7 @@ void BM_TraceRay(benchmark::State& bench, IntegrationMethod method) {
   const Ocean ocean(method);
   std::vector<RayState> states;
   trace_fan(bench, [&](float az, float el) {
-    trace_ray(ocean.config, ocean.ssp, ocean.bty, az, el, states);
-    benchmark::DoNotOptimize(states.data());
-    return states.size() - 1;
-  });
-}
-
-void BM_TraceRayFreshList(benchmark::State& bench, IntegrationMethod method) {
-  const Ocean ocean(method);
-  trace_fan(bench, [&](float az, float el) {
-    const std::vector<RayState> states = trace_ray(ocean.config, ocean.ssp, ocean.bty, az, el);
+    trace_ray(ocean.config.beam, ocean.source(), ocean.ssp, ocean.bty, az, el, states);
     benchmark::DoNotOptimize(states.data());
     return states.size() - 1;
   });
@@ -115,8 +109,6 @@ void BM_TraceRayFreshList(benchmark::State& bench, IntegrationMethod method) {
 
 BENCHMARK_CAPTURE(BM_TraceRay, euler, IntegrationMethod::Euler)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_TraceRay, rk2, IntegrationMethod::Rk2)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_TraceRayFreshList, euler, IntegrationMethod::Euler)
-    ->Unit(benchmark::kMillisecond);
 
 // The kernels of one step, at a state inside the ocean heading down at 10 deg along +x.
 struct OneStep {
@@ -124,11 +116,13 @@ struct OneStep {
   RayState state;
   SSPCursor ssp_cursor;
   BTYCursor bty_cursor;
+  BottomSample bottom;
   OneStep() {
     state.pos = {1000.0f, 500.0f, 1000.0f};
     ssp_cursor = init_ssp_cursor(state.pos, ocean.ssp);
     bty_cursor = init_bty_cursor(state.pos, ocean.bty);
-    const float c = interpolate_c_with_cursor(state.pos, ocean.ssp, ssp_cursor);
+    bottom = sample_bottom_from_cursor(state.pos, ocean.bty, bty_cursor);
+    const float c = interpolate_all_with_cursor(state.pos, ocean.ssp, ssp_cursor).c;
     state.slowness = {std::cos(10.0f * kDeg) / c, 0.0f, std::sin(10.0f * kDeg) / c};
     state.c = c;
   }
@@ -151,7 +145,7 @@ void BM_ReduceStepToBoundaries(benchmark::State& bench) {
     benchmark::DoNotOptimize(step.state);
     benchmark::DoNotOptimize(reduce_step_to_boundaries(step.state.pos, dir, step.ocean.ssp,
                                                        step.ssp_cursor, step.ocean.bty,
-                                                       step.bty_cursor, 50.0f));
+                                                       step.bty_cursor, 50.0f, step.bottom));
   }
   bench.SetItemsProcessed(bench.iterations());
 }

@@ -33,7 +33,7 @@ SSPFields munk_fields() {
       for (float z : s.z_ssp_m) s.c_m_s.push_back(munk_speed(x, y, z));
     }
   }
-  return init_ssp(config);
+  return init_ssp(config.ssp);
 }
 
 // A closed loop through the grid: a 40 km circle in plan, three depth oscillations per turn.
@@ -68,7 +68,7 @@ void BM_InterpolateCWithCursor(benchmark::State& state) {
   SSPCursor cursor = init_ssp_cursor(path[0], ssp);
   std::size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(interpolate_c_with_cursor(path[i], ssp, cursor));
+    benchmark::DoNotOptimize(interpolate_all_with_cursor(path[i], ssp, cursor).c);
     i = i + 1 == kPathPoints ? 0 : i + 1;
   }
   state.SetItemsProcessed(state.iterations());
@@ -100,21 +100,6 @@ void BM_InitSspCursor(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_InitSspCursor);
-
-void BM_ReduceStepToSspInterfaces(benchmark::State& state) {
-  const SSPFields ssp = munk_fields();
-  const std::vector<Vec3> path = loop_path();
-  std::vector<SSPCursor> cursors;
-  for (const Vec3& p : path) cursors.push_back(init_ssp_cursor(p, ssp));
-  const Vec3 dir{0.6f, 0.48f, 0.64f};
-  std::size_t i = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(reduce_step_to_ssp_interfaces(path[i], dir, ssp, cursors[i], 100.0f));
-    i = i + 1 == kPathPoints ? 0 : i + 1;
-  }
-  state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_ReduceStepToSspInterfaces);
 
 }  // namespace
 }  // namespace abyx

@@ -12,7 +12,7 @@
 
 #include "bty/bty_field.h"
 #include "engine/launch_fan.h"
-#include "influence/gaussian_beam_influence.h"
+#include "influence/gaussian_beam_testing.h"
 #include "input/read_simulation_config.h"
 #include "rays/trace_ray.h"
 #include "ssp/ssp_fields.h"
@@ -40,18 +40,23 @@ int main(int argc, char** argv) {
 
   // the engine's set-up, on one thread
   const LaunchFan fan = make_launch_fan(config.source);
-  const SSPFields ssp = init_ssp(config);
-  const BTYfield bty = init_bty(config);
+  const SSPFields ssp = init_ssp(config.ssp);
+  const BTYfield bty = init_bty(config.bathymetry);
   const std::vector<float> omegas = angular_frequencies(config.source.freq_hz);
   const std::vector<Launch> launches = launch_list(fan);
-  PressureField field = init_pressure_field(config);
-  const ReceiverIndex array_index = index_field_receivers(field);
+  PressureField field = init_pressure_field(config.receivers, receiver_layout(config.receivers),
+                                            config.source.freq_hz.size());
+  const ReceiverIndex array_index = field.is_array() && field.receiver_positions_m
+                                        ? build_receiver_index(*field.receiver_positions_m)
+                                        : ReceiverIndex{};
   BeamScratch scratch;
+  const Vec3 source{config.source.position[0], config.source.position[1],
+                    config.source.position[2]};
   std::vector<RayState> states;
   unsigned long long state_count = 0;
   BeamInfluenceCounts total;
   for (const Launch& launch : launches) {
-    trace_ray(config, ssp, bty, launch.azimuth_rad, launch.elevation_rad, states);
+    trace_ray(config.beam, source, ssp, bty, launch.azimuth_rad, launch.elevation_rad, states);
     state_count += states.size();
     const BeamInfluenceCounts counts =
         add_gaussian_beam(states, field, bty, omegas,

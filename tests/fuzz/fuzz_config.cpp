@@ -47,23 +47,26 @@ std::size_t product(std::size_t a, std::size_t b, std::size_t c) {
 void set_up(const SimulationConfig& config) {
   const abyx::SoundSpeed& ssp = config.ssp;
   if (ssp.c_m_s.size() <= kMaxSetupValues) {
-    const abyx::SSPFields fields = abyx::init_ssp(config);
+    const abyx::SSPFields fields = abyx::init_ssp(config.ssp);
     require(
         product(ssp.x_ssp_m.size(), ssp.y_ssp_m.size(), ssp.z_ssp_m.size()) == ssp.c_m_s.size() &&
-            fields.c.values == ssp.c_m_s && fields.c_yz.values.size() == ssp.c_m_s.size(),
+            fields.nodes.size() == ssp.c_m_s.size() * abyx::kSspNodeStride,
         "sound-speed grid that does not hold the configured values");
   }
   if (config.bathymetry.z_bty_m.size() <= kMaxSetupValues) {
-    const abyx::BTYfield bty = abyx::init_bty(config);
+    const abyx::BTYfield bty = abyx::init_bty(config.bathymetry);
     require(bty.x.size() * bty.y.size() == bty.depth.size() && bty.water_density > 0.0f,
             "bathymetry of the wrong size or without a water density");
   }
   const abyx::Receivers& r = config.receivers;
+  const abyx::ReceiverLayout layout = abyx::receiver_layout(r);
   const std::size_t receivers =
-      r.config_type == "array" ? r.x_rcvr_m.size()
-                               : product(r.x_rcvr_m.size(), r.y_rcvr_m.size(), r.z_rcvr_m.size());
+      layout == abyx::ReceiverLayout::Array
+          ? r.x_rcvr_m.size()
+          : product(r.x_rcvr_m.size(), r.y_rcvr_m.size(), r.z_rcvr_m.size());
   if (product(receivers, config.source.freq_hz.size() + 1, 1) > kMaxSetupValues) return;
-  const abyx::PressureField field = abyx::init_pressure_field(config);
+  const abyx::PressureField field =
+      abyx::init_pressure_field(config.receivers, layout, config.source.freq_hz.size());
   require(field.receiver_count() == receivers &&
               field.pressure.size() == config.source.freq_hz.size() * receivers &&
               field.delay_s.size() == receivers && field.amplitude.size() == receivers,
@@ -95,7 +98,8 @@ void run_config_road(std::string_view text) {
   const abyx::ValidationResult second = again.validate();
   require(!second.error && second.warnings.empty(), "validation is not idempotent");
   try {
-    abyx::check_run_fits_memory(config, 2, std::uint64_t{1} << 30);
+    abyx::check_run_fits_memory(config, abyx::receiver_layout(config.receivers), 2,
+                                std::uint64_t{1} << 30);
   } catch (const abyx::TooLargeForMemory& refusal) {
     require(std::string_view(refusal.what()).find(" too large for memory: ") != std::string::npos,
             "a size refusal that does not say what is too large");

@@ -51,7 +51,8 @@ TEST_P(CheckRunFitsMemory, RefusesWhatDoesNotFitNamingItsSizes) {
   const BudgetCase& c = GetParam();
   std::string text;
   try {
-    check_run_fits_memory(c.config(), c.workers, c.available);
+    const SimulationConfig config = c.config();
+    check_run_fits_memory(config, receiver_layout(config.receivers), c.workers, c.available);
   } catch (const TooLargeForMemory& refusal) {
     text = refusal.what();
   }
