@@ -108,9 +108,9 @@ CoreResult core(const SimulationConfig& config) {
       layout == ReceiverLayout::Array
           ? build_receiver_index(array_receiver_points(config.receivers))
           : ReceiverIndex{};
-  // about two chunks per worker of the pool
+  // chunks fixed by the ray count, so any pool gives the same bits
   const BeamSettings& beam = config.beam;
-  const ChunkPlan plan = plan_chunks(launches.size(), worker_count());
+  const ChunkPlan plan = plan_chunks(launches.size());
   // the progress display; none without rays
   Progress progress = start_progress(
       choose_progress_display(beam.show_progress, beam.atomic_progress_counter, launches.size()),

@@ -44,11 +44,9 @@ std::vector<Launch> launch_list(const LaunchFan& fan) {
   return launches;
 }
 
-ChunkPlan plan_chunks(std::size_t ray_count, std::size_t worker_count) {
+ChunkPlan plan_chunks(std::size_t ray_count) {
   if (ray_count == 0) return {1, 0};
-  const std::size_t per_worker = 2 * worker_count;
-  const std::size_t divisor = per_worker > 1 ? per_worker : 1;
-  const std::size_t size = (ray_count + divisor - 1) / divisor;
+  const std::size_t size = (ray_count + kMaxChunks - 1) / kMaxChunks;
   return {size, (ray_count + size - 1) / size};
 }
 

@@ -22,10 +22,14 @@ struct Launch {
   float elevation_rad = 0.0f;  // launch elevation (rad)
 };
 
+// The launch list is cut into at most this many chunks, whatever the pool: enough for the workers
+// of a large node to share the rays evenly, few enough that merging their fields costs little.
+inline constexpr std::size_t kMaxChunks = 64;
+
 // How the launch list is cut: consecutive chunks of chunk_size rays, the last one maybe shorter.
 struct ChunkPlan {
-  std::size_t chunk_size = 1;   // rays per chunk: ceil(N / max(2T, 1)), 1 when N = 0
-  std::size_t chunk_count = 0;  // ceil(N / chunk_size)
+  std::size_t chunk_size = 1;   // rays per chunk: ceil(N / kMaxChunks), 1 when N = 0
+  std::size_t chunk_count = 0;  // ceil(N / chunk_size), at most kMaxChunks
 };
 
 // Converts the elevations, then the azimuths, to radians and takes their spacings.
@@ -37,7 +41,8 @@ std::vector<float> angular_frequencies(const std::vector<float>& freq_hz);
 // Every (azimuth, elevation) pair, azimuth-major: ray a * N_el + e is (azimuth a, elevation e).
 std::vector<Launch> launch_list(const LaunchFan& fan);
 
-// The chunks of ray_count rays for a pool of worker_count workers, about two per worker.
-ChunkPlan plan_chunks(std::size_t ray_count, std::size_t worker_count);
+// The chunks of ray_count rays. They depend on the ray count alone, so that the merge tree, and
+// with it every rounding of the sums, is the same for any number of workers.
+ChunkPlan plan_chunks(std::size_t ray_count);
 
 }  // namespace abyx

@@ -78,10 +78,19 @@ void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout
   const std::uint64_t elevations = config.source.launch_elev_deg.size();
   const std::uint64_t rays = saturating_multiply(azimuths, elevations);
 
-  // every worker that has a chunk holds that chunk's field and the piece it is folded into
+  // Every worker that has a chunk holds that chunk's field and the piece it is folded into. The
+  // merge tree keeps finished pieces until their siblings are done: at every level at most one
+  // beside the chunk each worker has under way or claims next, and never more than there are
+  // chunks.
+  const std::uint64_t chunks = plan_chunks(static_cast<std::size_t>(std::min<std::uint64_t>(
+                                               rays, std::numeric_limits<std::size_t>::max())))
+                                   .chunk_count;
   const std::uint64_t busy_workers =
-      std::min<std::uint64_t>(worker_count, std::max<std::uint64_t>(rays, 1));
-  const std::uint64_t pieces = saturating_multiply(2, busy_workers);
+      std::min<std::uint64_t>(worker_count, std::max<std::uint64_t>(std::min(rays, chunks), 1));
+  std::uint64_t levels = 0;
+  while ((std::uint64_t{1} << levels) < chunks) ++levels;
+  const std::uint64_t waiting = std::min(chunks, saturating_multiply(busy_workers, levels));
+  const std::uint64_t pieces = saturating_add(saturating_multiply(2, busy_workers), waiting);
   // an array field also keeps its receivers' points
   const std::uint64_t point_bytes = layout == ReceiverLayout::Array ? sizeof(Vec3) : 0;
   const std::uint64_t bytes_per_receiver = saturating_add(
