@@ -40,40 +40,41 @@ def grid(draw, names, z=None):
     return dict(zip(names, (x, y) + ((z,) if z is not None else ()))), len(x) * len(y)
 
 
+def listed(draw, element, n):
+    return draw(st.lists(element, min_size=n, max_size=n))
+
+
 @st.composite
 def valid_config(draw):
     z = draw(axis((0.0, 10.0), 2, 4, gap=(10.0, 100.0)))
     ssp, n = grid(draw, ("x_ssp_m", "y_ssp_m", "z_ssp_m"), z)
-    ssp["c_m_s"] = draw(st.lists(F32(1400.0, 1600.0), min_size=n * len(z), max_size=n * len(z)))
+    ssp["c_m_s"] = listed(draw, F32(1400.0, 1600.0), n * len(z))
     bty, n = grid(draw, ("x_bty_m", "y_bty_m"))
-    bty["z_bty_m"] = draw(st.lists(F32(20.0, 200.0), min_size=n, max_size=n))
-    attenuation = st.one_of(st.none(), F32(0.0, 2.0))
-    bty["bottom_model"] = draw(st.one_of(
-        st.just({"model": "rigid"}),
-        st.fixed_dictionaries({"model": st.just("acoustic"), "compressional_speed_m_s": F32(1000.0, 3000.0),
-                               "density_g_cm3": F32(1.0, 3.0),
-                               "compressional_attenuation_db_per_wavelength": attenuation}),
-        st.fixed_dictionaries({"model": st.just("elastic"), "compressional_speed_m_s": F32(1000.0, 3000.0),
-                               "shear_speed_m_s": F32(100.0, 1500.0), "density_g_cm3": F32(1.0, 3.0),
-                               "compressional_attenuation_db_per_wavelength": attenuation,
-                               "shear_attenuation_db_per_wavelength": attenuation})))
+    bty["z_bty_m"] = listed(draw, F32(20.0, 200.0), n)
+    model = draw(st.sampled_from(["rigid", "acoustic", "elastic"]))
+    bty["bottom_model"] = {"model": model}
+    if model != "rigid":  # each attenuation absent, null or given
+        bty["bottom_model"].update(compressional_speed_m_s=draw(F32(1000.0, 3000.0)), density_g_cm3=draw(F32(1.0, 3.0)))
+        for key in ["compressional"] + ["shear"] * (model == "elastic"):
+            if draw(st.booleans()):
+                bty["bottom_model"][key + "_attenuation_db_per_wavelength"] = draw(st.one_of(st.none(), F32(0.0, 2.0)))
+        if model == "elastic":
+            bty["bottom_model"]["shear_speed_m_s"] = draw(F32(100.0, 1500.0))
     if draw(st.booleans()):
         bty["water_density_g_cm3"] = draw(F32(0.875, 1.125))
-    source = draw(st.fixed_dictionaries({
-        "position": st.tuples(F32(-100.0, 100.0), F32(-100.0, 100.0), F32(0.0, 150.0)).map(list),
-        "freq_hz": st.lists(F32(1.0, 500.0), max_size=2),
-        "launch_elev_deg": st.lists(F32(-90.0, 90.0), min_size=1, max_size=3),
-        "launch_azim_deg": st.lists(F32(0.0, 360.0), min_size=1, max_size=3)}))
+    source = {"position": [draw(F32(-100.0, 100.0)), draw(F32(-100.0, 100.0)), draw(F32(0.0, 150.0))],
+              "freq_hz": draw(st.lists(F32(1.0, 500.0), max_size=2)),
+              "launch_elev_deg": draw(st.lists(F32(-90.0, 90.0), min_size=1, max_size=3)),
+              "launch_azim_deg": draw(st.lists(F32(0.0, 360.0), min_size=1, max_size=3))}
+    keys, bounds = ("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), ((-500.0, 500.0), (-500.0, 500.0), (0.0, 100.0))
     if draw(st.booleans()):
-        rcv = {"config_type": "grid", **{k: draw(axis(first, 0, 3, gap=(0.125, 300.0))) for k, first in (
-            ("x_rcvr_m", (-500.0, 500.0)), ("y_rcvr_m", (-500.0, 500.0)), ("z_rcvr_m", (0.0, 100.0)))}}
+        rcv = {"config_type": "grid", **{k: draw(axis(b, 0, 3, gap=(0.125, 300.0))) for k, b in zip(keys, bounds)}}
     else:
         n = draw(st.integers(0, 4))
-        rcv = {"config_type": "array", **{k: draw(st.lists(F32(*b), min_size=n, max_size=n)) for k, b in (
-            ("x_rcvr_m", (-500.0, 500.0)), ("y_rcvr_m", (-500.0, 500.0)), ("z_rcvr_m", (0.0, 200.0)))}}
-    beam = draw(st.fixed_dictionaries({
-        "step_m": F32(1.0, 50.0), "max_steps": st.integers(1, 200), "max_range_m": F32(10.0, 2000.0),
-        "store_ray_paths": st.booleans(), "integration_method": st.sampled_from(["euler", "rk2"])}))
+        rcv = {"config_type": "array", **{k: listed(draw, F32(*b), n) for k, b in zip(keys, bounds)}}
+    beam = {"step_m": draw(F32(1.0, 50.0)), "max_steps": draw(st.integers(1, 200)),
+            "max_range_m": draw(F32(10.0, 2000.0)), "store_ray_paths": draw(st.booleans()),
+            "integration_method": draw(st.sampled_from(["euler", "rk2"]))}
     return {"ssp": ssp, "bathymetry": bty, "source": source, "receivers": rcv, "beam": beam}
 
 

@@ -10,6 +10,7 @@ import sys
 import pytest
 
 from abyx_tools import cli, run, runtime
+from conftest import make_config
 from toolkit_cases import run_config
 
 
@@ -62,22 +63,17 @@ def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
 
 @pytest.mark.parametrize("content, args, message", [
     ('{"ssp": ', [], "abyx: error: {path} is not valid JSON: Expecting value: line 1 column 9"),
-    ({"beam": {"step_m": 0.0}}, [], "abyx: error: invalid simulation config: Invalid simulation config:\n"
+    ({"+beam": {"step_m": 0.0}}, [], "abyx: error: invalid simulation config: Invalid simulation config:\n"
                                     "  - beam: step_m must be positive"),
-    ({"ssp": {"c_m_s": [1500.0] * 7}}, [], "abyx: error: internal fault: "),
+    ({"+ssp": {"c_m_s": [1500.0] * 7}}, [], "abyx: error: internal fault: "),
     (None, [], "abyx: error: cannot read {path}: No such file or directory"),
-    ({"beam": {"step_m": 0.0}}, ["-o", "out.csv"], "abyx: error: cannot write out.csv: name it *.nc or *.npz"),
-    ({"beam": {"step_m": 0.0}}, ["-o", "no/such/out.nc"], "the folder no/such does not exist"),
+    ({}, ["-o", "out.csv"], "abyx: error: cannot write out.csv: name it *.nc or *.npz"),
+    ({}, ["-o", "no/such/out.nc"], "the folder no/such does not exist"),
 ])
 def test_bad_input_fails_with_a_message_and_status_1(content, args, message, tmp_path, capsys):
     path = tmp_path / "config.json"
-    if isinstance(content, str):
-        path.write_text(content)
-    elif content is not None:
-        config = run_config()
-        for section, values in content.items():
-            config[section].update(values)
-        write_config(tmp_path, config)
+    if content is not None:
+        path.write_text(content if isinstance(content, str) else json.dumps(make_config(**content)))
     assert cli.main(["run", str(path), "--no-progress"] + args) == 1
     assert message.format(path=path) in capsys.readouterr().err
     assert not list(tmp_path.glob("*.nc"))
