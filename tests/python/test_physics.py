@@ -15,29 +15,24 @@ import abyx
 C = 1500.0  # m/s, the isovelocity water
 
 
-def run_field(source, freq_hz, elevations, azimuths, receivers, max_range, depth, z_ssp=None,
-              c_ssp=None, bottom=None, half_width=4000.0, **beam):
+def run_field(source, freq_hz, elevations, azimuths, receivers, max_range, depth, z_ssp=None, c_ssp=None,
+              bottom=None, **beam):
     """One run; `receivers` is a list of (x, y, z) points or a receiver section."""
     if not isinstance(receivers, dict):
-        receivers = {"config_type": "array", **dict(zip(("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"),
-                                                        map(list, zip(*receivers))))}
-    axis = [-half_width, 2 * half_width]
-    config = {
-        "ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": z_ssp or [0.0, depth],
-                "c_m_s": (c_ssp or [C, C]) * 4},
+        receivers = {"config_type": "array", **dict(zip(("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), map(list, zip(*receivers))))}
+    axis = [-4000.0, 8000.0]
+    return abyx.run_simulation({
+        "ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": z_ssp or [0.0, depth], "c_m_s": (c_ssp or [C, C]) * 4},
         "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": [depth] * 4,
                        "bottom_model": bottom or {"model": "rigid"}},
         "source": {"position": list(source), "freq_hz": [freq_hz], "launch_elev_deg": elevations,
                    "launch_azim_deg": azimuths},
         "receivers": receivers,
-        "beam": {"step_m": 10.0, "max_steps": 100000, "max_range_m": max_range,
-                 "integration_method": "rk2", **beam}}
-    return abyx.run_simulation(config)
+        "beam": {"step_m": 10.0, "max_steps": 100000, "max_range_m": max_range, "integration_method": "rk2", **beam}})
 
 
 def pressures(result):
-    field = result["pressure_field"]
-    return [complex(re, im) for re, im in zip(field["pressure_re"], field["pressure_im"])]
+    return list(map(complex, result["pressure_field"]["pressure_re"], result["pressure_field"]["pressure_im"]))
 
 
 def tl_db(p):

@@ -1,5 +1,5 @@
-"""Randomised invariants: random valid configurations give a finite field of the documented shape,
-the same on every run; random mutations of them end in an exception of the documented kinds or in
+"""Randomised invariants: random valid configurations give a finite field of the documented shape;
+random mutations of them end in an exception of the documented kinds or in
 such a field, never in a crash or a hang."""
 
 import copy
@@ -21,7 +21,6 @@ import abyx  # noqa: E402
 RUN_SETTINGS = settings(max_examples=120, deadline=None, derandomize=True, database=None,
                         suppress_health_check=[HealthCheck.too_slow])
 HANG_LIMIT_S = 120  # one example running longer ends the process with every thread's traceback
-PRESSURE_REL_TOL = 1e-4  # reruns differ only in the grouping of their f32 sums
 ALLOWED_FAILURES = (TypeError, RuntimeError, abyx.PanicException, MemoryError)
 F32 = lambda lo, hi: st.floats(lo, hi, width=32)  # noqa: E731
 
@@ -101,8 +100,7 @@ def check_result(result, config):
     assert len(field["delay_s"]) == len(field["amplitude"]) == n1 * n2 * n3
     assert all(math.isfinite(p) for p in field["pressure_re"] + field["pressure_im"])
     for delay, amplitude in zip(field["delay_s"], field["amplitude"]):
-        assert (delay == math.inf and amplitude == 0.0) or (0.0 <= delay < math.inf and amplitude >= 0.0)
-        assert math.isfinite(amplitude)
+        assert (delay, amplitude) == (math.inf, 0.0) or (0.0 <= delay < math.inf and 0.0 <= amplitude < math.inf)
     for path in result.get("ray_paths", []):
         assert len(path) >= 1 and all(len(p) == 3 and all(map(math.isfinite, p)) for p in path)
     if "ray_paths" in result and isinstance(source, dict):
@@ -111,17 +109,10 @@ def check_result(result, config):
 
 @RUN_SETTINGS
 @given(config=valid_config())
-def test_valid_configuration_gives_a_finite_field_of_its_shape_and_the_same_on_rerun(config):
-    first = run_guarded(config)
-    check_result(first, config)
-    assert ("ray_paths" in first) == config["beam"]["store_ray_paths"]
-    second = run_guarded(copy.deepcopy(config))
-    assert second.get("ray_paths") == first.get("ray_paths")
-    field, again = first["pressure_field"], second["pressure_field"]
-    assert {k: v for k, v in again.items() if k[:3] != "pre"} == {k: v for k, v in field.items() if k[:3] != "pre"}
-    scale = max(map(math.hypot, field["pressure_re"], field["pressure_im"]), default=0.0)
-    for key in ("pressure_re", "pressure_im"):
-        assert all(abs(a - b) <= PRESSURE_REL_TOL * scale for a, b in zip(again[key], field[key]))
+def test_valid_configuration_gives_a_finite_field_of_its_shape(config):
+    result = run_guarded(config)
+    check_result(result, config)
+    assert ("ray_paths" in result) == config["beam"]["store_ray_paths"]
 
 
 # Regression: one ray through 1/8 m cells with jumps of up to 180 m/s, whose beam matrices grow
@@ -153,10 +144,8 @@ REPLACEMENTS = st.one_of(
 
 def places(value, prefix=()):
     """Every dict key and list index of a nested configuration, outermost first."""
-    items = value.items() if isinstance(value, dict) else enumerate(value) if isinstance(value, list) else ()
-    for key, item in items:
-        yield prefix + (key,)
-        yield from places(item, prefix + (key,))
+    for key, item in value.items() if isinstance(value, dict) else enumerate(value) if isinstance(value, list) else ():
+        yield from [prefix + (key,), *places(item, prefix + (key,))]
 
 
 @st.composite
