@@ -16,23 +16,16 @@ from toolkit_cases import run_config
 
 @pytest.fixture(autouse=True)
 def keep_thread_variable(monkeypatch):
-    """Whatever a command sets in the environment is undone after the test."""
-    monkeypatch.delenv(runtime.NUM_THREADS_VARIABLE, raising=False)
-
-
-def write_config(tmp_path, config):
-    path = tmp_path / "config.json"
-    path.write_text(json.dumps(config))
-    return path
+    monkeypatch.delenv(runtime.NUM_THREADS_VARIABLE, raising=False)  # whatever a command sets
 
 
 def test_module_entry_runs_with_threads_in_a_fresh_process_and_passes_on_warnings(tmp_path):
     np = pytest.importorskip("numpy")
     from abyx_tools import files, results
-    config = dict(run_config(), note="sweep 3")
-    output = tmp_path / "result.npz"
-    done = subprocess.run([sys.executable, "-m", "abyx_tools", "run", str(write_config(tmp_path, config)),
-                           "-o", str(output), "--threads", "1", "--no-progress"], capture_output=True, text=True)
+    config, output = dict(run_config(), note="sweep 3"), tmp_path / "result.npz"
+    (tmp_path / "c.json").write_text(json.dumps(config))
+    done = subprocess.run([sys.executable, "-m", "abyx_tools", "run", str(tmp_path / "c.json"), "-o", str(output),
+                           "--threads", "1", "--no-progress"], capture_output=True, text=True)
     assert done.returncode == 0 and done.stdout == "", done.stderr
     assert done.stderr == f"abyx: unknown input key is ignored: config.note\nabyx: wrote {output}\n"
     saved, expected = files.load(output), results.to_arrays(run(run_config()))
@@ -45,20 +38,20 @@ def test_module_entry_runs_with_threads_in_a_fresh_process_and_passes_on_warning
 def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
     pytest.importorskip("matplotlib")
     output = tmp_path / "r.npz"
-    assert cli.main(["run", str(write_config(tmp_path, run_config(True))), "-o", str(output), "--no-progress"]) == 0
-    for args, picture in [(["--depth", "50"], "r_tl_z50.png"), (["--bathymetry"], "r_bathymetry.png"),
-                          (["--bearing", "30", "--frequency", "100"], "r_tl_bearing30.png"),
-                          (["--rays", "range-depth"], "r_rays_range_depth.png"),
-                          (["--rays", "plan", "-o", str(tmp_path / "p.png")], "p.png")]:
-        assert cli.main(["plot", str(output)] + args) == 0
-        assert (tmp_path / picture).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    for config, args, status in [
+            (run_config(True), ["--depth", "50"], 0), (None, ["--bearing", "30", "--frequency", "100"], 0),
+            (None, ["--bathymetry"], 0), (None, ["--rays", "range-depth"], 0),
+            (None, ["--rays", "plan", "-o", str(tmp_path / "p.png")], 0), (run_config(), ["--rays", "plan"], 1)]:
+        if config:
+            (tmp_path / "c.json").write_text(json.dumps(config))
+            assert cli.main(["run", str(tmp_path / "c.json"), "-o", str(output), "--no-progress"]) == 0
+        assert cli.main(["plot", str(output)] + args) == status
+    assert [p.read_bytes()[:4] for p in sorted(tmp_path.glob("*.png"))] == [b"\x89PNG"] * 5
+    assert "store_ray_paths" in capsys.readouterr().err
     (tmp_path / "junk.nc").write_text("not netcdf")
     assert cli.main(["plot", str(tmp_path / "junk.nc"), "--depth", "50"]) == 1
     assert cli.main(["plot", str(tmp_path / "none.npz"), "--depth", "50"]) == 1
     assert "no such file" in capsys.readouterr().err
-    assert cli.main(["run", str(write_config(tmp_path, run_config())), "-o", str(output), "--no-progress"]) == 0
-    assert cli.main(["plot", str(output), "--rays", "plan"]) == 1
-    assert "store_ray_paths" in capsys.readouterr().err
 
 
 @pytest.mark.parametrize("content, args, message", [
@@ -99,26 +92,15 @@ def test_thread_count_is_refused_once_the_pool_exists():
         assert os.environ[runtime.NUM_THREADS_VARIABLE] == created
 
 
-# which optional modules importing the toolkit pulls in, and the errors when one is missing (None
-# in sys.modules makes its import fail); in a fresh interpreter
-EXTRAS_SCRIPT = r"""
-import sys
-import abyx_tools, abyx_tools.plot, abyx_tools.results, abyx_tools.cli, abyx_tools.sweeps
-print(sorted(m for m in ("matplotlib", "xarray", "dask", "distributed") if m in sys.modules))
-sys.modules["xarray"] = sys.modules["matplotlib"] = None
-for attempt in (lambda: __import__("abyx_tools.dataset"), lambda: abyx_tools.plot.rays_plan([[[0, 0, 0]]])):
-    try:
-        attempt()
-    except ImportError as error:
-        print(error)
-"""
-
-
-def test_optional_dependencies_load_late_and_name_their_extra():
+@pytest.mark.parametrize("module, extra", [("xarray", "xarray"), ("matplotlib", "plot")])
+def test_optional_dependencies_load_late_and_name_their_extra(module, extra):
     pytest.importorskip("numpy")
-    out = subprocess.run([sys.executable, "-c", EXTRAS_SCRIPT], capture_output=True, text=True,
-                         check=True).stdout.splitlines()
-    assert out == ["[]", "abyx_tools.dataset needs the Python package 'xarray', which is not installed; "
-                         "install it with: pip install 'abyx[xarray]'",
-                   "abyx_tools.plot needs the Python package 'matplotlib', which is not installed; "
-                   "install it with: pip install 'abyx[plot]'"]
+    # in a fresh interpreter, with the dependency made unimportable (None in sys.modules)
+    script = (f"import sys, abyx_tools, abyx_tools.plot, abyx_tools.results, abyx_tools.cli, abyx_tools.sweeps\n"
+              f"assert not {{'matplotlib', 'xarray', 'dask', 'distributed'}} & set(sys.modules)\n"
+              f"sys.modules['{module}'] = None\n"
+              f"abyx_tools.plot.rays_plan([[[0, 0, 0]]]) if '{extra}' == 'plot' else __import__('abyx_tools.dataset')")
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    feature = "abyx_tools.plot" if extra == "plot" else "abyx_tools.dataset"
+    assert done.stderr.endswith(f"ImportError: {feature} needs the Python package '{module}', which is not installed; "
+                                f"install it with: pip install 'abyx[{extra}]'\n"), done.stderr

@@ -19,8 +19,7 @@ MIN_INKED_SHARE = 0.05  # of the pixels inside the axes frame (3 px left out at 
 
 @pytest.fixture(scope="module")
 def saved(tmp_path_factory):
-    config = run_config(store_ray_paths=True)
-    path = tmp_path_factory.mktemp("plot") / "run.npz"
+    config, path = run_config(store_ray_paths=True), tmp_path_factory.mktemp("plot") / "run.npz"
     files.save(path, run(config), config)
     return files.load(path)
 
@@ -46,24 +45,18 @@ def drawn(ax):
     lambda data, ax: plot.bathymetry(data, ax=ax), lambda data, ax: plot.rays_plan(data, ax=ax),
     lambda data, ax: plot.rays_range_depth(data, ax=ax, every=2),
 ], ids=["tl_horizontal", "tl_vertical", "bathymetry", "rays_plan", "rays_range_depth"])
-def test_picture_is_drawn_into_the_given_axes(draw, saved, tmp_path):
+def test_picture_is_drawn_into_the_given_axes_or_a_new_pyplot_figure(draw, saved, tmp_path):
     figure = Figure(figsize=(4.0, 3.0), dpi=50)
     ax = figure.add_subplot()
     assert draw(saved, ax) is ax
     figure.savefig(tmp_path / "p.png", dpi=50)
     pixels = matplotlib.image.imread(tmp_path / "p.png")
-    assert pixels.shape[:2] == (150, 200)
     box = ax.get_window_extent()  # the plotting area only: ticks and labels alone are no picture
     inside = pixels[150 - int(box.y1) + 3:150 - int(box.y0) - 3, int(box.x0) + 3:int(box.x1) - 3, :3]
-    assert inside.size > 0 and (inside < 0.95).any(axis=2).mean() > MIN_INKED_SHARE
-
-
-def test_without_axes_a_new_pyplot_figure_is_made(saved):
-    ax = plot.rays_plan(saved)
-    try:
-        assert ax.figure in [plt.figure(n) for n in plt.get_fignums()]
-    finally:
-        plt.close(ax.figure)
+    assert pixels.shape[:2] == (150, 200) and (inside < 0.95).any(axis=2).mean() > MIN_INKED_SHARE
+    ax = draw(saved, None)
+    assert ax.figure in [plt.figure(n) for n in plt.get_fignums()]
+    plt.close(ax.figure)
 
 
 def test_horizontal_slice_is_linear_in_depth_and_unreached_cells_stay_blank():
@@ -76,7 +69,7 @@ def test_horizontal_slice_is_linear_in_depth_and_unreached_cells_stay_blank():
     assert np.isnan(drawn(plot.tl_horizontal(field, 10.0, ax=Figure().add_subplot()))).sum() == 1
 
 
-@pytest.mark.parametrize("bearing_deg, axis, depths", [(0.0, None, None), (30.0, None, None), (135.0, None, None),
+@pytest.mark.parametrize("bearing_deg, axis, depths", [(30.0, None, None), (135.0, None, None),
                                                        (90.0, [0.0, 100.0, 200.0], [10.0])])
 def test_vertical_slice_interpolates_along_the_bearing_from_the_source(bearing_deg, axis, depths):
     x = axis or [-300.0, -100.0, 0.0, 150.0, 300.0]

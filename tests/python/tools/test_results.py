@@ -1,9 +1,6 @@
 """Result dicts as arrays: shapes and flat-index order in both receiver modes, transmission loss
 with unreached receivers, ray paths, malformed dicts, and a real run."""
 
-import itertools
-import math
-
 import pytest
 
 np = pytest.importorskip("numpy")
@@ -12,35 +9,21 @@ from conftest import make_config  # noqa: E402
 from toolkit_cases import array_result, grid_result, run_config  # noqa: E402
 
 
-def test_grid_arrays_put_every_element_where_the_row_major_index_puts_it():
+def test_grid_and_array_results_take_the_shape_of_their_receivers_in_row_major_order():
     field = results.to_arrays(grid_result((2, 3, 4, 5)))
     assert field.pressure.shape == (2, 3, 4, 5) and field.pressure.dtype == np.complex64
     assert field.delay_s.shape == field.amplitude.shape == (3, 4, 5) and not field.is_array
-    assert (field.x_m.size, field.y_m.size, field.z_m.size) == (3, 4, 5)
-    for f, i, j, k in itertools.product(range(2), range(3), range(4), range(5)):
-        m = (i * 4 + j) * 5 + k
-        if m:  # the corner cell is unreached
-            assert field.pressure[f, i, j, k] == complex(60 * f + m, -(60 * f + m) / 2)
-            assert (field.amplitude[i, j, k], field.delay_s[i, j, k]) == (np.float32(m + 0.5), np.float32(m / 1000))
-    assert np.isnan(field.transmission_loss_db[:, 0, 0, 0]).all() and field.delay_s[0, 0, 0] == np.inf
+    # frequency 1, cell (0, 0, 1) is element 61; cell (2, 3, 4) of the cell arrays is 59
+    assert field.pressure[1, 0, 0, 1] == complex(61.0, -30.5) and field.amplitude[2, 3, 4] == 59.5
+    assert field.delay_s[0, 0, 0] == np.inf and np.isnan(field.transmission_loss_db[:, 0, 0, 0]).all()
     assert np.isfinite(field.transmission_loss_db[:, 1:]).all()
-    inner = results.to_arrays(grid_result()["pressure_field"])  # the inner dict alone is accepted
-    np.testing.assert_array_equal(inner.pressure, field.pressure)
-
-
-@pytest.mark.parametrize("shape", [(0, 2, 2, 2), (1, 0, 3, 2)])
-def test_empty_dimensions_give_empty_arrays_of_the_stated_shape(shape):
-    field = results.to_arrays(grid_result(shape))
-    assert field.pressure.shape == shape and field.delay_s.shape == shape[1:]
-
-
-def test_array_arrays_are_frequency_by_receiver_and_the_config_gives_the_source():
-    config = make_config(**{"+source": {"position": [1.0, 2.0, -30.0]}})
-    field = results.to_arrays(array_result(nf=2), config)
-    assert field.is_array and field.pressure.shape == (2, 3) and field.delay_s.shape == (3,)
-    np.testing.assert_array_equal(field.z_m, [5.0, 6.0, 7.0])
-    assert field.pressure[1, 2] == complex(6.0, -5.0)  # frequency f, receiver i at f * n + i
-    assert field.source_position_m == (1.0, 2.0, 30.0)  # the depth made positive
+    assert results.to_arrays(grid_result((1, 0, 3, 2))).delay_s.shape == (0, 3, 2)
+    listed = results.to_arrays(array_result(nf=2)["pressure_field"],  # the inner dict alone will do
+                               make_config(**{"+source": {"position": [1.0, 2.0, -30.0]}}))
+    assert listed.is_array and listed.pressure.shape == (2, 3) and listed.delay_s.shape == (3,)
+    assert listed.pressure[1, 2] == complex(6.0, -5.0)  # frequency f, receiver i at f * n + i
+    np.testing.assert_array_equal(listed.z_m, [5.0, 6.0, 7.0])
+    assert listed.source_position_m == (1.0, 2.0, 30.0)  # the depth made positive
 
 
 def test_transmission_loss_is_nan_where_unreached_or_not_finite_without_warnings():
@@ -50,19 +33,18 @@ def test_transmission_loss_is_nan_where_unreached_or_not_finite_without_warnings
     np.testing.assert_allclose(loss[3:], [20.0, 40.0], atol=1e-4)
 
 
-@pytest.mark.parametrize("result, edit, error, message", [
-    (grid_result, lambda f: f["pressure_re"].pop(), ValueError, "'pressure_re' holds 119 values, but its shape"),
-    (grid_result, lambda f: f.update(shape=(2, 3, 4)), ValueError, "'shape' must be four sizes"),
-    (grid_result, lambda f: f.pop("delay_s"), ValueError, "missing key(s) delay_s"),
-    (grid_result, lambda f: f.pop("z_m"), ValueError, "no 'z_m' axis"),
-    (array_result, lambda f: f["receiver_positions_m"].pop(), ValueError, "does not match 2 receiver positions"),
-    (lambda: {"pressure_field": [1, 2]}, lambda f: None, TypeError, "got list"),
+@pytest.mark.parametrize("result, edit, message", [
+    (grid_result, lambda f: f["pressure_re"].pop(), "'pressure_re' holds 119 values, but its shape"),
+    (grid_result, lambda f: f.update(shape=(2, 3, 4)), "'shape' must be four sizes"),
+    (grid_result, lambda f: f.pop("delay_s"), "missing key(s) delay_s"),
+    (grid_result, lambda f: f.pop("z_m"), "no 'z_m' axis"),
+    (array_result, lambda f: f["receiver_positions_m"].pop(), "does not match 2 receiver positions"),
 ])
-def test_inconsistent_dicts_are_refused_with_the_reason(result, edit, error, message):
+def test_inconsistent_dicts_are_refused_with_the_reason(result, edit, message):
     broken = result()
     edit(broken["pressure_field"])
-    with pytest.raises(error) as caught:
-        results.to_arrays(broken if error is ValueError else broken["pressure_field"])
+    with pytest.raises(ValueError) as caught:
+        results.to_arrays(broken)
     assert message in str(caught.value)
 
 
@@ -72,6 +54,8 @@ def test_ray_paths_are_n_by_3_arrays_or_a_hint_to_store_them():
     np.testing.assert_array_equal(paths[0].points[1], [1.0, 2.0, 6.0])
     with pytest.raises(ValueError, match="store_ray_paths"):
         results.ray_paths(grid_result())
+    with pytest.raises(TypeError, match="got list"):
+        results.to_arrays([1, 2])
 
 
 def test_real_run_with_numpy_arrays_in_its_config():
@@ -79,11 +63,8 @@ def test_real_run_with_numpy_arrays_in_its_config():
     config["source"]["launch_azim_deg"] = np.arange(0.0, 360.0, 15.0)
     config["receivers"]["z_rcvr_m"] = np.array([20.0, 50.0, 80.0], dtype=np.float32)
     result = run(config)
-    field = results.to_arrays(result, config)
-    assert field.pressure.shape == (1, 11, 11, 3)
-    flat = result["pressure_field"]
+    field, flat = results.to_arrays(result, config), result["pressure_field"]
     n = (7 * 11 + 2) * 3 + 1
     assert field.pressure[0, 7, 2, 1] == complex(flat["pressure_re"][n], flat["pressure_im"][n])
     np.testing.assert_array_equal(field.pressure, results.to_arrays(run(run_config())).pressure)
-    paths = results.ray_paths(result)
-    assert len(paths) == 11 * 24 and all((p.points[0] == [0.0, 0.0, 50.0]).all() for p in paths)
+    assert all((p.points[0] == [0.0, 0.0, 50.0]).all() for p in results.ray_paths(result))

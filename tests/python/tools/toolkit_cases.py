@@ -10,9 +10,8 @@ def grid_result(shape=(2, 3, 4, 5), with_paths=False):
     cells = n1 * n2 * n3
     re = [float(n % cells and n) for n in range(nf * cells)]
     field = {"x_m": [100.0 * i for i in range(n1)], "y_m": [-50.0 + 25.0 * j for j in range(n2)],
-             "z_m": [10.0 + 10.0 * k for k in range(n3)],
-             "frequency_hz": [50.0 * (f + 1) for f in range(nf)], "shape": shape,
-             "pressure_re": re, "pressure_im": [-v / 2.0 for v in re],
+             "z_m": [10.0 + 10.0 * k for k in range(n3)], "frequency_hz": [50.0 * (f + 1) for f in range(nf)],
+             "shape": shape, "pressure_re": re, "pressure_im": [-v / 2.0 for v in re],
              "delay_s": [m / 1000.0 if m else float("inf") for m in range(cells)],
              "amplitude": [m + 0.5 if m else 0.0 for m in range(cells)]}
     paths = {"ray_paths": [[[0.0, 0.0, 5.0], [1.0, 2.0, 6.0]], [[0.0, 0.0, 5.0]]]} if with_paths else {}
@@ -34,5 +33,5 @@ def run_config(store_ray_paths=False, receivers=None):
     return make_config(**{"+beam": {"store_ray_paths": store_ray_paths},
                           "+source": {"launch_elev_deg": [float(e) for e in range(-30, 31, 6)],
                                       "launch_azim_deg": [float(a) for a in range(0, 360, 15)]},
-                          "receivers": receivers or {"config_type": "grid", "x_rcvr_m": axis,
-                                                     "y_rcvr_m": axis, "z_rcvr_m": [20.0, 50.0, 80.0]}})
+                          "receivers": receivers or {"config_type": "grid", "x_rcvr_m": axis, "y_rcvr_m": axis,
+                                                     "z_rcvr_m": [20.0, 50.0, 80.0]}})
