@@ -1,10 +1,8 @@
-"""Randomised invariants: random valid configurations give a finite field of the documented shape;
-random mutations of them end in an exception of the documented kinds or in
-such a field, never in a crash or a hang."""
+"""Randomised invariants: random valid configurations give a finite field of the documented shape,
+never a crash or a hang. (Malformed configurations are the fuzz target's subject.)"""
 
 import copy
 import faulthandler
-import functools
 import itertools
 import math
 import warnings
@@ -12,7 +10,7 @@ import warnings
 import pytest
 
 pytest.importorskip("hypothesis", reason="the property tests need hypothesis")
-from hypothesis import HealthCheck, event, given, settings  # noqa: E402
+from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
 import abyx  # noqa: E402
@@ -21,7 +19,6 @@ import abyx  # noqa: E402
 RUN_SETTINGS = settings(max_examples=120, deadline=None, derandomize=True, database=None,
                         suppress_health_check=[HealthCheck.too_slow])
 HANG_LIMIT_S = 120  # one example running longer ends the process with every thread's traceback
-ALLOWED_FAILURES = (TypeError, RuntimeError, abyx.PanicException, MemoryError)
 F32 = lambda lo, hi: st.floats(lo, hi, width=32)  # noqa: E731
 
 
@@ -131,51 +128,3 @@ STEEP_PROFILE = {
 
 def test_steep_profile_whose_beam_matrices_overflow_still_gives_a_finite_field():
     check_result(run_guarded(copy.deepcopy(STEEP_PROFILE)), STEEP_PROFILE)
-
-
-# replacement values: wrong types, signs, magnitudes and shapes
-REPLACEMENTS = st.one_of(
-    st.sampled_from([None, True, "", "grid", "rk2", [], {}, [None], {"a": 1}, 0, -1, -0.0, 1e39,
-                     10**30, 2**64, float("nan"), float("-inf"), [[1.0]], {"model": "sand"},
-                     {"model": "elastic"}, [1500.0] * 7, [-5.0, -1.0], [0.0, 0.0], [3.0, 1.0, 2.0]]),
-    st.integers(2, 300).map(lambda depth: functools.reduce(lambda v, _: [v], range(depth), [])),
-    st.floats(), st.integers(-(2**70), 2**70), st.text(max_size=8))
-
-
-def places(value, prefix=()):
-    """Every dict key and list index of a nested configuration, outermost first."""
-    for key, item in value.items() if isinstance(value, dict) else enumerate(value) if isinstance(value, list) else ():
-        yield from [prefix + (key,), *places(item, prefix + (key,))]
-
-
-@st.composite
-def mutated_config(draw):
-    config = draw(valid_config())
-    for _ in range(draw(st.integers(1, 3))):
-        path = draw(st.sampled_from(list(places(config))))
-        parent = config
-        for step in path[:-1]:
-            parent = parent[step]
-        last, action = path[-1], draw(st.sampled_from(["replace", "replace", "delete", "add_key", "negate"]))
-        if action == "replace":
-            parent[last] = draw(REPLACEMENTS)
-        elif action == "delete":
-            del parent[last]
-        elif action == "add_key" and isinstance(parent, dict):
-            parent[draw(st.sampled_from(["extra", "model", "c_m_s", "step_m"]))] = draw(REPLACEMENTS)
-        elif action == "negate" and type(parent[last]) in (int, float):
-            parent[last] = -parent[last]
-    return config
-
-
-@settings(RUN_SETTINGS, max_examples=150)
-@given(config=mutated_config())
-def test_mutated_configuration_raises_a_documented_exception_or_runs(config):
-    try:
-        result = run_guarded(config)
-    except ALLOWED_FAILURES as failure:
-        event(type(failure).__name__)
-        assert str(failure) or isinstance(failure, MemoryError)
-        return
-    event("ran")
-    check_result(result, config)  # a mutation that stays valid obeys every invariant
