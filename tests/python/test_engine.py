@@ -1,5 +1,5 @@
-"""The engine over whole runs: a run is the sum of its rays, pool sizes, a forked child, memory and
-threads flat over many calls, sizes beyond memory refused up front."""
+"""The engine over whole runs: pool sizes, a forked child, memory and threads flat over many calls,
+sizes beyond memory refused up front."""
 
 import contextlib
 import json
@@ -21,8 +21,7 @@ PRESSURE_REL_TOL = 1e-4
 
 
 def fan_config(**beam):
-    """A 5 x 4 fan whose first two angles are one degree apart, so that a one-ray run (spacing one
-    degree by default) weighs its beam exactly as the whole fan does."""
+    """A 5 x 4 fan, two frequencies, a 3 x 3 x 3 receiver grid."""
     config = make_config(**{"+beam": beam})
     config["source"].update(launch_elev_deg=[0.0, 1.0, -6.0, 9.0, -14.0], freq_hz=[60.0, 140.0],
                             launch_azim_deg=[40.0, 41.0, 10.0, 75.0])
@@ -31,32 +30,14 @@ def fan_config(**beam):
     return config
 
 
-def assert_same_field(got, want, scale=None):
+def assert_same_field(got, want):
     """Equal fields, the pressures up to the rounding of their grouping."""
-    for key in want:
-        if key not in ("pressure_re", "pressure_im", "amplitude"):
-            assert got[key] == want[key], key
-    if scale is None:
-        scale = [max(map(math.hypot, want["pressure_re"], want["pressure_im"]))] * len(want["pressure_re"])
-    assert max(scale) > 0.0, "the fan must reach the receivers"
+    assert {k: v for k, v in got.items() if k[:3] not in ("pre", "amp")} == {
+        k: v for k, v in want.items() if k[:3] not in ("pre", "amp")}
+    scale = max(map(math.hypot, want["pressure_re"], want["pressure_im"]))
+    assert scale > 0.0, "the fan must reach the receivers"
     for key in ("pressure_re", "pressure_im"):
-        assert all(abs(a - b) <= PRESSURE_REL_TOL * s for a, b, s in zip(got[key], want[key], scale))
-
-
-def test_pressure_of_a_run_is_the_sum_of_one_ray_runs():
-    config = fan_config()
-    field = abyx.run_simulation(config)["pressure_field"]
-    singles = []
-    for azimuth in config["source"]["launch_azim_deg"]:
-        for elevation in config["source"]["launch_elev_deg"]:
-            one = make_config(**{k: v for k, v in config.items()})
-            one["source"].update(launch_azim_deg=[azimuth], launch_elev_deg=[elevation])
-            singles.append(abyx.run_simulation(one)["pressure_field"])
-    assert field["delay_s"] == [min(d) for d in zip(*(s["delay_s"] for s in singles))]
-    scale = [sum(abs(complex(*p)) for p in cell) for cell in zip(
-        *(zip(s["pressure_re"], s["pressure_im"]) for s in singles))]
-    total = {k: [sum(v) for v in zip(*(s[k] for s in singles))] for k in ("pressure_re", "pressure_im")}
-    assert_same_field(dict(field, **total), field, scale)
+        assert all(abs(a - b) <= PRESSURE_REL_TOL * scale for a, b in zip(got[key], want[key]))
 
 
 THREAD_RUNS = """import json, sys, abyx
