@@ -18,17 +18,13 @@ import abyx
 from conftest import make_config
 
 RUN_SIMULATION_DOC = (
-    "Run an abyx simulation from a Python configuration object.\n\n"
-    "Parameters\n----------\n"
-    "py_cfg : dict-like\n    Simulation configuration following the abyx input schema.\n\n"
-    "Returns\n-------\n"
-    "dict\n    Output dictionary containing `pressure_field` and optional `ray_paths`.\n\n"
-    "Notes\n-----\n"
-    "Unknown config keys are ignored and emitted as Python warnings."
-)
+    "Run an abyx simulation from a Python configuration object.\n\nParameters\n----------\npy_cfg : dict-like\n"
+    "    Simulation configuration following the abyx input schema.\n\nReturns\n-------\ndict\n    Output "
+    "dictionary containing `pressure_field` and optional `ray_paths`.\n\nNotes\n-----\n"
+    "Unknown config keys are ignored and emitted as Python warnings.")
 
 
-def test_docstrings_all_signature_and_the_panic_class():
+def test_docstrings_all_signature_and_the_panic_class_made_once():
     assert abyx.__doc__ == "Python bindings for the abyx underwater acoustic ray tracer."
     assert abyx.__all__ == ["__doc__", "run_simulation"]
     assert abyx.run_simulation.__doc__ == RUN_SIMULATION_DOC
@@ -37,16 +33,11 @@ def test_docstrings_all_signature_and_the_panic_class():
     panic = abyx.PanicException
     assert issubclass(panic, BaseException) and not issubclass(panic, Exception)
     assert (panic.__module__, panic.__name__) == ("abyx", "PanicException")
-
-
-def test_second_initialisation_is_refused_and_reload_keeps_the_panic_class():
     init = ctypes.PyDLL(abyx.__file__).PyInit_abyx
     init.restype = ctypes.py_object
-    with pytest.raises(ImportError):
+    with pytest.raises(ImportError):  # a second initialisation is refused, a reload keeps the class
         init()
-    panic = abyx.PanicException
-    assert importlib.reload(abyx).PanicException is panic
-    assert abyx.__all__ == ["__doc__", "run_simulation"]
+    assert importlib.reload(abyx).PanicException is panic and abyx.__all__ == ["__doc__", "run_simulation"]
 
 
 @pytest.mark.parametrize("args, kwargs, message", [
@@ -63,11 +54,9 @@ def test_binding_errors_are_type_errors_in_the_interpreter_wording(args, kwargs,
 
 def test_keyword_call_behaves_like_positional_call(config):
     assert abyx.run_simulation(py_cfg=config) == abyx.run_simulation(config)
-    with pytest.raises(RuntimeError, match="^failed to parse config JSON: ") as keyword:
+    with pytest.raises(RuntimeError) as keyword:
         abyx.run_simulation(py_cfg=[1, 2])
-    with pytest.raises(RuntimeError) as positional:
-        abyx.run_simulation([1, 2])
-    assert str(keyword.value) == str(positional.value)
+    assert str(keyword.value) == failure([1, 2])
 
 
 CORRECTION = "abyx: source: z position -5 is negative (positive down convention); correcting to 5"

@@ -1,9 +1,6 @@
-"""Whole runs against closed forms: Lloyd's mirror, the ideal waveguide's normal modes, straight
-and refracted travel paths, a fluid half-space's plane-wave reflection, a surface duct's Airy modes.
-
-The beam sum is normalised so that a point source in free space gives p = exp(i k R) / R; a
-surface reflection adds a phase of pi, so below the surface p = exp(i k R1) / R1 - exp(i k R2) / R2
-with R2 the distance from the image source above the surface."""
+"""Whole runs against closed forms. The beam sum is normalised so that a point source in free space
+gives p = exp(i k R) / R; a surface reflection adds a phase of pi, so below the surface
+p = exp(i k R1) / R1 - exp(i k R2) / R2 with R2 the distance from the image source above it."""
 
 import cmath
 import math
@@ -54,23 +51,20 @@ def test_lloyds_mirror_level_and_complex_pressure():
         exact = cmath.exp(1j * k * r1) / r1 - cmath.exp(1j * k * r2) / r2
         if abs(exact) >= 0.5 * (1.0 / r1 + 1.0 / r2):  # away from the nulls
             compared += 1
-            # a sign error turns peaks into nulls, a normalisation error shifts every level by
-            # 6 dB or more: both far beyond 1 dB; the complex pressure within a tenth of the
-            # level of the two paths added in phase pins the exp(+i omega tau) convention
+            # a sign error swaps peaks and nulls, a normalisation error shifts levels by 6 dB or
+            # more; a tenth of the in-phase level pins the exp(+i omega tau) convention
             assert abs(tl_db(p) - tl_db(exact)) <= 1.0, (y, z, tl_db(p), tl_db(exact))
             assert abs(p - exact) <= 0.1 * (1.0 / r1 + 1.0 / r2), (y, z, p, exact)
     assert compared >= 30
 
 
 def test_ideal_waveguide_matches_the_normal_mode_sum():
-    """100 m of water between a pressure-release surface and a rigid bottom. With the orthonormal
-    modes sqrt(2 / D) sin(kz_m z), kz_m = (m - 1/2) pi / D, the Green's function of
-    (lap + k^2) G = -delta is G = (i / 4) sum psi_m(zs) psi_m(z) H0(kr_m r), and p = 4 pi G;
-    evanescent modes are negligible at these ranges."""
+    """100 m of water, pressure-release surface, rigid bottom: with the orthonormal modes
+    sqrt(2 / D) sin(kz_m z), kz_m = (m - 1/2) pi / D, (lap + k^2) G = -delta has
+    G = (i / 4) sum psi_m(zs) psi_m(z) H0(kr_m r), p = 4 pi G (no evanescent modes at these ranges)."""
     hankel1 = pytest.importorskip("scipy.special").hankel1
     depth, zs, k = 100.0, 36.0, 2.0 * math.pi * 100.0 / C
     ranges, depths = fan(1000.0, 25.0, 41), [23.0, 61.0]
-    # a grid lets each segment visit only nearby cells; straight rays take long steps
     receivers = {"config_type": "grid", "x_rcvr_m": [0.0], "y_rcvr_m": ranges, "z_rcvr_m": depths}
     result = run_field((0.0, 0.0, zs), 100.0, fan(-75.0, 0.5, 301), fan(-2.5, 0.5, 11), receivers,
                        2050.0, depth, step_m=25.0)
@@ -93,19 +87,16 @@ def test_delays_are_the_straight_line_travel_times():
     result = run_field(source, 50.0, fan(-40.0, 1.0, 81), fan(-20.0, 1.0, 91), points, 900.0, 3000.0)
     for point, delay in zip(points, result["pressure_field"]["delay_s"]):
         expected = math.dist(point, source) / C
-        # the earliest beam may come along a neighbouring ray up to four spacings (1 degree)
-        # away, so a little early; late only by the f32 rounding of the travel time
+        # early by a neighbouring ray up to four spacings (1 degree) away; late by f32 rounding
         assert expected * math.cos(math.radians(4.0)) - 1e-4 * expected <= delay <= expected * (1 + 1e-5)
 
 
 def test_fluid_half_space_reflects_with_rayleighs_coefficient():
-    """Isovelocity water over a flat fluid bottom: p = exp(i k R1) / R1 + R(theta) exp(i k R2) / R2
-    with R2 from the bottom image and R Rayleigh's plane-wave coefficient at its grazing angle,
+    """p = exp(i k R1) / R1 + R(theta) exp(i k R2) / R2, R2 from the bottom image, R Rayleigh's
     R = (m sin(theta) - sqrt(n^2 - cos^2(theta))) / (m sin(theta) + sqrt(n^2 - cos^2(theta))),
-    m the density ratio, n = c / c_b with the bottom's loss as an imaginary part; beyond the
-    critical angle the root is the one that decays into the bottom (|R| = 1, a phase). The source
-    is 4.9 km below the surface and rays run at most 3 km: no path touches the surface, so the
-    closed form has no surface terms."""
+    m the density ratio, n = c / c_b (the loss its imaginary part), the root decaying into the
+    bottom (beyond the critical angle |R| = 1 and a phase). The source is 4.9 km below the surface
+    and rays run at most 3 km: no path touches the surface, so the closed form has no surface terms."""
     depth, zs, freq, cb, rho, loss_db = 5000.0, 4900.0, 100.0, 1700.0, 1.8, 0.3
     bottom = {"model": "acoustic", "compressional_speed_m_s": cb, "density_g_cm3": rho,
               "compressional_attenuation_db_per_wavelength": loss_db}
@@ -124,8 +115,7 @@ def test_fluid_half_space_reflects_with_rayleighs_coefficient():
         exact = cmath.exp(1j * k * r1) / r1 + reflection * cmath.exp(1j * k * r2) / r2
         if abs(exact) >= 0.5 * (1.0 / r1 + abs(reflection) / r2):  # away from the nulls
             compared += 1
-            # 1 dB, as for Lloyd's mirror: the wrong root beyond the critical angle or a wrong
-            # density ratio moves the nulls and misses by far more (tens of dB near them)
+            # 1 dB, as for Lloyd's mirror: the other root past the critical angle misses by over 30 dB
             assert abs(tl_db(p) - tl_db(exact)) <= 1.0, (y, z, tl_db(p), tl_db(exact), reflection)
     assert compared >= 30
 
@@ -137,9 +127,9 @@ DUCT_C = [C / math.sqrt(1.0 - 2.0 * DUCT_G * z / C) for z in DUCT_Z]
 
 
 def test_rays_in_the_duct_turn_at_the_depth_and_range_of_their_parabola():
-    """With u = 1/c^2 = u0 - b z (b = 2 g / C^3) and Snell's constant xi = cos(theta) / c, rays are
-    parabolas: z'' = -b / (2 xi^2); a ray launched downwards at theta from zs turns at
-    zt = (u0 - xi^2) / b, at the range tan(theta) 2 xi^2 / b."""
+    """With 1/c^2 = u0 - b z (b = 2 g / C^3) and xi = cos(theta) / c, rays are parabolas,
+    z'' = -b / (2 xi^2): launched down at theta from zs, one turns at (u0 - xi^2) / b, at the range
+    tan(theta) 2 xi^2 / b."""
     zs, elevations = 30.0, [2.0, 4.0, 8.0, 12.0]
     nobody = {"config_type": "array", "x_rcvr_m": [], "y_rcvr_m": [], "z_rcvr_m": []}
     result = run_field((0.0, 0.0, zs), 100.0, elevations, [0.0], nobody, 3500.0, 1000.0, DUCT_Z, DUCT_C,
