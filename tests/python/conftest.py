@@ -1,4 +1,4 @@
-"""Shared helpers: a small valid configuration to start from, and a child interpreter runner."""
+"""Shared helpers: a small valid configuration to start from, a child interpreter's run."""
 
 import copy
 import json
@@ -32,11 +32,11 @@ def make_config(**sections):
     return config
 
 
-def run_child(script, config, *args, **environment):
+def run_child(script, config, **environment):
     """Runs `script` in a fresh interpreter with the configuration as JSON on standard input."""
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **environment)
-    return subprocess.run([sys.executable, "-c", script, *map(str, args)], input=json.dumps(config),
-                          env=env, capture_output=True, text=True, timeout=120)
+    return subprocess.run([sys.executable, "-c", script], input=json.dumps(config), env=env, capture_output=True,
+                          text=True, timeout=120)
 
 
 @pytest.fixture

@@ -60,20 +60,6 @@ def test_horizontal_slice_is_linear_in_depth_and_unreached_cells_stay_blank():
     assert np.isnan(drawn(plot.tl_horizontal(field, 10.0, ax=Figure().add_subplot()))).sum() == 1
 
 
-@pytest.mark.parametrize("bearing_deg", [30.0, 135.0])
-def test_vertical_slice_interpolates_along_the_bearing_from_the_source(bearing_deg):
-    x = [-300.0, -100.0, 0.0, 150.0, 300.0]
-    field = linear_field(x, x, [10.0, 40.0])
-    values = drawn(plot.tl_vertical(field, bearing_deg, range_step_m=25.0, ax=Figure().add_subplot()))
-    values = values.reshape(len(field.z_m), -1)  # depth rows, range columns
-    ranges, bearing = 25.0 * np.arange(values.shape[1]), np.radians(bearing_deg)
-    line = 40.0 + 0.05 * ranges * np.sin(bearing) - 0.02 * ranges * np.cos(bearing)
-    for row, z in zip(values, field.z_m):
-        np.testing.assert_allclose(row, line + z / 10.0, atol=SLICE_TOL_DB)
-    # the slice ends where the bearing leaves the grid
-    assert ranges[-1] <= max(x) / max(abs(np.sin(bearing)), abs(np.cos(bearing))) + 1e-6
-
-
 @pytest.mark.parametrize("draw, message", [
     (lambda: plot.tl_horizontal(grid_result(), 500.0), "depth 500 m is outside"),
     (lambda: plot.tl_horizontal(array_result(), 5.0), "needs receivers on a grid"),
