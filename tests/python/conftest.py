@@ -14,16 +14,13 @@ def make_config(**sections):
     receiver grid. A keyword replaces a whole section, or with a leading "+" is merged into it:
     make_config(**{"+beam": {"step_m": 5.0}})."""
     config = {
-        "ssp": {"x_ssp_m": [-1000.0, 1000.0], "y_ssp_m": [-1000.0, 1000.0],
-                "z_ssp_m": [0.0, 100.0], "c_m_s": [1500.0] * 8},
-        "bathymetry": {"x_bty_m": [-1000.0, 1000.0], "y_bty_m": [-1000.0, 1000.0],
-                       "z_bty_m": [100.0] * 4, "bottom_model": {"model": "rigid"}},
-        "source": {"position": [0.0, 0.0, 50.0], "freq_hz": [100.0],
-                   "launch_elev_deg": [-10.0, 0.0, 10.0], "launch_azim_deg": [0.0, 120.0, 240.0]},
-        "receivers": {"config_type": "grid", "x_rcvr_m": [100.0, 200.0],
-                      "y_rcvr_m": [100.0, 200.0], "z_rcvr_m": [20.0, 60.0]},
-        "beam": {"step_m": 10.0, "max_steps": 100, "max_range_m": 500.0},
-    }
+        "ssp": {"x_ssp_m": [-1000.0, 1000.0], "y_ssp_m": [-1000.0, 1000.0], "z_ssp_m": [0.0, 100.0], "c_m_s": [1500.0] * 8},
+        "bathymetry": {"x_bty_m": [-1000.0, 1000.0], "y_bty_m": [-1000.0, 1000.0], "z_bty_m": [100.0] * 4,
+                       "bottom_model": {"model": "rigid"}},
+        "source": {"position": [0.0, 0.0, 50.0], "freq_hz": [100.0], "launch_elev_deg": [-10.0, 0.0, 10.0],
+                   "launch_azim_deg": [0.0, 120.0, 240.0]},
+        "receivers": {"config_type": "grid", "x_rcvr_m": [100.0, 200.0], "y_rcvr_m": [100.0, 200.0], "z_rcvr_m": [20.0, 60.0]},
+        "beam": {"step_m": 10.0, "max_steps": 100, "max_range_m": 500.0}}
     for key, value in sections.items():
         if key.startswith("+"):
             config[key[1:]].update(copy.deepcopy(value))

@@ -1,6 +1,5 @@
-"""Whole runs against closed forms. The beam sum is normalised so that a point source in free space
-gives p = exp(i k R) / R; a surface reflection adds a phase of pi, so below the surface
-p = exp(i k R1) / R1 - exp(i k R2) / R2 with R2 the distance from the image source above it."""
+"""Whole runs against closed forms. A point source in free space gives p = exp(i k R) / R; a surface
+reflection adds a phase of pi: p = exp(i k R1) / R1 - exp(i k R2) / R2, R2 from the image source."""
 
 import cmath
 import math
@@ -32,12 +31,8 @@ def pressures(result):
     return list(map(complex, result["pressure_field"]["pressure_re"], result["pressure_field"]["pressure_im"]))
 
 
-def tl_db(p):
-    return -20.0 * math.log10(abs(p))
-
-
-def fan(first, step, count):
-    return [first + step * i for i in range(count)]
+tl_db = lambda p: -20.0 * math.log10(abs(p))  # noqa: E731
+fan = lambda first, step, count: [first + step * i for i in range(count)]  # noqa: E731
 
 
 def test_lloyds_mirror_level_and_complex_pressure():
@@ -151,10 +146,8 @@ def test_surface_duct_matches_the_airy_mode_sum():
     psi_n = Ai(beta (z - z_n)), beta = a^(1/3), zero at the surface: z_n = -a_n / beta with a_n the
     zeros of Ai; kr_n^2 = k0^2 - a z_n; the integral of psi_n^2 over the half-space is
     Ai'(a_n)^2 / beta, so p = i pi sum psi_n(zs) psi_n(z) H0(kr_n r) beta / Ai'(a_n)^2."""
-    special = pytest.importorskip("scipy.special")
-    np = pytest.importorskip("numpy")
-    zs, zr, freq = 30.0, 40.0, 1000.0
-    ranges = fan(500.0, 25.0, 101)  # to 3 km: two surface returns, the first caustics of the duct
+    special, np = pytest.importorskip("scipy.special"), pytest.importorskip("numpy")
+    zs, zr, freq, ranges = 30.0, 40.0, 1000.0, fan(500.0, 25.0, 101)  # to 3 km: the first caustics
     receivers = {"config_type": "grid", "x_rcvr_m": [0.0], "y_rcvr_m": ranges, "z_rcvr_m": [zr]}
     # the fan: rays to 12 degrees turn above 360 m; steeper ones have a cycle longer than 7 km
     # and so pass the receivers deep, apart from the first descent near the source
@@ -162,10 +155,9 @@ def test_surface_duct_matches_the_airy_mode_sum():
                        3100.0, 1000.0, DUCT_Z, DUCT_C)
     k0 = 2.0 * math.pi * freq / C
     a = 2.0 * k0 * k0 * DUCT_G / C
-    beta = a ** (1.0 / 3.0)
     zeros, _, _, slopes = special.ai_zeros(2000)  # modes to 40 degrees: the sum has converged
+    beta, kr = a ** (1.0 / 3.0), np.sqrt(k0 * k0 + a * zeros / a ** (1.0 / 3.0))
     zn = -zeros / beta
-    kr = np.sqrt(k0 * k0 - a * zn)
     weights = math.pi * beta * special.airy(beta * (zs - zn))[0] * special.airy(beta * (zr - zn))[0] / slopes ** 2
     errors = []
     for r, p in zip(ranges, pressures(result)):
@@ -178,5 +170,5 @@ def test_surface_duct_matches_the_airy_mode_sum():
     assert max(abs(e) for r, e in errors if r <= 1600.0) <= 1.0, errors
     # beyond, caustics (pi/2 each; a missing one swaps peaks and nulls) and their shadows, which
     # the beams smooth over a beam width: a median of 1.5 dB and a 90th percentile of 4 dB
-    error = np.abs([e for _, e in errors])
-    assert np.median(error) <= 1.5 and np.percentile(error, 90) <= 4.0, (np.median(error), np.percentile(error, 90))
+    median, p90 = np.percentile(np.abs([e for _, e in errors]), [50, 90])
+    assert median <= 1.5 and p90 <= 4.0, (median, p90)

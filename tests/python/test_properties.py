@@ -1,5 +1,4 @@
-"""Randomised invariants: random valid configurations give a finite field of the documented shape,
-never a crash or a hang (malformed configurations are the fuzz target's subject)."""
+"""Random valid configurations give a finite field of their shape (malformed ones are the fuzzer's)."""
 
 import faulthandler
 import math

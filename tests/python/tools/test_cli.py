@@ -1,7 +1,4 @@
-"""The `abyx` command line: runs and pictures written, exit statuses, the module's own messages on
-bad input, --threads in a fresh process, the pool size fixed once a process has run, the optional
-dependencies imported late and named by their extra; and sweeps, locally and on a LocalCluster of
-two worker processes, equal to serial runs in order, failures raised at their place."""
+"""The `abyx` command line, the worker pool's size, the optional dependencies, and sweeps."""
 
 import json
 import os
@@ -51,8 +48,7 @@ def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
     assert [p.read_bytes()[:4] for p in sorted(tmp_path.glob("*.png"))] == [b"\x89PNG"] * 5
     assert "store_ray_paths" in capsys.readouterr().err
     (tmp_path / "junk.nc").write_text("not netcdf")
-    assert cli.main(["plot", str(tmp_path / "junk.nc"), "--depth", "50"]) == 1
-    assert cli.main(["plot", str(tmp_path / "none.npz"), "--depth", "50"]) == 1
+    assert [cli.main(["plot", str(tmp_path / name), "--depth", "50"]) for name in ("junk.nc", "none.npz")] == [1, 1]
     assert "no such file" in capsys.readouterr().err
 
 
