@@ -42,8 +42,7 @@ def test_docstrings_all_signature_and_the_panic_class_made_once():
     ((), {}, "run_simulation() missing 1 required positional argument: 'py_cfg'"),
     (({}, {}), {}, "run_simulation() takes 1 positional argument but 2 were given"),
     ((), {"cfg": {}}, "run_simulation() got an unexpected keyword argument 'cfg'"),
-    (({},), {"py_cfg": {}}, "run_simulation() got multiple values for argument 'py_cfg'"),
-])
+    (({},), {"py_cfg": {}}, "run_simulation() got multiple values for argument 'py_cfg'")])
 def test_binding_errors_are_type_errors_in_the_interpreter_wording(args, kwargs, message):
     with pytest.raises(TypeError) as caught:
         abyx.run_simulation(*args, **kwargs)
@@ -85,8 +84,7 @@ def failure(cfg):
     (make_config(**{"+beam": {"step_m": float("nan")}}), "failed to parse config JSON: expected value at line 1 "),
     (make_config(**{"+beam": {"step_m": float("-inf")}}), "failed to parse config JSON: invalid number at line 1 "),
     (make_config(**{"+beam": {"max_steps": -1}}), "failed to parse config JSON: invalid value: integer `-1`"),
-    (json.dumps(make_config()), "failed to parse config JSON: invalid type: string "),
-])
+    (json.dumps(make_config()), "failed to parse config JSON: invalid type: string ")])
 def test_unserialisable_or_unreadable_configuration_names_the_problem(cfg, message):
     text = failure(cfg)
     assert text.startswith(message)
@@ -96,8 +94,7 @@ def test_unserialisable_or_unreadable_configuration_names_the_problem(cfg, messa
 @pytest.mark.parametrize("dumped, message", [
     (b"{}", "extract json string failed: TypeError: json.dumps returned bytes, expected str"),
     ("{\udc80}", "extract json string failed: UnicodeEncodeError: 'utf-8' codec can't encode "
-                 "character '\\udc80' in position 1: surrogates not allowed"),
-])
+                 "character '\\udc80' in position 1: surrogates not allowed")])
 def test_unusable_dump_result_is_reported(monkeypatch, config, dumped, message):
     monkeypatch.setattr(json, "dumps", lambda obj: dumped)
     assert failure(config) == message
@@ -123,11 +120,10 @@ def test_validation_failure_lists_every_problem_and_issues_no_warning():
 
 
 def test_corrections_then_unknown_keys_are_warned_in_order_from_the_caller():
-    with warnings.catch_warnings(record=True) as issued:
-        warnings.simplefilter("always")
+    with pytest.warns(UserWarning) as issued:
         abyx.run_simulation(warning_config())
     assert [str(w.message) for w in issued] == [CORRECTION] + UNKNOWN
-    assert all(w.category is UserWarning and w.filename == __file__ for w in issued)
+    assert all(w.category is UserWarning and w.filename == __file__ for w in issued)  # stacklevel 1
 
 
 def test_warning_turned_into_error_stops_the_call_before_the_engine(capfd):
@@ -145,8 +141,7 @@ def test_warning_turned_into_error_stops_the_call_before_the_engine(capfd):
      "array receiver coordinates must have equal lengths"),
     ("ssp", {"c_m_s": [1500.0] * 7}, "c_m_s does not match grid dimensions"),
     ("bathymetry", {"z_bty_m": [100.0] * 5}, "z_bty_m does not match grid dimensions: nx = 2, ny = 2, bty_len = 5"),
-    ("ssp", {"x_ssp_m": [0.0], "c_m_s": [1500.0] * 4}, "Need nx >= 2 for finite differences along x"),
-])
+    ("ssp", {"x_ssp_m": [0.0], "c_m_s": [1500.0] * 4}, "Need nx >= 2 for finite differences along x")])
 def test_internal_fault_is_a_panic_exception_and_the_next_call_works(section, values, message):
     for _ in range(2):
         try:

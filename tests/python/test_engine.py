@@ -17,18 +17,14 @@ import pytest
 import abyx
 from conftest import make_config, run_child
 
-# pressures of runs that differ only in the grouping of their sums agree to f32 rounding
-PRESSURE_REL_TOL = 1e-4
+PRESSURE_REL_TOL = 1e-4  # runs that differ only in the grouping of their f32 sums
 
 
 def fan_config(**beam):
     """A 5 x 4 fan, two frequencies, a 3 x 3 x 3 receiver grid."""
-    config = make_config(**{"+beam": beam})
-    config["source"].update(launch_elev_deg=[0.0, 1.0, -6.0, 9.0, -14.0], freq_hz=[60.0, 140.0],
-                            launch_azim_deg=[40.0, 41.0, 10.0, 75.0])
-    config["receivers"].update(x_rcvr_m=[60.0, 130.0, 210.0], y_rcvr_m=[70.0, 160.0, 255.0],
-                               z_rcvr_m=[30.0, 47.5, 66.0])
-    return config
+    return make_config(**{"+beam": beam, "+source": {"launch_elev_deg": [0.0, 1.0, -6.0, 9.0, -14.0], "freq_hz": [
+        60.0, 140.0], "launch_azim_deg": [40.0, 41.0, 10.0, 75.0]}, "+receivers": {
+        "x_rcvr_m": [60.0, 130.0, 210.0], "y_rcvr_m": [70.0, 160.0, 255.0], "z_rcvr_m": [30.0, 47.5, 66.0]}})
 
 
 def assert_same_field(got, want):
@@ -51,16 +47,14 @@ except abyx.PanicException as panic:
 
 
 def test_pool_sizes_agree_up_to_rounding_and_each_repeats_bit_for_bit():
-    config = make_config()
-    config["source"].update(launch_elev_deg=[float(e) for e in range(-40, 41, 4)],
-                            launch_azim_deg=[float(a) for a in range(0, 360, 10)])
-    # each run repeats bit for bit: one distinct result of five, even when 64 workers claim the
-    # chunks in many orders
+    config = make_config(**{"+source": {"launch_elev_deg": [float(e) for e in range(-40, 41, 4)],
+                                        "launch_azim_deg": [float(a) for a in range(0, 360, 10)]}})
+    # each run repeats bit for bit: one result of five, even when 64 workers claim the chunks
     one, many = (json.loads(run_child(THREAD_RUNS, config, ABYX_NUM_THREADS=n).stdout) for n in ("1", "64"))
     assert len(one) == len(many) == 1
     assert_same_field(json.loads(many[0])["pressure_field"], json.loads(one[0])["pressure_field"])
-    done = run_child(THREAD_RUNS, config, ABYX_NUM_THREADS="lots")
-    assert done.stdout == 'ABYX_NUM_THREADS must be a positive integer, got "lots"\n'
+    assert run_child(THREAD_RUNS, config, ABYX_NUM_THREADS="lots").stdout == (
+        'ABYX_NUM_THREADS must be a positive integer, got "lots"\n')
 
 
 def run_after_a_fault(config, faulty):

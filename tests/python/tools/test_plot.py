@@ -55,8 +55,7 @@ def test_horizontal_slice_halfway_between_levels_is_their_mean_loss_and_unreache
     (lambda: plot.tl_vertical(grid_result(), 180.0, origin_m=(0.0, -60.0)), "does not cross"),
     (lambda: plot.rays_plan(grid_result()), "store_ray_paths"),
     (lambda: plot.bathymetry(grid_result()), "pass the run's config"),
-    (lambda: plot.rays_plan(grid_result(with_paths=True), every=0), "every must be"),
-])
+    (lambda: plot.rays_plan(grid_result(with_paths=True), every=0), "every must be")])
 def test_refusals_say_why(draw, message):
     with pytest.raises(ValueError) as caught:
         draw()

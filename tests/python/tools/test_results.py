@@ -39,8 +39,7 @@ def test_transmission_loss_is_nan_where_unreached_or_not_finite_without_warnings
     (grid_result, lambda f: f.update(shape=(2, 3, 4)), "'shape' must be four sizes"),
     (grid_result, lambda f: f.pop("delay_s"), "missing key(s) delay_s"),
     (grid_result, lambda f: f.pop("z_m"), "no 'z_m' axis"),
-    (array_result, lambda f: f["receiver_positions_m"].pop(), "does not match 2 receiver positions"),
-])
+    (array_result, lambda f: f["receiver_positions_m"].pop(), "does not match 2 receiver positions")])
 def test_inconsistent_dicts_are_refused_with_the_reason(result, edit, message):
     broken = result()
     edit(broken["pressure_field"])
@@ -113,7 +112,7 @@ def test_a_failed_write_keeps_the_old_file_and_leaves_no_partial_one(tmp_path, m
     files.save(path, array_result())
     before = path.read_bytes()
 
-    def broken(stream, **arrays):
+    def broken(stream, **arrays):  # half a file, then a full disk
         stream.write(b"half a file")
         raise OSError(28, "No space left on device")
 

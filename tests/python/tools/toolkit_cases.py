@@ -18,10 +18,10 @@ def grid_result(shape=(2, 3, 4, 5), with_paths=False):
     return {**paths, "pressure_field": field}
 
 
-def array_result(nf=2, positions=((10.0, 0.0, 5.0), (20.0, 1.0, 6.0), (30.0, 2.0, 7.0))):
-    n = len(positions)
+def array_result(nf=2, n=3):
     return {"pressure_field": {
-        "receiver_positions_m": [list(p) for p in positions], "frequency_hz": [100.0 + f for f in range(nf)],
+        "receiver_positions_m": [[10.0 * (i + 1), float(i), 5.0 + i] for i in range(n)],
+        "frequency_hz": [100.0 + f for f in range(nf)],
         "shape": (nf, n, 1, 1), "pressure_re": [m + 1.0 for m in range(nf * n)],
         "pressure_im": [-float(m) for m in range(nf * n)], "delay_s": [m / 1000.0 for m in range(n)],
         "amplitude": [m + 0.5 for m in range(n)]}}
