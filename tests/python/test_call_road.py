@@ -53,13 +53,10 @@ CORRECTION = "abyx: source: z position -5 is negative (positive down convention)
 UNKNOWN = ["abyx: unknown input key is ignored: config.beam.extra", "abyx: unknown input key is ignored: config.note"]
 
 
-class Unprintable(Exception):
-    def __str__(self):
-        raise ValueError("str() of this exception always fails")
+Unprintable = type("Unprintable", (Exception,), {"__str__": lambda self: 1 / 0})  # str() always fails
 
 
-def raising(exception):
-    """A dict whose items() raises: json.dumps fails with exactly this exception."""
+def raising(exception):  # a dict whose items() raises: json.dumps fails with exactly this exception
     return type("Raising", (dict,), {"items": lambda self: (_ for _ in ()).throw(exception)})(ssp={})
 
 

@@ -46,10 +46,9 @@ def test_lloyds_mirror_level_and_complex_pressure():
         exact = cmath.exp(1j * k * r1) / r1 - cmath.exp(1j * k * r2) / r2
         if abs(exact) >= 0.5 * (1.0 / r1 + 1.0 / r2):  # away from the nulls
             compared += 1
-            # a sign error swaps peaks and nulls, a normalisation error shifts levels by 6 dB or
-            # more; a tenth of the in-phase level pins the exp(+i omega tau) convention
+            # a sign error swaps peaks and nulls, a wrong normalisation shifts levels by 6 dB or more
             assert abs(tl_db(p) - tl_db(exact)) <= 1.0, (y, z, tl_db(p), tl_db(exact))
-            assert abs(p - exact) <= 0.1 * (1.0 / r1 + 1.0 / r2), (y, z, p, exact)
+            assert abs(p - exact) <= 0.1 * (1.0 / r1 + 1.0 / r2), (y, z, p, exact)  # exp(+i omega tau)
     assert compared >= 30
 
 
@@ -115,16 +114,14 @@ def test_fluid_half_space_reflects_with_rayleighs_coefficient():
     assert compared >= 30
 
 
-# A surface duct whose 1/c^2 falls linearly with depth: c = C / sqrt(1 - 2 g z / C), about C + g z.
-DUCT_G = 0.1  # 1/s
+DUCT_G = 0.1  # 1/s: a surface duct whose 1/c^2 falls linearly with depth, c = C / sqrt(1 - 2 g z / C) ~ C + g z
 DUCT_Z = [2.0 * i for i in range(501)]  # m, down to 1000 m, deeper than any ray of the fans below
 DUCT_C = [C / math.sqrt(1.0 - 2.0 * DUCT_G * z / C) for z in DUCT_Z]
 
 
 def test_rays_in_the_duct_turn_at_the_depth_and_range_of_their_parabola():
-    """With 1/c^2 = u0 - b z (b = 2 g / C^3) and xi = cos(theta) / c, rays are parabolas,
-    z'' = -b / (2 xi^2): launched down at theta from zs, one turns at (u0 - xi^2) / b, at the range
-    tan(theta) 2 xi^2 / b."""
+    """With 1/c^2 = u0 - b z (b = 2 g / C^3), xi = cos(theta) / c, rays are parabolas, z'' = -b / (2 xi^2):
+    launched down at theta from zs, one turns at (u0 - xi^2) / b, at the range tan(theta) 2 xi^2 / b."""
     zs, elevations = 30.0, [2.0, 4.0, 8.0, 12.0]
     nobody = {"config_type": "array", "x_rcvr_m": [], "y_rcvr_m": [], "z_rcvr_m": []}
     result = run_field((0.0, 0.0, zs), 100.0, elevations, [0.0], nobody, 3500.0, 1000.0, DUCT_Z, DUCT_C,

@@ -21,8 +21,7 @@ def saved(tmp_path_factory):
     return files.load(path)
 
 
-def drawn(ax):
-    """The values of the first colour mesh of `ax`, NaN where masked."""
+def drawn(ax):  # the values of the first colour mesh of `ax`, NaN where masked
     return np.ma.filled(ax.collections[0].get_array().astype(float), np.nan)
 
 

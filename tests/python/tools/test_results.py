@@ -59,8 +59,7 @@ def test_ray_paths_are_n_by_3_arrays_or_a_hint_to_store_them():
 
 
 @pytest.fixture
-def xr():
-    """xarray and netCDF4, or a skip; abyx_tools.dataset needs them at import."""
+def xr():  # abyx_tools.dataset needs both at import
     pytest.importorskip("netCDF4")
     return pytest.importorskip("xarray")
 
