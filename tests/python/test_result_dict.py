@@ -13,8 +13,7 @@ GRID = {"x_rcvr_m": [100.0, 250.0, 400.0], "y_rcvr_m": [-150.0, -50.0, 60.0, 170
         "z_rcvr_m": [15.0, 30.0, 45.0, 60.0, 75.0]}  # distinct axes, all within reach of the fan
 
 
-def f32(value):
-    return struct.unpack("f", struct.pack("f", value))[0]
+f32 = lambda value: struct.unpack("f", struct.pack("f", value))[0]  # noqa: E731
 
 
 def dense_config(receivers):
