@@ -64,9 +64,9 @@ def test_bad_input_fails_with_a_message_and_status_1(content, args, message, tmp
     path = tmp_path / "config.json"
     if content is not None:
         path.write_text(content if isinstance(content, str) else json.dumps(make_config(**content)))
-    assert cli.main(["run", str(path), "--no-progress"] + args) == 1
+    assert cli.main(["run", str(path), "--no-progress"] + (args or ["-o", str(tmp_path / "r.npz")])) == 1
     assert message.format(path=path) in capsys.readouterr().err
-    assert not list(tmp_path.glob("*.nc"))
+    assert not list(tmp_path.glob("*.n[cp]*"))
 
 
 def test_malformed_command_lines_exit_with_status_2_and_thread_counts_are_refused_once_the_pool_exists():
