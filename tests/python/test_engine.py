@@ -1,235 +1,187 @@
-"""The engine end to end: ray paths, the zero-ray run, parallel runs against one-ray runs and
-against other pool sizes, faults and the run after them, and runs in a forked child."""
+"""Whole runs: pool sizes, a forked child, flat memory and threads, sizes beyond memory, progress output."""
 
+import contextlib
 import json
+import multiprocessing
 import math
 import os
-import struct
+import re
 import subprocess
 import sys
-import time
+import tracemalloc
 import warnings
+from concurrent.futures import ProcessPoolExecutor
 
 import pytest
 
 import abyx
-from conftest import make_config
+from conftest import make_config, run_child
 
-# pressures of runs that differ only in the grouping of their sums agree to f32 rounding
-PRESSURE_REL_TOL = 1e-4
-# the first step of a ray leaves along its launch direction
-DIRECTION_TOL = 1e-4
-
-
-def f32(value):
-    """The value rounded to single precision, as a Python float."""
-    return struct.unpack("f", struct.pack("f", value))[0]
+def fan_config(**beam):  # a 5 x 4 fan, two frequencies, a 3 x 3 x 3 receiver grid
+    return make_config(**{"+beam": beam, "+source": {"launch_elev_deg": [0.0, 1.0, -6.0, 9.0, -14.0], "freq_hz": [
+        60.0, 140.0], "launch_azim_deg": [40.0, 41.0, 10.0, 75.0]}, "+receivers": {
+        "x_rcvr_m": [60.0, 130.0, 210.0], "y_rcvr_m": [70.0, 160.0, 255.0], "z_rcvr_m": [30.0, 47.5, 66.0]}})
 
 
-def fan_config(**beam):
-    """A 4 x 5 fan whose first two angles are one degree apart, so that a one-ray run (spacing
-    one degree by default) weighs its beam exactly as the whole fan does."""
-    config = make_config(**{"+beam": beam})
-    config["source"]["launch_elev_deg"] = [0.0, 1.0, -6.0, 9.0, -14.0]
-    config["source"]["launch_azim_deg"] = [40.0, 41.0, 10.0, 75.0]
-    config["source"]["freq_hz"] = [60.0, 140.0]
-    config["receivers"] = {"config_type": "grid", "x_rcvr_m": [60.0, 130.0, 210.0],
-                           "y_rcvr_m": [70.0, 160.0, 255.0], "z_rcvr_m": [30.0, 47.5, 66.0]}
-    return config
+def assert_same_field(got, want):
+    """Equal fields, the pressures up to the rounding of their grouping."""
+    assert {k: v for k, v in got.items() if k[:3] not in ("pre", "amp")} == {
+        k: v for k, v in want.items() if k[:3] not in ("pre", "amp")}
+    scale = max(map(math.hypot, want["pressure_re"], want["pressure_im"]))
+    assert scale > 0.0, "the fan must reach the receivers"
+    for key in ("pressure_re", "pressure_im"):  # f32 rounding of another grouping of the sums
+        assert all(abs(a - b) <= 1e-4 * scale for a, b in zip(got[key], want[key]))
 
 
-def launch_direction(azimuth_deg, elevation_deg):
-    az = f32(azimuth_deg * f32(0.017453292))
-    el = f32(elevation_deg * f32(0.017453292))
-    return (math.sin(az) * math.cos(el), math.cos(az) * math.cos(el), math.sin(el))
-
-
-def assert_close_lists(actual, expected, scale):
-    assert len(actual) == len(expected)
-    for i, (a, e) in enumerate(zip(actual, expected)):
-        assert abs(a - e) <= PRESSURE_REL_TOL * scale[i] + 1e-30, (i, a, e)
-
-
-def test_ray_paths_one_per_ray_in_launch_order_starting_at_the_source():
-    config = fan_config(store_ray_paths=True)
-    paths = abyx.run_simulation(config)["ray_paths"]
-    source = config["source"]["position"]
-    launches = [(a, e) for a in config["source"]["launch_azim_deg"]
-                for e in config["source"]["launch_elev_deg"]]
-    assert len(paths) == len(launches)
-    for path, (azimuth, elevation) in zip(paths, launches):
-        assert path[0] == source
-        step = [b - a for a, b in zip(path[0], path[1])]
-        length = math.sqrt(sum(s * s for s in step))
-        for got, want in zip(step, launch_direction(azimuth, elevation)):
-            assert abs(got / length - want) <= DIRECTION_TOL
-
-
-def test_max_steps_of_one_gives_two_points_per_path():
-    paths = abyx.run_simulation(fan_config(store_ray_paths=True, max_steps=1))["ray_paths"]
-    assert len(paths) == 20
-    assert all(len(path) == 2 for path in paths)
-
-
-@pytest.mark.parametrize("empty", ["launch_azim_deg", "launch_elev_deg"])
-def test_no_rays_leave_every_receiver_unreached_and_show_nothing(empty, capfd):
-    config = fan_config(store_ray_paths=True, show_progress=True, atomic_progress_counter=True)
-    config["source"][empty] = []
-    result = abyx.run_simulation(config)
-    assert result["ray_paths"] == []
-    field = result["pressure_field"]
-    assert field["shape"] == (2, 3, 3, 3)
-    assert field["delay_s"] == [math.inf] * 27
-    assert field["amplitude"] == [0.0] * 27
-    assert field["pressure_re"] == [0.0] * 54 and field["pressure_im"] == [0.0] * 54
-    assert capfd.readouterr() == ("", "")
-
-
-def test_pressure_of_a_run_is_the_sum_of_one_ray_runs():
-    config = fan_config()
-    field = abyx.run_simulation(config)["pressure_field"]
-    total_re = [0.0] * len(field["pressure_re"])
-    total_im = [0.0] * len(field["pressure_im"])
-    magnitude = [0.0] * len(total_re)
-    earliest = [math.inf] * len(field["delay_s"])
-    for azimuth in config["source"]["launch_azim_deg"]:
-        for elevation in config["source"]["launch_elev_deg"]:
-            one = json.loads(json.dumps(config))
-            one["source"]["launch_azim_deg"] = [azimuth]
-            one["source"]["launch_elev_deg"] = [elevation]
-            single = abyx.run_simulation(one)["pressure_field"]
-            for i, (re, im) in enumerate(zip(single["pressure_re"], single["pressure_im"])):
-                total_re[i] += re
-                total_im[i] += im
-                magnitude[i] += math.hypot(re, im)
-            earliest = [min(a, b) for a, b in zip(earliest, single["delay_s"])]
-    assert sum(magnitude) > 0.0, "the fan must reach the receivers"
-    assert_close_lists(field["pressure_re"], total_re, magnitude)
-    assert_close_lists(field["pressure_im"], total_im, magnitude)
-    assert field["delay_s"] == earliest
-
-
-RUN_AND_PRINT = """
-import json, sys
-import abyx
-result = abyx.run_simulation(json.load(sys.stdin))
-json.dump(result["pressure_field"], sys.stdout)
+THREAD_RUNS = """import json, sys, abyx
+config = json.load(sys.stdin)
+try:
+    print(json.dumps(list({json.dumps(abyx.run_simulation(config)) for _ in range(5)})))
+except abyx.PanicException as panic:
+    print(panic)
 """
 
 
-def run_in_subprocess(config, script=RUN_AND_PRINT, **environment):
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **environment)
-    return subprocess.run([sys.executable, "-c", script], input=json.dumps(config), env=env,
-                          capture_output=True, text=True, timeout=60)
+def test_pool_sizes_agree_up_to_rounding_and_each_repeats_bit_for_bit():
+    config = make_config(**{"+source": {"launch_elev_deg": [float(e) for e in range(-40, 41, 4)],
+                                        "launch_azim_deg": [float(a) for a in range(0, 360, 10)]}})
+    # each run repeats bit for bit: one result of five, even when 64 workers claim the chunks
+    one, many = (json.loads(run_child(THREAD_RUNS, config, ABYX_NUM_THREADS=n).stdout) for n in ("1", "64"))
+    assert len(one) == len(many) == 1
+    assert_same_field(json.loads(many[0])["pressure_field"], json.loads(one[0])["pressure_field"])
+    assert run_child(THREAD_RUNS, config, ABYX_NUM_THREADS="lots").stdout == (
+        'ABYX_NUM_THREADS must be a positive integer, got "lots"\n')
 
 
-def test_one_and_four_threads_agree_up_to_rounding():
-    config = make_config()
-    config["source"]["launch_elev_deg"] = [float(e) for e in range(-40, 41, 4)]
-    config["source"]["launch_azim_deg"] = [float(a) for a in range(0, 360, 10)]
-    runs = {}
-    for threads in ("1", "4"):
-        done = run_in_subprocess(config, ABYX_NUM_THREADS=threads)
-        assert done.returncode == 0, done.stderr
-        runs[threads] = json.loads(done.stdout)
-    one, four = runs["1"], runs["4"]
-    magnitude = [math.hypot(a, b) for a, b in zip(one["pressure_re"], one["pressure_im"])]
-    assert max(magnitude) > 0.0
-    assert_close_lists(four["pressure_re"], one["pressure_re"], magnitude)
-    assert_close_lists(four["pressure_im"], one["pressure_im"], magnitude)
-    assert four["delay_s"] == one["delay_s"]
-    # equal delays from different rays keep the lower chunk's amplitude, and the chunks differ
-    # with the pool size; in this symmetric fan such rays carry nearly the same amplitude
-    assert_close_lists(four["amplitude"], one["amplitude"], [abs(a) for a in one["amplitude"]])
-
-
-def test_invalid_thread_override_raises_panic_exception_in_a_fresh_process():
-    done = run_in_subprocess(make_config(), script="""
-import json, sys
-import abyx
-try:
-    abyx.run_simulation(json.load(sys.stdin))
-except abyx.PanicException as panic:
-    print(panic)
-""", ABYX_NUM_THREADS="lots")
-    assert done.returncode == 0, done.stderr
-    assert done.stdout == 'ABYX_NUM_THREADS must be a positive integer, got "lots"\n'
-
-
-def with_array_receivers(lengths):
-    config = make_config()
-    config["receivers"] = {"config_type": "array",
-                           "x_rcvr_m": [10.0 * (i + 1) for i in range(lengths[0])],
-                           "y_rcvr_m": [5.0 * (i + 1) for i in range(lengths[1])],
-                           "z_rcvr_m": [20.0 + i for i in range(lengths[2])]}
-    return config
-
-
-def with_ssp(**ssp):
-    config = make_config()
-    config["ssp"].update(ssp)
-    return config
-
-
-def with_bty(**bathymetry):
-    config = make_config()
-    config["bathymetry"].update(bathymetry)
-    return config
-
-
-FAULTS = [
-    pytest.param(with_array_receivers((3, 2, 3)),
-                 "array receiver coordinates must have equal lengths", id="array-lengths"),
-    pytest.param(with_array_receivers((3, 3, 4)),
-                 "array receiver coordinates must have equal lengths", id="array-z-length"),
-    pytest.param(with_ssp(c_m_s=[1500.0] * 7), "c_m_s does not match grid dimensions",
-                 id="c_m_s-shape"),
-    pytest.param(with_bty(z_bty_m=[100.0] * 5),
-                 "z_bty_m does not match grid dimensions: nx = 2, ny = 2, bty_len = 5",
-                 id="z_bty_m-shape"),
-    pytest.param(with_ssp(x_ssp_m=[0.0], c_m_s=[1500.0] * 4),
-                 "Need nx >= 2 for finite differences along x", id="nx-1"),
-]
-
-
-@pytest.mark.parametrize("config, message", FAULTS)
-def test_fault_raises_panic_exception_and_the_next_run_works(config, message):
-    with pytest.raises(abyx.PanicException) as raised:
-        abyx.run_simulation(config)
-    assert str(raised.value).startswith(message)
-    assert not isinstance(raised.value, Exception)
-    field = abyx.run_simulation(make_config())["pressure_field"]
-    assert field["shape"] == (1, 2, 2, 2)
-    assert any(d < math.inf for d in field["delay_s"])
-
-
-def wait_for_child(pid, timeout_s):
-    """The child's exit status, or None after killing it when it does not end in time."""
-    deadline = time.monotonic() + timeout_s
-    while time.monotonic() < deadline:
-        done, status = os.waitpid(pid, os.WNOHANG)
-        if done == pid:
-            return os.waitstatus_to_exitcode(status)
-        time.sleep(0.01)
-    os.kill(pid, 9)
-    os.waitpid(pid, 0)
-    return None
+def run_after_a_fault(config, faulty):
+    try:
+        abyx.run_simulation(faulty)
+    except abyx.PanicException:
+        return abyx.run_simulation(config)["pressure_field"]
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs os.fork")
-def test_a_forked_child_runs_after_the_parent_used_the_pool():
-    config = fan_config()
-    expected = abyx.run_simulation(config)["pressure_field"]["delay_s"]
-    with warnings.catch_warnings():
-        # newer interpreters warn about forking a process that has threads
-        warnings.simplefilter("ignore", DeprecationWarning)
-        pid = os.fork()
-    if pid == 0:
-        status = 1
-        try:
-            got = abyx.run_simulation(config)["pressure_field"]["delay_s"]
-            status = 0 if got == expected else 2
-        finally:
-            os._exit(status)
-    assert wait_for_child(pid, 60) == 0
-    assert abyx.run_simulation(config)["pressure_field"]["delay_s"] == expected
+def test_a_child_forked_after_runs_and_a_fault_runs_cleanly():
+    config, faulty = fan_config(), make_config(**{"+ssp": {"c_m_s": [1500.0] * 7}})
+    expected = run_after_a_fault(config, faulty)
+    with warnings.catch_warnings(), ProcessPoolExecutor(1, mp_context=multiprocessing.get_context("fork")) as pool:
+        warnings.simplefilter("ignore", DeprecationWarning)  # forking a process with threads
+        assert_same_field(pool.submit(run_after_a_fault, config, faulty).result(timeout=60), expected)
+
+
+def resident_and_threads():
+    with open("/proc/self/statm") as statm, open("/proc/self/status") as status:
+        return (int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE"),
+                next(int(line.split()[1]) for line in status if line.startswith("Threads:")))
+
+
+# valid runs with and without paths, an unknown key, a validation, parse and serialisation error,
+# a set-up fault and a worker fault, in turn
+CALL_MIX = [fan_config(store_ray_paths=True), fan_config(integration_method="rk2"),
+            dict(make_config(), note={"deep": [1, [2]]}), make_config(**{"+beam": {"max_steps": 0}}), {"ssp": 1},
+            {"ssp": {1, 2}}, make_config(**{"+ssp": {"x_ssp_m": [0.0], "c_m_s": [1.0] * 4}}),
+            make_config(**{"+receivers": {"config_type": "array", "y_rcvr_m": [1.0]}})]
+
+
+def test_many_calls_of_every_outcome_keep_no_reference_and_leave_memory_and_threads_flat():
+    def calls(n):
+        for i in range(n):
+            with warnings.catch_warnings(), contextlib.suppress(RuntimeError, abyx.PanicException):
+                warnings.simplefilter("ignore")
+                abyx.run_simulation(CALL_MIX[i % len(CALL_MIX)])
+
+    references = [sys.getrefcount(c) for c in CALL_MIX]
+    tracemalloc.start()
+    try:
+        calls(200)  # warm-up: the pool, the allocator, the interpreter's caches
+        (resident, threads), (traced, _) = resident_and_threads(), tracemalloc.get_traced_memory()
+        calls(200)
+        assert tracemalloc.get_traced_memory()[0] - traced < 16 * 1024
+    finally:
+        tracemalloc.stop()
+    assert resident_and_threads()[1] == threads and resident_and_threads()[0] - resident <= 4 * 1024 * 1024
+    assert [sys.getrefcount(c) for c in CALL_MIX] == references
+
+
+axis = lambda n, step=1.0: [step * i for i in range(n)]  # noqa: E731
+
+
+CAPPED_RUN = """
+import json, resource, sys, abyx
+resource.setrlimit(resource.RLIMIT_AS, (8 << 30, 8 << 30))  # a missed check fails, not the machine
+try:
+    abyx.run_simulation(json.load(sys.stdin))
+except BaseException as error:
+    print(type(error).__name__ + ":", error)
+"""
+
+
+@pytest.mark.parametrize("edit, named", [
+    ({"+source": {"freq_hz": [50.0, 100.0, 150.0, 200.0]}, "receivers": {  # 12.8 TB per worker
+        "config_type": "grid", "x_rcvr_m": axis(20000), "y_rcvr_m": axis(20000),
+        "z_rcvr_m": axis(1000, 0.1)}}, "receiver grid"),
+    ({"+source": {"launch_azim_deg": axis(300000, 0.001),  # 9e10 rays: 720 GB of launches
+                  "launch_elev_deg": axis(300000, 0.0003)}}, "launch fan"),
+    ({"+source": {"launch_azim_deg": axis(360), "launch_elev_deg": axis(181, 0.5)},  # 78 TB
+      "+beam": {"step_m": 0.01, "max_range_m": 1.0e7, "max_steps": 100_000_000,
+                "store_ray_paths": True}}, "ray paths"),
+], ids=["receiver-grid", "launch-fan", "ray-paths"])
+def test_sizes_beyond_memory_raise_memory_error_naming_what_was_too_large(edit, named):
+    done = run_child(CAPPED_RUN, make_config(**edit))
+    assert done.stdout.startswith("MemoryError: ") and named in done.stdout.lower(), done.stdout
+
+
+COUNTER_LINE = re.compile(
+    r"Progress: (\d+)/(\d+) \((\d+\.\d)%\) \| elapsed (\d+\.\d)s \| (\d+) rays/s \| ETA (\d+\.\d)s\n")
+BAR_FINAL = re.compile(r"\[\d\d:\d\d:\d\d\] ={40}       9/9       100% eta 00:00:00\r?\n")
+
+
+def progress_config(show, atomic):
+    return make_config(**{"+beam": {"show_progress": show, "atomic_progress_counter": atomic}})
+
+
+def test_short_run_prints_one_counter_line_with_the_whole_run(capfd):
+    abyx.run_simulation(progress_config(True, True))
+    out, err = capfd.readouterr()
+    match = COUNTER_LINE.fullmatch(out)
+    assert err == "" and match, out
+    assert match.group(1, 2, 3, 6) == ("9", "9", "100.0", "0.0")  # the 3 x 3 fan
+
+
+@pytest.mark.parametrize("show, atomic", [(False, False), (False, True), (True, False)])
+def test_nothing_on_either_stream_when_off_or_when_standard_error_is_a_file(show, atomic, capfd):
+    abyx.run_simulation(progress_config(show, atomic))
+    assert capfd.readouterr() == ("", "")
+
+
+def run_with_terminal_stderr(config, **environment):
+    """Runs the configuration in a child whose standard error is a pseudo-terminal and whose sys.stdout
+    is not descriptor 1; returns what each received (a short run draws less than a terminal buffers)."""
+    master, slave = pytest.importorskip("pty").openpty()
+    env = {k: v for k, v in os.environ.items() if k not in ("NO_COLOR", "CLICOLOR", "CLICOLOR_FORCE")}
+    env.update(environment, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    script = "import io, json, sys, abyx; c = json.load(sys.stdin); sys.stdout = io.StringIO(); abyx.run_simulation(c)"
+    done = subprocess.run([sys.executable, "-c", script], input=json.dumps(config).encode(), stdout=subprocess.PIPE,
+                          stderr=slave, env=env, timeout=60, check=True)
+    os.close(slave)
+    os.set_blocking(master, False)
+    chunks = []
+    with contextlib.suppress(OSError):  # no more to read, or the terminal closed with the child
+        while chunk := os.read(master, 65536):
+            chunks.append(chunk)
+    os.close(master)
+    return b"".join(chunks).decode(), done.stdout.decode()
+
+
+@pytest.mark.parametrize("environment, bar", [({"NO_COLOR": "1", "CLICOLOR_FORCE": "1"}, "=" * 40),
+                                              ({"CLICOLOR": "0"}, "=" * 40), ({}, "\x1b[36m" + "=" * 40 + "\x1b[0m")])
+def test_bar_on_a_terminal_ends_full_on_its_own_line_coloured_as_asked(environment, bar):
+    text, out = run_with_terminal_stderr(progress_config(True, False), **environment)
+    assert out == "" and text.startswith("\r\x1b[2K[00:00:0")
+    final = text.rsplit("\r\x1b[2K", 1)[1]
+    assert bar in final and (bar != "=" * 40 or ("\x1b[3" not in text and BAR_FINAL.fullmatch(final))), repr(final)
+
+
+def test_counter_mode_draws_no_bar_even_on_a_terminal_and_bypasses_sys_stdout():
+    terminal, out = run_with_terminal_stderr(progress_config(True, True))
+    assert terminal == "" and COUNTER_LINE.fullmatch(out), out

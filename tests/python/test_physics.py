@@ -1,9 +1,5 @@
-"""Whole runs against closed forms: the point source under a pressure-release surface (Lloyd's
-mirror), the ideal waveguide's normal-mode sum, and travel times in isovelocity water.
-
-The beam sum is normalised so that a point source in free space gives p = exp(i k R) / R; a
-surface reflection adds a phase of pi, so below the surface p = exp(i k R1) / R1 - exp(i k R2) / R2
-with R2 the distance from the image source above the surface."""
+"""Whole runs against closed forms. A point source in free space gives p = exp(i k R) / R; a surface
+reflection adds a phase of pi: p = exp(i k R1) / R1 - exp(i k R2) / R2, R2 from the image source."""
 
 import cmath
 import math
@@ -12,149 +8,69 @@ import pytest
 
 import abyx
 
-C = 1500.0  # m/s, isovelocity water
-
-# transmission loss away from interference nulls; a sign error turns peaks into nulls and a
-# normalisation error shifts every level by 6 dB or more, both far beyond these
-LLOYD_TL_TOL_DB = 1.0
-WAVEGUIDE_TL_TOL_DB = 2.0
-# the complex pressure, as a fraction of the level of the two paths added in phase
-LLOYD_COMPLEX_TOL = 0.1
-# the earliest beam reaches a receiver along a neighbouring ray, up to four beam spacings away,
-# and so a little early: by 1 - cos(4 * spacing) of the travel time
-DELAY_EARLY_TOL = 1 - math.cos(4 * math.radians(1.0)) + 1e-4
-DELAY_LATE_TOL = 1e-5  # f32 rounding of the travel time
+C = 1500.0  # m/s, the isovelocity water
 
 
-def isovelocity_config(depth, half_width, source, elevations, azimuths, points, max_range,
-                       freq_hz, bottom="rigid", step_m=10.0):
-    return {
-        "ssp": {"x_ssp_m": [-half_width, half_width], "y_ssp_m": [-half_width, half_width],
-                "z_ssp_m": [0.0, depth], "c_m_s": [C] * 8},
-        "bathymetry": {"x_bty_m": [-half_width, half_width],
-                       "y_bty_m": [-half_width, half_width], "z_bty_m": [depth] * 4,
-                       "bottom_model": {"model": bottom}},
-        "source": {"position": list(source), "freq_hz": [freq_hz],
-                   "launch_elev_deg": elevations, "launch_azim_deg": azimuths},
-        "receivers": {"config_type": "array", "x_rcvr_m": [p[0] for p in points],
-                      "y_rcvr_m": [p[1] for p in points], "z_rcvr_m": [p[2] for p in points]},
-        "beam": {"step_m": step_m, "max_steps": 100000, "max_range_m": max_range,
-                 "integration_method": "rk2"},
-    }
+def run_field(source, freq_hz, elevations, azimuths, receivers, max_range, depth, z_ssp=None, c_ssp=None,
+              bottom=None, **beam):
+    """One run; `receivers` is a list of (x, y, z) points or a receiver section."""
+    if not isinstance(receivers, dict):
+        receivers = {"config_type": "array", **dict(zip(("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), map(list, zip(*receivers))))}
+    axis = [-4000.0, 8000.0]
+    return abyx.run_simulation({
+        "ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": z_ssp or [0.0, depth], "c_m_s": (c_ssp or [C, C]) * 4},
+        "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": [depth] * 4,
+                       "bottom_model": bottom or {"model": "rigid"}},
+        "source": {"position": list(source), "freq_hz": [freq_hz], "launch_elev_deg": elevations,
+                   "launch_azim_deg": azimuths},
+        "receivers": receivers,
+        "beam": {"step_m": 10.0, "max_steps": 100000, "max_range_m": max_range, "integration_method": "rk2", **beam}})
 
 
-def pressures(field):
-    return [complex(re, im) for re, im in zip(field["pressure_re"], field["pressure_im"])]
+def pressures(result):
+    return list(map(complex, result["pressure_field"]["pressure_re"], result["pressure_field"]["pressure_im"]))
 
 
-def tl_db(p):
-    return -20.0 * math.log10(abs(p))
+tl_db = lambda p: -20.0 * math.log10(abs(p))  # noqa: E731
+fan = lambda first, step, count: [first + step * i for i in range(count)]  # noqa: E731
 
 
-def fan(first, step, count):
-    return [first + step * i for i in range(count)]
-
-
-# Lloyd's mirror: source 30 m deep, 100 Hz, water 5 km deep so that no ray comes back up from the
-# bottom; receivers on a horizontal line at 40 m and a vertical line at 400 m range, along +y
-LLOYD_SOURCE = (0.0, 0.0, 30.0)
-LLOYD_FREQ = 100.0
-LLOYD_POINTS = ([(0.0, 150.0 + 25.0 * i, 40.0) for i in range(25)]
-                + [(0.0, 400.0, 5.0 + 5.0 * i) for i in range(19)])
-
-
-@pytest.fixture(scope="module")
-def lloyd():
-    config = isovelocity_config(
-        depth=5000.0, half_width=2000.0, source=LLOYD_SOURCE,
-        elevations=fan(-30.0, 0.25, 181), azimuths=fan(-5.0, 0.5, 21), points=LLOYD_POINTS,
-        max_range=900.0, freq_hz=LLOYD_FREQ)
-    field = abyx.run_simulation(config)["pressure_field"]
-    k = 2.0 * math.pi * LLOYD_FREQ / C
-    cases = []
-    for point, p in zip(LLOYD_POINTS, pressures(field)):
-        _, y, z = point
-        r1 = math.hypot(y, z - LLOYD_SOURCE[2])
-        r2 = math.hypot(y, z + LLOYD_SOURCE[2])
+def test_lloyds_mirror_level_and_complex_pressure():
+    # 100 Hz source 30 m deep in water 5 km deep, so that nothing comes back from the bottom
+    source, k = (0.0, 0.0, 30.0), 2.0 * math.pi * 100.0 / C
+    points = [(0.0, 150.0 + 25.0 * i, 40.0) for i in range(25)] + [(0.0, 400.0, 5.0 * i) for i in range(1, 20)]
+    result = run_field(source, 100.0, fan(-30.0, 0.25, 181), fan(-5.0, 0.5, 21), points, 900.0, 5000.0)
+    compared = 0
+    for (_, y, z), p in zip(points, pressures(result)):
+        r1, r2 = math.hypot(y, z - source[2]), math.hypot(y, z + source[2])
         exact = cmath.exp(1j * k * r1) / r1 - cmath.exp(1j * k * r2) / r2
-        in_phase = 1.0 / r1 + 1.0 / r2
-        if abs(exact) >= 0.5 * in_phase:  # away from the nulls
-            cases.append((point, p, exact, in_phase))
-    return cases
-
-
-def test_lloyds_mirror_transmission_loss(lloyd):
-    assert len(lloyd) >= 30
-    for point, p, exact, _ in lloyd:
-        assert abs(tl_db(p) - tl_db(exact)) <= LLOYD_TL_TOL_DB, (point, tl_db(p), tl_db(exact))
-
-
-def test_lloyds_mirror_complex_pressure_carries_exp_plus_i_omega_tau(lloyd):
-    for point, p, exact, in_phase in lloyd:
-        assert abs(p - exact) <= LLOYD_COMPLEX_TOL * in_phase, (point, p, exact)
-
-
-# the ideal waveguide: 100 m of water between a pressure-release surface and a rigid bottom
-WAVEGUIDE_DEPTH = 100.0
-WAVEGUIDE_SOURCE = (0.0, 0.0, 36.0)
-WAVEGUIDE_FREQ = 100.0
-WAVEGUIDE_RANGES = [1000.0 + 25.0 * i for i in range(41)]
-WAVEGUIDE_DEPTHS = [23.0, 61.0]
-WAVEGUIDE_STEP_M = 25.0  # straight rays: longer steps only coarsen the segments, not the paths
-
-
-def hankel1_0(x):
-    """H0^(1)(x); scipy's when available, else the large-argument expansion, whose error is far
-    below the tolerance for the arguments here (k_r r > 100)."""
-    try:
-        from scipy.special import hankel1
-    except ImportError:
-        p = 1.0 - 9.0 / (128.0 * x * x)
-        q = -1.0 / (8.0 * x) + 75.0 / (1024.0 * x ** 3)
-        return math.sqrt(2.0 / (math.pi * x)) * complex(p, q) * cmath.exp(1j * (x - math.pi / 4))
-    return complex(hankel1(0, x))
-
-
-def normal_mode_sum(r, z, zs, depth, k):
-    """The field of p = exp(ikR)/R's source in the ideal waveguide, and the incoherent level.
-
-    With G = exp(ikR) / (4 pi R) the Green's function of (lap + k^2) G = -delta and the
-    orthonormal modes psi_m = sqrt(2 / D) sin(kz_m z), kz_m = (m - 1/2) pi / D (zero at the
-    surface, zero slope at the rigid bottom), G = (i / 4) sum psi_m(zs) psi_m(z) H0(kr_m r); so
-    p = 4 pi G = (2 pi i / D) sum sin(kz_m zs) sin(kz_m z) H0(kr_m r). Evanescent modes are
-    negligible at these ranges."""
-    total = 0.0
-    power = 0.0
-    m = 1
-    while (m - 0.5) * math.pi / depth < k:
-        kz = (m - 0.5) * math.pi / depth
-        kr = math.sqrt(k * k - kz * kz)
-        term = math.sin(kz * zs) * math.sin(kz * z) * hankel1_0(kr * r)
-        total += term
-        power += abs(term) ** 2
-        m += 1
-    scale = 2.0 * math.pi / depth
-    return 1j * scale * total, scale * math.sqrt(power)
+        if abs(exact) >= 0.5 * (1.0 / r1 + 1.0 / r2):  # away from the nulls
+            compared += 1
+            # a sign error swaps peaks and nulls, a wrong normalisation shifts levels by 6 dB or more
+            assert abs(tl_db(p) - tl_db(exact)) <= 1.0, (y, z, tl_db(p), tl_db(exact))
+            assert abs(p - exact) <= 0.1 * (1.0 / r1 + 1.0 / r2), (y, z, p, exact)  # exp(+i omega tau)
+    assert compared >= 30
 
 
 def test_ideal_waveguide_matches_the_normal_mode_sum():
-    config = isovelocity_config(
-        depth=WAVEGUIDE_DEPTH, half_width=4000.0, source=WAVEGUIDE_SOURCE,
-        elevations=fan(-75.0, 0.5, 301), azimuths=fan(-2.5, 0.5, 11), points=[],
-        max_range=2050.0, freq_hz=WAVEGUIDE_FREQ, step_m=WAVEGUIDE_STEP_M)
-    # a grid (one x, the ranges along y, two depths) lets each segment visit only nearby cells
-    config["receivers"] = {"config_type": "grid", "x_rcvr_m": [0.0], "y_rcvr_m": WAVEGUIDE_RANGES,
-                           "z_rcvr_m": WAVEGUIDE_DEPTHS}
-    field = abyx.run_simulation(config)["pressure_field"]
-    k = 2.0 * math.pi * WAVEGUIDE_FREQ / C
+    """100 m of water, pressure-release surface, rigid bottom: with the orthonormal modes
+    sqrt(2 / D) sin(kz_m z), kz_m = (m - 1/2) pi / D, (lap + k^2) G = -delta has
+    G = (i / 4) sum psi_m(zs) psi_m(z) H0(kr_m r), p = 4 pi G (no evanescent modes at these ranges)."""
+    hankel1 = pytest.importorskip("scipy.special").hankel1
+    depth, zs, k = 100.0, 36.0, 2.0 * math.pi * 100.0 / C
+    ranges, depths = fan(1000.0, 25.0, 41), [23.0, 61.0]
+    receivers = {"config_type": "grid", "x_rcvr_m": [0.0], "y_rcvr_m": ranges, "z_rcvr_m": depths}
+    result = run_field((0.0, 0.0, zs), 100.0, fan(-75.0, 0.5, 301), fan(-2.5, 0.5, 11), receivers,
+                       2050.0, depth, step_m=25.0)
+    kz = [(m - 0.5) * math.pi / depth for m in range(1, int(k * depth / math.pi + 0.5) + 1)]
     compared = 0
-    cells = [(r, z) for r in WAVEGUIDE_RANGES for z in WAVEGUIDE_DEPTHS]  # z fastest
-    for (r, z), p in zip(cells, pressures(field)):
-        exact, incoherent = normal_mode_sum(r, z, WAVEGUIDE_SOURCE[2], WAVEGUIDE_DEPTH, k)
-        if abs(exact) < incoherent:  # near an interference null
-            continue
-        compared += 1
-        assert abs(tl_db(p) - tl_db(exact)) <= WAVEGUIDE_TL_TOL_DB, (r, z, tl_db(p), tl_db(exact))
+    for (r, z), p in zip([(r, z) for r in ranges for z in depths], pressures(result)):
+        terms = [2j * math.pi / depth * math.sin(q * zs) * math.sin(q * z) * hankel1(0, math.sqrt(k * k - q * q) * r)
+                 for q in kz]
+        if abs(sum(terms)) >= math.sqrt(sum(abs(t) ** 2 for t in terms)):  # away from the nulls
+            compared += 1
+            # 2 dB: the beams' smoothing of the interference of some 13 modes
+            assert abs(tl_db(p) - tl_db(sum(terms))) <= 2.0, (r, z, tl_db(p), tl_db(sum(terms)))
     assert compared >= 15
 
 
@@ -162,11 +78,94 @@ def test_delays_are_the_straight_line_travel_times():
     source = (0.0, 0.0, 500.0)
     points = [(100.0, 300.0, 450.0), (-50.0, 420.0, 650.0), (200.0, 150.0, 520.0),
               (30.0, 610.0, 380.0), (350.0, 350.0, 700.0), (5.0, 250.0, 500.0)]
-    config = isovelocity_config(
-        depth=3000.0, half_width=2000.0, source=source, elevations=fan(-40.0, 1.0, 81),
-        azimuths=fan(-20.0, 1.0, 91), points=points, max_range=900.0, freq_hz=50.0)
-    field = abyx.run_simulation(config)["pressure_field"]
-    for point, delay in zip(points, field["delay_s"]):
+    result = run_field(source, 50.0, fan(-40.0, 1.0, 81), fan(-20.0, 1.0, 91), points, 900.0, 3000.0)
+    for point, delay in zip(points, result["pressure_field"]["delay_s"]):
         expected = math.dist(point, source) / C
-        assert expected * (1 - DELAY_EARLY_TOL) <= delay <= expected * (1 + DELAY_LATE_TOL), (
-            point, delay, expected)
+        # early by a neighbouring ray up to four spacings (1 degree) away; late by f32 rounding
+        assert expected * math.cos(math.radians(4.0)) - 1e-4 * expected <= delay <= expected * (1 + 1e-5)
+
+
+def test_fluid_half_space_reflects_with_rayleighs_coefficient():
+    """p = exp(i k R1) / R1 + R(theta) exp(i k R2) / R2, R2 from the bottom image, R Rayleigh's
+    R = (m sin(theta) - sqrt(n^2 - cos^2(theta))) / (m sin(theta) + sqrt(n^2 - cos^2(theta))),
+    m the density ratio, n = c / c_b (the loss its imaginary part), the root decaying into the
+    bottom (beyond the critical angle |R| = 1 and a phase). The source is 4.9 km below the surface
+    and rays run at most 3 km: no path touches the surface, so the closed form has no surface terms."""
+    depth, zs, freq, cb, rho, loss_db = 5000.0, 4900.0, 100.0, 1700.0, 1.8, 0.3
+    bottom = {"model": "acoustic", "compressional_speed_m_s": cb, "density_g_cm3": rho,
+              "compressional_attenuation_db_per_wavelength": loss_db}
+    # grazing angles from 56 to 8 degrees, either side of the critical angle of 28 degrees
+    points = [(0.0, 100.0 + 25.0 * i, 4950.0) for i in range(37)] + [(0.0, 300.0, 4905.0 + 5.0 * i) for i in range(18)]
+    result = run_field((0.0, 0.0, zs), freq, fan(-5.0, 0.25, 341), fan(-5.0, 0.5, 21), points, 1300.0,
+                       depth, bottom=bottom, max_steps=300)
+    k = 2.0 * math.pi * freq / C
+    n = C / cb * complex(1.0, loss_db / (40.0 * math.pi * math.log10(math.e)))  # dB per wavelength
+    compared = 0
+    for (_, y, z), p in zip(points, pressures(result)):
+        r1, r2, theta = math.hypot(y, z - zs), math.hypot(y, 2 * depth - zs - z), math.atan2(2 * depth - zs - z, y)
+        root = cmath.sqrt(n * n - math.cos(theta) ** 2)
+        root = root if root.imag >= 0 else -root  # exp(i k z root) decays downwards
+        reflection = (rho * math.sin(theta) - root) / (rho * math.sin(theta) + root)
+        exact = cmath.exp(1j * k * r1) / r1 + reflection * cmath.exp(1j * k * r2) / r2
+        if abs(exact) >= 0.5 * (1.0 / r1 + abs(reflection) / r2):  # away from the nulls
+            compared += 1
+            # 1 dB, as for Lloyd's mirror: the other root past the critical angle misses by over 30 dB
+            assert abs(tl_db(p) - tl_db(exact)) <= 1.0, (y, z, tl_db(p), tl_db(exact), reflection)
+    assert compared >= 30
+
+
+DUCT_G = 0.1  # 1/s: a surface duct whose 1/c^2 falls linearly with depth, c = C / sqrt(1 - 2 g z / C) ~ C + g z
+DUCT_Z = [2.0 * i for i in range(501)]  # m, down to 1000 m, deeper than any ray of the fans below
+DUCT_C = [C / math.sqrt(1.0 - 2.0 * DUCT_G * z / C) for z in DUCT_Z]
+
+
+def test_rays_in_the_duct_turn_at_the_depth_and_range_of_their_parabola():
+    """With 1/c^2 = u0 - b z (b = 2 g / C^3), xi = cos(theta) / c, rays are parabolas, z'' = -b / (2 xi^2):
+    launched down at theta from zs, one turns at (u0 - xi^2) / b, at the range tan(theta) 2 xi^2 / b."""
+    zs, elevations = 30.0, [2.0, 4.0, 8.0, 12.0]
+    nobody = {"config_type": "array", "x_rcvr_m": [], "y_rcvr_m": [], "z_rcvr_m": []}
+    result = run_field((0.0, 0.0, zs), 100.0, elevations, [0.0], nobody, 3500.0, 1000.0, DUCT_Z, DUCT_C,
+                       step_m=5.0, store_ray_paths=True)
+    u0, b = 1.0 / C ** 2, 2.0 * DUCT_G / C ** 3
+    for theta, path in zip(elevations, result["ray_paths"]):
+        xi2 = (u0 - b * zs) * math.cos(math.radians(theta)) ** 2
+        first_turn = next(p for p, q in zip(path, path[1:]) if q[2] < p[2])
+        # the deepest point of 5 m steps lies within 1 cm of the vertex, and at most a step away
+        assert first_turn[2] == pytest.approx((u0 - xi2) / b, abs=0.01), theta
+        assert first_turn[1] == pytest.approx(math.tan(math.radians(theta)) * 2 * xi2 / b, abs=5.0), theta
+
+
+@pytest.mark.xfail(strict=True, raises=AssertionError, reason=(
+    "from 1 to 1.6 km, where two rays arrive without caustics, the duct's field is up to 2.6 dB too "
+    "loud, the excess growing with range; past the first caustics (2.4-3 km) up to 18 dB off"))
+def test_surface_duct_matches_the_airy_mode_sum():
+    """The duct's modes: psi'' = a (z - z_n) psi with k^2 = k0^2 - a z, a = 2 k0^2 g / C, so
+    psi_n = Ai(beta (z - z_n)), beta = a^(1/3), zero at the surface: z_n = -a_n / beta with a_n the
+    zeros of Ai; kr_n^2 = k0^2 - a z_n; the integral of psi_n^2 over the half-space is
+    Ai'(a_n)^2 / beta, so p = i pi sum psi_n(zs) psi_n(z) H0(kr_n r) beta / Ai'(a_n)^2."""
+    special, np = pytest.importorskip("scipy.special"), pytest.importorskip("numpy")
+    zs, zr, freq, ranges = 30.0, 40.0, 1000.0, fan(500.0, 25.0, 101)  # to 3 km: the first caustics
+    receivers = {"config_type": "grid", "x_rcvr_m": [0.0], "y_rcvr_m": ranges, "z_rcvr_m": [zr]}
+    # the fan: rays to 12 degrees turn above 360 m; steeper ones have a cycle longer than 7 km
+    # and so pass the receivers deep, apart from the first descent near the source
+    result = run_field((0.0, 0.0, zs), freq, fan(-12.0, 0.05, 481), fan(-2.5, 0.5, 11), receivers,
+                       3100.0, 1000.0, DUCT_Z, DUCT_C)
+    k0 = 2.0 * math.pi * freq / C
+    a = 2.0 * k0 * k0 * DUCT_G / C
+    zeros, _, _, slopes = special.ai_zeros(2000)  # modes to 40 degrees: the sum has converged
+    beta, kr = a ** (1.0 / 3.0), np.sqrt(k0 * k0 + a * zeros / a ** (1.0 / 3.0))
+    zn = -zeros / beta
+    weights = math.pi * beta * special.airy(beta * (zs - zn))[0] * special.airy(beta * (zr - zn))[0] / slopes ** 2
+    errors = []
+    for r, p in zip(ranges, pressures(result)):
+        terms = weights * special.hankel1(0, kr * r)
+        if abs(terms.sum()) >= 0.5 * math.sqrt((abs(terms) ** 2).sum()):  # away from the nulls
+            errors.append((r, tl_db(p) - tl_db(terms.sum())))
+    assert len(errors) >= 70
+    # to 1.6 km two rays arrive (one off the surface, one turned), neither touching a caustic, and
+    # geometric rays agree with this sum to 0.1 dB: 1 dB, as for Lloyd's mirror
+    assert max(abs(e) for r, e in errors if r <= 1600.0) <= 1.0, errors
+    # beyond, caustics (pi/2 each; a missing one swaps peaks and nulls) and their shadows, which
+    # the beams smooth over a beam width: a median of 1.5 dB and a 90th percentile of 4 dB
+    median, p90 = np.percentile(np.abs([e for _, e in errors]), [50, 90])
+    assert median <= 1.5 and p90 <= 4.0, (median, p90)

@@ -1,163 +1,141 @@
-"""The `abyx` command line: runs and pictures written, exit statuses, the module's own messages
-on bad input, --threads in a fresh process, and the pool size fixed once a process has run."""
+"""The `abyx` command line, the worker pool's size, the optional dependencies, and sweeps."""
 
 import json
 import os
 import subprocess
 import sys
 
-import numpy as np
 import pytest
 
-from abyx_tools import cli, files, results, run, runtime
+import abyx
+from abyx_tools import cli, run, runtime, sweep
+from conftest import make_config
 from toolkit_cases import run_config
-
-# pressures of runs that differ only in their pool size agree to f32 summation rounding
-PRESSURE_REL_TOL = 1e-4
-
-
-@pytest.fixture
-def config_file(tmp_path):
-    path = tmp_path / "config.json"
-    path.write_text(json.dumps(run_config(store_ray_paths=True)))
-    return path
 
 
 @pytest.fixture(autouse=True)
 def keep_thread_variable(monkeypatch):
-    """Whatever a command sets in the environment is undone after the test."""
-    monkeypatch.delenv(runtime.NUM_THREADS_VARIABLE, raising=False)
+    monkeypatch.delenv(runtime.NUM_THREADS_VARIABLE, raising=False)  # whatever a command sets
 
 
-def test_module_entry_runs_with_threads_in_a_fresh_process(config_file, tmp_path):
-    output = tmp_path / "result.nc"
-    done = subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "abyx_tools",
-            "run",
-            str(config_file),
-            "-o",
-            str(output),
-            "--threads",
-            "1",
-            "--no-progress",
-        ],
-        capture_output=True,
-        text=True,
-    )
-    assert done.returncode == 0, done.stderr
-    assert done.stderr == f"abyx: wrote {output}\n"
-    assert done.stdout == ""
-    saved = files.load(output)
-    expected = results.to_arrays(run(json.loads(config_file.read_text())))
-    scale = np.abs(expected.pressure).max()
-    np.testing.assert_allclose(
-        saved.field.pressure, expected.pressure, atol=PRESSURE_REL_TOL * scale
-    )
-    np.testing.assert_array_equal(saved.field.delay_s, expected.delay_s)
+def test_module_entry_runs_with_threads_in_a_fresh_process_and_passes_on_warnings(tmp_path):
+    pytest.importorskip("numpy")
+    from abyx_tools import files, results
+    config, output = dict(run_config(), note="sweep 3"), tmp_path / "result.npz"
+    (tmp_path / "c.json").write_text(json.dumps(config))
+    done = subprocess.run([sys.executable, "-m", "abyx_tools", "run", str(tmp_path / "c.json"), "-o", str(output),
+                           "--threads", "1", "--no-progress"], capture_output=True, text=True)
+    assert (done.returncode, done.stdout) == (0, ""), done.stderr
+    assert done.stderr == f"abyx: unknown input key is ignored: config.note\nabyx: wrote {output}\n"
+    saved, expected = files.load(output), results.to_arrays(run(run_config()))
+    assert saved.config == config and (saved.field.delay_s == expected.delay_s).all()
+    # a pool of one sums in another grouping than this process's pool: f32 rounding apart
+    assert abs(saved.field.pressure - expected.pressure).max() <= 1e-4 * abs(expected.pressure).max()
 
 
-def test_run_then_plot_writes_npz_and_png(config_file, tmp_path, capsys):
+def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
+    pytest.importorskip("matplotlib")
     output = tmp_path / "r.npz"
-    assert cli.main(["run", str(config_file), "-o", str(output), "--no-progress"]) == 0
-    assert files.load(output).config == json.loads(config_file.read_text())
-    for args, picture in [
-        (["--depth", "50"], "r_tl_z50.png"),
-        (["--bearing", "30", "--frequency", "100"], "r_tl_bearing30.png"),
-        (["--bathymetry"], "r_bathymetry.png"),
-        (["--rays", "range-depth"], "r_rays_range_depth.png"),
-    ]:
-        assert cli.main(["plot", str(output)] + args) == 0
-        assert (tmp_path / picture).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
-    assert cli.main(["plot", str(output), "--rays", "plan", "-o", str(tmp_path / "p.png")]) == 0
-    assert (tmp_path / "p.png").stat().st_size > 0
-    assert "abyx: wrote" in capsys.readouterr().err
-
-
-def test_warnings_of_the_run_reach_standard_error(tmp_path, capsys):
-    config = run_config()
-    config["note"] = "sweep 3"
-    path = tmp_path / "c.json"
-    path.write_text(json.dumps(config))
-    assert cli.main(["run", str(path), "-o", str(tmp_path / "c.npz"), "--no-progress"]) == 0
-    assert "abyx: unknown input key is ignored: config.note\n" in capsys.readouterr().err
-
-
-def broken(kind, tmp_path):
-    path = tmp_path / "config.json"
-    if kind == "not json":
-        path.write_text('{"ssp": ')
-    elif kind == "invalid":
-        config = run_config()
-        config["beam"]["step_m"] = 0.0
-        path.write_text(json.dumps(config))
-    elif kind == "set-up fault":
-        config = run_config()
-        config["ssp"]["c_m_s"] = [1500.0] * 7
-        path.write_text(json.dumps(config))
-    return path
-
-
-@pytest.mark.parametrize(
-    "kind, args, message",
-    [
-        ("not json", [], "abyx: error: {path} is not valid JSON: Expecting value: line 1 column 9"),
-        (
-            "invalid",
-            [],
-            "abyx: error: invalid simulation config: Invalid simulation config:\n"
-            "  - beam: step_m must be positive",
-        ),
-        ("set-up fault", [], "abyx: error: internal fault: "),
-        ("missing", [], "abyx: error: cannot read {path}: No such file or directory"),
-        ("invalid", ["-o", "out.csv"], "abyx: error: cannot write out.csv: name it *.nc or *.npz"),
-        ("invalid", ["-o", "no/such/out.nc"], "the folder no/such does not exist"),
-    ],
-)
-def test_bad_input_fails_with_a_message_and_status_1(kind, args, message, tmp_path, capsys):
-    path = broken(kind, tmp_path) if kind != "missing" else tmp_path / "absent.json"
-    assert cli.main(["run", str(path), "--no-progress"] + args) == 1
-    err = capsys.readouterr().err
-    assert message.format(path=path) in err
-    assert not list(tmp_path.glob("*.nc"))
-
-
-def test_plot_of_a_broken_or_unsuitable_file_fails_with_status_1(tmp_path, capsys):
-    junk = tmp_path / "junk.nc"
-    junk.write_text("not netcdf")
-    assert cli.main(["plot", str(junk), "--depth", "50"]) == 1
-    assert cli.main(["plot", str(tmp_path / "none.npz"), "--depth", "50"]) == 1
-    assert "no such file" in capsys.readouterr().err
-    files.save(tmp_path / "r.npz", run(run_config()))
-    assert cli.main(["plot", str(tmp_path / "r.npz"), "--rays", "plan"]) == 1
+    for config, args, status in [
+            (run_config(True), ["--depth", "50"], 0), (None, ["--bearing", "30", "--frequency", "100"], 0),
+            (None, ["--bathymetry"], 0), (None, ["--rays", "range-depth"], 0),
+            (None, ["--rays", "plan", "-o", str(tmp_path / "p.png")], 0), (run_config(), ["--rays", "plan"], 1)]:
+        if config:
+            (tmp_path / "c.json").write_text(json.dumps(config))
+            assert cli.main(["run", str(tmp_path / "c.json"), "-o", str(output), "--no-progress"]) == 0
+        assert cli.main(["plot", str(output)] + args) == status
+    assert [p.read_bytes()[:4] for p in sorted(tmp_path.glob("*.png"))] == [b"\x89PNG"] * 5
     assert "store_ray_paths" in capsys.readouterr().err
+    (tmp_path / "junk.nc").write_text("not netcdf")
+    assert [cli.main(["plot", str(tmp_path / name), "--depth", "50"]) for name in ("junk.nc", "none.npz")] == [1, 1]
+    assert "no such file" in capsys.readouterr().err
 
 
-@pytest.mark.parametrize(
-    "args",
-    [
-        ["run", "c.json", "--threads", "0"],
-        ["plot", "r.nc"],
-        ["run", "c.json", "--progress", "--no-progress"],
-        [],
-    ],
-)
-def test_malformed_command_lines_exit_with_status_2(args):
-    with pytest.raises(SystemExit) as caught:
-        cli.main(args)
-    assert caught.value.code == 2
+@pytest.mark.parametrize("content, args, message", [
+    ('{"ssp": ', [], "abyx: error: {path} is not valid JSON: Expecting value: line 1 column 9"),
+    ({"+beam": {"step_m": 0.0}}, [], "abyx: error: invalid simulation config: Invalid simulation config:\n"
+                                    "  - beam: step_m must be positive"),
+    ({"+ssp": {"c_m_s": [1500.0] * 7}}, [], "abyx: error: internal fault: "),
+    (None, [], "abyx: error: cannot read {path}: No such file or directory"),
+    ({}, ["-o", "out.csv"], "abyx: error: cannot write out.csv: name it *.nc or *.npz"),
+    ({}, ["-o", "no/such/out.nc"], "the folder no/such does not exist")])
+def test_bad_input_fails_with_a_message_and_status_1(content, args, message, tmp_path, capsys):
+    pytest.importorskip("numpy")  # without it, a run names the extra to install instead
+    path = tmp_path / "config.json"
+    if content is not None:
+        path.write_text(content if isinstance(content, str) else json.dumps(make_config(**content)))
+    assert cli.main(["run", str(path), "--no-progress"] + (args or ["-o", str(tmp_path / "r.npz")])) == 1
+    assert message.format(path=path) in capsys.readouterr().err
+    assert not list(tmp_path.glob("*.n[cp]*"))
 
 
-def test_thread_count_is_refused_once_the_pool_exists():
+def test_malformed_command_lines_exit_with_status_2_and_thread_counts_are_refused_once_the_pool_exists():
+    for args in (["run", "c.json", "--threads", "0"], ["plot", "r.nc"], ["run", "c", "--progress", "--no-progress"], []):
+        with pytest.raises(SystemExit, match="^2$"):
+            cli.main(args)
     run(run_config())
     created = runtime._pool_size_at_first_run
-    other = 3 if created != "3" else 4
     with pytest.raises(RuntimeError, match="already exists .* keeps its size"):
-        runtime.set_worker_threads(other)
+        runtime.set_worker_threads(3 if created != "3" else 4)
     with pytest.raises(ValueError, match="from 1 to 4096"):
         runtime.set_worker_threads(4097)
     if created is not None:
         runtime.set_worker_threads(int(created))  # the size it already has is fine
         assert os.environ[runtime.NUM_THREADS_VARIABLE] == created
+
+
+@pytest.mark.parametrize("module, extra", [("xarray", "xarray"), ("matplotlib", "plot")])
+def test_optional_dependencies_load_late_and_name_their_extra(module, extra):
+    pytest.importorskip("numpy")
+    # in a fresh interpreter, with the dependency made unimportable (None in sys.modules)
+    script = (f"import sys, abyx_tools, abyx_tools.plot, abyx_tools.results, abyx_tools.cli, abyx_tools.sweeps\n"
+              f"assert not {{'matplotlib', 'xarray', 'dask', 'distributed'}} & set(sys.modules)\n"
+              f"sys.modules['{module}'] = None\n"
+              f"abyx_tools.plot.rays_plan([[[0, 0, 0]]]) if '{extra}' == 'plot' else __import__('abyx_tools.dataset')")
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    feature = "abyx_tools.plot" if extra == "plot" else "abyx_tools.dataset"
+    assert done.stderr.endswith(f"ImportError: {feature} needs the Python package '{module}', which is not installed; "
+                                f"install it with: pip install 'abyx[{extra}]'\n"), done.stderr
+
+
+def three_configs():
+    """Two frequencies, another sound speed, an array of receivers."""
+    return [make_config(**{"+source": {"freq_hz": [50.0, 150.0]}}), make_config(**{"+ssp": {"c_m_s": [1480.0, 1520.0] * 4}}),
+            run_config(receivers={"config_type": "array", "x_rcvr_m": [50.0, 120.0], "y_rcvr_m": [10.0, -80.0],
+                                  "z_rcvr_m": [30.0, 60.0]})]
+
+
+def assert_same_runs(got, want):
+    """Equal results; the pressures up to the f32 rounding of another pool's grouping."""
+    assert [list(g) for g in got] == [list(w) for w in want]
+    for g, w in ((g["pressure_field"], w["pressure_field"]) for g, w in zip(got, want)):
+        scale = max(map(abs, w["pressure_re"] + w["pressure_im"]))
+        assert all(g[k] == (pytest.approx(w[k], abs=1e-4 * scale) if k[:3] in ("pre", "amp") else w[k]) for k in w)
+
+
+def test_local_sweep_yields_serial_results_in_order_and_raises_at_the_failing_place():
+    configs = three_configs()
+    assert_same_runs(list(sweep(iter(configs))), [run(c) for c in configs])
+    configs[1]["beam"]["max_steps"] = 0
+    results = sweep(configs)
+    next(results)
+    with pytest.raises(RuntimeError, match="beam: max_steps must be > 0"):
+        next(results)
+
+
+def test_cluster_sweep_equals_serial_runs_and_raises_as_locally(monkeypatch):
+    distributed = pytest.importorskip("distributed")
+    monkeypatch.delenv(runtime.NUM_THREADS_VARIABLE, raising=False)  # workers inherit it
+    configs = three_configs()
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        assert_same_runs(list(sweep(configs, client, max_pending=2)), [run(c) for c in configs])
+        assert sorted(client.run(lambda: os.environ.get("ABYX_NUM_THREADS")).values()) == ["1", "1"]
+        configs[1]["beam"]["step_m"] = -1.0
+        with pytest.raises(RuntimeError, match="beam: step_m must be positive"):
+            list(sweep(configs, client))
+        configs[1]["beam"]["step_m"], configs[1]["ssp"]["c_m_s"] = 10.0, [1500.0] * 7
+        with pytest.raises(abyx.PanicException):
+            list(sweep(configs, client))
+        with pytest.raises(ValueError, match="max_pending must be a positive int"):
+            sweep([], client, max_pending=0)
