@@ -42,13 +42,14 @@ except abyx.PanicException as panic:
 """
 
 
-def test_pool_sizes_agree_up_to_rounding_and_each_repeats_bit_for_bit():
+def test_every_pool_size_gives_the_same_bits_and_each_repeats_them():
     config = make_config(**{"+source": {"launch_elev_deg": [float(e) for e in range(-40, 41, 4)],
                                         "launch_azim_deg": [float(a) for a in range(0, 360, 10)]}})
-    # each run repeats bit for bit: one result of five, even when 64 workers claim the chunks
-    one, many = (json.loads(run_child(THREAD_RUNS, config, ABYX_NUM_THREADS=n).stdout) for n in ("1", "64"))
-    assert len(one) == len(many) == 1
-    assert_same_field(json.loads(many[0])["pressure_field"], json.loads(one[0])["pressure_field"])
+    # the chunks depend on the ray count only: one result of five runs, the same for every pool
+    results = [json.loads(run_child(THREAD_RUNS, config, ABYX_NUM_THREADS=n).stdout)
+               for n in ("1", "2", "3", "8", "64")]
+    assert all(r == results[0] and len(r) == 1 for r in results)
+    assert max(map(abs, json.loads(results[0][0])["pressure_field"]["pressure_re"])) > 0.0
     assert run_child(THREAD_RUNS, config, ABYX_NUM_THREADS="lots").stdout == (
         'ABYX_NUM_THREADS must be a positive integer, got "lots"\n')
 
