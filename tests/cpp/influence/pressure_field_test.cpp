@@ -55,34 +55,6 @@ INSTANTIATE_TEST_SUITE_P(FrequencyCounts, PressureFieldGrid, ::testing::Values(0
 
 class PressureFieldModeSpelling : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
 
-TEST_P(PressureFieldModeSpelling, SelectsArrayModeOnlyForArrayIgnoringAsciiCase) {
-  const auto [type, is_array] = GetParam();
-  const PressureField field = field_for(receiver_config(type, {1, 2}, {3, 4}, {5, 6}, 1));
-  EXPECT_EQ(field.is_array(), is_array);
-  EXPECT_EQ(field.receiver_positions_m.has_value(), is_array);
-}
-
-INSTANTIATE_TEST_SUITE_P(Spellings, PressureFieldModeSpelling,
-                         ::testing::Values(std::pair{"array", true}, std::pair{"ARRAY", true},
-                                           std::pair{"Array", true}, std::pair{"aRrAy", true},
-                                           std::pair{"grid", false}, std::pair{"arrays", false},
-                                           std::pair{"arr", false}, std::pair{"array ", false},
-                                           std::pair{"", false}, std::pair{"\xc3\xa4rray", false}));
-
-TEST(PressureField, ArrayModeHoldsPointsInListOrder) {
-  const PressureField field =
-      field_for(receiver_config("array", {1, 2, 3}, {4, 5, 6}, {7, 8, 9}, 2));
-  ASSERT_TRUE(field.receiver_positions_m.has_value());
-  const std::vector<Vec3> expected{{1, 4, 7}, {2, 5, 8}, {3, 6, 9}};
-  EXPECT_EQ(*field.receiver_positions_m, expected);
-  EXPECT_TRUE(field.x_m.empty());
-  EXPECT_TRUE(field.y_m.empty());
-  EXPECT_TRUE(field.z_m.empty());
-  EXPECT_EQ(field.shape, (std::array<std::size_t, 4>{2, 3, 1, 1}));
-  EXPECT_EQ(field.pressure.size(), 6u);
-  EXPECT_EQ(field.delay_s.size(), 3u);
-  expect_empty_values(field);
-}
 
 TEST(PressureField, UnequalArrayListsFailWithTheirMessage) {
   const std::vector<std::array<std::size_t, 3>> lengths{{3, 2, 3}, {3, 3, 2}, {2, 3, 3}};

@@ -1,5 +1,5 @@
 // Rays against closed forms: circular arcs in a linear sound-speed gradient, the travel time along
-// them, the convergence order of the integrators, and invariants in a random smooth ocean.
+// them, the convergence order of the integrators, and the dynamic ray equations.
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <ostream>
-#include <random>
 #include <vector>
 
 #include "bty/bty_cursor.h"
@@ -183,93 +182,6 @@ TEST(DynamicRays, PointSourceSolutionKeepsPTransposeQSymmetric) {
     EXPECT_GT(std::abs(states.back().q1.y), 1.0f);  // the cross terms couple the two columns
   }
 }
-
-// A random smooth ocean: a mean gradient, a horizontal undulation and a vertical wave in the
-// sound speed (node grids from the exact derivatives), over an undulating bottom.
-struct RandomOcean {
-  SSPFields ssp;
-  BTYfield bty;
-};
-
-RandomOcean make_random_ocean(std::mt19937& rng) {
-  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-  const float gradient = 0.03f * unit(rng);                        // 1/s
-  const float bump = 5.0f * unit(rng);                             // m/s
-  const float kx = 6.2831855f / (8000.0f + 12000.0f * unit(rng));  // 1/m
-  const float ky = 6.2831855f / (8000.0f + 12000.0f * unit(rng));
-  const float wave = 4.0f * unit(rng);  // m/s
-  const float kz = 6.2831855f / (2500.0f + 2500.0f * unit(rng));
-  const float phase = 6.2831855f * unit(rng);
-  RandomOcean ocean;
-  ocean.ssp = make_ssp(linspace(-1e4f, 1e4f, 21), linspace(-1e4f, 1e4f, 21),
-                       linspace(0.0f, 4000.0f, 21), [=](float x, float y, float z) {
-                         const float sx = std::sin(kx * x), cx = std::cos(kx * x);
-                         const float sy = std::sin(ky * y), cy = std::cos(ky * y);
-                         const float sz = std::sin(kz * z + phase), cz = std::cos(kz * z + phase);
-                         SSPSample s;
-                         s.c = 1480.0f + gradient * z + bump * sx * sy + wave * cz;
-                         s.c_x = bump * kx * cx * sy;
-                         s.c_y = bump * ky * sx * cy;
-                         s.c_z = gradient - wave * kz * sz;
-                         s.c_xx = -bump * kx * kx * sx * sy;
-                         s.c_yy = -bump * ky * ky * sx * sy;
-                         s.c_zz = -wave * kz * kz * cz;
-                         s.c_xy = bump * kx * ky * cx * cy;
-                         return s;
-                       });
-  const float depth = 2000.0f + 1000.0f * unit(rng);
-  const float relief = 300.0f * unit(rng);
-  const float kb = 6.2831855f / (6000.0f + 6000.0f * unit(rng));
-  ocean.bty = make_bty(linspace(-1e4f, 1e4f, 41), linspace(-1e4f, 1e4f, 41), [=](float x, float y) {
-    return depth + relief * std::sin(kb * x) * std::cos(kb * 0.7f * y);
-  });
-  return ocean;
-}
-
-struct InvariantCase {
-  IntegrationMethod method;
-  double eikonal_tol;  // error of c |p| = 1 after every step and reflection
-};
-
-void PrintTo(const InvariantCase& param, std::ostream* os) {
-  *os << (param.method == IntegrationMethod::Rk2 ? "rk2" : "euler");
-}
-
-class RandomOceanTest : public ::testing::TestWithParam<InvariantCase> {};
-
-TEST_P(RandomOceanTest, RayStaysInWaterOnEikonalWithGrowingTime) {
-  constexpr float kDepthTol = 0.05f;  // m, the bilinear bottom bends away from its tangent plane
-  std::mt19937 rng(20240611);
-  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-  for (int trial = 0; trial < 8; ++trial) {
-    const RandomOcean ocean = make_random_ocean(rng);
-    const Vec3 source{-2000.0f + 4000.0f * unit(rng), -2000.0f + 4000.0f * unit(rng),
-                      50.0f + 1500.0f * unit(rng)};
-    const float az = 6.2831855f * unit(rng);
-    const float el = (-60.0f + 120.0f * unit(rng)) * 0.017453292f;
-    const auto config = make_trace_config(source, 50.0f, 800, 7000.0f, GetParam().method);
-    const std::vector<RayState> states = trace_ray(config, ocean.ssp, ocean.bty, az, el);
-    double worst_eikonal = 0.0;
-    for (std::size_t i = 0; i < states.size(); ++i) {
-      const RayState& state = states[i];
-      BTYCursor bty_cursor = init_bty_cursor(state.pos, ocean.bty);
-      const float bottom = sample_bottom_from_cursor(state.pos, ocean.bty, bty_cursor).depth;
-      ASSERT_GE(state.pos.z, -kDepthTol) << "trial " << trial << " state " << i;
-      ASSERT_LE(state.pos.z, bottom + kDepthTol) << "trial " << trial << " state " << i;
-      SSPCursor ssp_cursor = init_ssp_cursor(state.pos, ocean.ssp);
-      const float c = interpolate_all_with_cursor(state.pos, ocean.ssp, ssp_cursor).c;
-      worst_eikonal = std::fmax(worst_eikonal, std::abs(c * norm(state.slowness) - 1.0));
-      if (i > 0) {
-        ASSERT_GE(state.tau, states[i - 1].tau) << "trial " << trial << " state " << i;
-      }
-    }
-    EXPECT_LT(worst_eikonal, GetParam().eikonal_tol) << "trial " << trial;
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Methods, RandomOceanTest,
-                         ::testing::Values(InvariantCase{IntegrationMethod::Euler, 1e-3},
-                                           InvariantCase{IntegrationMethod::Rk2, 3e-4}));
 
 }  // namespace
 }  // namespace abyx

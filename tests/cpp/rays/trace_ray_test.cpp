@@ -89,14 +89,6 @@ INSTANTIATE_TEST_SUITE_P(Conventions, LaunchDirectionTest,
                                            LaunchCase{0, 30, {0, 0.8660254f, 0.5f}},
                                            LaunchCase{90, -45, {0.70710677f, 0, -0.70710677f}}));
 
-TEST(TraceRay, StepBudgetBoundsStateCount) {
-  for (const std::uint64_t max_steps : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{7}}) {
-    const auto config =
-        make_trace_config({0, 0, 1000}, 10.0f, max_steps, 1e4f, IntegrationMethod::Euler);
-    EXPECT_EQ(trace_ray(config, kOcean.ssp, kOcean.bty, 0.0f, 0.1f).size(), max_steps + 1);
-  }
-}
-
 TEST(TraceRay, StopsOnFirstStateBeyondRange) {
   const float step = 30.0f;
   const float range = 1000.0f;
