@@ -114,35 +114,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CurvatureCase{{1.0f, 0.0f, 0.0f}, 5e-3f, -1.3e-3f, 3e-3f},
                       CurvatureCase{{0.0f, 1.0f, 0.0f}, 5e-3f, 1.1e-3f, 2e-3f}));
 
-TEST(ComputeRayDerivatives, KinematicTermsFollowFromGradient) {
-  SSPSample gradient;
-  gradient.c = kC;
-  gradient.c_x = 0.02f;
-  gradient.c_y = -0.03f;
-  gradient.c_z = 0.05f;
-  const SSPFields ssp = constant_derivative_field(gradient);
-  const Vec3 p = slowness_along({0.3f, 0.4f, 0.5f}, kC);
-  RayState state = state_at({0.0f, 0.0f, 700.0f}, p);
-  state.p1 = {0.5f, -0.25f};
-  state.p2 = {2.0f, 4.0f};
-  SSPCursor cursor = init_ssp_cursor(state.pos, ssp);
-  const RayDerivatives k = compute_ray_derivatives(state, ssp, cursor);
-
-  const float c2 = kC * kC;
-  EXPECT_FLOAT_EQ(k.c, kC);
-  expect_near(k.dpos, kC * p, kUnitTol);
-  EXPECT_NEAR(k.dslowness.x, -0.02f / c2, kDerivativeTol * 0.02f / c2);
-  EXPECT_NEAR(k.dslowness.y, 0.03f / c2, kDerivativeTol * 0.03f / c2);
-  EXPECT_NEAR(k.dslowness.z, -0.05f / c2, kDerivativeTol * 0.05f / c2);
-  const float rr = p.x * p.x + p.y * p.y;
-  const float dphi = p.z * (p.y * 0.02f - p.x * -0.03f) / (kC * rr);
-  EXPECT_NEAR(k.dphi, dphi, kDerivativeTol * std::abs(dphi));
-  EXPECT_FLOAT_EQ(k.dq1.x, kC * 0.5f);
-  EXPECT_FLOAT_EQ(k.dq1.y, kC * -0.25f);
-  EXPECT_FLOAT_EQ(k.dq2.x, kC * 2.0f);
-  EXPECT_FLOAT_EQ(k.dq2.y, kC * 4.0f);
-}
-
 TEST(ComputeRayDerivatives, ExactlyVerticalRayStaysFinite) {
   SSPSample field;
   field.c = kC;
