@@ -40,7 +40,6 @@ def test_docstrings_all_signature_and_the_panic_class_made_once():
 
 @pytest.mark.parametrize("args, kwargs, message", [
     ((), {}, "run_simulation() missing 1 required positional argument: 'py_cfg'"),
-    (({}, {}), {}, "run_simulation() takes 1 positional argument but 2 were given"),
     ((), {"cfg": {}}, "run_simulation() got an unexpected keyword argument 'cfg'"),
     (({},), {"py_cfg": {}}, "run_simulation() got multiple values for argument 'py_cfg'")])
 def test_binding_errors_are_type_errors_in_the_interpreter_wording(args, kwargs, message):

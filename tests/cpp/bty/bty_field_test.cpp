@@ -54,12 +54,6 @@ TEST(InitBty, ElasticBottomKeepsEveryParameter) {
   EXPECT_EQ(b.density_g_cm3, 1.8f);
   EXPECT_EQ(b.compressional_attenuation_db_per_wavelength, 0.5f);
   EXPECT_EQ(b.shear_attenuation_db_per_wavelength, 1.25f);
-
-  config.bathymetry.bottom_model.alternative =
-      BottomBoundaryModel::Elastic{1700.0f, 400.0f, 1.8f, {}, {}};
-  const BottomParams bare = init_bty(config.bathymetry).bottom;
-  EXPECT_EQ(bare.compressional_attenuation_db_per_wavelength, 0.0f);
-  EXPECT_EQ(bare.shear_attenuation_db_per_wavelength, 0.0f);
 }
 
 }  // namespace

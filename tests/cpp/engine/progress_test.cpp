@@ -1,10 +1,7 @@
 #include "engine/progress.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -44,18 +41,15 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"Duration", [] { return format_duration(187); }, "00:03:07"},
         FormatCase{"DurationOfDays", [] { return format_duration(3 * 86400 + 18429); },
                    "3d 05:07:09"},
-        FormatCase{"SecondsTruncated", [] { return format_duration_seconds(187.99); }, "00:03:07"},
         FormatCase{"SecondsNaN", [] { return format_duration_seconds(std::nan("")); }, "00:00:00"},
         FormatCase{"SecondsInfinite", [] { return format_duration_seconds(INFINITY); },
                    format_duration(UINT64_MAX)},
-        FormatCase{"CellsHeadAtOnce", [] { return cells(1, 1000); }, ">" + kEmpty.substr(1)},
         FormatCase{"CellsHalf", [] { return cells(1, 2); },
                    kFull.substr(20) + ">" + kEmpty.substr(21)},
         FormatCase{
             "CellsColoured", [] { return format_bar_cells(0.5f, true); },
             "\x1b[36m" + kFull.substr(20) + ">\x1b[0m\x1b[34m" + kEmpty.substr(21) + "\x1b[0m"},
         FormatCase{"PercentHalfToEven", [] { return format_percent(0.125f); }, " 12"},
-        FormatCase{"PercentHalfUp", [] { return format_percent(0.135f); }, " 14"},
         FormatCase{"BarLine", [] { return bar_line(1200, 4800, 3725.2); },
                    "[00:03:07] ==========>----------------------------- "
                    "   1200/4800     25% eta 01:02:05"},
@@ -107,47 +101,6 @@ TEST(Progress, CounterReportsFiveSecondsAfterItsLastLineAndAlwaysAtTheEnd) {
   }
   for (std::thread& worker : workers) worker.join();
   EXPECT_EQ(finals.load(), 1);
-}
-
-// What a display of `rays` rays writes to a pipe standing in for the terminal after `steps`
-// advances (one ray each for the bar, two for the counter), and its finish when asked.
-std::string written(ProgressDisplay display, int rays, int steps, bool finish, bool draw = true) {
-  int fds[2];
-  if (::pipe(fds) != 0) return "no pipe";
-  ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
-  {
-    Progress progress = start_progress(display, rays, {fds[1], draw, false, fds[1]});
-    for (int k = 0; k < steps; ++k) {
-      display == ProgressDisplay::Bar ? advance_progress_ray(progress)
-                                      : advance_progress_chunk(progress, 2);
-    }
-    if (finish) finish_progress(progress);
-  }
-  ::close(fds[1]);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  ::close(fds[0]);
-  return text;
-}
-
-TEST(Progress, BarDrawsInPlaceAtMostTwentyTimesASecondAndEndsWithALineBreak) {
-  const auto begin = std::chrono::steady_clock::now();
-  const std::string text = written(ProgressDisplay::Bar, 20000, 20000, true);
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
-  EXPECT_TRUE(text.starts_with("\r\x1b[2K[00:00:00] ")) << "drawn at once, in place";
-  EXPECT_TRUE(text.ends_with(kFull + "   20000/20000   100% eta 00:00:00\n")) << text;
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
-  EXPECT_LE(std::count(text.begin(), text.end(), '\r'), 3 + static_cast<long>(took.count() * 20));
-  EXPECT_EQ(written(ProgressDisplay::Bar, 3, 3, true, false), "") << "not on a terminal";
-  EXPECT_TRUE(written(ProgressDisplay::Bar, 3, 1, false).ends_with("\n")) << "unfinished";
-}
-
-TEST(Progress, CounterLinesGoToTheirDescriptorAsWholeLines) {
-  const std::string text = written(ProgressDisplay::Counter, 6, 3, true);
-  EXPECT_TRUE(text.starts_with("Progress: 6/6 (100.0%) | elapsed ")) << text;
-  EXPECT_TRUE(text.ends_with(" rays/s | ETA 0.0s\n")) << text;
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
 }
 
 }  // namespace

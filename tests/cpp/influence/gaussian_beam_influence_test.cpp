@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <span>
@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "beam_fixtures.h"
-#include "common/fault.h"
 #include "influence/receiver_index.h"
 
 namespace abyx {
@@ -124,7 +123,6 @@ TEST_P(HomogeneousBeam, OffAxisWeightIsGaussianInNormalCoordinates) {
 INSTANTIATE_TEST_SUITE_P(Launches, HomogeneousBeam,
                          ::testing::Values(HomogeneousCase{10, 90, 105.0f},
                                            HomogeneousCase{-20, 30, 333.3f},
-                                           HomogeneousCase{45, 200, 507.0f},
                                            HomogeneousCase{0.5, 0, 15.5f},
                                            HomogeneousCase{70, 300, 644.0f}));
 
@@ -219,54 +217,13 @@ TEST(GaussianBeamInfluence, EverySignChangeOfDetQLowersThePhaseByHalfPi) {
   }
 }
 
-TEST(GaussianBeamInfluence, BrokenFieldsAreFaultsThatChangeNothing) {
-  const Vec3 dir = fixtures::launch_direction(0.1, 0.5);
-  PressureField without_points = field_at_segment_mids(dir, 2);
-  without_points.receiver_positions_m.reset();
-  PressureField wrong_frequencies = field_at_segment_mids(dir, 3);
-  const std::vector<std::pair<PressureField*, std::string_view>> cases{
-      {&without_points, kMissingReceiverPositionsMessage},
-      {&wrong_frequencies, kBeamFieldMismatchMessage}};
-  for (const auto& [field, message] : cases) {
-    std::vector<RayState> states = fixtures::straight_ray(kOrigin, dir, kC0, kStep, 20);
-    try {
-      add_gaussian_beam(states, *field, BTYfield{}, kOmegas, degree_fan(0.1 / kDegree));
-      ADD_FAILURE() << "no fault";
-    } catch (const Fault& fault) {
-      EXPECT_EQ(std::string(fault.what()), message);
-    }
-    EXPECT_EQ(states[3].amp, 1.0f);
-    EXPECT_EQ(field->delay_s[1], kInf);
-  }
-}
-
 // Randomised equivalence of the receiver searches: the narrowed search must give every receiver
 // exactly what the exhaustive one gives, bit for bit, in both modes.
 
-void expect_identical_fields(const PressureField& a, const PressureField& b) {
-  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
-  ASSERT_EQ(a.pressure.size(), b.pressure.size());
-  ASSERT_EQ(a.delay_s.size(), b.delay_s.size());
-  for (std::size_t i = 0; i < a.pressure.size(); ++i) {
-    ASSERT_EQ(bits(a.pressure[i].re), bits(b.pressure[i].re)) << "pressure " << i;
-    ASSERT_EQ(bits(a.pressure[i].im), bits(b.pressure[i].im)) << "pressure " << i;
-  }
-  for (std::size_t i = 0; i < a.delay_s.size(); ++i) {
-    ASSERT_EQ(bits(a.delay_s[i]), bits(b.delay_s[i])) << "delay " << i;
-    ASSERT_EQ(bits(a.amplitude[i]), bits(b.amplitude[i])) << "amplitude " << i;
-  }
-}
-
-struct SearchRun {
-  PressureField field;
-  BeamInfluenceCounts counts;
-};
-
-SearchRun run_search(std::vector<RayState> states, PressureField field, const BeamLaunch& launch,
-                     const std::vector<float>& omegas, ReceiverSearch search) {
-  const BeamInfluenceCounts counts = add_gaussian_beam(
-      states, field, fixtures::fluid_bottom(1650.0f, 1.8f), omegas, launch, search);
-  return {std::move(field), counts};
+// The same bits in every element.
+template <class T>
+bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
 }
 
 // Runs the grid, and the same points as an array, with both searches; all four must agree.
@@ -283,18 +240,28 @@ void expect_searches_agree(const std::vector<RayState>& states, const BeamLaunch
   }
   const PressureField grid = fixtures::grid_field(x, y, z, omegas.size());
   const PressureField array = fixtures::array_field(points, omegas.size());
-  const SearchRun reference = run_search(states, grid, launch, omegas, ReceiverSearch::Exhaustive);
-  ASSERT_GT(reference.counts.contributions, 0u);
-  const std::vector<std::pair<const char*, SearchRun>> runs{
-      {"grid narrowed", run_search(states, grid, launch, omegas, ReceiverSearch::Narrowed)},
-      {"array exhaustive", run_search(states, array, launch, omegas, ReceiverSearch::Exhaustive)},
-      {"array narrowed", run_search(states, array, launch, omegas, ReceiverSearch::Narrowed)}};
-  for (const auto& [name, run] : runs) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(run.counts.contributions, reference.counts.contributions);
-    expect_identical_fields(run.field, reference.field);
+  const BTYfield bottom = fixtures::fluid_bottom(1650.0f, 1.8f);
+  const auto run = [&](PressureField field, ReceiverSearch search) {
+    std::vector<RayState> copy = states;
+    const BeamInfluenceCounts counts =
+        add_gaussian_beam(copy, field, bottom, omegas, launch, search);
+    return std::pair{std::move(field), counts};
+  };
+  const auto [reference, reference_counts] = run(grid, ReceiverSearch::Exhaustive);
+  ASSERT_GT(reference_counts.contributions, 0u);
+  for (const auto& [field, search] : {std::pair{&grid, ReceiverSearch::Narrowed},
+                                      {&array, ReceiverSearch::Exhaustive},
+                                      {&array, ReceiverSearch::Narrowed}}) {
+    const auto [got, counts] = run(*field, search);
+    SCOPED_TRACE(field->is_array() ? "array" : "grid");
+    EXPECT_EQ(counts.contributions, reference_counts.contributions);
+    if (!field->is_array()) {
+      EXPECT_LE(counts.candidates, reference_counts.candidates);
+    }
+    EXPECT_TRUE(same_bits(got.pressure, reference.pressure) &&
+                same_bits(got.delay_s, reference.delay_s) &&
+                same_bits(got.amplitude, reference.amplitude));
   }
-  EXPECT_LE(runs[0].second.counts.candidates, reference.counts.candidates);
 }
 
 // Q = [[0, 100], [100, 0]] takes its fallback solve everywhere and keeps gamma tiny, so every

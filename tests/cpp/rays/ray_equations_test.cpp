@@ -55,12 +55,10 @@ TEST_P(RayBasisTest, IsRightHandedOrthonormalFrameAroundTangent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Directions, RayBasisTest,
-    ::testing::Values(BasisCase{{1.0f, 0.0f, 0.0f}, 0.0f}, BasisCase{{0.0f, 1.0f, 0.0f}, 0.0f},
-                      BasisCase{{0.3f, -0.4f, 0.5f}, 0.0f}, BasisCase{{0.3f, -0.4f, 0.5f}, 0.7f},
+    ::testing::Values(BasisCase{{1.0f, 0.0f, 0.0f}, 0.0f}, BasisCase{{0.3f, -0.4f, 0.5f}, 0.7f},
                       BasisCase{{-0.2f, 0.1f, -0.9f}, -2.5f},
                       // exactly vertical: the +y fallback keeps the frame finite
-                      BasisCase{{0.0f, 0.0f, 1.0f}, 0.0f}, BasisCase{{0.0f, 0.0f, -1.0f}, 0.0f},
-                      BasisCase{{0.0f, 0.0f, 1.0f}, 1.1f}));
+                      BasisCase{{0.0f, 0.0f, -1.0f}, 0.0f}, BasisCase{{0.0f, 0.0f, 1.0f}, 1.1f}));
 
 // A field with constant gradient and Hessian around c = 1500 m/s; the node values need not form a
 // consistent field for the derivative formulas to be checked.

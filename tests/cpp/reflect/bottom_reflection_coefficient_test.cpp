@@ -83,14 +83,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"ZeroFrequency", solid(1800, 600, 2.0f), 40, 0},
                     Case{"FluidNormal", fluid(1600, 1.5f), 0, 100},
                     Case{"FluidSlowerThanWater", fluid(1400, 1.2f), 80, 100},
-                    Case{"FluidLossless89deg", fluid(1600, 1.5f), 89, 100},
                     Case{"FluidLossy75deg", fluid(1600, 1.5f, 0.5f), 75, 250},
-                    Case{"FluidLossy85deg", fluid(1700, 1.9f, 1.0f), 85, 50},
                     Case{"Solid50deg", solid(1800, 600, 2.0f), 50, 400},
-                    Case{"RockBeyondBothCritical", solid(3000, 1600, 2.5f), 75, 100},
                     Case{"RockLossy80deg", solid(3000, 1600, 2.5f, 0.1f, 0.2f), 80, 300},
                     Case{"NegativeFrequency", solid(1800, 600, 2.0f, 0.3f, 0.8f), 55, -300},
-                    Case{"SolidNoShearSpeedLikeFluid", solid(1600, 1, 1.5f, 0.5f), 60, 100},
                     // the two terms reach 1e20: their squared magnitudes overflow single precision
                     Case{"SolidHighFrequency", solid(1800, 600, 2.0f, 0.3f, 0.8f), 40, 1e5}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });

@@ -56,9 +56,8 @@ TEST_P(SspCursorSearch, FindsTheCellAboveANodeAndClampsAtTheEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, SspCursorSearch,
-                         testing::Values(SearchCase{100, 1}, SearchCase{200, 1},
-                                         SearchCase{5000, 1}, SearchCase{-10, 0}, SearchCase{0, 0},
-                                         SearchCase{50, 0}, SearchCase{150, 1}, SearchCase{kInf, 1},
+                         testing::Values(SearchCase{100, 1}, SearchCase{200, 1}, SearchCase{-10, 0},
+                                         SearchCase{50, 0}, SearchCase{kInf, 1},
                                          SearchCase{-kInf, 0}));
 
 TEST(SspCursor, WalkKeepsTheCellOnATieWhileTheSearchTakesTheCellAbove) {
