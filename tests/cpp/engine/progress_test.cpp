@@ -60,21 +60,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "Progress: 3/3 (100.0%) | elapsed 0.0s | 3000000000 rays/s | ETA 0.0s\n"}),
     [](const testing::TestParamInfo<FormatCase>& info) { return info.param.name; });
 
-TEST(Progress, ColoursFollowNoColorThenClicolorForceThenClicolorThenTheTerminal) {
-  EXPECT_FALSE(colours_enabled("1", nullptr, "1", true) ||
-               colours_enabled(nullptr, "0", nullptr, true));
-  EXPECT_TRUE(colours_enabled("", nullptr, nullptr, true) &&
-              colours_enabled(nullptr, "0", "1", false));
-  EXPECT_FALSE(colours_enabled(nullptr, nullptr, "0", false) ||
-               colours_enabled(nullptr, "1", nullptr, false));
-}
-
-TEST(Progress, DisplayFollowsTheFlagsAndIsNoneForNoRays) {
-  EXPECT_EQ(choose_progress_display(true, false, 10), ProgressDisplay::Bar);
-  EXPECT_EQ(choose_progress_display(true, true, 10), ProgressDisplay::Counter);
-  EXPECT_EQ(choose_progress_display(true, false, 0), ProgressDisplay::None);
-}
-
 // The done count of a counter line.
 std::uint64_t done_of(const std::optional<std::string>& line) {
   return line && line->starts_with("Progress: ") ? std::stoull(line->substr(10)) : 0;

@@ -53,12 +53,11 @@ TEST_P(RayBasisTest, IsRightHandedOrthonormalFrameAroundTangent) {
   expect_near(cross(basis.e1, basis.e2), t, kUnitTol);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Directions, RayBasisTest,
-    ::testing::Values(BasisCase{{1.0f, 0.0f, 0.0f}, 0.0f}, BasisCase{{0.3f, -0.4f, 0.5f}, 0.7f},
-                      BasisCase{{-0.2f, 0.1f, -0.9f}, -2.5f},
-                      // exactly vertical: the +y fallback keeps the frame finite
-                      BasisCase{{0.0f, 0.0f, -1.0f}, 0.0f}, BasisCase{{0.0f, 0.0f, 1.0f}, 1.1f}));
+INSTANTIATE_TEST_SUITE_P(Directions, RayBasisTest,
+                         // rotated, and exactly vertical: the +y fallback keeps the frame finite
+                         ::testing::Values(BasisCase{{-0.2f, 0.1f, -0.9f}, -2.5f},
+                                           BasisCase{{0.0f, 0.0f, -1.0f}, 0.0f},
+                                           BasisCase{{0.0f, 0.0f, 1.0f}, 1.1f}));
 
 // A field with constant gradient and Hessian around c = 1500 m/s; the node values need not form a
 // consistent field for the derivative formulas to be checked.
