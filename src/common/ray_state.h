@@ -32,15 +32,22 @@ struct RayState {
   Vec2 q2{0.0f, 0.0f};                  // second column of Q: (Q12, Q22)
   float det_q = 0.0f;                   // det Q as last recorded
   float c = 0.0f;                       // sound speed belonging to the state (m/s)
+  // The plane-wave solution of the dynamic ray equations (P = 0, Q = I at the source), traced
+  // only for complex-Q beams; elsewhere it keeps its start.
+  Vec2 p1w{0.0f, 0.0f};
+  Vec2 q1w{1.0f, 0.0f};
+  Vec2 p2w{0.0f, 0.0f};
+  Vec2 q2w{0.0f, 1.0f};
 };
 
 // Derivative of a state with respect to arc length.
 struct RayDerivatives {
-  Vec2 dp1, dq1, dp2, dq2;  // dP/ds and dQ/ds column by column
-  Vec3 dpos;                // unit tangent c * slowness
-  Vec3 dslowness;           // -grad c / c^2
-  float dphi = 0.0f;        // rotation rate of the basis (rad/m)
-  float c = 0.0f;           // sound speed at the state's position (m/s)
+  Vec2 dp1, dq1, dp2, dq2;      // dP/ds and dQ/ds column by column
+  Vec2 dp1w, dq1w, dp2w, dq2w;  // the same for the plane-wave solution, when it is traced
+  Vec3 dpos;                    // unit tangent c * slowness
+  Vec3 dslowness;               // -grad c / c^2
+  float dphi = 0.0f;            // rotation rate of the basis (rad/m)
+  float c = 0.0f;               // sound speed at the state's position (m/s)
 };
 
 // The ray-centred unit vectors normal to the tangent.

@@ -11,6 +11,7 @@
 #include "engine/parallel_map_reduce.h"
 #include "engine/progress.h"
 #include "engine/worker_pool.h"
+#include "influence/cerveny_beam_influence.h"
 #include "influence/gaussian_beam_influence.h"
 #include "rays/trace_ray.h"
 #include "ssp/ssp_fields.h"
@@ -35,6 +36,7 @@ struct RunInputs {
   const ReceiverIndex& array_index;     // the array receivers' index; empty for a grid
   const LaunchFan& fan;                 // for the spacings
   ChunkPlan plan;                       // how the list is cut
+  ComplexBeamWidth beam_width;          // complex-Q beams only
   bool store_ray_paths;                 // keep the paths
   Progress& progress;                   // the run's display
 };
@@ -64,10 +66,14 @@ Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
     const Launch& launch = run.launches[ray];
     trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
               states);
-    gaussian_beam_influence(
-        states, partial.field, run.bty, run.omegas,
-        BeamLaunch{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad},
-        run.array_index, scratch);
+    const BeamLaunch beam{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad};
+    if (run.config.beam.resolved_beam_type == BeamType::Cerveny) {
+      cerveny_beam_influence(states, partial.field, run.bty, run.omegas, beam, run.beam_width,
+                             run.array_index, scratch);
+    } else {
+      gaussian_beam_influence(states, partial.field, run.bty, run.omegas, beam, run.array_index,
+                              scratch);
+    }
     if (run.store_ray_paths) {
       partial.paths.push_back(extract_ray_path(static_cast<std::uint64_t>(ray), states));
     }
@@ -116,8 +122,19 @@ CoreResult core(const SimulationConfig& config) {
       choose_progress_display(beam.show_progress, beam.atomic_progress_counter, launches.size()),
       launches.size(), detect_progress_output());
   // trace the chunks on the pool, merging their partial results in chunk order
-  const RunInputs run{config,   layout,      ssp, bty,  omegas,
-                      launches, array_index, fan, plan, beam.store_ray_paths,
+  const ComplexBeamWidth beam_width{beam.resolved_beam_width, beam.max_range_m,
+                                    beam.beam_width_m.value_or(0.0f)};
+  const RunInputs run{config,
+                      layout,
+                      ssp,
+                      bty,
+                      omegas,
+                      launches,
+                      array_index,
+                      fan,
+                      plan,
+                      beam_width,
+                      beam.store_ray_paths,
                       progress};
   Partial merged = parallel_map_reduce<Partial>(
       plan.chunk_count, [&] { return empty_partial(config, layout); },

@@ -117,17 +117,6 @@ inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_
   return true;
 }
 
-// Every array the receiver step indexes must match the shape, or writes would leave the arrays.
-void check_field(const PressureField& field, std::size_t nf, const ReceiverIndex& array_index) {
-  if (field.is_array() && !field.receiver_positions_m) {
-    throw Fault(std::string(kMissingReceiverPositionsMessage));
-  }
-  if (!field_matches_shape(field) || field.shape[0] != nf ||
-      (field.is_array() && array_index.point_count != field.shape[1])) {
-    throw Fault(std::string(kBeamFieldMismatchMessage));
-  }
-}
-
 // Scales amplitude and Q of every state to the launch spacing and derives the caustic phases and
 // search widths.
 void prepare_beam(std::vector<RayState>& states, const BeamLaunch& launch, BeamScratch& ws) {
@@ -192,11 +181,23 @@ BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& b
 
 }  // namespace
 
+// Every array the receiver step indexes must match the shape, or writes would leave the arrays.
+void check_beam_field(const PressureField& field, std::size_t nf,
+                      const ReceiverIndex& array_index) {
+  if (field.is_array() && !field.receiver_positions_m) {
+    throw Fault(std::string(kMissingReceiverPositionsMessage));
+  }
+  if (!field_matches_shape(field) || field.shape[0] != nf ||
+      (field.is_array() && array_index.point_count != field.shape[1])) {
+    throw Fault(std::string(kBeamFieldMismatchMessage));
+  }
+}
+
 BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureField& field,
                                       const BTYfield& bty, std::span<const float> omegas,
                                       const BeamLaunch& launch, ReceiverSearch search,
                                       const ReceiverIndex& array_index, BeamScratch& ws) {
-  check_field(field, omegas.size(), array_index);
+  check_beam_field(field, omegas.size(), array_index);
   BeamInfluenceCounts counts;
   const std::size_t n = states.size();
   if (n < 2) {

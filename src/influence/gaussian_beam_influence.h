@@ -1,5 +1,6 @@
 #pragma once
 
+#include <complex>
 #include <cstddef>
 #include <span>
 #include <string_view>
@@ -29,6 +30,13 @@ struct BeamLaunch {
   float d_elevation_rad = 0.0f;  // elevation spacing of the fan
 };
 
+// The symmetric matrix M = P Q^-1 (M11, M12, M22) of a complex-Q beam and the root of
+// det Q(0) / det Q, at one point of its ray.
+struct CervenyBeamForm {
+  std::complex<double> m11, m12, m22;
+  std::complex<double> root;
+};
+
 // The beam sum's working arrays, kept by one worker from ray to ray so that their memory is
 // allocated once; what they hold between calls is never read.
 struct BeamScratch {
@@ -36,7 +44,15 @@ struct BeamScratch {
   std::vector<float> search_width;  // search width of each segment (m)
   std::vector<Complex32> refl;      // running bottom reflection product per frequency
   GatheredReceivers gathered;       // array receivers near the segments under way
+  // complex-Q beams only
+  std::vector<std::complex<double>> beam_eps;  // e1, e2 of each parameter set
+  std::vector<CervenyBeamForm>
+      beam_forms;                 // M = P Q^-1 and sqrt(det Q(0) / det Q) per state and set
+  std::vector<float> beam_reach;  // reach of the beam across each state (m)
 };
+
+// Throws the field faults named above when the field cannot take a beam of nf frequencies.
+void check_beam_field(const PressureField& field, std::size_t nf, const ReceiverIndex& array_index);
 
 // Adds the Gaussian beam around one traced ray to the field, for every angular frequency (rad/s).
 // Rescales amp, q1, q2 and rewrites det_q of the states in place. Throws Fault, before anything is

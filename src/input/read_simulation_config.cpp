@@ -20,7 +20,9 @@ struct ConfigReader {
   std::string path;                            // path of the current member: "", "beam", "0"
 };
 
-enum class Presence { Required, Defaulted };
+// KeyOnly fields are defaulted and read by key alone: they follow every positional field, so
+// the positional form keeps the length it has always had.
+enum class Presence { Required, Defaulted, KeyOnly };
 
 // One field of a record: its key, whether it may be absent, and how its value is read.
 template <class Record>
@@ -75,6 +77,14 @@ std::size_t first_missing(const RecordSchema<Record>& schema, std::uint32_t seen
     if (schema.fields[k].presence == Presence::Required && !(seen & (1u << k))) return k;
   }
   return schema.fields.size();
+}
+
+// The number of fields the positional form reads: all up to the first key-only one.
+template <class Record>
+std::size_t positional_count(const RecordSchema<Record>& schema) {
+  std::size_t k = 0;
+  while (k < schema.fields.size() && schema.fields[k].presence != Presence::KeyOnly) ++k;
+  return k;
 }
 
 // ----- values by type -----
@@ -218,6 +228,20 @@ bool read_integration_method(ConfigReader& reader, IntegrationMethod& method) {
   return true;
 }
 
+// A width rule by name, or the initial half-width as a number of metres.
+bool read_beam_width(ConfigReader& reader, BeamSettings& beam) {
+  const int c = peek_char(reader.cursor);
+  if (c == '"') {
+    beam.beam_width_m.reset();
+    return read_string(reader.cursor, beam.beam_width_text);
+  }
+  if (!starts_number(c)) return fail_invalid_type(reader.cursor, "a string or f32");
+  float width = 0.0f;
+  if (!read_f32(reader, width)) return false;
+  beam.beam_width_m = width;
+  return true;
+}
+
 // ----- records -----
 
 template <class Record>
@@ -273,6 +297,7 @@ bool read_fields_in_order(ConfigReader& reader, const RecordSchema<Record>& sche
   } else if (!continue_array(cursor, has_element)) {
     return false;
   }
+  const std::size_t positional = positional_count(schema);
   std::size_t count = 0;
   while (has_element) {
     {
@@ -280,15 +305,14 @@ bool read_fields_in_order(ConfigReader& reader, const RecordSchema<Record>& sche
       if (!schema.fields[count].read(reader, record)) return false;
     }
     ++count;
-    if (count == schema.fields.size()) return end_array(cursor);
+    if (count == positional) return end_array(cursor);
     if (!continue_array(cursor, has_element)) return false;
   }
-  for (std::size_t k = count; k < schema.fields.size(); ++k) {
+  for (std::size_t k = count; k < positional; ++k) {
     if (schema.fields[k].presence == Presence::Required) {
       return fail(cursor, cursor.pos - 1,
                   "invalid length " + decimal_text(count) + ", expected struct " +
-                      std::string(schema.name) + " with " + decimal_text(schema.fields.size()) +
-                      " elements");
+                      std::string(schema.name) + " with " + decimal_text(positional) + " elements");
     }
   }
   return true;
@@ -555,6 +579,10 @@ constexpr SchemaField<BeamSettings> kBeamSettingsFields[] = {
      [](ConfigReader& r, BeamSettings& b) {
        return read_integration_method(r, b.integration_method);
      }},
+    {"beam_type", Presence::KeyOnly,
+     [](ConfigReader& r, BeamSettings& b) { return read_text(r, b.beam_type); }},
+    {"beam_width", Presence::KeyOnly,
+     [](ConfigReader& r, BeamSettings& b) { return read_beam_width(r, b); }},
 };
 constexpr RecordSchema<BeamSettings> kBeamSettingsSchema{"BeamSettings", kBeamSettingsFields};
 

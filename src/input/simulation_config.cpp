@@ -107,6 +107,34 @@ void check_bottom_model_finite(const BottomBoundaryModel& model, Findings& findi
   }
 }
 
+// The beam type, and for complex-Q beams their width rule; a geometric run ignores beam_width.
+void check_beam_kind(BeamSettings& beam, Findings& findings) {
+  if (beam.beam_type == "geometric") {
+    beam.resolved_beam_type = BeamType::Geometric;
+    return;
+  }
+  if (beam.beam_type != "cerveny") {
+    findings.errors.push_back(std::string(kBeamTypeMessageLead) + beam.beam_type + "\"");
+    return;
+  }
+  beam.resolved_beam_type = BeamType::Cerveny;
+  if (beam.beam_width_m) {
+    const float width = *beam.beam_width_m;
+    if (width > 0.0f && std::isfinite(width)) {
+      beam.resolved_beam_width = BeamWidthRule::HalfWidth;
+    } else {
+      findings.errors.push_back(std::string(kBeamWidthMessageLead) + format_f32_positional(width));
+    }
+  } else if (beam.beam_width_text == "min_width") {
+    beam.resolved_beam_width = BeamWidthRule::MinWidth;
+  } else if (beam.beam_width_text == "space_filling") {
+    beam.resolved_beam_width = BeamWidthRule::SpaceFilling;
+  } else {
+    findings.errors.push_back(std::string(kBeamWidthMessageLead) + "\"" + beam.beam_width_text +
+                              "\"");
+  }
+}
+
 std::string join_errors(const std::vector<std::string>& errors) {
   std::string text(kInvalidConfigHeader);
   for (const std::string& error : errors) {
@@ -175,6 +203,8 @@ ValidationResult SimulationConfig::validate() {
     add_error_if(!non_decreasing(receivers.y_rcvr_m), kReceiverYDecreasingMessage, findings);
     add_error_if(!non_decreasing(receivers.z_rcvr_m), kReceiverZDecreasingMessage, findings);
   }
+
+  check_beam_kind(beam, findings);
 
   ValidationResult result;
   if (findings.errors.empty()) {

@@ -65,6 +65,12 @@ struct Receivers {
 
 enum class IntegrationMethod { Euler, Rk2 };
 
+// The kind of Gaussian beam summed around each ray, resolved from `beam_type` by validation.
+enum class BeamType { Geometric, Cerveny };
+
+// How complex-Q beams choose their width, resolved from `beam_width` by validation.
+enum class BeamWidthRule { MinWidth, SpaceFilling, HalfWidth };
+
 // Integration and run settings.
 struct BeamSettings {
   float step_m = 0.0f;                   // nominal integration step (m)
@@ -74,6 +80,12 @@ struct BeamSettings {
   bool show_progress = false;            // report progress
   bool atomic_progress_counter = false;  // progress as counter lines instead of a bar
   IntegrationMethod integration_method = IntegrationMethod::Euler;  // step integrator
+  // Optional extensions, read by key only; validate() resolves the texts into the enums.
+  std::string beam_type = "geometric";        // "geometric" or "cerveny"
+  std::string beam_width_text = "min_width";  // "min_width" or "space_filling", unless a number
+  std::optional<float> beam_width_m{};        // a number: the initial half-width (m)
+  BeamType resolved_beam_type = BeamType::Geometric;
+  BeamWidthRule resolved_beam_width = BeamWidthRule::MinWidth;
 };
 
 // The whole input of one run, as read from the caller's JSON document.

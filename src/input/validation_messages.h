@@ -100,4 +100,11 @@ inline constexpr std::string_view kReceiverYDecreasingMessage =
 inline constexpr std::string_view kReceiverZDecreasingMessage =
     "receivers: z_rcvr_m must be non-decreasing in grid mode";
 
+// Texts of the optional beam keys, checked after everything above.
+inline constexpr std::string_view kBeamTypeMessageLead =
+    "beam: beam_type must be \"geometric\" or \"cerveny\", got \"";
+inline constexpr std::string_view kBeamWidthMessageLead =
+    "beam: beam_width must be \"min_width\", \"space_filling\" or a positive number of metres, "
+    "got ";
+
 }  // namespace abyx

@@ -9,20 +9,25 @@
 namespace abyx {
 
 // Right-hand side of the kinematic and dynamic ray equations at the state's position; moves the
-// cursor to that position.
+// cursor to that position. With kPlaneWave the plane-wave solution's derivatives are worked out
+// too; without, they are left unset and the plane-wave columns are not advanced.
+template <bool kPlaneWave = false>
 inline RayDerivatives compute_ray_derivatives(const RayState& state, const SSPFields& ssp,
                                               SSPCursor& cursor);
 
 // The same derivatives for a cursor that already holds the cell of the state's position; the
 // cursor is not moved (walking it there again would not move it either).
+template <bool kPlaneWave = false>
 inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, const SSPFields& ssp,
                                                       const SSPCursor& cursor);
 
 // First-order step of length h (m) with the derivatives k of the current state.
+template <bool kPlaneWave = false>
 inline RayState euler_step(const RayState& state, const RayDerivatives& k, float h);
 
 // Explicit midpoint step of length h (m): k1 are the derivatives of the current state; the midpoint
 // is evaluated on a copy of the tracing cursor, which itself is not moved.
+template <bool kPlaneWave = false>
 inline RayState rk2_step(const RayState& state, const RayDerivatives& k1, float h,
                          const SSPFields& ssp, const SSPCursor& cursor);
 
@@ -42,6 +47,7 @@ inline Vec3 hessian_times(const SSPSample& s, Vec3 v) {
 
 // Advances every integrated field of the state by h with the derivatives k; the bookkeeping fields
 // are copied and the new state carries the sound speed of k.
+template <bool kPlaneWave>
 inline RayState advance(const RayState& state, const RayDerivatives& k, float h) {
   RayState next;
   next.pos = state.pos + h * k.dpos;
@@ -58,17 +64,25 @@ inline RayState advance(const RayState& state, const RayDerivatives& k, float h)
   next.q2 = state.q2 + h * k.dq2;
   next.det_q = state.det_q;
   next.c = k.c;
+  if constexpr (kPlaneWave) {
+    next.p1w = state.p1w + h * k.dp1w;
+    next.q1w = state.q1w + h * k.dq1w;
+    next.p2w = state.p2w + h * k.dp2w;
+    next.q2w = state.q2w + h * k.dq2w;
+  }
   return next;
 }
 
 }  // namespace detail
 
+template <bool kPlaneWave>
 inline RayDerivatives compute_ray_derivatives(const RayState& state, const SSPFields& ssp,
                                               SSPCursor& cursor) {
   update_ssp_cursor(state.pos, ssp, cursor);
-  return compute_ray_derivatives_in_cell(state, ssp, cursor);
+  return compute_ray_derivatives_in_cell<kPlaneWave>(state, ssp, cursor);
 }
 
+template <bool kPlaneWave>
 inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, const SSPFields& ssp,
                                                       const SSPCursor& cursor) {
   const SSPSample s = interpolate_all_in_cell(state.pos, ssp, cursor);
@@ -116,21 +130,29 @@ inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, con
   k.dp2 = {a11 * state.q2.x + a12 * state.q2.y, a12 * state.q2.x + a22 * state.q2.y};
   k.dq1 = c * state.p1;
   k.dq2 = c * state.p2;
+  if constexpr (kPlaneWave) {
+    k.dp1w = {a11 * state.q1w.x + a12 * state.q1w.y, a12 * state.q1w.x + a22 * state.q1w.y};
+    k.dp2w = {a11 * state.q2w.x + a12 * state.q2w.y, a12 * state.q2w.x + a22 * state.q2w.y};
+    k.dq1w = c * state.p1w;
+    k.dq2w = c * state.p2w;
+  }
   return k;
 }
 
+template <bool kPlaneWave>
 inline RayState euler_step(const RayState& state, const RayDerivatives& k, float h) {
-  return detail::advance(state, k, h);
+  return detail::advance<kPlaneWave>(state, k, h);
 }
 
+template <bool kPlaneWave>
 inline RayState rk2_step(const RayState& state, const RayDerivatives& k1, float h,
                          const SSPFields& ssp, const SSPCursor& cursor) {
-  const RayState mid = detail::advance(state, k1, 0.5f * h);
+  const RayState mid = detail::advance<kPlaneWave>(state, k1, 0.5f * h);
   // The interpolation walks the copy to the midpoint itself; a separate walk first would end in
   // the same cell, since walking to a point already reached does not move the cursor.
   SSPCursor mid_cursor = cursor;
-  const RayDerivatives k2 = compute_ray_derivatives(mid, ssp, mid_cursor);
-  return detail::advance(state, k2, h);
+  const RayDerivatives k2 = compute_ray_derivatives<kPlaneWave>(mid, ssp, mid_cursor);
+  return detail::advance<kPlaneWave>(state, k2, h);
 }
 
 }  // namespace abyx

@@ -51,8 +51,14 @@ std::size_t reserved_state_count(const BeamSettings& beam) {
   return static_cast<std::size_t>(hint);
 }
 
-void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
-               float azimuth_rad, float elevation_rad, std::vector<RayState>& states) {
+namespace {
+
+// The tracing loop; with kPlaneWave it also carries the plane-wave solution that complex-Q beams
+// need, so the geometric loop does none of that work.
+template <bool kPlaneWave>
+void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
+                    const BTYfield& bty, float azimuth_rad, float elevation_rad,
+                    std::vector<RayState>& states) {
   // launch: cursors at the source, room for the expected steps, the launch state
   SSPCursor ssp_cursor = init_ssp_cursor(source, ssp);
   const float c0 = interpolate_all_with_cursor(source, ssp, ssp_cursor).c;
@@ -70,9 +76,9 @@ void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, cons
   for (std::uint64_t i = 0; i != beam.max_steps; ++i) {
     // step from the last state, cut short at grid planes and boundaries
     const RayState& last = states.back();
-    const RayDerivatives k = cursors_hold_last
-                                 ? compute_ray_derivatives_in_cell(last, ssp, ssp_cursor)
-                                 : compute_ray_derivatives(last, ssp, ssp_cursor);
+    const RayDerivatives k =
+        cursors_hold_last ? compute_ray_derivatives_in_cell<kPlaneWave>(last, ssp, ssp_cursor)
+                          : compute_ray_derivatives<kPlaneWave>(last, ssp, ssp_cursor);
     // the grid lines come from the cell the bathymetry cursor holds from its last move; a bottom
     // not yet known is evaluated in the cell of the last position, where the cursor then stays
     const BTYCursor line_cursor = bty_cursor;
@@ -83,7 +89,8 @@ void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, cons
     const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty, line_cursor,
                                               beam.step_m, *bottom);
     // the new state is complete before the list may grow and move the last one
-    states.push_back(midpoint ? rk2_step(last, k, h, ssp, ssp_cursor) : euler_step(last, k, h));
+    states.push_back(midpoint ? rk2_step<kPlaneWave>(last, k, h, ssp, ssp_cursor)
+                              : euler_step<kPlaneWave>(last, k, h));
 
     // follow the new position, then repair it at the surface or the bottom
     RayState& current = states.back();
@@ -93,6 +100,17 @@ void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, cons
     cursors_hold_last = bottom.has_value();
 
     if (!within_range(current.pos, source, beam.max_range_m)) break;
+  }
+}
+
+}  // namespace
+
+void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
+               float azimuth_rad, float elevation_rad, std::vector<RayState>& states) {
+  if (beam.resolved_beam_type == BeamType::Cerveny) {
+    trace_ray_with<true>(beam, source, ssp, bty, azimuth_rad, elevation_rad, states);
+  } else {
+    trace_ray_with<false>(beam, source, ssp, bty, azimuth_rad, elevation_rad, states);
   }
 }
 

@@ -42,12 +42,15 @@ void update_frame(RayState& state, Vec3 p_in, Vec3 n) {
   const float b = -dot(basis.e2, w);
   const float d = dot(basis.e2, u);
 
-  const Vec2 p1 = state.p1;
-  const Vec2 p2 = state.p2;
-  const Vec2 p1_frame = a * p1 + b * p2;
-  const Vec2 p2_frame = d * p2 - b * p1;
-  state.p1 = a * p1_frame - b * p2_frame;
-  state.p2 = b * p1_frame + d * p2_frame;
+  // both solutions of the dynamic ray equations take the same change of frame
+  const auto reframe = [a, b, d](Vec2& p1, Vec2& p2) {
+    const Vec2 p1_frame = a * p1 + b * p2;
+    const Vec2 p2_frame = d * p2 - b * p1;
+    p1 = a * p1_frame - b * p2_frame;
+    p2 = b * p1_frame + d * p2_frame;
+  };
+  reframe(state.p1, state.p2);
+  reframe(state.p1w, state.p2w);
 
   const float angle = std::acos(std::fmin(std::fmax(a, -1.0f), 1.0f));
   state.phi = (state.phi + angle) + angle;

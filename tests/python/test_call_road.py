@@ -172,3 +172,25 @@ def test_interpreter_allocation_failures_are_clean_exceptions(monkeypatch, recei
             testcapi.remove_mem_hooks()
     assert "pressure_field" in result
     assert expected <= seen <= expected | {"MemoryError", "json.dumps failed: MemoryError: "}
+
+
+@pytest.mark.parametrize("beam, message", [
+    ({"beam_type": "paraxial"}, '  - beam: beam_type must be "geometric" or "cerveny", got "paraxial"'),
+    ({"beam_type": "cerveny", "beam_width": "narrow"},
+     '  - beam: beam_width must be "min_width", "space_filling" or a positive number of metres, got "narrow"'),
+    ({"beam_type": "cerveny", "beam_width": -2.5},
+     '  - beam: beam_width must be "min_width", "space_filling" or a positive number of metres, got -2.5')])
+def test_beam_kinds_are_validated_with_the_other_keys(beam, message):
+    config = make_config(**{"+beam": {**beam, "max_steps": 0}})
+    assert failure(config) == ("invalid simulation config: Invalid simulation config:\n"
+                               "  - beam: max_steps must be > 0\n" + message)
+
+
+def test_geometric_beams_ignore_the_width_and_stay_as_they_were(config):
+    plain = abyx.run_simulation(config)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        widened = abyx.run_simulation(make_config(**{"+beam": {"beam_type": "geometric", "beam_width": "narrow"}}))
+    assert widened == plain
+    assert failure(make_config(**{"+beam": {"beam_type": "cerveny", "beam_width": [1.0]}})).startswith(
+        "failed to parse config JSON: ")

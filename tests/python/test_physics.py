@@ -3,6 +3,7 @@ reflection adds a phase of pi: p = exp(i k R1) / R1 - exp(i k R2) / R2, R2 from 
 
 import cmath
 import math
+import statistics
 
 import pytest
 
@@ -35,11 +36,15 @@ tl_db = lambda p: -20.0 * math.log10(abs(p))  # noqa: E731
 fan = lambda first, step, count: [first + step * i for i in range(count)]  # noqa: E731
 
 
-def test_lloyds_mirror_level_and_complex_pressure():
+# complex-Q beams near the surface image keep the level; their phase there is up to about 10 degrees off
+@pytest.mark.parametrize("elevations, azimuths, beam, tolerance", [
+    (fan(-30.0, 0.25, 181), fan(-5.0, 0.5, 21), {}, 0.1),
+    (fan(-60.0, 1.0, 121), fan(-30.0, 1.0, 61), {"beam_type": "cerveny"}, 0.15)], ids=["geometric", "cerveny"])
+def test_lloyds_mirror_level_and_complex_pressure(elevations, azimuths, beam, tolerance):
     # 100 Hz source 30 m deep in water 5 km deep, so that nothing comes back from the bottom
     source, k = (0.0, 0.0, 30.0), 2.0 * math.pi * 100.0 / C
     points = [(0.0, 150.0 + 25.0 * i, 40.0) for i in range(25)] + [(0.0, 400.0, 5.0 * i) for i in range(1, 20)]
-    result = run_field(source, 100.0, fan(-30.0, 0.25, 181), fan(-5.0, 0.5, 21), points, 900.0, 5000.0)
+    result = run_field(source, 100.0, elevations, azimuths, points, 900.0, 5000.0, **beam)
     compared = 0
     for (_, y, z), p in zip(points, pressures(result)):
         r1, r2 = math.hypot(y, z - source[2]), math.hypot(y, z + source[2])
@@ -48,7 +53,7 @@ def test_lloyds_mirror_level_and_complex_pressure():
             compared += 1
             # a sign error swaps peaks and nulls, a wrong normalisation shifts levels by 6 dB or more
             assert abs(tl_db(p) - tl_db(exact)) <= 1.0, (y, z, tl_db(p), tl_db(exact))
-            assert abs(p - exact) <= 0.1 * (1.0 / r1 + 1.0 / r2), (y, z, p, exact)  # exp(+i omega tau)
+            assert abs(p - exact) <= tolerance * (1.0 / r1 + 1.0 / r2), (y, z, p, exact)  # exp(+i omega tau)
     assert compared >= 30
 
 
@@ -169,3 +174,74 @@ def test_surface_duct_matches_the_airy_mode_sum():
     # the beams smooth over a beam width: a median of 1.5 dB and a 90th percentile of 4 dB
     median, p90 = np.percentile(np.abs([e for _, e in errors]), [50, 90])
     assert median <= 1.5 and p90 <= 4.0, (median, p90)
+
+
+# Complex-Q beams with the coarse fans people use: 1 degree, or 3 in free space.
+
+def test_cerveny_beams_give_the_spherical_wave_beyond_ten_wavelengths():
+    # min_width beams are narrowest at max_range_m, and 1 km keeps them narrower than the nearest range
+    source, k = (0.0, 0.0, 2500.0), 2.0 * math.pi * 100.0 / C
+    points = [(r * math.sin(a) * math.cos(e), r * math.cos(a) * math.cos(e), source[2] + r * math.sin(e))
+              for r in fan(150.0, 150.0, 6) for a in (0.3, 2.0) for e in (-0.4, 0.05, 0.6)]
+    result = run_field(source, 100.0, fan(-87.0, 3.0, 59), fan(0.0, 3.0, 120), points, 1000.0, 5000.0,
+                       beam_type="cerveny", max_steps=105)  # no path returns from the boundaries
+    for point, p in zip(points, pressures(result)):
+        r = math.dist(point, source)
+        exact = cmath.exp(1j * k * r) / r
+        assert abs(tl_db(p) - tl_db(exact)) <= 0.3, (point, tl_db(p), tl_db(exact))
+        assert abs(p - exact) <= 0.05 * abs(exact), (point, p, exact)  # the phase as well
+
+
+def normal_mode_field(modes, zs, ranges, depths):
+    """p = i pi sum psi_m(zs) psi_m(z) H0(kr_m r) for modes (kr, psi) orthonormal with weight 1 / rho."""
+    hankel1 = pytest.importorskip("scipy.special").hankel1
+    return {(r, z): sum(1j * math.pi * psi(zs) * psi(z) * hankel1(0, kr * r) for kr, psi in modes)
+            for r in ranges for z in depths}
+
+
+def median_tl_errors(result, exact, ranges, depths, bands):
+    errors = {(r, z): abs(tl_db(p) - tl_db(exact[r, z]))
+              for (r, z), p in zip([(r, z) for r in ranges for z in depths], pressures(result))}
+    return [statistics.median(e for (r, _), e in errors.items() if lo <= r < hi) for lo, hi in bands]
+
+
+def pekeris_modes(depth, k, kb, rho):
+    """Pressure-release surface, fluid half-space below: psi = A sin(kz z) in the water and
+    A sin(kz D) exp(-g (z - D)) below, g = sqrt(kz_b^2 - kz^2) with kz_b^2 = k^2 - kb^2, where
+    g sin(kz D) + rho kz cos(kz D) = 0 (the pressure and the normal velocity continuous);
+    A^2 (D / 2 - sin(2 kz D) / (4 kz) + sin^2(kz D) / (2 g rho)) = 1. rho = inf: a rigid bottom."""
+    kzb, modes = math.sqrt(k * k - kb * kb), []
+    for m in range(1, 200):
+        lo, hi = (m - 0.5) * math.pi / depth, min(m * math.pi / depth, kzb)
+        if lo >= kzb:
+            break
+        f = lambda q: (math.sin(q * depth) * math.sqrt(kzb * kzb - q * q) / rho  # noqa: E731
+                       + q * math.cos(q * depth))
+        for _ in range(60):  # bisection: f has the sign (-1)^(m+1) at lo, the other at (m pi / D)
+            mid = 0.5 * (lo + hi)
+            lo, hi = (mid, hi) if f(mid) * (-1) ** (m + 1) > 0 else (lo, mid)
+        kz = 0.5 * (lo + hi)
+        g = math.sqrt(kzb * kzb - kz * kz)
+        a = 1.0 / math.sqrt(depth / 2 - math.sin(2 * kz * depth) / (4 * kz) + math.sin(kz * depth) ** 2 / (2 * g * rho))
+        modes.append((math.sqrt(k * k - kz * kz), lambda z, a=a, kz=kz: a * math.sin(kz * z)))
+    return modes
+
+
+BANDS = [(200.0, 1000.0), (1000.0, 2500.0), (2500.0, 5001.0)]
+
+
+@pytest.mark.parametrize("bottom", [None, pytest.param(
+    {"model": "acoustic", "compressional_speed_m_s": 1700.0, "density_g_cm3": 1.5}, id="pekeris", marks=pytest.mark.xfail(
+        strict=True, raises=AssertionError, reason="median |TL error| 1.6, 1.0 and 1.7 dB over the fluid bottom"))],
+    ids=["rigid", "pekeris"])
+def test_cerveny_beams_with_a_one_degree_fan_follow_the_waveguide_modes_to_5_km(bottom):
+    depth, zs, k = 100.0, 50.0, 2.0 * math.pi * 100.0 / C
+    ranges, depths = fan(200.0, 50.0, 97), [10.0, 25.0, 50.0, 75.0, 90.0]
+    receivers = {"config_type": "grid", "x_rcvr_m": [0.0], "y_rcvr_m": ranges, "z_rcvr_m": depths}
+    result = run_field((0.0, 0.0, zs), 100.0, fan(-80.0, 1.0, 161), fan(-20.0, 1.0, 41), receivers, 5000.0,
+                       depth, bottom=bottom, beam_type="cerveny")
+    rho = bottom["density_g_cm3"] if bottom else math.inf
+    kb = 2.0 * math.pi * 100.0 / (bottom["compressional_speed_m_s"] if bottom else math.inf)
+    exact = normal_mode_field(pekeris_modes(depth, k, kb, rho), zs, ranges, depths)
+    medians = median_tl_errors(result, exact, ranges, depths, BANDS)
+    assert max(medians) <= 1.0, medians

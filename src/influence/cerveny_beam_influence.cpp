@@ -1,0 +1,394 @@
+#include "influence/cerveny_beam_influence.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <complex>
+#include <limits>
+
+#include "common/constants.h"
+#include "influence/receiver_search.h"
+#include "influence/segment_reach.h"
+#include "reflect/bottom_reflection_coefficient.h"
+
+namespace abyx {
+namespace {
+
+using Complex = std::complex<double>;
+
+constexpr double kExponentCut = 9.0;        // beams end where exp(-w Im(n^T M n) / 2) < e^-9
+constexpr float kMinSegmentLength = 1e-4f;  // segments not longer add nothing of their own (m)
+constexpr float kReachMargin = 1.02f;       // on the larger end reach of a segment
+constexpr std::size_t kRunSegments = 16;    // most segments searched together
+constexpr float kShortSegment = 1.0f;       // shorter segments take the tangent (m)
+constexpr float kRadiusMargin = 1e-6f;      // added to the search radius (m)
+constexpr float kLongestReach = 3.0f;       // most beam reaches past a reflection
+
+// The products are written out: std::complex<double> arithmetic without -ffast-math calls the
+// library for every division.
+inline Complex mul(Complex a, Complex b) {
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+inline Complex divide(Complex a, Complex b) {
+  const double scale = 1.0 / (b.real() * b.real() + b.imag() * b.imag());
+  return mul(a, Complex{b.real() * scale, -b.imag() * scale});
+}
+
+// Q, P and their determinant for one parameter set at one point of the ray.
+struct BeamMatrices {
+  Complex q11, q21, q12, q22;
+  Complex p11, p21, p12, p22;
+  Complex det;
+};
+
+// The columns of both solutions at a state or continued from one.
+struct Solutions {
+  Vec2 q1, q2, p1, p2;      // point-source solution
+  Vec2 q1w, q2w, p1w, p2w;  // plane-wave solution
+};
+
+Solutions solutions_of(const RayState& s) {
+  return {s.q1, s.q2, s.p1, s.p2, s.q1w, s.q2w, s.p1w, s.p2w};
+}
+
+BeamMatrices beam_matrices(const Solutions& s, Complex e1, Complex e2) {
+  BeamMatrices m;
+  m.q11 = Complex(s.q1.x) + e1 * double{s.q1w.x};
+  m.q21 = Complex(s.q1.y) + e1 * double{s.q1w.y};
+  m.q12 = Complex(s.q2.x) + e2 * double{s.q2w.x};
+  m.q22 = Complex(s.q2.y) + e2 * double{s.q2w.y};
+  m.p11 = Complex(s.p1.x) + e1 * double{s.p1w.x};
+  m.p21 = Complex(s.p1.y) + e1 * double{s.p1w.y};
+  m.p12 = Complex(s.p2.x) + e2 * double{s.p2w.x};
+  m.p22 = Complex(s.p2.y) + e2 * double{s.p2w.y};
+  m.det = mul(m.q11, m.q22) - mul(m.q12, m.q21);
+  return m;
+}
+
+using BeamForm = CervenyBeamForm;
+
+// The root nearest to `previous`: the branch followed continuously along the ray. The square root
+// is written out for the same reason as the products.
+Complex continued_root(Complex ratio, Complex previous) {
+  const double modulus = std::sqrt(ratio.real() * ratio.real() + ratio.imag() * ratio.imag());
+  const double re = std::sqrt(0.5 * (modulus + ratio.real()));
+  const double im =
+      std::copysign(std::sqrt(0.5 * std::max(modulus - ratio.real(), 0.0)), ratio.imag());
+  return re * previous.real() + im * previous.imag() < 0.0 ? Complex(-re, -im) : Complex(re, im);
+}
+
+BeamForm beam_form(const BeamMatrices& m, Complex eps_product, Complex previous_root) {
+  const Complex inv_det = divide(Complex(1.0, 0.0), m.det);
+  // P adj(Q), adj(Q) = [[q22, -q12], [-q21, q11]]
+  const Complex a11 = mul(m.p11, m.q22) - mul(m.p12, m.q21);
+  const Complex a12 = mul(m.p12, m.q11) - mul(m.p11, m.q12);
+  const Complex a21 = mul(m.p21, m.q22) - mul(m.p22, m.q21);
+  const Complex a22 = mul(m.p22, m.q11) - mul(m.p21, m.q12);
+  return {mul(a11, inv_det), mul(0.5 * (a12 + a21), inv_det), mul(a22, inv_det),
+          continued_root(mul(eps_product, inv_det), previous_root)};
+}
+
+// n^T M n for the normal coordinates n.
+Complex quadratic_form(const BeamForm& f, double n1, double n2) {
+  return f.m11 * (n1 * n1) + f.m12 * (2.0 * n1 * n2) + f.m22 * (n2 * n2);
+}
+
+BeamForm mix(const BeamForm& a, const BeamForm& b, double t) {
+  return {a.m11 + t * (b.m11 - a.m11), a.m12 + t * (b.m12 - a.m12), a.m22 + t * (b.m22 - a.m22),
+          a.root + t * (b.root - a.root)};
+}
+
+// The smallest eigenvalue of Im M, which sets the widest extent of the beam.
+double narrowest_decay(const BeamForm& f) {
+  const double a = f.m11.imag();
+  const double b = f.m12.imag();
+  const double d = f.m22.imag();
+  return 0.5 * (a + d) - std::sqrt(0.25 * (a - d) * (a - d) + b * b);
+}
+
+// The parameter sets of one ray: one shared by every frequency, or one per frequency. The
+// parameters are -i times a positive real, so that every beam starts with a plane wavefront
+// (Re M = 0) and decays away from its ray (Im M > 0).
+std::size_t choose_parameters(const ComplexBeamWidth& width, const BeamLaunch& launch, double c0,
+                              std::span<const float> omegas, std::vector<Complex>& eps) {
+  const double min_width = c0 * width.max_range_m;  // narrowest at max_range_m
+  eps.clear();
+  if (width.rule == BeamWidthRule::MinWidth) {
+    eps.assign(2, Complex(0.0, -min_width));
+    return 1;
+  }
+  const double spacing[2] = {launch.d_elevation_rad,
+                             launch.d_azimuth_rad * std::fabs(std::cos(launch.elevation_rad))};
+  for (const float omega : omegas) {
+    for (const double d : spacing) {
+      double e = min_width;  // for a direction without a spacing, and unused at frequency zero
+      if (omega > 0.0f && width.rule == BeamWidthRule::SpaceFilling && d > 0.0) {
+        e = 2.0 * c0 * c0 / (omega * d * d);  // spreads at the fan's spacing far from the source
+      } else if (omega > 0.0f && width.rule == BeamWidthRule::HalfWidth) {
+        e = 0.5 * omega * double{width.half_width_m} * width.half_width_m;
+      }
+      eps.emplace_back(0.0, -e);
+    }
+  }
+  return omegas.size();
+}
+
+// Whether a boundary reflection made `after` from `before`.
+bool reflects(const RayState& before, const RayState& after) {
+  return after.n_surface != before.n_surface || after.n_bottom != before.n_bottom;
+}
+
+// The solutions a distance ds along the tangent of `from`, as in a homogeneous medium.
+Solutions continue_straight(const RayState& from, float ds) {
+  const float h = from.c * ds;
+  return {from.q1 + h * from.p1,   from.q2 + h * from.p2,   from.p1,  from.p2,
+          from.q1w + h * from.p1w, from.q2w + h * from.p2w, from.p1w, from.p2w};
+}
+
+// How far past the reflection that made `after` from `before`, if any, the leg along the unit
+// direction `along` reaches (m).
+float reach_past_reflection(const RayState& before, const RayState& after, Vec3 along,
+                            float reach) {
+  Vec3 normal{0.0f, 0.0f, 1.0f};
+  if (after.n_bottom != before.n_bottom && after.bottom_hit) normal = after.bottom_hit->normal;
+  const float sine = std::fabs(dot(along, normal));
+  return reach * std::min(kLongestReach, 1.0f / sine);
+}
+
+}  // namespace
+
+void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& field,
+                            const BTYfield& bty, std::span<const float> omegas,
+                            const BeamLaunch& launch, const ComplexBeamWidth& width,
+                            const ReceiverIndex& array_index, BeamScratch& ws) {
+  check_beam_field(field, omegas.size(), array_index);
+  const std::size_t n = states.size();
+  const std::size_t nf = omegas.size();
+  // the lowest positive frequency sets the search and the arrival amplitude; without one the
+  // beams add nothing (their weight is proportional to the frequency)
+  std::size_t k_ref = nf;
+  for (std::size_t k = 0; k < nf; ++k) {
+    if (omegas[k] > 0.0f && (k_ref == nf || omegas[k] < omegas[k_ref])) k_ref = k;
+  }
+  if (n < 2 || k_ref == nf) return;
+
+  const double c0 = states.front().c;
+  const std::size_t sets = choose_parameters(width, launch, c0, omegas, ws.beam_eps);
+  const auto omega_of_set = [&](std::size_t m) {
+    return sets == 1 ? double{omegas[k_ref]} : double{omegas[m]};
+  };
+
+  // per state: the continued root of each set and the beam's reach across the ray
+  ws.beam_forms.resize(n * sets);
+  ws.beam_reach.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const Solutions s = solutions_of(states[i]);
+    float reach = 0.0f;
+    for (std::size_t m = 0; m < sets; ++m) {
+      const Complex e1 = ws.beam_eps[2 * m];
+      const Complex e2 = ws.beam_eps[2 * m + 1];
+      const Complex previous = i == 0 ? Complex(1.0, 0.0) : ws.beam_forms[(i - 1) * sets + m].root;
+      const BeamForm& form = ws.beam_forms[i * sets + m] =
+          beam_form(beam_matrices(s, e1, e2), mul(e1, e2), previous);
+      const double omega = omega_of_set(m);
+      if (!(omega > 0.0)) continue;
+      // NaN, when the beam has no decay, makes the segments on either side unreachable
+      const double decay = narrowest_decay(form);
+      const double extent = decay > 0.0 ? std::sqrt(2.0 * kExponentCut / (omega * decay))
+                                        : std::numeric_limits<double>::quiet_NaN();
+      reach = std::isnan(extent) ? static_cast<float>(extent)
+                                 : std::max(reach, static_cast<float>(extent));
+      if (std::isnan(reach)) break;
+    }
+    ws.beam_reach[i] = reach;
+  }
+
+  ws.gathered.valid = false;
+  std::vector<Complex32>& refl = ws.refl;
+  refl.assign(nf, Complex32{1.0f, 0.0f});
+  const double solid_angle = double{launch.d_elevation_rad} * launch.d_azimuth_rad *
+                             std::fabs(std::cos(double{launch.elevation_rad}));
+  const double weight = solid_angle / (2.0 * 3.141592653589793 * c0);
+  const bool grid_ascending = grid_is_ascending(field);
+  const std::size_t stride = field.receiver_count();
+
+  // One segment's share: where its receivers lie along it and across it, and its ends' bases.
+  struct Segment {
+    std::size_t end = 0;  // index of the end state
+    Vec3 along;           // unit direction
+    float length = 0.0f;
+    float s_lo = 0.0f, s_hi = 0.0f;  // the window of foot points along `along` (m)
+    float radius_sq = 0.0f;
+    bool ends_reflected = false;
+    bool continues = false;  // reaches past a reflection at either end
+    RayBasis basis_a, basis_b;
+  };
+  // A leg of the ray between reflections is one image of the beam: near a reflection its straight
+  // continuation still reaches the water, so the leg's end segments reach on past the reflection
+  // points. At a grazing reflection the neighbouring rays of the fan meet the boundary a long way
+  // off, so the continuation reaches reach / sin(grazing angle), up to kLongestReach reaches.
+  // Beyond a reflection, and on the whole segment that ends at one (its end state already holds
+  // the reflected solutions), the beam continues from the state at the leg's side as in a
+  // homogeneous medium: Q + c P ds, tau + ds / c.
+  const auto make_segment = [&](std::size_t i, Segment& g) {
+    const RayState& a = states[i - 1];
+    const RayState& b = states[i];
+    const Vec3 d = b.pos - a.pos;
+    g.end = i;
+    g.length = std::sqrt(dot(d, d));
+    const float reach = kReachMargin * std::max(ws.beam_reach[i - 1], ws.beam_reach[i]);
+    g.ends_reflected = reflects(a, b);
+    const bool starts_reflected = i >= 2 && reflects(states[i - 2], a);
+    g.continues = g.ends_reflected || starts_reflected;
+    // a short segment beside a reflection still carries the leg on past it
+    if (!(g.length > kMinSegmentLength || g.continues) || !std::isfinite(reach) ||
+        !std::isfinite(g.length)) {
+      return false;
+    }
+    g.along = g.length >= kShortSegment ? (1.0f / g.length) * d : a.c * a.slowness;
+    g.s_lo = starts_reflected ? -reach_past_reflection(states[i - 2], a, g.along, reach) : 0.0f;
+    g.s_hi = g.length + (g.ends_reflected ? reach_past_reflection(a, b, g.along, reach) : 0.0f);
+    const float radius = (g.s_hi - g.s_lo) / 2.0f + reach + kRadiusMargin;
+    g.radius_sq = radius * radius;
+    g.basis_a = ray_basis(a.slowness, a.c, a.phi);
+    g.basis_b = ray_basis(b.slowness, b.c, b.phi);
+    return true;
+  };
+
+  const auto add_segment = [&](const Segment& g, Vec3 x, std::size_t cell) {
+    const RayState& a = states[g.end - 1];
+    const RayState& b = states[g.end];
+    const float s_along = dot(x - a.pos, g.along);
+    if (!(s_along >= g.s_lo && s_along <= g.s_hi)) return;
+    const Vec3 delta = x - (a.pos + s_along * g.along);
+    if (!(dot(delta, delta) <= g.radius_sq)) return;
+    const BeamForm* forms_a = ws.beam_forms.data() + (g.end - 1) * sets;
+    const BeamForm* forms_b = ws.beam_forms.data() + g.end * sets;
+    const bool continued = g.ends_reflected || s_along < 0.0f;
+    const float t = continued ? 0.0f : std::min(s_along / g.length, 1.0f);
+    const RayBasis& basis = continued ? g.basis_a : g.basis_b;
+    const double n1 = dot(delta, basis.e1);
+    const double n2 = dot(delta, basis.e2);
+    const float tau = continued ? a.tau + s_along / a.c : a.tau + t * (b.tau - a.tau);
+    const double c = continued ? a.c : a.c + t * (b.c - a.c);
+    const double amplitude = weight * std::sqrt(c / c0);
+    const Solutions straight = continued ? continue_straight(a, s_along) : Solutions{};
+    bool reached = false;
+    float arrival = 0.0f;
+    float arrival_amplitude = 0.0f;
+    for (std::size_t m = 0; m < sets; ++m) {
+      // within the segment the form is interpolated between its ends; beyond a reflection it
+      // is evaluated where the receiver is
+      const BeamForm form =
+          continued ? beam_form(beam_matrices(straight, ws.beam_eps[2 * m], ws.beam_eps[2 * m + 1]),
+                                mul(ws.beam_eps[2 * m], ws.beam_eps[2 * m + 1]), forms_a[m].root)
+                    : mix(forms_a[m], forms_b[m], t);
+      const Complex w = quadratic_form(form, n1, n2);
+      const float tau_beam = tau + static_cast<float>(0.5 * w.real());
+      if (!std::isfinite(tau_beam) || !std::isfinite(form.root.real())) continue;
+      const std::size_t k_first = sets == 1 ? 0 : m;
+      const std::size_t k_last = sets == 1 ? nf : m + 1;
+      for (std::size_t k = k_first; k < k_last; ++k) {
+        const double omega = omegas[k];
+        const double exponent = 0.5 * omega * w.imag();
+        if (!(omega > 0.0) || !(exponent <= kExponentCut)) continue;
+        // i w / (2 pi c0): the plane-wave start's factor, a quarter turn ahead
+        const double magnitude = amplitude * omega * std::exp(-exponent);
+        const float theta = omegas[k] * tau_beam - a.phase;
+        const double sine = std::sin(theta);
+        const double cosine = std::cos(theta);
+        const Complex beam = mul(form.root, Complex(-magnitude * sine, magnitude * cosine));
+        const Complex32 contribution{static_cast<float>(beam.real()),
+                                     static_cast<float>(beam.imag())};
+        Complex32& p = field.pressure[k * stride + cell];
+        p = p + refl[k] * contribution;
+        if (k == k_ref) {
+          reached = true;
+          arrival = tau_beam;
+          arrival_amplitude = static_cast<float>(magnitude * std::sqrt(std::norm(form.root)));
+        }
+      }
+    }
+    if (reached) {
+      float& delay = field.delay_s[cell];
+      float& amp = field.amplitude[cell];
+      if (arrival < delay || (arrival == delay && arrival_amplitude > amp)) {
+        delay = arrival;
+        amp = arrival_amplitude;
+      }
+    }
+  };
+
+  // Wide beams reach far across their ray, so neighbouring segments share most receivers: the
+  // segments of a leg are searched together in runs, one search around the run's chord, each
+  // receiver found then offered to every segment of the run.
+  // a bottom reflection at a state weighs every later segment, not the one ending there
+  const auto apply_bottom_hit = [&](const RayState& state) {
+    if (!state.bottom_hit) return;
+    const BottomHit& hit = *state.bottom_hit;
+    for (std::size_t k = 0; k < nf; ++k) {
+      refl[k] =
+          refl[k] * compute_bottom_reflection_coefficient(bty.bottom, hit.slowness_in, hit.normal,
+                                                          bty.water_density, hit.c, omegas[k]);
+    }
+  };
+  std::array<Segment, kRunSegments> run;
+  std::size_t i = 1;
+  while (i < n) {
+    // a run: valid segments of one leg; one that reaches past a reflection stands alone, and
+    // only the last can end at a reflection
+    std::size_t count = 0;
+    while (i < n && count < kRunSegments) {
+      Segment& g = run[count];
+      if (!make_segment(i, g)) {
+        if (count > 0) break;  // made again, and skipped, by the next run
+        apply_bottom_hit(states[i++]);
+        continue;
+      }
+      if (count > 0 && g.continues) break;
+      ++count;
+      ++i;
+      if (g.continues) break;
+    }
+    if (count > 0) {
+      const Segment& first = run[0];
+      const Segment& last = run[count - 1];
+      const Vec3 start = states[first.end - 1].pos + first.s_lo * first.along;
+      const Vec3 finish = states[last.end - 1].pos + last.s_hi * last.along;
+      const Vec3 chord = finish - start;
+      const float chord_length = std::sqrt(dot(chord, chord));
+      // every segment's cylinder lies within the run's, widened by how far the run's states
+      // stray from the chord and lengthened by how far its segments' discs tilt past the ends
+      float radius = 0.0f;
+      float tilt = 0.0f;
+      const Vec3 axis = chord_length > 0.0f ? (1.0f / chord_length) * chord : first.along;
+      for (std::size_t j = 0; j < count; ++j) {
+        const Vec3 off = states[run[j].end].pos - start;
+        const Vec3 across = off - dot(off, axis) * axis;
+        const float stray = std::sqrt(dot(across, across));
+        const float own = std::sqrt(run[j].radius_sq);
+        radius = std::max(radius, own + stray);
+        const Vec3 bend = cross(run[j].along, axis);
+        tilt = std::max(tilt, own * std::sqrt(dot(bend, bend)));
+      }
+      const Vec3 search_start = start - tilt * axis;
+      const Vec3 search_d = (chord_length + 2.0f * tilt) * axis;
+      radius += kRadiusMargin;
+      const SegmentReach reach = segment_reach(search_start, search_d, radius);
+      const auto visit = [&](Vec3 x, std::size_t cell) {
+        for (std::size_t j = 0; j < count; ++j) add_segment(run[j], x, cell);
+      };
+      if (field.is_array() && reach.bounded) {
+        visit_indexed_array_receivers(reach, search_d, array_index, ws.gathered, visit);
+      } else if (field.is_array()) {
+        visit_all_array_receivers(*field.receiver_positions_m, visit);
+      } else {
+        visit_grid_receivers(search_start, search_d, radius, reach, reach.bounded && grid_ascending,
+                             field, visit);
+      }
+      for (std::size_t j = 0; j < count; ++j) apply_bottom_hit(states[run[j].end]);
+    }
+  }
+}
+
+}  // namespace abyx
