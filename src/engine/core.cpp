@@ -36,7 +36,6 @@ struct RunInputs {
   const ReceiverIndex& array_index;     // the array receivers' index; empty for a grid
   const LaunchFan& fan;                 // for the spacings
   ChunkPlan plan;                       // how the list is cut
-  ComplexBeamWidth beam_width;          // complex-Q beams only
   bool store_ray_paths;                 // keep the paths
   Progress& progress;                   // the run's display
 };
@@ -68,7 +67,7 @@ Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
               states);
     const BeamLaunch beam{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad};
     if (run.config.beam.resolved_beam_type == BeamType::Cerveny) {
-      cerveny_beam_influence(states, partial.field, run.bty, run.omegas, beam, run.beam_width,
+      cerveny_beam_influence(states, partial.field, run.bty, run.omegas, beam, run.config.beam,
                              run.array_index, scratch);
     } else {
       gaussian_beam_influence(states, partial.field, run.bty, run.omegas, beam, run.array_index,
@@ -122,19 +121,8 @@ CoreResult core(const SimulationConfig& config) {
       choose_progress_display(beam.show_progress, beam.atomic_progress_counter, launches.size()),
       launches.size(), detect_progress_output());
   // trace the chunks on the pool, merging their partial results in chunk order
-  const ComplexBeamWidth beam_width{beam.resolved_beam_width, beam.max_range_m,
-                                    beam.beam_width_m.value_or(0.0f)};
-  const RunInputs run{config,
-                      layout,
-                      ssp,
-                      bty,
-                      omegas,
-                      launches,
-                      array_index,
-                      fan,
-                      plan,
-                      beam_width,
-                      beam.store_ray_paths,
+  const RunInputs run{config,   layout,      ssp, bty,  omegas,
+                      launches, array_index, fan, plan, beam.store_ray_paths,
                       progress};
   Partial merged = parallel_map_reduce<Partial>(
       plan.chunk_count, [&] { return empty_partial(config, layout); },

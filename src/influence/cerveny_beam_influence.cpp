@@ -109,11 +109,13 @@ double narrowest_decay(const BeamForm& f) {
 // The parameter sets of one ray: one shared by every frequency, or one per frequency. The
 // parameters are -i times a positive real, so that every beam starts with a plane wavefront
 // (Re M = 0) and decays away from its ray (Im M > 0).
-std::size_t choose_parameters(const ComplexBeamWidth& width, const BeamLaunch& launch, double c0,
+std::size_t choose_parameters(const BeamSettings& beam, const BeamLaunch& launch, double c0,
                               std::span<const float> omegas, std::vector<Complex>& eps) {
-  const double min_width = c0 * width.max_range_m;  // narrowest at max_range_m
+  const double min_width = c0 * beam.max_range_m;  // narrowest at max_range_m
+  const BeamWidthRule rule = beam.resolved_beam_width;
+  const float half_width_m = beam.beam_width_m.value_or(0.0f);
   eps.clear();
-  if (width.rule == BeamWidthRule::MinWidth) {
+  if (rule == BeamWidthRule::MinWidth) {
     eps.assign(2, Complex(0.0, -min_width));
     return 1;
   }
@@ -122,10 +124,10 @@ std::size_t choose_parameters(const ComplexBeamWidth& width, const BeamLaunch& l
   for (const float omega : omegas) {
     for (const double d : spacing) {
       double e = min_width;  // for a direction without a spacing, and unused at frequency zero
-      if (omega > 0.0f && width.rule == BeamWidthRule::SpaceFilling && d > 0.0) {
+      if (omega > 0.0f && rule == BeamWidthRule::SpaceFilling && d > 0.0) {
         e = 2.0 * c0 * c0 / (omega * d * d);  // spreads at the fan's spacing far from the source
-      } else if (omega > 0.0f && width.rule == BeamWidthRule::HalfWidth) {
-        e = 0.5 * omega * double{width.half_width_m} * width.half_width_m;
+      } else if (omega > 0.0f && rule == BeamWidthRule::HalfWidth) {
+        e = 0.5 * omega * double{half_width_m} * half_width_m;
       }
       eps.emplace_back(0.0, -e);
     }
@@ -159,7 +161,7 @@ float reach_past_reflection(const RayState& before, const RayState& after, Vec3 
 
 void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& field,
                             const BTYfield& bty, std::span<const float> omegas,
-                            const BeamLaunch& launch, const ComplexBeamWidth& width,
+                            const BeamLaunch& launch, const BeamSettings& beam,
                             const ReceiverIndex& array_index, BeamScratch& ws) {
   check_beam_field(field, omegas.size(), array_index);
   const std::size_t n = states.size();
@@ -173,7 +175,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
   if (n < 2 || k_ref == nf) return;
 
   const double c0 = states.front().c;
-  const std::size_t sets = choose_parameters(width, launch, c0, omegas, ws.beam_eps);
+  const std::size_t sets = choose_parameters(beam, launch, c0, omegas, ws.beam_eps);
   const auto omega_of_set = [&](std::size_t m) {
     return sets == 1 ? double{omegas[k_ref]} : double{omegas[m]};
   };
@@ -309,14 +311,8 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
         }
       }
     }
-    if (reached) {
-      float& delay = field.delay_s[cell];
-      float& amp = field.amplitude[cell];
-      if (arrival < delay || (arrival == delay && arrival_amplitude > amp)) {
-        delay = arrival;
-        amp = arrival_amplitude;
-      }
-    }
+    if (reached)
+      record_arrival(field.delay_s[cell], field.amplitude[cell], arrival, arrival_amplitude);
   };
 
   // Wide beams reach far across their ray, so neighbouring segments share most receivers: the

@@ -101,12 +101,7 @@ inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_
     return false;
   }
 
-  float& delay = sink.delay[cell];
-  float& amplitude = sink.amplitude[cell];
-  if (tau < delay || (tau == delay && std::fabs(a) > std::fabs(amplitude))) {
-    delay = tau;
-    amplitude = a;
-  }
+  record_arrival(sink.delay[cell], sink.amplitude[cell], tau, a);
 
   Complex32* pressure = sink.pressure + cell;
   for (std::size_t k = 0; k < sink.nf; ++k) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -46,6 +47,15 @@ struct PressureField {
     return f * receiver_count() + cell;
   }
 };
+
+// Keeps the earliest arrival at a receiver; of two at the same time, the stronger one.
+inline void record_arrival(float& delay_s, float& amplitude, float tau_s, float arrival_amplitude) {
+  if (tau_s < delay_s ||
+      (tau_s == delay_s && std::fabs(arrival_amplitude) > std::fabs(amplitude))) {
+    delay_s = tau_s;
+    amplitude = arrival_amplitude;
+  }
+}
 
 // The layout named by config_type: "array" in any letter case is a point list, anything else the
 // grid; read once per run.
