@@ -8,6 +8,7 @@
   `plot` extra.
 * `sweep`: many runs in order, locally or on a Dask cluster; the cluster needs the `dask` extra.
 * `run`: one run of a configuration that may hold NumPy arrays.
+* `suggest_fan`: the launch spacings geometric beams need for a configuration's frequency and range.
 * `abyx_tools.schema`: the configuration and the result as TypedDicts.
 * the `abyx` command line (`abyx run`, `abyx plot`, also `python -m abyx_tools`).
 
@@ -22,6 +23,7 @@ import importlib
 from typing import Any
 
 __all__ = [
+    "FanSpacing",
     "FieldArrays",
     "RayPath",
     "SavedRun",
@@ -30,6 +32,7 @@ __all__ = [
     "run",
     "save",
     "set_worker_threads",
+    "suggest_fan",
     "sweep",
     "to_arrays",
     "to_dataset",
@@ -50,6 +53,8 @@ _HOMES = {
     "run": "abyx_tools.runtime",
     "set_worker_threads": "abyx_tools.runtime",
     "sweep": "abyx_tools.sweeps",
+    "FanSpacing": "abyx_tools.fans",
+    "suggest_fan": "abyx_tools.fans",
 }
 
 

@@ -1,4 +1,5 @@
 from abyx_tools.dataset import to_dataset as to_dataset
+from abyx_tools.fans import FanSpacing as FanSpacing, suggest_fan as suggest_fan
 from abyx_tools.files import SavedRun as SavedRun, load as load, save as save
 from abyx_tools.results import (
     FieldArrays as FieldArrays,

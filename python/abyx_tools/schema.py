@@ -115,6 +115,8 @@ class BeamSettings(_BeamSettingsRequired, total=False):
     show_progress: bool  # report progress; default false
     atomic_progress_counter: bool  # progress as text lines instead of a bar; default false
     integration_method: Literal["euler", "rk2"]  # step integrator; default "euler"
+    beam_type: Literal["geometric", "cerveny"]  # default "geometric"
+    beam_width: Union[Literal["min_width", "space_filling"], float]  # "cerveny" only; default "min_width"
 
 
 class SimulationConfig(TypedDict):
