@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 #include <new>
 #include <string>
 #include <string_view>
 
 #include "bty/bty_field.h"
+#include "common/checked_size.h"
 #include "common/fault.h"
 #include "engine/memory_budget.h"
 #include "influence/pressure_field.h"
@@ -35,13 +35,8 @@ void require(bool condition, const char* what) {
   std::abort();
 }
 
-// a * b * c, or the largest size_t when the product overflows.
-std::size_t product(std::size_t a, std::size_t b, std::size_t c) {
-  std::size_t ab = 0, abc = 0;
-  if (__builtin_mul_overflow(a, b, &ab) || __builtin_mul_overflow(ab, c, &abc)) {
-    return std::numeric_limits<std::size_t>::max();
-  }
-  return abc;
+std::uint64_t product(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+  return abyx::saturating_multiply(abyx::saturating_multiply(a, b), c);
 }
 
 void set_up(const SimulationConfig& config) {

@@ -25,10 +25,6 @@ class Format : public testing::TestWithParam<FormatCase> {};
 
 TEST_P(Format, WritesTheExactText) { EXPECT_EQ(GetParam().render(), GetParam().expected); }
 
-std::string cells(std::uint64_t position, std::uint64_t length) {
-  return format_bar_cells(bar_fraction(position, length), false);
-}
-
 std::string bar_line(std::uint64_t position, std::uint64_t length, double eta_s) {
   return format_bar_line({position, length, 187.6, eta_s}, false);
 }
@@ -44,8 +40,6 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"SecondsNaN", [] { return format_duration_seconds(std::nan("")); }, "00:00:00"},
         FormatCase{"SecondsInfinite", [] { return format_duration_seconds(INFINITY); },
                    format_duration(UINT64_MAX)},
-        FormatCase{"CellsHalf", [] { return cells(1, 2); },
-                   kFull.substr(20) + ">" + kEmpty.substr(21)},
         FormatCase{
             "CellsColoured", [] { return format_bar_cells(0.5f, true); },
             "\x1b[36m" + kFull.substr(20) + ">\x1b[0m\x1b[34m" + kEmpty.substr(21) + "\x1b[0m"},

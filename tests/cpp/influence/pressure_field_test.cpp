@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -15,49 +14,22 @@
 namespace abyx {
 namespace {
 
-using fixtures::field_for;
-using fixtures::receiver_config;
+using fixtures::make_field;
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-void expect_empty_values(const PressureField& field) {
-  for (const Complex32& p : field.pressure) {
-    EXPECT_EQ(p, (Complex32{0.0f, 0.0f}));
-  }
-  for (const float d : field.delay_s) {
-    EXPECT_EQ(d, kInf);
-  }
-  for (const float a : field.amplitude) {
-    EXPECT_EQ(a, 0.0f);
-  }
-}
-
-TEST(PressureField, GridCopiesItsAxesAndStartsEmpty) {
-  const PressureField field =
-      field_for(receiver_config("grid", {1, 2}, {3, 4, 5}, {6, 7, 8, 9}, 3));
-  EXPECT_FALSE(field.is_array() || field.receiver_positions_m.has_value());
-  EXPECT_EQ(field.y_m, (std::vector<float>{3, 4, 5}));
-  EXPECT_EQ(field.shape, (std::array<std::size_t, 4>{3, 2, 3, 4}));
-  EXPECT_EQ(field.pressure.size(), 72u);
-  EXPECT_EQ(field.delay_s.size(), 24u);
-  EXPECT_EQ(field.amplitude.size(), 24u);
-  expect_empty_values(field);
-}
-
 // Regression: an element count that wraps around would size the arrays far below their shape.
 TEST(PressureField, UnrepresentableSizeIsAnAllocationFailure) {
   const std::vector<float> axis(1u << 15, 1.0f);
-  const SimulationConfig config = receiver_config("grid", axis, axis, axis, 1u << 20);
-  EXPECT_THROW(field_for(config), std::bad_alloc);
+  EXPECT_THROW(make_field("grid", axis, axis, axis, 1u << 20), std::bad_alloc);
 }
 
-PressureField two_cell_field(std::vector<Complex32> p, std::vector<float> delay,
-                             std::vector<float> amplitude) {
-  PressureField field = field_for(receiver_config("array", {0, 1}, {0, 1}, {0, 1}, 2));
-  field.pressure = std::move(p);
-  field.delay_s = std::move(delay);
-  field.amplitude = std::move(amplitude);
+// A two-receiver field whose first cell holds this arrival.
+PressureField first_arrival(float delay, float amplitude) {
+  PressureField field = make_field("array", {0, 1}, {0, 1}, {0, 1}, 2);
+  field.delay_s = {delay, 0};
+  field.amplitude = {amplitude, 0};
   return field;
 }
 
@@ -72,10 +44,8 @@ class PressureFieldMergeArrival : public ::testing::TestWithParam<ArrivalCase> {
 
 TEST_P(PressureFieldMergeArrival, TakesTheRightOnlyWhenStrictlyEarlier) {
   const ArrivalCase c = GetParam();
-  PressureField left = two_cell_field(std::vector<Complex32>(4), {c.left_delay, 0}, {0.25f, 0});
-  const PressureField right =
-      two_cell_field(std::vector<Complex32>(4), {c.right_delay, 0}, {0.75f, 0});
-  merge_pressure_field(left, right);
+  PressureField left = first_arrival(c.left_delay, 0.25f);
+  merge_pressure_field(left, first_arrival(c.right_delay, 0.75f));
   if (std::isnan(c.kept_delay)) {
     EXPECT_TRUE(std::isnan(left.delay_s[0]));
   } else {
@@ -96,11 +66,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Regression: merging fields of different sizes read and wrote past the smaller arrays.
 TEST(PressureFieldMerge, DifferentShapesAreAFault) {
-  PressureField left = field_for(receiver_config("grid", {1, 2}, {3}, {4, 5}, 2));
+  PressureField left = make_field("grid", {1, 2}, {3}, {4, 5}, 2);
   const std::vector<PressureField> others{
-      field_for(receiver_config("grid", {1, 2}, {3}, {4, 5}, 1)),
-      field_for(receiver_config("grid", {1, 2, 3}, {3}, {4, 5}, 2)),
-      field_for(receiver_config("array", {1, 2, 3, 4}, {1, 2, 3, 4}, {1, 2, 3, 4}, 2))};
+      make_field("grid", {1, 2}, {3}, {4, 5}, 1), make_field("grid", {1, 2, 3}, {3}, {4, 5}, 2),
+      make_field("array", {1, 2, 3, 4}, {1, 2, 3, 4}, {1, 2, 3, 4}, 2)};
   for (const PressureField& right : others) {
     try {
       merge_pressure_field(left, right);

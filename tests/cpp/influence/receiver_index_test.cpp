@@ -7,12 +7,13 @@
 #include <random>
 #include <vector>
 
+#include "influence/segment_reach.h"
+
 namespace abyx {
 namespace {
 
-bool in_box(Vec3 p, Vec3 lo, Vec3 hi) {
-  return p.x >= lo.x && p.x <= hi.x && p.y >= lo.y && p.y <= hi.y && p.z >= lo.z && p.z <= hi.z;
-}
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
 
 // Random receiver sets of several shapes: spread, clustered, flat, on a line, all at one point,
 // with some points that are not finite.
@@ -26,14 +27,12 @@ std::vector<Vec3> receiver_set(std::mt19937& rng, int shape) {
     if (shape == 2) p.z = 75.0f;
     if (shape == 3) p = {p.x, 3.0f, 75.0f};
     if (shape == 4) p = {1.0f, 2.0f, 3.0f};
-    if (i % 97 == 5) p.y = std::numeric_limits<float>::quiet_NaN();
-    if (i % 89 == 7) p.x = -std::numeric_limits<float>::infinity();
+    if (i % 97 == 5) p.y = kNaN;
+    if (i % 89 == 7) p.x = -kInf;
     points.push_back(p);
   }
   return points;
 }
-
-float slab_distance(Vec3 p, const Slab& slab) { return dot(p - slab.start, slab.axis); }
 
 // A unit axis: random, or along a coordinate axis or a coordinate plane, where the walk divides
 // by zero components.
@@ -69,9 +68,9 @@ TEST(ReceiverIndex, VisitsExactlyTheReceiversInsideABoxAndASlabOnceEach) {
       });
       for (std::size_t i = 0; i < points.size(); ++i) {
         const Vec3 p = points[i];
-        const bool finite = std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-        const float s = finite ? slab_distance(p, slab) : 0.0f;
-        const bool inside = finite && in_box(p, lo, hi) && s >= slab.lo && s <= slab.hi;
+        const float s = dot(p - slab.start, slab.axis);  // NaN for points that are not finite
+        const bool inside = p.x >= lo.x && p.x <= hi.x && p.y >= lo.y && p.y <= hi.y &&
+                            p.z >= lo.z && p.z <= hi.z && s >= slab.lo && s <= slab.hi;
         ASSERT_EQ(visits[i], inside ? 1 : 0) << "trial " << trial << " receiver " << i;
       }
     }
@@ -80,7 +79,7 @@ TEST(ReceiverIndex, VisitsExactlyTheReceiversInsideABoxAndASlabOnceEach) {
 
 TEST(ReceiverIndex, EmptyAndNonFiniteSetsVisitNothing) {
   const std::vector<Vec3> none;
-  const std::vector<Vec3> broken{{std::numeric_limits<float>::quiet_NaN(), 0.0f, 0.0f}};
+  const std::vector<Vec3> broken{{kNaN, 0.0f, 0.0f}};
   for (const auto& points : {none, broken}) {
     const ReceiverIndex index = build_receiver_index(points);
     int visits = 0;
@@ -89,6 +88,13 @@ TEST(ReceiverIndex, EmptyAndNonFiniteSetsVisitNothing) {
                            [&](std::size_t, Vec3) { ++visits; });
     EXPECT_EQ(visits, 0);
   }
+}
+
+TEST(SegmentReach, ValuesThatAreNotFiniteLeaveItUnbounded) {
+  EXPECT_FALSE(segment_reach({0, 0, 0}, {1, 0, 0}, kNaN).bounded);
+  EXPECT_FALSE(segment_reach({0, 0, 0}, {1, 0, 0}, kInf).bounded);
+  EXPECT_FALSE(segment_reach({kNaN, 0, 0}, {1, 0, 0}, 1.0f).bounded);
+  EXPECT_FALSE(segment_reach({0, 0, 0}, {0, 0, 0}, 1.0f).bounded);
 }
 
 }  // namespace

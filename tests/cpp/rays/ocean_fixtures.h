@@ -47,17 +47,6 @@ inline SSPFields make_ssp(std::vector<float> x, std::vector<float> y, std::vecto
   return ssp;
 }
 
-// c = c0 + g z: linear in depth, so trilinear interpolation reproduces it exactly.
-inline SSPFields make_linear_ssp(float c0, float g, std::vector<float> x, std::vector<float> y,
-                                 std::vector<float> z) {
-  return make_ssp(std::move(x), std::move(y), std::move(z), [c0, g](float, float, float z) {
-    SSPSample s;
-    s.c = c0 + g * z;
-    s.c_z = g;
-    return s;
-  });
-}
-
 // A bathymetry sampled from a closed form depth(x, y) on the given axes; rigid bottom.
 inline BTYfield make_bty(std::vector<float> x, std::vector<float> y,
                          const std::function<float(float, float)>& depth) {
@@ -73,33 +62,18 @@ inline BTYfield make_bty(std::vector<float> x, std::vector<float> y,
   return bty;
 }
 
-// What the tracing loop reads: the beam settings and the source position.
-struct TraceSetup {
+// One ray traced from `source` with these step settings.
+inline std::vector<RayState> trace(Vec3 source, float step_m, std::uint64_t max_steps,
+                                   float max_range_m, IntegrationMethod method,
+                                   const SSPFields& ssp, const BTYfield& bty, float azimuth_rad,
+                                   float elevation_rad) {
   BeamSettings beam;
-  Vec3 source;
-};
-
-inline TraceSetup make_trace_config(Vec3 source, float step_m, std::uint64_t max_steps,
-                                    float max_range_m, IntegrationMethod method) {
-  TraceSetup setup{{}, source};
-  setup.beam.step_m = step_m;
-  setup.beam.max_steps = max_steps;
-  setup.beam.max_range_m = max_range_m;
-  setup.beam.integration_method = method;
-  return setup;
-}
-
-inline void trace_ray(const TraceSetup& setup, const SSPFields& ssp, const BTYfield& bty,
-                      float azimuth_rad, float elevation_rad, std::vector<RayState>& states) {
-  abyx::trace_ray(setup.beam, setup.source, ssp, bty, azimuth_rad, elevation_rad, states);
-}
-
-// One traced ray in a list of its own.
-inline std::vector<RayState> trace_ray(const TraceSetup& setup, const SSPFields& ssp,
-                                       const BTYfield& bty, float azimuth_rad,
-                                       float elevation_rad) {
+  beam.step_m = step_m;
+  beam.max_steps = max_steps;
+  beam.max_range_m = max_range_m;
+  beam.integration_method = method;
   std::vector<RayState> states;
-  trace_ray(setup, ssp, bty, azimuth_rad, elevation_rad, states);
+  trace_ray(beam, source, ssp, bty, azimuth_rad, elevation_rad, states);
   return states;
 }
 

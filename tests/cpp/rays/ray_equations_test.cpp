@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "common/ray_state.h"
 #include "rays/ocean_fixtures.h"
@@ -11,13 +12,10 @@ namespace abyx {
 namespace {
 
 using testing::linspace;
-using testing::make_linear_ssp;
 using testing::make_ssp;
 
 constexpr float kUnitTol = 1e-6f;        // components of unit vectors
 constexpr float kDerivativeTol = 1e-6f;  // relative, derivatives from closed forms
-constexpr float kSpeedTol = 1e-3f;       // m/s, interpolated sound speed
-constexpr float kTimeTol = 1e-8f;        // s, travel time of one step
 constexpr float kC = 1500.0f;            // m/s
 
 bool finite(Vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
@@ -32,32 +30,24 @@ void expect_near(Vec3 actual, Vec3 expected, float tol) {
   EXPECT_NEAR(actual.z, expected.z, tol);
 }
 
-struct BasisCase {
-  Vec3 direction;  // direction of travel (any length)
-  float phi;       // basis angle (rad)
-};
-
-class RayBasisTest : public ::testing::TestWithParam<BasisCase> {};
-
-TEST_P(RayBasisTest, IsRightHandedOrthonormalFrameAroundTangent) {
-  const BasisCase& param = GetParam();
-  const Vec3 p = slowness_along(param.direction, kC);
-  const Vec3 t = kC * p;
-  const RayBasis basis = ray_basis(p, kC, param.phi);
-  ASSERT_TRUE(finite(basis.e1) && finite(basis.e2));
-  EXPECT_NEAR(dot(basis.e1, basis.e1), 1.0f, kUnitTol);
-  EXPECT_NEAR(dot(basis.e2, basis.e2), 1.0f, kUnitTol);
-  EXPECT_NEAR(dot(basis.e1, basis.e2), 0.0f, kUnitTol);
-  EXPECT_NEAR(dot(basis.e1, t), 0.0f, kUnitTol);
-  EXPECT_NEAR(dot(basis.e2, t), 0.0f, kUnitTol);
-  expect_near(cross(basis.e1, basis.e2), t, kUnitTol);
+// Rotated, and exactly vertical, where the +y fallback keeps the frame finite.
+TEST(RayBasis, IsRightHandedOrthonormalFrameAroundTangent) {
+  const std::pair<Vec3, float> cases[] = {
+      {{-0.2f, 0.1f, -0.9f}, -2.5f}, {{0.0f, 0.0f, -1.0f}, 0.0f}, {{0.0f, 0.0f, 1.0f}, 1.1f}};
+  for (const auto& [direction, phi] : cases) {
+    SCOPED_TRACE(phi);
+    const Vec3 p = slowness_along(direction, kC);
+    const Vec3 t = kC * p;
+    const RayBasis basis = ray_basis(p, kC, phi);
+    ASSERT_TRUE(finite(basis.e1) && finite(basis.e2));
+    EXPECT_NEAR(dot(basis.e1, basis.e1), 1.0f, kUnitTol);
+    EXPECT_NEAR(dot(basis.e2, basis.e2), 1.0f, kUnitTol);
+    EXPECT_NEAR(dot(basis.e1, basis.e2), 0.0f, kUnitTol);
+    EXPECT_NEAR(dot(basis.e1, t), 0.0f, kUnitTol);
+    EXPECT_NEAR(dot(basis.e2, t), 0.0f, kUnitTol);
+    expect_near(cross(basis.e1, basis.e2), t, kUnitTol);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Directions, RayBasisTest,
-                         // rotated, and exactly vertical: the +y fallback keeps the frame finite
-                         ::testing::Values(BasisCase{{-0.2f, 0.1f, -0.9f}, -2.5f},
-                                           BasisCase{{0.0f, 0.0f, -1.0f}, 0.0f},
-                                           BasisCase{{0.0f, 0.0f, 1.0f}, 1.1f}));
 
 // A field with constant gradient and Hessian around c = 1500 m/s; the node values need not form a
 // consistent field for the derivative formulas to be checked.
@@ -82,15 +72,13 @@ struct CurvatureCase {
 class CurvatureTest : public ::testing::TestWithParam<CurvatureCase> {};
 
 TEST_P(CurvatureTest, DpIsMinusCurvatureTimesQOverCSquared) {
-  SSPSample hessian;
-  hessian.c = kC;
-  hessian.c_xx = 2e-3f;
-  hessian.c_yy = 3e-3f;
-  hessian.c_zz = 5e-3f;
-  hessian.c_xy = 7e-4f;
-  hessian.c_xz = 1.1e-3f;
-  hessian.c_yz = 1.3e-3f;
-  const SSPFields ssp = constant_derivative_field(hessian);
+  const SSPFields ssp = constant_derivative_field({.c = kC,
+                                                   .c_xx = 2e-3f,
+                                                   .c_yy = 3e-3f,
+                                                   .c_zz = 5e-3f,
+                                                   .c_xy = 7e-4f,
+                                                   .c_xz = 1.1e-3f,
+                                                   .c_yz = 1.3e-3f});
   RayState state = state_at({10.0f, 20.0f, 500.0f}, slowness_along(GetParam().direction, kC));
   state.q1 = {1.0f, 0.0f};  // Q = I picks the columns of -C / c^2
   state.q2 = {0.0f, 1.0f};
@@ -112,14 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CurvatureCase{{0.0f, 1.0f, 0.0f}, 5e-3f, 1.1e-3f, 2e-3f}));
 
 TEST(ComputeRayDerivatives, ExactlyVerticalRayStaysFinite) {
-  SSPSample field;
-  field.c = kC;
-  field.c_x = 0.02f;
-  field.c_y = -0.03f;
-  field.c_z = 0.05f;
-  field.c_xx = 1e-3f;
-  field.c_xz = 2e-3f;
-  const SSPFields ssp = constant_derivative_field(field);
+  const SSPFields ssp = constant_derivative_field(
+      {.c = kC, .c_x = 0.02f, .c_y = -0.03f, .c_z = 0.05f, .c_xx = 1e-3f, .c_xz = 2e-3f});
   RayState state = state_at({0.0f, 0.0f, 700.0f}, {0.0f, 0.0f, 1.0f / kC});
   state.q1 = {3.0f, 1.0f};
   state.q2 = {-1.0f, 2.0f};

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <ostream>
 #include <string>
 
@@ -20,43 +19,35 @@ constexpr float kStepTol = 1e-4f;  // m, step lengths from closed forms
 // bathymetry grid lines every 300 m from 0 to 900 m.
 SSPFields grid_ssp() {
   return make_ssp({-1000.0f, 1000.0f, 3000.0f}, {-1000.0f, 1000.0f, 3000.0f},
-                  {-50.0f, 100.0f, 6000.0f}, [](float, float, float) {
-                    SSPSample s;
-                    s.c = 1500.0f;
-                    return s;
-                  });
-}
-
-BTYfield grid_bty(const std::function<float(float, float)>& depth) {
-  return make_bty({0.0f, 300.0f, 600.0f, 900.0f}, {0.0f, 300.0f, 600.0f, 900.0f}, depth);
+                  {-50.0f, 100.0f, 6000.0f},
+                  [](float, float, float) { return SSPSample{.c = 1500.0f}; });
 }
 
 struct StepCase {
   std::string name;
-  Vec3 pos;          // m
-  Vec3 dir;          // unit tangent
-  float h;           // nominal step (m)
-  float expected;    // m
-  float flat_depth;  // m; the bottom is flat
+  Vec3 pos;         // m
+  Vec3 dir;         // unit tangent
+  float h;          // nominal step (m)
+  float expected;   // m
+  float depth;      // m, of the bottom at x = 0
+  float slope = 0;  // of the bottom along x
 };
 
 void PrintTo(const StepCase& param, std::ostream* os) { *os << param.name; }
 
-// The step from pos with both cursors found there and the bottom under pos.
-float reduce(Vec3 pos, Vec3 dir, const SSPFields& ssp, const BTYfield& bty, float h) {
-  const BTYCursor bty_cursor = init_bty_cursor(pos, bty);
-  return reduce_step_to_boundaries(pos, dir, ssp, init_ssp_cursor(pos, ssp), bty, bty_cursor, h,
-                                   sample_bottom_from_cursor(pos, bty, bty_cursor));
-}
-
 class ReduceStepTest : public ::testing::TestWithParam<StepCase> {};
 
+// The step from pos with both cursors found there and the bottom under pos.
 TEST_P(ReduceStepTest, EndsOnNearestBoundaryAhead) {
-  const StepCase& param = GetParam();
+  const StepCase& c = GetParam();
   const SSPFields ssp = grid_ssp();
-  const BTYfield bty = grid_bty([&param](float, float) { return param.flat_depth; });
-  const float h = reduce(param.pos, param.dir, ssp, bty, param.h);
-  EXPECT_NEAR(h, param.expected, kStepTol);
+  const BTYfield bty = make_bty({0.0f, 300.0f, 600.0f, 900.0f}, {0.0f, 300.0f, 600.0f, 900.0f},
+                                [&c](float x, float) { return c.depth + c.slope * x; });
+  const BTYCursor bty_cursor = init_bty_cursor(c.pos, bty);
+  const float h =
+      reduce_step_to_boundaries(c.pos, c.dir, ssp, init_ssp_cursor(c.pos, ssp), bty, bty_cursor,
+                                c.h, sample_bottom_from_cursor(c.pos, bty, bty_cursor));
+  EXPECT_NEAR(h, c.expected, kStepTol);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,20 +63,13 @@ INSTANTIATE_TEST_SUITE_P(
         // a point on a grid line heading back only sees that line, at distance 0
         StepCase{"OnBathymetryLineIgnored", {300, 150, 50}, {-1, 0, 0}, 100, 100, 5000},
         StepCase{"FlatBottomPlane", {150, 150, 110}, {0.6f, 0, 0.8f}, 100, 12.5f, 120},
+        // 110 + 0.8 t = 120 + 0.1 (150 + 0.6 t)
+        StepCase{
+            "SlopingBottomPlane", {150, 150, 110}, {0.6f, 0, 0.8f}, 100, 25 / 0.74f, 120, 0.1f},
         // 5e-5 m to the plane at z = 100 is below the floor of 1e-6 of the nominal step
         StepCase{
             "NeverBelowMillionthOfNominal", {150, 150, 99.99995f}, {0, 0, 1}, 100, 1e-4f, 5000}),
     [](const ::testing::TestParamInfo<StepCase>& info) { return info.param.name; });
-
-TEST(ReduceStepToBoundaries, EndsOnSlopingBottomPlane) {
-  const SSPFields ssp = grid_ssp();
-  const BTYfield bty = grid_bty([](float x, float) { return 120.0f + 0.1f * x; });
-  const Vec3 pos{150.0f, 150.0f, 110.0f};
-  const Vec3 dir{0.6f, 0.0f, 0.8f};
-  const float h = reduce(pos, dir, ssp, bty, 100.0f);
-  // 110 + 0.8 t = 120 + 0.1 (150 + 0.6 t)
-  EXPECT_NEAR(h, 25.0f / 0.74f, kStepTol);
-}
 
 }  // namespace
 }  // namespace abyx

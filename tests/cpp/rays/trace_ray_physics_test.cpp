@@ -1,5 +1,5 @@
-// Rays against closed forms: circular arcs in a linear sound-speed gradient, the travel time along
-// them, the convergence order of the integrators, and the dynamic ray equations.
+// Traced rays: circular arcs in a linear sound-speed gradient with the travel time along them, the
+// dynamic ray equations against closed forms, and where tracing stops.
 
 #include <gtest/gtest.h>
 
@@ -9,22 +9,16 @@
 #include <ostream>
 #include <vector>
 
-#include "bty/bty_cursor.h"
 #include "rays/ocean_fixtures.h"
-#include "rays/ray_equations.h"
-#include "rays/step_control.h"
 #include "rays/trace_ray.h"
-#include "reflect/reflect_boundaries.h"
-#include "ssp/ssp_cursor.h"
 
 namespace abyx {
 namespace {
 
 using testing::linspace;
 using testing::make_bty;
-using testing::make_linear_ssp;
 using testing::make_ssp;
-using testing::make_trace_config;
+using testing::trace;
 
 // c(z) = kSurfaceC + kG z; the ray from (0, 0, kSourceZ) launched kTheta0 below the horizontal
 // along +x is a circle about the depth where c would vanish, of radius c0 / (g cos theta0).
@@ -38,23 +32,17 @@ const double kCentreX = kRadius * std::sin(kTheta0);
 const double kCentreZ = kSourceZ - kC0 / kG;
 
 // One cell in every direction, so no grid plane shortens a step.
-const SSPFields kLinearSsp =
-    make_linear_ssp(static_cast<float>(kSurfaceC), static_cast<float>(kG), linspace(-1e4f, 1e4f, 2),
-                    linspace(-1e4f, 1e4f, 2), linspace(0.0f, 5000.0f, 2));
+const SSPFields kLinearSsp = make_ssp(
+    linspace(-1e4f, 1e4f, 2), linspace(-1e4f, 1e4f, 2), linspace(0.0f, 5000.0f, 2),
+    [](float, float, float z) {
+      return SSPSample{.c = static_cast<float>(kSurfaceC + kG * z), .c_z = static_cast<float>(kG)};
+    });
 const BTYfield kDeepBottom = make_bty(linspace(-2e4f, 2e4f, 2), linspace(-2e4f, 2e4f, 2),
                                       [](float, float) { return 5000.0f; });
 
 std::vector<RayState> trace_arc(float step, std::uint64_t max_steps, IntegrationMethod method) {
-  const auto config =
-      make_trace_config({0.0f, 0.0f, static_cast<float>(kSourceZ)}, step, max_steps, 1e5f, method);
-  return trace_ray(config, kLinearSsp, kDeepBottom, 1.5707964f, static_cast<float>(kTheta0));
-}
-
-// The exact position after arc length s: the tangent angle falls by s / R.
-Vec3 exact_arc_point(double s) {
-  const double theta = kTheta0 - s / kRadius;
-  return {static_cast<float>(kCentreX - kRadius * std::sin(theta)), 0.0f,
-          static_cast<float>(kCentreZ + kRadius * std::cos(theta))};
+  return trace({0.0f, 0.0f, static_cast<float>(kSourceZ)}, step, max_steps, 1e5f, method,
+               kLinearSsp, kDeepBottom, 1.5707964f, static_cast<float>(kTheta0));
 }
 
 struct ArcCase {
@@ -103,23 +91,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ArcCase{IntegrationMethod::Rk2, 1.0f, 1e-6, 1e-6, 1e-5},
                       ArcCase{IntegrationMethod::Rk2, 20.0f, 2e-5, 5e-6, 5e-5}));
 
-// Distance from the exact point after 2000 m of arc.
-double arc_error(float step, IntegrationMethod method) {
-  const std::uint64_t n = static_cast<std::uint64_t>(2000.0f / step);
-  const RayState last = trace_arc(step, n, method).back();
-  const Vec3 exact = exact_arc_point(static_cast<double>(step) * static_cast<double>(n));
-  return std::hypot(static_cast<double>(last.pos.x) - exact.x,
-                    static_cast<double>(last.pos.z) - exact.z);
-}
-
-TEST(ArcConvergence, Rk2ErrorFallsFourfoldWhenStepHalves) {
-  const double coarse = arc_error(80.0f, IntegrationMethod::Rk2);
-  const double medium = arc_error(40.0f, IntegrationMethod::Rk2);
-  const double fine = arc_error(20.0f, IntegrationMethod::Rk2);
-  EXPECT_NEAR(coarse / medium, 4.0, 0.5);
-  EXPECT_NEAR(medium / fine, 4.0, 0.5);
-}
-
 // The dynamic ray equations along the arc. Out of the plane of the ray, Q22 is the integral of c
 // along the ray, which is r c0 / cos(theta0) at horizontal range r. In the plane, Q11 is c0 times
 // the distance between neighbouring arcs per radian of launch angle, measured across the ray:
@@ -155,23 +126,22 @@ TEST(DynamicRays, QFollowsItsClosedFormInALinearGradient) {
 // medium: p1 . q2 = p2 . q1 along the whole ray. The ocean here curves the sound speed in every
 // direction, cross terms included.
 TEST(DynamicRays, PointSourceSolutionKeepsPTransposeQSymmetric) {
-  const SSPFields ssp = make_ssp(linspace(-1e4f, 1e4f, 21), linspace(-1e4f, 1e4f, 21),
-                                 linspace(0.0f, 5000.0f, 21), [](float x, float y, float z) {
-                                   SSPSample c;
-                                   c.c = 1500.0f + 0.02f * z + 2e-6f * x * y + 1e-6f * x * x +
-                                         3e-6f * (z - 2000.0f) * (z - 2000.0f) + 1e-6f * y * z;
-                                   c.c_x = 2e-6f * y + 2e-6f * x;
-                                   c.c_y = 2e-6f * x + 1e-6f * z;
-                                   c.c_z = 0.02f + 6e-6f * (z - 2000.0f) + 1e-6f * y;
-                                   c.c_xx = 2e-6f;
-                                   c.c_zz = 6e-6f;
-                                   c.c_xy = 2e-6f;
-                                   c.c_yz = 1e-6f;
-                                   return c;
-                                 });
+  const SSPFields ssp =
+      make_ssp(linspace(-1e4f, 1e4f, 21), linspace(-1e4f, 1e4f, 21), linspace(0.0f, 5000.0f, 21),
+               [](float x, float y, float z) {
+                 return SSPSample{.c = 1500.0f + 0.02f * z + 2e-6f * x * y + 1e-6f * x * x +
+                                       3e-6f * (z - 2000.0f) * (z - 2000.0f) + 1e-6f * y * z,
+                                  .c_x = 2e-6f * y + 2e-6f * x,
+                                  .c_y = 2e-6f * x + 1e-6f * z,
+                                  .c_z = 0.02f + 6e-6f * (z - 2000.0f) + 1e-6f * y,
+                                  .c_xx = 2e-6f,
+                                  .c_zz = 6e-6f,
+                                  .c_xy = 2e-6f,
+                                  .c_yz = 1e-6f};
+               });
   for (const IntegrationMethod method : {IntegrationMethod::Euler, IntegrationMethod::Rk2}) {
-    const auto config = make_trace_config({0, 0, 2000}, 20.0f, 300, 9000.0f, method);
-    const std::vector<RayState> states = trace_ray(config, ssp, kDeepBottom, 0.6f, 0.1f);
+    const std::vector<RayState> states =
+        trace({0, 0, 2000}, 20.0f, 300, 9000.0f, method, ssp, kDeepBottom, 0.6f, 0.1f);
     for (const RayState& st : states) {
       ASSERT_EQ(st.n_surface + st.n_bottom, 0u);
       const double p1q2 = st.p1.x * st.q2.x + st.p1.y * st.q2.y;
@@ -180,6 +150,44 @@ TEST(DynamicRays, PointSourceSolutionKeepsPTransposeQSymmetric) {
       EXPECT_LE(std::abs(p1q2 - p2q1), 1e-4 * (std::abs(p1q2) + std::abs(p2q1)) + 1e-6);
     }
     EXPECT_GT(std::abs(states.back().q1.y), 1.0f);  // the cross terms couple the two columns
+  }
+}
+
+// Homogeneous water with sound-speed planes every 250 m and bathymetry lines every 300 m over a
+// flat bottom at 5000 m.
+const SSPFields kGriddedSsp = make_ssp(linspace(-5000.0f, 5000.0f, 41),
+                                       linspace(-5000.0f, 5000.0f, 41), linspace(0.0f, 6000.0f, 25),
+                                       [](float, float, float) { return SSPSample{.c = 1500.0f}; });
+const BTYfield kGriddedBottom =
+    make_bty(linspace(-6000.0f, 6000.0f, 41), linspace(-6000.0f, 6000.0f, 41),
+             [](float, float) { return 5000.0f; });
+
+TEST(TraceRay, StopsOnFirstStateBeyondRange) {
+  const float step = 30.0f;
+  const float range = 1000.0f;
+  const std::vector<RayState> states =
+      trace({0, 0, 1000}, step, 100000, range, IntegrationMethod::Euler, kGriddedSsp,
+            kGriddedBottom, 0.7f, 0.0f);
+  ASSERT_GE(states.size(), 3u);
+  const auto horizontal = [](Vec3 p) { return std::hypot(p.x, p.y); };
+  EXPECT_LT(horizontal(states[states.size() - 2].pos), range);
+  EXPECT_GE(horizontal(states.back().pos), range);
+  EXPECT_LE(horizontal(states.back().pos), range + step);
+}
+
+TEST(TraceRay, VerticalLaunchBouncesForWholeBudget) {
+  constexpr float kDown = 90 * 0.017453292f;  // rad
+  for (const float elevation : {kDown, -kDown}) {
+    const std::vector<RayState> states =
+        trace({0, 0, 1000}, 100.0f, 500, 1e4f, IntegrationMethod::Rk2, kGriddedSsp, kGriddedBottom,
+              0.0f, elevation);
+    ASSERT_EQ(states.size(), 501u);
+    EXPECT_GT(states.back().n_surface, 0u);
+    EXPECT_GT(states.back().n_bottom, 0u);
+    for (const RayState& state : states) {
+      ASSERT_TRUE(std::isfinite(state.pos.z) && std::isfinite(state.p1.x) &&
+                  std::isfinite(state.phi));
+    }
   }
 }
 

@@ -2,13 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
-#include <cstdint>
 #include <functional>
-#include <optional>
-#include <random>
-#include <vector>
 
 #include "bty/bty_cursor.h"
 #include "common/ray_state.h"
@@ -17,8 +12,6 @@ namespace abyx {
 namespace {
 
 constexpr float kPositionTol = 1e-4f;  // m
-constexpr float kMatrixTol = 1e-5f;    // entries of P, rounding of the frame rotation
-constexpr float kAngleTol = 1e-5f;     // rad
 constexpr float kPiF = 3.1415927f;
 
 // A rigid bottom sampled from depth(x, y) on a 3 x 3 grid over [0, 2000] m.
@@ -54,17 +47,14 @@ RayState reflected(RayState state, const BTYfield& bty = kFlat100) {
   return state;
 }
 
-TEST(ReflectBoundaries, SurfaceCrossingMovesBackAndMirrors) {
+TEST(ReflectBoundaries, SurfaceCrossingMovesBackAndMirrorsDroppingTheLastBottomHit) {
   RayState state = state_at({100.0f, 50.0f, -2.0f}, {3e-4f, 0.0f, -6e-4f});
   state.bottom_hit = BottomHit{{0, 0, 1}, {0, 0, 1}, 1500.0f};
   const RayState after = reflected(state);
   EXPECT_NEAR(after.pos.x, 99.0f, kPositionTol);  // s = -2 / 6e-4 = -3333.3
-  EXPECT_EQ(after.pos.y, 50.0f);
-  EXPECT_EQ(after.pos.z, 1e-9f);
-  EXPECT_EQ(after.slowness.z, 6e-4f);
-  EXPECT_EQ(after.slowness.x, 3e-4f);
-  EXPECT_EQ(after.n_surface, 1u);
-  EXPECT_EQ(after.n_bottom, 0u);
+  EXPECT_TRUE(after.pos.y == 50.0f && after.pos.z == 1e-9f);
+  EXPECT_TRUE(after.slowness == (Vec3{3e-4f, 0.0f, 6e-4f}));
+  EXPECT_TRUE(after.n_surface == 1u && after.n_bottom == 0u);
   EXPECT_EQ(after.phase, kPiF);
   EXPECT_FALSE(after.bottom_hit.has_value());
 }
@@ -73,12 +63,10 @@ TEST(ReflectBoundaries, FlatBottomCrossingMovesBackAndRecordsHit) {
   const RayState before = state_at({500.0f, 500.0f, 101.0f}, {4e-4f, 0.0f, 5e-4f});
   const RayState after = reflected(before);
   EXPECT_NEAR(after.pos.x, 499.2f, kPositionTol);  // s = -1 / 5e-4 = -2000
-  EXPECT_EQ(after.pos.y, 500.0f);
-  EXPECT_EQ(after.pos.z, 100.0f);  // the 1e-9 lift is below resolution at 100 m
-  EXPECT_EQ(after.slowness.x, 4e-4f);
-  EXPECT_EQ(after.slowness.z, -5e-4f);
-  EXPECT_EQ(after.n_bottom, 1u);
-  EXPECT_EQ(after.n_surface, 0u);
+  // the 1e-9 lift is below resolution at 100 m
+  EXPECT_TRUE(after.pos.y == 500.0f && after.pos.z == 100.0f);
+  EXPECT_TRUE(after.slowness == (Vec3{4e-4f, 0.0f, -5e-4f}));
+  EXPECT_TRUE(after.n_bottom == 1u && after.n_surface == 0u);
   EXPECT_EQ(after.phase, 0.0f);
   ASSERT_TRUE(after.bottom_hit.has_value());
   EXPECT_TRUE(after.bottom_hit->normal == (Vec3{0, 0, 1}));
@@ -94,9 +82,7 @@ TEST(ReflectBoundaries, SlopingBottomMirrorsAboutNormal) {
   const Vec3 n{-0.1f / nn, 0.0f, 1.0f / nn};
   const float pn = dot(before.slowness, n);
   const Vec3 mirrored = before.slowness - (2.0f * pn) * n;
-  EXPECT_NEAR(after.slowness.x, mirrored.x, 1e-9f);
-  EXPECT_NEAR(after.slowness.y, mirrored.y, 1e-9f);
-  EXPECT_NEAR(after.slowness.z, mirrored.z, 1e-9f);
+  EXPECT_LT(norm(after.slowness - mirrored), 1e-9f);
   // back on the bottom's tangent plane at (500, 500): z = 150 + 0.1 (x - 500)
   EXPECT_NEAR(after.pos.z, 150.0f + 0.1f * (after.pos.x - 500.0f), kPositionTol);
   EXPECT_LT(after.pos.x, before.pos.x);

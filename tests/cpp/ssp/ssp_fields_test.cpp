@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/fault.h"
@@ -12,6 +16,10 @@
 
 namespace abyx {
 namespace {
+
+constexpr float kSpeedTolerance = 1e-3f;  // m/s, trilinear reproduction of a trilinear field
+constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
 
 // The sound speed c(x, y, z) sampled on the axes, z fastest.
 SoundSpeed sampled(std::vector<float> x, std::vector<float> y, std::vector<float> z,
@@ -25,37 +33,36 @@ SoundSpeed sampled(std::vector<float> x, std::vector<float> y, std::vector<float
   return in;
 }
 
+SSPFields fields(std::vector<float> x, std::vector<float> y, std::vector<float> z,
+                 const std::function<float(float, float, float)>& c) {
+  return init_ssp(sampled(std::move(x), std::move(y), std::move(z), c));
+}
+
 // The ten values stored at node (ix, iy, iz), in SSPSample order.
 std::vector<float> node(const SSPFields& ssp, std::size_t ix, std::size_t iy, std::size_t iz) {
   const float* first = ssp.nodes.data() + ssp.node_index(ix, iy, iz) * kSspNodeStride;
   return {first, first + 10};
 }
 
-TEST(InitSsp, ReadsCmsWithZFastestAndDifferencesALinearFieldExactly) {
-  // binary-exact gradients on binary-exact spacings, so every difference is exact
+TEST(InitSsp, ReadsCmsWithZFastestAndMixesOneSidedAndCentralDifferences) {
+  // c = 1500 + x / 4 - y / 8 + z^2 + x y on binary-exact nodes, so every difference is exact:
+  // c_x = 1/4 + y, c_y = x - 1/8, c_xy = 1, and along z = 0..4 c_z = (1, 2, 4, 6, 7) and
+  // c_zz = (1, 1.5, 2, 1.5, 1) from the one-sided differences at the ends
   const SSPFields ssp =
-      init_ssp(sampled({0, 4, 8}, {0, 8}, {0, 10, 20}, [](float x, float y, float z) {
-        return 1500.0f + 0.25f * x - 0.125f * y + 0.5f * z;
+      init_ssp(sampled({0, 4, 8}, {0, 8}, {0, 1, 2, 3, 4}, [](float x, float y, float z) {
+        return 1500.0f + 0.25f * x - 0.125f * y + z * z + x * y;
       }));
+  const float c_z[] = {1, 2, 4, 6, 7}, c_zz[] = {1, 1.5f, 2, 1.5f, 1};
   for (std::size_t ix = 0; ix < 3; ++ix) {
-    for (std::size_t iz = 0; iz < 3; ++iz) {
-      const float c = 1499.0f + 1.0f * ix + 5.0f * iz;
-      EXPECT_EQ(node(ssp, ix, 1, iz),
-                (std::vector<float>{c, 0.25f, -0.125f, 0.5f, 0, 0, 0, 0, 0, 0}));
+    for (std::size_t iy = 0; iy < 2; ++iy) {
+      for (std::size_t iz = 0; iz < 5; ++iz) {
+        const float x = 4.0f * ix, y = 8.0f * iy, z = 1.0f * iz;
+        EXPECT_EQ(node(ssp, ix, iy, iz),
+                  (std::vector<float>{1500.0f + 0.25f * x - 0.125f * y + z * z + x * y, 0.25f + y,
+                                      x - 0.125f, c_z[iz], 0, 0, c_zz[iz], 1, 0, 0}))
+            << ix << iy << iz;
+      }
     }
-  }
-}
-
-TEST(InitSsp, SecondDerivativeMixesOneSidedAndCentralDifferences) {
-  // c = z^2 + x y on z = 0..4: c_z = (1, 2, 4, 6, 7), c_zz = (1, 1.5, 2, 1.5, 1), c_xy = 1
-  const SSPFields ssp = init_ssp(sampled({0, 1}, {0, 1}, {0, 1, 2, 3, 4},
-                                         [](float x, float y, float z) { return z * z + x * y; }));
-  const std::vector<float> c_z = {1, 2, 4, 6, 7}, c_zz = {1, 1.5f, 2, 1.5f, 1};
-  for (std::size_t iz = 0; iz < 5; ++iz) {
-    const std::vector<float> v = node(ssp, 1, 0, iz);
-    EXPECT_EQ(v[3], c_z[iz]);
-    EXPECT_EQ(v[6], c_zz[iz]);
-    EXPECT_EQ(v[7], 1.0f);
   }
 }
 
@@ -86,9 +93,7 @@ const std::string kShape = "c_m_s does not match grid dimensions";
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, InitSspFaults,
-    testing::Values(ShapeCase{"OneValueTooMany", 2, 2, 2, 9,
-                              kShape + ": nx * ny * nz = 8 but c_m_s has 9 values"},
-                    ShapeCase{"MismatchBeforeAxisLength", 1, 2, 2, 5,
+    testing::Values(ShapeCase{"MismatchBeforeAxisLength", 1, 2, 2, 5,
                               kShape + ": nx * ny * nz = 4 but c_m_s has 5 values"},
                     ShapeCase{"SingleZ", 3, 2, 1, 6,
                               "Need nz >= 2 for finite differences along z"}),
@@ -98,6 +103,59 @@ TEST(PartialDerivative, RefusesAGridWhoseValuesDoNotMatchItsShape) {
   const Grid3 broken{2, 2, 2, std::vector<float>(7, 1.0f)};
   for (const auto& partial : {partial_x, partial_y, partial_z}) {
     EXPECT_THROW(partial(broken, 1.0f), Fault);
+  }
+}
+
+float trilinear(float x, float y, float z) {
+  return 1500.0f + 0.01f * x + 0.02f * y + 0.1f * z + 1e-5f * x * y - 2e-6f * y * z;
+}
+
+// The grid of the worked examples: x = y = (0, 1000), z = (0, 100, 200).
+SSPFields example_fields() { return fields({0, 1000}, {0, 1000}, {0, 100, 200}, trilinear); }
+
+TEST(SspCursor, SearchFindsTheCellAboveANodeAndClampsAtTheEnds) {
+  const SSPFields ssp = example_fields();
+  // NaN fails every comparison of the search and gives the first cell
+  const std::pair<float, std::size_t> searches[] = {{100, 1},  {200, 1},   {-10, 0}, {50, 0},
+                                                    {kInf, 1}, {-kInf, 0}, {kNan, 0}};
+  for (const auto& [z, iz] : searches) {
+    EXPECT_EQ(init_ssp_cursor({500, 500, z}, ssp).iz, iz) << "z = " << z;
+  }
+}
+
+// The bathymetry cursor walks its axes by the same rules.
+TEST(SspCursor, WalkKeepsTheCellOnEitherFaceOrOnNanAndClampsAtTheEnds) {
+  const SSPFields ssp = fields({0, 1, 2}, {0, 1, 2}, {0, 10, 20, 30}, trilinear);
+  SSPCursor cursor{1, 0, 7};  // a stored index beyond the axis is pulled back first
+  const std::pair<float, std::size_t> walk[] = {{25, 2}, {10, 1},   {5, 0},    {10, 0},
+                                                {25, 2}, {kNan, 2}, {9000, 2}, {-9000, 0}};
+  for (const auto& [z, iz] : walk) {
+    update_ssp_cursor({kNan, 1.5f, z}, ssp, cursor);
+    EXPECT_EQ(cursor.iz, iz) << "z = " << z;
+  }
+  EXPECT_EQ(cursor.ix, 1u);
+  EXPECT_EQ(cursor.iy, 1u);
+  // the value is undefined, but the lookup stays inside the grids
+  EXPECT_TRUE(std::isnan(interpolate_all_with_cursor({kNan, 1, 5}, ssp, cursor).c));
+  EXPECT_LE(cursor.ix, 1u);
+}
+
+TEST(SspCursor, WeightsAreTheClampedPositionInTheCell) {
+  const SSPFields ssp = example_fields();
+  SSPCursor cursor{};
+  const SSPWeights w = update_cursor_and_weights({250, 1200, 175}, ssp, cursor);
+  EXPECT_TRUE(w.ix == 0u && w.iy == 0u && w.iz == 1u);
+  // y lies beyond the last node
+  EXPECT_EQ((std::array<float, 6>{w.wx0, w.wx1, w.wy0, w.wy1, w.wz0, w.wz1}),
+            (std::array<float, 6>{0.75f, 0.25f, 0.0f, 1.0f, 0.25f, 0.75f}));
+}
+
+TEST(SspInterpolation, ReproducesATrilinearField) {
+  const SSPFields ssp = fields({0, 400, 1000}, {0, 500, 1000}, {0, 100, 200}, trilinear);
+  SSPCursor cursor{};
+  for (const Vec3 p : {Vec3{250, 600, 30}, Vec3{999, 1, 150}, Vec3{400, 500, 100}}) {
+    EXPECT_NEAR(interpolate_all_with_cursor(p, ssp, cursor).c, trilinear(p.x, p.y, p.z),
+                kSpeedTolerance);
   }
 }
 
