@@ -16,13 +16,15 @@ namespace {
 
 using Complex = std::complex<double>;
 
-constexpr double kExponentCut = 9.0;        // beams end where exp(-w Im(n^T M n) / 2) < e^-9
+constexpr double kExponentCut = 6.0;        // beams end where exp(-w Im(n^T M n) / 2) < e^-6
 constexpr float kMinSegmentLength = 1e-4f;  // segments not longer add nothing of their own (m)
 constexpr float kReachMargin = 1.02f;       // on the larger end reach of a segment
-constexpr std::size_t kRunSegments = 16;    // most segments searched together
+constexpr std::size_t kRunSegments = 64;    // most segments searched together
 constexpr float kShortSegment = 1.0f;       // shorter segments take the tangent (m)
 constexpr float kRadiusMargin = 1e-6f;      // added to the search radius (m)
 constexpr float kLongestReach = 3.0f;       // most beam reaches past a reflection
+constexpr float kAxisMargin = 1e-3f;        // on a segment's extent along its run's axis (m)
+constexpr float kAxisRounding = 1e-5f;      // and relative to the lengths that make it
 
 // The products are written out: std::complex<double> arithmetic without -ffast-math calls the
 // library for every division.
@@ -140,11 +142,15 @@ bool reflects(const RayState& before, const RayState& after) {
   return after.n_surface != before.n_surface || after.n_bottom != before.n_bottom;
 }
 
-// The solutions a distance ds along the tangent of `from`, as in a homogeneous medium.
-Solutions continue_straight(const RayState& from, float ds) {
-  const float h = from.c * ds;
-  return {from.q1 + h * from.p1,   from.q2 + h * from.p2,   from.p1,  from.p2,
-          from.q1w + h * from.p1w, from.q2w + h * from.p2w, from.p1w, from.p2w};
+// The form of the beam continued straight by h = c ds from the form f, as in a homogeneous medium:
+// Q grows by h P, so M becomes M (I + h M)^-1 = (M + h det(M) I) / det(I + h M), and det Q grows by
+// det(I + h M) = 1 + h tr(M) + h^2 det(M).
+BeamForm continue_form(const BeamForm& f, double h) {
+  const Complex det = mul(f.m11, f.m22) - mul(f.m12, f.m12);
+  const Complex growth = Complex(1.0, 0.0) + h * (f.m11 + f.m22) + (h * h) * det;
+  const Complex inv = divide(Complex(1.0, 0.0), growth);
+  return {mul(f.m11 + h * det, inv), mul(f.m12, inv), mul(f.m22 + h * det, inv),
+          continued_root(mul(mul(f.root, f.root), inv), f.root)};
 }
 
 // How far past the reflection that made `after` from `before`, if any, the leg along the unit
@@ -214,6 +220,21 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
   const bool grid_ascending = grid_is_ascending(field);
   const std::size_t stride = field.receiver_count();
 
+  // The reach across the ray of the beams continued straight from state `from` by ds; NaN when
+  // one of them has no decay there.
+  const auto continued_reach = [&](std::size_t from, float ds) {
+    const double h = double{states[from].c} * ds;
+    float reach = 0.0f;
+    for (std::size_t m = 0; m < sets; ++m) {
+      const double omega = omega_of_set(m);
+      if (!(omega > 0.0)) continue;
+      const double decay = narrowest_decay(continue_form(ws.beam_forms[from * sets + m], h));
+      if (!(decay > 0.0)) return std::numeric_limits<float>::quiet_NaN();
+      reach = std::max(reach, static_cast<float>(std::sqrt(2.0 * kExponentCut / (omega * decay))));
+    }
+    return reach;
+  };
+
   // One segment's share: where its receivers lie along it and across it, and its ends' bases.
   struct Segment {
     std::size_t end = 0;  // index of the end state
@@ -250,7 +271,18 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     g.along = g.length >= kShortSegment ? (1.0f / g.length) * d : a.c * a.slowness;
     g.s_lo = starts_reflected ? -reach_past_reflection(states[i - 2], a, g.along, reach) : 0.0f;
     g.s_hi = g.length + (g.ends_reflected ? reach_past_reflection(a, b, g.along, reach) : 0.0f);
-    const float radius = (g.s_hi - g.s_lo) / 2.0f + reach + kRadiusMargin;
+    // Straight on, a beam narrows towards its waist and widens past it, so the widest point of a
+    // window continued from one state is one of its ends; without that bound, the window's half
+    // length widens the radius instead.
+    float across = reach;
+    const float lo_reach = g.s_lo < 0.0f ? kReachMargin * continued_reach(i - 1, g.s_lo) : 0.0f;
+    const float hi_reach = g.ends_reflected ? kReachMargin * continued_reach(i - 1, g.s_hi) : 0.0f;
+    if (std::isfinite(lo_reach) && std::isfinite(hi_reach)) {
+      across = std::max({across, lo_reach, hi_reach}) + g.length / 2.0f;
+    } else {
+      across += (g.s_hi - g.s_lo) / 2.0f;
+    }
+    const float radius = across + kRadiusMargin;
     g.radius_sq = radius * radius;
     g.basis_a = ray_basis(a.slowness, a.c, a.phi);
     g.basis_b = ray_basis(b.slowness, b.c, b.phi);
@@ -274,7 +306,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     const float tau = continued ? a.tau + s_along / a.c : a.tau + t * (b.tau - a.tau);
     const double c = continued ? a.c : a.c + t * (b.c - a.c);
     const double amplitude = weight * std::sqrt(c / c0);
-    const Solutions straight = continued ? continue_straight(a, s_along) : Solutions{};
+    const double h = double{a.c} * s_along;
     bool reached = false;
     float arrival = 0.0f;
     float arrival_amplitude = 0.0f;
@@ -282,9 +314,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       // within the segment the form is interpolated between its ends; beyond a reflection it
       // is evaluated where the receiver is
       const BeamForm form =
-          continued ? beam_form(beam_matrices(straight, ws.beam_eps[2 * m], ws.beam_eps[2 * m + 1]),
-                                mul(ws.beam_eps[2 * m], ws.beam_eps[2 * m + 1]), forms_a[m].root)
-                    : mix(forms_a[m], forms_b[m], t);
+          continued ? continue_form(forms_a[m], h) : mix(forms_a[m], forms_b[m], t);
       const Complex w = quadratic_form(form, n1, n2);
       const float tau_beam = tau + static_cast<float>(0.5 * w.real());
       if (!std::isfinite(tau_beam) || !std::isfinite(form.root.real())) continue;
@@ -371,8 +401,26 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       const Vec3 search_d = (chord_length + 2.0f * tilt) * axis;
       radius += kRadiusMargin;
       const SegmentReach reach = segment_reach(search_start, search_d, radius);
+      // Where along the axis each segment can take a receiver: its window's foot points, widened
+      // by how far its disc tilts against the axis and by the rounding of both projections. Each
+      // receiver found is offered to those segments only.
+      std::array<float, kRunSegments> axis_lo, axis_hi;
+      for (std::size_t j = 0; j < count; ++j) {
+        const Segment& g = run[j];
+        const float at = dot(states[g.end - 1].pos - search_start, axis);
+        const float slope = dot(g.along, axis);
+        const float own = std::sqrt(g.radius_sq);
+        const Vec3 bend = cross(g.along, axis);
+        const float slack = own * std::sqrt(dot(bend, bend)) + kAxisMargin +
+                            kAxisRounding * (std::fabs(at) + own + g.s_hi - g.s_lo);
+        axis_lo[j] = at + std::min(g.s_lo * slope, g.s_hi * slope) - slack;
+        axis_hi[j] = at + std::max(g.s_lo * slope, g.s_hi * slope) + slack;
+      }
       const auto visit = [&](Vec3 x, std::size_t cell) {
-        for (std::size_t j = 0; j < count; ++j) add_segment(run[j], x, cell);
+        const float t = dot(x - search_start, axis);
+        for (std::size_t j = 0; j < count; ++j) {
+          if (t >= axis_lo[j] && t <= axis_hi[j]) add_segment(run[j], x, cell);
+        }
       };
       if (field.is_array() && reach.bounded) {
         visit_indexed_array_receivers(reach, search_d, array_index, ws.gathered, visit);

@@ -220,7 +220,9 @@ BANDS = [(200.0, 1000.0), (1000.0, 2500.0), (2500.0, 5001.0)]
 
 @pytest.mark.parametrize("bottom", [None, pytest.param(
     {"model": "acoustic", "compressional_speed_m_s": 1700.0, "density_g_cm3": 1.5}, id="pekeris", marks=pytest.mark.xfail(
-        strict=True, raises=AssertionError, reason="median |TL error| 1.6, 1.0 and 1.7 dB over the fluid bottom"))],
+        strict=True, raises=AssertionError, reason=(
+        "median |TL error| 1.8, 1.1 and 1.7 dB over the fluid bottom, quieter with range by about 0.6 dB/km; "
+        "geometric beams with a 0.25 deg fan drift the same way")))],
     ids=["rigid", "pekeris"])
 def test_cerveny_beams_with_a_one_degree_fan_follow_the_waveguide_modes_to_5_km(bottom):
     depth, zs, k = 100.0, 50.0, 2.0 * math.pi * 100.0 / C
