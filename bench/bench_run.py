@@ -29,7 +29,7 @@ from pathlib import Path
 
 REPO_ROOT = Path(__file__).resolve().parent.parent
 SCENARIOS = REPO_ROOT / "bench" / "scenarios"
-SCENARIO_NAMES = ("p1_grid", "p2_grid", "p1_array", "p2_array", "p1r_array")
+SCENARIO_NAMES = ("p1_grid", "p2_grid", "p1_array", "p2_array", "p1r_array", "p1_array_cerveny")
 DEFAULT_NAMES = ("p1_grid", "p2_grid")
 
 
