@@ -56,6 +56,18 @@ void update_frame(RayState& state, Vec3 p_in, Vec3 n) {
   state.phi = (state.phi + angle) + angle;
 }
 
+// A state moved back along its ray by s * slowness (s < 0) onto a boundary takes its travel time
+// and its spreading back with it, as over the straight stretch of water it retraces: a step that
+// ends beyond the boundary would otherwise keep the time and the Q of its whole length.
+void retrace_along_ray(RayState& state, Vec3 p, float s) {
+  state.tau = state.tau + s * dot(p, p);
+  const float h = state.c * s * norm(p);  // c times the signed arc length
+  state.q1 = state.q1 + h * state.p1;
+  state.q2 = state.q2 + h * state.p2;
+  state.q1w = state.q1w + h * state.p1w;
+  state.q2w = state.q2w + h * state.p2w;
+}
+
 }  // namespace
 
 void mirror_at_surface(RayState& state) {
@@ -64,6 +76,7 @@ void mirror_at_surface(RayState& state) {
   state.pos.x = state.pos.x + p.x * s;
   state.pos.y = state.pos.y + p.y * s;
   state.pos.z = kSurfaceOffset;
+  retrace_along_ray(state, p, s);
   state.slowness.z = -p.z;
   state.n_surface += 1;
   state.phase += kPi;
@@ -79,6 +92,7 @@ void mirror_at_bottom(RayState& state, const BottomSample& bottom) {
   if (pn > kGrazingSlowness) {
     const float s = n.z * (bottom.depth - state.pos.z) / pn;
     state.pos = state.pos + s * p;
+    retrace_along_ray(state, p, s);
   } else {
     state.pos.z = bottom.depth;
   }

@@ -102,6 +102,23 @@ def test_ideal_waveguide_matches_the_normal_mode_sum():
     assert compared >= 15
 
 
+@pytest.mark.parametrize("method", ["euler", "rk2"])
+def test_a_waveguide_turned_to_another_bearing_gives_the_same_field(method):
+    # 30 deg rays land exactly on both boundaries; a step ending beyond one must not keep its whole length
+    depth, zs = 100.0, 50.0
+    ranges, depths = fan(200.0, 40.0, 121), [10.0, 50.0, 90.0]
+
+    def tl(bearing_deg):
+        a = math.radians(bearing_deg)
+        points = [(r * math.sin(a), r * math.cos(a), z) for r in ranges for z in depths]
+        result = run_field((0.0, 0.0, zs), 100.0, fan(-80.0, 1.0, 161), fan(bearing_deg - 10.0, 1.0, 21), points,
+                           5100.0, depth, integration_method=method)
+        return [tl_db(p) for p in pressures(result)]
+
+    turned = [abs(a - b) for a, b in zip(tl(315.0), tl(90.0))]
+    assert statistics.median(turned) <= 0.1, statistics.median(turned)
+
+
 def test_delays_are_the_straight_line_travel_times():
     source = (0.0, 0.0, 500.0)
     points = [(100.0, 300.0, 450.0), (-50.0, 420.0, 650.0), (200.0, 150.0, 520.0),

@@ -47,6 +47,15 @@ RayState reflected(RayState state, const BTYfield& bty = kFlat100) {
   return state;
 }
 
+// The travel time and Q come back with the position: tau by the distance times |p|, Q by c times
+// the distance times P (before the frame turns P), as over straight water.
+void expect_retraced(const RayState& before, const RayState& after, float distance) {
+  EXPECT_NEAR(after.tau, before.tau - distance * norm(before.slowness), 1e-6f);
+  EXPECT_NEAR(after.q1.x, before.q1.x - before.c * distance * before.p1.x, 0.05f);
+  EXPECT_NEAR(after.q2.y, before.q2.y - before.c * distance * before.p2.y, 0.05f);
+  EXPECT_EQ(after.det_q, after.q1.x * after.q2.y - after.q2.x * after.q1.y);
+}
+
 TEST(ReflectBoundaries, SurfaceCrossingMovesBackAndMirrorsDroppingTheLastBottomHit) {
   RayState state = state_at({100.0f, 50.0f, -2.0f}, {3e-4f, 0.0f, -6e-4f});
   state.bottom_hit = BottomHit{{0, 0, 1}, {0, 0, 1}, 1500.0f};
@@ -57,6 +66,7 @@ TEST(ReflectBoundaries, SurfaceCrossingMovesBackAndMirrorsDroppingTheLastBottomH
   EXPECT_TRUE(after.n_surface == 1u && after.n_bottom == 0u);
   EXPECT_EQ(after.phase, kPiF);
   EXPECT_FALSE(after.bottom_hit.has_value());
+  expect_retraced(state, after, std::sqrt(5.0f));  // back from (100, 50, -2) to (99, 50, 0)
 }
 
 TEST(ReflectBoundaries, FlatBottomCrossingMovesBackAndRecordsHit) {
@@ -72,6 +82,8 @@ TEST(ReflectBoundaries, FlatBottomCrossingMovesBackAndRecordsHit) {
   EXPECT_TRUE(after.bottom_hit->normal == (Vec3{0, 0, 1}));
   EXPECT_TRUE(after.bottom_hit->slowness_in == before.slowness);
   EXPECT_EQ(after.bottom_hit->c, before.c);
+  expect_retraced(before, after,
+                  std::sqrt(1.64f));  // back from (500, 500, 101) to (499.2, 500, 100)
 }
 
 TEST(ReflectBoundaries, SlopingBottomMirrorsAboutNormal) {
@@ -105,7 +117,7 @@ TEST(ReflectBoundaries, NormalIncidenceOnSlopeKeepsP) {
   EXPECT_EQ(after.phi, before.phi);
   EXPECT_NEAR(after.slowness.x, -before.slowness.x, 1e-6f / c);
   EXPECT_NEAR(after.slowness.z, -before.slowness.z, 1e-6f / c);
-  EXPECT_EQ(after.det_q, before.q1.x * before.q2.y - before.q2.x * before.q1.y);
+  EXPECT_EQ(after.det_q, after.q1.x * after.q2.y - after.q2.x * after.q1.y);
 }
 
 }  // namespace
