@@ -6,6 +6,7 @@
 
 #include "bty/bty_field.h"
 #include "common/ray_state.h"
+#include "influence/beam_fixtures.h"
 #include "influence/gaussian_beam_testing.h"
 #include "influence/pressure_field.h"
 #include "input/simulation_config.h"
@@ -31,19 +32,8 @@ constexpr float kStep = 10.0f;        // m
 
 // The ray a tracer gives in homogeneous water: along +x, 10 deg down from 100 m depth.
 std::vector<RayState> homogeneous_ray() {
-  const Vec3 origin{0.0f, 0.0f, 100.0f};
   const Vec3 dir{std::cos(kElevation * kDegree), 0.0f, std::sin(kElevation * kDegree)};
-  std::vector<RayState> states(kStates);
-  for (std::size_t i = 0; i < kStates; ++i) {
-    const float s = kStep * static_cast<float>(i);
-    states[i].pos = origin + s * dir;
-    states[i].slowness = (1.0f / kC0) * dir;
-    states[i].tau = s / kC0;
-    states[i].q1 = {kC0 * s, 0.0f};
-    states[i].q2 = {0.0f, kC0 * s};
-    states[i].c = kC0;
-  }
-  return states;
+  return abyx::fixtures::straight_ray({0.0f, 0.0f, 100.0f}, dir, kC0, kStep, kStates);
 }
 
 std::vector<float> axis(float lo, float hi, std::size_t n) {

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/ray_state.h"
+#include "common/vec3.h"
 #include "influence/pressure_field.h"
 #include "input/simulation_config.h"
 
@@ -15,6 +17,23 @@ inline PressureField make_field(std::string type, std::vector<float> x, std::vec
                                 std::vector<float> z, std::size_t nf) {
   const Receivers receivers{std::move(type), std::move(x), std::move(y), std::move(z)};
   return init_pressure_field(receivers, receiver_layout(receivers), nf);
+}
+
+// The states a tracer gives in homogeneous water: the ray from `origin` along the unit `dir`, n
+// states `step` apart, with P = I, Q = c0 * s * I.
+inline std::vector<RayState> straight_ray(Vec3 origin, Vec3 dir, float c0, float step,
+                                          std::size_t n) {
+  std::vector<RayState> states(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const float s = step * static_cast<float>(i);
+    states[i].pos = origin + s * dir;
+    states[i].slowness = (1.0f / c0) * dir;
+    states[i].tau = s / c0;
+    states[i].q1 = {c0 * s, 0.0f};
+    states[i].q2 = {0.0f, c0 * s};
+    states[i].c = c0;
+  }
+  return states;
 }
 
 }  // namespace abyx::fixtures

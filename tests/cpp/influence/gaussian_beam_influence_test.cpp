@@ -40,20 +40,9 @@ Vec3 launch_direction(double elevation_rad, double azimuth_rad) {
           static_cast<float>(std::sin(elevation_rad))};
 }
 
-// The states a tracer gives in homogeneous water: the ray from kOrigin along the unit `dir`, n
-// states kStep apart, with P = I, Q = c0 * s * I.
+// The straight ray from kOrigin along the unit `dir`, n states kStep apart.
 std::vector<RayState> straight_ray(Vec3 dir, std::size_t n) {
-  std::vector<RayState> states(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const float s = kStep * static_cast<float>(i);
-    states[i].pos = kOrigin + s * dir;
-    states[i].slowness = (1.0f / kC0) * dir;
-    states[i].tau = s / kC0;
-    states[i].q1 = {kC0 * s, 0.0f};
-    states[i].q2 = {0.0f, kC0 * s};
-    states[i].c = kC0;
-  }
-  return states;
+  return fixtures::straight_ray(kOrigin, dir, kC0, kStep, n);
 }
 
 PressureField array_field(const std::vector<Vec3>& points, std::size_t nf) {
