@@ -108,6 +108,14 @@ double narrowest_decay(const BeamForm& f) {
   return 0.5 * (a + d) - std::sqrt(0.25 * (a - d) * (a - d) + b * b);
 }
 
+// How far across the ray the beam of this form reaches at this frequency before the exponent cut;
+// NaN when it does not decay.
+double beam_extent(const BeamForm& f, double omega) {
+  const double decay = narrowest_decay(f);
+  return decay > 0.0 ? std::sqrt(2.0 * kExponentCut / (omega * decay))
+                     : std::numeric_limits<double>::quiet_NaN();
+}
+
 // The parameter sets of one ray: one shared by every frequency, or one per frequency. The
 // parameters are -i times a positive real, so that every beam starts with a plane wavefront
 // (Re M = 0) and decays away from its ray (Im M > 0).
@@ -201,9 +209,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       const double omega = omega_of_set(m);
       if (!(omega > 0.0)) continue;
       // NaN, when the beam has no decay, makes the segments on either side unreachable
-      const double decay = narrowest_decay(form);
-      const double extent = decay > 0.0 ? std::sqrt(2.0 * kExponentCut / (omega * decay))
-                                        : std::numeric_limits<double>::quiet_NaN();
+      const double extent = beam_extent(form, omega);
       reach = std::isnan(extent) ? static_cast<float>(extent)
                                  : std::max(reach, static_cast<float>(extent));
       if (std::isnan(reach)) break;
@@ -228,9 +234,9 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     for (std::size_t m = 0; m < sets; ++m) {
       const double omega = omega_of_set(m);
       if (!(omega > 0.0)) continue;
-      const double decay = narrowest_decay(continue_form(ws.beam_forms[from * sets + m], h));
-      if (!(decay > 0.0)) return std::numeric_limits<float>::quiet_NaN();
-      reach = std::max(reach, static_cast<float>(std::sqrt(2.0 * kExponentCut / (omega * decay))));
+      const double extent = beam_extent(continue_form(ws.beam_forms[from * sets + m], h), omega);
+      if (std::isnan(extent)) return std::numeric_limits<float>::quiet_NaN();
+      reach = std::max(reach, static_cast<float>(extent));
     }
     return reach;
   };
