@@ -24,4 +24,11 @@ class TooLargeForMemory : public std::bad_alloc {
   std::runtime_error message_;  // copies share the text without allocating
 };
 
+// A configuration that reads and validates but holds numbers single precision cannot trace (a ray
+// or the field became non-finite). The binding raises RuntimeError with its text.
+class BeyondPrecision : public std::runtime_error {
+ public:
+  explicit BeyondPrecision(const std::string& message) : std::runtime_error(message) {}
+};
+
 }  // namespace abyx

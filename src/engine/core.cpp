@@ -1,11 +1,16 @@
 #include "engine/core.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <string>
 #include <utility>
 
 #include "bty/bty_field.h"
+#include "common/decimal_text.h"
+#include "common/fault.h"
 #include "engine/launch_fan.h"
 #include "engine/memory_budget.h"
 #include "engine/parallel_map_reduce.h"
@@ -25,6 +30,53 @@ struct Partial {
   PressureField field;         // the beams of the chunk's rays
 };
 
+// The points the stored paths may have together, and how many they have so far: a path's length
+// is known only once its ray is traced, so the run stops as soon as the paths outgrow memory.
+struct PathBudget {
+  std::uint64_t max_points = 0;
+  std::uint64_t point_bytes = 0;      // what one point costs, the result's copy included
+  std::uint64_t available_bytes = 0;  // the memory the run may use
+  std::atomic<std::uint64_t> points{0};
+};
+
+// Counts a traced ray's path against the budget; throws TooLargeForMemory once they outgrow it.
+void count_path_points(PathBudget& budget, std::size_t points) {
+  const std::uint64_t total = budget.points.fetch_add(points, std::memory_order_relaxed) + points;
+  if (total > budget.max_points) {
+    throw TooLargeForMemory("ray paths too large for memory: the rays traced so far store " +
+                            decimal_text(total) + " points x " + decimal_text(budget.point_bytes) +
+                            " bytes, more than the " + decimal_text(budget.available_bytes) +
+                            " bytes available");
+  }
+}
+
+bool finite_state(const RayState& s) {
+  return std::isfinite(s.pos.x) && std::isfinite(s.pos.y) && std::isfinite(s.pos.z) &&
+         std::isfinite(s.slowness.x) && std::isfinite(s.slowness.y) &&
+         std::isfinite(s.slowness.z) && std::isfinite(s.tau) && std::isfinite(s.c);
+}
+
+// A ray that overflowed would put NaN into its path and the field without a word.
+void check_traced_ray(const std::vector<RayState>& states, std::size_t ray) {
+  const auto bad = std::find_if_not(states.begin(), states.end(), finite_state);
+  if (bad == states.end()) return;
+  throw BeyondPrecision(std::string(kBeyondPrecisionLead) + "ray " + decimal_text(ray) +
+                        " of the launch list became non-finite at step " +
+                        decimal_text(static_cast<std::uint64_t>(bad - states.begin())) +
+                        ": sound speeds, their grid spacings or the coordinates are too extreme");
+}
+
+void check_finite_field(const PressureField& field) {
+  const bool finite = std::all_of(field.pressure.begin(), field.pressure.end(), [](Complex32 p) {
+    return std::isfinite(p.re) && std::isfinite(p.im);
+  });
+  if (!finite) {
+    throw BeyondPrecision(std::string(kBeyondPrecisionLead) +
+                          "the pressure field became non-finite: frequencies, sound speeds or "
+                          "distances are too extreme");
+  }
+}
+
 // Everything a worker reads while tracing; shared read-only, progress aside.
 struct RunInputs {
   const SimulationConfig& config;       // the validated configuration
@@ -38,6 +90,7 @@ struct RunInputs {
   ChunkPlan plan;                       // how the list is cut
   bool store_ray_paths;                 // keep the paths
   Progress& progress;                   // the run's display
+  PathBudget& path_budget;              // what the stored paths may take together
 };
 
 Partial empty_partial(const SimulationConfig& config, ReceiverLayout layout) {
@@ -65,6 +118,7 @@ Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
     const Launch& launch = run.launches[ray];
     trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
               states);
+    check_traced_ray(states, ray);
     const BeamLaunch beam{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad};
     if (run.config.beam.resolved_beam_type == BeamType::Cerveny) {
       cerveny_beam_influence(states, partial.field, run.bty, run.omegas, beam, run.config.beam,
@@ -74,6 +128,7 @@ Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
                               scratch);
     }
     if (run.store_ray_paths) {
+      count_path_points(run.path_budget, states.size());
       partial.paths.push_back(extract_ray_path(static_cast<std::uint64_t>(ray), states));
     }
     advance_progress_ray(run.progress);
@@ -96,10 +151,15 @@ std::optional<std::vector<std::vector<Vec3>>> ordered_paths(std::vector<RayPath>
 
 }  // namespace
 
-CoreResult core(const SimulationConfig& config) {
+CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs) {
   // sizes that cannot fit are refused before anything is built
   const ReceiverLayout layout = receiver_layout(config.receivers);
-  check_run_fits_memory(config, layout, worker_count(), available_memory_bytes());
+  const std::uint64_t available_bytes = available_memory_bytes();
+  check_run_fits_memory(config, layout, worker_count(), available_bytes, result_costs);
+  PathBudget path_budget;
+  path_budget.point_bytes = path_point_bytes(result_costs);
+  path_budget.available_bytes = available_bytes;
+  path_budget.max_points = available_bytes / path_budget.point_bytes;
   // launch angles in radians with their spacings
   const LaunchFan fan = make_launch_fan(config.source);
   // the environment, built once and only read from here on
@@ -123,12 +183,13 @@ CoreResult core(const SimulationConfig& config) {
   // trace the chunks on the pool, merging their partial results in chunk order
   const RunInputs run{config,   layout,      ssp, bty,  omegas,
                       launches, array_index, fan, plan, beam.store_ray_paths,
-                      progress};
+                      progress, path_budget};
   Partial merged = parallel_map_reduce<Partial>(
       plan.chunk_count, [&] { return empty_partial(config, layout); },
       [&](std::size_t chunk) { return trace_chunk(run, chunk); },
       [](Partial& left, Partial&& right) { merge_partials(left, std::move(right)); });
   finish_progress(progress);
+  check_finite_field(merged.field);
   // the paths in ray order
   return CoreResult{ordered_paths(std::move(merged.paths), beam.store_ray_paths),
                     std::move(merged.field)};

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "common/vec3.h"
+#include "engine/memory_budget.h"
 #include "influence/pressure_field.h"
 #include "input/simulation_config.h"
 
@@ -15,8 +17,13 @@ struct CoreResult {
   PressureField field;                                      // merged over all rays
 };
 
+// The start of every BeyondPrecision text.
+inline constexpr std::string_view kBeyondPrecisionLead = "beyond single precision: ";
+
 // Runs one simulation on a validated configuration on the process-wide worker pool. Faults in
-// set-up or in any worker are re-thrown on the calling thread as Fault.
-CoreResult core(const SimulationConfig& config);
+// set-up or in any worker are re-thrown on the calling thread as Fault; sizes that do not fit in
+// memory, with the result's own cost per path point, as TooLargeForMemory; a ray or field that
+// became non-finite as BeyondPrecision.
+CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs = {});
 
 }  // namespace abyx

@@ -14,6 +14,7 @@
 #include "common/fault.h"
 #include "common/vec3.h"
 #include "engine/launch_fan.h"
+#include "influence/gaussian_beam_influence.h"
 #include "influence/pressure_field.h"
 #include "rays/trace_ray.h"
 
@@ -58,6 +59,22 @@ std::uint64_t fewest_path_points(const BeamSettings& beam) {
 
 }  // namespace
 
+std::uint64_t path_point_bytes(const ResultCosts& result) {
+  return saturating_add(sizeof(Vec3), result.bytes_per_path_point);
+}
+
+std::uint64_t worker_bytes_per_state(const SimulationConfig& config) {
+  // the caustic phase and the search width of each state
+  std::uint64_t bytes = 2 * sizeof(RayState) + 2 * sizeof(float);
+  if (config.beam.resolved_beam_type == BeamType::Cerveny) {
+    // a beam form per parameter set (at most one per frequency) and the reach of each state
+    const std::uint64_t sets = std::max<std::uint64_t>(config.source.freq_hz.size(), 1);
+    bytes = saturating_add(
+        bytes, saturating_add(saturating_multiply(sets, sizeof(CervenyBeamForm)), sizeof(float)));
+  }
+  return bytes;
+}
+
 std::uint64_t available_memory_bytes() {
   std::uint64_t available = kUnlimited;
   const long pages = sysconf(_SC_PHYS_PAGES);
@@ -71,7 +88,8 @@ std::uint64_t available_memory_bytes() {
 }
 
 void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout,
-                           std::size_t worker_count, std::uint64_t available_bytes) {
+                           std::size_t worker_count, std::uint64_t available_bytes,
+                           const ResultCosts& result) {
   const std::uint64_t frequencies = config.source.freq_hz.size();
   const std::uint64_t receivers = receiver_count(config.receivers, layout);
   const std::uint64_t azimuths = config.source.launch_azim_deg.size();
@@ -116,14 +134,28 @@ void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout
 
   if (config.beam.store_ray_paths) {
     const std::uint64_t points = fewest_path_points(config.beam);
+    const std::uint64_t point_bytes = path_point_bytes(result);
     const std::uint64_t path_bytes =
-        saturating_add(saturating_multiply(saturating_multiply(rays, points), sizeof(Vec3)),
+        saturating_add(saturating_multiply(saturating_multiply(rays, points), point_bytes),
                        saturating_multiply(rays, sizeof(RayPath)));
     if (path_bytes > available_bytes) {
       throw TooLargeForMemory("ray paths too large for memory: " + decimal(rays) +
-                              " rays x at least " + decimal(points) + " points x 12 bytes " +
+                              " rays x at least " + decimal(points) + " points x " +
+                              decimal(point_bytes) + " bytes " +
                               need_text(path_bytes, available_bytes));
     }
+  }
+
+  // A ray that never leaves the range (one launched straight down, say) takes every step it may.
+  const std::uint64_t states = saturating_add(config.beam.max_steps, 1);
+  const std::uint64_t state_bytes = worker_bytes_per_state(config);
+  const std::uint64_t tracing_bytes =
+      saturating_multiply(saturating_multiply(states, state_bytes), busy_workers);
+  if (tracing_bytes > available_bytes) {
+    throw TooLargeForMemory("ray states too large for memory: max_steps + 1 = " + decimal(states) +
+                            " states x " + decimal(state_bytes) + " bytes for each of " +
+                            decimal(busy_workers) + " rays traced at once " +
+                            need_text(tracing_bytes, available_bytes) + "; lower max_steps");
   }
 }
 

@@ -12,12 +12,27 @@ namespace abyx {
 // address-space and data-segment limits (bytes).
 std::uint64_t available_memory_bytes();
 
+// What the caller's result costs beyond the engine's own copy, per stored ray-path point (bytes).
+struct ResultCosts {
+  std::uint64_t bytes_per_path_point = 0;
+};
+
+// What one stored ray-path point costs while the run and its result exist: the engine's point and
+// the caller's copy.
+std::uint64_t path_point_bytes(const ResultCosts& result);
+
+// The bytes a worker holds for each state of the ray it traces: the state in a list that grows by
+// doubling, and the beam sum's working arrays per state.
+std::uint64_t worker_bytes_per_state(const SimulationConfig& config);
+
 // Throws TooLargeForMemory, naming what is too large, when the sizes known before any work starts
 // cannot fit in available_bytes: the pressure fields that worker_count workers hold at once (each
 // its chunk's field and the piece that chunk is folded into, every one of frequencies x receivers
-// x 8 bytes plus 8 bytes of earliest arrival per receiver), the launch list, or the stored ray
-// paths at their fewest points. layout is the configuration's receiver layout.
+// x 8 bytes plus 8 bytes of earliest arrival per receiver), the launch list, the stored ray paths
+// at their fewest points, or the states of the rays the busy workers trace, each of which may
+// take max_steps steps. layout is the configuration's receiver layout.
 void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout,
-                           std::size_t worker_count, std::uint64_t available_bytes);
+                           std::size_t worker_count, std::uint64_t available_bytes,
+                           const ResultCosts& result = {});
 
 }  // namespace abyx

@@ -206,6 +206,24 @@ ValidationResult SimulationConfig::validate() {
 
   check_beam_kind(beam, findings);
 
+  // numbers that read, but that single precision cannot trace
+  const std::vector<float>& freqs = source.freq_hz;
+  add_error_if(!all_finite(freqs), kFrequencyNotFiniteMessage, findings);
+  add_error_if(
+      std::any_of(freqs.begin(), freqs.end(),
+                  [](float f) { return std::isfinite(f) && std::fabs(f) > kMaxFrequencyHz; }),
+      kFrequencyTooHighMessage, findings);
+  add_error_if(!all_finite(source.launch_azim_deg), kAzimuthNotFiniteMessage, findings);
+  add_error_if(std::any_of(ssp.c_m_s.begin(), ssp.c_m_s.end(),
+                           [](float c) {
+                             return c > 0.0f && std::isfinite(c) &&
+                                    (c < kMinSoundSpeedMS || c > kMaxSoundSpeedMS);
+                           }),
+               kSpeedsOutOfRangeMessage, findings);
+  add_error_if(
+      beam.step_m > beam.max_range_m && std::isfinite(beam.step_m) && beam.max_range_m > 0.0f,
+      kStepBeyondRangeMessage, findings);
+
   ValidationResult result;
   if (findings.errors.empty()) {
     result.warnings = std::move(findings.warnings);

@@ -88,6 +88,12 @@ struct BeamSettings {
   BeamWidthRule resolved_beam_width = BeamWidthRule::MinWidth;
 };
 
+// What single precision can trace: frequencies up to kMaxFrequencyHz in magnitude (Hz), sound
+// speeds from kMinSoundSpeedMS to kMaxSoundSpeedMS (m/s).
+inline constexpr float kMaxFrequencyHz = 1e9f;
+inline constexpr float kMinSoundSpeedMS = 1e-3f;
+inline constexpr float kMaxSoundSpeedMS = 1e9f;
+
 // The whole input of one run, as read from the caller's JSON document.
 struct SimulationConfig {
   SoundSpeed ssp;         // sound-speed grid

@@ -107,4 +107,18 @@ inline constexpr std::string_view kBeamWidthMessageLead =
     "beam: beam_width must be \"min_width\", \"space_filling\" or a positive number of metres, "
     "got ";
 
+// Texts of the checks that come last: numbers that read but that single precision cannot trace.
+inline constexpr std::string_view kFrequencyNotFiniteMessage =
+    "source: freq_hz values must be finite";
+inline constexpr std::string_view kFrequencyTooHighMessage =
+    "source: freq_hz values must be at most 1e9 Hz in magnitude: above it a single-precision "
+    "travel time keeps no digit of the phase beyond 100 m";
+inline constexpr std::string_view kAzimuthNotFiniteMessage =
+    "source: launch_azim_deg values must be finite";
+inline constexpr std::string_view kSpeedsOutOfRangeMessage =
+    "ssp: c_m_s values must lie between 0.001 and 1e9 m/s, whose slownesses single precision can "
+    "trace";
+inline constexpr std::string_view kStepBeyondRangeMessage =
+    "beam: step_m must not exceed max_range_m";
+
 }  // namespace abyx

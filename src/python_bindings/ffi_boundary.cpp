@@ -58,6 +58,9 @@ void raise_current_exception() noexcept {
     } catch (const TooLargeForMemory& refusal) {
       PyErr_Clear();
       PyErr_SetString(PyExc_MemoryError, refusal.what());
+    } catch (const BeyondPrecision& refusal) {
+      PyErr_Clear();
+      PyErr_SetString(PyExc_RuntimeError, refusal.what());
     } catch (const std::bad_alloc&) {
       PyErr_Clear();
       PyErr_NoMemory();

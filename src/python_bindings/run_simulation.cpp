@@ -147,7 +147,7 @@ PyObject* run_call_road(PyObject* py_cfg) {
   }
 
   // run the engine, then hand the caller plain Python objects
-  CoreResult result = core(config);
+  CoreResult result = core(config, kResultDictCosts);
   return build_result_dict(result, config).release();
 }
 

@@ -1,6 +1,7 @@
 #include "reflect/bottom_reflection_coefficient.h"
 
 #include <cmath>
+#include <complex>
 
 #include "common/constants.h"
 
@@ -65,6 +66,55 @@ Complex32 vertical_root(float kt2, Complex32 k) {
   return root;
 }
 
+using ComplexD = std::complex<double>;
+
+ComplexD complex_speed_d(double c_b, double alpha, double w) {
+  const double delta =
+      c_b > 0.0 && alpha > 0.0 ? alpha * kNepersPerDecibel * w / (kTwoPi * c_b) : 0.0;
+  if (!(delta > 0.0)) return {c_b, 0.0};
+  const double k_r = w / c_b;
+  const double d = k_r * k_r + delta * delta;
+  return {w * k_r / d, w * -delta / d};
+}
+
+ComplexD vertical_root_d(double kt2, ComplexD k) {
+  ComplexD root = std::sqrt(ComplexD(kt2, 0.0) - k * k);
+  if (root.imag() < 0.0 || (root.imag() == 0.0 && root.real() > 0.0)) root = -root;
+  return root;
+}
+
+// The coefficient again in double precision, at the angular frequency that gives the water a
+// wavenumber of 1: it does not depend on the frequency, and the single-precision terms overflow at
+// very high frequencies or with very slow bottom waves. pn, pt: the incident direction's cosine
+// and sine to the normal.
+Complex32 reflection_in_double(const BottomParams& bottom, double pn, double pt, double rho_water,
+                               double c_water, bool conjugate) {
+  const double w = c_water;
+  const double k_n = pn * w / c_water;
+  const double k_t = pt * w / c_water;
+  const double kt2 = k_t * k_t;
+  const double rho_b = bottom.density_g_cm3;
+  const ComplexD k_p = w / complex_speed_d(bottom.compressional_speed_m_s,
+                                           bottom.compressional_attenuation_db_per_wavelength, w);
+  const ComplexD gamma_p = vertical_root_d(kt2, k_p);
+  ComplexD t1 = rho_water * gamma_p;
+  ComplexD t2(0.0, k_n * rho_b);
+  if (bottom.kind == BottomKind::Elastic) {
+    const ComplexD c_s =
+        complex_speed_d(bottom.shear_speed_m_s, bottom.shear_attenuation_db_per_wavelength, w);
+    const ComplexD k_s = w / c_s;
+    const ComplexD gamma_s = vertical_root_d(kt2, k_s);
+    const ComplexD ks2 = k_s * k_s;
+    const ComplexD lead = 2.0 * kt2 - ks2;
+    const ComplexD b = lead * lead - 4.0 * kt2 * gamma_s * gamma_p;
+    t1 = rho_water * (w * w) * ks2 * gamma_p;
+    t2 = ComplexD(0.0, k_n * rho_b) * (c_s * c_s) * b;
+  }
+  ComplexD r = (t2 - t1) / (t2 + t1);
+  if (conjugate) r = std::conj(r);
+  return {static_cast<float>(r.real()), static_cast<float>(r.imag())};
+}
+
 }  // namespace
 
 Complex32 compute_bottom_reflection_coefficient(const BottomParams& bottom, Vec3 slowness_in,
@@ -109,6 +159,11 @@ Complex32 compute_bottom_reflection_coefficient(const BottomParams& bottom, Vec3
   }
 
   const Complex32 sum = t2 + t1;
+  if (!std::isfinite(sum.re) || !std::isfinite(sum.im)) {
+    const double tangential = norm(p - pn * n_hat);
+    return reflection_in_double(bottom, pn * double{c_water}, tangential * c_water, rho_water,
+                                c_water, omega < 0.0f);
+  }
   if (magnitude(sum) <= kTiny) return one;
   Complex32 r = divide(t2 - t1, sum);
   if (omega < 0.0f) r = conj(r);

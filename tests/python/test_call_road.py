@@ -6,6 +6,7 @@ import importlib
 import inspect
 import itertools
 import json
+import math
 import re
 import sys
 import warnings
@@ -194,3 +195,32 @@ def test_geometric_beams_ignore_the_width_and_stay_as_they_were(config):
     assert widened == plain
     assert failure(make_config(**{"+beam": {"beam_type": "cerveny", "beam_width": [1.0]}})).startswith(
         "failed to parse config JSON: ")
+
+
+ELASTIC = {"model": "elastic", "compressional_speed_m_s": 1800.0, "shear_speed_m_s": 600.0, "density_g_cm3": 2.0,
+           "compressional_attenuation_db_per_wavelength": 0.3, "shear_attenuation_db_per_wavelength": 0.8}
+INVALID = "invalid simulation config: Invalid simulation config:\n  - "
+
+
+@pytest.mark.parametrize("sections, message", [
+    ({"+source": {"freq_hz": [1e39]}}, INVALID + "source: freq_hz values must be finite"),
+    ({"+source": {"freq_hz": [10 ** 400]}}, INVALID + "source: freq_hz values must be finite"),
+    ({"+source": {"freq_hz": [3.4e38]}}, INVALID + "source: freq_hz values must be at most 1e9 Hz in magnitude"),
+    ({"+source": {"launch_azim_deg": [1e39]}}, INVALID + "source: launch_azim_deg values must be finite"),
+    ({"+ssp": {"c_m_s": [1e-45] * 8}}, INVALID + "ssp: c_m_s values must lie between 0.001 and 1e9 m/s"),
+    ({"+beam": {"step_m": 1e30, "store_ray_paths": True}}, INVALID + "beam: step_m must not exceed max_range_m"),
+    # what validation cannot see: speeds that jump by 1e6 m/s across 1e-30 m, a source at 3e38 m
+    ({"+ssp": {"z_ssp_m": [0.0, 1e-30], "c_m_s": [1.0, 1e6] * 4}}, "beyond single precision: ray "),
+    ({"+source": {"position": [3e38] * 3}}, "beyond single precision: ray "),
+    ({"+source": {"freq_hz": [1e9], "launch_elev_deg": [-60.0, 30.0, 60.0]}, "+bathymetry": {"bottom_model": ELASTIC}},
+     None)], ids=["inf-freq", "huge-int-freq", "freq-beyond-omega", "inf-azimuth", "tiny-speed", "step-beyond-range",
+                  "speed-jump", "far-source", "elastic-1GHz"])
+def test_numbers_single_precision_cannot_trace_are_refused_and_the_rest_stay_finite(sections, message):
+    config = make_config(**{"+beam": {"store_ray_paths": True}, **sections})
+    if message is not None:
+        assert failure(config).startswith(message)
+        return
+    result = abyx.run_simulation(config)
+    field = result["pressure_field"]
+    assert all(map(math.isfinite, field["pressure_re"] + field["pressure_im"])) and any(field["pressure_re"])
+    assert all(math.isfinite(v) for path in result["ray_paths"] for point in path for v in point)

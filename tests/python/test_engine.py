@@ -117,11 +117,28 @@ except BaseException as error:
 """
 
 
-def test_sizes_beyond_memory_raise_memory_error_naming_what_was_too_large():
-    huge = {"config_type": "grid", "x_rcvr_m": axis(20000), "y_rcvr_m": axis(20000), "z_rcvr_m": axis(1000, 0.1)}
-    done = run_child(CAPPED_RUN, make_config(**{"+source": {"freq_hz": [50.0, 100.0, 150.0, 200.0]},
-                                                "receivers": huge}))  # 12.8 TB per worker
-    assert done.stdout.startswith("MemoryError: receiver grid too large for memory"), done.stdout
+HUGE_GRID = {"config_type": "grid", "x_rcvr_m": axis(20000), "y_rcvr_m": axis(20000), "z_rcvr_m": axis(1000, 0.1)}
+STRAIGHT_DOWN = {"launch_elev_deg": [90.0], "launch_azim_deg": [0.0]}
+
+
+@pytest.mark.parametrize("sections, refusal", [
+    ({"+source": {"freq_hz": [50.0, 100.0, 150.0, 200.0]}, "receivers": HUGE_GRID},  # 12.8 TB per worker
+     "receiver grid too large for memory"),
+    # a ray that never leaves the range may take every step: refused before it grows
+    ({"+source": STRAIGHT_DOWN, "+beam": {"max_range_m": 50.0, "max_steps": 2 ** 31 - 1}},
+     "ray states too large for memory: max_steps + 1 = 2147483648 states x "),
+    # 65 M points fit at 12 bytes, not with the interpreter's lists
+    ({"+source": {"launch_elev_deg": [e - 90.0 for e in axis(181)], "launch_azim_deg": axis(360)},
+      "+beam": {"step_m": 0.5, "max_steps": 2000, "store_ray_paths": True}},
+     "ray paths too large for memory: 65160 rays x at least 1000 points x 220 bytes need "),
+    # paths longer than their range suggests are counted while they are traced
+    ({"+source": {"launch_elev_deg": [90.0], "launch_azim_deg": axis(1200, 0.25)},
+      "+beam": {"max_steps": 50000, "store_ray_paths": True}},
+     "ray paths too large for memory: the rays traced so far store ")],
+    ids=["grid", "states", "paths", "long-paths"])
+def test_sizes_beyond_memory_raise_memory_error_naming_what_was_too_large(sections, refusal):
+    done = run_child(CAPPED_RUN, make_config(**sections))
+    assert done.stdout.startswith("MemoryError: " + refusal), done.stdout + done.stderr
 
 
 COUNTER_LINE = re.compile(

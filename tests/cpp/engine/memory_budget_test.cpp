@@ -43,6 +43,7 @@ struct BudgetCase {
   std::size_t workers;
   std::uint64_t available;
   std::string refusal;  // the start of the message, empty when the run fits
+  ResultCosts costs{};
 };
 
 class CheckRunFitsMemory : public testing::TestWithParam<BudgetCase> {};
@@ -52,7 +53,8 @@ TEST_P(CheckRunFitsMemory, RefusesWhatDoesNotFitNamingItsSizes) {
   std::string text;
   try {
     const SimulationConfig config = c.config();
-    check_run_fits_memory(config, receiver_layout(config.receivers), c.workers, c.available);
+    check_run_fits_memory(config, receiver_layout(config.receivers), c.workers, c.available,
+                          c.costs);
   } catch (const TooLargeForMemory& refusal) {
     text = refusal.what();
   }
@@ -88,7 +90,22 @@ INSTANTIATE_TEST_SUITE_P(
                    "bytes need "},
         BudgetCase{"PathsBoundedByRange", [] { return with_paths(true, 10, 5000); }, 2,
                    65160 * (500 * 12 + 32) - 1,
-                   "ray paths too large for memory: 65160 rays x at least 500 points"}),
+                   "ray paths too large for memory: 65160 rays x at least 500 points"},
+        BudgetCase{"PathsWithTheResultsCopy", [] { return with_paths(true, 10, 5000); }, 2,
+                   65160 * (500 * 12 + 32),
+                   "ray paths too large for memory: 65160 rays x at least "
+                   "500 points x 220 bytes",
+                   ResultCosts{208}},
+        BudgetCase{"StatesOfARayThatNeverLeaves",
+                   [] {
+                     SimulationConfig config = sized(1, 1, 1, 1, 1, 1);
+                     config.beam = {10.0f, 2147483647, 50.0f, false};
+                     return config;
+                   },
+                   16, 8 * kGiB,
+                   "ray states too large for memory: max_steps + 1 = 2147483648 states x " +
+                       std::to_string(worker_bytes_per_state(SimulationConfig{})) +
+                       " bytes for each of 1 rays traced at once need "}),
     [](const testing::TestParamInfo<BudgetCase>& info) { return info.param.name; });
 
 TEST(AvailableMemoryBytes, IsPositive) { EXPECT_GT(available_memory_bytes(), 0u); }

@@ -138,7 +138,21 @@ INSTANTIATE_TEST_SUITE_P(
              "source: position must be finite", "receivers: z_rcvr_m values must be finite",
              "beam: max_range_m must be finite", "ssp: x_ssp_m must be strictly increasing",
              "ssp: z_ssp_m must be strictly increasing",
-             "receivers: y_rcvr_m must be non-decreasing in grid mode"}}),
+             "receivers: y_rcvr_m must be non-decreasing in grid mode"}},
+        ValidateCase{"BeyondSinglePrecision",
+                     [](SimulationConfig& c) {
+                       c.source.freq_hz = {kInf, -1.5e9f, 0.0f, -1e9f};
+                       c.source.launch_azim_deg = {0.0f, -kInf};
+                       c.ssp.c_m_s = {1500.0f, 1e-45f, 2e9f};
+                       c.beam.step_m = 501.0f;
+                     },
+                     {"source: freq_hz values must be finite",
+                      "source: freq_hz values must be at most 1e9 Hz in magnitude: above it a "
+                      "single-precision travel time keeps no digit of the phase beyond 100 m",
+                      "source: launch_azim_deg values must be finite",
+                      "ssp: c_m_s values must lie between 0.001 and 1e9 m/s, whose slownesses "
+                      "single precision can trace",
+                      "beam: step_m must not exceed max_range_m"}}),
     [](const testing::TestParamInfo<ValidateCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -88,7 +88,11 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"RockLossy80deg", solid(3000, 1600, 2.5f, 0.1f, 0.2f), 80, 300},
                     Case{"NegativeFrequency", solid(1800, 600, 2.0f, 0.3f, 0.8f), 55, -300},
                     // the two terms reach 1e20: their squared magnitudes overflow single precision
-                    Case{"SolidHighFrequency", solid(1800, 600, 2.0f, 0.3f, 0.8f), 40, 1e5}),
+                    Case{"SolidHighFrequency", solid(1800, 600, 2.0f, 0.3f, 0.8f), 40, 1e5},
+                    // beyond single precision altogether: computed again in double precision
+                    Case{"SolidAt1GHz", solid(1800, 600, 2.0f, 0.3f, 0.8f), 40, 1e9},
+                    Case{"SolidAt1GHzNegative", solid(1800, 600, 2.0f, 0.3f, 0.8f), 70, -1e9},
+                    Case{"SolidWithSlowShear", solid(1800, 1e-3f, 2.0f, 0.3f, 0.8f), 30, 100}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 TEST(BottomReflectionCoefficient, SeesOnlyTheAngleBetweenSlownessAndNormal) {
