@@ -103,10 +103,10 @@ inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_
 
   record_arrival(sink.delay[cell], sink.amplitude[cell], tau, a);
 
-  Complex32* pressure = sink.pressure + cell;
+  // indexed from the base: a field without frequencies has no array to point into
   for (std::size_t k = 0; k < sink.nf; ++k) {
     const float theta = sink.omegas[k] * tau - phase;
-    Complex32& p = pressure[k * sink.stride];
+    Complex32& p = sink.pressure[cell + k * sink.stride];
     p = p + sink.refl[k] * Complex32{a * std::cos(theta), a * std::sin(theta)};
   }
   return true;

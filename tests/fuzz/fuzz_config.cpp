@@ -1,8 +1,9 @@
 // Fuzz target for the configuration road: JSON text -> reader -> validate -> size check -> set-up
-// of the sound-speed grid, the bathymetry and the receivers (no tracing). Faults and allocation
-// failures are expected outcomes; a sanitizer report, an escaped exception or a broken
-// post-condition stops the process so that the fuzzer keeps the input.
+// of the sound-speed grid, the bathymetry and the receivers, then a short run of small fans. Faults
+// and allocation failures are expected outcomes; a sanitizer report, an escaped exception or a
+// broken post-condition stops the process so that the fuzzer keeps the input.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "bty/bty_field.h"
 #include "common/checked_size.h"
 #include "common/fault.h"
+#include "engine/core.h"
 #include "engine/memory_budget.h"
 #include "influence/pressure_field.h"
 #include "input/read_simulation_config.h"
@@ -71,6 +73,36 @@ void set_up(const SimulationConfig& config) {
   }
 }
 
+// A small fan traced for a few hundred steps: a finite field and finite paths, or a refusal.
+void trace_briefly(SimulationConfig config) {
+  const std::uint64_t rays =
+      product(config.source.launch_azim_deg.size(), config.source.launch_elev_deg.size(), 1);
+  if (rays > 16 || config.ssp.c_m_s.size() > 4096 || config.bathymetry.z_bty_m.size() > 4096) {
+    return;
+  }
+  const std::size_t receivers = config.receivers.x_rcvr_m.size() *
+                                config.receivers.y_rcvr_m.size() * config.receivers.z_rcvr_m.size();
+  if (receivers > 4096) return;
+  config.beam.max_steps = std::min<std::uint64_t>(config.beam.max_steps, 300);
+  config.beam.store_ray_paths = true;
+  try {
+    const abyx::CoreResult result = abyx::core(config);
+    for (const abyx::Complex32 p : result.field.pressure) {
+      require(std::isfinite(p.re) && std::isfinite(p.im), "a non-finite pressure");
+    }
+    for (const auto& path : *result.ray_paths) {
+      for (const abyx::Vec3 point : path) {
+        require(std::isfinite(point.x) && std::isfinite(point.y) && std::isfinite(point.z),
+                "a non-finite ray path");
+      }
+    }
+  } catch (const abyx::BeyondPrecision&) {
+  } catch (const abyx::Fault& fault) {
+    require(fault.what()[0] != '\0', "a fault without a message");
+  } catch (const std::bad_alloc&) {
+  }
+}
+
 void run_config_road(std::string_view text) {
   abyx::ReadConfigResult read = abyx::read_simulation_config(text);
   if (!read.config) {
@@ -103,8 +135,11 @@ void run_config_road(std::string_view text) {
     set_up(config);
   } catch (const abyx::Fault& fault) {
     require(fault.what()[0] != '\0', "a fault without a message");
+    return;
   } catch (const std::bad_alloc&) {
+    return;
   }
+  trace_briefly(config);
 }
 
 }  // namespace
