@@ -124,10 +124,26 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
+class _DuplicateKey(ValueError):
+    pass
+
+
+def _refuse_duplicates(pairs: List[tuple[str, Any]]) -> dict[str, Any]:
+    """An object of the file: a key written twice would silently keep only its last value."""
+    members: dict[str, Any] = {}
+    for key, value in pairs:
+        if key in members:
+            raise _DuplicateKey(key)
+        members[key] = value
+    return members
+
+
 def _read_config(path: str) -> Any:
     try:
         with open(path, encoding="utf-8") as stream:
-            return json.load(stream)
+            return json.load(stream, object_pairs_hook=_refuse_duplicates)
+    except _DuplicateKey as error:
+        raise CommandError(f'{path}: the key "{error}" appears twice in one object') from None
     except OSError as error:
         raise CommandError(f"cannot read {path}: {error.strerror or error}") from None
     except UnicodeDecodeError as error:
@@ -193,8 +209,8 @@ def _simulate(config: Any, threads: Optional[int]) -> Any:
         warnings.simplefilter("always")
         try:
             result = run(config)
-        except RuntimeError as error:
-            raise CommandError(str(error)) from None
+        except RuntimeError as error:  # with the notes that say where the problem lies
+            raise CommandError("\n".join([str(error), *getattr(error, "__notes__", [])])) from None
         except abyx.PanicException as fault:
             raise CommandError(f"internal fault: {fault}") from None
         finally:

@@ -18,7 +18,17 @@ struct ConfigReader {
   JsonCursor cursor;                           // position in the text
   std::vector<std::string> unknown_key_paths;  // document order
   std::string path;                            // path of the current member: "", "beam", "0"
+  std::string failed_field;                    // key path of the innermost field that failed
 };
+
+// Remembers the innermost field whose value failed; path_of_key turns the reader's path, which
+// ends in the field's key or its positional index, into the key path.
+void note_failed_field(ConfigReader& reader, std::string_view key) {
+  if (!reader.failed_field.empty()) return;
+  const std::size_t dot = reader.path.rfind('.');
+  reader.failed_field = dot == std::string::npos ? std::string() : reader.path.substr(0, dot + 1);
+  reader.failed_field += key;
+}
 
 // KeyOnly fields are defaulted and read by key alone: they follow every positional field, so
 // the positional form keeps the length it has always had.
@@ -268,7 +278,10 @@ bool read_record_object(ConfigReader& reader, const RecordSchema<Record>& schema
       if (seen & bit) return fail(cursor, key_offset, quoted_key_message("duplicate field", key));
       seen |= bit;
       PathScope scope(reader.path, schema.fields[index].key);
-      if (!schema.fields[index].read(reader, record)) return false;
+      if (!schema.fields[index].read(reader, record)) {
+        note_failed_field(reader, schema.fields[index].key);
+        return false;
+      }
     }
     if (!continue_object(cursor, has_member)) return false;
   }
@@ -302,7 +315,10 @@ bool read_fields_in_order(ConfigReader& reader, const RecordSchema<Record>& sche
   while (has_element) {
     {
       PathScope scope(reader.path, decimal_text(count));
-      if (!schema.fields[count].read(reader, record)) return false;
+      if (!schema.fields[count].read(reader, record)) {
+        note_failed_field(reader, schema.fields[count].key);
+        return false;
+      }
     }
     ++count;
     if (count == positional) return end_array(cursor);
@@ -607,6 +623,54 @@ constexpr SchemaField<SimulationConfig> kSimulationConfigFields[] = {
 constexpr RecordSchema<SimulationConfig> kSimulationConfigSchema{"SimulationConfig",
                                                                  kSimulationConfigFields};
 
+// What a field takes, by its key, for the note that goes with a failed read.
+std::string_view what_field_takes(std::string_view key) {
+  struct Takes {
+    std::string_view key, takes;
+  };
+  static constexpr Takes kTakes[] = {
+      {"position", "exactly three numbers: x, y and z (m)"},
+      {"integration_method", "\"euler\" or \"rk2\""},
+      {"bottom_model",
+       "an object whose \"model\" is \"rigid\", \"acoustic\" or \"elastic\", with that "
+       "model's fields"},
+      {"config_type", "\"grid\" or \"array\""},
+      {"max_steps", "a whole number from 1 up, written without a fraction or an exponent"},
+      {"store_ray_paths", "true or false"},
+      {"show_progress", "true or false"},
+      {"atomic_progress_counter", "true or false"},
+      {"beam_type", "\"geometric\" or \"cerveny\""},
+      {"beam_width", "\"min_width\", \"space_filling\" or a number of metres"},
+      {"water_density_g_cm3", "a number (g/cm^3)"},
+      {"step_m", "a number of metres"},
+      {"max_range_m", "a number of metres"},
+      {"compressional_speed_m_s", "a number of m/s"},
+      {"shear_speed_m_s", "a number of m/s"},
+      {"density_g_cm3", "a number (g/cm^3)"},
+      {"compressional_attenuation_db_per_wavelength", "a number of dB per wavelength"},
+      {"shear_attenuation_db_per_wavelength", "a number of dB per wavelength"},
+  };
+  for (const Takes& t : kTakes) {
+    if (t.key == key) return t.takes;
+  }
+  static constexpr std::string_view kLists[] = {
+      "x_ssp_m", "y_ssp_m",         "z_ssp_m",         "c_m_s",    "x_bty_m",  "y_bty_m", "z_bty_m",
+      "freq_hz", "launch_elev_deg", "launch_azim_deg", "x_rcvr_m", "y_rcvr_m", "z_rcvr_m"};
+  for (const std::string_view list : kLists) {
+    if (list == key) return "a list of numbers";
+  }
+  return "";
+}
+
+// "in source.position, which takes exactly three numbers: ...", or nothing for a record.
+std::string failed_field_note(std::string_view field) {
+  const std::size_t dot = field.rfind('.');
+  const std::string_view takes =
+      what_field_takes(dot == std::string_view::npos ? field : field.substr(dot + 1));
+  if (field.empty() || takes.empty()) return "";
+  return "in " + std::string(field) + ", which takes " + std::string(takes);
+}
+
 std::string position_suffix(std::string_view text, std::size_t offset) {
   const TextPosition position = locate_offset(text, offset);
   return " at line " + decimal_text(position.line) + " column " + decimal_text(position.column);
@@ -632,6 +696,7 @@ ReadConfigResult read_simulation_config(std::string_view json_text) {
   if (!ok) {
     const JsonFailure& failure = reader.cursor.failure;
     result.error = failure.message + position_suffix(json_text, failure.offset);
+    result.note = failed_field_note(reader.failed_field);
     return result;
   }
   result.config = std::move(config);

@@ -88,4 +88,21 @@ PyObject* raise_runtime_error(std::string_view prefix, std::string_view detail) 
   return nullptr;
 }
 
+void add_note_to_raised(std::string_view note) {
+  if (note.empty() || !PyErr_Occurred()) return;
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  PyRef text = make_str(note);
+  if (text && value != nullptr) {
+    PyRef added(PyObject_CallMethod(value, "add_note", "O", text.get()));
+    if (!added) PyErr_Clear();
+  } else {
+    PyErr_Clear();
+  }
+  PyErr_Restore(type, value, traceback);
+}
+
 }  // namespace abyx

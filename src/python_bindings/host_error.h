@@ -24,4 +24,8 @@ PyObject* raise_runtime_error_from_host(std::string_view prefix);
 // Raises RuntimeError with prefix + detail. Always returns null.
 PyObject* raise_runtime_error(std::string_view prefix, std::string_view detail);
 
+// Adds the note to the exception being raised (shown under its message, str() unchanged); where
+// the interpreter has no notes, or adding one fails, the exception stays as it was.
+void add_note_to_raised(std::string_view note);
+
 }  // namespace abyx

@@ -128,7 +128,9 @@ PyObject* run_call_road(PyObject* py_cfg) {
   ReadConfigResult read = read_simulation_config(utf8);
   text.reset();
   if (!read.config) {
-    return raise_runtime_error(kParseConfigFailedPrefix, read.error);
+    raise_runtime_error(kParseConfigFailedPrefix, read.error);
+    add_note_to_raised(read.note);
+    return nullptr;
   }
   SimulationConfig& config = *read.config;
   ValidationResult validation = config.validate();

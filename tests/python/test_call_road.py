@@ -88,6 +88,21 @@ def test_unserialisable_or_unreadable_configuration_names_the_problem(cfg, messa
     assert text == message or re.search(r" at line 1 column \d+$", text)
 
 
+@pytest.mark.parametrize("sections, text, note", [
+    ({"+source": {"position": [0.0, 0.0, 50.0, 1.0]}}, "trailing characters",
+     "in source.position, which takes exactly three numbers: x, y and z (m)"),
+    ({"+beam": {"integration_method": None}}, "expected value", 'in beam.integration_method, which takes "euler" or "rk2"'),
+    ({"+beam": {"integration_method": False}}, "expected value", 'in beam.integration_method, which takes "euler" or "rk2"'),
+    ({"beam": [10.0, 100, "far"]}, 'invalid type: string "far", expected f32',
+     "in beam.max_range_m, which takes a number of metres"),
+    ({"beam": {"step_m": 10.0, "max_range_m": 500.0}}, "missing field `max_steps`", None)])  # says it all
+def test_a_failed_read_keeps_its_text_and_notes_where_the_problem_lies(sections, text, note):
+    with pytest.raises(RuntimeError) as caught:
+        abyx.run_simulation(make_config(**sections))
+    assert str(caught.value).startswith("failed to parse config JSON: " + text + " at line 1 column ")
+    assert getattr(caught.value, "__notes__", None) == (None if note is None else [note])
+
+
 @pytest.mark.parametrize("dumped, message", [
     (b"{}", "extract json string failed: TypeError: json.dumps returned bytes, expected str"),
     ("{\udc80}", "extract json string failed: UnicodeEncodeError: 'utf-8' codec can't encode "

@@ -56,6 +56,10 @@ def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
     ({"+beam": {"step_m": 0.0}}, [], "abyx: error: invalid simulation config: Invalid simulation config:\n"
                                     "  - beam: step_m must be positive"),
     ({"+ssp": {"c_m_s": [1500.0] * 7}}, [], "abyx: error: internal fault: "),
+    (json.dumps(make_config())[:-1] + ', "beam": {"step_m": 5.0}}', [],
+     'abyx: error: {path}: the key "beam" appears twice in one object'),
+    ({"+source": {"position": [0.0, 0.0, 50.0, 1.0]}}, [], "trailing characters at line 1 column 364\n"
+                                                        "in source.position, which takes exactly three numbers"),
     (None, [], "abyx: error: cannot read {path}: No such file or directory"),
     ({}, ["-o", "out.csv"], "abyx: error: cannot write out.csv: name it *.nc or *.npz"),
     ({}, ["-o", "no/such/out.nc"], "the folder no/such does not exist")])
