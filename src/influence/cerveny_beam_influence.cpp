@@ -249,7 +249,9 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     float s_lo = 0.0f, s_hi = 0.0f;  // the window of foot points along `along` (m)
     float radius_sq = 0.0f;
     bool ends_reflected = false;
-    bool continues = false;  // reaches past a reflection at either end
+    bool continues = false;   // reaches past a reflection at either end
+    bool shares_end = false;  // the next segment follows on the same leg, along next_along
+    Vec3 next_along;
     RayBasis basis_a, basis_b;
   };
   // A leg of the ray between reflections is one image of the beam: near a reflection its straight
@@ -275,6 +277,15 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       return false;
     }
     g.along = g.length >= kShortSegment ? (1.0f / g.length) * d : a.c * a.slowness;
+    g.shares_end = false;
+    if (!g.ends_reflected && i + 1 < n) {
+      // the next segment's direction, as it works it out
+      const Vec3 next_d = states[i + 1].pos - b.pos;
+      const float next_length = std::sqrt(dot(next_d, next_d));
+      g.shares_end = next_length > kMinSegmentLength || reflects(b, states[i + 1]);
+      g.next_along =
+          next_length >= kShortSegment ? (1.0f / next_length) * next_d : b.c * b.slowness;
+    }
     g.s_lo = starts_reflected ? -reach_past_reflection(states[i - 2], a, g.along, reach) : 0.0f;
     g.s_hi = g.length + (g.ends_reflected ? reach_past_reflection(a, b, g.along, reach) : 0.0f);
     // Straight on, a beam narrows towards its waist and widens past it, so the widest point of a
@@ -300,6 +311,10 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     const RayState& b = states[g.end];
     const float s_along = dot(x - a.pos, g.along);
     if (!(s_along >= g.s_lo && s_along <= g.s_hi)) return;
+    // a receiver the next segment of the leg takes (by its start test, computed as it computes
+    // it) is not this one's: s_along rounds to the length for receivers just beyond B, so one
+    // level with a state was counted twice or once by which side of the ray it lay on
+    if (g.shares_end && dot(x - b.pos, g.next_along) >= 0.0f) return;
     const Vec3 delta = x - (a.pos + s_along * g.along);
     if (!(dot(delta, delta) <= g.radius_sq)) return;
     const BeamForm* forms_a = ws.beam_forms.data() + (g.end - 1) * sets;

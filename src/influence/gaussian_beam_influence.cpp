@@ -28,7 +28,10 @@ constexpr float kGaussianCutoff = 4.0f;        // largest |gamma1| + |gamma2|
 // Everything the receiver step reads about one segment, from A = state i-1 to B = state i.
 struct BeamSegment {
   Vec3 start;         // A.pos (m)
+  Vec3 end;           // B.pos (m)
   Vec3 d;             // B.pos - A.pos (m)
+  Vec3 next_d;        // the next segment's d, when it follows on the same leg
+  bool shares_end;    // next_d is set
   float length_sq;    // |d|^2 (m^2)
   float radius;       // search radius R (m)
   float radius_sq;    // R^2 (m^2)
@@ -41,8 +44,8 @@ struct BeamSegment {
   float tau_start;    // travel time of A (s)
   float tau_change;   // B.tau - A.tau (s)
   float amp_end;      // scaled amplitude factor of B
-  Vec3 e1;            // basis of B
-  Vec3 e2;            // basis of B
+  Vec3 e1;            // basis of the ray along the segment
+  Vec3 e2;            // basis of the ray along the segment
 };
 
 // Where contributions go: the field's arrays and the per-frequency factors of this ray.
@@ -60,8 +63,12 @@ struct FieldSink {
 // lies outside the segment, its radius or the Gaussian cut-off, or Q is near-singular there.
 inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_t cell,
                                       const FieldSink& sink) {
+  // Between two segments of one leg, a receiver the next one takes (its start test, computed
+  // as it computes it) is not this one's: t rounds to 1 for receivers just beyond B, so a
+  // receiver level with a state was counted twice, or not at all, by which side of the ray it
+  // lay on.
   const float t = dot(x - seg.start, seg.d) / seg.length_sq;
-  if (!(t >= 0.0f && t <= 1.0f)) {
+  if (!(t >= 0.0f && t <= 1.0f) || (seg.shares_end && dot(x - seg.end, seg.next_d) >= 0.0f)) {
     return false;
   }
   const Vec3 delta = x - (seg.start + t * seg.d);
@@ -152,10 +159,22 @@ void prepare_beam(std::vector<RayState>& states, const BeamLaunch& launch, BeamS
   }
 }
 
-BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& basis_b,
-                         float phase_start, float length_sq, float radius) {
+// Segments shorter than this take no receivers.
+bool takes_receivers(float length_sq, float length) {
+  return !(length_sq < kMinSegmentLengthSq || length <= kMinSegmentLength);
+}
+
+// B was reflected on the step from A.
+bool reflects(const RayState& a, const RayState& b) {
+  return b.n_surface != a.n_surface || b.n_bottom != a.n_bottom;
+}
+
+BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& basis,
+                         float phase_start, float length_sq, float radius,
+                         const Vec3* shared_next_d) {
   BeamSegment seg;
   seg.start = a.pos;
+  seg.end = b.pos;
   seg.d = b.pos - a.pos;
   seg.length_sq = length_sq;
   seg.radius = radius;
@@ -169,8 +188,10 @@ BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& b
   seg.tau_start = a.tau;
   seg.tau_change = b.tau - a.tau;
   seg.amp_end = b.amp;
-  seg.e1 = basis_b.e1;
-  seg.e2 = basis_b.e2;
+  seg.e1 = basis.e1;
+  seg.e2 = basis.e2;
+  seg.shares_end = shared_next_d != nullptr;
+  if (seg.shares_end) seg.next_d = *shared_next_d;
   return seg;
 }
 
@@ -220,16 +241,30 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
     const Vec3 d = b.pos - a.pos;
     const float length_sq = dot(d, d);
     const float length = std::sqrt(length_sq);
-    if (!(length_sq < kMinSegmentLengthSq || length <= kMinSegmentLength)) {
+    if (takes_receivers(length_sq, length)) {
       const float radius = length / 2.0f + ws.search_width[i - 1] + kRadiusMargin;
       const SegmentReach reach = segment_reach(a.pos, d, radius);
-      // most segments reach no receiver, so B's basis is only worked out for the first one
+      // most segments reach no receiver, so the basis is only worked out for the first one. A
+      // reflection moves B back onto the boundary: the segment then runs along the incident ray,
+      // whose basis is A's, not B's reflected one (which would tilt the normal coordinates by
+      // an amount that depends on where the step happened to cross the boundary)
       BeamSegment seg;
       bool seg_ready = false;
       const auto visit = [&](Vec3 x, std::size_t cell) {
         if (!seg_ready) {
-          seg = make_segment(a, b, ray_basis(b.slowness, b.c, b.phi), a.phase + ws.kmah[i - 1],
-                             length_sq, radius);
+          const bool reflected = reflects(a, b);
+          const RayState& frame = reflected ? a : b;
+          // the next segment of the same leg, when there is one that takes receivers
+          Vec3 next_d{};
+          bool shares_end = false;
+          if (!reflected && i + 1 < n && !reflects(b, states[i + 1])) {
+            next_d = states[i + 1].pos - b.pos;
+            const float next_length_sq = dot(next_d, next_d);
+            shares_end = takes_receivers(next_length_sq, std::sqrt(next_length_sq));
+          }
+          seg = make_segment(a, b, ray_basis(frame.slowness, frame.c, frame.phi),
+                             a.phase + ws.kmah[i - 1], length_sq, radius,
+                             shares_end ? &next_d : nullptr);
           seg_ready = true;
         }
         ++counts.candidates;

@@ -142,7 +142,9 @@ INSTANTIATE_TEST_SUITE_P(Launches, HomogeneousBeam,
                          ::testing::Values(HomogeneousCase{10, 90, 105.0f},
                                            HomogeneousCase{-20, 30, 333.3f},
                                            HomogeneousCase{0.5, 0, 15.5f},
-                                           HomogeneousCase{70, 300, 644.0f}));
+                                           HomogeneousCase{70, 300, 644.0f},
+                                           // level with state 30: one segment takes them
+                                           HomogeneousCase{0, 90, 300.0f}));
 
 // A surface reflection at state 5 (boundary phase pi) and bottom reflections at states 5 and 10,
 // seen by receivers in the middle of segments 5 (ending at state 5), 6, 9 and 13: the phase and
