@@ -117,6 +117,7 @@ class BeamSettings(_BeamSettingsRequired, total=False):
     integration_method: Literal["euler", "rk2"]  # step integrator; default "euler"
     beam_type: Literal["geometric", "cerveny"]  # default "geometric"
     beam_width: Union[Literal["min_width", "space_filling"], float]  # "cerveny" only; default "min_width"
+    incoherent: bool  # also return the incoherent intensity ("geometric" only); default false
 
 
 class SimulationConfig(TypedDict):
@@ -142,6 +143,7 @@ class PressureField(_PressureFieldAlways, total=False):
     """The field at the receivers: the grid axes in grid mode, the receiver points in array mode."""
 
     receiver_positions_m: List[List[float]]  # array mode: [x, y, z] of each receiver (m)
+    intensity: List[float]  # with beam.incoherent: incoherent intensity, laid out like pressure_re
     x_m: List[float]  # grid mode: receiver x axis (m)
     y_m: List[float]  # grid mode: receiver y axis (m)
     z_m: List[float]  # grid mode: receiver depth axis (m)

@@ -94,7 +94,9 @@ struct RunInputs {
 };
 
 Partial empty_partial(const SimulationConfig& config, ReceiverLayout layout) {
-  return {{}, init_pressure_field(config.receivers, layout, config.source.freq_hz.size())};
+  Partial partial{{}, init_pressure_field(config.receivers, layout, config.source.freq_hz.size())};
+  if (config.beam.incoherent) add_intensity(partial.field);
+  return partial;
 }
 
 void merge_partials(Partial& left, Partial&& right) {

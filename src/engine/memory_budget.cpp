@@ -111,17 +111,20 @@ void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout
   const std::uint64_t pieces = saturating_add(saturating_multiply(2, busy_workers), waiting);
   // an array field also keeps its receivers' points
   const std::uint64_t point_bytes = layout == ReceiverLayout::Array ? sizeof(Vec3) : 0;
+  // with the intensities, each frequency also keeps one float per receiver
+  const std::uint64_t frequency_bytes =
+      sizeof(Complex32) + (config.beam.incoherent ? sizeof(float) : 0);
   const std::uint64_t bytes_per_receiver = saturating_add(
-      saturating_multiply(frequencies, sizeof(Complex32)), 2 * sizeof(float) + point_bytes);
+      saturating_multiply(frequencies, frequency_bytes), 2 * sizeof(float) + point_bytes);
   const std::uint64_t field_bytes =
       saturating_multiply(saturating_multiply(bytes_per_receiver, receivers), pieces);
   if (field_bytes > available_bytes) {
     const char* kind = layout == ReceiverLayout::Array ? "array" : "grid";
-    throw TooLargeForMemory("receiver " + std::string(kind) +
-                            " too large for memory: " + decimal(frequencies) + " frequencies x " +
-                            decimal(receivers) + " receivers x 8 bytes per worker piece, " +
-                            decimal(pieces) + " pieces at once with their arrival times " +
-                            need_text(field_bytes, available_bytes));
+    throw TooLargeForMemory(
+        "receiver " + std::string(kind) + " too large for memory: " + decimal(frequencies) +
+        " frequencies x " + decimal(receivers) + " receivers x " + decimal(frequency_bytes) +
+        " bytes per worker piece, " + decimal(pieces) +
+        " pieces at once with their arrival times " + need_text(field_bytes, available_bytes));
   }
 
   const std::uint64_t launch_bytes = saturating_multiply(rays, sizeof(Launch));

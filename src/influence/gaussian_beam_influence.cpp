@@ -57,6 +57,7 @@ struct FieldSink {
   const float* omegas;    // angular frequencies (rad/s)
   const Complex32* refl;  // running product of bottom reflection coefficients per frequency
   std::size_t nf;         // number of frequencies
+  float* intensity;       // like pressure; null unless the run sums intensities
 };
 
 // The contribution of one segment to the receiver at x, stored in `cell`; false when the receiver
@@ -115,6 +116,15 @@ inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_
     const float theta = sink.omegas[k] * tau - phase;
     Complex32& p = sink.pressure[cell + k * sink.stride];
     p = p + sink.refl[k] * Complex32{a * std::cos(theta), a * std::sin(theta)};
+  }
+  if (sink.intensity != nullptr) {
+    // The beam's intensity spread over its footprint as its pressure is: the Gaussian weights of
+    // neighbouring rays, one spacing apart, sum to 2 pi, so the rays of one path add up to |p|^2.
+    const float intensity = kTwoPi * a * (a / weight);
+    for (std::size_t k = 0; k < sink.nf; ++k) {
+      const Complex32 r = sink.refl[k];
+      sink.intensity[cell + k * sink.stride] += (r.re * r.re + r.im * r.im) * intensity;
+    }
   }
   return true;
 }
@@ -234,7 +244,8 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
                        field.amplitude.data(),
                        omegas.data(),
                        refl.data(),
-                       nf};
+                       nf,
+                       field.intensity.empty() ? nullptr : field.intensity.data()};
   for (std::size_t i = 1; i < n; ++i) {
     const RayState& a = states[i - 1];
     const RayState& b = states[i];

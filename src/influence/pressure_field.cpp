@@ -105,7 +105,8 @@ bool field_matches_shape(const PressureField& field) {
                       checked_multiply(cells, field.shape[3], cells) &&
                       checked_multiply(field.shape[0], cells, values) &&
                       field.pressure.size() == values && field.delay_s.size() == cells &&
-                      field.amplitude.size() == cells;
+                      field.amplitude.size() == cells &&
+                      (field.intensity.empty() || field.intensity.size() == values);
   if (field.is_array()) {
     return arrays && field.receiver_positions_m &&
            field.receiver_positions_m->size() == field.shape[1] && field.shape[2] == 1 &&
@@ -115,14 +116,19 @@ bool field_matches_shape(const PressureField& field) {
          field.z_m.size() == field.shape[3];
 }
 
+void add_intensity(PressureField& field) { field.intensity.assign(field.pressure.size(), 0.0f); }
+
 void merge_pressure_field(PressureField& left, const PressureField& right) {
   // an element-wise merge of different layouts would read or write past the smaller arrays
   if (left.shape != right.shape || left.layout != right.layout || !field_matches_shape(left) ||
-      !field_matches_shape(right)) {
+      !field_matches_shape(right) || left.intensity.size() != right.intensity.size()) {
     throw Fault(std::string(kMergeShapeMismatchMessage));
   }
   for (std::size_t i = 0; i < left.pressure.size(); ++i) {
     left.pressure[i] = left.pressure[i] + right.pressure[i];
+  }
+  for (std::size_t i = 0; i < left.intensity.size(); ++i) {
+    left.intensity[i] = left.intensity[i] + right.intensity[i];
   }
   for (std::size_t i = 0; i < left.delay_s.size(); ++i) {
     if (right.delay_s[i] < left.delay_s[i]) {

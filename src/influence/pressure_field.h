@@ -33,6 +33,8 @@ struct PressureField {
   std::vector<Complex32> pressure;                        // shape (nf, n1, n2, n3), row-major
   std::vector<float> delay_s;    // earliest arrival (s) per receiver, +inf when none
   std::vector<float> amplitude;  // amplitude of that arrival, 0 when none
+  std::vector<float>
+      intensity;  // sum of |contribution|^2, laid out like pressure; empty unless asked
   ReceiverLayout layout = ReceiverLayout::Grid;
   std::array<std::size_t, 4> shape{};  // (nf, nx, ny, nz) or (nf, n, 1, 1)
 
@@ -70,12 +72,16 @@ std::vector<Vec3> array_receiver_points(const Receivers& receivers);
 PressureField init_pressure_field(const Receivers& receivers, ReceiverLayout layout,
                                   std::size_t frequency_count);
 
+// Adds the intensity array (zeros, laid out like the pressure) to an empty field.
+void add_intensity(PressureField& field);
+
 // Whether the field's arrays, axes and points all agree with its shape (which every element-wise
 // pass over the field relies on, or it would read or write past an array).
 bool field_matches_shape(const PressureField& field);
 
-// Adds right into left: pressures summed; a strictly earlier right delay replaces left's delay and
-// amplitude (equal delays and NaN keep left). Throws Fault when the shapes or modes differ.
+// Adds right into left: pressures and intensities summed; a strictly earlier right delay replaces
+// left's delay and amplitude (equal delays and NaN keep left). Throws Fault when the shapes or
+// modes differ.
 void merge_pressure_field(PressureField& left, const PressureField& right);
 
 }  // namespace abyx

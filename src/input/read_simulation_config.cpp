@@ -599,6 +599,8 @@ constexpr SchemaField<BeamSettings> kBeamSettingsFields[] = {
      [](ConfigReader& r, BeamSettings& b) { return read_text(r, b.beam_type); }},
     {"beam_width", Presence::KeyOnly,
      [](ConfigReader& r, BeamSettings& b) { return read_beam_width(r, b); }},
+    {"incoherent", Presence::KeyOnly,
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.incoherent); }},
 };
 constexpr RecordSchema<BeamSettings> kBeamSettingsSchema{"BeamSettings", kBeamSettingsFields};
 
@@ -639,6 +641,7 @@ std::string_view what_field_takes(std::string_view key) {
       {"store_ray_paths", "true or false"},
       {"show_progress", "true or false"},
       {"atomic_progress_counter", "true or false"},
+      {"incoherent", "true or false"},
       {"beam_type", "\"geometric\" or \"cerveny\""},
       {"beam_width", "\"min_width\", \"space_filling\" or a number of metres"},
       {"water_density_g_cm3", "a number (g/cm^3)"},

@@ -223,6 +223,8 @@ ValidationResult SimulationConfig::validate() {
   add_error_if(
       beam.step_m > beam.max_range_m && std::isfinite(beam.step_m) && beam.max_range_m > 0.0f,
       kStepBeyondRangeMessage, findings);
+  add_error_if(beam.incoherent && beam.resolved_beam_type == BeamType::Cerveny,
+               kIncoherentNeedsGeometricMessage, findings);
 
   ValidationResult result;
   if (findings.errors.empty()) {

@@ -120,5 +120,7 @@ inline constexpr std::string_view kSpeedsOutOfRangeMessage =
     "trace";
 inline constexpr std::string_view kStepBeyondRangeMessage =
     "beam: step_m must not exceed max_range_m";
+inline constexpr std::string_view kIncoherentNeedsGeometricMessage =
+    "beam: incoherent needs beam_type \"geometric\"";
 
 }  // namespace abyx

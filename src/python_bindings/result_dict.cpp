@@ -127,7 +127,8 @@ bool store_field_entries(PyObject* dict, const PressureField& field,
          store(dict, "pressure_im",
                float_list(pressure.size(), [&](std::size_t i) { return pressure[i].im; })) &&
          store(dict, "delay_s", float_list(field.delay_s)) &&
-         store(dict, "amplitude", float_list(field.amplitude));
+         store(dict, "amplitude", float_list(field.amplitude)) &&
+         (field.intensity.empty() || store(dict, "intensity", float_list(field.intensity)));
 }
 
 }  // namespace

@@ -224,11 +224,12 @@ INVALID = "invalid simulation config: Invalid simulation config:\n  - "
     ({"+source": {"launch_azim_deg": [1e39]}}, INVALID + "source: launch_azim_deg values must be finite"),
     ({"+ssp": {"c_m_s": [1e-45] * 8}}, INVALID + "ssp: c_m_s values must lie between 0.001 and 1e9 m/s"),
     ({"+beam": {"step_m": 1e30, "store_ray_paths": True}}, INVALID + "beam: step_m must not exceed max_range_m"),
+    ({"+beam": {"beam_type": "cerveny", "incoherent": True}}, INVALID + 'beam: incoherent needs beam_type "geometric"'),
     # what validation cannot see: speeds that jump by 1e6 m/s across 1e-30 m, a source at 3e38 m
     ({"+ssp": {"z_ssp_m": [0.0, 1e-30], "c_m_s": [1.0, 1e6] * 4}}, "beyond single precision: ray "),
     ({"+source": {"position": [3e38] * 3}}, "beyond single precision: ray "),
     ({"+source": {"freq_hz": [1e9], "launch_elev_deg": [-60.0, 30.0, 60.0]}, "+bathymetry": {"bottom_model": ELASTIC}},
-     None)], ids=["inf-freq", "huge-int-freq", "freq-beyond-omega", "inf-azimuth", "tiny-speed", "step-beyond-range",
+     None)], ids=["inf-freq", "huge-int-freq", "freq-beyond-omega", "inf-azimuth", "tiny-speed", "step-beyond-range", "incoherent-cerveny",
                   "speed-jump", "far-source", "elastic-1GHz"])
 def test_numbers_single_precision_cannot_trace_are_refused_and_the_rest_stay_finite(sections, message):
     config = make_config(**{"+beam": {"store_ray_paths": True}, **sections})

@@ -131,6 +131,22 @@ def test_receivers_on_the_states_of_a_ray_take_its_beam_once():
         assert abs(tl_db(p) - 20.0 * math.log10(y)) <= 0.3, (y, tl_db(p))  # 1.2 dB high when counted twice
 
 
+def test_incoherent_intensity_in_the_ideal_waveguide_is_the_image_sum():
+    """|1/R|^2 over the images of the source within the fan's 80 deg, beyond 1 km; the plain field stays as it is."""
+    depth, zs = 100.0, 50.0
+    points = [(0.0, r, z) for r in fan(1000.0, 250.0, 17) for z in (10.0, 50.0, 90.0)]
+    args = ((0.0, 0.0, zs), 100.0, fan(-80.0, 0.25, 641), fan(-2.5, 0.25, 21), points, 5100.0, depth)
+    result = run_field(*args, incoherent=True)
+    assert list(result["pressure_field"])[-2:] == ["amplitude", "intensity"]
+    errors = []
+    for (_, r, z), intensity in zip(points, result["pressure_field"].pop("intensity")):
+        images = [2 * m * depth + sign * zs for m in range(-300, 301) for sign in (1, -1)]
+        exact = sum(1.0 / (r * r + (z - zi) ** 2) for zi in images if abs(z - zi) <= r * math.tan(math.radians(80.0)))
+        errors.append(abs(10.0 * math.log10(intensity / exact)))
+    assert statistics.median(errors) <= 1.0, statistics.median(errors)
+    assert result == run_field(*args)
+
+
 def test_delays_are_the_straight_line_travel_times():
     source = (0.0, 0.0, 500.0)
     points = [(100.0, 300.0, 450.0), (-50.0, 420.0, 650.0), (200.0, 150.0, 520.0),
