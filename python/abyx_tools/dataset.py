@@ -36,6 +36,20 @@ _RECEIVER_DIMS = {False: ("x_m", "y_m", "z_m"), True: ("receiver",)}
 
 def _field_variables(field: FieldArrays) -> Dict[str, Any]:
     dims = _RECEIVER_DIMS[field.is_array]
+    incoherent = {}
+    if field.intensity is not None:
+        incoherent = {
+            "intensity": (
+                ("freq_hz",) + dims,
+                field.intensity,
+                {"long_name": "incoherent intensity, relative to that 1 m from the source"},
+            ),
+            "incoherent_tl_db": (
+                ("freq_hz",) + dims,
+                field.incoherent_tl_db,
+                {"long_name": "incoherent transmission loss -10 log10 intensity", "units": "dB"},
+            ),
+        }
     return {
         "pressure": (
             ("freq_hz",) + dims,
@@ -60,6 +74,7 @@ def _field_variables(field: FieldArrays) -> Dict[str, Any]:
             field.amplitude,
             {"long_name": "beam amplitude of the earliest arrival, 0 where no ray arrived"},
         ),
+        **incoherent,
     }
 
 
@@ -181,6 +196,11 @@ def field_of(dataset: Any) -> FieldArrays:
         z_m=np.asarray(dataset["z_m"].values, dtype=np.float32),
         is_array=is_array,
         source_position_m=source_position,
+        intensity=(
+            np.asarray(dataset["intensity"].values, dtype=np.float32)
+            if "intensity" in dataset
+            else None
+        ),
     )
 
 

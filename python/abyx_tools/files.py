@@ -111,6 +111,8 @@ def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) 
         "z_m": field.z_m,
         "is_array": np.array(field.is_array),
     }
+    if field.intensity is not None:
+        arrays["intensity"] = field.intensity
     if field.source_position_m is not None:
         arrays["source_position_m"] = np.array(field.source_position_m, dtype=np.float64)
     if isinstance(result, Mapping) and "ray_paths" in result:
@@ -180,6 +182,7 @@ def _load_npz(path: PathLike) -> SavedRun:
         source_position_m=None
         if source is None
         else (float(source[0]), float(source[1]), float(source[2])),
+        intensity=data.get("intensity"),
     )
     paths = None
     if "ray_point_count" in data:

@@ -184,14 +184,15 @@ def tl_horizontal(
     cmap: str = "viridis_r",
     vmin: Optional[float] = None,
     vmax: Optional[float] = None,
+    incoherent: bool = False,
 ) -> Any:
     """Transmission loss over x and y at `depth_m`, linear in depth between the two receiver levels
     around it, for `frequency_hz` (the first frequency by default). Colour limits default to the
-    2nd and 98th percentiles of the slice."""
+    2nd and 98th percentiles of the slice. `incoherent` draws the incoherent loss instead."""
     field = _grid_field(data, "a horizontal slice")
     k = _frequency_index(field, frequency_hz)
     z0, z1, weight = _bracket(field.z_m, float(depth_m), "depth")
-    loss = field.transmission_loss_db[k].astype(np.float64)
+    loss = field.tl_db(incoherent)[k].astype(np.float64)
     plane = _blend(loss[:, :, z0], loss[:, :, z1], weight)
     ax = _axes(ax)
     _tl_mesh(ax, field.x_m, field.y_m, plane, cmap, vmin, vmax)
@@ -232,11 +233,12 @@ def tl_vertical(
     cmap: str = "viridis_r",
     vmin: Optional[float] = None,
     vmax: Optional[float] = None,
+    incoherent: bool = False,
 ) -> Any:
     """Transmission loss over range and depth along `bearing_deg` from the source (or from the
     horizontal point `origin_m`), interpolated bilinearly in x and y from the receiver grid at
     every receiver depth. Ranges cover the part of the bearing inside the grid, every
-    `range_step_m` (400 samples by default)."""
+    `range_step_m` (400 samples by default). `incoherent` draws the incoherent loss instead."""
     field = _grid_field(data, "a vertical slice")
     k = _frequency_index(field, frequency_hz)
     from_source = origin_m is None
@@ -262,7 +264,7 @@ def tl_vertical(
         ranges = ranges[ranges <= end]
     else:
         ranges = np.linspace(start, end, DEFAULT_RANGE_SAMPLES)
-    loss = field.transmission_loss_db[k].astype(np.float64)
+    loss = field.tl_db(incoherent)[k].astype(np.float64)
     section = np.empty((ranges.size, field.z_m.size))
     for n, r in enumerate(ranges):
         x0, x1, wx = _bracket(field.x_m, origin[0] + r * direction[0], "x")

@@ -58,11 +58,24 @@ class FieldArrays:
     z_m: Any  # float32: receiver depth axis (grid) or depth per receiver (array) (m, down)
     is_array: bool  # True for a list of receiver points, False for a receiver grid
     source_position_m: Optional[Tuple[float, float, float]] = None  # source x, y, z when known (m)
+    intensity: Any = None  # float32 shaped as `pressure`: incoherent intensity, when the run summed it
 
     @property
     def transmission_loss_db(self) -> Any:
         """-20 log10 |p| (dB re 1 m), shaped as `pressure`, NaN where no ray arrived."""
         return transmission_loss_db(self.pressure)
+
+    @property
+    def incoherent_tl_db(self) -> Any:
+        """-10 log10 of the incoherent intensity (dB re 1 m), shaped as `pressure`, NaN where no ray
+        arrived; a ValueError when the run did not sum it (`beam.incoherent`)."""
+        if self.intensity is None:
+            raise ValueError("the run has no incoherent intensity: set beam.incoherent to true")
+        return transmission_loss_db(np.sqrt(np.asarray(self.intensity, dtype=np.float64)))
+
+    def tl_db(self, incoherent: bool = False) -> Any:
+        """The coherent transmission loss, or the incoherent one."""
+        return self.incoherent_tl_db if incoherent else self.transmission_loss_db
 
 
 def transmission_loss_db(pressure: Any) -> Any:
@@ -127,6 +140,9 @@ def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = N
     pressure = np.empty(nf * receivers, dtype=np.complex64)
     pressure.real = re
     pressure.imag = im
+    intensity = (
+        _flat(field, "intensity", nf * receivers, np.float32) if "intensity" in field else None
+    )
     is_array = "receiver_positions_m" in field
     if is_array:
         positions = np.asarray(field["receiver_positions_m"], dtype=np.float32).reshape(-1, 3)
@@ -144,6 +160,7 @@ def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = N
             z_m=positions[:, 2].copy(),
             is_array=True,
             source_position_m=source_position_of(config),
+            intensity=None if intensity is None else intensity.reshape(nf, n1),
         )
     axes = []
     for key, size in (("x_m", n1), ("y_m", n2), ("z_m", n3)):
@@ -160,6 +177,7 @@ def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = N
         z_m=axes[2],
         is_array=False,
         source_position_m=source_position_of(config),
+        intensity=None if intensity is None else intensity.reshape(shape),
     )
 
 

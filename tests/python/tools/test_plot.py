@@ -38,10 +38,13 @@ def test_picture_is_drawn_into_the_given_axes_or_a_new_pyplot_figure(draw, saved
     plt.close(ax.figure)
 
 
-def test_horizontal_slice_halfway_between_levels_is_their_mean_loss_and_unreached_cells_stay_blank():
-    field = results.to_arrays(grid_result((1, 3, 4, 5)))
-    values = drawn(plot.tl_horizontal(field, 15.0, ax=Figure().add_subplot())).reshape(4, 3)  # y rows
-    expected = field.transmission_loss_db[0, :, :, :2].mean(axis=2).T
+@pytest.mark.parametrize("incoherent", [False, True])
+def test_horizontal_slice_halfway_between_levels_is_their_mean_loss_and_unreached_cells_stay_blank(incoherent):
+    result = grid_result((1, 3, 4, 5))
+    result["pressure_field"]["intensity"] = [float(n * n) for n in range(60)]
+    field = results.to_arrays(result)
+    values = drawn(plot.tl_horizontal(field, 15.0, ax=Figure().add_subplot(), incoherent=incoherent)).reshape(4, 3)
+    expected = field.tl_db(incoherent)[0, :, :, :2].mean(axis=2).T
     np.testing.assert_allclose(values[1:], expected[1:], atol=SLICE_TOL_DB)
     assert np.isnan(values[0, 0]) and np.isfinite(values).sum() == 11  # the unreached corner alone
 

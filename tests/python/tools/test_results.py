@@ -87,6 +87,24 @@ def test_datasets_have_the_receivers_as_dimensions_and_the_config_as_attributes(
 
 
 @pytest.mark.parametrize("suffix", [".nc", ".npz"])
+def test_incoherent_intensity_travels_through_arrays_datasets_and_files(tmp_path, suffix, request):
+    result = grid_result((2, 3, 4, 5))
+    result["pressure_field"]["intensity"] = [float(n % 7) for n in range(120)]  # 0: unreached
+    field = results.to_arrays(result)
+    assert field.intensity.shape == (2, 3, 4, 5) and np.isnan(field.incoherent_tl_db.ravel()[[0, 7]]).all()
+    np.testing.assert_allclose(field.tl_db(incoherent=True).ravel()[1:7], -10 * np.log10(np.arange(1.0, 7.0)),
+                               atol=1e-5)
+    if suffix == ".nc":
+        request.getfixturevalue("xr")
+        from abyx_tools import dataset
+        np.testing.assert_array_equal(dataset.to_dataset(result)["incoherent_tl_db"].values, field.incoherent_tl_db)
+    files.save(tmp_path / f"r{suffix}", result)
+    np.testing.assert_array_equal(files.load(tmp_path / f"r{suffix}").field.intensity, field.intensity)
+    with pytest.raises(ValueError, match="set beam.incoherent to true"):
+        results.to_arrays(grid_result()).tl_db(incoherent=True)
+
+
+@pytest.mark.parametrize("suffix", [".nc", ".npz"])
 def test_files_read_back_the_field_paths_and_config(grid_run, tmp_path, suffix, request):
     xr = request.getfixturevalue("xr") if suffix == ".nc" else None
     result, config = grid_run
