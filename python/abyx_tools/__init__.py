@@ -27,6 +27,8 @@ __all__ = [
     "FieldArrays",
     "RayPath",
     "SavedRun",
+    "__version__",
+    "complex_pressure",
     "load",
     "ray_paths",
     "run",
@@ -39,6 +41,17 @@ __all__ = [
     "transmission_loss_db",
 ]
 
+def _installed_version() -> str:
+    from importlib.metadata import PackageNotFoundError, version
+
+    try:
+        return version("abyx")
+    except PackageNotFoundError:  # run from a source tree
+        return "0+unknown"
+
+
+__version__ = _installed_version()
+
 # Where each public name lives; its module is imported when the name is first used.
 _HOMES = {
     "FieldArrays": "abyx_tools.results",
@@ -47,6 +60,7 @@ _HOMES = {
     "to_arrays": "abyx_tools.results",
     "transmission_loss_db": "abyx_tools.results",
     "to_dataset": "abyx_tools.dataset",
+    "complex_pressure": "abyx_tools.dataset",
     "SavedRun": "abyx_tools.files",
     "load": "abyx_tools.files",
     "save": "abyx_tools.files",

@@ -1,3 +1,6 @@
+__version__: str
+
+from abyx_tools.dataset import complex_pressure as complex_pressure
 from abyx_tools.dataset import to_dataset as to_dataset
 from abyx_tools.fans import FanSpacing as FanSpacing, suggest_fan as suggest_fan
 from abyx_tools.files import SavedRun as SavedRun, load as load, save as save

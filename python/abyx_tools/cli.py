@@ -47,6 +47,9 @@ def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROGRAM, description="Run abyx simulations and draw their results."
     )
+    from abyx_tools import __version__
+
+    parser.add_argument("--version", action="version", version=f"{PROGRAM} {__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     run = commands.add_parser(

@@ -4,8 +4,10 @@ Layout of the dataset:
 
 * coordinates `freq_hz`; in grid mode the axes `x_m`, `y_m`, `z_m` as dimensions; in array mode a
   `receiver` dimension (0 .. n-1) with `x_m`, `y_m`, `z_m` as coordinate variables along it;
-* variables `pressure` (complex64), `tl_db` (freq_hz + receiver dimensions), `delay_s` and
-  `amplitude` (receiver dimensions);
+* variables `pressure_re`, `pressure_im` (float32; `complex_pressure` gives the complex view) and
+  `tl_db` (freq_hz + receiver dimensions), `delay_s` and `amplitude` (receiver dimensions), and
+  with the incoherent intensity `intensity` and `incoherent_tl_db`; each with a short `long_name`
+  and its `units`, so that `Dataset.to_netcdf` writes it as it is;
 * with stored ray paths, a contiguous ragged array: `ray_point_count` and `ray_index` along `ray`,
   `ray_x_m`, `ray_y_m`, `ray_z_m` along `ray_point`, the points of ray r following those of ray r-1;
 * attributes: the source (`source_position_m`, launch angles), the environment (grid sizes, bottom
@@ -26,7 +28,7 @@ from abyx_tools.results import FieldArrays, RayPath, ray_paths, source_position_
 np = require("numpy", "abyx_tools.dataset")
 xr = require("xarray", "abyx_tools.dataset")
 
-__all__ = ["CONFIG_ATTRIBUTE", "config_of", "field_of", "ray_paths_of", "to_dataset"]
+__all__ = ["CONFIG_ATTRIBUTE", "complex_pressure", "config_of", "field_of", "ray_paths_of", "to_dataset"]
 
 # The attribute that holds the run's configuration as JSON text.
 CONFIG_ATTRIBUTE = "abyx_config"
@@ -35,47 +37,50 @@ _RECEIVER_DIMS = {False: ("x_m", "y_m", "z_m"), True: ("receiver",)}
 
 
 def _field_variables(field: FieldArrays) -> Dict[str, Any]:
+    # Pressure is held as two real variables, so that the plain Dataset.to_netcdf writes it;
+    # complex_pressure gives the complex view.
     dims = _RECEIVER_DIMS[field.is_array]
-    incoherent = {}
-    if field.intensity is not None:
-        incoherent = {
-            "intensity": (
-                ("freq_hz",) + dims,
-                field.intensity,
-                {"long_name": "incoherent intensity, relative to that 1 m from the source"},
-            ),
-            "incoherent_tl_db": (
-                ("freq_hz",) + dims,
-                field.incoherent_tl_db,
-                {"long_name": "incoherent transmission loss -10 log10 intensity", "units": "dB"},
-            ),
-        }
-    return {
-        "pressure": (
-            ("freq_hz",) + dims,
-            field.pressure,
-            {"long_name": "complex acoustic pressure, relative to that 1 m from the source"},
+    per_frequency = ("freq_hz",) + dims
+    variables = {
+        "pressure_re": (
+            per_frequency,
+            np.ascontiguousarray(field.pressure.real, dtype=np.float32),
+            {"long_name": "pressure, real part", "units": "re 1 m"},
+        ),
+        "pressure_im": (
+            per_frequency,
+            np.ascontiguousarray(field.pressure.imag, dtype=np.float32),
+            {"long_name": "pressure, imaginary part", "units": "re 1 m"},
         ),
         "tl_db": (
-            ("freq_hz",) + dims,
+            per_frequency,
             field.transmission_loss_db,
-            {
-                "long_name": "transmission loss -20 log10 |p|, NaN where no ray arrived",
-                "units": "dB",
-            },
+            {"long_name": "transmission loss", "units": "dB re 1 m"},
         ),
-        "delay_s": (
-            dims,
-            field.delay_s,
-            {"long_name": "earliest beam arrival time, inf where no ray arrived", "units": "s"},
-        ),
-        "amplitude": (
-            dims,
-            field.amplitude,
-            {"long_name": "beam amplitude of the earliest arrival, 0 where no ray arrived"},
-        ),
-        **incoherent,
+        "delay_s": (dims, field.delay_s, {"long_name": "earliest arrival", "units": "s"}),
+        "amplitude": (dims, field.amplitude, {"long_name": "earliest arrival amplitude"}),
     }
+    if field.intensity is not None:
+        variables["intensity"] = (
+            per_frequency,
+            field.intensity,
+            {"long_name": "incoherent intensity", "units": "re 1 m"},
+        )
+        variables["incoherent_tl_db"] = (
+            per_frequency,
+            field.incoherent_tl_db,
+            {"long_name": "incoherent transmission loss", "units": "dB re 1 m"},
+        )
+    return variables
+
+
+def complex_pressure(dataset: Any) -> Any:
+    """The complex pressure (complex64) of a dataset made by `to_dataset` or read from its file."""
+    missing = [name for name in ("pressure_re", "pressure_im") if name not in dataset]
+    if missing:
+        raise ValueError(f"not an abyx result dataset: no variable(s) {', '.join(missing)}")
+    pressure = dataset["pressure_re"] + 1j * dataset["pressure_im"]
+    return pressure.astype(np.complex64).assign_attrs(long_name="pressure", units="re 1 m")
 
 
 def _coordinates(field: FieldArrays) -> Dict[str, Any]:
@@ -177,9 +182,10 @@ def config_of(dataset: Any) -> Optional[Dict[str, Any]]:
 
 def field_of(dataset: Any) -> FieldArrays:
     """The `FieldArrays` of a dataset made by `to_dataset` (or read back from its file)."""
-    missing = [name for name in ("pressure", "delay_s", "amplitude") if name not in dataset]
+    missing = [name for name in ("delay_s", "amplitude") if name not in dataset]
     if missing:
         raise ValueError(f"not an abyx result dataset: no variable(s) {', '.join(missing)}")
+    pressure = complex_pressure(dataset)
     is_array = "receiver" in dataset["delay_s"].dims
     source = dataset.attrs.get("source_position_m")
     source_position = None
@@ -188,7 +194,7 @@ def field_of(dataset: Any) -> FieldArrays:
         source_position = (x, y, abs(z))
     return FieldArrays(
         frequency_hz=np.asarray(dataset["freq_hz"].values, dtype=np.float32),
-        pressure=np.asarray(dataset["pressure"].values, dtype=np.complex64),
+        pressure=np.asarray(pressure.values, dtype=np.complex64),
         delay_s=np.asarray(dataset["delay_s"].values, dtype=np.float32),
         amplitude=np.asarray(dataset["amplitude"].values, dtype=np.float32),
         x_m=np.asarray(dataset["x_m"].values, dtype=np.float32),

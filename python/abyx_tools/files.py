@@ -83,19 +83,6 @@ def _write_atomically(path: PathLike, write: Callable[[str], None]) -> None:
         raise
 
 
-def _netcdf_ready(dataset: Any) -> Any:
-    """The dataset with its complex pressure split into two real variables."""
-    pressure = dataset["pressure"]
-    split = dataset.drop_vars("pressure")
-    split["pressure_re"] = pressure.real.astype(np.float32).assign_attrs(
-        pressure.attrs, long_name="real part of " + pressure.attrs.get("long_name", "pressure")
-    )
-    split["pressure_im"] = pressure.imag.astype(np.float32).assign_attrs(
-        pressure.attrs, long_name="imaginary part of " + pressure.attrs.get("long_name", "pressure")
-    )
-    return split
-
-
 def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) -> None:
     from abyx_tools.runtime import plain_config
 
@@ -141,13 +128,13 @@ def save(path: PathLike, result: Any, config: Optional[Mapping[str, Any]] = None
     from abyx_tools.dataset import to_dataset
 
     require_netcdf()
-    dataset = _netcdf_ready(to_dataset(result, config))
+    dataset = to_dataset(result, config)
     _write_atomically(path, lambda temporary: dataset.to_netcdf(temporary))
 
 
 def open_dataset(path: PathLike) -> Any:
-    """Reads a netCDF file written by `save` into memory as an `xarray.Dataset` with its complex
-    `pressure` rebuilt."""
+    """Reads a netCDF file written by `save` (or by `to_dataset(...).to_netcdf`) into memory as
+    an `xarray.Dataset`; `complex_pressure` gives its complex pressure."""
     xr = require("xarray", "abyx_tools.files.open_dataset")
     with xr.open_dataset(path) as stored:
         dataset = stored.load()
@@ -155,11 +142,6 @@ def open_dataset(path: PathLike) -> Any:
         raise ValueError(
             f"'{os.fspath(path)}' is not an abyx result: it has no pressure_re/pressure_im"
         )
-    attrs = dict(dataset["pressure_re"].attrs)
-    attrs["long_name"] = attrs.get("long_name", "").replace("real part of ", "", 1)
-    pressure = (dataset["pressure_re"] + 1j * dataset["pressure_im"]).astype(np.complex64)
-    dataset = dataset.drop_vars(["pressure_re", "pressure_im"])
-    dataset["pressure"] = pressure.assign_attrs(attrs)
     return dataset
 
 

@@ -7,6 +7,8 @@ import sys
 
 import pytest
 
+import abyx_tools
+
 import abyx
 from abyx_tools import cli, run, runtime, sweep
 from conftest import make_config
@@ -73,10 +75,13 @@ def test_bad_input_fails_with_a_message_and_status_1(content, args, message, tmp
     assert not list(tmp_path.glob("*.n[cp]*"))
 
 
-def test_malformed_command_lines_exit_with_status_2_and_thread_counts_are_refused_once_the_pool_exists():
+def test_malformed_command_lines_exit_with_status_2_and_thread_counts_are_refused_once_the_pool_exists(capsys):
     for args in (["run", "c.json", "--threads", "0"], ["plot", "r.nc"], ["run", "c", "--progress", "--no-progress"], []):
         with pytest.raises(SystemExit, match="^2$"):
             cli.main(args)
+    with pytest.raises(SystemExit, match="^0$"):
+        cli.main(["--version"])
+    assert capsys.readouterr().out == f"abyx {abyx_tools.__version__}\n" and abyx_tools.__version__
     run(run_config())
     created = runtime._pool_size_at_first_run
     with pytest.raises(RuntimeError, match="already exists .* keeps its size"):

@@ -77,13 +77,15 @@ def test_datasets_have_the_receivers_as_dimensions_and_the_config_as_attributes(
     config = make_config(**{"+bathymetry": {"water_density_g_cm3": 1.03, "bottom_model": {
         "model": "acoustic", "compressional_speed_m_s": 1650.0, "density_g_cm3": 1.8}}})
     ds = dataset.to_dataset(grid_result((2, 3, 4, 5)), config)
-    assert ds["pressure"].dims == ("freq_hz", "x_m", "y_m", "z_m") and ds["delay_s"].dims == ("x_m", "y_m", "z_m")
-    assert ds["pressure"].sel(freq_hz=100.0, x_m=0.0, y_m=-50.0, z_m=20.0) == complex(61.0, -30.5)
+    pressure = dataset.complex_pressure(ds)
+    assert pressure.dims == ("freq_hz", "x_m", "y_m", "z_m") and ds["delay_s"].dims == ("x_m", "y_m", "z_m")
+    assert pressure.sel(freq_hz=100.0, x_m=0.0, y_m=-50.0, z_m=20.0) == complex(61.0, -30.5)
+    assert (ds["tl_db"].attrs["long_name"], ds["tl_db"].attrs["units"]) == ("transmission loss", "dB re 1 m")
     np.testing.assert_array_equal(ds["tl_db"].values, results.to_arrays(grid_result()).transmission_loss_db)
     assert (ds.attrs["bottom_model"], ds.attrs["bottom_compressional_speed_m_s"]) == ("acoustic", 1650.0)
     assert ds.attrs["water_density_g_cm3"] == 1.03 and dataset.config_of(ds) == config
     listed = dataset.to_dataset(array_result(nf=2))
-    assert listed["pressure"].dims == ("freq_hz", "receiver") and listed.attrs["receiver_layout"] == "array"
+    assert listed["pressure_re"].dims == ("freq_hz", "receiver") and listed.attrs["receiver_layout"] == "array"
 
 
 @pytest.mark.parametrize("suffix", [".nc", ".npz"])
@@ -118,7 +120,9 @@ def test_files_read_back_the_field_paths_and_config(grid_run, tmp_path, suffix, 
         from abyx_tools import dataset
         written, back = dataset.to_dataset(result, config), files.open_dataset(tmp_path / "result.nc")
         xr.testing.assert_identical(back.assign_attrs(written.attrs), written)
-        assert back["pressure"].dtype == np.complex64 and dataset.config_of(back) == config
+        assert dataset.complex_pressure(back).dtype == np.complex64 and dataset.config_of(back) == config
+        written.to_netcdf(tmp_path / "plain.nc")  # as users first try it
+        xr.testing.assert_identical(files.open_dataset(tmp_path / "plain.nc"), written)
     files.save(tmp_path / "a.npz", array_result())  # no config, no paths
     saved = files.load(tmp_path / "a.npz")
     assert saved.field.is_array and saved.ray_paths is None and saved.config is None
