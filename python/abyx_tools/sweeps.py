@@ -18,7 +18,7 @@ from __future__ import annotations
 import os
 from collections import deque
 from collections.abc import Iterable, Iterator, Mapping
-from typing import Any, Deque, Optional, Tuple
+from typing import Any, Callable, Deque, Optional, Tuple
 
 from abyx_tools.runtime import NUM_THREADS_VARIABLE, plain_config, run
 from abyx_tools.schema import Result
@@ -69,7 +69,8 @@ def sweep(
     client: Any = None,
     *,
     max_pending: Optional[int] = None,
-) -> Iterator[Result]:
+    errors: str = "raise",
+) -> Iterator[Any]:
     """Runs every configuration of `configs` and yields the results in the order of `configs`.
 
     Without a client the runs are made one after another in this process. With a
@@ -77,33 +78,52 @@ def sweep(
     tasks (default: two per worker process) are submitted ahead of the result being yielded, so a
     long or endless iterable of configurations is consumed as results are taken. A failing run
     raises its exception (the module's own `RuntimeError` message, or `abyx.PanicException`) when
-    its result is due; the tasks still pending are then cancelled. Configurations may hold NumPy
+    its result is due; the tasks still pending are then cancelled. With `errors="return"` the
+    exception is yielded in its place instead, and the sweep goes on. Configurations may hold NumPy
     arrays (see `abyx_tools.runtime.plain_config`)."""
+    if errors not in ("raise", "return"):
+        raise ValueError(f'errors must be "raise" or "return", got {errors!r}')
+    returning = errors == "return"
     if client is None:
-        return _sweep_locally(configs)
+        return _sweep_locally(configs, returning)
     if max_pending is not None and (
         isinstance(max_pending, bool) or not isinstance(max_pending, int) or max_pending < 1
     ):
         raise ValueError(f"max_pending must be a positive int, got {max_pending!r}")
-    return _sweep_on_cluster(configs, client, max_pending or _default_window(client))
+    return _sweep_on_cluster(configs, client, max_pending or _default_window(client), returning)
 
 
 def _sweep_on_cluster(
-    configs: Iterable[Mapping[str, Any]], client: Any, window: int
-) -> Iterator[Result]:
+    configs: Iterable[Mapping[str, Any]], client: Any, window: int, returning: bool
+) -> Iterator[Any]:
     pending: Deque[Any] = deque()
+
+    def take() -> Any:
+        future = pending.popleft()
+        return _failure_of(lambda: _outcome(future)) if returning else _outcome(future)
+
     try:
         for config in configs:
             pending.append(client.submit(_run_task, plain_config(config), pure=False))
             if len(pending) >= window:
-                yield _outcome(pending.popleft())
+                yield take()
         while pending:
-            yield _outcome(pending.popleft())
+            yield take()
     finally:
         if pending:
             client.cancel(list(pending))
 
 
-def _sweep_locally(configs: Iterable[Mapping[str, Any]]) -> Iterator[Result]:
+def _sweep_locally(configs: Iterable[Mapping[str, Any]], returning: bool) -> Iterator[Any]:
     for config in configs:
-        yield run(config)
+        yield _failure_of(lambda: run(config)) if returning else run(config)
+
+
+def _failure_of(attempt: Callable[[], Any]) -> Any:
+    """The result of attempt(), or the exception of a failed run (an internal fault included)."""
+    import abyx
+
+    try:
+        return attempt()
+    except (Exception, abyx.PanicException) as failure:
+        return failure

@@ -130,6 +130,11 @@ def test_local_sweep_yields_serial_results_in_order_and_raises_at_the_failing_pl
     next(results)
     with pytest.raises(RuntimeError, match="beam: max_steps must be > 0"):
         next(results)
+    kept = list(sweep(configs, errors="return"))  # the failure in its place, the rest run
+    assert isinstance(kept[1], RuntimeError) and "max_steps must be > 0" in str(kept[1])
+    assert_same_runs([kept[0], kept[2]], [run(configs[0]), run(configs[2])])
+    with pytest.raises(ValueError, match='errors must be "raise" or "return"'):
+        sweep(configs, errors="ignore")
 
 
 def test_cluster_sweep_equals_serial_runs_and_raises_as_locally(monkeypatch):
@@ -146,5 +151,7 @@ def test_cluster_sweep_equals_serial_runs_and_raises_as_locally(monkeypatch):
         configs[1]["beam"]["step_m"], configs[1]["ssp"]["c_m_s"] = 10.0, [1500.0] * 7
         with pytest.raises(abyx.PanicException):
             list(sweep(configs, client))
+        kept = list(sweep(configs, client, errors="return"))
+        assert isinstance(kept[1], abyx.PanicException) and not isinstance(kept[2], BaseException)
         with pytest.raises(ValueError, match="max_pending must be a positive int"):
             sweep([], client, max_pending=0)
