@@ -27,6 +27,7 @@ __all__ = ["main"]
 PROGRAM = "abyx"
 EXIT_OK = 0
 EXIT_FAILED = 1
+EXIT_INTERRUPTED = 130  # as a shell reports a command ended by SIGINT
 
 
 class CommandError(Exception):
@@ -284,6 +285,9 @@ def main(argv: Optional[List[str]] = None) -> int:
     except ImportError as error:
         print(f"{PROGRAM}: error: {error}", file=sys.stderr)
         return EXIT_FAILED
+    except KeyboardInterrupt:
+        print(f"{PROGRAM}: interrupted", file=sys.stderr)
+        return EXIT_INTERRUPTED
 
 
 if __name__ == "__main__":

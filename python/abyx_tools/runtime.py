@@ -72,10 +72,15 @@ def set_worker_threads(count: int) -> None:
 
 def run(config: SimulationConfig | Mapping[str, Any]) -> Result:
     """Runs one simulation with `abyx.run_simulation` on a plain copy of `config` (see
-    `plain_config`) and returns its result dict. Warnings and exceptions are the module's own."""
+    `plain_config`) and returns its result dict. Warnings and exceptions are the module's own. The
+    run is interruptible (Ctrl-C raises KeyboardInterrupt, other threads run meanwhile) unless the
+    configuration sets `beam.interruptible` itself."""
     import abyx
 
     plain = plain_config(config)
+    beam = plain.get("beam") if isinstance(plain, dict) else None
+    if isinstance(beam, dict):
+        beam.setdefault("interruptible", True)
     pool_size = os.environ.get(NUM_THREADS_VARIABLE) or None
     try:
         result = abyx.run_simulation(plain)

@@ -24,6 +24,12 @@ class TooLargeForMemory : public std::bad_alloc {
   std::runtime_error message_;  // copies share the text without allocating
 };
 
+// A run stopped by its caller (an interrupt) before it finished; nothing of it is kept.
+class Interrupted : public std::runtime_error {
+ public:
+  Interrupted() : std::runtime_error("the run was interrupted") {}
+};
+
 // A configuration that reads and validates but holds numbers single precision cannot trace (a ray
 // or the field became non-finite). The binding raises RuntimeError with its text.
 class BeyondPrecision : public std::runtime_error {

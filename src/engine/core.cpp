@@ -91,6 +91,7 @@ struct RunInputs {
   bool store_ray_paths;                 // keep the paths
   Progress& progress;                   // the run's display
   PathBudget& path_budget;              // what the stored paths may take together
+  const std::atomic<bool>* cancel;      // set by the caller to stop the run; may be null
 };
 
 Partial empty_partial(const SimulationConfig& config, ReceiverLayout layout) {
@@ -117,6 +118,7 @@ Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
   std::vector<RayState> states;
   BeamScratch scratch;
   for (std::size_t ray = begin; ray < end; ++ray) {
+    if (run.cancel != nullptr && run.cancel->load(std::memory_order_relaxed)) throw Interrupted();
     const Launch& launch = run.launches[ray];
     trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
               states);
@@ -153,7 +155,8 @@ std::optional<std::vector<std::vector<Vec3>>> ordered_paths(std::vector<RayPath>
 
 }  // namespace
 
-CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs) {
+CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
+                const std::atomic<bool>* cancel) {
   // sizes that cannot fit are refused before anything is built
   const ReceiverLayout layout = receiver_layout(config.receivers);
   const std::uint64_t available_bytes = available_memory_bytes();
@@ -183,9 +186,9 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs)
       choose_progress_display(beam.show_progress, beam.atomic_progress_counter, launches.size()),
       launches.size(), detect_progress_output());
   // trace the chunks on the pool, merging their partial results in chunk order
-  const RunInputs run{config,   layout,      ssp, bty,  omegas,
-                      launches, array_index, fan, plan, beam.store_ray_paths,
-                      progress, path_budget};
+  const RunInputs run{config,   layout,      ssp,   bty,  omegas,
+                      launches, array_index, fan,   plan, beam.store_ray_paths,
+                      progress, path_budget, cancel};
   Partial merged = parallel_map_reduce<Partial>(
       plan.chunk_count, [&] { return empty_partial(config, layout); },
       [&](std::size_t chunk) { return trace_chunk(run, chunk); },

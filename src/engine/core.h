@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,8 @@ inline constexpr std::string_view kBeyondPrecisionLead = "beyond single precisio
 // set-up or in any worker are re-thrown on the calling thread as Fault; sizes that do not fit in
 // memory, with the result's own cost per path point, as TooLargeForMemory; a ray or field that
 // became non-finite as BeyondPrecision.
-CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs = {});
+// A set `cancel` stops the run before its next ray with Interrupted.
+CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs = {},
+                const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace abyx

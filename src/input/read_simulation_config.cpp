@@ -601,6 +601,8 @@ constexpr SchemaField<BeamSettings> kBeamSettingsFields[] = {
      [](ConfigReader& r, BeamSettings& b) { return read_beam_width(r, b); }},
     {"incoherent", Presence::KeyOnly,
      [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.incoherent); }},
+    {"interruptible", Presence::KeyOnly,
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.interruptible); }},
 };
 constexpr RecordSchema<BeamSettings> kBeamSettingsSchema{"BeamSettings", kBeamSettingsFields};
 
@@ -642,6 +644,7 @@ std::string_view what_field_takes(std::string_view key) {
       {"show_progress", "true or false"},
       {"atomic_progress_counter", "true or false"},
       {"incoherent", "true or false"},
+      {"interruptible", "true or false"},
       {"beam_type", "\"geometric\" or \"cerveny\""},
       {"beam_width", "\"min_width\", \"space_filling\" or a number of metres"},
       {"water_density_g_cm3", "a number (g/cm^3)"},

@@ -86,7 +86,8 @@ struct BeamSettings {
   std::optional<float> beam_width_m{};        // a number: the initial half-width (m)
   BeamType resolved_beam_type = BeamType::Geometric;
   BeamWidthRule resolved_beam_width = BeamWidthRule::MinWidth;
-  bool incoherent = false;  // also sum the intensity of every contribution
+  bool incoherent = false;     // also sum the intensity of every contribution
+  bool interruptible = false;  // the call lets other threads run and stops at an interrupt
 };
 
 // What single precision can trace: frequencies up to kMaxFrequencyHz in magnitude (Hz), sound

@@ -1,6 +1,11 @@
 #include "python_bindings/run_simulation.h"
 
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -113,6 +118,56 @@ bool issue_warnings(const std::vector<std::string>& messages) {
   return true;
 }
 
+// How often an interruptible run looks for signals.
+constexpr std::chrono::milliseconds kSignalPoll{100};
+
+// Releases the interpreter lock for its lifetime.
+class LockReleased {
+ public:
+  LockReleased() : state_(PyEval_SaveThread()) {}
+  ~LockReleased() { PyEval_RestoreThread(state_); }
+  LockReleased(const LockReleased&) = delete;
+  LockReleased& operator=(const LockReleased&) = delete;
+
+ private:
+  PyThreadState* state_;
+};
+
+// The engine on a thread of its own with the interpreter lock released, so that other Python
+// threads run; every kSignalPoll the caller's thread takes the lock back and runs the signal
+// handlers. When one raises (KeyboardInterrupt for Ctrl-C) the run is stopped before its next ray,
+// its outcome dropped, and nullopt returned with the handler's exception set.
+std::optional<CoreResult> run_interruptibly(const SimulationConfig& config) {
+  std::atomic<bool> cancel{false};
+  std::packaged_task<CoreResult()> task([&] { return core(config, kResultDictCosts, &cancel); });
+  std::future<CoreResult> outcome = task.get_future();
+  std::thread runner(std::move(task));
+  bool interrupted = false;
+  for (;;) {
+    std::future_status status = std::future_status::timeout;
+    {
+      const LockReleased released;
+      status = outcome.wait_for(kSignalPoll);
+    }
+    if (status == std::future_status::ready) break;
+    if (PyErr_CheckSignals() != 0) {
+      interrupted = true;
+      cancel.store(true, std::memory_order_relaxed);
+      break;
+    }
+  }
+  {
+    const LockReleased released;
+    runner.join();
+  }
+  if (!interrupted) return outcome.get();  // a fault keeps its type
+  try {
+    outcome.get();
+  } catch (...) {  // Interrupted, or whatever the run met before it stopped
+  }
+  return std::nullopt;
+}
+
 PyObject* run_call_road(PyObject* py_cfg) {
   // serialise the caller's object with the interpreter's own json module
   PyRef text = dump_config(py_cfg);
@@ -149,6 +204,10 @@ PyObject* run_call_road(PyObject* py_cfg) {
   }
 
   // run the engine, then hand the caller plain Python objects
+  if (config.beam.interruptible) {
+    std::optional<CoreResult> result = run_interruptibly(config);
+    return result ? build_result_dict(*result, config).release() : nullptr;
+  }
   CoreResult result = core(config, kResultDictCosts);
   return build_result_dict(result, config).release();
 }

@@ -189,3 +189,70 @@ def test_counter_mode_prints_one_line_for_a_short_run_draws_no_bar_and_bypasses_
     match = COUNTER_LINE.fullmatch(out)
     assert terminal == "" and match, out
     assert match.group(1, 2, 3, 6) == ("9", "9", "100.0", "0.0")  # the 3 x 3 fan
+
+
+def long_run(**beam):
+    """About 2 s on two cores (65,160 rays over 1,323 receivers), 8 s with four times the azimuths."""
+    axis = [-1000.0 + 100.0 * i for i in range(21)]
+    return make_config(**{
+        "+source": {"launch_elev_deg": [-45.0 + 0.5 * i for i in range(181)],
+                    "launch_azim_deg": [0.25 * a for a in range(1440)]},
+        "+beam": {"max_steps": 5000, "max_range_m": 1000.0, "step_m": 5.0, **beam},
+        "receivers": {"config_type": "grid", "x_rcvr_m": axis, "y_rcvr_m": axis, "z_rcvr_m": [10.0, 50.0, 90.0]}})
+
+
+INTERRUPTED_RUN = """
+import json, sys, threading, time, abyx
+cfg, ticks = json.load(sys.stdin), [0]
+def tick():
+    while True:
+        ticks[0] += 1
+        time.sleep(0.01)
+threading.Thread(target=tick, daemon=True).start()
+print("running", flush=True)
+start = time.monotonic()
+try:
+    abyx.run_simulation(cfg)
+    print("finished")
+except KeyboardInterrupt:
+    print("interrupted %.2f %d" % (time.monotonic() - start, ticks[0]))
+cfg["source"]["launch_azim_deg"] = [0.0]
+print("next", len(abyx.run_simulation(cfg)["pressure_field"]["delay_s"]))
+"""
+
+
+def interrupted(command, config, delay_s=1.0):
+    """Starts `command` with the configuration on standard input, sends SIGINT once it has printed a
+    line and `delay_s` passed; its exit status, output and seconds from SIGINT to exit."""
+    import signal
+    import time
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True, env=env) as child:
+        child.stdin.write(json.dumps(config))
+        child.stdin.close()
+        first = child.stdout.readline()
+        time.sleep(delay_s)
+        child.send_signal(signal.SIGINT)
+        sent = time.monotonic()
+        out, err = child.stdout.read(), child.stderr.read()  # small: no pipe fills up
+        child.wait(timeout=60)
+    return child.returncode, first + out, err, time.monotonic() - sent
+
+
+def test_an_interruptible_run_lets_threads_run_and_stops_at_ctrl_c_leaving_the_next_call_fine():
+    status, out, err, seconds = interrupted([sys.executable, "-c", INTERRUPTED_RUN], long_run(interruptible=True))
+    lines = out.split("\n")
+    assert status == 0 and lines[0] == "running" and lines[1].startswith("interrupted "), (out, err)
+    elapsed, ticks = float(lines[1].split()[1]), int(lines[1].split()[2])
+    assert elapsed <= 1.5 and seconds <= 1.5 and ticks >= 20, lines  # the other thread ran meanwhile
+    assert lines[2] == "next 1323"
+
+
+def test_the_command_line_stops_at_ctrl_c_with_one_line_and_status_130(tmp_path):
+    path = tmp_path / "long.json"
+    path.write_text(json.dumps(long_run()))
+    script = f"import sys\nprint('started', flush=True)\nfrom abyx_tools import cli\nsys.exit(cli.main(['run', {str(path)!r}, '-o', {str(tmp_path / 'r.npz')!r}, '--no-progress']))"
+    status, _, err, seconds = interrupted([sys.executable, "-c", script], {}, delay_s=1.5)
+    assert (status, err, seconds <= 1.5) == (130, "abyx: interrupted\n", True)
+    assert not list(tmp_path.glob("r*"))

@@ -38,7 +38,7 @@ def valid_config(draw):
         "receivers": {"config_type": draw(st.sampled_from(["array", "grid"])), **{  # grid axes: sorted, non-negative
             k: sorted(draw(st.lists(F32(0.0, 500.0), min_size=n, max_size=n, unique=True))) for k in ("x_rcvr_m", "y_rcvr_m", "z_rcvr_m")}},
         "beam": {"step_m": draw(F32(1.0, 50.0)), "max_steps": draw(st.integers(1, 200)),
-                 "max_range_m": draw(F32(10.0, 2000.0)), "store_ray_paths": draw(st.booleans()),
+                 "max_range_m": draw(F32(50.0, 2000.0)), "store_ray_paths": draw(st.booleans()),
                  "integration_method": draw(st.sampled_from(["euler", "rk2"]))}}
 
 
