@@ -13,6 +13,7 @@ EXTRA_OF_PACKAGE = {
     "matplotlib": "plot",
     "dask": "dask",
     "distributed": "dask",
+    "tqdm": "progress",
 }
 
 

@@ -14,6 +14,7 @@ import os
 from collections.abc import Mapping
 from typing import Any, Optional, cast
 
+from abyx_tools._extras import require
 from abyx_tools.schema import Result, SimulationConfig
 
 __all__ = [
@@ -70,11 +71,12 @@ def set_worker_threads(count: int) -> None:
     os.environ[NUM_THREADS_VARIABLE] = wanted
 
 
-def run(config: SimulationConfig | Mapping[str, Any]) -> Result:
+def run(config: SimulationConfig | Mapping[str, Any], progress: bool = False) -> Result:
     """Runs one simulation with `abyx.run_simulation` on a plain copy of `config` (see
     `plain_config`) and returns its result dict. Warnings and exceptions are the module's own. The
     run is interruptible (Ctrl-C raises KeyboardInterrupt, other threads run meanwhile) unless the
-    configuration sets `beam.interruptible` itself."""
+    configuration sets `beam.interruptible` itself. `progress` shows a live bar of the rays (tqdm:
+    in a notebook or a terminal), updated ten times a second."""
     import abyx
 
     plain = plain_config(config)
@@ -83,7 +85,7 @@ def run(config: SimulationConfig | Mapping[str, Any]) -> Result:
         beam.setdefault("interruptible", True)
     pool_size = os.environ.get(NUM_THREADS_VARIABLE) or None
     try:
-        result = abyx.run_simulation(plain)
+        result = _run_with_bar(plain) if progress else abyx.run_simulation(plain)
     except (TypeError, RuntimeError):
         # refused before the engine started: the pool was not touched
         raise
@@ -92,6 +94,21 @@ def run(config: SimulationConfig | Mapping[str, Any]) -> Result:
         raise
     _note_pool_created(pool_size)
     return cast(Result, result)
+
+
+def _run_with_bar(plain: Any) -> Any:
+    """run_simulation with a tqdm bar of the rays traced, closed however the run ends."""
+    import abyx
+
+    tqdm = require("tqdm.auto", "abyx_tools.run(..., progress=True)").tqdm
+    with tqdm(total=None, unit="ray", desc="abyx", dynamic_ncols=True) as bar:
+
+        def watch(done: int, total: int) -> None:
+            if bar.total != total:
+                bar.total = total
+            bar.update(done - bar.n)
+
+        return abyx._run_simulation_watched(plain, watch)
 
 
 def _note_pool_created(pool_size: Optional[str]) -> None:

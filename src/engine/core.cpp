@@ -91,7 +91,7 @@ struct RunInputs {
   bool store_ray_paths;                 // keep the paths
   Progress& progress;                   // the run's display
   PathBudget& path_budget;              // what the stored paths may take together
-  const std::atomic<bool>* cancel;      // set by the caller to stop the run; may be null
+  RunControl* control;                  // the caller's view of the run; may be null
 };
 
 Partial empty_partial(const SimulationConfig& config, ReceiverLayout layout) {
@@ -118,7 +118,9 @@ Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
   std::vector<RayState> states;
   BeamScratch scratch;
   for (std::size_t ray = begin; ray < end; ++ray) {
-    if (run.cancel != nullptr && run.cancel->load(std::memory_order_relaxed)) throw Interrupted();
+    if (run.control != nullptr && run.control->cancel.load(std::memory_order_relaxed)) {
+      throw Interrupted();
+    }
     const Launch& launch = run.launches[ray];
     trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
               states);
@@ -136,6 +138,7 @@ Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
       partial.paths.push_back(extract_ray_path(static_cast<std::uint64_t>(ray), states));
     }
     advance_progress_ray(run.progress);
+    if (run.control != nullptr) run.control->rays_done.fetch_add(1, std::memory_order_relaxed);
   }
   advance_progress_chunk(run.progress, end - begin);
   return partial;
@@ -156,7 +159,7 @@ std::optional<std::vector<std::vector<Vec3>>> ordered_paths(std::vector<RayPath>
 }  // namespace
 
 CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
-                const std::atomic<bool>* cancel) {
+                RunControl* control) {
   // sizes that cannot fit are refused before anything is built
   const ReceiverLayout layout = receiver_layout(config.receivers);
   const std::uint64_t available_bytes = available_memory_bytes();
@@ -186,9 +189,10 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
       choose_progress_display(beam.show_progress, beam.atomic_progress_counter, launches.size()),
       launches.size(), detect_progress_output());
   // trace the chunks on the pool, merging their partial results in chunk order
-  const RunInputs run{config,   layout,      ssp,   bty,  omegas,
-                      launches, array_index, fan,   plan, beam.store_ray_paths,
-                      progress, path_budget, cancel};
+  const RunInputs run{config,   layout,      ssp,    bty,  omegas,
+                      launches, array_index, fan,    plan, beam.store_ray_paths,
+                      progress, path_budget, control};
+  if (control != nullptr) control->rays_total.store(launches.size(), std::memory_order_relaxed);
   Partial merged = parallel_map_reduce<Partial>(
       plan.chunk_count, [&] { return empty_partial(config, layout); },
       [&](std::size_t chunk) { return trace_chunk(run, chunk); },

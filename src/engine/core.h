@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -25,8 +26,15 @@ inline constexpr std::string_view kBeyondPrecisionLead = "beyond single precisio
 // set-up or in any worker are re-thrown on the calling thread as Fault; sizes that do not fit in
 // memory, with the result's own cost per path point, as TooLargeForMemory; a ray or field that
 // became non-finite as BeyondPrecision.
-// A set `cancel` stops the run before its next ray with Interrupted.
+// What a caller on another thread may see of a run and do to it.
+struct RunControl {
+  std::atomic<bool> cancel{false};           // set: the run stops before its next ray
+  std::atomic<std::uint64_t> rays_done{0};   // rays traced so far
+  std::atomic<std::uint64_t> rays_total{0};  // set before the first ray
+};
+
+// With `control`, a set cancel stops the run before its next ray with Interrupted.
 CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs = {},
-                const std::atomic<bool>* cancel = nullptr);
+                RunControl* control = nullptr);
 
 }  // namespace abyx

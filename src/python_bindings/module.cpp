@@ -24,6 +24,14 @@ PyMethodDef g_run_simulation_def = {
     kRunSimulationDoc,
 };
 
+PyMethodDef g_watched_def = {
+    "_run_simulation_watched",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&run_simulation_watched)),
+    METH_FASTCALL,
+    "_run_simulation_watched(py_cfg, watch, /)\n--\n\nrun_simulation, interruptible, calling "
+    "watch(rays_done, rays_total) about every 0.1 s and at the end (the toolkit's progress bar).",
+};
+
 bool g_initialised = false;
 
 // Sets a public attribute, first appending its name to __all__ (created when absent).
@@ -67,6 +75,10 @@ bool fill_module(PyObject* module) {
   }
   PyRef function(PyCFunction_NewEx(&g_run_simulation_def, module, module_name.get()));
   if (!function || !add_to_module(module, "run_simulation", function.get())) {
+    return false;
+  }
+  PyRef watched(PyCFunction_NewEx(&g_watched_def, module, module_name.get()));
+  if (!watched || PyObject_SetAttrString(module, "_run_simulation_watched", watched.get()) < 0) {
     return false;
   }
   PyObject* panic_type = panic_exception_type();  // borrowed, lives for the process

@@ -133,13 +133,25 @@ class LockReleased {
   PyThreadState* state_;
 };
 
+// Calls watch(done, total) with the rays traced so far; false with its exception set when it
+// raised.
+bool report_progress(PyObject* watch, const RunControl& control) {
+  PyRef done(PyLong_FromUnsignedLongLong(control.rays_done.load(std::memory_order_relaxed)));
+  PyRef total(PyLong_FromUnsignedLongLong(control.rays_total.load(std::memory_order_relaxed)));
+  if (!done || !total) return false;
+  PyObject* args[] = {done.get(), total.get()};
+  PyRef called(PyObject_Vectorcall(watch, args, 2, nullptr));
+  return static_cast<bool>(called);
+}
+
 // The engine on a thread of its own with the interpreter lock released, so that other Python
-// threads run; every kSignalPoll the caller's thread takes the lock back and runs the signal
-// handlers. When one raises (KeyboardInterrupt for Ctrl-C) the run is stopped before its next ray,
-// its outcome dropped, and nullopt returned with the handler's exception set.
-std::optional<CoreResult> run_interruptibly(const SimulationConfig& config) {
-  std::atomic<bool> cancel{false};
-  std::packaged_task<CoreResult()> task([&] { return core(config, kResultDictCosts, &cancel); });
+// threads run; every kSignalPoll the caller's thread takes the lock back, runs the signal handlers
+// and calls `watch` (when given) with the rays done. When one of them raises (KeyboardInterrupt
+// for Ctrl-C) the run is stopped before its next ray, its outcome dropped, and nullopt returned
+// with that exception set.
+std::optional<CoreResult> run_interruptibly(const SimulationConfig& config, PyObject* watch) {
+  RunControl control;
+  std::packaged_task<CoreResult()> task([&] { return core(config, kResultDictCosts, &control); });
   std::future<CoreResult> outcome = task.get_future();
   std::thread runner(std::move(task));
   bool interrupted = false;
@@ -150,9 +162,9 @@ std::optional<CoreResult> run_interruptibly(const SimulationConfig& config) {
       status = outcome.wait_for(kSignalPoll);
     }
     if (status == std::future_status::ready) break;
-    if (PyErr_CheckSignals() != 0) {
+    if (PyErr_CheckSignals() != 0 || (watch != nullptr && !report_progress(watch, control))) {
       interrupted = true;
-      cancel.store(true, std::memory_order_relaxed);
+      control.cancel.store(true, std::memory_order_relaxed);
       break;
     }
   }
@@ -160,7 +172,11 @@ std::optional<CoreResult> run_interruptibly(const SimulationConfig& config) {
     const LockReleased released;
     runner.join();
   }
-  if (!interrupted) return outcome.get();  // a fault keeps its type
+  if (!interrupted) {
+    CoreResult result = outcome.get();  // a fault keeps its type
+    if (watch != nullptr && !report_progress(watch, control)) return std::nullopt;
+    return result;
+  }
   try {
     outcome.get();
   } catch (...) {  // Interrupted, or whatever the run met before it stopped
@@ -168,7 +184,7 @@ std::optional<CoreResult> run_interruptibly(const SimulationConfig& config) {
   return std::nullopt;
 }
 
-PyObject* run_call_road(PyObject* py_cfg) {
+PyObject* run_call_road(PyObject* py_cfg, PyObject* watch) {
   // serialise the caller's object with the interpreter's own json module
   PyRef text = dump_config(py_cfg);
   if (!text) {
@@ -204,8 +220,8 @@ PyObject* run_call_road(PyObject* py_cfg) {
   }
 
   // run the engine, then hand the caller plain Python objects
-  if (config.beam.interruptible) {
-    std::optional<CoreResult> result = run_interruptibly(config);
+  if (config.beam.interruptible || watch != nullptr) {
+    std::optional<CoreResult> result = run_interruptibly(config, watch);
     return result ? build_result_dict(*result, config).release() : nullptr;
   }
   CoreResult result = core(config, kResultDictCosts);
@@ -218,7 +234,19 @@ PyObject* run_simulation(PyObject* /*module*/, PyObject* const* args, Py_ssize_t
                          PyObject* kwnames) {
   return call_at_boundary([&]() -> PyObject* {
     PyObject* py_cfg = bind_py_cfg(args, nargs, kwnames);
-    return py_cfg == nullptr ? nullptr : run_call_road(py_cfg);
+    return py_cfg == nullptr ? nullptr : run_call_road(py_cfg, nullptr);
+  });
+}
+
+PyObject* run_simulation_watched(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
+  return call_at_boundary([&]() -> PyObject* {
+    if (nargs != 2 || !PyCallable_Check(args[1])) {
+      PyErr_SetString(PyExc_TypeError,
+                      "_run_simulation_watched(py_cfg, watch, /) takes a "
+                      "configuration and a callable");
+      return nullptr;
+    }
+    return run_call_road(args[0], args[1]);
   });
 }
 

@@ -35,4 +35,9 @@ inline constexpr const char* kRunSimulationDoc =
 PyObject* run_simulation(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames);
 
+// _run_simulation_watched(py_cfg, watch): run_simulation, interruptible, calling watch(done,
+// total) with the rays traced about every 0.1 s and once at the end; an exception it raises stops
+// the run and is raised. Private to the toolkit's progress bar; not in __all__.
+PyObject* run_simulation_watched(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
 }  // namespace abyx

@@ -155,3 +155,19 @@ def test_cluster_sweep_equals_serial_runs_and_raises_as_locally(monkeypatch):
         assert isinstance(kept[1], abyx.PanicException) and not isinstance(kept[2], BaseException)
         with pytest.raises(ValueError, match="max_pending must be a positive int"):
             sweep([], client, max_pending=0)
+
+
+def test_the_progress_bar_counts_every_ray_and_leaves_the_result_as_it_is(monkeypatch):
+    tqdm_auto = pytest.importorskip("tqdm.auto")
+    seen = []
+
+    class Recording(tqdm_auto.tqdm):
+        def update(self, n=1):
+            seen.append((self.n + n, self.total))
+            return super().update(n)
+
+    monkeypatch.setattr(tqdm_auto, "tqdm", Recording)
+    config = run_config()
+    assert run(config, progress=True) == run(config)
+    rays = len(config["source"]["launch_azim_deg"]) * len(config["source"]["launch_elev_deg"])
+    assert seen[-1] == (rays, rays) and [n for n, _ in seen] == sorted(n for n, _ in seen)
