@@ -268,7 +268,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
           // the next segment of the same leg, when there is one that takes receivers
           Vec3 next_d{};
           bool shares_end = false;
-          if (!reflected && i + 1 < n && !reflects(b, states[i + 1])) {
+          if (!reflected && i + 1 < n) {
             next_d = states[i + 1].pos - b.pos;
             const float next_length_sq = dot(next_d, next_d);
             shares_end = takes_receivers(next_length_sq, std::sqrt(next_length_sq));
