@@ -124,6 +124,13 @@ def _parser() -> argparse.ArgumentParser:
         metavar="PNG",
         help="picture file (default: RESULT's name with the picture's kind and .png)",
     )
+    for bound, default in (("--vmin", "the 2nd percentile"), ("--vmax", "the 98th, at most 60 dB more")):
+        plot.add_argument(
+            bound,
+            type=float,
+            metavar="DB",
+            help=f"colour limit of a transmission-loss picture (default: {default})",
+        )
     plot.add_argument("--dpi", type=_positive_int, default=150, help="resolution (default: 150)")
     return parser
 
@@ -229,11 +236,11 @@ def _picture(args: argparse.Namespace) -> tuple[str, Callable[[Any, Any], Any]]:
 
     if args.depth is not None:
         return f"tl_z{args.depth:g}", lambda saved, ax: plot.tl_horizontal(
-            saved, args.depth, frequency_hz=args.frequency, ax=ax
+            saved, args.depth, frequency_hz=args.frequency, ax=ax, vmin=args.vmin, vmax=args.vmax
         )
     if args.bearing is not None:
         return f"tl_bearing{args.bearing:g}", lambda saved, ax: plot.tl_vertical(
-            saved, args.bearing, frequency_hz=args.frequency, ax=ax
+            saved, args.bearing, frequency_hz=args.frequency, ax=ax, vmin=args.vmin, vmax=args.vmax
         )
     if args.bathymetry:
         return "bathymetry", lambda saved, ax: plot.bathymetry(saved, ax=ax)

@@ -31,6 +31,7 @@ DEFAULT_RANGE_SAMPLES = 400
 MATCH_TOLERANCE = 1e-6
 # Colour limits of a transmission-loss picture: these percentiles of the finite values.
 TL_COLOUR_PERCENTILES = (2.0, 98.0)
+TL_COLOUR_SPAN_DB = 60.0  # default colour limits are at most this far apart: deep shadows clip
 _TL_LABEL = "transmission loss (dB re 1 m)"
 
 
@@ -150,8 +151,12 @@ def _colour_limits(values: Any, vmin: Optional[float], vmax: Optional[float]) ->
     finite = values[np.isfinite(values)]
     if finite.size == 0:
         return vmin, vmax
-    low, high = np.percentile(finite, TL_COLOUR_PERCENTILES)
-    return (float(low) if vmin is None else vmin, float(high) if vmax is None else vmax)
+    low, high = (float(v) for v in np.percentile(finite, TL_COLOUR_PERCENTILES))
+    if vmin is None and vmax is not None:
+        low = max(low, vmax - TL_COLOUR_SPAN_DB)
+    else:
+        high = min(high, (low if vmin is None else vmin) + TL_COLOUR_SPAN_DB)
+    return (low if vmin is None else vmin, high if vmax is None else vmax)
 
 
 def _tl_mesh(ax: Any, x: Any, y: Any, values: Any, cmap: str, vmin: Any, vmax: Any) -> Any:

@@ -118,6 +118,7 @@ class BeamSettings(_BeamSettingsRequired, total=False):
     beam_type: Literal["geometric", "cerveny"]  # default "geometric"
     beam_width: Union[Literal["min_width", "space_filling"], float]  # "cerveny" only; default "min_width"
     incoherent: bool  # also return the incoherent intensity ("geometric" only); default false
+    interruptible: bool  # release the interpreter lock and stop at Ctrl-C; default false (true in abyx_tools.run)
 
 
 class SimulationConfig(TypedDict):

@@ -39,7 +39,8 @@ def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
     pytest.importorskip("matplotlib")
     output = tmp_path / "r.npz"
     for config, args, status in [
-            (run_config(True), ["--depth", "50"], 0), (None, ["--bearing", "30", "--frequency", "100"], 0),
+            (run_config(True), ["--depth", "50", "--vmin", "40", "--vmax", "90"], 0),
+            (None, ["--bearing", "30", "--frequency", "100"], 0),
             (None, ["--bathymetry"], 0), (None, ["--rays", "range-depth"], 0),
             (None, ["--rays", "plan", "-o", str(tmp_path / "p.png")], 0), (run_config(), ["--rays", "plan"], 1)]:
         if config:
