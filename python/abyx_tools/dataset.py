@@ -60,6 +60,12 @@ def _field_variables(field: FieldArrays) -> Dict[str, Any]:
         "delay_s": (dims, field.delay_s, {"long_name": "earliest arrival", "units": "s"}),
         "amplitude": (dims, field.amplitude, {"long_name": "earliest arrival amplitude"}),
     }
+    if field.in_water is not None:
+        variables["in_water"] = (
+            dims,
+            np.asarray(field.in_water, dtype=np.int8),
+            {"long_name": "receiver in the water (1) or below the seabed (0)"},
+        )
     if field.intensity is not None:
         variables["intensity"] = (
             per_frequency,
@@ -207,6 +213,7 @@ def field_of(dataset: Any) -> FieldArrays:
             if "intensity" in dataset
             else None
         ),
+        in_water=np.asarray(dataset["in_water"].values, dtype=bool) if "in_water" in dataset else None,
     )
 
 

@@ -100,6 +100,8 @@ def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) 
     }
     if field.intensity is not None:
         arrays["intensity"] = field.intensity
+    if field.in_water is not None:
+        arrays["in_water"] = np.asarray(field.in_water, dtype=bool)
     if field.source_position_m is not None:
         arrays["source_position_m"] = np.array(field.source_position_m, dtype=np.float64)
     if isinstance(result, Mapping) and "ray_paths" in result:
@@ -165,6 +167,7 @@ def _load_npz(path: PathLike) -> SavedRun:
         if source is None
         else (float(source[0]), float(source[1]), float(source[2])),
         intensity=data.get("intensity"),
+        in_water=data.get("in_water"),
     )
     paths = None
     if "ray_point_count" in data:

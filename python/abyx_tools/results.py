@@ -9,7 +9,8 @@ The module returns flat lists in row-major order (last index fastest) with an ex
   (receiver,).
 
 Receivers that no ray reached hold pressure 0, delay inf and amplitude 0; their transmission loss
-is NaN.
+is NaN. With the run's configuration the arrays also know which receivers lie below the seabed
+(`in_water` False): they are outside the model, and their transmission loss is NaN too.
 """
 
 from __future__ import annotations
@@ -26,6 +27,7 @@ __all__ = [
     "FieldArrays",
     "RayPath",
     "ray_paths",
+    "seabed_depth_m",
     "source_position_of",
     "to_arrays",
     "transmission_loss_db",
@@ -59,11 +61,18 @@ class FieldArrays:
     is_array: bool  # True for a list of receiver points, False for a receiver grid
     source_position_m: Optional[Tuple[float, float, float]] = None  # source x, y, z when known (m)
     intensity: Any = None  # float32 shaped as `pressure`: incoherent intensity, when the run summed it
+    in_water: Any = None  # bool, receiver shape: not below the seabed (known with the run's config)
 
     @property
     def transmission_loss_db(self) -> Any:
-        """-20 log10 |p| (dB re 1 m), shaped as `pressure`, NaN where no ray arrived."""
-        return transmission_loss_db(self.pressure)
+        """-20 log10 |p| (dB re 1 m), shaped as `pressure`, NaN where no ray arrived and, with the
+        run's config, below the seabed."""
+        return self._in_water_only(transmission_loss_db(self.pressure))
+
+    def _in_water_only(self, loss: Any) -> Any:
+        if self.in_water is not None:
+            loss[..., ~np.asarray(self.in_water)] = np.nan
+        return loss
 
     @property
     def incoherent_tl_db(self) -> Any:
@@ -71,7 +80,9 @@ class FieldArrays:
         arrived; a ValueError when the run did not sum it (`beam.incoherent`)."""
         if self.intensity is None:
             raise ValueError("the run has no incoherent intensity: set beam.incoherent to true")
-        return transmission_loss_db(np.sqrt(np.asarray(self.intensity, dtype=np.float64)))
+        return self._in_water_only(
+            transmission_loss_db(np.sqrt(np.asarray(self.intensity, dtype=np.float64)))
+        )
 
     def tl_db(self, incoherent: bool = False) -> Any:
         """The coherent transmission loss, or the incoherent one."""
@@ -123,6 +134,37 @@ def source_position_of(config: Optional[Mapping[str, Any]]) -> Optional[Tuple[fl
     return (x, y, abs(z))  # a negative source depth is read as a depth given with the wrong sign
 
 
+def _axis_cells(axis: Any, values: Any) -> Tuple[Any, Any, Any]:
+    """Lower and upper node and the local coordinate in [0, 1] of each value on a grid axis; beyond
+    the axis the end cell's edge holds, as the tracer's bottom does."""
+    if axis.size < 2:
+        zero = np.zeros(values.shape, dtype=np.intp)
+        return zero, zero, np.zeros(values.shape)
+    lower = np.clip(np.searchsorted(axis, values, side="right") - 1, 0, axis.size - 2)
+    t = np.clip((values - axis[lower]) / (axis[lower + 1] - axis[lower]), 0.0, 1.0)
+    return lower, lower + 1, t
+
+
+def seabed_depth_m(config: Mapping[str, Any], x_m: Any, y_m: Any) -> Any:
+    """The bottom depth (m) of `config`'s bathymetry at the points (x_m, y_m), interpolated as the
+    tracer interpolates it: bilinear in the grid cell, the edge values beyond the grid."""
+    bathymetry = config["bathymetry"]
+    xs = np.asarray(bathymetry["x_bty_m"], dtype=np.float64)
+    ys = np.asarray(bathymetry["y_bty_m"], dtype=np.float64)
+    depth = np.abs(np.asarray(bathymetry["z_bty_m"], dtype=np.float64)).reshape(xs.size, ys.size)
+    x0, x1, tx = _axis_cells(xs, np.asarray(x_m, dtype=np.float64))
+    y0, y1, ty = _axis_cells(ys, np.asarray(y_m, dtype=np.float64))
+    return ((1 - tx) * (1 - ty) * depth[x0, y0] + (1 - tx) * ty * depth[x0, y1]
+            + tx * (1 - ty) * depth[x1, y0] + tx * ty * depth[x1, y1])
+
+
+def _in_water(config: Optional[Mapping[str, Any]], x: Any, y: Any, z: Any) -> Any:
+    """Receivers not below the seabed; x, y, z broadcast to the receiver shape. None without config."""
+    if config is None:
+        return None
+    return np.asarray(z, dtype=np.float64) <= seabed_depth_m(config, x, y)
+
+
 def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = None) -> FieldArrays:
     """The field of a result dict (or of its "pressure_field" dict) as arrays. With the run's
     `config` the arrays also know the source position (for slices along a bearing)."""
@@ -161,6 +203,7 @@ def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = N
             is_array=True,
             source_position_m=source_position_of(config),
             intensity=None if intensity is None else intensity.reshape(nf, n1),
+            in_water=_in_water(config, positions[:, 0], positions[:, 1], positions[:, 2]),
         )
     axes = []
     for key, size in (("x_m", n1), ("y_m", n2), ("z_m", n3)):
@@ -178,6 +221,9 @@ def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = N
         is_array=False,
         source_position_m=source_position_of(config),
         intensity=None if intensity is None else intensity.reshape(shape),
+        in_water=_in_water(
+            config, axes[0][:, None, None], axes[1][None, :, None], axes[2][None, None, :]
+        ),
     )
 
 

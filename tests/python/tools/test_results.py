@@ -89,6 +89,23 @@ def test_datasets_have_the_receivers_as_dimensions_and_the_config_as_attributes(
 
 
 @pytest.mark.parametrize("suffix", [".nc", ".npz"])
+def test_receivers_below_the_seabed_are_marked_and_have_no_loss(tmp_path, suffix, request):
+    # the bottom rises from 100 m at x = 0 to 20 m at x = 200 and stays there beyond
+    config = make_config(**{"+bathymetry": {"x_bty_m": [0.0, 200.0], "y_bty_m": [-50.0, 50.0],
+                                            "z_bty_m": [100.0, 100.0, 20.0, 20.0]}})
+    field = results.to_arrays(grid_result((2, 3, 4, 5)), config)  # x 0, 100, 200; z 10 .. 50
+    seabed = np.array([100.0, 60.0, 20.0])[:, None, None]
+    np.testing.assert_array_equal(field.in_water, np.broadcast_to(field.z_m[None, None, :] <= seabed, (3, 4, 5)))
+    assert np.isnan(field.transmission_loss_db[:, ~field.in_water]).all()
+    assert np.isfinite(field.transmission_loss_db[:, field.in_water][:, 1:]).all()  # but the unreached cell
+    assert results.seabed_depth_m(config, [-10.0, 500.0], [0.0, 99.0]).tolist() == [100.0, 20.0]
+    if suffix == ".nc":
+        request.getfixturevalue("xr")
+    files.save(tmp_path / f"r{suffix}", grid_result((2, 3, 4, 5)), config)
+    np.testing.assert_array_equal(files.load(tmp_path / f"r{suffix}").field.in_water, field.in_water)
+
+
+@pytest.mark.parametrize("suffix", [".nc", ".npz"])
 def test_incoherent_intensity_travels_through_arrays_datasets_and_files(tmp_path, suffix, request):
     result = grid_result((2, 3, 4, 5))
     result["pressure_field"]["intensity"] = [float(n % 7) for n in range(120)]  # 0: unreached
