@@ -56,6 +56,11 @@ struct RayBasis {
   Vec3 e2;  // horizontal when phi = 0
 };
 
+// Whether a boundary reflection made `after` from `before`, the state of the step before it.
+inline bool reflects(const RayState& before, const RayState& after) {
+  return after.n_surface != before.n_surface || after.n_bottom != before.n_bottom;
+}
+
 // The basis of a state from its slowness, sound speed and rotation angle. A state moving exactly
 // vertically has no horizontal direction of its own; it then takes +y as its horizontal reference
 // so that the basis stays finite.

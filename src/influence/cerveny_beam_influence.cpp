@@ -145,11 +145,6 @@ std::size_t choose_parameters(const BeamSettings& beam, const BeamLaunch& launch
   return omegas.size();
 }
 
-// Whether a boundary reflection made `after` from `before`.
-bool reflects(const RayState& before, const RayState& after) {
-  return after.n_surface != before.n_surface || after.n_bottom != before.n_bottom;
-}
-
 // The form of the beam continued straight by h = c ds from the form f, as in a homogeneous medium:
 // Q grows by h P, so M becomes M (I + h M)^-1 = (M + h det(M) I) / det(I + h M), and det Q grows by
 // det(I + h M) = 1 + h tr(M) + h^2 det(M).

@@ -174,11 +174,6 @@ bool takes_receivers(float length_sq, float length) {
   return !(length_sq < kMinSegmentLengthSq || length <= kMinSegmentLength);
 }
 
-// B was reflected on the step from A.
-bool reflects(const RayState& a, const RayState& b) {
-  return b.n_surface != a.n_surface || b.n_bottom != a.n_bottom;
-}
-
 BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& basis,
                          float phase_start, float length_sq, float radius,
                          const Vec3* shared_next_d) {
