@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "bty/bty_field.h"
+#include "common/checked_size.h"
 #include "common/decimal_text.h"
 #include "common/fault.h"
 #include "engine/launch_fan.h"
@@ -33,7 +34,6 @@ struct Partial {
 // The points the stored paths may have together, and how many they have so far: a path's length
 // is known only once its ray is traced, so the run stops as soon as the paths outgrow memory.
 struct PathBudget {
-  std::uint64_t max_points = 0;
   std::uint64_t point_bytes = 0;      // what one point costs, the result's copy included
   std::uint64_t available_bytes = 0;  // the memory the run may use
   std::atomic<std::uint64_t> points{0};
@@ -42,7 +42,7 @@ struct PathBudget {
 // Counts a traced ray's path against the budget; throws TooLargeForMemory once they outgrow it.
 void count_path_points(PathBudget& budget, std::size_t points) {
   const std::uint64_t total = budget.points.fetch_add(points, std::memory_order_relaxed) + points;
-  if (total > budget.max_points) {
+  if (saturating_multiply(total, budget.point_bytes) > budget.available_bytes) {
     throw TooLargeForMemory("ray paths too large for memory: the rays traced so far store " +
                             decimal_text(total) + " points x " + decimal_text(budget.point_bytes) +
                             " bytes, more than the " + decimal_text(budget.available_bytes) +
@@ -167,7 +167,6 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
   PathBudget path_budget;
   path_budget.point_bytes = path_point_bytes(result_costs);
   path_budget.available_bytes = available_bytes;
-  path_budget.max_points = available_bytes / path_budget.point_bytes;
   // launch angles in radians with their spacings
   const LaunchFan fan = make_launch_fan(config.source);
   // the environment, built once and only read from here on
