@@ -92,7 +92,6 @@ def test_unserialisable_or_unreadable_configuration_names_the_problem(cfg, messa
     ({"+source": {"position": [0.0, 0.0, 50.0, 1.0]}}, "trailing characters",
      "in source.position, which takes exactly three numbers: x, y and z (m)"),
     ({"+beam": {"integration_method": None}}, "expected value", 'in beam.integration_method, which takes "euler" or "rk2"'),
-    ({"+beam": {"integration_method": False}}, "expected value", 'in beam.integration_method, which takes "euler" or "rk2"'),
     ({"beam": [10.0, 100, "far"]}, 'invalid type: string "far", expected f32',
      "in beam.max_range_m, which takes a number of metres"),
     ({"beam": {"step_m": 10.0, "max_range_m": 500.0}}, "missing field `max_steps`", None)])  # says it all
@@ -221,16 +220,12 @@ INVALID = "invalid simulation config: Invalid simulation config:\n  - "
     ({"+source": {"freq_hz": [1e39]}}, INVALID + "source: freq_hz values must be finite"),
     ({"+source": {"freq_hz": [10 ** 400]}}, INVALID + "source: freq_hz values must be finite"),
     ({"+source": {"freq_hz": [3.4e38]}}, INVALID + "source: freq_hz values must be at most 1e9 Hz in magnitude"),
-    ({"+source": {"launch_azim_deg": [1e39]}}, INVALID + "source: launch_azim_deg values must be finite"),
-    ({"+ssp": {"c_m_s": [1e-45] * 8}}, INVALID + "ssp: c_m_s values must lie between 0.001 and 1e9 m/s"),
-    ({"+beam": {"step_m": 1e30, "store_ray_paths": True}}, INVALID + "beam: step_m must not exceed max_range_m"),
-    ({"+beam": {"beam_type": "cerveny", "incoherent": True}}, INVALID + 'beam: incoherent needs beam_type "geometric"'),
-    # what validation cannot see: speeds that jump by 1e6 m/s across 1e-30 m, a source at 3e38 m
+    # validation's other texts are checked in C++; what it cannot see: speeds that jump by 1e6 m/s across
+    # 1e-30 m, a source at 3e38 m
     ({"+ssp": {"z_ssp_m": [0.0, 1e-30], "c_m_s": [1.0, 1e6] * 4}}, "beyond single precision: ray "),
     ({"+source": {"position": [3e38] * 3}}, "beyond single precision: ray "),
     ({"+source": {"freq_hz": [1e9], "launch_elev_deg": [-60.0, 30.0, 60.0]}, "+bathymetry": {"bottom_model": ELASTIC}},
-     None)], ids=["inf-freq", "huge-int-freq", "freq-beyond-omega", "inf-azimuth", "tiny-speed", "step-beyond-range", "incoherent-cerveny",
-                  "speed-jump", "far-source", "elastic-1GHz"])
+     None)], ids=["inf-freq", "huge-int-freq", "freq-beyond-omega", "speed-jump", "far-source", "elastic-1GHz"])
 def test_numbers_single_precision_cannot_trace_are_refused_and_the_rest_stay_finite(sections, message):
     config = make_config(**{"+beam": {"store_ray_paths": True}, **sections})
     if message is not None:

@@ -91,11 +91,6 @@ INSTANTIATE_TEST_SUITE_P(
         BudgetCase{"PathsBoundedByRange", [] { return with_paths(true, 10, 5000); }, 2,
                    65160 * (500 * 12 + 32) - 1,
                    "ray paths too large for memory: 65160 rays x at least 500 points"},
-        BudgetCase{"PathsWithTheResultsCopy", [] { return with_paths(true, 10, 5000); }, 2,
-                   65160 * (500 * 12 + 32),
-                   "ray paths too large for memory: 65160 rays x at least "
-                   "500 points x 220 bytes",
-                   ResultCosts{208}},
         BudgetCase{"StatesOfARayThatNeverLeaves",
                    [] {
                      SimulationConfig config = sized(1, 1, 1, 1, 1, 1);
