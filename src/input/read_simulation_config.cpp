@@ -19,15 +19,17 @@ struct ConfigReader {
   std::vector<std::string> unknown_key_paths;  // document order
   std::string path;                            // path of the current member: "", "beam", "0"
   std::string failed_field;                    // key path of the innermost field that failed
+  std::string_view failed_takes;               // what that field takes; empty for a record
 };
 
-// Remembers the innermost field whose value failed; path_of_key turns the reader's path, which
-// ends in the field's key or its positional index, into the key path.
-void note_failed_field(ConfigReader& reader, std::string_view key) {
+// Remembers the innermost field whose value failed, by its key path: the reader's path ends in
+// the field's key or, in the positional form, its index.
+void note_failed_field(ConfigReader& reader, std::string_view key, std::string_view takes) {
   if (!reader.failed_field.empty()) return;
   const std::size_t dot = reader.path.rfind('.');
   reader.failed_field = dot == std::string::npos ? std::string() : reader.path.substr(0, dot + 1);
   reader.failed_field += key;
+  reader.failed_takes = takes;
 }
 
 // KeyOnly fields are defaulted and read by key alone: they follow every positional field, so
@@ -40,6 +42,7 @@ struct SchemaField {
   std::string_view key;                  // JSON key, compared byte for byte
   Presence presence;                     // required, or defaulted when absent
   bool (*read)(ConfigReader&, Record&);  // reads the value at the cursor into the field
+  std::string_view takes = {};           // what the value must be, for the note of a failed read
 };
 
 // A record's name (as messages write it) and its fields in declaration order.
@@ -279,7 +282,7 @@ bool read_record_object(ConfigReader& reader, const RecordSchema<Record>& schema
       seen |= bit;
       PathScope scope(reader.path, schema.fields[index].key);
       if (!schema.fields[index].read(reader, record)) {
-        note_failed_field(reader, schema.fields[index].key);
+        note_failed_field(reader, schema.fields[index].key, schema.fields[index].takes);
         return false;
       }
     }
@@ -316,7 +319,7 @@ bool read_fields_in_order(ConfigReader& reader, const RecordSchema<Record>& sche
     {
       PathScope scope(reader.path, decimal_text(count));
       if (!schema.fields[count].read(reader, record)) {
-        note_failed_field(reader, schema.fields[count].key);
+        note_failed_field(reader, schema.fields[count].key, schema.fields[count].takes);
         return false;
       }
     }
@@ -353,31 +356,37 @@ using Elastic = BottomBoundaryModel::Elastic;
 
 constexpr SchemaField<Acoustic> kAcousticFields[] = {
     {"compressional_speed_m_s", Presence::Required,
-     [](ConfigReader& r, Acoustic& a) { return read_f32(r, a.compressional_speed_m_s); }},
+     [](ConfigReader& r, Acoustic& a) { return read_f32(r, a.compressional_speed_m_s); },
+     "a number of m/s"},
     {"density_g_cm3", Presence::Required,
-     [](ConfigReader& r, Acoustic& a) { return read_f32(r, a.density_g_cm3); }},
+     [](ConfigReader& r, Acoustic& a) { return read_f32(r, a.density_g_cm3); },
+     "a number (g/cm^3)"},
     {"compressional_attenuation_db_per_wavelength", Presence::Defaulted,
      [](ConfigReader& r, Acoustic& a) {
        return read_optional_f32(r, a.compressional_attenuation_db_per_wavelength);
-     }},
+     },
+     "a number of dB per wavelength"},
 };
 constexpr RecordSchema<Acoustic> kAcousticSchema{"Acoustic", kAcousticFields};
 
 constexpr SchemaField<Elastic> kElasticFields[] = {
     {"compressional_speed_m_s", Presence::Required,
-     [](ConfigReader& r, Elastic& e) { return read_f32(r, e.compressional_speed_m_s); }},
+     [](ConfigReader& r, Elastic& e) { return read_f32(r, e.compressional_speed_m_s); },
+     "a number of m/s"},
     {"shear_speed_m_s", Presence::Required,
-     [](ConfigReader& r, Elastic& e) { return read_f32(r, e.shear_speed_m_s); }},
+     [](ConfigReader& r, Elastic& e) { return read_f32(r, e.shear_speed_m_s); }, "a number of m/s"},
     {"density_g_cm3", Presence::Required,
-     [](ConfigReader& r, Elastic& e) { return read_f32(r, e.density_g_cm3); }},
+     [](ConfigReader& r, Elastic& e) { return read_f32(r, e.density_g_cm3); }, "a number (g/cm^3)"},
     {"compressional_attenuation_db_per_wavelength", Presence::Defaulted,
      [](ConfigReader& r, Elastic& e) {
        return read_optional_f32(r, e.compressional_attenuation_db_per_wavelength);
-     }},
+     },
+     "a number of dB per wavelength"},
     {"shear_attenuation_db_per_wavelength", Presence::Defaulted,
      [](ConfigReader& r, Elastic& e) {
        return read_optional_f32(r, e.shear_attenuation_db_per_wavelength);
-     }},
+     },
+     "a number of dB per wavelength"},
 };
 constexpr RecordSchema<Elastic> kElasticSchema{"Elastic", kElasticFields};
 
@@ -530,79 +539,104 @@ bool read_bottom_model(ConfigReader& reader, BottomBoundaryModel& model) {
 
 constexpr SchemaField<SoundSpeed> kSoundSpeedFields[] = {
     {"x_ssp_m", Presence::Required,
-     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.x_ssp_m); }},
+     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.x_ssp_m); },
+     "a list of numbers"},
     {"y_ssp_m", Presence::Required,
-     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.y_ssp_m); }},
+     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.y_ssp_m); },
+     "a list of numbers"},
     {"z_ssp_m", Presence::Required,
-     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.z_ssp_m); }},
+     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.z_ssp_m); },
+     "a list of numbers"},
     {"c_m_s", Presence::Required,
-     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.c_m_s); }},
+     [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.c_m_s); }, "a list of numbers"},
 };
 constexpr RecordSchema<SoundSpeed> kSoundSpeedSchema{"SoundSpeed", kSoundSpeedFields};
 
 constexpr SchemaField<Bathymetry> kBathymetryFields[] = {
     {"x_bty_m", Presence::Required,
-     [](ConfigReader& r, Bathymetry& b) { return read_f32_list(r, b.x_bty_m); }},
+     [](ConfigReader& r, Bathymetry& b) { return read_f32_list(r, b.x_bty_m); },
+     "a list of numbers"},
     {"y_bty_m", Presence::Required,
-     [](ConfigReader& r, Bathymetry& b) { return read_f32_list(r, b.y_bty_m); }},
+     [](ConfigReader& r, Bathymetry& b) { return read_f32_list(r, b.y_bty_m); },
+     "a list of numbers"},
     {"z_bty_m", Presence::Required,
-     [](ConfigReader& r, Bathymetry& b) { return read_f32_list(r, b.z_bty_m); }},
+     [](ConfigReader& r, Bathymetry& b) { return read_f32_list(r, b.z_bty_m); },
+     "a list of numbers"},
     {"water_density_g_cm3", Presence::Defaulted,
-     [](ConfigReader& r, Bathymetry& b) { return read_optional_f32(r, b.water_density_g_cm3); }},
+     [](ConfigReader& r, Bathymetry& b) { return read_optional_f32(r, b.water_density_g_cm3); },
+     "a number (g/cm^3)"},
     {"bottom_model", Presence::Defaulted,
-     [](ConfigReader& r, Bathymetry& b) { return read_bottom_model(r, b.bottom_model); }},
+     [](ConfigReader& r, Bathymetry& b) { return read_bottom_model(r, b.bottom_model); },
+     "an object whose \"model\" is \"rigid\", \"acoustic\" or \"elastic\", with that model's "
+     "fields"},
 };
 constexpr RecordSchema<Bathymetry> kBathymetrySchema{"Bathymetry", kBathymetryFields};
 
 constexpr SchemaField<Source> kSourceFields[] = {
     {"position", Presence::Required,
-     [](ConfigReader& r, Source& s) { return read_position(r, s.position); }},
+     [](ConfigReader& r, Source& s) { return read_position(r, s.position); },
+     "exactly three numbers: x, y and z (m)"},
     {"freq_hz", Presence::Required,
-     [](ConfigReader& r, Source& s) { return read_f32_list(r, s.freq_hz); }},
+     [](ConfigReader& r, Source& s) { return read_f32_list(r, s.freq_hz); }, "a list of numbers"},
     {"launch_elev_deg", Presence::Required,
-     [](ConfigReader& r, Source& s) { return read_f32_list(r, s.launch_elev_deg); }},
+     [](ConfigReader& r, Source& s) { return read_f32_list(r, s.launch_elev_deg); },
+     "a list of numbers"},
     {"launch_azim_deg", Presence::Required,
-     [](ConfigReader& r, Source& s) { return read_f32_list(r, s.launch_azim_deg); }},
+     [](ConfigReader& r, Source& s) { return read_f32_list(r, s.launch_azim_deg); },
+     "a list of numbers"},
 };
 constexpr RecordSchema<Source> kSourceSchema{"Source", kSourceFields};
 
 constexpr SchemaField<Receivers> kReceiversFields[] = {
     {"config_type", Presence::Required,
-     [](ConfigReader& r, Receivers& v) { return read_text(r, v.config_type); }},
+     [](ConfigReader& r, Receivers& v) { return read_text(r, v.config_type); },
+     "\"grid\" or \"array\""},
     {"x_rcvr_m", Presence::Required,
-     [](ConfigReader& r, Receivers& v) { return read_f32_list(r, v.x_rcvr_m); }},
+     [](ConfigReader& r, Receivers& v) { return read_f32_list(r, v.x_rcvr_m); },
+     "a list of numbers"},
     {"y_rcvr_m", Presence::Required,
-     [](ConfigReader& r, Receivers& v) { return read_f32_list(r, v.y_rcvr_m); }},
+     [](ConfigReader& r, Receivers& v) { return read_f32_list(r, v.y_rcvr_m); },
+     "a list of numbers"},
     {"z_rcvr_m", Presence::Required,
-     [](ConfigReader& r, Receivers& v) { return read_f32_list(r, v.z_rcvr_m); }},
+     [](ConfigReader& r, Receivers& v) { return read_f32_list(r, v.z_rcvr_m); },
+     "a list of numbers"},
 };
 constexpr RecordSchema<Receivers> kReceiversSchema{"Receivers", kReceiversFields};
 
 constexpr SchemaField<BeamSettings> kBeamSettingsFields[] = {
     {"step_m", Presence::Required,
-     [](ConfigReader& r, BeamSettings& b) { return read_f32(r, b.step_m); }},
+     [](ConfigReader& r, BeamSettings& b) { return read_f32(r, b.step_m); }, "a number of metres"},
     {"max_steps", Presence::Required,
-     [](ConfigReader& r, BeamSettings& b) { return read_max_steps(r, b.max_steps); }},
+     [](ConfigReader& r, BeamSettings& b) { return read_max_steps(r, b.max_steps); },
+     "a whole number from 1 up, written without a fraction or an exponent"},
     {"max_range_m", Presence::Required,
-     [](ConfigReader& r, BeamSettings& b) { return read_f32(r, b.max_range_m); }},
+     [](ConfigReader& r, BeamSettings& b) { return read_f32(r, b.max_range_m); },
+     "a number of metres"},
     {"store_ray_paths", Presence::Defaulted,
-     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.store_ray_paths); }},
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.store_ray_paths); },
+     "true or false"},
     {"show_progress", Presence::Defaulted,
-     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.show_progress); }},
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.show_progress); },
+     "true or false"},
     {"atomic_progress_counter", Presence::Defaulted,
-     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.atomic_progress_counter); }},
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.atomic_progress_counter); },
+     "true or false"},
     {"integration_method", Presence::Defaulted,
      [](ConfigReader& r, BeamSettings& b) {
        return read_integration_method(r, b.integration_method);
-     }},
+     },
+     "\"euler\" or \"rk2\""},
     {"beam_type", Presence::KeyOnly,
-     [](ConfigReader& r, BeamSettings& b) { return read_text(r, b.beam_type); }},
+     [](ConfigReader& r, BeamSettings& b) { return read_text(r, b.beam_type); },
+     "\"geometric\" or \"cerveny\""},
     {"beam_width", Presence::KeyOnly,
-     [](ConfigReader& r, BeamSettings& b) { return read_beam_width(r, b); }},
+     [](ConfigReader& r, BeamSettings& b) { return read_beam_width(r, b); },
+     "\"min_width\", \"space_filling\" or a number of metres"},
     {"incoherent", Presence::KeyOnly,
-     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.incoherent); }},
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.incoherent); }, "true or false"},
     {"interruptible", Presence::KeyOnly,
-     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.interruptible); }},
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.interruptible); },
+     "true or false"},
 };
 constexpr RecordSchema<BeamSettings> kBeamSettingsSchema{"BeamSettings", kBeamSettingsFields};
 
@@ -626,56 +660,6 @@ constexpr SchemaField<SimulationConfig> kSimulationConfigFields[] = {
 };
 constexpr RecordSchema<SimulationConfig> kSimulationConfigSchema{"SimulationConfig",
                                                                  kSimulationConfigFields};
-
-// What a field takes, by its key, for the note that goes with a failed read.
-std::string_view what_field_takes(std::string_view key) {
-  struct Takes {
-    std::string_view key, takes;
-  };
-  static constexpr Takes kTakes[] = {
-      {"position", "exactly three numbers: x, y and z (m)"},
-      {"integration_method", "\"euler\" or \"rk2\""},
-      {"bottom_model",
-       "an object whose \"model\" is \"rigid\", \"acoustic\" or \"elastic\", with that "
-       "model's fields"},
-      {"config_type", "\"grid\" or \"array\""},
-      {"max_steps", "a whole number from 1 up, written without a fraction or an exponent"},
-      {"store_ray_paths", "true or false"},
-      {"show_progress", "true or false"},
-      {"atomic_progress_counter", "true or false"},
-      {"incoherent", "true or false"},
-      {"interruptible", "true or false"},
-      {"beam_type", "\"geometric\" or \"cerveny\""},
-      {"beam_width", "\"min_width\", \"space_filling\" or a number of metres"},
-      {"water_density_g_cm3", "a number (g/cm^3)"},
-      {"step_m", "a number of metres"},
-      {"max_range_m", "a number of metres"},
-      {"compressional_speed_m_s", "a number of m/s"},
-      {"shear_speed_m_s", "a number of m/s"},
-      {"density_g_cm3", "a number (g/cm^3)"},
-      {"compressional_attenuation_db_per_wavelength", "a number of dB per wavelength"},
-      {"shear_attenuation_db_per_wavelength", "a number of dB per wavelength"},
-  };
-  for (const Takes& t : kTakes) {
-    if (t.key == key) return t.takes;
-  }
-  static constexpr std::string_view kLists[] = {
-      "x_ssp_m", "y_ssp_m",         "z_ssp_m",         "c_m_s",    "x_bty_m",  "y_bty_m", "z_bty_m",
-      "freq_hz", "launch_elev_deg", "launch_azim_deg", "x_rcvr_m", "y_rcvr_m", "z_rcvr_m"};
-  for (const std::string_view list : kLists) {
-    if (list == key) return "a list of numbers";
-  }
-  return "";
-}
-
-// "in source.position, which takes exactly three numbers: ...", or nothing for a record.
-std::string failed_field_note(std::string_view field) {
-  const std::size_t dot = field.rfind('.');
-  const std::string_view takes =
-      what_field_takes(dot == std::string_view::npos ? field : field.substr(dot + 1));
-  if (field.empty() || takes.empty()) return "";
-  return "in " + std::string(field) + ", which takes " + std::string(takes);
-}
 
 std::string position_suffix(std::string_view text, std::size_t offset) {
   const TextPosition position = locate_offset(text, offset);
@@ -702,7 +686,11 @@ ReadConfigResult read_simulation_config(std::string_view json_text) {
   if (!ok) {
     const JsonFailure& failure = reader.cursor.failure;
     result.error = failure.message + position_suffix(json_text, failure.offset);
-    result.note = failed_field_note(reader.failed_field);
+    // "in source.position, which takes exactly three numbers: ...", or nothing for a record
+    if (!reader.failed_takes.empty()) {
+      result.note =
+          "in " + reader.failed_field + ", which takes " + std::string(reader.failed_takes);
+    }
     return result;
   }
   result.config = std::move(config);
