@@ -13,10 +13,12 @@ from typing import List, Literal, Optional, Tuple, TypedDict, Union
 
 __all__ = [
     "AcousticBottom",
+    "Arrivals",
     "BeamSettings",
     "Bathymetry",
     "BottomModel",
     "ElasticBottom",
+    "Eigenray",
     "PressureField",
     "Receivers",
     "Result",
@@ -119,6 +121,9 @@ class BeamSettings(_BeamSettingsRequired, total=False):
     beam_width: Union[Literal["min_width", "space_filling"], float]  # "cerveny" only; default "min_width"
     incoherent: bool  # also return the incoherent intensity ("geometric" only); default false
     interruptible: bool  # release the interpreter lock and stop at Ctrl-C; default false (true in abyx_tools.run)
+    arrivals: bool  # also return the arrivals at every receiver; default false
+    max_arrivals: int  # arrivals kept per receiver, the strongest, 1 to 1000000; default 20
+    eigenrays: bool  # also return the path behind each arrival (needs arrivals); default false
 
 
 class SimulationConfig(TypedDict):
@@ -150,6 +155,28 @@ class PressureField(_PressureFieldAlways, total=False):
     z_m: List[float]  # grid mode: receiver depth axis (m)
 
 
+class Arrivals(TypedDict):
+    """With beam.arrivals: flat lists, one entry per arrival, by receiver and then by delay."""
+
+    receiver: List[int]  # flat receiver index, as in delay_s
+    delay_s: List[float]  # amplitude-weighted travel time at the receiver (s)
+    launch_elev_deg: List[float]  # launch elevation of the arrival's central ray (deg)
+    launch_azim_deg: List[float]  # launch azimuth of the arrival's central ray (deg)
+    n_surface: List[int]  # surface reflections of the path
+    n_bottom: List[int]  # bottom reflections of the path
+    ray_index: List[int]  # the central ray, in the azimuth-major launch list
+    amplitude_re: List[float]  # nf x arrivals, frequency first: p = sum A exp(2 pi i f delay)
+    amplitude_im: List[float]  # imaginary parts, laid out as amplitude_re
+
+
+class Eigenray(TypedDict):
+    """With beam.eigenrays: the path behind one arrival, from the source to the receiver's foot point."""
+
+    receiver: int  # flat receiver index
+    ray_index: int  # the arrival's central ray
+    path: List[List[float]]  # its [x, y, z] points (m)
+
+
 class _ResultAlways(TypedDict):
     pressure_field: PressureField  # the field at the receivers
 
@@ -160,3 +187,5 @@ class Result(_ResultAlways, total=False):
     ray_paths: List[
         List[List[float]]
     ]  # with beam.store_ray_paths: per ray, its [x, y, z] points (m)
+    arrivals: Arrivals  # with beam.arrivals
+    eigenrays: List[Eigenray]  # with beam.eigenrays: one per arrival, in the order of arrivals

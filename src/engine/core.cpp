@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <limits>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -17,6 +19,7 @@
 #include "engine/parallel_map_reduce.h"
 #include "engine/progress.h"
 #include "engine/worker_pool.h"
+#include "influence/arrival_table.h"
 #include "influence/cerveny_beam_influence.h"
 #include "influence/gaussian_beam_influence.h"
 #include "rays/trace_ray.h"
@@ -29,6 +32,7 @@ namespace {
 struct Partial {
   std::vector<RayPath> paths;  // stored paths, ascending ray index
   PressureField field;         // the beams of the chunk's rays
+  ArrivalTable arrivals;       // their paths at every receiver, when the run gathers them
 };
 
 // The points the stored paths may have together, and how many they have so far: a path's length
@@ -79,24 +83,28 @@ void check_finite_field(const PressureField& field) {
 
 // Everything a worker reads while tracing; shared read-only, progress aside.
 struct RunInputs {
-  const SimulationConfig& config;       // the validated configuration
-  ReceiverLayout layout;                // how the receivers are laid out
-  const SSPFields& ssp;                 // sound-speed grid
-  const BTYfield& bty;                  // bathymetry and bottom model
-  const std::vector<float>& omegas;     // angular frequencies (rad/s)
-  const std::vector<Launch>& launches;  // the azimuth-major launch list
-  const ReceiverIndex& array_index;     // the array receivers' index; empty for a grid
-  const LaunchFan& fan;                 // for the spacings
-  ChunkPlan plan;                       // how the list is cut
-  bool store_ray_paths;                 // keep the paths
-  Progress& progress;                   // the run's display
-  PathBudget& path_budget;              // what the stored paths may take together
-  RunControl* control;                  // the caller's view of the run; may be null
+  const SimulationConfig& config;                   // the validated configuration
+  ReceiverLayout layout;                            // how the receivers are laid out
+  const SSPFields& ssp;                             // sound-speed grid
+  const BTYfield& bty;                              // bathymetry and bottom model
+  const std::vector<float>& omegas;                 // angular frequencies (rad/s)
+  const std::vector<Launch>& launches;              // the azimuth-major launch list
+  const ReceiverIndex& array_index;                 // the array receivers' index; empty for a grid
+  const LaunchFan& fan;                             // for the spacings
+  ChunkPlan plan;                                   // how the list is cut
+  bool store_ray_paths;                             // keep the paths
+  Progress& progress;                               // the run's display
+  PathBudget& path_budget;                          // what the stored paths may take together
+  RunControl* control;                              // the caller's view of the run; may be null
+  std::shared_ptr<const ArrivalSettings> arrivals;  // null unless the run gathers arrivals
 };
 
-Partial empty_partial(const SimulationConfig& config, ReceiverLayout layout) {
-  Partial partial{{}, init_pressure_field(config.receivers, layout, config.source.freq_hz.size())};
+Partial empty_partial(const SimulationConfig& config, ReceiverLayout layout,
+                      const std::shared_ptr<const ArrivalSettings>& arrivals) {
+  Partial partial{
+      {}, init_pressure_field(config.receivers, layout, config.source.freq_hz.size()), {}};
   if (config.beam.incoherent) add_intensity(partial.field);
+  if (arrivals) partial.arrivals = init_arrival_table(arrivals, partial.field.receiver_count());
   return partial;
 }
 
@@ -104,6 +112,7 @@ void merge_partials(Partial& left, Partial&& right) {
   left.paths.insert(left.paths.end(), std::make_move_iterator(right.paths.begin()),
                     std::make_move_iterator(right.paths.end()));
   merge_pressure_field(left.field, right.field);
+  if (left.arrivals.gathering()) merge_arrival_tables(left.arrivals, std::move(right.arrivals));
 }
 
 // One chunk: each ray traced, its beam added to the chunk's own field, its path kept. The state
@@ -111,7 +120,8 @@ void merge_partials(Partial& left, Partial&& right) {
 Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
   const std::size_t begin = chunk * run.plan.chunk_size;
   const std::size_t end = std::min(begin + run.plan.chunk_size, run.launches.size());
-  Partial partial = empty_partial(run.config, run.layout);
+  Partial partial = empty_partial(run.config, run.layout, run.arrivals);
+  ArrivalTable* arrivals = run.arrivals ? &partial.arrivals : nullptr;
   const Vec3 source{run.config.source.position[0], run.config.source.position[1],
                     run.config.source.position[2]};
   if (run.store_ray_paths) partial.paths.reserve(end - begin);
@@ -125,13 +135,14 @@ Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
     trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
               states);
     check_traced_ray(states, ray);
-    const BeamLaunch beam{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad};
+    const BeamLaunch beam{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad,
+                          static_cast<std::uint64_t>(ray)};
     if (run.config.beam.resolved_beam_type == BeamType::Cerveny) {
       cerveny_beam_influence(states, partial.field, run.bty, run.omegas, beam, run.config.beam,
-                             run.array_index, scratch);
+                             run.array_index, scratch, arrivals);
     } else {
       gaussian_beam_influence(states, partial.field, run.bty, run.omegas, beam, run.array_index,
-                              scratch);
+                              scratch, arrivals);
     }
     if (run.store_ray_paths) {
       count_path_points(run.path_budget, states.size());
@@ -154,6 +165,44 @@ std::optional<std::vector<std::vector<Vec3>>> ordered_paths(std::vector<RayPath>
   points.reserve(paths.size());
   for (RayPath& path : paths) points.push_back(std::move(path.points));
   return points;
+}
+
+// The path behind each arrival: its ray traced again, from the source to the foot of the receiver
+// on the segment that carried the arrival's strongest contribution.
+std::vector<std::vector<Vec3>> trace_eigenrays(const RunInputs& run, const ArrivalList& arrivals,
+                                               const PressureField& field) {
+  const Vec3 source{run.config.source.position[0], run.config.source.position[1],
+                    run.config.source.position[2]};
+  std::vector<std::vector<Vec3>> paths(arrivals.size());
+  std::vector<std::size_t> order(arrivals.size());
+  for (std::size_t j = 0; j < order.size(); ++j) order[j] = j;
+  // each ray once, however many arrivals it carries
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return arrivals.ray[a] < arrivals.ray[b]; });
+  std::vector<RayState> states;
+  std::uint64_t traced = std::numeric_limits<std::uint64_t>::max();
+  for (const std::size_t j : order) {
+    const std::uint64_t ray = arrivals.ray[j];
+    if (ray != traced) {
+      const Launch& launch = run.launches[ray];
+      trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
+                states);
+      traced = ray;
+    }
+    const std::size_t end = std::min<std::size_t>(arrivals.segment[j], states.size() - 1);
+    const Vec3 receiver = receiver_position(field, arrivals.receiver[j]);
+    std::vector<Vec3>& path = paths[j];
+    count_path_points(run.path_budget, end + 1);
+    path.reserve(end + 1);
+    for (std::size_t i = 0; i < end; ++i) path.push_back(states[i].pos);
+    const Vec3 a = states[end > 0 ? end - 1 : 0].pos;
+    const Vec3 d = states[end].pos - a;
+    const float length_sq = dot(d, d);
+    const float t =
+        length_sq > 0.0f ? std::clamp(dot(receiver - a, d) / length_sq, 0.0f, 1.0f) : 0.0f;
+    path.push_back(a + t * d);
+  }
+  return paths;
 }
 
 }  // namespace
@@ -183,24 +232,39 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
   // chunks fixed by the ray count, so any pool gives the same bits
   const BeamSettings& beam = config.beam;
   const ChunkPlan plan = plan_chunks(launches.size());
+  const std::shared_ptr<const ArrivalSettings> arrival_settings =
+      beam.arrivals
+          ? std::make_shared<const ArrivalSettings>(make_arrival_settings(
+                beam.max_arrivals, omegas, static_cast<std::int64_t>(fan.azimuths_rad.size()),
+                static_cast<std::int64_t>(fan.elevations_rad.size()), fan.d_azimuth_rad))
+          : nullptr;
   // the progress display; none without rays
   Progress progress = start_progress(
       choose_progress_display(beam.show_progress, beam.atomic_progress_counter, launches.size()),
       launches.size(), detect_progress_output());
   // trace the chunks on the pool, merging their partial results in chunk order
-  const RunInputs run{config,   layout,      ssp,    bty,  omegas,
-                      launches, array_index, fan,    plan, beam.store_ray_paths,
-                      progress, path_budget, control};
+  const RunInputs run{config,      layout,
+                      ssp,         bty,
+                      omegas,      launches,
+                      array_index, fan,
+                      plan,        beam.store_ray_paths,
+                      progress,    path_budget,
+                      control,     arrival_settings};
   if (control != nullptr) control->rays_total.store(launches.size(), std::memory_order_relaxed);
   Partial merged = parallel_map_reduce<Partial>(
-      plan.chunk_count, [&] { return empty_partial(config, layout); },
+      plan.chunk_count, [&] { return empty_partial(config, layout, arrival_settings); },
       [&](std::size_t chunk) { return trace_chunk(run, chunk); },
       [](Partial& left, Partial&& right) { merge_partials(left, std::move(right)); });
   finish_progress(progress);
   check_finite_field(merged.field);
-  // the paths in ray order
-  return CoreResult{ordered_paths(std::move(merged.paths), beam.store_ray_paths),
-                    std::move(merged.field)};
+  CoreResult result{ordered_paths(std::move(merged.paths), beam.store_ray_paths),
+                    std::move(merged.field), std::nullopt, std::nullopt};
+  if (beam.arrivals) {
+    result.arrivals = list_arrivals(merged.arrivals);
+    if (beam.eigenrays)
+      result.eigenray_paths = trace_eigenrays(run, *result.arrivals, result.field);
+  }
+  return result;
 }
 
 }  // namespace abyx

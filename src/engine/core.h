@@ -8,6 +8,7 @@
 
 #include "common/vec3.h"
 #include "engine/memory_budget.h"
+#include "influence/arrival_table.h"
 #include "influence/pressure_field.h"
 #include "input/simulation_config.h"
 
@@ -17,6 +18,8 @@ namespace abyx {
 struct CoreResult {
   std::optional<std::vector<std::vector<Vec3>>> ray_paths;  // one point list per ray
   PressureField field;                                      // merged over all rays
+  std::optional<ArrivalList> arrivals;                      // when asked for
+  std::optional<std::vector<std::vector<Vec3>>> eigenray_paths;  // one per arrival, when asked
 };
 
 // The start of every BeyondPrecision text.

@@ -14,6 +14,7 @@
 #include "common/fault.h"
 #include "common/vec3.h"
 #include "engine/launch_fan.h"
+#include "influence/arrival_table.h"
 #include "influence/gaussian_beam_influence.h"
 #include "influence/pressure_field.h"
 #include "rays/trace_ray.h"
@@ -125,6 +126,31 @@ void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout
         " frequencies x " + decimal(receivers) + " receivers x " + decimal(frequency_bytes) +
         " bytes per worker piece, " + decimal(pieces) +
         " pieces at once with their arrival times " + need_text(field_bytes, available_bytes));
+  }
+
+  if (config.beam.arrivals) {
+    // the working bins of every piece, and the kept arrivals in the engine's list and the result
+    const std::uint64_t capacity = saturating_multiply(config.beam.max_arrivals, 2);
+    const std::uint64_t bin_bytes =
+        saturating_add(sizeof(ArrivalBin), saturating_multiply(frequencies, sizeof(Complex32)));
+    const std::uint64_t gathering = saturating_multiply(
+        saturating_add(saturating_multiply(saturating_multiply(receivers, capacity), bin_bytes),
+                       saturating_multiply(receivers, sizeof(std::uint32_t))),
+        pieces);
+    const std::uint64_t kept = saturating_multiply(receivers, config.beam.max_arrivals);
+    const std::uint64_t kept_bytes = saturating_multiply(
+        kept, saturating_add(saturating_add(64, result.bytes_per_arrival),
+                             saturating_multiply(
+                                 frequencies, saturating_add(sizeof(Complex32),
+                                                             result.bytes_per_arrival_frequency))));
+    const std::uint64_t arrival_bytes = saturating_add(gathering, kept_bytes);
+    if (arrival_bytes > available_bytes) {
+      throw TooLargeForMemory(
+          "arrivals too large for memory: max_arrivals = " + decimal(config.beam.max_arrivals) +
+          " per receiver x " + decimal(receivers) + " receivers x " + decimal(frequencies) +
+          " frequencies, gathered in " + decimal(pieces) + " pieces at once and returned, " +
+          need_text(arrival_bytes, available_bytes) + "; lower max_arrivals");
+    }
   }
 
   const std::uint64_t launch_bytes = saturating_multiply(rays, sizeof(Launch));

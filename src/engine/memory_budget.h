@@ -15,6 +15,8 @@ std::uint64_t available_memory_bytes();
 // What the caller's result costs beyond the engine's own copy, per stored ray-path point (bytes).
 struct ResultCosts {
   std::uint64_t bytes_per_path_point = 0;
+  std::uint64_t bytes_per_arrival = 0;            // its receiver, delay, angles, bounces and ray
+  std::uint64_t bytes_per_arrival_frequency = 0;  // its amplitude at one frequency
 };
 
 // What one stored ray-path point costs while the run and its result exist: the engine's point and
@@ -30,7 +32,8 @@ std::uint64_t worker_bytes_per_state(const SimulationConfig& config);
 // its chunk's field and the piece that chunk is folded into, every one of frequencies x receivers
 // x 8 bytes plus 8 bytes of earliest arrival per receiver), the launch list, the stored ray paths
 // at their fewest points, or the states of the rays the busy workers trace, each of which may
-// take max_steps steps. layout is the configuration's receiver layout.
+// take max_steps steps, and the arrivals being gathered (each piece's paths at every receiver,
+// with their amplitudes) and returned. layout is the configuration's receiver layout.
 void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout,
                            std::size_t worker_count, std::uint64_t available_bytes,
                            const ResultCosts& result = {});

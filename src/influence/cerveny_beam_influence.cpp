@@ -166,13 +166,54 @@ float reach_past_reflection(const RayState& before, const RayState& after, Vec3 
   return reach * std::min(kLongestReach, 1.0f / sine);
 }
 
+// What the ray's point-source solution says of a receiver off the ray by n = (n1, n2): the travel
+// time on the wavefront through it, tau + n^T P Q^-1 n / 2, and the Gaussian weight of its distance
+// in ray-tube widths, exp(-|Q^-1 n|^2 / 2) with Q's columns scaled to the fan's spacings (0 where
+// the tube has no width).
+struct PointSourceView {
+  float delay;
+  double tube_weight;
+};
+
+PointSourceView view_from_point_source(const RayState& a, const RayState& b, bool continued,
+                                       float t, double h, double n1, double n2, Vec2 tube_scale,
+                                       float tau) {
+  Vec2 q1, q2, p1, p2;
+  if (continued) {  // straight on from A: Q grows by c ds P
+    p1 = a.p1;
+    p2 = a.p2;
+    q1 = a.q1 + static_cast<float>(h) * a.p1;
+    q2 = a.q2 + static_cast<float>(h) * a.p2;
+  } else {
+    p1 = a.p1 + t * (b.p1 - a.p1);
+    p2 = a.p2 + t * (b.p2 - a.p2);
+    q1 = a.q1 + t * (b.q1 - a.q1);
+    q2 = a.q2 + t * (b.q2 - a.q2);
+  }
+  const double det = double{q1.x} * q2.y - double{q1.y} * q2.x;
+  const double m11 = (double{p1.x} * q2.y - double{p2.x} * q1.y) / det;
+  const double m12 = (double{p2.x} * q1.x - double{p1.x} * q2.x) / det;
+  const double m21 = (double{p1.y} * q2.y - double{p2.y} * q1.y) / det;
+  const double m22 = (double{p2.y} * q1.x - double{p1.y} * q2.x) / det;
+  const double quadratic = m11 * n1 * n1 + (m12 + m21) * n1 * n2 + m22 * n2 * n2;
+  const float delay = std::isfinite(quadratic) ? tau + static_cast<float>(0.5 * quadratic) : tau;
+  // gamma = (Q diag(s1, s2))^-1 n
+  const double scaled_det = det * tube_scale.x * tube_scale.y;
+  const double g1 = tube_scale.y * (double{q2.y} * n1 - double{q2.x} * n2) / scaled_det;
+  const double g2 = tube_scale.x * (double{q1.x} * n2 - double{q1.y} * n1) / scaled_det;
+  const double weight = std::exp(-0.5 * (g1 * g1 + g2 * g2));
+  return {delay, std::isfinite(weight) ? weight : 0.0};
+}
+
 }  // namespace
 
 void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& field,
                             const BTYfield& bty, std::span<const float> omegas,
                             const BeamLaunch& launch, const BeamSettings& beam,
-                            const ReceiverIndex& array_index, BeamScratch& ws) {
+                            const ReceiverIndex& array_index, BeamScratch& ws,
+                            ArrivalTable* arrivals) {
   check_beam_field(field, omegas.size(), array_index);
+  check_arrival_table(arrivals, field.receiver_count(), omegas.size());
   const std::size_t n = states.size();
   const std::size_t nf = omegas.size();
   // the lowest positive frequency sets the search and the arrival amplitude; without one the
@@ -220,6 +261,10 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
   const double weight = solid_angle / (2.0 * 3.141592653589793 * c0);
   const bool grid_ascending = grid_is_ascending(field);
   const std::size_t stride = field.receiver_count();
+  // the ray tube's widths per unit of Q's columns, as the fan spaces its rays
+  const Vec2 tube_scale{static_cast<float>(launch.d_elevation_rad / c0),
+                        static_cast<float>(launch.d_azimuth_rad *
+                                           std::fabs(std::cos(double{launch.elevation_rad})) / c0)};
 
   // The reach across the ray of the beams continued straight from state `from` by ds; NaN when
   // one of them has no decay there.
@@ -326,6 +371,26 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     bool reached = false;
     float arrival = 0.0f;
     float arrival_amplitude = 0.0f;
+    // the contribution's path, by the delay and magnitude of the set of the reference frequency
+    ArrivalSlot slot;
+    if (arrivals != nullptr) {
+      const std::size_t m = sets == 1 ? 0 : k_ref;
+      const BeamForm form =
+          continued ? continue_form(forms_a[m], h) : mix(forms_a[m], forms_b[m], t);
+      const Complex w = quadratic_form(form, n1, n2);
+      const double omega = omegas[k_ref];
+      const double magnitude = amplitude * omega * std::exp(-0.5 * omega * w.imag()) *
+                               std::abs(form.root) *
+                               std::abs(std::complex<float>(refl[k_ref].re, refl[k_ref].im));
+      const PointSourceView view =
+          view_from_point_source(a, b, continued, t, h, n1, n2, tube_scale, tau);
+      if (std::isfinite(view.delay) && std::isfinite(magnitude)) {
+        slot = gather_arrival(
+            *arrivals, cell,
+            {view.delay, static_cast<float>(magnitude * view.tube_weight),
+             static_cast<float>(magnitude), launch.ray_index, g.end, a.n_surface, a.n_bottom});
+      }
+    }
     for (std::size_t m = 0; m < sets; ++m) {
       // within the segment the form is interpolated between its ends; beyond a reflection it
       // is evaluated where the receiver is
@@ -350,6 +415,14 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
                                      static_cast<float>(beam.imag())};
         Complex32& p = field.pressure[k * stride + cell];
         p = p + refl[k] * contribution;
+        if (slot.bin != nullptr) {
+          // the same, referred to the path's reference delay
+          const float offset_theta = omegas[k] * (tau_beam - slot.bin->reference_s) - a.phase;
+          const Complex referred = mul(form.root, Complex(-magnitude * std::sin(offset_theta),
+                                                          magnitude * std::cos(offset_theta)));
+          slot.sums[k] = slot.sums[k] + refl[k] * Complex32{static_cast<float>(referred.real()),
+                                                            static_cast<float>(referred.imag())};
+        }
         if (k == k_ref) {
           reached = true;
           arrival = tau_beam;

@@ -19,9 +19,11 @@ namespace abyx {
 //   i w / (2 pi c0) sqrt(c / c0) sqrt(det Q(0) / det Q) exp(i w (tau + n^T P Q^-1 n / 2)) dOmega
 // with the branch of the root followed along the ray, dOmega the launch solid angle of the ray.
 // Throws Fault, before anything is changed, on the field faults gaussian_beam_influence names.
+// With `arrivals`, every contribution is also gathered into the arrival of its path.
 void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& field,
                             const BTYfield& bty, std::span<const float> omegas,
                             const BeamLaunch& launch, const BeamSettings& beam,
-                            const ReceiverIndex& array_index, BeamScratch& scratch);
+                            const ReceiverIndex& array_index, BeamScratch& scratch,
+                            ArrivalTable* arrivals = nullptr);
 
 }  // namespace abyx

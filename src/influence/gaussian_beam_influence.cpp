@@ -27,38 +27,77 @@ constexpr float kGaussianCutoff = 4.0f;        // largest |gamma1| + |gamma2|
 
 // Everything the receiver step reads about one segment, from A = state i-1 to B = state i.
 struct BeamSegment {
-  Vec3 start;         // A.pos (m)
-  Vec3 end;           // B.pos (m)
-  Vec3 d;             // B.pos - A.pos (m)
-  Vec3 next_d;        // the next segment's d, when it follows on the same leg
-  bool shares_end;    // next_d is set
-  float length_sq;    // |d|^2 (m^2)
-  float radius;       // search radius R (m)
-  float radius_sq;    // R^2 (m^2)
-  Vec2 q1_start;      // scaled first column of Q at A
-  Vec2 q1_change;     // B.q1 - A.q1
-  Vec2 q2_start;      // scaled second column of Q at A
-  Vec2 q2_change;     // B.q2 - A.q2
-  float det_q_start;  // det Q of A (only its sign is used)
-  float phase_start;  // boundary phase of A plus the caustic phase up to A (rad)
-  float tau_start;    // travel time of A (s)
-  float tau_change;   // B.tau - A.tau (s)
-  float amp_end;      // scaled amplitude factor of B
-  Vec3 e1;            // basis of the ray along the segment
-  Vec3 e2;            // basis of the ray along the segment
+  Vec3 start;               // A.pos (m)
+  Vec3 end;                 // B.pos (m)
+  Vec3 d;                   // B.pos - A.pos (m)
+  Vec3 next_d;              // the next segment's d, when it follows on the same leg
+  bool shares_end;          // next_d is set
+  float length_sq;          // |d|^2 (m^2)
+  float radius;             // search radius R (m)
+  float radius_sq;          // R^2 (m^2)
+  Vec2 q1_start;            // scaled first column of Q at A
+  Vec2 q1_change;           // B.q1 - A.q1
+  Vec2 q2_start;            // scaled second column of Q at A
+  Vec2 q2_change;           // B.q2 - A.q2
+  Vec2 p1_start;            // first column of P at A, scaled as Q is
+  Vec2 p1_change;           // its change to B
+  Vec2 p2_start;            // second column of P at A, scaled as Q is
+  Vec2 p2_change;           // its change to B
+  float det_q_start;        // det Q of A (only its sign is used)
+  float phase_start;        // boundary phase of A plus the caustic phase up to A (rad)
+  float tau_start;          // travel time of A (s)
+  float tau_change;         // B.tau - A.tau (s)
+  float amp_end;            // scaled amplitude factor of B
+  Vec3 e1;                  // basis of the ray along the segment
+  Vec3 e2;                  // basis of the ray along the segment
+  std::size_t end_state;    // index of B
+  std::uint32_t n_surface;  // bounce counts of the leg
+  std::uint32_t n_bottom;
 };
 
 // Where contributions go: the field's arrays and the per-frequency factors of this ray.
 struct FieldSink {
-  Complex32* pressure;    // pressure[k * stride + cell]
-  std::size_t stride;     // receivers per frequency
-  float* delay;           // earliest arrival per cell (s)
-  float* amplitude;       // amplitude of that arrival per cell
-  const float* omegas;    // angular frequencies (rad/s)
-  const Complex32* refl;  // running product of bottom reflection coefficients per frequency
-  std::size_t nf;         // number of frequencies
-  float* intensity;       // like pressure; null unless the run sums intensities
+  Complex32* pressure;     // pressure[k * stride + cell]
+  std::size_t stride;      // receivers per frequency
+  float* delay;            // earliest arrival per cell (s)
+  float* amplitude;        // amplitude of that arrival per cell
+  const float* omegas;     // angular frequencies (rad/s)
+  const Complex32* refl;   // running product of bottom reflection coefficients per frequency
+  std::size_t nf;          // number of frequencies
+  float* intensity;        // like pressure; null unless the run sums intensities
+  ArrivalTable* arrivals;  // null unless the run gathers arrivals
+  std::uint64_t ray;       // the ray's index in the launch list
 };
+
+// The travel time at the receiver off the ray by n = (n1, n2): tau + n^T M n / 2 with the
+// wavefront curvature M = P Q^-1; tau itself where the curvature is not finite.
+float delay_off_ray(const BeamSegment& seg, float t, Vec2 q1, Vec2 q2, float det, float n1,
+                    float n2, float tau) {
+  const Vec2 p1 = seg.p1_start + t * seg.p1_change;
+  const Vec2 p2 = seg.p2_start + t * seg.p2_change;
+  const float m11 = (p1.x * q2.y - p2.x * q1.y) / det;
+  const float m12 = (p2.x * q1.x - p1.x * q2.x) / det;
+  const float m21 = (p1.y * q2.y - p2.y * q1.y) / det;
+  const float m22 = (p2.y * q1.x - p1.y * q2.x) / det;
+  const float delay = tau + 0.5f * (m11 * n1 * n1 + (m12 + m21) * n1 * n2 + m22 * n2 * n2);
+  return std::isfinite(delay) ? delay : tau;
+}
+
+// Gathers one contribution of amplitude a and phase omega tau - phase into its path's arrival.
+void gather_contribution(const BeamSegment& seg, const FieldSink& sink, std::size_t cell,
+                         float delay, float tau, float phase, float a) {
+  const float weight = sink.nf > 0 ? a * std::hypot(sink.refl[0].re, sink.refl[0].im) : a;
+  const ArrivalSlot slot =
+      gather_arrival(*sink.arrivals, cell,
+                     {delay, weight, weight, sink.ray, seg.end_state, seg.n_surface, seg.n_bottom});
+  if (slot.bin == nullptr) return;
+  const float offset = tau - slot.bin->reference_s;
+  for (std::size_t k = 0; k < sink.nf; ++k) {
+    const float theta = sink.omegas[k] * offset - phase;
+    slot.sums[k] =
+        slot.sums[k] + sink.refl[k] * Complex32{a * std::cos(theta), a * std::sin(theta)};
+  }
+}
 
 // The contribution of one segment to the receiver at x, stored in `cell`; false when the receiver
 // lies outside the segment, its radius or the Gaussian cut-off, or Q is near-singular there.
@@ -110,6 +149,11 @@ inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_
   }
 
   record_arrival(sink.delay[cell], sink.amplitude[cell], tau, a);
+  if (sink.arrivals != nullptr) {
+    const float delay =
+        delay_off_ray(seg, t, q1, q2, det, dot(delta, seg.e1), dot(delta, seg.e2), tau);
+    gather_contribution(seg, sink, cell, delay, tau, phase, a);
+  }
 
   // indexed from the base: a field without frequencies has no array to point into
   for (std::size_t k = 0; k < sink.nf; ++k) {
@@ -130,8 +174,8 @@ inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_
 }
 
 // Scales amplitude and Q of every state to the launch spacing and derives the caustic phases and
-// search widths.
-void prepare_beam(std::vector<RayState>& states, const BeamLaunch& launch, BeamScratch& ws) {
+// search widths; returns the scales of Q's two columns.
+Vec2 prepare_beam(std::vector<RayState>& states, const BeamLaunch& launch, BeamScratch& ws) {
   const std::size_t n = states.size();
   const float abs_cos_beta = std::fabs(std::cos(launch.elevation_rad));
   const float c0 = states.front().c;
@@ -167,6 +211,7 @@ void prepare_beam(std::vector<RayState>& states, const BeamLaunch& launch, BeamS
     square_a = square_b;
     ws.search_width[s] = kWidthFactor * largest;
   }
+  return {scale1, scale2};
 }
 
 // Segments shorter than this take no receivers.
@@ -176,7 +221,7 @@ bool takes_receivers(float length_sq, float length) {
 
 BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& basis,
                          float phase_start, float length_sq, float radius,
-                         const Vec3* shared_next_d) {
+                         const Vec3* shared_next_d, Vec2 q_scale, std::size_t end_state) {
   BeamSegment seg;
   seg.start = a.pos;
   seg.end = b.pos;
@@ -188,6 +233,13 @@ BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& b
   seg.q1_change = b.q1 - a.q1;
   seg.q2_start = a.q2;
   seg.q2_change = b.q2 - a.q2;
+  seg.p1_start = q_scale.x * a.p1;
+  seg.p1_change = q_scale.x * (b.p1 - a.p1);
+  seg.p2_start = q_scale.y * a.p2;
+  seg.p2_change = q_scale.y * (b.p2 - a.p2);
+  seg.end_state = end_state;
+  seg.n_surface = a.n_surface;
+  seg.n_bottom = a.n_bottom;
   seg.det_q_start = a.det_q;
   seg.phase_start = phase_start;
   seg.tau_start = a.tau;
@@ -217,8 +269,10 @@ void check_beam_field(const PressureField& field, std::size_t nf,
 BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureField& field,
                                       const BTYfield& bty, std::span<const float> omegas,
                                       const BeamLaunch& launch, ReceiverSearch search,
-                                      const ReceiverIndex& array_index, BeamScratch& ws) {
+                                      const ReceiverIndex& array_index, BeamScratch& ws,
+                                      ArrivalTable* arrivals) {
   check_beam_field(field, omegas.size(), array_index);
+  check_arrival_table(arrivals, field.receiver_count(), omegas.size());
   BeamInfluenceCounts counts;
   const std::size_t n = states.size();
   if (n < 2) {
@@ -226,7 +280,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
   }
 
   // scale the beam and derive caustic phases and search widths
-  prepare_beam(states, launch, ws);
+  const Vec2 q_scale = prepare_beam(states, launch, ws);
   ws.gathered.valid = false;  // gathered for another ray or field
   const std::size_t nf = omegas.size();
   std::vector<Complex32>& refl = ws.refl;
@@ -240,7 +294,9 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
                        omegas.data(),
                        refl.data(),
                        nf,
-                       field.intensity.empty() ? nullptr : field.intensity.data()};
+                       field.intensity.empty() ? nullptr : field.intensity.data(),
+                       arrivals,
+                       launch.ray_index};
   for (std::size_t i = 1; i < n; ++i) {
     const RayState& a = states[i - 1];
     const RayState& b = states[i];
@@ -270,7 +326,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
           }
           seg = make_segment(a, b, ray_basis(frame.slowness, frame.c, frame.phi),
                              a.phase + ws.kmah[i - 1], length_sq, radius,
-                             shares_end ? &next_d : nullptr);
+                             shares_end ? &next_d : nullptr, q_scale, i);
           seg_ready = true;
         }
         ++counts.candidates;
@@ -314,9 +370,9 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
 void gaussian_beam_influence(std::vector<RayState>& states, PressureField& field,
                              const BTYfield& bty, std::span<const float> omegas,
                              const BeamLaunch& launch, const ReceiverIndex& array_index,
-                             BeamScratch& scratch) {
+                             BeamScratch& scratch, ArrivalTable* arrivals) {
   add_gaussian_beam(states, field, bty, omegas, launch, ReceiverSearch::Narrowed, array_index,
-                    scratch);
+                    scratch, arrivals);
 }
 
 }  // namespace abyx

@@ -2,6 +2,7 @@
 
 #include <complex>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "bty/bty_field.h"
 #include "common/complex32.h"
 #include "common/ray_state.h"
+#include "influence/arrival_table.h"
 #include "influence/pressure_field.h"
 #include "influence/receiver_index.h"
 #include "influence/receiver_search.h"
@@ -28,6 +30,7 @@ struct BeamLaunch {
   float elevation_rad = 0.0f;    // launch elevation beta
   float d_azimuth_rad = 0.0f;    // azimuth spacing of the fan
   float d_elevation_rad = 0.0f;  // elevation spacing of the fan
+  std::uint64_t ray_index = 0;   // in the azimuth-major launch list
 };
 
 // The symmetric matrix M = P Q^-1 (M11, M12, M22) of a complex-Q beam and the root of
@@ -58,10 +61,11 @@ void check_beam_field(const PressureField& field, std::size_t nf, const Receiver
 // Rescales amp, q1, q2 and rewrites det_q of the states in place. Throws Fault, before anything is
 // changed, when the field lacks its array points or disagrees with its shape or with omegas.
 // array_index is the index of the field's array receivers, built once per run (unused for a grid
-// field); a different point count is a Fault too.
+// field); a different point count is a Fault too. With `arrivals`, every contribution is also
+// gathered into the arrival of its path.
 void gaussian_beam_influence(std::vector<RayState>& states, PressureField& field,
                              const BTYfield& bty, std::span<const float> omegas,
                              const BeamLaunch& launch, const ReceiverIndex& array_index,
-                             BeamScratch& scratch);
+                             BeamScratch& scratch, ArrivalTable* arrivals = nullptr);
 
 }  // namespace abyx

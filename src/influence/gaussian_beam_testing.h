@@ -27,7 +27,8 @@ struct BeamInfluenceCounts {
 BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureField& field,
                                       const BTYfield& bty, std::span<const float> omegas,
                                       const BeamLaunch& launch, ReceiverSearch search,
-                                      const ReceiverIndex& array_index, BeamScratch& scratch);
+                                      const ReceiverIndex& array_index, BeamScratch& scratch,
+                                      ArrivalTable* arrivals = nullptr);
 
 // The same for a single ray, building the receiver index and working arrays itself.
 BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureField& field,

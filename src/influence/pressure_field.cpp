@@ -116,6 +116,14 @@ bool field_matches_shape(const PressureField& field) {
          field.z_m.size() == field.shape[3];
 }
 
+Vec3 receiver_position(const PressureField& field, std::size_t cell) {
+  if (field.is_array()) return (*field.receiver_positions_m)[cell];
+  const std::size_t k = cell % field.shape[3];
+  const std::size_t j = (cell / field.shape[3]) % field.shape[2];
+  const std::size_t i = cell / (field.shape[3] * field.shape[2]);
+  return {field.x_m[i], field.y_m[j], field.z_m[k]};
+}
+
 void add_intensity(PressureField& field) { field.intensity.assign(field.pressure.size(), 0.0f); }
 
 void merge_pressure_field(PressureField& left, const PressureField& right) {

@@ -72,6 +72,9 @@ std::vector<Vec3> array_receiver_points(const Receivers& receivers);
 PressureField init_pressure_field(const Receivers& receivers, ReceiverLayout layout,
                                   std::size_t frequency_count);
 
+// The position of receiver `cell` (flat index, as in delay_s).
+Vec3 receiver_position(const PressureField& field, std::size_t cell);
+
 // Adds the intensity array (zeros, laid out like the pressure) to an empty field.
 void add_intensity(PressureField& field);
 

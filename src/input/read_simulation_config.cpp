@@ -177,7 +177,7 @@ bool read_text(ConfigReader& reader, std::string& text) {
   return read_string(reader.cursor, text);
 }
 
-bool read_max_steps(ConfigReader& reader, std::uint64_t& max_steps) {
+bool read_usize(ConfigReader& reader, std::uint64_t& value) {
   JsonCursor& cursor = reader.cursor;
   const std::size_t offset = cursor.pos;
   if (!starts_number(peek_char(cursor))) return fail_invalid_type(cursor, "usize");
@@ -185,7 +185,7 @@ bool read_max_steps(ConfigReader& reader, std::uint64_t& max_steps) {
   if (!read_number(cursor, number)) return false;
   switch (number.kind) {
     case JsonNumber::Kind::Unsigned:
-      max_steps = number.unsigned_value;
+      value = number.unsigned_value;
       return true;
     case JsonNumber::Kind::Negative:
       return fail(cursor, offset, "invalid value: " + describe_number(number) + ", expected usize");
@@ -607,7 +607,7 @@ constexpr SchemaField<BeamSettings> kBeamSettingsFields[] = {
     {"step_m", Presence::Required,
      [](ConfigReader& r, BeamSettings& b) { return read_f32(r, b.step_m); }, "a number of metres"},
     {"max_steps", Presence::Required,
-     [](ConfigReader& r, BeamSettings& b) { return read_max_steps(r, b.max_steps); },
+     [](ConfigReader& r, BeamSettings& b) { return read_usize(r, b.max_steps); },
      "a whole number from 1 up, written without a fraction or an exponent"},
     {"max_range_m", Presence::Required,
      [](ConfigReader& r, BeamSettings& b) { return read_f32(r, b.max_range_m); },
@@ -637,6 +637,13 @@ constexpr SchemaField<BeamSettings> kBeamSettingsFields[] = {
     {"interruptible", Presence::KeyOnly,
      [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.interruptible); },
      "true or false"},
+    {"arrivals", Presence::KeyOnly,
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.arrivals); }, "true or false"},
+    {"max_arrivals", Presence::KeyOnly,
+     [](ConfigReader& r, BeamSettings& b) { return read_usize(r, b.max_arrivals); },
+     "a whole number from 1 up, written without a fraction or an exponent"},
+    {"eigenrays", Presence::KeyOnly,
+     [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.eigenrays); }, "true or false"},
 };
 constexpr RecordSchema<BeamSettings> kBeamSettingsSchema{"BeamSettings", kBeamSettingsFields};
 

@@ -225,6 +225,9 @@ ValidationResult SimulationConfig::validate() {
       kStepBeyondRangeMessage, findings);
   add_error_if(beam.incoherent && beam.resolved_beam_type == BeamType::Cerveny,
                kIncoherentNeedsGeometricMessage, findings);
+  add_error_if(beam.max_arrivals < 1 || beam.max_arrivals > kMaxArrivalsLimit,
+               kMaxArrivalsRangeMessage, findings);
+  add_error_if(beam.eigenrays && !beam.arrivals, kEigenraysNeedArrivalsMessage, findings);
 
   ValidationResult result;
   if (findings.errors.empty()) {

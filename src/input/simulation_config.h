@@ -86,9 +86,15 @@ struct BeamSettings {
   std::optional<float> beam_width_m{};        // a number: the initial half-width (m)
   BeamType resolved_beam_type = BeamType::Geometric;
   BeamWidthRule resolved_beam_width = BeamWidthRule::MinWidth;
-  bool incoherent = false;     // also sum the intensity of every contribution
-  bool interruptible = false;  // the call lets other threads run and stops at an interrupt
+  bool incoherent = false;          // also sum the intensity of every contribution
+  bool interruptible = false;       // the call lets other threads run and stops at an interrupt
+  bool arrivals = false;            // also return the arrivals at every receiver
+  std::uint64_t max_arrivals = 20;  // arrivals kept per receiver, the strongest
+  bool eigenrays = false;           // also return the path behind each kept arrival
 };
+
+// The most arrivals a receiver may keep.
+inline constexpr std::uint64_t kMaxArrivalsLimit = 1000000;
 
 // What single precision can trace: frequencies up to kMaxFrequencyHz in magnitude (Hz), sound
 // speeds from kMinSoundSpeedMS to kMaxSoundSpeedMS (m/s).

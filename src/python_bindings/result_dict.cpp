@@ -10,57 +10,51 @@
 namespace abyx {
 namespace {
 
-// A pre-sized list of n floats; value(i) gives element i as f32, widened exactly.
-template <class Value>
-PyRef float_list(std::size_t n, Value value) {
+// A pre-sized list of n items; item(i) returns element i as a new reference, or null with the host
+// error set, which stops the list (it releases the items set so far).
+template <class Item>
+PyRef build_list(std::size_t n, Item item) {
   PyRef list(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) {
     return list;
   }
   for (std::size_t i = 0; i < n; ++i) {
-    PyObject* item = PyFloat_FromDouble(static_cast<double>(value(i)));
-    if (item == nullptr) {
-      return PyRef();  // the list releases the items set so far
+    PyObject* element = item(i);
+    if (element == nullptr) {
+      return PyRef();
     }
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), element);
   }
   return list;
+}
+
+// A list of n floats; value(i) gives element i as f32, widened exactly.
+template <class Value>
+PyRef float_list(std::size_t n, Value value) {
+  return build_list(
+      n, [&](std::size_t i) { return PyFloat_FromDouble(static_cast<double>(value(i))); });
 }
 
 PyRef float_list(const std::vector<float>& values) {
   return float_list(values.size(), [&](std::size_t i) { return values[i]; });
 }
 
+template <class T>
+PyRef int_list(const std::vector<T>& values) {
+  return build_list(values.size(), [&](std::size_t i) {
+    return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(values[i]));
+  });
+}
+
 // [[x, y, z], ...] for a list of points in metres.
 PyRef point_list(const std::vector<Vec3>& points) {
-  PyRef list(PyList_New(static_cast<Py_ssize_t>(points.size())));
-  if (!list) {
-    return list;
-  }
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    const Vec3 p = points[i];
-    PyRef point = float_list(3, [&](std::size_t k) { return p[k]; });
-    if (!point) {
-      return PyRef();
-    }
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), point.release());
-  }
-  return list;
+  return build_list(points.size(), [&](std::size_t i) {
+    return float_list(3, [&](std::size_t k) { return points[i][k]; }).release();
+  });
 }
 
 PyRef ray_path_list(const std::vector<std::vector<Vec3>>& paths) {
-  PyRef list(PyList_New(static_cast<Py_ssize_t>(paths.size())));
-  if (!list) {
-    return list;
-  }
-  for (std::size_t r = 0; r < paths.size(); ++r) {
-    PyRef path = point_list(paths[r]);
-    if (!path) {
-      return PyRef();
-    }
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(r), path.release());
-  }
-  return list;
+  return build_list(paths.size(), [&](std::size_t r) { return point_list(paths[r]).release(); });
 }
 
 PyRef shape_tuple(const std::array<std::size_t, 4>& shape) {
@@ -131,6 +125,52 @@ bool store_field_entries(PyObject* dict, const PressureField& field,
          (field.intensity.empty() || store(dict, "intensity", float_list(field.intensity)));
 }
 
+// store() for a value whose own failure, if any, was reported as it was built.
+bool store_built(PyObject* dict, const char* key, PyRef value) {
+  if (!value && PyErr_Occurred()) return false;
+  return store(dict, key, std::move(value));
+}
+
+// The "arrivals" dict: flat lists, one entry per arrival, amplitudes frequency first.
+PyRef arrivals_dict(const ArrivalList& arrivals, const SimulationConfig& config) {
+  PyRef dict(PyDict_New());
+  if (!dict) return dict;
+  const std::vector<float>& elevations = config.source.launch_elev_deg;
+  const std::vector<float>& azimuths = config.source.launch_azim_deg;
+  const std::vector<Complex32>& amplitude = arrivals.amplitude;
+  const std::size_t n = arrivals.size();
+  const bool stored =
+      store(dict.get(), "receiver", int_list(arrivals.receiver)) &&
+      store(dict.get(), "delay_s", float_list(arrivals.delay_s)) &&
+      store(
+          dict.get(), "launch_elev_deg",
+          float_list(n, [&](std::size_t j) { return elevations[arrivals.elevation_index[j]]; })) &&
+      store(dict.get(), "launch_azim_deg",
+            float_list(n, [&](std::size_t j) { return azimuths[arrivals.azimuth_index[j]]; })) &&
+      store(dict.get(), "n_surface", int_list(arrivals.n_surface)) &&
+      store(dict.get(), "n_bottom", int_list(arrivals.n_bottom)) &&
+      store(dict.get(), "ray_index", int_list(arrivals.ray)) &&
+      store(dict.get(), "amplitude_re",
+            float_list(amplitude.size(), [&](std::size_t i) { return amplitude[i].re; })) &&
+      store(dict.get(), "amplitude_im",
+            float_list(amplitude.size(), [&](std::size_t i) { return amplitude[i].im; }));
+  return stored ? std::move(dict) : PyRef();
+}
+
+// The "eigenrays" list: {"receiver", "ray_index", "path"} per arrival.
+PyRef eigenray_list(const ArrivalList& arrivals, const std::vector<std::vector<Vec3>>& paths) {
+  return build_list(paths.size(), [&](std::size_t j) -> PyObject* {
+    PyRef entry(PyDict_New());
+    if (!entry ||
+        !store(entry.get(), "receiver", PyRef(PyLong_FromUnsignedLongLong(arrivals.receiver[j]))) ||
+        !store(entry.get(), "ray_index", PyRef(PyLong_FromUnsignedLongLong(arrivals.ray[j]))) ||
+        !store(entry.get(), "path", point_list(paths[j]))) {
+      return nullptr;
+    }
+    return entry.release();
+  });
+}
+
 }  // namespace
 
 PyRef build_result_dict(const CoreResult& result, const SimulationConfig& config) {
@@ -154,6 +194,15 @@ PyRef build_result_dict(const CoreResult& result, const SimulationConfig& config
   }
   if (!store_field_entries(field_dict.get(), field, config) ||
       !store(top.get(), "pressure_field", std::move(field_dict))) {
+    return PyRef();
+  }
+  if (result.arrivals &&
+      !store_built(top.get(), "arrivals", arrivals_dict(*result.arrivals, config))) {
+    return PyRef();
+  }
+  if (result.arrivals && result.eigenray_paths &&
+      !store_built(top.get(), "eigenrays",
+                   eigenray_list(*result.arrivals, *result.eigenray_paths))) {
     return PyRef();
   }
   return top;

@@ -17,8 +17,10 @@ inline constexpr std::string_view kFieldShapeMismatchMessage =
     "pressure field arrays do not match its shape";
 
 // What one point of "ray_paths" costs the interpreter: a list of three floats and its slot in the
-// path's list take 160 bytes as allocated and about 205 as the process's memory grows.
-inline constexpr ResultCosts kResultDictCosts{208};
+// path's list take 160 bytes as allocated and about 205 as the process's memory grows. An arrival
+// takes seven list slots and up to five new numbers, and two floats with their slots per
+// frequency.
+inline constexpr ResultCosts kResultDictCosts{208, 200, 64};
 
 // Converts the engine's result into the caller's dict: "ray_paths" (when stored) and
 // "pressure_field" with flat row-major lists of the f32 values widened to Python floats.

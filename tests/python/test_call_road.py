@@ -165,16 +165,21 @@ def test_internal_fault_is_a_panic_exception_and_the_next_call_works(section, va
     assert abyx.run_simulation(py_cfg=make_config()) == abyx.run_simulation(make_config())
 
 
-@pytest.mark.parametrize("receivers", [{}, {"config_type": "array", "x_rcvr_m": [100.0, 200.0],
-                                            "y_rcvr_m": [0.0, 50.0], "z_rcvr_m": [20.0, 40.0]}])
-def test_interpreter_allocation_failures_are_clean_exceptions(monkeypatch, receivers):
+ARRIVAL_KEYS = ["receiver", "delay_s", "launch_elev_deg", "launch_azim_deg", "n_surface", "n_bottom", "ray_index",
+                "amplitude_re", "amplitude_im", "arrivals", "path", "eigenrays"]
+
+
+@pytest.mark.parametrize("receivers, beam", [
+    ({}, {}), ({"config_type": "array", "x_rcvr_m": [100.0, 200.0], "y_rcvr_m": [0.0, 50.0], "z_rcvr_m": [20.0, 40.0]},
+               {"arrivals": True, "eigenrays": True})], ids=["grid", "array-arrivals"])
+def test_interpreter_allocation_failures_are_clean_exceptions(monkeypatch, receivers, beam):
     testcapi = pytest.importorskip("_testcapi")
-    config = make_config(**{"+beam": {"store_ray_paths": True}, "+receivers": receivers})
+    config = make_config(**{"+beam": {"store_ray_paths": True, **beam}, "+receivers": receivers})
     # a ready text from a C callable keeps the failures inside this module's own calls: neither
     # json.dumps nor a tracer's Python frame runs while allocations fail
     monkeypatch.setattr(json, "dumps", functools.partial(next, itertools.repeat(json.dumps(config))))
     keys = ["ray_paths", *(["receiver_positions_m"] if receivers else ["x_m", "y_m", "z_m"]), "frequency_hz",
-            "shape", "pressure_re", "pressure_im", "delay_s", "amplitude", "pressure_field"]
+            "shape", "pressure_re", "pressure_im", "delay_s", "amplitude", "pressure_field", *(ARRIVAL_KEYS if beam else [])]
     expected, seen = {f"failed to set {key}: MemoryError: " for key in keys}, set()
     for k in range(1, 50_000):  # fail the k-th allocation of the call until the call succeeds
         testcapi.set_nomemory(k, k + 1)

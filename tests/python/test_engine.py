@@ -134,8 +134,10 @@ STRAIGHT_DOWN = {"launch_elev_deg": [90.0], "launch_azim_deg": [0.0]}
     # paths longer than their range suggests are counted while they are traced
     ({"+source": {"launch_elev_deg": [90.0], "launch_azim_deg": axis(1200, 0.25)},
       "+beam": {"max_steps": 50000, "store_ray_paths": True}},
-     "ray paths too large for memory: the rays traced so far store ")],
-    ids=["grid", "states", "paths", "long-paths"])
+     "ray paths too large for memory: the rays traced so far store "),
+    ({"+beam": {"arrivals": True, "max_arrivals": 1000000}, "+receivers": {"x_rcvr_m": axis(100), "y_rcvr_m": axis(100)}},
+     "arrivals too large for memory: max_arrivals = 1000000 per receiver x 20000 receivers x 1 frequencies")],
+    ids=["grid", "states", "paths", "long-paths", "arrivals"])
 def test_sizes_beyond_memory_raise_memory_error_naming_what_was_too_large(sections, refusal):
     done = run_child(CAPPED_RUN, make_config(**sections))
     assert done.stdout.startswith("MemoryError: " + refusal), done.stdout + done.stderr

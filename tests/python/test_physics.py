@@ -147,6 +147,74 @@ def test_incoherent_intensity_in_the_ideal_waveguide_is_the_image_sum():
     assert result == run_field(*args)
 
 
+def arrivals_at(result, receiver):
+    """(delay, amplitude, n_surface, n_bottom) of one receiver's arrivals, in delay order."""
+    a = result["arrivals"]
+    return [(a["delay_s"][j], complex(a["amplitude_re"][j], a["amplitude_im"][j]), a["n_surface"][j], a["n_bottom"][j])
+            for j, r in enumerate(a["receiver"]) if r == receiver]
+
+
+BEAM_TYPES = pytest.mark.parametrize("beam", [{}, {"beam_type": "cerveny"}], ids=["geometric", "cerveny"])
+
+
+@BEAM_TYPES
+def test_free_field_arrival_is_the_direct_path_and_leaves_the_field_as_it_is(beam):
+    source = (0.0, 0.0, 2500.0)
+    points = [(0.0, 400.0, 2500.0), (50.0, 500.0, 2400.0), (-150.0, 600.0, 2700.0), (0.0, 900.0, 2300.0)]
+    args = (source, 100.0, fan(-40.0, 0.5, 161), fan(-20.0, 0.5, 81), points, 1500.0, 5000.0)
+    result = run_field(*args, arrivals=True, eigenrays=True, **beam)
+    assert list(result) == ["pressure_field", "arrivals", "eigenrays"]
+    for receiver, point in enumerate(points):
+        r = math.dist(point, source)
+        [(delay, amplitude, n_surface, n_bottom)] = arrivals_at(result, receiver)
+        assert (n_surface, n_bottom) == (0, 0)
+        assert delay == pytest.approx(r / C, rel=1e-5)
+        assert abs(amplitude) * r == pytest.approx(1.0, rel=0.02)  # p = exp(i k r) / r
+        path = result["eigenrays"][receiver]["path"]
+        assert path[0] == list(source) and math.dist(path[-1], point) <= r * math.radians(1.0)  # the nearest ray of the fan
+    del result["arrivals"], result["eigenrays"]
+    assert result == run_field(*args, **beam)
+
+
+@BEAM_TYPES
+def test_lloyds_mirror_has_a_direct_and_a_surface_arrival_of_opposite_sign(beam):
+    source = (0.0, 0.0, 30.0)
+    points = [(0.0, 150.0 + 100.0 * i, 40.0) for i in range(7)]
+    fans = (fan(-30.0, 0.25, 181), fan(-5.0, 0.5, 21)) if not beam else (fan(-60.0, 1.0, 121), fan(-30.0, 1.0, 61))
+    result = run_field(source, 100.0, *fans, points, 900.0, 5000.0, arrivals=True, **beam)
+    for receiver, (_, y, z) in enumerate(points):
+        (d1, a1, *counts1), (d2, a2, *counts2) = arrivals_at(result, receiver)
+        assert (counts1, counts2) == ([0, 0], [1, 0])
+        assert d1 == pytest.approx(math.hypot(y, z - source[2]) / C, rel=1e-5)
+        assert d2 == pytest.approx(math.hypot(y, z + source[2]) / C, rel=1e-5)
+        assert a1.real > 0.0 > a2.real
+
+
+def image_counts(z, zi, depth):
+    """The surface and bottom bounces of the path from the image at zi to a receiver at z."""
+    low, high = sorted((z, zi))
+    planes = range(math.floor(low / depth) - 1, math.ceil(high / depth) + 2)
+    crossed = [k for k in planes if low < k * depth < high]
+    return sum(1 for k in crossed if k % 2 == 0), sum(1 for k in crossed if k % 2 != 0)
+
+
+@BEAM_TYPES
+def test_ideal_waveguide_arrivals_are_the_image_sources_and_sum_to_the_field(beam):
+    depth, zs, f = 100.0, 50.0, 100.0
+    points = [(0.0, r, z) for r in (1000.0, 2000.0) for z in (10.0, 80.0)]
+    result = run_field((0.0, 0.0, zs), f, fan(-80.0, 1.0, 161), fan(-2.0, 1.0, 5), points, 2100.0, depth,
+                       arrivals=True, max_arrivals=1000, **beam)
+    field = pressures(result)
+    for receiver, (_, r, z) in enumerate(points):
+        images = sorted((math.hypot(r, z - zi) / C, image_counts(z, zi, depth))
+                        for m in range(-40, 41) for zi in (2 * m * depth + zs, 2 * m * depth - zs))
+        arrivals = arrivals_at(result, receiver)
+        for (delay, _, *counts), (exact, exact_counts) in zip(arrivals[:10], images[:10]):
+            assert delay == pytest.approx(exact, rel=1e-5) and tuple(counts) == exact_counts
+        summed = sum(a * cmath.exp(2j * math.pi * f * d) for d, a, *_ in arrivals)
+        assert abs(summed - field[receiver]) <= 0.12 * abs(field[receiver])  # 1 dB
+
+
 def test_delays_are_the_straight_line_travel_times():
     source = (0.0, 0.0, 500.0)
     points = [(100.0, 300.0, 450.0), (-50.0, 420.0, 650.0), (200.0, 150.0, 520.0),

@@ -155,7 +155,14 @@ INSTANTIATE_TEST_SUITE_P(
                       "ssp: c_m_s values must lie between 0.001 and 1e9 m/s, whose slownesses "
                       "single precision can trace",
                       "beam: step_m must not exceed max_range_m",
-                      "beam: incoherent needs beam_type \"geometric\""}}),
+                      "beam: incoherent needs beam_type \"geometric\""}},
+        ValidateCase{
+            "ArrivalKeys",
+            [](SimulationConfig& c) {
+              c.beam.max_arrivals = 0;
+              c.beam.eigenrays = true;
+            },
+            {"beam: max_arrivals must be from 1 to 1000000", "beam: eigenrays needs arrivals"}}),
     [](const testing::TestParamInfo<ValidateCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,0 +1,321 @@
+#include "influence/arrival_table.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <numeric>
+#include <string>
+#include <utility>
+
+#include "common/checked_size.h"
+#include "common/constants.h"
+#include "common/fault.h"
+
+namespace abyx {
+namespace {
+
+inline constexpr std::string_view kArrivalTablesMismatchMessage =
+    "arrival tables of different runs cannot be merged";
+inline constexpr std::string_view kArrivalTableFieldMessage =
+    "arrival table does not match the pressure field";
+
+template <class T>
+std::unique_ptr<T[], FreeStorage> allocate_storage(std::size_t a, std::size_t b) {
+  std::size_t count = 0;
+  std::size_t bytes = 0;
+  if (!checked_multiply(a, b, count) || !checked_multiply(count, sizeof(T), bytes)) {
+    throw std::bad_alloc();
+  }
+  // the elements are plain aggregates, written before they are read
+  void* storage = std::malloc(std::max<std::size_t>(bytes, 1));
+  if (storage == nullptr) throw std::bad_alloc();
+  return std::unique_ptr<T[], FreeStorage>(static_cast<T*>(storage));
+}
+
+void allocate_bins(ArrivalTable& table) {
+  const ArrivalSettings& s = *table.settings;
+  table.bins = allocate_storage<ArrivalBin>(table.receivers, s.capacity);
+  std::size_t bin_count = 0;
+  if (!checked_multiply(table.receivers, s.capacity, bin_count)) throw std::bad_alloc();
+  table.sums = allocate_storage<Complex32>(bin_count, s.omegas.size());
+  table.counts.assign(table.receivers, 0);
+}
+
+// A path gathered from the far tails of wide beams only.
+bool outlying(const ArrivalBin& bin) { return !(bin.weight >= 1e-3 * bin.magnitude); }
+
+double mean_delay(const ArrivalBin& bin) {
+  return bin.weight > 0.0 ? bin.weighted_delay / bin.weight : double{bin.reference_s};
+}
+
+// Whether launch index ranges [lo, hi] and [other_lo, other_hi] touch, and by which shift of the
+// second (0, or a full turn of azimuths either way when they wrap).
+bool ranges_touch(std::int64_t lo, std::int64_t hi, std::int64_t other_lo, std::int64_t other_hi,
+                  std::int64_t turn, std::int64_t& shift) {
+  const std::int64_t shifts[3] = {0, turn, -turn};
+  for (std::size_t i = 0; i < (turn != 0 ? 3u : 1u); ++i) {
+    if (other_lo + shifts[i] <= hi + 1 && lo <= other_hi + shifts[i] + 1) {
+      shift = shifts[i];
+      return true;
+    }
+  }
+  return false;
+}
+
+std::int64_t azimuth_turn(const ArrivalSettings& s) {
+  return s.azimuth_wraps ? s.azimuth_count : 0;
+}
+
+// The bin of the same path at this receiver, or null: same bounce counts, launch ranges touching,
+// delays within the tolerance.
+ArrivalBin* find_path(ArrivalBin* bins, std::uint32_t count, const ArrivalSettings& s,
+                      const ArrivalBin& probe, std::int64_t& azimuth_shift) {
+  const std::int64_t turn = azimuth_turn(s);
+  const double delay = mean_delay(probe);
+  std::int64_t ignored = 0;
+  for (std::uint32_t b = 0; b < count; ++b) {
+    ArrivalBin& bin = bins[b];
+    if (bin.n_surface != probe.n_surface || bin.n_bottom != probe.n_bottom) continue;
+    if (!ranges_touch(bin.elevation_lo, bin.elevation_hi, probe.elevation_lo, probe.elevation_hi, 0,
+                      ignored) ||
+        !ranges_touch(bin.azimuth_lo, bin.azimuth_hi, probe.azimuth_lo, probe.azimuth_hi, turn,
+                      azimuth_shift)) {
+      continue;
+    }
+    if (std::fabs(mean_delay(bin) - delay) <= s.tolerance_s) return &bin;
+  }
+  return nullptr;
+}
+
+// A free bin of the receiver, else its weakest if weaker than `magnitude`; none: the largest index.
+std::uint32_t open_bin(ArrivalTable& table, std::size_t cell, float magnitude) {
+  const ArrivalSettings& s = *table.settings;
+  std::uint32_t& count = table.counts[cell];
+  if (count < s.capacity) return count++;
+  ArrivalBin* bins = table.bins.get() + cell * s.capacity;
+  std::uint32_t weakest = 0;
+  for (std::uint32_t b = 1; b < count; ++b) {
+    if (bins[b].peak < bins[weakest].peak) weakest = b;
+  }
+  // Compared by their largest contributions, not their sums: a path's first contributions are the
+  // tails of its beams, far weaker than the sum of a weak path seen whole.
+  return bins[weakest].peak < magnitude ? weakest : std::numeric_limits<std::uint32_t>::max();
+}
+
+// Refers the sums of one bin from delay `from` to delay `to`: each times exp(-i w (to - from)).
+void refer_sums(const Complex32* sums, const std::vector<float>& omegas, double from, double to,
+                Complex32* out) {
+  const double shift = to - from;
+  for (std::size_t k = 0; k < omegas.size(); ++k) {
+    const double theta = -double{omegas[k]} * shift;
+    const Complex32 turn{static_cast<float>(std::cos(theta)), static_cast<float>(std::sin(theta))};
+    out[k] = out[k] + sums[k] * turn;
+  }
+}
+
+void absorb(ArrivalBin& into, const ArrivalBin& from, std::int64_t azimuth_shift) {
+  into.weighted_delay += from.weighted_delay;
+  into.weight += from.weight;
+  into.magnitude += from.magnitude;
+  into.peak = std::max(into.peak, from.peak);
+  if (from.strongest > into.strongest) {
+    into.strongest = from.strongest;
+    into.ray = from.ray;
+    into.segment = from.segment;
+  }
+  into.elevation_lo = std::min(into.elevation_lo, from.elevation_lo);
+  into.elevation_hi = std::max(into.elevation_hi, from.elevation_hi);
+  into.azimuth_lo = std::min(into.azimuth_lo, from.azimuth_lo + azimuth_shift);
+  into.azimuth_hi = std::max(into.azimuth_hi, from.azimuth_hi + azimuth_shift);
+}
+
+}  // namespace
+
+ArrivalSettings make_arrival_settings(std::size_t max_arrivals, const std::vector<float>& omegas,
+                                      std::int64_t azimuth_count, std::int64_t elevation_count,
+                                      float d_azimuth_rad) {
+  ArrivalSettings s;
+  s.kept = max_arrivals;
+  // the bins of a receiver are counted in 32 bits
+  s.capacity = std::min<std::size_t>(saturating_multiply(max_arrivals, 2), std::uint32_t{1} << 31);
+  s.omegas = omegas;
+  float highest = 0.0f;
+  for (const float omega : omegas) highest = std::max(highest, std::fabs(omega));
+  s.tolerance_s =
+      highest > 0.0f ? 0.25f * kTwoPi / highest : std::numeric_limits<float>::infinity();
+  s.azimuth_count = azimuth_count;
+  s.elevation_count = std::max<std::int64_t>(elevation_count, 1);
+  const double turn = double{d_azimuth_rad} * static_cast<double>(azimuth_count);
+  s.azimuth_wraps = azimuth_count > 2 && std::fabs(turn - 2.0 * kPi) < 0.5 * d_azimuth_rad;
+  return s;
+}
+
+ArrivalTable init_arrival_table(std::shared_ptr<const ArrivalSettings> settings,
+                                std::size_t receivers) {
+  ArrivalTable table;
+  table.settings = std::move(settings);
+  table.receivers = receivers;
+  return table;
+}
+
+void check_arrival_table(const ArrivalTable* table, std::size_t receivers, std::size_t nf) {
+  if (table == nullptr) return;
+  if (!table->gathering() || table->receivers != receivers ||
+      table->settings->omegas.size() != nf) {
+    throw Fault(std::string(kArrivalTableFieldMessage));
+  }
+}
+
+ArrivalSlot gather_arrival(ArrivalTable& table, std::size_t cell, const ArrivalContribution& c) {
+  const ArrivalSettings& s = *table.settings;
+  if (s.capacity == 0) return {};
+  if (!table.bins) allocate_bins(table);
+  ArrivalBin* bins = table.bins.get() + cell * s.capacity;
+  const std::int64_t elevation = static_cast<std::int64_t>(c.ray % s.elevation_count);
+  const std::int64_t azimuth = static_cast<std::int64_t>(c.ray / s.elevation_count);
+  ArrivalBin probe{};
+  probe.weighted_delay = c.delay_s;
+  probe.weight = 1.0;
+  probe.magnitude = 1.0;
+  probe.reference_s = c.delay_s;
+  probe.n_surface = c.n_surface;
+  probe.n_bottom = c.n_bottom;
+  probe.elevation_lo = probe.elevation_hi = elevation;
+  probe.azimuth_lo = probe.azimuth_hi = azimuth;
+  std::int64_t shift = 0;
+  ArrivalBin* bin = find_path(bins, table.counts[cell], s, probe, shift);
+  if (bin == nullptr) {
+    const std::uint32_t b = open_bin(table, cell, c.magnitude);
+    if (b == std::numeric_limits<std::uint32_t>::max()) return {};
+    bin = bins + b;
+    *bin = probe;
+    bin->weighted_delay = 0.0;
+    bin->weight = 0.0;
+    bin->magnitude = 0.0;
+    bin->strongest = -1.0f;
+    bin->peak = 0.0f;
+    std::fill_n(table.sums.get() + (cell * s.capacity + b) * s.omegas.size(), s.omegas.size(),
+                Complex32{});
+  }
+  bin->weighted_delay += double{c.weight} * c.delay_s;
+  bin->weight += c.weight;
+  bin->magnitude += c.magnitude;
+  bin->peak = std::max(bin->peak, c.magnitude);
+  if (c.weight > bin->strongest) {
+    bin->strongest = c.weight;
+    bin->ray = c.ray;
+    bin->segment = c.segment;
+  }
+  bin->elevation_lo = std::min(bin->elevation_lo, elevation);
+  bin->elevation_hi = std::max(bin->elevation_hi, elevation);
+  bin->azimuth_lo = std::min(bin->azimuth_lo, azimuth + shift);
+  bin->azimuth_hi = std::max(bin->azimuth_hi, azimuth + shift);
+  const std::size_t index = cell * s.capacity + static_cast<std::size_t>(bin - bins);
+  return {bin, table.sums.get() + index * s.omegas.size()};
+}
+
+void merge_arrival_tables(ArrivalTable& left, ArrivalTable&& right) {
+  if (left.settings != right.settings || left.receivers != right.receivers) {
+    throw Fault(std::string(kArrivalTablesMismatchMessage));
+  }
+  if (!right.bins) return;
+  if (!left.bins) {
+    left = std::move(right);
+    return;
+  }
+  const ArrivalSettings& s = *left.settings;
+  const std::size_t nf = s.omegas.size();
+  for (std::size_t cell = 0; cell < left.receivers; ++cell) {
+    const ArrivalBin* from = right.bins.get() + cell * s.capacity;
+    ArrivalBin* into = left.bins.get() + cell * s.capacity;
+    for (std::uint32_t b = 0; b < right.counts[cell]; ++b) {
+      const ArrivalBin& path = from[b];
+      const Complex32* path_sums = right.sums.get() + (cell * s.capacity + b) * nf;
+      std::int64_t shift = 0;
+      ArrivalBin* same = find_path(into, left.counts[cell], s, path, shift);
+      if (same == nullptr) {
+        const std::uint32_t slot = open_bin(left, cell, path.peak);
+        if (slot == std::numeric_limits<std::uint32_t>::max()) continue;
+        into[slot] = path;
+        std::copy_n(path_sums, nf, left.sums.get() + (cell * s.capacity + slot) * nf);
+        continue;
+      }
+      Complex32* sums = left.sums.get() + (cell * s.capacity + (same - into)) * nf;
+      refer_sums(path_sums, s.omegas, path.reference_s, same->reference_s, sums);
+      absorb(*same, path, shift);
+    }
+  }
+}
+
+ArrivalList list_arrivals(const ArrivalTable& table) {
+  ArrivalList list;
+  if (!table.gathering() || !table.bins) return list;
+  const ArrivalSettings& s = *table.settings;
+  const std::size_t nf = s.omegas.size();
+  std::vector<Complex32> amplitudes;  // per arrival, nf each, in list order
+  std::vector<std::uint32_t> order;
+  std::vector<Complex32> referred;
+  std::vector<double> delays;
+  for (std::size_t cell = 0; cell < table.receivers; ++cell) {
+    const std::uint32_t count = table.counts[cell];
+    const ArrivalBin* bins = table.bins.get() + cell * s.capacity;
+    referred.assign(std::size_t{count} * nf, Complex32{});
+    delays.resize(count);
+    for (std::uint32_t b = 0; b < count; ++b) delays[b] = mean_delay(bins[b]);
+    // each path into its own sums, an outlying one into its host's, at the final delay
+    order.clear();
+    for (std::uint32_t b = 0; b < count; ++b) {
+      std::uint32_t host = b;
+      if (outlying(bins[b])) {
+        double nearest = std::numeric_limits<double>::infinity();
+        for (std::uint32_t h = 0; h < count; ++h) {
+          const double gap = std::fabs(delays[h] - delays[b]);
+          if (!outlying(bins[h]) && bins[h].n_surface == bins[b].n_surface &&
+              bins[h].n_bottom == bins[b].n_bottom && gap < nearest) {
+            nearest = gap;
+            host = h;
+          }
+        }
+      }
+      refer_sums(table.sums.get() + (cell * s.capacity + b) * nf, s.omegas, bins[b].reference_s,
+                 delays[host], referred.data() + std::size_t{host} * nf);
+      if (host == b) order.push_back(b);
+    }
+    const auto strength = [&](std::uint32_t b) {
+      if (nf == 0) return bins[b].weight;
+      const Complex32 a = referred[std::size_t{b} * nf];
+      return std::hypot(double{a.re}, double{a.im});
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+      const double sa = strength(a);
+      const double sb = strength(b);
+      return sa != sb ? sa > sb : delays[a] < delays[b];
+    });
+    order.resize(std::min<std::size_t>(order.size(), s.kept));
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return delays[a] < delays[b]; });
+    for (const std::uint32_t b : order) {
+      const ArrivalBin& bin = bins[b];
+      list.receiver.push_back(cell);
+      list.delay_s.push_back(static_cast<float>(delays[b]));
+      list.elevation_index.push_back(bin.ray % static_cast<std::uint64_t>(s.elevation_count));
+      list.azimuth_index.push_back(bin.ray / static_cast<std::uint64_t>(s.elevation_count));
+      list.n_surface.push_back(bin.n_surface);
+      list.n_bottom.push_back(bin.n_bottom);
+      list.ray.push_back(bin.ray);
+      list.segment.push_back(bin.segment);
+      amplitudes.insert(amplitudes.end(), referred.begin() + std::size_t{b} * nf,
+                        referred.begin() + (std::size_t{b} + 1) * nf);
+    }
+  }
+  // frequency first
+  const std::size_t n = list.size();
+  list.amplitude.resize(n * nf);
+  for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t k = 0; k < nf; ++k) list.amplitude[k * n + j] = amplitudes[j * nf + k];
+  }
+  return list;
+}
+
+}  // namespace abyx

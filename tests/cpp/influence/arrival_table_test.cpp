@@ -1,0 +1,106 @@
+#include "influence/arrival_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <vector>
+
+#include "common/fault.h"
+
+namespace abyx {
+namespace {
+
+constexpr float kOmega = 2.0f * 3.14159265f * 100.0f;  // 100 Hz: tolerance 2.5 ms
+constexpr std::int64_t kElevations = 10;
+
+// A fan of 4 azimuths a full turn apart (so the last neighbours the first) x 10 elevations.
+std::shared_ptr<const ArrivalSettings> settings(std::size_t kept) {
+  return std::make_shared<const ArrivalSettings>(
+      make_arrival_settings(kept, {kOmega, 2.0f * kOmega}, 4, kElevations, 3.14159265f / 2.0f));
+}
+
+std::uint64_t ray(std::int64_t azimuth, std::int64_t elevation) {
+  return static_cast<std::uint64_t>(azimuth * kElevations + elevation);
+}
+
+// The contribution of pressure p (per frequency) at `delay` to cell 0, gathered as the beam sums
+// do: referred to the bin's delay.
+void add(ArrivalTable& table, std::uint64_t from, float delay, float magnitude,
+         std::uint32_t bottom, std::vector<std::complex<double>>& pressure) {
+  const ArrivalSlot slot =
+      gather_arrival(table, 0, {delay, magnitude, magnitude, from, 7, 0, bottom});
+  const std::vector<float>& omegas = table.settings->omegas;
+  for (std::size_t k = 0; k < omegas.size(); ++k) {
+    const std::complex<double> p = std::polar(double{magnitude}, omegas[k] * double{delay});
+    pressure[k] += p;
+    if (slot.bin == nullptr) continue;
+    const std::complex<float> referred =
+        std::polar(magnitude, omegas[k] * (delay - slot.bin->reference_s));
+    slot.sums[k] = slot.sums[k] + Complex32{referred.real(), referred.imag()};
+  }
+}
+
+// sum over arrivals of A exp(i w delay), per frequency
+std::vector<std::complex<double>> reproduce(const ArrivalList& list) {
+  std::vector<std::complex<double>> p(2);
+  for (std::size_t k = 0; k < 2; ++k) {
+    for (std::size_t j = 0; j < list.size(); ++j) {
+      const Complex32 a = list.amplitude[k * list.size() + j];
+      p[k] +=
+          std::complex<double>(a.re, a.im) * std::polar(1.0, kOmega * (k + 1.0) * list.delay_s[j]);
+    }
+  }
+  return p;
+}
+
+TEST(ArrivalTable, NeighbouringRaysOfOneFamilyAreOnePathWhoseArrivalsReproduceTheSum) {
+  ArrivalTable left = init_arrival_table(settings(5), 1);
+  ArrivalTable right = init_arrival_table(left.settings, 1);
+  std::vector<std::complex<double>> pressure(2);
+  add(left, ray(0, 4), 1.0000f, 1.0f, 0, pressure);
+  add(left, ray(0, 5), 1.0002f, 3.0f, 0, pressure);   // the central ray
+  add(left, ray(0, 5), 1.0100f, 1.0f, 0, pressure);   // same ray, 10 ms later: another path
+  add(left, ray(0, 6), 1.0001f, 1.0f, 1, pressure);   // a bottom bounce more
+  add(left, ray(0, 8), 1.0001f, 1.0f, 0, pressure);   // not next to the rays seen
+  add(right, ray(3, 5), 1.0001f, 2.0f, 0, pressure);  // the last azimuth neighbours the first
+  merge_arrival_tables(left, std::move(right));
+  const ArrivalList list = list_arrivals(left);
+  // in delay order: the two single rays at 1.0001 s, the merged path, the later one
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list.n_bottom[0] + list.n_bottom[1], 1u);
+  EXPECT_NEAR(list.delay_s[2], (1.0 + 3 * 1.0002 + 2 * 1.0001) / 6.0, 1e-6);  // weighted mean
+  EXPECT_EQ(list.ray[2], ray(0, 5));
+  EXPECT_EQ(list.segment[2], 7u);
+  EXPECT_NEAR(std::abs(std::complex<float>(list.amplitude[2].re, list.amplitude[2].im)), 6.0, 0.05);
+  EXPECT_FLOAT_EQ(list.delay_s[3], 1.01f);
+  const std::vector<std::complex<double>> again = reproduce(list);
+  for (std::size_t k = 0; k < 2; ++k)
+    EXPECT_LT(std::abs(again[k] - pressure[k]), 1e-4 * 9.0) << k;  // f32 delays
+}
+
+TEST(ArrivalTable, FullBinsMakeRoomForStrongerPathsAndKeepTheStrongestInDelayOrder) {
+  ArrivalTable table = init_arrival_table(settings(1), 1);  // room for two paths
+  std::vector<std::complex<double>> pressure(2);
+  add(table, ray(0, 0), 2.0f, 1.0f, 0, pressure);
+  add(table, ray(0, 0), 3.0f, 3.0f, 1, pressure);
+  add(table, ray(0, 0), 1.0f, 0.5f, 2, pressure);  // weaker than both: dropped
+  add(table, ray(0, 0), 4.0f, 2.0f, 3, pressure);  // takes the weakest one's place
+  const ArrivalList list = list_arrivals(table);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list.n_bottom[0], 1u);
+  EXPECT_FLOAT_EQ(list.delay_s[0], 3.0f);
+}
+
+TEST(ArrivalTable, TablesOfDifferentRunsOrFieldsAreFaults) {
+  ArrivalTable left = init_arrival_table(settings(1), 2);
+  EXPECT_THROW(merge_arrival_tables(left, init_arrival_table(settings(1), 2)), Fault);
+  EXPECT_THROW(merge_arrival_tables(left, init_arrival_table(left.settings, 3)), Fault);
+  EXPECT_THROW(check_arrival_table(&left, 3, 2), Fault);
+  EXPECT_THROW(check_arrival_table(&left, 2, 1), Fault);
+  EXPECT_NO_THROW(check_arrival_table(nullptr, 3, 1));
+}
+
+}  // namespace
+}  // namespace abyx
