@@ -3,6 +3,8 @@
 * `abyx_tools.results`: the result dict as NumPy arrays (`to_arrays`, `transmission_loss_db`,
   `ray_paths`); needs the `numpy` extra.
 * `abyx_tools.dataset`: the result as an `xarray.Dataset` (`to_dataset`); needs the `xarray` extra.
+* `abyx_tools.arrivals`: the arrivals of a run as arrays or a pandas table (`arrivals`), and the
+  impulse responses they make (`impulse_response`); the table needs the `arrivals` extra.
 * `abyx_tools.files`: results on disk as netCDF or .npz (`save`, `load`).
 * `abyx_tools.plot`: transmission-loss slices, bathymetry and ray paths with matplotlib; needs the
   `plot` extra.
@@ -23,12 +25,16 @@ import importlib
 from typing import Any
 
 __all__ = [
+    "ArrivalArrays",
     "FanSpacing",
     "FieldArrays",
     "RayPath",
     "SavedRun",
     "__version__",
+    "arrival_arrays",
+    "arrivals",
     "complex_pressure",
+    "impulse_response",
     "load",
     "ray_paths",
     "run",
@@ -54,6 +60,10 @@ __version__ = _installed_version()
 
 # Where each public name lives; its module is imported when the name is first used.
 _HOMES = {
+    "ArrivalArrays": "abyx_tools.arrivals",
+    "arrival_arrays": "abyx_tools.arrivals",
+    "arrivals": "abyx_tools.arrivals",
+    "impulse_response": "abyx_tools.arrivals",
     "FieldArrays": "abyx_tools.results",
     "RayPath": "abyx_tools.results",
     "ray_paths": "abyx_tools.results",

@@ -14,6 +14,7 @@ EXTRA_OF_PACKAGE = {
     "dask": "dask",
     "distributed": "dask",
     "tqdm": "progress",
+    "pandas": "arrivals",
 }
 
 

@@ -8,6 +8,11 @@ Layout of the dataset:
   `tl_db` (freq_hz + receiver dimensions), `delay_s` and `amplitude` (receiver dimensions), and
   with the incoherent intensity `intensity` and `incoherent_tl_db`; each with a short `long_name`
   and its `units`, so that `Dataset.to_netcdf` writes it as it is;
+* with arrivals (`beam.arrivals`), variables `arrival_delay_s`, `arrival_receiver`, its position
+  `arrival_x_m`, `arrival_y_m`, `arrival_z_m`, the central ray's `arrival_launch_elev_deg`,
+  `arrival_launch_azim_deg` and `arrival_ray_index`, `arrival_n_surface`, `arrival_n_bottom` along an
+  `arrival` dimension, and `arrival_amplitude_re`, `arrival_amplitude_im` along (`freq_hz`,
+  `arrival`); `abyx_tools.arrivals` reads them back;
 * with stored ray paths, a contiguous ragged array: `ray_point_count` and `ray_index` along `ray`,
   `ray_x_m`, `ray_y_m`, `ray_z_m` along `ray_point`, the points of ray r following those of ray r-1;
 * attributes: the source (`source_position_m`, launch angles), the environment (grid sizes, bottom
@@ -172,6 +177,10 @@ def to_dataset(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     variables = _field_variables(field)
     if isinstance(result, Mapping) and "ray_paths" in result:
         variables.update(_ray_variables(ray_paths(result)))
+    if isinstance(result, Mapping) and "arrivals" in result:
+        from abyx_tools.arrivals import arrival_variables
+
+        variables.update(arrival_variables(result))
     dataset = xr.Dataset(variables, coords=_coordinates(field))
     dataset.attrs["title"] = "abyx simulation result"
     dataset.attrs["receiver_layout"] = "array" if field.is_array else "grid"

@@ -111,6 +111,10 @@ def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) 
         arrays["ray_points_m"] = (
             np.concatenate([p.points for p in paths]) if paths else np.empty((0, 3), np.float32)
         )
+    if isinstance(result, Mapping) and "arrivals" in result:
+        from abyx_tools.arrivals import arrival_variables
+
+        arrays.update((name, values) for name, (_, values, _) in arrival_variables(result).items())
     if plain is not None:
         arrays["config_json"] = np.array(json.dumps(plain))
 

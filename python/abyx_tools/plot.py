@@ -1,5 +1,5 @@
 """Pictures of a run with matplotlib: transmission loss on a horizontal or a vertical slice, the
-bathymetry, and the ray paths in plan and in range-depth view.
+bathymetry, the ray paths in plan and in range-depth view, and a receiver's arrivals and eigenrays.
 
 Every function draws into the Axes given as `ax` (or into a new figure from pyplot when none is
 given) and returns that Axes. matplotlib is imported only when a function draws. The field may be
@@ -22,7 +22,15 @@ from abyx_tools.results import FieldArrays, RayPath, ray_paths, to_arrays
 
 np = require("numpy", "abyx_tools.plot")
 
-__all__ = ["bathymetry", "rays_plan", "rays_range_depth", "tl_horizontal", "tl_vertical"]
+__all__ = [
+    "arrivals",
+    "bathymetry",
+    "eigenrays",
+    "rays_plan",
+    "rays_range_depth",
+    "tl_horizontal",
+    "tl_vertical",
+]
 
 _FEATURE = "abyx_tools.plot"
 # Samples along the bearing of a vertical slice when no range step is given.
@@ -373,4 +381,80 @@ def rays_range_depth(
     ax.set_xlabel("range from the source (m)")
     ax.set_ylabel("depth (m)")
     ax.set_title(f"ray paths, range-depth view ({len(paths)} rays)")
+    return ax
+
+
+def _bounce_colours(bounces: Any) -> Any:
+    """A mappable giving one colour per total bounce count, 0 .. the largest in `bounces`."""
+    colors = require("matplotlib.colors", _FEATURE)
+    cm = require("matplotlib.cm", _FEATURE)
+    mpl = require("matplotlib", _FEATURE)
+    highest = int(bounces.max()) if bounces.size else 0
+    palette = mpl.colormaps["viridis"].resampled(highest + 1)
+    return cm.ScalarMappable(norm=colors.Normalize(-0.5, highest + 0.5), cmap=palette)
+
+
+def arrivals(
+    data: Any,
+    receiver: int,
+    *,
+    frequency_index: int = 0,
+    ax: Any = None,
+) -> Any:
+    """One receiver's arrivals as stems: 20 log10 |A| (dB re 1 m) against delay, coloured by the
+    number of bounces (surface and bottom). `data` is a result dict run with `beam.arrivals`, a
+    dataset or a saved file (see `abyx_tools.arrival_arrays`)."""
+    from abyx_tools.arrivals import arrival_arrays
+
+    arrays = arrival_arrays(data)
+    chosen = arrays.at(receiver)
+    if chosen.size == 0:
+        raise ValueError(f"receiver {receiver} has no arrivals")
+    level = 20.0 * np.log10(np.maximum(np.abs(arrays.amplitude[frequency_index, chosen]), 1e-300))
+    delay = arrays.delay_s[chosen]
+    bounces = arrays.n_surface[chosen] + arrays.n_bottom[chosen]
+    mappable = _bounce_colours(bounces)
+    ax = _axes(ax)
+    floor = float(level.min()) - 10.0
+    ax.vlines(delay, floor, level, colors=mappable.to_rgba(bounces.astype(np.float64)), linewidth=1.2)
+    ax.scatter(delay, level, c=mappable.to_rgba(bounces.astype(np.float64)), s=14, zorder=3)
+    ax.set_ylim(bottom=floor)
+    ax.figure.colorbar(mappable, ax=ax, label="bounces (surface + bottom)")
+    ax.set_xlabel("delay (s)")
+    ax.set_ylabel("arrival level (dB re 1 m)")
+    x, y, z = (float(v[chosen[0]]) for v in (arrays.x_m, arrays.y_m, arrays.z_m))
+    ax.set_title(
+        f"arrivals at receiver {receiver} ({x:g}, {y:g}, {z:g}) m, "
+        f"{arrays.frequency_hz[frequency_index]:g} Hz"
+    )
+    return ax
+
+
+def eigenrays(
+    result: Mapping[str, Any],
+    receiver: int,
+    *,
+    ax: Any = None,
+    linewidth: float = 1.0,
+) -> Any:
+    """One receiver's eigenrays (a result run with `beam.eigenrays`) over horizontal range from the
+    source and depth, coloured by the number of bounces."""
+    if not isinstance(result, Mapping) or "eigenrays" not in result:
+        raise ValueError("the result holds no eigenrays: run with beam.arrivals and beam.eigenrays")
+    listed = result["arrivals"]
+    chosen = [j for j, r in enumerate(listed["receiver"]) if r == receiver]
+    if not chosen:
+        raise ValueError(f"receiver {receiver} has no arrivals")
+    bounces = np.array([listed["n_surface"][j] + listed["n_bottom"][j] for j in chosen])
+    mappable = _bounce_colours(bounces)
+    ax = _axes(ax)
+    for j, count in zip(chosen, bounces):
+        points = np.asarray(result["eigenrays"][j]["path"], dtype=np.float64).reshape(-1, 3)
+        offset = points[:, :2] - points[:1, :2]
+        ax.plot(np.hypot(offset[:, 0], offset[:, 1]), points[:, 2], color=mappable.to_rgba(float(count)), linewidth=linewidth)
+    ax.figure.colorbar(mappable, ax=ax, label="bounces (surface + bottom)")
+    ax.invert_yaxis()
+    ax.set_xlabel("range from the source (m)")
+    ax.set_ylabel("depth (m)")
+    ax.set_title(f"eigenrays of receiver {receiver} ({len(chosen)} arrivals)")
     return ax

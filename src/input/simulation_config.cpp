@@ -1,7 +1,9 @@
 #include "input/simulation_config.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -105,6 +107,47 @@ void check_bottom_model_finite(const BottomBoundaryModel& model, Findings& findi
     add_error_if(!finite_if_present(elastic->shear_attenuation_db_per_wavelength),
                  kElasticShearAttenuationNotFiniteMessage, findings);
   }
+}
+
+// The bilinear seabed depth under (x, y), the edge cells holding beyond the grid as the tracer's
+// bottom does; none for a grid the run could not use, whose own errors say why.
+std::optional<float> seabed_depth_under(const Bathymetry& b, float x, float y) {
+  const std::size_t nx = b.x_bty_m.size();
+  const std::size_t ny = b.y_bty_m.size();
+  if (nx == 0 || ny == 0 || b.z_bty_m.size() != nx * ny || !all_finite(b.x_bty_m) ||
+      !all_finite(b.y_bty_m) || !all_finite(b.z_bty_m) || !strictly_increasing(b.x_bty_m) ||
+      !strictly_increasing(b.y_bty_m)) {
+    return std::nullopt;
+  }
+  // the lower node and the clamped local coordinate along one axis
+  const auto locate = [](const std::vector<float>& a, float p, std::size_t& lower, float& t) {
+    lower = 0;
+    t = 0.0f;
+    if (a.size() < 2) return;
+    lower =
+        static_cast<std::size_t>(std::upper_bound(a.begin() + 1, a.end() - 1, p) - a.begin()) - 1;
+    t = std::clamp((p - a[lower]) / (a[lower + 1] - a[lower]), 0.0f, 1.0f);
+  };
+  std::size_t ix = 0, iy = 0;
+  float tx = 0.0f, ty = 0.0f;
+  locate(b.x_bty_m, x, ix, tx);
+  locate(b.y_bty_m, y, iy, ty);
+  const std::size_t jx = std::min(ix + 1, nx - 1);
+  const std::size_t jy = std::min(iy + 1, ny - 1);
+  const auto z = [&](std::size_t i, std::size_t j) { return b.z_bty_m[i * ny + j]; };
+  return (1.0f - tx) * (1.0f - ty) * z(ix, iy) + (1.0f - tx) * ty * z(ix, jy) +
+         tx * (1.0f - ty) * z(jx, iy) + tx * ty * z(jx, jy);
+}
+
+// A source under the seabed starts its rays outside the water: their first reflection would carry
+// them backwards, with travel times below zero.
+bool source_below_seabed(const Bathymetry& bathymetry, const std::array<float, 3>& position) {
+  if (!std::all_of(position.begin(), position.end(), [](float v) { return std::isfinite(v); })) {
+    return false;
+  }
+  const std::optional<float> seabed = seabed_depth_under(bathymetry, position[0], position[1]);
+  // a source on the seabed is in the water, whatever the rounding of either depth
+  return seabed && position[2] > *seabed + 1e-5f * std::max(1.0f, std::fabs(*seabed));
 }
 
 // The beam type, and for complex-Q beams their width rule; a geometric run ignores beam_width.
@@ -228,6 +271,8 @@ ValidationResult SimulationConfig::validate() {
   add_error_if(beam.max_arrivals < 1 || beam.max_arrivals > kMaxArrivalsLimit,
                kMaxArrivalsRangeMessage, findings);
   add_error_if(beam.eigenrays && !beam.arrivals, kEigenraysNeedArrivalsMessage, findings);
+  add_error_if(source_below_seabed(bathymetry, source.position), kSourceBelowSeabedMessage,
+               findings);
 
   ValidationResult result;
   if (findings.errors.empty()) {

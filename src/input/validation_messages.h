@@ -124,6 +124,8 @@ inline constexpr std::string_view kIncoherentNeedsGeometricMessage =
     "beam: incoherent needs beam_type \"geometric\"";
 inline constexpr std::string_view kMaxArrivalsRangeMessage =
     "beam: max_arrivals must be from 1 to 1000000";
+inline constexpr std::string_view kSourceBelowSeabedMessage =
+    "source: position lies below the seabed: its depth exceeds the bottom depth under it";
 inline constexpr std::string_view kEigenraysNeedArrivalsMessage = "beam: eigenrays needs arrivals";
 
 }  // namespace abyx

@@ -24,14 +24,15 @@ def valid_config(draw):
     z = sorted({0.0, *draw(st.lists(st.integers(1, 400).map(lambda v: v / 2), min_size=1, max_size=3))})
     n = draw(st.integers(0, 4))
     model = draw(st.sampled_from(sorted(MODEL)))
+    depths = draw(st.lists(F32(20.0, 200.0), min_size=4, max_size=4))
     return {
         "ssp": {"x_ssp_m": [-2000.0, 2000.0], "y_ssp_m": [-2000.0, 0.0, 2000.0], "z_ssp_m": z,
                 "c_m_s": draw(st.lists(F32(1400.0, 1600.0), min_size=6 * len(z), max_size=6 * len(z)))},
         "bathymetry": {"x_bty_m": [-2000.0, 2000.0], "y_bty_m": [-2000.0, 2000.0],
-                       "z_bty_m": draw(st.lists(F32(20.0, 200.0), min_size=4, max_size=4)),
+                       "z_bty_m": depths,
                        "bottom_model": {"model": model, **draw(st.fixed_dictionaries(MODEL[model]))},
                        "water_density_g_cm3": draw(st.one_of(st.none(), F32(0.875, 1.125)))},
-        "source": {"position": [draw(F32(-100.0, 100.0)), draw(F32(-100.0, 100.0)), draw(F32(0.0, 150.0))],
+        "source": {"position": [draw(F32(-100.0, 100.0)), draw(F32(-100.0, 100.0)), draw(F32(0.0, min(depths)))],  # in the water
                    "freq_hz": draw(st.lists(F32(1.0, 500.0), max_size=2)),
                    "launch_elev_deg": draw(st.lists(F32(-90.0, 90.0), min_size=1, max_size=3)),
                    "launch_azim_deg": draw(st.lists(F32(0.0, 360.0), min_size=1, max_size=3))},

@@ -162,7 +162,28 @@ INSTANTIATE_TEST_SUITE_P(
               c.beam.max_arrivals = 0;
               c.beam.eigenrays = true;
             },
-            {"beam: max_arrivals must be from 1 to 1000000", "beam: eigenrays needs arrivals"}}),
+            {"beam: max_arrivals must be from 1 to 1000000", "beam: eigenrays needs arrivals"}},
+        // the seabed rises from 100 m at x = 0 to 20 m at x = 1000: 60 m under x = 500
+        ValidateCase{"SourceBelowSlopingSeabed",
+                     [](SimulationConfig& c) {
+                       c.bathymetry.z_bty_m = {100.0f, 100.0f, 20.0f, 20.0f};
+                       c.source.position = {500.0f, 300.0f, 60.1f};
+                     },
+                     {"source: position lies below the seabed: its depth exceeds the bottom depth "
+                      "under it"}},
+        ValidateCase{"SourceOnSlopingSeabed",
+                     [](SimulationConfig& c) {
+                       c.bathymetry.z_bty_m = {100.0f, 100.0f, 20.0f, 20.0f};
+                       c.source.position = {500.0f, 300.0f, 60.0f};
+                     },
+                     {}},
+        ValidateCase{"SourceBelowSeabedBeyondTheGrid",  // the edge cell's depth holds
+                     [](SimulationConfig& c) {
+                       c.bathymetry.z_bty_m = {100.0f, 100.0f, 20.0f, 20.0f};
+                       c.source.position = {2000.0f, -50.0f, 21.0f};
+                     },
+                     {"source: position lies below the seabed: its depth exceeds the bottom depth "
+                      "under it"}}),
     [](const testing::TestParamInfo<ValidateCase>& info) { return info.param.name; });
 
 }  // namespace

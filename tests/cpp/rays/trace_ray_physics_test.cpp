@@ -191,5 +191,17 @@ TEST(TraceRay, VerticalLaunchBouncesForWholeBudget) {
   }
 }
 
+// Regression: the first step up from a source on the surface in a steep gradient was moved back
+// to before the source, with a travel time below zero.
+TEST(TraceRay, TravelTimeNeverFallsBelowZeroFromASourceOnTheSurface) {
+  const SSPFields ssp = make_ssp(
+      {-2000.0f, 2000.0f}, {-2000.0f, 2000.0f}, {0.0f, 0.5f, 1.0f},
+      [](float, float, float z) { return SSPSample{.c = 1400.0f + 188.0f * z, .c_z = 188.0f}; });
+  const std::vector<RayState> states = trace({0, 0, 0}, 11.0f, 4, 50.0f, IntegrationMethod::Euler,
+                                             ssp, kGriddedBottom, 0.0f, -70.0f * 0.017453292f);
+  EXPECT_GT(states[1].n_surface, 0u);
+  for (const RayState& state : states) EXPECT_GE(state.tau, 0.0f);
+}
+
 }  // namespace
 }  // namespace abyx

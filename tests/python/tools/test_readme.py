@@ -18,4 +18,4 @@ def test_the_readme_examples_run_as_written(tmp_path, monkeypatch):
     for block in blocks:
         if "LocalCluster" not in block:
             exec(compile(block, str(README), "exec"), namespace)
-    assert (tmp_path / "result.nc").exists() and len(blocks) == 3
+    assert (tmp_path / "result.nc").exists() and len(blocks) == 4

@@ -1,0 +1,215 @@
+"""The arrivals of a run (`beam.arrivals`) as arrays or a table, and the impulse responses they make.
+
+Each arrival is one path from the source to a receiver: its delay, its complex amplitude per
+frequency, the launch angles of its central ray and its surface and bottom bounces. The arrivals of a
+receiver reproduce its pressure: p_k = sum_j A_jk exp(2 pi i f_k tau_j).
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Mapping
+from dataclasses import dataclass
+from typing import Any, NamedTuple, Optional
+
+from abyx_tools._extras import require
+from abyx_tools.results import to_arrays
+
+np = require("numpy", "abyx_tools.arrivals")
+
+__all__ = [
+    "ArrivalArrays",
+    "ImpulseResponse",
+    "arrival_arrays",
+    "arrival_variables",
+    "arrivals",
+    "impulse_response",
+]
+
+# The per-arrival lists of result["arrivals"] and their dtypes.
+_LISTS = {
+    "receiver": np.int64,
+    "delay_s": np.float64,
+    "launch_elev_deg": np.float64,
+    "launch_azim_deg": np.float64,
+    "n_surface": np.int64,
+    "n_bottom": np.int64,
+    "ray_index": np.int64,
+}
+
+
+@dataclass(frozen=True)
+class ArrivalArrays:
+    """The arrivals of a run, one entry per arrival, by receiver and then by delay."""
+
+    frequency_hz: Any  # (nf,) float64
+    receiver: Any  # (n,) int64: the receiver's flat index, as in the field's delay_s
+    x_m: Any  # (n,) float64: the receiver's position (m)
+    y_m: Any
+    z_m: Any
+    delay_s: Any  # (n,) float64: travel time (s)
+    amplitude: Any  # (nf, n) complex128: p = sum A exp(2 pi i f delay)
+    launch_elev_deg: Any  # (n,) float64: launch angles of the central ray (deg)
+    launch_azim_deg: Any
+    n_surface: Any  # (n,) int64: bounces of the path
+    n_bottom: Any
+    ray_index: Any  # (n,) int64: the central ray in the azimuth-major launch list
+
+    def at(self, receiver: int) -> Any:
+        """The positions in these arrays of one receiver's arrivals."""
+        return np.flatnonzero(self.receiver == receiver)
+
+
+def _from_stored(stored: Any) -> ArrivalArrays:
+    """From the variables of a dataset, or the arrays of an .npz file, that `save` wrote."""
+    if "arrival_delay_s" not in stored:
+        raise ValueError("the file or dataset holds no arrivals: run with beam.arrivals set to true")
+
+    def value(name: str, dtype: Any) -> Any:
+        return np.asarray(getattr(stored[name], "values", stored[name]), dtype=dtype)
+
+    frequency = value("freq_hz" if "freq_hz" in stored else "frequency_hz", np.float64)
+    amplitude = value("arrival_amplitude_re", np.float64) + 1j * value("arrival_amplitude_im", np.float64)
+    return ArrivalArrays(
+        frequency_hz=frequency,
+        amplitude=amplitude.reshape(frequency.size, -1),
+        **{name: value(f"arrival_{name}", dtype) for name, dtype in _LISTS.items()},
+        **{axis: value(f"arrival_{axis}", np.float64) for axis in ("x_m", "y_m", "z_m")},
+    )
+
+
+def arrival_arrays(result: Any) -> ArrivalArrays:
+    """The arrivals of a result dict (run with `beam.arrivals`), of a dataset made from one by
+    `to_dataset`, or of a file `save` wrote (a path: netCDF or .npz)."""
+    if isinstance(result, (str, os.PathLike)):
+        if os.fspath(result).lower().endswith(".npz"):
+            with np.load(result, allow_pickle=False) as stored:
+                return _from_stored({name: stored[name] for name in stored.files})
+        from abyx_tools.files import open_dataset
+
+        return _from_stored(open_dataset(result))
+    if not isinstance(result, Mapping) or "pressure_field" not in result:
+        return _from_stored(result)
+    if "arrivals" not in result:
+        raise ValueError("the result holds no arrivals: run with beam.arrivals set to true")
+    field = to_arrays(result)
+    lists = result["arrivals"]
+    columns = {name: np.asarray(lists[name], dtype=dtype) for name, dtype in _LISTS.items()}
+    n, nf = columns["delay_s"].size, field.frequency_hz.size
+    amplitude = np.asarray(lists["amplitude_re"], np.float64) + 1j * np.asarray(
+        lists["amplitude_im"], np.float64
+    )
+    if any(values.size != n for values in columns.values()) or amplitude.size != nf * n:
+        raise ValueError(f"result['arrivals'] lists do not agree with {n} arrivals x {nf} frequencies")
+    receiver = columns["receiver"]
+    if field.is_array:
+        x, y, z = (np.asarray(axis, np.float64)[receiver] for axis in (field.x_m, field.y_m, field.z_m))
+    else:
+        i, j, k = np.unravel_index(receiver, (field.x_m.size, field.y_m.size, field.z_m.size))
+        x, y, z = (np.asarray(axis, np.float64)[index] for axis, index in zip((field.x_m, field.y_m, field.z_m), (i, j, k)))
+    return ArrivalArrays(
+        frequency_hz=np.asarray(field.frequency_hz, dtype=np.float64),
+        x_m=x,
+        y_m=y,
+        z_m=z,
+        amplitude=amplitude.reshape(nf, n),
+        **columns,
+    )
+
+
+def arrival_variables(result: Mapping[str, Any]) -> dict:
+    """The arrivals as dataset variables along an `arrival` dimension (amplitudes along
+    (`freq_hz`, `arrival`)), for `to_dataset` and `save`."""
+    arrays = arrival_arrays(result)
+    names = {
+        "delay_s": {"long_name": "arrival delay", "units": "s"},
+        "launch_elev_deg": {"long_name": "launch elevation of the central ray", "units": "degree"},
+        "launch_azim_deg": {"long_name": "launch azimuth of the central ray", "units": "degree"},
+        "receiver": {"long_name": "flat receiver index"},
+        "n_surface": {"long_name": "surface reflections"},
+        "n_bottom": {"long_name": "bottom reflections"},
+        "ray_index": {"long_name": "central ray in the launch list"},
+        "x_m": {"long_name": "receiver x", "units": "m"},
+        "y_m": {"long_name": "receiver y", "units": "m"},
+        "z_m": {"long_name": "receiver depth", "units": "m", "positive": "down"},
+    }
+    variables = {f"arrival_{name}": ("arrival", getattr(arrays, name), attrs) for name, attrs in names.items()}
+    for part in ("re", "im"):
+        values = getattr(arrays.amplitude, "real" if part == "re" else "imag")
+        attrs = {"long_name": f"arrival amplitude, {'real' if part == 're' else 'imaginary'} part", "units": "re 1 m"}
+        variables[f"arrival_amplitude_{part}"] = (("freq_hz", "arrival"), values, attrs)
+    return variables
+
+
+def arrivals(result: Any) -> Any:
+    """The arrivals as a pandas DataFrame, one row per arrival: `receiver`, its `x_m`, `y_m`, `z_m`,
+    `delay_s`, one complex `amplitude_<f>hz` column per frequency (`amplitude_<k>` when two
+    frequencies print alike), `launch_elev_deg`, `launch_azim_deg`, `n_surface`, `n_bottom` and
+    `ray_index`. Accepts a result dict, a dataset or a saved file (see `arrival_arrays`)."""
+    pd = require("pandas", "abyx_tools.arrivals")
+    arrays = arrival_arrays(result)
+    labels = [f"amplitude_{f:g}hz" for f in arrays.frequency_hz]
+    if len(set(labels)) != len(labels):
+        labels = [f"amplitude_{k}" for k in range(len(labels))]
+    table = {name: getattr(arrays, name) for name in ("receiver", "x_m", "y_m", "z_m", "delay_s")}
+    table.update(zip(labels, arrays.amplitude))
+    table.update(
+        (name, getattr(arrays, name))
+        for name in ("launch_elev_deg", "launch_azim_deg", "n_surface", "n_bottom", "ray_index")
+    )
+    frame = pd.DataFrame(table)
+    frame.attrs["frequency_hz"] = [float(f) for f in arrays.frequency_hz]
+    return frame
+
+
+class ImpulseResponse(NamedTuple):
+    """A sampled impulse response: its times and its values."""
+
+    time_s: Any  # (n,) float64 sample times (s)
+    response: Any  # (n,) complex128 (or float64 when real) values, re 1 m
+
+
+def impulse_response(
+    result: Any,
+    receiver: int,
+    sample_rate_hz: float,
+    *,
+    frequency_index: int = 0,
+    start_s: Optional[float] = None,
+    duration_s: Optional[float] = None,
+    band_hz: Optional[float] = None,
+    real: bool = False,
+) -> ImpulseResponse:
+    """The band-limited impulse response of one receiver, built from its arrivals at one frequency:
+    each arrival j adds A_j sinc(B (t - tau_j)), with B = `band_hz` (default half the sample rate),
+    so that an isolated arrival peaks at |A_j| at its delay. This is the complex (baseband) response
+    about the frequency f; `real` gives the real passband one instead,
+    sum_j Re(A_j exp(-2 pi i f (t - tau_j))) sinc(B (t - tau_j)), the response to a pulse of carrier f
+    (for the time dependence exp(-2 pi i f t) of the pressure). The samples start at `start_s`
+    (default 8 / B before the first arrival) and last `duration_s` (default until 8 / B after the
+    last)."""
+    if not sample_rate_hz > 0.0 or not np.isfinite(sample_rate_hz):
+        raise ValueError(f"sample_rate_hz must be a positive number, got {sample_rate_hz!r}")
+    band = 0.5 * sample_rate_hz if band_hz is None else float(band_hz)
+    if not band > 0.0 or not np.isfinite(band):
+        raise ValueError(f"band_hz must be a positive number, got {band_hz!r}")
+    arrays = arrival_arrays(result)
+    if not 0 <= frequency_index < arrays.frequency_hz.size:
+        raise IndexError(f"frequency_index {frequency_index} is out of range for {arrays.frequency_hz.size} frequencies")
+    chosen = arrays.at(receiver)
+    if chosen.size == 0:
+        raise ValueError(f"receiver {receiver} has no arrivals")
+    delays = arrays.delay_s[chosen]
+    amplitude = arrays.amplitude[frequency_index, chosen]
+    margin = 8.0 / band
+    start = delays.min() - margin if start_s is None else float(start_s)
+    duration = delays.max() + margin - start if duration_s is None else float(duration_s)
+    if not duration > 0.0:
+        raise ValueError(f"duration_s must be positive, got {duration!r}")
+    time = start + np.arange(int(np.ceil(duration * sample_rate_hz))) / sample_rate_hz
+    offset = time[:, None] - delays[None, :]
+    pulses = np.sinc(band * offset)
+    if real:
+        carrier = np.exp(-2j * np.pi * arrays.frequency_hz[frequency_index] * offset)
+        return ImpulseResponse(time, np.real(amplitude[None, :] * carrier * pulses).sum(axis=1))
+    return ImpulseResponse(time, (amplitude[None, :] * pulses).sum(axis=1))

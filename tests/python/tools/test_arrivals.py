@@ -1,0 +1,82 @@
+"""Arrivals as arrays, tables, files and impulse responses; their pictures."""
+
+import cmath
+import math
+
+import pytest
+
+np = pytest.importorskip("numpy")
+pd = pytest.importorskip("pandas")
+pytest.importorskip("xarray")
+matplotlib = pytest.importorskip("matplotlib")
+matplotlib.use("Agg")
+from matplotlib.figure import Figure  # noqa: E402
+
+import abyx_tools  # noqa: E402
+from abyx_tools import plot  # noqa: E402
+from conftest import make_config  # noqa: E402
+
+# Three receivers of a grid in 100 m of water 300 to 600 m from the source, two frequencies.
+CONFIG = make_config(**{
+    "+source": {"freq_hz": [100.0, 150.0], "launch_elev_deg": [-60.0 + 0.5 * i for i in range(241)],
+                "launch_azim_deg": [-5.0 + 0.5 * i for i in range(21)]},
+    "receivers": {"config_type": "grid", "x_rcvr_m": [0.0], "y_rcvr_m": [300.0, 600.0], "z_rcvr_m": [30.0, 70.0]},
+    "+beam": {"max_range_m": 700.0, "arrivals": True, "eigenrays": True, "max_arrivals": 40}})
+
+
+@pytest.fixture(scope="module")
+def result():
+    return abyx_tools.run(CONFIG)
+
+
+@pytest.mark.parametrize("source", ["result", "dataset", "out.nc", "out.npz"])
+def test_the_arrival_table_reads_alike_from_a_result_a_dataset_and_both_files(result, source, tmp_path):
+    if source == "dataset":
+        data = abyx_tools.to_dataset(result, CONFIG)
+    elif source != "result":
+        data = tmp_path / source
+        abyx_tools.save(data, result, CONFIG)
+    else:
+        data = result
+    table = abyx_tools.arrivals(data)
+    assert list(table.columns) == ["receiver", "x_m", "y_m", "z_m", "delay_s", "amplitude_100hz", "amplitude_150hz",
+                                   "launch_elev_deg", "launch_azim_deg", "n_surface", "n_bottom", "ray_index"]
+    # receiver 3 is the grid's (0, 600, 70); the table's amplitudes give back every receiver's pressure
+    assert table[table.receiver == 3][["x_m", "y_m", "z_m"]].drop_duplicates().values.tolist() == [[0.0, 600.0, 70.0]]
+    field = abyx_tools.to_arrays(result).pressure.reshape(2, -1)
+    for k, (column, f) in enumerate([("amplitude_100hz", 100.0), ("amplitude_150hz", 150.0)]):
+        phased = table[column] * np.exp(2j * np.pi * f * table.delay_s)
+        np.testing.assert_allclose(phased.groupby(table.receiver).sum().values, field[k], rtol=1e-4)
+
+
+def test_impulse_response_puts_each_isolated_arrival_at_its_delay(result):
+    arrays = abyx_tools.arrival_arrays(result)
+    first = arrays.at(0)[0]  # the direct path, 2 ms ahead of the next
+    delay, amplitude = arrays.delay_s[first], arrays.amplitude[:, first]
+    for k in (0, 1):
+        time, response = abyx_tools.impulse_response(result, 0, 20000.0, frequency_index=k, start_s=delay - 1e-3)
+        # the sinc tails of the later arrivals add a little
+        assert time[20] == pytest.approx(delay) and response[20] == pytest.approx(amplitude[k], rel=0.01)
+        _, real = abyx_tools.impulse_response(result, 0, 20000.0, frequency_index=k, start_s=delay, real=True)
+        assert real.dtype == np.float64 and real[0] == pytest.approx(amplitude[k].real, rel=0.01)
+    time, _ = abyx_tools.impulse_response(result, 0, 1000.0, band_hz=100.0)
+    assert time[0] == pytest.approx(arrays.delay_s[arrays.at(0)].min() - 0.08)  # 8 / B before the first
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda r: abyx_tools.impulse_response(r, 0, 0.0), "sample_rate_hz must be a positive number"),
+    (lambda r: abyx_tools.impulse_response(r, 9, 1000.0), "receiver 9 has no arrivals"),
+    (lambda r: abyx_tools.impulse_response(r, 0, 1000.0, frequency_index=2), "frequency_index 2 is out of range"),
+    (lambda r: abyx_tools.arrivals({"pressure_field": r["pressure_field"]}), "the result holds no arrivals"),
+    (lambda r: plot.eigenrays({"pressure_field": r["pressure_field"]}, 0), "the result holds no eigenrays"),
+])
+def test_requests_the_arrivals_cannot_answer_are_clear_errors(result, call, error):
+    with pytest.raises((ValueError, IndexError), match=error):
+        call(result)
+
+
+@pytest.mark.parametrize("draw", [plot.arrivals, plot.eigenrays])
+def test_arrivals_and_eigenrays_are_drawn_one_mark_per_arrival(result, draw):
+    ax = draw(result, 1, ax=Figure().add_subplot())
+    count = int((abyx_tools.arrival_arrays(result).receiver == 1).sum())
+    assert len(ax.lines) == count if draw is plot.eigenrays else len(ax.collections[0].get_segments()) == count
