@@ -1,7 +1,6 @@
 """Arrivals as arrays, tables, files and impulse responses; their pictures."""
 
-import cmath
-import math
+import json
 
 import pytest
 
@@ -13,7 +12,7 @@ matplotlib.use("Agg")
 from matplotlib.figure import Figure  # noqa: E402
 
 import abyx_tools  # noqa: E402
-from abyx_tools import plot  # noqa: E402
+from abyx_tools import cli, plot  # noqa: E402
 from conftest import make_config  # noqa: E402
 
 # Three receivers of a grid in 100 m of water 300 to 600 m from the source, two frequencies.
@@ -29,10 +28,14 @@ def result():
     return abyx_tools.run(CONFIG)
 
 
-@pytest.mark.parametrize("source", ["result", "dataset", "out.nc", "out.npz"])
+@pytest.mark.parametrize("source", ["result", "dataset", "out.nc", "out.npz", "command.nc"])
 def test_the_arrival_table_reads_alike_from_a_result_a_dataset_and_both_files(result, source, tmp_path):
     if source == "dataset":
         data = abyx_tools.to_dataset(result, CONFIG)
+    elif source == "command.nc":  # what `abyx run` writes
+        (tmp_path / "c.json").write_text(json.dumps(CONFIG))
+        data = tmp_path / source
+        assert cli.main(["run", str(tmp_path / "c.json"), "-o", str(data), "--no-progress"]) == 0
     elif source != "result":
         data = tmp_path / source
         abyx_tools.save(data, result, CONFIG)
