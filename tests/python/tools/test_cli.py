@@ -56,8 +56,6 @@ def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
 
 @pytest.mark.parametrize("content, args, message", [
     ('{"ssp": ', [], "abyx: error: {path} is not valid JSON: Expecting value: line 1 column 9"),
-    ({"+beam": {"step_m": 0.0}}, [], "abyx: error: invalid simulation config: Invalid simulation config:\n"
-                                    "  - beam: step_m must be positive"),
     ({"+ssp": {"c_m_s": [1500.0] * 7}}, [], "abyx: error: internal fault: "),
     (json.dumps(make_config())[:-1] + ', "beam": {"step_m": 5.0}}', [],
      'abyx: error: {path}: the key "beam" appears twice in one object'),
