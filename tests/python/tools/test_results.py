@@ -133,8 +133,8 @@ def test_files_read_back_the_field_paths_and_config(grid_run, tmp_path, suffix, 
         assert dataset.complex_pressure(back).dtype == np.complex64 and dataset.config_of(back) == config
         written.to_netcdf(tmp_path / "plain.nc")  # as users first try it
         xr.testing.assert_identical(files.open_dataset(tmp_path / "plain.nc"), written)
-    files.save(tmp_path / "a.npz", array_result())  # no config, no paths
-    saved = files.load(tmp_path / "a.npz")
+    files.save(tmp_path / f"a{suffix}", array_result())  # no config, no paths
+    saved = files.load(tmp_path / f"a{suffix}")
     assert saved.field.is_array and saved.ray_paths is None and saved.config is None
 
 
