@@ -1,4 +1,5 @@
-"""Shared helpers: a small valid configuration to start from, a child interpreter's run."""
+"""Shared helpers: a small valid configuration to start from, a child interpreter's run, results compared
+across pool sizes."""
 
 import copy
 import json
@@ -29,11 +30,27 @@ def make_config(**sections):
     return config
 
 
+def child_env(**environment):
+    """This environment with the import path of this interpreter, for a child that imports the same modules."""
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **environment)
+
+
 def run_child(script, config, **environment):
     """Runs `script` in a fresh interpreter with the configuration as JSON on standard input."""
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **environment)
-    return subprocess.run([sys.executable, "-c", script], input=json.dumps(config), env=env, capture_output=True,
-                          text=True, timeout=120)
+    return subprocess.run([sys.executable, "-c", script], input=json.dumps(config), env=child_env(**environment),
+                          capture_output=True, text=True, timeout=120)
+
+
+def assert_same_result(got, want):
+    """Equal results, the pressures and amplitudes up to the f32 rounding of another grouping of the sums, as
+    another pool size gives."""
+    assert list(got) == list(want)
+    got, want = got["pressure_field"], want["pressure_field"]
+    scale = max(map(abs, want["pressure_re"] + want["pressure_im"]))
+    assert scale > 0.0, "the rays must reach the receivers"
+    assert list(got) == list(want)
+    for key in want:
+        assert got[key] == (pytest.approx(want[key], abs=1e-4 * scale) if key[:3] in ("pre", "amp") else want[key]), key
 
 
 @pytest.fixture

@@ -80,7 +80,6 @@ def failure(cfg):
     (raising(OSError("lone \udc80 surrogate")), "json.dumps failed: OSError: lone ? surrogate"),
     (make_config(**{"+beam": {"step_m": float("nan")}}), "failed to parse config JSON: expected value at line 1 "),
     (make_config(**{"+beam": {"step_m": float("-inf")}}), "failed to parse config JSON: invalid number at line 1 "),
-    (make_config(**{"+beam": {"max_steps": -1}}), "failed to parse config JSON: invalid value: integer `-1`"),
     (json.dumps(make_config()), "failed to parse config JSON: invalid type: string ")])
 def test_unserialisable_or_unreadable_configuration_names_the_problem(cfg, message):
     text = failure(cfg)
@@ -150,8 +149,6 @@ def test_warning_turned_into_error_stops_the_call_before_the_engine(capfd):
 @pytest.mark.parametrize("section, values, message", [
     ("receivers", {"config_type": "array", "x_rcvr_m": [1.0, 2.0], "y_rcvr_m": [0.0], "z_rcvr_m": [2.0, 3.0]},
      "array receiver coordinates must have equal lengths"),
-    ("ssp", {"c_m_s": [1500.0] * 7}, "c_m_s does not match grid dimensions"),
-    ("bathymetry", {"z_bty_m": [100.0] * 5}, "z_bty_m does not match grid dimensions: nx = 2, ny = 2, bty_len = 5"),
     ("ssp", {"x_ssp_m": [0.0], "c_m_s": [1500.0] * 4}, "Need nx >= 2 for finite differences along x")])
 def test_internal_fault_is_a_panic_exception_and_the_next_call_works(section, values, message):
     for _ in range(2):
@@ -222,14 +219,12 @@ INVALID = "invalid simulation config: Invalid simulation config:\n  - "
 
 
 @pytest.mark.parametrize("sections, message", [
-    ({"+source": {"freq_hz": [1e39]}}, INVALID + "source: freq_hz values must be finite"),
+    # validation's texts are checked in C++; here an integer beyond f64, and what validation cannot see: speeds
+    # that jump by 1e6 m/s across 1e-30 m
     ({"+source": {"freq_hz": [10 ** 400]}}, INVALID + "source: freq_hz values must be finite"),
-    ({"+source": {"freq_hz": [3.4e38]}}, INVALID + "source: freq_hz values must be at most 1e9 Hz in magnitude"),
-    # validation's other texts are checked in C++; what it cannot see: speeds that jump by 1e6 m/s across
-    # 1e-30 m, a source at 3e38 m
     ({"+ssp": {"z_ssp_m": [0.0, 1e-30], "c_m_s": [1.0, 1e6] * 4}}, "beyond single precision: ray "),
     ({"+source": {"freq_hz": [1e9], "launch_elev_deg": [-60.0, 30.0, 60.0]}, "+bathymetry": {"bottom_model": ELASTIC}},
-     None)], ids=["inf-freq", "huge-int-freq", "freq-beyond-omega", "speed-jump", "elastic-1GHz"])
+     None)], ids=["huge-int-freq", "speed-jump", "elastic-1GHz"])
 def test_numbers_single_precision_cannot_trace_are_refused_and_the_rest_stay_finite(sections, message):
     config = make_config(**{"+beam": {"store_ray_paths": True}, **sections})
     if message is not None:

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <bit>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -15,7 +14,6 @@
 #include <thread>
 
 #include "common/fault.h"
-#include "engine/core.h"
 #include "engine/parallel_map_reduce.h"
 
 namespace abyx {
@@ -178,39 +176,6 @@ TEST_F(Pool, ExceptionsCrossToTheCallerWithTheirTypeAndStopTheRun) {
           [](int& left, int&& right) { left += right == 5 ? throw Fault("merge") : right; }),
       Fault);
   EXPECT_EQ(bracket_chunks(3), "(((e 0) (e 1)) (e 2))") << "the next run works";
-}
-
-// Isovelocity water over a flat rigid bottom at 100 m, source at 50 m, a 3 x 3 x 2 grid.
-SimulationConfig tiny_config() {
-  SimulationConfig config;
-  config.ssp = {{-1000, 1000}, {-1000, 1000}, {0, 100}, std::vector<float>(8, 1500.0f)};
-  config.bathymetry = {{-1000, 1000}, {-1000, 1000}, std::vector<float>(4, 100.0f), {}, {}};
-  config.source = {{0, 0, 50}, {100, 250}, {0, 1, -7, 12}, {0, 1, 95}};
-  config.receivers = {"grid", {-33, 7.5f, 61}, {40, 151, 260}, {35, 62}};
-  config.beam = {10.0f, 60, 400.0f, true};
-  return config;
-}
-
-// the paths are put in ray order after the merge, so one pool size stands for all
-TEST_F(Pool, CoreGivesOnePathPerRayAzimuthMajorLeavingTheSourceAlongItsLaunch) {
-  set_thread_override("3");
-  const SimulationConfig config = tiny_config();
-  const CoreResult result = core(config);
-  ASSERT_TRUE(result.ray_paths);
-  ASSERT_EQ(result.ray_paths->size(), 12u);
-  for (std::size_t ray = 0; ray < 12; ++ray) {
-    const std::vector<Vec3>& points = (*result.ray_paths)[ray];
-    ASSERT_GE(points.size(), 2u);
-    EXPECT_NEAR(norm(points[0] - Vec3{0, 0, 50}), 0.0f, 1e-3f);
-    // ray a * N_el + e leaves along (sin a cos e, cos a cos e, sin e)
-    const float a = config.source.launch_azim_deg[ray / 4] * 3.14159265f / 180.0f;
-    const float e = config.source.launch_elev_deg[ray % 4] * 3.14159265f / 180.0f;
-    const Vec3 step = (1.0f / norm(points[1] - points[0])) * (points[1] - points[0]);
-    EXPECT_NEAR(
-        norm(step - Vec3{std::sin(a) * std::cos(e), std::cos(a) * std::cos(e), std::sin(e)}), 0.0f,
-        1e-4f)
-        << ray;
-  }
 }
 
 }  // namespace
