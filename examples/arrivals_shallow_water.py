@@ -7,7 +7,7 @@ script prints the strongest arrivals and, with --plot FILE (matplotlib needed), 
 the arrivals (level against delay, coloured by bounce count), their eigenrays, and the real impulse
 response in a 200 Hz band about 500 Hz.
 
-    python3 examples/arrivals_shallow_water.py [--plot arrivals.png]
+    python3 examples/arrivals_shallow_water.py [--plot arrivals.png] [--small]
 """
 
 import argparse
@@ -20,7 +20,8 @@ DEPTH, SOURCE_Z, FREQ, C = 100.0, 50.0, 500.0, 1500.0
 RECEIVER = (0.0, 2000.0, 30.0)
 
 
-def config():
+def config(small=False):
+    step = 2.0 if small else 0.5
     axis = [-3000.0, 3000.0]
     return {
         "ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": [0.0, DEPTH], "c_m_s": [C] * 8},
@@ -28,8 +29,8 @@ def config():
                        "bottom_model": {"model": "acoustic", "compressional_speed_m_s": 1650.0, "density_g_cm3": 1.9,
                                         "compressional_attenuation_db_per_wavelength": 0.8}},
         "source": {"position": [0.0, 0.0, SOURCE_Z], "freq_hz": [FREQ],
-                   "launch_elev_deg": [-60.0 + 0.5 * i for i in range(241)],
-                   "launch_azim_deg": [-5.0 + 0.5 * i for i in range(21)]},
+                   "launch_elev_deg": [-60.0 + step * i for i in range(int(120 / step) + 1)],
+                   "launch_azim_deg": [-5.0 + step * i for i in range(int(10 / step) + 1)]},
         "receivers": {"config_type": "array", "x_rcvr_m": [RECEIVER[0]], "y_rcvr_m": [RECEIVER[1]],
                       "z_rcvr_m": [RECEIVER[2]]},
         "beam": {"step_m": 5.0, "max_steps": 100000, "max_range_m": 2100.0, "integration_method": "rk2",
@@ -40,8 +41,9 @@ def config():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--plot", help="write the three panels to this file")
+    parser.add_argument("--small", action="store_true", help="a coarse fan, for a quick check")
     args = parser.parse_args()
-    result = abyx_tools.run(config())
+    result = abyx_tools.run(config(args.small))
     table = abyx_tools.arrivals(result)
     table["level_db"] = 20.0 * np.log10(np.abs(table[f"amplitude_{FREQ:g}hz"]))
     strongest = table.sort_values("level_db", ascending=False).head(8).sort_values("delay_s")

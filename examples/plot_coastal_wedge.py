@@ -13,10 +13,10 @@ Coastal water over a fluid bottom that rises from 200 m in the west (x = -2 km) 
 
 Needs the plot extra: pip install '.[plot]'
 
-    python3 examples/plot_coastal_wedge.py [output folder, default docs/images]
+    python3 examples/plot_coastal_wedge.py [output folder, default docs/images] [--small]
 """
 
-import sys
+import argparse
 import time
 from pathlib import Path
 
@@ -78,18 +78,19 @@ def config(elevations, azimuths, receivers, store_ray_paths=False):
 
 
 def draw_seabed(ax):
-    """The bottom east of the source, drawn over the receivers below it."""
+    """The bottom east of the source, drawn over the rays."""
     ranges = np.array([0.0, 2000.0])
     ax.fill_between(ranges, bottom_depth(ranges), 200.0, color="tan", zorder=3)
     ax.set_xlim(0.0, 2000.0)
     ax.set_ylim(200.0, 0.0)
 
 
-def transmission_loss_picture(path):
-    horizontal = np.arange(-2000.0, 2000.1, 50.0)
+def transmission_loss_picture(path, small):
+    step = 4.0 if small else 1.0
+    horizontal = np.arange(-2000.0, 2000.1, 200.0 if small else 50.0)
     cfg = config(
-        np.arange(-40.0, 40.1, 1.0),
-        np.arange(0.0, 360.0, 1.0),
+        np.arange(-40.0, 40.1, step),
+        np.arange(0.0, 360.0, step),
         {
             "config_type": "grid",
             "x_rcvr_m": horizontal,
@@ -103,8 +104,8 @@ def transmission_loss_picture(path):
     figure = Figure(figsize=(12.0, 4.8), layout="constrained")
     left, right = figure.subplots(1, 2, width_ratios=[1.0, 1.35])
     plot.tl_horizontal(field, SLICE_DEPTH_M, ax=left, vmin=45.0, vmax=85.0)
-    plot.tl_vertical(field, SLICE_BEARING_DEG, ax=right, range_step_m=10.0, vmin=45.0, vmax=85.0)
-    draw_seabed(right)
+    plot.tl_vertical(field, SLICE_BEARING_DEG, ax=right, range_step_m=10.0, vmin=45.0, vmax=85.0, config=cfg)
+    right.set_xlim(0.0, 2000.0)
     figure.savefig(path, dpi=110)
 
 
@@ -122,19 +123,20 @@ def ray_picture(path):
     plot.rays_plan(result, ax=left, color="k", linewidth=0.4, alpha=0.6)
     left.set_xlim(-2000.0, 2000.0)
     left.set_ylim(-2000.0, 2000.0)
-    # the rays launched eastwards (azimuth 90 deg) are the tenth azimuth's elevations
-    per_azimuth = len(cfg["source"]["launch_elev_deg"])
-    east = {"ray_paths": result["ray_paths"][9 * per_azimuth : 10 * per_azimuth]}
-    plot.rays_range_depth(east, ax=right, color="C0", linewidth=0.8, alpha=0.9)
+    plot.rays_range_depth(result, azimuth_deg=90.0, ax=right, color="C0", linewidth=0.8, alpha=0.9)
     draw_seabed(right)
     right.set_title("rays launched east, up the slope")
     figure.savefig(path, dpi=110)
 
 
 def main():
-    folder = Path(sys.argv[1] if len(sys.argv) > 1 else "docs/images")
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("folder", nargs="?", default="docs/images", help="where the pictures go")
+    parser.add_argument("--small", action="store_true", help="coarse fans and receivers, for a quick check")
+    args = parser.parse_args()
+    folder = Path(args.folder)
     folder.mkdir(parents=True, exist_ok=True)
-    transmission_loss_picture(folder / "transmission_loss.png")
+    transmission_loss_picture(folder / "transmission_loss.png", args.small)
     ray_picture(folder / "ray_paths.png")
     print(f"wrote {folder / 'transmission_loss.png'} and {folder / 'ray_paths.png'}")
 

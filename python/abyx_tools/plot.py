@@ -28,6 +28,7 @@ __all__ = [
     "eigenrays",
     "rays_plan",
     "rays_range_depth",
+    "sound_speed",
     "tl_horizontal",
     "tl_vertical",
 ]
@@ -41,6 +42,9 @@ MATCH_TOLERANCE = 1e-6
 TL_COLOUR_PERCENTILES = (2.0, 98.0)
 TL_COLOUR_SPAN_DB = 60.0  # default colour limits are at most this far apart: deep shadows clip
 _TL_LABEL = "transmission loss (dB re 1 m)"
+SEABED_COLOUR = "tan"
+# A ray's bearing, from its first step, matches a requested azimuth within this (deg).
+AZIMUTH_TOLERANCE_DEG = 0.05
 
 
 def _axes(ax: Any) -> Any:
@@ -105,6 +109,13 @@ def _config(data: Any) -> Mapping[str, Any]:
     return config
 
 
+def _config_or_none(data: Any) -> Optional[Mapping[str, Any]]:
+    try:
+        return _config(data)
+    except ValueError:
+        return None
+
+
 def _frequency_index(field: FieldArrays, frequency_hz: Optional[float]) -> int:
     count = field.frequency_hz.size
     if count == 0:
@@ -122,10 +133,12 @@ def _frequency_index(field: FieldArrays, frequency_hz: Optional[float]) -> int:
 def _bracket(axis: Any, value: float, what: str) -> Tuple[int, int, float]:
     """Indices i0, i1 and weight w of `value` on an ascending axis, value = (1-w) axis[i0] +
     w axis[i1]; a value on a node gives that node twice. Raises ValueError outside the axis."""
-    tolerance = MATCH_TOLERANCE * max(1.0, abs(value))
     lo, hi = float(axis[0]), float(axis[-1])
+    # relative to the axis, as the range interval of a slice is: its ends may round past the grid
+    tolerance = MATCH_TOLERANCE * max(1.0, abs(value), abs(lo), abs(hi))
     if not lo - tolerance <= value <= hi + tolerance:
         raise ValueError(f"{what} {value:g} m is outside the receiver grid ({lo:g} to {hi:g} m)")
+    value = min(max(value, lo), hi)
     nearest = int(np.argmin(np.abs(axis.astype(np.float64) - value)))
     if abs(float(axis[nearest]) - value) <= tolerance:
         return nearest, nearest, 0.0
@@ -247,11 +260,14 @@ def tl_vertical(
     vmin: Optional[float] = None,
     vmax: Optional[float] = None,
     incoherent: bool = False,
+    config: Optional[Mapping[str, Any]] = None,
 ) -> Any:
     """Transmission loss over range and depth along `bearing_deg` from the source (or from the
     horizontal point `origin_m`), interpolated bilinearly in x and y from the receiver grid at
     every receiver depth. Ranges cover the part of the bearing inside the grid, every
-    `range_step_m` (400 samples by default). `incoherent` draws the incoherent loss instead."""
+    `range_step_m` (400 samples by default). `incoherent` draws the incoherent loss instead. With
+    the run's configuration (`config`, or the one a saved run or dataset holds) the seabed along
+    the slice is drawn over the receivers below it."""
     field = _grid_field(data, "a vertical slice")
     k = _frequency_index(field, frequency_hz)
     from_source = origin_m is None
@@ -287,6 +303,16 @@ def tl_vertical(
         section[n] = _blend(near, far, wx)
     ax = _axes(ax)
     _tl_mesh(ax, ranges, field.z_m, section, cmap, vmin, vmax)
+    seabed_config = config if config is not None else _config_or_none(data)
+    if seabed_config is not None:
+        from abyx_tools.results import seabed_depth_m
+        from abyx_tools.runtime import plain_config
+
+        seabed = seabed_depth_m(
+            plain_config(seabed_config), origin[0] + ranges * direction[0], origin[1] + ranges * direction[1]
+        )
+        deepest = max(float(np.max(field.z_m)), float(np.max(seabed)))
+        ax.fill_between(ranges, seabed, deepest, color=SEABED_COLOUR, linewidth=0.0, zorder=3)
     ax.invert_yaxis()
     ax.set_xlabel("range from the source (m)" if from_source else "range (m)")
     ax.set_ylabel("depth (m)")
@@ -360,17 +386,46 @@ def rays_plan(
     return ax
 
 
+def _bearing_deg(path: RayPath) -> float:
+    """The launch bearing of a ray from its first horizontal move (deg in [0, 360)); NaN for a ray
+    that never moves horizontally."""
+    moves = path.points[1:, :2] - path.points[:1, :2]
+    moved = np.flatnonzero(np.hypot(moves[:, 0], moves[:, 1]) > 0.0)
+    if moved.size == 0:
+        return math.nan
+    dx, dy = moves[moved[0]]
+    return math.degrees(math.atan2(dx, dy)) % 360.0
+
+
+def _on_bearing(bearing: float, azimuth_deg: Any) -> bool:
+    if isinstance(azimuth_deg, (tuple, list)):
+        if float(azimuth_deg[1]) - float(azimuth_deg[0]) >= 360.0:
+            return True  # the whole circle
+        low, high = (float(a) % 360.0 for a in azimuth_deg)
+        width = (high - low) % 360.0  # clockwise from the first to the last
+        return (bearing - low + AZIMUTH_TOLERANCE_DEG) % 360.0 <= width + 2.0 * AZIMUTH_TOLERANCE_DEG
+    gap = abs((bearing - float(azimuth_deg) + 180.0) % 360.0 - 180.0)
+    return gap <= AZIMUTH_TOLERANCE_DEG
+
+
 def rays_range_depth(
     data: Any,
     *,
     every: int = 1,
+    azimuth_deg: Any = None,
     ax: Any = None,
     color: Any = "C0",
     linewidth: float = 0.6,
     alpha: float = 0.6,
 ) -> Any:
-    """The ray paths over horizontal range from their launch point and depth, every `every`-th."""
-    paths = _every(_paths(data), every)
+    """The ray paths over horizontal range from their launch point and depth, every `every`-th.
+    `azimuth_deg` keeps the rays launched along one azimuth (deg, 0 along +y), or within a
+    (first, last) interval of azimuths taken clockwise; a ray's azimuth is read from its first
+    horizontal move."""
+    paths = _paths(data)
+    if azimuth_deg is not None:
+        paths = [p for p in paths if _on_bearing(_bearing_deg(p), azimuth_deg)]
+    paths = _every(paths, every)
     lines = []
     for path in paths:
         offset = path.points[:, :2] - path.points[:1, :2]
@@ -458,3 +513,53 @@ def eigenrays(
     ax.set_ylabel("depth (m)")
     ax.set_title(f"eigenrays of receiver {receiver} ({len(chosen)} arrivals)")
     return ax
+
+
+def sound_speed(
+    config: Any,
+    x_m: float = 0.0,
+    y_m: float = 0.0,
+    *,
+    ax: Any = None,
+    color: Any = "C0",
+) -> Any:
+    """The sound-speed profile of a configuration at the horizontal point (x_m, y_m): bilinear in x
+    and y at each node depth of the grid (the edge values beyond it), straight between the node
+    depths, the nodes marked, down to the deepest node."""
+    from abyx_tools.runtime import plain_config
+
+    ssp = plain_config(_ssp_config(config))["ssp"]
+    xs, ys, zs = (np.asarray(ssp[key], dtype=np.float64) for key in ("x_ssp_m", "y_ssp_m", "z_ssp_m"))
+    speeds = np.asarray(ssp["c_m_s"], dtype=np.float64)
+    if speeds.size != xs.size * ys.size * zs.size:
+        raise ValueError(
+            f"ssp c_m_s holds {speeds.size} values, but its axes need {xs.size * ys.size * zs.size}"
+        )
+    from abyx_tools.results import axis_cells
+
+    speeds = speeds.reshape(xs.size, ys.size, zs.size)
+    x0, x1, tx = axis_cells(xs, np.asarray(float(x_m)))
+    y0, y1, ty = axis_cells(ys, np.asarray(float(y_m)))
+    profile = ((1 - tx) * (1 - ty) * speeds[x0, y0] + (1 - tx) * ty * speeds[x0, y1]
+               + tx * (1 - ty) * speeds[x1, y0] + tx * ty * speeds[x1, y1])
+    depths = np.abs(zs)
+    ax = _axes(ax)
+    ax.plot(profile, depths, color=color, marker="o", markersize=3)
+    ax.invert_yaxis()
+    ax.set_xlabel("sound speed (m/s)")
+    ax.set_ylabel("depth (m)")
+    ax.set_title(f"sound speed at ({float(x_m):g}, {float(y_m):g}) m")
+    return ax
+
+
+def _ssp_config(data: Any) -> Mapping[str, Any]:
+    from abyx_tools.files import SavedRun
+
+    config = data.config if isinstance(data, SavedRun) else data
+    if _is_dataset(data):
+        from abyx_tools.dataset import config_of
+
+        config = config_of(data)
+    if not isinstance(config, Mapping) or "ssp" not in config:
+        raise ValueError("no configuration with a sound-speed grid to draw: pass the run's config")
+    return config

@@ -134,7 +134,7 @@ def source_position_of(config: Optional[Mapping[str, Any]]) -> Optional[Tuple[fl
     return (x, y, abs(z))  # a negative source depth is read as a depth given with the wrong sign
 
 
-def _axis_cells(axis: Any, values: Any) -> Tuple[Any, Any, Any]:
+def axis_cells(axis: Any, values: Any) -> Tuple[Any, Any, Any]:
     """Lower and upper node and the local coordinate in [0, 1] of each value on a grid axis; beyond
     the axis the end cell's edge holds, as the tracer's bottom does."""
     if axis.size < 2:
@@ -152,8 +152,8 @@ def seabed_depth_m(config: Mapping[str, Any], x_m: Any, y_m: Any) -> Any:
     xs = np.asarray(bathymetry["x_bty_m"], dtype=np.float64)
     ys = np.asarray(bathymetry["y_bty_m"], dtype=np.float64)
     depth = np.abs(np.asarray(bathymetry["z_bty_m"], dtype=np.float64)).reshape(xs.size, ys.size)
-    x0, x1, tx = _axis_cells(xs, np.asarray(x_m, dtype=np.float64))
-    y0, y1, ty = _axis_cells(ys, np.asarray(y_m, dtype=np.float64))
+    x0, x1, tx = axis_cells(xs, np.asarray(x_m, dtype=np.float64))
+    y0, y1, ty = axis_cells(ys, np.asarray(y_m, dtype=np.float64))
     return ((1 - tx) * (1 - ty) * depth[x0, y0] + (1 - tx) * ty * depth[x0, y1]
             + tx * (1 - ty) * depth[x1, y0] + tx * ty * depth[x1, y1])
 

@@ -72,3 +72,21 @@ def test_colour_limits_default_to_the_slice_at_most_60_db_apart_and_keep_the_giv
     ax = plot.tl_horizontal(results.to_arrays(result), 15.0, ax=Figure().add_subplot(), **limits)
     low = np.nanpercentile(drawn(ax), 2.0)
     assert ax.collections[0].get_clim() == pytest.approx(expected or (low, low + 60.0))
+
+
+def test_vertical_slice_draws_the_seabed_and_range_depth_view_keeps_the_asked_azimuths(saved):
+    ax = plot.tl_vertical(saved, 45.0, ax=Figure().add_subplot())
+    seabed = ax.collections[1].get_paths()[0].vertices[:, 1]
+    assert seabed.min() == pytest.approx(100.0)  # the flat bottom of the run, over its deepest receivers
+    per_azimuth = len(saved.config["source"]["launch_elev_deg"])
+    for azimuths, count in [(15.0, 1), ((350.0, 30.0), 3), ((300.0, 330.0), 3)]:  # the fan's: 15 deg apart
+        ax = plot.rays_range_depth(saved, azimuth_deg=azimuths, ax=Figure().add_subplot())
+        assert len(ax.collections[0].get_segments()) == count * per_azimuth
+
+
+def test_sound_speed_profile_is_bilinear_between_the_grid_columns():
+    config = {"ssp": {"x_ssp_m": [-1000.0, 1000.0], "y_ssp_m": [-1000.0, 1000.0], "z_ssp_m": [0.0, 100.0],
+                      "c_m_s": [1500.0, 1510.0, 1500.0, 1510.0, 1520.0, 1530.0, 1520.0, 1530.0]}}
+    line = plot.sound_speed(config, 500.0, 0.0, ax=Figure().add_subplot()).lines[0]
+    np.testing.assert_allclose(line.get_xdata(), [1515.0, 1525.0])  # three quarters of the way to x = 1000
+    np.testing.assert_allclose(line.get_ydata(), [0.0, 100.0])
