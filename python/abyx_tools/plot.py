@@ -248,6 +248,47 @@ def _range_interval(
     return start, end
 
 
+def _slice_ranges(
+    field: FieldArrays,
+    origin: Tuple[float, float],
+    direction: Tuple[float, float],
+    bearing_deg: float,
+    range_step_m: Optional[float],
+) -> Any:
+    """The ranges of a slice through the receiver grid: the part of the bearing inside it."""
+    start, end = _range_interval(origin, direction, field)
+    if not end > start:
+        raise ValueError(
+            f"bearing {bearing_deg:g} deg from ({origin[0]:g}, {origin[1]:g}) m does not cross "
+            "the receiver grid"
+        )
+    if range_step_m is None:
+        return np.linspace(start, end, DEFAULT_RANGE_SAMPLES)
+    if not range_step_m > 0:
+        raise ValueError(f"range_step_m must be positive, got {range_step_m}")
+    ranges = np.arange(start, end + 0.5 * range_step_m, range_step_m)
+    return ranges[ranges <= end]
+
+
+def _array_section(
+    field: FieldArrays, loss: Any, origin: Tuple[float, float], direction: Tuple[float, float], bearing_deg: float
+) -> Tuple[Any, Any, Any]:
+    """Ranges, depths and loss of the array receivers that lie on the bearing (within 1 m, or a
+    thousandth of their range, of it); a range-depth cell without a receiver is NaN."""
+    dx, dy = field.x_m.astype(np.float64) - origin[0], field.y_m.astype(np.float64) - origin[1]
+    along = dx * direction[0] + dy * direction[1]
+    across = dy * direction[0] - dx * direction[1]
+    on = (np.abs(across) <= np.maximum(1.0, 1e-3 * np.abs(along))) & (along >= -1.0)
+    if not on.any():
+        raise ValueError(f"no array receiver lies on the bearing {bearing_deg:g} deg")
+    along = np.round(along[on], 3)  # to the millimetre: receivers at one range share a column
+    ranges, columns = np.unique(along, return_inverse=True)
+    depths, rows = np.unique(field.z_m[on].astype(np.float64), return_inverse=True)
+    section = np.full((ranges.size, depths.size), np.nan)
+    section[columns, rows] = loss[on]
+    return ranges, depths, section
+
+
 def tl_vertical(
     data: Any,
     bearing_deg: float,
@@ -263,12 +304,15 @@ def tl_vertical(
     config: Optional[Mapping[str, Any]] = None,
 ) -> Any:
     """Transmission loss over range and depth along `bearing_deg` from the source (or from the
-    horizontal point `origin_m`), interpolated bilinearly in x and y from the receiver grid at
-    every receiver depth. Ranges cover the part of the bearing inside the grid, every
-    `range_step_m` (400 samples by default). `incoherent` draws the incoherent loss instead. With
+    horizontal point `origin_m`). On a receiver grid the pressure magnitude is interpolated
+    bilinearly in x and y at every receiver depth (not its logarithm: a null does not spread), at
+    ranges covering the part of the bearing inside the grid, every `range_step_m` (400 samples by
+    default). Array receivers are drawn as they lie, those on the bearing (within 1 m or a
+    thousandth of their range) at their ranges and depths. `incoherent` draws the incoherent loss
+    instead. With
     the run's configuration (`config`, or the one a saved run or dataset holds) the seabed along
     the slice is drawn over the receivers below it."""
-    field = _grid_field(data, "a vertical slice")
+    field = _field(data)
     k = _frequency_index(field, frequency_hz)
     from_source = origin_m is None
     if origin_m is None:
@@ -280,29 +324,24 @@ def tl_vertical(
     origin = (float(origin_m[0]), float(origin_m[1]))
     bearing = math.radians(bearing_deg)
     direction = (math.sin(bearing), math.cos(bearing))
-    start, end = _range_interval(origin, direction, field)
-    if not end > start:
-        raise ValueError(
-            f"bearing {bearing_deg:g} deg from ({origin[0]:g}, {origin[1]:g}) m does not cross "
-            "the receiver grid"
-        )
-    if range_step_m is not None:
-        if not range_step_m > 0:
-            raise ValueError(f"range_step_m must be positive, got {range_step_m}")
-        ranges = np.arange(start, end + 0.5 * range_step_m, range_step_m)
-        ranges = ranges[ranges <= end]
-    else:
-        ranges = np.linspace(start, end, DEFAULT_RANGE_SAMPLES)
     loss = field.tl_db(incoherent)[k].astype(np.float64)
-    section = np.empty((ranges.size, field.z_m.size))
-    for n, r in enumerate(ranges):
-        x0, x1, wx = _bracket(field.x_m, origin[0] + r * direction[0], "x")
-        y0, y1, wy = _bracket(field.y_m, origin[1] + r * direction[1], "y")
-        near = _blend(loss[x0, y0], loss[x0, y1], wy)
-        far = _blend(loss[x1, y0], loss[x1, y1], wy)
-        section[n] = _blend(near, far, wx)
+    if field.is_array:
+        ranges, depths, section = _array_section(field, loss, origin, direction, bearing_deg)
+    else:
+        ranges, depths = _slice_ranges(field, origin, direction, bearing_deg, range_step_m), field.z_m
+        # the magnitude is interpolated, not its logarithm, so that a null does not spread
+        magnitude = 10.0 ** (-loss / 20.0)
+        section = np.empty((ranges.size, field.z_m.size))
+        for n, r in enumerate(ranges):
+            x0, x1, wx = _bracket(field.x_m, origin[0] + r * direction[0], "x")
+            y0, y1, wy = _bracket(field.y_m, origin[1] + r * direction[1], "y")
+            near = _blend(magnitude[x0, y0], magnitude[x0, y1], wy)
+            far = _blend(magnitude[x1, y0], magnitude[x1, y1], wy)
+            section[n] = _blend(near, far, wx)
+        with np.errstate(divide="ignore"):
+            section = np.where(section > 0.0, -20.0 * np.log10(section), np.nan)
     ax = _axes(ax)
-    _tl_mesh(ax, ranges, field.z_m, section, cmap, vmin, vmax)
+    _tl_mesh(ax, ranges, depths, section, cmap, vmin, vmax)
     seabed_config = config if config is not None else _config_or_none(data)
     if seabed_config is not None:
         from abyx_tools.results import seabed_depth_m
@@ -311,7 +350,7 @@ def tl_vertical(
         seabed = seabed_depth_m(
             plain_config(seabed_config), origin[0] + ranges * direction[0], origin[1] + ranges * direction[1]
         )
-        deepest = max(float(np.max(field.z_m)), float(np.max(seabed)))
+        deepest = max(float(np.max(depths)), float(np.max(seabed)))
         ax.fill_between(ranges, seabed, deepest, color=SEABED_COLOUR, linewidth=0.0, zorder=3)
     ax.invert_yaxis()
     ax.set_xlabel("range from the source (m)" if from_source else "range (m)")

@@ -90,3 +90,17 @@ def test_sound_speed_profile_is_bilinear_between_the_grid_columns():
     line = plot.sound_speed(config, 500.0, 0.0, ax=Figure().add_subplot()).lines[0]
     np.testing.assert_allclose(line.get_xdata(), [1515.0, 1525.0])  # three quarters of the way to x = 1000
     np.testing.assert_allclose(line.get_ydata(), [0.0, 100.0])
+
+
+def test_vertical_slice_interpolates_magnitude_on_a_grid_and_draws_array_receivers_on_the_bearing():
+    field = results.to_arrays(grid_result((1, 3, 4, 5)))
+    values = drawn(plot.tl_vertical(field, 90.0, origin_m=(0.0, -25.0), range_step_m=50.0, ax=Figure().add_subplot()))
+    magnitude = np.abs(field.pressure[0, :, 1, :])  # the row y = -25 m, x = 0, 100, 200
+    halfway = -20.0 * np.log10((magnitude[0] + magnitude[1]) / 2.0)
+    np.testing.assert_allclose(values.reshape(5, 5)[:, 1], halfway, rtol=1e-5)  # range 50 m, every depth
+    points = [[100.0, 0.0, 10.0], [100.0, 0.0, 20.0], [200.0, 0.0, 10.0], [200.0, 0.0, 20.0], [100.0, 50.0, 10.0]]
+    array = {"pressure_field": {"receiver_positions_m": points, "frequency_hz": [100.0], "shape": (1, 5, 1, 1),
+                                "pressure_re": [1.0, 0.5, 0.25, 0.125, 1.0], "pressure_im": [0.0] * 5,
+                                "delay_s": [0.1] * 5, "amplitude": [1.0] * 5}}
+    values = drawn(plot.tl_vertical(results.to_arrays(array), 90.0, origin_m=(0.0, 0.0), ax=Figure().add_subplot()))
+    np.testing.assert_allclose(values, [[0.0, 12.0412], [6.0206, 18.0618]], atol=1e-3)  # off the bearing: left out
