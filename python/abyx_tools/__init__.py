@@ -9,6 +9,8 @@
 * `abyx_tools.plot`: transmission-loss slices, bathymetry and ray paths with matplotlib; needs the
   `plot` extra.
 * `sweep`: many runs in order, locally or on a Dask cluster; the cluster needs the `dask` extra.
+* `config`: a whole configuration from water depth, sound speed, bottom (named sediments too),
+  source, receivers and fan.
 * `run`: one run of a configuration that may hold NumPy arrays.
 * `suggest_fan`: the launch spacings geometric beams need for a configuration's frequency and range.
 * `abyx_tools.schema`: the configuration and the result as TypedDicts.
@@ -34,6 +36,7 @@ __all__ = [
     "arrival_arrays",
     "arrivals",
     "complex_pressure",
+    "config",
     "impulse_response",
     "load",
     "ray_paths",
@@ -60,6 +63,7 @@ __version__ = _installed_version()
 
 # Where each public name lives; its module is imported when the name is first used.
 _HOMES = {
+    "config": "abyx_tools.builder",
     "ArrivalArrays": "abyx_tools.arrivals",
     "arrival_arrays": "abyx_tools.arrivals",
     "arrivals": "abyx_tools.arrivals",
