@@ -68,7 +68,7 @@ def _from_stored(stored: Any) -> ArrivalArrays:
     def value(name: str, dtype: Any) -> Any:
         return np.asarray(getattr(stored[name], "values", stored[name]), dtype=dtype)
 
-    frequency = value("freq_hz" if "freq_hz" in stored else "frequency_hz", np.float64)
+    frequency = value("frequency_hz" if "frequency_hz" in stored else "freq_hz", np.float64)
     amplitude = value("arrival_amplitude_re", np.float64) + 1j * value("arrival_amplitude_im", np.float64)
     return ArrivalArrays(
         frequency_hz=frequency,
@@ -119,7 +119,7 @@ def arrival_arrays(result: Any) -> ArrivalArrays:
 
 def arrival_variables(result: Mapping[str, Any]) -> dict:
     """The arrivals as dataset variables along an `arrival` dimension (amplitudes along
-    (`freq_hz`, `arrival`)), for `to_dataset` and `save`."""
+    (`frequency_hz`, `arrival`)), for `to_dataset` and `save`."""
     arrays = arrival_arrays(result)
     names = {
         "delay_s": {"long_name": "arrival delay", "units": "s"},
@@ -137,7 +137,7 @@ def arrival_variables(result: Mapping[str, Any]) -> dict:
     for part in ("re", "im"):
         values = getattr(arrays.amplitude, "real" if part == "re" else "imag")
         attrs = {"long_name": f"arrival amplitude, {'real' if part == 're' else 'imaginary'} part", "units": "re 1 m"}
-        variables[f"arrival_amplitude_{part}"] = (("freq_hz", "arrival"), values, attrs)
+        variables[f"arrival_amplitude_{part}"] = (("frequency_hz", "arrival"), values, attrs)
     return variables
 
 

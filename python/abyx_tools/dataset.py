@@ -2,16 +2,17 @@
 
 Layout of the dataset:
 
-* coordinates `freq_hz`; in grid mode the axes `x_m`, `y_m`, `z_m` as dimensions; in array mode a
+* coordinates `frequency_hz`; in grid mode the axes `x_m`, `y_m`, `z_m` as dimensions; in array mode a
   `receiver` dimension (0 .. n-1) with `x_m`, `y_m`, `z_m` as coordinate variables along it;
 * variables `pressure_re`, `pressure_im` (float32; `complex_pressure` gives the complex view) and
-  `tl_db` (freq_hz + receiver dimensions), `delay_s` and `amplitude` (receiver dimensions), and
-  with the incoherent intensity `intensity` and `incoherent_tl_db`; each with a short `long_name`
+  `transmission_loss_db` (frequency_hz + receiver dimensions), `delay_s` and `amplitude` (receiver
+  dimensions), and with the incoherent intensity `intensity` and `incoherent_transmission_loss_db`
+  (the names of the result dict and of `FieldArrays`); each with a short `long_name`
   and its `units`, so that `Dataset.to_netcdf` writes it as it is;
 * with arrivals (`beam.arrivals`), variables `arrival_delay_s`, `arrival_receiver`, its position
   `arrival_x_m`, `arrival_y_m`, `arrival_z_m`, the central ray's `arrival_launch_elev_deg`,
   `arrival_launch_azim_deg` and `arrival_ray_index`, `arrival_n_surface`, `arrival_n_bottom` along an
-  `arrival` dimension, and `arrival_amplitude_re`, `arrival_amplitude_im` along (`freq_hz`,
+  `arrival` dimension, and `arrival_amplitude_re`, `arrival_amplitude_im` along (`frequency_hz`,
   `arrival`); `abyx_tools.arrivals` reads them back;
 * with stored ray paths, a contiguous ragged array: `ray_point_count` and `ray_index` along `ray`,
   `ray_x_m`, `ray_y_m`, `ray_z_m` along `ray_point`, the points of ray r following those of ray r-1;
@@ -45,7 +46,7 @@ def _field_variables(field: FieldArrays) -> Dict[str, Any]:
     # Pressure is held as two real variables, so that the plain Dataset.to_netcdf writes it;
     # complex_pressure gives the complex view.
     dims = _RECEIVER_DIMS[field.is_array]
-    per_frequency = ("freq_hz",) + dims
+    per_frequency = ("frequency_hz",) + dims
     variables = {
         "pressure_re": (
             per_frequency,
@@ -57,7 +58,7 @@ def _field_variables(field: FieldArrays) -> Dict[str, Any]:
             np.ascontiguousarray(field.pressure.imag, dtype=np.float32),
             {"long_name": "pressure, imaginary part", "units": "re 1 m"},
         ),
-        "tl_db": (
+        "transmission_loss_db": (
             per_frequency,
             field.transmission_loss_db,
             {"long_name": "transmission loss", "units": "dB re 1 m"},
@@ -77,9 +78,9 @@ def _field_variables(field: FieldArrays) -> Dict[str, Any]:
             field.intensity,
             {"long_name": "incoherent intensity", "units": "re 1 m"},
         )
-        variables["incoherent_tl_db"] = (
+        variables["incoherent_transmission_loss_db"] = (
             per_frequency,
-            field.incoherent_tl_db,
+            field.incoherent_transmission_loss_db,
             {"long_name": "incoherent transmission loss", "units": "dB re 1 m"},
         )
     return variables
@@ -97,7 +98,7 @@ def complex_pressure(dataset: Any) -> Any:
 def _coordinates(field: FieldArrays) -> Dict[str, Any]:
     metres = {"units": "m"}
     depth = {"units": "m", "positive": "down"}
-    coords: Dict[str, Any] = {"freq_hz": ("freq_hz", field.frequency_hz, {"units": "Hz"})}
+    coords: Dict[str, Any] = {"frequency_hz": ("frequency_hz", field.frequency_hz, {"units": "Hz"})}
     if field.is_array:
         coords["receiver"] = ("receiver", np.arange(field.x_m.size, dtype=np.int32))
         coords["x_m"] = ("receiver", field.x_m, metres)
@@ -195,6 +196,11 @@ def config_of(dataset: Any) -> Optional[Dict[str, Any]]:
     return json.loads(text) if text else None
 
 
+def _frequency_name(dataset: Any) -> str:
+    # files written before the coordinate took the result's name call it freq_hz
+    return "frequency_hz" if "frequency_hz" in dataset.coords else "freq_hz"
+
+
 def field_of(dataset: Any) -> FieldArrays:
     """The `FieldArrays` of a dataset made by `to_dataset` (or read back from its file)."""
     missing = [name for name in ("delay_s", "amplitude") if name not in dataset]
@@ -208,7 +214,7 @@ def field_of(dataset: Any) -> FieldArrays:
         x, y, z = (float(v) for v in np.ravel(source))
         source_position = (x, y, abs(z))
     return FieldArrays(
-        frequency_hz=np.asarray(dataset["freq_hz"].values, dtype=np.float32),
+        frequency_hz=np.asarray(dataset[_frequency_name(dataset)].values, dtype=np.float32),
         pressure=np.asarray(pressure.values, dtype=np.complex64),
         delay_s=np.asarray(dataset["delay_s"].values, dtype=np.float32),
         amplitude=np.asarray(dataset["amplitude"].values, dtype=np.float32),

@@ -218,7 +218,7 @@ def tl_horizontal(
     field = _grid_field(data, "a horizontal slice")
     k = _frequency_index(field, frequency_hz)
     z0, z1, weight = _bracket(field.z_m, float(depth_m), "depth")
-    loss = field.tl_db(incoherent)[k].astype(np.float64)
+    loss = field.loss_db(incoherent)[k].astype(np.float64)
     plane = _blend(loss[:, :, z0], loss[:, :, z1], weight)
     ax = _axes(ax)
     _tl_mesh(ax, field.x_m, field.y_m, plane, cmap, vmin, vmax)
@@ -324,7 +324,7 @@ def tl_vertical(
     origin = (float(origin_m[0]), float(origin_m[1]))
     bearing = math.radians(bearing_deg)
     direction = (math.sin(bearing), math.cos(bearing))
-    loss = field.tl_db(incoherent)[k].astype(np.float64)
+    loss = field.loss_db(incoherent)[k].astype(np.float64)
     if field.is_array:
         ranges, depths, section = _array_section(field, loss, origin, direction, bearing_deg)
     else:

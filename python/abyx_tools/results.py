@@ -75,7 +75,7 @@ class FieldArrays:
         return loss
 
     @property
-    def incoherent_tl_db(self) -> Any:
+    def incoherent_transmission_loss_db(self) -> Any:
         """-10 log10 of the incoherent intensity (dB re 1 m), shaped as `pressure`, NaN where no ray
         arrived; a ValueError when the run did not sum it (`beam.incoherent`)."""
         if self.intensity is None:
@@ -84,9 +84,9 @@ class FieldArrays:
             transmission_loss_db(np.sqrt(np.asarray(self.intensity, dtype=np.float64)))
         )
 
-    def tl_db(self, incoherent: bool = False) -> Any:
-        """The coherent transmission loss, or the incoherent one."""
-        return self.incoherent_tl_db if incoherent else self.transmission_loss_db
+    def loss_db(self, incoherent: bool = False) -> Any:
+        """`transmission_loss_db`, or `incoherent_transmission_loss_db` when `incoherent`."""
+        return self.incoherent_transmission_loss_db if incoherent else self.transmission_loss_db
 
 
 def transmission_loss_db(pressure: Any) -> Any:

@@ -44,7 +44,7 @@ def test_horizontal_slice_halfway_between_levels_is_their_mean_loss_and_unreache
     result["pressure_field"]["intensity"] = [float(n * n) for n in range(60)]
     field = results.to_arrays(result)
     values = drawn(plot.tl_horizontal(field, 15.0, ax=Figure().add_subplot(), incoherent=incoherent)).reshape(4, 3)
-    expected = field.tl_db(incoherent)[0, :, :, :2].mean(axis=2).T
+    expected = field.loss_db(incoherent)[0, :, :, :2].mean(axis=2).T
     np.testing.assert_allclose(values[1:], expected[1:], atol=SLICE_TOL_DB)
     assert np.isnan(values[0, 0]) and np.isfinite(values).sum() == 11  # the unreached corner alone
 

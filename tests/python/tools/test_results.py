@@ -80,14 +80,14 @@ def test_datasets_have_the_receivers_as_dimensions_and_the_config_as_attributes(
         "model": "acoustic", "compressional_speed_m_s": 1650.0, "density_g_cm3": 1.8}}})
     ds = dataset.to_dataset(grid_result((2, 3, 4, 5)), config)
     pressure = dataset.complex_pressure(ds)
-    assert pressure.dims == ("freq_hz", "x_m", "y_m", "z_m") and ds["delay_s"].dims == ("x_m", "y_m", "z_m")
-    assert pressure.sel(freq_hz=100.0, x_m=0.0, y_m=-50.0, z_m=20.0) == complex(61.0, -30.5)
-    assert (ds["tl_db"].attrs["long_name"], ds["tl_db"].attrs["units"]) == ("transmission loss", "dB re 1 m")
-    np.testing.assert_array_equal(ds["tl_db"].values, results.to_arrays(grid_result()).transmission_loss_db)
+    assert pressure.dims == ("frequency_hz", "x_m", "y_m", "z_m") and ds["delay_s"].dims == ("x_m", "y_m", "z_m")
+    assert pressure.sel(frequency_hz=100.0, x_m=0.0, y_m=-50.0, z_m=20.0) == complex(61.0, -30.5)
+    assert (ds["transmission_loss_db"].attrs["long_name"], ds["transmission_loss_db"].attrs["units"]) == ("transmission loss", "dB re 1 m")
+    np.testing.assert_array_equal(ds["transmission_loss_db"].values, results.to_arrays(grid_result()).transmission_loss_db)
     assert (ds.attrs["bottom_model"], ds.attrs["bottom_compressional_speed_m_s"]) == ("acoustic", 1650.0)
     assert ds.attrs["water_density_g_cm3"] == 1.03 and dataset.config_of(ds) == config
     listed = dataset.to_dataset(array_result(nf=2))
-    assert listed["pressure_re"].dims == ("freq_hz", "receiver") and listed.attrs["receiver_layout"] == "array"
+    assert listed["pressure_re"].dims == ("frequency_hz", "receiver") and listed.attrs["receiver_layout"] == "array"
 
 
 def test_receivers_below_the_seabed_are_marked_and_have_no_loss():
@@ -106,13 +106,13 @@ def test_incoherent_intensity_travels_through_arrays_and_datasets(xr):
     result = grid_result((2, 3, 4, 5))
     result["pressure_field"]["intensity"] = [float(n % 7) for n in range(120)]  # 0: unreached
     field = results.to_arrays(result)
-    assert field.intensity.shape == (2, 3, 4, 5) and np.isnan(field.incoherent_tl_db.ravel()[[0, 7]]).all()
-    np.testing.assert_allclose(field.tl_db(incoherent=True).ravel()[1:7], -10 * np.log10(np.arange(1.0, 7.0)),
+    assert field.intensity.shape == (2, 3, 4, 5) and np.isnan(field.incoherent_transmission_loss_db.ravel()[[0, 7]]).all()
+    np.testing.assert_allclose(field.loss_db(incoherent=True).ravel()[1:7], -10 * np.log10(np.arange(1.0, 7.0)),
                                atol=1e-5)
     from abyx_tools import dataset
-    np.testing.assert_array_equal(dataset.to_dataset(result)["incoherent_tl_db"].values, field.incoherent_tl_db)
+    np.testing.assert_array_equal(dataset.to_dataset(result)["incoherent_transmission_loss_db"].values, field.incoherent_transmission_loss_db)
     with pytest.raises(ValueError, match="set beam.incoherent to true"):
-        results.to_arrays(grid_result()).tl_db(incoherent=True)
+        results.to_arrays(grid_result()).loss_db(incoherent=True)
 
 
 @pytest.mark.parametrize("suffix", [".nc", ".npz"])
