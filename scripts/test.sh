@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the C++ tests (CTest), then installs the module with its test dependencies into a
-# virtual environment of its own (build/test-venv) and runs pytest there.
+# virtual environment of its own (build/test-venv), runs pytest there and builds the docs.
 # Set ABYX_SANITIZE (e.g. address,undefined) to run only the C++ tests, under sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,7 +42,10 @@ if [ -n "${ABYX_SANITIZE:-}" ]; then
   exit 0
 fi
 
-# The module as users install it, with the test extra, then the Python tests against it
-pip install ".[test]" --config-settings=cmake.define.ABYX_WERROR="$werror" \
+# The module as users install it, with the test and docs extras, then the Python tests against it
+pip install ".[test,docs]" --config-settings=cmake.define.ABYX_WERROR="$werror" \
   --config-settings=build-dir=build/wheel
 python -m pytest -q tests/python
+
+# The user guide and the API reference, every warning an error
+python -m sphinx -E -W --keep-going -q -b html docs build/docs

@@ -126,8 +126,8 @@ def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) 
 
 
 def save(path: PathLike, result: Any, config: Optional[Mapping[str, Any]] = None) -> None:
-    """Writes the result dict of a run to `path`: netCDF for *.nc (needs the xarray extra), NumPy
-    for *.npz. Pass the run's `config` to keep it with the result."""
+    """Writes the result dict of a run to `path`: netCDF for `*.nc` (needs the xarray extra), NumPy
+    for `*.npz`. Pass the run's `config` to keep it with the result."""
     if _suffix(path) == ".npz":
         _save_npz(path, result, config)
         return
@@ -186,7 +186,7 @@ def _load_npz(path: PathLike) -> SavedRun:
 
 
 def load(path: PathLike) -> SavedRun:
-    """Reads a file written by `save` (*.nc needs the xarray extra, *.npz only NumPy)."""
+    """Reads a file written by `save` (`*.nc` needs the xarray extra, `*.npz` only NumPy)."""
     if _suffix(path) == ".npz":
         return _load_npz(path)
     from abyx_tools.dataset import config_of, field_of, ray_paths_of

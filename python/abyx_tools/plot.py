@@ -7,7 +7,7 @@ given as the result dict of a run, `FieldArrays`, a `SavedRun` from `abyx_tools.
 dataset from `abyx_tools.dataset.to_dataset`; ray paths and configurations likewise.
 
 Bearings follow the launch azimuths: 0 deg along +y, 90 deg along +x. Depth is drawn positive
-downwards. Transmission loss is -20 log10 |p| in dB re 1 m; receivers that no ray reached are drawn
+downwards. Transmission loss is `-20 log10 |p|` in dB re 1 m; receivers that no ray reached are drawn
 in grey.
 """
 
@@ -495,7 +495,7 @@ def arrivals(
     frequency_index: int = 0,
     ax: Any = None,
 ) -> Any:
-    """One receiver's arrivals as stems: 20 log10 |A| (dB re 1 m) against delay, coloured by the
+    """One receiver's arrivals as stems: `20 log10 |A|` (dB re 1 m) against delay, coloured by the
     number of bounces (surface and bottom). `data` is a result dict run with `beam.arrivals`, a
     dataset or a saved file (see `abyx_tools.arrival_arrays`)."""
     from abyx_tools.arrivals import arrival_arrays

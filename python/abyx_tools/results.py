@@ -65,7 +65,7 @@ class FieldArrays:
 
     @property
     def transmission_loss_db(self) -> Any:
-        """-20 log10 |p| (dB re 1 m), shaped as `pressure`, NaN where no ray arrived and, with the
+        """`-20 log10 |p|` (dB re 1 m), shaped as `pressure`, NaN where no ray arrived and, with the
         run's config, below the seabed."""
         return self._in_water_only(transmission_loss_db(self.pressure))
 
@@ -90,7 +90,7 @@ class FieldArrays:
 
 
 def transmission_loss_db(pressure: Any) -> Any:
-    """-20 log10 |p| in dB re 1 m, as float32 of the shape of `pressure`. Entries with |p| = 0 (no
+    """`-20 log10 |p|` in dB re 1 m, as float32 of the shape of `pressure`. Entries with `|p| = 0` (no
     ray arrived) or a non-finite pressure are NaN; no floating-point warning is raised."""
     magnitude = np.abs(np.asarray(pressure)).astype(np.float64)
     reached = np.isfinite(magnitude) & (magnitude > 0.0)
