@@ -214,7 +214,9 @@ def tl_horizontal(
 ) -> Any:
     """Transmission loss over x and y at `depth_m`, linear in depth between the two receiver levels
     around it, for `frequency_hz` (the first frequency by default). Colour limits default to the
-    2nd and 98th percentiles of the slice. `incoherent` draws the incoherent loss instead."""
+    2nd and 98th percentiles of the slice. `incoherent` draws the incoherent loss instead. Where the
+    field knows the seabed (arrays made with the run's config), receivers below it are drawn as
+    seabed."""
     field = _grid_field(data, "a horizontal slice")
     k = _frequency_index(field, frequency_hz)
     z0, z1, weight = _bracket(field.z_m, float(depth_m), "depth")
@@ -222,6 +224,15 @@ def tl_horizontal(
     plane = _blend(loss[:, :, z0], loss[:, :, z1], weight)
     ax = _axes(ax)
     _tl_mesh(ax, field.x_m, field.y_m, plane, cmap, vmin, vmax)
+    if field.in_water is not None:
+        # receivers below the seabed are outside the model: drawn as seabed, over the grey of the
+        # unreached ones
+        below = ~np.asarray(field.in_water)[:, :, z0] | ~np.asarray(field.in_water)[:, :, z1]
+        if below.any():
+            matplotlib = require("matplotlib", _FEATURE)
+            seabed = matplotlib.colors.ListedColormap([SEABED_COLOUR])
+            ax.pcolormesh(_edges(field.x_m), _edges(field.y_m), np.ma.masked_where(~below.T, below.T),
+                          cmap=seabed, zorder=2)
     if field.source_position_m is not None:
         ax.plot(*field.source_position_m[:2], marker="*", color="red", markersize=12, linestyle="")
     ax.set_xlabel("x (m)")
