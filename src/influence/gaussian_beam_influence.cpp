@@ -27,32 +27,29 @@ constexpr float kGaussianCutoff = 4.0f;        // largest |gamma1| + |gamma2|
 
 // Everything the receiver step reads about one segment, from A = state i-1 to B = state i.
 struct BeamSegment {
-  Vec3 start;               // A.pos (m)
-  Vec3 end;                 // B.pos (m)
-  Vec3 d;                   // B.pos - A.pos (m)
-  Vec3 next_d;              // the next segment's d, when it follows on the same leg
-  bool shares_end;          // next_d is set
-  float length_sq;          // |d|^2 (m^2)
-  float radius;             // search radius R (m)
-  float radius_sq;          // R^2 (m^2)
-  Vec2 q1_start;            // scaled first column of Q at A
-  Vec2 q1_change;           // B.q1 - A.q1
-  Vec2 q2_start;            // scaled second column of Q at A
-  Vec2 q2_change;           // B.q2 - A.q2
-  Vec2 p1_start;            // first column of P at A, scaled as Q is
-  Vec2 p1_change;           // its change to B
-  Vec2 p2_start;            // second column of P at A, scaled as Q is
-  Vec2 p2_change;           // its change to B
-  float det_q_start;        // det Q of A (only its sign is used)
-  float phase_start;        // boundary phase of A plus the caustic phase up to A (rad)
-  float tau_start;          // travel time of A (s)
-  float tau_change;         // B.tau - A.tau (s)
-  float amp_end;            // scaled amplitude factor of B
-  Vec3 e1;                  // basis of the ray along the segment
-  Vec3 e2;                  // basis of the ray along the segment
-  std::size_t end_state;    // index of B
-  std::uint32_t n_surface;  // bounce counts of the leg
-  std::uint32_t n_bottom;
+  Vec3 start;         // A.pos (m)
+  Vec3 end;           // B.pos (m)
+  Vec3 d;             // B.pos - A.pos (m)
+  Vec3 next_d;        // the next segment's d, when it follows on the same leg
+  bool shares_end;    // next_d is set
+  float length_sq;    // |d|^2 (m^2)
+  float radius;       // search radius R (m)
+  float radius_sq;    // R^2 (m^2)
+  Vec2 q1_start;      // scaled first column of Q at A
+  Vec2 q1_change;     // B.q1 - A.q1
+  Vec2 q2_start;      // scaled second column of Q at A
+  Vec2 q2_change;     // B.q2 - A.q2
+  float det_q_start;  // det Q of A (only its sign is used)
+  float phase_start;  // boundary phase of A plus the caustic phase up to A (rad)
+  float tau_start;    // travel time of A (s)
+  float tau_change;   // B.tau - A.tau (s)
+  float amp_end;      // scaled amplitude factor of B
+  Vec3 e1;            // basis of the ray along the segment
+  Vec3 e2;            // basis of the ray along the segment
+  const RayState* a;  // the states, for what only arrivals read
+  const RayState* b;
+  Vec2 q_scale;           // the scales of Q's columns
+  std::size_t end_state;  // index of B
 };
 
 // Where contributions go: the field's arrays and the per-frequency factors of this ray.
@@ -73,8 +70,9 @@ struct FieldSink {
 // wavefront curvature M = P Q^-1; tau itself where the curvature is not finite.
 float delay_off_ray(const BeamSegment& seg, float t, Vec2 q1, Vec2 q2, float det, float n1,
                     float n2, float tau) {
-  const Vec2 p1 = seg.p1_start + t * seg.p1_change;
-  const Vec2 p2 = seg.p2_start + t * seg.p2_change;
+  // P scaled as Q is
+  const Vec2 p1 = seg.q_scale.x * (seg.a->p1 + t * (seg.b->p1 - seg.a->p1));
+  const Vec2 p2 = seg.q_scale.y * (seg.a->p2 + t * (seg.b->p2 - seg.a->p2));
   const float m11 = (p1.x * q2.y - p2.x * q1.y) / det;
   const float m12 = (p2.x * q1.x - p1.x * q2.x) / det;
   const float m21 = (p1.y * q2.y - p2.y * q1.y) / det;
@@ -87,9 +85,9 @@ float delay_off_ray(const BeamSegment& seg, float t, Vec2 q1, Vec2 q2, float det
 void gather_contribution(const BeamSegment& seg, const FieldSink& sink, std::size_t cell,
                          float delay, float tau, float phase, float a) {
   const float weight = sink.nf > 0 ? a * std::hypot(sink.refl[0].re, sink.refl[0].im) : a;
-  const ArrivalSlot slot =
-      gather_arrival(*sink.arrivals, cell,
-                     {delay, weight, weight, sink.ray, seg.end_state, seg.n_surface, seg.n_bottom});
+  const ArrivalSlot slot = gather_arrival(
+      *sink.arrivals, cell,
+      {delay, weight, weight, sink.ray, seg.end_state, seg.a->n_surface, seg.a->n_bottom});
   if (slot.bin == nullptr) return;
   const float offset = tau - slot.bin->reference_s;
   for (std::size_t k = 0; k < sink.nf; ++k) {
@@ -101,6 +99,9 @@ void gather_contribution(const BeamSegment& seg, const FieldSink& sink, std::siz
 
 // The contribution of one segment to the receiver at x, stored in `cell`; false when the receiver
 // lies outside the segment, its radius or the Gaussian cut-off, or Q is near-singular there.
+// kGather: the run gathers arrivals (sink.arrivals is set); a separate version, so that the plain
+// sum carries none of it.
+template <bool kGather>
 inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_t cell,
                                       const FieldSink& sink) {
   // Between two segments of one leg, a receiver the next one takes (its start test, computed
@@ -149,7 +150,7 @@ inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_
   }
 
   record_arrival(sink.delay[cell], sink.amplitude[cell], tau, a);
-  if (sink.arrivals != nullptr) {
+  if constexpr (kGather) {
     const float delay =
         delay_off_ray(seg, t, q1, q2, det, dot(delta, seg.e1), dot(delta, seg.e2), tau);
     gather_contribution(seg, sink, cell, delay, tau, phase, a);
@@ -233,13 +234,10 @@ BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& b
   seg.q1_change = b.q1 - a.q1;
   seg.q2_start = a.q2;
   seg.q2_change = b.q2 - a.q2;
-  seg.p1_start = q_scale.x * a.p1;
-  seg.p1_change = q_scale.x * (b.p1 - a.p1);
-  seg.p2_start = q_scale.y * a.p2;
-  seg.p2_change = q_scale.y * (b.p2 - a.p2);
+  seg.a = &a;
+  seg.b = &b;
+  seg.q_scale = q_scale;
   seg.end_state = end_state;
-  seg.n_surface = a.n_surface;
-  seg.n_bottom = a.n_bottom;
   seg.det_q_start = a.det_q;
   seg.phase_start = phase_start;
   seg.tau_start = a.tau;
@@ -287,6 +285,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
   refl.assign(nf, Complex32{1.0f, 0.0f});
   const bool narrowed = search == ReceiverSearch::Narrowed;
   const bool grid_ascending = grid_is_ascending(field);
+  const bool gathering = arrivals != nullptr;
   const FieldSink sink{field.pressure.data(),
                        field.receiver_count(),
                        field.delay_s.data(),
@@ -330,7 +329,8 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
           seg_ready = true;
         }
         ++counts.candidates;
-        if (add_receiver_contribution(seg, x, cell, sink)) {
+        if (gathering ? add_receiver_contribution<true>(seg, x, cell, sink)
+                      : add_receiver_contribution<false>(seg, x, cell, sink)) {
           ++counts.contributions;
         }
       };
