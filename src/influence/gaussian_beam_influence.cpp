@@ -48,8 +48,6 @@ struct BeamSegment {
   Vec3 e2;            // basis of the ray along the segment
   const RayState* a;  // the states, for what only arrivals read
   const RayState* b;
-  Vec2 q_scale;           // the scales of Q's columns
-  std::size_t end_state;  // index of B
 };
 
 // Where contributions go: the field's arrays and the per-frequency factors of this ray.
@@ -64,15 +62,17 @@ struct FieldSink {
   float* intensity;        // like pressure; null unless the run sums intensities
   ArrivalTable* arrivals;  // null unless the run gathers arrivals
   std::uint64_t ray;       // the ray's index in the launch list
+  const RayState* states;  // its first state
+  Vec2 q_scale;            // the scales of Q's columns
 };
 
 // The travel time at the receiver off the ray by n = (n1, n2): tau + n^T M n / 2 with the
 // wavefront curvature M = P Q^-1; tau itself where the curvature is not finite.
-float delay_off_ray(const BeamSegment& seg, float t, Vec2 q1, Vec2 q2, float det, float n1,
-                    float n2, float tau) {
+float delay_off_ray(const BeamSegment& seg, Vec2 q_scale, float t, Vec2 q1, Vec2 q2, float det,
+                    float n1, float n2, float tau) {
   // P scaled as Q is
-  const Vec2 p1 = seg.q_scale.x * (seg.a->p1 + t * (seg.b->p1 - seg.a->p1));
-  const Vec2 p2 = seg.q_scale.y * (seg.a->p2 + t * (seg.b->p2 - seg.a->p2));
+  const Vec2 p1 = q_scale.x * (seg.a->p1 + t * (seg.b->p1 - seg.a->p1));
+  const Vec2 p2 = q_scale.y * (seg.a->p2 + t * (seg.b->p2 - seg.a->p2));
   const float m11 = (p1.x * q2.y - p2.x * q1.y) / det;
   const float m12 = (p2.x * q1.x - p1.x * q2.x) / det;
   const float m21 = (p1.y * q2.y - p2.y * q1.y) / det;
@@ -87,7 +87,8 @@ void gather_contribution(const BeamSegment& seg, const FieldSink& sink, std::siz
   const float weight = sink.nf > 0 ? a * std::hypot(sink.refl[0].re, sink.refl[0].im) : a;
   const ArrivalSlot slot = gather_arrival(
       *sink.arrivals, cell,
-      {delay, weight, weight, sink.ray, seg.end_state, seg.a->n_surface, seg.a->n_bottom});
+      {delay, weight, weight, sink.ray, static_cast<std::uint64_t>(seg.b - sink.states),
+       seg.a->n_surface, seg.a->n_bottom});
   if (slot.bin == nullptr) return;
   const float offset = tau - slot.bin->reference_s;
   for (std::size_t k = 0; k < sink.nf; ++k) {
@@ -151,8 +152,8 @@ inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_
 
   record_arrival(sink.delay[cell], sink.amplitude[cell], tau, a);
   if constexpr (kGather) {
-    const float delay =
-        delay_off_ray(seg, t, q1, q2, det, dot(delta, seg.e1), dot(delta, seg.e2), tau);
+    const float delay = delay_off_ray(seg, sink.q_scale, t, q1, q2, det, dot(delta, seg.e1),
+                                      dot(delta, seg.e2), tau);
     gather_contribution(seg, sink, cell, delay, tau, phase, a);
   }
 
@@ -222,7 +223,7 @@ bool takes_receivers(float length_sq, float length) {
 
 BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& basis,
                          float phase_start, float length_sq, float radius,
-                         const Vec3* shared_next_d, Vec2 q_scale, std::size_t end_state) {
+                         const Vec3* shared_next_d) {
   BeamSegment seg;
   seg.start = a.pos;
   seg.end = b.pos;
@@ -236,8 +237,6 @@ BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& b
   seg.q2_change = b.q2 - a.q2;
   seg.a = &a;
   seg.b = &b;
-  seg.q_scale = q_scale;
-  seg.end_state = end_state;
   seg.det_q_start = a.det_q;
   seg.phase_start = phase_start;
   seg.tau_start = a.tau;
@@ -295,7 +294,9 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
                        nf,
                        field.intensity.empty() ? nullptr : field.intensity.data(),
                        arrivals,
-                       launch.ray_index};
+                       launch.ray_index,
+                       states.data(),
+                       q_scale};
   for (std::size_t i = 1; i < n; ++i) {
     const RayState& a = states[i - 1];
     const RayState& b = states[i];
@@ -325,7 +326,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
           }
           seg = make_segment(a, b, ray_basis(frame.slowness, frame.c, frame.phi),
                              a.phase + ws.kmah[i - 1], length_sq, radius,
-                             shares_end ? &next_d : nullptr, q_scale, i);
+                             shares_end ? &next_d : nullptr);
           seg_ready = true;
         }
         ++counts.candidates;
