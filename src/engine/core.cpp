@@ -184,6 +184,9 @@ std::vector<std::vector<Vec3>> trace_eigenrays(const RunInputs& run, const Arriv
   for (const std::size_t j : order) {
     const std::uint64_t ray = arrivals.ray[j];
     if (ray != traced) {
+      if (run.control != nullptr && run.control->cancel.load(std::memory_order_relaxed)) {
+        throw Interrupted();
+      }
       const Launch& launch = run.launches[ray];
       trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
                 states);
