@@ -130,7 +130,7 @@ void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout
 
   if (config.beam.arrivals) {
     // the working bins of every piece, and the kept arrivals in the engine's list and the result
-    const std::uint64_t capacity = saturating_multiply(config.beam.max_arrivals, 2);
+    const std::uint64_t capacity = arrival_capacity(config.beam.max_arrivals);
     const std::uint64_t bin_bytes =
         saturating_add(sizeof(ArrivalBin), saturating_multiply(frequencies, sizeof(Complex32)));
     const std::uint64_t gathering = saturating_multiply(

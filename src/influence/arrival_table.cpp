@@ -137,8 +137,7 @@ ArrivalSettings make_arrival_settings(std::size_t max_arrivals, const std::vecto
                                       float d_azimuth_rad) {
   ArrivalSettings s;
   s.kept = max_arrivals;
-  // the bins of a receiver are counted in 32 bits
-  s.capacity = std::min<std::size_t>(saturating_multiply(max_arrivals, 2), std::uint32_t{1} << 31);
+  s.capacity = static_cast<std::size_t>(arrival_capacity(max_arrivals));
   s.omegas = omegas;
   float highest = 0.0f;
   for (const float omega : omegas) highest = std::max(highest, std::fabs(omega));
@@ -299,8 +298,6 @@ ArrivalList list_arrivals(const ArrivalTable& table) {
       const ArrivalBin& bin = bins[b];
       list.receiver.push_back(cell);
       list.delay_s.push_back(static_cast<float>(delays[b]));
-      list.elevation_index.push_back(bin.ray % static_cast<std::uint64_t>(s.elevation_count));
-      list.azimuth_index.push_back(bin.ray / static_cast<std::uint64_t>(s.elevation_count));
       list.n_surface.push_back(bin.n_surface);
       list.n_bottom.push_back(bin.n_bottom);
       list.ray.push_back(bin.ray);

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "common/checked_size.h"
 #include "common/complex32.h"
 
 namespace abyx {
@@ -21,8 +23,13 @@ struct ArrivalSettings {
   bool azimuth_wraps = false;  // the fan's azimuths close the circle: the last neighbours the first
 };
 
+// Paths a receiver gathers at once for max_arrivals kept: twice as many, counted in 32 bits.
+inline std::uint64_t arrival_capacity(std::uint64_t max_arrivals) {
+  return std::min(saturating_multiply(max_arrivals, 2), std::uint64_t{1} << 31);
+}
+
 // Settings for max_arrivals per receiver: a quarter period of the highest frequency as tolerance,
-// twice the kept count as working room; the azimuths wrap when azimuth_count steps of
+// arrival_capacity of working room; the azimuths wrap when azimuth_count steps of
 // d_azimuth_rad make a full turn.
 ArrivalSettings make_arrival_settings(std::size_t max_arrivals, const std::vector<float>& omegas,
                                       std::int64_t azimuth_count, std::int64_t elevation_count,
@@ -107,11 +114,9 @@ void merge_arrival_tables(ArrivalTable& left, ArrivalTable&& right);
 struct ArrivalList {
   std::vector<std::uint64_t> receiver;
   std::vector<float> delay_s;  // amplitude-weighted mean delay (s)
-  std::vector<std::int64_t> elevation_index;
-  std::vector<std::int64_t> azimuth_index;  // within the fan
   std::vector<std::uint32_t> n_surface;
   std::vector<std::uint32_t> n_bottom;
-  std::vector<std::uint64_t> ray;
+  std::vector<std::uint64_t> ray;  // azimuth-major: azimuth ray / n_el, elevation ray % n_el
   std::vector<std::uint64_t> segment;
   std::vector<Complex32> amplitude;  // nf x arrivals, frequency first: p = sum A exp(i w delay)
 

@@ -144,9 +144,11 @@ PyRef arrivals_dict(const ArrivalList& arrivals, const SimulationConfig& config)
       store(dict.get(), "delay_s", float_list(arrivals.delay_s)) &&
       store(
           dict.get(), "launch_elev_deg",
-          float_list(n, [&](std::size_t j) { return elevations[arrivals.elevation_index[j]]; })) &&
+          float_list(
+              n, [&](std::size_t j) { return elevations[arrivals.ray[j] % elevations.size()]; })) &&
       store(dict.get(), "launch_azim_deg",
-            float_list(n, [&](std::size_t j) { return azimuths[arrivals.azimuth_index[j]]; })) &&
+            float_list(
+                n, [&](std::size_t j) { return azimuths[arrivals.ray[j] / elevations.size()]; })) &&
       store(dict.get(), "n_surface", int_list(arrivals.n_surface)) &&
       store(dict.get(), "n_bottom", int_list(arrivals.n_bottom)) &&
       store(dict.get(), "ray_index", int_list(arrivals.ray)) &&
