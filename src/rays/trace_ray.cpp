@@ -98,10 +98,6 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
     update_bty_cursor(current.pos, bty, bty_cursor);
     bottom = reflect_boundaries(current, bty, bty_cursor);
     cursors_hold_last = bottom.has_value();
-    // The first step from a source on the boundary it crosses (at the surface, heading up) is
-    // moved back to about the source; retraced along its final slowness its time can come out
-    // below zero, which no travel time may.
-    if (current.tau < 0.0f) current.tau = 0.0f;
 
     if (!within_range(current.pos, source, beam.max_range_m)) break;
   }

@@ -61,6 +61,10 @@ void update_frame(RayState& state, Vec3 p_in, Vec3 n) {
 // ends beyond the boundary would otherwise keep the time and the Q of its whole length.
 void retrace_along_ray(RayState& state, Vec3 p, float s) {
   state.tau = state.tau + s * dot(p, p);
+  // The first step from a source on the boundary it crosses (at the surface, heading up) comes
+  // back to about the source; retraced along its final slowness its time can fall below zero,
+  // which no travel time may.
+  if (state.tau < 0.0f) state.tau = 0.0f;
   const float h = state.c * s * norm(p);  // c times the signed arc length
   state.q1 = state.q1 + h * state.p1;
   state.q2 = state.q2 + h * state.p2;
