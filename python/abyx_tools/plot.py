@@ -94,7 +94,8 @@ def _paths(data: Any) -> List[RayPath]:
     ]
 
 
-def _config(data: Any) -> Mapping[str, Any]:
+def _config(data: Any, section: str = "bathymetry", what: str = "a bathymetry") -> Mapping[str, Any]:
+    """The configuration given, or held by a saved run or a dataset, with `section` in it."""
     from abyx_tools.files import SavedRun
 
     config = data
@@ -104,8 +105,8 @@ def _config(data: Any) -> Mapping[str, Any]:
         from abyx_tools.dataset import config_of
 
         config = config_of(data)
-    if not isinstance(config, Mapping) or "bathymetry" not in config:
-        raise ValueError("no configuration with a bathymetry to draw: pass the run's config")
+    if not isinstance(config, Mapping) or section not in config:
+        raise ValueError(f"no configuration with {what} to draw: pass the run's config")
     return config
 
 
@@ -578,7 +579,7 @@ def sound_speed(
     depths, the nodes marked, down to the deepest node."""
     from abyx_tools.runtime import plain_config
 
-    ssp = plain_config(_ssp_config(config))["ssp"]
+    ssp = plain_config(_config(config, "ssp", "a sound-speed grid"))["ssp"]
     xs, ys, zs = (np.asarray(ssp[key], dtype=np.float64) for key in ("x_ssp_m", "y_ssp_m", "z_ssp_m"))
     speeds = np.asarray(ssp["c_m_s"], dtype=np.float64)
     if speeds.size != xs.size * ys.size * zs.size:
@@ -601,15 +602,3 @@ def sound_speed(
     ax.set_title(f"sound speed at ({float(x_m):g}, {float(y_m):g}) m")
     return ax
 
-
-def _ssp_config(data: Any) -> Mapping[str, Any]:
-    from abyx_tools.files import SavedRun
-
-    config = data.config if isinstance(data, SavedRun) else data
-    if _is_dataset(data):
-        from abyx_tools.dataset import config_of
-
-        config = config_of(data)
-    if not isinstance(config, Mapping) or "ssp" not in config:
-        raise ValueError("no configuration with a sound-speed grid to draw: pass the run's config")
-    return config
