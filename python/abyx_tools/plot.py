@@ -601,4 +601,3 @@ def sound_speed(
     ax.set_ylabel("depth (m)")
     ax.set_title(f"sound speed at ({float(x_m):g}, {float(y_m):g}) m")
     return ax
-
