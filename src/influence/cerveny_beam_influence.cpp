@@ -372,12 +372,20 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     float arrival = 0.0f;
     float arrival_amplitude = 0.0f;
     // the contribution's path, by the delay and magnitude of the set of the reference frequency
+    // within the segment the form is interpolated between its ends; beyond a reflection it is
+    // evaluated where the receiver is
+    const auto form_at = [&](std::size_t m) {
+      return continued ? continue_form(forms_a[m], h) : mix(forms_a[m], forms_b[m], t);
+    };
     ArrivalSlot slot;
+    const std::size_t m_ref = sets == 1 ? 0 : k_ref;
+    BeamForm ref_form{};
+    Complex ref_w;
     if (arrivals != nullptr) {
-      const std::size_t m = sets == 1 ? 0 : k_ref;
-      const BeamForm form =
-          continued ? continue_form(forms_a[m], h) : mix(forms_a[m], forms_b[m], t);
-      const Complex w = quadratic_form(form, n1, n2);
+      ref_form = form_at(m_ref);
+      ref_w = quadratic_form(ref_form, n1, n2);
+      const BeamForm& form = ref_form;
+      const Complex w = ref_w;
       const double omega = omegas[k_ref];
       const double magnitude = amplitude * omega * std::exp(-0.5 * omega * w.imag()) *
                                std::abs(form.root) *
@@ -392,11 +400,10 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       }
     }
     for (std::size_t m = 0; m < sets; ++m) {
-      // within the segment the form is interpolated between its ends; beyond a reflection it
-      // is evaluated where the receiver is
-      const BeamForm form =
-          continued ? continue_form(forms_a[m], h) : mix(forms_a[m], forms_b[m], t);
-      const Complex w = quadratic_form(form, n1, n2);
+      // the reference set's form is worked out once when arrivals took it already
+      const bool known = arrivals != nullptr && m == m_ref;
+      const BeamForm form = known ? ref_form : form_at(m);
+      const Complex w = known ? ref_w : quadratic_form(form, n1, n2);
       const float tau_beam = tau + static_cast<float>(0.5 * w.real());
       if (!std::isfinite(tau_beam) || !std::isfinite(form.root.real())) continue;
       const std::size_t k_first = sets == 1 ? 0 : m;
