@@ -103,7 +103,5 @@ INSTANTIATE_TEST_SUITE_P(
                        " bytes for each of 1 rays traced at once need "}),
     [](const testing::TestParamInfo<BudgetCase>& info) { return info.param.name; });
 
-TEST(AvailableMemoryBytes, IsPositive) { EXPECT_GT(available_memory_bytes(), 0u); }
-
 }  // namespace
 }  // namespace abyx

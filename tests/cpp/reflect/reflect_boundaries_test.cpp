@@ -26,6 +26,7 @@ BTYfield make_bottom(const std::function<float(float, float)>& depth) {
 }
 
 const BTYfield kFlat100 = make_bottom([](float, float) { return 100.0f; });
+const BTYfield kSlope = make_bottom([](float x, float) { return 100.0f + 0.1f * x; });
 
 RayState state_at(Vec3 pos, Vec3 slowness, float c = 1500.0f) {
   RayState state;
@@ -87,9 +88,8 @@ TEST(ReflectBoundaries, FlatBottomCrossingMovesBackAndRecordsHit) {
 }
 
 TEST(ReflectBoundaries, SlopingBottomMirrorsAboutNormal) {
-  const BTYfield slope = make_bottom([](float x, float) { return 100.0f + 0.1f * x; });
   const RayState before = state_at({500.0f, 500.0f, 152.0f}, {5e-4f, 1e-4f, 4e-4f});
-  const RayState after = reflected(before, slope);
+  const RayState after = reflected(before, kSlope);
   const float nn = std::sqrt(1.01f);
   const Vec3 n{-0.1f / nn, 0.0f, 1.0f / nn};
   const float pn = dot(before.slowness, n);
@@ -103,15 +103,14 @@ TEST(ReflectBoundaries, SlopingBottomMirrorsAboutNormal) {
 // Regression: at exact normal incidence on a sloping bottom the plane of incidence is undefined;
 // P must be kept instead of being zeroed, and the basis angle stays.
 TEST(ReflectBoundaries, NormalIncidenceOnSlopeKeepsP) {
-  const BTYfield slope = make_bottom([](float x, float) { return 100.0f + 0.1f * x; });
   const Vec3 probe{500.0f, 500.0f, 160.0f};
-  const BTYCursor cursor = init_bty_cursor(probe, slope);
-  const Vec3 n = sample_bottom_from_cursor(probe, slope, cursor).normal;
+  const BTYCursor cursor = init_bty_cursor(probe, kSlope);
+  const Vec3 n = sample_bottom_from_cursor(probe, kSlope, cursor).normal;
   // c a power of two makes c * (n / c) exactly n, so n x t is exactly zero
   const float c = 1024.0f;
   RayState before = state_at(probe, {n.x / c, n.y / c, n.z / c}, c);
   before.phi = 0.4f;
-  const RayState after = reflected(before, slope);
+  const RayState after = reflected(before, kSlope);
   EXPECT_EQ(after.n_bottom, 1u);
   EXPECT_TRUE(after.p1 == before.p1 && after.p2 == before.p2);
   EXPECT_EQ(after.phi, before.phi);
