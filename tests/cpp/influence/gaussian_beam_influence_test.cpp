@@ -8,13 +8,11 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "beam_fixtures.h"
-#include "influence/arrival_table.h"
 #include "influence/gaussian_beam_testing.h"
 #include "reflect/bottom_reflection_coefficient.h"
 
@@ -291,41 +289,6 @@ TEST_P(BoundaryBeam, ReceiversOnTheSearchBoundaryAreFoundByTheNarrowedSearch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, BoundaryBeam, ::testing::Range(1u, 7u));
-
-// One ray's beam gathered as arrivals: one per receiver, whose delay is the straight-line time from
-// the source (the ray's time corrected by the wavefront curvature 1 / (c s)), and whose amplitudes
-// give back the pressure.
-TEST(BeamArrivals, OneRayGivesEachReceiverItsStraightLineTimeAndItsPressure) {
-  const Vec3 dir = launch_direction(0.3, 0.2);
-  const Vec3 across{std::cos(0.2f), -std::sin(0.2f), 0.0f};  // horizontal, normal to dir
-  std::vector<Vec3> points;
-  for (const double s : {120.0, 333.0, 610.0}) {
-    for (const float offset : {0.0f, 2.0f, -4.0f}) {
-      points.push_back(kOrigin + static_cast<float>(s) * dir + offset * across);
-    }
-  }
-  std::vector<RayState> states = straight_ray(dir, 80);
-  PressureField field = array_field(points, kOmegas.size());
-  ArrivalTable table = init_arrival_table(
-      std::make_shared<const ArrivalSettings>(make_arrival_settings(4, kOmegas, 1, 1, kDegree)),
-      points.size());
-  BeamScratch scratch;
-  add_gaussian_beam(states, field, {}, kOmegas, {0.3f, kDegree, kDegree}, ReceiverSearch::Narrowed,
-                    build_receiver_index(points), scratch, &table);
-  const ArrivalList list = list_arrivals(table);
-  ASSERT_EQ(list.size(), points.size());
-  for (std::size_t j = 0; j < list.size(); ++j) {
-    const Vec3 offset = points[list.receiver[j]] - kOrigin;
-    EXPECT_NEAR(list.delay_s[j] * kC0, std::sqrt(dot(offset, offset)), 1e-3) << j;
-    for (std::size_t k = 0; k < kOmegas.size(); ++k) {
-      const Complex32 a = list.amplitude[k * list.size() + j];
-      const std::complex<double> back =
-          std::complex<double>(a.re, a.im) * std::polar(1.0, double{kOmegas[k]} * list.delay_s[j]);
-      const Complex32 p = field.pressure[field.pressure_index(k, list.receiver[j])];
-      EXPECT_LT(std::abs(back - std::complex<double>(p.re, p.im)), 1e-4 * std::abs(back)) << j;
-    }
-  }
-}
 
 }  // namespace
 }  // namespace abyx
