@@ -586,13 +586,9 @@ def sound_speed(
         raise ValueError(
             f"ssp c_m_s holds {speeds.size} values, but its axes need {xs.size * ys.size * zs.size}"
         )
-    from abyx_tools.results import axis_cells
+    from abyx_tools.results import bilinear
 
-    speeds = speeds.reshape(xs.size, ys.size, zs.size)
-    x0, x1, tx = axis_cells(xs, np.asarray(float(x_m)))
-    y0, y1, ty = axis_cells(ys, np.asarray(float(y_m)))
-    profile = ((1 - tx) * (1 - ty) * speeds[x0, y0] + (1 - tx) * ty * speeds[x0, y1]
-               + tx * (1 - ty) * speeds[x1, y0] + tx * ty * speeds[x1, y1])
+    profile = bilinear(xs, ys, speeds.reshape(xs.size, ys.size, zs.size), float(x_m), float(y_m))
     depths = np.abs(zs)
     ax = _axes(ax)
     ax.plot(profile, depths, color=color, marker="o", markersize=3)

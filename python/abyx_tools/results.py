@@ -152,10 +152,17 @@ def seabed_depth_m(config: Mapping[str, Any], x_m: Any, y_m: Any) -> Any:
     xs = np.asarray(bathymetry["x_bty_m"], dtype=np.float64)
     ys = np.asarray(bathymetry["y_bty_m"], dtype=np.float64)
     depth = np.abs(np.asarray(bathymetry["z_bty_m"], dtype=np.float64)).reshape(xs.size, ys.size)
+    return bilinear(xs, ys, depth, x_m, y_m)
+
+
+def bilinear(xs: Any, ys: Any, grid: Any, x_m: Any, y_m: Any) -> Any:
+    """`grid` (indexed [ix, iy, ...] on the axes xs, ys) at the points (x_m, y_m): bilinear in the
+    cell, the edge values beyond the axes."""
     x0, x1, tx = axis_cells(xs, np.asarray(x_m, dtype=np.float64))
     y0, y1, ty = axis_cells(ys, np.asarray(y_m, dtype=np.float64))
-    return ((1 - tx) * (1 - ty) * depth[x0, y0] + (1 - tx) * ty * depth[x0, y1]
-            + tx * (1 - ty) * depth[x1, y0] + tx * ty * depth[x1, y1])
+    tx, ty = (np.expand_dims(t, tuple(range(t.ndim, t.ndim + grid.ndim - 2))) for t in (tx, ty))
+    return ((1 - tx) * (1 - ty) * grid[x0, y0] + (1 - tx) * ty * grid[x0, y1]
+            + tx * (1 - ty) * grid[x1, y0] + tx * ty * grid[x1, y1])
 
 
 def _in_water(config: Optional[Mapping[str, Any]], x: Any, y: Any, z: Any) -> Any:
