@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/axis_cell.h"
 #include "input/number_text.h"
 #include "input/validation_messages.h"
 
@@ -121,12 +122,8 @@ std::optional<float> seabed_depth_under(const Bathymetry& b, float x, float y) {
   }
   // the lower node and the clamped local coordinate along one axis
   const auto locate = [](const std::vector<float>& a, float p, std::size_t& lower, float& t) {
-    lower = 0;
-    t = 0.0f;
-    if (a.size() < 2) return;
-    lower =
-        static_cast<std::size_t>(std::upper_bound(a.begin() + 1, a.end() - 1, p) - a.begin()) - 1;
-    t = std::clamp((p - a[lower]) / (a[lower + 1] - a[lower]), 0.0f, 1.0f);
+    lower = search_axis_cell(a, p);  // the cell the tracer's bottom cursor starts in
+    t = a.size() < 2 ? 0.0f : std::clamp((p - a[lower]) / (a[lower + 1] - a[lower]), 0.0f, 1.0f);
   };
   std::size_t ix = 0, iy = 0;
   float tx = 0.0f, ty = 0.0f;
