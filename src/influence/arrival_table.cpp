@@ -173,43 +173,32 @@ ArrivalSlot gather_arrival(ArrivalTable& table, std::size_t cell, const ArrivalC
   ArrivalBin* bins = table.bins.get() + cell * s.capacity;
   const std::int64_t elevation = static_cast<std::int64_t>(c.ray % s.elevation_count);
   const std::int64_t azimuth = static_cast<std::int64_t>(c.ray / s.elevation_count);
-  ArrivalBin probe{};
-  probe.weighted_delay = c.delay_s;
-  probe.weight = 1.0;
-  probe.magnitude = 1.0;
-  probe.reference_s = c.delay_s;
-  probe.n_surface = c.n_surface;
-  probe.n_bottom = c.n_bottom;
-  probe.elevation_lo = probe.elevation_hi = elevation;
-  probe.azimuth_lo = probe.azimuth_hi = azimuth;
+  // the contribution as a path of its own, which joins the path it belongs to
+  ArrivalBin one{};
+  one.weighted_delay = double{c.weight} * c.delay_s;
+  one.weight = c.weight;
+  one.magnitude = c.magnitude;
+  one.reference_s = c.delay_s;
+  one.strongest = c.weight;
+  one.peak = c.magnitude;
+  one.ray = c.ray;
+  one.segment = c.segment;
+  one.n_surface = c.n_surface;
+  one.n_bottom = c.n_bottom;
+  one.elevation_lo = one.elevation_hi = elevation;
+  one.azimuth_lo = one.azimuth_hi = azimuth;
   std::int64_t shift = 0;
-  ArrivalBin* bin = find_path(bins, table.counts[cell], s, probe, shift);
-  if (bin == nullptr) {
+  ArrivalBin* bin = find_path(bins, table.counts[cell], s, one, shift);
+  if (bin != nullptr) {
+    absorb(*bin, one, shift);
+  } else {
     const std::uint32_t b = open_bin(table, cell, c.magnitude);
     if (b == std::numeric_limits<std::uint32_t>::max()) return {};
     bin = bins + b;
-    *bin = probe;
-    bin->weighted_delay = 0.0;
-    bin->weight = 0.0;
-    bin->magnitude = 0.0;
-    bin->strongest = -1.0f;
-    bin->peak = 0.0f;
+    *bin = one;
     std::fill_n(table.sums.get() + (cell * s.capacity + b) * s.omegas.size(), s.omegas.size(),
                 Complex32{});
   }
-  bin->weighted_delay += double{c.weight} * c.delay_s;
-  bin->weight += c.weight;
-  bin->magnitude += c.magnitude;
-  bin->peak = std::max(bin->peak, c.magnitude);
-  if (c.weight > bin->strongest) {
-    bin->strongest = c.weight;
-    bin->ray = c.ray;
-    bin->segment = c.segment;
-  }
-  bin->elevation_lo = std::min(bin->elevation_lo, elevation);
-  bin->elevation_hi = std::max(bin->elevation_hi, elevation);
-  bin->azimuth_lo = std::min(bin->azimuth_lo, azimuth + shift);
-  bin->azimuth_hi = std::max(bin->azimuth_hi, azimuth + shift);
   const std::size_t index = cell * s.capacity + static_cast<std::size_t>(bin - bins);
   return {bin, table.sums.get() + index * s.omegas.size()};
 }
