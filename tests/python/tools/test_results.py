@@ -1,13 +1,14 @@
 """Result dicts as arrays, as xarray Datasets, and as netCDF and .npz files written and read back."""
 
 import os
+import re
 
 import pytest
 
 np = pytest.importorskip("numpy")
 from abyx_tools import files, results, run  # noqa: E402
 from conftest import make_config  # noqa: E402
-from toolkit_cases import array_result, grid_result, run_config  # noqa: E402
+from toolkit_cases import array_result, grid_result, rising_bottom_config, run_config  # noqa: E402
 
 
 def test_grid_and_array_results_take_the_shape_of_their_receivers_in_row_major_order():
@@ -43,9 +44,8 @@ def test_transmission_loss_is_nan_where_unreached_or_not_finite_without_warnings
 def test_inconsistent_dicts_are_refused_with_the_reason(result, edit, message):
     broken = result()
     edit(broken["pressure_field"])
-    with pytest.raises(ValueError) as caught:
+    with pytest.raises(ValueError, match=re.escape(message)):
         results.to_arrays(broken)
-    assert message in str(caught.value)
 
 
 def test_ray_paths_are_n_by_3_arrays_or_a_hint_to_store_them():
@@ -74,7 +74,7 @@ def grid_run():  # with the intensity, and receivers below a bottom that rises t
     return result, config
 
 
-def test_datasets_have_the_receivers_as_dimensions_and_the_config_as_attributes(xr):
+def test_datasets_have_the_receivers_as_dimensions_the_config_as_attributes_and_the_intensity(xr):
     from abyx_tools import dataset
     config = make_config(**{"+bathymetry": {"water_density_g_cm3": 1.03, "bottom_model": {
         "model": "acoustic", "compressional_speed_m_s": 1650.0, "density_g_cm3": 1.8}}})
@@ -88,31 +88,26 @@ def test_datasets_have_the_receivers_as_dimensions_and_the_config_as_attributes(
     assert ds.attrs["water_density_g_cm3"] == 1.03 and dataset.config_of(ds) == config
     listed = dataset.to_dataset(array_result(nf=2))
     assert listed["pressure_re"].dims == ("frequency_hz", "receiver") and listed.attrs["receiver_layout"] == "array"
-
-
-def test_receivers_below_the_seabed_are_marked_and_have_no_loss():
-    # the bottom rises from 100 m at x = 0 to 20 m at x = 200 and stays there beyond
-    config = make_config(**{"+bathymetry": {"x_bty_m": [0.0, 200.0], "y_bty_m": [-50.0, 50.0],
-                                            "z_bty_m": [100.0, 100.0, 20.0, 20.0]}})
-    field = results.to_arrays(grid_result((2, 3, 4, 5)), config)  # x 0, 100, 200; z 10 .. 50
-    seabed = np.array([100.0, 60.0, 20.0])[:, None, None]
-    np.testing.assert_array_equal(field.in_water, np.broadcast_to(field.z_m[None, None, :] <= seabed, (3, 4, 5)))
-    assert np.isnan(field.transmission_loss_db[:, ~field.in_water]).all()
-    assert np.isfinite(field.transmission_loss_db[:, field.in_water][:, 1:]).all()  # but the unreached cell
-    assert results.seabed_depth_m(config, [-10.0, 500.0], [0.0, 99.0]).tolist() == [100.0, 20.0]
-
-
-def test_incoherent_intensity_travels_through_arrays_and_datasets(xr):
+    # the incoherent intensity, through the arrays and the dataset
     result = grid_result((2, 3, 4, 5))
     result["pressure_field"]["intensity"] = [float(n % 7) for n in range(120)]  # 0: unreached
     field = results.to_arrays(result)
     assert field.intensity.shape == (2, 3, 4, 5) and np.isnan(field.incoherent_transmission_loss_db.ravel()[[0, 7]]).all()
     np.testing.assert_allclose(field.loss_db(incoherent=True).ravel()[1:7], -10 * np.log10(np.arange(1.0, 7.0)),
                                atol=1e-5)
-    from abyx_tools import dataset
     np.testing.assert_array_equal(dataset.to_dataset(result)["incoherent_transmission_loss_db"].values, field.incoherent_transmission_loss_db)
     with pytest.raises(ValueError, match="set beam.incoherent to true"):
         results.to_arrays(grid_result()).loss_db(incoherent=True)
+
+
+def test_receivers_below_the_seabed_are_marked_and_have_no_loss():
+    config = rising_bottom_config()  # 100 m at x = 0, 20 m from x = 200 on
+    field = results.to_arrays(grid_result((2, 3, 4, 5)), config)  # x 0, 100, 200; z 10 .. 50
+    seabed = np.array([100.0, 60.0, 20.0])[:, None, None]
+    np.testing.assert_array_equal(field.in_water, np.broadcast_to(field.z_m[None, None, :] <= seabed, (3, 4, 5)))
+    assert np.isnan(field.transmission_loss_db[:, ~field.in_water]).all()
+    assert np.isfinite(field.transmission_loss_db[:, field.in_water][:, 1:]).all()  # but the unreached cell
+    assert results.seabed_depth_m(config, [-10.0, 500.0], [0.0, 99.0]).tolist() == [100.0, 20.0]
 
 
 @pytest.mark.parametrize("suffix", [".nc", ".npz"])

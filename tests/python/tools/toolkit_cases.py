@@ -35,3 +35,9 @@ def run_config(store_ray_paths=False, receivers=None):
                                       "launch_azim_deg": [float(a) for a in range(0, 360, 15)]},
                           "receivers": receivers or {"config_type": "grid", "x_rcvr_m": axis, "y_rcvr_m": axis,
                                                      "z_rcvr_m": [20.0, 50.0, 80.0]}})
+
+
+def rising_bottom_config():
+    """The bottom rises from 100 m at x = 0 to 20 m at x = 200 and stays there beyond."""
+    return make_config(**{"+bathymetry": {"x_bty_m": [0.0, 200.0], "y_bty_m": [-50.0, 50.0],
+                                          "z_bty_m": [100.0, 100.0, 20.0, 20.0]}})
