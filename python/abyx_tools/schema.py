@@ -119,7 +119,7 @@ class BeamSettings(_BeamSettingsRequired, total=False):
     integration_method: Literal["euler", "rk2"]  # step integrator; default "euler"
     beam_type: Literal["geometric", "cerveny"]  # default "geometric"
     beam_width: Union[Literal["min_width", "space_filling"], float]  # "cerveny" only; default "min_width"
-    incoherent: bool  # also return the incoherent intensity ("geometric" only); default false
+    incoherent: bool  # also return the incoherent intensity; default false
     interruptible: bool  # release the interpreter lock and stop at Ctrl-C; default false (true in abyx_tools.run)
     arrivals: bool  # also return the arrivals at every receiver; default false
     max_arrivals: int  # arrivals kept per receiver, the strongest, 1 to 1000000; default 20

@@ -263,8 +263,6 @@ ValidationResult SimulationConfig::validate() {
   add_error_if(
       beam.step_m > beam.max_range_m && std::isfinite(beam.step_m) && beam.max_range_m > 0.0f,
       kStepBeyondRangeMessage, findings);
-  add_error_if(beam.incoherent && beam.resolved_beam_type == BeamType::Cerveny,
-               kIncoherentNeedsGeometricMessage, findings);
   add_error_if(beam.max_arrivals < 1 || beam.max_arrivals > kMaxArrivalsLimit,
                kMaxArrivalsRangeMessage, findings);
   add_error_if(beam.eigenrays && !beam.arrivals, kEigenraysNeedArrivalsMessage, findings);

@@ -120,8 +120,6 @@ inline constexpr std::string_view kSpeedsOutOfRangeMessage =
     "trace";
 inline constexpr std::string_view kStepBeyondRangeMessage =
     "beam: step_m must not exceed max_range_m";
-inline constexpr std::string_view kIncoherentNeedsGeometricMessage =
-    "beam: incoherent needs beam_type \"geometric\"";
 inline constexpr std::string_view kMaxArrivalsRangeMessage =
     "beam: max_arrivals must be from 1 to 1000000";
 inline constexpr std::string_view kSourceBelowSeabedMessage =
