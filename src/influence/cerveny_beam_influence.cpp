@@ -478,6 +478,19 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
                                                           bty.water_density, hit.c, omegas[k]);
     }
   };
+  // With a cut-off, the ray ends where its beams have faded below it: their amplitude relative to
+  // the launch, |sqrt(det Q(0) / det Q)|, times its bottom reflections (which the tracing weighed
+  // alone already).
+  const auto faded = [&](std::size_t state) {
+    if (!(beam.min_amplitude > 0.0f)) return false;
+    double root = 0.0;
+    for (std::size_t m = 0; m < sets; ++m) {
+      root = std::max(root, std::abs(ws.beam_forms[state * sets + m].root));
+    }
+    double reflected = 0.0;
+    for (const Complex32 r : refl) reflected = std::max(reflected, double{std::hypot(r.re, r.im)});
+    return root * reflected < beam.min_amplitude;
+  };
   std::array<Segment, kRunSegments> run;
   std::size_t i = 1;
   while (i < n) {
@@ -485,6 +498,10 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     // only the last can end at a reflection
     std::size_t count = 0;
     while (i < n && count < kRunSegments) {
+      if (faded(i - 1)) {
+        i = n;
+        break;
+      }
       Segment& g = run[count];
       if (!make_segment(i, g)) {
         if (count > 0) break;  // made again, and skipped, by the next run
@@ -542,9 +559,9 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
           if (t >= axis_lo[j] && t <= axis_hi[j]) add_segment(run[j], x, cell);
         }
       };
-      if (field.is_array() && reach.bounded) {
+      if (field.has_points() && reach.bounded) {
         visit_indexed_array_receivers(reach, search_d, array_index, ws.gathered, visit);
-      } else if (field.is_array()) {
+      } else if (field.has_points()) {
         visit_all_array_receivers(*field.receiver_positions_m, visit);
       } else {
         visit_grid_receivers(search_start, search_d, radius, reach, reach.bounded && grid_ascending,

@@ -254,11 +254,11 @@ BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& b
 // Every array the receiver step indexes must match the shape, or writes would leave the arrays.
 void check_beam_field(const PressureField& field, std::size_t nf,
                       const ReceiverIndex& array_index) {
-  if (field.is_array() && !field.receiver_positions_m) {
+  if (field.has_points() && !field.receiver_positions_m) {
     throw Fault(std::string(kMissingReceiverPositionsMessage));
   }
   if (!field_matches_shape(field) || field.shape[0] != nf ||
-      (field.is_array() && array_index.point_count != field.shape[1])) {
+      (field.has_points() && array_index.point_count != field.receiver_count())) {
     throw Fault(std::string(kBeamFieldMismatchMessage));
   }
 }
@@ -335,9 +335,9 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
           ++counts.contributions;
         }
       };
-      if (field.is_array() && narrowed && reach.bounded) {
+      if (field.has_points() && narrowed && reach.bounded) {
         visit_indexed_array_receivers(reach, d, array_index, ws.gathered, visit);
-      } else if (field.is_array()) {
+      } else if (field.has_points()) {
         visit_all_array_receivers(*field.receiver_positions_m, visit);
       } else {
         visit_grid_receivers(a.pos, d, radius, reach, narrowed && reach.bounded && grid_ascending,
@@ -362,7 +362,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
                                       const BTYfield& bty, std::span<const float> omegas,
                                       const BeamLaunch& launch, ReceiverSearch search) {
   BeamScratch scratch;
-  const ReceiverIndex index = field.is_array() && field.receiver_positions_m
+  const ReceiverIndex index = field.has_points() && field.receiver_positions_m
                                   ? build_receiver_index(*field.receiver_positions_m)
                                   : ReceiverIndex{};
   return add_gaussian_beam(states, field, bty, omegas, launch, search, index, scratch);

@@ -3,6 +3,7 @@ reflection adds a phase of pi: p = exp(i k R1) / R1 - exp(i k R2) / R2, R2 from 
 
 import cmath
 import functools
+import itertools
 import math
 import statistics
 
@@ -68,6 +69,45 @@ def test_lloyds_mirror_level_complex_pressure_and_its_two_arrivals(elevations, a
             assert d1 == pytest.approx(r1 / C, rel=1e-5) and d2 == pytest.approx(r2 / C, rel=1e-5)
             assert a1.real > 0.0 > a2.real
     assert compared >= 30
+
+
+def test_polar_receivers_see_lloyds_mirror_at_their_range_and_depth_on_every_bearing():
+    source, k = (200.0, -100.0, 30.0), 2.0 * math.pi * 100.0 / C  # off the origin: ranges are from the source
+    ranges, bearings, depths = fan(150.0, 50.0, 13), [-3.0, 0.0, 2.5], [20.0, 40.0]
+    receivers = {"config_type": "polar", "x_rcvr_m": ranges, "y_rcvr_m": bearings, "z_rcvr_m": depths}
+    result = run_field(source, 100.0, fan(-30.0, 0.25, 181), fan(-5.0, 0.5, 21), receivers, 900.0, 5000.0)
+    field = result["pressure_field"]
+    assert list(field)[:4] == ["range_m", "bearing_deg", "z_m", "frequency_hz"] and field["shape"] == (1, 13, 3, 2)
+    compared = 0
+    for (r, _, z), p in zip(itertools.product(ranges, bearings, depths), pressures(result)):
+        r1, r2 = math.hypot(r, z - source[2]), math.hypot(r, z + source[2])
+        exact = cmath.exp(1j * k * r1) / r1 - cmath.exp(1j * k * r2) / r2
+        if abs(exact) >= 0.5 * (1.0 / r1 + 1.0 / r2):  # away from the nulls
+            compared += 1
+            assert abs(p - exact) <= 0.1 * (1.0 / r1 + 1.0 / r2), (r, z, p, exact)
+    assert compared >= 40
+
+
+def rayleigh(grazing_rad, c_ratio, density_ratio):
+    """Rayleigh's coefficient of a lossless fluid half-space, n = c / c_b, m = rho_b / rho."""
+    root = cmath.sqrt(c_ratio ** 2 - math.cos(grazing_rad) ** 2)
+    return (density_ratio * math.sin(grazing_rad) - root) / (density_ratio * math.sin(grazing_rad) + root)
+
+
+@pytest.mark.parametrize("min_amplitude", [0.05, 0.08])
+def test_a_ray_stops_at_the_bottom_reflection_that_takes_it_below_min_amplitude(min_amplitude):
+    """100 m of water over a 1600 m/s bottom: the 45 deg ray keeps |R|^n after n bounces (0.27, 0.07, 0.02), the
+    10 deg one, below the critical angle, all of it."""
+    bottom = {"model": "acoustic", "compressional_speed_m_s": 1600.0, "density_g_cm3": 1.5}
+    result = run_field((0.0, 0.0, 50.0), 100.0, [45.0, 10.0], [0.0], [(0.0, 500.0, 50.0)], 2000.0, 100.0,
+                       bottom=bottom, store_ray_paths=True, min_amplitude=min_amplitude)
+    steep, shallow = result["ray_paths"]
+    reflection = abs(rayleigh(math.radians(45.0), C / 1600.0, 1.5))
+    bounces = next(n for n in range(1, 10) if reflection ** n < min_amplitude)
+    assert bounces == (3 if min_amplitude == 0.05 else 2)
+    assert len({round(y, 3) for _, y, z in steep if abs(z - 100.0) < 1e-3}) == bounces  # where it met the bottom
+    assert abs(steep[-1][2] - 100.0) < 1e-3
+    assert math.hypot(*shallow[-1][:2]) >= 2000.0
 
 
 def mode_terms(modes, zs, r, z):

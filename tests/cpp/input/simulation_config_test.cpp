@@ -160,6 +160,16 @@ INSTANTIATE_TEST_SUITE_P(
               c.beam.eigenrays = true;
             },
             {"beam: max_arrivals must be from 1 to 1000000", "beam: eigenrays needs arrivals"}},
+        ValidateCase{"PolarAxesAndCutoff",
+                     [](SimulationConfig& c) {
+                       c.receivers = {"polar", {-1, 5}, {90, 0}, {20, 10}};
+                       c.beam.min_amplitude = -0.1f;
+                     },
+                     {"receivers: x_rcvr_m (ranges) must be non-negative and non-decreasing in "
+                      "polar mode",
+                      "receivers: y_rcvr_m (bearings) must be non-decreasing in polar mode",
+                      "receivers: z_rcvr_m must be non-decreasing in polar mode",
+                      "beam: min_amplitude must be a finite number from 0 up"}},
         // the seabed rises from 100 m at x = 0 to 20 m at x = 1000: 60 m under x = 500
         ValidateCase{"SourceBelowSlopingSeabed",
                      [](SimulationConfig& c) {
