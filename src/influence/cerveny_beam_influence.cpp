@@ -559,7 +559,9 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
           if (t >= axis_lo[j] && t <= axis_hi[j]) add_segment(run[j], x, cell);
         }
       };
-      if (field.has_points() && reach.bounded) {
+      if (field.layout == ReceiverLayout::Polar && reach.bounded) {
+        visit_polar_receivers(reach, field, visit);
+      } else if (field.has_points() && reach.bounded) {
         visit_indexed_array_receivers(reach, search_d, array_index, ws.gathered, visit);
       } else if (field.has_points()) {
         visit_all_array_receivers(*field.receiver_positions_m, visit);

@@ -335,7 +335,9 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
           ++counts.contributions;
         }
       };
-      if (field.has_points() && narrowed && reach.bounded) {
+      if (field.layout == ReceiverLayout::Polar && narrowed && reach.bounded) {
+        visit_polar_receivers(reach, field, visit);
+      } else if (field.has_points() && narrowed && reach.bounded) {
         visit_indexed_array_receivers(reach, d, array_index, ws.gathered, visit);
       } else if (field.has_points()) {
         visit_all_array_receivers(*field.receiver_positions_m, visit);

@@ -117,6 +117,11 @@ PressureField init_pressure_field(const Receivers& receivers, ReceiverLayout lay
   field.z_m = receivers.z_rcvr_m;
   if (layout == ReceiverLayout::Polar) {
     field.receiver_positions_m = polar_receiver_points(receivers, source);
+    field.polar_source = source;
+    for (const float bearing : receivers.y_rcvr_m) {
+      const float radians = bearing * kRadiansPerDegree;
+      field.polar_directions.push_back({std::sin(radians), std::cos(radians)});
+    }
   }
   return field;
 }
@@ -138,7 +143,8 @@ bool field_matches_shape(const PressureField& field) {
   const bool axes = arrays && field.x_m.size() == field.shape[1] &&
                     field.y_m.size() == field.shape[2] && field.z_m.size() == field.shape[3];
   if (field.layout == ReceiverLayout::Polar) {
-    return axes && field.receiver_positions_m && field.receiver_positions_m->size() == cells;
+    return axes && field.receiver_positions_m && field.receiver_positions_m->size() == cells &&
+           field.polar_directions.size() == field.shape[2];
   }
   return axes && !field.receiver_positions_m;
 }

@@ -33,9 +33,11 @@ struct PressureField {
   std::vector<float> y_m;  // grid axis y (m), or polar bearings (deg); empty in array mode
   std::vector<float> z_m;  // grid axis z (m, positive down); empty in array mode
   std::optional<std::vector<Vec3>> receiver_positions_m;  // present in array and polar mode
-  std::vector<Complex32> pressure;                        // shape (nf, n1, n2, n3), row-major
-  std::vector<float> delay_s;    // earliest arrival (s) per receiver, +inf when none
-  std::vector<float> amplitude;  // amplitude of that arrival, 0 when none
+  Vec3 polar_source{};                 // polar mode: the source the ranges are measured from
+  std::vector<Vec2> polar_directions;  // polar mode: (sin, cos) of every bearing
+  std::vector<Complex32> pressure;     // shape (nf, n1, n2, n3), row-major
+  std::vector<float> delay_s;          // earliest arrival (s) per receiver, +inf when none
+  std::vector<float> amplitude;        // amplitude of that arrival, 0 when none
   std::vector<float>
       intensity;  // sum of |contribution|^2, laid out like pressure; empty unless asked
   ReceiverLayout layout = ReceiverLayout::Grid;
