@@ -112,6 +112,10 @@ def test_a_ray_stops_at_the_bottom_reflection_that_takes_it_below_min_amplitude(
     assert len({round(y, 3) for _, y, z in steep if abs(z - 100.0) < 1e-3}) == bounces  # where it met the bottom
     assert abs(steep[-1][2] - 100.0) < 1e-3
     assert math.hypot(*shallow[-1][:2]) >= 2000.0
+    # complex-Q beams start at amplitude 1 relative to the launch: a cut-off above it leaves them nothing
+    faded = run_field((0.0, 0.0, 50.0), 100.0, fan(-10.0, 1.0, 21), [0.0], [(0.0, 500.0, 50.0)], 2000.0, 100.0,
+                      bottom=bottom, beam_type="cerveny", min_amplitude=1.5)
+    assert pressures(faded) == [0j] and faded["pressure_field"]["delay_s"] == [math.inf]
 
 
 def mode_terms(modes, zs, r, z):
