@@ -233,13 +233,12 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
   // angular frequencies and the azimuth-major launch list
   const std::vector<float> omegas = angular_frequencies(config.source.freq_hz);
   const std::vector<Launch> launches = launch_list(fan);
-  // array and polar receivers are indexed once and the index shared by every worker
-  ReceiverIndex array_index;
-  if (layout == ReceiverLayout::Array) {
-    array_index = build_receiver_index(array_receiver_points(config.receivers));
-  } else if (layout == ReceiverLayout::Polar) {
-    array_index = build_receiver_index(polar_receiver_points(config.receivers, source_of(config)));
-  }
+  // array receivers are indexed once and the index shared by every worker; polar ones are found
+  // along their own axes
+  const ReceiverIndex array_index =
+      layout == ReceiverLayout::Array
+          ? build_receiver_index(array_receiver_points(config.receivers))
+          : ReceiverIndex{};
   // chunks fixed by the ray count, so any pool gives the same bits
   const BeamSettings& beam = config.beam;
   const ChunkPlan plan = plan_chunks(launches.size());

@@ -258,7 +258,7 @@ void check_beam_field(const PressureField& field, std::size_t nf,
     throw Fault(std::string(kMissingReceiverPositionsMessage));
   }
   if (!field_matches_shape(field) || field.shape[0] != nf ||
-      (field.has_points() && array_index.point_count != field.receiver_count())) {
+      (field.is_array() && array_index.point_count != field.shape[1])) {
     throw Fault(std::string(kBeamFieldMismatchMessage));
   }
 }
@@ -364,7 +364,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
                                       const BTYfield& bty, std::span<const float> omegas,
                                       const BeamLaunch& launch, ReceiverSearch search) {
   BeamScratch scratch;
-  const ReceiverIndex index = field.has_points() && field.receiver_positions_m
+  const ReceiverIndex index = field.is_array() && field.receiver_positions_m
                                   ? build_receiver_index(*field.receiver_positions_m)
                                   : ReceiverIndex{};
   return add_gaussian_beam(states, field, bty, omegas, launch, search, index, scratch);

@@ -79,23 +79,37 @@ std::vector<Vec3> array_receiver_points(const Receivers& receivers) {
   return points;
 }
 
-std::vector<Vec3> polar_receiver_points(const Receivers& receivers, Vec3 source) {
+namespace {
+
+// (sin, cos) of every bearing, turned into radians as the launch azimuths are.
+std::vector<Vec2> bearing_directions(const std::vector<float>& bearings_deg) {
+  std::vector<Vec2> directions;
+  directions.reserve(bearings_deg.size());
+  for (const float bearing : bearings_deg) {
+    const float radians = bearing * kRadiansPerDegree;
+    directions.push_back({std::sin(radians), std::cos(radians)});
+  }
+  return directions;
+}
+
+// The polar receivers around the source (x, y), in cell order: range, bearing, depth.
+std::vector<Vec3> polar_points(const Receivers& receivers, const std::vector<Vec2>& directions,
+                               Vec3 source) {
   const std::vector<float>& ranges = receivers.x_rcvr_m;
-  const std::vector<float>& bearings = receivers.y_rcvr_m;
   const std::vector<float>& depths = receivers.z_rcvr_m;
   std::vector<Vec3> points;
-  points.reserve(checked_product(checked_product(ranges.size(), bearings.size()), depths.size()));
+  points.reserve(checked_product(checked_product(ranges.size(), directions.size()), depths.size()));
   for (const float range : ranges) {
-    for (const float bearing : bearings) {
-      // as the launch azimuths are turned into directions
-      const float radians = bearing * kRadiansPerDegree;
-      const float x = source.x + range * std::sin(radians);
-      const float y = source.y + range * std::cos(radians);
+    for (const Vec2 u : directions) {
+      const float x = source.x + range * u.x;
+      const float y = source.y + range * u.y;
       for (const float depth : depths) points.push_back({x, y, depth});
     }
   }
   return points;
 }
+
+}  // namespace
 
 PressureField init_pressure_field(const Receivers& receivers, ReceiverLayout layout, std::size_t nf,
                                   Vec3 source) {
@@ -116,12 +130,9 @@ PressureField init_pressure_field(const Receivers& receivers, ReceiverLayout lay
   field.y_m = receivers.y_rcvr_m;
   field.z_m = receivers.z_rcvr_m;
   if (layout == ReceiverLayout::Polar) {
-    field.receiver_positions_m = polar_receiver_points(receivers, source);
+    field.polar_directions = bearing_directions(receivers.y_rcvr_m);
+    field.receiver_positions_m = polar_points(receivers, field.polar_directions, source);
     field.polar_source = source;
-    for (const float bearing : receivers.y_rcvr_m) {
-      const float radians = bearing * kRadiansPerDegree;
-      field.polar_directions.push_back({std::sin(radians), std::cos(radians)});
-    }
   }
   return field;
 }

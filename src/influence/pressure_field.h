@@ -73,9 +73,6 @@ ReceiverLayout receiver_layout(const Receivers& receivers);
 // The array receivers as points, in list order; throws Fault when the three lists differ in length.
 std::vector<Vec3> array_receiver_points(const Receivers& receivers);
 
-// The polar receivers as points around the source (x, y), in cell order: range, bearing, depth.
-std::vector<Vec3> polar_receiver_points(const Receivers& receivers, Vec3 source);
-
 // An empty field for the receivers in this layout and frequency_count frequencies (a polar layout
 // around `source`); throws Fault when the array receiver lists differ in length, and std::bad_alloc
 // when the arrays cannot be held in memory (element counts too large to represent included).
