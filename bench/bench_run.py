@@ -29,7 +29,8 @@ from pathlib import Path
 
 REPO_ROOT = Path(__file__).resolve().parent.parent
 SCENARIOS = REPO_ROOT / "bench" / "scenarios"
-SCENARIO_NAMES = ("p1_grid", "p2_grid", "p1_array", "p2_array", "p1r_array", "p1_array_cerveny")
+SCENARIO_NAMES = ("p1_grid", "p2_grid", "p1_array", "p2_array", "p1r_array", "p1_array_cerveny", "p1_array_cutoff",
+                  "p1_polar")
 DEFAULT_NAMES = ("p1_grid", "p2_grid")
 
 

@@ -44,19 +44,21 @@ int main(int argc, char** argv) {
   const BTYfield bty = init_bty(config.bathymetry);
   const std::vector<float> omegas = angular_frequencies(config.source.freq_hz);
   const std::vector<Launch> launches = launch_list(fan);
+  const Vec3 source{config.source.position[0], config.source.position[1],
+                    config.source.position[2]};
   PressureField field = init_pressure_field(config.receivers, receiver_layout(config.receivers),
-                                            config.source.freq_hz.size());
-  const ReceiverIndex array_index = field.is_array() && field.receiver_positions_m
+                                            config.source.freq_hz.size(), source);
+  const ReceiverIndex array_index = field.has_points() && field.receiver_positions_m
                                         ? build_receiver_index(*field.receiver_positions_m)
                                         : ReceiverIndex{};
   BeamScratch scratch;
-  const Vec3 source{config.source.position[0], config.source.position[1],
-                    config.source.position[2]};
+  RayCutoff cutoff{config.beam.min_amplitude, omegas, {}};
   std::vector<RayState> states;
   unsigned long long state_count = 0;
   BeamInfluenceCounts total;
   for (const Launch& launch : launches) {
-    trace_ray(config.beam, source, ssp, bty, launch.azimuth_rad, launch.elevation_rad, states);
+    trace_ray(config.beam, source, ssp, bty, launch.azimuth_rad, launch.elevation_rad, states,
+              &cutoff);
     state_count += states.size();
     const BeamInfluenceCounts counts =
         add_gaussian_beam(states, field, bty, omegas,

@@ -78,9 +78,10 @@ def _from_stored(stored: Any) -> ArrivalArrays:
     )
 
 
-def arrival_arrays(result: Any) -> ArrivalArrays:
+def arrival_arrays(result: Any, config: Optional[Mapping[str, Any]] = None) -> ArrivalArrays:
     """The arrivals of a result dict (run with `beam.arrivals`), of a dataset made from one by
-    `to_dataset`, or of a file `save` wrote (a path: netCDF or .npz)."""
+    `to_dataset`, or of a file `save` wrote (a path: netCDF or .npz). Polar receivers are placed
+    around the source of the run's `config`, or relative to the source without it."""
     if isinstance(result, (str, os.PathLike)):
         if os.fspath(result).lower().endswith(".npz"):
             with np.load(result, allow_pickle=False) as stored:
@@ -92,7 +93,7 @@ def arrival_arrays(result: Any) -> ArrivalArrays:
         return _from_stored(result)
     if "arrivals" not in result:
         raise ValueError("the result holds no arrivals: run with beam.arrivals set to true")
-    field = to_arrays(result)
+    field = to_arrays(result, config)
     lists = result["arrivals"]
     columns = {name: np.asarray(lists[name], dtype=dtype) for name, dtype in _LISTS.items()}
     n, nf = columns["delay_s"].size, field.frequency_hz.size
@@ -102,11 +103,7 @@ def arrival_arrays(result: Any) -> ArrivalArrays:
     if any(values.size != n for values in columns.values()) or amplitude.size != nf * n:
         raise ValueError(f"result['arrivals'] lists do not agree with {n} arrivals x {nf} frequencies")
     receiver = columns["receiver"]
-    if field.is_array:
-        x, y, z = (np.asarray(axis, np.float64)[receiver] for axis in (field.x_m, field.y_m, field.z_m))
-    else:
-        i, j, k = np.unravel_index(receiver, (field.x_m.size, field.y_m.size, field.z_m.size))
-        x, y, z = (np.asarray(axis, np.float64)[index] for axis, index in zip((field.x_m, field.y_m, field.z_m), (i, j, k)))
+    x, y, z = (np.asarray(axis, np.float64)[receiver] for axis in field.positions_m())
     return ArrivalArrays(
         frequency_hz=np.asarray(field.frequency_hz, dtype=np.float64),
         x_m=x,
@@ -117,10 +114,10 @@ def arrival_arrays(result: Any) -> ArrivalArrays:
     )
 
 
-def arrival_variables(result: Mapping[str, Any]) -> dict:
+def arrival_variables(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = None) -> dict:
     """The arrivals as dataset variables along an `arrival` dimension (amplitudes along
     (`frequency_hz`, `arrival`)), for `to_dataset` and `save`."""
-    arrays = arrival_arrays(result)
+    arrays = arrival_arrays(result, config)
     names = {
         "delay_s": {"long_name": "arrival delay", "units": "s"},
         "launch_elev_deg": {"long_name": "launch elevation of the central ray", "units": "degree"},
@@ -141,13 +138,14 @@ def arrival_variables(result: Mapping[str, Any]) -> dict:
     return variables
 
 
-def arrivals(result: Any) -> Any:
+def arrivals(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     """The arrivals as a pandas DataFrame, one row per arrival: `receiver`, its `x_m`, `y_m`, `z_m`,
     `delay_s`, one complex `amplitude_<f>hz` column per frequency (`amplitude_<k>` when two
     frequencies print alike), `launch_elev_deg`, `launch_azim_deg`, `n_surface`, `n_bottom` and
-    `ray_index`. Accepts a result dict, a dataset or a saved file (see `arrival_arrays`)."""
+    `ray_index`. Accepts a result dict, a dataset or a saved file (see `arrival_arrays`, also for
+    `config`)."""
     pd = require("pandas", "abyx_tools.arrivals")
-    arrays = arrival_arrays(result)
+    arrays = arrival_arrays(result, config)
     labels = [f"amplitude_{f:g}hz" for f in arrays.frequency_hz]
     if len(set(labels)) != len(labels):
         labels = [f"amplitude_{k}" for k in range(len(labels))]

@@ -3,7 +3,9 @@
 Layout of the dataset:
 
 * coordinates `frequency_hz`; in grid mode the axes `x_m`, `y_m`, `z_m` as dimensions; in array mode a
-  `receiver` dimension (0 .. n-1) with `x_m`, `y_m`, `z_m` as coordinate variables along it;
+  `receiver` dimension (0 .. n-1) with `x_m`, `y_m`, `z_m` as coordinate variables along it; in polar
+  mode the axes `range_m`, `bearing_deg`, `z_m` as dimensions, with `x_m`, `y_m` along (`range_m`,
+  `bearing_deg`);
 * variables `pressure_re`, `pressure_im` (float32; `complex_pressure` gives the complex view) and
   `transmission_loss_db` (frequency_hz + receiver dimensions), `delay_s` and `amplitude` (receiver
   dimensions), and with the incoherent intensity `intensity` and `incoherent_transmission_loss_db`
@@ -39,13 +41,17 @@ __all__ = ["CONFIG_ATTRIBUTE", "complex_pressure", "config_of", "field_of", "ray
 # The attribute that holds the run's configuration as JSON text.
 CONFIG_ATTRIBUTE = "abyx_config"
 
-_RECEIVER_DIMS = {False: ("x_m", "y_m", "z_m"), True: ("receiver",)}
+_RECEIVER_DIMS = {"grid": ("x_m", "y_m", "z_m"), "array": ("receiver",), "polar": ("range_m", "bearing_deg", "z_m")}
+
+
+def _layout(field: FieldArrays) -> str:
+    return "array" if field.is_array else "polar" if field.is_polar else "grid"
 
 
 def _field_variables(field: FieldArrays) -> Dict[str, Any]:
     # Pressure is held as two real variables, so that the plain Dataset.to_netcdf writes it;
     # complex_pressure gives the complex view.
-    dims = _RECEIVER_DIMS[field.is_array]
+    dims = _RECEIVER_DIMS[_layout(field)]
     per_frequency = ("frequency_hz",) + dims
     variables = {
         "pressure_re": (
@@ -104,6 +110,12 @@ def _coordinates(field: FieldArrays) -> Dict[str, Any]:
         coords["x_m"] = ("receiver", field.x_m, metres)
         coords["y_m"] = ("receiver", field.y_m, metres)
         coords["z_m"] = ("receiver", field.z_m, depth)
+    elif field.is_polar:
+        coords["range_m"] = ("range_m", field.range_m, metres)
+        coords["bearing_deg"] = ("bearing_deg", field.bearing_deg, {"units": "degree"})
+        coords["z_m"] = ("z_m", field.z_m, depth)
+        coords["x_m"] = (("range_m", "bearing_deg"), field.x_m, metres)
+        coords["y_m"] = (("range_m", "bearing_deg"), field.y_m, metres)
     else:
         coords["x_m"] = ("x_m", field.x_m, metres)
         coords["y_m"] = ("y_m", field.y_m, metres)
@@ -181,10 +193,10 @@ def to_dataset(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     if isinstance(result, Mapping) and "arrivals" in result:
         from abyx_tools.arrivals import arrival_variables
 
-        variables.update(arrival_variables(result))
+        variables.update(arrival_variables(result, plain))
     dataset = xr.Dataset(variables, coords=_coordinates(field))
     dataset.attrs["title"] = "abyx simulation result"
-    dataset.attrs["receiver_layout"] = "array" if field.is_array else "grid"
+    dataset.attrs["receiver_layout"] = _layout(field)
     if plain is not None:
         dataset.attrs.update(_attributes(plain))
     return dataset
@@ -208,6 +220,7 @@ def field_of(dataset: Any) -> FieldArrays:
         raise ValueError(f"not an abyx result dataset: no variable(s) {', '.join(missing)}")
     pressure = complex_pressure(dataset)
     is_array = "receiver" in dataset["delay_s"].dims
+    polar = "range_m" in dataset["delay_s"].dims
     source = dataset.attrs.get("source_position_m")
     source_position = None
     if source is not None and np.size(source) == 3:
@@ -229,6 +242,8 @@ def field_of(dataset: Any) -> FieldArrays:
             else None
         ),
         in_water=np.asarray(dataset["in_water"].values, dtype=bool) if "in_water" in dataset else None,
+        range_m=np.asarray(dataset["range_m"].values, dtype=np.float32) if polar else None,
+        bearing_deg=np.asarray(dataset["bearing_deg"].values, dtype=np.float32) if polar else None,
     )
 
 

@@ -100,6 +100,8 @@ def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) 
     }
     if field.intensity is not None:
         arrays["intensity"] = field.intensity
+    if field.is_polar:
+        arrays["range_m"], arrays["bearing_deg"] = field.range_m, field.bearing_deg
     if field.in_water is not None:
         arrays["in_water"] = np.asarray(field.in_water, dtype=bool)
     if field.source_position_m is not None:
@@ -114,7 +116,7 @@ def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) 
     if isinstance(result, Mapping) and "arrivals" in result:
         from abyx_tools.arrivals import arrival_variables
 
-        arrays.update((name, values) for name, (_, values, _) in arrival_variables(result).items())
+        arrays.update((name, values) for name, (_, values, _) in arrival_variables(result, plain).items())
     if plain is not None:
         arrays["config_json"] = np.array(json.dumps(plain))
 
@@ -172,6 +174,8 @@ def _load_npz(path: PathLike) -> SavedRun:
         else (float(source[0]), float(source[1]), float(source[2])),
         intensity=data.get("intensity"),
         in_water=data.get("in_water"),
+        range_m=data.get("range_m"),
+        bearing_deg=data.get("bearing_deg"),
     )
     paths = None
     if "ray_point_count" in data:

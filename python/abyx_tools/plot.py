@@ -18,7 +18,7 @@ from collections.abc import Mapping, Sequence
 from typing import Any, List, Optional, Tuple
 
 from abyx_tools._extras import require
-from abyx_tools.results import FieldArrays, RayPath, ray_paths, to_arrays
+from abyx_tools.results import FieldArrays, RayPath, ray_paths, source_position_of, to_arrays
 
 np = require("numpy", "abyx_tools.plot")
 
@@ -131,14 +131,14 @@ def _frequency_index(field: FieldArrays, frequency_hz: Optional[float]) -> int:
     return best
 
 
-def _bracket(axis: Any, value: float, what: str) -> Tuple[int, int, float]:
+def _bracket(axis: Any, value: float, what: str, unit: str = "m") -> Tuple[int, int, float]:
     """Indices i0, i1 and weight w of `value` on an ascending axis, value = (1-w) axis[i0] +
     w axis[i1]; a value on a node gives that node twice. Raises ValueError outside the axis."""
     lo, hi = float(axis[0]), float(axis[-1])
     # relative to the axis, as the range interval of a slice is: its ends may round past the grid
     tolerance = MATCH_TOLERANCE * max(1.0, abs(value), abs(lo), abs(hi))
     if not lo - tolerance <= value <= hi + tolerance:
-        raise ValueError(f"{what} {value:g} m is outside the receiver grid ({lo:g} to {hi:g} m)")
+        raise ValueError(f"{what} {value:g} {unit} is outside the receiver grid ({lo:g} to {hi:g} {unit})")
     value = min(max(value, lo), hi)
     nearest = int(np.argmin(np.abs(axis.astype(np.float64) - value)))
     if abs(float(axis[nearest]) - value) <= tolerance:
@@ -181,19 +181,33 @@ def _colour_limits(values: Any, vmin: Optional[float], vmax: Optional[float]) ->
     return (low if vmin is None else vmin, high if vmax is None else vmax)
 
 
-def _tl_mesh(ax: Any, x: Any, y: Any, values: Any, cmap: str, vmin: Any, vmax: Any) -> Any:
-    """pcolormesh of `values` indexed [ix, iy] on node coordinates, with a colour bar."""
+def _polar_edges(field: FieldArrays) -> Tuple[Any, Any]:
+    """x and y of the cell corners around a polar field's (range, bearing) nodes, ranges from 0 up."""
+    from abyx_tools.results import polar_positions_m
+
+    return polar_positions_m(np.maximum(_edges(field.range_m), 0.0), _edges(field.bearing_deg), field.source_position_m)
+
+
+def _mesh_args(field: FieldArrays, values: Any) -> Tuple[Any, Any, Any]:
+    """pcolormesh's corners and cell values for `values` indexed [i1, i2] on a field's horizontal axes."""
+    if field.is_polar:
+        return (*_polar_edges(field), values)
+    return _edges(field.x_m), _edges(field.y_m), values.T
+
+
+def _tl_mesh(ax: Any, corners_x: Any, corners_y: Any, cells: Any, cmap: str, vmin: Any, vmax: Any) -> Any:
+    """pcolormesh of the cells between the corners, with a colour bar."""
     matplotlib = require("matplotlib", _FEATURE)
     colours = matplotlib.colormaps[cmap].with_extremes(bad="0.8")
-    low, high = _colour_limits(values, vmin, vmax)
+    low, high = _colour_limits(cells, vmin, vmax)
     mesh = ax.pcolormesh(
-        _edges(x), _edges(y), np.ma.masked_invalid(values.T), cmap=colours, vmin=low, vmax=high
+        corners_x, corners_y, np.ma.masked_invalid(cells), cmap=colours, vmin=low, vmax=high
     )
     ax.figure.colorbar(mesh, ax=ax, label=_TL_LABEL)
     return mesh
 
 
-def _grid_field(data: Any, what: str) -> FieldArrays:
+def _plane_field(data: Any, what: str) -> FieldArrays:
     field = _field(data)
     if field.is_array:
         raise ValueError(
@@ -217,14 +231,15 @@ def tl_horizontal(
     around it, for `frequency_hz` (the first frequency by default). Colour limits default to the
     2nd and 98th percentiles of the slice. `incoherent` draws the incoherent loss instead. Where the
     field knows the seabed (arrays made with the run's config), receivers below it are drawn as
-    seabed."""
-    field = _grid_field(data, "a horizontal slice")
+    seabed. A polar field is drawn in its range-bearing cells (around the source when the field
+    knows where it is, else around the origin)."""
+    field = _plane_field(data, "a horizontal slice")
     k = _frequency_index(field, frequency_hz)
     z0, z1, weight = _bracket(field.z_m, float(depth_m), "depth")
     loss = field.loss_db(incoherent)[k].astype(np.float64)
     plane = _blend(loss[:, :, z0], loss[:, :, z1], weight)
     ax = _axes(ax)
-    _tl_mesh(ax, field.x_m, field.y_m, plane, cmap, vmin, vmax)
+    _tl_mesh(ax, *_mesh_args(field, plane), cmap, vmin, vmax)
     if field.in_water is not None:
         # receivers below the seabed are outside the model: drawn as seabed, over the grey of the
         # unreached ones
@@ -232,8 +247,8 @@ def tl_horizontal(
         if below.any():
             matplotlib = require("matplotlib", _FEATURE)
             seabed = matplotlib.colors.ListedColormap([SEABED_COLOUR])
-            ax.pcolormesh(_edges(field.x_m), _edges(field.y_m), np.ma.masked_where(~below.T, below.T),
-                          cmap=seabed, zorder=2)
+            corners_x, corners_y, cells = _mesh_args(field, below)
+            ax.pcolormesh(corners_x, corners_y, np.ma.masked_where(~cells, cells), cmap=seabed, zorder=2)
     if field.source_position_m is not None:
         ax.plot(*field.source_position_m[:2], marker="*", color="red", markersize=12, linestyle="")
     ax.set_xlabel("x (m)")
@@ -327,6 +342,8 @@ def tl_vertical(
     field = _field(data)
     k = _frequency_index(field, frequency_hz)
     from_source = origin_m is None
+    if field.is_polar:
+        return _polar_vertical(field, data, k, bearing_deg, origin_m, ax, cmap, vmin, vmax, incoherent, config)
     if origin_m is None:
         if field.source_position_m is None:
             raise ValueError(
@@ -352,9 +369,47 @@ def tl_vertical(
             section[n] = _blend(near, far, wx)
         with np.errstate(divide="ignore"):
             section = np.where(section > 0.0, -20.0 * np.log10(section), np.nan)
-    ax = _axes(ax)
-    _tl_mesh(ax, ranges, depths, section, cmap, vmin, vmax)
     seabed_config = config if config is not None else _config_or_none(data)
+    return _draw_section(ax, field, k, bearing_deg, origin, direction, from_source, ranges, depths, section,
+                         cmap, vmin, vmax, seabed_config)
+
+
+def _polar_vertical(field: FieldArrays, data: Any, k: int, bearing_deg: float, origin_m: Any, ax: Any, cmap: str,
+                    vmin: Any, vmax: Any, incoherent: bool, config: Any) -> Any:
+    """tl_vertical of a polar field: its own ranges from the source, the pressure magnitude linear
+    in bearing between the two bearings around `bearing_deg` (taken modulo 360 into their span)."""
+    if origin_m is not None:
+        raise ValueError("a polar field is sliced along its bearings from the source: leave origin_m out")
+    lo, hi = float(field.bearing_deg[0]), float(field.bearing_deg[-1])
+    bearing = float(bearing_deg)
+    for turn in (0.0, 360.0, -360.0, 720.0, -720.0):
+        if lo <= bearing + turn <= hi:
+            bearing += turn
+            break
+    b0, b1, weight = _bracket(field.bearing_deg, bearing, "bearing", "deg")
+    magnitude = 10.0 ** (-field.loss_db(incoherent)[k].astype(np.float64) / 20.0)
+    section = _blend(magnitude[:, b0], magnitude[:, b1], weight)
+    with np.errstate(divide="ignore"):
+        section = np.where(section > 0.0, -20.0 * np.log10(section), np.nan)
+    # the seabed along the bearing needs the source, from the field or the configuration
+    seabed_config = config if config is not None else _config_or_none(data)
+    source = field.source_position_m
+    if source is None and seabed_config is not None:
+        from abyx_tools.runtime import plain_config
+
+        source = source_position_of(plain_config(seabed_config))
+    radians = math.radians(bearing)
+    return _draw_section(ax, field, k, bearing_deg, source[:2] if source else (0.0, 0.0),
+                         (math.sin(radians), math.cos(radians)), True, field.range_m.astype(np.float64), field.z_m,
+                         section, cmap, vmin, vmax, seabed_config)
+
+
+def _draw_section(ax: Any, field: FieldArrays, k: int, bearing_deg: float, origin: Any, direction: Any,
+                  from_source: bool, ranges: Any, depths: Any, section: Any, cmap: str, vmin: Any, vmax: Any,
+                  seabed_config: Any) -> Any:
+    """The range-depth section of tl_vertical, with the seabed along it when a configuration is known."""
+    ax = _axes(ax)
+    _tl_mesh(ax, _edges(ranges), _edges(depths), section.T, cmap, vmin, vmax)
     if seabed_config is not None:
         from abyx_tools.results import seabed_depth_m
         from abyx_tools.runtime import plain_config

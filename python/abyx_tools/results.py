@@ -6,7 +6,9 @@ The module returns flat lists in row-major order (last index fastest) with an ex
 * grid mode: pressure and transmission loss (frequency, nx, ny, nz), delay and amplitude
   (nx, ny, nz);
 * array mode: pressure and transmission loss (frequency, receiver), delay and amplitude
-  (receiver,).
+  (receiver,);
+* polar mode: pressure and transmission loss (frequency, range, bearing, depth), delay and
+  amplitude (range, bearing, depth).
 
 Receivers that no ray reached hold pressure 0, delay inf and amplitude 0; their transmission loss
 is NaN. With the run's configuration the arrays also know which receivers lie below the seabed
@@ -26,6 +28,7 @@ np = require("numpy", "abyx_tools.results")
 __all__ = [
     "FieldArrays",
     "RayPath",
+    "polar_positions_m",
     "ray_paths",
     "seabed_depth_m",
     "source_position_of",
@@ -49,7 +52,10 @@ class FieldArrays:
     """The field at the receivers as arrays.
 
     In grid mode `x_m`, `y_m`, `z_m` are the three receiver axes; in array mode they are the
-    coordinates of each receiver (length n each)."""
+    coordinates of each receiver (length n each). In polar mode `range_m` and `bearing_deg` are the
+    first two axes, `z_m` the third, and `x_m`, `y_m` the horizontal position of every (range,
+    bearing) pair, shaped (n_range, n_bearing): from the source when the arrays know its position,
+    else relative to it."""
 
     frequency_hz: Any  # (nf,) float32, the source frequencies (Hz)
     pressure: Any  # complex64, (nf, nx, ny, nz) in grid mode, (nf, n) in array mode
@@ -62,6 +68,24 @@ class FieldArrays:
     source_position_m: Optional[Tuple[float, float, float]] = None  # source x, y, z when known (m)
     intensity: Any = None  # float32 shaped as `pressure`: incoherent intensity, when the run summed it
     in_water: Any = None  # bool, receiver shape: not below the seabed (known with the run's config)
+    range_m: Any = None  # float32, polar mode only: the ranges from the source (m)
+    bearing_deg: Any = None  # float32, polar mode only: the bearings (deg, 0 along +y, 90 along +x)
+
+    @property
+    def is_polar(self) -> bool:
+        """True for receivers at every (range, bearing, depth) around the source."""
+        return self.range_m is not None
+
+    def positions_m(self) -> Tuple[Any, Any, Any]:
+        """x, y and z of every receiver, flat in the order of the result's receiver index."""
+        if self.is_array:
+            return self.x_m, self.y_m, self.z_m
+        n3 = self.z_m.size
+        if self.is_polar:
+            x, y = (np.repeat(np.ravel(v), n3) for v in (self.x_m, self.y_m))
+            return x, y, np.tile(self.z_m, self.x_m.size)
+        x, y, z = np.meshgrid(self.x_m, self.y_m, self.z_m, indexing="ij")
+        return x.ravel(), y.ravel(), z.ravel()
 
     @property
     def transmission_loss_db(self) -> Any:
@@ -172,6 +196,15 @@ def _in_water(config: Optional[Mapping[str, Any]], x: Any, y: Any, z: Any) -> An
     return np.asarray(z, dtype=np.float64) <= seabed_depth_m(config, x, y)
 
 
+def polar_positions_m(range_m: Any, bearing_deg: Any, source: Optional[Sequence[float]]) -> Tuple[Any, Any]:
+    """x and y (float32, shaped (n_range, n_bearing)) of polar receivers around the source, or
+    relative to it when `source` is None; computed as the module places them."""
+    x0, y0 = (np.float32(v) for v in (source[:2] if source is not None else (0.0, 0.0)))
+    radians = np.asarray(bearing_deg, np.float32) * np.float32(0.017453292)
+    r = np.asarray(range_m, np.float32)[:, None]
+    return x0 + r * np.sin(radians)[None, :], y0 + r * np.cos(radians)[None, :]
+
+
 def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = None) -> FieldArrays:
     """The field of a result dict (or of its "pressure_field" dict) as arrays. With the run's
     `config` the arrays also know the source position (for slices along a bearing)."""
@@ -212,11 +245,30 @@ def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = N
             intensity=None if intensity is None else intensity.reshape(nf, n1),
             in_water=_in_water(config, positions[:, 0], positions[:, 1], positions[:, 2]),
         )
+    polar = "range_m" in field
     axes = []
-    for key, size in (("x_m", n1), ("y_m", n2), ("z_m", n3)):
+    for key, size in (("range_m" if polar else "x_m", n1), ("bearing_deg" if polar else "y_m", n2), ("z_m", n3)):
         if key not in field:
-            raise ValueError(f"grid-mode pressure field has no '{key}' axis")
+            raise ValueError(f"{'polar' if polar else 'grid'}-mode pressure field has no '{key}' axis")
         axes.append(_flat(field, key, size, np.float32))
+    if polar:
+        source = source_position_of(config)
+        x, y = polar_positions_m(axes[0], axes[1], source)
+        return FieldArrays(
+            frequency_hz=frequency,
+            pressure=pressure.reshape(shape),
+            delay_s=delay.reshape(shape[1:]),
+            amplitude=amplitude.reshape(shape[1:]),
+            x_m=x,
+            y_m=y,
+            z_m=axes[2],
+            is_array=False,
+            source_position_m=source,
+            intensity=None if intensity is None else intensity.reshape(shape),
+            in_water=_in_water(config, x[:, :, None], y[:, :, None], axes[2][None, None, :]),
+            range_m=axes[0],
+            bearing_deg=axes[1],
+        )
     return FieldArrays(
         frequency_hz=frequency,
         pressure=pressure.reshape(shape),

@@ -96,11 +96,12 @@ class Source(TypedDict):
 
 
 class Receivers(TypedDict):
-    """Where the field is computed: a grid of x * y * z nodes, or a list of points."""
+    """Where the field is computed: a grid of x * y * z nodes, a list of points, or every (range,
+    bearing, depth) around the source."""
 
-    config_type: Literal["grid", "array"]  # "grid": three axes; "array": three equal-length lists
-    x_rcvr_m: List[float]  # receiver x axis or x coordinates (m)
-    y_rcvr_m: List[float]  # receiver y axis or y coordinates (m)
+    config_type: Literal["grid", "array", "polar"]  # "grid": three axes; "array": three equal-length lists
+    x_rcvr_m: List[float]  # receiver x axis or x coordinates, or polar ranges (m)
+    y_rcvr_m: List[float]  # receiver y axis or y coordinates (m), or polar bearings (deg)
     z_rcvr_m: List[float]  # receiver depth axis or depths (m, positive down)
 
 
@@ -119,11 +120,12 @@ class BeamSettings(_BeamSettingsRequired, total=False):
     integration_method: Literal["euler", "rk2"]  # step integrator; default "euler"
     beam_type: Literal["geometric", "cerveny"]  # default "geometric"
     beam_width: Union[Literal["min_width", "space_filling"], float]  # "cerveny" only; default "min_width"
-    incoherent: bool  # also return the incoherent intensity ("geometric" only); default false
+    incoherent: bool  # also return the incoherent intensity; default false
     interruptible: bool  # release the interpreter lock and stop at Ctrl-C; default false (true in abyx_tools.run)
     arrivals: bool  # also return the arrivals at every receiver; default false
     max_arrivals: int  # arrivals kept per receiver, the strongest, 1 to 1000000; default 20
     eigenrays: bool  # also return the path behind each arrival (needs arrivals); default false
+    min_amplitude: float  # a ray stops once its amplitude falls below this; default 0 (never)
 
 
 class SimulationConfig(TypedDict):

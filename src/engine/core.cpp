@@ -99,10 +99,16 @@ struct RunInputs {
   std::shared_ptr<const ArrivalSettings> arrivals;  // null unless the run gathers arrivals
 };
 
+Vec3 source_of(const SimulationConfig& config) {
+  return {config.source.position[0], config.source.position[1], config.source.position[2]};
+}
+
 Partial empty_partial(const SimulationConfig& config, ReceiverLayout layout,
                       const std::shared_ptr<const ArrivalSettings>& arrivals) {
-  Partial partial{
-      {}, init_pressure_field(config.receivers, layout, config.source.freq_hz.size()), {}};
+  Partial partial{{},
+                  init_pressure_field(config.receivers, layout, config.source.freq_hz.size(),
+                                      source_of(config)),
+                  {}};
   if (config.beam.incoherent) add_intensity(partial.field);
   if (arrivals) partial.arrivals = init_arrival_table(arrivals, partial.field.receiver_count());
   return partial;
@@ -122,18 +128,18 @@ Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
   const std::size_t end = std::min(begin + run.plan.chunk_size, run.launches.size());
   Partial partial = empty_partial(run.config, run.layout, run.arrivals);
   ArrivalTable* arrivals = run.arrivals ? &partial.arrivals : nullptr;
-  const Vec3 source{run.config.source.position[0], run.config.source.position[1],
-                    run.config.source.position[2]};
+  const Vec3 source = source_of(run.config);
   if (run.store_ray_paths) partial.paths.reserve(end - begin);
   std::vector<RayState> states;
   BeamScratch scratch;
+  RayCutoff cutoff{run.config.beam.min_amplitude, run.omegas, {}};
   for (std::size_t ray = begin; ray < end; ++ray) {
     if (run.control != nullptr && run.control->cancel.load(std::memory_order_relaxed)) {
       throw Interrupted();
     }
     const Launch& launch = run.launches[ray];
     trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
-              states);
+              states, &cutoff);
     check_traced_ray(states, ray);
     const BeamLaunch beam{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad,
                           static_cast<std::uint64_t>(ray)};
@@ -171,8 +177,7 @@ std::optional<std::vector<std::vector<Vec3>>> ordered_paths(std::vector<RayPath>
 // on the segment that carried the arrival's strongest contribution.
 std::vector<std::vector<Vec3>> trace_eigenrays(const RunInputs& run, const ArrivalList& arrivals,
                                                const PressureField& field) {
-  const Vec3 source{run.config.source.position[0], run.config.source.position[1],
-                    run.config.source.position[2]};
+  const Vec3 source = source_of(run.config);
   std::vector<std::vector<Vec3>> paths(arrivals.size());
   std::vector<std::size_t> order(arrivals.size());
   for (std::size_t j = 0; j < order.size(); ++j) order[j] = j;
@@ -180,6 +185,7 @@ std::vector<std::vector<Vec3>> trace_eigenrays(const RunInputs& run, const Arriv
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return arrivals.ray[a] < arrivals.ray[b]; });
   std::vector<RayState> states;
+  RayCutoff cutoff{run.config.beam.min_amplitude, run.omegas, {}};
   std::uint64_t traced = std::numeric_limits<std::uint64_t>::max();
   for (const std::size_t j : order) {
     const std::uint64_t ray = arrivals.ray[j];
@@ -189,7 +195,7 @@ std::vector<std::vector<Vec3>> trace_eigenrays(const RunInputs& run, const Arriv
       }
       const Launch& launch = run.launches[ray];
       trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
-                states);
+                states, &cutoff);
       traced = ray;
     }
     const std::size_t end = std::min<std::size_t>(arrivals.segment[j], states.size() - 1);
@@ -227,7 +233,8 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
   // angular frequencies and the azimuth-major launch list
   const std::vector<float> omegas = angular_frequencies(config.source.freq_hz);
   const std::vector<Launch> launches = launch_list(fan);
-  // array receivers are indexed once and the index shared by every worker
+  // array receivers are indexed once and the index shared by every worker; polar ones are found
+  // along their own axes
   const ReceiverIndex array_index =
       layout == ReceiverLayout::Array
           ? build_receiver_index(array_receiver_points(config.receivers))

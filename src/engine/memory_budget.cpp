@@ -110,8 +110,8 @@ void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout
   while ((std::uint64_t{1} << levels) < chunks) ++levels;
   const std::uint64_t waiting = std::min(chunks, saturating_multiply(busy_workers, levels));
   const std::uint64_t pieces = saturating_add(saturating_multiply(2, busy_workers), waiting);
-  // an array field also keeps its receivers' points
-  const std::uint64_t point_bytes = layout == ReceiverLayout::Array ? sizeof(Vec3) : 0;
+  // an array or polar field also keeps its receivers' points
+  const std::uint64_t point_bytes = layout != ReceiverLayout::Grid ? sizeof(Vec3) : 0;
   // with the intensities, each frequency also keeps one float per receiver
   const std::uint64_t frequency_bytes =
       sizeof(Complex32) + (config.beam.incoherent ? sizeof(float) : 0);
@@ -120,7 +120,9 @@ void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout
   const std::uint64_t field_bytes =
       saturating_multiply(saturating_multiply(bytes_per_receiver, receivers), pieces);
   if (field_bytes > available_bytes) {
-    const char* kind = layout == ReceiverLayout::Array ? "array" : "grid";
+    const char* kind = layout == ReceiverLayout::Array   ? "array"
+                       : layout == ReceiverLayout::Polar ? "polar layout"
+                                                         : "grid";
     throw TooLargeForMemory(
         "receiver " + std::string(kind) + " too large for memory: " + decimal(frequencies) +
         " frequencies x " + decimal(receivers) + " receivers x " + decimal(frequency_bytes) +

@@ -108,6 +108,12 @@ double narrowest_decay(const BeamForm& f) {
   return 0.5 * (a + d) - std::sqrt(0.25 * (a - d) * (a - d) + b * b);
 }
 
+// sqrt(det Im M): with the frequency, it sets the area a beam's squared Gaussian covers.
+double decay_area_factor(const BeamForm& f) {
+  const double det = f.m11.imag() * f.m22.imag() - f.m12.imag() * f.m12.imag();
+  return det > 0.0 ? std::sqrt(det) : 0.0;
+}
+
 // How far across the ray the beam of this form reaches at this frequency before the exponent cut;
 // NaN when it does not decay.
 double beam_extent(const BeamForm& f, double omega) {
@@ -259,6 +265,13 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
   const double solid_angle = double{launch.d_elevation_rad} * launch.d_azimuth_rad *
                              std::fabs(std::cos(double{launch.elevation_rad}));
   const double weight = solid_angle / (2.0 * 3.141592653589793 * c0);
+  // The intensity of a beam: the ray tube's intensity spread over the beam's squared Gaussian
+  // |exp(i w n^T M n / 2)|^2, normalised to unit integral, pi / (w sqrt(det Im M)), over the plane
+  // across the ray. Summed over the fan, the rays' density brings in the tube's spreading, so one
+  // path adds its |p|^2 without its rays being told apart from other paths', and a beam's squared
+  // Gaussian is as narrow as the beam itself, unlike the tube's at coarse fans.
+  const double intensity_weight = solid_angle / 3.141592653589793;
+  float* const intensity = field.intensity.empty() ? nullptr : field.intensity.data();
   const bool grid_ascending = grid_is_ascending(field);
   const std::size_t stride = field.receiver_count();
   // the ray tube's widths per unit of Q's columns, as the fan spaces its rays
@@ -406,6 +419,9 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       const Complex w = known ? ref_w : quadratic_form(form, n1, n2);
       const float tau_beam = tau + static_cast<float>(0.5 * w.real());
       if (!std::isfinite(tau_beam) || !std::isfinite(form.root.real())) continue;
+      const double spread = intensity == nullptr
+                                ? 0.0
+                                : intensity_weight * (c / c0) * (c / c0) * decay_area_factor(form);
       const std::size_t k_first = sets == 1 ? 0 : m;
       const std::size_t k_last = sets == 1 ? nf : m + 1;
       for (std::size_t k = k_first; k < k_last; ++k) {
@@ -422,6 +438,14 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
                                      static_cast<float>(beam.imag())};
         Complex32& p = field.pressure[k * stride + cell];
         p = p + refl[k] * contribution;
+        if (intensity != nullptr) {
+          const double gaussian = std::exp(-exponent);
+          const float share = static_cast<float>(spread * omega * gaussian * gaussian);
+          if (std::isfinite(share)) {
+            intensity[k * stride + cell] +=
+                (refl[k].re * refl[k].re + refl[k].im * refl[k].im) * share;
+          }
+        }
         if (slot.bin != nullptr) {
           // the same, referred to the path's reference delay
           const float offset_theta = omegas[k] * (tau_beam - slot.bin->reference_s) - a.phase;
@@ -454,6 +478,19 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
                                                           bty.water_density, hit.c, omegas[k]);
     }
   };
+  // With a cut-off, the ray ends where its beams have faded below it: their amplitude relative to
+  // the launch, |sqrt(det Q(0) / det Q)|, times its bottom reflections (which the tracing weighed
+  // alone already).
+  const auto faded = [&](std::size_t state) {
+    if (!(beam.min_amplitude > 0.0f)) return false;
+    double root = 0.0;
+    for (std::size_t m = 0; m < sets; ++m) {
+      root = std::max(root, std::abs(ws.beam_forms[state * sets + m].root));
+    }
+    double reflected = 0.0;
+    for (const Complex32 r : refl) reflected = std::max(reflected, double{std::hypot(r.re, r.im)});
+    return root * reflected < beam.min_amplitude;
+  };
   std::array<Segment, kRunSegments> run;
   std::size_t i = 1;
   while (i < n) {
@@ -461,6 +498,10 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     // only the last can end at a reflection
     std::size_t count = 0;
     while (i < n && count < kRunSegments) {
+      if (faded(i - 1)) {
+        i = n;
+        break;
+      }
       Segment& g = run[count];
       if (!make_segment(i, g)) {
         if (count > 0) break;  // made again, and skipped, by the next run
@@ -518,9 +559,11 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
           if (t >= axis_lo[j] && t <= axis_hi[j]) add_segment(run[j], x, cell);
         }
       };
-      if (field.is_array() && reach.bounded) {
+      if (field.layout == ReceiverLayout::Polar && reach.bounded) {
+        visit_polar_receivers(reach, field, visit);
+      } else if (field.has_points() && reach.bounded) {
         visit_indexed_array_receivers(reach, search_d, array_index, ws.gathered, visit);
-      } else if (field.is_array()) {
+      } else if (field.has_points()) {
         visit_all_array_receivers(*field.receiver_positions_m, visit);
       } else {
         visit_grid_receivers(search_start, search_d, radius, reach, reach.bounded && grid_ascending,

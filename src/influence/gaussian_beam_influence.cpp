@@ -254,7 +254,7 @@ BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& b
 // Every array the receiver step indexes must match the shape, or writes would leave the arrays.
 void check_beam_field(const PressureField& field, std::size_t nf,
                       const ReceiverIndex& array_index) {
-  if (field.is_array() && !field.receiver_positions_m) {
+  if (field.has_points() && !field.receiver_positions_m) {
     throw Fault(std::string(kMissingReceiverPositionsMessage));
   }
   if (!field_matches_shape(field) || field.shape[0] != nf ||
@@ -335,9 +335,11 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
           ++counts.contributions;
         }
       };
-      if (field.is_array() && narrowed && reach.bounded) {
+      if (field.layout == ReceiverLayout::Polar && narrowed && reach.bounded) {
+        visit_polar_receivers(reach, field, visit);
+      } else if (field.has_points() && narrowed && reach.bounded) {
         visit_indexed_array_receivers(reach, d, array_index, ws.gathered, visit);
-      } else if (field.is_array()) {
+      } else if (field.has_points()) {
         visit_all_array_receivers(*field.receiver_positions_m, visit);
       } else {
         visit_grid_receivers(a.pos, d, radius, reach, narrowed && reach.bounded && grid_ascending,

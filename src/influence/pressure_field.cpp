@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/checked_size.h"
+#include "common/constants.h"
 #include "common/fault.h"
 
 namespace abyx {
@@ -61,8 +62,9 @@ void allocate_arrays(PressureField& field) {
 }  // namespace
 
 ReceiverLayout receiver_layout(const Receivers& receivers) {
-  return equals_ascii_ignoring_case(receivers.config_type, "array") ? ReceiverLayout::Array
-                                                                    : ReceiverLayout::Grid;
+  if (equals_ascii_ignoring_case(receivers.config_type, "array")) return ReceiverLayout::Array;
+  if (equals_ascii_ignoring_case(receivers.config_type, "polar")) return ReceiverLayout::Polar;
+  return ReceiverLayout::Grid;
 }
 
 std::vector<Vec3> array_receiver_points(const Receivers& receivers) {
@@ -77,8 +79,40 @@ std::vector<Vec3> array_receiver_points(const Receivers& receivers) {
   return points;
 }
 
-PressureField init_pressure_field(const Receivers& receivers, ReceiverLayout layout,
-                                  std::size_t nf) {
+namespace {
+
+// (sin, cos) of every bearing, turned into radians as the launch azimuths are.
+std::vector<Vec2> bearing_directions(const std::vector<float>& bearings_deg) {
+  std::vector<Vec2> directions;
+  directions.reserve(bearings_deg.size());
+  for (const float bearing : bearings_deg) {
+    const float radians = bearing * kRadiansPerDegree;
+    directions.push_back({std::sin(radians), std::cos(radians)});
+  }
+  return directions;
+}
+
+// The polar receivers around the source (x, y), in cell order: range, bearing, depth.
+std::vector<Vec3> polar_points(const Receivers& receivers, const std::vector<Vec2>& directions,
+                               Vec3 source) {
+  const std::vector<float>& ranges = receivers.x_rcvr_m;
+  const std::vector<float>& depths = receivers.z_rcvr_m;
+  std::vector<Vec3> points;
+  points.reserve(checked_product(checked_product(ranges.size(), directions.size()), depths.size()));
+  for (const float range : ranges) {
+    for (const Vec2 u : directions) {
+      const float x = source.x + range * u.x;
+      const float y = source.y + range * u.y;
+      for (const float depth : depths) points.push_back({x, y, depth});
+    }
+  }
+  return points;
+}
+
+}  // namespace
+
+PressureField init_pressure_field(const Receivers& receivers, ReceiverLayout layout, std::size_t nf,
+                                  Vec3 source) {
   PressureField field;
   field.layout = layout;
   if (layout == ReceiverLayout::Array) {
@@ -95,6 +129,11 @@ PressureField init_pressure_field(const Receivers& receivers, ReceiverLayout lay
   field.x_m = receivers.x_rcvr_m;
   field.y_m = receivers.y_rcvr_m;
   field.z_m = receivers.z_rcvr_m;
+  if (layout == ReceiverLayout::Polar) {
+    field.polar_directions = bearing_directions(receivers.y_rcvr_m);
+    field.receiver_positions_m = polar_points(receivers, field.polar_directions, source);
+    field.polar_source = source;
+  }
   return field;
 }
 
@@ -112,12 +151,17 @@ bool field_matches_shape(const PressureField& field) {
            field.receiver_positions_m->size() == field.shape[1] && field.shape[2] == 1 &&
            field.shape[3] == 1;
   }
-  return arrays && field.x_m.size() == field.shape[1] && field.y_m.size() == field.shape[2] &&
-         field.z_m.size() == field.shape[3];
+  const bool axes = arrays && field.x_m.size() == field.shape[1] &&
+                    field.y_m.size() == field.shape[2] && field.z_m.size() == field.shape[3];
+  if (field.layout == ReceiverLayout::Polar) {
+    return axes && field.receiver_positions_m && field.receiver_positions_m->size() == cells &&
+           field.polar_directions.size() == field.shape[2];
+  }
+  return axes && !field.receiver_positions_m;
 }
 
 Vec3 receiver_position(const PressureField& field, std::size_t cell) {
-  if (field.is_array()) return (*field.receiver_positions_m)[cell];
+  if (field.has_points()) return (*field.receiver_positions_m)[cell];
   const std::size_t k = cell % field.shape[3];
   const std::size_t j = (cell / field.shape[3]) % field.shape[2];
   const std::size_t i = cell / (field.shape[3] * field.shape[2]);

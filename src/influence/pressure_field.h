@@ -20,25 +20,32 @@ inline constexpr std::string_view kArrayLengthsMessage =
 inline constexpr std::string_view kMergeShapeMismatchMessage =
     "pressure fields of different shapes cannot be merged";
 
-// Where the field is computed: every (x, y, z) of three axes, or an explicit list of points.
-enum class ReceiverLayout { Grid, Array };
+// Where the field is computed: every (x, y, z) of three axes, an explicit list of points, or every
+// (range, bearing, depth) of three axes around the source.
+enum class ReceiverLayout { Grid, Array, Polar };
 
 // Complex pressure per frequency and receiver, with the earliest arrival per receiver.
-// Grid mode: receivers at every (x_m[ix], y_m[iy], z_m[iz]); array mode: receiver_positions_m.
+// Grid mode: receivers at every (x_m[ix], y_m[iy], z_m[iz]); array mode: receiver_positions_m;
+// polar mode: at range x_m[ir] from the source on bearing y_m[ib] (deg, as azimuths), depth
+// z_m[iz], their points also in receiver_positions_m, in cell order.
 struct PressureField {
-  std::vector<float> x_m;  // grid axis x (m); empty in array mode
-  std::vector<float> y_m;  // grid axis y (m); empty in array mode
+  std::vector<float> x_m;  // grid axis x, or polar ranges (m); empty in array mode
+  std::vector<float> y_m;  // grid axis y (m), or polar bearings (deg); empty in array mode
   std::vector<float> z_m;  // grid axis z (m, positive down); empty in array mode
-  std::optional<std::vector<Vec3>> receiver_positions_m;  // present exactly in array mode
-  std::vector<Complex32> pressure;                        // shape (nf, n1, n2, n3), row-major
-  std::vector<float> delay_s;    // earliest arrival (s) per receiver, +inf when none
-  std::vector<float> amplitude;  // amplitude of that arrival, 0 when none
+  std::optional<std::vector<Vec3>> receiver_positions_m;  // present in array and polar mode
+  Vec3 polar_source{};                 // polar mode: the source the ranges are measured from
+  std::vector<Vec2> polar_directions;  // polar mode: (sin, cos) of every bearing
+  std::vector<Complex32> pressure;     // shape (nf, n1, n2, n3), row-major
+  std::vector<float> delay_s;          // earliest arrival (s) per receiver, +inf when none
+  std::vector<float> amplitude;        // amplitude of that arrival, 0 when none
   std::vector<float>
       intensity;  // sum of |contribution|^2, laid out like pressure; empty unless asked
   ReceiverLayout layout = ReceiverLayout::Grid;
   std::array<std::size_t, 4> shape{};  // (nf, nx, ny, nz) or (nf, n, 1, 1)
 
   bool is_array() const { return layout == ReceiverLayout::Array; }
+  // the receivers are found as points (array and polar mode), not along a grid's axes
+  bool has_points() const { return layout != ReceiverLayout::Grid; }
   std::size_t receiver_count() const { return shape[1] * shape[2] * shape[3]; }
   // flat index of receiver cell (i, j, k) in delay_s and amplitude
   std::size_t cell_index(std::size_t i, std::size_t j, std::size_t k) const {
@@ -59,18 +66,18 @@ inline void record_arrival(float& delay_s, float& amplitude, float tau_s, float 
   }
 }
 
-// The layout named by config_type: "array" in any letter case is a point list, anything else the
-// grid; read once per run.
+// The layout named by config_type: "array" in any letter case is a point list, "polar" the polar
+// layout, anything else the grid; read once per run.
 ReceiverLayout receiver_layout(const Receivers& receivers);
 
 // The array receivers as points, in list order; throws Fault when the three lists differ in length.
 std::vector<Vec3> array_receiver_points(const Receivers& receivers);
 
-// An empty field for the receivers in this layout and frequency_count frequencies; throws Fault
-// when the array receiver lists differ in length, and std::bad_alloc when the arrays cannot be held
-// in memory (element counts too large to represent included).
+// An empty field for the receivers in this layout and frequency_count frequencies (a polar layout
+// around `source`); throws Fault when the array receiver lists differ in length, and std::bad_alloc
+// when the arrays cannot be held in memory (element counts too large to represent included).
 PressureField init_pressure_field(const Receivers& receivers, ReceiverLayout layout,
-                                  std::size_t frequency_count);
+                                  std::size_t frequency_count, Vec3 source = {});
 
 // The position of receiver `cell` (flat index, as in delay_s).
 Vec3 receiver_position(const PressureField& field, std::size_t cell);

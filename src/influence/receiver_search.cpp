@@ -1,6 +1,39 @@
 #include "influence/receiver_search.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace abyx {
+
+namespace detail {
+
+BearingWindow bearing_window(const SegmentReach& reach, Vec2 o) {
+  constexpr float kDegreesPerRadian = 57.29578f;
+  constexpr float kSlackDeg = 1e-3f;  // far beyond the rounding of the angles below
+  const float ax = reach.start.x - o.x;
+  const float ay = reach.start.y - o.y;
+  const float dx = reach.length * reach.axis.x;
+  const float dy = reach.length * reach.axis.y;
+  const float across = reach.radius + 2.0f * reach.margin;
+  // the shadow's nearest approach to the origin
+  const float length_sq = dx * dx + dy * dy;
+  const float t =
+      length_sq > 0.0f ? std::clamp(-(ax * dx + ay * dy) / length_sq, 0.0f, 1.0f) : 0.0f;
+  const float nearest = std::hypot(ax + t * dx, ay + t * dy);
+  if (!(nearest > 2.0f * across)) return {true};
+  // bearings turn clockwise from +y: the axis's end lies this far round from its start, less than
+  // half a turn, as the axis passes the origin at a distance
+  const float bx = ax + dx;
+  const float by = ay + dy;
+  const float start = std::atan2(ax, ay) * kDegreesPerRadian;
+  const float turn = -std::atan2(ax * by - ay * bx, ax * bx + ay * by) * kDegreesPerRadian;
+  // a point within `across` of the shadow lies within asin(across / nearest) of its angles
+  const float widening = std::asin(across / nearest) * kDegreesPerRadian + kSlackDeg;
+  return {false, std::min(start, start + turn) - widening,
+          std::max(start, start + turn) + widening};
+}
+
+}  // namespace detail
 
 // Gathers the receivers that this segment and the next few of a straight ray can reach: the
 // reach's box stretched along the segment kGatherSegments - 1 times its length further, between

@@ -80,6 +80,37 @@ inline IndexRange axis_range(std::span<const float> axis, IndexRange range, floa
   return {first, end};
 }
 
+// axis_range on a whole ascending axis, starting from where evenly spaced nodes would put lo and
+// hi (first node `first`, spacing `step`) and walking a few nodes from there; bisection when the
+// guess is further off.
+inline IndexRange guessed_axis_range(std::span<const float> axis, float first, float step, float lo,
+                                     float hi) {
+  constexpr std::size_t kLongestWalk = 4;
+  const std::size_t n = axis.size();
+  const auto guess = [&](float v) {
+    const float f = (v - first) / step;
+    if (!(f > 0.0f)) return std::size_t{0};
+    return f >= static_cast<float>(n) ? n : static_cast<std::size_t>(f);
+  };
+  // the first index whose node is not before(v), from the guess
+  const auto walk = [&](std::size_t i, auto before) {
+    for (std::size_t steps = 0; steps < kLongestWalk; ++steps) {
+      if (i > 0 && !before(axis[i - 1])) {
+        --i;
+      } else if (i < n && before(axis[i])) {
+        ++i;
+      } else {
+        return i;
+      }
+    }
+    return bisect(axis, {0, n}, before);
+  };
+  if (!(lo <= hi) || n == 0 || !(step > 0.0f)) return axis_range(axis, {0, n}, lo, hi);
+  const std::size_t begin = walk(guess(lo), [lo](float v) { return !(v >= lo); });
+  const std::size_t end = walk(std::min(guess(hi) + 1, n), [hi](float v) { return v <= hi; });
+  return {begin, end};
+}
+
 // Finite and ascending.
 inline bool is_ascending(std::span<const float> axis) {
   for (std::size_t i = 0; i < axis.size(); ++i) {
@@ -127,6 +158,41 @@ inline std::size_t slice_at(const GatheredReceivers& region, float s) {
     return last;
   }
   return static_cast<std::size_t>(f);
+}
+
+// The angles (deg, as bearings) that the reach's horizontal shadow spans seen from the origin o,
+// widened by how far across the shadow reaches; the whole turn when the shadow covers o.
+struct BearingWindow {
+  bool all = false;
+  float lo = 0.0f;  // (deg)
+  float hi = 0.0f;  // (deg), lo <= hi < lo + 360
+};
+
+BearingWindow bearing_window(const SegmentReach& reach, Vec2 o);
+
+// Calls f(range) for every index range of the ascending bearing axis whose bearings equal an angle
+// of the window modulo 360.
+template <class F>
+void for_each_bearing_range(std::span<const float> bearings, const BearingWindow& window, F&& f) {
+  const IndexRange whole{0, bearings.size()};
+  if (window.all || !(window.hi - window.lo < 360.0f)) {
+    f(whole);
+    return;
+  }
+  // the window's copies a whole number of turns away that meet the axis
+  const float first = bearings.front();
+  const float last = bearings.back();
+  const float turns_lo = std::ceil((first - window.hi) / 360.0f);
+  const float turns_hi = std::floor((last - window.lo) / 360.0f);
+  if (!(turns_lo <= turns_hi) || turns_hi - turns_lo > 1e6f) {
+    f(whole);  // a window or axis beyond single precision's turns: every bearing
+    return;
+  }
+  for (float turn = turns_lo; turn <= turns_hi; turn += 1.0f) {
+    const IndexRange range =
+        axis_range(bearings, whole, window.lo + 360.0f * turn, window.hi + 360.0f * turn);
+    if (!range.empty()) f(range);
+  }
 }
 
 }  // namespace detail
@@ -188,6 +254,86 @@ void visit_grid_receivers(Vec3 a, Vec3 d, float r, const SegmentReach& reach, bo
       }
     }
   }
+}
+
+// The polar receivers of one bounded segment: on the bearings within the angles its reach spans
+// from the source, at the ranges where the bearing's line passes within the reach's horizontal
+// shadow, and there at the depths inside the reach. It visits every receiver the reach holds, each
+// as the point the field stores, so a polar layout sums what the same points as an array sum.
+template <class Visit>
+void visit_polar_receivers(const SegmentReach& reach, const PressureField& field, Visit&& visit) {
+  // below this horizontal share of the axis along a bearing, the slab between the reach's end
+  // planes does not bound the ranges usefully
+  constexpr float kAlongBearing = 0.05f;
+  const std::span<const float> ranges(field.x_m);
+  const std::span<const float> bearings(field.y_m);
+  const std::span<const float> depths(field.z_m);
+  const std::size_t nb = bearings.size();
+  const std::size_t nz = depths.size();
+  if (ranges.empty() || nb == 0 || nz == 0) return;
+  const std::vector<Vec3>& points = *field.receiver_positions_m;
+  const Vec2 o{field.polar_source.x, field.polar_source.y};
+  const Vec3 u = reach.axis;
+  // the ends of the reach's axis from the source, how far across the shadow reaches, and the
+  // slab between the end planes, widened twice by the margin
+  const float ax = reach.start.x - o.x;
+  const float ay = reach.start.y - o.y;
+  const float bx = ax + reach.length * u.x;
+  const float by = ay + reach.length * u.y;
+  const float across = reach.radius + reach.margin;
+  const float s_lo = -2.0f * reach.margin;
+  const float s_hi = reach.length + 2.0f * reach.margin;
+  const float depth_lo = (reach.lo.z - reach.start.z) * u.z;
+  const float depth_hi = (reach.hi.z - reach.start.z) * u.z;
+  const float s_depth_lo = std::min(depth_lo, depth_hi);
+  const float s_depth_hi = std::max(depth_lo, depth_hi);
+  const detail::IndexRange rz = detail::axis_range(depths, {0, nz}, reach.lo.z, reach.hi.z);
+  if (rz.empty()) return;
+  const float range_step =
+      ranges.size() > 1 ? (ranges.back() - ranges.front()) / static_cast<float>(ranges.size() - 1)
+                        : 0.0f;
+  const auto visit_bearing = [&](std::size_t j) {
+    const Vec2 w = field.polar_directions[j];
+    const float side_a = ax * w.y - ay * w.x;
+    const float side_b = bx * w.y - by * w.x;
+    if (std::min(side_a, side_b) > across || std::max(side_a, side_b) < -across) return;
+    const float along_a = ax * w.x + ay * w.y;
+    const float along_b = bx * w.x + by * w.y;
+    float lo = std::min(along_a, along_b) - across;
+    float hi = std::max(along_a, along_b) + across;
+    // the receiver at range rho and depth z lies rho * share - start_along + (z - start.z) u.z
+    // along the axis from its start; that lies in the slab for some depth of the box
+    const float share = w.x * u.x + w.y * u.y;
+    const float start_along = ax * u.x + ay * u.y;
+    if (std::fabs(share) >= kAlongBearing) {
+      const float r1 = (s_lo + start_along - s_depth_hi) / share;
+      const float r2 = (s_hi + start_along - s_depth_lo) / share;
+      const float slack = reach.margin / std::fabs(share);
+      lo = std::max(lo, std::min(r1, r2) - slack);
+      hi = std::min(hi, std::max(r1, r2) + slack);
+    }
+    const detail::IndexRange rr =
+        detail::guessed_axis_range(ranges, ranges.front(), range_step, lo, hi);
+    for (std::size_t i = rr.begin; i < rr.end; ++i) {
+      const std::size_t column = (i * nb + j) * nz;
+      const Vec3 p = points[column];
+      if (!(p.x >= reach.lo.x && p.x <= reach.hi.x && p.y >= reach.lo.y && p.y <= reach.hi.y)) {
+        continue;
+      }
+      const float column_along = (p.x - reach.start.x) * u.x + (p.y - reach.start.y) * u.y;
+      for (std::size_t k = rz.begin; k < rz.end; ++k) {
+        const float s = column_along + (depths[k] - reach.start.z) * u.z;
+        if (s >= s_lo && s <= s_hi) visit(points[column + k], column + k);
+      }
+    }
+  };
+  // a few bearings are tested faster than the window is worked out
+  constexpr std::size_t kWindowedBearings = 16;
+  const detail::BearingWindow window =
+      nb > kWindowedBearings ? detail::bearing_window(reach, o) : detail::BearingWindow{true};
+  detail::for_each_bearing_range(bearings, window, [&](detail::IndexRange range) {
+    for (std::size_t j = range.begin; j < range.end; ++j) visit_bearing(j);
+  });
 }
 
 // Every array receiver of one segment.

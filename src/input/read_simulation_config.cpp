@@ -644,6 +644,9 @@ constexpr SchemaField<BeamSettings> kBeamSettingsFields[] = {
      "a whole number from 1 up, written without a fraction or an exponent"},
     {"eigenrays", Presence::KeyOnly,
      [](ConfigReader& r, BeamSettings& b) { return read_bool(r, b.eigenrays); }, "true or false"},
+    {"min_amplitude", Presence::KeyOnly,
+     [](ConfigReader& r, BeamSettings& b) { return read_f32(r, b.min_amplitude); },
+     "a number from 0 up"},
 };
 constexpr RecordSchema<BeamSettings> kBeamSettingsSchema{"BeamSettings", kBeamSettingsFields};
 

@@ -202,7 +202,8 @@ ValidationResult SimulationConfig::validate() {
   add_error_if(std::any_of(source.launch_elev_deg.begin(), source.launch_elev_deg.end(),
                            [](float e) { return std::fabs(e) > 90.0f; }),
                kElevationRangeMessage, findings);
-  if (receivers.config_type != "grid" && receivers.config_type != "array") {
+  if (receivers.config_type != "grid" && receivers.config_type != "array" &&
+      receivers.config_type != "polar") {
     findings.errors.push_back(std::string(kConfigTypeMessageLead) + receivers.config_type + "\"");
   }
   correct_depths(kReceiverDepthCorrectionLead, receivers.z_rcvr_m, findings);
@@ -242,6 +243,13 @@ ValidationResult SimulationConfig::validate() {
     add_error_if(!non_decreasing(receivers.x_rcvr_m), kReceiverXDecreasingMessage, findings);
     add_error_if(!non_decreasing(receivers.y_rcvr_m), kReceiverYDecreasingMessage, findings);
     add_error_if(!non_decreasing(receivers.z_rcvr_m), kReceiverZDecreasingMessage, findings);
+  } else if (receivers.config_type == "polar") {
+    add_error_if(!non_decreasing(receivers.x_rcvr_m) ||
+                     std::any_of(receivers.x_rcvr_m.begin(), receivers.x_rcvr_m.end(),
+                                 [](float r) { return r < 0.0f; }),
+                 kPolarRangesMessage, findings);
+    add_error_if(!non_decreasing(receivers.y_rcvr_m), kPolarBearingsMessage, findings);
+    add_error_if(!non_decreasing(receivers.z_rcvr_m), kPolarDepthsMessage, findings);
   }
 
   check_beam_kind(beam, findings);
@@ -263,11 +271,11 @@ ValidationResult SimulationConfig::validate() {
   add_error_if(
       beam.step_m > beam.max_range_m && std::isfinite(beam.step_m) && beam.max_range_m > 0.0f,
       kStepBeyondRangeMessage, findings);
-  add_error_if(beam.incoherent && beam.resolved_beam_type == BeamType::Cerveny,
-               kIncoherentNeedsGeometricMessage, findings);
   add_error_if(beam.max_arrivals < 1 || beam.max_arrivals > kMaxArrivalsLimit,
                kMaxArrivalsRangeMessage, findings);
   add_error_if(beam.eigenrays && !beam.arrivals, kEigenraysNeedArrivalsMessage, findings);
+  add_error_if(!(beam.min_amplitude >= 0.0f && std::isfinite(beam.min_amplitude)),
+               kMinAmplitudeRangeMessage, findings);
   add_error_if(source_below_seabed(bathymetry, source.position), kSourceBelowSeabedMessage,
                findings);
 

@@ -91,6 +91,7 @@ struct BeamSettings {
   bool arrivals = false;            // also return the arrivals at every receiver
   std::uint64_t max_arrivals = 20;  // arrivals kept per receiver, the strongest
   bool eigenrays = false;           // also return the path behind each kept arrival
+  float min_amplitude = 0.0f;       // a ray stops once its amplitude falls below this; 0: never
 };
 
 // The most arrivals a receiver may keep.

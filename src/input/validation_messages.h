@@ -120,8 +120,14 @@ inline constexpr std::string_view kSpeedsOutOfRangeMessage =
     "trace";
 inline constexpr std::string_view kStepBeyondRangeMessage =
     "beam: step_m must not exceed max_range_m";
-inline constexpr std::string_view kIncoherentNeedsGeometricMessage =
-    "beam: incoherent needs beam_type \"geometric\"";
+inline constexpr std::string_view kPolarRangesMessage =
+    "receivers: x_rcvr_m (ranges) must be non-negative and non-decreasing in polar mode";
+inline constexpr std::string_view kPolarBearingsMessage =
+    "receivers: y_rcvr_m (bearings) must be non-decreasing in polar mode";
+inline constexpr std::string_view kPolarDepthsMessage =
+    "receivers: z_rcvr_m must be non-decreasing in polar mode";
+inline constexpr std::string_view kMinAmplitudeRangeMessage =
+    "beam: min_amplitude must be a finite number from 0 up";
 inline constexpr std::string_view kMaxArrivalsRangeMessage =
     "beam: max_arrivals must be from 1 to 1000000";
 inline constexpr std::string_view kSourceBelowSeabedMessage =

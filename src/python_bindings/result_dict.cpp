@@ -95,7 +95,7 @@ bool store(PyObject* dict, const char* key, PyRef value) {
 
 // The engine hands over a field built for this configuration; anything else is a broken contract.
 void check_field_invariants(const PressureField& field) {
-  if (field.is_array() && !field.receiver_positions_m) {
+  if (field.has_points() && !field.receiver_positions_m) {
     throw Fault(std::string(kArrayModeWithoutPositionsMessage));
   }
   if (!field_matches_shape(field)) throw Fault(std::string(kFieldShapeMismatchMessage));
@@ -106,6 +106,12 @@ bool store_field_entries(PyObject* dict, const PressureField& field,
                          const SimulationConfig& config) {
   if (field.is_array()) {
     if (!store(dict, "receiver_positions_m", point_list(*field.receiver_positions_m))) {
+      return false;
+    }
+  } else if (field.layout == ReceiverLayout::Polar) {
+    if (!store(dict, "range_m", float_list(field.x_m)) ||
+        !store(dict, "bearing_deg", float_list(field.y_m)) ||
+        !store(dict, "z_m", float_list(field.z_m))) {
       return false;
     }
   } else if (!store(dict, "x_m", float_list(field.x_m)) ||

@@ -8,6 +8,7 @@
 #include "bty/bty_cursor.h"
 #include "rays/ray_equations.h"
 #include "rays/step_control.h"
+#include "reflect/bottom_reflection_coefficient.h"
 #include "reflect/reflect_boundaries.h"
 #include "ssp/ssp_cursor.h"
 
@@ -31,6 +32,20 @@ bool within_range(Vec3 pos, Vec3 source, float max_range_m) {
   const float dx = pos.x - source.x;
   const float dy = pos.y - source.y;
   return dx * dx + dy * dy < max_range_m * max_range_m;
+}
+
+// Weighs the ray's reflection at this state into the cut-off; true when the ray ends there.
+bool falls_below_cutoff(const RayState& state, const BTYfield& bty, RayCutoff& cutoff) {
+  if (!state.bottom_hit) return false;
+  const BottomHit& hit = *state.bottom_hit;
+  bool below = true;
+  for (std::size_t k = 0; k < cutoff.omegas.size(); ++k) {
+    const Complex32 r = compute_bottom_reflection_coefficient(
+        bty.bottom, hit.slowness_in, hit.normal, bty.water_density, hit.c, cutoff.omegas[k]);
+    cutoff.remaining[k] *= std::hypot(r.re, r.im);
+    below = below && cutoff.remaining[k] < cutoff.min_amplitude;
+  }
+  return below;
 }
 
 }  // namespace
@@ -58,7 +73,7 @@ namespace {
 template <bool kPlaneWave>
 void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
                     const BTYfield& bty, float azimuth_rad, float elevation_rad,
-                    std::vector<RayState>& states) {
+                    std::vector<RayState>& states, RayCutoff* cutoff) {
   // launch: cursors at the source, room for the expected steps, the launch state
   SSPCursor ssp_cursor = init_ssp_cursor(source, ssp);
   const float c0 = interpolate_all_with_cursor(source, ssp, ssp_cursor).c;
@@ -68,6 +83,8 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
   states.push_back(launch_state(source, c0, azimuth_rad, elevation_rad));
 
   const bool midpoint = beam.integration_method == IntegrationMethod::Rk2;
+  if (cutoff != nullptr && !(cutoff->min_amplitude > 0.0f)) cutoff = nullptr;
+  if (cutoff != nullptr) cutoff->remaining.assign(cutoff->omegas.size(), 1.0f);
   // The bottom under the last state, when the reflection test evaluated it there. It is present
   // exactly when no reflection moved the last state, so it also says that both cursors still hold
   // the cells of the last state's position (a walk to it would not move them).
@@ -100,17 +117,19 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
     cursors_hold_last = bottom.has_value();
 
     if (!within_range(current.pos, source, beam.max_range_m)) break;
+    if (cutoff != nullptr && falls_below_cutoff(current, bty, *cutoff)) break;
   }
 }
 
 }  // namespace
 
 void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
-               float azimuth_rad, float elevation_rad, std::vector<RayState>& states) {
+               float azimuth_rad, float elevation_rad, std::vector<RayState>& states,
+               RayCutoff* cutoff) {
   if (beam.resolved_beam_type == BeamType::Cerveny) {
-    trace_ray_with<true>(beam, source, ssp, bty, azimuth_rad, elevation_rad, states);
+    trace_ray_with<true>(beam, source, ssp, bty, azimuth_rad, elevation_rad, states, cutoff);
   } else {
-    trace_ray_with<false>(beam, source, ssp, bty, azimuth_rad, elevation_rad, states);
+    trace_ray_with<false>(beam, source, ssp, bty, azimuth_rad, elevation_rad, states, cutoff);
   }
 }
 

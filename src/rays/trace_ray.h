@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "bty/bty_field.h"
@@ -18,12 +19,22 @@ struct RayPath {
   std::vector<Vec3> points;     // x, y, z (m), launch point first
 };
 
+// What ends a ray early: the product of its bottom-reflection magnitudes falling below
+// min_amplitude at every frequency. The caller owns it and reuses it from ray to ray.
+struct RayCutoff {
+  float min_amplitude = 0.0f;     // 0: no cut-off
+  std::span<const float> omegas;  // angular frequencies (rad/s)
+  std::vector<float> remaining;   // per frequency, the product so far
+};
+
 // Traces one ray from the source, launched at azimuth (0 along +y, pi/2 along +x) and elevation
 // (positive downwards) in radians, until max_steps or max_range_m, into a list the caller reuses
 // from ray to ray: the list is cleared first and keeps its capacity, so a worker pays for growing
-// it only once. The list is never empty.
+// it only once. The list is never empty. With a cut-off, the ray ends at the bottom reflection that
+// takes it below the cut-off.
 void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
-               float azimuth_rad, float elevation_rad, std::vector<RayState>& states);
+               float azimuth_rad, float elevation_rad, std::vector<RayState>& states,
+               RayCutoff* cutoff = nullptr);
 
 // Room reserved up front for the states of one ray (a hint only): enough for the steps to
 // max_range_m and no more than max_steps + 1, but never more than kMaxReservedStates.

@@ -3,6 +3,7 @@ reflection adds a phase of pi: p = exp(i k R1) / R1 - exp(i k R2) / R2, R2 from 
 
 import cmath
 import functools
+import itertools
 import math
 import statistics
 
@@ -70,6 +71,53 @@ def test_lloyds_mirror_level_complex_pressure_and_its_two_arrivals(elevations, a
     assert compared >= 30
 
 
+@pytest.mark.parametrize("elevations, azimuths, beam, tolerance", [
+    (fan(-30.0, 0.25, 181), fan(-5.0, 0.5, 21), {}, 0.1),
+    (fan(-60.0, 1.0, 121), fan(-30.0, 1.0, 61), {"beam_type": "cerveny"}, 0.15)], ids=["geometric", "cerveny"])
+def test_polar_receivers_see_lloyds_mirror_at_their_range_and_depth_on_every_bearing(elevations, azimuths, beam,
+                                                                                      tolerance):
+    source, k = (200.0, -100.0, 30.0), 2.0 * math.pi * 100.0 / C  # off the origin: ranges are from the source
+    ranges, bearings, depths = fan(150.0, 50.0, 13), [-3.0, 0.0, 2.5], [20.0, 40.0]
+    receivers = {"config_type": "polar", "x_rcvr_m": ranges, "y_rcvr_m": bearings, "z_rcvr_m": depths}
+    result = run_field(source, 100.0, elevations, azimuths, receivers, 900.0, 5000.0, **beam)
+    field = result["pressure_field"]
+    assert list(field)[:4] == ["range_m", "bearing_deg", "z_m", "frequency_hz"] and field["shape"] == (1, 13, 3, 2)
+    compared = 0
+    for (r, _, z), p in zip(itertools.product(ranges, bearings, depths), pressures(result)):
+        r1, r2 = math.hypot(r, z - source[2]), math.hypot(r, z + source[2])
+        exact = cmath.exp(1j * k * r1) / r1 - cmath.exp(1j * k * r2) / r2
+        if abs(exact) >= 0.5 * (1.0 / r1 + 1.0 / r2):  # away from the nulls
+            compared += 1
+            assert abs(p - exact) <= tolerance * (1.0 / r1 + 1.0 / r2), (r, z, p, exact)
+    assert compared >= 40
+
+
+def rayleigh(grazing_rad, c_ratio, density_ratio):
+    """Rayleigh's coefficient of a lossless fluid half-space, n = c / c_b, m = rho_b / rho."""
+    root = cmath.sqrt(c_ratio ** 2 - math.cos(grazing_rad) ** 2)
+    return (density_ratio * math.sin(grazing_rad) - root) / (density_ratio * math.sin(grazing_rad) + root)
+
+
+@pytest.mark.parametrize("min_amplitude", [0.05, 0.08])
+def test_a_ray_stops_at_the_bottom_reflection_that_takes_it_below_min_amplitude(min_amplitude):
+    """100 m of water over a 1600 m/s bottom: the 45 deg ray keeps |R|^n after n bounces (0.27, 0.07, 0.02), the
+    10 deg one, below the critical angle, all of it."""
+    bottom = {"model": "acoustic", "compressional_speed_m_s": 1600.0, "density_g_cm3": 1.5}
+    result = run_field((0.0, 0.0, 50.0), 100.0, [45.0, 10.0], [0.0], [(0.0, 500.0, 50.0)], 2000.0, 100.0,
+                       bottom=bottom, store_ray_paths=True, min_amplitude=min_amplitude)
+    steep, shallow = result["ray_paths"]
+    reflection = abs(rayleigh(math.radians(45.0), C / 1600.0, 1.5))
+    bounces = next(n for n in range(1, 10) if reflection ** n < min_amplitude)
+    assert bounces == (3 if min_amplitude == 0.05 else 2)
+    assert len({round(y, 3) for _, y, z in steep if abs(z - 100.0) < 1e-3}) == bounces  # where it met the bottom
+    assert abs(steep[-1][2] - 100.0) < 1e-3
+    assert math.hypot(*shallow[-1][:2]) >= 2000.0
+    # complex-Q beams start at amplitude 1 relative to the launch: a cut-off above it leaves them nothing
+    faded = run_field((0.0, 0.0, 50.0), 100.0, fan(-10.0, 1.0, 21), [0.0], [(0.0, 500.0, 50.0)], 2000.0, 100.0,
+                      bottom=bottom, beam_type="cerveny", min_amplitude=1.5)
+    assert pressures(faded) == [0j] and faded["pressure_field"]["delay_s"] == [math.inf]
+
+
 def mode_terms(modes, zs, r, z):
     """i pi psi_m(zs) psi_m(z) H0(kr_m r) for modes (kr, psi) orthonormal with weight 1 / rho: p is their sum."""
     hankel1 = pytest.importorskip("scipy.special").hankel1
@@ -134,12 +182,16 @@ def test_a_waveguide_turned_to_another_bearing_gives_the_same_field(method, bear
     assert statistics.median(turned) <= 0.05, statistics.median(turned)
 
 
-def test_incoherent_intensity_in_the_ideal_waveguide_is_the_image_sum():
+# complex-Q beams with the usual 1 deg fan, whose azimuths must span their width across the ray
+@pytest.mark.parametrize("elevations, azimuths, beam", [
+    (fan(-80.0, 0.25, 641), fan(-2.5, 0.25, 21), {}),
+    (fan(-80.0, 1.0, 161), fan(-10.0, 1.0, 21), {"beam_type": "cerveny"})], ids=["geometric", "cerveny"])
+def test_incoherent_intensity_in_the_ideal_waveguide_is_the_image_sum(elevations, azimuths, beam):
     """|1/R|^2 over the images of the source within the fan's 80 deg, beyond 1 km; the plain field stays as it is."""
     depth, zs = 100.0, 50.0
     points = [(0.0, r, z) for r in fan(1000.0, 250.0, 17) for z in (10.0, 50.0, 90.0)]
-    args = ((0.0, 0.0, zs), 100.0, fan(-80.0, 0.25, 641), fan(-2.5, 0.25, 21), points, 5100.0, depth)
-    result = run_field(*args, incoherent=True)
+    args = ((0.0, 0.0, zs), 100.0, elevations, azimuths, points, 5100.0, depth)
+    result = run_field(*args, incoherent=True, **beam)
     assert list(result["pressure_field"])[-2:] == ["amplitude", "intensity"]
     errors = []
     for (_, r, z), intensity in zip(points, result["pressure_field"].pop("intensity")):
@@ -147,7 +199,7 @@ def test_incoherent_intensity_in_the_ideal_waveguide_is_the_image_sum():
         exact = sum(1.0 / (r * r + (z - zi) ** 2) for zi in images if abs(z - zi) <= r * math.tan(math.radians(80.0)))
         errors.append(abs(10.0 * math.log10(intensity / exact)))
     assert statistics.median(errors) <= 1.0, statistics.median(errors)
-    assert result == run_field(*args)
+    assert result == run_field(*args, **beam)
 
 
 BEAM_TYPES = pytest.mark.parametrize("beam", [{}, {"beam_type": "cerveny"}], ids=["geometric", "cerveny"])

@@ -81,6 +81,14 @@ INSTANTIATE_TEST_SUITE_P(
         BudgetCase{"ArrayFits", [] { return array_of(1000); }, 1, 2 * 1000 * (8 + 8 + 12), ""},
         BudgetCase{"Array", [] { return array_of(1000); }, 1, 2 * 1000 * (8 + 8 + 12) - 1,
                    "receiver array too large for memory: "},
+        BudgetCase{"PolarKeepsItsPoints",
+                   [] {
+                     SimulationConfig config = sized(1, 10, 10, 10, 1, 1);
+                     config.receivers.config_type = "polar";
+                     return config;
+                   },
+                   1, 2 * 1000 * (8 + 8 + 12) - 1,
+                   "receiver polar layout too large for memory: 1 frequencies x 1000 receivers"},
         BudgetCase{"LaunchFan", [] { return sized(1, 1, 1, 1, 300000, 300000); }, 2, 8 * kGiB,
                    "launch fan too large for memory: 300000 azimuths x 300000 elevations = "
                    "90000000000 rays, whose launch angles need 720000000000 bytes, 8589934592 "

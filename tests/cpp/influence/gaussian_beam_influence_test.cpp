@@ -286,6 +286,27 @@ TEST_P(BoundaryBeam, ReceiversOnTheSearchBoundaryAreFoundByTheNarrowedSearch) {
                 same_bits(got.delay_s, reference.delay_s) &&
                 same_bits(got.amplitude, reference.amplitude));
   }
+
+  // The same boundary points as ranges and bearings from a source far off (the search then keeps to
+  // a window of bearings) and from one beside the segment (every bearing): the polar search finds
+  // what visiting every point finds.
+  for (const Vec3 source : {a + Vec3{-5000.0f, 3000.0f, 0.0f}, a + Vec3{30.0f, -20.0f, 0.0f}}) {
+    std::vector<float> ranges, bearings;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const Vec3 p = points[(i * y.size() + i) * z.size()];
+      ranges.push_back(std::hypot(p.x - source.x, p.y - source.y));
+      bearings.push_back(std::atan2(p.x - source.x, p.y - source.y) / kDegree);
+    }
+    std::sort(ranges.begin(), ranges.end());
+    std::sort(bearings.begin(), bearings.end());
+    const PressureField polar = init_pressure_field(Receivers{"polar", ranges, bearings, z},
+                                                    ReceiverLayout::Polar, omegas.size(), source);
+    const auto [everywhere, everywhere_counts] = run(polar, ReceiverSearch::Exhaustive);
+    const auto [found, found_counts] = run(polar, ReceiverSearch::Narrowed);
+    EXPECT_GT(everywhere_counts.contributions, 0u);
+    EXPECT_EQ(found_counts.contributions, everywhere_counts.contributions);
+    EXPECT_TRUE(same_bits(found.pressure, everywhere.pressure));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, BoundaryBeam, ::testing::Range(1u, 7u));

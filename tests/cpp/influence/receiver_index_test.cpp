@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <vector>
 
+#include "influence/receiver_search.h"
 #include "influence/segment_reach.h"
 
 namespace abyx {
@@ -95,6 +97,37 @@ TEST(SegmentReach, ValuesThatAreNotFiniteLeaveItUnbounded) {
   EXPECT_FALSE(segment_reach({0, 0, 0}, {1, 0, 0}, kInf).bounded);
   EXPECT_FALSE(segment_reach({kNaN, 0, 0}, {1, 0, 0}, 1.0f).bounded);
   EXPECT_FALSE(segment_reach({0, 0, 0}, {0, 0, 0}, 1.0f).bounded);
+}
+
+// The guessed range of an axis is the bisected one, on evenly and unevenly spaced axes, for bounds
+// inside, between, beyond and around the nodes (a guess past the last node included).
+TEST(AxisRange, GuessedFromAnEvenSpacingIsTheBisectedOne) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> u(-0.3f, 1.3f);
+  for (const bool even : {true, false}) {
+    for (const std::size_t n : {1u, 2u, 5u, 40u}) {
+      std::vector<float> axis(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        axis[i] = even ? 10.0f * static_cast<float>(i) : 10.0f * static_cast<float>(i * i) / n;
+      }
+      const float step = n > 1 ? (axis.back() - axis.front()) / static_cast<float>(n - 1) : 0.0f;
+      const float span = std::max(axis.back(), 1.0f);
+      for (int trial = 0; trial < 200; ++trial) {
+        float lo = span * u(rng);
+        float hi = trial % 7 == 0 ? lo : span * u(rng);
+        if (trial % 5 == 0) lo = axis[static_cast<std::size_t>(trial) % n];
+        const detail::IndexRange want = detail::axis_range(axis, {0, n}, lo, hi);
+        const detail::IndexRange got = detail::guessed_axis_range(axis, axis.front(), step, lo, hi);
+        ASSERT_TRUE(got.begin <= n && got.end <= n) << lo << " " << hi;
+        if (!want.empty()) {
+          EXPECT_EQ(got.begin, want.begin) << lo << " " << hi;
+          EXPECT_EQ(got.end, want.end) << lo << " " << hi;
+        } else {
+          EXPECT_TRUE(got.empty()) << lo << " " << hi;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -145,8 +145,6 @@ INSTANTIATE_TEST_SUITE_P(
                        c.source.launch_azim_deg = {0.0f, -kInf};
                        c.ssp.c_m_s = {1500.0f, 1e-45f, 2e9f};
                        c.beam.step_m = 501.0f;
-                       c.beam.beam_type = "cerveny";
-                       c.beam.incoherent = true;
                      },
                      {"source: freq_hz values must be finite",
                       "source: freq_hz values must be at most 1e9 Hz in magnitude: above it a "
@@ -154,8 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "source: launch_azim_deg values must be finite",
                       "ssp: c_m_s values must lie between 0.001 and 1e9 m/s, whose slownesses "
                       "single precision can trace",
-                      "beam: step_m must not exceed max_range_m",
-                      "beam: incoherent needs beam_type \"geometric\""}},
+                      "beam: step_m must not exceed max_range_m"}},
         ValidateCase{
             "ArrivalKeys",
             [](SimulationConfig& c) {
@@ -163,6 +160,16 @@ INSTANTIATE_TEST_SUITE_P(
               c.beam.eigenrays = true;
             },
             {"beam: max_arrivals must be from 1 to 1000000", "beam: eigenrays needs arrivals"}},
+        ValidateCase{"PolarAxesAndCutoff",
+                     [](SimulationConfig& c) {
+                       c.receivers = {"polar", {-1, 5}, {90, 0}, {20, 10}};
+                       c.beam.min_amplitude = -0.1f;
+                     },
+                     {"receivers: x_rcvr_m (ranges) must be non-negative and non-decreasing in "
+                      "polar mode",
+                      "receivers: y_rcvr_m (bearings) must be non-decreasing in polar mode",
+                      "receivers: z_rcvr_m must be non-decreasing in polar mode",
+                      "beam: min_amplitude must be a finite number from 0 up"}},
         // the seabed rises from 100 m at x = 0 to 20 m at x = 1000: 60 m under x = 500
         ValidateCase{"SourceBelowSlopingSeabed",
                      [](SimulationConfig& c) {

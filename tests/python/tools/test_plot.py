@@ -112,3 +112,19 @@ def test_horizontal_slice_draws_receivers_below_the_seabed_as_seabed():
     ax = plot.tl_horizontal(results.to_arrays(grid_result((1, 3, 4, 5)), rising_bottom_config()), 30.0, ax=Figure().add_subplot())
     seabed = ax.collections[1].get_array()
     np.testing.assert_array_equal(np.ma.getmaskarray(seabed).reshape(4, 3), [[True, True, False]] * 4)
+
+
+def test_polar_fields_slice_along_their_bearings_and_draw_in_range_bearing_cells():
+    polar = {"pressure_field": {"range_m": [100.0, 200.0], "bearing_deg": [0.0, 90.0], "z_m": [10.0],
+                                "frequency_hz": [100.0], "shape": (1, 2, 2, 1), "pressure_re": [1.0, 0.5, 0.25, 0.125],
+                                "pressure_im": [0.0] * 4, "delay_s": [0.1] * 4, "amplitude": [1.0] * 4}}
+    field = results.to_arrays(polar)
+    # halfway between the bearings, the magnitudes' mean; a bearing a turn away is the same one
+    vertical = drawn(plot.tl_vertical(field, 405.0, ax=Figure().add_subplot()))
+    np.testing.assert_allclose(vertical.ravel(), -20.0 * np.log10([0.75, 0.1875]), atol=1e-4)
+    plan = plot.tl_horizontal(field, 10.0, ax=Figure().add_subplot())
+    np.testing.assert_allclose(drawn(plan).ravel(), -20.0 * np.log10([1.0, 0.5, 0.25, 0.125]), atol=1e-4)
+    # the outer corner of the cell of range 200 m, bearing 90 deg: 250 m out on bearing 135 deg
+    np.testing.assert_allclose(plan.collections[0].get_coordinates()[2, 2], [176.777, -176.777], atol=1e-2)
+    with pytest.raises(ValueError, match="leave origin_m out"):
+        plot.tl_vertical(field, 0.0, origin_m=(0.0, 0.0))

@@ -154,3 +154,33 @@ def test_unknown_suffixes_and_foreign_files_are_refused(tmp_path, xr):
     xr.Dataset({"t": ("x", [1.0, 2.0])}).to_netcdf(tmp_path / "other.nc")
     with pytest.raises(ValueError, match="is not an abyx result"):
         files.load(tmp_path / "other.nc")
+
+
+@pytest.mark.parametrize("suffix", [".nc", ".npz"])
+def test_polar_fields_keep_range_bearing_depth_axes_place_receivers_from_the_source_and_read_back(
+        tmp_path, suffix, request):
+    if suffix == ".nc":
+        request.getfixturevalue("xr")
+    config = run_config(receivers={"config_type": "polar", "x_rcvr_m": [0.0, 60.0, 120.0],
+                                   "y_rcvr_m": [0.0, 90.0, 210.0], "z_rcvr_m": [20.0, 50.0]})
+    config["source"]["position"] = [10.0, -20.0, 50.0]
+    config["beam"]["arrivals"] = True
+    result = run(config)
+    field = results.to_arrays(result, config)
+    assert field.is_polar and not field.is_array and field.pressure.shape == (1, 3, 3, 2) and field.delay_s.shape == (3, 3, 2)
+    # bearings as azimuths: 0 along +y, 90 along +x
+    np.testing.assert_allclose(field.x_m[2], [10.0, 130.0, -50.0], atol=1e-3)
+    np.testing.assert_allclose(field.y_m[2], [100.0, -20.0, -20.0 - 120.0 * np.sqrt(0.75)], atol=1e-3)
+    from abyx_tools.arrivals import arrival_arrays
+    table = arrival_arrays(result, config)  # each arrival at its receiver's position, depth fastest
+    x, _, z = field.positions_m()
+    np.testing.assert_array_equal(table.x_m, x[table.receiver])
+    np.testing.assert_array_equal(x[table.receiver], field.x_m.ravel()[table.receiver // 2])
+    np.testing.assert_array_equal(z[table.receiver], [(20.0, 50.0)[r % 2] for r in table.receiver])
+    files.save(tmp_path / f"polar{suffix}", result, config)
+    saved = files.load(tmp_path / f"polar{suffix}").field
+    for name in ("pressure", "delay_s", "x_m", "y_m", "z_m", "range_m", "bearing_deg", "in_water"):
+        np.testing.assert_array_equal(getattr(saved, name), getattr(field, name))
+    if suffix == ".nc":
+        from abyx_tools import dataset
+        assert dataset.to_dataset(result, config)["pressure_re"].dims == ("frequency_hz", "range_m", "bearing_deg", "z_m")
