@@ -51,12 +51,16 @@ def _bottom_model(bottom: Any) -> Dict[str, Any]:
 
 
 def _receivers(source: Tuple[float, float, float], ranges_m: Any, depths_m: Any, bearings_deg: Any,
-               receiver_grid: Any, receiver_points: Any) -> Tuple[Dict[str, Any], List[Tuple[float, float, float]]]:
+               receiver_grid: Any, receiver_points: Any,
+               polar: bool) -> Tuple[Dict[str, Any], List[Tuple[float, float, float]]]:
     """The receiver section and the receivers' positions (for the domain and the range)."""
     chosen = [ranges_m is not None, receiver_grid is not None, receiver_points is not None]
     if sum(chosen) != 1:
         raise ValueError("give the receivers one way: ranges_m with depths_m (and bearings_deg), receiver_grid "
                          "(x, y, z axes) or receiver_points ([(x, y, z), ...])")
+    if polar and ranges_m is None:
+        raise ValueError("polar=True lays out ranges_m x bearings_deg x depths_m; receiver_grid and receiver_points "
+                         "have their own layouts")
     if receiver_grid is not None:
         x, y, z = (_floats(axis, f"receiver_grid {name}") for axis, name in zip(receiver_grid, "xyz"))
         corners = [(a, b, c) for a in (x[0], x[-1]) for b in (y[0], y[-1]) for c in (z[0], z[-1])]
@@ -69,9 +73,14 @@ def _receivers(source: Tuple[float, float, float], ranges_m: Any, depths_m: Any,
         if depths_m is None:
             raise ValueError("ranges_m needs depths_m")
         ranges, depths = _floats(ranges_m, "ranges_m"), _floats(depths_m, "depths_m")
-        bearings = [math.radians(b) for b in _floats(bearings_deg, "bearings_deg")]
+        bearings_deg = _floats(bearings_deg, "bearings_deg")
+        bearings = [math.radians(b) for b in bearings_deg]
         points = np.array([(source[0] + r * math.sin(b), source[1] + r * math.cos(b), z)
                            for b in bearings for r in ranges for z in depths])
+        if polar:  # the layout's axes ascend
+            section = {"config_type": "polar", "x_rcvr_m": sorted(ranges), "y_rcvr_m": sorted(bearings_deg),
+                       "z_rcvr_m": sorted(depths)}
+            return section, [tuple(p) for p in points]
     section = {"config_type": "array", "x_rcvr_m": points[:, 0].tolist(), "y_rcvr_m": points[:, 1].tolist(),
                "z_rcvr_m": points[:, 2].tolist()}
     return section, [tuple(p) for p in points]
@@ -146,6 +155,7 @@ def config(
     bearings_deg: Any = (0.0,),
     receiver_grid: Any = None,
     receiver_points: Any = None,
+    polar: bool = False,
     bathymetry_bearing_deg: Optional[float] = None,
     elevations_deg: Any = None,
     azimuths_deg: Any = None,
@@ -164,8 +174,8 @@ def config(
       bottom_model dict.
     * the source: `source_depth_m` (at x = y = 0) or `source_position_m`; `freq_hz`, one or more.
     * the receivers, one way: `ranges_m` x `depths_m` along each of `bearings_deg` (deg, 0 along +y,
-      90 along +x), listed bearing by bearing, range by range; `receiver_grid` (x, y, z axes); or
-      `receiver_points`.
+      90 along +x), listed bearing by bearing, range by range (with `polar=True`, the polar layout of
+      these axes instead, each sorted); `receiver_grid` (x, y, z axes); or `receiver_points`.
     * the fan: `elevations_deg` and `azimuths_deg`, or chosen: elevations from -80 to 80 deg and
       azimuths within ten spacings of every receiver bearing (the whole circle for a grid or
       points), at half the spacing `suggest_fan` gives for geometric beams (its rule keeps the
@@ -181,7 +191,8 @@ def config(
         _floats(source_position_m, "source_position_m"))
     if len(source) != 3:
         raise ValueError("source_position_m must be (x, y, z)")
-    receivers, positions = _receivers(source, ranges_m, depths_m, bearings_deg, receiver_grid, receiver_points)
+    receivers, positions = _receivers(source, ranges_m, depths_m, bearings_deg, receiver_grid, receiver_points,
+                                      polar)
     farthest = max(math.hypot(x - source[0], y - source[1]) for x, y, _ in positions)
     max_range = float(max_range_m) if max_range_m is not None else max(1.05 * farthest, 100.0)
     half_width = 1.1 * max_range + 10.0

@@ -11,14 +11,18 @@ import abyx_tools  # noqa: E402
 from abyx_tools.results import seabed_depth_m  # noqa: E402
 
 
-def test_free_field_configuration_gives_spherical_spreading_at_every_receiver():
+@pytest.mark.parametrize("polar, bearings", [(False, [0.0, 90.0]), (True, [90.0, 0.0])])
+def test_free_field_configuration_gives_spherical_spreading_at_every_receiver(polar, bearings):
     cfg = abyx_tools.config(depth_m=5000.0, source_depth_m=2500.0, freq_hz=100.0, ranges_m=[200.0, 500.0, 1000.0],
-                            depths_m=[2400.0, 2500.0], bearings_deg=[0.0, 90.0])
+                            depths_m=[2400.0, 2500.0], bearings_deg=bearings, polar=polar)
     field = abyx_tools.to_arrays(abyx.run_simulation(cfg), cfg)
-    # bearing by bearing, range by range, depth by depth
-    assert (field.x_m[6], field.y_m[6], field.z_m[7]) == pytest.approx((200.0, 0.0, 2500.0), abs=1e-3)
-    distance = np.linalg.norm(np.stack([field.x_m, field.y_m, field.z_m - 2500.0], axis=1), axis=1)
-    np.testing.assert_allclose(field.transmission_loss_db[0], 20.0 * np.log10(distance), atol=0.5)
+    x, y, z = (np.ravel(v) for v in field.positions_m())
+    if polar:  # the axes sorted: range, then bearing 0 before 90, then depth
+        assert field.pressure.shape == (1, 3, 2, 2) and (x[3], y[3], z[3]) == pytest.approx((200.0, 0.0, 2500.0), abs=1e-3)
+    else:  # bearing by bearing, range by range, depth by depth
+        assert (x[6], y[6], z[7]) == pytest.approx((200.0, 0.0, 2500.0), abs=1e-3)
+    distance = np.linalg.norm(np.stack([x, y, z - 2500.0], axis=1), axis=1)
+    np.testing.assert_allclose(field.transmission_loss_db[0].ravel(), 20.0 * np.log10(distance), atol=0.5)
 
 
 @pytest.mark.parametrize("bearing", [90.0, 30.0])
@@ -36,6 +40,7 @@ def test_depth_profile_along_a_bearing_and_a_named_sediment_are_what_the_run_see
     ({"source_depth_m": 10.0, "source_position_m": (0, 0, 10)}, "give the source"),
     ({"source_depth_m": 10.0}, "give the receivers one way"),
     ({"source_depth_m": 10.0, "ranges_m": [100.0]}, "ranges_m needs depths_m"),
+    ({"source_depth_m": 10.0, "receiver_points": [(0, 100, 5)], "polar": True}, "polar=True lays out"),
     ({"source_depth_m": 10.0, "receiver_points": [(0, 100, 5)], "bottom": "mud"}, "bottom must be 'rigid'"),
 ])
 def test_incomplete_or_contradictory_studies_are_refused(arguments, message):
