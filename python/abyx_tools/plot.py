@@ -18,7 +18,7 @@ from collections.abc import Mapping, Sequence
 from typing import Any, List, Optional, Tuple
 
 from abyx_tools._extras import require
-from abyx_tools.results import FieldArrays, RayPath, ray_paths, source_position_of, to_arrays
+from abyx_tools.results import FieldArrays, RayPath, polar_positions_m, ray_paths, source_position_of, to_arrays
 
 np = require("numpy", "abyx_tools.plot")
 
@@ -183,8 +183,6 @@ def _colour_limits(values: Any, vmin: Optional[float], vmax: Optional[float]) ->
 
 def _polar_edges(field: FieldArrays) -> Tuple[Any, Any]:
     """x and y of the cell corners around a polar field's (range, bearing) nodes, ranges from 0 up."""
-    from abyx_tools.results import polar_positions_m
-
     return polar_positions_m(np.maximum(_edges(field.range_m), 0.0), _edges(field.bearing_deg), field.source_position_m)
 
 
@@ -381,11 +379,8 @@ def _polar_vertical(field: FieldArrays, data: Any, k: int, bearing_deg: float, o
     if origin_m is not None:
         raise ValueError("a polar field is sliced along its bearings from the source: leave origin_m out")
     lo, hi = float(field.bearing_deg[0]), float(field.bearing_deg[-1])
-    bearing = float(bearing_deg)
-    for turn in (0.0, 360.0, -360.0, 720.0, -720.0):
-        if lo <= bearing + turn <= hi:
-            bearing += turn
-            break
+    wrapped = lo + (float(bearing_deg) - lo) % 360.0
+    bearing = wrapped if wrapped <= hi else float(bearing_deg)  # else refused below as outside them
     b0, b1, weight = _bracket(field.bearing_deg, bearing, "bearing", "deg")
     magnitude = 10.0 ** (-field.loss_db(incoherent)[k].astype(np.float64) / 20.0)
     section = _blend(magnitude[:, b0], magnitude[:, b1], weight)
