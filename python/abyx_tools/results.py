@@ -251,38 +251,27 @@ def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = N
         if key not in field:
             raise ValueError(f"{'polar' if polar else 'grid'}-mode pressure field has no '{key}' axis")
         axes.append(_flat(field, key, size, np.float32))
-    if polar:
-        source = source_position_of(config)
+    source = source_position_of(config)
+    if polar:  # x and y per (range, bearing)
         x, y = polar_positions_m(axes[0], axes[1], source)
-        return FieldArrays(
-            frequency_hz=frequency,
-            pressure=pressure.reshape(shape),
-            delay_s=delay.reshape(shape[1:]),
-            amplitude=amplitude.reshape(shape[1:]),
-            x_m=x,
-            y_m=y,
-            z_m=axes[2],
-            is_array=False,
-            source_position_m=source,
-            intensity=None if intensity is None else intensity.reshape(shape),
-            in_water=_in_water(config, x[:, :, None], y[:, :, None], axes[2][None, None, :]),
-            range_m=axes[0],
-            bearing_deg=axes[1],
-        )
+        column_x, column_y = x[:, :, None], y[:, :, None]
+    else:
+        x, y = axes[0], axes[1]
+        column_x, column_y = x[:, None, None], y[None, :, None]
     return FieldArrays(
         frequency_hz=frequency,
         pressure=pressure.reshape(shape),
         delay_s=delay.reshape(shape[1:]),
         amplitude=amplitude.reshape(shape[1:]),
-        x_m=axes[0],
-        y_m=axes[1],
+        x_m=x,
+        y_m=y,
         z_m=axes[2],
         is_array=False,
-        source_position_m=source_position_of(config),
+        source_position_m=source,
         intensity=None if intensity is None else intensity.reshape(shape),
-        in_water=_in_water(
-            config, axes[0][:, None, None], axes[1][None, :, None], axes[2][None, None, :]
-        ),
+        in_water=_in_water(config, column_x, column_y, axes[2][None, None, :]),
+        range_m=axes[0] if polar else None,
+        bearing_deg=axes[1] if polar else None,
     )
 
 

@@ -108,16 +108,14 @@ bool store_field_entries(PyObject* dict, const PressureField& field,
     if (!store(dict, "receiver_positions_m", point_list(*field.receiver_positions_m))) {
       return false;
     }
-  } else if (field.layout == ReceiverLayout::Polar) {
-    if (!store(dict, "range_m", float_list(field.x_m)) ||
-        !store(dict, "bearing_deg", float_list(field.y_m)) ||
+  } else {
+    // a polar layout's first two axes are its ranges and bearings
+    const bool polar = field.layout == ReceiverLayout::Polar;
+    if (!store(dict, polar ? "range_m" : "x_m", float_list(field.x_m)) ||
+        !store(dict, polar ? "bearing_deg" : "y_m", float_list(field.y_m)) ||
         !store(dict, "z_m", float_list(field.z_m))) {
       return false;
     }
-  } else if (!store(dict, "x_m", float_list(field.x_m)) ||
-             !store(dict, "y_m", float_list(field.y_m)) ||
-             !store(dict, "z_m", float_list(field.z_m))) {
-    return false;
   }
   const std::vector<Complex32>& pressure = field.pressure;
   return store(dict, "frequency_hz", float_list(config.source.freq_hz)) &&
