@@ -83,7 +83,10 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
   states.push_back(launch_state(source, c0, azimuth_rad, elevation_rad));
 
   const bool midpoint = beam.integration_method == IntegrationMethod::Rk2;
-  if (cutoff != nullptr && !(cutoff->min_amplitude > 0.0f)) cutoff = nullptr;
+  // without frequencies there are no reflection magnitudes to weigh
+  if (cutoff != nullptr && (!(cutoff->min_amplitude > 0.0f) || cutoff->omegas.empty())) {
+    cutoff = nullptr;
+  }
   if (cutoff != nullptr) cutoff->remaining.assign(cutoff->omegas.size(), 1.0f);
   // The bottom under the last state, when the reflection test evaluated it there. It is present
   // exactly when no reflection moved the last state, so it also says that both cursors still hold

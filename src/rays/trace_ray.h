@@ -20,7 +20,8 @@ struct RayPath {
 };
 
 // What ends a ray early: the product of its bottom-reflection magnitudes falling below
-// min_amplitude at every frequency. The caller owns it and reuses it from ray to ray.
+// min_amplitude at every frequency (none without frequencies). The caller owns it and reuses it
+// from ray to ray.
 struct RayCutoff {
   float min_amplitude = 0.0f;     // 0: no cut-off
   std::span<const float> omegas;  // angular frequencies (rad/s)

@@ -191,6 +191,27 @@ TEST(TraceRay, VerticalLaunchBouncesForWholeBudget) {
   }
 }
 
+// A cut-off ends a ray at the bottom reflection that takes it below (a rigid bottom reflects
+// |R| = 1); without frequencies there is nothing to weigh, and the ray runs its whole budget.
+TEST(TraceRay, CutOffEndsTheRayAtTheReflectionThatTakesItBelow) {
+  BeamSettings beam;
+  beam.step_m = 100.0f;
+  beam.max_steps = 500;
+  beam.max_range_m = 1e4f;
+  beam.min_amplitude = 1.5f;
+  const std::vector<float> omegas{628.3f};
+  std::vector<RayState> states;
+  RayCutoff cutoff{beam.min_amplitude, omegas, {}};
+  trace_ray(beam, {0, 0, 1000}, kGriddedSsp, kGriddedBottom, 0.0f, 90 * 0.017453292f, states,
+            &cutoff);
+  EXPECT_EQ(states.back().n_bottom, 1u);
+  EXPECT_TRUE(states.back().bottom_hit.has_value());
+  RayCutoff without_frequencies{beam.min_amplitude, {}, {}};
+  trace_ray(beam, {0, 0, 1000}, kGriddedSsp, kGriddedBottom, 0.0f, 90 * 0.017453292f, states,
+            &without_frequencies);
+  EXPECT_EQ(states.size(), 501u);
+}
+
 // Regression: the first step up from a source on the surface in a steep gradient was moved back
 // to before the source, with a travel time below zero.
 TEST(TraceRay, TravelTimeNeverFallsBelowZeroFromASourceOnTheSurface) {
