@@ -92,10 +92,13 @@ def test_polar_receivers_see_lloyds_mirror_at_their_range_and_depth_on_every_bea
     assert compared >= 40
 
 
-def rayleigh(grazing_rad, c_ratio, density_ratio):
-    """Rayleigh's coefficient of a lossless fluid half-space, n = c / c_b, m = rho_b / rho."""
-    root = cmath.sqrt(c_ratio ** 2 - math.cos(grazing_rad) ** 2)
-    return (density_ratio * math.sin(grazing_rad) - root) / (density_ratio * math.sin(grazing_rad) + root)
+def rayleigh(grazing_rad, n, m):
+    """Rayleigh's coefficient of a fluid half-space, (m sin(theta) - sqrt(n^2 - cos^2(theta))) / (m sin(theta) +
+    sqrt(...)): m the density ratio, n = c / c_b (the loss its imaginary part), the root decaying into the bottom
+    (beyond the critical angle |R| = 1 and a phase)."""
+    root = cmath.sqrt(n * n - math.cos(grazing_rad) ** 2)
+    root = root if root.imag >= 0 else -root  # exp(i k z root) decays downwards
+    return (m * math.sin(grazing_rad) - root) / (m * math.sin(grazing_rad) + root)
 
 
 @pytest.mark.parametrize("min_amplitude", [0.05, 0.08])
@@ -253,11 +256,9 @@ def test_ideal_waveguide_arrivals_are_the_image_sources_and_sum_to_the_field(bea
 
 
 def test_fluid_half_space_reflects_with_rayleighs_coefficient():
-    """p = exp(i k R1) / R1 + R(theta) exp(i k R2) / R2, R2 from the bottom image, R Rayleigh's
-    R = (m sin(theta) - sqrt(n^2 - cos^2(theta))) / (m sin(theta) + sqrt(n^2 - cos^2(theta))),
-    m the density ratio, n = c / c_b (the loss its imaginary part), the root decaying into the
-    bottom (beyond the critical angle |R| = 1 and a phase). The source is 4.9 km below the surface
-    and rays run at most 3 km: no path touches the surface, so the closed form has no surface terms."""
+    """p = exp(i k R1) / R1 + R(theta) exp(i k R2) / R2, R2 from the bottom image, R Rayleigh's (`rayleigh`). The
+    source is 4.9 km below the surface and rays run at most 3 km: no path touches the surface, so the closed form has
+    no surface terms."""
     depth, zs, freq, cb, rho, loss_db = 5000.0, 4900.0, 100.0, 1700.0, 1.8, 0.3
     bottom = {"model": "acoustic", "compressional_speed_m_s": cb, "density_g_cm3": rho,
               "compressional_attenuation_db_per_wavelength": loss_db}
@@ -270,9 +271,7 @@ def test_fluid_half_space_reflects_with_rayleighs_coefficient():
     compared = 0
     for (_, y, z), p in zip(points, pressures(result)):
         r1, r2, theta = math.hypot(y, z - zs), math.hypot(y, 2 * depth - zs - z), math.atan2(2 * depth - zs - z, y)
-        root = cmath.sqrt(n * n - math.cos(theta) ** 2)
-        root = root if root.imag >= 0 else -root  # exp(i k z root) decays downwards
-        reflection = (rho * math.sin(theta) - root) / (rho * math.sin(theta) + root)
+        reflection = rayleigh(theta, n, rho)
         exact = cmath.exp(1j * k * r1) / r1 + reflection * cmath.exp(1j * k * r2) / r2
         if abs(exact) >= 0.5 * (1.0 / r1 + abs(reflection) / r2):  # away from the nulls
             compared += 1
