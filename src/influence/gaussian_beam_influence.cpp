@@ -303,8 +303,10 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
     const Vec3 d = b.pos - a.pos;
     const float length_sq = dot(d, d);
     const float length = std::sqrt(length_sq);
-    if (takes_receivers(length_sq, length)) {
-      const float radius = length / 2.0f + ws.search_width[i - 1] + kRadiusMargin;
+    const bool indexed = field.is_array() && narrowed;
+    const float radius = length / 2.0f + ws.search_width[i - 1] + kRadiusMargin;
+    if (takes_receivers(length_sq, length) &&
+        !(indexed && region_rules_out(ws.gathered, a.pos, b.pos, radius))) {
       const SegmentReach reach = segment_reach(a.pos, d, radius);
       // most segments reach no receiver, so the basis is only worked out for the first one. A
       // reflection moves B back onto the boundary: the segment then runs along the incident ray,

@@ -346,6 +346,28 @@ void visit_all_array_receivers(std::span<const Vec3> points, Visit&& visit) {
   }
 }
 
+// Whether the gathered region holds no receiver and covers all that a segment from a to b with
+// search radius `radius` can reach, so that its search would find nothing and gather nothing
+// anew. The test bounds the segment by a box and a span widened by the radius and four times the
+// segment's margin, wider than its reach's own bounds (which are widened by at most three),
+// without working out the reach.
+inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, float radius) {
+  if (!region.valid || !region.ids.empty() || !(radius >= 0.0f)) return false;
+  constexpr float kLooseMargin = 4.0f * kReachRelativeMargin;
+  const Vec3 d = b - a;
+  const float size = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z), std::fabs(b.x),
+                               std::fabs(b.y), std::fabs(b.z)}) +
+                     radius + std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
+  const float e = radius + kLooseMargin * size;
+  const float s_a = dot(a - region.start, region.axis);
+  const float s_b = dot(b - region.start, region.axis);
+  // false for any NaN
+  return std::min(a.x, b.x) - e >= region.lo.x && std::min(a.y, b.y) - e >= region.lo.y &&
+         std::min(a.z, b.z) - e >= region.lo.z && std::max(a.x, b.x) + e <= region.hi.x &&
+         std::max(a.y, b.y) + e <= region.hi.y && std::max(a.z, b.z) + e <= region.hi.z &&
+         std::min(s_a, s_b) - e >= region.s_lo && std::max(s_a, s_b) + e <= region.s_hi;
+}
+
 // The array receivers of one bounded segment, found through the index: those of the gathered
 // slices the reach spans that lie inside its box and the slab between its end planes, the list
 // gathered again first when the reach leaves its region.
