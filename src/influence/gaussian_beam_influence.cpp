@@ -221,10 +221,9 @@ bool takes_receivers(float length_sq, float length) {
   return !(length_sq < kMinSegmentLengthSq || length <= kMinSegmentLength);
 }
 
-BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& basis,
-                         float phase_start, float length_sq, float radius,
-                         const Vec3* shared_next_d) {
-  BeamSegment seg;
+// Writes the segment in place: built in a temporary, its copy stalled on store forwarding.
+void make_segment(const RayState& a, const RayState& b, const RayBasis& basis, float phase_start,
+                  float length_sq, float radius, const Vec3* shared_next_d, BeamSegment& seg) {
   seg.start = a.pos;
   seg.end = b.pos;
   seg.d = b.pos - a.pos;
@@ -246,7 +245,6 @@ BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& b
   seg.e2 = basis.e2;
   seg.shares_end = shared_next_d != nullptr;
   if (seg.shares_end) seg.next_d = *shared_next_d;
-  return seg;
 }
 
 }  // namespace
@@ -326,9 +324,9 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
             const float next_length_sq = dot(next_d, next_d);
             shares_end = takes_receivers(next_length_sq, std::sqrt(next_length_sq));
           }
-          seg = make_segment(a, b, ray_basis(frame.slowness, frame.c, frame.phi),
-                             a.phase + ws.kmah[i - 1], length_sq, radius,
-                             shares_end ? &next_d : nullptr);
+          make_segment(a, b, ray_basis(frame.slowness, frame.c, frame.phi),
+                       a.phase + ws.kmah[i - 1], length_sq, radius, shares_end ? &next_d : nullptr,
+                       seg);
           seg_ready = true;
         }
         ++counts.candidates;
