@@ -1,8 +1,10 @@
-"""The module's surface, and one call's road: serialising, reading, validating, warning, each failure's message."""
+"""The module's surface and its type stub, and one call's road: serialising, reading, validating, warning, each failure's message."""
 
+import ast
 import ctypes
 import functools
 import importlib
+import importlib.metadata
 import inspect
 import itertools
 import json
@@ -10,6 +12,7 @@ import math
 import re
 import sys
 import warnings
+from pathlib import Path
 
 import pytest
 
@@ -29,6 +32,21 @@ def test_docstrings_all_signature_and_the_panic_class_made_once():
     with pytest.raises(ImportError):  # a second initialisation is refused, a reload keeps the class
         init()
     assert importlib.reload(abyx).PanicException is panic and abyx.__all__ == ["__doc__", "run_simulation"]
+
+
+# the stub beside an installed module (abyx.pyi, and abyx-stubs for mypy)
+def test_installed_stubs_name_exactly_the_public_names():
+    module = Path(abyx.__file__).resolve()
+    try:
+        installed = {Path(f.locate()).resolve() for f in importlib.metadata.files("abyx") or ()}
+    except importlib.metadata.PackageNotFoundError:
+        installed = set()
+    if module not in installed:
+        pytest.skip("abyx is not imported from an installed distribution")
+    public = {name for name in dir(abyx) if not name.startswith("_")}
+    for stub in (module.with_name("abyx.pyi"), module.with_name("abyx-stubs") / "__init__.pyi"):
+        body = ast.parse(stub.read_text(encoding="utf-8")).body
+        assert {node.name for node in body if isinstance(node, (ast.ClassDef, ast.FunctionDef))} == public
 
 
 @pytest.mark.parametrize("args, kwargs, message", [

@@ -45,19 +45,27 @@ def arrivals_at(result, receiver):
             for j, r in enumerate(a["receiver"]) if r == receiver]
 
 
+def lloyd(r, z, zs, k=2.0 * math.pi * 100.0 / C):
+    """The direct path, the surface image's path, and their exact pressure."""
+    r1, r2 = math.hypot(r, z - zs), math.hypot(r, z + zs)
+    return r1, r2, cmath.exp(1j * k * r1) / r1 - cmath.exp(1j * k * r2) / r2
+
+
 # complex-Q beams near the surface image keep the level; their phase there is up to about 10 degrees off
-@pytest.mark.parametrize("elevations, azimuths, beam, tolerance", [
+LLOYD_FANS = pytest.mark.parametrize("elevations, azimuths, beam, tolerance", [
     (fan(-30.0, 0.25, 181), fan(-5.0, 0.5, 21), {}, 0.1),
     (fan(-60.0, 1.0, 121), fan(-30.0, 1.0, 61), {"beam_type": "cerveny"}, 0.15)], ids=["geometric", "cerveny"])
+
+
+@LLOYD_FANS
 def test_lloyds_mirror_level_complex_pressure_and_its_two_arrivals(elevations, azimuths, beam, tolerance):
     # 100 Hz source 30 m deep in water 5 km deep, so that nothing comes back from the bottom
-    source, k = (0.0, 0.0, 30.0), 2.0 * math.pi * 100.0 / C
+    source = (0.0, 0.0, 30.0)
     points = [(0.0, 150.0 + 25.0 * i, 40.0) for i in range(25)] + [(0.0, 400.0, 5.0 * i) for i in range(1, 20)]
     result = run_field(source, 100.0, elevations, azimuths, points, 900.0, 5000.0, arrivals=True, **beam)
     compared = 0
     for receiver, ((_, y, z), p) in enumerate(zip(points, pressures(result))):
-        r1, r2 = math.hypot(y, z - source[2]), math.hypot(y, z + source[2])
-        exact = cmath.exp(1j * k * r1) / r1 - cmath.exp(1j * k * r2) / r2
+        r1, r2, exact = lloyd(y, z, source[2])
         if abs(exact) >= 0.5 * (1.0 / r1 + 1.0 / r2):  # away from the nulls
             compared += 1
             # a sign error swaps peaks and nulls, a wrong normalisation shifts levels by 6 dB or more
@@ -71,12 +79,9 @@ def test_lloyds_mirror_level_complex_pressure_and_its_two_arrivals(elevations, a
     assert compared >= 30
 
 
-@pytest.mark.parametrize("elevations, azimuths, beam, tolerance", [
-    (fan(-30.0, 0.25, 181), fan(-5.0, 0.5, 21), {}, 0.1),
-    (fan(-60.0, 1.0, 121), fan(-30.0, 1.0, 61), {"beam_type": "cerveny"}, 0.15)], ids=["geometric", "cerveny"])
-def test_polar_receivers_see_lloyds_mirror_at_their_range_and_depth_on_every_bearing(elevations, azimuths, beam,
-                                                                                      tolerance):
-    source, k = (200.0, -100.0, 30.0), 2.0 * math.pi * 100.0 / C  # off the origin: ranges are from the source
+@LLOYD_FANS
+def test_polar_receivers_see_lloyds_mirror_on_every_bearing(elevations, azimuths, beam, tolerance):
+    source = (200.0, -100.0, 30.0)  # off the origin: ranges are from the source
     ranges, bearings, depths = fan(150.0, 50.0, 13), [-3.0, 0.0, 2.5], [20.0, 40.0]
     receivers = {"config_type": "polar", "x_rcvr_m": ranges, "y_rcvr_m": bearings, "z_rcvr_m": depths}
     result = run_field(source, 100.0, elevations, azimuths, receivers, 900.0, 5000.0, **beam)
@@ -84,8 +89,7 @@ def test_polar_receivers_see_lloyds_mirror_at_their_range_and_depth_on_every_bea
     assert list(field)[:4] == ["range_m", "bearing_deg", "z_m", "frequency_hz"] and field["shape"] == (1, 13, 3, 2)
     compared = 0
     for (r, _, z), p in zip(itertools.product(ranges, bearings, depths), pressures(result)):
-        r1, r2 = math.hypot(r, z - source[2]), math.hypot(r, z + source[2])
-        exact = cmath.exp(1j * k * r1) / r1 - cmath.exp(1j * k * r2) / r2
+        r1, r2, exact = lloyd(r, z, source[2])
         if abs(exact) >= 0.5 * (1.0 / r1 + 1.0 / r2):  # away from the nulls
             compared += 1
             assert abs(p - exact) <= tolerance * (1.0 / r1 + 1.0 / r2), (r, z, p, exact)
@@ -93,9 +97,8 @@ def test_polar_receivers_see_lloyds_mirror_at_their_range_and_depth_on_every_bea
 
 
 def rayleigh(grazing_rad, n, m):
-    """Rayleigh's coefficient of a fluid half-space, (m sin(theta) - sqrt(n^2 - cos^2(theta))) / (m sin(theta) +
-    sqrt(...)): m the density ratio, n = c / c_b (the loss its imaginary part), the root decaying into the bottom
-    (beyond the critical angle |R| = 1 and a phase)."""
+    """(m sin(theta) - sqrt(n^2 - cos^2(theta))) / (m sin(theta) + sqrt(...)) of a fluid half-space: m the density
+    ratio, n = c / c_b (the loss its imaginary part), the root decaying into the bottom."""
     root = cmath.sqrt(n * n - math.cos(grazing_rad) ** 2)
     root = root if root.imag >= 0 else -root  # exp(i k z root) decays downwards
     return (m * math.sin(grazing_rad) - root) / (m * math.sin(grazing_rad) + root)

@@ -25,11 +25,9 @@ constexpr float kTwoPiF = 6.2831855f;
 constexpr float kC0 = 1500.0f;             // m/s
 constexpr float kStep = 10.0f;             // m
 constexpr double kAmplitudeRelTol = 2e-5;  // relative, on |a|
-// relative, on |a| off the axis: receiver positions are rounded to about 1e-4 of the narrowest
-// beam width
-constexpr double kOffAxisRelTol = 2e-4;
-constexpr double kDelayRelTol = 1e-6;     // relative, on travel time
-constexpr double kPressureRelTol = 3e-4;  // on |p - expected| / |expected|
+constexpr double kOffAxisRelTol = 2e-4;    // off the axis receivers round to 1e-4 of a width
+constexpr double kDelayRelTol = 1e-6;      // relative, on travel time
+constexpr double kPressureRelTol = 3e-4;   // on |p - expected| / |expected|
 const Vec3 kOrigin{100.0f, -50.0f, 500.0f};
 const std::vector<float> kOmegas{kTwoPiF * 50.0f, kTwoPiF * 200.0f};
 
@@ -72,8 +70,8 @@ std::vector<Vec3> on_axis(Vec3 dir, const std::vector<double>& arcs) {
   return points;
 }
 
-// Checks one receiver's arrival and its pressure at every frequency against a * e^{i(w s/c0 - ph)}
-// times the frequency's reflection factor.
+// One receiver's arrival, and its pressure at every frequency against the frequency's factor
+// times a e^{i(w s/c0 - ph)}.
 void expect_arrival(const PressureField& field, std::size_t cell, double s, double a,
                     double extra_phase, const std::vector<float>& omegas = kOmegas,
                     const std::vector<std::complex<double>>& factors = {},
@@ -82,9 +80,8 @@ void expect_arrival(const PressureField& field, std::size_t cell, double s, doub
   EXPECT_NEAR(field.amplitude[cell], a, amplitude_rel_tol * a);
   EXPECT_NEAR(field.delay_s[cell], s / kC0, kDelayRelTol * s / kC0);
   for (std::size_t k = 0; k < omegas.size(); ++k) {
-    const std::complex<double> factor = factors.empty() ? 1.0 : factors[k];
     const std::complex<double> expected =
-        factor * std::polar(a, static_cast<double>(omegas[k]) * s / kC0 - extra_phase);
+        (factors.empty() ? 1.0 : factors[k]) * std::polar(a, omegas[k] * s / kC0 - extra_phase);
     const Complex32 p = field.pressure[field.pressure_index(k, cell)];
     EXPECT_LE(std::abs(std::complex<double>(p.re, p.im) - expected),
               kPressureRelTol * std::abs(expected) + 1e-12)

@@ -33,7 +33,6 @@ struct Document {
 };
 
 std::string ssp(const std::string& json) { return Document{.ssp = json}.text(); }
-std::string source(const std::string& json) { return Document{.source = json}.text(); }
 std::string beam(const std::string& json) { return Document{.beam = json}.text(); }
 std::string extra(const std::string& json) { return Document{.extra = json}.text(); }
 // The beam with one more member.
@@ -91,7 +90,7 @@ const std::vector<MessageCase> kMessages = {
     {"MaxStepsBeyondU64", max_steps("18446744073709551616"),
      "invalid type: floating point `18446744073709551616.0`, expected usize"},
     {"MaxStepsNegative", max_steps("-1"), "invalid value: integer `-1`, expected usize"},
-    {"PositionTooShort", source(R"({"position": [1, 2]})"),
+    {"PositionTooShort", Document{.source = R"({"position": [1, 2]})"}.text(),
      "invalid length 2, expected an array of length 3"},
     {"MethodCase", beam_and(R"("integration_method": "RK2")"),
      "unknown variant `RK2`, expected `euler` or `rk2`"},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -54,6 +55,19 @@ TEST_P(Validate, GathersEveryProblemInCheckOrderOrWarnsOfEachCorrection) {
 }
 
 const std::string kCorrecting = " is negative (positive down convention); correcting to ";
+
+// The seabed rising from 100 m at x = 0 to 20 m at x = 1000 (60 m under x = 500, the edge cell's
+// depth beyond the grid) and the source here.
+ValidateCase on_slope(const char* name, std::array<float, 3> source, bool below) {
+  const char* error =
+      "source: position lies below the seabed: its depth exceeds the bottom depth under it";
+  return {name,
+          [source](SimulationConfig& c) {
+            c.bathymetry.z_bty_m = {100.0f, 100.0f, 20.0f, 20.0f};
+            c.source.position = source;
+          },
+          below ? std::vector<std::string>{error} : std::vector<std::string>{}};
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Checks, Validate,
@@ -170,27 +184,9 @@ INSTANTIATE_TEST_SUITE_P(
                       "receivers: y_rcvr_m (bearings) must be non-decreasing in polar mode",
                       "receivers: z_rcvr_m must be non-decreasing in polar mode",
                       "beam: min_amplitude must be a finite number from 0 up"}},
-        // the seabed rises from 100 m at x = 0 to 20 m at x = 1000: 60 m under x = 500
-        ValidateCase{"SourceBelowSlopingSeabed",
-                     [](SimulationConfig& c) {
-                       c.bathymetry.z_bty_m = {100.0f, 100.0f, 20.0f, 20.0f};
-                       c.source.position = {500.0f, 300.0f, 60.1f};
-                     },
-                     {"source: position lies below the seabed: its depth exceeds the bottom depth "
-                      "under it"}},
-        ValidateCase{"SourceOnSlopingSeabed",
-                     [](SimulationConfig& c) {
-                       c.bathymetry.z_bty_m = {100.0f, 100.0f, 20.0f, 20.0f};
-                       c.source.position = {500.0f, 300.0f, 60.0f};
-                     },
-                     {}},
-        ValidateCase{"SourceBelowSeabedBeyondTheGrid",  // the edge cell's depth holds
-                     [](SimulationConfig& c) {
-                       c.bathymetry.z_bty_m = {100.0f, 100.0f, 20.0f, 20.0f};
-                       c.source.position = {2000.0f, -50.0f, 21.0f};
-                     },
-                     {"source: position lies below the seabed: its depth exceeds the bottom depth "
-                      "under it"}}),
+        on_slope("SourceBelowSlopingSeabed", {500.0f, 300.0f, 60.1f}, true),
+        on_slope("SourceOnSlopingSeabed", {500.0f, 300.0f, 60.0f}, false),
+        on_slope("SourceBelowSeabedBeyondTheGrid", {2000.0f, -50.0f, 21.0f}, true)),
     [](const testing::TestParamInfo<ValidateCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,12 +1,27 @@
-"""The examples run on small fans and write their pictures."""
+"""The README's Python examples run as written (the cluster one needs a cluster and is left out), and the
+examples run on small fans and write their pictures."""
 
 import pathlib
+import re
 import subprocess
 import sys
 
 import pytest
 
-EXAMPLES = pathlib.Path(__file__).resolve().parents[3] / "examples"
+ROOT = pathlib.Path(__file__).resolve().parents[3]
+
+
+def test_the_readme_examples_run_as_written(tmp_path, monkeypatch):
+    pytest.importorskip("xarray")
+    pytest.importorskip("netCDF4")
+    pytest.importorskip("matplotlib").use("Agg")
+    blocks = re.findall(r"```python\n(.*?)```", (ROOT / "README.md").read_text(encoding="utf-8"), re.S)
+    monkeypatch.chdir(tmp_path)  # the examples write result.nc
+    namespace = {}
+    for block in blocks:
+        if "LocalCluster" not in block:
+            exec(compile(block, str(ROOT / "README.md"), "exec"), namespace)
+    assert (tmp_path / "result.nc").exists() and len(blocks) == 4
 
 
 @pytest.mark.parametrize("script, arguments, pictures", [
@@ -17,7 +32,7 @@ EXAMPLES = pathlib.Path(__file__).resolve().parents[3] / "examples"
 def test_example_runs_on_a_small_fan(script, arguments, pictures, tmp_path):
     pytest.importorskip("matplotlib")
     pytest.importorskip("pandas")
-    done = subprocess.run([sys.executable, str(EXAMPLES / script), *(a.format(out=tmp_path) for a in arguments)],
+    done = subprocess.run([sys.executable, str(ROOT / "examples" / script), *(a.format(out=tmp_path) for a in arguments)],
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr
     assert all((tmp_path / name).stat().st_size > 0 for name in pictures)

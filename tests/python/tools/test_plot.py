@@ -7,7 +7,6 @@ import pytest
 np = pytest.importorskip("numpy")
 matplotlib = pytest.importorskip("matplotlib")
 matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
 from abyx_tools import files, plot, results, run  # noqa: E402
@@ -25,19 +24,6 @@ def saved(tmp_path_factory):
 
 def drawn(ax):  # the values of the first colour mesh of `ax`, NaN where masked
     return np.ma.filled(ax.collections[0].get_array().astype(float), np.nan)
-
-
-@pytest.mark.parametrize("draw", [
-    lambda data, ax: plot.tl_horizontal(data, 50.0, ax=ax), lambda data, ax: plot.tl_vertical(data, 45.0, ax=ax),
-    lambda data, ax: plot.bathymetry(data, ax=ax), lambda data, ax: plot.rays_plan(data, ax=ax),
-    lambda data, ax: plot.rays_range_depth(data, ax=ax, every=2),
-], ids=["tl_horizontal", "tl_vertical", "bathymetry", "rays_plan", "rays_range_depth"])
-def test_picture_is_drawn_into_the_given_axes_or_a_new_pyplot_figure(draw, saved):
-    ax = Figure().add_subplot()
-    assert draw(saved, ax) is ax and (ax.collections or ax.lines)
-    ax = draw(saved, None)
-    assert ax.figure in [plt.figure(n) for n in plt.get_fignums()]
-    plt.close(ax.figure)
 
 
 @pytest.mark.parametrize("incoherent", [False, True])
