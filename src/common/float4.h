@@ -1,6 +1,11 @@
 #pragma once
 
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
 namespace abyx {
 
@@ -18,5 +23,17 @@ inline Float4 load_float4(const float* p) {
 
 // The same value in every lane.
 inline Float4 broadcast4(float s) { return Float4{s, s, s, s}; }
+
+// Four lanes of a comparison of Float4 values: all bits set where it holds, none where not.
+using Int4 = int __attribute__((vector_size(16)));
+
+// Bit k set where lane k of the comparison holds.
+inline unsigned lane_bits(Int4 mask) {
+#if defined(__SSE__)
+  return static_cast<unsigned>(_mm_movemask_ps(std::bit_cast<__m128>(mask)));
+#else
+  return static_cast<unsigned>((mask[0] & 1) | (mask[1] & 2) | (mask[2] & 4) | (mask[3] & 8));
+#endif
+}
 
 }  // namespace abyx

@@ -221,10 +221,9 @@ bool takes_receivers(float length_sq, float length) {
   return !(length_sq < kMinSegmentLengthSq || length <= kMinSegmentLength);
 }
 
-BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& basis,
-                         float phase_start, float length_sq, float radius,
-                         const Vec3* shared_next_d) {
-  BeamSegment seg;
+// Writes the segment in place: built in a temporary, its copy stalled on store forwarding.
+void make_segment(const RayState& a, const RayState& b, const RayBasis& basis, float phase_start,
+                  float length_sq, float radius, const Vec3* shared_next_d, BeamSegment& seg) {
   seg.start = a.pos;
   seg.end = b.pos;
   seg.d = b.pos - a.pos;
@@ -246,7 +245,6 @@ BeamSegment make_segment(const RayState& a, const RayState& b, const RayBasis& b
   seg.e2 = basis.e2;
   seg.shares_end = shared_next_d != nullptr;
   if (seg.shares_end) seg.next_d = *shared_next_d;
-  return seg;
 }
 
 }  // namespace
@@ -303,8 +301,10 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
     const Vec3 d = b.pos - a.pos;
     const float length_sq = dot(d, d);
     const float length = std::sqrt(length_sq);
-    if (takes_receivers(length_sq, length)) {
-      const float radius = length / 2.0f + ws.search_width[i - 1] + kRadiusMargin;
+    const bool indexed = field.is_array() && narrowed;
+    const float radius = length / 2.0f + ws.search_width[i - 1] + kRadiusMargin;
+    if (takes_receivers(length_sq, length) &&
+        !(indexed && region_rules_out(ws.gathered, a.pos, b.pos, radius))) {
       const SegmentReach reach = segment_reach(a.pos, d, radius);
       // most segments reach no receiver, so the basis is only worked out for the first one. A
       // reflection moves B back onto the boundary: the segment then runs along the incident ray,
@@ -324,9 +324,9 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
             const float next_length_sq = dot(next_d, next_d);
             shares_end = takes_receivers(next_length_sq, std::sqrt(next_length_sq));
           }
-          seg = make_segment(a, b, ray_basis(frame.slowness, frame.c, frame.phi),
-                             a.phase + ws.kmah[i - 1], length_sq, radius,
-                             shares_end ? &next_d : nullptr);
+          make_segment(a, b, ray_basis(frame.slowness, frame.c, frame.phi),
+                       a.phase + ws.kmah[i - 1], length_sq, radius, shares_end ? &next_d : nullptr,
+                       seg);
           seg_ready = true;
         }
         ++counts.candidates;

@@ -111,7 +111,7 @@ void fill_grid(ReceiverGrid& grid, std::span<const Vec3> points, std::size_t fin
     if (cell_of[i] != total) {
       const std::size_t slot = fill[cell_of[i]]++;
       grid.receivers[slot] = i;
-      grid.points[slot] = points[i];
+      grid.points.set(slot, points[i]);
     }
   }
 }

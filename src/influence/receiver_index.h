@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/vec3.h"
+#include "influence/packed_points.h"
 
 namespace abyx {
 
@@ -21,7 +22,7 @@ struct ReceiverGrid {
   std::array<std::size_t, 3> counts{};  // cells along x, y, z
   std::vector<std::size_t> cell_start;  // offset of each cell's receivers in `receivers`, plus end
   std::vector<std::size_t> receivers;   // receiver indices grouped by cell, ascending in a cell
-  std::vector<Vec3> points;             // their points (m), in the same order
+  PackedPoints points;                  // their points (m), in the same order
 
   // flat index of cell (ix, iy, iz)
   std::size_t cell(std::size_t ix, std::size_t iy, std::size_t iz) const {
@@ -120,6 +121,7 @@ void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, con
   float z_hi = 0.0f;
   detail::linear_range(u.z, lo.z - slab.start.z, hi.z - slab.start.z, z_lo, z_hi);
   // the column (ix, iy) of a row and a run position
+  const BoxAndSlab region{lo, hi, slab.start, u, slab.lo, slab.hi};
   const std::size_t outer_step = outer == 0 ? grid.counts[1] * grid.counts[2] : grid.counts[2];
   const std::size_t inner_step = outer == 0 ? grid.counts[2] : grid.counts[1] * grid.counts[2];
   for (std::size_t io = o0; io <= o1; ++io) {
@@ -154,16 +156,8 @@ void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, con
       const std::size_t column = io * outer_step + ii * inner_step;
       const std::size_t begin = grid.cell_start[column + z0];
       const std::size_t end = grid.cell_start[column + z1 + 1];
-      for (std::size_t k = begin; k < end; ++k) {
-        const Vec3 p = grid.points[k];
-        const float s = dot(p - slab.start, u);
-        // one branch for the whole test: most receivers fail it
-        const bool inside = (p.x >= lo.x) & (p.x <= hi.x) & (p.y >= lo.y) & (p.y <= hi.y) &
-                            (p.z >= lo.z) & (p.z <= hi.z) & (s >= slab.lo) & (s <= slab.hi);
-        if (inside) {
-          visit(grid.receivers[k], p);
-        }
-      }
+      for_each_point_inside(grid.points, begin, end, region,
+                            [&](std::size_t k, Vec3 p) { visit(grid.receivers[k], p); });
     }
   }
 }

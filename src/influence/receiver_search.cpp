@@ -41,8 +41,8 @@ BearingWindow bearing_window(const SegmentReach& reach, Vec2 o) {
 // sorts them into slices one segment length thick along the axis.
 void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
                       GatheredReceivers& region) {
-  constexpr float kGatherSegments = 8.0f;
-  constexpr std::size_t kSlices = 10;  // kGatherSegments + 2
+  constexpr float kGatherSegments = 16.0f;
+  constexpr std::size_t kSlices = 18;  // kGatherSegments + 2
   constexpr float kRadiusGrowth = 0.1f;
   const Vec3 ahead = (kGatherSegments - 1.0f) * d;
   // beams widen as they go: room for the radius to grow, and for one more length
@@ -75,9 +75,12 @@ void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& in
   for (std::size_t k = 0; k < kSlices; ++k) {
     region.slice_start[k + 1] += region.slice_start[k];
   }
-  region.receivers.resize(region.unsorted.size());
+  region.points.resize(region.unsorted.size());
+  region.ids.resize(region.unsorted.size());
   for (std::size_t k = 0; k < region.unsorted.size(); ++k) {
-    region.receivers[region.slice_start[region.slice_of[k]]++] = region.unsorted[k];
+    const std::size_t slot = region.slice_start[region.slice_of[k]]++;
+    region.points.set(slot, region.unsorted[k].point);
+    region.ids[slot] = region.unsorted[k].id;
   }
   // the scatter moved every start to the next slice's
   for (std::size_t k = kSlices; k > 0; --k) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/vec3.h"
+#include "influence/packed_points.h"
 #include "influence/pressure_field.h"
 #include "influence/receiver_index.h"
 #include "influence/segment_reach.h"
@@ -29,7 +30,8 @@ struct GatheredReceivers {
   Vec3 start, axis;                      // the region lies between two planes across this axis...
   float s_lo = 0.0f, s_hi = 0.0f;        // ...at these distances from start along it (m)
   float slices_per_m = 0.0f;             // slices of the region along the axis per metre
-  std::vector<NearReceiver> receivers;   // the receivers inside the region, slice by slice
+  PackedPoints points;                   // the receivers inside the region, slice by slice...
+  std::vector<std::size_t> ids;          // ...and their indices in the field's receiver list
   std::vector<std::size_t> slice_start;  // first receiver of every slice, then the end
   std::vector<NearReceiver> unsorted;    // working list of the gathering
   std::vector<std::size_t> slice_of;     // working list of the gathering
@@ -344,6 +346,28 @@ void visit_all_array_receivers(std::span<const Vec3> points, Visit&& visit) {
   }
 }
 
+// Whether the gathered region holds no receiver and covers all that a segment from a to b with
+// search radius `radius` can reach, so that its search would find nothing and gather nothing
+// anew. The test bounds the segment by a box and a span widened by the radius and four times the
+// segment's margin, wider than its reach's own bounds (which are widened by at most three),
+// without working out the reach.
+inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, float radius) {
+  if (!region.valid || !region.ids.empty() || !(radius >= 0.0f)) return false;
+  constexpr float kLooseMargin = 4.0f * kReachRelativeMargin;
+  const Vec3 d = b - a;
+  const float size = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z), std::fabs(b.x),
+                               std::fabs(b.y), std::fabs(b.z)}) +
+                     radius + std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
+  const float e = radius + kLooseMargin * size;
+  const float s_a = dot(a - region.start, region.axis);
+  const float s_b = dot(b - region.start, region.axis);
+  // false for any NaN
+  return std::min(a.x, b.x) - e >= region.lo.x && std::min(a.y, b.y) - e >= region.lo.y &&
+         std::min(a.z, b.z) - e >= region.lo.z && std::max(a.x, b.x) + e <= region.hi.x &&
+         std::max(a.y, b.y) + e <= region.hi.y && std::max(a.z, b.z) + e <= region.hi.z &&
+         std::min(s_a, s_b) - e >= region.s_lo && std::max(s_a, s_b) + e <= region.s_hi;
+}
+
 // The array receivers of one bounded segment, found through the index: those of the gathered
 // slices the reach spans that lie inside its box and the slab between its end planes, the list
 // gathered again first when the reach leaves its region.
@@ -358,23 +382,12 @@ void visit_indexed_array_receivers(const SegmentReach& reach, Vec3 d, const Rece
     gather_receivers(reach, d, index, region);
     span = detail::reach_span(reach, region);
   }
-  const Vec3 lo = reach.lo;
-  const Vec3 hi = reach.hi;
-  const Vec3 u = reach.axis;
-  const float s_lo = -reach.margin;
-  const float s_hi = reach.length + reach.margin;
+  const BoxAndSlab bounds{reach.lo,   reach.hi,      reach.start,
+                          reach.axis, -reach.margin, reach.length + reach.margin};
   const std::size_t begin = region.slice_start[detail::slice_at(region, span.lo)];
   const std::size_t end = region.slice_start[detail::slice_at(region, span.hi) + 1];
-  for (std::size_t k = begin; k < end; ++k) {
-    const Vec3 p = region.receivers[k].point;
-    const float s = dot(p - reach.start, u);
-    // one branch for the whole test: most receivers fail it
-    const bool inside = (p.x >= lo.x) & (p.x <= hi.x) & (p.y >= lo.y) & (p.y <= hi.y) &
-                        (p.z >= lo.z) & (p.z <= hi.z) & (s >= s_lo) & (s <= s_hi);
-    if (inside) {
-      visit(p, region.receivers[k].id);
-    }
-  }
+  for_each_point_inside(region.points, begin, end, bounds,
+                        [&](std::size_t k, Vec3 p) { visit(p, region.ids[k]); });
 }
 
 }  // namespace abyx

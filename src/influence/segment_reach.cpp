@@ -8,9 +8,6 @@ namespace abyx {
 
 namespace {
 
-// The margin relative to the size of the coordinates involved: single-precision rounding of the
-// receiver tests stays below a few 1e-7 of it, so 1e-4 is a wide safety factor.
-constexpr float kRelativeMargin = 1e-4f;
 // Axes more vertical than this (horizontal part squared below 0.01) are not bounded by their
 // mantle: the quadratic degenerates there, and their caps bound each column closely anyway.
 constexpr float kSmallestHorizontalPartSq = 0.01f;
@@ -33,7 +30,7 @@ SegmentReach segment_reach(Vec3 start, Vec3 d, float radius) {
   const float scale = std::max(max_abs_component(start), max_abs_component(end)) + radius + length;
   reach.start = start;
   reach.length = length;
-  reach.margin = kRelativeMargin * scale;
+  reach.margin = kReachRelativeMargin * scale;
   reach.radius = radius + reach.margin;
   reach.bounded = is_finite(start) && is_finite(end) && std::isfinite(radius) &&
                   std::isfinite(scale) && length > 0.0f && radius >= 0.0f;

@@ -9,6 +9,10 @@ namespace abyx {
 // both ends). The bounds are widened by a margin far larger than the rounding of the per-receiver
 // tests, so every receiver that passes those tests lies inside them; they only serve to skip
 // receivers that cannot pass.
+// The margin relative to the size of the coordinates involved: single-precision rounding of the
+// receiver tests stays below a few 1e-7 of it, so 1e-4 is a wide safety factor.
+inline constexpr float kReachRelativeMargin = 1e-4f;
+
 struct SegmentReach {
   bool bounded = false;  // false when a value is not finite: the bounds are unusable
   Vec3 lo;               // lower corner of the axis-aligned box around the region (m)

@@ -21,15 +21,17 @@ template <bool kPlaneWave = false>
 inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, const SSPFields& ssp,
                                                       const SSPCursor& cursor);
 
-// First-order step of length h (m) with the derivatives k of the current state.
+// First-order step of length h (m) with the derivatives k of the current state, written into next
+// (another state). Without kPlaneWave the plane-wave columns of next are left as they are.
 template <bool kPlaneWave = false>
-inline RayState euler_step(const RayState& state, const RayDerivatives& k, float h);
+inline void euler_step(const RayState& state, const RayDerivatives& k, float h, RayState& next);
 
-// Explicit midpoint step of length h (m): k1 are the derivatives of the current state; the midpoint
-// is evaluated on a copy of the tracing cursor, which itself is not moved.
+// Explicit midpoint step of length h (m) into next, as euler_step: k1 are the derivatives of the
+// current state; the midpoint is evaluated on a copy of the tracing cursor, which itself is not
+// moved.
 template <bool kPlaneWave = false>
-inline RayState rk2_step(const RayState& state, const RayDerivatives& k1, float h,
-                         const SSPFields& ssp, const SSPCursor& cursor);
+inline void rk2_step(const RayState& state, const RayDerivatives& k1, float h, const SSPFields& ssp,
+                     const SSPCursor& cursor, RayState& next);
 
 // The equations are evaluated once or twice per ray step, so they are defined here, where the
 // tracing loop can inline them.
@@ -45,11 +47,12 @@ inline Vec3 hessian_times(const SSPSample& s, Vec3 v) {
           s.c_xz * v.x + s.c_yz * v.y + s.c_zz * v.z};
 }
 
-// Advances every integrated field of the state by h with the derivatives k; the bookkeeping fields
-// are copied and the new state carries the sound speed of k.
+// Advances every integrated field of the state by h with the derivatives k into next; the
+// bookkeeping fields are copied, there is no bottom hit yet, and next carries the sound speed of k.
+// Writing the fields in place keeps the new state out of a temporary that would be copied whole.
 template <bool kPlaneWave>
-inline RayState advance(const RayState& state, const RayDerivatives& k, float h) {
-  RayState next;
+inline void advance(const RayState& state, const RayDerivatives& k, float h, RayState& next) {
+  next.bottom_hit.reset();
   next.pos = state.pos + h * k.dpos;
   next.slowness = state.slowness + h * k.dslowness;
   next.phi = state.phi + h * k.dphi;
@@ -70,7 +73,6 @@ inline RayState advance(const RayState& state, const RayDerivatives& k, float h)
     next.p2w = state.p2w + h * k.dp2w;
     next.q2w = state.q2w + h * k.dq2w;
   }
-  return next;
 }
 
 }  // namespace detail
@@ -140,19 +142,20 @@ inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, con
 }
 
 template <bool kPlaneWave>
-inline RayState euler_step(const RayState& state, const RayDerivatives& k, float h) {
-  return detail::advance<kPlaneWave>(state, k, h);
+inline void euler_step(const RayState& state, const RayDerivatives& k, float h, RayState& next) {
+  detail::advance<kPlaneWave>(state, k, h, next);
 }
 
 template <bool kPlaneWave>
-inline RayState rk2_step(const RayState& state, const RayDerivatives& k1, float h,
-                         const SSPFields& ssp, const SSPCursor& cursor) {
-  const RayState mid = detail::advance<kPlaneWave>(state, k1, 0.5f * h);
+inline void rk2_step(const RayState& state, const RayDerivatives& k1, float h, const SSPFields& ssp,
+                     const SSPCursor& cursor, RayState& next) {
+  RayState mid;
+  detail::advance<kPlaneWave>(state, k1, 0.5f * h, mid);
   // The interpolation walks the copy to the midpoint itself; a separate walk first would end in
   // the same cell, since walking to a point already reached does not move the cursor.
   SSPCursor mid_cursor = cursor;
   const RayDerivatives k2 = compute_ray_derivatives<kPlaneWave>(mid, ssp, mid_cursor);
-  return detail::advance<kPlaneWave>(state, k2, h);
+  detail::advance<kPlaneWave>(state, k2, h, next);
 }
 
 }  // namespace abyx

@@ -94,6 +94,9 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
   std::optional<BottomSample> bottom;
   bool cursors_hold_last = true;  // the launch interpolation walked the sound-speed cursor there
   for (std::uint64_t i = 0; i != beam.max_steps; ++i) {
+    // room for the new state first, so that the last one stays where it is while the step is
+    // written next to it
+    if (states.size() == states.capacity()) states.reserve(2 * states.size());
     // step from the last state, cut short at grid planes and boundaries
     const RayState& last = states.back();
     const RayDerivatives k =
@@ -108,12 +111,14 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
     }
     const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty, line_cursor,
                                               beam.step_m, *bottom);
-    // the new state is complete before the list may grow and move the last one
-    states.push_back(midpoint ? rk2_step<kPlaneWave>(last, k, h, ssp, ssp_cursor)
-                              : euler_step<kPlaneWave>(last, k, h));
+    RayState& current = states.emplace_back();
+    if (midpoint) {
+      rk2_step<kPlaneWave>(last, k, h, ssp, ssp_cursor, current);
+    } else {
+      euler_step<kPlaneWave>(last, k, h, current);
+    }
 
     // follow the new position, then repair it at the surface or the bottom
-    RayState& current = states.back();
     update_ssp_cursor(current.pos, ssp, ssp_cursor);
     update_bty_cursor(current.pos, bty, bty_cursor);
     bottom = reflect_boundaries(current, bty, bty_cursor);

@@ -119,5 +119,37 @@ TEST(AxisRange, GuessedFromAnEvenSpacingIsTheBisectedOne) {
   }
 }
 
+// A segment that an empty region rules out must have its whole reach inside the region: else a
+// receiver gathered anew could have been missed.
+TEST(RegionRulesOut, OnlySegmentsWhoseReachTheEmptyRegionHolds) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  int ruled_out = 0;
+  for (int trial = 0; trial < 2000; ++trial) {
+    const float scale = std::pow(10.0f, 1.0f + 4.0f * (u(rng) + 1.0f) / 2.0f);  // 10 m to 100 km
+    const Vec3 start{scale * u(rng), scale * u(rng), std::fabs(scale * u(rng))};
+    const Vec3 d =
+        (scale / 100.0f) * (trial % 5 == 0 ? Vec3{0.0f, 1.0f, 0.0f} : Vec3{u(rng), u(rng), u(rng)});
+    const float radius = (scale / 50.0f) * (u(rng) + 1.0f);
+    GatheredReceivers region;
+    gather_receivers(segment_reach(start, d, radius), d, ReceiverIndex{}, region);
+    // a later segment of the ray, a little off the first one's line, as wide or wider
+    const float t = 15.0f * (u(rng) + 1.0f) / 2.0f;
+    const Vec3 a = start + t * d + (radius / 4.0f) * Vec3{u(rng), u(rng), u(rng)};
+    const Vec3 b = a + d + 0.1f * u(rng) * d;
+    const float r = radius * (1.0f + 0.2f * (u(rng) + 1.0f));
+    if (!region_rules_out(region, a, b, r)) continue;
+    ++ruled_out;
+    const SegmentReach reach = segment_reach(a, b - a, r);
+    ASSERT_TRUE(detail::reach_inside(reach, detail::reach_span(reach, region), region))
+        << "trial " << trial;
+  }
+  EXPECT_GT(ruled_out, 200);
+  GatheredReceivers region;
+  gather_receivers(segment_reach({}, {1.0f, 0.0f, 0.0f}, 1.0f), {1.0f, 0.0f, 0.0f}, ReceiverIndex{},
+                   region);
+  EXPECT_FALSE(region_rules_out(region, {kNaN, 0.0f, 0.0f}, {1.0f, 0.0f, 0.0f}, 1.0f));
+}
+
 }  // namespace
 }  // namespace abyx

@@ -109,7 +109,8 @@ TEST(ComputeRayDerivatives, ExactlyVerticalRayStaysFinite) {
   const RayDerivatives k = compute_ray_derivatives(state, ssp, cursor);
   EXPECT_EQ(k.dphi, 0.0f);
   EXPECT_TRUE(finite(k.dp1) && finite(k.dp2) && finite(k.dq1) && finite(k.dq2));
-  const RayState next = euler_step(state, k, 10.0f);
+  RayState next;
+  euler_step(state, k, 10.0f, next);
   EXPECT_TRUE(finite(next.pos) && finite(next.slowness) && finite(next.p1) && finite(next.p2));
   EXPECT_EQ(next.phi, 0.0f);
 }

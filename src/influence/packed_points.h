@@ -1,0 +1,69 @@
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <vector>
+
+#include "common/float4.h"
+#include "common/vec3.h"
+
+namespace abyx {
+
+// Points stored coordinate by coordinate, so that four of them are tested at once. Each list has
+// kPadding entries more, so that four points can be loaded from any index below size().
+struct PackedPoints {
+  static constexpr std::size_t kPadding = 3;
+  std::vector<float> x, y, z;  // (m)
+
+  void resize(std::size_t n) {
+    x.resize(n + kPadding);
+    y.resize(n + kPadding);
+    z.resize(n + kPadding);
+  }
+  void set(std::size_t i, Vec3 p) {
+    x[i] = p.x;
+    y[i] = p.y;
+    z[i] = p.z;
+  }
+  Vec3 at(std::size_t i) const { return {x[i], y[i], z[i]}; }
+};
+
+// A box [lo, hi] and the slab between the planes s_lo <= dot(p - start, axis) <= s_hi (m).
+struct BoxAndSlab {
+  Vec3 lo, hi;
+  Vec3 start, axis;
+  float s_lo = 0.0f, s_hi = 0.0f;
+};
+
+// Calls visit(k, point) for every point k in [begin, end) inside the box and the slab, in
+// ascending k. Each lane computes and compares exactly as the scalar test would (a NaN is never
+// inside), so which points are visited does not depend on the grouping.
+template <class Visit>
+inline void for_each_point_inside(const PackedPoints& points, std::size_t begin, std::size_t end,
+                                  const BoxAndSlab& region, Visit&& visit) {
+  const Float4 lo_x = broadcast4(region.lo.x), hi_x = broadcast4(region.hi.x);
+  const Float4 lo_y = broadcast4(region.lo.y), hi_y = broadcast4(region.hi.y);
+  const Float4 lo_z = broadcast4(region.lo.z), hi_z = broadcast4(region.hi.z);
+  const Float4 start_x = broadcast4(region.start.x), axis_x = broadcast4(region.axis.x);
+  const Float4 start_y = broadcast4(region.start.y), axis_y = broadcast4(region.axis.y);
+  const Float4 start_z = broadcast4(region.start.z), axis_z = broadcast4(region.axis.z);
+  const Float4 s_lo = broadcast4(region.s_lo), s_hi = broadcast4(region.s_hi);
+  for (std::size_t k = begin; k < end; k += 4) {
+    const Float4 x = load_float4(points.x.data() + k);
+    const Float4 y = load_float4(points.y.data() + k);
+    const Float4 z = load_float4(points.z.data() + k);
+    // dot(p - start, axis), summed in x, y, z order
+    const Float4 s = (x - start_x) * axis_x + (y - start_y) * axis_y + (z - start_z) * axis_z;
+    const Int4 inside = (x >= lo_x) & (x <= hi_x) & (y >= lo_y) & (y <= hi_y) & (z >= lo_z) &
+                        (z <= hi_z) & (s >= s_lo) & (s <= s_hi);
+    unsigned bits = lane_bits(inside);
+    if (end - k < 4) bits &= (1u << (end - k)) - 1u;  // lanes past the end belong to others
+    while (bits != 0) {
+      const std::size_t i = k + static_cast<std::size_t>(std::countr_zero(bits));
+      bits &= bits - 1u;
+      visit(i, points.at(i));
+    }
+  }
+}
+
+}  // namespace abyx
