@@ -10,7 +10,7 @@
 namespace abyx {
 
 // Points stored coordinate by coordinate, so that four of them are tested at once. Each list has
-// kPadding entries more, so that four points can be loaded from any index below size().
+// kPadding entries more, so that four points can be loaded from the index of any point.
 struct PackedPoints {
   static constexpr std::size_t kPadding = 3;
   std::vector<float> x, y, z;  // (m)
