@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
                     config.source.position[2]};
   PressureField field = init_pressure_field(config.receivers, receiver_layout(config.receivers),
                                             config.source.freq_hz.size(), source);
-  const ReceiverIndex array_index = field.has_points() && field.receiver_positions_m
+  const ReceiverIndex array_index = field.is_array() && field.receiver_positions_m
                                         ? build_receiver_index(*field.receiver_positions_m)
                                         : ReceiverIndex{};
   BeamScratch scratch;

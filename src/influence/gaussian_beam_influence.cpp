@@ -283,6 +283,8 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
   const bool narrowed = search == ReceiverSearch::Narrowed;
   const bool grid_ascending = grid_is_ascending(field);
   const bool gathering = arrivals != nullptr;
+  // array receivers are found through the index and its gathered regions
+  const bool indexed = field.is_array() && narrowed;
   const FieldSink sink{field.pressure.data(),
                        field.receiver_count(),
                        field.delay_s.data(),
@@ -301,7 +303,6 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
     const Vec3 d = b.pos - a.pos;
     const float length_sq = dot(d, d);
     const float length = std::sqrt(length_sq);
-    const bool indexed = field.is_array() && narrowed;
     const float radius = length / 2.0f + ws.search_width[i - 1] + kRadiusMargin;
     if (takes_receivers(length_sq, length) &&
         !(indexed && region_rules_out(ws.gathered, a.pos, b.pos, radius))) {
@@ -337,7 +338,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
       };
       if (field.layout == ReceiverLayout::Polar && narrowed && reach.bounded) {
         visit_polar_receivers(reach, field, visit);
-      } else if (field.has_points() && narrowed && reach.bounded) {
+      } else if (indexed && reach.bounded) {
         visit_indexed_array_receivers(reach, d, array_index, ws.gathered, visit);
       } else if (field.has_points()) {
         visit_all_array_receivers(*field.receiver_positions_m, visit);

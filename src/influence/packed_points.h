@@ -28,11 +28,18 @@ struct PackedPoints {
   Vec3 at(std::size_t i) const { return {x[i], y[i], z[i]}; }
 };
 
-// A box [lo, hi] and the slab between the planes s_lo <= dot(p - start, axis) <= s_hi (m).
+// The points p with lo <= dot(p - start, axis) <= hi between two parallel planes (m).
+struct Slab {
+  Vec3 start;    // a point of reference (m)
+  Vec3 axis;     // unit normal of the planes
+  float lo = 0;  // signed distance of the first plane from start along axis (m)
+  float hi = 0;  // signed distance of the second plane (m)
+};
+
+// The points inside both a box [lo, hi] and a slab.
 struct BoxAndSlab {
   Vec3 lo, hi;
-  Vec3 start, axis;
-  float s_lo = 0.0f, s_hi = 0.0f;
+  Slab slab;
 };
 
 // Calls visit(k, point) for every point k in [begin, end) inside the box and the slab, in
@@ -44,10 +51,11 @@ inline void for_each_point_inside(const PackedPoints& points, std::size_t begin,
   const Float4 lo_x = broadcast4(region.lo.x), hi_x = broadcast4(region.hi.x);
   const Float4 lo_y = broadcast4(region.lo.y), hi_y = broadcast4(region.hi.y);
   const Float4 lo_z = broadcast4(region.lo.z), hi_z = broadcast4(region.hi.z);
-  const Float4 start_x = broadcast4(region.start.x), axis_x = broadcast4(region.axis.x);
-  const Float4 start_y = broadcast4(region.start.y), axis_y = broadcast4(region.axis.y);
-  const Float4 start_z = broadcast4(region.start.z), axis_z = broadcast4(region.axis.z);
-  const Float4 s_lo = broadcast4(region.s_lo), s_hi = broadcast4(region.s_hi);
+  const Slab& slab = region.slab;
+  const Float4 start_x = broadcast4(slab.start.x), axis_x = broadcast4(slab.axis.x);
+  const Float4 start_y = broadcast4(slab.start.y), axis_y = broadcast4(slab.axis.y);
+  const Float4 start_z = broadcast4(slab.start.z), axis_z = broadcast4(slab.axis.z);
+  const Float4 s_lo = broadcast4(slab.lo), s_hi = broadcast4(slab.hi);
   for (std::size_t k = begin; k < end; k += 4) {
     const Float4 x = load_float4(points.x.data() + k);
     const Float4 y = load_float4(points.y.data() + k);

@@ -56,14 +56,6 @@ struct ReceiverIndex {
 // their box empty).
 ReceiverIndex build_receiver_index(std::span<const Vec3> points);
 
-// The points p with lo <= dot(p - start, axis) <= hi between two parallel planes (m).
-struct Slab {
-  Vec3 start;    // a point of reference (m)
-  Vec3 axis;     // unit normal of the planes
-  float lo = 0;  // signed distance of the first plane from start along axis (m)
-  float hi = 0;  // signed distance of the second plane (m)
-};
-
 namespace detail {
 
 // The interval (m) along `axis` of the receivers of cell i on that axis, a little wider than the
@@ -121,7 +113,7 @@ void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, con
   float z_hi = 0.0f;
   detail::linear_range(u.z, lo.z - slab.start.z, hi.z - slab.start.z, z_lo, z_hi);
   // the column (ix, iy) of a row and a run position
-  const BoxAndSlab region{lo, hi, slab.start, u, slab.lo, slab.hi};
+  const BoxAndSlab region{lo, hi, slab};
   const std::size_t outer_step = outer == 0 ? grid.counts[1] * grid.counts[2] : grid.counts[2];
   const std::size_t inner_step = outer == 0 ? grid.counts[2] : grid.counts[1] * grid.counts[2];
   for (std::size_t io = o0; io <= o1; ++io) {

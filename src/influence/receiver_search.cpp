@@ -41,10 +41,10 @@ BearingWindow bearing_window(const SegmentReach& reach, Vec2 o) {
 // sorts them into slices one segment length thick along the axis.
 void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
                       GatheredReceivers& region) {
-  constexpr float kGatherSegments = 16.0f;
-  constexpr std::size_t kSlices = 18;  // kGatherSegments + 2
+  constexpr std::size_t kGatherSegments = 16;
+  constexpr std::size_t kSlices = kGatherSegments + 2;
   constexpr float kRadiusGrowth = 0.1f;
-  const Vec3 ahead = (kGatherSegments - 1.0f) * d;
+  const Vec3 ahead = static_cast<float>(kGatherSegments - 1) * d;
   // beams widen as they go: room for the radius to grow, and for one more length
   const float room = kRadiusGrowth * reach.radius + reach.length;
   region.valid = true;
@@ -57,7 +57,7 @@ void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& in
   region.start = reach.start;
   region.axis = reach.axis;
   region.s_lo = -reach.length - reach.margin;
-  region.s_hi = (kGatherSegments + 1.0f) * reach.length + reach.margin;
+  region.s_hi = static_cast<float>(kGatherSegments + 1) * reach.length + reach.margin;
   region.slices_per_m = static_cast<float>(kSlices) / (region.s_hi - region.s_lo);
   region.slice_start.assign(kSlices + 1, 0);
 

@@ -382,8 +382,8 @@ void visit_indexed_array_receivers(const SegmentReach& reach, Vec3 d, const Rece
     gather_receivers(reach, d, index, region);
     span = detail::reach_span(reach, region);
   }
-  const BoxAndSlab bounds{reach.lo,   reach.hi,      reach.start,
-                          reach.axis, -reach.margin, reach.length + reach.margin};
+  const BoxAndSlab bounds{
+      reach.lo, reach.hi, {reach.start, reach.axis, -reach.margin, reach.length + reach.margin}};
   const std::size_t begin = region.slice_start[detail::slice_at(region, span.lo)];
   const std::size_t end = region.slice_start[detail::slice_at(region, span.hi) + 1];
   for_each_point_inside(region.points, begin, end, bounds,
