@@ -285,10 +285,6 @@ void visit_polar_receivers(const SegmentReach& reach, const PressureField& field
   const float across = reach.radius + reach.margin;
   const float s_lo = -2.0f * reach.margin;
   const float s_hi = reach.length + 2.0f * reach.margin;
-  const float depth_lo = (reach.lo.z - reach.start.z) * u.z;
-  const float depth_hi = (reach.hi.z - reach.start.z) * u.z;
-  const float s_depth_lo = std::min(depth_lo, depth_hi);
-  const float s_depth_hi = std::max(depth_lo, depth_hi);
   const detail::IndexRange rz = detail::axis_range(depths, {0, nz}, reach.lo.z, reach.hi.z);
   if (rz.empty()) return;
   const float range_step =
@@ -304,29 +300,39 @@ void visit_polar_receivers(const SegmentReach& reach, const PressureField& field
     float lo = std::min(along_a, along_b) - across;
     float hi = std::max(along_a, along_b) + across;
     // the receiver at range rho and depth z lies rho * share - start_along + (z - start.z) u.z
-    // along the axis from its start; that lies in the slab for some depth of the box
+    // along the axis from its start
     const float share = w.x * u.x + w.y * u.y;
     const float start_along = ax * u.x + ay * u.y;
+    // the receiver at range index i and depth index k, when it lies in the box and the slab
+    const auto visit_receiver = [&](std::size_t i, std::size_t k) {
+      const std::size_t column = (i * nb + j) * nz;
+      const Vec3 p = points[column];
+      if (!(p.x >= reach.lo.x && p.x <= reach.hi.x && p.y >= reach.lo.y && p.y <= reach.hi.y)) {
+        return;
+      }
+      const float column_along = (p.x - reach.start.x) * u.x + (p.y - reach.start.y) * u.y;
+      const float s = column_along + (depths[k] - reach.start.z) * u.z;
+      if (s >= s_lo && s <= s_hi) visit(points[column + k], column + k);
+    };
     if (std::fabs(share) >= kAlongBearing) {
-      const float r1 = (s_lo + start_along - s_depth_hi) / share;
-      const float r2 = (s_hi + start_along - s_depth_lo) / share;
+      // Depth by depth, the slab holds the ranges of a window about length / share long: a steep
+      // segment crosses every depth of its box, but each at a few ranges only.
       const float slack = reach.margin / std::fabs(share);
-      lo = std::max(lo, std::min(r1, r2) - slack);
-      hi = std::min(hi, std::max(r1, r2) + slack);
+      for (std::size_t k = rz.begin; k < rz.end; ++k) {
+        const float depth_along = (depths[k] - reach.start.z) * u.z;
+        const float r1 = (s_lo + start_along - depth_along) / share;
+        const float r2 = (s_hi + start_along - depth_along) / share;
+        const detail::IndexRange rr = detail::guessed_axis_range(
+            ranges, ranges.front(), range_step, std::max(lo, std::min(r1, r2) - slack),
+            std::min(hi, std::max(r1, r2) + slack));
+        for (std::size_t i = rr.begin; i < rr.end; ++i) visit_receiver(i, k);
+      }
+      return;
     }
     const detail::IndexRange rr =
         detail::guessed_axis_range(ranges, ranges.front(), range_step, lo, hi);
     for (std::size_t i = rr.begin; i < rr.end; ++i) {
-      const std::size_t column = (i * nb + j) * nz;
-      const Vec3 p = points[column];
-      if (!(p.x >= reach.lo.x && p.x <= reach.hi.x && p.y >= reach.lo.y && p.y <= reach.hi.y)) {
-        continue;
-      }
-      const float column_along = (p.x - reach.start.x) * u.x + (p.y - reach.start.y) * u.y;
-      for (std::size_t k = rz.begin; k < rz.end; ++k) {
-        const float s = column_along + (depths[k] - reach.start.z) * u.z;
-        if (s >= s_lo && s <= s_hi) visit(points[column + k], column + k);
-      }
+      for (std::size_t k = rz.begin; k < rz.end; ++k) visit_receiver(i, k);
     }
   };
   // a few bearings are tested faster than the window is worked out
