@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -258,6 +259,47 @@ void visit_grid_receivers(Vec3 a, Vec3 d, float r, const SegmentReach& reach, bo
   }
 }
 
+// Up to this many bearings are tested one by one faster than a window of them is worked out.
+inline constexpr std::size_t kWindowedBearings = 16;
+
+namespace detail {
+
+// A bound on how far a segment from a to b with search radius `radius` reaches (m): wider than its
+// reach's own bounds, widened by at most three margins, by the radius plus four margins, so that
+// a test against it needs no reach. NaN when an end is not finite (std::min and std::max would
+// drop a NaN coordinate), so that every comparison with it fails.
+inline float loose_reach(Vec3 a, Vec3 b, float radius) {
+  constexpr float kLooseMargin = 4.0f * kReachRelativeMargin;
+  if (!is_finite(a) || !is_finite(b)) return std::numeric_limits<float>::quiet_NaN();
+  const Vec3 d = b - a;
+  const float size = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z), std::fabs(b.x),
+                               std::fabs(b.y), std::fabs(b.z)}) +
+                     radius + std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
+  return radius + kLooseMargin * size;
+}
+
+}  // namespace detail
+
+// Whether a segment from a to b with search radius `radius` passes too far to one side of every
+// bearing line of a polar layout to reach a receiver, so that its search would find nothing.
+// Layouts with a window of bearings are not tested: one by one would cost more than the search.
+inline bool polar_rules_out(const PressureField& field, Vec3 a, Vec3 b, float radius) {
+  if (field.y_m.size() > kWindowedBearings || !(radius >= 0.0f)) return false;
+  const float e = detail::loose_reach(a, b, radius);
+  const float ax = a.x - field.polar_source.x;
+  const float ay = a.y - field.polar_source.y;
+  const float bx = b.x - field.polar_source.x;
+  const float by = b.y - field.polar_source.y;
+  for (const Vec2 w : field.polar_directions) {
+    const float side_a = ax * w.y - ay * w.x;
+    const float side_b = bx * w.y - by * w.x;
+    if (!(std::min(side_a, side_b) - e > 0.0f || std::max(side_a, side_b) + e < 0.0f)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The polar receivers of one bounded segment: on the bearings within the angles its reach spans
 // from the source, at the ranges where the bearing's line passes within the reach's horizontal
 // shadow, and there at the depths inside the reach. It visits every receiver the reach holds, each
@@ -335,8 +377,6 @@ void visit_polar_receivers(const SegmentReach& reach, const PressureField& field
       for (std::size_t k = rz.begin; k < rz.end; ++k) visit_receiver(i, k);
     }
   };
-  // a few bearings are tested faster than the window is worked out
-  constexpr std::size_t kWindowedBearings = 16;
   const detail::BearingWindow window =
       nb > kWindowedBearings ? detail::bearing_window(reach, o) : detail::BearingWindow{true};
   detail::for_each_bearing_range(bearings, window, [&](detail::IndexRange range) {
@@ -359,12 +399,7 @@ void visit_all_array_receivers(std::span<const Vec3> points, Visit&& visit) {
 // without working out the reach.
 inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, float radius) {
   if (!region.valid || !region.ids.empty() || !(radius >= 0.0f)) return false;
-  constexpr float kLooseMargin = 4.0f * kReachRelativeMargin;
-  const Vec3 d = b - a;
-  const float size = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z), std::fabs(b.x),
-                               std::fabs(b.y), std::fabs(b.z)}) +
-                     radius + std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
-  const float e = radius + kLooseMargin * size;
+  const float e = detail::loose_reach(a, b, radius);
   const float s_a = dot(a - region.start, region.axis);
   const float s_b = dot(b - region.start, region.axis);
   // false for any NaN
