@@ -84,14 +84,14 @@ inline IndexRange axis_range(std::span<const float> axis, IndexRange range, floa
 }
 
 // axis_range on a whole ascending axis, starting from where evenly spaced nodes would put lo and
-// hi (first node `first`, spacing `step`) and walking a few nodes from there; bisection when the
-// guess is further off.
-inline IndexRange guessed_axis_range(std::span<const float> axis, float first, float step, float lo,
-                                     float hi) {
+// hi (first node `first`, `per_step` nodes per unit) and walking a few nodes from there; bisection
+// when the guess is further off. The guess only saves steps: the walk settles the bounds.
+inline IndexRange guessed_axis_range(std::span<const float> axis, float first, float per_step,
+                                     float lo, float hi) {
   constexpr std::size_t kLongestWalk = 4;
   const std::size_t n = axis.size();
   const auto guess = [&](float v) {
-    const float f = (v - first) / step;
+    const float f = (v - first) * per_step;
     if (!(f > 0.0f)) return std::size_t{0};
     return f >= static_cast<float>(n) ? n : static_cast<std::size_t>(f);
   };
@@ -108,7 +108,9 @@ inline IndexRange guessed_axis_range(std::span<const float> axis, float first, f
     }
     return bisect(axis, {0, n}, before);
   };
-  if (!(lo <= hi) || n == 0 || !(step > 0.0f)) return axis_range(axis, {0, n}, lo, hi);
+  if (!(lo <= hi) || n == 0 || !(per_step > 0.0f && std::isfinite(per_step))) {
+    return axis_range(axis, {0, n}, lo, hi);
+  }
   const std::size_t begin = walk(guess(lo), [lo](float v) { return !(v >= lo); });
   const std::size_t end = walk(std::min(guess(hi) + 1, n), [hi](float v) { return v <= hi; });
   return {begin, end};
@@ -329,8 +331,8 @@ void visit_polar_receivers(const SegmentReach& reach, const PressureField& field
   const float s_hi = reach.length + 2.0f * reach.margin;
   const detail::IndexRange rz = detail::axis_range(depths, {0, nz}, reach.lo.z, reach.hi.z);
   if (rz.empty()) return;
-  const float range_step =
-      ranges.size() > 1 ? (ranges.back() - ranges.front()) / static_cast<float>(ranges.size() - 1)
+  const float ranges_per_m =
+      ranges.size() > 1 ? static_cast<float>(ranges.size() - 1) / (ranges.back() - ranges.front())
                         : 0.0f;
   const auto visit_bearing = [&](std::size_t j) {
     const Vec2 w = field.polar_directions[j];
@@ -359,20 +361,22 @@ void visit_polar_receivers(const SegmentReach& reach, const PressureField& field
     if (std::fabs(share) >= kAlongBearing) {
       // Depth by depth, the slab holds the ranges of a window about length / share long: a steep
       // segment crosses every depth of its box, but each at a few ranges only.
-      const float slack = reach.margin / std::fabs(share);
+      // the slack holds the rounding of the inverse many times over
+      const float per_share = 1.0f / share;
+      const float slack = reach.margin * std::fabs(per_share);
       for (std::size_t k = rz.begin; k < rz.end; ++k) {
         const float depth_along = (depths[k] - reach.start.z) * u.z;
-        const float r1 = (s_lo + start_along - depth_along) / share;
-        const float r2 = (s_hi + start_along - depth_along) / share;
+        const float r1 = (s_lo + start_along - depth_along) * per_share;
+        const float r2 = (s_hi + start_along - depth_along) * per_share;
         const detail::IndexRange rr = detail::guessed_axis_range(
-            ranges, ranges.front(), range_step, std::max(lo, std::min(r1, r2) - slack),
+            ranges, ranges.front(), ranges_per_m, std::max(lo, std::min(r1, r2) - slack),
             std::min(hi, std::max(r1, r2) + slack));
         for (std::size_t i = rr.begin; i < rr.end; ++i) visit_receiver(i, k);
       }
       return;
     }
     const detail::IndexRange rr =
-        detail::guessed_axis_range(ranges, ranges.front(), range_step, lo, hi);
+        detail::guessed_axis_range(ranges, ranges.front(), ranges_per_m, lo, hi);
     for (std::size_t i = rr.begin; i < rr.end; ++i) {
       for (std::size_t k = rz.begin; k < rz.end; ++k) visit_receiver(i, k);
     }
