@@ -360,8 +360,8 @@ void visit_polar_receivers(const SegmentReach& reach, const PressureField& field
     };
     if (std::fabs(share) >= kAlongBearing) {
       // Depth by depth, the slab holds the ranges of a window about length / share long: a steep
-      // segment crosses every depth of its box, but each at a few ranges only.
-      // the slack holds the rounding of the inverse many times over
+      // segment crosses every depth of its box, but each at a few ranges only. The slack holds the
+      // rounding of the inverse many times over.
       const float per_share = 1.0f / share;
       const float slack = reach.margin * std::fabs(per_share);
       for (std::size_t k = rz.begin; k < rz.end; ++k) {
