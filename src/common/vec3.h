@@ -26,6 +26,9 @@ constexpr Vec3 cross(Vec3 a, Vec3 b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 inline float norm(Vec3 a) { return std::sqrt(dot(a, a)); }
+inline bool is_finite(Vec3 v) {
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
 
 // A column of a 2x2 matrix: entries in rows 1 and 2.
 struct Vec2 {

@@ -285,6 +285,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
   const bool gathering = arrivals != nullptr;
   // array receivers are found through the index and its gathered regions
   const bool indexed = field.is_array() && narrowed;
+  const bool polar = field.layout == ReceiverLayout::Polar && narrowed;
   const FieldSink sink{field.pressure.data(),
                        field.receiver_count(),
                        field.delay_s.data(),
@@ -305,7 +306,8 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
     const float length = std::sqrt(length_sq);
     const float radius = length / 2.0f + ws.search_width[i - 1] + kRadiusMargin;
     if (takes_receivers(length_sq, length) &&
-        !(indexed && region_rules_out(ws.gathered, a.pos, b.pos, radius))) {
+        !(indexed && region_rules_out(ws.gathered, a.pos, b.pos, radius)) &&
+        !(polar && polar_rules_out(field, a.pos, b.pos, radius))) {
       const SegmentReach reach = segment_reach(a.pos, d, radius);
       // most segments reach no receiver, so the basis is only worked out for the first one. A
       // reflection moves B back onto the boundary: the segment then runs along the incident ray,
@@ -336,7 +338,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
           ++counts.contributions;
         }
       };
-      if (field.layout == ReceiverLayout::Polar && narrowed && reach.bounded) {
+      if (polar && reach.bounded) {
         visit_polar_receivers(reach, field, visit);
       } else if (indexed && reach.bounded) {
         visit_indexed_array_receivers(reach, d, array_index, ws.gathered, visit);

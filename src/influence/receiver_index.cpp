@@ -18,8 +18,6 @@ constexpr std::size_t kMaxRefinedCells = std::size_t{1} << 21;
 // Grids at most, the coarsest included.
 constexpr std::size_t kMaxLevels = 12;
 
-bool is_finite(Vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
-
 // Cells along an axis of extent `extent` (m) for cells of size `size` (m).
 std::size_t cells_along(float extent, float size) {
   if (!(extent > 0.0f)) {

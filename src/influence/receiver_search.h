@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -83,14 +84,14 @@ inline IndexRange axis_range(std::span<const float> axis, IndexRange range, floa
 }
 
 // axis_range on a whole ascending axis, starting from where evenly spaced nodes would put lo and
-// hi (first node `first`, spacing `step`) and walking a few nodes from there; bisection when the
-// guess is further off.
-inline IndexRange guessed_axis_range(std::span<const float> axis, float first, float step, float lo,
-                                     float hi) {
+// hi (first node `first`, `per_step` nodes per unit) and walking a few nodes from there; bisection
+// when the guess is further off. The guess only saves steps: the walk settles the bounds.
+inline IndexRange guessed_axis_range(std::span<const float> axis, float first, float per_step,
+                                     float lo, float hi) {
   constexpr std::size_t kLongestWalk = 4;
   const std::size_t n = axis.size();
   const auto guess = [&](float v) {
-    const float f = (v - first) / step;
+    const float f = (v - first) * per_step;
     if (!(f > 0.0f)) return std::size_t{0};
     return f >= static_cast<float>(n) ? n : static_cast<std::size_t>(f);
   };
@@ -107,7 +108,9 @@ inline IndexRange guessed_axis_range(std::span<const float> axis, float first, f
     }
     return bisect(axis, {0, n}, before);
   };
-  if (!(lo <= hi) || n == 0 || !(step > 0.0f)) return axis_range(axis, {0, n}, lo, hi);
+  if (!(lo <= hi) || n == 0 || !(per_step > 0.0f && std::isfinite(per_step))) {
+    return axis_range(axis, {0, n}, lo, hi);
+  }
   const std::size_t begin = walk(guess(lo), [lo](float v) { return !(v >= lo); });
   const std::size_t end = walk(std::min(guess(hi) + 1, n), [hi](float v) { return v <= hi; });
   return {begin, end};
@@ -258,6 +261,47 @@ void visit_grid_receivers(Vec3 a, Vec3 d, float r, const SegmentReach& reach, bo
   }
 }
 
+// Up to this many bearings are tested one by one faster than a window of them is worked out.
+inline constexpr std::size_t kWindowedBearings = 16;
+
+namespace detail {
+
+// A bound on how far a segment from a to b with search radius `radius` reaches (m): wider than its
+// reach's own bounds, widened by at most three margins, by the radius plus four margins, so that
+// a test against it needs no reach. NaN when an end is not finite (std::min and std::max would
+// drop a NaN coordinate), so that every comparison with it fails.
+inline float loose_reach(Vec3 a, Vec3 b, float radius) {
+  constexpr float kLooseMargin = 4.0f * kReachRelativeMargin;
+  if (!is_finite(a) || !is_finite(b)) return std::numeric_limits<float>::quiet_NaN();
+  const Vec3 d = b - a;
+  const float size = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z), std::fabs(b.x),
+                               std::fabs(b.y), std::fabs(b.z)}) +
+                     radius + std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
+  return radius + kLooseMargin * size;
+}
+
+}  // namespace detail
+
+// Whether a segment from a to b with search radius `radius` passes too far to one side of every
+// bearing line of a polar layout to reach a receiver, so that its search would find nothing.
+// Layouts with a window of bearings are not tested: one by one would cost more than the search.
+inline bool polar_rules_out(const PressureField& field, Vec3 a, Vec3 b, float radius) {
+  if (field.y_m.size() > kWindowedBearings || !(radius >= 0.0f)) return false;
+  const float e = detail::loose_reach(a, b, radius);
+  const float ax = a.x - field.polar_source.x;
+  const float ay = a.y - field.polar_source.y;
+  const float bx = b.x - field.polar_source.x;
+  const float by = b.y - field.polar_source.y;
+  for (const Vec2 w : field.polar_directions) {
+    const float side_a = ax * w.y - ay * w.x;
+    const float side_b = bx * w.y - by * w.x;
+    if (!(std::min(side_a, side_b) - e > 0.0f || std::max(side_a, side_b) + e < 0.0f)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The polar receivers of one bounded segment: on the bearings within the angles its reach spans
 // from the source, at the ranges where the bearing's line passes within the reach's horizontal
 // shadow, and there at the depths inside the reach. It visits every receiver the reach holds, each
@@ -285,14 +329,10 @@ void visit_polar_receivers(const SegmentReach& reach, const PressureField& field
   const float across = reach.radius + reach.margin;
   const float s_lo = -2.0f * reach.margin;
   const float s_hi = reach.length + 2.0f * reach.margin;
-  const float depth_lo = (reach.lo.z - reach.start.z) * u.z;
-  const float depth_hi = (reach.hi.z - reach.start.z) * u.z;
-  const float s_depth_lo = std::min(depth_lo, depth_hi);
-  const float s_depth_hi = std::max(depth_lo, depth_hi);
   const detail::IndexRange rz = detail::axis_range(depths, {0, nz}, reach.lo.z, reach.hi.z);
   if (rz.empty()) return;
-  const float range_step =
-      ranges.size() > 1 ? (ranges.back() - ranges.front()) / static_cast<float>(ranges.size() - 1)
+  const float ranges_per_m =
+      ranges.size() > 1 ? static_cast<float>(ranges.size() - 1) / (ranges.back() - ranges.front())
                         : 0.0f;
   const auto visit_bearing = [&](std::size_t j) {
     const Vec2 w = field.polar_directions[j];
@@ -304,33 +344,43 @@ void visit_polar_receivers(const SegmentReach& reach, const PressureField& field
     float lo = std::min(along_a, along_b) - across;
     float hi = std::max(along_a, along_b) + across;
     // the receiver at range rho and depth z lies rho * share - start_along + (z - start.z) u.z
-    // along the axis from its start; that lies in the slab for some depth of the box
+    // along the axis from its start
     const float share = w.x * u.x + w.y * u.y;
     const float start_along = ax * u.x + ay * u.y;
-    if (std::fabs(share) >= kAlongBearing) {
-      const float r1 = (s_lo + start_along - s_depth_hi) / share;
-      const float r2 = (s_hi + start_along - s_depth_lo) / share;
-      const float slack = reach.margin / std::fabs(share);
-      lo = std::max(lo, std::min(r1, r2) - slack);
-      hi = std::min(hi, std::max(r1, r2) + slack);
-    }
-    const detail::IndexRange rr =
-        detail::guessed_axis_range(ranges, ranges.front(), range_step, lo, hi);
-    for (std::size_t i = rr.begin; i < rr.end; ++i) {
+    // the receiver at range index i and depth index k, when it lies in the box and the slab
+    const auto visit_receiver = [&](std::size_t i, std::size_t k) {
       const std::size_t column = (i * nb + j) * nz;
       const Vec3 p = points[column];
       if (!(p.x >= reach.lo.x && p.x <= reach.hi.x && p.y >= reach.lo.y && p.y <= reach.hi.y)) {
-        continue;
+        return;
       }
       const float column_along = (p.x - reach.start.x) * u.x + (p.y - reach.start.y) * u.y;
+      const float s = column_along + (depths[k] - reach.start.z) * u.z;
+      if (s >= s_lo && s <= s_hi) visit(points[column + k], column + k);
+    };
+    if (std::fabs(share) >= kAlongBearing) {
+      // Depth by depth, the slab holds the ranges of a window about length / share long: a steep
+      // segment crosses every depth of its box, but each at a few ranges only. The slack holds the
+      // rounding of the inverse many times over.
+      const float per_share = 1.0f / share;
+      const float slack = reach.margin * std::fabs(per_share);
       for (std::size_t k = rz.begin; k < rz.end; ++k) {
-        const float s = column_along + (depths[k] - reach.start.z) * u.z;
-        if (s >= s_lo && s <= s_hi) visit(points[column + k], column + k);
+        const float depth_along = (depths[k] - reach.start.z) * u.z;
+        const float r1 = (s_lo + start_along - depth_along) * per_share;
+        const float r2 = (s_hi + start_along - depth_along) * per_share;
+        const detail::IndexRange rr = detail::guessed_axis_range(
+            ranges, ranges.front(), ranges_per_m, std::max(lo, std::min(r1, r2) - slack),
+            std::min(hi, std::max(r1, r2) + slack));
+        for (std::size_t i = rr.begin; i < rr.end; ++i) visit_receiver(i, k);
       }
+      return;
+    }
+    const detail::IndexRange rr =
+        detail::guessed_axis_range(ranges, ranges.front(), ranges_per_m, lo, hi);
+    for (std::size_t i = rr.begin; i < rr.end; ++i) {
+      for (std::size_t k = rz.begin; k < rz.end; ++k) visit_receiver(i, k);
     }
   };
-  // a few bearings are tested faster than the window is worked out
-  constexpr std::size_t kWindowedBearings = 16;
   const detail::BearingWindow window =
       nb > kWindowedBearings ? detail::bearing_window(reach, o) : detail::BearingWindow{true};
   detail::for_each_bearing_range(bearings, window, [&](detail::IndexRange range) {
@@ -353,12 +403,7 @@ void visit_all_array_receivers(std::span<const Vec3> points, Visit&& visit) {
 // without working out the reach.
 inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, float radius) {
   if (!region.valid || !region.ids.empty() || !(radius >= 0.0f)) return false;
-  constexpr float kLooseMargin = 4.0f * kReachRelativeMargin;
-  const Vec3 d = b - a;
-  const float size = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z), std::fabs(b.x),
-                               std::fabs(b.y), std::fabs(b.z)}) +
-                     radius + std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
-  const float e = radius + kLooseMargin * size;
+  const float e = detail::loose_reach(a, b, radius);
   const float s_a = dot(a - region.start, region.axis);
   const float s_b = dot(b - region.start, region.axis);
   // false for any NaN

@@ -15,8 +15,6 @@ constexpr float kSmallestHorizontalPartSq = 0.01f;
 // rounding, including near tangent columns.
 constexpr float kDiscriminantSlack = 1e-4f;
 
-bool is_finite(Vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
-
 float max_abs_component(Vec3 v) {
   return std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
 }

@@ -151,5 +151,46 @@ TEST(RegionRulesOut, OnlySegmentsWhoseReachTheEmptyRegionHolds) {
   EXPECT_FALSE(region_rules_out(region, {kNaN, 0.0f, 0.0f}, {1.0f, 0.0f, 0.0f}, 1.0f));
 }
 
+// A segment that the polar test rules out must find no receiver: segments beside a bearing line,
+// a little more than their radius away from a receiver, and along the line, probe its bound.
+TEST(PolarRulesOut, OnlySegmentsThatFindNoReceiver) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  int ruled_out = 0, found = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    const float scale = std::pow(10.0f, 1.0f + 3.0f * (u(rng) + 1.0f) / 2.0f);  // 10 m to 10 km
+    const Vec3 source{scale * u(rng), scale * u(rng), 0.0f};
+    std::vector<float> bearings(1 + trial % kWindowedBearings);
+    for (float& bearing : bearings) bearing = 180.0f * u(rng);
+    std::sort(bearings.begin(), bearings.end());
+    std::vector<float> ranges;
+    for (int i = 0; i < 40; ++i) ranges.push_back(scale * 0.05f * static_cast<float>(i));
+    const float depth = scale * (u(rng) + 1.0f);
+    const PressureField field = init_pressure_field(Receivers{"polar", ranges, bearings, {depth}},
+                                                    ReceiverLayout::Polar, 1, source);
+    const Vec2 w = field.polar_directions[trial % bearings.size()];
+    const float radius = (scale / 50.0f) * (u(rng) + 1.0f);
+    const float margin = kReachRelativeMargin * (3.0f * scale + radius);
+    const float side = (trial % 2 == 0 ? 1.0f : -1.0f) * (radius + 8.0f * margin * (u(rng) + 1.0f));
+    const float rho = ranges[10 + trial % 20];
+    const Vec3 a{source.x + rho * w.x + side * w.y, source.y + rho * w.y - side * w.x, depth};
+    const Vec3 d = (scale / 100.0f) * Vec3{u(rng) * w.x, u(rng) * w.y, u(rng)};
+    int visited = 0;
+    visit_polar_receivers(segment_reach(a, d, radius), field,
+                          [&](Vec3, std::size_t) { ++visited; });
+    if (polar_rules_out(field, a, a + d, radius)) {
+      ++ruled_out;
+      ASSERT_EQ(visited, 0) << "trial " << trial;
+    } else {
+      found += visited > 0;
+    }
+  }
+  EXPECT_GT(ruled_out, 500);
+  EXPECT_GT(found, 200);
+  const PressureField field = init_pressure_field(Receivers{"polar", {100.0f}, {0.0f}, {10.0f}},
+                                                  ReceiverLayout::Polar, 1, Vec3{});
+  EXPECT_FALSE(polar_rules_out(field, {kInf, 0.0f, 0.0f}, {1e3f, 0.0f, 0.0f}, 1.0f));
+}
+
 }  // namespace
 }  // namespace abyx
