@@ -266,10 +266,10 @@ inline constexpr std::size_t kWindowedBearings = 16;
 
 namespace detail {
 
-// A bound on how far a segment from a to b with search radius `radius` reaches (m): wider than its
-// reach's own bounds, widened by at most three margins, by the radius plus four margins, so that
-// a test against it needs no reach. NaN when an end is not finite (std::min and std::max would
-// drop a NaN coordinate), so that every comparison with it fails.
+// How far a segment from a to b with search radius `radius` may reach (m), without working out its
+// reach: the radius plus four margins, where the reach's own bounds add at most three. NaN when an
+// end is not finite (std::min and std::max would drop a NaN coordinate), so that every comparison
+// with it fails.
 inline float loose_reach(Vec3 a, Vec3 b, float radius) {
   constexpr float kLooseMargin = 4.0f * kReachRelativeMargin;
   if (!is_finite(a) || !is_finite(b)) return std::numeric_limits<float>::quiet_NaN();
@@ -398,9 +398,7 @@ void visit_all_array_receivers(std::span<const Vec3> points, Visit&& visit) {
 
 // Whether the gathered region holds no receiver and covers all that a segment from a to b with
 // search radius `radius` can reach, so that its search would find nothing and gather nothing
-// anew. The test bounds the segment by a box and a span widened by the radius and four times the
-// segment's margin, wider than its reach's own bounds (which are widened by at most three),
-// without working out the reach.
+// anew. The test bounds the segment by a box and a span widened by its loose reach.
 inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, float radius) {
   if (!region.valid || !region.ids.empty() || !(radius >= 0.0f)) return false;
   const float e = detail::loose_reach(a, b, radius);
