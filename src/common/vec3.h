@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -30,7 +31,7 @@ inline bool is_finite(Vec3 v) {
   return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 inline float max_abs_component(Vec3 v) {
-  return std::fmax(std::fmax(std::fabs(v.x), std::fabs(v.y)), std::fabs(v.z));
+  return std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
 }
 
 // A column of a 2x2 matrix: entries in rows 1 and 2.
