@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -28,6 +29,9 @@ constexpr Vec3 cross(Vec3 a, Vec3 b) {
 inline float norm(Vec3 a) { return std::sqrt(dot(a, a)); }
 inline bool is_finite(Vec3 v) {
   return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+inline float max_abs_component(Vec3 v) {
+  return std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
 }
 
 // A column of a 2x2 matrix: entries in rows 1 and 2.

@@ -55,9 +55,7 @@ void count_path_points(PathBudget& budget, std::size_t points) {
 }
 
 bool finite_state(const RayState& s) {
-  return std::isfinite(s.pos.x) && std::isfinite(s.pos.y) && std::isfinite(s.pos.z) &&
-         std::isfinite(s.slowness.x) && std::isfinite(s.slowness.y) &&
-         std::isfinite(s.slowness.z) && std::isfinite(s.tau) && std::isfinite(s.c);
+  return is_finite(s.pos) && is_finite(s.slowness) && std::isfinite(s.tau) && std::isfinite(s.c);
 }
 
 // A ray that overflowed would put NaN into its path and the field without a word.

@@ -274,9 +274,8 @@ inline float loose_reach(Vec3 a, Vec3 b, float radius) {
   constexpr float kLooseMargin = 4.0f * kReachRelativeMargin;
   if (!is_finite(a) || !is_finite(b)) return std::numeric_limits<float>::quiet_NaN();
   const Vec3 d = b - a;
-  const float size = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z), std::fabs(b.x),
-                               std::fabs(b.y), std::fabs(b.z)}) +
-                     radius + std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
+  const float size = std::max(max_abs_component(a), max_abs_component(b)) + radius +
+                     std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
   return radius + kLooseMargin * size;
 }
 
@@ -286,7 +285,7 @@ inline float loose_reach(Vec3 a, Vec3 b, float radius) {
 // bearing line of a polar layout to reach a receiver, so that its search would find nothing.
 // Layouts with a window of bearings are not tested: one by one would cost more than the search.
 inline bool polar_rules_out(const PressureField& field, Vec3 a, Vec3 b, float radius) {
-  if (field.y_m.size() > kWindowedBearings || !(radius >= 0.0f)) return false;
+  if (field.polar_directions.size() > kWindowedBearings || !(radius >= 0.0f)) return false;
   const float e = detail::loose_reach(a, b, radius);
   const float ax = a.x - field.polar_source.x;
   const float ay = a.y - field.polar_source.y;
@@ -341,8 +340,8 @@ void visit_polar_receivers(const SegmentReach& reach, const PressureField& field
     if (std::min(side_a, side_b) > across || std::max(side_a, side_b) < -across) return;
     const float along_a = ax * w.x + ay * w.y;
     const float along_b = bx * w.x + by * w.y;
-    float lo = std::min(along_a, along_b) - across;
-    float hi = std::max(along_a, along_b) + across;
+    const float lo = std::min(along_a, along_b) - across;
+    const float hi = std::max(along_a, along_b) + across;
     // the receiver at range rho and depth z lies rho * share - start_along + (z - start.z) u.z
     // along the axis from its start
     const float share = w.x * u.x + w.y * u.y;

@@ -15,10 +15,6 @@ constexpr float kSmallestHorizontalPartSq = 0.01f;
 // rounding, including near tangent columns.
 constexpr float kDiscriminantSlack = 1e-4f;
 
-float max_abs_component(Vec3 v) {
-  return std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
-}
-
 }  // namespace
 
 SegmentReach segment_reach(Vec3 start, Vec3 d, float radius) {

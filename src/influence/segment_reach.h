@@ -4,15 +4,15 @@
 
 namespace abyx {
 
+// The margin relative to the size of the coordinates involved: single-precision rounding of the
+// receiver tests stays below a few 1e-7 of it, so 1e-4 is a wide safety factor.
+inline constexpr float kReachRelativeMargin = 1e-4f;
+
 // The region a beam segment can reach: the points whose foot on the segment's line lies between its
 // ends and whose distance from that line is at most the search radius (a cylinder flat-capped at
 // both ends). The bounds are widened by a margin far larger than the rounding of the per-receiver
 // tests, so every receiver that passes those tests lies inside them; they only serve to skip
 // receivers that cannot pass.
-// The margin relative to the size of the coordinates involved: single-precision rounding of the
-// receiver tests stays below a few 1e-7 of it, so 1e-4 is a wide safety factor.
-inline constexpr float kReachRelativeMargin = 1e-4f;
-
 struct SegmentReach {
   bool bounded = false;  // false when a value is not finite: the bounds are unusable
   Vec3 lo;               // lower corner of the axis-aligned box around the region (m)
