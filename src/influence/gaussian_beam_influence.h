@@ -40,6 +40,21 @@ struct CervenyBeamForm {
   std::complex<double> root;
 };
 
+// A receiver that a run of complex-Q segments found, and the segment of the run it is offered to.
+struct CervenyRunCandidate {
+  Vec3 x;
+  std::uint32_t segment = 0;
+  std::size_t cell = 0;
+};
+
+// A segment's beam form of one parameter set, in floats for four receivers at once: M and the
+// root at its start A, their change to its end B, and what continuing straight on from A takes.
+struct CervenySegmentForm {
+  Complex32 m11, m12, m22, root;   // at A
+  Complex32 d11, d12, d22, droot;  // B - A
+  Complex32 trace, det, root_sq;   // tr M, det M and root^2 at A
+};
+
 // The beam sum's working arrays, kept by one worker from ray to ray so that their memory is
 // allocated once; what they hold between calls is never read.
 struct BeamScratch {
@@ -52,6 +67,12 @@ struct BeamScratch {
   std::vector<CervenyBeamForm>
       beam_forms;                 // M = P Q^-1 and sqrt(det Q(0) / det Q) per state and set
   std::vector<float> beam_reach;  // reach of the beam across each state (m)
+  std::vector<CervenyRunCandidate> run_candidates;  // receivers a run of segments found
+  PackedPoints run_points;             // the same, grouped by the segment they are offered to
+  std::vector<std::size_t> run_cells;  // and their cells
+  std::vector<CervenySegmentForm> segment_forms;  // per set, of the segment under way
+  std::vector<Float4> lane_values;      // per frequency, what the arrivals take of four receivers
+  std::vector<unsigned> reached_lanes;  // and which of them the frequency reached
 };
 
 // Throws the field faults named above when the field cannot take a beam of nf frequencies.
