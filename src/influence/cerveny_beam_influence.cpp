@@ -311,8 +311,8 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     ws.beam_reach[i] = reach;
   }
 
-  ws.gathered.valid = false;
   ws.segment_forms.resize(sets);
+  ws.offers.resize(kRunSegments);
   if (arrivals != nullptr) {
     ws.lane_values.resize(4 * nf);
     ws.reached_lanes.resize(nf);
@@ -417,9 +417,9 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     return true;
   };
 
-  // The receivers [begin, end) of ws.run_points that segment g is offered, four at a time: each
-  // lane tests, and where it takes its receiver adds the beam, as the others do theirs.
-  const auto add_segment = [&](const Segment& g, std::size_t begin, std::size_t end) {
+  // The receivers that segment g is offered, four at a time: each lane tests, and where it takes
+  // its receiver adds the beam, as the others do theirs.
+  const auto add_segment = [&](const Segment& g, const CervenyOffers& offers) {
     const RayState& a = states[g.end - 1];
     const RayState& b = states[g.end];
     CervenySegmentForm* const forms = ws.segment_forms.data();
@@ -429,11 +429,11 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     }
     const Float4 ax = broadcast4(a.pos.x), ay = broadcast4(a.pos.y), az = broadcast4(a.pos.z);
     const Float4 ux = broadcast4(g.along.x), uy = broadcast4(g.along.y), uz = broadcast4(g.along.z);
-    const PackedPoints& points = ws.run_points;
-    for (std::size_t first = begin; first < end; first += 4) {
-      const Float4 x = load_float4(points.x.data() + first);
-      const Float4 y = load_float4(points.y.data() + first);
-      const Float4 z = load_float4(points.z.data() + first);
+    const std::size_t end = offers.count;
+    for (std::size_t first = 0; first < end; first += 4) {
+      const Float4 x = load_float4(offers.x.data() + first);
+      const Float4 y = load_float4(offers.y.data() + first);
+      const Float4 z = load_float4(offers.z.data() + first);
       const Float4 s = (x - ax) * ux + (y - ay) * uy + (z - az) * uz;
       Int4 take = (s >= broadcast4(g.s_lo)) & (s <= broadcast4(g.s_hi));
       // a receiver the next segment of the leg takes (by its start test, computed as it computes
@@ -449,7 +449,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       take &= dx * dx + dy * dy + dz * dz <= broadcast4(g.radius_sq);
       unsigned lanes = lane_bits(take);
       if (arrivals != nullptr) std::fill(ws.reached_lanes.begin(), ws.reached_lanes.end(), 0u);
-      if (end - first < 4) lanes &= (1u << (end - first)) - 1u;  // the next segment's receivers
+      if (end - first < 4) lanes &= (1u << (end - first)) - 1u;  // the padding
       if (lanes == 0) continue;
       // beyond a reflection, and along a segment that ends at one, the beam continues from A
       const Int4 continued = g.ends_reflected ? Int4{-1, -1, -1, -1} : s < broadcast4(0.0f);
@@ -522,7 +522,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
           const Float4 share = spread * (broadcast4(omega) * gaussian * gaussian);
           for (unsigned bits = reached; bits != 0; bits &= bits - 1u) {
             const int lane = std::countr_zero(bits);
-            const std::size_t cell = ws.run_cells[first + lane];
+            const std::size_t cell = offers.cells[first + lane];
             Complex32& p = field.pressure[k * stride + cell];
             p = p + refl[k] * Complex32{beam.re[lane], beam.im[lane]};
             if (intensity != nullptr && std::isfinite(share[lane])) {
@@ -543,7 +543,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       // the contributions referred to that path's reference delay, one receiver after another
       for (unsigned bits = lanes; bits != 0; bits &= bits - 1u) {
         const int lane = std::countr_zero(bits);
-        const std::size_t cell = ws.run_cells[first + lane];
+        const std::size_t cell = offers.cells[first + lane];
         const Float4* const ref = ws.lane_values.data() + 4 * k_ref;
         const double magnitude = double{ref[1][lane]} * std::hypot(ref[2][lane], ref[3][lane]) *
                                  std::hypot(refl[k_ref].re, refl[k_ref].im);
@@ -657,42 +657,52 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
         axis_lo[j] = at + std::min(g.s_lo * slope, g.s_hi * slope) - slack;
         axis_hi[j] = at + std::max(g.s_lo * slope, g.s_hi * slope) + slack;
       }
-      std::vector<CervenyRunCandidate>& found = ws.run_candidates;
-      found.clear();
-      const auto visit = [&](Vec3 x, std::size_t cell) {
-        const float t = dot(x - search_start, axis);
-        for (std::size_t j = 0; j < count; ++j) {
-          if (t >= axis_lo[j] && t <= axis_hi[j]) {
-            found.push_back({x, static_cast<std::uint32_t>(j), cell});
+      // the segments' windows four at a time, those past the run's end empty
+      std::array<float, kRunSegments> window_lo, window_hi;
+      const std::size_t lanes_used = (count + 3) / 4 * 4;
+      for (std::size_t j = 0; j < lanes_used; ++j) {
+        window_lo[j] = j < count ? axis_lo[j] : std::numeric_limits<float>::infinity();
+        window_hi[j] = j < count ? axis_hi[j] : -std::numeric_limits<float>::infinity();
+        if (j < count) ws.offers[j].count = 0;
+      }
+      // each receiver to the segments whose windows hold its distance t along the axis
+      const auto offer = [&](Vec3 x, std::size_t cell) {
+        const Float4 t = broadcast4(dot(x - search_start, axis));
+        for (std::size_t j = 0; j < lanes_used; j += 4) {
+          unsigned bits = lane_bits((t >= load_float4(window_lo.data() + j)) &
+                                    (t <= load_float4(window_hi.data() + j)));
+          for (; bits != 0; bits &= bits - 1u) {
+            ws.offers[j + static_cast<std::size_t>(std::countr_zero(bits))].add(x, cell);
           }
         }
+      };
+      // The searches return the run's box, or more; only its cylinder can hold a segment's
+      // receivers, with a margin for the rounding of this test and of the segments' own.
+      const float cylinder = reach.radius + reach.margin;
+      const float cylinder_sq =
+          reach.bounded ? cylinder * cylinder : std::numeric_limits<float>::infinity();
+      const auto visit = [&](Vec3 x, std::size_t cell) {
+        const Vec3 off = x - reach.start;
+        const Vec3 across = off - dot(off, reach.axis) * reach.axis;
+        if (dot(across, across) <= cylinder_sq) offer(x, cell);
       };
       if (field.layout == ReceiverLayout::Polar && reach.bounded) {
         visit_polar_receivers(reach, field, visit);
       } else if (field.has_points() && reach.bounded) {
-        visit_indexed_array_receivers(reach, search_d, array_index, ws.gathered, visit);
+        // A run's reach is far longer and wider than a segment's, so a region gathered for the
+        // runs ahead would span kilometres to either side of an oblique run: the index is asked
+        // for each run's own cylinder instead.
+        const Slab slab{reach.start, reach.axis, -reach.margin, reach.length + reach.margin};
+        for_each_receiver_near<true>(array_index, reach.lo, reach.hi, slab, cylinder_sq,
+                                     [&](std::size_t id, Vec3 p) { offer(p, id); });
       } else if (field.has_points()) {
         visit_all_array_receivers(*field.receiver_positions_m, visit);
       } else {
         visit_grid_receivers(search_start, search_d, radius, reach, reach.bounded && grid_ascending,
                              field, visit);
       }
-      // the receivers grouped by segment, in the order found, so that each segment takes its own
-      // four at a time
-      std::array<std::size_t, kRunSegments + 1> offsets{};
-      for (const CervenyRunCandidate& f : found) ++offsets[f.segment + 1];
-      for (std::size_t j = 0; j < count; ++j) offsets[j + 1] += offsets[j];
-      ws.run_points.resize(found.size());
-      ws.run_cells.resize(found.size());
-      std::array<std::size_t, kRunSegments> next;
-      std::copy_n(offsets.begin(), count, next.begin());
-      for (const CervenyRunCandidate& f : found) {
-        const std::size_t at = next[f.segment]++;
-        ws.run_points.set(at, f.x);
-        ws.run_cells[at] = f.cell;
-      }
       for (std::size_t j = 0; j < count; ++j) {
-        if (offsets[j + 1] > offsets[j]) add_segment(run[j], offsets[j], offsets[j + 1]);
+        if (ws.offers[j].count > 0) add_segment(run[j], ws.offers[j]);
         apply_bottom_hit(states[run[j].end]);
       }
     }
