@@ -427,6 +427,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       forms[m] =
           segment_form(ws.beam_forms[(g.end - 1) * sets + m], ws.beam_forms[g.end * sets + m]);
     }
+    const float inv_length = 1.0f / g.length;
     const Float4 ax = broadcast4(a.pos.x), ay = broadcast4(a.pos.y), az = broadcast4(a.pos.z);
     const Float4 ux = broadcast4(g.along.x), uy = broadcast4(g.along.y), uz = broadcast4(g.along.z);
     const std::size_t end = offers.count;
@@ -448,13 +449,13 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       const Float4 dx = x - (ax + s * ux), dy = y - (ay + s * uy), dz = z - (az + s * uz);
       take &= dx * dx + dy * dy + dz * dz <= broadcast4(g.radius_sq);
       unsigned lanes = lane_bits(take);
-      if (arrivals != nullptr) std::fill(ws.reached_lanes.begin(), ws.reached_lanes.end(), 0u);
       if (end - first < 4) lanes &= (1u << (end - first)) - 1u;  // the padding
       if (lanes == 0) continue;
+      if (arrivals != nullptr) std::fill(ws.reached_lanes.begin(), ws.reached_lanes.end(), 0u);
       // beyond a reflection, and along a segment that ends at one, the beam continues from A
       const Int4 continued = g.ends_reflected ? Int4{-1, -1, -1, -1} : s < broadcast4(0.0f);
       const unsigned continued_lanes = lane_bits(continued) & lanes;
-      const Float4 along = s / broadcast4(g.length);
+      const Float4 along = s * broadcast4(inv_length);
       const Float4 t = select4(continued, broadcast4(0.0f),
                                select4(along < broadcast4(1.0f), along, broadcast4(1.0f)));
       const auto pick = [&](float at_a, float at_b) {
@@ -466,7 +467,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       const Float4 n2 = dx * pick(g.basis_a.e2.x, g.basis_b.e2.x) +
                         dy * pick(g.basis_a.e2.y, g.basis_b.e2.y) +
                         dz * pick(g.basis_a.e2.z, g.basis_b.e2.z);
-      const Float4 tau = select4(continued, broadcast4(a.tau) + s / broadcast4(a.c),
+      const Float4 tau = select4(continued, broadcast4(a.tau) + s * broadcast4(1.0f / a.c),
                                  broadcast4(a.tau) + t * broadcast4(b.tau - a.tau));
       const Float4 c =
           select4(continued, broadcast4(a.c), broadcast4(a.c) + t * broadcast4(b.c - a.c));
@@ -510,7 +511,8 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
           const Float4 magnitude = amplitude * broadcast4(omega) * gaussian;
           Float4 sine, cosine;
           sincos4(broadcast4(omega) * tau_beam - broadcast4(a.phase), sine, cosine);
-          const Complex4 beam = form.root * Complex4{-magnitude * sine, magnitude * cosine};
+          const Complex4 beam =
+              (complex4(refl[k]) * form.root) * Complex4{-magnitude * sine, magnitude * cosine};
           if (arrivals != nullptr) {
             Float4* const kept = ws.lane_values.data() + 4 * k;
             kept[0] = tau_beam;
@@ -520,20 +522,20 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
             ws.reached_lanes[k] = reached;
           }
           const Float4 share = spread * (broadcast4(omega) * gaussian * gaussian);
+          const Float4 arrival_amplitude =
+              magnitude * sqrt4(form.root.re * form.root.re + form.root.im * form.root.im);
           for (unsigned bits = reached; bits != 0; bits &= bits - 1u) {
             const int lane = std::countr_zero(bits);
             const std::size_t cell = offers.cells[first + lane];
             Complex32& p = field.pressure[k * stride + cell];
-            p = p + refl[k] * Complex32{beam.re[lane], beam.im[lane]};
+            p = p + Complex32{beam.re[lane], beam.im[lane]};
             if (intensity != nullptr && std::isfinite(share[lane])) {
               intensity[k * stride + cell] +=
                   (refl[k].re * refl[k].re + refl[k].im * refl[k].im) * share[lane];
             }
             if (k == k_ref) {
-              const float root_size = std::sqrt(form.root.re[lane] * form.root.re[lane] +
-                                                form.root.im[lane] * form.root.im[lane]);
               record_arrival(field.delay_s[cell], field.amplitude[cell], tau_beam[lane],
-                             magnitude[lane] * root_size);
+                             arrival_amplitude[lane]);
             }
           }
         }
@@ -667,6 +669,10 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       }
       // each receiver to the segments whose windows hold its distance t along the axis
       const auto offer = [&](Vec3 x, std::size_t cell) {
+        if (count == 1) {  // a segment alone tests its own window
+          ws.offers[0].add(x, cell);
+          return;
+        }
         const Float4 t = broadcast4(dot(x - search_start, axis));
         for (std::size_t j = 0; j < lanes_used; j += 4) {
           unsigned bits = lane_bits((t >= load_float4(window_lo.data() + j)) &
