@@ -22,6 +22,7 @@ constexpr float kExponentCut = 6.0f;        // beams end where exp(-w Im(n^T M n
 constexpr float kMinSegmentLength = 1e-4f;  // segments not longer add nothing of their own (m)
 constexpr float kReachMargin = 1.02f;       // on the larger end reach of a segment
 constexpr std::size_t kRunSegments = 64;    // most segments searched together
+constexpr std::size_t kMostOffers = 256;   // receivers offered to a segment before it sums them
 constexpr float kShortSegment = 1.0f;       // shorter segments take the tangent (m)
 constexpr float kRadiusMargin = 1e-6f;      // added to the search radius (m)
 constexpr float kLongestReach = 3.0f;       // most beam reaches past a reflection
@@ -571,9 +572,6 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     }
   };
 
-  // Wide beams reach far across their ray, so neighbouring segments share most receivers: the
-  // segments of a leg are searched together in runs, one search around the run's chord, each
-  // receiver found then offered to every segment of the run.
   // a bottom reflection at a state weighs every later segment, not the one ending there
   const auto apply_bottom_hit = [&](const RayState& state) {
     if (!state.bottom_hit) return;
@@ -597,6 +595,9 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     for (const Complex32 r : refl) reflected = std::max(reflected, double{std::hypot(r.re, r.im)});
     return root * reflected < beam.min_amplitude;
   };
+  // Wide beams reach far across their ray, so neighbouring segments share most receivers: the
+  // segments of a leg are searched together in runs, one search around the run's chord, each
+  // receiver found then offered to the segments whose stretch of the chord holds it.
   std::array<Segment, kRunSegments> run;
   std::size_t i = 1;
   while (i < n) {
@@ -667,10 +668,19 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
         window_hi[j] = j < count ? axis_hi[j] : -std::numeric_limits<float>::infinity();
         if (j < count) ws.offers[j].count = 0;
       }
-      // each receiver to the segments whose windows hold its distance t along the axis
+      // each receiver to the segments whose windows hold its distance t along the axis; a full
+      // list is summed at once, so that the lists stay small however many receivers a run finds
+      const auto offer_to = [&](std::size_t j, Vec3 x, std::size_t cell) {
+        CervenyOffers& offers = ws.offers[j];
+        if (offers.count == kMostOffers) {
+          add_segment(run[j], offers);
+          offers.count = 0;
+        }
+        offers.add(x, cell);
+      };
       const auto offer = [&](Vec3 x, std::size_t cell) {
         if (count == 1) {  // a segment alone tests its own window
-          ws.offers[0].add(x, cell);
+          offer_to(0, x, cell);
           return;
         }
         const Float4 t = broadcast4(dot(x - search_start, axis));
@@ -678,7 +688,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
           unsigned bits = lane_bits((t >= load_float4(window_lo.data() + j)) &
                                     (t <= load_float4(window_hi.data() + j)));
           for (; bits != 0; bits &= bits - 1u) {
-            ws.offers[j + static_cast<std::size_t>(std::countr_zero(bits))].add(x, cell);
+            offer_to(j + static_cast<std::size_t>(std::countr_zero(bits)), x, cell);
           }
         }
       };
