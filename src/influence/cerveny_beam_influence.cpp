@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <limits>
 
 #include "common/constants.h"
+#include "common/float4_math.h"
 #include "influence/receiver_search.h"
 #include "influence/segment_reach.h"
 #include "reflect/bottom_reflection_coefficient.h"
@@ -16,10 +18,11 @@ namespace {
 
 using Complex = std::complex<double>;
 
-constexpr double kExponentCut = 6.0;        // beams end where exp(-w Im(n^T M n) / 2) < e^-6
+constexpr float kExponentCut = 6.0f;        // beams end where exp(-w Im(n^T M n) / 2) < e^-6
 constexpr float kMinSegmentLength = 1e-4f;  // segments not longer add nothing of their own (m)
 constexpr float kReachMargin = 1.02f;       // on the larger end reach of a segment
 constexpr std::size_t kRunSegments = 64;    // most segments searched together
+constexpr std::size_t kMostOffers = 256;   // receivers offered to a segment before it sums them
 constexpr float kShortSegment = 1.0f;       // shorter segments take the tangent (m)
 constexpr float kRadiusMargin = 1e-6f;      // added to the search radius (m)
 constexpr float kLongestReach = 3.0f;       // most beam reaches past a reflection
@@ -90,16 +93,6 @@ BeamForm beam_form(const BeamMatrices& m, Complex eps_product, Complex previous_
           continued_root(mul(eps_product, inv_det), previous_root)};
 }
 
-// n^T M n for the normal coordinates n.
-Complex quadratic_form(const BeamForm& f, double n1, double n2) {
-  return f.m11 * (n1 * n1) + f.m12 * (2.0 * n1 * n2) + f.m22 * (n2 * n2);
-}
-
-BeamForm mix(const BeamForm& a, const BeamForm& b, double t) {
-  return {a.m11 + t * (b.m11 - a.m11), a.m12 + t * (b.m12 - a.m12), a.m22 + t * (b.m22 - a.m22),
-          a.root + t * (b.root - a.root)};
-}
-
 // The smallest eigenvalue of Im M, which sets the widest extent of the beam.
 double narrowest_decay(const BeamForm& f) {
   const double a = f.m11.imag();
@@ -108,18 +101,78 @@ double narrowest_decay(const BeamForm& f) {
   return 0.5 * (a + d) - std::sqrt(0.25 * (a - d) * (a - d) + b * b);
 }
 
-// sqrt(det Im M): with the frequency, it sets the area a beam's squared Gaussian covers.
-double decay_area_factor(const BeamForm& f) {
-  const double det = f.m11.imag() * f.m22.imag() - f.m12.imag() * f.m12.imag();
-  return det > 0.0 ? std::sqrt(det) : 0.0;
-}
-
 // How far across the ray the beam of this form reaches at this frequency before the exponent cut;
 // NaN when it does not decay.
 double beam_extent(const BeamForm& f, double omega) {
   const double decay = narrowest_decay(f);
   return decay > 0.0 ? std::sqrt(2.0 * kExponentCut / (omega * decay))
                      : std::numeric_limits<double>::quiet_NaN();
+}
+
+// Complex numbers in four lanes.
+struct Complex4 {
+  Float4 re, im;
+};
+
+inline Complex4 operator+(Complex4 a, Complex4 b) { return {a.re + b.re, a.im + b.im}; }
+inline Complex4 operator*(Complex4 a, Complex4 b) {
+  return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+}
+inline Complex4 operator*(Float4 s, Complex4 a) { return {s * a.re, s * a.im}; }
+inline Complex4 complex4(Complex32 a) { return {broadcast4(a.re), broadcast4(a.im)}; }
+inline Complex4 select_complex4(Int4 mask, Complex4 yes, Complex4 no) {
+  return {select4(mask, yes.re, no.re), select4(mask, yes.im, no.im)};
+}
+
+// The beam form of four receivers.
+struct BeamForm4 {
+  Complex4 m11, m12, m22, root;
+};
+
+inline Complex32 to_complex32(Complex a) {
+  return {static_cast<float>(a.real()), static_cast<float>(a.imag())};
+}
+
+CervenySegmentForm segment_form(const BeamForm& a, const BeamForm& b) {
+  return {to_complex32(a.m11),
+          to_complex32(a.m12),
+          to_complex32(a.m22),
+          to_complex32(a.root),
+          to_complex32(b.m11 - a.m11),
+          to_complex32(b.m12 - a.m12),
+          to_complex32(b.m22 - a.m22),
+          to_complex32(b.root - a.root),
+          to_complex32(a.m11 + a.m22),
+          to_complex32(mul(a.m11, a.m22) - mul(a.m12, a.m12)),
+          to_complex32(mul(a.root, a.root))};
+}
+
+// The form at the fractions t of the way from A to B.
+BeamForm4 mixed_form(const CervenySegmentForm& f, Float4 t) {
+  const auto mix = [t](Complex32 a, Complex32 d) { return complex4(a) + t * complex4(d); };
+  return {mix(f.m11, f.d11), mix(f.m12, f.d12), mix(f.m22, f.d22), mix(f.root, f.droot)};
+}
+
+// The root of z nearest to `previous`, lane by lane, as continued_root.
+Complex4 continued_root4(Complex4 z, Complex4 previous) {
+  const Float4 modulus = sqrt4(z.re * z.re + z.im * z.im);
+  const Float4 re = sqrt4(broadcast4(0.5f) * (modulus + z.re));
+  const Float4 gap = broadcast4(0.5f) * (modulus - z.re);
+  const Float4 im = copysign4(sqrt4(select4(gap > broadcast4(0.0f), gap, broadcast4(0.0f))), z.im);
+  const Int4 flip = re * previous.re + im * previous.im < broadcast4(0.0f);
+  return {select4(flip, -re, re), select4(flip, -im, im)};
+}
+
+// The form continued straight from A by h = c ds, as continue_form.
+BeamForm4 continued_form(const CervenySegmentForm& f, Float4 h) {
+  const Complex4 det = complex4(f.det);
+  const Complex4 growth =
+      Complex4{broadcast4(1.0f), broadcast4(0.0f)} + h * complex4(f.trace) + (h * h) * det;
+  const Float4 scale = broadcast4(1.0f) / (growth.re * growth.re + growth.im * growth.im);
+  const Complex4 inv{growth.re * scale, -growth.im * scale};
+  const Complex4 h_det = h * det;
+  return {(complex4(f.m11) + h_det) * inv, complex4(f.m12) * inv, (complex4(f.m22) + h_det) * inv,
+          continued_root4(complex4(f.root_sq) * inv, complex4(f.root))};
 }
 
 // The parameter sets of one ray: one shared by every frequency, or one per frequency. The
@@ -259,18 +312,24 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     ws.beam_reach[i] = reach;
   }
 
-  ws.gathered.valid = false;
+  ws.segment_forms.resize(sets);
+  ws.offers.resize(kRunSegments);
+  if (arrivals != nullptr) {
+    ws.lane_values.resize(4 * nf);
+    ws.reached_lanes.resize(nf);
+  }
   std::vector<Complex32>& refl = ws.refl;
   refl.assign(nf, Complex32{1.0f, 0.0f});
   const double solid_angle = double{launch.d_elevation_rad} * launch.d_azimuth_rad *
                              std::fabs(std::cos(double{launch.elevation_rad}));
-  const double weight = solid_angle / (2.0 * 3.141592653589793 * c0);
+  const float weight = static_cast<float>(solid_angle / (2.0 * 3.141592653589793 * c0));
+  const float inv_c0 = static_cast<float>(1.0 / c0);
   // The intensity of a beam: the ray tube's intensity spread over the beam's squared Gaussian
   // |exp(i w n^T M n / 2)|^2, normalised to unit integral, pi / (w sqrt(det Im M)), over the plane
   // across the ray. Summed over the fan, the rays' density brings in the tube's spreading, so one
   // path adds its |p|^2 without its rays being told apart from other paths', and a beam's squared
   // Gaussian is as narrow as the beam itself, unlike the tube's at coarse fans.
-  const double intensity_weight = solid_angle / 3.141592653589793;
+  const float intensity_weight = static_cast<float>(solid_angle / 3.141592653589793);
   float* const intensity = field.intensity.empty() ? nullptr : field.intensity.data();
   const bool grid_ascending = grid_is_ascending(field);
   const std::size_t stride = field.receiver_count();
@@ -359,115 +418,160 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     return true;
   };
 
-  const auto add_segment = [&](const Segment& g, Vec3 x, std::size_t cell) {
+  // The receivers that segment g is offered, four at a time: each lane tests, and where it takes
+  // its receiver adds the beam, as the others do theirs.
+  const auto add_segment = [&](const Segment& g, const CervenyOffers& offers) {
     const RayState& a = states[g.end - 1];
     const RayState& b = states[g.end];
-    const float s_along = dot(x - a.pos, g.along);
-    if (!(s_along >= g.s_lo && s_along <= g.s_hi)) return;
-    // a receiver the next segment of the leg takes (by its start test, computed as it computes
-    // it) is not this one's: s_along rounds to the length for receivers just beyond B, so one
-    // level with a state was counted twice or once by which side of the ray it lay on
-    if (g.shares_end && dot(x - b.pos, g.next_along) >= 0.0f) return;
-    const Vec3 delta = x - (a.pos + s_along * g.along);
-    if (!(dot(delta, delta) <= g.radius_sq)) return;
-    const BeamForm* forms_a = ws.beam_forms.data() + (g.end - 1) * sets;
-    const BeamForm* forms_b = ws.beam_forms.data() + g.end * sets;
-    const bool continued = g.ends_reflected || s_along < 0.0f;
-    const float t = continued ? 0.0f : std::min(s_along / g.length, 1.0f);
-    const RayBasis& basis = continued ? g.basis_a : g.basis_b;
-    const double n1 = dot(delta, basis.e1);
-    const double n2 = dot(delta, basis.e2);
-    const float tau = continued ? a.tau + s_along / a.c : a.tau + t * (b.tau - a.tau);
-    const double c = continued ? a.c : a.c + t * (b.c - a.c);
-    const double amplitude = weight * std::sqrt(c / c0);
-    const double h = double{a.c} * s_along;
-    bool reached = false;
-    float arrival = 0.0f;
-    float arrival_amplitude = 0.0f;
-    // the contribution's path, by the delay and magnitude of the set of the reference frequency
-    // within the segment the form is interpolated between its ends; beyond a reflection it is
-    // evaluated where the receiver is
-    const auto form_at = [&](std::size_t m) {
-      return continued ? continue_form(forms_a[m], h) : mix(forms_a[m], forms_b[m], t);
-    };
-    ArrivalSlot slot;
-    const std::size_t m_ref = sets == 1 ? 0 : k_ref;
-    BeamForm ref_form{};
-    Complex ref_w;
-    if (arrivals != nullptr) {
-      ref_form = form_at(m_ref);
-      ref_w = quadratic_form(ref_form, n1, n2);
-      const BeamForm& form = ref_form;
-      const Complex w = ref_w;
-      const double omega = omegas[k_ref];
-      const double magnitude = amplitude * omega * std::exp(-0.5 * omega * w.imag()) *
-                               std::abs(form.root) *
-                               std::abs(std::complex<float>(refl[k_ref].re, refl[k_ref].im));
-      const PointSourceView view =
-          view_from_point_source(a, b, continued, t, h, n1, n2, tube_scale, tau);
-      if (std::isfinite(view.delay) && std::isfinite(magnitude)) {
-        slot = gather_arrival(
+    CervenySegmentForm* const forms = ws.segment_forms.data();
+    for (std::size_t m = 0; m < sets; ++m) {
+      forms[m] =
+          segment_form(ws.beam_forms[(g.end - 1) * sets + m], ws.beam_forms[g.end * sets + m]);
+    }
+    const float inv_length = 1.0f / g.length;
+    const Float4 ax = broadcast4(a.pos.x), ay = broadcast4(a.pos.y), az = broadcast4(a.pos.z);
+    const Float4 ux = broadcast4(g.along.x), uy = broadcast4(g.along.y), uz = broadcast4(g.along.z);
+    const std::size_t end = offers.count;
+    for (std::size_t first = 0; first < end; first += 4) {
+      const Float4 x = load_float4(offers.x.data() + first);
+      const Float4 y = load_float4(offers.y.data() + first);
+      const Float4 z = load_float4(offers.z.data() + first);
+      const Float4 s = (x - ax) * ux + (y - ay) * uy + (z - az) * uz;
+      Int4 take = (s >= broadcast4(g.s_lo)) & (s <= broadcast4(g.s_hi));
+      // a receiver the next segment of the leg takes (by its start test, computed as it computes
+      // it) is not this one's: s rounds to the length for receivers just beyond B, so one level
+      // with a state was counted twice or once by which side of the ray it lay on
+      if (g.shares_end) {
+        const Float4 beyond = (x - broadcast4(b.pos.x)) * broadcast4(g.next_along.x) +
+                              (y - broadcast4(b.pos.y)) * broadcast4(g.next_along.y) +
+                              (z - broadcast4(b.pos.z)) * broadcast4(g.next_along.z);
+        take &= ~(beyond >= broadcast4(0.0f));
+      }
+      const Float4 dx = x - (ax + s * ux), dy = y - (ay + s * uy), dz = z - (az + s * uz);
+      take &= dx * dx + dy * dy + dz * dz <= broadcast4(g.radius_sq);
+      unsigned lanes = lane_bits(take);
+      if (end - first < 4) lanes &= (1u << (end - first)) - 1u;  // the padding
+      if (lanes == 0) continue;
+      if (arrivals != nullptr) std::fill(ws.reached_lanes.begin(), ws.reached_lanes.end(), 0u);
+      // beyond a reflection, and along a segment that ends at one, the beam continues from A
+      const Int4 continued = g.ends_reflected ? Int4{-1, -1, -1, -1} : s < broadcast4(0.0f);
+      const unsigned continued_lanes = lane_bits(continued) & lanes;
+      const Float4 along = s * broadcast4(inv_length);
+      const Float4 t = select4(continued, broadcast4(0.0f),
+                               select4(along < broadcast4(1.0f), along, broadcast4(1.0f)));
+      const auto pick = [&](float at_a, float at_b) {
+        return select4(continued, broadcast4(at_a), broadcast4(at_b));
+      };
+      const Float4 n1 = dx * pick(g.basis_a.e1.x, g.basis_b.e1.x) +
+                        dy * pick(g.basis_a.e1.y, g.basis_b.e1.y) +
+                        dz * pick(g.basis_a.e1.z, g.basis_b.e1.z);
+      const Float4 n2 = dx * pick(g.basis_a.e2.x, g.basis_b.e2.x) +
+                        dy * pick(g.basis_a.e2.y, g.basis_b.e2.y) +
+                        dz * pick(g.basis_a.e2.z, g.basis_b.e2.z);
+      const Float4 tau = select4(continued, broadcast4(a.tau) + s * broadcast4(1.0f / a.c),
+                                 broadcast4(a.tau) + t * broadcast4(b.tau - a.tau));
+      const Float4 c =
+          select4(continued, broadcast4(a.c), broadcast4(a.c) + t * broadcast4(b.c - a.c));
+      const Float4 c_ratio = c * broadcast4(inv_c0);
+      const Float4 amplitude = broadcast4(weight) * sqrt4(c_ratio);
+      const Float4 h = broadcast4(a.c) * s;
+      const Float4 n11 = n1 * n1, n12 = broadcast4(2.0f) * n1 * n2, n22 = n2 * n2;
+      const auto form_at = [&](const CervenySegmentForm& f) {
+        if (continued_lanes == 0) return mixed_form(f, t);
+        if (continued_lanes == lanes) return continued_form(f, h);
+        const BeamForm4 on = continued_form(f, h), within = mixed_form(f, t);
+        return BeamForm4{select_complex4(continued, on.m11, within.m11),
+                         select_complex4(continued, on.m12, within.m12),
+                         select_complex4(continued, on.m22, within.m22),
+                         select_complex4(continued, on.root, within.root)};
+      };
+      for (std::size_t m = 0; m < sets; ++m) {
+        const BeamForm4 form = form_at(forms[m]);
+        // n^T M n
+        const Complex4 w = n11 * form.m11 + n12 * form.m12 + n22 * form.m22;
+        const Float4 tau_beam = tau + broadcast4(0.5f) * w.re;
+        const Int4 valid = take & is_finite4(tau_beam) & is_finite4(form.root.re);
+        // the intensity of a beam: see intensity_weight
+        Float4 spread = broadcast4(0.0f);
+        if (intensity != nullptr) {
+          const Float4 det = form.m11.im * form.m22.im - form.m12.im * form.m12.im;
+          spread = broadcast4(intensity_weight) * (c_ratio * c_ratio) *
+                   sqrt4(select4(det > broadcast4(0.0f), det, broadcast4(0.0f)));
+        }
+        const std::size_t k_first = sets == 1 ? 0 : m;
+        const std::size_t k_last = sets == 1 ? nf : m + 1;
+        for (std::size_t k = k_first; k < k_last; ++k) {
+          const float omega = omegas[k];
+          if (!(omega > 0.0f)) continue;
+          const Float4 exponent = broadcast4(0.5f * omega) * w.im;
+          const unsigned reached =
+              lane_bits(valid & (exponent <= broadcast4(kExponentCut))) & lanes;
+          if (reached == 0 && arrivals == nullptr) continue;
+          const Float4 gaussian = exp4(-exponent);
+          // i w / (2 pi c0): the plane-wave start's factor, a quarter turn ahead
+          const Float4 magnitude = amplitude * broadcast4(omega) * gaussian;
+          Float4 sine, cosine;
+          sincos4(broadcast4(omega) * tau_beam - broadcast4(a.phase), sine, cosine);
+          const Complex4 beam =
+              (complex4(refl[k]) * form.root) * Complex4{-magnitude * sine, magnitude * cosine};
+          if (arrivals != nullptr) {
+            Float4* const kept = ws.lane_values.data() + 4 * k;
+            kept[0] = tau_beam;
+            kept[1] = magnitude;
+            kept[2] = form.root.re;
+            kept[3] = form.root.im;
+            ws.reached_lanes[k] = reached;
+          }
+          const Float4 share = spread * (broadcast4(omega) * gaussian * gaussian);
+          const Float4 arrival_amplitude =
+              magnitude * sqrt4(form.root.re * form.root.re + form.root.im * form.root.im);
+          for (unsigned bits = reached; bits != 0; bits &= bits - 1u) {
+            const int lane = std::countr_zero(bits);
+            const std::size_t cell = offers.cells[first + lane];
+            Complex32& p = field.pressure[k * stride + cell];
+            p = p + Complex32{beam.re[lane], beam.im[lane]};
+            if (intensity != nullptr && std::isfinite(share[lane])) {
+              intensity[k * stride + cell] +=
+                  (refl[k].re * refl[k].re + refl[k].im * refl[k].im) * share[lane];
+            }
+            if (k == k_ref) {
+              record_arrival(field.delay_s[cell], field.amplitude[cell], tau_beam[lane],
+                             arrival_amplitude[lane]);
+            }
+          }
+        }
+      }
+      if (arrivals == nullptr) continue;
+      // each receiver's path, by the delay and magnitude of the reference frequency's set, and
+      // the contributions referred to that path's reference delay, one receiver after another
+      for (unsigned bits = lanes; bits != 0; bits &= bits - 1u) {
+        const int lane = std::countr_zero(bits);
+        const std::size_t cell = offers.cells[first + lane];
+        const Float4* const ref = ws.lane_values.data() + 4 * k_ref;
+        const double magnitude = double{ref[1][lane]} * std::hypot(ref[2][lane], ref[3][lane]) *
+                                 std::hypot(refl[k_ref].re, refl[k_ref].im);
+        const PointSourceView view =
+            view_from_point_source(a, b, continued[lane] != 0, t[lane], h[lane], n1[lane], n2[lane],
+                                   tube_scale, tau[lane]);
+        if (!std::isfinite(view.delay) || !std::isfinite(magnitude)) continue;
+        const ArrivalSlot slot = gather_arrival(
             *arrivals, cell,
             {view.delay, static_cast<float>(magnitude * view.tube_weight),
              static_cast<float>(magnitude), launch.ray_index, g.end, a.n_surface, a.n_bottom});
-      }
-    }
-    for (std::size_t m = 0; m < sets; ++m) {
-      // the reference set's form is worked out once when arrivals took it already
-      const bool known = arrivals != nullptr && m == m_ref;
-      const BeamForm form = known ? ref_form : form_at(m);
-      const Complex w = known ? ref_w : quadratic_form(form, n1, n2);
-      const float tau_beam = tau + static_cast<float>(0.5 * w.real());
-      if (!std::isfinite(tau_beam) || !std::isfinite(form.root.real())) continue;
-      const double spread = intensity == nullptr
-                                ? 0.0
-                                : intensity_weight * (c / c0) * (c / c0) * decay_area_factor(form);
-      const std::size_t k_first = sets == 1 ? 0 : m;
-      const std::size_t k_last = sets == 1 ? nf : m + 1;
-      for (std::size_t k = k_first; k < k_last; ++k) {
-        const double omega = omegas[k];
-        const double exponent = 0.5 * omega * w.imag();
-        if (!(omega > 0.0) || !(exponent <= kExponentCut)) continue;
-        // i w / (2 pi c0): the plane-wave start's factor, a quarter turn ahead
-        const double magnitude = amplitude * omega * std::exp(-exponent);
-        const float theta = omegas[k] * tau_beam - a.phase;
-        const double sine = std::sin(theta);
-        const double cosine = std::cos(theta);
-        const Complex beam = mul(form.root, Complex(-magnitude * sine, magnitude * cosine));
-        const Complex32 contribution{static_cast<float>(beam.real()),
-                                     static_cast<float>(beam.imag())};
-        Complex32& p = field.pressure[k * stride + cell];
-        p = p + refl[k] * contribution;
-        if (intensity != nullptr) {
-          const double gaussian = std::exp(-exponent);
-          const float share = static_cast<float>(spread * omega * gaussian * gaussian);
-          if (std::isfinite(share)) {
-            intensity[k * stride + cell] +=
-                (refl[k].re * refl[k].re + refl[k].im * refl[k].im) * share;
-          }
-        }
-        if (slot.bin != nullptr) {
-          // the same, referred to the path's reference delay
-          const float offset_theta = omegas[k] * (tau_beam - slot.bin->reference_s) - a.phase;
-          const Complex referred = mul(form.root, Complex(-magnitude * std::sin(offset_theta),
-                                                          magnitude * std::cos(offset_theta)));
-          slot.sums[k] = slot.sums[k] + refl[k] * Complex32{static_cast<float>(referred.real()),
-                                                            static_cast<float>(referred.imag())};
-        }
-        if (k == k_ref) {
-          reached = true;
-          arrival = tau_beam;
-          arrival_amplitude = static_cast<float>(magnitude * std::sqrt(std::norm(form.root)));
+        if (slot.bin == nullptr) continue;
+        for (std::size_t k = 0; k < nf; ++k) {
+          if ((ws.reached_lanes[k] & (1u << lane)) == 0) continue;
+          const Float4* const kept = ws.lane_values.data() + 4 * k;
+          const float theta = omegas[k] * (kept[0][lane] - slot.bin->reference_s) - a.phase;
+          const float size = kept[1][lane];
+          const Complex32 referred = Complex32{kept[2][lane], kept[3][lane]} *
+                                     Complex32{-size * std::sin(theta), size * std::cos(theta)};
+          slot.sums[k] = slot.sums[k] + refl[k] * referred;
         }
       }
     }
-    if (reached)
-      record_arrival(field.delay_s[cell], field.amplitude[cell], arrival, arrival_amplitude);
   };
 
-  // Wide beams reach far across their ray, so neighbouring segments share most receivers: the
-  // segments of a leg are searched together in runs, one search around the run's chord, each
-  // receiver found then offered to every segment of the run.
   // a bottom reflection at a state weighs every later segment, not the one ending there
   const auto apply_bottom_hit = [&](const RayState& state) {
     if (!state.bottom_hit) return;
@@ -491,6 +595,9 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     for (const Complex32 r : refl) reflected = std::max(reflected, double{std::hypot(r.re, r.im)});
     return root * reflected < beam.min_amplitude;
   };
+  // Wide beams reach far across their ray, so neighbouring segments share most receivers: the
+  // segments of a leg are searched together in runs, one search around the run's chord, each
+  // receiver found then offered to the segments whose stretch of the chord holds it.
   std::array<Segment, kRunSegments> run;
   std::size_t i = 1;
   while (i < n) {
@@ -553,23 +660,67 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
         axis_lo[j] = at + std::min(g.s_lo * slope, g.s_hi * slope) - slack;
         axis_hi[j] = at + std::max(g.s_lo * slope, g.s_hi * slope) + slack;
       }
-      const auto visit = [&](Vec3 x, std::size_t cell) {
-        const float t = dot(x - search_start, axis);
-        for (std::size_t j = 0; j < count; ++j) {
-          if (t >= axis_lo[j] && t <= axis_hi[j]) add_segment(run[j], x, cell);
+      // the segments' windows four at a time, those past the run's end empty
+      std::array<float, kRunSegments> window_lo, window_hi;
+      const std::size_t lanes_used = (count + 3) / 4 * 4;
+      for (std::size_t j = 0; j < lanes_used; ++j) {
+        window_lo[j] = j < count ? axis_lo[j] : std::numeric_limits<float>::infinity();
+        window_hi[j] = j < count ? axis_hi[j] : -std::numeric_limits<float>::infinity();
+        if (j < count) ws.offers[j].count = 0;
+      }
+      // each receiver to the segments whose windows hold its distance t along the axis; a full
+      // list is summed at once, so that the lists stay small however many receivers a run finds
+      const auto offer_to = [&](std::size_t j, Vec3 x, std::size_t cell) {
+        CervenyOffers& offers = ws.offers[j];
+        if (offers.count == kMostOffers) {
+          add_segment(run[j], offers);
+          offers.count = 0;
         }
+        offers.add(x, cell);
+      };
+      const auto offer = [&](Vec3 x, std::size_t cell) {
+        if (count == 1) {  // a segment alone tests its own window
+          offer_to(0, x, cell);
+          return;
+        }
+        const Float4 t = broadcast4(dot(x - search_start, axis));
+        for (std::size_t j = 0; j < lanes_used; j += 4) {
+          unsigned bits = lane_bits((t >= load_float4(window_lo.data() + j)) &
+                                    (t <= load_float4(window_hi.data() + j)));
+          for (; bits != 0; bits &= bits - 1u) {
+            offer_to(j + static_cast<std::size_t>(std::countr_zero(bits)), x, cell);
+          }
+        }
+      };
+      // The searches return the run's box, or more; only its cylinder can hold a segment's
+      // receivers, with a margin for the rounding of this test and of the segments' own.
+      const float cylinder = reach.radius + reach.margin;
+      const float cylinder_sq =
+          reach.bounded ? cylinder * cylinder : std::numeric_limits<float>::infinity();
+      const auto visit = [&](Vec3 x, std::size_t cell) {
+        const Vec3 off = x - reach.start;
+        const Vec3 across = off - dot(off, reach.axis) * reach.axis;
+        if (dot(across, across) <= cylinder_sq) offer(x, cell);
       };
       if (field.layout == ReceiverLayout::Polar && reach.bounded) {
         visit_polar_receivers(reach, field, visit);
       } else if (field.has_points() && reach.bounded) {
-        visit_indexed_array_receivers(reach, search_d, array_index, ws.gathered, visit);
+        // A run's reach is far longer and wider than a segment's, so a region gathered for the
+        // runs ahead would span kilometres to either side of an oblique run: the index is asked
+        // for each run's own cylinder instead.
+        const Slab slab{reach.start, reach.axis, -reach.margin, reach.length + reach.margin};
+        for_each_receiver_near<true>(array_index, reach.lo, reach.hi, slab, cylinder_sq,
+                                     [&](std::size_t id, Vec3 p) { offer(p, id); });
       } else if (field.has_points()) {
         visit_all_array_receivers(*field.receiver_positions_m, visit);
       } else {
         visit_grid_receivers(search_start, search_d, radius, reach, reach.bounded && grid_ascending,
                              field, visit);
       }
-      for (std::size_t j = 0; j < count; ++j) apply_bottom_hit(states[run[j].end]);
+      for (std::size_t j = 0; j < count; ++j) {
+        if (ws.offers[j].count > 0) add_segment(run[j], ws.offers[j]);
+        apply_bottom_hit(states[run[j].end]);
+      }
     }
   }
 }

@@ -36,16 +36,18 @@ struct Slab {
   float hi = 0;  // signed distance of the second plane (m)
 };
 
-// The points inside both a box [lo, hi] and a slab.
+// The points inside both a box [lo, hi] and a slab; for the searches that ask, also within a
+// distance of the line along the slab's axis through its start.
 struct BoxAndSlab {
   Vec3 lo, hi;
   Slab slab;
+  float line_distance_sq = 0.0f;  // the square of that distance (m^2), read with kNearLine only
 };
 
-// Calls visit(k, point) for every point k in [begin, end) inside the box and the slab, in
-// ascending k. Each lane computes and compares exactly as the scalar test would (a NaN is never
-// inside), so which points are visited does not depend on the grouping.
-template <class Visit>
+// Calls visit(k, point) for every point k in [begin, end) inside the box and the slab (and, with
+// kNearLine, near the line), in ascending k. Each lane computes and compares exactly as the scalar
+// test would (a NaN is never inside), so which points are visited does not depend on the grouping.
+template <bool kNearLine = false, class Visit>
 inline void for_each_point_inside(const PackedPoints& points, std::size_t begin, std::size_t end,
                                   const BoxAndSlab& region, Visit&& visit) {
   const Float4 lo_x = broadcast4(region.lo.x), hi_x = broadcast4(region.hi.x);
@@ -62,8 +64,16 @@ inline void for_each_point_inside(const PackedPoints& points, std::size_t begin,
     const Float4 z = load_float4(points.z.data() + k);
     // dot(p - start, axis), summed in x, y, z order
     const Float4 s = (x - start_x) * axis_x + (y - start_y) * axis_y + (z - start_z) * axis_z;
-    const Int4 inside = (x >= lo_x) & (x <= hi_x) & (y >= lo_y) & (y <= hi_y) & (z >= lo_z) &
-                        (z <= hi_z) & (s >= s_lo) & (s <= s_hi);
+    Int4 inside = (x >= lo_x) & (x <= hi_x) & (y >= lo_y) & (y <= hi_y) & (z >= lo_z) &
+                  (z <= hi_z) & (s >= s_lo) & (s <= s_hi);
+    if constexpr (kNearLine) {
+      // p - start less its part along the axis
+      const Float4 across_x = (x - start_x) - s * axis_x;
+      const Float4 across_y = (y - start_y) - s * axis_y;
+      const Float4 across_z = (z - start_z) - s * axis_z;
+      inside &= across_x * across_x + across_y * across_y + across_z * across_z <=
+                broadcast4(region.line_distance_sq);
+    }
     unsigned bits = lane_bits(inside);
     if (end - k < 4) bits &= (1u << (end - k)) - 1u;  // lanes past the end belong to others
     while (bits != 0) {

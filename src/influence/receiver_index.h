@@ -92,9 +92,9 @@ inline void linear_range(float a, float v0, float v1, float& lo, float& hi) {
 // across the horizontal axis along which the slab's normal leans least, and in each row only the
 // cells along the other axis that the slab can cross over the row and the box's depths: dividing
 // by the larger component keeps those runs short.
-template <class Visit>
+template <bool kNearLine, class Visit>
 void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, const Slab& slab,
-                                 Visit&& visit) {
+                                 float line_distance_sq, Visit&& visit) {
   const Vec3 u = slab.axis;
   // rows follow axis `outer`, the runs inside a row axis `inner`
   const std::size_t outer = std::fabs(u.x) <= std::fabs(u.y) ? 0 : 1;
@@ -113,7 +113,7 @@ void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, con
   float z_hi = 0.0f;
   detail::linear_range(u.z, lo.z - slab.start.z, hi.z - slab.start.z, z_lo, z_hi);
   // the column (ix, iy) of a row and a run position
-  const BoxAndSlab region{lo, hi, slab};
+  const BoxAndSlab region{lo, hi, slab, line_distance_sq};
   const std::size_t outer_step = outer == 0 ? grid.counts[1] * grid.counts[2] : grid.counts[2];
   const std::size_t inner_step = outer == 0 ? grid.counts[2] : grid.counts[1] * grid.counts[2];
   for (std::size_t io = o0; io <= o1; ++io) {
@@ -148,8 +148,8 @@ void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, con
       const std::size_t column = io * outer_step + ii * inner_step;
       const std::size_t begin = grid.cell_start[column + z0];
       const std::size_t end = grid.cell_start[column + z1 + 1];
-      for_each_point_inside(grid.points, begin, end, region,
-                            [&](std::size_t k, Vec3 p) { visit(grid.receivers[k], p); });
+      for_each_point_inside<kNearLine>(grid.points, begin, end, region,
+                                       [&](std::size_t k, Vec3 p) { visit(grid.receivers[k], p); });
     }
   }
 }
@@ -157,10 +157,11 @@ void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, con
 }  // namespace detail
 
 // Calls visit(i, point) once for every indexed receiver i inside the box [lo, hi] (m, finite) and
-// the slab (finite, unit axis), searched in the finest grid where the box covers few columns.
-template <class Visit>
+// the slab (finite, unit axis), searched in the finest grid where the box covers few columns. With
+// kNearLine, only those within sqrt(line_distance_sq) of the slab's axis through its start.
+template <bool kNearLine = false, class Visit>
 void for_each_receiver_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, const Slab& slab,
-                            Visit&& visit) {
+                            float line_distance_sq, Visit&& visit) {
   // each column walked costs about as much as a few receivers tested
   constexpr std::size_t kMostColumns = 4;
   if (index.levels.empty()) {
@@ -185,7 +186,14 @@ void for_each_receiver_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, const 
       break;
     }
   }
-  detail::for_each_grid_receiver_near(index.levels[level], lo, hi, slab, visit);
+  detail::for_each_grid_receiver_near<kNearLine>(index.levels[level], lo, hi, slab,
+                                                 line_distance_sq, visit);
+}
+
+template <class Visit>
+void for_each_receiver_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, const Slab& slab,
+                            Visit&& visit) {
+  for_each_receiver_near<false>(index, lo, hi, slab, 0.0f, visit);
 }
 
 }  // namespace abyx

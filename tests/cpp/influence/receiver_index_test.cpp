@@ -50,6 +50,7 @@ Vec3 slab_axis(std::mt19937& rng, int kind) {
   return (1.0f / std::sqrt(dot(a, a))) * a;
 }
 
+// Every other query also asks for the receivers near the slab's axis line through its start.
 TEST(ReceiverIndex, VisitsExactlyTheReceiversInsideABoxAndASlabOnceEach) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> u(-1500.0f, 1500.0f);
@@ -66,15 +67,24 @@ TEST(ReceiverIndex, VisitsExactlyTheReceiversInsideABoxAndASlabOnceEach) {
       const float half = q % 4 == 0 ? 1e4f : thickness(rng);
       const Slab slab{start, slab_axis(rng, q % 5), -half, half};
       std::vector<int> visits(points.size(), 0);
-      for_each_receiver_near(index, lo, hi, slab, [&](std::size_t i, Vec3 p) {
+      const auto count = [&](std::size_t i, Vec3 p) {
         EXPECT_EQ(p, points[i]);
         ++visits[i];
-      });
+      };
+      const bool near_line = q % 2 == 1;
+      const float distance = 0.5f * size(rng);
+      if (near_line) {
+        for_each_receiver_near<true>(index, lo, hi, slab, distance * distance, count);
+      } else {
+        for_each_receiver_near(index, lo, hi, slab, count);
+      }
       for (std::size_t i = 0; i < points.size(); ++i) {
         const Vec3 p = points[i];
         const float s = dot(p - slab.start, slab.axis);  // NaN for points that are not finite
+        const Vec3 across = (p - slab.start) - s * slab.axis;
         const bool inside = p.x >= lo.x && p.x <= hi.x && p.y >= lo.y && p.y <= hi.y &&
-                            p.z >= lo.z && p.z <= hi.z && s >= slab.lo && s <= slab.hi;
+                            p.z >= lo.z && p.z <= hi.z && s >= slab.lo && s <= slab.hi &&
+                            (!near_line || dot(across, across) <= distance * distance);
         ASSERT_EQ(visits[i], inside ? 1 : 0) << "trial " << trial << " receiver " << i;
       }
     }
