@@ -8,10 +8,11 @@
 
 namespace abyx {
 
-// exp, sin and cos four lanes at a time, for kernels that need them per receiver. Unlike the
-// arithmetic in float4.h, these do not round as the library's scalar functions do: each is within
-// a few units in the last place of the exact value (sincos4 within 2e-6 absolute at the largest
-// arguments it reduces itself), which is far below what a float phase or weight carries.
+// Lane-wise functions for the kernels that work on four receivers at once. The selections, the
+// square root and the sign round as their scalar versions do; exp4 and sincos4 do not round as the
+// library's exp, sin and cos: each is within a few units in the last place of the exact value
+// (sincos4 within 2e-6 absolute at the largest arguments it reduces itself), which is far below
+// what a float phase or weight carries.
 
 inline Float4 select4(Int4 mask, Float4 yes, Float4 no) { return mask ? yes : no; }
 

@@ -16,9 +16,9 @@ namespace abyx {
 
 // What one run produces: the ray paths in ray-index order (when asked for) and the merged field.
 struct CoreResult {
-  std::optional<std::vector<std::vector<Vec3>>> ray_paths;  // one point list per ray
-  PressureField field;                                      // merged over all rays
-  std::optional<ArrivalList> arrivals;                      // when asked for
+  std::optional<std::vector<std::vector<Vec3>>> ray_paths;       // one point list per ray
+  PressureField field;                                           // merged over all rays
+  std::optional<ArrivalList> arrivals;                           // when asked for
   std::optional<std::vector<std::vector<Vec3>>> eigenray_paths;  // one per arrival, when asked
 };
 
