@@ -22,12 +22,13 @@ constexpr float kExponentCut = 6.0f;        // beams end where exp(-w Im(n^T M n
 constexpr float kMinSegmentLength = 1e-4f;  // segments not longer add nothing of their own (m)
 constexpr float kReachMargin = 1.02f;       // on the larger end reach of a segment
 constexpr std::size_t kRunSegments = 64;    // most segments searched together
-constexpr std::size_t kMostOffers = 256;    // receivers offered to a segment before it sums them
-constexpr float kShortSegment = 1.0f;       // shorter segments take the tangent (m)
-constexpr float kRadiusMargin = 1e-6f;      // added to the search radius (m)
-constexpr float kLongestReach = 3.0f;       // most beam reaches past a reflection
-constexpr float kAxisMargin = 1e-3f;        // on a segment's extent along its run's axis (m)
-constexpr float kAxisRounding = 1e-5f;      // and relative to the lengths that make it
+static_assert(kRunSegments % 4 == 0, "the segments' windows are compared four at a time");
+constexpr std::size_t kMostOffers = 256;  // receivers offered to a segment before it sums them
+constexpr float kShortSegment = 1.0f;     // shorter segments take the tangent (m)
+constexpr float kRadiusMargin = 1e-6f;    // added to the search radius (m)
+constexpr float kLongestReach = 3.0f;     // most beam reaches past a reflection
+constexpr float kAxisMargin = 1e-3f;      // on a segment's extent along its run's axis (m)
+constexpr float kAxisRounding = 1e-5f;    // and relative to the lengths that make it
 
 // The products are written out: std::complex<double> arithmetic without -ffast-math calls the
 // library for every division.
@@ -314,10 +315,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
 
   ws.segment_forms.resize(sets);
   ws.offers.resize(kRunSegments);
-  if (arrivals != nullptr) {
-    ws.lane_values.resize(4 * nf);
-    ws.reached_lanes.resize(nf);
-  }
+  if (arrivals != nullptr) ws.lane_values.resize(nf);
   std::vector<Complex32>& refl = ws.refl;
   refl.assign(nf, Complex32{1.0f, 0.0f});
   const double solid_angle = double{launch.d_elevation_rad} * launch.d_azimuth_rad *
@@ -452,7 +450,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       unsigned lanes = lane_bits(take);
       if (end - first < 4) lanes &= (1u << (end - first)) - 1u;  // the padding
       if (lanes == 0) continue;
-      if (arrivals != nullptr) std::fill(ws.reached_lanes.begin(), ws.reached_lanes.end(), 0u);
+      for (CervenyLaneValues& kept : ws.lane_values) kept.reached = 0;
       // beyond a reflection, and along a segment that ends at one, the beam continues from A
       const Int4 continued = g.ends_reflected ? Int4{-1, -1, -1, -1} : s < broadcast4(0.0f);
       const unsigned continued_lanes = lane_bits(continued) & lanes;
@@ -515,16 +513,14 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
           const Complex4 beam =
               (complex4(refl[k]) * form.root) * Complex4{-magnitude * sine, magnitude * cosine};
           if (arrivals != nullptr) {
-            Float4* const kept = ws.lane_values.data() + 4 * k;
-            kept[0] = tau_beam;
-            kept[1] = magnitude;
-            kept[2] = form.root.re;
-            kept[3] = form.root.im;
-            ws.reached_lanes[k] = reached;
+            ws.lane_values[k] = {tau_beam, magnitude, form.root.re, form.root.im, reached};
           }
-          const Float4 share = spread * (broadcast4(omega) * gaussian * gaussian);
+          const Float4 share =
+              intensity == nullptr ? Float4{} : spread * (broadcast4(omega) * gaussian * gaussian);
           const Float4 arrival_amplitude =
-              magnitude * sqrt4(form.root.re * form.root.re + form.root.im * form.root.im);
+              k != k_ref
+                  ? Float4{}
+                  : magnitude * sqrt4(form.root.re * form.root.re + form.root.im * form.root.im);
           for (unsigned bits = reached; bits != 0; bits &= bits - 1u) {
             const int lane = std::countr_zero(bits);
             const std::size_t cell = offers.cells[first + lane];
@@ -547,8 +543,9 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       for (unsigned bits = lanes; bits != 0; bits &= bits - 1u) {
         const int lane = std::countr_zero(bits);
         const std::size_t cell = offers.cells[first + lane];
-        const Float4* const ref = ws.lane_values.data() + 4 * k_ref;
-        const double magnitude = double{ref[1][lane]} * std::hypot(ref[2][lane], ref[3][lane]) *
+        const CervenyLaneValues& ref = ws.lane_values[k_ref];
+        const double magnitude = double{ref.magnitude[lane]} *
+                                 std::hypot(ref.root_re[lane], ref.root_im[lane]) *
                                  std::hypot(refl[k_ref].re, refl[k_ref].im);
         const PointSourceView view =
             view_from_point_source(a, b, continued[lane] != 0, t[lane], h[lane], n1[lane], n2[lane],
@@ -560,11 +557,11 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
              static_cast<float>(magnitude), launch.ray_index, g.end, a.n_surface, a.n_bottom});
         if (slot.bin == nullptr) continue;
         for (std::size_t k = 0; k < nf; ++k) {
-          if ((ws.reached_lanes[k] & (1u << lane)) == 0) continue;
-          const Float4* const kept = ws.lane_values.data() + 4 * k;
-          const float theta = omegas[k] * (kept[0][lane] - slot.bin->reference_s) - a.phase;
-          const float size = kept[1][lane];
-          const Complex32 referred = Complex32{kept[2][lane], kept[3][lane]} *
+          const CervenyLaneValues& kept = ws.lane_values[k];
+          if ((kept.reached & (1u << lane)) == 0) continue;
+          const float theta = omegas[k] * (kept.delay[lane] - slot.bin->reference_s) - a.phase;
+          const float size = kept.magnitude[lane];
+          const Complex32 referred = Complex32{kept.root_re[lane], kept.root_im[lane]} *
                                      Complex32{-size * std::sin(theta), size * std::cos(theta)};
           slot.sums[k] = slot.sums[k] + refl[k] * referred;
         }
@@ -648,7 +645,10 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       // Where along the axis each segment can take a receiver: its window's foot points, widened
       // by how far its disc tilts against the axis and by the rounding of both projections. Each
       // receiver found is offered to those segments only.
+      // Those past the run's end are empty, so that the windows are compared four at a time.
       std::array<float, kRunSegments> axis_lo, axis_hi;
+      axis_lo.fill(std::numeric_limits<float>::infinity());
+      axis_hi.fill(-std::numeric_limits<float>::infinity());
       for (std::size_t j = 0; j < count; ++j) {
         const Segment& g = run[j];
         const float at = dot(states[g.end - 1].pos - search_start, axis);
@@ -660,14 +660,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
         axis_lo[j] = at + std::min(g.s_lo * slope, g.s_hi * slope) - slack;
         axis_hi[j] = at + std::max(g.s_lo * slope, g.s_hi * slope) + slack;
       }
-      // the segments' windows four at a time, those past the run's end empty
-      std::array<float, kRunSegments> window_lo, window_hi;
-      const std::size_t lanes_used = (count + 3) / 4 * 4;
-      for (std::size_t j = 0; j < lanes_used; ++j) {
-        window_lo[j] = j < count ? axis_lo[j] : std::numeric_limits<float>::infinity();
-        window_hi[j] = j < count ? axis_hi[j] : -std::numeric_limits<float>::infinity();
-        if (j < count) ws.offers[j].count = 0;
-      }
+      for (std::size_t j = 0; j < count; ++j) ws.offers[j].count = 0;
       // each receiver to the segments whose windows hold its distance t along the axis; a full
       // list is summed at once, so that the lists stay small however many receivers a run finds
       const auto offer_to = [&](std::size_t j, Vec3 x, std::size_t cell) {
@@ -684,9 +677,9 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
           return;
         }
         const Float4 t = broadcast4(dot(x - search_start, axis));
-        for (std::size_t j = 0; j < lanes_used; j += 4) {
-          unsigned bits = lane_bits((t >= load_float4(window_lo.data() + j)) &
-                                    (t <= load_float4(window_hi.data() + j)));
+        for (std::size_t j = 0; j < count; j += 4) {
+          unsigned bits = lane_bits((t >= load_float4(axis_lo.data() + j)) &
+                                    (t <= load_float4(axis_hi.data() + j)));
           for (; bits != 0; bits &= bits - 1u) {
             offer_to(j + static_cast<std::size_t>(std::countr_zero(bits)), x, cell);
           }

@@ -10,6 +10,7 @@
 
 #include "bty/bty_field.h"
 #include "common/complex32.h"
+#include "common/float4.h"
 #include "common/ray_state.h"
 #include "influence/arrival_table.h"
 #include "influence/pressure_field.h"
@@ -74,6 +75,13 @@ struct CervenySegmentForm {
   Complex32 trace, det, root_sq;   // tr M, det M and root^2 at A
 };
 
+// What the arrivals take of four receivers at one frequency: the lanes' delays, magnitudes and
+// roots, and which lanes the frequency reached.
+struct CervenyLaneValues {
+  Float4 delay, magnitude, root_re, root_im;
+  unsigned reached = 0;
+};
+
 // The beam sum's working arrays, kept by one worker from ray to ray so that their memory is
 // allocated once; what they hold between calls is never read.
 struct BeamScratch {
@@ -88,8 +96,7 @@ struct BeamScratch {
   std::vector<float> beam_reach;      // reach of the beam across each state (m)
   std::vector<CervenyOffers> offers;  // per segment of the run under way
   std::vector<CervenySegmentForm> segment_forms;  // per set, of the segment under way
-  std::vector<Float4> lane_values;      // per frequency, what the arrivals take of four receivers
-  std::vector<unsigned> reached_lanes;  // and which of them the frequency reached
+  std::vector<CervenyLaneValues> lane_values;     // per frequency, for the arrivals
 };
 
 // Throws the field faults named above when the field cannot take a beam of nf frequencies.
