@@ -125,11 +125,22 @@ inline SSPWeights update_cursor_and_weights(Vec3 pos, const SSPFields& ssp, SSPC
 }
 
 inline SSPSample interpolate_all_in_cell(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor) {
+  // A uniform cell has its speed everywhere, exactly, so no weights are needed; a position that
+  // is not finite still takes the weighted sum, which says so with NaN.
+  const float* corner00 =
+      ssp.nodes.data() + ssp.node_index(cursor.ix, cursor.iy, cursor.iz) * kSspNodeStride;
+  if (corner00[kSspUniformCellMark] != 0.0f && std::isfinite(pos.x) && std::isfinite(pos.y) &&
+      std::isfinite(pos.z)) {
+    SSPSample s;
+    s.c = corner00[0];
+    return s;
+  }
   return detail::sum_packed_corners(ssp, detail::cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));
 }
 
 inline SSPSample interpolate_all_with_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor) {
-  return detail::sum_packed_corners(ssp, update_cursor_and_weights(pos, ssp, cursor));
+  update_ssp_cursor(pos, ssp, cursor);
+  return interpolate_all_in_cell(pos, ssp, cursor);
 }
 
 }  // namespace abyx

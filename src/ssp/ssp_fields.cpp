@@ -1,6 +1,7 @@
 #include "ssp/ssp_fields.h"
 
 #include <array>
+#include <cmath>
 #include <string>
 
 #include "common/checked_size.h"
@@ -55,6 +56,31 @@ Grid3 difference_along(const Grid3& f, const AxisLayout& axis, float h) {
 // Spacing of an axis from its first interval (signed), 1 when the axis has a single node.
 float first_spacing(const std::vector<float>& axis) {
   return axis.size() >= 2 ? axis[1] - axis[0] : 1.0f;
+}
+
+// Marks each cell whose eight corners hold the same sound speed and no derivative: the field is
+// then that speed everywhere inside, and the ray equations need no interpolation there.
+void mark_uniform_cells(SSPFields& ssp) {
+  const std::size_t nx = ssp.x.size(), ny = ssp.y.size(), nz = ssp.z.size();
+  const auto node = [&](std::size_t ix, std::size_t iy, std::size_t iz) {
+    return ssp.nodes.data() + ssp.node_index(ix, iy, iz) * kSspNodeStride;
+  };
+  for (std::size_t ix = 0; ix + 1 < nx; ++ix) {
+    for (std::size_t iy = 0; iy + 1 < ny; ++iy) {
+      for (std::size_t iz = 0; iz + 1 < nz; ++iz) {
+        const float c = node(ix, iy, iz)[0];
+        bool uniform = std::isfinite(c);
+        for (std::size_t corner = 0; corner < 8 && uniform; ++corner) {
+          const float* values = node(ix + (corner >> 2), iy + ((corner >> 1) & 1), iz + (corner & 1));
+          uniform = values[0] == c;
+          for (std::size_t g = 1; g < kSspUniformCellMark && uniform; ++g) {
+            uniform = values[g] == 0.0f;
+          }
+        }
+        node(ix, iy, iz)[kSspUniformCellMark] = uniform ? 1.0f : 0.0f;
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -121,6 +147,7 @@ SSPFields init_ssp(const SoundSpeed& in) {
       ssp.nodes[node * kSspNodeStride + g] = grids[g].values[node];
     }
   }
+  mark_uniform_cells(ssp);
   return ssp;
 }
 

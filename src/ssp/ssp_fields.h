@@ -18,9 +18,12 @@ inline constexpr std::string_view kNeedNzMessage = "Need nz >= 2 for finite diff
 inline constexpr std::string_view kGridValuesMismatchMessage =
     "grid values do not match the grid shape";
 
-// Floats per node in SSPFields::nodes: the ten values of SSPSample, then zero padding so that a
-// node fills whole vector registers.
+// Floats per node in SSPFields::nodes: the ten values of SSPSample, then the uniform-cell mark and
+// zero padding so that a node fills whole vector registers.
 inline constexpr std::size_t kSspNodeStride = 12;
+// Offset in a node of the mark that is 1 when the cell whose lower corner the node is holds one
+// sound speed and no slope at all eight corners, and 0 otherwise (and in hand-made grids).
+inline constexpr std::size_t kSspUniformCellMark = 10;
 
 // A dense 3-D grid of f32 stored row-major: iz fastest, then iy, then ix.
 struct Grid3 {
