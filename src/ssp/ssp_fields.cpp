@@ -71,7 +71,8 @@ void mark_uniform_cells(SSPFields& ssp) {
         const float c = node(ix, iy, iz)[0];
         bool uniform = std::isfinite(c);
         for (std::size_t corner = 0; corner < 8 && uniform; ++corner) {
-          const float* values = node(ix + (corner >> 2), iy + ((corner >> 1) & 1), iz + (corner & 1));
+          const float* values =
+              node(ix + (corner >> 2), iy + ((corner >> 1) & 1), iz + (corner & 1));
           uniform = values[0] == c;
           for (std::size_t g = 1; g < kSspUniformCellMark && uniform; ++g) {
             uniform = values[g] == 0.0f;

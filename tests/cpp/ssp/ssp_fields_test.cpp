@@ -140,9 +140,9 @@ TEST(SspInterpolation, AUniformCellIsItsSpeedExactlyAndASlopeAtACornerIsNot) {
   for (const Vec3 p : {Vec3{0.3f, 0.7f, 0.1f}, Vec3{1.9f, 0.01f, 0.6f}}) {
     const SSPSample s = interpolate_all_with_cursor(p, ssp, cursor);
     EXPECT_EQ(s.c, 1501.3f);
-    EXPECT_EQ((std::vector<float>{s.c_x, s.c_y, s.c_z, s.c_xx, s.c_yy, s.c_zz, s.c_xy, s.c_xz,
-                                  s.c_yz}),
-              std::vector<float>(9, 0.0f));
+    EXPECT_EQ(
+        (std::vector<float>{s.c_x, s.c_y, s.c_z, s.c_xx, s.c_yy, s.c_zz, s.c_xy, s.c_xz, s.c_yz}),
+        std::vector<float>(9, 0.0f));
   }
   EXPECT_TRUE(std::isnan(interpolate_all_with_cursor({1.5f, kNan, 0.5f}, ssp, cursor).c));
   // half way between nodes 2 and 3 the curvature of node 3 is half there
