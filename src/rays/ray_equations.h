@@ -151,10 +151,16 @@ inline void rk2_step(const RayState& state, const RayDerivatives& k1, float h, c
                      const SSPCursor& cursor, RayState& next) {
   RayState mid;
   detail::advance<kPlaneWave>(state, k1, 0.5f * h, mid);
-  // The interpolation walks the copy to the midpoint itself; a separate walk first would end in
-  // the same cell, since walking to a point already reached does not move the cursor.
   SSPCursor mid_cursor = cursor;
-  const RayDerivatives k2 = compute_ray_derivatives<kPlaneWave>(mid, ssp, mid_cursor);
+  update_ssp_cursor(mid.pos, ssp, mid_cursor);
+  // In a uniform cell the slowness and P do not change, so a midpoint in the same cell has the
+  // derivatives of the start (up to the signs of zeros, which no later value can tell apart).
+  if (mid_cursor.ix == cursor.ix && mid_cursor.iy == cursor.iy && mid_cursor.iz == cursor.iz &&
+      holds_uniform_cell(ssp, cursor) && is_finite(state.pos) && is_finite(mid.pos)) {
+    detail::advance<kPlaneWave>(state, k1, h, next);
+    return;
+  }
+  const RayDerivatives k2 = compute_ray_derivatives_in_cell<kPlaneWave>(mid, ssp, mid_cursor);
   detail::advance<kPlaneWave>(state, k2, h, next);
 }
 
