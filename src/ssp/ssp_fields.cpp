@@ -58,8 +58,26 @@ float first_spacing(const std::vector<float>& axis) {
   return axis.size() >= 2 ? axis[1] - axis[0] : 1.0f;
 }
 
-// Marks each cell whose eight corners hold the same sound speed and no derivative: the field is
-// then that speed everywhere inside, and the ray equations need no interpolation there.
+}  // namespace
+
+Grid3 partial_x(const Grid3& grid, float dx) {
+  if (grid.nx < 2) throw Fault(std::string(kNeedNxMessage));
+  require_consistent(grid);
+  return difference_along(grid, {grid.nx, grid.ny * grid.nz, 1}, dx);
+}
+
+Grid3 partial_y(const Grid3& grid, float dy) {
+  if (grid.ny < 2) throw Fault(std::string(kNeedNyMessage));
+  require_consistent(grid);
+  return difference_along(grid, {grid.ny, grid.nz, grid.nx}, dy);
+}
+
+Grid3 partial_z(const Grid3& grid, float dz) {
+  if (grid.nz < 2) throw Fault(std::string(kNeedNzMessage));
+  require_consistent(grid);
+  return difference_along(grid, {grid.nz, 1, grid.nx * grid.ny}, dz);
+}
+
 void mark_uniform_cells(SSPFields& ssp) {
   const std::size_t nx = ssp.x.size(), ny = ssp.y.size(), nz = ssp.z.size();
   const auto node = [&](std::size_t ix, std::size_t iy, std::size_t iz) {
@@ -82,26 +100,6 @@ void mark_uniform_cells(SSPFields& ssp) {
       }
     }
   }
-}
-
-}  // namespace
-
-Grid3 partial_x(const Grid3& grid, float dx) {
-  if (grid.nx < 2) throw Fault(std::string(kNeedNxMessage));
-  require_consistent(grid);
-  return difference_along(grid, {grid.nx, grid.ny * grid.nz, 1}, dx);
-}
-
-Grid3 partial_y(const Grid3& grid, float dy) {
-  if (grid.ny < 2) throw Fault(std::string(kNeedNyMessage));
-  require_consistent(grid);
-  return difference_along(grid, {grid.ny, grid.nz, grid.nx}, dy);
-}
-
-Grid3 partial_z(const Grid3& grid, float dz) {
-  if (grid.nz < 2) throw Fault(std::string(kNeedNzMessage));
-  require_consistent(grid);
-  return difference_along(grid, {grid.nz, 1, grid.nx * grid.ny}, dz);
 }
 
 SSPFields init_ssp(const SoundSpeed& in) {

@@ -58,6 +58,10 @@ struct SSPFields {
 // shape.
 SSPFields init_ssp(const SoundSpeed& sound_speed);
 
+// Sets the uniform-cell mark of every node from the ten values of the grid (init_ssp does this;
+// a grid made by hand needs it once its values are in place).
+void mark_uniform_cells(SSPFields& ssp);
+
 // Finite-difference derivative along axis 0, 1 or 2 with one signed spacing; throws Fault when the
 // axis has fewer than two nodes.
 Grid3 partial_x(const Grid3& grid, float dx);
