@@ -149,17 +149,19 @@ inline void euler_step(const RayState& state, const RayDerivatives& k, float h, 
 template <bool kPlaneWave>
 inline void rk2_step(const RayState& state, const RayDerivatives& k1, float h, const SSPFields& ssp,
                      const SSPCursor& cursor, RayState& next) {
-  RayState mid;
-  detail::advance<kPlaneWave>(state, k1, 0.5f * h, mid);
+  const float half = 0.5f * h;
+  const Vec3 mid_pos = state.pos + half * k1.dpos;  // as advance puts it
   SSPCursor mid_cursor = cursor;
-  update_ssp_cursor(mid.pos, ssp, mid_cursor);
+  update_ssp_cursor(mid_pos, ssp, mid_cursor);
   // In a uniform cell the slowness and P do not change, so a midpoint in the same cell has the
   // derivatives of the start (up to the signs of zeros, which no later value can tell apart).
   if (mid_cursor.ix == cursor.ix && mid_cursor.iy == cursor.iy && mid_cursor.iz == cursor.iz &&
-      holds_uniform_cell(ssp, cursor) && is_finite(state.pos) && is_finite(mid.pos)) {
+      holds_uniform_cell(ssp, cursor) && is_finite(state.pos) && is_finite(mid_pos)) {
     detail::advance<kPlaneWave>(state, k1, h, next);
     return;
   }
+  RayState mid;
+  detail::advance<kPlaneWave>(state, k1, half, mid);
   const RayDerivatives k2 = compute_ray_derivatives_in_cell<kPlaneWave>(mid, ssp, mid_cursor);
   detail::advance<kPlaneWave>(state, k2, h, next);
 }
