@@ -79,6 +79,7 @@ Grid3 partial_z(const Grid3& grid, float dz) {
 }
 
 void mark_uniform_cells(SSPFields& ssp) {
+  ssp.has_uniform_cells = false;
   const std::size_t nx = ssp.x.size(), ny = ssp.y.size(), nz = ssp.z.size();
   const auto node = [&](std::size_t ix, std::size_t iy, std::size_t iz) {
     return ssp.nodes.data() + ssp.node_index(ix, iy, iz) * kSspNodeStride;
@@ -97,6 +98,7 @@ void mark_uniform_cells(SSPFields& ssp) {
           }
         }
         node(ix, iy, iz)[kSspUniformCellMark] = uniform ? 1.0f : 0.0f;
+        ssp.has_uniform_cells = ssp.has_uniform_cells || uniform;
       }
     }
   }

@@ -44,10 +44,11 @@ struct Grid3 {
 // speed and its nine derivatives interleaved (SSPSample order, padded to kSspNodeStride floats)
 // so that a cell's corners are read contiguously.
 struct SSPFields {
-  std::vector<float> x;      // axis x (m)
-  std::vector<float> y;      // axis y (m)
-  std::vector<float> z;      // axis z (m, positive down)
-  std::vector<float> nodes;  // kSspNodeStride floats per node, z fastest, then y, then x
+  std::vector<float> x;            // axis x (m)
+  std::vector<float> y;            // axis y (m)
+  std::vector<float> z;            // axis z (m, positive down)
+  std::vector<float> nodes;        // kSspNodeStride floats per node, z fastest, then y, then x
+  bool has_uniform_cells = false;  // some node carries the uniform-cell mark
 
   std::size_t node_index(std::size_t ix, std::size_t iy, std::size_t iz) const {
     return (ix * y.size() + iy) * z.size() + iz;
