@@ -48,8 +48,7 @@ std::vector<Vec3> loop_path() {
 }
 
 void BM_InterpolateAllWithCursor(benchmark::State& state) {
-  SSPFields ssp = munk_fields();
-  if (state.range(0) == 0) ssp.nodes.clear();  // read the ten separate grids instead
+  const SSPFields ssp = munk_fields();
   const std::vector<Vec3> path = loop_path();
   SSPCursor cursor = init_ssp_cursor(path[0], ssp);
   std::size_t i = 0;
@@ -58,9 +57,8 @@ void BM_InterpolateAllWithCursor(benchmark::State& state) {
     i = i + 1 == kPathPoints ? 0 : i + 1;
   }
   state.SetItemsProcessed(state.iterations());
-  state.SetLabel(state.range(0) == 0 ? "ten grids" : "packed nodes");
 }
-BENCHMARK(BM_InterpolateAllWithCursor)->Arg(1)->Arg(0);
+BENCHMARK(BM_InterpolateAllWithCursor);
 
 void BM_InterpolateCWithCursor(benchmark::State& state) {
   const SSPFields ssp = munk_fields();

@@ -69,11 +69,20 @@ struct BtyCell {
   float z00 = 0.0f, z01 = 0.0f, z10 = 0.0f, z11 = 0.0f;  // depths (m)
 };
 
-inline BtyCell read_bty_cell(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor) {
+// The cell's axes and depths; its local coordinates are left at 0 until set_local_coordinates.
+inline BtyCell read_bty_corners(Vec3 pos, const BTYfield& bty, const BTYCursor& cursor) {
   BtyCell cell;
   cell.x = bty_axis_cell(bty.x, pos.x, cursor.ix);
   cell.y = bty_axis_cell(bty.y, pos.y, cursor.iy);
-  // tx and ty with one division; a NaN stays NaN through the clamp
+  cell.z00 = bty.depth[bty.index(cell.x.i0, cell.y.i0)];
+  cell.z01 = bty.depth[bty.index(cell.x.i0, cell.y.i1)];
+  cell.z10 = bty.depth[bty.index(cell.x.i1, cell.y.i0)];
+  cell.z11 = bty.depth[bty.index(cell.x.i1, cell.y.i1)];
+  return cell;
+}
+
+// tx and ty with one division; a NaN stays NaN through the clamp.
+inline void set_local_coordinates(BtyCell& cell) {
   const Float4 zero = {}, one = broadcast4(1.0f);
   Float4 t = Float4{cell.x.offset, cell.y.offset, 0.0f, 0.0f} /
              Float4{cell.x.spacing, cell.y.spacing, 1.0f, 1.0f};
@@ -81,11 +90,12 @@ inline BtyCell read_bty_cell(Vec3 pos, const BTYfield& bty, const BTYCursor& cur
   t = t > one ? one : t;
   cell.tx = t[0];
   cell.ty = t[1];
-  cell.z00 = bty.depth[bty.index(cell.x.i0, cell.y.i0)];
-  cell.z01 = bty.depth[bty.index(cell.x.i0, cell.y.i1)];
-  cell.z10 = bty.depth[bty.index(cell.x.i1, cell.y.i0)];
-  cell.z11 = bty.depth[bty.index(cell.x.i1, cell.y.i1)];
-  return cell;
+}
+
+// A level cell: four equal, finite depths under a finite position.
+inline bool is_level_cell(const BtyCell& c, Vec3 pos) {
+  return c.z00 == c.z01 && c.z00 == c.z10 && c.z00 == c.z11 && std::isfinite(c.z00) &&
+         std::isfinite(pos.x) && std::isfinite(pos.y);
 }
 
 // The bilinear depth, summed from 0 in corner order.
@@ -121,7 +131,12 @@ inline void update_bty_cursor(Vec3 pos, const BTYfield& bty, BTYCursor& cursor) 
 
 inline BottomSample sample_bottom_from_cursor(Vec3 pos, const BTYfield& bty,
                                               const BTYCursor& cursor) {
-  const detail::BtyCell cell = detail::read_bty_cell(pos, bty, cursor);
+  detail::BtyCell cell = detail::read_bty_corners(pos, bty, cursor);
+  // A level cell lies at its depth exactly, and its zero slope gives the normal straight down (the
+  // signed zeros are those the bilinear patch gives); a position that is not finite still takes
+  // the bilinear sums, which say so with NaN.
+  if (detail::is_level_cell(cell, pos)) return {cell.z00, {-0.0f, -0.0f, 1.0f}};
+  detail::set_local_coordinates(cell);
   return {detail::bty_cell_depth(cell), detail::bty_cell_normal(cell)};
 }
 

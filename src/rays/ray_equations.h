@@ -28,8 +28,9 @@ inline void euler_step(const RayState& state, const RayDerivatives& k, float h, 
 
 // Explicit midpoint step of length h (m) into next, as euler_step: k1 are the derivatives of the
 // current state; the midpoint is evaluated on a copy of the tracing cursor, which itself is not
-// moved.
-template <bool kPlaneWave = false>
+// moved. With kUniformCells (for grids that have uniform cells) a midpoint in the uniform cell of
+// the start takes k1 without evaluating anything: the same derivatives.
+template <bool kPlaneWave = false, bool kUniformCells = true>
 inline void rk2_step(const RayState& state, const RayDerivatives& k1, float h, const SSPFields& ssp,
                      const SSPCursor& cursor, RayState& next);
 
@@ -146,11 +147,24 @@ inline void euler_step(const RayState& state, const RayDerivatives& k, float h, 
   detail::advance<kPlaneWave>(state, k, h, next);
 }
 
-template <bool kPlaneWave>
+template <bool kPlaneWave, bool kUniformCells>
 inline void rk2_step(const RayState& state, const RayDerivatives& k1, float h, const SSPFields& ssp,
                      const SSPCursor& cursor, RayState& next) {
+  const float half = 0.5f * h;
+  if constexpr (kUniformCells) {
+    const Vec3 mid_pos = state.pos + half * k1.dpos;  // as advance puts it
+    SSPCursor mid_cursor = cursor;
+    update_ssp_cursor(mid_pos, ssp, mid_cursor);
+    // In a uniform cell the slowness and P do not change, so a midpoint in the same cell has the
+    // derivatives of the start (up to the signs of zeros, which no later value can tell apart).
+    if (mid_cursor.ix == cursor.ix && mid_cursor.iy == cursor.iy && mid_cursor.iz == cursor.iz &&
+        holds_uniform_cell(ssp, cursor) && is_finite(state.pos) && is_finite(mid_pos)) {
+      detail::advance<kPlaneWave>(state, k1, h, next);
+      return;
+    }
+  }
   RayState mid;
-  detail::advance<kPlaneWave>(state, k1, 0.5f * h, mid);
+  detail::advance<kPlaneWave>(state, k1, half, mid);
   // The interpolation walks the copy to the midpoint itself; a separate walk first would end in
   // the same cell, since walking to a point already reached does not move the cursor.
   SSPCursor mid_cursor = cursor;

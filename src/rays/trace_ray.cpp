@@ -69,8 +69,9 @@ std::size_t reserved_state_count(const BeamSettings& beam) {
 namespace {
 
 // The tracing loop; with kPlaneWave it also carries the plane-wave solution that complex-Q beams
-// need, so the geometric loop does none of that work.
-template <bool kPlaneWave>
+// need, so the geometric loop does none of that work. kUniformCells: the grid has uniform cells,
+// where the midpoint step needs no second evaluation; grids without do not test for them.
+template <bool kPlaneWave, bool kUniformCells>
 void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
                     const BTYfield& bty, float azimuth_rad, float elevation_rad,
                     std::vector<RayState>& states, RayCutoff* cutoff) {
@@ -113,7 +114,7 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
                                               beam.step_m, *bottom);
     RayState& current = states.emplace_back();
     if (midpoint) {
-      rk2_step<kPlaneWave>(last, k, h, ssp, ssp_cursor, current);
+      rk2_step<kPlaneWave, kUniformCells>(last, k, h, ssp, ssp_cursor, current);
     } else {
       euler_step<kPlaneWave>(last, k, h, current);
     }
@@ -134,10 +135,19 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
 void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
                float azimuth_rad, float elevation_rad, std::vector<RayState>& states,
                RayCutoff* cutoff) {
-  if (beam.resolved_beam_type == BeamType::Cerveny) {
-    trace_ray_with<true>(beam, source, ssp, bty, azimuth_rad, elevation_rad, states, cutoff);
+  const bool cerveny = beam.resolved_beam_type == BeamType::Cerveny;
+  const auto trace = [&]<bool kPlaneWave, bool kUniformCells>() {
+    trace_ray_with<kPlaneWave, kUniformCells>(beam, source, ssp, bty, azimuth_rad, elevation_rad,
+                                              states, cutoff);
+  };
+  if (cerveny && ssp.has_uniform_cells) {
+    trace.template operator()<true, true>();
+  } else if (cerveny) {
+    trace.template operator()<true, false>();
+  } else if (ssp.has_uniform_cells) {
+    trace.template operator()<false, true>();
   } else {
-    trace_ray_with<false>(beam, source, ssp, bty, azimuth_rad, elevation_rad, states, cutoff);
+    trace.template operator()<false, false>();
   }
 }
 

@@ -46,6 +46,10 @@ inline SSPWeights update_cursor_and_weights(Vec3 pos, const SSPFields& ssp, SSPC
 // Sound speed and its nine derivatives at pos, with one set of weights; moves the cursor.
 inline SSPSample interpolate_all_with_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor);
 
+// Whether the cursor's cell holds one sound speed and no slope at all eight corners, so that the
+// field is that speed everywhere inside it.
+inline bool holds_uniform_cell(const SSPFields& ssp, const SSPCursor& cursor);
+
 // The same sample for a cursor that already holds the cell of pos, which is not moved: walking to
 // a point already reached leaves a cursor where it is, so this equals interpolate_all_with_cursor
 // after the cursor was last walked to pos.
@@ -124,12 +128,25 @@ inline SSPWeights update_cursor_and_weights(Vec3 pos, const SSPFields& ssp, SSPC
   return detail::cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor);
 }
 
+inline bool holds_uniform_cell(const SSPFields& ssp, const SSPCursor& cursor) {
+  return ssp.nodes[ssp.node_index(cursor.ix, cursor.iy, cursor.iz) * kSspNodeStride +
+                   kSspUniformCellMark] != 0.0f;
+}
+
 inline SSPSample interpolate_all_in_cell(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor) {
+  // A uniform cell has its speed everywhere, exactly, so no weights are needed; a position that
+  // is not finite still takes the weighted sum, which says so with NaN.
+  if (holds_uniform_cell(ssp, cursor) && is_finite(pos)) {
+    SSPSample s;
+    s.c = ssp.nodes[ssp.node_index(cursor.ix, cursor.iy, cursor.iz) * kSspNodeStride];
+    return s;
+  }
   return detail::sum_packed_corners(ssp, detail::cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));
 }
 
 inline SSPSample interpolate_all_with_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor) {
-  return detail::sum_packed_corners(ssp, update_cursor_and_weights(pos, ssp, cursor));
+  update_ssp_cursor(pos, ssp, cursor);
+  return interpolate_all_in_cell(pos, ssp, cursor);
 }
 
 }  // namespace abyx

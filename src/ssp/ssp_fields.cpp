@@ -1,6 +1,7 @@
 #include "ssp/ssp_fields.h"
 
 #include <array>
+#include <cmath>
 #include <string>
 
 #include "common/checked_size.h"
@@ -77,6 +78,32 @@ Grid3 partial_z(const Grid3& grid, float dz) {
   return difference_along(grid, {grid.nz, 1, grid.nx * grid.ny}, dz);
 }
 
+void mark_uniform_cells(SSPFields& ssp) {
+  ssp.has_uniform_cells = false;
+  const std::size_t nx = ssp.x.size(), ny = ssp.y.size(), nz = ssp.z.size();
+  const auto node = [&](std::size_t ix, std::size_t iy, std::size_t iz) {
+    return ssp.nodes.data() + ssp.node_index(ix, iy, iz) * kSspNodeStride;
+  };
+  for (std::size_t ix = 0; ix + 1 < nx; ++ix) {
+    for (std::size_t iy = 0; iy + 1 < ny; ++iy) {
+      for (std::size_t iz = 0; iz + 1 < nz; ++iz) {
+        const float c = node(ix, iy, iz)[0];
+        bool uniform = std::isfinite(c);
+        for (std::size_t corner = 0; corner < 8 && uniform; ++corner) {
+          const float* values =
+              node(ix + (corner >> 2), iy + ((corner >> 1) & 1), iz + (corner & 1));
+          uniform = values[0] == c;
+          for (std::size_t g = 1; g < kSspUniformCellMark && uniform; ++g) {
+            uniform = values[g] == 0.0f;
+          }
+        }
+        node(ix, iy, iz)[kSspUniformCellMark] = uniform ? 1.0f : 0.0f;
+        ssp.has_uniform_cells = ssp.has_uniform_cells || uniform;
+      }
+    }
+  }
+}
+
 SSPFields init_ssp(const SoundSpeed& in) {
   SSPFields ssp;
   ssp.x = in.x_ssp_m;
@@ -121,6 +148,7 @@ SSPFields init_ssp(const SoundSpeed& in) {
       ssp.nodes[node * kSspNodeStride + g] = grids[g].values[node];
     }
   }
+  mark_uniform_cells(ssp);
   return ssp;
 }
 

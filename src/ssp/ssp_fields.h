@@ -18,9 +18,12 @@ inline constexpr std::string_view kNeedNzMessage = "Need nz >= 2 for finite diff
 inline constexpr std::string_view kGridValuesMismatchMessage =
     "grid values do not match the grid shape";
 
-// Floats per node in SSPFields::nodes: the ten values of SSPSample, then zero padding so that a
-// node fills whole vector registers.
+// Floats per node in SSPFields::nodes: the ten values of SSPSample, then the uniform-cell mark and
+// zero padding so that a node fills whole vector registers.
 inline constexpr std::size_t kSspNodeStride = 12;
+// Offset in a node of the mark that is 1 when the cell whose lower corner the node is holds one
+// sound speed and no slope at all eight corners, and 0 otherwise (and in hand-made grids).
+inline constexpr std::size_t kSspUniformCellMark = 10;
 
 // A dense 3-D grid of f32 stored row-major: iz fastest, then iy, then ix.
 struct Grid3 {
@@ -41,10 +44,11 @@ struct Grid3 {
 // speed and its nine derivatives interleaved (SSPSample order, padded to kSspNodeStride floats)
 // so that a cell's corners are read contiguously.
 struct SSPFields {
-  std::vector<float> x;      // axis x (m)
-  std::vector<float> y;      // axis y (m)
-  std::vector<float> z;      // axis z (m, positive down)
-  std::vector<float> nodes;  // kSspNodeStride floats per node, z fastest, then y, then x
+  std::vector<float> x;            // axis x (m)
+  std::vector<float> y;            // axis y (m)
+  std::vector<float> z;            // axis z (m, positive down)
+  std::vector<float> nodes;        // kSspNodeStride floats per node, z fastest, then y, then x
+  bool has_uniform_cells = false;  // some node carries the uniform-cell mark
 
   std::size_t node_index(std::size_t ix, std::size_t iy, std::size_t iz) const {
     return (ix * y.size() + iy) * z.size() + iz;
@@ -54,6 +58,10 @@ struct SSPFields {
 // Builds the grid and its derivatives from the validated sound speeds; throws Fault on a bad
 // shape.
 SSPFields init_ssp(const SoundSpeed& sound_speed);
+
+// Sets the uniform-cell mark of every node from the ten values of the grid (init_ssp does this;
+// a grid made by hand needs it once its values are in place).
+void mark_uniform_cells(SSPFields& ssp);
 
 // Finite-difference derivative along axis 0, 1 or 2 with one signed spacing; throws Fault when the
 // axis has fewer than two nodes.

@@ -54,6 +54,17 @@ TEST(BtyInterpolation, OneXNodeIsConstantAlongXWithNoXSlope) {
   EXPECT_EQ(init_bty_cursor({900, 900, 0}, bty).ix, 0u);
 }
 
+TEST(BtyInterpolation, ALevelCellIsItsDepthExactlyAndOneRaisedCornerTiltsTheNext) {
+  // the first cell is level at 100 m; the second has only its far corner (2000, 1000) at 300 m
+  const BTYfield bty = make_bty({0, 1000, 2000}, {0, 1000}, {100, 100, 100, 100, 100, 300});
+  BTYCursor cursor{};
+  const BottomSample level = sample_bottom_from_cursor({333.3f, 777.7f, 0}, bty, cursor);
+  EXPECT_EQ(level.depth, 100.0f);
+  EXPECT_EQ(level.normal, (Vec3{0, 0, 1}));
+  EXPECT_TRUE(std::isnan(sample_bottom_from_cursor({std::nanf(""), 500, 0}, bty, cursor).depth));
+  expect_bottom(bty, {1500, 500, 0}, 150, 0.1f, 0.1f);
+}
+
 TEST(InitBty, ShapeMismatchNamesTheThreeNumbersAndTheMismatch) {
   try {
     make_bty({0, 1000, 2000}, {0, 1000}, {100, 100, 100, 100, 100});

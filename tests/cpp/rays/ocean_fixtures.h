@@ -44,6 +44,7 @@ inline SSPFields make_ssp(std::vector<float> x, std::vector<float> y, std::vecto
       }
     }
   }
+  mark_uniform_cells(ssp);
   return ssp;
 }
 

@@ -115,5 +115,32 @@ TEST(ComputeRayDerivatives, ExactlyVerticalRayStaysFinite) {
   EXPECT_EQ(next.phi, 0.0f);
 }
 
+// Uniform at 1500 m/s down to 1000 m, then 1600 m/s at the 2000 m nodes: in the upper cell a ray
+// is straight and its midpoint needs no second look, but a midpoint below 1000 m does.
+TEST(Rk2Step, IsStraightInAUniformCellAndEvaluatesAMidpointInTheNext) {
+  const SSPFields ssp = make_ssp(
+      linspace(-1000.0f, 1000.0f, 2), linspace(-1000.0f, 1000.0f, 2), linspace(0.0f, 2000.0f, 3),
+      [](float, float, float z) { return SSPSample{.c = z > 1500.0f ? 1600.0f : kC}; });
+  const float h = 40.0f;
+  for (const float z : {500.0f, 990.0f}) {
+    SCOPED_TRACE(z);
+    RayState state = state_at({10.0f, -20.0f, z}, slowness_along({0.6f, 0.3f, 0.5f}, kC));
+    state.p1 = {2e-4f, -1e-4f};
+    state.q1 = {3.0f, 1.0f};
+    SSPCursor cursor = init_ssp_cursor(state.pos, ssp);
+    RayState next;
+    rk2_step(state, compute_ray_derivatives(state, ssp, cursor), h, ssp, cursor, next);
+    const Vec3 mid = state.pos + (0.5f * h) * (kC * state.slowness);
+    const float c_mid = mid.z > 1000.0f ? kC + 100.0f * (mid.z - 1000.0f) / 1000.0f : kC;
+    EXPECT_NEAR(next.tau, h / c_mid, 2e-8f);  // a tenth of the 1500 and 1500.02 m/s gap
+    EXPECT_NEAR(next.q1.x, state.q1.x + h * c_mid * state.p1.x, 1e-6f);
+    if (z < 900.0f) {
+      EXPECT_EQ(next.pos, state.pos + h * (kC * state.slowness));
+      EXPECT_EQ(next.slowness, state.slowness);
+      EXPECT_EQ(next.p1, state.p1);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace abyx

@@ -130,5 +130,24 @@ TEST(SspInterpolation, ReproducesATrilinearField) {
               trilinear(250, 1000, 175), kSpeedTolerance);
 }
 
+TEST(SspInterpolation, AUniformCellIsItsSpeedExactlyAndASlopeAtACornerIsNot) {
+  // 1501.3 m/s up to x = 4 and rising beyond: the differences give node 4 a slope and node 3 a
+  // curvature, so only the cells below x = 3 are uniform
+  const SSPFields ssp = fields({0, 1, 2, 3, 4, 5, 6}, {0, 1}, {0, 1}, [](float x, float, float) {
+    return x <= 4.0f ? 1501.3f : 1501.3f + 10.0f * (x - 4.0f);
+  });
+  SSPCursor cursor{};
+  for (const Vec3 p : {Vec3{0.3f, 0.7f, 0.1f}, Vec3{1.9f, 0.01f, 0.6f}}) {
+    const SSPSample s = interpolate_all_with_cursor(p, ssp, cursor);
+    EXPECT_EQ(s.c, 1501.3f);
+    EXPECT_EQ(
+        (std::vector<float>{s.c_x, s.c_y, s.c_z, s.c_xx, s.c_yy, s.c_zz, s.c_xy, s.c_xz, s.c_yz}),
+        std::vector<float>(9, 0.0f));
+  }
+  EXPECT_TRUE(std::isnan(interpolate_all_with_cursor({1.5f, kNan, 0.5f}, ssp, cursor).c));
+  // half way between nodes 2 and 3 the curvature of node 3 is half there
+  EXPECT_NEAR(interpolate_all_with_cursor({2.5f, 0.5f, 0.5f}, ssp, cursor).c_xx, 1.25f, 1e-6f);
+}
+
 }  // namespace
 }  // namespace abyx
