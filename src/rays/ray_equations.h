@@ -151,9 +151,9 @@ template <bool kPlaneWave, bool kUniformCells>
 inline void rk2_step(const RayState& state, const RayDerivatives& k1, float h, const SSPFields& ssp,
                      const SSPCursor& cursor, RayState& next) {
   const float half = 0.5f * h;
+  SSPCursor mid_cursor = cursor;
   if constexpr (kUniformCells) {
     const Vec3 mid_pos = state.pos + half * k1.dpos;  // as advance puts it
-    SSPCursor mid_cursor = cursor;
     update_ssp_cursor(mid_pos, ssp, mid_cursor);
     // In a uniform cell the slowness and P do not change, so a midpoint in the same cell has the
     // derivatives of the start (up to the signs of zeros, which no later value can tell apart).
@@ -165,9 +165,8 @@ inline void rk2_step(const RayState& state, const RayDerivatives& k1, float h, c
   }
   RayState mid;
   detail::advance<kPlaneWave>(state, k1, half, mid);
-  // The interpolation walks the copy to the midpoint itself; a separate walk first would end in
-  // the same cell, since walking to a point already reached does not move the cursor.
-  SSPCursor mid_cursor = cursor;
+  // The interpolation walks the copy to the midpoint itself; a walk there already made leaves it
+  // where it is, since walking to a point already reached does not move the cursor.
   const RayDerivatives k2 = compute_ray_derivatives<kPlaneWave>(mid, ssp, mid_cursor);
   detail::advance<kPlaneWave>(state, k2, h, next);
 }

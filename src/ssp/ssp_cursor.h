@@ -99,7 +99,7 @@ inline SSPSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w) {
   const Float4 upper = Float4{wxy[2], wxy[2], wxy[3], wxy[3]} * wz;  // corners 4 to 7 (a = 1)
   const std::size_t column = ssp.z.size();                // flat distance of the next y node
   const std::size_t plane = ssp.y.size() * ssp.z.size();  // flat distance of the next x node
-  const float* corner00 = ssp.nodes.data() + ssp.node_index(w.ix, w.iy, w.iz) * kSspNodeStride;
+  const float* corner00 = ssp.node(w.ix, w.iy, w.iz);
   // corners (a, b, 0) and (a, b, 1) are neighbouring nodes: 2 * kSspNodeStride floats in a row
   const float* pairs[4] = {corner00, corner00 + column * kSspNodeStride,
                            corner00 + plane * kSspNodeStride,
@@ -129,16 +129,16 @@ inline SSPWeights update_cursor_and_weights(Vec3 pos, const SSPFields& ssp, SSPC
 }
 
 inline bool holds_uniform_cell(const SSPFields& ssp, const SSPCursor& cursor) {
-  return ssp.nodes[ssp.node_index(cursor.ix, cursor.iy, cursor.iz) * kSspNodeStride +
-                   kSspUniformCellMark] != 0.0f;
+  return ssp.node(cursor.ix, cursor.iy, cursor.iz)[kSspUniformCellMark] != 0.0f;
 }
 
 inline SSPSample interpolate_all_in_cell(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor) {
   // A uniform cell has its speed everywhere, exactly, so no weights are needed; a position that
   // is not finite still takes the weighted sum, which says so with NaN.
-  if (holds_uniform_cell(ssp, cursor) && is_finite(pos)) {
+  const float* corner00 = ssp.node(cursor.ix, cursor.iy, cursor.iz);
+  if (corner00[kSspUniformCellMark] != 0.0f && is_finite(pos)) {
     SSPSample s;
-    s.c = ssp.nodes[ssp.node_index(cursor.ix, cursor.iy, cursor.iz) * kSspNodeStride];
+    s.c = corner00[0];
     return s;
   }
   return detail::sum_packed_corners(ssp, detail::cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));

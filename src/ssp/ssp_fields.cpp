@@ -81,23 +81,20 @@ Grid3 partial_z(const Grid3& grid, float dz) {
 void mark_uniform_cells(SSPFields& ssp) {
   ssp.has_uniform_cells = false;
   const std::size_t nx = ssp.x.size(), ny = ssp.y.size(), nz = ssp.z.size();
-  const auto node = [&](std::size_t ix, std::size_t iy, std::size_t iz) {
-    return ssp.nodes.data() + ssp.node_index(ix, iy, iz) * kSspNodeStride;
-  };
   for (std::size_t ix = 0; ix + 1 < nx; ++ix) {
     for (std::size_t iy = 0; iy + 1 < ny; ++iy) {
       for (std::size_t iz = 0; iz + 1 < nz; ++iz) {
-        const float c = node(ix, iy, iz)[0];
+        const float c = ssp.node(ix, iy, iz)[0];
         bool uniform = std::isfinite(c);
         for (std::size_t corner = 0; corner < 8 && uniform; ++corner) {
           const float* values =
-              node(ix + (corner >> 2), iy + ((corner >> 1) & 1), iz + (corner & 1));
+              ssp.node(ix + (corner >> 2), iy + ((corner >> 1) & 1), iz + (corner & 1));
           uniform = values[0] == c;
           for (std::size_t g = 1; g < kSspUniformCellMark && uniform; ++g) {
             uniform = values[g] == 0.0f;
           }
         }
-        node(ix, iy, iz)[kSspUniformCellMark] = uniform ? 1.0f : 0.0f;
+        ssp.node(ix, iy, iz)[kSspUniformCellMark] = uniform ? 1.0f : 0.0f;
         ssp.has_uniform_cells = ssp.has_uniform_cells || uniform;
       }
     }

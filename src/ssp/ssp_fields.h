@@ -53,6 +53,13 @@ struct SSPFields {
   std::size_t node_index(std::size_t ix, std::size_t iy, std::size_t iz) const {
     return (ix * y.size() + iy) * z.size() + iz;
   }
+  // The first of the node's kSspNodeStride floats.
+  const float* node(std::size_t ix, std::size_t iy, std::size_t iz) const {
+    return nodes.data() + node_index(ix, iy, iz) * kSspNodeStride;
+  }
+  float* node(std::size_t ix, std::size_t iy, std::size_t iz) {
+    return nodes.data() + node_index(ix, iy, iz) * kSspNodeStride;
+  }
 };
 
 // Builds the grid and its derivatives from the validated sound speeds; throws Fault on a bad

@@ -39,7 +39,7 @@ inline SSPFields make_ssp(std::vector<float> x, std::vector<float> y, std::vecto
         const SSPSample s = field(ssp.x[ix], ssp.y[iy], ssp.z[iz]);
         const float values[] = {s.c,    s.c_x,  s.c_y,  s.c_z,  s.c_xx,
                                 s.c_yy, s.c_zz, s.c_xy, s.c_xz, s.c_yz};
-        float* stored = ssp.nodes.data() + ssp.node_index(ix, iy, iz) * kSspNodeStride;
+        float* stored = ssp.node(ix, iy, iz);
         for (std::size_t g = 0; g < 10; ++g) stored[g] = values[g];
       }
     }

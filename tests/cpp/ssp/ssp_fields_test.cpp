@@ -39,7 +39,7 @@ SSPFields fields(std::vector<float> x, std::vector<float> y, std::vector<float> 
 
 // The ten values stored at node (ix, iy, iz), in SSPSample order.
 std::vector<float> node(const SSPFields& ssp, std::size_t ix, std::size_t iy, std::size_t iz) {
-  const float* first = ssp.nodes.data() + ssp.node_index(ix, iy, iz) * kSspNodeStride;
+  const float* first = ssp.node(ix, iy, iz);
   return {first, first + 10};
 }
 
