@@ -1,6 +1,7 @@
 #include "influence/gaussian_beam_influence.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -8,6 +9,8 @@
 #include "common/checked_size.h"
 #include "common/constants.h"
 #include "common/fault.h"
+#include "common/float4.h"
+#include "common/float4_math.h"
 #include "influence/gaussian_beam_testing.h"
 #include "influence/receiver_search.h"
 #include "influence/segment_reach.h"
@@ -98,81 +101,121 @@ void gather_contribution(const BeamSegment& seg, const FieldSink& sink, std::siz
   }
 }
 
-// The contribution of one segment to the receiver at x, stored in `cell`; false when the receiver
-// lies outside the segment, its radius or the Gaussian cut-off, or Q is near-singular there.
-// kGather: the run gathers arrivals (sink.arrivals is set); a separate version, so that the plain
-// sum carries none of it.
+// Up to four receivers that one segment may reach, coordinate by coordinate, gathered so that
+// their tests run side by side.
+struct CandidateLanes {
+  alignas(16) float x[4];
+  alignas(16) float y[4];
+  alignas(16) float z[4];
+  std::size_t cells[4];
+  unsigned count = 0;
+
+  void add(Vec3 p, std::size_t cell) {
+    x[count] = p.x;
+    y[count] = p.y;
+    z[count] = p.z;
+    cells[count] = cell;
+    ++count;
+  }
+};
+
+// The contributions of one segment to the candidate receivers; returns how many took one. A
+// receiver takes none when it lies outside the segment, its radius or the Gaussian cut-off, or Q
+// is near-singular there. The receivers are the lanes of x, y and z set in `lanes`, cells[j] the
+// cell of lane j. Each lane rounds as the scalar arithmetic of one receiver would, operation for
+// operation, and the library's exp, sin and cos finish each receiver that passes, so the sums do
+// not depend on how receivers are grouped. kGather: the run gathers arrivals (sink.arrivals is
+// set); a separate version, so that the plain sum carries none of it.
 template <bool kGather>
-inline bool add_receiver_contribution(const BeamSegment& seg, Vec3 x, std::size_t cell,
-                                      const FieldSink& sink) {
-  // Between two segments of one leg, a receiver the next one takes (its start test, computed
-  // as it computes it) is not this one's: t rounds to 1 for receivers just beyond B, so a
-  // receiver level with a state was counted twice, or not at all, by which side of the ray it
-  // lay on.
-  const float t = dot(x - seg.start, seg.d) / seg.length_sq;
-  if (!(t >= 0.0f && t <= 1.0f) || (seg.shares_end && dot(x - seg.end, seg.next_d) >= 0.0f)) {
-    return false;
+unsigned add_receiver_contributions(const BeamSegment& seg, Float4 x, Float4 y, Float4 z,
+                                    unsigned lanes, const std::size_t* cells,
+                                    const FieldSink& sink) {
+  const auto at = [](float v) { return broadcast4(v); };
+  // t = dot(x - start, d) / |d|^2. Between two segments of one leg, a receiver the next one takes
+  // (its start test, computed as it computes it) is not this one's: t rounds to 1 for receivers
+  // just beyond B, so a receiver level with a state was counted twice, or not at all, by which
+  // side of the ray it lay on.
+  const Float4 t = ((x - at(seg.start.x)) * at(seg.d.x) + (y - at(seg.start.y)) * at(seg.d.y) +
+                    (z - at(seg.start.z)) * at(seg.d.z)) /
+                   at(seg.length_sq);
+  Int4 take = (t >= at(0.0f)) & (t <= at(1.0f));
+  if (seg.shares_end) {
+    const Float4 beyond = (x - at(seg.end.x)) * at(seg.next_d.x) +
+                          (y - at(seg.end.y)) * at(seg.next_d.y) +
+                          (z - at(seg.end.z)) * at(seg.next_d.z);
+    take &= ~(beyond >= at(0.0f));
   }
-  const Vec3 delta = x - (seg.start + t * seg.d);
-  if (dot(delta, delta) > seg.radius_sq) {
-    return false;
-  }
-  const Vec2 q1 = seg.q1_start + t * seg.q1_change;  // (Q11, Q21)
-  const Vec2 q2 = seg.q2_start + t * seg.q2_change;  // (Q12, Q22)
-  const float det = q1.x * q2.y - q1.y * q2.x;
-  const float abs_det = std::fabs(det);
-  // a beam whose matrices overflowed has no usable determinant: it must not write NaN into the
-  // field
-  if (!(abs_det >= kMinAbsDetQ) || !std::isfinite(abs_det)) {
-    return false;
-  }
-
+  // delta = x - (start + t d), inside the radius
+  const Float4 dx = x - (at(seg.start.x) + t * at(seg.d.x));
+  const Float4 dy = y - (at(seg.start.y) + t * at(seg.d.y));
+  const Float4 dz = z - (at(seg.start.z) + t * at(seg.d.z));
+  take &= ~(dx * dx + dy * dy + dz * dz > at(seg.radius_sq));
+  // Q at the foot: q1 = (Q11, Q21), q2 = (Q12, Q22). A beam whose matrices overflowed has no
+  // usable determinant: it must not write NaN into the field.
+  const Float4 q11 = at(seg.q1_start.x) + t * at(seg.q1_change.x);
+  const Float4 q21 = at(seg.q1_start.y) + t * at(seg.q1_change.y);
+  const Float4 q12 = at(seg.q2_start.x) + t * at(seg.q2_change.x);
+  const Float4 q22 = at(seg.q2_start.y) + t * at(seg.q2_change.y);
+  const Float4 det = q11 * q22 - q21 * q12;
+  const Float4 abs_det = copysign4(det, at(1.0f));
+  take &= (abs_det >= at(kMinAbsDetQ)) & is_finite4(abs_det);
   // normal coordinates: solve Q gamma = (nu1, nu2), falling back where a diagonal entry vanishes
-  const float nu1 = std::fabs(dot(delta, seg.e1));
-  const float nu2 = std::fabs(dot(delta, seg.e2));
-  const float gamma1 =
-      std::fabs(q2.y) > kSolveThreshold ? (nu1 * q2.y - nu2 * q2.x) / det : nu2 / abs_det;
-  const float gamma2 =
-      std::fabs(q1.x) > kSolveThreshold ? (nu2 * q1.x - nu1 * q1.y) / det : nu1 / abs_det;
-  if (std::fabs(gamma1) + std::fabs(gamma2) > kGaussianCutoff) {
-    return false;
-  }
-  const float weight = std::exp(-0.5f * (gamma1 * gamma1 + gamma2 * gamma2));
+  const Float4 n1 = dx * at(seg.e1.x) + dy * at(seg.e1.y) + dz * at(seg.e1.z);
+  const Float4 n2 = dx * at(seg.e2.x) + dy * at(seg.e2.y) + dz * at(seg.e2.z);
+  const Float4 nu1 = copysign4(n1, at(1.0f));
+  const Float4 nu2 = copysign4(n2, at(1.0f));
+  const Float4 gamma1 = select4(copysign4(q22, at(1.0f)) > at(kSolveThreshold),
+                                (nu1 * q22 - nu2 * q12) / det, nu2 / abs_det);
+  const Float4 gamma2 = select4(copysign4(q11, at(1.0f)) > at(kSolveThreshold),
+                                (nu2 * q11 - nu1 * q21) / det, nu1 / abs_det);
+  take &= ~(copysign4(gamma1, at(1.0f)) + copysign4(gamma2, at(1.0f)) > at(kGaussianCutoff));
+  const Float4 exponent = at(-0.5f) * (gamma1 * gamma1 + gamma2 * gamma2);
+  const Float4 tau = at(seg.tau_start) + t * at(seg.tau_change);
 
-  // a caustic inside the segment, before the projection, counts as well
-  float phase = seg.phase_start;
-  if ((det <= 0.0f && seg.det_q_start > 0.0f) || (det >= 0.0f && seg.det_q_start < 0.0f)) {
-    phase += kHalfPi;
-  }
-  const float tau = seg.tau_start + t * seg.tau_change;
-  const float a = weight * seg.amp_end / std::sqrt(abs_det);
-  if (!std::isfinite(a)) {
-    return false;
-  }
-
-  record_arrival(sink.delay[cell], sink.amplitude[cell], tau, a);
-  if constexpr (kGather) {
-    const float delay = delay_off_ray(seg, sink.q_scale, t, q1, q2, det, dot(delta, seg.e1),
-                                      dot(delta, seg.e2), tau);
-    gather_contribution(seg, sink, cell, delay, tau, phase, a);
-  }
-
-  // indexed from the base: a field without frequencies has no array to point into
-  for (std::size_t k = 0; k < sink.nf; ++k) {
-    const float theta = sink.omegas[k] * tau - phase;
-    Complex32& p = sink.pressure[cell + k * sink.stride];
-    p = p + sink.refl[k] * Complex32{a * std::cos(theta), a * std::sin(theta)};
-  }
-  if (sink.intensity != nullptr) {
-    // The beam's intensity spread over its footprint as its pressure is: the Gaussian weights of
-    // neighbouring rays, one spacing apart, sum to 2 pi, so the rays of one path add up to |p|^2.
-    const float intensity = kTwoPi * a * (a / weight);
+  unsigned taken = 0;
+  unsigned bits = lane_bits(take) & lanes;
+  for (; bits != 0; bits &= bits - 1u) {
+    const int lane = std::countr_zero(bits);
+    const std::size_t cell = cells[lane];
+    const float weight = std::exp(exponent[lane]);
+    // a caustic inside the segment, before the projection, counts as well
+    float phase = seg.phase_start;
+    const float det_lane = det[lane];
+    if ((det_lane <= 0.0f && seg.det_q_start > 0.0f) ||
+        (det_lane >= 0.0f && seg.det_q_start < 0.0f)) {
+      phase += kHalfPi;
+    }
+    const float a = weight * seg.amp_end / std::sqrt(abs_det[lane]);
+    if (!std::isfinite(a)) {
+      continue;
+    }
+    ++taken;
+    const float tau_lane = tau[lane];
+    record_arrival(sink.delay[cell], sink.amplitude[cell], tau_lane, a);
+    if constexpr (kGather) {
+      const float delay =
+          delay_off_ray(seg, sink.q_scale, t[lane], {q11[lane], q21[lane]}, {q12[lane], q22[lane]},
+                        det_lane, n1[lane], n2[lane], tau_lane);
+      gather_contribution(seg, sink, cell, delay, tau_lane, phase, a);
+    }
+    // indexed from the base: a field without frequencies has no array to point into
     for (std::size_t k = 0; k < sink.nf; ++k) {
-      const Complex32 r = sink.refl[k];
-      sink.intensity[cell + k * sink.stride] += (r.re * r.re + r.im * r.im) * intensity;
+      const float theta = sink.omegas[k] * tau_lane - phase;
+      Complex32& p = sink.pressure[cell + k * sink.stride];
+      p = p + sink.refl[k] * Complex32{a * std::cos(theta), a * std::sin(theta)};
+    }
+    if (sink.intensity != nullptr) {
+      // The beam's intensity spread over its footprint as its pressure is: the Gaussian weights
+      // of neighbouring rays, one spacing apart, sum to 2 pi, so the rays of one path add up to
+      // |p|^2.
+      const float intensity = kTwoPi * a * (a / weight);
+      for (std::size_t k = 0; k < sink.nf; ++k) {
+        const Complex32 r = sink.refl[k];
+        sink.intensity[cell + k * sink.stride] += (r.re * r.re + r.im * r.im) * intensity;
+      }
     }
   }
-  return true;
+  return taken;
 }
 
 // Scales amplitude and Q of every state to the launch spacing and derives the caustic phases and
@@ -315,7 +358,13 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
       // an amount that depends on where the step happened to cross the boundary)
       BeamSegment seg;
       bool seg_ready = false;
-      const auto visit = [&](Vec3 x, std::size_t cell) {
+      const auto add = [&](Float4 x, Float4 y, Float4 z, unsigned lanes, const std::size_t* cells) {
+        counts.candidates += static_cast<std::size_t>(std::popcount(lanes));
+        counts.contributions +=
+            gathering ? add_receiver_contributions<true>(seg, x, y, z, lanes, cells, sink)
+                      : add_receiver_contributions<false>(seg, x, y, z, lanes, cells, sink);
+      };
+      const auto make_ready = [&] {
         if (!seg_ready) {
           const bool reflected = reflects(a, b);
           const RayState& frame = reflected ? a : b;
@@ -332,22 +381,41 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
                        seg);
           seg_ready = true;
         }
-        ++counts.candidates;
-        if (gathering ? add_receiver_contribution<true>(seg, x, cell, sink)
-                      : add_receiver_contribution<false>(seg, x, cell, sink)) {
-          ++counts.contributions;
-        }
+      };
+      // the searches that give receivers one by one are tested four at a time all the same
+      CandidateLanes candidates;
+      const auto flush = [&] {
+        add(load_float4(candidates.x), load_float4(candidates.y), load_float4(candidates.z),
+            (1u << candidates.count) - 1u, candidates.cells);
+        candidates.count = 0;
+      };
+      const auto visit = [&](Vec3 x, std::size_t cell) {
+        make_ready();
+        candidates.add(x, cell);
+        if (candidates.count == 4) flush();
       };
       if (polar && reach.bounded) {
         visit_polar_receivers(reach, field, visit);
       } else if (indexed && reach.bounded) {
-        visit_indexed_array_receivers(reach, d, array_index, ws.gathered, visit);
+        visit_indexed_array_lanes(
+            reach, d, array_index, ws.gathered,
+            [&](const PackedPoints& points, std::size_t k, unsigned bits) {
+              make_ready();
+              std::size_t cells[4];
+              for (unsigned rest = bits; rest != 0; rest &= rest - 1u) {
+                const int lane = std::countr_zero(rest);
+                cells[lane] = ws.gathered.ids[k + static_cast<std::size_t>(lane)];
+              }
+              add(load_float4(points.x.data() + k), load_float4(points.y.data() + k),
+                  load_float4(points.z.data() + k), bits, cells);
+            });
       } else if (field.has_points()) {
         visit_all_array_receivers(*field.receiver_positions_m, visit);
       } else {
         visit_grid_receivers(a.pos, d, radius, reach, narrowed && reach.bounded && grid_ascending,
                              field, visit);
       }
+      if (candidates.count > 0) flush();
     }
 
     // a bottom reflection at B weighs every later segment, not this one

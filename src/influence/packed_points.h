@@ -44,11 +44,13 @@ struct BoxAndSlab {
   float line_distance_sq = 0.0f;  // the square of that distance (m^2), read with kNearLine only
 };
 
-// Calls visit(k, point) for every point k in [begin, end) inside the box and the slab (and, with
-// kNearLine, near the line), in ascending k. Each lane computes and compares exactly as the scalar
-// test would (a NaN is never inside), so which points are visited does not depend on the grouping.
+// Calls visit(k, bits) for every four points from k on, k = begin, begin + 4, ... below end, that
+// hold one inside the box and the slab (and, with kNearLine, near the line): bit j of `bits` set
+// where point k + j is, never for points at or past end. Each lane computes and compares exactly
+// as the scalar test would (a NaN is never inside), so which points are visited does not depend
+// on the grouping.
 template <bool kNearLine = false, class Visit>
-inline void for_each_point_inside(const PackedPoints& points, std::size_t begin, std::size_t end,
+inline void for_each_lanes_inside(const PackedPoints& points, std::size_t begin, std::size_t end,
                                   const BoxAndSlab& region, Visit&& visit) {
   const Float4 lo_x = broadcast4(region.lo.x), hi_x = broadcast4(region.hi.x);
   const Float4 lo_y = broadcast4(region.lo.y), hi_y = broadcast4(region.hi.y);
@@ -76,12 +78,21 @@ inline void for_each_point_inside(const PackedPoints& points, std::size_t begin,
     }
     unsigned bits = lane_bits(inside);
     if (end - k < 4) bits &= (1u << (end - k)) - 1u;  // lanes past the end belong to others
-    while (bits != 0) {
+    if (bits != 0) visit(k, bits);
+  }
+}
+
+// Calls visit(k, point) for every point k in [begin, end) inside the box and the slab (and, with
+// kNearLine, near the line), in ascending k.
+template <bool kNearLine = false, class Visit>
+inline void for_each_point_inside(const PackedPoints& points, std::size_t begin, std::size_t end,
+                                  const BoxAndSlab& region, Visit&& visit) {
+  for_each_lanes_inside<kNearLine>(points, begin, end, region, [&](std::size_t k, unsigned bits) {
+    for (; bits != 0; bits &= bits - 1u) {
       const std::size_t i = k + static_cast<std::size_t>(std::countr_zero(bits));
-      bits &= bits - 1u;
       visit(i, points.at(i));
     }
-  }
+  });
 }
 
 }  // namespace abyx

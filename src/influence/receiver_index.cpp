@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace abyx {
 
@@ -122,6 +123,31 @@ std::size_t occupied_cells(const ReceiverGrid& grid) {
   return occupied;
 }
 
+// The running counts of the grid's receivers over the cells below and before each corner.
+std::vector<std::uint32_t> count_cells_below(const ReceiverGrid& grid) {
+  const std::size_t nx = grid.counts[0] + 1;
+  const std::size_t ny = grid.counts[1] + 1;
+  const std::size_t nz = grid.counts[2] + 1;
+  if (grid.receivers.size() > std::numeric_limits<std::uint32_t>::max()) return {};
+  std::vector<std::uint32_t> below(nx * ny * nz, 0);
+  const auto at = [&](std::size_t ix, std::size_t iy, std::size_t iz) -> std::uint32_t& {
+    return below[(ix * ny + iy) * nz + iz];
+  };
+  for (std::size_t ix = 1; ix < nx; ++ix) {
+    for (std::size_t iy = 1; iy < ny; ++iy) {
+      for (std::size_t iz = 1; iz < nz; ++iz) {
+        const std::size_t c = grid.cell(ix - 1, iy - 1, iz - 1);
+        const auto in_cell =
+            static_cast<std::uint32_t>(grid.cell_start[c + 1] - grid.cell_start[c]);
+        at(ix, iy, iz) = in_cell + at(ix - 1, iy, iz) + at(ix, iy - 1, iz) + at(ix, iy, iz - 1) -
+                         at(ix - 1, iy - 1, iz) - at(ix - 1, iy, iz - 1) - at(ix, iy - 1, iz - 1) +
+                         at(ix - 1, iy - 1, iz - 1);
+      }
+    }
+  }
+  return below;
+}
+
 }  // namespace
 
 ReceiverIndex build_receiver_index(std::span<const Vec3> points) {
@@ -152,6 +178,7 @@ ReceiverIndex build_receiver_index(std::span<const Vec3> points) {
   std::vector<std::size_t> cell_of;
   index.levels.push_back(layout_grid(lo, hi, choose_counts(extent, finite_count)));
   fill_grid(index.levels.back(), points, finite_count, cell_of);
+  index.cells_below = count_cells_below(index.levels.back());
   // finer grids while the occupied cells are crowded and halving spreads the receivers over
   // clearly more cells (points piled on one spot never spread)
   std::size_t occupied = occupied_cells(index.levels.back());

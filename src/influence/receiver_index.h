@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <span>
 #include <vector>
@@ -49,6 +50,10 @@ struct ReceiverGrid {
 struct ReceiverIndex {
   std::vector<ReceiverGrid> levels;  // coarsest first; empty when no receiver is finite
   std::size_t point_count = 0;       // points indexed, the left-out ones included
+  // Receivers of the coarsest grid's cells [0, ix) x [0, iy) x [0, iz) at ((ix * (ny + 1) + iy) *
+  // (nz + 1) + iz): any box of cells is counted in eight reads, so that the many searches that
+  // find nothing skip the walk. Empty when the counts would not fit.
+  std::vector<std::uint32_t> cells_below;
 };
 
 // Indexes the points: the coarsest grid has about one cell per receiver of the bounding box, the
@@ -154,7 +159,44 @@ void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, con
   }
 }
 
+// Whether the coarsest grid's cells that the box [lo, hi] (m, inside the grid's bounding box) spans
+// hold a receiver; true when there is no table to count them.
+inline bool cells_hold_receivers(const ReceiverIndex& index, Vec3 lo, Vec3 hi) {
+  if (index.cells_below.empty()) return true;
+  const ReceiverGrid& grid = index.levels.front();
+  const std::size_t x0 = grid.cell_coordinate(0, lo.x), x1 = grid.cell_coordinate(0, hi.x) + 1;
+  const std::size_t y0 = grid.cell_coordinate(1, lo.y), y1 = grid.cell_coordinate(1, hi.y) + 1;
+  const std::size_t z0 = grid.cell_coordinate(2, lo.z), z1 = grid.cell_coordinate(2, hi.z) + 1;
+  const std::size_t ny = grid.counts[1] + 1;
+  const std::size_t nz = grid.counts[2] + 1;
+  const auto below = [&](std::size_t ix, std::size_t iy, std::size_t iz) {
+    return index.cells_below[(ix * ny + iy) * nz + iz];
+  };
+  // inclusion and exclusion, in unsigned arithmetic that wraps back to the box's count
+  const std::uint32_t count = below(x1, y1, z1) - below(x0, y1, z1) - below(x1, y0, z1) -
+                              below(x1, y1, z0) + below(x0, y0, z1) + below(x0, y1, z0) +
+                              below(x1, y0, z0) - below(x0, y0, z0);
+  return count != 0;
+}
+
 }  // namespace detail
+
+// Narrows the box [lo, hi] (m) to the bounding box of the indexed receivers, which bounds the walks
+// tightly; false when it then holds none for certain.
+inline bool narrow_to_receivers(const ReceiverIndex& index, Vec3& lo, Vec3& hi) {
+  if (index.levels.empty()) {
+    return false;
+  }
+  const ReceiverGrid& coarsest = index.levels.front();
+  const Vec3 narrow_lo{std::max(lo.x, coarsest.origin.x), std::max(lo.y, coarsest.origin.y),
+                       std::max(lo.z, coarsest.origin.z)};
+  const Vec3 narrow_hi{std::min(hi.x, coarsest.upper.x), std::min(hi.y, coarsest.upper.y),
+                       std::min(hi.z, coarsest.upper.z)};
+  lo = narrow_lo;
+  hi = narrow_hi;
+  return lo.x <= hi.x && lo.y <= hi.y && lo.z <= hi.z &&
+         detail::cells_hold_receivers(index, lo, hi);
+}
 
 // Calls visit(i, point) once for every indexed receiver i inside the box [lo, hi] (m, finite) and
 // the slab (finite, unit axis), searched in the finest grid where the box covers few columns. With
@@ -164,16 +206,7 @@ void for_each_receiver_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, const 
                             float line_distance_sq, Visit&& visit) {
   // each column walked costs about as much as a few receivers tested
   constexpr std::size_t kMostColumns = 4;
-  if (index.levels.empty()) {
-    return;
-  }
-  // only the part of the box that holds receivers matters, and it bounds the slab walk tightly
-  const ReceiverGrid& coarsest = index.levels.front();
-  lo = {std::max(lo.x, coarsest.origin.x), std::max(lo.y, coarsest.origin.y),
-        std::max(lo.z, coarsest.origin.z)};
-  hi = {std::min(hi.x, coarsest.upper.x), std::min(hi.y, coarsest.upper.y),
-        std::min(hi.z, coarsest.upper.z)};
-  if (!(lo.x <= hi.x && lo.y <= hi.y && lo.z <= hi.z)) {
+  if (!narrow_to_receivers(index, lo, hi)) {
     return;
   }
   std::size_t level = index.levels.size() - 1;

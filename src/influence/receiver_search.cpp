@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace abyx {
 
@@ -38,28 +39,54 @@ BearingWindow bearing_window(const SegmentReach& reach, Vec2 o) {
 // Gathers the receivers that this segment and the next few of a straight ray can reach: the
 // reach's box stretched along the segment kGatherSegments - 1 times its length further, between
 // the planes across its axis from one length behind its start to one length beyond the last, and
-// sorts them into slices one segment length thick along the axis.
+// sorts them into slices one segment length thick along the axis. A region that holds no receiver
+// rules out every segment inside its box, whatever their direction: it is stretched further while
+// it stays empty, and its planes are dropped.
 void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
                       GatheredReceivers& region) {
   constexpr std::size_t kGatherSegments = 16;
+  constexpr std::size_t kEmptyStretch = 4;     // an empty region is tried this many times longer...
+  constexpr std::size_t kLongestEmpty = 1024;  // ...up to this many segments
   constexpr std::size_t kSlices = kGatherSegments + 2;
   constexpr float kRadiusGrowth = 0.1f;
-  const Vec3 ahead = static_cast<float>(kGatherSegments - 1) * d;
+  constexpr float kInf = std::numeric_limits<float>::infinity();
   // beams widen as they go: room for the radius to grow, and for one more length
   const float room = kRadiusGrowth * reach.radius + reach.length;
+  const auto stretch = [&](std::size_t segments, Vec3& lo, Vec3& hi) {
+    const Vec3 ahead = static_cast<float>(segments - 1) * d;
+    lo = {std::min(reach.lo.x, reach.lo.x + ahead.x) - room,
+          std::min(reach.lo.y, reach.lo.y + ahead.y) - room,
+          std::min(reach.lo.z, reach.lo.z + ahead.z) - room};
+    hi = {std::max(reach.hi.x, reach.hi.x + ahead.x) + room,
+          std::max(reach.hi.y, reach.hi.y + ahead.y) + room,
+          std::max(reach.hi.z, reach.hi.z + ahead.z) + room};
+    Vec3 held_lo = lo;
+    Vec3 held_hi = hi;
+    return narrow_to_receivers(index, held_lo, held_hi);
+  };
   region.valid = true;
-  region.lo = {std::min(reach.lo.x, reach.lo.x + ahead.x) - room,
-               std::min(reach.lo.y, reach.lo.y + ahead.y) - room,
-               std::min(reach.lo.z, reach.lo.z + ahead.z) - room};
-  region.hi = {std::max(reach.hi.x, reach.hi.x + ahead.x) + room,
-               std::max(reach.hi.y, reach.hi.y + ahead.y) + room,
-               std::max(reach.hi.z, reach.hi.z + ahead.z) + room};
   region.start = reach.start;
   region.axis = reach.axis;
+  region.slice_start.assign(kSlices + 1, 0);
+  if (!stretch(kGatherSegments, region.lo, region.hi)) {
+    for (std::size_t segments = kEmptyStretch * kGatherSegments; segments <= kLongestEmpty;
+         segments *= kEmptyStretch) {
+      Vec3 lo;
+      Vec3 hi;
+      if (stretch(segments, lo, hi)) break;
+      region.lo = lo;
+      region.hi = hi;
+    }
+    region.s_lo = -kInf;
+    region.s_hi = kInf;
+    region.slices_per_m = 0.0f;
+    region.points.resize(0);
+    region.ids.clear();
+    return;
+  }
   region.s_lo = -reach.length - reach.margin;
   region.s_hi = static_cast<float>(kGatherSegments + 1) * reach.length + reach.margin;
   region.slices_per_m = static_cast<float>(kSlices) / (region.s_hi - region.s_lo);
-  region.slice_start.assign(kSlices + 1, 0);
 
   region.unsorted.clear();
   region.slice_of.clear();

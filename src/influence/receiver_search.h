@@ -412,10 +412,12 @@ inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, fl
 
 // The array receivers of one bounded segment, found through the index: those of the gathered
 // slices the reach spans that lie inside its box and the slab between its end planes, the list
-// gathered again first when the reach leaves its region.
+// gathered again first when the reach leaves its region. They come four at a time, as
+// for_each_lanes_inside gives them: visit(points, k, bits) for the region's points k + j of the
+// bits j, whose indices in the field's list are region.ids[k + j].
 template <class Visit>
-void visit_indexed_array_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
-                                   GatheredReceivers& region, Visit&& visit) {
+void visit_indexed_array_lanes(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
+                               GatheredReceivers& region, Visit&& visit) {
   detail::AxisSpan span;
   if (region.valid) {
     span = detail::reach_span(reach, region);
@@ -428,8 +430,8 @@ void visit_indexed_array_receivers(const SegmentReach& reach, Vec3 d, const Rece
       reach.lo, reach.hi, {reach.start, reach.axis, -reach.margin, reach.length + reach.margin}};
   const std::size_t begin = region.slice_start[detail::slice_at(region, span.lo)];
   const std::size_t end = region.slice_start[detail::slice_at(region, span.hi) + 1];
-  for_each_point_inside(region.points, begin, end, bounds,
-                        [&](std::size_t k, Vec3 p) { visit(p, region.ids[k]); });
+  for_each_lanes_inside(region.points, begin, end, bounds,
+                        [&](std::size_t k, unsigned bits) { visit(region.points, k, bits); });
 }
 
 }  // namespace abyx

@@ -129,32 +129,48 @@ TEST(AxisRange, GuessedFromAnEvenSpacingIsTheBisectedOne) {
   }
 }
 
-// A segment that an empty region rules out must have its whole reach inside the region: else a
-// receiver gathered anew could have been missed.
-TEST(RegionRulesOut, OnlySegmentsWhoseReachTheEmptyRegionHolds) {
+// A segment that a region rules out must have no receiver within its radius, wherever it lies in
+// the region: further along its ray, turned back at a boundary, or far ahead, where an empty
+// region is stretched.
+TEST(RegionRulesOut, OnlySegmentsThatFindNoReceiver) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-  int ruled_out = 0;
-  for (int trial = 0; trial < 2000; ++trial) {
+  int ruled_out = 0, far_ahead = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
     const float scale = std::pow(10.0f, 1.0f + 4.0f * (u(rng) + 1.0f) / 2.0f);  // 10 m to 100 km
-    const Vec3 start{scale * u(rng), scale * u(rng), std::fabs(scale * u(rng))};
+    // receivers along a few lines from the origin, the way radials lie
+    std::vector<Vec3> points;
+    for (int line = 0; line < 1 + trial % 4; ++line) {
+      const Vec3 w{u(rng), u(rng), 0.1f * u(rng)};
+      for (int i = 0; i < 50; ++i) points.push_back((scale * 0.02f * static_cast<float>(i)) * w);
+    }
+    const ReceiverIndex index = build_receiver_index(points);
+    const Vec3 start{scale * u(rng), scale * u(rng), scale * u(rng)};
     const Vec3 d =
         (scale / 100.0f) * (trial % 5 == 0 ? Vec3{0.0f, 1.0f, 0.0f} : Vec3{u(rng), u(rng), u(rng)});
     const float radius = (scale / 50.0f) * (u(rng) + 1.0f);
     GatheredReceivers region;
-    gather_receivers(segment_reach(start, d, radius), d, ReceiverIndex{}, region);
-    // a later segment of the ray, a little off the first one's line, as wide or wider
-    const float t = 15.0f * (u(rng) + 1.0f) / 2.0f;
-    const Vec3 a = start + t * d + (radius / 4.0f) * Vec3{u(rng), u(rng), u(rng)};
-    const Vec3 b = a + d + 0.1f * u(rng) * d;
+    gather_receivers(segment_reach(start, d, radius), d, index, region);
+    // a later segment of the ray, a little off the first one's line, as wide or wider, or one
+    // beside a receiver; every third turned back as at a boundary
+    const float t = (trial % 2 == 0 ? 15.0f : 1000.0f) * (u(rng) + 1.0f) / 2.0f;
+    const Vec3 off_line = (radius / 4.0f) * Vec3{u(rng), u(rng), u(rng)};
+    const Vec3 a = (trial % 4 < 2 ? start + t * d : points[rng() % points.size()]) + off_line;
+    const Vec3 turned = trial % 3 == 0 ? Vec3{d.x, d.y, -d.z} : d;
+    const Vec3 b = a + turned + 0.1f * u(rng) * turned;
     const float r = radius * (1.0f + 0.2f * (u(rng) + 1.0f));
     if (!region_rules_out(region, a, b, r)) continue;
     ++ruled_out;
-    const SegmentReach reach = segment_reach(a, b - a, r);
-    ASSERT_TRUE(detail::reach_inside(reach, detail::reach_span(reach, region), region))
-        << "trial " << trial;
+    far_ahead += trial % 4 == 1 && t > 100.0f;
+    const Vec3 ab = b - a;
+    for (const Vec3& p : points) {
+      const float along = std::clamp(dot(p - a, ab) / dot(ab, ab), 0.0f, 1.0f);
+      const Vec3 off = p - (a + along * ab);
+      ASSERT_GT(dot(off, off), r * r) << "trial " << trial;
+    }
   }
-  EXPECT_GT(ruled_out, 200);
+  EXPECT_GT(ruled_out, 500);
+  EXPECT_GT(far_ahead, 100);
   GatheredReceivers region;
   gather_receivers(segment_reach({}, {1.0f, 0.0f, 0.0f}, 1.0f), {1.0f, 0.0f, 0.0f}, ReceiverIndex{},
                    region);
