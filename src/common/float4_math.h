@@ -32,6 +32,9 @@ inline Float4 copysign4(Float4 size, Float4 sign) {
                                (std::bit_cast<Int4>(sign) & sign_bit));
 }
 
+// The magnitude of each lane, as std::fabs.
+inline Float4 abs4(Float4 v) { return copysign4(v, broadcast4(1.0f)); }
+
 // The lanes that hold finite values.
 inline Int4 is_finite4(Float4 v) { return (v - v) == broadcast4(0.0f); }
 

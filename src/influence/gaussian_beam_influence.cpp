@@ -157,18 +157,18 @@ unsigned add_receiver_contributions(const BeamSegment& seg, Float4 x, Float4 y, 
   const Float4 q12 = at(seg.q2_start.x) + t * at(seg.q2_change.x);
   const Float4 q22 = at(seg.q2_start.y) + t * at(seg.q2_change.y);
   const Float4 det = q11 * q22 - q21 * q12;
-  const Float4 abs_det = copysign4(det, at(1.0f));
+  const Float4 abs_det = abs4(det);
   take &= (abs_det >= at(kMinAbsDetQ)) & is_finite4(abs_det);
   // normal coordinates: solve Q gamma = (nu1, nu2), falling back where a diagonal entry vanishes
   const Float4 n1 = dx * at(seg.e1.x) + dy * at(seg.e1.y) + dz * at(seg.e1.z);
   const Float4 n2 = dx * at(seg.e2.x) + dy * at(seg.e2.y) + dz * at(seg.e2.z);
-  const Float4 nu1 = copysign4(n1, at(1.0f));
-  const Float4 nu2 = copysign4(n2, at(1.0f));
-  const Float4 gamma1 = select4(copysign4(q22, at(1.0f)) > at(kSolveThreshold),
-                                (nu1 * q22 - nu2 * q12) / det, nu2 / abs_det);
-  const Float4 gamma2 = select4(copysign4(q11, at(1.0f)) > at(kSolveThreshold),
-                                (nu2 * q11 - nu1 * q21) / det, nu1 / abs_det);
-  take &= ~(copysign4(gamma1, at(1.0f)) + copysign4(gamma2, at(1.0f)) > at(kGaussianCutoff));
+  const Float4 nu1 = abs4(n1);
+  const Float4 nu2 = abs4(n2);
+  const Float4 gamma1 =
+      select4(abs4(q22) > at(kSolveThreshold), (nu1 * q22 - nu2 * q12) / det, nu2 / abs_det);
+  const Float4 gamma2 =
+      select4(abs4(q11) > at(kSolveThreshold), (nu2 * q11 - nu1 * q21) / det, nu1 / abs_det);
+  take &= ~(abs4(gamma1) + abs4(gamma2) > at(kGaussianCutoff));
   const Float4 exponent = at(-0.5f) * (gamma1 * gamma1 + gamma2 * gamma2);
   const Float4 tau = at(seg.tau_start) + t * at(seg.tau_change);
 

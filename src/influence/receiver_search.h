@@ -24,7 +24,7 @@ struct NearReceiver {
 // Array receivers gathered from the index for the segments ahead: the reach of the segment that
 // gathered them, carried forward along its axis. Segments whose reach lies inside the region reuse
 // the list instead of searching the index again, and read only the slices of it along the axis
-// that they can reach.
+// that they can reach. A region without receivers is its box alone: its planes lie at infinity.
 struct GatheredReceivers {
   bool valid = false;                    // false until the first gathering of a ray
   Vec3 lo, hi;                           // box of the region (m)
