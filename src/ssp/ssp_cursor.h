@@ -40,9 +40,6 @@ SSPCursor init_ssp_cursor(Vec3 pos, const SSPFields& ssp);
 // Walks the cursor to the cell of pos (strict comparisons: a point on a cell face keeps its cell).
 inline void update_ssp_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor);
 
-// The same walk, then the clamped interpolation weights of pos in the cursor's cell.
-inline SSPWeights update_cursor_and_weights(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor);
-
 // Sound speed and its nine derivatives at pos, with one set of weights; moves the cursor.
 inline SSPSample interpolate_all_with_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor);
 
@@ -123,11 +120,6 @@ inline void update_ssp_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor)
   cursor.iz = walk_axis_cell(ssp.z, pos.z, cursor.iz);
 }
 
-inline SSPWeights update_cursor_and_weights(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor) {
-  update_ssp_cursor(pos, ssp, cursor);
-  return detail::cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor);
-}
-
 inline bool holds_uniform_cell(const SSPFields& ssp, const SSPCursor& cursor) {
   return ssp.node(cursor.ix, cursor.iy, cursor.iz)[kSspUniformCellMark] != 0.0f;
 }
@@ -135,10 +127,9 @@ inline bool holds_uniform_cell(const SSPFields& ssp, const SSPCursor& cursor) {
 inline SSPSample interpolate_all_in_cell(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor) {
   // A uniform cell has its speed everywhere, exactly, so no weights are needed; a position that
   // is not finite still takes the weighted sum, which says so with NaN.
-  const float* corner00 = ssp.node(cursor.ix, cursor.iy, cursor.iz);
-  if (corner00[kSspUniformCellMark] != 0.0f && is_finite(pos)) {
+  if (holds_uniform_cell(ssp, cursor) && is_finite(pos)) {
     SSPSample s;
-    s.c = corner00[0];
+    s.c = ssp.node(cursor.ix, cursor.iy, cursor.iz)[0];
     return s;
   }
   return detail::sum_packed_corners(ssp, detail::cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));
