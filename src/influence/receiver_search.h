@@ -38,9 +38,9 @@ struct GatheredReceivers {
   std::vector<std::size_t> slice_of;     // working list of the gathering
 };
 
-// Gathers the receivers that the segment of this reach (direction and length d) and the next few
-// of a straight ray can reach into the region.
-void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
+// Gathers the receivers that the segment of this reach and the next few of a straight ray, in
+// steps of about step_m (m), can reach into the region.
+void gather_receivers(const SegmentReach& reach, float step_m, const ReceiverIndex& index,
                       GatheredReceivers& region);
 
 // The receiver searches of the beam sum below run for every segment and call visit(point, cell)
@@ -416,14 +416,14 @@ inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, fl
 // for_each_lanes_inside gives them: visit(points, k, bits) for the region's points k + j of the
 // bits j, whose indices in the field's list are region.ids[k + j].
 template <class Visit>
-void visit_indexed_array_lanes(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
+void visit_indexed_array_lanes(const SegmentReach& reach, float step_m, const ReceiverIndex& index,
                                GatheredReceivers& region, Visit&& visit) {
   detail::AxisSpan span;
   if (region.valid) {
     span = detail::reach_span(reach, region);
   }
   if (!region.valid || !detail::reach_inside(reach, span, region)) {
-    gather_receivers(reach, d, index, region);
+    gather_receivers(reach, step_m, index, region);
     span = detail::reach_span(reach, region);
   }
   const BoxAndSlab bounds{
