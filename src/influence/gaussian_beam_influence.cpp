@@ -93,9 +93,8 @@ std::uint64_t step_end(const BeamSegment& seg, float t, const RayState* states) 
   const RayState* end = seg.b;
   if (seg.b - seg.a > 1) {
     const float foot = t * seg.length_sq;
-    end = std::partition_point(seg.a + 1, seg.b, [&](const RayState& s) {
-      return dot(s.pos - seg.start, seg.d) < foot;
-    });
+    end = std::partition_point(
+        seg.a + 1, seg.b, [&](const RayState& s) { return dot(s.pos - seg.start, seg.d) < foot; });
   }
   return static_cast<std::uint64_t>(end - states);
 }
@@ -105,10 +104,10 @@ std::uint64_t step_end(const BeamSegment& seg, float t, const RayState* states) 
 void gather_contribution(const BeamSegment& seg, const FieldSink& sink, std::size_t cell, float t,
                          float delay, float tau, float phase, float a) {
   const float weight = sink.nf > 0 ? a * std::hypot(sink.refl[0].re, sink.refl[0].im) : a;
-  const ArrivalSlot slot = gather_arrival(
-      *sink.arrivals, cell,
-      {delay, weight, weight, sink.ray, step_end(seg, t, sink.states), seg.a->n_surface,
-       seg.a->n_bottom});
+  const ArrivalSlot slot =
+      gather_arrival(*sink.arrivals, cell,
+                     {delay, weight, weight, sink.ray, step_end(seg, t, sink.states),
+                      seg.a->n_surface, seg.a->n_bottom});
   if (slot.bin == nullptr) return;
   const float offset = tau - slot.bin->reference_s;
   for (std::size_t k = 0; k < sink.nf; ++k) {
@@ -282,10 +281,10 @@ bool takes_receivers(float length_sq, float length) {
 }
 
 // Whether the segment from prev to next continues, as a straight line, the stretch of the ray that
-// starts at `first`: no reflection (nor a bottom hit), and the slowness, sound speed, rotation, P, amplitude and
-// phase all as at `first`, so that the sound speed did not change along it and Q, the travel
-// time and the position change in proportion to arc length. The caustic phase is unchanged and
-// det Q keeps its sign at every state, as it does at `first`.
+// starts at `first`: no reflection (nor a bottom hit), and the slowness, sound speed, rotation, P,
+// amplitude and phase all as at `first`, so that the sound speed did not change along it and Q, the
+// travel time and the position change in proportion to arc length. The caustic phase is unchanged
+// and det Q keeps its sign at every state, as it does at `first`.
 bool continues_straight(const RayState& first, float kmah_first, const RayState& prev,
                         const RayState& next, float kmah_next) {
   const bool same_side =

@@ -86,8 +86,8 @@ void gather_receivers(const SegmentReach& reach, float step_m, const ReceiverInd
     return;
   }
   region.s_lo = -step_m - reach.margin;
-  region.s_hi = std::max(reach.length, static_cast<float>(kGatherSegments) * step_m) + step_m +
-                reach.margin;
+  region.s_hi =
+      std::max(reach.length, static_cast<float>(kGatherSegments) * step_m) + step_m + reach.margin;
   region.slices_per_m = static_cast<float>(kSlices) / (region.s_hi - region.s_lo);
 
   region.unsorted.clear();
