@@ -39,8 +39,8 @@ BearingWindow bearing_window(const SegmentReach& reach, Vec2 o) {
 // Gathers the receivers that this segment and the next few of a straight ray can reach, counted
 // in steps of step_m (a segment may stand for several steps): the reach's box stretched along its
 // axis to kGatherSegments steps from its start, between the planes across its axis from one step
-// behind its start to one step beyond the last, and sorts them into slices one step thick along
-// the axis. A region that holds no receiver rules out every segment inside its box, whatever their
+// behind its start to one step beyond the last and near its axis (the radius and room to spare), and
+// sorts them into slices one step thick along the axis. A region that holds no receiver rules out every segment inside its box, whatever their
 // direction: it is stretched further while it stays empty, and its planes are dropped.
 void gather_receivers(const SegmentReach& reach, float step_m, const ReceiverIndex& index,
                       GatheredReceivers& region) {
@@ -78,6 +78,7 @@ void gather_receivers(const SegmentReach& reach, float step_m, const ReceiverInd
       region.lo = lo;
       region.hi = hi;
     }
+    region.line_distance = kInf;
     region.s_lo = -kInf;
     region.s_hi = kInf;
     region.slices_per_m = 0.0f;
@@ -90,11 +91,12 @@ void gather_receivers(const SegmentReach& reach, float step_m, const ReceiverInd
       std::max(reach.length, static_cast<float>(kGatherSegments) * step_m) + step_m + reach.margin;
   region.slices_per_m = static_cast<float>(kSlices) / (region.s_hi - region.s_lo);
 
+  region.line_distance = reach.radius + room;
   region.unsorted.clear();
   region.slice_of.clear();
-  for_each_receiver_near(
+  for_each_receiver_near<true>(
       index, region.lo, region.hi, Slab{region.start, region.axis, region.s_lo, region.s_hi},
-      [&](std::size_t i, Vec3 p) {
+      region.line_distance * region.line_distance, [&](std::size_t i, Vec3 p) {
         const std::size_t slice = detail::slice_at(region, dot(p - region.start, region.axis));
         region.unsorted.push_back({p, i});
         region.slice_of.push_back(slice);
