@@ -39,9 +39,10 @@ BearingWindow bearing_window(const SegmentReach& reach, Vec2 o) {
 // Gathers the receivers that this segment and the next few of a straight ray can reach, counted
 // in steps of step_m (a segment may stand for several steps): the reach's box stretched along its
 // axis to kGatherSegments steps from its start, between the planes across its axis from one step
-// behind its start to one step beyond the last and near its axis (the radius and room to spare), and
-// sorts them into slices one step thick along the axis. A region that holds no receiver rules out every segment inside its box, whatever their
-// direction: it is stretched further while it stays empty, and its planes are dropped.
+// behind its start to one step beyond the last and near its axis (its radius and some room), and
+// sorts them into slices one step thick along the axis. A region that holds no receiver rules out
+// every segment inside its box, whatever their direction: it is stretched further while it stays
+// empty, and its planes are dropped.
 void gather_receivers(const SegmentReach& reach, float step_m, const ReceiverIndex& index,
                       GatheredReceivers& region) {
   constexpr std::size_t kGatherSegments = 16;
