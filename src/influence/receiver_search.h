@@ -26,11 +26,11 @@ struct NearReceiver {
 // the list instead of searching the index again, and read only the slices of it along the axis
 // that they can reach. A region without receivers is its box alone: its planes lie at infinity.
 struct GatheredReceivers {
-  bool valid = false;                    // false until the first gathering of a ray
-  Vec3 lo, hi;                           // box of the region (m)
-  Vec3 start, axis;                      // the region lies between two planes across this axis...
-  float s_lo = 0.0f, s_hi = 0.0f;        // ...at these distances from start along it (m)
-  float slices_per_m = 0.0f;             // slices of the region along the axis per metre
+  bool valid = false;              // false until the first gathering of a ray
+  Vec3 lo, hi;                     // box of the region (m)
+  Vec3 start, axis;                // the region lies between two planes across this axis...
+  float s_lo = 0.0f, s_hi = 0.0f;  // ...at these distances from start along it (m)
+  float slices_per_m = 0.0f;       // slices of the region along the axis per metre
   // The region holds only the receivers within this distance (m) of its axis through start;
   // infinite when it holds all of its box.
   float line_distance = std::numeric_limits<float>::infinity();
