@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "common/checked_size.h"
@@ -27,8 +28,10 @@ constexpr float kRadiusMargin = 1e-6f;         // added to the search radius (m)
 constexpr float kMinAbsDetQ = 1e-12f;          // smaller |det Q| skips the receiver
 constexpr float kSolveThreshold = 1e-12f;      // on |Q22| and |Q11| for the normal solve
 constexpr float kGaussianCutoff = 4.0f;        // largest |gamma1| + |gamma2|
+constexpr std::size_t kLongestStretch = 16;    // segments summed as one at most
 
-// Everything the receiver step reads about one segment, from A = state i-1 to B = state i.
+// Everything the receiver step reads about one segment, from A = state i-1 to B = state i, or the
+// last state of a straight stretch that begins there.
 struct BeamSegment {
   Vec3 start;         // A.pos (m)
   Vec3 end;           // B.pos (m)
@@ -84,14 +87,27 @@ float delay_off_ray(const BeamSegment& seg, Vec2 q_scale, float t, Vec2 q1, Vec2
   return std::isfinite(delay) ? delay : tau;
 }
 
-// Gathers one contribution of amplitude a and phase omega tau - phase into its path's arrival.
-void gather_contribution(const BeamSegment& seg, const FieldSink& sink, std::size_t cell,
+// The state that ends the step of the ray in which the foot at fraction t of the segment lies: B,
+// or for a stretch of several steps the first of its states level with the foot or beyond it.
+std::uint64_t step_end(const BeamSegment& seg, float t, const RayState* states) {
+  const RayState* end = seg.b;
+  if (seg.b - seg.a > 1) {
+    const float foot = t * seg.length_sq;
+    end = std::partition_point(
+        seg.a + 1, seg.b, [&](const RayState& s) { return dot(s.pos - seg.start, seg.d) < foot; });
+  }
+  return static_cast<std::uint64_t>(end - states);
+}
+
+// Gathers one contribution of amplitude a and phase omega tau - phase, at fraction t of the
+// segment, into its path's arrival.
+void gather_contribution(const BeamSegment& seg, const FieldSink& sink, std::size_t cell, float t,
                          float delay, float tau, float phase, float a) {
   const float weight = sink.nf > 0 ? a * std::hypot(sink.refl[0].re, sink.refl[0].im) : a;
-  const ArrivalSlot slot = gather_arrival(
-      *sink.arrivals, cell,
-      {delay, weight, weight, sink.ray, static_cast<std::uint64_t>(seg.b - sink.states),
-       seg.a->n_surface, seg.a->n_bottom});
+  const ArrivalSlot slot =
+      gather_arrival(*sink.arrivals, cell,
+                     {delay, weight, weight, sink.ray, step_end(seg, t, sink.states),
+                      seg.a->n_surface, seg.a->n_bottom});
   if (slot.bin == nullptr) return;
   const float offset = tau - slot.bin->reference_s;
   for (std::size_t k = 0; k < sink.nf; ++k) {
@@ -196,7 +212,7 @@ unsigned add_receiver_contributions(const BeamSegment& seg, Float4 x, Float4 y, 
       const float delay =
           delay_off_ray(seg, sink.q_scale, t[lane], {q11[lane], q21[lane]}, {q12[lane], q22[lane]},
                         det_lane, n1[lane], n2[lane], tau_lane);
-      gather_contribution(seg, sink, cell, delay, tau_lane, phase, a);
+      gather_contribution(seg, sink, cell, t[lane], delay, tau_lane, phase, a);
     }
     // indexed from the base: a field without frequencies has no array to point into
     for (std::size_t k = 0; k < sink.nf; ++k) {
@@ -262,6 +278,56 @@ Vec2 prepare_beam(std::vector<RayState>& states, const BeamLaunch& launch, BeamS
 // Segments shorter than this take no receivers.
 bool takes_receivers(float length_sq, float length) {
   return !(length_sq < kMinSegmentLengthSq || length <= kMinSegmentLength);
+}
+
+// Whether the segment from prev to next continues, as a straight line, the stretch of the ray that
+// starts at `first`: no reflection (nor a bottom hit), and the slowness, sound speed, rotation, P,
+// amplitude and phase all as at `first`, so that the sound speed did not change along it and Q, the
+// travel time and the position change in proportion to arc length. The caustic phase is unchanged
+// and det Q keeps its sign at every state, as it does at `first`.
+bool continues_straight(const RayState& first, float kmah_first, const RayState& prev,
+                        const RayState& next, float kmah_next) {
+  const bool same_side =
+      (first.det_q > 0.0f && next.det_q > 0.0f) || (first.det_q < 0.0f && next.det_q < 0.0f);
+  return !reflects(prev, next) && !next.bottom_hit && same_side && kmah_next == kmah_first &&
+         next.slowness == first.slowness && next.c == first.c && next.phi == first.phi &&
+         next.p1 == first.p1 && next.p2 == first.p2 && next.amp == first.amp &&
+         next.phase == first.phase;
+}
+
+// Segments first..last of a ray (segment i runs from state i - 1 to state i), summed as one from
+// state first - 1 to state last, and the search radius of the whole.
+struct Stretch {
+  std::size_t last = 0;
+  float radius = 0.0f;  // the largest of its segments' radii (m)
+};
+
+// The stretch that begins with segment `first`: up to kLongestStretch straight segments that each
+// take receivers, or the segment alone. Along such a stretch Q and the
+// travel time are linear in arc length, so interpolating them between its ends gives what its
+// segments give, up to rounding, and it is searched once instead of once per segment.
+Stretch straight_stretch(const std::vector<RayState>& states, const std::vector<float>& kmah,
+                         const std::vector<float>& search_width, std::size_t first) {
+  const auto segment_radius = [&](std::size_t k, bool& takes) {
+    const Vec3 d = states[k].pos - states[k - 1].pos;
+    const float length_sq = dot(d, d);
+    const float length = std::sqrt(length_sq);
+    takes = takes_receivers(length_sq, length);
+    return length / 2.0f + search_width[k - 1] + kRadiusMargin;
+  };
+  bool takes = false;
+  Stretch stretch{first, segment_radius(first, takes)};
+  const RayState& start = states[first - 1];
+  if (!takes || !continues_straight(start, kmah[first - 1], start, states[first], kmah[first])) {
+    return stretch;
+  }
+  for (std::size_t k = first + 1; k < states.size() && k - first < kLongestStretch; ++k) {
+    if (!continues_straight(start, kmah[first - 1], states[k - 1], states[k], kmah[k])) break;
+    const float radius = segment_radius(k, takes);
+    if (!takes) break;
+    stretch = {k, std::fmax(stretch.radius, radius)};
+  }
+  return stretch;
 }
 
 // Writes the segment in place: built in a temporary, its copy stalled on store forwarding.
@@ -341,13 +407,18 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
                        launch.ray_index,
                        states.data(),
                        q_scale};
-  for (std::size_t i = 1; i < n; ++i) {
+  // straight runs of segments are summed as stretches
+  std::optional<Stretch> ahead;  // the next stretch, when a segment worked it out
+  for (std::size_t i = 1; i < n;) {
+    const Stretch stretch = ahead ? *ahead : straight_stretch(states, ws.kmah, ws.search_width, i);
+    ahead.reset();
+    const std::size_t j = stretch.last;
+    const float radius = stretch.radius;
     const RayState& a = states[i - 1];
-    const RayState& b = states[i];
+    const RayState& b = states[j];
     const Vec3 d = b.pos - a.pos;
     const float length_sq = dot(d, d);
     const float length = std::sqrt(length_sq);
-    const float radius = length / 2.0f + ws.search_width[i - 1] + kRadiusMargin;
     if (takes_receivers(length_sq, length) &&
         !(indexed && region_rules_out(ws.gathered, a.pos, b.pos, radius)) &&
         !(polar && polar_rules_out(field, a.pos, b.pos, radius))) {
@@ -371,8 +442,9 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
           // the next segment of the same leg, when there is one that takes receivers
           Vec3 next_d{};
           bool shares_end = false;
-          if (!reflected && i + 1 < n) {
-            next_d = states[i + 1].pos - b.pos;
+          if (!reflected && j + 1 < n) {
+            ahead = straight_stretch(states, ws.kmah, ws.search_width, j + 1);
+            next_d = states[ahead->last].pos - b.pos;
             const float next_length_sq = dot(next_d, next_d);
             shares_end = takes_receivers(next_length_sq, std::sqrt(next_length_sq));
           }
@@ -398,7 +470,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
         visit_polar_receivers(reach, field, visit);
       } else if (indexed && reach.bounded) {
         visit_indexed_array_lanes(
-            reach, d, array_index, ws.gathered,
+            reach, length / static_cast<float>(j + 1 - i), array_index, ws.gathered,
             [&](const PackedPoints& points, std::size_t k, unsigned bits) {
               make_ready();
               std::size_t cells[4];
@@ -427,6 +499,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
                                                             bty.water_density, hit.c, omegas[k]);
       }
     }
+    i = j + 1;
   }
   return counts;
 }

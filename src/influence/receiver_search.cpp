@@ -36,13 +36,14 @@ BearingWindow bearing_window(const SegmentReach& reach, Vec2 o) {
 
 }  // namespace detail
 
-// Gathers the receivers that this segment and the next few of a straight ray can reach: the
-// reach's box stretched along the segment kGatherSegments - 1 times its length further, between
-// the planes across its axis from one length behind its start to one length beyond the last, and
-// sorts them into slices one segment length thick along the axis. A region that holds no receiver
-// rules out every segment inside its box, whatever their direction: it is stretched further while
-// it stays empty, and its planes are dropped.
-void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
+// Gathers the receivers that this segment and the next few of a straight ray can reach, counted
+// in steps of step_m (a segment may stand for several steps): the reach's box stretched along its
+// axis to kGatherSegments steps from its start, between the planes across its axis from one step
+// behind its start to one step beyond the last and near its axis (its radius and some room), and
+// sorts them into slices one step thick along the axis. A region that holds no receiver rules out
+// every segment inside its box, whatever their direction: it is stretched further while it stays
+// empty, and its planes are dropped.
+void gather_receivers(const SegmentReach& reach, float step_m, const ReceiverIndex& index,
                       GatheredReceivers& region) {
   constexpr std::size_t kGatherSegments = 16;
   constexpr std::size_t kEmptyStretch = 4;     // an empty region is tried this many times longer...
@@ -50,10 +51,11 @@ void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& in
   constexpr std::size_t kSlices = kGatherSegments + 2;
   constexpr float kRadiusGrowth = 0.1f;
   constexpr float kInf = std::numeric_limits<float>::infinity();
-  // beams widen as they go: room for the radius to grow, and for one more length
-  const float room = kRadiusGrowth * reach.radius + reach.length;
+  // beams widen as they go: room for the radius to grow, and for one more step
+  const float room = kRadiusGrowth * reach.radius + step_m;
   const auto stretch = [&](std::size_t segments, Vec3& lo, Vec3& hi) {
-    const Vec3 ahead = static_cast<float>(segments - 1) * d;
+    const float further = static_cast<float>(segments) * step_m - reach.length;
+    const Vec3 ahead = std::max(further, 0.0f) * reach.axis;
     lo = {std::min(reach.lo.x, reach.lo.x + ahead.x) - room,
           std::min(reach.lo.y, reach.lo.y + ahead.y) - room,
           std::min(reach.lo.z, reach.lo.z + ahead.z) - room};
@@ -77,6 +79,7 @@ void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& in
       region.lo = lo;
       region.hi = hi;
     }
+    region.line_distance = kInf;
     region.s_lo = -kInf;
     region.s_hi = kInf;
     region.slices_per_m = 0.0f;
@@ -84,15 +87,17 @@ void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& in
     region.ids.clear();
     return;
   }
-  region.s_lo = -reach.length - reach.margin;
-  region.s_hi = static_cast<float>(kGatherSegments + 1) * reach.length + reach.margin;
+  region.s_lo = -step_m - reach.margin;
+  region.s_hi =
+      std::max(reach.length, static_cast<float>(kGatherSegments) * step_m) + step_m + reach.margin;
   region.slices_per_m = static_cast<float>(kSlices) / (region.s_hi - region.s_lo);
 
+  region.line_distance = reach.radius + room;
   region.unsorted.clear();
   region.slice_of.clear();
-  for_each_receiver_near(
+  for_each_receiver_near<true>(
       index, region.lo, region.hi, Slab{region.start, region.axis, region.s_lo, region.s_hi},
-      [&](std::size_t i, Vec3 p) {
+      region.line_distance * region.line_distance, [&](std::size_t i, Vec3 p) {
         const std::size_t slice = detail::slice_at(region, dot(p - region.start, region.axis));
         region.unsorted.push_back({p, i});
         region.slice_of.push_back(slice);

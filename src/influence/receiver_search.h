@@ -26,11 +26,14 @@ struct NearReceiver {
 // the list instead of searching the index again, and read only the slices of it along the axis
 // that they can reach. A region without receivers is its box alone: its planes lie at infinity.
 struct GatheredReceivers {
-  bool valid = false;                    // false until the first gathering of a ray
-  Vec3 lo, hi;                           // box of the region (m)
-  Vec3 start, axis;                      // the region lies between two planes across this axis...
-  float s_lo = 0.0f, s_hi = 0.0f;        // ...at these distances from start along it (m)
-  float slices_per_m = 0.0f;             // slices of the region along the axis per metre
+  bool valid = false;              // false until the first gathering of a ray
+  Vec3 lo, hi;                     // box of the region (m)
+  Vec3 start, axis;                // the region lies between two planes across this axis...
+  float s_lo = 0.0f, s_hi = 0.0f;  // ...at these distances from start along it (m)
+  float slices_per_m = 0.0f;       // slices of the region along the axis per metre
+  // The region holds only the receivers within this distance (m) of its axis through start;
+  // infinite when it holds all of its box.
+  float line_distance = std::numeric_limits<float>::infinity();
   PackedPoints points;                   // the receivers inside the region, slice by slice...
   std::vector<std::size_t> ids;          // ...and their indices in the field's receiver list
   std::vector<std::size_t> slice_start;  // first receiver of every slice, then the end
@@ -38,9 +41,9 @@ struct GatheredReceivers {
   std::vector<std::size_t> slice_of;     // working list of the gathering
 };
 
-// Gathers the receivers that the segment of this reach (direction and length d) and the next few
-// of a straight ray can reach into the region.
-void gather_receivers(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
+// Gathers the receivers that the segment of this reach and the next few of a straight ray, in
+// steps of about step_m (m), can reach into the region.
+void gather_receivers(const SegmentReach& reach, float step_m, const ReceiverIndex& index,
                       GatheredReceivers& region);
 
 // The receiver searches of the beam sum below run for every segment and call visit(point, cell)
@@ -143,13 +146,29 @@ inline AxisSpan reach_span(const SegmentReach& reach, const GatheredReceivers& r
   return {std::min(s_start, s_end) - widening, std::max(s_start, s_end) + widening};
 }
 
+// The square of the distance (m^2) of p from the region's axis through its start.
+inline float distance_from_axis_sq(const GatheredReceivers& region, Vec3 p) {
+  const Vec3 offset = p - region.start;
+  const Vec3 across = offset - dot(offset, region.axis) * region.axis;
+  return dot(across, across);
+}
+
 // Whether everything the reach can touch lies inside the gathered region: its box inside the
-// region's box and its span between the region's planes.
+// region's box, its span between the region's planes and, for a region near its axis, both ends
+// of its axis close enough to the region's that its radius stays near it as well (the distance
+// from a line is convex, so the ends bound the whole reach).
 inline bool reach_inside(const SegmentReach& reach, const AxisSpan& span,
                          const GatheredReceivers& region) {
-  return reach.lo.x >= region.lo.x && reach.lo.y >= region.lo.y && reach.lo.z >= region.lo.z &&
-         reach.hi.x <= region.hi.x && reach.hi.y <= region.hi.y && reach.hi.z <= region.hi.z &&
-         span.lo >= region.s_lo && span.hi <= region.s_hi;
+  if (!(reach.lo.x >= region.lo.x && reach.lo.y >= region.lo.y && reach.lo.z >= region.lo.z &&
+        reach.hi.x <= region.hi.x && reach.hi.y <= region.hi.y && reach.hi.z <= region.hi.z &&
+        span.lo >= region.s_lo && span.hi <= region.s_hi)) {
+    return false;
+  }
+  if (region.line_distance == std::numeric_limits<float>::infinity()) return true;
+  const float room = region.line_distance - reach.radius - 2.0f * reach.margin;
+  const Vec3 end = reach.start + reach.length * reach.axis;
+  return room >= 0.0f && distance_from_axis_sq(region, reach.start) <= room * room &&
+         distance_from_axis_sq(region, end) <= room * room;
 }
 
 // The slice of the region that distance s along its axis falls in, clamped; monotone in s.
@@ -399,7 +418,10 @@ void visit_all_array_receivers(std::span<const Vec3> points, Visit&& visit) {
 // search radius `radius` can reach, so that its search would find nothing and gather nothing
 // anew. The test bounds the segment by a box and a span widened by its loose reach.
 inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, float radius) {
-  if (!region.valid || !region.ids.empty() || !(radius >= 0.0f)) return false;
+  if (!region.valid || !region.ids.empty() || !(radius >= 0.0f) ||
+      region.line_distance != std::numeric_limits<float>::infinity()) {
+    return false;
+  }
   const float e = detail::loose_reach(a, b, radius);
   const float s_a = dot(a - region.start, region.axis);
   const float s_b = dot(b - region.start, region.axis);
@@ -416,14 +438,14 @@ inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, fl
 // for_each_lanes_inside gives them: visit(points, k, bits) for the region's points k + j of the
 // bits j, whose indices in the field's list are region.ids[k + j].
 template <class Visit>
-void visit_indexed_array_lanes(const SegmentReach& reach, Vec3 d, const ReceiverIndex& index,
+void visit_indexed_array_lanes(const SegmentReach& reach, float step_m, const ReceiverIndex& index,
                                GatheredReceivers& region, Visit&& visit) {
   detail::AxisSpan span;
   if (region.valid) {
     span = detail::reach_span(reach, region);
   }
   if (!region.valid || !detail::reach_inside(reach, span, region)) {
-    gather_receivers(reach, d, index, region);
+    gather_receivers(reach, step_m, index, region);
     span = detail::reach_span(reach, region);
   }
   const BoxAndSlab bounds{

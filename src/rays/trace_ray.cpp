@@ -8,6 +8,7 @@
 #include "bty/bty_cursor.h"
 #include "rays/ray_equations.h"
 #include "rays/step_control.h"
+#include "rays/trace_ray_testing.h"
 #include "reflect/bottom_reflection_coefficient.h"
 #include "reflect/reflect_boundaries.h"
 #include "ssp/ssp_cursor.h"
@@ -48,6 +49,67 @@ bool falls_below_cutoff(const RayState& state, const BTYfield& bty, RayCutoff& c
   return below;
 }
 
+// Where a straight run of full steps may go on: a step of the full length from any position p with
+// sign * p <= limit on every axis ends short of every sound-speed plane, bathymetry grid line,
+// cell face, the surface and the bottom ahead, by far more than rounding, so step control would
+// not shorten it, no cursor moves and no boundary reflects it.
+struct StraightRun {
+  Vec3 sign;   // +1 or -1 per axis: the direction of travel
+  Vec3 limit;  // (m); infinite along an axis the ray does not move along
+};
+
+// The run from a state in a uniform cell (one sound speed, no slope) over a level bathymetry cell,
+// stepping h (m) along the unit tangent dir, with the cursors in the state's cells; none when the
+// state is elsewhere or not finite. In such a cell every step has the same tangent and the same
+// full length, and the bottom under it is the same.
+std::optional<StraightRun> straight_run(Vec3 pos, Vec3 dir, float h, const SSPFields& ssp,
+                                        const SSPCursor& ssp_cursor, const BTYfield& bty,
+                                        const BTYCursor& bty_cursor, const BottomSample& bottom) {
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  // far above the rounding of the distances that step control divides out
+  constexpr float kRelativeSlack = 1e-3f;
+  constexpr float kCoordinateSlack = 1e-5f;
+  if (!holds_uniform_cell(ssp, ssp_cursor) || !is_finite(pos) || !is_finite(dir) ||
+      !(h > 0.0f && std::isfinite(h)) ||
+      !detail::is_level_cell(detail::read_bty_corners(pos, bty, bty_cursor), pos)) {
+    return std::nullopt;
+  }
+  StraightRun run{{1.0f, 1.0f, 1.0f}, {kInf, kInf, kInf}};
+  const auto bound = [&](float& sign, float& limit, float d, float target) {
+    sign = d > 0.0f ? 1.0f : -1.0f;
+    const float margin =
+        h * std::abs(d) * (1.0f + kRelativeSlack) + kCoordinateSlack * (std::abs(target) + 1.0f);
+    limit = std::min(limit, sign * target - margin);
+  };
+  // the faces ahead of the sound-speed cell and the bathymetry cell along one axis
+  const auto faces = [&](float& sign, float& limit, float d, const std::vector<float>& planes,
+                         std::size_t ssp_cell, const std::vector<float>* lines,
+                         std::size_t bty_cell) {
+    if (d == 0.0f) return;  // the coordinate never changes
+    if (planes.size() >= 2) {
+      const std::size_t i = std::min(ssp_cell, planes.size() - 2);
+      bound(sign, limit, d, d > 0.0f ? planes[i + 1] : planes[i]);
+    }
+    if (lines != nullptr && bty_cell + 1 < lines->size()) {
+      bound(sign, limit, d, d > 0.0f ? (*lines)[bty_cell + 1] : (*lines)[bty_cell]);
+    }
+  };
+  faces(run.sign.x, run.limit.x, dir.x, ssp.x, ssp_cursor.ix, &bty.x, bty_cursor.ix);
+  faces(run.sign.y, run.limit.y, dir.y, ssp.y, ssp_cursor.iy, &bty.y, bty_cursor.iy);
+  faces(run.sign.z, run.limit.z, dir.z, ssp.z, ssp_cursor.iz, nullptr, 0);
+  // the surface when heading up, the level bottom when heading down
+  // (a state below the bottom heading back up has the bottom ahead: step control ends there)
+  if (dir.z < 0.0f && pos.z > bottom.depth) return std::nullopt;
+  if (dir.z < 0.0f) bound(run.sign.z, run.limit.z, dir.z, 0.0f);
+  if (dir.z > 0.0f) bound(run.sign.z, run.limit.z, dir.z, bottom.depth);
+  return run;
+}
+
+bool goes_on(const StraightRun& run, Vec3 pos) {
+  return run.sign.x * pos.x <= run.limit.x && run.sign.y * pos.y <= run.limit.y &&
+         run.sign.z * pos.z <= run.limit.z;
+}
+
 }  // namespace
 
 std::size_t reserved_state_count(const BeamSettings& beam) {
@@ -71,10 +133,11 @@ namespace {
 // The tracing loop; with kPlaneWave it also carries the plane-wave solution that complex-Q beams
 // need, so the geometric loop does none of that work. kUniformCells: the grid has uniform cells,
 // where the midpoint step needs no second evaluation; grids without do not test for them.
+// straight_runs: full steps through uniform cells skip the tests that cannot change them.
 template <bool kPlaneWave, bool kUniformCells>
 void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
                     const BTYfield& bty, float azimuth_rad, float elevation_rad,
-                    std::vector<RayState>& states, RayCutoff* cutoff) {
+                    std::vector<RayState>& states, RayCutoff* cutoff, bool straight_runs) {
   // launch: cursors at the source, room for the expected steps, the launch state
   SSPCursor ssp_cursor = init_ssp_cursor(source, ssp);
   const float c0 = interpolate_all_with_cursor(source, ssp, ssp_cursor).c;
@@ -110,6 +173,32 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
       update_bty_cursor(last.pos, bty, bty_cursor);
       bottom = sample_bottom_from_cursor(last.pos, bty, bty_cursor);
     }
+    if constexpr (kUniformCells) {
+      // Through a uniform cell over a level bottom, the full steps that end well short of
+      // everything ahead are taken as the loop below would take them, without its tests: the
+      // same derivatives, the same step and midpoint, no cursor moving and no reflection.
+      const bool cursors_agree = line_cursor.ix == bty_cursor.ix && line_cursor.iy == bty_cursor.iy;
+      const std::optional<StraightRun> run =
+          straight_runs && cursors_hold_last && cursors_agree
+              ? straight_run(last.pos, k.dpos, beam.step_m, ssp, ssp_cursor, bty, line_cursor,
+                             *bottom)
+              : std::nullopt;
+      if (run && goes_on(*run, last.pos)) {
+        bool in_range = true;
+        RayDerivatives run_k = k;
+        for (;;) {
+          RayState& next = states.emplace_back();
+          euler_step<kPlaneWave>(states[states.size() - 2], run_k, beam.step_m, next);
+          in_range = within_range(next.pos, source, beam.max_range_m);
+          if (!in_range || ++i == beam.max_steps || !goes_on(*run, next.pos)) break;
+          if (states.size() == states.capacity()) states.reserve(2 * states.size());
+          run_k = compute_ray_derivatives_in_cell<kPlaneWave>(states.back(), ssp, ssp_cursor);
+        }
+        if (!in_range || i == beam.max_steps) break;
+        --i;  // the loop's own increment counts the last step of the run
+        continue;
+      }
+    }
     const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty, line_cursor,
                                               beam.step_m, *bottom);
     RayState& current = states.emplace_back();
@@ -132,13 +221,15 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
 
 }  // namespace
 
-void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
-               float azimuth_rad, float elevation_rad, std::vector<RayState>& states,
-               RayCutoff* cutoff) {
+namespace {
+
+void trace_ray_with_runs(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
+                         const BTYfield& bty, float azimuth_rad, float elevation_rad,
+                         std::vector<RayState>& states, RayCutoff* cutoff, bool straight_runs) {
   const bool cerveny = beam.resolved_beam_type == BeamType::Cerveny;
   const auto trace = [&]<bool kPlaneWave, bool kUniformCells>() {
     trace_ray_with<kPlaneWave, kUniformCells>(beam, source, ssp, bty, azimuth_rad, elevation_rad,
-                                              states, cutoff);
+                                              states, cutoff, straight_runs);
   };
   if (cerveny && ssp.has_uniform_cells) {
     trace.template operator()<true, true>();
@@ -149,6 +240,20 @@ void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, cons
   } else {
     trace.template operator()<false, false>();
   }
+}
+
+}  // namespace
+
+void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
+               float azimuth_rad, float elevation_rad, std::vector<RayState>& states,
+               RayCutoff* cutoff) {
+  trace_ray_with_runs(beam, source, ssp, bty, azimuth_rad, elevation_rad, states, cutoff, true);
+}
+
+void trace_ray_step_by_step(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
+                            const BTYfield& bty, float azimuth_rad, float elevation_rad,
+                            std::vector<RayState>& states) {
+  trace_ray_with_runs(beam, source, ssp, bty, azimuth_rad, elevation_rad, states, nullptr, false);
 }
 
 RayPath extract_ray_path(std::uint64_t ray_index, const std::vector<RayState>& states) {

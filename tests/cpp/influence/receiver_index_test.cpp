@@ -150,7 +150,9 @@ TEST(RegionRulesOut, OnlySegmentsThatFindNoReceiver) {
         (scale / 100.0f) * (trial % 5 == 0 ? Vec3{0.0f, 1.0f, 0.0f} : Vec3{u(rng), u(rng), u(rng)});
     const float radius = (scale / 50.0f) * (u(rng) + 1.0f);
     GatheredReceivers region;
-    gather_receivers(segment_reach(start, d, radius), d, index, region);
+    // the gathering segment may stand for a stretch of up to three steps
+    const float steps = static_cast<float>(1 + trial % 3);
+    gather_receivers(segment_reach(start, steps * d, radius), std::sqrt(dot(d, d)), index, region);
     // a later segment of the ray, a little off the first one's line, as wide or wider, or one
     // beside a receiver; every third turned back as at a boundary
     const float t = (trial % 2 == 0 ? 15.0f : 1000.0f) * (u(rng) + 1.0f) / 2.0f;
@@ -172,8 +174,7 @@ TEST(RegionRulesOut, OnlySegmentsThatFindNoReceiver) {
   EXPECT_GT(ruled_out, 500);
   EXPECT_GT(far_ahead, 100);
   GatheredReceivers region;
-  gather_receivers(segment_reach({}, {1.0f, 0.0f, 0.0f}, 1.0f), {1.0f, 0.0f, 0.0f}, ReceiverIndex{},
-                   region);
+  gather_receivers(segment_reach({}, {1.0f, 0.0f, 0.0f}, 1.0f), 1.0f, ReceiverIndex{}, region);
   EXPECT_FALSE(region_rules_out(region, {kNaN, 0.0f, 0.0f}, {1.0f, 0.0f, 0.0f}, 1.0f));
 }
 

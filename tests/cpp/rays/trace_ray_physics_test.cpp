@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <ostream>
@@ -11,6 +12,7 @@
 
 #include "rays/ocean_fixtures.h"
 #include "rays/trace_ray.h"
+#include "rays/trace_ray_testing.h"
 
 namespace abyx {
 namespace {
@@ -212,6 +214,54 @@ TEST(TraceRay, TravelTimeNeverFallsBelowZeroFromASourceOnTheSurface) {
                                              ssp, kGriddedBottom, 0.0f, -70.0f * 0.017453292f);
   EXPECT_GT(states[1].n_surface, 0u);
   for (const RayState& state : states) EXPECT_GE(state.tau, 0.0f);
+}
+
+// Straight runs through uniform cells take the steps the general loop takes, bit for bit: in
+// uniform and sloped sound-speed cells, over level and sloping bathymetry cells, through grid
+// planes, bounces, a vertical ray, the range limit and the step budget.
+TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
+  // uniform for x < 2000 m; beyond, a cell whose far corners are faster and sloped
+  const SSPFields ssp = make_ssp(linspace(-6000.0f, 6000.0f, 4), linspace(-6000.0f, 6000.0f, 4),
+                                 {-20.0f, 30.0f, 100.0f}, [](float x, float, float) {
+                                   return x > 3000.0f ? SSPSample{.c = 1540.0f, .c_x = 0.01f}
+                                                      : SSPSample{.c = 1500.0f};
+                                 });
+  // level for x < 1000 m, shoaling beyond; the grid reaches above the surface
+  const BTYfield bty = make_bty(
+      linspace(-6000.0f, 6000.0f, 13), linspace(-6000.0f, 6000.0f, 13),
+      [](float x, float) { return x < 1000.0f ? 100.0f : 100.0f - 0.005f * (x - 1000.0f); });
+  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+  const auto same = [&](const RayState& a, const RayState& b) {
+    const float fa[] = {a.pos.x, a.pos.y, a.pos.z, a.slowness.x, a.slowness.y, a.slowness.z, a.phi,
+                        a.tau,   a.amp,   a.phase, a.p1.x,       a.p1.y,       a.q1.x,       a.q1.y,
+                        a.p2.x,  a.p2.y,  a.q2.x,  a.q2.y,       a.c};
+    const float fb[] = {b.pos.x, b.pos.y, b.pos.z, b.slowness.x, b.slowness.y, b.slowness.z, b.phi,
+                        b.tau,   b.amp,   b.phase, b.p1.x,       b.p1.y,       b.q1.x,       b.q1.y,
+                        b.p2.x,  b.p2.y,  b.q2.x,  b.q2.y,       b.c};
+    for (std::size_t k = 0; k < std::size(fa); ++k) {
+      if (bits(fa[k]) != bits(fb[k])) return false;
+    }
+    return a.n_surface == b.n_surface && a.n_bottom == b.n_bottom &&
+           a.bottom_hit.has_value() == b.bottom_hit.has_value();
+  };
+  BeamSettings beam;
+  beam.step_m = 10.0f;
+  beam.max_steps = 700;
+  beam.max_range_m = 5000.0f;
+  std::vector<RayState> runs;
+  std::vector<RayState> steps;
+  for (const IntegrationMethod method : {IntegrationMethod::Rk2, IntegrationMethod::Euler}) {
+    beam.integration_method = method;
+    for (const float azimuth : {0.3f, 1.2f, 1.5707964f, 2.0f, 3.6f, 4.5f}) {
+      for (const float elevation : {-0.7f, -0.2f, -0.02f, 0.0f, 0.05f, 0.4f, 1.0f, 1.5707964f}) {
+        SCOPED_TRACE(::testing::Message() << "azimuth " << azimuth << " elevation " << elevation);
+        trace_ray(beam, {0.0f, 0.0f, 50.0f}, ssp, bty, azimuth, elevation, runs);
+        trace_ray_step_by_step(beam, {0.0f, 0.0f, 50.0f}, ssp, bty, azimuth, elevation, steps);
+        ASSERT_EQ(runs.size(), steps.size());
+        for (std::size_t i = 0; i < runs.size(); ++i) ASSERT_TRUE(same(runs[i], steps[i])) << i;
+      }
+    }
+  }
 }
 
 }  // namespace
