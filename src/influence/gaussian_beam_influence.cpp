@@ -303,9 +303,9 @@ struct Stretch {
 };
 
 // The stretch that begins with segment `first`: up to kLongestStretch straight segments that each
-// take receivers, or the segment alone. Along such a stretch Q and the
-// travel time are linear in arc length, so interpolating them between its ends gives what its
-// segments give, up to rounding, and it is searched once instead of once per segment.
+// take receivers, or the segment alone. Along such a stretch Q and the travel time are linear in
+// arc length, so interpolating them between its ends gives what its segments give, up to rounding,
+// and it is searched once instead of once per segment.
 Stretch straight_stretch(const std::vector<RayState>& states, const std::vector<float>& kmah,
                          const std::vector<float>& search_width, std::size_t first) {
   const auto segment_radius = [&](std::size_t k, bool& takes) {

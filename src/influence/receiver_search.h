@@ -146,11 +146,18 @@ inline AxisSpan reach_span(const SegmentReach& reach, const GatheredReceivers& r
   return {std::min(s_start, s_end) - widening, std::max(s_start, s_end) + widening};
 }
 
-// The square of the distance (m^2) of p from the region's axis through its start.
-inline float distance_from_axis_sq(const GatheredReceivers& region, Vec3 p) {
-  const Vec3 offset = p - region.start;
-  const Vec3 across = offset - dot(offset, region.axis) * region.axis;
-  return dot(across, across);
+// Whether everything within `reach` (m) of the segment from a to b lies within the distance of
+// the region's axis that its receivers were gathered from: both ends close enough, as the distance
+// from a line is convex; always for a region that holds all of its box.
+inline bool ends_near_axis(const GatheredReceivers& region, Vec3 a, Vec3 b, float reach) {
+  if (region.line_distance == std::numeric_limits<float>::infinity()) return true;
+  const float room = region.line_distance - reach;
+  const auto distance_sq = [&](Vec3 p) {
+    const Vec3 offset = p - region.start;
+    const Vec3 across = offset - dot(offset, region.axis) * region.axis;
+    return dot(across, across);
+  };
+  return room >= 0.0f && distance_sq(a) <= room * room && distance_sq(b) <= room * room;
 }
 
 // Whether everything the reach can touch lies inside the gathered region: its box inside the
@@ -159,16 +166,11 @@ inline float distance_from_axis_sq(const GatheredReceivers& region, Vec3 p) {
 // from a line is convex, so the ends bound the whole reach).
 inline bool reach_inside(const SegmentReach& reach, const AxisSpan& span,
                          const GatheredReceivers& region) {
-  if (!(reach.lo.x >= region.lo.x && reach.lo.y >= region.lo.y && reach.lo.z >= region.lo.z &&
-        reach.hi.x <= region.hi.x && reach.hi.y <= region.hi.y && reach.hi.z <= region.hi.z &&
-        span.lo >= region.s_lo && span.hi <= region.s_hi)) {
-    return false;
-  }
-  if (region.line_distance == std::numeric_limits<float>::infinity()) return true;
-  const float room = region.line_distance - reach.radius - 2.0f * reach.margin;
-  const Vec3 end = reach.start + reach.length * reach.axis;
-  return room >= 0.0f && distance_from_axis_sq(region, reach.start) <= room * room &&
-         distance_from_axis_sq(region, end) <= room * room;
+  return reach.lo.x >= region.lo.x && reach.lo.y >= region.lo.y && reach.lo.z >= region.lo.z &&
+         reach.hi.x <= region.hi.x && reach.hi.y <= region.hi.y && reach.hi.z <= region.hi.z &&
+         span.lo >= region.s_lo && span.hi <= region.s_hi &&
+         ends_near_axis(region, reach.start, reach.start + reach.length * reach.axis,
+                        reach.radius + 2.0f * reach.margin);
 }
 
 // The slice of the region that distance s along its axis falls in, clamped; monotone in s.
@@ -416,12 +418,10 @@ void visit_all_array_receivers(std::span<const Vec3> points, Visit&& visit) {
 
 // Whether the gathered region holds no receiver and covers all that a segment from a to b with
 // search radius `radius` can reach, so that its search would find nothing and gather nothing
-// anew. The test bounds the segment by a box and a span widened by its loose reach.
+// anew. The test bounds the segment by a box, a span and the distance from the region's axis,
+// each widened by its loose reach.
 inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, float radius) {
-  if (!region.valid || !region.ids.empty() || !(radius >= 0.0f) ||
-      region.line_distance != std::numeric_limits<float>::infinity()) {
-    return false;
-  }
+  if (!region.valid || !region.ids.empty() || !(radius >= 0.0f)) return false;
   const float e = detail::loose_reach(a, b, radius);
   const float s_a = dot(a - region.start, region.axis);
   const float s_b = dot(b - region.start, region.axis);
@@ -429,7 +429,8 @@ inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, fl
   return std::min(a.x, b.x) - e >= region.lo.x && std::min(a.y, b.y) - e >= region.lo.y &&
          std::min(a.z, b.z) - e >= region.lo.z && std::max(a.x, b.x) + e <= region.hi.x &&
          std::max(a.y, b.y) + e <= region.hi.y && std::max(a.z, b.z) + e <= region.hi.z &&
-         std::min(s_a, s_b) - e >= region.s_lo && std::max(s_a, s_b) + e <= region.s_hi;
+         std::min(s_a, s_b) - e >= region.s_lo && std::max(s_a, s_b) + e <= region.s_hi &&
+         detail::ends_near_axis(region, a, b, e);
 }
 
 // The array receivers of one bounded segment, found through the index: those of the gathered

@@ -176,6 +176,15 @@ TEST(RegionRulesOut, OnlySegmentsThatFindNoReceiver) {
   GatheredReceivers region;
   gather_receivers(segment_reach({}, {1.0f, 0.0f, 0.0f}, 1.0f), 1.0f, ReceiverIndex{}, region);
   EXPECT_FALSE(region_rules_out(region, {kNaN, 0.0f, 0.0f}, {1.0f, 0.0f, 0.0f}, 1.0f));
+  // A receiver in a corner of the region's box, too far from its axis to be gathered: the region
+  // holds none, yet a segment beside that receiver is not ruled out.
+  const std::vector<Vec3> corner{{50.0f, 10.5f, 10.5f}};
+  GatheredReceivers beside;
+  gather_receivers(segment_reach({}, {10.0f, 0.0f, 0.0f}, 1.0f), 10.0f,
+                   build_receiver_index(corner), beside);
+  ASSERT_TRUE(beside.ids.empty());
+  ASSERT_TRUE(corner[0].y <= beside.hi.y && corner[0].z <= beside.hi.z);
+  EXPECT_FALSE(region_rules_out(beside, {48.0f, 10.5f, 10.5f}, {52.0f, 10.5f, 10.5f}, 0.5f));
 }
 
 // A segment that the polar test rules out must find no receiver: segments beside a bearing line,
