@@ -215,13 +215,19 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
       if (run && goes_on(*run, last.pos)) {
         bool in_range = true;
         RayDerivatives run_k = k;
+        // a rotation angle or sound speed beyond the equations' own takes them whole every step
+        const bool steady = std::isfinite(last.phi) && k.c > 0.0f && std::isfinite(k.c);
         for (;;) {
           RayState& next = states.emplace_back();
           euler_step<kPlaneWave>(states[states.size() - 2], run_k, beam.step_m, next);
           in_range = within_range(next.pos, source, beam.max_range_m);
           if (!in_range || ++i == beam.max_steps || !goes_on(*run, next.pos)) break;
           if (states.size() == states.capacity()) states.reserve(2 * states.size());
-          run_k = compute_ray_derivatives_in_cell<kPlaneWave>(states.back(), ssp, ssp_cursor);
+          if (steady) {
+            follow_straight_run<kPlaneWave>(states.back(), run_k);
+          } else {
+            run_k = compute_ray_derivatives_in_cell<kPlaneWave>(states.back(), ssp, ssp_cursor);
+          }
         }
         if (!in_range || i == beam.max_steps) break;
         bottom.reset();  // a bottom out of reach of the first step may not be of the last
