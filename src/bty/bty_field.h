@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -32,9 +33,18 @@ struct BTYfield {
   std::vector<float> depth;    // depth (m, positive down) at [ix, iy], y fastest
   BottomParams bottom;         // resolved bottom model
   float water_density = 1.0f;  // g/cm^3
+  // Bounds of the whole surface, inside the grid and beyond it: no depth lies above
+  // shallowest_depth (m), and no normal leans so far from the vertical that 1 / n_z exceeds
+  // steepest_tilt_secant. Until measure_bottom_bounds sets them they bound nothing.
+  float shallowest_depth = -std::numeric_limits<float>::infinity();
+  float steepest_tilt_secant = std::numeric_limits<float>::infinity();
 
   std::size_t index(std::size_t ix, std::size_t iy) const { return ix * y.size() + iy; }
 };
+
+// Sets the bounds of the surface from its nodes (init_bty does this; a surface made by hand needs
+// it once its depths are in place, or the ray tracer evaluates the bottom after every step).
+void measure_bottom_bounds(BTYfield& bty);
 
 // Builds the bathymetry from the validated configuration; throws Fault when the depth list does not
 // match the axes.

@@ -21,6 +21,15 @@ template <bool kPlaneWave = false>
 inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, const SSPFields& ssp,
                                                       const SSPCursor& cursor);
 
+// The derivatives k of a state in a uniform cell (one sound speed, no slope), carried to the next
+// state of a straight run through it: the slowness does not change there (its derivative is zero),
+// so the tangent, the slowness derivative and the rotation rate stay as they are, and only dP/ds
+// and dQ/ds follow the state's Q and P. For k worked out at a finite rotation angle with a finite,
+// positive sound speed, this equals compute_ray_derivatives_in_cell at the next state, bit for
+// bit.
+template <bool kPlaneWave = false>
+inline void follow_straight_run(const RayState& state, RayDerivatives& k);
+
 // First-order step of length h (m) with the derivatives k of the current state, written into next
 // (another state). Without kPlaneWave the plane-wave columns of next are left as they are.
 template <bool kPlaneWave = false>
@@ -76,6 +85,24 @@ inline void advance(const RayState& state, const RayDerivatives& k, float h, Ray
   }
 }
 
+// dP/ds = A Q with A = -(1/c^2) C, given as a11, a12, a22, and dQ/ds = c P, column by column,
+// with the sound speed of k.
+template <bool kPlaneWave>
+inline void set_dynamic_derivatives(const RayState& state, float a11, float a12, float a22,
+                                    RayDerivatives& k) {
+  const float c = k.c;
+  k.dp1 = {a11 * state.q1.x + a12 * state.q1.y, a12 * state.q1.x + a22 * state.q1.y};
+  k.dp2 = {a11 * state.q2.x + a12 * state.q2.y, a12 * state.q2.x + a22 * state.q2.y};
+  k.dq1 = c * state.p1;
+  k.dq2 = c * state.p2;
+  if constexpr (kPlaneWave) {
+    k.dp1w = {a11 * state.q1w.x + a12 * state.q1w.y, a12 * state.q1w.x + a22 * state.q1w.y};
+    k.dp2w = {a11 * state.q2w.x + a12 * state.q2w.y, a12 * state.q2w.x + a22 * state.q2w.y};
+    k.dq1w = c * state.p1w;
+    k.dq2w = c * state.p2w;
+  }
+}
+
 }  // namespace detail
 
 template <bool kPlaneWave>
@@ -125,21 +152,15 @@ inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, con
     c22 = dot(basis.e2, h_e2);
   }
 
-  // dP/ds = -(1/c^2) C Q and dQ/ds = c P, column by column
-  const float a11 = -c11 / c2;
-  const float a12 = -c12 / c2;
-  const float a22 = -c22 / c2;
-  k.dp1 = {a11 * state.q1.x + a12 * state.q1.y, a12 * state.q1.x + a22 * state.q1.y};
-  k.dp2 = {a11 * state.q2.x + a12 * state.q2.y, a12 * state.q2.x + a22 * state.q2.y};
-  k.dq1 = c * state.p1;
-  k.dq2 = c * state.p2;
-  if constexpr (kPlaneWave) {
-    k.dp1w = {a11 * state.q1w.x + a12 * state.q1w.y, a12 * state.q1w.x + a22 * state.q1w.y};
-    k.dp2w = {a11 * state.q2w.x + a12 * state.q2w.y, a12 * state.q2w.x + a22 * state.q2w.y};
-    k.dq1w = c * state.p1w;
-    k.dq2w = c * state.p2w;
-  }
+  detail::set_dynamic_derivatives<kPlaneWave>(state, -c11 / c2, -c12 / c2, -c22 / c2, k);
   return k;
+}
+
+template <bool kPlaneWave>
+inline void follow_straight_run(const RayState& state, RayDerivatives& k) {
+  // as compute_ray_derivatives_in_cell works them out where the curvature is zero
+  const float a = -0.0f / (k.c * k.c);
+  detail::set_dynamic_derivatives<kPlaneWave>(state, a, a, a, k);
 }
 
 template <bool kPlaneWave>

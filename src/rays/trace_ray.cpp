@@ -105,6 +105,31 @@ std::optional<StraightRun> straight_run(Vec3 pos, Vec3 dir, float h, const SSPFi
   return run;
 }
 
+// Far above rounding in the depths and positions that the bounds below compare.
+constexpr float kDepthSlack = 1e-5f;
+
+// Whether the bottom lies so far below pos that the plane touching it under pos stays more than a
+// step of h (m) along dir away: with a normal tilted no further than the bathymetry's steepest,
+// that plane is at least (shallowest - z) * n_z / |dir| ahead, here twice h or more. Step control
+// then needs no bottom there.
+bool far_above_bottom(Vec3 pos, Vec3 dir, float h, const BTYfield& bty) {
+  const float reach =
+      2.0f * h * bty.steepest_tilt_secant * (std::abs(dir.x) + std::abs(dir.y) + std::abs(dir.z));
+  return pos.z + reach + kDepthSlack * (std::abs(bty.shallowest_depth) + 1.0f) <
+         bty.shallowest_depth;
+}
+
+// What step control takes for a bottom far below: no plane, and a depth no deeper than the
+// bottom's anywhere, which keeps a straight run above it.
+BottomSample far_bottom(const BTYfield& bty) { return {bty.shallowest_depth, {0.0f, 0.0f, 0.0f}}; }
+
+// Whether the state is in the water for sure, above the shallowest bottom and not at the surface
+// heading up, so that the reflection test would leave it where it is.
+bool surely_in_water(const RayState& state, const BTYfield& bty) {
+  return !(state.pos.z <= 0.0f && state.slowness.z < 0.0f) &&
+         state.pos.z + kDepthSlack * (std::abs(bty.shallowest_depth) + 1.0f) < bty.shallowest_depth;
+}
+
 bool goes_on(const StraightRun& run, Vec3 pos) {
   return run.sign.x * pos.x <= run.limit.x && run.sign.y * pos.y <= run.limit.y &&
          run.sign.z * pos.z <= run.limit.z;
@@ -152,11 +177,13 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
     cutoff = nullptr;
   }
   if (cutoff != nullptr) cutoff->remaining.assign(cutoff->omegas.size(), 1.0f);
-  // The bottom under the last state, when the reflection test evaluated it there. It is present
-  // exactly when no reflection moved the last state, so it also says that both cursors still hold
-  // the cells of the last state's position (a walk to it would not move them).
+  // The bottom under the last state, when it was evaluated there, or far_bottom when it lies out
+  // of reach of the step. It is evaluated when missing: after a reflection moved the last state,
+  // and after a state that was surely in the water.
   std::optional<BottomSample> bottom;
-  bool cursors_hold_last = true;  // the launch interpolation walked the sound-speed cursor there
+  // No reflection moved the last state, so both cursors still hold the cells of its position (a
+  // walk to it would not move them); the launch interpolation walked the sound-speed cursor there.
+  bool cursors_hold_last = true;
   for (std::uint64_t i = 0; i != beam.max_steps; ++i) {
     // room for the new state first, so that the last one stays where it is while the step is
     // written next to it
@@ -170,8 +197,10 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
     // not yet known is evaluated in the cell of the last position, where the cursor then stays
     const BTYCursor line_cursor = bty_cursor;
     if (!bottom) {
-      update_bty_cursor(last.pos, bty, bty_cursor);
-      bottom = sample_bottom_from_cursor(last.pos, bty, bty_cursor);
+      if (!cursors_hold_last) update_bty_cursor(last.pos, bty, bty_cursor);
+      bottom = far_above_bottom(last.pos, k.dpos, beam.step_m, bty)
+                   ? far_bottom(bty)
+                   : sample_bottom_from_cursor(last.pos, bty, bty_cursor);
     }
     if constexpr (kUniformCells) {
       // Through a uniform cell over a level bottom, the full steps that end well short of
@@ -186,16 +215,23 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
       if (run && goes_on(*run, last.pos)) {
         bool in_range = true;
         RayDerivatives run_k = k;
+        // a rotation angle or sound speed beyond the equations' own takes them whole every step
+        const bool steady = std::isfinite(last.phi) && k.c > 0.0f && std::isfinite(k.c);
         for (;;) {
           RayState& next = states.emplace_back();
           euler_step<kPlaneWave>(states[states.size() - 2], run_k, beam.step_m, next);
           in_range = within_range(next.pos, source, beam.max_range_m);
           if (!in_range || ++i == beam.max_steps || !goes_on(*run, next.pos)) break;
           if (states.size() == states.capacity()) states.reserve(2 * states.size());
-          run_k = compute_ray_derivatives_in_cell<kPlaneWave>(states.back(), ssp, ssp_cursor);
+          if (steady) {
+            follow_straight_run<kPlaneWave>(states.back(), run_k);
+          } else {
+            run_k = compute_ray_derivatives_in_cell<kPlaneWave>(states.back(), ssp, ssp_cursor);
+          }
         }
         if (!in_range || i == beam.max_steps) break;
-        --i;  // the loop's own increment counts the last step of the run
+        bottom.reset();  // a bottom out of reach of the first step may not be of the last
+        --i;             // the loop's own increment counts the last step of the run
         continue;
       }
     }
@@ -211,8 +247,13 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
     // follow the new position, then repair it at the surface or the bottom
     update_ssp_cursor(current.pos, ssp, ssp_cursor);
     update_bty_cursor(current.pos, bty, bty_cursor);
-    bottom = reflect_boundaries(current, bty, bty_cursor);
-    cursors_hold_last = bottom.has_value();
+    if (surely_in_water(current, bty)) {
+      bottom.reset();
+      cursors_hold_last = true;
+    } else {
+      bottom = reflect_boundaries(current, bty, bty_cursor);
+      cursors_hold_last = bottom.has_value();
+    }
 
     if (!within_range(current.pos, source, beam.max_range_m)) break;
     if (cutoff != nullptr && falls_below_cutoff(current, bty, *cutoff)) break;

@@ -65,6 +65,27 @@ TEST(BtyInterpolation, ALevelCellIsItsDepthExactlyAndOneRaisedCornerTiltsTheNext
   expect_bottom(bty, {1500, 500, 0}, 150, 0.1f, 0.1f);
 }
 
+// The bounds hold the depth and the tilt of the normal at every point, inside the grid and beyond
+// it; the tilt's bound takes the steepest edge along each axis, and a grid with one node along an
+// axis has no slope along it.
+TEST(BtyInterpolation, BoundsHoldEveryDepthAndNormal) {
+  const BTYfield bty = make_bty({0, 1000, 3000}, {-500, 500}, {400, 900, 250, 300, 450, 1200});
+  EXPECT_EQ(bty.shallowest_depth, 250.0f);
+  const float steepest = std::sqrt(1.0f + 0.6f * 0.6f + 0.75f * 0.75f);  // edges 0.6 and 0.75
+  EXPECT_GE(bty.steepest_tilt_secant, steepest * 0.9999f);
+  EXPECT_LE(bty.steepest_tilt_secant, steepest * 1.02f);
+  for (float x = -1000.0f; x <= 4000.0f; x += 137.0f) {
+    for (float y = -900.0f; y <= 900.0f; y += 61.0f) {
+      BTYCursor cursor = init_bty_cursor({x, y, 0}, bty);
+      const BottomSample got = sample_bottom_from_cursor({x, y, 0}, bty, cursor);
+      EXPECT_GE(got.depth, bty.shallowest_depth);
+      EXPECT_LE(1.0f / got.normal.z, bty.steepest_tilt_secant);
+    }
+  }
+  const BTYfield one_column = make_bty({500}, {0, 1000}, {100, 300});
+  EXPECT_NEAR(one_column.steepest_tilt_secant, std::sqrt(1.04f) * 1.01f, 1e-5f);
+}
+
 TEST(InitBty, ShapeMismatchNamesTheThreeNumbersAndTheMismatch) {
   try {
     make_bty({0, 1000, 2000}, {0, 1000}, {100, 100, 100, 100, 100});

@@ -60,6 +60,7 @@ inline BTYfield make_bty(std::vector<float> x, std::vector<float> y,
       bty.depth[bty.index(ix, iy)] = depth(bty.x[ix], bty.y[iy]);
     }
   }
+  measure_bottom_bounds(bty);
   return bty;
 }
 

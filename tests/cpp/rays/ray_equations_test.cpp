@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 #include "common/ray_state.h"
@@ -138,6 +140,49 @@ TEST(Rk2Step, IsStraightInAUniformCellAndEvaluatesAMidpointInTheNext) {
       EXPECT_EQ(next.pos, state.pos + h * (kC * state.slowness));
       EXPECT_EQ(next.slowness, state.slowness);
       EXPECT_EQ(next.p1, state.p1);
+    }
+  }
+}
+
+// Along a straight run through a uniform cell, the carried derivatives are those worked out whole
+// at every state, bit for bit, signed zeros of P, Q and the slowness included.
+TEST(FollowStraightRun, GivesTheDerivativesOfTheNextStateBitForBit) {
+  const SSPFields ssp =
+      make_ssp(linspace(-1000.0f, 1000.0f, 2), linspace(-1000.0f, 1000.0f, 2),
+               linspace(0.0f, 2000.0f, 2), [](float, float, float) { return SSPSample{.c = kC}; });
+  const auto bits = [](const RayDerivatives& k) {
+    const float v[] = {k.dp1.x,  k.dp1.y,       k.dq1.x,       k.dq1.y,       k.dp2.x,  k.dp2.y,
+                       k.dq2.x,  k.dq2.y,       k.dp1w.x,      k.dp1w.y,      k.dq1w.x, k.dq1w.y,
+                       k.dp2w.x, k.dp2w.y,      k.dq2w.x,      k.dq2w.y,      k.dpos.x, k.dpos.y,
+                       k.dpos.z, k.dslowness.x, k.dslowness.y, k.dslowness.z, k.dphi,   k.c};
+    std::vector<std::uint32_t> out;
+    for (float f : v) out.push_back(std::bit_cast<std::uint32_t>(f));
+    return out;
+  };
+  const SSPCursor cursor = init_ssp_cursor({0.0f, 0.0f, 500.0f}, ssp);
+  const float zeros[] = {0.0f, -0.0f, 2.5f, -1.5f};
+  for (const Vec3 slowness : {slowness_along({0.6f, -0.3f, 0.5f}, kC), Vec3{-0.0f, 0.0f, 1.0f / kC},
+                              Vec3{0.0f, -1.0f / kC, -0.0f}}) {
+    RayState start = state_at({10.0f, -20.0f, 500.0f}, slowness);
+    start.phi = -0.0f;
+    RayDerivatives k = compute_ray_derivatives_in_cell<true>(start, ssp, cursor);
+    for (const float a : zeros) {
+      for (const float b : zeros) {
+        RayState state = start;
+        state.pos = {-300.0f, 400.0f, 1200.0f};
+        state.phi = 0.0f;
+        state.p1 = {a, b};
+        state.q1 = {b, a};
+        state.p2 = {b, -a};
+        state.q2 = {-b, a};
+        state.p1w = {-a, b};
+        state.q1w = {a, -b};
+        state.p2w = {-b, -a};
+        state.q2w = {b, b};
+        follow_straight_run<true>(state, k);
+        EXPECT_EQ(bits(k), bits(compute_ray_derivatives_in_cell<true>(state, ssp, cursor)))
+            << a << " " << b;
+      }
     }
   }
 }

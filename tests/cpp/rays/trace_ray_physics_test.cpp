@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <ostream>
 #include <vector>
 
@@ -216,9 +217,10 @@ TEST(TraceRay, TravelTimeNeverFallsBelowZeroFromASourceOnTheSurface) {
   for (const RayState& state : states) EXPECT_GE(state.tau, 0.0f);
 }
 
-// Straight runs through uniform cells take the steps the general loop takes, bit for bit: in
-// uniform and sloped sound-speed cells, over level and sloping bathymetry cells, through grid
-// planes, bounces, a vertical ray, the range limit and the step budget.
+// Straight runs through uniform cells, and steps that leave out a bottom far below, take the steps
+// of the general loop with the bottom evaluated after every step, bit for bit: in uniform and
+// sloped sound-speed cells, over level, sloping and steep bathymetry cells, through grid planes,
+// bounces, a vertical ray, the range limit and the step budget.
 TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
   // uniform for x < 2000 m; beyond, a cell whose far corners are faster and sloped
   const SSPFields ssp = make_ssp(linspace(-6000.0f, 6000.0f, 4), linspace(-6000.0f, 6000.0f, 4),
@@ -230,6 +232,15 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
   const BTYfield bty = make_bty(
       linspace(-6000.0f, 6000.0f, 13), linspace(-6000.0f, 6000.0f, 13),
       [](float x, float) { return x < 1000.0f ? 100.0f : 100.0f - 0.005f * (x - 1000.0f); });
+  // deep water with a gradient everywhere, over ridges that slope 0.5 along x and y
+  const SSPFields deep_ssp =
+      make_ssp(linspace(-6000.0f, 6000.0f, 4), linspace(-6000.0f, 6000.0f, 4),
+               {0.0f, 500.0f, 1500.0f}, [](float, float, float z) {
+                 return SSPSample{.c = 1480.0f + 0.02f * z, .c_z = 0.02f};
+               });
+  const BTYfield deep_bty =
+      make_bty(linspace(-6000.0f, 6000.0f, 25), linspace(-6000.0f, 6000.0f, 25),
+               [](float x, float y) { return 700.0f + std::abs(std::fmod(x + y, 1000.0f)) * 0.5f; });
   const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
   const auto same = [&](const RayState& a, const RayState& b) {
     const float fa[] = {a.pos.x, a.pos.y, a.pos.z, a.slowness.x, a.slowness.y, a.slowness.z, a.phi,
@@ -244,21 +255,34 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
     return a.n_surface == b.n_surface && a.n_bottom == b.n_bottom &&
            a.bottom_hit.has_value() == b.bottom_hit.has_value();
   };
+  struct Ocean {
+    const SSPFields& ssp;
+    const BTYfield& bty;
+    float step_m;
+    Vec3 source;
+  };
   BeamSettings beam;
-  beam.step_m = 10.0f;
   beam.max_steps = 700;
   beam.max_range_m = 5000.0f;
   std::vector<RayState> runs;
   std::vector<RayState> steps;
-  for (const IntegrationMethod method : {IntegrationMethod::Rk2, IntegrationMethod::Euler}) {
-    beam.integration_method = method;
-    for (const float azimuth : {0.3f, 1.2f, 1.5707964f, 2.0f, 3.6f, 4.5f}) {
-      for (const float elevation : {-0.7f, -0.2f, -0.02f, 0.0f, 0.05f, 0.4f, 1.0f, 1.5707964f}) {
-        SCOPED_TRACE(::testing::Message() << "azimuth " << azimuth << " elevation " << elevation);
-        trace_ray(beam, {0.0f, 0.0f, 50.0f}, ssp, bty, azimuth, elevation, runs);
-        trace_ray_step_by_step(beam, {0.0f, 0.0f, 50.0f}, ssp, bty, azimuth, elevation, steps);
-        ASSERT_EQ(runs.size(), steps.size());
-        for (std::size_t i = 0; i < runs.size(); ++i) ASSERT_TRUE(same(runs[i], steps[i])) << i;
+  for (const Ocean& ocean : {Ocean{ssp, bty, 10.0f, {0.0f, 0.0f, 50.0f}},
+                             Ocean{deep_ssp, deep_bty, 50.0f, {0.0f, 0.0f, 300.0f}}}) {
+    BTYfield unbounded = ocean.bty;  // evaluated after every step
+    unbounded.shallowest_depth = -std::numeric_limits<float>::infinity();
+    beam.step_m = ocean.step_m;
+    for (const IntegrationMethod method : {IntegrationMethod::Rk2, IntegrationMethod::Euler}) {
+      beam.integration_method = method;
+      for (const float azimuth : {0.3f, 1.2f, 1.5707964f, 2.0f, 3.6f, 4.5f}) {
+        for (const float elevation : {-0.7f, -0.2f, -0.02f, 0.0f, 0.05f, 0.4f, 1.0f, 1.5707964f}) {
+          SCOPED_TRACE(::testing::Message() << "step " << ocean.step_m << " azimuth " << azimuth
+                                            << " elevation " << elevation);
+          trace_ray(beam, ocean.source, ocean.ssp, ocean.bty, azimuth, elevation, runs);
+          trace_ray_step_by_step(beam, ocean.source, ocean.ssp, unbounded, azimuth, elevation,
+                                 steps);
+          ASSERT_EQ(runs.size(), steps.size());
+          for (std::size_t i = 0; i < runs.size(); ++i) ASSERT_TRUE(same(runs[i], steps[i])) << i;
+        }
       }
     }
   }
