@@ -37,6 +37,9 @@ inline std::size_t walk_axis_cell(const std::vector<float>& a, float p, std::siz
   const std::size_t n = a.size();
   if (n < 2) return 0;
   const std::size_t last = n - 2;
+  // most walks end where they start: a point inside the cell or on its faces keeps it (on an
+  // ascending axis, as the walk below would)
+  if (i <= last && a[i] <= p && p <= a[i + 1]) return i;
   if (p <= a[0]) return 0;
   if (p >= a[n - 1]) return last;
   if (i > last) i = last;

@@ -105,8 +105,9 @@ TEST(SspCursor, SearchFindsTheCellAboveANodeAndClampsAtTheEnds) {
 TEST(SspCursor, WalkKeepsTheCellOnEitherFaceOrOnNanAndClampsAtTheEnds) {
   const SSPFields ssp = fields({0, 1, 2}, {0, 1, 2}, {0, 10, 20, 30}, trilinear);
   SSPCursor cursor{1, 0, 7};  // a stored index beyond the axis is pulled back first
-  const std::pair<float, std::size_t> walk[] = {{25, 2}, {10, 1},   {5, 0},    {10, 0},
-                                                {25, 2}, {kNan, 2}, {9000, 2}, {-9000, 0}};
+  const std::pair<float, std::size_t> walk[] = {{25, 2},   {19.5f, 1}, {10, 1}, {5, 0},
+                                                {10, 0},   {10.5f, 1}, {25, 2}, {kNan, 2},
+                                                {9000, 2}, {-9000, 0}};
   for (const auto& [z, iz] : walk) {
     update_ssp_cursor({kNan, 1.5f, z}, ssp, cursor);
     EXPECT_EQ(cursor.iz, iz) << "z = " << z;
