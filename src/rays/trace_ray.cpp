@@ -49,6 +49,10 @@ bool falls_below_cutoff(const RayState& state, const BTYfield& bty, RayCutoff& c
   return below;
 }
 
+// Relative to a coordinate (plus 1 m), far above the rounding of the positions and depths that the
+// bounds below compare.
+constexpr float kCoordinateSlack = 1e-5f;
+
 // Where a straight run of full steps may go on: a step of the full length from any position p with
 // sign * p <= limit on every axis ends short of every sound-speed plane, bathymetry grid line,
 // cell face, the surface and the bottom ahead, by far more than rounding, so step control would
@@ -68,7 +72,6 @@ std::optional<StraightRun> straight_run(Vec3 pos, Vec3 dir, float h, const SSPFi
   constexpr float kInf = std::numeric_limits<float>::infinity();
   // far above the rounding of the distances that step control divides out
   constexpr float kRelativeSlack = 1e-3f;
-  constexpr float kCoordinateSlack = 1e-5f;
   if (!holds_uniform_cell(ssp, ssp_cursor) || !is_finite(pos) || !is_finite(dir) ||
       !(h > 0.0f && std::isfinite(h)) ||
       !detail::is_level_cell(detail::read_bty_corners(pos, bty, bty_cursor), pos)) {
@@ -105,9 +108,6 @@ std::optional<StraightRun> straight_run(Vec3 pos, Vec3 dir, float h, const SSPFi
   return run;
 }
 
-// Far above rounding in the depths and positions that the bounds below compare.
-constexpr float kDepthSlack = 1e-5f;
-
 // Whether the bottom lies so far below pos that the plane touching it under pos stays more than a
 // step of h (m) along dir away: with a normal tilted no further than the bathymetry's steepest,
 // that plane is at least (shallowest - z) * n_z / |dir| ahead, here twice h or more. Step control
@@ -115,7 +115,7 @@ constexpr float kDepthSlack = 1e-5f;
 bool far_above_bottom(Vec3 pos, Vec3 dir, float h, const BTYfield& bty) {
   const float reach =
       2.0f * h * bty.steepest_tilt_secant * (std::abs(dir.x) + std::abs(dir.y) + std::abs(dir.z));
-  return pos.z + reach + kDepthSlack * (std::abs(bty.shallowest_depth) + 1.0f) <
+  return pos.z + reach + kCoordinateSlack * (std::abs(bty.shallowest_depth) + 1.0f) <
          bty.shallowest_depth;
 }
 
@@ -127,7 +127,8 @@ BottomSample far_bottom(const BTYfield& bty) { return {bty.shallowest_depth, {0.
 // heading up, so that the reflection test would leave it where it is.
 bool surely_in_water(const RayState& state, const BTYfield& bty) {
   return !(state.pos.z <= 0.0f && state.slowness.z < 0.0f) &&
-         state.pos.z + kDepthSlack * (std::abs(bty.shallowest_depth) + 1.0f) < bty.shallowest_depth;
+         state.pos.z + kCoordinateSlack * (std::abs(bty.shallowest_depth) + 1.0f) <
+             bty.shallowest_depth;
 }
 
 bool goes_on(const StraightRun& run, Vec3 pos) {
@@ -182,7 +183,8 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
   // and after a state that was surely in the water.
   std::optional<BottomSample> bottom;
   // No reflection moved the last state, so both cursors still hold the cells of its position (a
-  // walk to it would not move them); the launch interpolation walked the sound-speed cursor there.
+  // walk to it would not move them); at the launch, the interpolation walked the sound-speed cursor
+  // there and the search found the bathymetry cursor's cell.
   bool cursors_hold_last = true;
   for (std::uint64_t i = 0; i != beam.max_steps; ++i) {
     // room for the new state first, so that the last one stays where it is while the step is
