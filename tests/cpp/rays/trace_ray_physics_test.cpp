@@ -233,14 +233,12 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
       linspace(-6000.0f, 6000.0f, 13), linspace(-6000.0f, 6000.0f, 13),
       [](float x, float) { return x < 1000.0f ? 100.0f : 100.0f - 0.005f * (x - 1000.0f); });
   // deep water with a gradient everywhere, over ridges that slope 0.5 along x and y
-  const SSPFields deep_ssp =
-      make_ssp(linspace(-6000.0f, 6000.0f, 4), linspace(-6000.0f, 6000.0f, 4),
-               {0.0f, 500.0f, 1500.0f}, [](float, float, float z) {
-                 return SSPSample{.c = 1480.0f + 0.02f * z, .c_z = 0.02f};
-               });
-  const BTYfield deep_bty =
-      make_bty(linspace(-6000.0f, 6000.0f, 25), linspace(-6000.0f, 6000.0f, 25),
-               [](float x, float y) { return 700.0f + std::abs(std::fmod(x + y, 1000.0f)) * 0.5f; });
+  const SSPFields deep_ssp = make_ssp(
+      linspace(-6000.0f, 6000.0f, 4), linspace(-6000.0f, 6000.0f, 4), {0.0f, 500.0f, 1500.0f},
+      [](float, float, float z) { return SSPSample{.c = 1480.0f + 0.02f * z, .c_z = 0.02f}; });
+  const BTYfield deep_bty = make_bty(
+      linspace(-6000.0f, 6000.0f, 25), linspace(-6000.0f, 6000.0f, 25),
+      [](float x, float y) { return 700.0f + std::abs(std::fmod(x + y, 1000.0f)) * 0.5f; });
   const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
   const auto same = [&](const RayState& a, const RayState& b) {
     const float fa[] = {a.pos.x, a.pos.y, a.pos.z, a.slowness.x, a.slowness.y, a.slowness.z, a.phi,
