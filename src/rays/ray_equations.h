@@ -1,6 +1,10 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "common/ray_state.h"
 #include "ssp/ssp_cursor.h"
@@ -30,18 +34,19 @@ inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, con
 template <bool kPlaneWave = false>
 inline void follow_straight_run(const RayState& state, RayDerivatives& k);
 
-// First-order step of length h (m) with the derivatives k of the current state, written into next
-// (another state). Without kPlaneWave the plane-wave columns of next are left as they are.
+// First-order step of length h (m) from the last state of a ray, with its derivatives k: appends
+// the new state. Without kPlaneWave the plane-wave columns of the new state keep their launch
+// values.
 template <bool kPlaneWave = false>
-inline void euler_step(const RayState& state, const RayDerivatives& k, float h, RayState& next);
+inline void euler_step(std::vector<RayState>& states, const RayDerivatives& k, float h);
 
-// Explicit midpoint step of length h (m) into next, as euler_step: k1 are the derivatives of the
-// current state; the midpoint is evaluated on a copy of the tracing cursor, which itself is not
-// moved. With kUniformCells (for grids that have uniform cells) a midpoint in the uniform cell of
-// the start takes k1 without evaluating anything: the same derivatives.
+// Explicit midpoint step of length h (m) from the last state, appended as by euler_step: k1 are the
+// derivatives of that state; the midpoint is evaluated on a copy of the tracing cursor, which
+// itself is not moved. With kUniformCells (for grids that have uniform cells) a midpoint in the
+// uniform cell of the start takes k1 without evaluating anything: the same derivatives.
 template <bool kPlaneWave = false, bool kUniformCells = true>
-inline void rk2_step(const RayState& state, const RayDerivatives& k1, float h, const SSPFields& ssp,
-                     const SSPCursor& cursor, RayState& next);
+inline void rk2_step(std::vector<RayState>& states, const RayDerivatives& k1, float h,
+                     const SSPFields& ssp, const SSPCursor& cursor);
 
 // The equations are evaluated once or twice per ray step, so they are defined here, where the
 // tracing loop can inline them.
@@ -57,32 +62,43 @@ inline Vec3 hessian_times(const SSPSample& s, Vec3 v) {
           s.c_xz * v.x + s.c_yz * v.y + s.c_zz * v.z};
 }
 
-// Advances every integrated field of the state by h with the derivatives k into next; the
-// bookkeeping fields are copied, there is no bottom hit yet, and next carries the sound speed of k.
-// Writing the fields in place keeps the new state out of a temporary that would be copied whole.
-template <bool kPlaneWave>
-inline void advance(const RayState& state, const RayDerivatives& k, float h, RayState& next) {
-  next.bottom_hit.reset();
-  next.pos = state.pos + h * k.dpos;
-  next.slowness = state.slowness + h * k.dslowness;
-  next.phi = state.phi + h * k.dphi;
-  next.tau = state.tau + h / k.c;
-  next.amp = state.amp;
-  next.phase = state.phase;
-  next.n_surface = state.n_surface;
-  next.n_bottom = state.n_bottom;
-  next.p1 = state.p1 + h * k.dp1;
-  next.q1 = state.q1 + h * k.dq1;
-  next.p2 = state.p2 + h * k.dp2;
-  next.q2 = state.q2 + h * k.dq2;
-  next.det_q = state.det_q;
-  next.c = k.c;
+// Calls make with the fields, in declaration order, of the state advanced from `state` by h with
+// the derivatives k: every integrated field advanced, the bookkeeping fields copied, no bottom hit
+// yet, the sound speed of k, and the plane-wave columns only with kPlaneWave (the rest keep their
+// defaults). Handing make the fields lets it build the new state where it is to stay, from values
+// all worked out first: without default values written before them, nor a temporary copied whole.
+template <bool kPlaneWave, class Make>
+inline decltype(auto) with_advanced_fields(const RayState& state, const RayDerivatives& k, float h,
+                                           Make&& make) {
+  const auto common = [&](auto&&... plane_wave) -> decltype(auto) {
+    return make(std::nullopt, state.pos + h * k.dpos, state.slowness + h * k.dslowness,
+                state.phi + h * k.dphi, state.tau + h / k.c, float{state.amp}, float{state.phase},
+                std::uint32_t{state.n_surface}, std::uint32_t{state.n_bottom}, state.p1 + h * k.dp1,
+                state.q1 + h * k.dq1, state.p2 + h * k.dp2, state.q2 + h * k.dq2,
+                float{state.det_q}, float{k.c}, plane_wave...);
+  };
   if constexpr (kPlaneWave) {
-    next.p1w = state.p1w + h * k.dp1w;
-    next.q1w = state.q1w + h * k.dq1w;
-    next.p2w = state.p2w + h * k.dp2w;
-    next.q2w = state.q2w + h * k.dq2w;
+    return common(state.p1w + h * k.dp1w, state.q1w + h * k.dq1w, state.p2w + h * k.dp2w,
+                  state.q2w + h * k.dq2w);
+  } else {
+    return common();
   }
+}
+
+// The state advanced by h from `state` with the derivatives k.
+template <bool kPlaneWave>
+inline RayState advanced(const RayState& state, const RayDerivatives& k, float h) {
+  return with_advanced_fields<kPlaneWave>(state, k, h, [](auto&&... fields) {
+    return RayState(std::forward<decltype(fields)>(fields)...);
+  });
+}
+
+// Appends to the ray the state advanced by h from its last one with the derivatives k.
+template <bool kPlaneWave>
+inline void append_advanced(std::vector<RayState>& states, const RayDerivatives& k, float h) {
+  with_advanced_fields<kPlaneWave>(states.back(), k, h, [&](auto&&... fields) {
+    states.emplace_back(std::forward<decltype(fields)>(fields)...);
+  });
 }
 
 // dP/ds = A Q with A = -(1/c^2) C, given as a11, a12, a22, and dQ/ds = c P, column by column,
@@ -164,32 +180,32 @@ inline void follow_straight_run(const RayState& state, RayDerivatives& k) {
 }
 
 template <bool kPlaneWave>
-inline void euler_step(const RayState& state, const RayDerivatives& k, float h, RayState& next) {
-  detail::advance<kPlaneWave>(state, k, h, next);
+inline void euler_step(std::vector<RayState>& states, const RayDerivatives& k, float h) {
+  detail::append_advanced<kPlaneWave>(states, k, h);
 }
 
 template <bool kPlaneWave, bool kUniformCells>
-inline void rk2_step(const RayState& state, const RayDerivatives& k1, float h, const SSPFields& ssp,
-                     const SSPCursor& cursor, RayState& next) {
+inline void rk2_step(std::vector<RayState>& states, const RayDerivatives& k1, float h,
+                     const SSPFields& ssp, const SSPCursor& cursor) {
+  const RayState& state = states.back();
   const float half = 0.5f * h;
   SSPCursor mid_cursor = cursor;
   if constexpr (kUniformCells) {
-    const Vec3 mid_pos = state.pos + half * k1.dpos;  // as advance puts it
+    const Vec3 mid_pos = state.pos + half * k1.dpos;  // as the advanced state puts it
     update_ssp_cursor(mid_pos, ssp, mid_cursor);
     // In a uniform cell the slowness and P do not change, so a midpoint in the same cell has the
     // derivatives of the start (up to the signs of zeros, which no later value can tell apart).
     if (mid_cursor.ix == cursor.ix && mid_cursor.iy == cursor.iy && mid_cursor.iz == cursor.iz &&
         holds_uniform_cell(ssp, cursor) && is_finite(state.pos) && is_finite(mid_pos)) {
-      detail::advance<kPlaneWave>(state, k1, h, next);
+      detail::append_advanced<kPlaneWave>(states, k1, h);
       return;
     }
   }
-  RayState mid;
-  detail::advance<kPlaneWave>(state, k1, half, mid);
+  const RayState mid = detail::advanced<kPlaneWave>(state, k1, half);
   // The interpolation walks the copy to the midpoint itself; a walk there already made leaves it
   // where it is, since walking to a point already reached does not move the cursor.
   const RayDerivatives k2 = compute_ray_derivatives<kPlaneWave>(mid, ssp, mid_cursor);
-  detail::advance<kPlaneWave>(state, k2, h, next);
+  detail::append_advanced<kPlaneWave>(states, k2, h);
 }
 
 }  // namespace abyx

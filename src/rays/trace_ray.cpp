@@ -220,8 +220,8 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
         // a rotation angle or sound speed beyond the equations' own takes them whole every step
         const bool steady = std::isfinite(last.phi) && k.c > 0.0f && std::isfinite(k.c);
         for (;;) {
-          RayState& next = states.emplace_back();
-          euler_step<kPlaneWave>(states[states.size() - 2], run_k, beam.step_m, next);
+          euler_step<kPlaneWave>(states, run_k, beam.step_m);
+          const RayState& next = states.back();
           in_range = within_range(next.pos, source, beam.max_range_m);
           if (!in_range || ++i == beam.max_steps || !goes_on(*run, next.pos)) break;
           if (states.size() == states.capacity()) states.reserve(2 * states.size());
@@ -239,12 +239,12 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
     }
     const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty, line_cursor,
                                               beam.step_m, *bottom);
-    RayState& current = states.emplace_back();
     if (midpoint) {
-      rk2_step<kPlaneWave, kUniformCells>(last, k, h, ssp, ssp_cursor, current);
+      rk2_step<kPlaneWave, kUniformCells>(states, k, h, ssp, ssp_cursor);
     } else {
-      euler_step<kPlaneWave>(last, k, h, current);
+      euler_step<kPlaneWave>(states, k, h);
     }
+    RayState& current = states.back();
 
     // follow the new position, then repair it at the surface or the bottom
     update_ssp_cursor(current.pos, ssp, ssp_cursor);

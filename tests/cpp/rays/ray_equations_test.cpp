@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "common/ray_state.h"
 #include "rays/ocean_fixtures.h"
@@ -111,8 +112,9 @@ TEST(ComputeRayDerivatives, ExactlyVerticalRayStaysFinite) {
   const RayDerivatives k = compute_ray_derivatives(state, ssp, cursor);
   EXPECT_EQ(k.dphi, 0.0f);
   EXPECT_TRUE(finite(k.dp1) && finite(k.dp2) && finite(k.dq1) && finite(k.dq2));
-  RayState next;
-  euler_step(state, k, 10.0f, next);
+  std::vector<RayState> states{state};
+  euler_step(states, k, 10.0f);
+  const RayState& next = states.back();
   EXPECT_TRUE(finite(next.pos) && finite(next.slowness) && finite(next.p1) && finite(next.p2));
   EXPECT_EQ(next.phi, 0.0f);
 }
@@ -130,8 +132,9 @@ TEST(Rk2Step, IsStraightInAUniformCellAndEvaluatesAMidpointInTheNext) {
     state.p1 = {2e-4f, -1e-4f};
     state.q1 = {3.0f, 1.0f};
     SSPCursor cursor = init_ssp_cursor(state.pos, ssp);
-    RayState next;
-    rk2_step(state, compute_ray_derivatives(state, ssp, cursor), h, ssp, cursor, next);
+    std::vector<RayState> states{state};
+    rk2_step(states, compute_ray_derivatives(state, ssp, cursor), h, ssp, cursor);
+    const RayState& next = states.back();
     const Vec3 mid = state.pos + (0.5f * h) * (kC * state.slowness);
     const float c_mid = mid.z > 1000.0f ? kC + 100.0f * (mid.z - 1000.0f) / 1000.0f : kC;
     EXPECT_NEAR(next.tau, h / c_mid, 2e-8f);  // a tenth of the 1500 and 1500.02 m/s gap
