@@ -299,7 +299,9 @@ bool continues_straight(const RayState& first, float kmah_first, const RayState&
 // state first - 1 to state last, and the search radius of the whole.
 struct Stretch {
   std::size_t last = 0;
-  float radius = 0.0f;  // the largest of its segments' radii (m)
+  float radius = 0.0f;     // the largest of its segments' radii (m)
+  float length_sq = 0.0f;  // |d|^2 of the whole, from state first - 1 to state last (m^2)
+  float length = 0.0f;     // |d| (m)
 };
 
 // The stretch that begins with segment `first`: up to kLongestStretch straight segments that each
@@ -308,15 +310,17 @@ struct Stretch {
 // and it is searched once instead of once per segment.
 Stretch straight_stretch(const std::vector<RayState>& states, const std::vector<float>& kmah,
                          const std::vector<float>& search_width, std::size_t first) {
+  float length_sq = 0.0f;
+  float length = 0.0f;
   const auto segment_radius = [&](std::size_t k, bool& takes) {
     const Vec3 d = states[k].pos - states[k - 1].pos;
-    const float length_sq = dot(d, d);
-    const float length = std::sqrt(length_sq);
+    length_sq = dot(d, d);
+    length = std::sqrt(length_sq);
     takes = takes_receivers(length_sq, length);
     return length / 2.0f + search_width[k - 1] + kRadiusMargin;
   };
   bool takes = false;
-  Stretch stretch{first, segment_radius(first, takes)};
+  Stretch stretch{first, segment_radius(first, takes), length_sq, length};
   const RayState& start = states[first - 1];
   if (!takes || !continues_straight(start, kmah[first - 1], start, states[first], kmah[first])) {
     return stretch;
@@ -325,7 +329,13 @@ Stretch straight_stretch(const std::vector<RayState>& states, const std::vector<
     if (!continues_straight(start, kmah[first - 1], states[k - 1], states[k], kmah[k])) break;
     const float radius = segment_radius(k, takes);
     if (!takes) break;
-    stretch = {k, std::fmax(stretch.radius, radius)};
+    stretch.last = k;
+    stretch.radius = std::fmax(stretch.radius, radius);
+  }
+  if (stretch.last != first) {
+    const Vec3 d = states[stretch.last].pos - start.pos;
+    stretch.length_sq = dot(d, d);
+    stretch.length = std::sqrt(stretch.length_sq);
   }
   return stretch;
 }
@@ -417,8 +427,8 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
     const RayState& a = states[i - 1];
     const RayState& b = states[j];
     const Vec3 d = b.pos - a.pos;
-    const float length_sq = dot(d, d);
-    const float length = std::sqrt(length_sq);
+    const float length_sq = stretch.length_sq;
+    const float length = stretch.length;
     if (takes_receivers(length_sq, length) &&
         !(indexed && region_rules_out(ws.gathered, a.pos, b.pos, radius)) &&
         !(polar && polar_rules_out(field, a.pos, b.pos, radius))) {
