@@ -320,7 +320,8 @@ Stretch straight_stretch(const std::vector<RayState>& states, const std::vector<
     return length / 2.0f + search_width[k - 1] + kRadiusMargin;
   };
   bool takes = false;
-  Stretch stretch{first, segment_radius(first, takes), length_sq, length};
+  const float first_radius = segment_radius(first, takes);
+  Stretch stretch{first, first_radius, length_sq, length};
   const RayState& start = states[first - 1];
   if (!takes || !continues_straight(start, kmah[first - 1], start, states[first], kmah[first])) {
     return stretch;
@@ -455,8 +456,7 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
           if (!reflected && j + 1 < n) {
             ahead = straight_stretch(states, ws.kmah, ws.search_width, j + 1);
             next_d = states[ahead->last].pos - b.pos;
-            const float next_length_sq = dot(next_d, next_d);
-            shares_end = takes_receivers(next_length_sq, std::sqrt(next_length_sq));
+            shares_end = takes_receivers(ahead->length_sq, ahead->length);
           }
           make_segment(a, b, ray_basis(frame.slowness, frame.c, frame.phi),
                        a.phase + ws.kmah[i - 1], length_sq, radius, shares_end ? &next_d : nullptr,
