@@ -310,25 +310,23 @@ struct Stretch {
 // and it is searched once instead of once per segment.
 Stretch straight_stretch(const std::vector<RayState>& states, const std::vector<float>& kmah,
                          const std::vector<float>& search_width, std::size_t first) {
-  float length_sq = 0.0f;
-  float length = 0.0f;
-  const auto segment_radius = [&](std::size_t k, bool& takes) {
+  // segment k alone: its radius and length, and whether it takes receivers
+  const auto segment = [&](std::size_t k, bool& takes) {
     const Vec3 d = states[k].pos - states[k - 1].pos;
-    length_sq = dot(d, d);
-    length = std::sqrt(length_sq);
+    const float length_sq = dot(d, d);
+    const float length = std::sqrt(length_sq);
     takes = takes_receivers(length_sq, length);
-    return length / 2.0f + search_width[k - 1] + kRadiusMargin;
+    return Stretch{k, length / 2.0f + search_width[k - 1] + kRadiusMargin, length_sq, length};
   };
   bool takes = false;
-  const float first_radius = segment_radius(first, takes);
-  Stretch stretch{first, first_radius, length_sq, length};
+  Stretch stretch = segment(first, takes);
   const RayState& start = states[first - 1];
   if (!takes || !continues_straight(start, kmah[first - 1], start, states[first], kmah[first])) {
     return stretch;
   }
   for (std::size_t k = first + 1; k < states.size() && k - first < kLongestStretch; ++k) {
     if (!continues_straight(start, kmah[first - 1], states[k - 1], states[k], kmah[k])) break;
-    const float radius = segment_radius(k, takes);
+    const float radius = segment(k, takes).radius;
     if (!takes) break;
     stretch.last = k;
     stretch.radius = std::fmax(stretch.radius, radius);

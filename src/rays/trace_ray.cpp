@@ -108,27 +108,30 @@ std::optional<StraightRun> straight_run(Vec3 pos, Vec3 dir, float h, const SSPFi
   return run;
 }
 
+// The depth (m) above which no bottom lies, by far more than rounding; -infinity for a bathymetry
+// without bounds.
+float clear_depth(const BTYfield& bty) {
+  return bty.shallowest_depth - kCoordinateSlack * (std::abs(bty.shallowest_depth) + 1.0f);
+}
+
 // Whether the bottom lies so far below pos that the plane touching it under pos stays more than a
 // step of h (m) along dir away: with a normal tilted no further than the bathymetry's steepest,
 // that plane is at least (shallowest - z) * n_z / |dir| ahead, here twice h or more. Step control
-// then needs no bottom there.
-bool far_above_bottom(Vec3 pos, Vec3 dir, float h, const BTYfield& bty) {
+// then needs no bottom there. `clear` is clear_depth(bty).
+bool far_above_bottom(Vec3 pos, Vec3 dir, float h, const BTYfield& bty, float clear) {
   const float reach =
       2.0f * h * bty.steepest_tilt_secant * (std::abs(dir.x) + std::abs(dir.y) + std::abs(dir.z));
-  return pos.z + reach + kCoordinateSlack * (std::abs(bty.shallowest_depth) + 1.0f) <
-         bty.shallowest_depth;
+  return pos.z + reach < clear;
 }
 
 // What step control takes for a bottom far below: no plane, and a depth no deeper than the
 // bottom's anywhere, which keeps a straight run above it.
 BottomSample far_bottom(const BTYfield& bty) { return {bty.shallowest_depth, {0.0f, 0.0f, 0.0f}}; }
 
-// Whether the state is in the water for sure, above the shallowest bottom and not at the surface
+// Whether the state is in the water for sure, above the clear depth and not at the surface
 // heading up, so that the reflection test would leave it where it is.
-bool surely_in_water(const RayState& state, const BTYfield& bty) {
-  return !(state.pos.z <= 0.0f && state.slowness.z < 0.0f) &&
-         state.pos.z + kCoordinateSlack * (std::abs(bty.shallowest_depth) + 1.0f) <
-             bty.shallowest_depth;
+bool surely_in_water(const RayState& state, float clear) {
+  return !(state.pos.z <= 0.0f && state.slowness.z < 0.0f) && state.pos.z < clear;
 }
 
 bool goes_on(const StraightRun& run, Vec3 pos) {
@@ -186,6 +189,7 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
   // walk to it would not move them); at the launch, the interpolation walked the sound-speed cursor
   // there and the search found the bathymetry cursor's cell.
   bool cursors_hold_last = true;
+  const float clear = clear_depth(bty);
   for (std::uint64_t i = 0; i != beam.max_steps; ++i) {
     // room for the new state first, so that the last one stays where it is while the step is
     // written next to it
@@ -200,7 +204,7 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
     const BTYCursor line_cursor = bty_cursor;
     if (!bottom) {
       if (!cursors_hold_last) update_bty_cursor(last.pos, bty, bty_cursor);
-      bottom = far_above_bottom(last.pos, k.dpos, beam.step_m, bty)
+      bottom = far_above_bottom(last.pos, k.dpos, beam.step_m, bty, clear)
                    ? far_bottom(bty)
                    : sample_bottom_from_cursor(last.pos, bty, bty_cursor);
     }
@@ -249,7 +253,7 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
     // follow the new position, then repair it at the surface or the bottom
     update_ssp_cursor(current.pos, ssp, ssp_cursor);
     update_bty_cursor(current.pos, bty, bty_cursor);
-    if (surely_in_water(current, bty)) {
+    if (surely_in_water(current, clear)) {
       bottom.reset();
       cursors_hold_last = true;
     } else {
