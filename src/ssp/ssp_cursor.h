@@ -85,11 +85,17 @@ inline SSPWeights cell_weights(Vec3 pos, const std::vector<float>& x_axis,
   return {cursor.ix, cursor.iy, cursor.iz, rest[0], t[0], rest[1], t[1], rest[2], t[2]};
 }
 
+// The ten values of a sample in the layout of a node: (c, c_x, c_y, c_z), (c_xx, c_yy, c_zz, c_xy)
+// and (c_xz, c_yz, then two lanes that are not read).
+struct PackedSample {
+  Float4 s0, s1, s2;
+};
+
 // The trilinear sums of the ten values from the interleaved nodes: the eight corners in order
 // (x offset outermost, z innermost), each term ((wx_a * wy_b) * wz_e) * value added to a running
 // sum that starts at 0. The three vectors of a node are summed lane by lane, which is the scalar
 // order for every value.
-inline SSPSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w) {
+inline PackedSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w) {
   const Float4 wxy = Float4{w.wx0, w.wx0, w.wx1, w.wx1} * Float4{w.wy0, w.wy1, w.wy0, w.wy1};
   const Float4 wz = {w.wz0, w.wz1, w.wz0, w.wz1};
   const Float4 lower = Float4{wxy[0], wxy[0], wxy[1], wxy[1]} * wz;  // corners 0 to 3 (a = 0)
@@ -109,7 +115,19 @@ inline SSPSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w) {
     s1 += weight * load_float4(node + 4);
     s2 += weight * load_float4(node + 8);
   }
-  return {s0[0], s0[1], s0[2], s0[3], s1[0], s1[1], s1[2], s1[3], s2[0], s2[1]};
+  return {s0, s1, s2};
+}
+
+// The sample of interpolate_all_in_cell in the layout of a node.
+inline PackedSample interpolate_packed_in_cell(Vec3 pos, const SSPFields& ssp,
+                                               const SSPCursor& cursor) {
+  // A uniform cell has its speed everywhere, exactly, so no weights are needed; a position that
+  // is not finite still takes the weighted sum, which says so with NaN.
+  if (holds_uniform_cell(ssp, cursor) && is_finite(pos)) {
+    const Float4 none = {};
+    return {Float4{ssp.node(cursor.ix, cursor.iy, cursor.iz)[0], 0.0f, 0.0f, 0.0f}, none, none};
+  }
+  return sum_packed_corners(ssp, cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));
 }
 
 }  // namespace detail
@@ -125,14 +143,8 @@ inline bool holds_uniform_cell(const SSPFields& ssp, const SSPCursor& cursor) {
 }
 
 inline SSPSample interpolate_all_in_cell(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor) {
-  // A uniform cell has its speed everywhere, exactly, so no weights are needed; a position that
-  // is not finite still takes the weighted sum, which says so with NaN.
-  if (holds_uniform_cell(ssp, cursor) && is_finite(pos)) {
-    SSPSample s;
-    s.c = ssp.node(cursor.ix, cursor.iy, cursor.iz)[0];
-    return s;
-  }
-  return detail::sum_packed_corners(ssp, detail::cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));
+  const detail::PackedSample p = detail::interpolate_packed_in_cell(pos, ssp, cursor);
+  return {p.s0[0], p.s0[1], p.s0[2], p.s0[3], p.s1[0], p.s1[1], p.s1[2], p.s1[3], p.s2[0], p.s2[1]};
 }
 
 inline SSPSample interpolate_all_with_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor) {
