@@ -459,17 +459,13 @@ void trace_rays(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, con
         cells[m] = lane.awaited_cell;
       }
       compute_ray_derivatives_in_cells_x4(awaited, cells, ssp, k);
-      for (std::size_t m = 0; m < n; ++m) {
-        take_derivatives(*active[m], k[m], beam, source, ssp, bty);
-      }
     } else {
       for (std::size_t m = 0; m < n; ++m) {
-        LaneRay& lane = *active[m];
-        take_derivatives(
-            lane, compute_ray_derivatives_in_cell<false>(*lane.awaited, ssp, *lane.awaited_cell),
-            beam, source, ssp, bty);
+        const LaneRay& lane = *active[m];
+        k[m] = compute_ray_derivatives_in_cell<false>(*lane.awaited, ssp, *lane.awaited_cell);
       }
     }
+    for (std::size_t m = 0; m < n; ++m) take_derivatives(*active[m], k[m], beam, source, ssp, bty);
   }
 }
 
