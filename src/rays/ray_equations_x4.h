@@ -44,10 +44,9 @@ inline void compute_ray_derivatives_in_cells_x4(const RayState* const states[4],
   static_assert(offsetof(RayDerivatives, dslowness) == offsetof(RayDerivatives, dpos) + 12);
   static_assert(offsetof(RayDerivatives, dphi) == offsetof(RayDerivatives, dslowness) + 12);
   static_assert(offsetof(RayDerivatives, c) == offsetof(RayDerivatives, dphi) + 4);
+  const Vec3 positions[4] = {states[0]->pos, states[1]->pos, states[2]->pos, states[3]->pos};
   detail::PackedSample sample[4];
-  for (int j = 0; j < 4; ++j) {
-    sample[j] = detail::interpolate_packed_in_cell(states[j]->pos, ssp, *cursors[j]);
-  }
+  detail::interpolate_packed_x4(positions, cursors, ssp, sample);
   const auto lanes = [&](auto field) {
     return Float4{field(*states[0]), field(*states[1]), field(*states[2]), field(*states[3])};
   };

@@ -91,18 +91,16 @@ struct PackedSample {
   Float4 s0, s1, s2;
 };
 
-// The trilinear sums of the ten values from the interleaved nodes: the eight corners in order
-// (x offset outermost, z innermost), each term ((wx_a * wy_b) * wz_e) * value added to a running
-// sum that starts at 0. The three vectors of a node are summed lane by lane, which is the scalar
-// order for every value.
-inline PackedSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w) {
-  const Float4 wxy = Float4{w.wx0, w.wx0, w.wx1, w.wx1} * Float4{w.wy0, w.wy1, w.wy0, w.wy1};
-  const Float4 wz = {w.wz0, w.wz1, w.wz0, w.wz1};
-  const Float4 lower = Float4{wxy[0], wxy[0], wxy[1], wxy[1]} * wz;  // corners 0 to 3 (a = 0)
-  const Float4 upper = Float4{wxy[2], wxy[2], wxy[3], wxy[3]} * wz;  // corners 4 to 7 (a = 1)
+// The trilinear sums of the ten values from the interleaved nodes of the cell with lower corner
+// (ix, iy, iz): the eight corners in order (x offset outermost, z innermost), corner k weighted by
+// lane k of lower (k < 4) or lane k - 4 of upper, each term weight * value added to a running sum
+// that starts at 0. The three vectors of a node are summed lane by lane, which is the scalar order
+// for every value.
+inline PackedSample sum_corners(const SSPFields& ssp, std::size_t ix, std::size_t iy,
+                                std::size_t iz, Float4 lower, Float4 upper) {
   const std::size_t column = ssp.z.size();                // flat distance of the next y node
   const std::size_t plane = ssp.y.size() * ssp.z.size();  // flat distance of the next x node
-  const float* corner00 = ssp.node(w.ix, w.iy, w.iz);
+  const float* corner00 = ssp.node(ix, iy, iz);
   // corners (a, b, 0) and (a, b, 1) are neighbouring nodes: 2 * kSspNodeStride floats in a row
   const float* pairs[4] = {corner00, corner00 + column * kSspNodeStride,
                            corner00 + plane * kSspNodeStride,
@@ -118,6 +116,15 @@ inline PackedSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w
   return {s0, s1, s2};
 }
 
+// The trilinear sums with the corner weights ((wx_a * wy_b) * wz_e) of w.
+inline PackedSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w) {
+  const Float4 wxy = Float4{w.wx0, w.wx0, w.wx1, w.wx1} * Float4{w.wy0, w.wy1, w.wy0, w.wy1};
+  const Float4 wz = {w.wz0, w.wz1, w.wz0, w.wz1};
+  const Float4 lower = Float4{wxy[0], wxy[0], wxy[1], wxy[1]} * wz;  // corners 0 to 3 (a = 0)
+  const Float4 upper = Float4{wxy[2], wxy[2], wxy[3], wxy[3]} * wz;  // corners 4 to 7 (a = 1)
+  return sum_corners(ssp, w.ix, w.iy, w.iz, lower, upper);
+}
+
 // The sample of interpolate_all_in_cell in the layout of a node.
 inline PackedSample interpolate_packed_in_cell(Vec3 pos, const SSPFields& ssp,
                                                const SSPCursor& cursor) {
@@ -128,6 +135,49 @@ inline PackedSample interpolate_packed_in_cell(Vec3 pos, const SSPFields& ssp,
     return {Float4{ssp.node(cursor.ix, cursor.iy, cursor.iz)[0], 0.0f, 0.0f, 0.0f}, none, none};
   }
   return sum_packed_corners(ssp, cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));
+}
+
+// interpolate_packed_in_cell at four positions, each with the cursor of its cell, bit for bit: the
+// weights of the four are worked out side by side, lane j for position j.
+inline void interpolate_packed_x4(const Vec3 pos[4], const SSPCursor* const cursors[4],
+                                  const SSPFields& ssp, PackedSample out[4]) {
+  const Float4 zero = {}, one = broadcast4(1.0f);
+  // t of each position along one axis, clamped as cell_weights clamps it
+  const auto axis_t = [&](const std::vector<float>& a, auto coordinate, auto cell) {
+    if (a.size() < 2) return zero;  // 0 / 1
+    Float4 offset, width;
+    for (int j = 0; j < 4; ++j) {
+      const std::size_t i = cell(*cursors[j]);
+      offset[j] = coordinate(pos[j]) - a[i];
+      width[j] = a[i + 1] - a[i];
+    }
+    Float4 t = offset / width;
+    t = t < zero ? zero : t;
+    return t > one ? one : t;
+  };
+  const Float4 tx = axis_t(
+      ssp.x, [](Vec3 p) { return p.x; }, [](const SSPCursor& c) { return c.ix; });
+  const Float4 ty = axis_t(
+      ssp.y, [](Vec3 p) { return p.y; }, [](const SSPCursor& c) { return c.iy; });
+  const Float4 tz = axis_t(
+      ssp.z, [](Vec3 p) { return p.z; }, [](const SSPCursor& c) { return c.iz; });
+  const Float4 rx = one - tx, ry = one - ty, rz = one - tz;
+  const Float4 w00 = rx * ry, w01 = rx * ty, w10 = tx * ry, w11 = tx * ty;
+  // the corner weights, then turned so that lane k of lower[j] and upper[j] is corner k (or k + 4)
+  // of position j
+  Float4 lower[4] = {w00 * rz, w00 * tz, w01 * rz, w01 * tz};
+  Float4 upper[4] = {w10 * rz, w10 * tz, w11 * rz, w11 * tz};
+  transpose4(lower[0], lower[1], lower[2], lower[3]);
+  transpose4(upper[0], upper[1], upper[2], upper[3]);
+  for (int j = 0; j < 4; ++j) {
+    const SSPCursor& cursor = *cursors[j];
+    if (holds_uniform_cell(ssp, cursor) && is_finite(pos[j])) {
+      const Float4 none = {};
+      out[j] = {Float4{ssp.node(cursor.ix, cursor.iy, cursor.iz)[0], 0.0f, 0.0f, 0.0f}, none, none};
+    } else {
+      out[j] = sum_corners(ssp, cursor.ix, cursor.iy, cursor.iz, lower[j], upper[j]);
+    }
+  }
 }
 
 }  // namespace detail

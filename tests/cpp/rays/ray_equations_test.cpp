@@ -200,27 +200,14 @@ TEST(FollowStraightRun, GivesTheDerivativesOfTheNextStateBitForBit) {
 
 // Four states side by side take the derivatives each takes alone, bit for bit, whatever shares
 // their lanes: in uniform and curved cells, at rotation angles of zero (of either sign) and not,
-// vertical, with signed zeros in the slowness, and where the state is not finite.
-TEST(FourLanes, GiveTheDerivativesOfEachStateBitForBit) {
-  const SSPFields ssp = make_ssp(linspace(-2000.0f, 2000.0f, 3), linspace(-2000.0f, 2000.0f, 3),
-                                 linspace(0.0f, 2000.0f, 3), [](float x, float y, float z) {
-                                   if (x < 1000.0f && z < 1500.0f) return SSPSample{.c = kC};
-                                   return SSPSample{.c = kC + 0.01f * x - 0.02f * y + 0.03f * z,
-                                                    .c_x = 0.01f,
-                                                    .c_y = -0.02f,
-                                                    .c_z = 0.03f,
-                                                    .c_xx = 1e-5f,
-                                                    .c_yy = 2e-5f,
-                                                    .c_zz = -3e-5f,
-                                                    .c_xy = 4e-6f,
-                                                    .c_xz = -5e-6f,
-                                                    .c_yz = 6e-6f};
-                                 });
+// vertical, with signed zeros in the slowness, beyond the grid and where the state is not finite.
+void expect_four_lanes_give_each_state_its_derivatives(const SSPFields& ssp) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   const Vec3 positions[] = {{-1500.0f, 300.0f, 200.0f},
                             {700.0f, -900.0f, 1200.0f},
                             {1999.0f, 1999.0f, 1999.0f},
+                            {2500.0f, -2600.0f, -100.0f},  // beyond the grid, where t is clamped
                             {nan, 0.0f, 500.0f}};
   const Vec3 slownesses[] = {slowness_along({0.6f, -0.3f, 0.5f}, kC),
                              {0.0f, 0.0f, 1.0f / kC},
@@ -266,6 +253,30 @@ TEST(FourLanes, GiveTheDerivativesOfEachStateBitForBit) {
             << "state " << i;
       }
     }
+  }
+}
+
+// Two grids, one of them flat along y.
+TEST(FourLanes, GiveTheDerivativesOfEachStateBitForBit) {
+  const auto field = [](float x, float y, float z) {
+    if (x < 1000.0f && z < 1500.0f) return SSPSample{.c = kC};
+    return SSPSample{.c = kC + 0.01f * x - 0.02f * y + 0.03f * z,
+                     .c_x = 0.01f,
+                     .c_y = -0.02f,
+                     .c_z = 0.03f,
+                     .c_xx = 1e-5f,
+                     .c_yy = 2e-5f,
+                     .c_zz = -3e-5f,
+                     .c_xy = 4e-6f,
+                     .c_xz = -5e-6f,
+                     .c_yz = 6e-6f};
+  };
+  // the same field on a grid with a single y node, which takes all the weight along y
+  for (const SSPFields& ssp :
+       {make_ssp(linspace(-2000.0f, 2000.0f, 3), linspace(-2000.0f, 2000.0f, 3),
+                 linspace(0.0f, 2000.0f, 3), field),
+        make_ssp(linspace(-2000.0f, 2000.0f, 3), {0.0f}, linspace(0.0f, 2000.0f, 3), field)}) {
+    expect_four_lanes_give_each_state_its_derivatives(ssp);
   }
 }
 
