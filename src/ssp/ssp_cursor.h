@@ -145,13 +145,11 @@ inline void interpolate_packed_x4(const Vec3 pos[4], const SSPCursor* const curs
   // t of each position along one axis, clamped as cell_weights clamps it
   const auto axis_t = [&](const std::vector<float>& a, auto coordinate, auto cell) {
     if (a.size() < 2) return zero;  // 0 / 1
-    Float4 offset, width;
-    for (int j = 0; j < 4; ++j) {
-      const std::size_t i = cell(*cursors[j]);
-      offset[j] = coordinate(pos[j]) - a[i];
-      width[j] = a[i + 1] - a[i];
-    }
-    Float4 t = offset / width;
+    const auto span = [&](int j) { return cell_span(a, coordinate(pos[j]), cell(*cursors[j])); };
+    const CellSpan s0 = span(0), s1 = span(1), s2 = span(2), s3 = span(3);
+    // built whole from the four lanes: stores into single lanes would stall its loads
+    Float4 t = Float4{s0.offset, s1.offset, s2.offset, s3.offset} /
+               Float4{s0.width, s1.width, s2.width, s3.width};
     t = t < zero ? zero : t;
     return t > one ? one : t;
   };
