@@ -44,6 +44,17 @@ inline void compute_ray_derivatives_in_cells_x4(const RayState* const states[4],
   static_assert(offsetof(RayDerivatives, dslowness) == offsetof(RayDerivatives, dpos) + 12);
   static_assert(offsetof(RayDerivatives, dphi) == offsetof(RayDerivatives, dslowness) + 12);
   static_assert(offsetof(RayDerivatives, c) == offsetof(RayDerivatives, dphi) + 4);
+  // The rotation of each lane's basis first, while no vector waits across the library's calls: sin
+  // and cos wherever the angle is not zero (only lanes that work out a turned basis keep them),
+  // each lane's pair on its own and the vectors built whole from them later, since stores into
+  // single lanes would stall the loads of the vectors.
+  float sines[4];
+  float cosines[4];
+  for (int j = 0; j < 4; ++j) {
+    const float phi = states[j]->phi;
+    sines[j] = phi != 0.0f ? std::sin(phi) : 0.0f;
+    cosines[j] = phi != 0.0f ? std::cos(phi) : 1.0f;
+  }
   const Vec3 positions[4] = {states[0]->pos, states[1]->pos, states[2]->pos, states[3]->pos};
   detail::PackedSample sample[4];
   detail::interpolate_packed_x4(positions, cursors, ssp, sample);
@@ -83,13 +94,8 @@ inline void compute_ray_derivatives_in_cells_x4(const RayState* const states[4],
   const Float4 hx = select4(horizontal, xi, zero);
   const Float4 hy = select4(horizontal, eta, one);
   const Int4 level = phi == zero;
-  Float4 sine = zero;
-  Float4 cosine = one;
-  for (unsigned turned = lane_bits(~plain & ~level); turned != 0; turned &= turned - 1u) {
-    const int j = std::countr_zero(turned);
-    sine[j] = std::sin(phi[j]);
-    cosine[j] = std::cos(phi[j]);
-  }
+  const Float4 sine = {sines[0], sines[1], sines[2], sines[3]};
+  const Float4 cosine = {cosines[0], cosines[1], cosines[2], cosines[3]};
   const Float4 chz = c * hx * zeta;
   const Float4 cyz = c * hy * zeta;
   const Float4 cp = -c * p_h;
