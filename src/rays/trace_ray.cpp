@@ -432,6 +432,7 @@ void trace_rays(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, con
     }
     return;
   }
+  static_assert(kSideBySideRays == 4, "one ray to each lane of the evaluation");
   LaneRay lanes[kSideBySideRays];
   for (std::size_t j = 0; j < count; ++j) {
     lanes[j].states = states[j];

@@ -98,17 +98,19 @@ struct PackedSample {
 // for every value.
 inline PackedSample sum_corners(const SSPFields& ssp, std::size_t ix, std::size_t iy,
                                 std::size_t iz, Float4 lower, Float4 upper) {
-  const std::size_t column = ssp.z.size();                // flat distance of the next y node
-  const std::size_t plane = ssp.y.size() * ssp.z.size();  // flat distance of the next x node
+  // flat distances (floats) of the next z, y and x nodes; along an axis of a single node, whose
+  // second corners weigh nothing, they are that node again rather than one past the grid
+  const std::size_t row = ssp.z.size() > 1 ? kSspNodeStride : 0;
+  const std::size_t column = ssp.y.size() > 1 ? ssp.z.size() * kSspNodeStride : 0;
+  const std::size_t plane = ssp.x.size() > 1 ? ssp.y.size() * ssp.z.size() * kSspNodeStride : 0;
   const float* corner00 = ssp.node(ix, iy, iz);
-  // corners (a, b, 0) and (a, b, 1) are neighbouring nodes: 2 * kSspNodeStride floats in a row
-  const float* pairs[4] = {corner00, corner00 + column * kSspNodeStride,
-                           corner00 + plane * kSspNodeStride,
-                           corner00 + (plane + column) * kSspNodeStride};
+  // corners (a, b, 0) and (a, b, 1) are neighbouring nodes
+  const float* pairs[4] = {corner00, corner00 + column, corner00 + plane,
+                           corner00 + plane + column};
   Float4 s0 = {}, s1 = {}, s2 = {};
   for (int k = 0; k < 8; ++k) {
     const Float4 weight = broadcast4(k < 4 ? lower[k] : upper[k - 4]);
-    const float* node = pairs[k >> 1] + (k & 1) * kSspNodeStride;
+    const float* node = pairs[k >> 1] + (k & 1) * row;
     s0 += weight * load_float4(node);
     s1 += weight * load_float4(node + 4);
     s2 += weight * load_float4(node + 8);
