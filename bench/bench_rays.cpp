@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "bty/bty_field.h"
 #include "input/simulation_config.h"
 #include "rays/ray_equations.h"
+#include "rays/ray_equations_x4.h"
 #include "rays/step_control.h"
 #include "rays/trace_ray.h"
 #include "ssp/ssp_cursor.h"
@@ -110,6 +112,41 @@ void BM_TraceRay(benchmark::State& bench, IntegrationMethod method) {
 BENCHMARK_CAPTURE(BM_TraceRay, euler, IntegrationMethod::Euler)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_TraceRay, rk2, IntegrationMethod::Rk2)->Unit(benchmark::kMillisecond);
 
+// The same fan, four consecutive elevations of an azimuth side by side.
+void BM_TraceRaysSideBySide(benchmark::State& bench, IntegrationMethod method) {
+  const Ocean ocean(method);
+  std::vector<RayState> lists[4];
+  std::vector<RayState>* const states[4] = {&lists[0], &lists[1], &lists[2], &lists[3]};
+  RayCutoff* const cutoffs[4] = {};
+  std::size_t steps = 0;
+  std::size_t steps_per_fan = 0;
+  for (auto _ : bench) {
+    steps_per_fan = 0;
+    for (int a = 0; a < 8; ++a) {
+      for (int e = 0; e <= 80; e += 4) {
+        const int n = std::min(4, 81 - e);
+        float az[4], el[4];
+        for (int j = 0; j < n; ++j) {
+          az[j] = static_cast<float>(a) * 45.0f * kDeg;
+          el[j] = (-20.0f + 0.5f * static_cast<float>(e + j)) * kDeg;
+        }
+        const auto m = static_cast<std::size_t>(n);
+        trace_rays(ocean.config.beam, ocean.source(), ocean.ssp, ocean.bty, {az, m}, {el, m},
+                   {states, m}, {cutoffs, m});
+        for (std::size_t j = 0; j < m; ++j) steps_per_fan += lists[j].size() - 1;
+      }
+    }
+    steps += steps_per_fan;
+  }
+  bench.SetItemsProcessed(static_cast<std::int64_t>(steps));
+  bench.counters["steps_per_fan"] = static_cast<double>(steps_per_fan);
+}
+
+BENCHMARK_CAPTURE(BM_TraceRaysSideBySide, euler, IntegrationMethod::Euler)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TraceRaysSideBySide, rk2, IntegrationMethod::Rk2)
+    ->Unit(benchmark::kMillisecond);
+
 // The kernels of one step, at a state inside the ocean heading down at 10 deg along +x.
 struct OneStep {
   const Ocean ocean{IntegrationMethod::Rk2};
@@ -180,6 +217,61 @@ void BM_EulerStep(benchmark::State& bench) {
   bench.SetItemsProcessed(bench.iterations());
 }
 BENCHMARK(BM_EulerStep);
+
+// The states of every eighth elevation of the fan, with their cells: the derivatives one state at
+// a time, and four states of a ray side by side.
+struct FanStates {
+  const Ocean ocean{IntegrationMethod::Rk2};
+  std::vector<RayState> states;
+  std::vector<SSPCursor> cursors;
+  FanStates() {
+    std::vector<RayState> ray;
+    for (int a = 0; a < 8; ++a) {
+      for (int e = 0; e <= 80; e += 8) {
+        trace_ray(ocean.config.beam, ocean.source(), ocean.ssp, ocean.bty,
+                  static_cast<float>(a) * 45.0f * kDeg,
+                  (-20.0f + 0.5f * static_cast<float>(e)) * kDeg, ray);
+        states.insert(states.end(), ray.begin(), ray.end());
+      }
+    }
+    states.resize(states.size() / 4 * 4);
+    for (const RayState& state : states) {
+      SSPCursor cell = init_ssp_cursor(state.pos, ocean.ssp);
+      update_ssp_cursor(state.pos, ocean.ssp, cell);
+      cursors.push_back(cell);
+    }
+  }
+};
+
+void BM_DerivativesScalar(benchmark::State& bench) {
+  FanStates fan;
+  std::vector<RayDerivatives> out(fan.states.size());
+  for (auto _ : bench) {
+    for (std::size_t i = 0; i < fan.states.size(); ++i) {
+      out[i] = compute_ray_derivatives_in_cell(fan.states[i], fan.ocean.ssp, fan.cursors[i]);
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  bench.SetItemsProcessed(static_cast<std::int64_t>(bench.iterations() * fan.states.size()));
+}
+BENCHMARK(BM_DerivativesScalar);
+
+void BM_DerivativesX4(benchmark::State& bench) {
+  FanStates fan;
+  std::vector<RayDerivatives> out(fan.states.size());
+  for (auto _ : bench) {
+    for (std::size_t i = 0; i < fan.states.size(); i += 4) {
+      const RayState* states[4] = {&fan.states[i], &fan.states[i + 1], &fan.states[i + 2],
+                                   &fan.states[i + 3]};
+      const SSPCursor* cells[4] = {&fan.cursors[i], &fan.cursors[i + 1], &fan.cursors[i + 2],
+                                   &fan.cursors[i + 3]};
+      compute_ray_derivatives_in_cells_x4(states, cells, fan.ocean.ssp, &out[i]);
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  bench.SetItemsProcessed(static_cast<std::int64_t>(bench.iterations() * fan.states.size()));
+}
+BENCHMARK(BM_DerivativesX4);
 
 }  // namespace
 }  // namespace abyx

@@ -24,6 +24,19 @@ inline Float4 load_float4(const float* p) {
 // The same value in every lane.
 inline Float4 broadcast4(float s) { return Float4{s, s, s, s}; }
 
+// Four vectors of four lanes turned about their diagonal: afterwards lane j of the i-th vector
+// holds what lane i of the j-th held.
+inline void transpose4(Float4& a, Float4& b, Float4& c, Float4& d) {
+  const Float4 ab_low = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+  const Float4 cd_low = __builtin_shufflevector(c, d, 0, 4, 1, 5);
+  const Float4 ab_high = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+  const Float4 cd_high = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+  a = __builtin_shufflevector(ab_low, cd_low, 0, 1, 4, 5);
+  b = __builtin_shufflevector(ab_low, cd_low, 2, 3, 6, 7);
+  c = __builtin_shufflevector(ab_high, cd_high, 0, 1, 4, 5);
+  d = __builtin_shufflevector(ab_high, cd_high, 2, 3, 6, 7);
+}
+
 // Four lanes of a comparison of Float4 values: all bits set where it holds, none where not.
 using Int4 = int __attribute__((vector_size(16)));
 

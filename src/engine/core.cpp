@@ -90,6 +90,7 @@ struct RunInputs {
   const ReceiverIndex& array_index;                 // the array receivers' index; empty for a grid
   const LaunchFan& fan;                             // for the spacings
   ChunkPlan plan;                                   // how the list is cut
+  std::size_t rays_at_once;                         // rays traced side by side, 1 or more
   bool store_ray_paths;                             // keep the paths
   Progress& progress;                               // the run's display
   PathBudget& path_budget;                          // what the stored paths may take together
@@ -128,32 +129,50 @@ Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
   ArrivalTable* arrivals = run.arrivals ? &partial.arrivals : nullptr;
   const Vec3 source = source_of(run.config);
   if (run.store_ray_paths) partial.paths.reserve(end - begin);
-  std::vector<RayState> states;
+  // the rays of a group are traced together, then their beams added one by one in launch order
+  std::vector<RayState> state_lists[kSideBySideRays];
+  RayCutoff cutoff_list[kSideBySideRays];
+  std::vector<RayState>* states[kSideBySideRays];
+  RayCutoff* cutoffs[kSideBySideRays];
+  for (std::size_t j = 0; j < kSideBySideRays; ++j) {
+    cutoff_list[j] = {run.config.beam.min_amplitude, run.omegas, {}};
+    states[j] = &state_lists[j];
+    cutoffs[j] = &cutoff_list[j];
+  }
   BeamScratch scratch;
-  RayCutoff cutoff{run.config.beam.min_amplitude, run.omegas, {}};
-  for (std::size_t ray = begin; ray < end; ++ray) {
+  for (std::size_t group = begin; group < end; group += run.rays_at_once) {
     if (run.control != nullptr && run.control->cancel.load(std::memory_order_relaxed)) {
       throw Interrupted();
     }
-    const Launch& launch = run.launches[ray];
-    trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
-              states, &cutoff);
-    check_traced_ray(states, ray);
-    const BeamLaunch beam{launch.elevation_rad, run.fan.d_azimuth_rad, run.fan.d_elevation_rad,
-                          static_cast<std::uint64_t>(ray)};
-    if (run.config.beam.resolved_beam_type == BeamType::Cerveny) {
-      cerveny_beam_influence(states, partial.field, run.bty, run.omegas, beam, run.config.beam,
-                             run.array_index, scratch, arrivals);
-    } else {
-      gaussian_beam_influence(states, partial.field, run.bty, run.omegas, beam, run.array_index,
-                              scratch, arrivals);
+    const std::size_t count = std::min(run.rays_at_once, end - group);
+    float azimuths[kSideBySideRays];
+    float elevations[kSideBySideRays];
+    for (std::size_t j = 0; j < count; ++j) {
+      azimuths[j] = run.launches[group + j].azimuth_rad;
+      elevations[j] = run.launches[group + j].elevation_rad;
     }
-    if (run.store_ray_paths) {
-      count_path_points(run.path_budget, states.size());
-      partial.paths.push_back(extract_ray_path(static_cast<std::uint64_t>(ray), states));
+    trace_rays(run.config.beam, source, run.ssp, run.bty, {azimuths, count}, {elevations, count},
+               {states, count}, {cutoffs, count});
+    for (std::size_t j = 0; j < count; ++j) {
+      const std::size_t ray = group + j;
+      std::vector<RayState>& ray_states = state_lists[j];
+      check_traced_ray(ray_states, ray);
+      const BeamLaunch beam{elevations[j], run.fan.d_azimuth_rad, run.fan.d_elevation_rad,
+                            static_cast<std::uint64_t>(ray)};
+      if (run.config.beam.resolved_beam_type == BeamType::Cerveny) {
+        cerveny_beam_influence(ray_states, partial.field, run.bty, run.omegas, beam,
+                               run.config.beam, run.array_index, scratch, arrivals);
+      } else {
+        gaussian_beam_influence(ray_states, partial.field, run.bty, run.omegas, beam,
+                                run.array_index, scratch, arrivals);
+      }
+      if (run.store_ray_paths) {
+        count_path_points(run.path_budget, ray_states.size());
+        partial.paths.push_back(extract_ray_path(static_cast<std::uint64_t>(ray), ray_states));
+      }
+      advance_progress_ray(run.progress);
+      if (run.control != nullptr) run.control->rays_done.fetch_add(1, std::memory_order_relaxed);
     }
-    advance_progress_ray(run.progress);
-    if (run.control != nullptr) run.control->rays_done.fetch_add(1, std::memory_order_relaxed);
   }
   advance_progress_chunk(run.progress, end - begin);
   return partial;
@@ -240,6 +259,11 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
   // chunks fixed by the ray count, so any pool gives the same bits
   const BeamSettings& beam = config.beam;
   const ChunkPlan plan = plan_chunks(launches.size());
+  const std::size_t rays_at_once =
+      traces_side_by_side(beam, ssp) &&
+              fits_rays_side_by_side(config, worker_count(), available_bytes)
+          ? kSideBySideRays
+          : 1;
   const std::shared_ptr<const ArrivalSettings> arrival_settings =
       beam.arrivals
           ? std::make_shared<const ArrivalSettings>(make_arrival_settings(
@@ -251,13 +275,21 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
       choose_progress_display(beam.show_progress, beam.atomic_progress_counter, launches.size()),
       launches.size(), detect_progress_output());
   // trace the chunks on the pool, merging their partial results in chunk order
-  const RunInputs run{config,      layout,
-                      ssp,         bty,
-                      omegas,      launches,
-                      array_index, fan,
-                      plan,        beam.store_ray_paths,
-                      progress,    path_budget,
-                      control,     arrival_settings};
+  const RunInputs run{config,
+                      layout,
+                      ssp,
+                      bty,
+                      omegas,
+                      launches,
+                      array_index,
+                      fan,
+                      plan,
+                      rays_at_once,
+                      beam.store_ray_paths,
+                      progress,
+                      path_budget,
+                      control,
+                      arrival_settings};
   if (control != nullptr) control->rays_total.store(launches.size(), std::memory_order_relaxed);
   Partial merged = parallel_map_reduce<Partial>(
       plan.chunk_count, [&] { return empty_partial(config, layout, arrival_settings); },

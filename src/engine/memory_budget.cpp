@@ -76,6 +76,16 @@ std::uint64_t worker_bytes_per_state(const SimulationConfig& config) {
   return bytes;
 }
 
+bool fits_rays_side_by_side(const SimulationConfig& config, std::size_t worker_count,
+                            std::uint64_t available_bytes) {
+  const std::uint64_t states = saturating_add(config.beam.max_steps, 1);
+  const std::uint64_t per_worker =
+      saturating_add(worker_bytes_per_state(config),
+                     saturating_multiply(kSideBySideRays - 1, 2 * sizeof(RayState)));
+  return saturating_multiply(saturating_multiply(states, per_worker), worker_count) <=
+         available_bytes;
+}
+
 std::uint64_t available_memory_bytes() {
   std::uint64_t available = kUnlimited;
   const long pages = sysconf(_SC_PHYS_PAGES);

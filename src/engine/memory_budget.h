@@ -27,6 +27,12 @@ std::uint64_t path_point_bytes(const ResultCosts& result);
 // doubling, and the beam sum's working arrays per state.
 std::uint64_t worker_bytes_per_state(const SimulationConfig& config);
 
+// Whether each of worker_count workers may keep kSideBySideRays rays' states at once, each ray
+// taking up to max_steps + 1 states, in available_bytes besides the beam sum's working arrays; a
+// run whose single rays only just fit traces them one at a time.
+bool fits_rays_side_by_side(const SimulationConfig& config, std::size_t worker_count,
+                            std::uint64_t available_bytes);
+
 // Throws TooLargeForMemory, naming what is too large, when the sizes known before any work starts
 // cannot fit in available_bytes: the pressure fields that worker_count workers hold at once (each
 // its chunk's field and the piece that chunk is folded into, every one of frequencies x receivers

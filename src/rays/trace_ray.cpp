@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
+#include <string>
 
 #include "bty/bty_cursor.h"
+#include "common/fault.h"
 #include "rays/ray_equations.h"
+#include "rays/ray_equations_x4.h"
 #include "rays/step_control.h"
 #include "rays/trace_ray_testing.h"
 #include "reflect/bottom_reflection_coefficient.h"
@@ -159,28 +163,10 @@ std::size_t reserved_state_count(const BeamSettings& beam) {
 
 namespace {
 
-// The tracing loop; with kPlaneWave it also carries the plane-wave solution that complex-Q beams
-// need, so the geometric loop does none of that work. kUniformCells: the grid has uniform cells,
-// where the midpoint step needs no second evaluation; grids without do not test for them.
-// straight_runs: full steps through uniform cells skip the tests that cannot change them.
-template <bool kPlaneWave, bool kUniformCells>
-void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
-                    const BTYfield& bty, float azimuth_rad, float elevation_rad,
-                    std::vector<RayState>& states, RayCutoff* cutoff, bool straight_runs) {
-  // launch: cursors at the source, room for the expected steps, the launch state
-  SSPCursor ssp_cursor = init_ssp_cursor(source, ssp);
-  const float c0 = interpolate_all_with_cursor(source, ssp, ssp_cursor).c;
-  BTYCursor bty_cursor = init_bty_cursor(source, bty);
-  states.clear();
-  states.reserve(reserved_state_count(beam));
-  states.push_back(launch_state(source, c0, azimuth_rad, elevation_rad));
-
-  const bool midpoint = beam.integration_method == IntegrationMethod::Rk2;
-  // without frequencies there are no reflection magnitudes to weigh
-  if (cutoff != nullptr && (!(cutoff->min_amplitude > 0.0f) || cutoff->omegas.empty())) {
-    cutoff = nullptr;
-  }
-  if (cutoff != nullptr) cutoff->remaining.assign(cutoff->omegas.size(), 1.0f);
+// What the tracing loop carries from one step to the next besides the states.
+struct RayWalk {
+  SSPCursor ssp_cursor;  // the cell of the last state, once walked there
+  BTYCursor bty_cursor;  // the bathymetry cell of the last state, once walked there
   // The bottom under the last state, when it was evaluated there, or far_bottom when it lies out
   // of reach of the step. It is evaluated when missing: after a reflection moved the last state,
   // and after a state that was surely in the water.
@@ -189,34 +175,105 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
   // walk to it would not move them); at the launch, the interpolation walked the sound-speed cursor
   // there and the search found the bathymetry cursor's cell.
   bool cursors_hold_last = true;
-  const float clear = clear_depth(bty);
-  for (std::uint64_t i = 0; i != beam.max_steps; ++i) {
-    // room for the new state first, so that the last one stays where it is while the step is
-    // written next to it
-    if (states.size() == states.capacity()) states.reserve(2 * states.size());
+  float clear = 0.0f;           // clear_depth of the bathymetry
+  RayCutoff* cutoff = nullptr;  // null without a cut-off to weigh
+  std::uint64_t steps = 0;      // steps taken
+};
+
+// The launch: cursors at the source, room for the expected steps, the launch state.
+RayWalk launch_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
+                   float azimuth_rad, float elevation_rad, std::vector<RayState>& states,
+                   RayCutoff* cutoff) {
+  RayWalk walk;
+  walk.ssp_cursor = init_ssp_cursor(source, ssp);
+  const float c0 = interpolate_all_with_cursor(source, ssp, walk.ssp_cursor).c;
+  walk.bty_cursor = init_bty_cursor(source, bty);
+  states.clear();
+  states.reserve(reserved_state_count(beam));
+  states.push_back(launch_state(source, c0, azimuth_rad, elevation_rad));
+  // without frequencies there are no reflection magnitudes to weigh
+  if (cutoff != nullptr && (!(cutoff->min_amplitude > 0.0f) || cutoff->omegas.empty())) {
+    cutoff = nullptr;
+  }
+  if (cutoff != nullptr) cutoff->remaining.assign(cutoff->omegas.size(), 1.0f);
+  walk.cutoff = cutoff;
+  walk.clear = clear_depth(bty);
+  return walk;
+}
+
+// Before a step from the last state: room for the new state, so that the last one stays where it
+// is while the step is written next to it, and the sound-speed cursor in the last state's cell.
+[[gnu::always_inline]] inline void prepare_step(std::vector<RayState>& states, const SSPFields& ssp,
+                                                RayWalk& walk) {
+  if (states.size() == states.capacity()) states.reserve(2 * states.size());
+  if (!walk.cursors_hold_last) update_ssp_cursor(states.back().pos, ssp, walk.ssp_cursor);
+}
+
+// The bottom under the last state for a step along dir, evaluated when it is not known yet in the
+// cell of the last position, where the bathymetry cursor then stays.
+[[gnu::always_inline]] inline const BottomSample& bottom_under_last(const RayState& last, Vec3 dir,
+                                                                    const BeamSettings& beam,
+                                                                    const BTYfield& bty,
+                                                                    RayWalk& walk) {
+  if (!walk.bottom) {
+    if (!walk.cursors_hold_last) update_bty_cursor(last.pos, bty, walk.bty_cursor);
+    walk.bottom = far_above_bottom(last.pos, dir, beam.step_m, bty, walk.clear)
+                      ? far_bottom(bty)
+                      : sample_bottom_from_cursor(last.pos, bty, walk.bty_cursor);
+  }
+  return *walk.bottom;
+}
+
+// After a step: the cursors follow the new state, which is repaired at the surface or the bottom;
+// false when the ray ends there (out of range, below the cut-off or out of steps).
+[[gnu::always_inline]] inline bool settle_step(std::vector<RayState>& states,
+                                               const BeamSettings& beam, Vec3 source,
+                                               const SSPFields& ssp, const BTYfield& bty,
+                                               RayWalk& walk) {
+  RayState& current = states.back();
+  update_ssp_cursor(current.pos, ssp, walk.ssp_cursor);
+  update_bty_cursor(current.pos, bty, walk.bty_cursor);
+  if (surely_in_water(current, walk.clear)) {
+    walk.bottom.reset();
+    walk.cursors_hold_last = true;
+  } else {
+    walk.bottom = reflect_boundaries(current, bty, walk.bty_cursor);
+    walk.cursors_hold_last = walk.bottom.has_value();
+  }
+  if (!within_range(current.pos, source, beam.max_range_m)) return false;
+  if (walk.cutoff != nullptr && falls_below_cutoff(current, bty, *walk.cutoff)) return false;
+  return ++walk.steps != beam.max_steps;
+}
+
+// The tracing loop; with kPlaneWave it also carries the plane-wave solution that complex-Q beams
+// need, so the geometric loop does none of that work. kUniformCells: the grid has uniform cells,
+// where the midpoint step needs no second evaluation; grids without do not test for them.
+// straight_runs: full steps through uniform cells skip the tests that cannot change them.
+template <bool kPlaneWave, bool kUniformCells>
+void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
+                    const BTYfield& bty, float azimuth_rad, float elevation_rad,
+                    std::vector<RayState>& states, RayCutoff* cutoff, bool straight_runs) {
+  RayWalk walk = launch_ray(beam, source, ssp, bty, azimuth_rad, elevation_rad, states, cutoff);
+  const bool midpoint = beam.integration_method == IntegrationMethod::Rk2;
+  while (walk.steps != beam.max_steps) {
     // step from the last state, cut short at grid planes and boundaries
+    prepare_step(states, ssp, walk);
     const RayState& last = states.back();
     const RayDerivatives k =
-        cursors_hold_last ? compute_ray_derivatives_in_cell<kPlaneWave>(last, ssp, ssp_cursor)
-                          : compute_ray_derivatives<kPlaneWave>(last, ssp, ssp_cursor);
-    // the grid lines come from the cell the bathymetry cursor holds from its last move; a bottom
-    // not yet known is evaluated in the cell of the last position, where the cursor then stays
-    const BTYCursor line_cursor = bty_cursor;
-    if (!bottom) {
-      if (!cursors_hold_last) update_bty_cursor(last.pos, bty, bty_cursor);
-      bottom = far_above_bottom(last.pos, k.dpos, beam.step_m, bty, clear)
-                   ? far_bottom(bty)
-                   : sample_bottom_from_cursor(last.pos, bty, bty_cursor);
-    }
+        compute_ray_derivatives_in_cell<kPlaneWave>(last, ssp, walk.ssp_cursor);
+    // the grid lines come from the cell the bathymetry cursor holds from its last move
+    const BTYCursor line_cursor = walk.bty_cursor;
+    const BottomSample& bottom = bottom_under_last(last, k.dpos, beam, bty, walk);
     if constexpr (kUniformCells) {
       // Through a uniform cell over a level bottom, the full steps that end well short of
       // everything ahead are taken as the loop below would take them, without its tests: the
       // same derivatives, the same step and midpoint, no cursor moving and no reflection.
-      const bool cursors_agree = line_cursor.ix == bty_cursor.ix && line_cursor.iy == bty_cursor.iy;
+      const bool cursors_agree =
+          line_cursor.ix == walk.bty_cursor.ix && line_cursor.iy == walk.bty_cursor.iy;
       const std::optional<StraightRun> run =
-          straight_runs && cursors_hold_last && cursors_agree
-              ? straight_run(last.pos, k.dpos, beam.step_m, ssp, ssp_cursor, bty, line_cursor,
-                             *bottom)
+          straight_runs && walk.cursors_hold_last && cursors_agree
+              ? straight_run(last.pos, k.dpos, beam.step_m, ssp, walk.ssp_cursor, bty, line_cursor,
+                             bottom)
               : std::nullopt;
       if (run && goes_on(*run, last.pos)) {
         bool in_range = true;
@@ -227,42 +284,95 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
           euler_step<kPlaneWave>(states, run_k, beam.step_m);
           const RayState& next = states.back();
           in_range = within_range(next.pos, source, beam.max_range_m);
-          if (!in_range || ++i == beam.max_steps || !goes_on(*run, next.pos)) break;
+          if (!in_range || ++walk.steps == beam.max_steps || !goes_on(*run, next.pos)) break;
           if (states.size() == states.capacity()) states.reserve(2 * states.size());
           if (steady) {
             follow_straight_run<kPlaneWave>(states.back(), run_k);
           } else {
-            run_k = compute_ray_derivatives_in_cell<kPlaneWave>(states.back(), ssp, ssp_cursor);
+            run_k =
+                compute_ray_derivatives_in_cell<kPlaneWave>(states.back(), ssp, walk.ssp_cursor);
           }
         }
-        if (!in_range || i == beam.max_steps) break;
-        bottom.reset();  // a bottom out of reach of the first step may not be of the last
-        --i;             // the loop's own increment counts the last step of the run
+        if (!in_range) break;
+        walk.bottom.reset();  // a bottom out of reach of the first step may not be of the last
         continue;
       }
     }
-    const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, ssp_cursor, bty, line_cursor,
-                                              beam.step_m, *bottom);
+    const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, walk.ssp_cursor, bty,
+                                              line_cursor, beam.step_m, bottom);
     if (midpoint) {
-      rk2_step<kPlaneWave, kUniformCells>(states, k, h, ssp, ssp_cursor);
+      rk2_step<kPlaneWave, kUniformCells>(states, k, h, ssp, walk.ssp_cursor);
     } else {
       euler_step<kPlaneWave>(states, k, h);
     }
-    RayState& current = states.back();
+    if (!settle_step(states, beam, source, ssp, bty, walk)) break;
+  }
+}
 
-    // follow the new position, then repair it at the surface or the bottom
-    update_ssp_cursor(current.pos, ssp, ssp_cursor);
-    update_bty_cursor(current.pos, bty, bty_cursor);
-    if (surely_in_water(current, clear)) {
-      bottom.reset();
-      cursors_hold_last = true;
-    } else {
-      bottom = reflect_boundaries(current, bty, bty_cursor);
-      cursors_hold_last = bottom.has_value();
+// One ray of trace_rays, between two evaluations of the ray equations: the loop of
+// trace_ray_with<false, false> taken apart where it evaluates them, so that the evaluations of
+// four rays run together.
+struct LaneRay {
+  std::vector<RayState>* states = nullptr;
+  RayWalk walk;
+  bool done = false;
+  bool at_midpoint = false;  // the derivatives awaited are the midpoint's
+  float h = 0.0f;            // the length of the step under way (m)
+  RayState mid;              // the midpoint of the step under way
+  SSPCursor mid_cell;        // its cell
+  // the state whose derivatives are awaited, and its cell (a cursor the step has just walked is
+  // read where it is: a copy of it would wait for the walk's stores)
+  const RayState* awaited = nullptr;
+  const SSPCursor* awaited_cell = nullptr;
+};
+
+// Sets the lane up for the start of its next step, or ends it when it has taken every step.
+[[gnu::always_inline]] inline void await_step(LaneRay& lane, const BeamSettings& beam,
+                                              const SSPFields& ssp) {
+  if (lane.walk.steps == beam.max_steps) {
+    lane.done = true;
+    return;
+  }
+  prepare_step(*lane.states, ssp, lane.walk);
+  lane.at_midpoint = false;
+  lane.awaited = &lane.states->back();
+  lane.awaited_cell = &lane.walk.ssp_cursor;
+}
+
+// Goes on with the lane's ray from the derivatives k of its awaited state, up to the next state
+// whose derivatives it needs or to its end.
+[[gnu::always_inline]] inline void take_derivatives(LaneRay& lane, const RayDerivatives& k,
+                                                    const BeamSettings& beam, Vec3 source,
+                                                    const SSPFields& ssp, const BTYfield& bty) {
+  std::vector<RayState>& states = *lane.states;
+  RayWalk& walk = lane.walk;
+  if (lane.at_midpoint) {
+    detail::append_advanced<false>(states, k, lane.h);
+  } else {
+    const RayState& last = states.back();
+    const BTYCursor line_cursor = walk.bty_cursor;
+    const BottomSample& bottom = bottom_under_last(last, k.dpos, beam, bty, walk);
+    const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, walk.ssp_cursor, bty,
+                                              line_cursor, beam.step_m, bottom);
+    if (beam.integration_method == IntegrationMethod::Rk2) {
+      // rk2_step's midpoint, on a copy of the tracing cursor, evaluated with the other lanes
+      lane.h = h;
+      detail::with_advanced_fields<false>(last, k, 0.5f * h, [&](auto&&... fields) {
+        std::construct_at(&lane.mid, std::forward<decltype(fields)>(fields)...);
+      });
+      lane.mid_cell = walk.ssp_cursor;
+      update_ssp_cursor(lane.mid.pos, ssp, lane.mid_cell);
+      lane.awaited_cell = &lane.mid_cell;
+      lane.at_midpoint = true;
+      lane.awaited = &lane.mid;
+      return;
     }
-
-    if (!within_range(current.pos, source, beam.max_range_m)) break;
-    if (cutoff != nullptr && falls_below_cutoff(current, bty, *cutoff)) break;
+    euler_step<false>(states, k, h);
+  }
+  if (settle_step(states, beam, source, ssp, bty, walk)) {
+    await_step(lane, beam, ssp);
+  } else {
+    lane.done = true;
   }
 }
 
@@ -301,6 +411,63 @@ void trace_ray_step_by_step(const BeamSettings& beam, Vec3 source, const SSPFiel
                             const BTYfield& bty, float azimuth_rad, float elevation_rad,
                             std::vector<RayState>& states) {
   trace_ray_with_runs(beam, source, ssp, bty, azimuth_rad, elevation_rad, states, nullptr, false);
+}
+
+bool traces_side_by_side(const BeamSettings& beam, const SSPFields& ssp) {
+  return beam.resolved_beam_type != BeamType::Cerveny && !ssp.has_uniform_cells;
+}
+
+void trace_rays(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
+                std::span<const float> azimuths_rad, std::span<const float> elevations_rad,
+                std::span<std::vector<RayState>* const> states,
+                std::span<RayCutoff* const> cutoffs) {
+  const std::size_t count = states.size();
+  if (count > kSideBySideRays || azimuths_rad.size() != count || elevations_rad.size() != count ||
+      cutoffs.size() != count) {
+    throw Fault(std::string(kSideBySideMismatchMessage));
+  }
+  if (!traces_side_by_side(beam, ssp)) {
+    for (std::size_t j = 0; j < count; ++j) {
+      trace_ray(beam, source, ssp, bty, azimuths_rad[j], elevations_rad[j], *states[j], cutoffs[j]);
+    }
+    return;
+  }
+  static_assert(kSideBySideRays == 4, "one ray to each lane of the evaluation");
+  LaneRay lanes[kSideBySideRays];
+  for (std::size_t j = 0; j < count; ++j) {
+    lanes[j].states = states[j];
+    lanes[j].walk = launch_ray(beam, source, ssp, bty, azimuths_rad[j], elevations_rad[j],
+                               *states[j], cutoffs[j]);
+    await_step(lanes[j], beam, ssp);
+  }
+  // set up once: every evaluation writes all the fields that the steps read
+  RayDerivatives k[4];
+  for (;;) {
+    LaneRay* active[kSideBySideRays];
+    std::size_t n = 0;
+    for (std::size_t j = 0; j < count; ++j) {
+      if (!lanes[j].done) active[n++] = &lanes[j];
+    }
+    if (n == 0) return;
+    // three rays already fill the lanes better than their evaluations one after another; a
+    // missing fourth repeats the third
+    if (n >= 3) {
+      const RayState* awaited[4];
+      const SSPCursor* cells[4];
+      for (std::size_t m = 0; m < 4; ++m) {
+        const LaneRay& lane = *active[std::min(m, n - 1)];
+        awaited[m] = lane.awaited;
+        cells[m] = lane.awaited_cell;
+      }
+      compute_ray_derivatives_in_cells_x4(awaited, cells, ssp, k);
+    } else {
+      for (std::size_t m = 0; m < n; ++m) {
+        const LaneRay& lane = *active[m];
+        k[m] = compute_ray_derivatives_in_cell<false>(*lane.awaited, ssp, *lane.awaited_cell);
+      }
+    }
+    for (std::size_t m = 0; m < n; ++m) take_derivatives(*active[m], k[m], beam, source, ssp, bty);
+  }
 }
 
 RayPath extract_ray_path(std::uint64_t ray_index, const std::vector<RayState>& states) {

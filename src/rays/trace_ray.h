@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "bty/bty_field.h"
@@ -36,6 +37,28 @@ struct RayCutoff {
 void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
                float azimuth_rad, float elevation_rad, std::vector<RayState>& states,
                RayCutoff* cutoff = nullptr);
+
+// The most rays trace_rays traces side by side.
+inline constexpr std::size_t kSideBySideRays = 4;
+
+// Fault raised when trace_rays is given lists of different lengths, or more than
+// kSideBySideRays rays.
+inline constexpr std::string_view kSideBySideMismatchMessage =
+    "rays traced side by side need one launch, state list and cut-off each, at most four";
+
+// Whether trace_rays evaluates the ray equations of its rays four at a time, in the lanes of one
+// vector: for geometric beams through a grid without uniform cells. Elsewhere the rays are traced
+// one after another, since straight runs leave little to evaluate and complex-Q beams carry more.
+bool traces_side_by_side(const BeamSettings& beam, const SSPFields& ssp);
+
+// Traces up to kSideBySideRays rays as trace_ray traces each, bit for bit: ray j is launched at
+// azimuths_rad[j] and elevations_rad[j] into *states[j], with the cut-off *cutoffs[j] (null for
+// none). Where traces_side_by_side holds, the rays step in turn and their equations are evaluated
+// together; throws Fault when the lists differ in length or hold too many rays.
+void trace_rays(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
+                std::span<const float> azimuths_rad, std::span<const float> elevations_rad,
+                std::span<std::vector<RayState>* const> states,
+                std::span<RayCutoff* const> cutoffs);
 
 // Room reserved up front for the states of one ray (a hint only): enough for the steps to
 // max_range_m and no more than max_steps + 1, but never more than kMaxReservedStates.

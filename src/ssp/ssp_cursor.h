@@ -85,31 +85,99 @@ inline SSPWeights cell_weights(Vec3 pos, const std::vector<float>& x_axis,
   return {cursor.ix, cursor.iy, cursor.iz, rest[0], t[0], rest[1], t[1], rest[2], t[2]};
 }
 
-// The trilinear sums of the ten values from the interleaved nodes: the eight corners in order
-// (x offset outermost, z innermost), each term ((wx_a * wy_b) * wz_e) * value added to a running
-// sum that starts at 0. The three vectors of a node are summed lane by lane, which is the scalar
-// order for every value.
-inline SSPSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w) {
-  const Float4 wxy = Float4{w.wx0, w.wx0, w.wx1, w.wx1} * Float4{w.wy0, w.wy1, w.wy0, w.wy1};
-  const Float4 wz = {w.wz0, w.wz1, w.wz0, w.wz1};
-  const Float4 lower = Float4{wxy[0], wxy[0], wxy[1], wxy[1]} * wz;  // corners 0 to 3 (a = 0)
-  const Float4 upper = Float4{wxy[2], wxy[2], wxy[3], wxy[3]} * wz;  // corners 4 to 7 (a = 1)
-  const std::size_t column = ssp.z.size();                // flat distance of the next y node
-  const std::size_t plane = ssp.y.size() * ssp.z.size();  // flat distance of the next x node
-  const float* corner00 = ssp.node(w.ix, w.iy, w.iz);
-  // corners (a, b, 0) and (a, b, 1) are neighbouring nodes: 2 * kSspNodeStride floats in a row
-  const float* pairs[4] = {corner00, corner00 + column * kSspNodeStride,
-                           corner00 + plane * kSspNodeStride,
-                           corner00 + (plane + column) * kSspNodeStride};
+// The ten values of a sample in the layout of a node: (c, c_x, c_y, c_z), (c_xx, c_yy, c_zz, c_xy)
+// and (c_xz, c_yz, then two lanes that are not read).
+struct PackedSample {
+  Float4 s0, s1, s2;
+};
+
+// The trilinear sums of the ten values from the interleaved nodes of the cell with lower corner
+// (ix, iy, iz): the eight corners in order (x offset outermost, z innermost), corner k weighted by
+// lane k of lower (k < 4) or lane k - 4 of upper, each term weight * value added to a running sum
+// that starts at 0. The three vectors of a node are summed lane by lane, which is the scalar order
+// for every value.
+inline PackedSample sum_corners(const SSPFields& ssp, std::size_t ix, std::size_t iy,
+                                std::size_t iz, Float4 lower, Float4 upper) {
+  // flat distances (floats) of the next z, y and x nodes; along an axis of a single node, whose
+  // second corners weigh nothing, they are that node again rather than one past the grid
+  const std::size_t row = ssp.z.size() > 1 ? kSspNodeStride : 0;
+  const std::size_t column = ssp.y.size() > 1 ? ssp.z.size() * kSspNodeStride : 0;
+  const std::size_t plane = ssp.x.size() > 1 ? ssp.y.size() * ssp.z.size() * kSspNodeStride : 0;
+  const float* corner00 = ssp.node(ix, iy, iz);
+  // corners (a, b, 0) and (a, b, 1) are neighbouring nodes
+  const float* pairs[4] = {corner00, corner00 + column, corner00 + plane,
+                           corner00 + plane + column};
   Float4 s0 = {}, s1 = {}, s2 = {};
   for (int k = 0; k < 8; ++k) {
     const Float4 weight = broadcast4(k < 4 ? lower[k] : upper[k - 4]);
-    const float* node = pairs[k >> 1] + (k & 1) * kSspNodeStride;
+    const float* node = pairs[k >> 1] + (k & 1) * row;
     s0 += weight * load_float4(node);
     s1 += weight * load_float4(node + 4);
     s2 += weight * load_float4(node + 8);
   }
-  return {s0[0], s0[1], s0[2], s0[3], s1[0], s1[1], s1[2], s1[3], s2[0], s2[1]};
+  return {s0, s1, s2};
+}
+
+// The trilinear sums with the corner weights ((wx_a * wy_b) * wz_e) of w.
+inline PackedSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w) {
+  const Float4 wxy = Float4{w.wx0, w.wx0, w.wx1, w.wx1} * Float4{w.wy0, w.wy1, w.wy0, w.wy1};
+  const Float4 wz = {w.wz0, w.wz1, w.wz0, w.wz1};
+  const Float4 lower = Float4{wxy[0], wxy[0], wxy[1], wxy[1]} * wz;  // corners 0 to 3 (a = 0)
+  const Float4 upper = Float4{wxy[2], wxy[2], wxy[3], wxy[3]} * wz;  // corners 4 to 7 (a = 1)
+  return sum_corners(ssp, w.ix, w.iy, w.iz, lower, upper);
+}
+
+// The sample of interpolate_all_in_cell in the layout of a node.
+inline PackedSample interpolate_packed_in_cell(Vec3 pos, const SSPFields& ssp,
+                                               const SSPCursor& cursor) {
+  // A uniform cell has its speed everywhere, exactly, so no weights are needed; a position that
+  // is not finite still takes the weighted sum, which says so with NaN.
+  if (holds_uniform_cell(ssp, cursor) && is_finite(pos)) {
+    const Float4 none = {};
+    return {Float4{ssp.node(cursor.ix, cursor.iy, cursor.iz)[0], 0.0f, 0.0f, 0.0f}, none, none};
+  }
+  return sum_packed_corners(ssp, cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));
+}
+
+// interpolate_packed_in_cell at four positions, each with the cursor of its cell, bit for bit: the
+// weights of the four are worked out side by side, lane j for position j.
+inline void interpolate_packed_x4(const Vec3 pos[4], const SSPCursor* const cursors[4],
+                                  const SSPFields& ssp, PackedSample out[4]) {
+  const Float4 zero = {}, one = broadcast4(1.0f);
+  // t of each position along one axis, clamped as cell_weights clamps it
+  const auto axis_t = [&](const std::vector<float>& a, auto coordinate, auto cell) {
+    if (a.size() < 2) return zero;  // 0 / 1
+    const auto span = [&](int j) { return cell_span(a, coordinate(pos[j]), cell(*cursors[j])); };
+    const CellSpan s0 = span(0), s1 = span(1), s2 = span(2), s3 = span(3);
+    // built whole from the four lanes: stores into single lanes would stall its loads
+    Float4 t = Float4{s0.offset, s1.offset, s2.offset, s3.offset} /
+               Float4{s0.width, s1.width, s2.width, s3.width};
+    t = t < zero ? zero : t;
+    return t > one ? one : t;
+  };
+  const Float4 tx = axis_t(
+      ssp.x, [](Vec3 p) { return p.x; }, [](const SSPCursor& c) { return c.ix; });
+  const Float4 ty = axis_t(
+      ssp.y, [](Vec3 p) { return p.y; }, [](const SSPCursor& c) { return c.iy; });
+  const Float4 tz = axis_t(
+      ssp.z, [](Vec3 p) { return p.z; }, [](const SSPCursor& c) { return c.iz; });
+  const Float4 rx = one - tx, ry = one - ty, rz = one - tz;
+  const Float4 w00 = rx * ry, w01 = rx * ty, w10 = tx * ry, w11 = tx * ty;
+  // the corner weights, then turned so that lane k of lower[j] and upper[j] is corner k (or k + 4)
+  // of position j
+  Float4 lower[4] = {w00 * rz, w00 * tz, w01 * rz, w01 * tz};
+  Float4 upper[4] = {w10 * rz, w10 * tz, w11 * rz, w11 * tz};
+  transpose4(lower[0], lower[1], lower[2], lower[3]);
+  transpose4(upper[0], upper[1], upper[2], upper[3]);
+  for (int j = 0; j < 4; ++j) {
+    const SSPCursor& cursor = *cursors[j];
+    if (holds_uniform_cell(ssp, cursor) && is_finite(pos[j])) {
+      const Float4 none = {};
+      out[j] = {Float4{ssp.node(cursor.ix, cursor.iy, cursor.iz)[0], 0.0f, 0.0f, 0.0f}, none, none};
+    } else {
+      out[j] = sum_corners(ssp, cursor.ix, cursor.iy, cursor.iz, lower[j], upper[j]);
+    }
+  }
 }
 
 }  // namespace detail
@@ -125,14 +193,8 @@ inline bool holds_uniform_cell(const SSPFields& ssp, const SSPCursor& cursor) {
 }
 
 inline SSPSample interpolate_all_in_cell(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor) {
-  // A uniform cell has its speed everywhere, exactly, so no weights are needed; a position that
-  // is not finite still takes the weighted sum, which says so with NaN.
-  if (holds_uniform_cell(ssp, cursor) && is_finite(pos)) {
-    SSPSample s;
-    s.c = ssp.node(cursor.ix, cursor.iy, cursor.iz)[0];
-    return s;
-  }
-  return detail::sum_packed_corners(ssp, detail::cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));
+  const detail::PackedSample p = detail::interpolate_packed_in_cell(pos, ssp, cursor);
+  return {p.s0[0], p.s0[1], p.s0[2], p.s0[3], p.s1[0], p.s1[1], p.s1[2], p.s1[3], p.s2[0], p.s2[1]};
 }
 
 inline SSPSample interpolate_all_with_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor) {

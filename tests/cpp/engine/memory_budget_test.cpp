@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 
 #include "common/fault.h"
+#include "common/ray_state.h"
 
 namespace abyx {
 namespace {
@@ -110,6 +112,18 @@ INSTANTIATE_TEST_SUITE_P(
                        std::to_string(worker_bytes_per_state(SimulationConfig{})) +
                        " bytes for each of 1 rays traced at once need "}),
     [](const testing::TestParamInfo<BudgetCase>& info) { return info.param.name; });
+
+// Rays go side by side only where every worker can hold four rays' states, each of max_steps + 1.
+TEST(FitsRaysSideBySide, NeedsRoomForFourRaysPerWorker) {
+  SimulationConfig config = sized(1, 1, 1, 1, 1, 1);
+  config.beam.max_steps = 999;
+  const std::uint64_t one_ray = 1000 * worker_bytes_per_state(config);
+  const std::uint64_t four_rays = one_ray + 1000 * 3 * 2 * sizeof(RayState);
+  EXPECT_TRUE(fits_rays_side_by_side(config, 2, 2 * four_rays));
+  EXPECT_FALSE(fits_rays_side_by_side(config, 2, 2 * four_rays - 1));
+  config.beam.max_steps = std::numeric_limits<std::uint64_t>::max();
+  EXPECT_FALSE(fits_rays_side_by_side(config, 1, std::numeric_limits<std::uint64_t>::max() - 1));
+}
 
 }  // namespace
 }  // namespace abyx

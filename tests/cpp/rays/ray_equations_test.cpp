@@ -1,10 +1,12 @@
 #include "rays/ray_equations.h"
+#include "rays/ray_equations_x4.h"
 
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -147,21 +149,27 @@ TEST(Rk2Step, IsStraightInAUniformCellAndEvaluatesAMidpointInTheNext) {
   }
 }
 
+// The bits of every derivative, the plane-wave ones only with_plane_wave; every NaN alike, since
+// which operand's NaN an operation passes on is the compiler's choice.
+std::vector<std::uint32_t> derivative_bits(const RayDerivatives& k, bool with_plane_wave) {
+  const float v[] = {k.dp1.x,       k.dp1.y,       k.dq1.x,  k.dq1.y,  k.dp2.x,  k.dp2.y,
+                     k.dq2.x,       k.dq2.y,       k.dpos.x, k.dpos.y, k.dpos.z, k.dslowness.x,
+                     k.dslowness.y, k.dslowness.z, k.dphi,   k.c,      k.dp1w.x, k.dp1w.y,
+                     k.dq1w.x,      k.dq1w.y,      k.dp2w.x, k.dp2w.y, k.dq2w.x, k.dq2w.y};
+  std::vector<std::uint32_t> out;
+  for (std::size_t i = 0; i < (with_plane_wave ? std::size(v) : 16); ++i) {
+    out.push_back(std::isnan(v[i]) ? 0x7fc00000u : std::bit_cast<std::uint32_t>(v[i]));
+  }
+  return out;
+}
+
 // Along a straight run through a uniform cell, the carried derivatives are those worked out whole
 // at every state, bit for bit, signed zeros of P, Q and the slowness included.
 TEST(FollowStraightRun, GivesTheDerivativesOfTheNextStateBitForBit) {
   const SSPFields ssp =
       make_ssp(linspace(-1000.0f, 1000.0f, 2), linspace(-1000.0f, 1000.0f, 2),
                linspace(0.0f, 2000.0f, 2), [](float, float, float) { return SSPSample{.c = kC}; });
-  const auto bits = [](const RayDerivatives& k) {
-    const float v[] = {k.dp1.x,  k.dp1.y,       k.dq1.x,       k.dq1.y,       k.dp2.x,  k.dp2.y,
-                       k.dq2.x,  k.dq2.y,       k.dp1w.x,      k.dp1w.y,      k.dq1w.x, k.dq1w.y,
-                       k.dp2w.x, k.dp2w.y,      k.dq2w.x,      k.dq2w.y,      k.dpos.x, k.dpos.y,
-                       k.dpos.z, k.dslowness.x, k.dslowness.y, k.dslowness.z, k.dphi,   k.c};
-    std::vector<std::uint32_t> out;
-    for (float f : v) out.push_back(std::bit_cast<std::uint32_t>(f));
-    return out;
-  };
+  const auto bits = [](const RayDerivatives& k) { return derivative_bits(k, true); };
   const SSPCursor cursor = init_ssp_cursor({0.0f, 0.0f, 500.0f}, ssp);
   const float zeros[] = {0.0f, -0.0f, 2.5f, -1.5f};
   for (const Vec3 slowness : {slowness_along({0.6f, -0.3f, 0.5f}, kC), Vec3{-0.0f, 0.0f, 1.0f / kC},
@@ -187,6 +195,88 @@ TEST(FollowStraightRun, GivesTheDerivativesOfTheNextStateBitForBit) {
             << a << " " << b;
       }
     }
+  }
+}
+
+// Four states side by side take the derivatives each takes alone, bit for bit, whatever shares
+// their lanes: in uniform and curved cells, at rotation angles of zero (of either sign) and not,
+// vertical, with signed zeros in the slowness, beyond the grid and where the state is not finite.
+void expect_four_lanes_give_each_state_its_derivatives(const SSPFields& ssp) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const Vec3 positions[] = {{-1500.0f, 300.0f, 200.0f},
+                            {700.0f, -900.0f, 1200.0f},
+                            {1999.0f, 1999.0f, 1999.0f},
+                            {2500.0f, -2600.0f, -100.0f},  // beyond the grid, where t is clamped
+                            {nan, 0.0f, 500.0f}};
+  const Vec3 slownesses[] = {slowness_along({0.6f, -0.3f, 0.5f}, kC),
+                             {0.0f, 0.0f, 1.0f / kC},
+                             {-0.0f, 1.0f / kC, 0.0f},
+                             {1.0f / kC, -0.0f, -0.0f},
+                             {inf, 0.0f, 0.0f}};
+  const float phis[] = {0.0f, -0.0f, 0.7f, -2.5f, nan};
+  std::vector<RayState> states;
+  std::vector<SSPCursor> cells;
+  for (const Vec3 pos : positions) {
+    for (const Vec3 slowness : slownesses) {
+      for (const float phi : phis) {
+        RayState state = state_at(pos, slowness);
+        state.phi = phi;
+        const float f = static_cast<float>(states.size());
+        state.p1 = {1e-4f * f, -0.0f};
+        state.q1 = {0.0f, 3.0f - f};
+        state.p2 = {-2e-4f, 1e-5f * f};
+        state.q2 = {f, -1.0f};
+        states.push_back(state);
+        SSPCursor cell = init_ssp_cursor(pos, ssp);
+        update_ssp_cursor(pos, ssp, cell);
+        cells.push_back(cell);
+      }
+    }
+  }
+  // lanes filled from states 0, 1, 2, 3, then 1, 4, 7, 10, and so on
+  const std::size_t n = states.size();
+  for (std::size_t stride = 1; stride <= 3; ++stride) {
+    for (std::size_t first = 0; first < n; ++first) {
+      const RayState* lanes[4];
+      const SSPCursor* lane_cells[4];
+      for (std::size_t j = 0; j < 4; ++j) {
+        lanes[j] = &states[(first + j * stride) % n];
+        lane_cells[j] = &cells[(first + j * stride) % n];
+      }
+      RayDerivatives k[4];
+      compute_ray_derivatives_in_cells_x4(lanes, lane_cells, ssp, k);
+      for (std::size_t j = 0; j < 4; ++j) {
+        const std::size_t i = (first + j * stride) % n;
+        ASSERT_EQ(derivative_bits(k[j], false),
+                  derivative_bits(compute_ray_derivatives_in_cell(states[i], ssp, cells[i]), false))
+            << "state " << i;
+      }
+    }
+  }
+}
+
+// Two grids, one of them flat along y.
+TEST(FourLanes, GiveTheDerivativesOfEachStateBitForBit) {
+  const auto field = [](float x, float y, float z) {
+    if (x < 1000.0f && z < 1500.0f) return SSPSample{.c = kC};
+    return SSPSample{.c = kC + 0.01f * x - 0.02f * y + 0.03f * z,
+                     .c_x = 0.01f,
+                     .c_y = -0.02f,
+                     .c_z = 0.03f,
+                     .c_xx = 1e-5f,
+                     .c_yy = 2e-5f,
+                     .c_zz = -3e-5f,
+                     .c_xy = 4e-6f,
+                     .c_xz = -5e-6f,
+                     .c_yz = 6e-6f};
+  };
+  // the same field on a grid with a single y node, which takes all the weight along y
+  for (const SSPFields& ssp :
+       {make_ssp(linspace(-2000.0f, 2000.0f, 3), linspace(-2000.0f, 2000.0f, 3),
+                 linspace(0.0f, 2000.0f, 3), field),
+        make_ssp(linspace(-2000.0f, 2000.0f, 3), {0.0f}, linspace(0.0f, 2000.0f, 3), field)}) {
+    expect_four_lanes_give_each_state_its_derivatives(ssp);
   }
 }
 

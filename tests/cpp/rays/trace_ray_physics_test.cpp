@@ -11,6 +11,7 @@
 #include <ostream>
 #include <vector>
 
+#include "common/fault.h"
 #include "rays/ocean_fixtures.h"
 #include "rays/trace_ray.h"
 #include "rays/trace_ray_testing.h"
@@ -217,6 +218,22 @@ TEST(TraceRay, TravelTimeNeverFallsBelowZeroFromASourceOnTheSurface) {
   for (const RayState& state : states) EXPECT_GE(state.tau, 0.0f);
 }
 
+// Whether two states hold the same bits in every field a step writes.
+bool same_bits(const RayState& a, const RayState& b) {
+  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+  const float fa[] = {a.pos.x, a.pos.y, a.pos.z, a.slowness.x, a.slowness.y, a.slowness.z, a.phi,
+                      a.tau,   a.amp,   a.phase, a.p1.x,       a.p1.y,       a.q1.x,       a.q1.y,
+                      a.p2.x,  a.p2.y,  a.q2.x,  a.q2.y,       a.c};
+  const float fb[] = {b.pos.x, b.pos.y, b.pos.z, b.slowness.x, b.slowness.y, b.slowness.z, b.phi,
+                      b.tau,   b.amp,   b.phase, b.p1.x,       b.p1.y,       b.q1.x,       b.q1.y,
+                      b.p2.x,  b.p2.y,  b.q2.x,  b.q2.y,       b.c};
+  for (std::size_t k = 0; k < std::size(fa); ++k) {
+    if (bits(fa[k]) != bits(fb[k])) return false;
+  }
+  return a.n_surface == b.n_surface && a.n_bottom == b.n_bottom &&
+         a.bottom_hit.has_value() == b.bottom_hit.has_value();
+}
+
 // Straight runs through uniform cells, and steps that leave out a bottom far below, take the steps
 // of the general loop with the bottom evaluated after every step, bit for bit: in uniform and
 // sloped sound-speed cells, over level, sloping and steep bathymetry cells, through grid planes,
@@ -239,20 +256,6 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
   const BTYfield deep_bty = make_bty(
       linspace(-6000.0f, 6000.0f, 25), linspace(-6000.0f, 6000.0f, 25),
       [](float x, float y) { return 700.0f + std::abs(std::fmod(x + y, 1000.0f)) * 0.5f; });
-  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
-  const auto same = [&](const RayState& a, const RayState& b) {
-    const float fa[] = {a.pos.x, a.pos.y, a.pos.z, a.slowness.x, a.slowness.y, a.slowness.z, a.phi,
-                        a.tau,   a.amp,   a.phase, a.p1.x,       a.p1.y,       a.q1.x,       a.q1.y,
-                        a.p2.x,  a.p2.y,  a.q2.x,  a.q2.y,       a.c};
-    const float fb[] = {b.pos.x, b.pos.y, b.pos.z, b.slowness.x, b.slowness.y, b.slowness.z, b.phi,
-                        b.tau,   b.amp,   b.phase, b.p1.x,       b.p1.y,       b.q1.x,       b.q1.y,
-                        b.p2.x,  b.p2.y,  b.q2.x,  b.q2.y,       b.c};
-    for (std::size_t k = 0; k < std::size(fa); ++k) {
-      if (bits(fa[k]) != bits(fb[k])) return false;
-    }
-    return a.n_surface == b.n_surface && a.n_bottom == b.n_bottom &&
-           a.bottom_hit.has_value() == b.bottom_hit.has_value();
-  };
   struct Ocean {
     const SSPFields& ssp;
     const BTYfield& bty;
@@ -279,11 +282,80 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
           trace_ray_step_by_step(beam, ocean.source, ocean.ssp, unbounded, azimuth, elevation,
                                  steps);
           ASSERT_EQ(runs.size(), steps.size());
-          for (std::size_t i = 0; i < runs.size(); ++i) ASSERT_TRUE(same(runs[i], steps[i])) << i;
+          for (std::size_t i = 0; i < runs.size(); ++i)
+            ASSERT_TRUE(same_bits(runs[i], steps[i])) << i;
         }
       }
     }
   }
+}
+
+// Rays traced side by side take the steps each takes alone, bit for bit, in groups of one to four
+// that end at different steps: in curved water over a sloping bottom, surface and bottom bounces,
+// a vertical ray, the range limit, the step budget (none at all included) and the cut-off.
+TEST(TraceRays, SideBySideTakeTheStepsOfEachRayAlone) {
+  const SSPFields ssp =
+      make_ssp(linspace(-6000.0f, 6000.0f, 5), linspace(-6000.0f, 6000.0f, 5),
+               linspace(0.0f, 1600.0f, 5), [](float x, float y, float z) {
+                 const float d = z - 600.0f;
+                 return SSPSample{.c = 1490.0f + 1e-4f * d * d + 2e-4f * x - 1e-4f * y,
+                                  .c_x = 2e-4f,
+                                  .c_y = -1e-4f,
+                                  .c_z = 2e-4f * d,
+                                  .c_zz = 2e-4f};
+               });
+  const BTYfield bty = make_bty(linspace(-6000.0f, 6000.0f, 13), linspace(-6000.0f, 6000.0f, 13),
+                                [](float x, float y) { return 1200.0f + 0.04f * x - 0.03f * y; });
+  ASSERT_TRUE(traces_side_by_side(BeamSettings{}, ssp));
+  const float azimuths[] = {0.0f, 0.0f, 0.8f, 1.5707964f, 2.4f, 3.14159f, 4.0f, 5.5f, 0.3f};
+  const float elevations[] = {0.0f, 1.5707964f, -0.3f, 0.15f, 0.5f, -0.05f, 0.25f, -0.6f, 0.9f};
+  constexpr std::size_t kRays = std::size(azimuths);
+  const std::vector<float> omegas{628.3f};
+  BeamSettings beam;
+  beam.step_m = 40.0f;
+  beam.max_range_m = 5000.0f;
+  std::vector<RayState> lists[kSideBySideRays];
+  std::vector<RayState>* const states[] = {&lists[0], &lists[1], &lists[2], &lists[3]};
+  std::vector<RayState> alone;
+  bool reflected_up = false;  // some ray met the surface, and some the bottom
+  bool reflected_down = false;
+  for (const IntegrationMethod method : {IntegrationMethod::Rk2, IntegrationMethod::Euler}) {
+    beam.integration_method = method;
+    for (const std::uint64_t max_steps : {0u, 1u, 7u, 400u}) {
+      beam.max_steps = max_steps;
+      for (const float min_amplitude : {0.0f, 1.5f}) {
+        RayCutoff cutoff_list[kSideBySideRays];
+        RayCutoff* const cutoffs[] = {&cutoff_list[0], &cutoff_list[1], &cutoff_list[2],
+                                      &cutoff_list[3]};
+        for (RayCutoff& cutoff : cutoff_list) cutoff = {min_amplitude, omegas, {}};
+        for (std::size_t count = 1; count <= kSideBySideRays; ++count) {
+          for (std::size_t first = 0; first + count <= kRays; first += count) {
+            SCOPED_TRACE(::testing::Message()
+                         << "steps " << max_steps << " cut-off " << min_amplitude << " rays "
+                         << first << "+" << count);
+            trace_rays(beam, {0.0f, 0.0f, 300.0f}, ssp, bty, {azimuths + first, count},
+                       {elevations + first, count}, {states, count}, {cutoffs, count});
+            for (std::size_t j = 0; j < count; ++j) {
+              RayCutoff cutoff{min_amplitude, omegas, {}};
+              trace_ray(beam, {0.0f, 0.0f, 300.0f}, ssp, bty, azimuths[first + j],
+                        elevations[first + j], alone, &cutoff);
+              ASSERT_EQ(lists[j].size(), alone.size()) << "ray " << first + j;
+              reflected_up = reflected_up || alone.back().n_surface > 0;
+              reflected_down = reflected_down || alone.back().n_bottom > 0;
+              for (std::size_t i = 0; i < alone.size(); ++i) {
+                ASSERT_TRUE(same_bits(lists[j][i], alone[i])) << "ray " << first + j << " " << i;
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(reflected_up && reflected_down);
+  RayCutoff* const no_cutoffs[2] = {};
+  EXPECT_THROW(trace_rays(beam, {0.0f, 0.0f, 300.0f}, ssp, bty, {azimuths, 1}, {elevations, 2},
+                          {states, 2}, no_cutoffs),
+               Fault);
 }
 
 }  // namespace
