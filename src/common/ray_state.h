@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
+#include "common/float4.h"
+#include "common/float4_math.h"
 #include "common/vec3.h"
 
 namespace abyx {
@@ -59,6 +63,21 @@ struct RayBasis {
 // Whether a boundary reflection made `after` from `before`, the state of the step before it.
 inline bool reflects(const RayState& before, const RayState& after) {
   return after.n_surface != before.n_surface || after.n_bottom != before.n_bottom;
+}
+
+// Whether the state's position, slowness, travel time and sound speed are all finite. The first
+// eight floats from the position lie in a row with the rotation angle among them, which is left
+// out; they are tested four at a time, (v - v) being 0 exactly where v is finite.
+inline bool is_finite_state(const RayState& s) {
+  static_assert(offsetof(RayState, slowness) == offsetof(RayState, pos) + 3 * sizeof(float));
+  static_assert(offsetof(RayState, tau) == offsetof(RayState, slowness) + 4 * sizeof(float));
+  const char* base = reinterpret_cast<const char*>(&s);
+  Float4 first;   // x, y, z, xi
+  Float4 second;  // eta, zeta, phi, tau
+  std::memcpy(&first, base + offsetof(RayState, pos), sizeof first);
+  std::memcpy(&second, base + offsetof(RayState, slowness) + sizeof(float), sizeof second);
+  second[2] = 0.0f;
+  return lane_bits(is_finite4(first) & is_finite4(second)) == 0xfu && std::isfinite(s.c);
 }
 
 // The basis of a state from its slowness, sound speed and rotation angle. A state moving exactly

@@ -54,13 +54,9 @@ void count_path_points(PathBudget& budget, std::size_t points) {
   }
 }
 
-bool finite_state(const RayState& s) {
-  return is_finite(s.pos) && is_finite(s.slowness) && std::isfinite(s.tau) && std::isfinite(s.c);
-}
-
 // A ray that overflowed would put NaN into its path and the field without a word.
 void check_traced_ray(const std::vector<RayState>& states, std::size_t ray) {
-  const auto bad = std::find_if_not(states.begin(), states.end(), finite_state);
+  const auto bad = std::find_if_not(states.begin(), states.end(), is_finite_state);
   if (bad == states.end()) return;
   throw BeyondPrecision(std::string(kBeyondPrecisionLead) + "ray " + decimal_text(ray) +
                         " of the launch list became non-finite at step " +

@@ -54,6 +54,36 @@ TEST(RayBasis, IsRightHandedOrthonormalFrameAroundTangent) {
   }
 }
 
+// A state is finite while its position, slowness, travel time and sound speed are, whatever its
+// other fields hold.
+TEST(RayState, IsFiniteWhereItsPositionSlownessTravelTimeAndSpeedAre) {
+  const float bad[] = {std::numeric_limits<float>::infinity(),
+                       -std::numeric_limits<float>::infinity(),
+                       std::numeric_limits<float>::quiet_NaN()};
+  using Field = float RayState::*;
+  for (const float value : bad) {
+    RayState state;
+    state.phi = value;
+    state.amp = value;
+    state.p1.x = value;
+    state.q2.y = value;
+    EXPECT_TRUE(is_finite_state(state));
+    Vec3 RayState::*const vectors[] = {&RayState::pos, &RayState::slowness};
+    for (Vec3 RayState::*const member : vectors) {
+      for (float Vec3::*const axis : {&Vec3::x, &Vec3::y, &Vec3::z}) {
+        RayState broken;
+        broken.*member.*axis = value;
+        EXPECT_FALSE(is_finite_state(broken)) << value;
+      }
+    }
+    for (const Field field : {Field{&RayState::tau}, Field{&RayState::c}}) {
+      RayState broken;
+      broken.*field = value;
+      EXPECT_FALSE(is_finite_state(broken)) << value;
+    }
+  }
+}
+
 // A field with constant gradient and Hessian around c = 1500 m/s; the node values need not form a
 // consistent field for the derivative formulas to be checked.
 SSPFields constant_derivative_field(const SSPSample& sample) {
