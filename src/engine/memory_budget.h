@@ -28,8 +28,8 @@ std::uint64_t path_point_bytes(const ResultCosts& result);
 std::uint64_t worker_bytes_per_state(const SimulationConfig& config);
 
 // Whether each of worker_count workers may keep kSideBySideRays rays' states at once, each ray
-// taking up to max_steps + 1 states, in available_bytes besides the beam sum's working arrays; a
-// run whose single rays only just fit traces them one at a time.
+// taking up to max_steps + 1 states, with the beam sum's working arrays for one of them, in
+// available_bytes; a run whose rays fit only one at a time traces them so.
 bool fits_rays_side_by_side(const SimulationConfig& config, std::size_t worker_count,
                             std::uint64_t available_bytes);
 

@@ -127,15 +127,21 @@ inline PackedSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w
   return sum_corners(ssp, w.ix, w.iy, w.iz, lower, upper);
 }
 
+// A uniform cell has its speed everywhere, exactly, so a position in it needs no weights; one that
+// is not finite still takes the weighted sum, which says so with NaN. The sample of such a cell, in
+// the layout of a node.
+inline bool takes_uniform_sample(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor) {
+  return holds_uniform_cell(ssp, cursor) && is_finite(pos);
+}
+inline PackedSample uniform_sample(const SSPFields& ssp, const SSPCursor& cursor) {
+  const Float4 none = {};
+  return {Float4{ssp.node(cursor.ix, cursor.iy, cursor.iz)[0], 0.0f, 0.0f, 0.0f}, none, none};
+}
+
 // The sample of interpolate_all_in_cell in the layout of a node.
 inline PackedSample interpolate_packed_in_cell(Vec3 pos, const SSPFields& ssp,
                                                const SSPCursor& cursor) {
-  // A uniform cell has its speed everywhere, exactly, so no weights are needed; a position that
-  // is not finite still takes the weighted sum, which says so with NaN.
-  if (holds_uniform_cell(ssp, cursor) && is_finite(pos)) {
-    const Float4 none = {};
-    return {Float4{ssp.node(cursor.ix, cursor.iy, cursor.iz)[0], 0.0f, 0.0f, 0.0f}, none, none};
-  }
+  if (takes_uniform_sample(pos, ssp, cursor)) return uniform_sample(ssp, cursor);
   return sum_packed_corners(ssp, cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));
 }
 
@@ -171,12 +177,9 @@ inline void interpolate_packed_x4(const Vec3 pos[4], const SSPCursor* const curs
   transpose4(upper[0], upper[1], upper[2], upper[3]);
   for (int j = 0; j < 4; ++j) {
     const SSPCursor& cursor = *cursors[j];
-    if (holds_uniform_cell(ssp, cursor) && is_finite(pos[j])) {
-      const Float4 none = {};
-      out[j] = {Float4{ssp.node(cursor.ix, cursor.iy, cursor.iz)[0], 0.0f, 0.0f, 0.0f}, none, none};
-    } else {
-      out[j] = sum_corners(ssp, cursor.ix, cursor.iy, cursor.iz, lower[j], upper[j]);
-    }
+    out[j] = takes_uniform_sample(pos[j], ssp, cursor)
+                 ? uniform_sample(ssp, cursor)
+                 : sum_corners(ssp, cursor.ix, cursor.iy, cursor.iz, lower[j], upper[j]);
   }
 }
 
