@@ -237,7 +237,8 @@ bool same_bits(const RayState& a, const RayState& b) {
 // Straight runs through uniform cells, and steps that leave out a bottom far below, take the steps
 // of the general loop with the bottom evaluated after every step, bit for bit: in uniform and
 // sloped sound-speed cells, over level, sloping and steep bathymetry cells, through grid planes,
-// bounces, a vertical ray, the range limit and the step budget.
+// bounces, a vertical ray, the range limit and the step budget. Rays traced side by side, in groups
+// of four to one that end at different steps, take the steps each takes alone, cut-off included.
 TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
   // uniform for x < 2000 m; beyond, a cell whose far corners are faster and sloped
   const SSPFields ssp = make_ssp(linspace(-6000.0f, 6000.0f, 4), linspace(-6000.0f, 6000.0f, 4),
@@ -249,10 +250,14 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
   const BTYfield bty = make_bty(
       linspace(-6000.0f, 6000.0f, 13), linspace(-6000.0f, 6000.0f, 13),
       [](float x, float) { return x < 1000.0f ? 100.0f : 100.0f - 0.005f * (x - 1000.0f); });
-  // deep water with a gradient everywhere, over ridges that slope 0.5 along x and y
+  // deep, curved water with a gradient everywhere, over ridges that slope 0.5 along x and y
   const SSPFields deep_ssp = make_ssp(
       linspace(-6000.0f, 6000.0f, 4), linspace(-6000.0f, 6000.0f, 4), {0.0f, 500.0f, 1500.0f},
-      [](float, float, float z) { return SSPSample{.c = 1480.0f + 0.02f * z, .c_z = 0.02f}; });
+      [](float x, float, float z) {
+        const float d = z - 600.0f;
+        return SSPSample{
+            1480.0f + 2e-4f * x + 1e-5f * d * d, 2e-4f, 0.0f, 2e-5f * d, 0.0f, 0.0f, 2e-5f};
+      });
   const BTYfield deep_bty = make_bty(
       linspace(-6000.0f, 6000.0f, 25), linspace(-6000.0f, 6000.0f, 25),
       [](float x, float y) { return 700.0f + std::abs(std::fmod(x + y, 1000.0f)) * 0.5f; });
@@ -267,6 +272,10 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
   beam.max_range_m = 5000.0f;
   std::vector<RayState> runs;
   std::vector<RayState> steps;
+  const std::vector<float> omegas{628.3f};
+  const auto cutoff_for = [&](std::size_t ray) {
+    return RayCutoff{ray % 3 == 0 ? 1.5f : 0.0f, omegas, {}};  // a rigid bottom reflects |R| = 1
+  };
   for (const Ocean& ocean : {Ocean{ssp, bty, 10.0f, {0.0f, 0.0f, 50.0f}},
                              Ocean{deep_ssp, deep_bty, 50.0f, {0.0f, 0.0f, 300.0f}}}) {
     BTYfield unbounded = ocean.bty;  // evaluated after every step
@@ -274,6 +283,8 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
     beam.step_m = ocean.step_m;
     for (const IntegrationMethod method : {IntegrationMethod::Rk2, IntegrationMethod::Euler}) {
       beam.integration_method = method;
+      std::vector<float> azimuths, elevations;
+      std::vector<std::vector<RayState>> alone;
       for (const float azimuth : {0.3f, 1.2f, 1.5707964f, 2.0f, 3.6f, 4.5f}) {
         for (const float elevation : {-0.7f, -0.2f, -0.02f, 0.0f, 0.05f, 0.4f, 1.0f, 1.5707964f}) {
           SCOPED_TRACE(::testing::Message() << "step " << ocean.step_m << " azimuth " << azimuth
@@ -284,77 +295,39 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
           ASSERT_EQ(runs.size(), steps.size());
           for (std::size_t i = 0; i < runs.size(); ++i)
             ASSERT_TRUE(same_bits(runs[i], steps[i])) << i;
+          RayCutoff cutoff = cutoff_for(alone.size());
+          trace_ray(beam, ocean.source, ocean.ssp, ocean.bty, azimuth, elevation, runs, &cutoff);
+          alone.push_back(runs);
+          azimuths.push_back(azimuth);
+          elevations.push_back(elevation);
         }
       }
-    }
-  }
-}
-
-// Rays traced side by side take the steps each takes alone, bit for bit, in groups of one to four
-// that end at different steps: in curved water over a sloping bottom, surface and bottom bounces,
-// a vertical ray, the range limit, the step budget (none at all included) and the cut-off.
-TEST(TraceRays, SideBySideTakeTheStepsOfEachRayAlone) {
-  const SSPFields ssp =
-      make_ssp(linspace(-6000.0f, 6000.0f, 5), linspace(-6000.0f, 6000.0f, 5),
-               linspace(0.0f, 1600.0f, 5), [](float x, float y, float z) {
-                 const float d = z - 600.0f;
-                 return SSPSample{.c = 1490.0f + 1e-4f * d * d + 2e-4f * x - 1e-4f * y,
-                                  .c_x = 2e-4f,
-                                  .c_y = -1e-4f,
-                                  .c_z = 2e-4f * d,
-                                  .c_zz = 2e-4f};
-               });
-  const BTYfield bty = make_bty(linspace(-6000.0f, 6000.0f, 13), linspace(-6000.0f, 6000.0f, 13),
-                                [](float x, float y) { return 1200.0f + 0.04f * x - 0.03f * y; });
-  ASSERT_TRUE(traces_side_by_side(BeamSettings{}, ssp));
-  const float azimuths[] = {0.0f, 0.0f, 0.8f, 1.5707964f, 2.4f, 3.14159f, 4.0f, 5.5f, 0.3f};
-  const float elevations[] = {0.0f, 1.5707964f, -0.3f, 0.15f, 0.5f, -0.05f, 0.25f, -0.6f, 0.9f};
-  constexpr std::size_t kRays = std::size(azimuths);
-  const std::vector<float> omegas{628.3f};
-  BeamSettings beam;
-  beam.step_m = 40.0f;
-  beam.max_range_m = 5000.0f;
-  std::vector<RayState> lists[kSideBySideRays];
-  std::vector<RayState>* const states[] = {&lists[0], &lists[1], &lists[2], &lists[3]};
-  std::vector<RayState> alone;
-  bool reflected_up = false;  // some ray met the surface, and some the bottom
-  bool reflected_down = false;
-  for (const IntegrationMethod method : {IntegrationMethod::Rk2, IntegrationMethod::Euler}) {
-    beam.integration_method = method;
-    for (const std::uint64_t max_steps : {0u, 1u, 7u, 400u}) {
-      beam.max_steps = max_steps;
-      for (const float min_amplitude : {0.0f, 1.5f}) {
+      std::vector<RayState> lists[kSideBySideRays];
+      std::vector<RayState>* const states[] = {&lists[0], &lists[1], &lists[2], &lists[3]};
+      for (std::size_t first = 0, count = 4; first < alone.size(); first += count) {
+        count = std::min(1 + (first / 4) % 4, alone.size() - first);  // 1, 2, 3, 4 rays
         RayCutoff cutoff_list[kSideBySideRays];
-        RayCutoff* const cutoffs[] = {&cutoff_list[0], &cutoff_list[1], &cutoff_list[2],
-                                      &cutoff_list[3]};
-        for (RayCutoff& cutoff : cutoff_list) cutoff = {min_amplitude, omegas, {}};
-        for (std::size_t count = 1; count <= kSideBySideRays; ++count) {
-          for (std::size_t first = 0; first + count <= kRays; first += count) {
-            SCOPED_TRACE(::testing::Message()
-                         << "steps " << max_steps << " cut-off " << min_amplitude << " rays "
-                         << first << "+" << count);
-            trace_rays(beam, {0.0f, 0.0f, 300.0f}, ssp, bty, {azimuths + first, count},
-                       {elevations + first, count}, {states, count}, {cutoffs, count});
-            for (std::size_t j = 0; j < count; ++j) {
-              RayCutoff cutoff{min_amplitude, omegas, {}};
-              trace_ray(beam, {0.0f, 0.0f, 300.0f}, ssp, bty, azimuths[first + j],
-                        elevations[first + j], alone, &cutoff);
-              ASSERT_EQ(lists[j].size(), alone.size()) << "ray " << first + j;
-              reflected_up = reflected_up || alone.back().n_surface > 0;
-              reflected_down = reflected_down || alone.back().n_bottom > 0;
-              for (std::size_t i = 0; i < alone.size(); ++i) {
-                ASSERT_TRUE(same_bits(lists[j][i], alone[i])) << "ray " << first + j << " " << i;
-              }
-            }
-          }
+        RayCutoff* cutoffs[kSideBySideRays];
+        for (std::size_t j = 0; j < count; ++j) {
+          cutoff_list[j] = cutoff_for(first + j);
+          cutoffs[j] = &cutoff_list[j];
+        }
+        trace_rays(beam, ocean.source, ocean.ssp, ocean.bty, {&azimuths[first], count},
+                   {&elevations[first], count}, {states, count}, {cutoffs, count});
+        for (std::size_t j = 0; j < count; ++j) {
+          const std::vector<RayState>& expected = alone[first + j];
+          ASSERT_EQ(lists[j].size(), expected.size()) << "ray " << first + j;
+          for (std::size_t i = 0; i < expected.size(); ++i)
+            ASSERT_TRUE(same_bits(lists[j][i], expected[i])) << "ray " << first + j << " " << i;
         }
       }
     }
   }
-  EXPECT_TRUE(reflected_up && reflected_down);
+  EXPECT_TRUE(traces_side_by_side(beam, deep_ssp));
   RayCutoff* const no_cutoffs[2] = {};
-  EXPECT_THROW(trace_rays(beam, {0.0f, 0.0f, 300.0f}, ssp, bty, {azimuths, 1}, {elevations, 2},
-                          {states, 2}, no_cutoffs),
+  std::vector<RayState>* const two[] = {&runs, &steps};
+  const float angles[] = {0.0f, 0.0f};
+  EXPECT_THROW(trace_rays(beam, {}, deep_ssp, deep_bty, {angles, 1}, {angles, 2}, two, no_cutoffs),
                Fault);
 }
 
