@@ -76,14 +76,28 @@ std::uint64_t worker_bytes_per_state(const SimulationConfig& config) {
   return bytes;
 }
 
+namespace {
+
+// The states a ray may take: one that never leaves the range (launched straight down, say) takes
+// every step it may.
+std::uint64_t most_states(const SimulationConfig& config) {
+  return saturating_add(config.beam.max_steps, 1);
+}
+
+// What the rays that `workers` workers trace take, each worker with `rays` rays' states of
+// most_states each and the beam sum's working arrays for one of them, per state.
+std::uint64_t tracing_bytes(const SimulationConfig& config, std::uint64_t workers,
+                            std::uint64_t rays) {
+  const std::uint64_t per_state = saturating_add(
+      worker_bytes_per_state(config), saturating_multiply(rays - 1, 2 * sizeof(RayState)));
+  return saturating_multiply(saturating_multiply(most_states(config), per_state), workers);
+}
+
+}  // namespace
+
 bool fits_rays_side_by_side(const SimulationConfig& config, std::size_t worker_count,
                             std::uint64_t available_bytes) {
-  const std::uint64_t states = saturating_add(config.beam.max_steps, 1);
-  const std::uint64_t per_worker =
-      saturating_add(worker_bytes_per_state(config),
-                     saturating_multiply(kSideBySideRays - 1, 2 * sizeof(RayState)));
-  return saturating_multiply(saturating_multiply(states, per_worker), worker_count) <=
-         available_bytes;
+  return tracing_bytes(config, worker_count, kSideBySideRays) <= available_bytes;
 }
 
 std::uint64_t available_memory_bytes() {
@@ -187,16 +201,13 @@ void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout
     }
   }
 
-  // A ray that never leaves the range (one launched straight down, say) takes every step it may.
-  const std::uint64_t states = saturating_add(config.beam.max_steps, 1);
-  const std::uint64_t state_bytes = worker_bytes_per_state(config);
-  const std::uint64_t tracing_bytes =
-      saturating_multiply(saturating_multiply(states, state_bytes), busy_workers);
-  if (tracing_bytes > available_bytes) {
-    throw TooLargeForMemory("ray states too large for memory: max_steps + 1 = " + decimal(states) +
-                            " states x " + decimal(state_bytes) + " bytes for each of " +
-                            decimal(busy_workers) + " rays traced at once " +
-                            need_text(tracing_bytes, available_bytes) + "; lower max_steps");
+  const std::uint64_t states_bytes = tracing_bytes(config, busy_workers, 1);
+  if (states_bytes > available_bytes) {
+    throw TooLargeForMemory(
+        "ray states too large for memory: max_steps + 1 = " + decimal(most_states(config)) +
+        " states x " + decimal(worker_bytes_per_state(config)) + " bytes for each of " +
+        decimal(busy_workers) + " rays traced at once " + need_text(states_bytes, available_bytes) +
+        "; lower max_steps");
   }
 }
 
