@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "rays/trace_ray.h"
+
 namespace abyx {
 namespace {
 
@@ -16,6 +18,8 @@ std::vector<float> to_radians(const std::vector<float>& degrees) {
 float spacing(const std::vector<float>& radians) {
   return radians.size() >= 2 ? std::fabs(radians[1] - radians[0]) : kRadiansPerDegree;
 }
+
+std::size_t ceil_div(std::size_t n, std::size_t d) { return (n + d - 1) / d; }
 
 }  // namespace
 
@@ -46,8 +50,10 @@ std::vector<Launch> launch_list(const LaunchFan& fan) {
 
 ChunkPlan plan_chunks(std::size_t ray_count) {
   if (ray_count == 0) return {1, 0};
-  const std::size_t size = (ray_count + kMaxChunks - 1) / kMaxChunks;
-  return {size, (ray_count + size - 1) / size};
+  // whole groups of rays traced side by side, so only the last chunk may end on a short group
+  const std::size_t size =
+      ceil_div(ceil_div(ray_count, kMaxChunks), kSideBySideRays) * kSideBySideRays;
+  return {size, ceil_div(ray_count, size)};
 }
 
 }  // namespace abyx

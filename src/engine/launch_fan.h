@@ -22,13 +22,15 @@ struct Launch {
   float elevation_rad = 0.0f;  // launch elevation (rad)
 };
 
-// The launch list is cut into at most this many chunks, whatever the pool: enough for the workers
-// of a large node to share the rays evenly, few enough that merging their fields costs little.
-inline constexpr std::size_t kMaxChunks = 64;
+// The launch list is cut into at most this many chunks, whatever the pool: enough that the last
+// chunks, which leave the other workers idle, are short even where some azimuths cost several
+// times others, few enough that clearing and merging their fields costs little.
+inline constexpr std::size_t kMaxChunks = 128;
 
 // How the launch list is cut: consecutive chunks of chunk_size rays, the last one maybe shorter.
 struct ChunkPlan {
-  std::size_t chunk_size = 1;   // rays per chunk: ceil(N / kMaxChunks), 1 when N = 0
+  std::size_t chunk_size = 1;   // rays per chunk: ceil(N / kMaxChunks) rounded up to a whole
+                                // number of side-by-side groups, 1 when N = 0
   std::size_t chunk_count = 0;  // ceil(N / chunk_size), at most kMaxChunks
 };
 
