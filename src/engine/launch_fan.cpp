@@ -50,9 +50,12 @@ std::vector<Launch> launch_list(const LaunchFan& fan) {
 
 ChunkPlan plan_chunks(std::size_t ray_count) {
   if (ray_count == 0) return {1, 0};
-  // whole groups of rays traced side by side, so only the last chunk may end on a short group
+  // a chunk of a group or more is a whole number of the groups traced side by side, so that only
+  // the last chunk may end on a short group; a few rays stay in chunks of one to three, spread
+  // over as many workers
+  const std::size_t even = ceil_div(ray_count, kMaxChunks);
   const std::size_t size =
-      ceil_div(ceil_div(ray_count, kMaxChunks), kSideBySideRays) * kSideBySideRays;
+      even < kSideBySideRays ? even : ceil_div(even, kSideBySideRays) * kSideBySideRays;
   return {size, ceil_div(ray_count, size)};
 }
 

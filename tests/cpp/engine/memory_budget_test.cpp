@@ -64,16 +64,16 @@ TEST_P(CheckRunFitsMemory, RefusesWhatDoesNotFitNamingItsSizes) {
   EXPECT_EQ(text.empty(), c.refusal.empty()) << text;
 }
 
-// a busy worker holds two pieces, and the merge tree of 100 rays (25 chunks, 5 levels) keeps up to
-// 5 more per worker: per receiver 8 bytes a frequency, 8 of arrival, 12 of point
+// a busy worker holds two pieces, and the merge tree of 100 rays (100 chunks, 7 levels) keeps up to
+// 7 more per worker: per receiver 8 bytes a frequency, 8 of arrival, 12 of point
 INSTANTIATE_TEST_SUITE_P(
     Sizes, CheckRunFitsMemory,
     testing::Values(
         BudgetCase{"GridForTwoWorkers", [] { return sized(4, 1000, 1000, 100, 10, 10); }, 2,
                    8 * kGiB,
                    "receiver grid too large for memory: 4 frequencies x 100000000 receivers x 8 "
-                   "bytes per worker piece, 14 pieces at once with their arrival times need "
-                   "56000000000 bytes, 8589934592 bytes are available"},
+                   "bytes per worker piece, 18 pieces at once with their arrival times need "
+                   "72000000000 bytes, 8589934592 bytes are available"},
         BudgetCase{"OneRayKeepsOneWorkerBusy", [] { return sized(4, 1000, 1000, 100, 1, 1); }, 64,
                    8 * kGiB, ""},
         BudgetCase{"GridWouldWrap", [] { return sized(1, 1 << 22, 1 << 22, 1 << 22, 1, 1); }, 1,
