@@ -29,8 +29,8 @@ inline constexpr std::size_t kMaxChunks = 128;
 
 // How the launch list is cut: consecutive chunks of chunk_size rays, the last one maybe shorter.
 struct ChunkPlan {
-  std::size_t chunk_size = 1;   // rays per chunk: ceil(N / kMaxChunks), from a side-by-side
-                                // group up rounded up to whole groups, 1 when N = 0
+  std::size_t chunk_size = 1;   // rays per chunk: ceil(N / kMaxChunks), rounded up to whole
+                                // side-by-side groups when it is a group or more; 1 when N = 0
   std::size_t chunk_count = 0;  // ceil(N / chunk_size), at most kMaxChunks
 };
 
