@@ -533,7 +533,8 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
               intensity[k * stride + cell] +=
                   (refl[k].re * refl[k].re + refl[k].im * refl[k].im) * share[lane];
             }
-            if (k == k_ref) {
+            // a beam of no weight (a fan without spacing, a width that underflows) arrives nowhere
+            if (k == k_ref && arrival_amplitude[lane] > 0.0f) {
               record_arrival(field.delay_s[cell], field.amplitude[cell], tau_beam[lane],
                              arrival_amplitude[lane]);
             }
@@ -556,7 +557,7 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
         // far outside the ray tube the point source's wavefront is no guide to the delay (it
         // diverges near the source and at caustics), so a tail takes its beam's own
         const float delay = view.tube_weight >= kOutlyingWeight ? view.delay : ref.delay[lane];
-        if (!std::isfinite(delay) || !std::isfinite(magnitude)) continue;
+        if (!std::isfinite(delay) || !(magnitude > 0.0 && std::isfinite(magnitude))) continue;
         const ArrivalSlot slot = gather_arrival(
             *arrivals, cell,
             {delay, static_cast<float>(magnitude * view.tube_weight), static_cast<float>(magnitude),
