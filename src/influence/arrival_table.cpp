@@ -43,7 +43,7 @@ void allocate_bins(ArrivalTable& table) {
 }
 
 // A path gathered from the far tails of wide beams only.
-bool outlying(const ArrivalBin& bin) { return !(bin.weight >= 1e-3 * bin.magnitude); }
+bool outlying(const ArrivalBin& bin) { return !(bin.weight >= kOutlyingWeight * bin.magnitude); }
 
 double mean_delay(const ArrivalBin& bin) {
   return bin.weight > 0.0 ? bin.weighted_delay / bin.weight : double{bin.reference_s};

@@ -53,6 +53,10 @@ struct ArrivalBin {
   std::int64_t azimuth_hi;
 };
 
+// A contribution, or a path, whose delay weight is below this fraction of its magnitude lies in the
+// far tails of wide beams, well outside the ray tubes.
+inline constexpr double kOutlyingWeight = 1e-3;
+
 // One contribution of a ray's segment to a receiver.
 // Its delay weight is its magnitude for a beam that stays within its ray tube; a wider beam weighs
 // its delay down with the distance from its ray in ray-tube widths, so that the delay of a path

@@ -396,7 +396,10 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       g.next_along =
           next_length >= kShortSegment ? (1.0f / next_length) * next_d : b.c * b.slowness;
     }
-    g.s_lo = starts_reflected ? -reach_past_reflection(states[i - 2], a, g.along, reach) : 0.0f;
+    // behind the leg's image source the continuation would arrive before the launch
+    g.s_lo = starts_reflected
+                 ? std::max(-reach_past_reflection(states[i - 2], a, g.along, reach), -a.tau * a.c)
+                 : 0.0f;
     g.s_hi = g.length + (g.ends_reflected ? reach_past_reflection(a, b, g.along, reach) : 0.0f);
     // Straight on, a beam narrows towards its waist and widens past it, so the widest point of a
     // window continued from one state is one of its ends; without that bound, the window's half
@@ -530,7 +533,8 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
               intensity[k * stride + cell] +=
                   (refl[k].re * refl[k].re + refl[k].im * refl[k].im) * share[lane];
             }
-            if (k == k_ref) {
+            // a beam of no weight (a fan without spacing, a width that underflows) arrives nowhere
+            if (k == k_ref && arrival_amplitude[lane] > 0.0f) {
               record_arrival(field.delay_s[cell], field.amplitude[cell], tau_beam[lane],
                              arrival_amplitude[lane]);
             }
@@ -550,11 +554,14 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
         const PointSourceView view =
             view_from_point_source(a, b, continued[lane] != 0, t[lane], h[lane], n1[lane], n2[lane],
                                    tube_scale, tau[lane]);
-        if (!std::isfinite(view.delay) || !std::isfinite(magnitude)) continue;
+        // far outside the ray tube the point source's wavefront is no guide to the delay (it
+        // diverges near the source and at caustics), so a tail takes its beam's own
+        const float delay = view.tube_weight >= kOutlyingWeight ? view.delay : ref.delay[lane];
+        if (!std::isfinite(delay) || !(magnitude > 0.0 && std::isfinite(magnitude))) continue;
         const ArrivalSlot slot = gather_arrival(
             *arrivals, cell,
-            {view.delay, static_cast<float>(magnitude * view.tube_weight),
-             static_cast<float>(magnitude), launch.ray_index, g.end, a.n_surface, a.n_bottom});
+            {delay, static_cast<float>(magnitude * view.tube_weight), static_cast<float>(magnitude),
+             launch.ray_index, g.end, a.n_surface, a.n_bottom});
         if (slot.bin == nullptr) continue;
         for (std::size_t k = 0; k < nf; ++k) {
           const CervenyLaneValues& kept = ws.lane_values[k];
