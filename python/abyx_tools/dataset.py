@@ -15,7 +15,7 @@ Layout of the dataset:
   `arrival_x_m`, `arrival_y_m`, `arrival_z_m`, the central ray's `arrival_launch_elev_deg`,
   `arrival_launch_azim_deg` and `arrival_ray_index`, `arrival_n_surface`, `arrival_n_bottom` along an
   `arrival` dimension, and `arrival_amplitude_re`, `arrival_amplitude_im` along (`frequency_hz`,
-  `arrival`); `abyx_tools.arrivals` reads them back;
+  `arrival`); `abyx_tools.arrival_tables` reads them back;
 * with stored ray paths, a contiguous ragged array: `ray_point_count` and `ray_index` along `ray`,
   `ray_x_m`, `ray_y_m`, `ray_z_m` along `ray_point`, the points of ray r following those of ray r-1;
 * attributes: the source (`source_position_m`, launch angles), the environment (grid sizes, bottom
@@ -191,7 +191,7 @@ def to_dataset(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     if isinstance(result, Mapping) and "ray_paths" in result:
         variables.update(_ray_variables(ray_paths(result)))
     if isinstance(result, Mapping) and "arrivals" in result:
-        from abyx_tools.arrivals import arrival_variables
+        from abyx_tools.arrival_tables import arrival_variables
 
         variables.update(arrival_variables(result, plain))
     dataset = xr.Dataset(variables, coords=_coordinates(field))

@@ -114,7 +114,7 @@ def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) 
             np.concatenate([p.points for p in paths]) if paths else np.empty((0, 3), np.float32)
         )
     if isinstance(result, Mapping) and "arrivals" in result:
-        from abyx_tools.arrivals import arrival_variables
+        from abyx_tools.arrival_tables import arrival_variables
 
         arrays.update((name, values) for name, (_, values, _) in arrival_variables(result, plain).items())
     if plain is not None:

@@ -560,7 +560,7 @@ def arrivals(
     """One receiver's arrivals as stems: `20 log10 |A|` (dB re 1 m) against delay, coloured by the
     number of bounces (surface and bottom). `data` is a result dict run with `beam.arrivals`, a
     dataset or a saved file (see `abyx_tools.arrival_arrays`)."""
-    from abyx_tools.arrivals import arrival_arrays
+    from abyx_tools.arrival_tables import arrival_arrays
 
     arrays = arrival_arrays(data)
     chosen = arrays.at(receiver)

@@ -1,6 +1,8 @@
 """Arrivals as arrays, tables, files and impulse responses; their pictures."""
 
 import json
+import subprocess
+import sys
 
 import pytest
 
@@ -13,7 +15,7 @@ from matplotlib.figure import Figure  # noqa: E402
 
 import abyx_tools  # noqa: E402
 from abyx_tools import cli, plot  # noqa: E402
-from conftest import make_config  # noqa: E402
+from conftest import child_env, make_config  # noqa: E402
 
 # Three receivers of a grid in 100 m of water 300 to 600 m from the source, two frequencies.
 CONFIG = make_config(**{
@@ -21,6 +23,16 @@ CONFIG = make_config(**{
                 "launch_azim_deg": [-5.0 + 0.5 * i for i in range(21)]},
     "receivers": {"config_type": "grid", "x_rcvr_m": [0.0], "y_rcvr_m": [300.0, 600.0], "z_rcvr_m": [30.0, 70.0]},
     "+beam": {"max_range_m": 700.0, "arrivals": True, "eigenrays": True, "max_arrivals": 40}})
+
+
+def test_public_names_stay_themselves_once_every_submodule_is_imported():
+    # importing a submodule binds it on the package: a module named as a function would replace it
+    script = ("import importlib, pkgutil, types, abyx_tools\n"
+              "for module in pkgutil.iter_modules(abyx_tools.__path__):\n"
+              "    module.name == '__main__' or importlib.import_module('abyx_tools.' + module.name)\n"
+              "print([n for n in abyx_tools.__all__ if isinstance(getattr(abyx_tools, n), types.ModuleType)])")
+    done = subprocess.run([sys.executable, "-c", script], env=child_env(), capture_output=True, text=True)
+    assert done.stdout == "[]\n", done.stderr
 
 
 @pytest.fixture(scope="module")

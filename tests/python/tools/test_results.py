@@ -171,7 +171,7 @@ def test_polar_fields_keep_range_bearing_depth_axes_place_receivers_from_the_sou
     # bearings as azimuths: 0 along +y, 90 along +x
     np.testing.assert_allclose(field.x_m[2], [10.0, 130.0, -50.0], atol=1e-3)
     np.testing.assert_allclose(field.y_m[2], [100.0, -20.0, -20.0 - 120.0 * np.sqrt(0.75)], atol=1e-3)
-    from abyx_tools.arrivals import arrival_arrays
+    from abyx_tools.arrival_tables import arrival_arrays
     table = arrival_arrays(result, config)  # each arrival at its receiver's position, depth fastest
     x, _, z = field.positions_m()
     np.testing.assert_array_equal(table.x_m, x[table.receiver])

@@ -15,7 +15,7 @@ from typing import Any, NamedTuple, Optional
 from abyx_tools._extras import require
 from abyx_tools.results import to_arrays
 
-np = require("numpy", "abyx_tools.arrivals")
+np = require("numpy", "abyx_tools.arrival_tables")
 
 __all__ = [
     "ArrivalArrays",
@@ -144,7 +144,7 @@ def arrivals(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     frequencies print alike), `launch_elev_deg`, `launch_azim_deg`, `n_surface`, `n_bottom` and
     `ray_index`. Accepts a result dict, a dataset or a saved file (see `arrival_arrays`, also for
     `config`)."""
-    pd = require("pandas", "abyx_tools.arrivals")
+    pd = require("pandas", "abyx_tools.arrival_tables")
     arrays = arrival_arrays(result, config)
     labels = [f"amplitude_{f:g}hz" for f in arrays.frequency_hz]
     if len(set(labels)) != len(labels):
