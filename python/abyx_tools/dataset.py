@@ -181,9 +181,9 @@ def to_dataset(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     """The result dict of a run (or its `FieldArrays`) as an `xarray.Dataset`, described above.
     Pass the run's `config` to keep the source and the environment as attributes; ray paths are
     included when the result holds them."""
-    from abyx_tools.runtime import plain_config
+    from abyx_tools.runtime import keyed_config, plain_config
 
-    plain = plain_config(config) if config is not None else None
+    plain = keyed_config(plain_config(config)) if config is not None else None
     field = result if isinstance(result, FieldArrays) else to_arrays(result, plain)
     if field.source_position_m is None and plain is not None:
         field = replace(field, source_position_m=source_position_of(plain))

@@ -84,9 +84,9 @@ def _write_atomically(path: PathLike, write: Callable[[str], None]) -> None:
 
 
 def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) -> None:
-    from abyx_tools.runtime import plain_config
+    from abyx_tools.runtime import keyed_config, plain_config
 
-    plain = plain_config(config) if config is not None else None
+    plain = keyed_config(plain_config(config)) if config is not None else None
     field = result if isinstance(result, FieldArrays) else to_arrays(result, plain)
     arrays: Dict[str, Any] = {
         "frequency_hz": field.frequency_hz,

@@ -105,6 +105,9 @@ def _config(data: Any, section: str = "bathymetry", what: str = "a bathymetry") 
         from abyx_tools.dataset import config_of
 
         config = config_of(data)
+    from abyx_tools.runtime import keyed_config
+
+    config = keyed_config(config)
     if not isinstance(config, Mapping) or section not in config:
         raise ValueError(f"no configuration with {what} to draw: pass the run's config")
     return config

@@ -1,12 +1,13 @@
 """Result dicts as arrays, as xarray Datasets, and as netCDF and .npz files written and read back."""
 
+import json
 import os
 import re
 
 import pytest
 
 np = pytest.importorskip("numpy")
-from abyx_tools import files, results, run  # noqa: E402
+from abyx_tools import cli, files, results, run, runtime  # noqa: E402
 from conftest import make_config  # noqa: E402
 from toolkit_cases import array_result, grid_result, rising_bottom_config, run_config  # noqa: E402
 
@@ -131,6 +132,37 @@ def test_files_read_back_the_field_paths_and_config(grid_run, tmp_path, suffix, 
     files.save(tmp_path / f"a{suffix}", array_result())  # no config, no paths
     saved = files.load(tmp_path / f"a{suffix}")
     assert saved.field.is_array and saved.ray_paths is None and saved.config is None
+
+
+# make_config() written as lists, over an acoustic bottom, and what the module reads from them
+LISTED = [[[-1000.0, 1000.0], [-1000.0, 1000.0], [0.0, 100.0], [1500.0] * 8],
+          [[-1000.0, 1000.0], [-1000.0, 1000.0], [100.0] * 4, None, ["acoustic", 1650.0, 1.8]],
+          [[0.0, 0.0, 50.0], [100.0], [-10.0, 0.0, 10.0], [0.0, 120.0, 240.0]],
+          ["grid", [100.0, 200.0], [100.0, 200.0], [20.0, 60.0]], [10.0, 100, 500.0, False, False]]
+KEYED = make_config(**{"+bathymetry": {"water_density_g_cm3": None, "bottom_model": {
+    "model": "acoustic", "compressional_speed_m_s": 1650.0, "density_g_cm3": 1.8}},
+    "+beam": {"store_ray_paths": False, "show_progress": False}})
+
+
+@pytest.mark.parametrize("suffix", [".nc", ".npz"])
+@pytest.mark.parametrize("config, keyed, bottom", [
+    (LISTED, KEYED, {"bottom_model": "acoustic", "bottom_compressional_speed_m_s": 1650.0, "bottom_density_g_cm3": 1.8})])
+def test_lists_and_any_bottom_keys_the_module_takes_are_run_saved_and_read_back(
+        config, keyed, bottom, suffix, tmp_path, request, monkeypatch):
+    if suffix == ".nc":
+        request.getfixturevalue("xr")
+    (tmp_path / "c.json").write_text(json.dumps(config))
+    started = []
+    monkeypatch.setattr(runtime, "run", lambda c: started.append(c) or run(c))
+    assert cli.main(["run", str(tmp_path / "c.json"), "-o", str(tmp_path / f"r{suffix}"), "--progress"]) == 0
+    assert started[0]["beam"]["show_progress"] is True
+    saved, want = files.load(tmp_path / f"r{suffix}"), results.to_arrays(run(keyed), keyed)
+    assert saved.config == keyed and saved.field.source_position_m == (0.0, 0.0, 50.0)
+    np.testing.assert_array_equal(saved.field.pressure, want.pressure)
+    if suffix == ".nc":
+        from abyx_tools import dataset
+        attrs = dataset.to_dataset(run(config), config).attrs
+        assert {k: v for k, v in attrs.items() if k.startswith("bottom")} == bottom
 
 
 def test_a_failed_write_keeps_the_old_file_and_leaves_no_partial_one(tmp_path, monkeypatch):
