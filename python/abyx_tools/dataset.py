@@ -141,13 +141,18 @@ def _ray_variables(paths: List[RayPath]) -> Dict[str, Any]:
 
 def _attributes(config: Mapping[str, Any]) -> Dict[str, Any]:
     """The source, the environment and the receiver layout of `config` as netCDF-storable
-    attributes (strings, numbers and non-empty number arrays)."""
+    attributes (strings, numbers and non-empty number arrays); values of another kind (other keys
+    of the bottom_model may hold anything) are left to the whole configuration in `abyx_config`."""
     attrs: Dict[str, Any] = {}
 
     def put(name: str, value: Any) -> None:
         if isinstance(value, (list, tuple)):
-            if value:
-                attrs[name] = np.asarray(value, dtype=np.float64)
+            try:
+                numbers = np.asarray(value, dtype=np.float64)
+            except (TypeError, ValueError):  # text, or lists of unequal lengths
+                return
+            if numbers.ndim == 1 and numbers.size:
+                attrs[name] = numbers
         elif isinstance(value, (int, float)) and not isinstance(value, bool):
             attrs[name] = float(value)
         elif isinstance(value, str):

@@ -142,11 +142,15 @@ LISTED = [[[-1000.0, 1000.0], [-1000.0, 1000.0], [0.0, 100.0], [1500.0] * 8],
 KEYED = make_config(**{"+bathymetry": {"water_density_g_cm3": None, "bottom_model": {
     "model": "acoustic", "compressional_speed_m_s": 1650.0, "density_g_cm3": 1.8}},
     "+beam": {"store_ray_paths": False, "show_progress": False}})
+# other keys of a bottom_model are the user's: attributes keep the numbers among them
+NOTED = make_config(**{"+bathymetry": {"bottom_model": {"model": "rigid", "note": ["from", "survey"],
+                                                        "layers": [[1.0, 2.0], [3.0, 4.0]], "depth_m": 5.0}}})
 
 
 @pytest.mark.parametrize("suffix", [".nc", ".npz"])
 @pytest.mark.parametrize("config, keyed, bottom", [
-    (LISTED, KEYED, {"bottom_model": "acoustic", "bottom_compressional_speed_m_s": 1650.0, "bottom_density_g_cm3": 1.8})])
+    (LISTED, KEYED, {"bottom_model": "acoustic", "bottom_compressional_speed_m_s": 1650.0, "bottom_density_g_cm3": 1.8}),
+    (NOTED, NOTED, {"bottom_model": "rigid", "bottom_depth_m": 5.0})])
 def test_lists_and_any_bottom_keys_the_module_takes_are_run_saved_and_read_back(
         config, keyed, bottom, suffix, tmp_path, request, monkeypatch):
     if suffix == ".nc":
