@@ -83,11 +83,10 @@ def arrival_arrays(result: Any, config: Optional[Mapping[str, Any]] = None) -> A
     `to_dataset`, or of a file `save` wrote (a path: netCDF or .npz). Polar receivers are placed
     around the source of the run's `config`, or relative to the source without it."""
     if isinstance(result, (str, os.PathLike)):
-        if os.fspath(result).lower().endswith(".npz"):
-            with np.load(result, allow_pickle=False) as stored:
-                return _from_stored({name: stored[name] for name in stored.files})
-        from abyx_tools.files import open_dataset
+        from abyx_tools.files import open_dataset, read_npz
 
+        if os.fspath(result).lower().endswith(".npz"):
+            return _from_stored(read_npz(result))
         return _from_stored(open_dataset(result))
     if not isinstance(result, Mapping) or "pressure_field" not in result:
         return _from_stored(result)

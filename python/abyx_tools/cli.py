@@ -223,7 +223,7 @@ def _simulate(config: Any, threads: Optional[int]) -> Any:
         warnings.simplefilter("always")
         try:
             result = run(config)
-        except RuntimeError as error:  # with the notes that say where the problem lies
+        except (RuntimeError, MemoryError) as error:  # with the notes that say where the problem lies
             raise CommandError("\n".join([str(error), *getattr(error, "__notes__", [])])) from None
         except abyx.PanicException as fault:
             raise CommandError(f"internal fault: {fault}") from None

@@ -188,8 +188,16 @@ def test_unknown_suffixes_and_foreign_files_are_refused(tmp_path, xr):
     with pytest.raises(ValueError, match=r"name it \*.nc \(netCDF\) or \*.npz"):
         files.save(tmp_path / "result.csv", grid_result())
     xr.Dataset({"t": ("x", [1.0, 2.0])}).to_netcdf(tmp_path / "other.nc")
-    with pytest.raises(ValueError, match="is not an abyx result"):
-        files.load(tmp_path / "other.nc")
+    (tmp_path / "text.nc").write_text("not netCDF")
+    (tmp_path / "text.npz").write_text("not a zip archive")
+    with open(tmp_path / "array.npz", "wb") as stream:  # a lone .npy array
+        np.save(stream, np.arange(3))
+    np.savez(tmp_path / "objects.npz", a=np.array([{}], dtype=object))  # readable only by unpickling
+    files.save(tmp_path / "field.npz", array_result())
+    np.savez(tmp_path / "no_x.npz", **{k: v for k, v in files.read_npz(tmp_path / "field.npz").items() if k != "x_m"})
+    for name in ("other.nc", "text.nc", "text.npz", "array.npz", "objects.npz", "no_x.npz"):
+        with pytest.raises(ValueError, match=re.escape(f"'{tmp_path / name}' is not an abyx result: ")):
+            files.load(tmp_path / name)
 
 
 @pytest.mark.parametrize("suffix", [".nc", ".npz"])
