@@ -69,11 +69,12 @@ def _from_stored(stored: Any) -> ArrivalArrays:
         return np.asarray(getattr(stored[name], "values", stored[name]), dtype=dtype)
 
     frequency = value("frequency_hz" if "frequency_hz" in stored else "freq_hz", np.float64)
+    columns = {name: value(f"arrival_{name}", dtype) for name, dtype in _LISTS.items()}
     amplitude = value("arrival_amplitude_re", np.float64) + 1j * value("arrival_amplitude_im", np.float64)
     return ArrivalArrays(
         frequency_hz=frequency,
-        amplitude=amplitude.reshape(frequency.size, -1),
-        **{name: value(f"arrival_{name}", dtype) for name, dtype in _LISTS.items()},
+        amplitude=amplitude.reshape(frequency.size, columns["delay_s"].size),  # a run may have no frequency
+        **columns,
         **{axis: value(f"arrival_{axis}", np.float64) for axis in ("x_m", "y_m", "z_m")},
     )
 

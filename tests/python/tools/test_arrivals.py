@@ -64,6 +64,16 @@ def test_the_arrival_table_reads_alike_from_a_result_a_dataset_and_both_files(re
         np.testing.assert_allclose(phased.groupby(table.receiver).sum().values, field[k], rtol=1e-4)
 
 
+@pytest.mark.parametrize("suffix", [".nc", ".npz"])
+def test_arrivals_of_a_run_without_frequencies_read_back_from_its_file(suffix, tmp_path):
+    config = make_config(**{"+source": {"freq_hz": []}, "+beam": {"arrivals": True}})
+    result = abyx_tools.run(config)
+    abyx_tools.save(tmp_path / f"r{suffix}", result, config)
+    table = abyx_tools.arrivals(tmp_path / f"r{suffix}")
+    assert len(table) == len(result["arrivals"]["delay_s"]) > 0
+    pd.testing.assert_frame_equal(table, abyx_tools.arrivals(result, config))
+
+
 def test_impulse_response_puts_each_isolated_arrival_at_its_delay(result):
     arrays = abyx_tools.arrival_arrays(result)
     first = arrays.at(0)[0]  # the direct path, 2 ms ahead of the next
