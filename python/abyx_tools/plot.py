@@ -177,10 +177,14 @@ def _colour_limits(values: Any, vmin: Optional[float], vmax: Optional[float]) ->
     if finite.size == 0:
         return vmin, vmax
     low, high = (float(v) for v in np.percentile(finite, TL_COLOUR_PERCENTILES))
+    # the default limit stays on its side of a given one: the full span from it where the slice
+    # lies beyond that bound
     if vmin is None and vmax is not None:
-        low = max(low, vmax - TL_COLOUR_SPAN_DB)
+        low = max(low, vmax - TL_COLOUR_SPAN_DB) if low < vmax else vmax - TL_COLOUR_SPAN_DB
     else:
         high = min(high, (low if vmin is None else vmin) + TL_COLOUR_SPAN_DB)
+        if vmin is not None and not high > vmin:
+            high = vmin + TL_COLOUR_SPAN_DB
     return (low if vmin is None else vmin, high if vmax is None else vmax)
 
 
