@@ -8,6 +8,7 @@ into that dict, and the README lists the rules.
 from __future__ import annotations
 
 import math
+import numbers
 from collections.abc import Mapping, Sequence
 from typing import Any, Dict, List, Optional, Tuple
 
@@ -31,6 +32,15 @@ SEDIMENTS: Dict[str, Dict[str, float]] = {
 _NICE_STEPS_DEG = (2.0, 1.0, 0.5, 0.25, 0.2, 0.1, 0.05, 0.02, 0.01)
 _STEEPEST_DEG = 80.0  # the automatic fan's elevations reach this far up and down
 _PROFILE_NODES = 101  # grid nodes per axis for a depth profile along an oblique bearing
+
+
+def _is_number(value: Any) -> bool:
+    """A real number: a Python or NumPy scalar, or a 0-d array of one; not a bool."""
+    if isinstance(value, (bool, np.bool_)):
+        return False
+    if isinstance(value, np.ndarray):
+        return value.ndim == 0 and (np.issubdtype(value.dtype, np.integer) or np.issubdtype(value.dtype, np.floating))
+    return isinstance(value, numbers.Real)
 
 
 def _floats(values: Any, what: str) -> List[float]:
@@ -98,7 +108,7 @@ def _bathymetry_grid(depth_m: Any, source: Tuple[float, float, float], half_widt
         if z.shape != (len(x), len(y)):
             raise ValueError(f"depth_m z_m must have the shape (len(x_m), len(y_m)) = {(len(x), len(y))}, got {z.shape}")
         return x, y, z.ravel().tolist()
-    if isinstance(depth_m, (int, float)) and not isinstance(depth_m, bool):
+    if _is_number(depth_m):
         return span(xs), span(ys), [float(depth_m)] * 4
     ranges, depths = (_floats(v, "depth_m profile") for v in depth_m)
     if len(ranges) != len(depths) or any(b <= a for a, b in zip(ranges, ranges[1:])):
@@ -129,7 +139,7 @@ def _sound_speed_grid(sound_speed: Any, source: Tuple[float, float, float], half
         if c.shape != (len(x), len(y), len(z)):
             raise ValueError(f"sound_speed c_m_s must have the shape {(len(x), len(y), len(z))}, got {c.shape}")
         return {"x_ssp_m": x, "y_ssp_m": y, "z_ssp_m": z, "c_m_s": c.ravel().tolist()}
-    if isinstance(sound_speed, (int, float)) and not isinstance(sound_speed, bool):
+    if _is_number(sound_speed):
         z, c = [0.0, deepest], [float(sound_speed)] * 2
     else:
         z, c = (_floats(v, "sound_speed profile") for v in sound_speed)
@@ -196,7 +206,8 @@ def config(
     farthest = max(math.hypot(x - source[0], y - source[1]) for x, y, _ in positions)
     max_range = float(max_range_m) if max_range_m is not None else max(1.05 * farthest, 100.0)
     half_width = 1.1 * max_range + 10.0
-    profile_bearing = bathymetry_bearing_deg if bathymetry_bearing_deg is not None else _floats(bearings_deg, "bearings_deg")[0]
+    profile_bearing = (float(bathymetry_bearing_deg) if bathymetry_bearing_deg is not None
+                       else _floats(bearings_deg, "bearings_deg")[0])
     x_bty, y_bty, z_bty = _bathymetry_grid(depth_m, source, half_width, profile_bearing)
     deepest = max(max(z_bty), max(p[2] for p in positions), source[2], 1.0)
     step = float(step_m) if step_m is not None else min(max(max_range / 500.0, 1.0), 50.0)
