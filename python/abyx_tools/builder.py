@@ -13,7 +13,7 @@ from collections.abc import Mapping, Sequence
 from typing import Any, Dict, List, Optional, Tuple
 
 from abyx_tools._extras import require
-from abyx_tools.fans import suggest_fan
+from abyx_tools.fans import FanSpacing, suggest_fan
 from abyx_tools.runtime import plain_config
 
 np = require("numpy", "abyx_tools.config")
@@ -43,9 +43,9 @@ def _is_number(value: Any) -> bool:
     return isinstance(value, numbers.Real)
 
 
-def _floats(values: Any, what: str) -> List[float]:
+def _floats(values: Any, what: str, may_be_empty: bool = False) -> List[float]:
     array = np.atleast_1d(np.asarray(values, dtype=np.float64))
-    if array.ndim != 1 or array.size == 0 or not np.all(np.isfinite(array)):
+    if array.ndim != 1 or (array.size == 0 and not may_be_empty) or not np.all(np.isfinite(array)):
         raise ValueError(f"{what} must be one or more finite numbers")
     return [float(v) for v in array]
 
@@ -182,7 +182,7 @@ def config(
       with c_m_s shaped (nx, ny, nz).
     * `bottom`: "rigid", a sediment of `SEDIMENTS` ("clay", "silt", "sand", "gravel") or a
       bottom_model dict.
-    * the source: `source_depth_m` (at x = y = 0) or `source_position_m`; `freq_hz`, one or more.
+    * the source: `source_depth_m` (at x = y = 0) or `source_position_m`; `freq_hz`, none, one or more.
     * the receivers, one way: `ranges_m` x `depths_m` along each of `bearings_deg` (deg, 0 along +y,
       90 along +x), listed bearing by bearing, range by range (with `polar=True`, the polar layout of
       these axes instead, each sorted); `receiver_grid` (x, y, z axes); or `receiver_points`.
@@ -190,7 +190,8 @@ def config(
       azimuths within ten spacings of every receiver bearing (the whole circle for a grid or
       points), at half the spacing `suggest_fan` gives for geometric beams (its rule keeps the
       error of a direct path near 1 dB; half of it, near 0.2 dB), rounded down to 2, 1, 0.5, 0.25,
-      0.2, 0.1, 0.05, 0.02 or 0.01 deg. Waveguides need finer fans still, or "cerveny" beams.
+      0.2, 0.1, 0.05, 0.02 or 0.01 deg; 2 deg without a frequency other than 0 Hz. Waveguides need
+      finer fans still, or "cerveny" beams.
     * `max_range_m` (default 5 % beyond the farthest receiver), `step_m` (default a five-hundredth
       of the range, from 1 to 50 m); any other keyword is a key of the beam section
       (`beam_type="cerveny"`, `arrivals=True`, ...).
@@ -214,14 +215,15 @@ def config(
     cfg: Dict[str, Any] = {
         "ssp": _sound_speed_grid(sound_speed, source, half_width, deepest),
         "bathymetry": {"x_bty_m": x_bty, "y_bty_m": y_bty, "z_bty_m": z_bty, "bottom_model": _bottom_model(bottom)},
-        "source": {"position": list(source), "freq_hz": _floats(freq_hz, "freq_hz"), "launch_elev_deg": [0.0],
-                   "launch_azim_deg": [0.0]},
+        "source": {"position": list(source), "freq_hz": _floats(freq_hz, "freq_hz", may_be_empty=True),
+                   "launch_elev_deg": [0.0], "launch_azim_deg": [0.0]},
         "receivers": receivers,
         "beam": {"step_m": step, "max_steps": int(math.ceil(10.0 * max_range / step)) + 10, "max_range_m": max_range,
                  "integration_method": "rk2", **plain_config(beam)},
     }
     if elevations_deg is None or azimuths_deg is None:
-        spacing = suggest_fan(cfg)
+        # the rule's spacing grows without bound as the frequency goes to 0 Hz: there, the coarsest step
+        spacing = suggest_fan(cfg) if any(cfg["source"]["freq_hz"]) else FanSpacing(math.inf, math.inf)
     if elevations_deg is None:
         d = _nice_step(0.5 * spacing.elevation_step_deg)
         count = int(round(2.0 * _STEEPEST_DEG / d))

@@ -47,6 +47,14 @@ def test_numpy_scalars_and_0_d_arrays_are_numbers(depth, speed, source_depth):
     json.dumps(cfg)  # plain Python numbers
 
 
+@pytest.mark.parametrize("freq_hz", [0.0, []])
+def test_a_study_without_a_frequency_above_0_hz_gets_the_coarsest_fan(freq_hz):
+    cfg = abyx_tools.config(depth_m=100.0, source_depth_m=30.0, freq_hz=freq_hz, ranges_m=[500.0], depths_m=[20.0])
+    elevations, azimuths = cfg["source"]["launch_elev_deg"], cfg["source"]["launch_azim_deg"]
+    assert cfg["source"]["freq_hz"] == np.atleast_1d(freq_hz).tolist() and elevations[:2] == [-80.0, -78.0]
+    assert azimuths[:2] == [0.0, 2.0] and len(azimuths) == 21
+
+
 @pytest.mark.parametrize("arguments, message", [
     ({"source_depth_m": 10.0, "source_position_m": (0, 0, 10)}, "give the source"),
     ({"source_depth_m": 10.0}, "give the receivers one way"),

@@ -17,6 +17,8 @@ def test_suggested_spacing_meets_the_fresnel_rule_at_the_highest_frequency_in_th
     assert k * 5000.0 * math.radians(spacing.elevation_step_deg) ** 2 / 2.0 == pytest.approx(0.5, rel=1e-12)
     assert spacing.azimuth_step_deg == spacing.elevation_step_deg  # neighbours r dphi apart across the fan
     assert at.suggest_fan(dict(config, beam=[10.0, 100, 5000.0])) == spacing  # a section written as a list
+    # a negative frequency is run as its positive one, conjugated
+    assert at.suggest_fan(dict(config, source=dict(config["source"], freq_hz=[-200.0, 50.0]))) == spacing
 
 
 @pytest.mark.parametrize("edit, message", [
