@@ -68,7 +68,8 @@ def _from_stored(stored: Any) -> ArrivalArrays:
     def value(name: str, dtype: Any) -> Any:
         return np.asarray(getattr(stored[name], "values", stored[name]), dtype=dtype)
 
-    frequency = value("frequency_hz" if "frequency_hz" in stored else "freq_hz", np.float64)
+    # one frequency chosen from a dataset by .sel is a scalar
+    frequency = np.atleast_1d(value("frequency_hz" if "frequency_hz" in stored else "freq_hz", np.float64))
     columns = {name: value(f"arrival_{name}", dtype) for name, dtype in _LISTS.items()}
     amplitude = value("arrival_amplitude_re", np.float64) + 1j * value("arrival_amplitude_im", np.float64)
     return ArrivalArrays(

@@ -223,7 +223,12 @@ def field_of(dataset: Any) -> FieldArrays:
     missing = [name for name in ("delay_s", "amplitude") if name not in dataset]
     if missing:
         raise ValueError(f"not an abyx result dataset: no variable(s) {', '.join(missing)}")
-    pressure = complex_pressure(dataset)
+    frequency = _frequency_name(dataset)
+
+    def per_frequency(variable: Any) -> Any:  # one frequency chosen by .sel leaves a scalar coordinate
+        return variable if frequency in variable.dims else variable.expand_dims(frequency)
+
+    pressure = per_frequency(complex_pressure(dataset))
     is_array = "receiver" in dataset["delay_s"].dims
     polar = "range_m" in dataset["delay_s"].dims
     source = dataset.attrs.get("source_position_m")
@@ -232,7 +237,7 @@ def field_of(dataset: Any) -> FieldArrays:
         x, y, z = (float(v) for v in np.ravel(source))
         source_position = (x, y, abs(z))
     return FieldArrays(
-        frequency_hz=np.asarray(dataset[_frequency_name(dataset)].values, dtype=np.float32),
+        frequency_hz=np.atleast_1d(np.asarray(dataset[frequency].values, dtype=np.float32)),
         pressure=np.asarray(pressure.values, dtype=np.complex64),
         delay_s=np.asarray(dataset["delay_s"].values, dtype=np.float32),
         amplitude=np.asarray(dataset["amplitude"].values, dtype=np.float32),
@@ -242,7 +247,7 @@ def field_of(dataset: Any) -> FieldArrays:
         is_array=is_array,
         source_position_m=source_position,
         intensity=(
-            np.asarray(dataset["intensity"].values, dtype=np.float32)
+            np.asarray(per_frequency(dataset["intensity"]).values, dtype=np.float32)
             if "intensity" in dataset
             else None
         ),

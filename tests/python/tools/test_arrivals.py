@@ -44,6 +44,8 @@ def result():
 def test_the_arrival_table_reads_alike_from_a_result_a_dataset_and_both_files(result, source, tmp_path):
     if source == "dataset":
         data = abyx_tools.to_dataset(result, CONFIG)
+        one = abyx_tools.arrivals(data.sel(frequency_hz=150.0))  # a scalar frequency coordinate
+        assert one.amplitude_150hz.tolist() == abyx_tools.arrivals(data).amplitude_150hz.tolist()
     elif source == "command.nc":  # what `abyx run` writes
         (tmp_path / "c.json").write_text(json.dumps(CONFIG))
         data = tmp_path / source

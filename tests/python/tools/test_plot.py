@@ -69,6 +69,15 @@ def test_a_default_colour_limit_stays_on_its_side_of_the_given_one(vmin, vmax, e
     assert plot._colour_limits(np.arange(101.0), vmin, vmax) == pytest.approx(expected)
 
 
+@pytest.mark.parametrize("select", [{"frequency_hz": 100.0}, {"frequency_hz": [100.0]}])
+def test_a_dataset_with_one_frequency_selected_is_drawn_at_it(select):
+    pytest.importorskip("xarray")
+    from abyx_tools import dataset
+    one = dataset.to_dataset(grid_result()).sel(select)
+    np.testing.assert_array_equal(dataset.field_of(one).pressure, results.to_arrays(grid_result()).pressure[1:])
+    assert plot.tl_horizontal(one, 20.0, ax=Figure().add_subplot()).get_title() == "TL at 100 Hz, depth 20 m"
+
+
 def test_vertical_slice_draws_the_seabed_and_range_depth_view_keeps_the_asked_azimuths(saved):
     ax = plot.tl_vertical(saved, 45.0, ax=Figure().add_subplot())
     seabed = ax.collections[1].get_paths()[0].vertices[:, 1]
