@@ -90,6 +90,11 @@ def arrival_arrays(result: Any, config: Optional[Mapping[str, Any]] = None) -> A
         if os.fspath(result).lower().endswith(".npz"):
             return _from_stored(read_npz(result))
         return _from_stored(open_dataset(result))
+    from abyx_tools.files import SavedRun
+
+    if isinstance(result, SavedRun):
+        raise ValueError("a run read by load() does not carry the arrivals its file holds: pass the file's name "
+                         "instead, as in arrivals(path) or plot.arrivals(path, receiver)")
     if not isinstance(result, Mapping) or "pressure_field" not in result:
         return _from_stored(result)
     if "arrivals" not in result:

@@ -14,6 +14,7 @@ in grey.
 from __future__ import annotations
 
 import math
+import os
 from collections.abc import Mapping, Sequence
 from typing import Any, List, Optional, Tuple
 
@@ -602,6 +603,11 @@ def eigenrays(
 ) -> Any:
     """One receiver's eigenrays (a result run with `beam.eigenrays`) over horizontal range from the
     source and depth, coloured by the number of bounces."""
+    from abyx_tools.files import SavedRun
+
+    if isinstance(result, (str, os.PathLike, SavedRun)) or _is_dataset(result):
+        raise ValueError("eigenrays are not saved in result files or datasets: draw them from the result dict of "
+                         "the run (run with beam.arrivals and beam.eigenrays)")
     if not isinstance(result, Mapping) or "eigenrays" not in result:
         raise ValueError("the result holds no eigenrays: run with beam.arrivals and beam.eigenrays")
     listed = result["arrivals"]

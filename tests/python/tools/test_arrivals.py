@@ -96,6 +96,8 @@ def test_impulse_response_puts_each_isolated_arrival_at_its_delay(result):
     (lambda r: abyx_tools.impulse_response(r, 0, 1000.0, frequency_index=2), "frequency_index 2 is out of range"),
     (lambda r: abyx_tools.arrivals({"pressure_field": r["pressure_field"]}), "the result holds no arrivals"),
     (lambda r: plot.eigenrays({"pressure_field": r["pressure_field"]}, 0), "the result holds no eigenrays"),
+    (lambda r: plot.eigenrays("result.nc", 0), "eigenrays are not saved in result files"),
+    (lambda r: plot.arrivals(abyx_tools.SavedRun(None, None, None), 0), "pass the file's name instead"),
 ])
 def test_requests_the_arrivals_cannot_answer_are_clear_errors(result, call, error):
     with pytest.raises((ValueError, IndexError), match=error):
