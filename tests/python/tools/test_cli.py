@@ -146,6 +146,8 @@ def test_cluster_sweep_equals_serial_runs_and_raises_as_locally(monkeypatch):
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
         assert_same_runs(list(sweep(configs, client, max_pending=2)), [run(c) for c in configs])
+        with pytest.warns(UserWarning, match=r"^abyx: unknown input key is ignored: config\.note$"):
+            next(sweep([dict(configs[0], note="one")], client))  # issued again here, as a local run does
         assert sorted(client.run(lambda: os.environ.get("ABYX_NUM_THREADS")).values()) == ["1", "1"]
         configs[1]["beam"]["step_m"] = -1.0
         with pytest.raises(RuntimeError, match="beam: step_m must be positive"):
