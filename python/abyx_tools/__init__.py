@@ -3,8 +3,8 @@
 * `abyx_tools.results`: the result dict as NumPy arrays (`to_arrays`, `transmission_loss_db`,
   `ray_paths`); needs the `numpy` extra.
 * `abyx_tools.dataset`: the result as an `xarray.Dataset` (`to_dataset`); needs the `xarray` extra.
-* `abyx_tools.arrivals`: the arrivals of a run as arrays or a pandas table (`arrivals`), and the
-  impulse responses they make (`impulse_response`); the table needs the `arrivals` extra.
+* `abyx_tools.arrival_tables`: the arrivals of a run as arrays or a pandas table (`arrivals`), and
+  the impulse responses they make (`impulse_response`); the table needs the `arrivals` extra.
 * `abyx_tools.files`: results on disk as netCDF or .npz (`save`, `load`).
 * `abyx_tools.plot`: transmission-loss slices, bathymetry and ray paths with matplotlib; needs the
   `plot` extra.
@@ -61,13 +61,15 @@ def _installed_version() -> str:
 
 __version__ = _installed_version()
 
-# Where each public name lives; its module is imported when the name is first used.
+# Where each public name lives; its module is imported when the name is first used. No module is
+# named as a public name: importing a submodule binds it as an attribute of the package, which would
+# replace the function of that name.
 _HOMES = {
     "config": "abyx_tools.builder",
-    "ArrivalArrays": "abyx_tools.arrivals",
-    "arrival_arrays": "abyx_tools.arrivals",
-    "arrivals": "abyx_tools.arrivals",
-    "impulse_response": "abyx_tools.arrivals",
+    "ArrivalArrays": "abyx_tools.arrival_tables",
+    "arrival_arrays": "abyx_tools.arrival_tables",
+    "arrivals": "abyx_tools.arrival_tables",
+    "impulse_response": "abyx_tools.arrival_tables",
     "FieldArrays": "abyx_tools.results",
     "RayPath": "abyx_tools.results",
     "ray_paths": "abyx_tools.results",

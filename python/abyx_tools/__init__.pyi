@@ -1,5 +1,12 @@
 __version__: str
 
+from abyx_tools.arrival_tables import (
+    ArrivalArrays as ArrivalArrays,
+    arrival_arrays as arrival_arrays,
+    arrivals as arrivals,
+    impulse_response as impulse_response,
+)
+from abyx_tools.builder import config as config
 from abyx_tools.dataset import complex_pressure as complex_pressure
 from abyx_tools.dataset import to_dataset as to_dataset
 from abyx_tools.fans import FanSpacing as FanSpacing, suggest_fan as suggest_fan

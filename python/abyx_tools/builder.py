@@ -8,11 +8,12 @@ into that dict, and the README lists the rules.
 from __future__ import annotations
 
 import math
+import numbers
 from collections.abc import Mapping, Sequence
 from typing import Any, Dict, List, Optional, Tuple
 
 from abyx_tools._extras import require
-from abyx_tools.fans import suggest_fan
+from abyx_tools.fans import FanSpacing, suggest_fan
 from abyx_tools.runtime import plain_config
 
 np = require("numpy", "abyx_tools.config")
@@ -33,9 +34,18 @@ _STEEPEST_DEG = 80.0  # the automatic fan's elevations reach this far up and dow
 _PROFILE_NODES = 101  # grid nodes per axis for a depth profile along an oblique bearing
 
 
-def _floats(values: Any, what: str) -> List[float]:
+def _is_number(value: Any) -> bool:
+    """A real number: a Python or NumPy scalar, or a 0-d array of one; not a bool."""
+    if isinstance(value, (bool, np.bool_)):
+        return False
+    if isinstance(value, np.ndarray):
+        return value.ndim == 0 and (np.issubdtype(value.dtype, np.integer) or np.issubdtype(value.dtype, np.floating))
+    return isinstance(value, numbers.Real)
+
+
+def _floats(values: Any, what: str, may_be_empty: bool = False) -> List[float]:
     array = np.atleast_1d(np.asarray(values, dtype=np.float64))
-    if array.ndim != 1 or array.size == 0 or not np.all(np.isfinite(array)):
+    if array.ndim != 1 or (array.size == 0 and not may_be_empty) or not np.all(np.isfinite(array)):
         raise ValueError(f"{what} must be one or more finite numbers")
     return [float(v) for v in array]
 
@@ -98,7 +108,7 @@ def _bathymetry_grid(depth_m: Any, source: Tuple[float, float, float], half_widt
         if z.shape != (len(x), len(y)):
             raise ValueError(f"depth_m z_m must have the shape (len(x_m), len(y_m)) = {(len(x), len(y))}, got {z.shape}")
         return x, y, z.ravel().tolist()
-    if isinstance(depth_m, (int, float)) and not isinstance(depth_m, bool):
+    if _is_number(depth_m):
         return span(xs), span(ys), [float(depth_m)] * 4
     ranges, depths = (_floats(v, "depth_m profile") for v in depth_m)
     if len(ranges) != len(depths) or any(b <= a for a, b in zip(ranges, ranges[1:])):
@@ -129,7 +139,7 @@ def _sound_speed_grid(sound_speed: Any, source: Tuple[float, float, float], half
         if c.shape != (len(x), len(y), len(z)):
             raise ValueError(f"sound_speed c_m_s must have the shape {(len(x), len(y), len(z))}, got {c.shape}")
         return {"x_ssp_m": x, "y_ssp_m": y, "z_ssp_m": z, "c_m_s": c.ravel().tolist()}
-    if isinstance(sound_speed, (int, float)) and not isinstance(sound_speed, bool):
+    if _is_number(sound_speed):
         z, c = [0.0, deepest], [float(sound_speed)] * 2
     else:
         z, c = (_floats(v, "sound_speed profile") for v in sound_speed)
@@ -172,7 +182,7 @@ def config(
       with c_m_s shaped (nx, ny, nz).
     * `bottom`: "rigid", a sediment of `SEDIMENTS` ("clay", "silt", "sand", "gravel") or a
       bottom_model dict.
-    * the source: `source_depth_m` (at x = y = 0) or `source_position_m`; `freq_hz`, one or more.
+    * the source: `source_depth_m` (at x = y = 0) or `source_position_m`; `freq_hz`, none, one or more.
     * the receivers, one way: `ranges_m` x `depths_m` along each of `bearings_deg` (deg, 0 along +y,
       90 along +x), listed bearing by bearing, range by range (with `polar=True`, the polar layout of
       these axes instead, each sorted); `receiver_grid` (x, y, z axes); or `receiver_points`.
@@ -180,7 +190,8 @@ def config(
       azimuths within ten spacings of every receiver bearing (the whole circle for a grid or
       points), at half the spacing `suggest_fan` gives for geometric beams (its rule keeps the
       error of a direct path near 1 dB; half of it, near 0.2 dB), rounded down to 2, 1, 0.5, 0.25,
-      0.2, 0.1, 0.05, 0.02 or 0.01 deg. Waveguides need finer fans still, or "cerveny" beams.
+      0.2, 0.1, 0.05, 0.02 or 0.01 deg; 2 deg without a frequency other than 0 Hz. Waveguides need
+      finer fans still, or "cerveny" beams.
     * `max_range_m` (default 5 % beyond the farthest receiver), `step_m` (default a five-hundredth
       of the range, from 1 to 50 m); any other keyword is a key of the beam section
       (`beam_type="cerveny"`, `arrivals=True`, ...).
@@ -196,21 +207,23 @@ def config(
     farthest = max(math.hypot(x - source[0], y - source[1]) for x, y, _ in positions)
     max_range = float(max_range_m) if max_range_m is not None else max(1.05 * farthest, 100.0)
     half_width = 1.1 * max_range + 10.0
-    profile_bearing = bathymetry_bearing_deg if bathymetry_bearing_deg is not None else _floats(bearings_deg, "bearings_deg")[0]
+    profile_bearing = (float(bathymetry_bearing_deg) if bathymetry_bearing_deg is not None
+                       else _floats(bearings_deg, "bearings_deg")[0])
     x_bty, y_bty, z_bty = _bathymetry_grid(depth_m, source, half_width, profile_bearing)
     deepest = max(max(z_bty), max(p[2] for p in positions), source[2], 1.0)
     step = float(step_m) if step_m is not None else min(max(max_range / 500.0, 1.0), 50.0)
     cfg: Dict[str, Any] = {
         "ssp": _sound_speed_grid(sound_speed, source, half_width, deepest),
         "bathymetry": {"x_bty_m": x_bty, "y_bty_m": y_bty, "z_bty_m": z_bty, "bottom_model": _bottom_model(bottom)},
-        "source": {"position": list(source), "freq_hz": _floats(freq_hz, "freq_hz"), "launch_elev_deg": [0.0],
-                   "launch_azim_deg": [0.0]},
+        "source": {"position": list(source), "freq_hz": _floats(freq_hz, "freq_hz", may_be_empty=True),
+                   "launch_elev_deg": [0.0], "launch_azim_deg": [0.0]},
         "receivers": receivers,
         "beam": {"step_m": step, "max_steps": int(math.ceil(10.0 * max_range / step)) + 10, "max_range_m": max_range,
                  "integration_method": "rk2", **plain_config(beam)},
     }
     if elevations_deg is None or azimuths_deg is None:
-        spacing = suggest_fan(cfg)
+        # the rule's spacing grows without bound as the frequency goes to 0 Hz: there, the coarsest step
+        spacing = suggest_fan(cfg) if any(cfg["source"]["freq_hz"]) else FanSpacing(math.inf, math.inf)
     if elevations_deg is None:
         d = _nice_step(0.5 * spacing.elevation_step_deg)
         count = int(round(2.0 * _STEEPEST_DEG / d))

@@ -179,7 +179,10 @@ def _run(args: argparse.Namespace) -> int:
     _check_destination(output, SUFFIXES)
     if output.suffix.lower() == ".nc":
         require_netcdf()  # a missing extra is reported before the run, not after it
-    config = _read_config(args.config)
+    from abyx_tools.runtime import keyed_config
+
+    # sections written as lists take the command line's progress and are saved with their keys
+    config = keyed_config(_read_config(args.config))
     result = _simulate(_with_progress(config, args.progress), args.threads)
     try:
         save(output, result, config)
@@ -220,7 +223,7 @@ def _simulate(config: Any, threads: Optional[int]) -> Any:
         warnings.simplefilter("always")
         try:
             result = run(config)
-        except RuntimeError as error:  # with the notes that say where the problem lies
+        except (RuntimeError, MemoryError) as error:  # with the notes that say where the problem lies
             raise CommandError("\n".join([str(error), *getattr(error, "__notes__", [])])) from None
         except abyx.PanicException as fault:
             raise CommandError(f"internal fault: {fault}") from None

@@ -15,7 +15,7 @@ Layout of the dataset:
   `arrival_x_m`, `arrival_y_m`, `arrival_z_m`, the central ray's `arrival_launch_elev_deg`,
   `arrival_launch_azim_deg` and `arrival_ray_index`, `arrival_n_surface`, `arrival_n_bottom` along an
   `arrival` dimension, and `arrival_amplitude_re`, `arrival_amplitude_im` along (`frequency_hz`,
-  `arrival`); `abyx_tools.arrivals` reads them back;
+  `arrival`); `abyx_tools.arrival_tables` reads them back;
 * with stored ray paths, a contiguous ragged array: `ray_point_count` and `ray_index` along `ray`,
   `ray_x_m`, `ray_y_m`, `ray_z_m` along `ray_point`, the points of ray r following those of ray r-1;
 * attributes: the source (`source_position_m`, launch angles), the environment (grid sizes, bottom
@@ -141,13 +141,18 @@ def _ray_variables(paths: List[RayPath]) -> Dict[str, Any]:
 
 def _attributes(config: Mapping[str, Any]) -> Dict[str, Any]:
     """The source, the environment and the receiver layout of `config` as netCDF-storable
-    attributes (strings, numbers and non-empty number arrays)."""
+    attributes (strings, numbers and non-empty number arrays); values of another kind (other keys
+    of the bottom_model may hold anything) are left to the whole configuration in `abyx_config`."""
     attrs: Dict[str, Any] = {}
 
     def put(name: str, value: Any) -> None:
         if isinstance(value, (list, tuple)):
-            if value:
-                attrs[name] = np.asarray(value, dtype=np.float64)
+            try:
+                numbers = np.asarray(value, dtype=np.float64)
+            except (TypeError, ValueError):  # text, or lists of unequal lengths
+                return
+            if numbers.ndim == 1 and numbers.size:
+                attrs[name] = numbers
         elif isinstance(value, (int, float)) and not isinstance(value, bool):
             attrs[name] = float(value)
         elif isinstance(value, str):
@@ -181,9 +186,9 @@ def to_dataset(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     """The result dict of a run (or its `FieldArrays`) as an `xarray.Dataset`, described above.
     Pass the run's `config` to keep the source and the environment as attributes; ray paths are
     included when the result holds them."""
-    from abyx_tools.runtime import plain_config
+    from abyx_tools.runtime import keyed_config, plain_config
 
-    plain = plain_config(config) if config is not None else None
+    plain = keyed_config(plain_config(config)) if config is not None else None
     field = result if isinstance(result, FieldArrays) else to_arrays(result, plain)
     if field.source_position_m is None and plain is not None:
         field = replace(field, source_position_m=source_position_of(plain))
@@ -191,7 +196,7 @@ def to_dataset(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     if isinstance(result, Mapping) and "ray_paths" in result:
         variables.update(_ray_variables(ray_paths(result)))
     if isinstance(result, Mapping) and "arrivals" in result:
-        from abyx_tools.arrivals import arrival_variables
+        from abyx_tools.arrival_tables import arrival_variables
 
         variables.update(arrival_variables(result, plain))
     dataset = xr.Dataset(variables, coords=_coordinates(field))
@@ -218,7 +223,12 @@ def field_of(dataset: Any) -> FieldArrays:
     missing = [name for name in ("delay_s", "amplitude") if name not in dataset]
     if missing:
         raise ValueError(f"not an abyx result dataset: no variable(s) {', '.join(missing)}")
-    pressure = complex_pressure(dataset)
+    frequency = _frequency_name(dataset)
+
+    def per_frequency(variable: Any) -> Any:  # one frequency chosen by .sel leaves a scalar coordinate
+        return variable if frequency in variable.dims else variable.expand_dims(frequency)
+
+    pressure = per_frequency(complex_pressure(dataset))
     is_array = "receiver" in dataset["delay_s"].dims
     polar = "range_m" in dataset["delay_s"].dims
     source = dataset.attrs.get("source_position_m")
@@ -227,7 +237,7 @@ def field_of(dataset: Any) -> FieldArrays:
         x, y, z = (float(v) for v in np.ravel(source))
         source_position = (x, y, abs(z))
     return FieldArrays(
-        frequency_hz=np.asarray(dataset[_frequency_name(dataset)].values, dtype=np.float32),
+        frequency_hz=np.atleast_1d(np.asarray(dataset[frequency].values, dtype=np.float32)),
         pressure=np.asarray(pressure.values, dtype=np.complex64),
         delay_s=np.asarray(dataset["delay_s"].values, dtype=np.float32),
         amplitude=np.asarray(dataset["amplitude"].values, dtype=np.float32),
@@ -237,7 +247,7 @@ def field_of(dataset: Any) -> FieldArrays:
         is_array=is_array,
         source_position_m=source_position,
         intensity=(
-            np.asarray(dataset["intensity"].values, dtype=np.float32)
+            np.asarray(per_frequency(dataset["intensity"]).values, dtype=np.float32)
             if "intensity" in dataset
             else None
         ),

@@ -12,7 +12,7 @@ import math
 from collections.abc import Mapping
 from typing import Any, NamedTuple
 
-from abyx_tools.runtime import plain_config
+from abyx_tools.runtime import keyed_config, plain_config
 
 __all__ = ["FanSpacing", "suggest_fan"]
 
@@ -27,7 +27,7 @@ class FanSpacing(NamedTuple):
 def _numbers(config: Mapping[str, Any], section: str, key: str) -> list[float]:
     values = config.get(section, {}).get(key) if isinstance(config.get(section), Mapping) else None
     if values is None:
-        raise ValueError(f"suggest_fan needs {section}.{key} (the section written with its keys)")
+        raise ValueError(f"suggest_fan needs {section}.{key}")
     values = values if isinstance(values, list) else [values]
     if not all(isinstance(v, (int, float)) and not isinstance(v, bool) and math.isfinite(v)
                              for v in values):
@@ -37,13 +37,14 @@ def _numbers(config: Mapping[str, Any], section: str, key: str) -> list[float]:
 
 def suggest_fan(config: Mapping[str, Any]) -> FanSpacing:
     """The elevation and azimuth spacings that geometric beams need for this configuration: at its
-    highest frequency, out to `beam.max_range_m`, in its slowest water (where k is largest), the
-    spacing is 1 / sqrt(k r) radians. `"cerveny"` beams do not need it (see the README's beam
-    types). Raises ValueError when the configuration has no positive frequency, range or sound speed."""
-    config = plain_config(config)
+    highest frequency in magnitude (a negative one is run as the conjugate of its positive), out to
+    `beam.max_range_m`, in its slowest water (where k is largest), the spacing is 1 / sqrt(k r)
+    radians. `"cerveny"` beams do not need it (see the README's beam types). Raises ValueError when
+    the configuration has no frequency other than 0 Hz, or no positive range or sound speed."""
+    config = keyed_config(plain_config(config))
     if not isinstance(config, Mapping):
         raise TypeError(f"the configuration must be a dict, got {type(config).__name__}")
-    freq_hz = max(_numbers(config, "source", "freq_hz"), default=0.0)
+    freq_hz = max((abs(f) for f in _numbers(config, "source", "freq_hz")), default=0.0)
     range_m = max(_numbers(config, "beam", "max_range_m"), default=0.0)
     c_m_s = min(_numbers(config, "ssp", "c_m_s"), default=0.0)
     if not (freq_hz > 0.0 and range_m > 0.0 and c_m_s > 0.0):

@@ -12,6 +12,8 @@ from __future__ import annotations
 import json
 import os
 import tempfile
+import zipfile
+import zlib
 from collections.abc import Mapping
 from pathlib import Path
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Union
@@ -21,12 +23,14 @@ from abyx_tools.results import FieldArrays, RayPath, ray_paths, to_arrays
 
 np = require("numpy", "abyx_tools.files")
 
-__all__ = ["SUFFIXES", "SavedRun", "load", "open_dataset", "require_netcdf", "save"]
+__all__ = ["SUFFIXES", "SavedRun", "load", "open_dataset", "read_npz", "require_netcdf", "save"]
 
 PathLike = Union[str, "os.PathLike[str]"]
 
 # The file formats, by suffix.
 SUFFIXES = (".nc", ".npz")
+# The arrays an .npz result always holds.
+_NPZ_FIELD = ("frequency_hz", "pressure", "delay_s", "amplitude", "x_m", "y_m", "z_m", "is_array")
 
 
 class SavedRun(NamedTuple):
@@ -84,9 +88,9 @@ def _write_atomically(path: PathLike, write: Callable[[str], None]) -> None:
 
 
 def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) -> None:
-    from abyx_tools.runtime import plain_config
+    from abyx_tools.runtime import keyed_config, plain_config
 
-    plain = plain_config(config) if config is not None else None
+    plain = keyed_config(plain_config(config)) if config is not None else None
     field = result if isinstance(result, FieldArrays) else to_arrays(result, plain)
     arrays: Dict[str, Any] = {
         "frequency_hz": field.frequency_hz,
@@ -114,7 +118,7 @@ def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) 
             np.concatenate([p.points for p in paths]) if paths else np.empty((0, 3), np.float32)
         )
     if isinstance(result, Mapping) and "arrivals" in result:
-        from abyx_tools.arrivals import arrival_variables
+        from abyx_tools.arrival_tables import arrival_variables
 
         arrays.update((name, values) for name, (_, values, _) in arrival_variables(result, plain).items())
     if plain is not None:
@@ -144,8 +148,11 @@ def open_dataset(path: PathLike) -> Any:
     """Reads a netCDF file written by `save` (or by `to_dataset(...).to_netcdf`) into memory as
     an `xarray.Dataset`; `complex_pressure` gives its complex pressure."""
     xr = require("xarray", "abyx_tools.files.open_dataset")
-    with xr.open_dataset(path) as stored:
-        dataset = stored.load()
+    try:
+        with xr.open_dataset(path) as stored:
+            dataset = stored.load()
+    except ValueError as error:  # no installed backend reads it
+        raise ValueError(f"'{os.fspath(path)}' is not an abyx result: it cannot be read as a netCDF file") from error
     if "pressure_re" not in dataset or "pressure_im" not in dataset:
         raise ValueError(
             f"'{os.fspath(path)}' is not an abyx result: it has no pressure_re/pressure_im"
@@ -153,10 +160,25 @@ def open_dataset(path: PathLike) -> Any:
     return dataset
 
 
+def read_npz(path: PathLike) -> Dict[str, Any]:
+    """The arrays of an .npz file by name. A file that is no .npz archive, or one that holds Python
+    objects (which only unpickling would read), is a ValueError saying it is not an abyx result."""
+    refusal = f"'{os.fspath(path)}' is not an abyx result: it cannot be read as a NumPy .npz file"
+    # opened here, so that it is closed however np.load fails
+    with open(path, "rb") as stream:
+        try:
+            stored = np.load(stream, allow_pickle=False)
+            arrays = {name: stored[name] for name in stored.files} if hasattr(stored, "files") else None
+        except (ValueError, EOFError, zipfile.BadZipFile, zlib.error) as error:
+            raise ValueError(refusal) from error
+    if arrays is None:  # a lone .npy array
+        raise ValueError(refusal)
+    return arrays
+
+
 def _load_npz(path: PathLike) -> SavedRun:
-    with np.load(path, allow_pickle=False) as stored:
-        data = {name: stored[name] for name in stored.files}
-    missing = [k for k in ("frequency_hz", "pressure", "delay_s", "amplitude") if k not in data]
+    data = read_npz(path)
+    missing = [k for k in _NPZ_FIELD if k not in data]
     if missing:
         raise ValueError(f"'{os.fspath(path)}' is not an abyx result: no {', '.join(missing)}")
     source = data.get("source_position_m")

@@ -14,6 +14,7 @@ in grey.
 from __future__ import annotations
 
 import math
+import os
 from collections.abc import Mapping, Sequence
 from typing import Any, List, Optional, Tuple
 
@@ -105,6 +106,9 @@ def _config(data: Any, section: str = "bathymetry", what: str = "a bathymetry") 
         from abyx_tools.dataset import config_of
 
         config = config_of(data)
+    from abyx_tools.runtime import keyed_config
+
+    config = keyed_config(config)
     if not isinstance(config, Mapping) or section not in config:
         raise ValueError(f"no configuration with {what} to draw: pass the run's config")
     return config
@@ -174,10 +178,14 @@ def _colour_limits(values: Any, vmin: Optional[float], vmax: Optional[float]) ->
     if finite.size == 0:
         return vmin, vmax
     low, high = (float(v) for v in np.percentile(finite, TL_COLOUR_PERCENTILES))
+    # the default limit stays on its side of a given one: the full span from it where the slice
+    # lies beyond that bound
     if vmin is None and vmax is not None:
-        low = max(low, vmax - TL_COLOUR_SPAN_DB)
+        low = max(low, vmax - TL_COLOUR_SPAN_DB) if low < vmax else vmax - TL_COLOUR_SPAN_DB
     else:
         high = min(high, (low if vmin is None else vmin) + TL_COLOUR_SPAN_DB)
+        if vmin is not None and not high > vmin:
+            high = vmin + TL_COLOUR_SPAN_DB
     return (low if vmin is None else vmin, high if vmax is None else vmax)
 
 
@@ -560,7 +568,7 @@ def arrivals(
     """One receiver's arrivals as stems: `20 log10 |A|` (dB re 1 m) against delay, coloured by the
     number of bounces (surface and bottom). `data` is a result dict run with `beam.arrivals`, a
     dataset or a saved file (see `abyx_tools.arrival_arrays`)."""
-    from abyx_tools.arrivals import arrival_arrays
+    from abyx_tools.arrival_tables import arrival_arrays
 
     arrays = arrival_arrays(data)
     chosen = arrays.at(receiver)
@@ -595,6 +603,11 @@ def eigenrays(
 ) -> Any:
     """One receiver's eigenrays (a result run with `beam.eigenrays`) over horizontal range from the
     source and depth, coloured by the number of bounces."""
+    from abyx_tools.files import SavedRun
+
+    if isinstance(result, (str, os.PathLike, SavedRun)) or _is_dataset(result):
+        raise ValueError("eigenrays are not saved in result files or datasets: draw them from the result dict of "
+                         "the run (run with beam.arrivals and beam.eigenrays)")
     if not isinstance(result, Mapping) or "eigenrays" not in result:
         raise ValueError("the result holds no eigenrays: run with beam.arrivals and beam.eigenrays")
     listed = result["arrivals"]

@@ -22,6 +22,7 @@ from dataclasses import dataclass
 from typing import Any, List, NamedTuple, Optional, Tuple
 
 from abyx_tools._extras import require
+from abyx_tools.runtime import keyed_config
 
 np = require("numpy", "abyx_tools.results")
 
@@ -154,7 +155,7 @@ def source_position_of(config: Optional[Mapping[str, Any]]) -> Optional[Tuple[fl
     or None without a configuration."""
     if config is None:
         return None
-    x, y, z = (float(v) for v in config["source"]["position"])
+    x, y, z = (float(v) for v in keyed_config(config)["source"]["position"])
     return (x, y, abs(z))  # a negative source depth is read as a depth given with the wrong sign
 
 
@@ -172,7 +173,7 @@ def axis_cells(axis: Any, values: Any) -> Tuple[Any, Any, Any]:
 def seabed_depth_m(config: Mapping[str, Any], x_m: Any, y_m: Any) -> Any:
     """The bottom depth (m) of `config`'s bathymetry at the points (x_m, y_m), interpolated as the
     tracer interpolates it: bilinear in the grid cell, the edge values beyond the grid."""
-    bathymetry = config["bathymetry"]
+    bathymetry = keyed_config(config)["bathymetry"]
     xs = np.asarray(bathymetry["x_bty_m"], dtype=np.float64)
     ys = np.asarray(bathymetry["y_bty_m"], dtype=np.float64)
     depth = np.abs(np.asarray(bathymetry["z_bty_m"], dtype=np.float64)).reshape(xs.size, ys.size)

@@ -20,6 +20,7 @@ from abyx_tools.schema import Result, SimulationConfig
 __all__ = [
     "MAX_WORKER_THREADS",
     "NUM_THREADS_VARIABLE",
+    "keyed_config",
     "plain_config",
     "run",
     "set_worker_threads",
@@ -29,6 +30,26 @@ __all__ = [
 NUM_THREADS_VARIABLE = "ABYX_NUM_THREADS"
 # The largest pool size the extension module accepts.
 MAX_WORKER_THREADS = 4096
+
+# The keys of the configuration and of each section in the order the module reads them from a list
+# of values; a list holds the keys before the first that is read by key only (the beam's beam_type
+# and those after it), and may leave off the defaulted ones at its end: (keys, how many are required).
+CONFIG_KEYS = (("ssp", "bathymetry", "source", "receivers", "beam"), 5)
+SECTION_KEYS = {
+    "ssp": (("x_ssp_m", "y_ssp_m", "z_ssp_m", "c_m_s"), 4),
+    "bathymetry": (("x_bty_m", "y_bty_m", "z_bty_m", "water_density_g_cm3", "bottom_model"), 3),
+    "source": (("position", "freq_hz", "launch_elev_deg", "launch_azim_deg"), 4),
+    "receivers": (("config_type", "x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), 4),
+    "beam": (("step_m", "max_steps", "max_range_m", "store_ray_paths", "show_progress",
+              "atomic_progress_counter", "integration_method"), 3),
+}
+# A bottom_model list is the model's name, then its keys in this order.
+BOTTOM_KEYS = {
+    "rigid": ((), 0),
+    "acoustic": (("compressional_speed_m_s", "density_g_cm3", "compressional_attenuation_db_per_wavelength"), 2),
+    "elastic": (("compressional_speed_m_s", "shear_speed_m_s", "density_g_cm3",
+                 "compressional_attenuation_db_per_wavelength", "shear_attenuation_db_per_wavelength"), 3),
+}
 
 # The pool size this process's pool was created with by a run through this module, None before it.
 _pool_size_at_first_run: Optional[str] = None
@@ -50,6 +71,35 @@ def plain_config(config: Any) -> Any:
     if callable(tolist):
         return plain_config(tolist())
     return config
+
+
+def _keyed(values: Any, keys: Any) -> Any:
+    """A list of values as the dict of their keys; anything else, a list of a length the module
+    refuses included, as it is (the module says what is wrong with it)."""
+    names, required = keys
+    if isinstance(values, (list, tuple)) and required <= len(values) <= len(names):
+        return dict(zip(names, values))
+    return values
+
+
+def keyed_config(config: Any) -> Any:
+    """`config` with the configuration, each section and the bottom_model written as lists of their
+    values (as the module also reads them) turned into the dicts of their keys; sections written with
+    their keys are kept as they are. Only the dicts on the way are new; the values are shared."""
+    config = _keyed(config, CONFIG_KEYS)
+    if not isinstance(config, Mapping):
+        return config
+    keyed = dict(config)
+    for section, keys in SECTION_KEYS.items():
+        if section in keyed:
+            keyed[section] = _keyed(keyed[section], keys)
+    bathymetry = keyed.get("bathymetry")
+    bottom = bathymetry.get("bottom_model") if isinstance(bathymetry, Mapping) else None
+    if isinstance(bottom, (list, tuple)) and bottom and isinstance(bottom[0], str) and bottom[0] in BOTTOM_KEYS:
+        fields = _keyed(list(bottom[1:]), BOTTOM_KEYS[bottom[0]])
+        if isinstance(fields, dict):
+            keyed["bathymetry"] = dict(bathymetry, bottom_model={"model": bottom[0], **fields})
+    return keyed
 
 
 def set_worker_threads(count: int) -> None:
@@ -79,7 +129,7 @@ def run(config: SimulationConfig | Mapping[str, Any], progress: bool = False) ->
     in a notebook or a terminal), updated ten times a second."""
     import abyx
 
-    plain = plain_config(config)
+    plain = keyed_config(plain_config(config))  # a beam written as a list takes interruptible too
     beam = plain.get("beam") if isinstance(plain, dict) else None
     if isinstance(beam, dict):
         beam.setdefault("interruptible", True)

@@ -16,9 +16,10 @@ accordingly.
 from __future__ import annotations
 
 import os
+import warnings
 from collections import deque
 from collections.abc import Iterable, Iterator, Mapping
-from typing import Any, Callable, Deque, Optional, Tuple
+from typing import Any, Callable, Deque, List, Optional, Tuple
 
 from abyx_tools.runtime import NUM_THREADS_VARIABLE, plain_config, run
 from abyx_tools.schema import Result
@@ -37,24 +38,35 @@ def _pool_size_for_worker() -> None:
     os.environ[NUM_THREADS_VARIABLE] = str(max(1, int(threads)))
 
 
-def _run_task(config: Any) -> Tuple[str, Any]:
-    """One task on a worker: ("ok", result), or ("panic", message) for an internal fault of the
-    module, whose exception class derives from BaseException and does not travel as a task error."""
+def _run_task(config: Any) -> Tuple[str, Any, List[Tuple[str, type]]]:
+    """One task on a worker: ("ok", result), ("error", the exception of a refused run), or ("panic",
+    message) for an internal fault of the module, whose exception class derives from BaseException
+    and does not travel as a task error; with the run's warnings (text, category), which would
+    otherwise stay in the worker's log."""
     import abyx
 
     _pool_size_for_worker()
-    try:
-        return "ok", run(config)
-    except abyx.PanicException as fault:
-        return "panic", str(fault)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")  # the client's filters decide when they are issued again
+        try:
+            status, value = "ok", run(config)
+        except abyx.PanicException as fault:
+            status, value = "panic", str(fault)
+        except Exception as error:  # raised on the client after the warnings that came before it
+            status, value = "error", error
+    return status, value, [(str(warning.message), warning.category) for warning in caught]
 
 
 def _outcome(future: Any) -> Result:
-    status, value = future.result()
+    status, value, warned = future.result()
+    for text, category in warned:
+        warnings.warn(text, category, stacklevel=2)
     if status == "panic":
         import abyx
 
         raise abyx.PanicException(value)
+    if status == "error":
+        raise value
     return value
 
 
@@ -78,7 +90,8 @@ def sweep(
     tasks (default: two per worker process) are submitted ahead of the result being yielded, so a
     long or endless iterable of configurations is consumed as results are taken. A failing run
     raises its exception (the module's own `RuntimeError` message, or `abyx.PanicException`) when
-    its result is due; the tasks still pending are then cancelled. With `errors="return"` the
+    its result is due; the tasks still pending are then cancelled. The warnings of a run on the
+    cluster are issued again here, before its result is yielded or its exception raised. With `errors="return"` the
     exception is yielded in its place instead, and the sweep goes on. Configurations may hold NumPy
     arrays (see `abyx_tools.runtime.plain_config`)."""
     if errors not in ("raise", "return"):

@@ -1,6 +1,8 @@
 """Arrivals as arrays, tables, files and impulse responses; their pictures."""
 
 import json
+import subprocess
+import sys
 
 import pytest
 
@@ -13,7 +15,7 @@ from matplotlib.figure import Figure  # noqa: E402
 
 import abyx_tools  # noqa: E402
 from abyx_tools import cli, plot  # noqa: E402
-from conftest import make_config  # noqa: E402
+from conftest import child_env, make_config  # noqa: E402
 
 # Three receivers of a grid in 100 m of water 300 to 600 m from the source, two frequencies.
 CONFIG = make_config(**{
@@ -21,6 +23,16 @@ CONFIG = make_config(**{
                 "launch_azim_deg": [-5.0 + 0.5 * i for i in range(21)]},
     "receivers": {"config_type": "grid", "x_rcvr_m": [0.0], "y_rcvr_m": [300.0, 600.0], "z_rcvr_m": [30.0, 70.0]},
     "+beam": {"max_range_m": 700.0, "arrivals": True, "eigenrays": True, "max_arrivals": 40}})
+
+
+def test_public_names_stay_themselves_once_every_submodule_is_imported():
+    # importing a submodule binds it on the package: a module named as a function would replace it
+    script = ("import importlib, pkgutil, types, abyx_tools\n"
+              "for module in pkgutil.iter_modules(abyx_tools.__path__):\n"
+              "    module.name == '__main__' or importlib.import_module('abyx_tools.' + module.name)\n"
+              "print([n for n in abyx_tools.__all__ if isinstance(getattr(abyx_tools, n), types.ModuleType)])")
+    done = subprocess.run([sys.executable, "-c", script], env=child_env(), capture_output=True, text=True)
+    assert done.stdout == "[]\n", done.stderr
 
 
 @pytest.fixture(scope="module")
@@ -32,6 +44,8 @@ def result():
 def test_the_arrival_table_reads_alike_from_a_result_a_dataset_and_both_files(result, source, tmp_path):
     if source == "dataset":
         data = abyx_tools.to_dataset(result, CONFIG)
+        one = abyx_tools.arrivals(data.sel(frequency_hz=150.0))  # a scalar frequency coordinate
+        assert one.amplitude_150hz.tolist() == abyx_tools.arrivals(data).amplitude_150hz.tolist()
     elif source == "command.nc":  # what `abyx run` writes
         (tmp_path / "c.json").write_text(json.dumps(CONFIG))
         data = tmp_path / source
@@ -50,6 +64,16 @@ def test_the_arrival_table_reads_alike_from_a_result_a_dataset_and_both_files(re
     for k, (column, f) in enumerate([("amplitude_100hz", 100.0), ("amplitude_150hz", 150.0)]):
         phased = table[column] * np.exp(2j * np.pi * f * table.delay_s)
         np.testing.assert_allclose(phased.groupby(table.receiver).sum().values, field[k], rtol=1e-4)
+
+
+@pytest.mark.parametrize("suffix", [".nc", ".npz"])
+def test_arrivals_of_a_run_without_frequencies_read_back_from_its_file(suffix, tmp_path):
+    config = make_config(**{"+source": {"freq_hz": []}, "+beam": {"arrivals": True}})
+    result = abyx_tools.run(config)
+    abyx_tools.save(tmp_path / f"r{suffix}", result, config)
+    table = abyx_tools.arrivals(tmp_path / f"r{suffix}")
+    assert len(table) == len(result["arrivals"]["delay_s"]) > 0
+    pd.testing.assert_frame_equal(table, abyx_tools.arrivals(result, config))
 
 
 def test_impulse_response_puts_each_isolated_arrival_at_its_delay(result):
@@ -72,6 +96,8 @@ def test_impulse_response_puts_each_isolated_arrival_at_its_delay(result):
     (lambda r: abyx_tools.impulse_response(r, 0, 1000.0, frequency_index=2), "frequency_index 2 is out of range"),
     (lambda r: abyx_tools.arrivals({"pressure_field": r["pressure_field"]}), "the result holds no arrivals"),
     (lambda r: plot.eigenrays({"pressure_field": r["pressure_field"]}, 0), "the result holds no eigenrays"),
+    (lambda r: plot.eigenrays("result.nc", 0), "eigenrays are not saved in result files"),
+    (lambda r: plot.arrivals(abyx_tools.SavedRun(None, None, None), 0), "pass the file's name instead"),
 ])
 def test_requests_the_arrivals_cannot_answer_are_clear_errors(result, call, error):
     with pytest.raises((ValueError, IndexError), match=error):

@@ -1,5 +1,6 @@
 """Configurations built from a study's quantities run as they are and model what was asked."""
 
+import json
 import math
 
 import pytest
@@ -34,6 +35,24 @@ def test_depth_profile_along_a_bearing_and_a_named_sediment_are_what_the_run_see
     np.testing.assert_allclose(seabed_depth_m(cfg, *zip(*along)), [165.0, 95.0], rtol=1e-3)
     assert cfg["bathymetry"]["bottom_model"] == {"model": "acoustic", **abyx_tools.builder.SEDIMENTS["sand"]}
     assert cfg["beam"]["beam_type"] == "cerveny" and np.all(np.isfinite(abyx_tools.to_arrays(abyx.run_simulation(cfg)).pressure))
+
+
+@pytest.mark.parametrize("depth, speed, source_depth", [
+    (np.float32(100.0), np.float32(1500.0), np.float32(30.0)), (np.int64(100), np.array(1500.0), np.int64(30)),
+    (np.array(100.0), np.array(1500), np.array(30.0))])
+def test_numpy_scalars_and_0_d_arrays_are_numbers(depth, speed, source_depth):
+    study = dict(ranges_m=[500.0], depths_m=[20.0], freq_hz=np.float32(100.0), bathymetry_bearing_deg=np.float64(0.0))
+    cfg = abyx_tools.config(depth_m=depth, sound_speed=speed, source_depth_m=source_depth, **study)
+    assert cfg == abyx_tools.config(depth_m=100.0, sound_speed=1500.0, source_depth_m=30.0, **study)
+    json.dumps(cfg)  # plain Python numbers
+
+
+@pytest.mark.parametrize("freq_hz", [0.0, []])
+def test_a_study_without_a_frequency_above_0_hz_gets_the_coarsest_fan(freq_hz):
+    cfg = abyx_tools.config(depth_m=100.0, source_depth_m=30.0, freq_hz=freq_hz, ranges_m=[500.0], depths_m=[20.0])
+    elevations, azimuths = cfg["source"]["launch_elev_deg"], cfg["source"]["launch_azim_deg"]
+    assert cfg["source"]["freq_hz"] == np.atleast_1d(freq_hz).tolist() and elevations[:2] == [-80.0, -78.0]
+    assert azimuths[:2] == [0.0, 2.0] and len(azimuths) == 21
 
 
 @pytest.mark.parametrize("arguments, message", [

@@ -50,8 +50,10 @@ def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
     assert [p.read_bytes()[:4] for p in sorted(tmp_path.glob("*.png"))] == [b"\x89PNG"] * 5
     assert "store_ray_paths" in capsys.readouterr().err
     (tmp_path / "junk.nc").write_text("not netcdf")
-    assert [cli.main(["plot", str(tmp_path / name), "--depth", "50"]) for name in ("junk.nc", "none.npz")] == [1, 1]
-    assert "no such file" in capsys.readouterr().err
+    (tmp_path / "junk.npz").write_bytes(output.read_bytes()[:100])  # cut short
+    assert [cli.main(["plot", str(tmp_path / name), "--depth", "50"]) for name in ("junk.nc", "junk.npz", "none.npz")] == [1] * 3
+    err = capsys.readouterr().err
+    assert "no such file" in err and "junk.npz' is not an abyx result: it cannot be read as a NumPy .npz file" in err
 
 
 @pytest.mark.parametrize("content, args, message", [
@@ -63,7 +65,10 @@ def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
                                                         "in source.position, which takes exactly three numbers"),
     (None, [], "abyx: error: cannot read {path}: No such file or directory"),
     ({}, ["-o", "out.csv"], "abyx: error: cannot write out.csv: name it *.nc or *.npz"),
-    ({}, ["-o", "no/such/out.nc"], "the folder no/such does not exist")])
+    ({}, ["-o", "no/such/out.nc"], "the folder no/such does not exist"),
+    ({"+source": {"freq_hz": [100.0] * 100}, "receivers": {"config_type": "grid", "x_rcvr_m": [float(x) for x in range(1000)],
+                                                           "y_rcvr_m": [0.0] * 1000, "z_rcvr_m": [10.0] * 1000}}, [],
+     "abyx: error: receiver grid too large for memory: 100 frequencies x 1000000000 receivers x 8 bytes")])
 def test_bad_input_fails_with_a_message_and_status_1(content, args, message, tmp_path, capsys):
     pytest.importorskip("numpy")  # without it, a run names the extra to install instead
     path = tmp_path / "config.json"
@@ -141,6 +146,8 @@ def test_cluster_sweep_equals_serial_runs_and_raises_as_locally(monkeypatch):
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
         assert_same_runs(list(sweep(configs, client, max_pending=2)), [run(c) for c in configs])
+        with pytest.warns(UserWarning, match=r"^abyx: unknown input key is ignored: config\.note$"):
+            next(sweep([dict(configs[0], note="one")], client))  # issued again here, as a local run does
         assert sorted(client.run(lambda: os.environ.get("ABYX_NUM_THREADS")).values()) == ["1", "1"]
         configs[1]["beam"]["step_m"] = -1.0
         with pytest.raises(RuntimeError, match="beam: step_m must be positive"):

@@ -61,6 +61,23 @@ def test_colour_limits_default_to_the_slice_at_most_60_db_apart_and_keep_the_giv
     assert ax.collections[0].get_clim() == pytest.approx(expected or (low, low + 60.0))
 
 
+@pytest.mark.parametrize("vmin, vmax, expected", [
+    (None, None, (2.0, 62.0)), (None, 50.0, (2.0, 50.0)), (None, 100.0, (40.0, 100.0)), (None, 2.0, (-58.0, 2.0)),
+    (30.0, None, (30.0, 90.0)), (98.0, None, (98.0, 158.0)), (200.0, None, (200.0, 260.0)), (10.0, 20.0, (10.0, 20.0))])
+def test_a_default_colour_limit_stays_on_its_side_of_the_given_one(vmin, vmax, expected):
+    # the percentiles of 0 .. 100 dB are 2 and 98 dB
+    assert plot._colour_limits(np.arange(101.0), vmin, vmax) == pytest.approx(expected)
+
+
+@pytest.mark.parametrize("select", [{"frequency_hz": 100.0}, {"frequency_hz": [100.0]}])
+def test_a_dataset_with_one_frequency_selected_is_drawn_at_it(select):
+    pytest.importorskip("xarray")
+    from abyx_tools import dataset
+    one = dataset.to_dataset(grid_result()).sel(select)
+    np.testing.assert_array_equal(dataset.field_of(one).pressure, results.to_arrays(grid_result()).pressure[1:])
+    assert plot.tl_horizontal(one, 20.0, ax=Figure().add_subplot()).get_title() == "TL at 100 Hz, depth 20 m"
+
+
 def test_vertical_slice_draws_the_seabed_and_range_depth_view_keeps_the_asked_azimuths(saved):
     ax = plot.tl_vertical(saved, 45.0, ax=Figure().add_subplot())
     seabed = ax.collections[1].get_paths()[0].vertices[:, 1]

@@ -1,12 +1,13 @@
 """Result dicts as arrays, as xarray Datasets, and as netCDF and .npz files written and read back."""
 
+import json
 import os
 import re
 
 import pytest
 
 np = pytest.importorskip("numpy")
-from abyx_tools import files, results, run  # noqa: E402
+from abyx_tools import cli, files, results, run, runtime  # noqa: E402
 from conftest import make_config  # noqa: E402
 from toolkit_cases import array_result, grid_result, rising_bottom_config, run_config  # noqa: E402
 
@@ -133,6 +134,41 @@ def test_files_read_back_the_field_paths_and_config(grid_run, tmp_path, suffix, 
     assert saved.field.is_array and saved.ray_paths is None and saved.config is None
 
 
+# make_config() written as lists, over an acoustic bottom, and what the module reads from them
+LISTED = [[[-1000.0, 1000.0], [-1000.0, 1000.0], [0.0, 100.0], [1500.0] * 8],
+          [[-1000.0, 1000.0], [-1000.0, 1000.0], [100.0] * 4, None, ["acoustic", 1650.0, 1.8]],
+          [[0.0, 0.0, 50.0], [100.0], [-10.0, 0.0, 10.0], [0.0, 120.0, 240.0]],
+          ["grid", [100.0, 200.0], [100.0, 200.0], [20.0, 60.0]], [10.0, 100, 500.0, False, False]]
+KEYED = make_config(**{"+bathymetry": {"water_density_g_cm3": None, "bottom_model": {
+    "model": "acoustic", "compressional_speed_m_s": 1650.0, "density_g_cm3": 1.8}},
+    "+beam": {"store_ray_paths": False, "show_progress": False}})
+# other keys of a bottom_model are the user's: attributes keep the numbers among them
+NOTED = make_config(**{"+bathymetry": {"bottom_model": {"model": "rigid", "note": ["from", "survey"],
+                                                        "layers": [[1.0, 2.0], [3.0, 4.0]], "depth_m": 5.0}}})
+
+
+@pytest.mark.parametrize("suffix", [".nc", ".npz"])
+@pytest.mark.parametrize("config, keyed, bottom", [
+    (LISTED, KEYED, {"bottom_model": "acoustic", "bottom_compressional_speed_m_s": 1650.0, "bottom_density_g_cm3": 1.8}),
+    (NOTED, NOTED, {"bottom_model": "rigid", "bottom_depth_m": 5.0})])
+def test_lists_and_any_bottom_keys_the_module_takes_are_run_saved_and_read_back(
+        config, keyed, bottom, suffix, tmp_path, request, monkeypatch):
+    if suffix == ".nc":
+        request.getfixturevalue("xr")
+    (tmp_path / "c.json").write_text(json.dumps(config))
+    started = []
+    monkeypatch.setattr(runtime, "run", lambda c: started.append(c) or run(c))
+    assert cli.main(["run", str(tmp_path / "c.json"), "-o", str(tmp_path / f"r{suffix}"), "--progress"]) == 0
+    assert started[0]["beam"]["show_progress"] is True
+    saved, want = files.load(tmp_path / f"r{suffix}"), results.to_arrays(run(keyed), keyed)
+    assert saved.config == keyed and saved.field.source_position_m == (0.0, 0.0, 50.0)
+    np.testing.assert_array_equal(saved.field.pressure, want.pressure)
+    if suffix == ".nc":
+        from abyx_tools import dataset
+        attrs = dataset.to_dataset(run(config), config).attrs
+        assert {k: v for k, v in attrs.items() if k.startswith("bottom")} == bottom
+
+
 def test_a_failed_write_keeps_the_old_file_and_leaves_no_partial_one(tmp_path, monkeypatch):
     path = tmp_path / "result.npz"
     files.save(path, array_result())
@@ -152,8 +188,16 @@ def test_unknown_suffixes_and_foreign_files_are_refused(tmp_path, xr):
     with pytest.raises(ValueError, match=r"name it \*.nc \(netCDF\) or \*.npz"):
         files.save(tmp_path / "result.csv", grid_result())
     xr.Dataset({"t": ("x", [1.0, 2.0])}).to_netcdf(tmp_path / "other.nc")
-    with pytest.raises(ValueError, match="is not an abyx result"):
-        files.load(tmp_path / "other.nc")
+    (tmp_path / "text.nc").write_text("not netCDF")
+    (tmp_path / "text.npz").write_text("not a zip archive")
+    with open(tmp_path / "array.npz", "wb") as stream:  # a lone .npy array
+        np.save(stream, np.arange(3))
+    np.savez(tmp_path / "objects.npz", a=np.array([{}], dtype=object))  # readable only by unpickling
+    files.save(tmp_path / "field.npz", array_result())
+    np.savez(tmp_path / "no_x.npz", **{k: v for k, v in files.read_npz(tmp_path / "field.npz").items() if k != "x_m"})
+    for name in ("other.nc", "text.nc", "text.npz", "array.npz", "objects.npz", "no_x.npz"):
+        with pytest.raises(ValueError, match=re.escape(f"'{tmp_path / name}' is not an abyx result: ")):
+            files.load(tmp_path / name)
 
 
 @pytest.mark.parametrize("suffix", [".nc", ".npz"])
@@ -171,7 +215,7 @@ def test_polar_fields_keep_range_bearing_depth_axes_place_receivers_from_the_sou
     # bearings as azimuths: 0 along +y, 90 along +x
     np.testing.assert_allclose(field.x_m[2], [10.0, 130.0, -50.0], atol=1e-3)
     np.testing.assert_allclose(field.y_m[2], [100.0, -20.0, -20.0 - 120.0 * np.sqrt(0.75)], atol=1e-3)
-    from abyx_tools.arrivals import arrival_arrays
+    from abyx_tools.arrival_tables import arrival_arrays
     table = arrival_arrays(result, config)  # each arrival at its receiver's position, depth fastest
     x, _, z = field.positions_m()
     np.testing.assert_array_equal(table.x_m, x[table.receiver])

@@ -15,7 +15,7 @@ from typing import Any, NamedTuple, Optional
 from abyx_tools._extras import require
 from abyx_tools.results import to_arrays
 
-np = require("numpy", "abyx_tools.arrivals")
+np = require("numpy", "abyx_tools.arrival_tables")
 
 __all__ = [
     "ArrivalArrays",
@@ -68,12 +68,14 @@ def _from_stored(stored: Any) -> ArrivalArrays:
     def value(name: str, dtype: Any) -> Any:
         return np.asarray(getattr(stored[name], "values", stored[name]), dtype=dtype)
 
-    frequency = value("frequency_hz" if "frequency_hz" in stored else "freq_hz", np.float64)
+    # one frequency chosen from a dataset by .sel is a scalar
+    frequency = np.atleast_1d(value("frequency_hz" if "frequency_hz" in stored else "freq_hz", np.float64))
+    columns = {name: value(f"arrival_{name}", dtype) for name, dtype in _LISTS.items()}
     amplitude = value("arrival_amplitude_re", np.float64) + 1j * value("arrival_amplitude_im", np.float64)
     return ArrivalArrays(
         frequency_hz=frequency,
-        amplitude=amplitude.reshape(frequency.size, -1),
-        **{name: value(f"arrival_{name}", dtype) for name, dtype in _LISTS.items()},
+        amplitude=amplitude.reshape(frequency.size, columns["delay_s"].size),  # a run may have no frequency
+        **columns,
         **{axis: value(f"arrival_{axis}", np.float64) for axis in ("x_m", "y_m", "z_m")},
     )
 
@@ -83,12 +85,16 @@ def arrival_arrays(result: Any, config: Optional[Mapping[str, Any]] = None) -> A
     `to_dataset`, or of a file `save` wrote (a path: netCDF or .npz). Polar receivers are placed
     around the source of the run's `config`, or relative to the source without it."""
     if isinstance(result, (str, os.PathLike)):
-        if os.fspath(result).lower().endswith(".npz"):
-            with np.load(result, allow_pickle=False) as stored:
-                return _from_stored({name: stored[name] for name in stored.files})
-        from abyx_tools.files import open_dataset
+        from abyx_tools.files import open_dataset, read_npz
 
+        if os.fspath(result).lower().endswith(".npz"):
+            return _from_stored(read_npz(result))
         return _from_stored(open_dataset(result))
+    from abyx_tools.files import SavedRun
+
+    if isinstance(result, SavedRun):
+        raise ValueError("a run read by load() does not carry the arrivals its file holds: pass the file's name "
+                         "instead, as in arrivals(path) or plot.arrivals(path, receiver)")
     if not isinstance(result, Mapping) or "pressure_field" not in result:
         return _from_stored(result)
     if "arrivals" not in result:
@@ -144,7 +150,7 @@ def arrivals(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     frequencies print alike), `launch_elev_deg`, `launch_azim_deg`, `n_surface`, `n_bottom` and
     `ray_index`. Accepts a result dict, a dataset or a saved file (see `arrival_arrays`, also for
     `config`)."""
-    pd = require("pandas", "abyx_tools.arrivals")
+    pd = require("pandas", "abyx_tools.arrival_tables")
     arrays = arrival_arrays(result, config)
     labels = [f"amplitude_{f:g}hz" for f in arrays.frequency_hz]
     if len(set(labels)) != len(labels):
