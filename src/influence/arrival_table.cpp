@@ -88,21 +88,6 @@ ArrivalBin* find_path(ArrivalBin* bins, std::uint32_t count, const ArrivalSettin
   return nullptr;
 }
 
-// A free bin of the receiver, else its weakest if weaker than `magnitude`; none: the largest index.
-std::uint32_t open_bin(ArrivalTable& table, std::size_t cell, float magnitude) {
-  const ArrivalSettings& s = *table.settings;
-  std::uint32_t& count = table.counts[cell];
-  if (count < s.capacity) return count++;
-  ArrivalBin* bins = table.bins.get() + cell * s.capacity;
-  std::uint32_t weakest = 0;
-  for (std::uint32_t b = 1; b < count; ++b) {
-    if (bins[b].peak < bins[weakest].peak) weakest = b;
-  }
-  // Compared by their largest contributions, not their sums: a path's first contributions are the
-  // tails of its beams, far weaker than the sum of a weak path seen whole.
-  return bins[weakest].peak < magnitude ? weakest : std::numeric_limits<std::uint32_t>::max();
-}
-
 // Refers the sums of one bin from delay `from` to delay `to`: each times exp(-i w (to - from)).
 void refer_sums(const Complex32* sums, const std::vector<float>& omegas, double from, double to,
                 Complex32* out) {
@@ -112,6 +97,67 @@ void refer_sums(const Complex32* sums, const std::vector<float>& omegas, double 
     const Complex32 turn{static_cast<float>(std::cos(theta)), static_cast<float>(std::sin(theta))};
     out[k] = out[k] + sums[k] * turn;
   }
+}
+
+// The path of the same bounces nearest in delay to bin b that is not outlying; `count` when none.
+std::uint32_t host_of(const ArrivalBin* bins, std::uint32_t count, std::uint32_t b,
+                      const double* delays) {
+  std::uint32_t host = count;
+  double nearest = std::numeric_limits<double>::infinity();
+  for (std::uint32_t h = 0; h < count; ++h) {
+    const double gap = std::fabs(delays[h] - delays[b]);
+    if (!outlying(bins[h]) && bins[h].n_surface == bins[b].n_surface &&
+        bins[h].n_bottom == bins[b].n_bottom && gap < nearest) {
+      nearest = gap;
+      host = h;
+    }
+  }
+  return host;
+}
+
+// Folds a full receiver's outlying paths into their hosts, as the list does at the end, so that
+// the far tails of wide beams do not take the room of whole paths; true when room was made.
+bool fold_outlying(ArrivalTable& table, std::size_t cell) {
+  const ArrivalSettings& s = *table.settings;
+  const std::size_t nf = s.omegas.size();
+  ArrivalBin* bins = table.bins.get() + cell * s.capacity;
+  Complex32* sums = table.sums.get() + cell * s.capacity * nf;
+  std::uint32_t& count = table.counts[cell];
+  const std::uint32_t before = count;
+  std::vector<double>& delays = table.fold_delays;
+  delays.resize(count);
+  for (std::uint32_t b = 0; b < count; ++b) delays[b] = mean_delay(bins[b]);
+  for (std::uint32_t b = 0; b < count;) {
+    const std::uint32_t host = outlying(bins[b]) ? host_of(bins, count, b, delays.data()) : count;
+    if (host == count) {
+      ++b;
+      continue;
+    }
+    refer_sums(sums + b * nf, s.omegas, bins[b].reference_s, bins[host].reference_s,
+               sums + host * nf);
+    bins[host].peak = std::max(bins[host].peak, bins[b].peak);
+    // the last path takes the place
+    --count;
+    bins[b] = bins[count];
+    delays[b] = delays[count];
+    std::copy_n(sums + count * nf, nf, sums + b * nf);
+  }
+  return count < before;
+}
+
+// A free bin of the receiver, else its weakest if weaker than `magnitude`; none: the largest index.
+std::uint32_t open_bin(ArrivalTable& table, std::size_t cell, float magnitude) {
+  const ArrivalSettings& s = *table.settings;
+  std::uint32_t& count = table.counts[cell];
+  if (count < s.capacity || fold_outlying(table, cell)) return count++;
+  ArrivalBin* bins = table.bins.get() + cell * s.capacity;
+  std::uint32_t weakest = 0;
+  for (std::uint32_t b = 1; b < count; ++b) {
+    if (bins[b].peak < bins[weakest].peak) weakest = b;
+  }
+  // Compared by their largest contributions, not their sums: a path's first contributions are the
+  // tails of its beams, far weaker than the sum of a weak path seen whole.
+  return bins[weakest].peak < magnitude ? weakest : std::numeric_limits<std::uint32_t>::max();
 }
 
 void absorb(ArrivalBin& into, const ArrivalBin& from, std::int64_t azimuth_shift) {
@@ -254,18 +300,8 @@ ArrivalList list_arrivals(const ArrivalTable& table) {
     // each path into its own sums, an outlying one into its host's, at the final delay
     order.clear();
     for (std::uint32_t b = 0; b < count; ++b) {
-      std::uint32_t host = b;
-      if (outlying(bins[b])) {
-        double nearest = std::numeric_limits<double>::infinity();
-        for (std::uint32_t h = 0; h < count; ++h) {
-          const double gap = std::fabs(delays[h] - delays[b]);
-          if (!outlying(bins[h]) && bins[h].n_surface == bins[b].n_surface &&
-              bins[h].n_bottom == bins[b].n_bottom && gap < nearest) {
-            nearest = gap;
-            host = h;
-          }
-        }
-      }
+      std::uint32_t host = outlying(bins[b]) ? host_of(bins, count, b, delays.data()) : b;
+      if (host == count) host = b;
       refer_sums(table.sums.get() + (cell * s.capacity + b) * nf, s.omegas, bins[b].reference_s,
                  delays[host], referred.data() + std::size_t{host} * nf);
       if (host == b) order.push_back(b);

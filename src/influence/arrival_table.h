@@ -85,6 +85,7 @@ struct ArrivalTable {
   std::unique_ptr<ArrivalBin[], FreeStorage> bins;
   std::unique_ptr<Complex32[], FreeStorage> sums;  // per bin, every frequency, referred to its
                                                    // reference_s: sum of p exp(-i w reference_s)
+  std::vector<double> fold_delays;                 // working room of a full receiver's folding
 
   bool gathering() const { return settings != nullptr; }
 };

@@ -191,7 +191,8 @@ std::size_t choose_parameters(const BeamSettings& beam, const BeamLaunch& launch
   }
   const double spacing[2] = {launch.d_elevation_rad,
                              launch.d_azimuth_rad * std::fabs(std::cos(launch.elevation_rad))};
-  for (const float omega : omegas) {
+  for (const float signed_omega : omegas) {
+    const float omega = std::fabs(signed_omega);  // a negative frequency: its positive one's beams
     for (const double d : spacing) {
       double e = min_width;  // for a direction without a spacing, and unused at frequency zero
       if (omega > 0.0f && rule == BeamWidthRule::SpaceFilling && d > 0.0) {
@@ -276,18 +277,20 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
   check_arrival_table(arrivals, field.receiver_count(), omegas.size());
   const std::size_t n = states.size();
   const std::size_t nf = omegas.size();
-  // the lowest positive frequency sets the search and the arrival amplitude; without one the
-  // beams add nothing (their weight is proportional to the frequency)
+  // The lowest frequency other than 0 sets the search and the arrival amplitude; without one the
+  // beams add nothing (their weight is proportional to the frequency). A negative frequency gives
+  // the conjugate of its positive one's field.
   std::size_t k_ref = nf;
   for (std::size_t k = 0; k < nf; ++k) {
-    if (omegas[k] > 0.0f && (k_ref == nf || omegas[k] < omegas[k_ref])) k_ref = k;
+    const float w = std::fabs(omegas[k]);
+    if (w > 0.0f && (k_ref == nf || w < std::fabs(omegas[k_ref]))) k_ref = k;
   }
   if (n < 2 || k_ref == nf) return;
 
   const double c0 = states.front().c;
   const std::size_t sets = choose_parameters(beam, launch, c0, omegas, ws.beam_eps);
   const auto omega_of_set = [&](std::size_t m) {
-    return sets == 1 ? double{omegas[k_ref]} : double{omegas[m]};
+    return std::fabs(double{sets == 1 ? omegas[k_ref] : omegas[m]});
   };
 
   // per state: the continued root of each set and the beam's reach across the ray
@@ -502,7 +505,8 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
         const std::size_t k_first = sets == 1 ? 0 : m;
         const std::size_t k_last = sets == 1 ? nf : m + 1;
         for (std::size_t k = k_first; k < k_last; ++k) {
-          const float omega = omegas[k];
+          const float omega = std::fabs(omegas[k]);
+          const bool conjugate = omegas[k] < 0.0f;
           if (!(omega > 0.0f)) continue;
           const Float4 exponent = broadcast4(0.5f * omega) * w.im;
           const unsigned reached =
@@ -513,8 +517,10 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
           const Float4 magnitude = amplitude * broadcast4(omega) * gaussian;
           Float4 sine, cosine;
           sincos4(broadcast4(omega) * tau_beam - broadcast4(a.phase), sine, cosine);
-          const Complex4 beam =
-              (complex4(refl[k]) * form.root) * Complex4{-magnitude * sine, magnitude * cosine};
+          // the reflections of a negative frequency are the conjugates of its positive one's
+          Complex4 beam = (complex4(conjugate ? conj(refl[k]) : refl[k]) * form.root) *
+                          Complex4{-magnitude * sine, magnitude * cosine};
+          if (conjugate) beam.im = -beam.im;
           if (arrivals != nullptr) {
             ws.lane_values[k] = {tau_beam, magnitude, form.root.re, form.root.im, reached};
           }
@@ -543,8 +549,11 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
       }
       if (arrivals == nullptr) continue;
       // each receiver's path, by the delay and magnitude of the reference frequency's set, and
-      // the contributions referred to that path's reference delay, one receiver after another
-      for (unsigned bits = lanes; bits != 0; bits &= bits - 1u) {
+      // the contributions referred to that path's reference delay, one receiver after another;
+      // a receiver no frequency reached adds no path
+      unsigned reached_any = 0;
+      for (const CervenyLaneValues& kept : ws.lane_values) reached_any |= kept.reached;
+      for (unsigned bits = lanes & reached_any; bits != 0; bits &= bits - 1u) {
         const int lane = std::countr_zero(bits);
         const std::size_t cell = offers.cells[first + lane];
         const CervenyLaneValues& ref = ws.lane_values[k_ref];
@@ -566,11 +575,15 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
         for (std::size_t k = 0; k < nf; ++k) {
           const CervenyLaneValues& kept = ws.lane_values[k];
           if ((kept.reached & (1u << lane)) == 0) continue;
-          const float theta = omegas[k] * (kept.delay[lane] - slot.bin->reference_s) - a.phase;
+          const bool conjugate = omegas[k] < 0.0f;
+          const float theta =
+              std::fabs(omegas[k]) * (kept.delay[lane] - slot.bin->reference_s) - a.phase;
           const float size = kept.magnitude[lane];
           const Complex32 referred = Complex32{kept.root_re[lane], kept.root_im[lane]} *
                                      Complex32{-size * std::sin(theta), size * std::cos(theta)};
-          slot.sums[k] = slot.sums[k] + refl[k] * referred;
+          Complex32 term = (conjugate ? conj(refl[k]) : refl[k]) * referred;
+          if (conjugate) term.im = -term.im;
+          slot.sums[k] = slot.sums[k] + term;
         }
       }
     }
