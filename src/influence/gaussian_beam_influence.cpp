@@ -454,7 +454,9 @@ BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureFie
           if (!reflected && j + 1 < n) {
             ahead = straight_stretch(states, ws.kmah, ws.search_width, j + 1);
             next_d = states[ahead->last].pos - b.pos;
-            shares_end = takes_receivers(ahead->length_sq, ahead->length);
+            // A next segment that turns back (rounding can put a reflection up to a few mm
+            // behind the state before it) takes only its own slab, not all beyond its start.
+            shares_end = takes_receivers(ahead->length_sq, ahead->length) && dot(next_d, d) > 0.0f;
           }
           make_segment(a, b, ray_basis(frame.slowness, frame.c, frame.phi),
                        a.phase + ws.kmah[i - 1], length_sq, radius, shares_end ? &next_d : nullptr,

@@ -284,6 +284,28 @@ def test_a_negative_frequency_gives_the_conjugate_field(beam):
     assert negative["pressure_field"]["intensity"] == pytest.approx(positive["pressure_field"]["intensity"], rel=1e-6)
 
 
+def test_a_ray_keeps_its_beam_up_to_a_sloping_bottom():
+    # Rounding at 5 km depth can put a reflection a millimetre behind the state before it; the incident beam of
+    # this ray, which meets a 15 degree slope 264 m out, is the one it has over a flat bottom further down.
+    elevation, azimuth = math.radians(19.25), math.radians(209.5)
+    along = (math.cos(elevation) * math.sin(azimuth), math.cos(elevation) * math.cos(azimuth), math.sin(elevation))
+    aside = (math.cos(azimuth), -math.sin(azimuth), 0.0)
+    points = [tuple(p + t * u + 0.3 * v for p, u, v in zip((0.0, 0.0, 4880.0), along, aside)) for t in (170, 200, 250)]
+    rise = 3000.0 * math.tan(math.radians(15.0))
+    fields = []
+    for depths in ([5000.0 - rise] * 2 + [5000.0 + rise] * 2, [5100.0] * 4):
+        axis = [-3000.0, 3000.0]
+        fields.append(pressures(abyx.run_simulation({
+            "ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": [0.0, 6000.0], "c_m_s": [C] * 8},
+            "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": depths},
+            "source": {"position": [0.0, 0.0, 4880.0], "freq_hz": [100.0], "launch_elev_deg": [19.25],
+                       "launch_azim_deg": [209.5]},
+            "receivers": {"config_type": "array", **dict(zip(("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), map(list, zip(*points))))},
+            "beam": {"step_m": 10.0, "max_steps": 300, "max_range_m": 1000.0, "integration_method": "rk2"}})))
+    assert min(map(abs, fields[1])) > 0.0
+    assert [abs(p) for p in fields[0]] == pytest.approx([abs(p) for p in fields[1]], rel=1e-3)
+
+
 def test_fluid_half_space_reflects_with_rayleighs_coefficient():
     """p = exp(i k R1) / R1 + R(theta) exp(i k R2) / R2, R2 from the bottom image, R Rayleigh's (`rayleigh`). The
     source is 4.9 km below the surface and rays run at most 3 km: no path touches the surface, so the closed form has
