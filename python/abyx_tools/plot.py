@@ -3,8 +3,9 @@ bathymetry, the ray paths in plan and in range-depth view, and a receiver's arri
 
 Every function draws into the Axes given as `ax` (or into a new figure from pyplot when none is
 given) and returns that Axes. matplotlib is imported only when a function draws. The field may be
-given as the result dict of a run, `FieldArrays`, a `SavedRun` from `abyx_tools.files.load`, or a
-dataset from `abyx_tools.dataset.to_dataset`; ray paths and configurations likewise.
+given as the result dict of a run, `FieldArrays`, a `SavedRun` from `abyx_tools.files.load` (or the
+path of the file, read with it), or a dataset from `abyx_tools.dataset.to_dataset`; ray paths and
+configurations likewise.
 
 Bearings follow the launch azimuths: 0 deg along +y, 90 deg along +x. Depth is drawn positive
 downwards. Transmission loss is `-20 log10 |p|` in dB re 1 m; receivers that no ray reached are drawn
@@ -60,9 +61,19 @@ def _is_dataset(data: Any) -> bool:
     return hasattr(data, "data_vars") and hasattr(data, "attrs")
 
 
+def _opened(data: Any) -> Any:
+    """The run a file holds, for a path; anything else as it is."""
+    if isinstance(data, (str, os.PathLike)):
+        from abyx_tools.files import load
+
+        return load(data)
+    return data
+
+
 def _field(data: Any) -> FieldArrays:
     from abyx_tools.files import SavedRun
 
+    data = _opened(data)
     if isinstance(data, FieldArrays):
         return data
     if isinstance(data, SavedRun):
@@ -77,6 +88,7 @@ def _field(data: Any) -> FieldArrays:
 def _paths(data: Any) -> List[RayPath]:
     from abyx_tools.files import SavedRun
 
+    data = _opened(data)
     if isinstance(data, SavedRun):
         data = data.ray_paths
     elif _is_dataset(data):
@@ -99,6 +111,7 @@ def _config(data: Any, section: str = "bathymetry", what: str = "a bathymetry") 
     """The configuration given, or held by a saved run or a dataset, with `section` in it."""
     from abyx_tools.files import SavedRun
 
+    data = _opened(data)
     config = data
     if isinstance(data, SavedRun):
         config = data.config
@@ -571,6 +584,9 @@ def arrivals(
     from abyx_tools.arrival_tables import arrival_arrays
 
     arrays = arrival_arrays(data)
+    count = arrays.frequency_hz.size
+    if not -count <= frequency_index < count:
+        raise IndexError(f"frequency_index {frequency_index} is out of range for {count} frequencies")
     chosen = arrays.at(receiver)
     if chosen.size == 0:
         raise ValueError(f"receiver {receiver} has no arrivals")

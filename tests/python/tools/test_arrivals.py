@@ -94,6 +94,7 @@ def test_impulse_response_puts_each_isolated_arrival_at_its_delay(result):
     (lambda r: abyx_tools.impulse_response(r, 0, 0.0), "sample_rate_hz must be a positive number"),
     (lambda r: abyx_tools.impulse_response(r, 9, 1000.0), "receiver 9 has no arrivals"),
     (lambda r: abyx_tools.impulse_response(r, 0, 1000.0, frequency_index=2), "frequency_index 2 is out of range"),
+    (lambda r: plot.arrivals(r, 0, frequency_index=2), "frequency_index 2 is out of range for 2 frequencies"),
     (lambda r: abyx_tools.arrivals({"pressure_field": r["pressure_field"]}), "the result holds no arrivals"),
     (lambda r: plot.eigenrays({"pressure_field": r["pressure_field"]}, 0), "the result holds no eigenrays"),
     (lambda r: plot.eigenrays("result.nc", 0), "eigenrays are not saved in result files"),

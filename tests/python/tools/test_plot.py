@@ -16,10 +16,15 @@ SLICE_TOL_DB = 1e-3  # a slice between two levels interpolates their loss linear
 
 
 @pytest.fixture(scope="module")
-def saved(tmp_path_factory):
+def saved_path(tmp_path_factory):
     config, path = run_config(store_ray_paths=True), tmp_path_factory.mktemp("plot") / "run.npz"
     files.save(path, run(config), config)
-    return files.load(path)
+    return path
+
+
+@pytest.fixture(scope="module")
+def saved(saved_path):
+    return files.load(saved_path)
 
 
 def drawn(ax):  # the values of the first colour mesh of `ax`, NaN where masked
@@ -76,6 +81,12 @@ def test_a_dataset_with_one_frequency_selected_is_drawn_at_it(select):
     one = dataset.to_dataset(grid_result()).sel(select)
     np.testing.assert_array_equal(dataset.field_of(one).pressure, results.to_arrays(grid_result()).pressure[1:])
     assert plot.tl_horizontal(one, 20.0, ax=Figure().add_subplot()).get_title() == "TL at 100 Hz, depth 20 m"
+
+
+@pytest.mark.parametrize("draw", [plot.rays_plan, plot.bathymetry, lambda run, ax: plot.tl_vertical(run, 45.0, ax=ax)])
+def test_a_saved_run_is_drawn_from_its_file_as_when_loaded(saved_path, saved, draw):
+    from_file, loaded = (draw(run, ax=Figure().add_subplot()) for run in (str(saved_path), saved))
+    assert from_file.get_title() == loaded.get_title() and len(from_file.get_children()) == len(loaded.get_children())
 
 
 def test_vertical_slice_draws_the_seabed_and_range_depth_view_keeps_the_asked_azimuths(saved):
