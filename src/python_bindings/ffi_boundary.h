@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cxxabi.h>
+
 #include <string_view>
 
 #include "python_bindings/py_ref.h"
@@ -21,11 +23,15 @@ PyObject* panic_exception_type();
 void raise_current_exception() noexcept;
 
 // The single interception point between the binding and the interpreter: runs body and returns
-// its result, or null with a Python exception set when a C++ exception left it.
+// its result, or null with a Python exception set when a C++ exception left it. The one thing let
+// through is the unwinding of a thread that the interpreter ends at its exit (a daemon thread that
+// wants the interpreter lock back then): the interpreter's frames unwind with it.
 template <class Body>
-PyObject* call_at_boundary(Body&& body) noexcept {
+PyObject* call_at_boundary(Body&& body) {
   try {
     return body();
+  } catch (abi::__forced_unwind&) {
+    throw;
   } catch (...) {
     raise_current_exception();
     return nullptr;

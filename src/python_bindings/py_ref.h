@@ -10,7 +10,8 @@
 namespace abyx {
 
 // Owns at most one strong reference to a Python object and releases it when it goes out of scope,
-// so every exit path of the binding drops what it created.
+// so every exit path of the binding drops what it created. A thread the interpreter ends at its
+// exit unwinds without the interpreter lock: its references are left to the ending process.
 class PyRef {
  public:
   PyRef() = default;
@@ -24,7 +25,9 @@ class PyRef {
     Py_XDECREF(old);
     return *this;
   }
-  ~PyRef() { Py_XDECREF(object_); }
+  ~PyRef() {
+    if (object_ != nullptr && PyGILState_Check()) Py_DECREF(object_);
+  }
 
   // A new owner of a borrowed reference.
   static PyRef borrow(PyObject* borrowed) noexcept {

@@ -121,11 +121,12 @@ bool issue_warnings(const std::vector<std::string>& messages) {
 // How often an interruptible run looks for signals.
 constexpr std::chrono::milliseconds kSignalPoll{100};
 
-// Releases the interpreter lock for its lifetime.
+// Releases the interpreter lock for its lifetime. Taking it back may end the thread, when the
+// interpreter is exiting: that unwinding must leave the destructor.
 class LockReleased {
  public:
   LockReleased() : state_(PyEval_SaveThread()) {}
-  ~LockReleased() { PyEval_RestoreThread(state_); }
+  ~LockReleased() noexcept(false) { PyEval_RestoreThread(state_); }
   LockReleased(const LockReleased&) = delete;
   LockReleased& operator=(const LockReleased&) = delete;
 
@@ -154,6 +155,16 @@ std::optional<CoreResult> run_interruptibly(const SimulationConfig& config, PyOb
   std::packaged_task<CoreResult()> task([&] { return core(config, kResultDictCosts, &control); });
   std::future<CoreResult> outcome = task.get_future();
   std::thread runner(std::move(task));
+  // a thread the interpreter ends at its exit stops the run and waits for it as it unwinds
+  struct StopOnUnwind {
+    RunControl& control;
+    std::thread& runner;
+    ~StopOnUnwind() {
+      if (!runner.joinable()) return;
+      control.cancel.store(true, std::memory_order_relaxed);
+      runner.join();
+    }
+  } stop_on_unwind{control, runner};
   bool interrupted = false;
   for (;;) {
     std::future_status status = std::future_status::timeout;

@@ -43,6 +43,24 @@ def test_every_pool_size_gives_the_same_bits_and_each_repeats_them():
         'ABYX_NUM_THREADS must be a positive integer, got "lots"\n')
 
 
+DAEMON_AT_EXIT = """import json, sys, threading, time, warnings, abyx
+config = json.load(sys.stdin)
+warnings.simplefilter("always")
+warnings.showwarning = lambda *args, **kwargs: sum(range(2000))  # Python code inside the call
+threading.Thread(target=lambda: [abyx.run_simulation(config) for _ in iter(int, 1)], daemon=True).start()
+time.sleep(0.2)
+"""
+
+
+# the interpreter ends a daemon thread that wants its lock back while it exits
+@pytest.mark.parametrize("beam", [{"interruptible": True, "step_m": 1.0, "max_steps": 600},
+                                  {f"note{i}": 1 for i in range(50)}], ids=["lock released", "warnings"])
+def test_a_daemon_thread_inside_a_run_lets_the_interpreter_exit_cleanly(beam):
+    for _ in range(3):
+        child = run_child(DAEMON_AT_EXIT, make_config(**{"+beam": beam}))
+        assert (child.returncode, child.stderr) == (0, "")
+
+
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs os.fork")
 def test_a_child_forked_after_runs_runs_cleanly():
     config = fan_config()
