@@ -73,6 +73,7 @@ std::string take_host_error() {
 }
 
 PyObject* raise_runtime_error_from_host(std::string_view prefix) {
+  if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) return nullptr;
   std::string host_error = take_host_error();
   return raise_runtime_error(prefix, host_error);
 }

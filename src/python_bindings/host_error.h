@@ -18,7 +18,9 @@ PyRef make_str(std::string_view utf8);
 std::string take_host_error();
 
 // Raises RuntimeError with prefix + the rendering of the pending host exception. The host
-// exception is not attached as cause or context. Always returns null, for `return raise...`.
+// exception is not attached as cause or context. One that is no Exception (KeyboardInterrupt,
+// SystemExit, PanicException of a call made meanwhile) stays as it is: it asks to stop, it reports
+// no failure of the step. Always returns null, for `return raise...`.
 PyObject* raise_runtime_error_from_host(std::string_view prefix);
 
 // Raises RuntimeError with prefix + detail. Always returns null.

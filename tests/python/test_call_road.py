@@ -97,6 +97,13 @@ def test_unserialisable_or_unreadable_configuration_names_the_problem(cfg, messa
     assert text == message or re.search(r" at line 1 column \d+$", text)
 
 
+@pytest.mark.parametrize("stop", [KeyboardInterrupt(), SystemExit(3)])
+def test_a_request_to_stop_during_the_call_stays_itself(stop):
+    with pytest.raises(type(stop)) as caught:
+        abyx.run_simulation(raising(stop))
+    assert caught.value is stop
+
+
 @pytest.mark.parametrize("sections, text, note", [
     ({"+source": {"position": [0.0, 0.0, 50.0, 1.0]}}, "trailing characters",
      "in source.position, which takes exactly three numbers: x, y and z (m)"),
