@@ -33,49 +33,69 @@ struct AxisLayout {
   std::size_t outer = 0;   // blocks of the slower axes
 };
 
-// Forward difference at the first node, central differences inside, backward at the last node,
-// each dividing by the one spacing h (so a non-uniform axis still uses its first interval).
-Grid3 difference_along(const Grid3& f, const AxisLayout& axis, float h) {
+// Whether every interval of the axis is its first, to the bit.
+bool evenly_spaced(const std::vector<float>& nodes) {
+  for (std::size_t i = 1; i + 1 < nodes.size(); ++i) {
+    if (nodes[i + 1] - nodes[i] != nodes[1] - nodes[0]) return false;
+  }
+  return true;
+}
+
+// Forward difference at the first node, central differences inside, backward at the last node.
+// An evenly spaced axis divides by its one spacing; on an uneven one (a table of the depths a cast
+// was sampled at) each difference takes the intervals beside its node, the central one weighing
+// both so that it is exact for a quadratic.
+Grid3 difference_along(const Grid3& f, const AxisLayout& axis, const std::vector<float>& nodes) {
   Grid3 out{f.nx, f.ny, f.nz, std::vector<float>(f.values.size(), 0.0f)};
-  const float two_h = h + h;
   const std::size_t n = axis.n;
+  const bool even = evenly_spaced(nodes);
+  const float h = nodes[1] - nodes[0];
+  const float two_h = h + h;
   for (std::size_t o = 0; o < axis.outer; ++o) {
     for (std::size_t l = 0; l < axis.stride; ++l) {
       const std::size_t base = o * n * axis.stride + l;
-      const auto at = [&](std::size_t i) { return base + i * axis.stride; };
-      out.values[at(0)] = (f.values[at(1)] - f.values[at(0)]) / h;
+      const auto value = [&](std::size_t i) { return f.values[base + i * axis.stride]; };
+      float* const result = out.values.data() + base;
+      result[0] = (value(1) - value(0)) / h;
       for (std::size_t i = 1; i + 1 < n; ++i) {
-        out.values[at(i)] = (f.values[at(i + 1)] - f.values[at(i - 1)]) / two_h;
+        if (even) {
+          result[i * axis.stride] = (value(i + 1) - value(i - 1)) / two_h;
+          continue;
+        }
+        const double before = double{nodes[i]} - nodes[i - 1];
+        const double after = double{nodes[i + 1]} - nodes[i];
+        result[i * axis.stride] =
+            static_cast<float>((before * before * (double{value(i + 1)} - value(i)) +
+                                after * after * (double{value(i)} - value(i - 1))) /
+                               (before * after * (before + after)));
       }
-      out.values[at(n - 1)] = (f.values[at(n - 1)] - f.values[at(n - 2)]) / h;
+      result[(n - 1) * axis.stride] = (value(n - 1) - value(n - 2)) / (nodes[n - 1] - nodes[n - 2]);
     }
   }
   return out;
 }
 
-// Spacing of an axis from its first interval (signed), 1 when the axis has a single node.
-float first_spacing(const std::vector<float>& axis) {
-  return axis.size() >= 2 ? axis[1] - axis[0] : 1.0f;
-}
-
 }  // namespace
 
-Grid3 partial_x(const Grid3& grid, float dx) {
+Grid3 partial_x(const Grid3& grid, const std::vector<float>& x) {
   if (grid.nx < 2) throw Fault(std::string(kNeedNxMessage));
   require_consistent(grid);
-  return difference_along(grid, {grid.nx, grid.ny * grid.nz, 1}, dx);
+  if (x.size() != grid.nx) throw Fault(std::string(kGridValuesMismatchMessage));
+  return difference_along(grid, {grid.nx, grid.ny * grid.nz, 1}, x);
 }
 
-Grid3 partial_y(const Grid3& grid, float dy) {
+Grid3 partial_y(const Grid3& grid, const std::vector<float>& y) {
   if (grid.ny < 2) throw Fault(std::string(kNeedNyMessage));
   require_consistent(grid);
-  return difference_along(grid, {grid.ny, grid.nz, grid.nx}, dy);
+  if (y.size() != grid.ny) throw Fault(std::string(kGridValuesMismatchMessage));
+  return difference_along(grid, {grid.ny, grid.nz, grid.nx}, y);
 }
 
-Grid3 partial_z(const Grid3& grid, float dz) {
+Grid3 partial_z(const Grid3& grid, const std::vector<float>& z) {
   if (grid.nz < 2) throw Fault(std::string(kNeedNzMessage));
   require_consistent(grid);
-  return difference_along(grid, {grid.nz, 1, grid.nx * grid.ny}, dz);
+  if (z.size() != grid.nz) throw Fault(std::string(kGridValuesMismatchMessage));
+  return difference_along(grid, {grid.nz, 1, grid.nx * grid.ny}, z);
 }
 
 void mark_uniform_cells(SSPFields& ssp) {
@@ -121,24 +141,20 @@ SSPFields init_ssp(const SoundSpeed& in) {
   }
   const Grid3 c{nx, ny, nz, in.c_m_s};
 
-  const float dx = first_spacing(ssp.x);
-  const float dy = first_spacing(ssp.y);
-  const float dz = first_spacing(ssp.z);
-
   // first derivatives first, so a too-short axis is reported in x, y, z order
-  const Grid3 c_x = partial_x(c, dx);
-  const Grid3 c_y = partial_y(c, dy);
-  const Grid3 c_z = partial_z(c, dz);
+  const Grid3 c_x = partial_x(c, ssp.x);
+  const Grid3 c_y = partial_y(c, ssp.y);
+  const Grid3 c_z = partial_z(c, ssp.z);
   const std::array<Grid3, 10> grids = {c,
                                        c_x,
                                        c_y,
                                        c_z,
-                                       partial_x(c_x, dx),
-                                       partial_y(c_y, dy),
-                                       partial_z(c_z, dz),
-                                       partial_y(c_x, dy),
-                                       partial_z(c_x, dz),
-                                       partial_z(c_y, dz)};
+                                       partial_x(c_x, ssp.x),
+                                       partial_y(c_y, ssp.y),
+                                       partial_z(c_z, ssp.z),
+                                       partial_y(c_x, ssp.y),
+                                       partial_z(c_x, ssp.z),
+                                       partial_z(c_y, ssp.z)};
   ssp.nodes.assign(count * kSspNodeStride, 0.0f);
   for (std::size_t node = 0; node < count; ++node) {
     for (std::size_t g = 0; g < grids.size(); ++g) {

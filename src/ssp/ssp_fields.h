@@ -70,10 +70,10 @@ SSPFields init_ssp(const SoundSpeed& sound_speed);
 // a grid made by hand needs it once its values are in place).
 void mark_uniform_cells(SSPFields& ssp);
 
-// Finite-difference derivative along axis 0, 1 or 2 with one signed spacing; throws Fault when the
-// axis has fewer than two nodes.
-Grid3 partial_x(const Grid3& grid, float dx);
-Grid3 partial_y(const Grid3& grid, float dy);
-Grid3 partial_z(const Grid3& grid, float dz);
+// Finite-difference derivative along axis 0, 1 or 2 at the nodes of that axis (one per grid node
+// along it); throws Fault when the axis has fewer than two nodes.
+Grid3 partial_x(const Grid3& grid, const std::vector<float>& x);
+Grid3 partial_y(const Grid3& grid, const std::vector<float>& y);
+Grid3 partial_z(const Grid3& grid, const std::vector<float>& z);
 
 }  // namespace abyx

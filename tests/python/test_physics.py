@@ -306,6 +306,17 @@ def test_a_ray_keeps_its_beam_up_to_a_sloping_bottom():
     assert [abs(p) for p in fields[0]] == pytest.approx([abs(p) for p in fields[1]], rel=1e-3)
 
 
+def test_a_profile_tabulated_at_uneven_depths_refracts_as_the_profile_itself():
+    speed = lambda z: C + 0.05 * z  # noqa: E731
+    points = [(0.0, r, 600.0) for r in (2000.0, 4000.0, 6000.0)]
+    fields = [pressures(run_field((0.0, 0.0, 500.0), 100.0, fan(-10.0, 0.5, 41), fan(-2.0, 1.0, 5), points, 6500.0,
+                                  5000.0, z_ssp=depths, c_ssp=[speed(z) for z in depths]))
+              for depths in ([0.0, 5000.0], [0.0, 100.0, 5000.0], [0.0, 50.0, 250.0, 1000.0, 5000.0])]
+    assert min(map(abs, fields[0])) > 0.0
+    for uneven in fields[1:]:
+        assert [tl_db(p) for p in uneven] == pytest.approx([tl_db(p) for p in fields[0]], abs=0.05)
+
+
 def test_fluid_half_space_reflects_with_rayleighs_coefficient():
     """p = exp(i k R1) / R1 + R(theta) exp(i k R2) / R2, R2 from the bottom image, R Rayleigh's (`rayleigh`). The
     source is 4.9 km below the surface and rays run at most 3 km: no path touches the surface, so the closed form has

@@ -65,6 +65,25 @@ TEST(InitSsp, ReadsCmsWithZFastestAndMixesOneSidedAndCentralDifferences) {
   }
 }
 
+TEST(InitSsp, AnUnevenAxisTakesTheIntervalsBesideEachNode) {
+  // a cast sampled at uneven depths, c = 1500 + x / 4 + z / 2 + z^2 / 8 on x = 0, 4, 12 and
+  // z = 0, 1, 3, 7: c_x = 1/4 and c_xx = 0 everywhere; c_z = 1/2 + z / 4 inside, and the one-sided
+  // differences of their own intervals at the ends
+  const SSPFields ssp =
+      init_ssp(sampled({0, 4, 12}, {0, 8}, {0, 1, 3, 7}, [](float x, float, float z) {
+        return 1500.0f + 0.25f * x + 0.5f * z + 0.125f * z * z;
+      }));
+  const float c_z[] = {0.625f, 0.75f, 1.25f, 1.75f};
+  for (std::size_t ix = 0; ix < 3; ++ix) {
+    for (std::size_t iz = 0; iz < 4; ++iz) {
+      const std::vector<float> values = node(ssp, ix, 1, iz);
+      EXPECT_EQ(values[1], 0.25f) << ix << iz;
+      EXPECT_EQ(values[3], c_z[iz]) << ix << iz;
+      EXPECT_EQ(values[4], 0.0f) << ix << iz;
+    }
+  }
+}
+
 // The message of the fault init_ssp raises for axes of these lengths and this many speeds.
 std::string init_ssp_fault(std::size_t nx, std::size_t ny, std::size_t nz, std::size_t values) {
   const auto axis = [](std::size_t n) {
