@@ -143,15 +143,31 @@ void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout
       saturating_multiply(frequencies, frequency_bytes), 2 * sizeof(float) + point_bytes);
   const std::uint64_t field_bytes =
       saturating_multiply(saturating_multiply(bytes_per_receiver, receivers), pieces);
+  const std::string kind = layout == ReceiverLayout::Array   ? "array"
+                           : layout == ReceiverLayout::Polar ? "polar layout"
+                                                             : "grid";
   if (field_bytes > available_bytes) {
-    const char* kind = layout == ReceiverLayout::Array   ? "array"
-                       : layout == ReceiverLayout::Polar ? "polar layout"
-                                                         : "grid";
-    throw TooLargeForMemory(
-        "receiver " + std::string(kind) + " too large for memory: " + decimal(frequencies) +
-        " frequencies x " + decimal(receivers) + " receivers x " + decimal(frequency_bytes) +
-        " bytes per worker piece, " + decimal(pieces) +
-        " pieces at once with their arrival times " + need_text(field_bytes, available_bytes));
+    throw TooLargeForMemory("receiver " + kind + " too large for memory: " + decimal(frequencies) +
+                            " frequencies x " + decimal(receivers) + " receivers x " +
+                            decimal(frequency_bytes) + " bytes per worker piece, " +
+                            decimal(pieces) + " pieces at once with their arrival times " +
+                            need_text(field_bytes, available_bytes));
+  }
+  // the caller's lists of the field (pressures, with the intensities, and the earliest arrival of
+  // every receiver), made beside the engine's last piece once the rays are done
+  if (result.bytes_per_field_value > 0) {
+    const std::uint64_t values =
+        saturating_add(saturating_multiply(frequencies, config.beam.incoherent ? 3 : 2), 2);
+    const std::uint64_t result_bytes = saturating_add(
+        saturating_multiply(saturating_multiply(values, receivers), result.bytes_per_field_value),
+        saturating_multiply(bytes_per_receiver, receivers));
+    if (result_bytes > available_bytes) {
+      throw TooLargeForMemory(
+          "receiver " + kind + " too large for memory: " + decimal(frequencies) +
+          " frequencies x " + decimal(receivers) + " receivers returned as " + decimal(values) +
+          " numbers each of " + decimal(result.bytes_per_field_value) +
+          " bytes in the result's lists, " + need_text(result_bytes, available_bytes));
+    }
   }
 
   if (config.beam.arrivals) {

@@ -17,6 +17,7 @@ struct ResultCosts {
   std::uint64_t bytes_per_path_point = 0;
   std::uint64_t bytes_per_arrival = 0;            // its receiver, delay, angles, bounces and ray
   std::uint64_t bytes_per_arrival_frequency = 0;  // its amplitude at one frequency
+  std::uint64_t bytes_per_field_value = 0;        // one number of the field's lists
 };
 
 // What one stored ray-path point costs while the run and its result exist: the engine's point and

@@ -74,6 +74,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "receiver grid too large for memory: 4 frequencies x 100000000 receivers x 8 "
                    "bytes per worker piece, 18 pieces at once with their arrival times need "
                    "72000000000 bytes, 8589934592 bytes are available"},
+        // two pieces of 24 bytes a receiver fit, the caller's six numbers a receiver do not
+        BudgetCase{"ResultListsOfAGrid",
+                   [] { return sized(2, 100, 100, 10, 1, 1); },
+                   1,
+                   10000000,
+                   "receiver grid too large for memory: 2 frequencies x 100000 receivers returned "
+                   "as 6 numbers each of 32 bytes in the result's lists, need 21600000 bytes, "
+                   "10000000 bytes are available",
+                   {0, 0, 0, 32}},
         BudgetCase{"OneRayKeepsOneWorkerBusy", [] { return sized(4, 1000, 1000, 100, 1, 1); }, 64,
                    8 * kGiB, ""},
         BudgetCase{"GridWouldWrap", [] { return sized(1, 1 << 22, 1 << 22, 1 << 22, 1, 1); }, 1,
