@@ -290,7 +290,8 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
   Partial merged = parallel_map_reduce<Partial>(
       plan.chunk_count, [&] { return empty_partial(config, layout, arrival_settings); },
       [&](std::size_t chunk) { return trace_chunk(run, chunk); },
-      [](Partial& left, Partial&& right) { merge_partials(left, std::move(right)); });
+      [](Partial& left, Partial&& right) { merge_partials(left, std::move(right)); },
+      control != nullptr ? &control->cancel : nullptr);
   finish_progress(progress);
   check_finite_field(merged.field);
   CoreResult result{ordered_paths(std::move(merged.paths), beam.store_ray_paths),

@@ -116,13 +116,14 @@ class ReductionState {
 // map(chunk) -> Result, merge(Result& left, Result&& right) updating left. The first exception of
 // any call stops the run (work under way on other workers finishes, no new chunk starts), every
 // partial result is released and the exception is re-thrown here with its type. No chunks:
-// identity() on the calling thread.
+// identity() on the calling thread. `cancel` gives up the wait for another run (see
+// run_on_workers).
 template <class Result, class Identity, class Map, class Merge>
 Result parallel_map_reduce(std::size_t chunk_count, const Identity& identity, const Map& map,
-                           const Merge& merge) {
+                           const Merge& merge, const std::atomic<bool>* cancel = nullptr) {
   if (chunk_count == 0) return identity();
   detail::ReductionState<Result> state(chunk_count);
-  run_on_workers([&](std::size_t) { state.work(identity, map, merge); });
+  run_on_workers([&](std::size_t) { state.work(identity, map, merge); }, cancel);
   return state.take_whole();
 }
 

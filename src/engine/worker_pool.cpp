@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -42,7 +43,7 @@ struct WorkerPool {
 
 // The process-wide state. Never destroyed: its pool's threads may outlive static destruction.
 struct Registry {
-  std::mutex run_mutex;             // serialises runs; held across fork
+  std::timed_mutex run_mutex;       // serialises runs; held across fork
   std::mutex pool_mutex;            // guards pool and forgotten
   WorkerPool* pool = nullptr;       // the live pool, created on first use
   WorkerPool* forgotten = nullptr;  // pools whose threads a forked child does not have
@@ -240,10 +241,19 @@ std::size_t worker_count() {
   return live_pool(registry_).threads.size();
 }
 
-void run_on_workers(const std::function<void(std::size_t)>& job) {
+void run_on_workers(const std::function<void(std::size_t)>& job, const std::atomic<bool>* cancel) {
+  // how often a run waiting for another looks at its cancel flag
+  constexpr std::chrono::milliseconds kCancelPoll{10};
   refuse_pool_workers();
   Registry& registry_ = registry();
-  std::lock_guard run(registry_.run_mutex);
+  std::unique_lock run(registry_.run_mutex, std::defer_lock);
+  if (cancel == nullptr) {
+    run.lock();
+  } else {
+    while (!run.try_lock_for(kCancelPoll)) {
+      if (cancel->load(std::memory_order_relaxed)) throw Interrupted();
+    }
+  }
   WorkerPool* pool = nullptr;
   {
     std::lock_guard lock(registry_.pool_mutex);

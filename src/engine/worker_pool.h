@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -29,9 +30,11 @@ std::size_t available_processor_count();
 std::size_t worker_count();
 
 // Runs job(worker) once on every worker of the pool (worker = 0 .. T-1) and blocks the calling
-// thread until all have returned. Runs from several threads are serialised. The first exception
-// a job lets escape is re-thrown here with its type, after every worker has returned.
-void run_on_workers(const std::function<void(std::size_t)>& job);
+// thread until all have returned. Runs from several threads are serialised; with `cancel`, a run
+// that waits for another to end gives up with Interrupted once it is set. The first exception a
+// job lets escape is re-thrown here with its type, after every worker has returned.
+void run_on_workers(const std::function<void(std::size_t)>& job,
+                    const std::atomic<bool>* cancel = nullptr);
 
 // Joins the workers and forgets the pool; the next use creates a fresh one and reads the override
 // again. Waits for a run in progress to end.

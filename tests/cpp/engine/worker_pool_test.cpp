@@ -178,5 +178,30 @@ TEST_F(Pool, ExceptionsCrossToTheCallerWithTheirTypeAndStopTheRun) {
   EXPECT_EQ(bracket_chunks(3), "(((e 0) (e 1)) (e 2))") << "the next run works";
 }
 
+TEST_F(Pool, ARunWaitingForAnotherGivesUpOnceCancelled) {
+  set_thread_override("2");
+  std::atomic<bool> release{false}, started{false}, cancel{false};
+  std::thread holder([&] {
+    run_on_workers([&](std::size_t) {
+      started = true;
+      while (!release) std::this_thread::yield();
+    });
+  });
+  while (!started) std::this_thread::yield();
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    cancel = true;
+    // a wait that never gives up ends with the other run, two seconds on, and fails below
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!release && std::chrono::steady_clock::now() < give_up) std::this_thread::yield();
+    release = true;
+  });
+  EXPECT_THROW(run_on_workers([](std::size_t) {}, &cancel), Interrupted);  // the other still runs
+  release = true;
+  canceller.join();
+  holder.join();
+  EXPECT_NO_THROW(run_on_workers([](std::size_t) {}, &cancel));  // the pool is free: no waiting
+}
+
 }  // namespace
 }  // namespace abyx
