@@ -20,9 +20,10 @@ inline constexpr float kGrazingSlowness = 1e-12f;
 inline constexpr Vec3 kSurfaceNormal{0.0f, 0.0f, -1.0f};
 
 // Keeps the ray-centred frame consistent across a reflection with outward normal n of a ray whose
-// slowness before the reflection was p_in: re-expresses P through the frame spanned by the plane of
-// incidence (a rotation that leaves it unchanged up to rounding), records det Q and advances phi by
-// twice the angle between e1 and that plane.
+// slowness before the reflection was p_in (the state already holds the reflected one):
+// re-expresses P through the frame spanned by the plane of incidence (a rotation that leaves it
+// unchanged up to rounding), records det Q and sets phi so that the frame is the mirror image of
+// the incident one.
 void update_frame(RayState& state, Vec3 p_in, Vec3 n) {
   state.det_q = state.q1.x * state.q2.y - state.q2.x * state.q1.y;
 
@@ -52,8 +53,14 @@ void update_frame(RayState& state, Vec3 p_in, Vec3 n) {
   reframe(state.p1, state.p2);
   reframe(state.p1w, state.p2w);
 
-  const float angle = std::acos(std::fmin(std::fmax(a, -1.0f), 1.0f));
-  state.phi = (state.phi + angle) + angle;
+  // The frame after the reflection is the mirror image of the one before, right-handed again:
+  // e1' = -R e1 = cos(phi') e1(0) - sin(phi') e2(0), with R the mirror and e1(0), e2(0) the
+  // reflected ray's frame at phi = 0. (Turning phi by twice the angle between e1 and the plane of
+  // incidence loses the side of the plane e1 lies on, so that a ray and its mirror image turned
+  // their frames alike, and phi grew by 2 pi at every surface reflection, gathering rounding.)
+  const Vec3 mirrored = basis.e1 - (2.0f * dot(basis.e1, n)) * n;
+  const RayBasis reflected = ray_basis(state.slowness, state.c, 0.0f);
+  state.phi = std::atan2(dot(mirrored, reflected.e2), -dot(mirrored, reflected.e1));
 }
 
 // A state moved back along its ray by s * slowness (s < 0) onto a boundary takes its travel time

@@ -100,6 +100,35 @@ TEST(ReflectBoundaries, SlopingBottomMirrorsAboutNormal) {
   EXPECT_LT(after.pos.x, before.pos.x);
 }
 
+// The frame after a reflection is the incident one mirrored and right-handed again, e1' = -R e1 and
+// e2' = R e2, whichever side of the plane of incidence e1 lies on: a ray and its mirror image
+// across that plane turn their frames as mirror images do.
+TEST(ReflectBoundaries, TheFrameAfterAReflectionIsTheMirrorImageOfTheOneBefore) {
+  const float nn = std::sqrt(1.01f);
+  const Vec3 slope_normal{-0.1f / nn, 0.0f, 1.0f / nn};
+  struct Case {
+    Vec3 pos, slowness;
+    const BTYfield* bty;
+    Vec3 normal;
+  };
+  const Case cases[] = {{{500.0f, 500.0f, 152.0f}, {5e-4f, 1e-4f, 4e-4f}, &kSlope, slope_normal},
+                        {{500.0f, 500.0f, 152.0f}, {5e-4f, -1e-4f, 4e-4f}, &kSlope, slope_normal},
+                        {{500.0f, 500.0f, 101.0f}, {4e-4f, 2e-4f, 5e-4f}, &kFlat100, {0, 0, 1}},
+                        {{100.0f, 50.0f, -2.0f}, {3e-4f, -1e-4f, -6e-4f}, &kFlat100, {0, 0, -1}}};
+  for (const Case& c : cases) {
+    for (const float phi : {0.3f, -0.3f, 2.0f}) {
+      RayState before = state_at(c.pos, (1.0f / (1500.0f * norm(c.slowness))) * c.slowness);
+      before.phi = phi;
+      const RayState after = reflected(before, *c.bty);
+      const RayBasis in = ray_basis(before.slowness, before.c, before.phi);
+      const RayBasis out = ray_basis(after.slowness, after.c, after.phi);
+      const auto mirror = [&](Vec3 v) { return v - (2.0f * dot(v, c.normal)) * c.normal; };
+      EXPECT_LT(norm(out.e1 + mirror(in.e1)), 1e-5f) << phi;
+      EXPECT_LT(norm(out.e2 - mirror(in.e2)), 1e-5f) << phi;
+    }
+  }
+}
+
 // Regression: at exact normal incidence on a sloping bottom the plane of incidence is undefined;
 // P must be kept instead of being zeroed, and the basis angle stays.
 TEST(ReflectBoundaries, NormalIncidenceOnSlopeKeepsP) {
