@@ -148,6 +148,24 @@ def _sound_speed_grid(sound_speed: Any, source: Tuple[float, float, float], half
     return {"x_ssp_m": x, "y_ssp_m": y, "z_ssp_m": z, "c_m_s": c * 4}
 
 
+def _azimuths_around(bearings: List[float], d: float) -> List[float]:
+    """The azimuths within ten spacings d of every bearing, in ascending order from the start of a run
+    of neighbours. They lie on one lattice, the first bearing's, and the list starts where two of them
+    are one spacing apart (the module takes the beams' width from its first two azimuths): a fan that
+    wraps past 360 deg starts below it, and bearings between the lattice's azimuths share them."""
+    first = bearings[0]
+    steps = {k for b in bearings for k in range(math.floor((b - first) / d + 1e-9) - 10,
+                                                math.ceil((b - first) / d - 1e-9) + 11)}
+    around = sorted({round((first + d * k) % 360.0, 9) for k in steps})
+    if len(around) < 2 or math.isclose(around[1] - around[0], d):
+        return around
+    # the run that wraps past 360 deg: from its first azimuth below 360 on
+    start = next((i for i in range(1, len(around))
+                  if not math.isclose(around[i] - around[i - 1], d) and i + 1 < len(around)
+                  and math.isclose(around[i + 1] - around[i], d)), 0)
+    return around[start:] + around[:start]
+
+
 def _nice_step(step_deg: float) -> float:
     return next((s for s in _NICE_STEPS_DEG if s <= step_deg), _NICE_STEPS_DEG[-1])
 
@@ -233,8 +251,7 @@ def config(
         if ranges_m is None:
             azimuths_deg = [d * i for i in range(int(round(360.0 / d)))]
         else:  # ten spacings either side of each receiver bearing
-            around = {round((b + d * i) % 360.0, 9) for b in _floats(bearings_deg, "bearings_deg") for i in range(-10, 11)}
-            azimuths_deg = sorted(around)
+            azimuths_deg = _azimuths_around(_floats(bearings_deg, "bearings_deg"), d)
     cfg["source"]["launch_elev_deg"] = _floats(elevations_deg, "elevations_deg")
     cfg["source"]["launch_azim_deg"] = _floats(azimuths_deg, "azimuths_deg")
     return cfg

@@ -26,6 +26,18 @@ def test_free_field_configuration_gives_spherical_spreading_at_every_receiver(po
     np.testing.assert_allclose(field.transmission_loss_db[0].ravel(), 20.0 * np.log10(distance), atol=0.5)
 
 
+@pytest.mark.parametrize("bearings", [[350.0], [90.0, 350.0], [0.0, 0.3], [0.0, 15.3]])
+def test_an_automatic_fan_is_one_spacing_apart_from_its_start_and_covers_every_bearing(bearings):
+    # the module takes the beams' width from the first two azimuths
+    azimuths = abyx_tools.config(depth_m=100.0, source_depth_m=50.0, freq_hz=100.0, ranges_m=[1000.0],
+                                 depths_m=[50.0], bearings_deg=bearings)["source"]["launch_azim_deg"]
+    d = azimuths[1] - azimuths[0]
+    steps = [((a - azimuths[0]) % 360.0) / d for a in azimuths]
+    assert d > 0.0 and all(abs(k - round(k)) < 1e-6 for k in steps)  # one lattice
+    for b in bearings:  # ten spacings either side
+        assert sum(abs((a - b + 180.0) % 360.0 - 180.0) <= 10.0 * d for a in azimuths) >= 20
+
+
 @pytest.mark.parametrize("bearing", [90.0, 30.0])
 def test_depth_profile_along_a_bearing_and_a_named_sediment_are_what_the_run_sees(bearing):
     cfg = abyx_tools.config(depth_m=([0.0, 2000.0], [200.0, 60.0]), bottom="sand", source_depth_m=40.0, freq_hz=200.0,
