@@ -186,8 +186,10 @@ def impulse_response(
 ) -> ImpulseResponse:
     """The band-limited impulse response of one receiver, built from its arrivals at one frequency:
     each arrival j adds A_j sinc(B (t - tau_j)), with B = `band_hz` (default half the sample rate),
-    so that an isolated arrival peaks at `|A_j|` at its delay. This is the complex (baseband) response
-    about the frequency f; `real` gives the real passband one instead,
+    so that an isolated arrival peaks at `|A_j|` at its delay. Each pulse keeps its arrival's own
+    phase, referred to its own delay: where pulses overlap they add as those amplitudes do, not as
+    the field at f does (the baseband envelope of the passband response would weigh each by
+    exp(2 pi i f tau_j)). `real` gives the real passband response instead,
     sum_j Re(A_j exp(-2 pi i f (t - tau_j))) sinc(B (t - tau_j)), the response to a pulse of carrier f
     (for the time dependence exp(-2 pi i f t) of the pressure). The samples start at `start_s`
     (default 8 / B before the first arrival) and last `duration_s` (default until 8 / B after the
