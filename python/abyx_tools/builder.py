@@ -53,7 +53,7 @@ def _floats(values: Any, what: str, may_be_empty: bool = False) -> List[float]:
 def _bottom_model(bottom: Any) -> Dict[str, Any]:
     if isinstance(bottom, Mapping):
         return dict(plain_config(bottom))
-    if bottom == "rigid":
+    if isinstance(bottom, str) and bottom.lower() == "rigid":
         return {"model": "rigid"}
     if isinstance(bottom, str) and bottom.lower() in SEDIMENTS:
         return {"model": "acoustic", **SEDIMENTS[bottom.lower()]}
@@ -76,8 +76,10 @@ def _receivers(source: Tuple[float, float, float], ranges_m: Any, depths_m: Any,
         corners = [(a, b, c) for a in (x[0], x[-1]) for b in (y[0], y[-1]) for c in (z[0], z[-1])]
         return {"config_type": "grid", "x_rcvr_m": x, "y_rcvr_m": y, "z_rcvr_m": z}, corners
     if receiver_points is not None:
-        points = np.asarray(receiver_points, dtype=np.float64).reshape(-1, 3)
-        if points.size == 0 or not np.all(np.isfinite(points)):
+        points = np.asarray(receiver_points, dtype=np.float64)
+        if points.ndim == 1 and points.size == 3:
+            points = points[None, :]
+        if points.ndim != 2 or points.shape[1:] != (3,) or points.size == 0 or not np.all(np.isfinite(points)):
             raise ValueError("receiver_points must be finite (x, y, z) triples")
     else:
         if depths_m is None:

@@ -27,11 +27,10 @@ from __future__ import annotations
 
 import json
 from collections.abc import Mapping
-from dataclasses import replace
 from typing import Any, Dict, List, Optional
 
 from abyx_tools._extras import require
-from abyx_tools.results import FieldArrays, RayPath, ray_paths, source_position_of, to_arrays
+from abyx_tools.results import FieldArrays, RayPath, ray_paths, to_arrays, with_config
 
 np = require("numpy", "abyx_tools.dataset")
 xr = require("xarray", "abyx_tools.dataset")
@@ -189,9 +188,7 @@ def to_dataset(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     from abyx_tools.runtime import keyed_config, plain_config
 
     plain = keyed_config(plain_config(config)) if config is not None else None
-    field = result if isinstance(result, FieldArrays) else to_arrays(result, plain)
-    if field.source_position_m is None and plain is not None:
-        field = replace(field, source_position_m=source_position_of(plain))
+    field = with_config(result if isinstance(result, FieldArrays) else to_arrays(result, plain), plain)
     variables = _field_variables(field)
     if isinstance(result, Mapping) and "ray_paths" in result:
         variables.update(_ray_variables(ray_paths(result)))

@@ -19,7 +19,7 @@ from pathlib import Path
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Union
 
 from abyx_tools._extras import missing_extra_message, require
-from abyx_tools.results import FieldArrays, RayPath, ray_paths, to_arrays
+from abyx_tools.results import FieldArrays, RayPath, ray_paths, to_arrays, with_config
 
 np = require("numpy", "abyx_tools.files")
 
@@ -71,8 +71,9 @@ def _umask() -> int:
 
 
 def _write_atomically(path: PathLike, write: Callable[[str], None]) -> None:
-    """Calls write(temporary path) and moves the file to `path` only when it returned."""
-    target = Path(path)
+    """Calls write(temporary path) and moves the file to `path` only when it returned; a link is
+    followed, so that the file it names is replaced rather than the link."""
+    target = Path(os.path.realpath(path))
     handle, temporary = tempfile.mkstemp(
         dir=target.parent if str(target.parent) else ".", prefix=f".{target.name}.", suffix=".tmp"
     )
@@ -91,7 +92,7 @@ def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) 
     from abyx_tools.runtime import keyed_config, plain_config
 
     plain = keyed_config(plain_config(config)) if config is not None else None
-    field = result if isinstance(result, FieldArrays) else to_arrays(result, plain)
+    field = with_config(result if isinstance(result, FieldArrays) else to_arrays(result, plain), plain)
     arrays: Dict[str, Any] = {
         "frequency_hz": field.frequency_hz,
         "pressure": field.pressure,

@@ -18,7 +18,7 @@ is NaN. With the run's configuration the arrays also know which receivers lie be
 from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Any, List, NamedTuple, Optional, Tuple
 
 from abyx_tools._extras import require
@@ -35,6 +35,7 @@ __all__ = [
     "source_position_of",
     "to_arrays",
     "transmission_loss_db",
+    "with_config",
 ]
 
 _FIELD_KEYS = ("frequency_hz", "shape", "pressure_re", "pressure_im", "delay_s", "amplitude")
@@ -195,6 +196,26 @@ def _in_water(config: Optional[Mapping[str, Any]], x: Any, y: Any, z: Any) -> An
     if config is None:
         return None
     return np.asarray(z, dtype=np.float64) <= seabed_depth_m(config, x, y)
+
+
+def with_config(field: FieldArrays, config: Optional[Mapping[str, Any]]) -> FieldArrays:
+    """`field` with what the run's config tells of it and it does not know yet: the source position,
+    and which receivers lie below the seabed."""
+    if config is None:
+        return field
+    source = field.source_position_m or source_position_of(config)
+    in_water = field.in_water
+    if in_water is None:
+        z = np.asarray(field.z_m, np.float64)
+        if field.is_array:
+            in_water = _in_water(config, field.x_m, field.y_m, z)
+        elif field.is_polar:
+            x, y = polar_positions_m(field.range_m, field.bearing_deg, source)
+            in_water = _in_water(config, x[:, :, None], y[:, :, None], z[None, None, :])
+        else:
+            in_water = _in_water(config, np.asarray(field.x_m)[:, None, None],
+                                 np.asarray(field.y_m)[None, :, None], z[None, None, :])
+    return replace(field, source_position_m=source, in_water=in_water)
 
 
 def polar_positions_m(range_m: Any, bearing_deg: Any, source: Optional[Sequence[float]]) -> Tuple[Any, Any]:

@@ -140,7 +140,7 @@ class SimulationConfig(TypedDict):
 
 class _PressureFieldAlways(TypedDict):
     frequency_hz: List[float]  # the source frequencies in configuration order (Hz)
-    shape: Tuple[int, int, int, int]  # (nf, nx, ny, nz) in grid mode, (nf, n, 1, 1) in array mode
+    shape: Tuple[int, int, int, int]  # (nf, nx, ny, nz) grid, (nf, n, 1, 1) array, (nf, nr, nb, nz) polar
     pressure_re: List[float]  # real parts of the complex pressure, row-major over shape
     pressure_im: List[float]  # imaginary parts of the complex pressure, row-major over shape
     delay_s: List[float]  # earliest arrival per receiver, inf where no ray arrives (s)
@@ -148,13 +148,16 @@ class _PressureFieldAlways(TypedDict):
 
 
 class PressureField(_PressureFieldAlways, total=False):
-    """The field at the receivers: the grid axes in grid mode, the receiver points in array mode."""
+    """The field at the receivers: the grid axes in grid mode, the receiver points in array mode,
+    the range, bearing and depth axes in polar mode."""
 
     receiver_positions_m: List[List[float]]  # array mode: [x, y, z] of each receiver (m)
     intensity: List[float]  # with beam.incoherent: incoherent intensity, laid out like pressure_re
     x_m: List[float]  # grid mode: receiver x axis (m)
     y_m: List[float]  # grid mode: receiver y axis (m)
-    z_m: List[float]  # grid mode: receiver depth axis (m)
+    z_m: List[float]  # grid and polar mode: receiver depth axis (m)
+    range_m: List[float]  # polar mode: the ranges from the source (m)
+    bearing_deg: List[float]  # polar mode: the bearings (deg, 0 along +y, 90 along +x)
 
 
 class Arrivals(TypedDict):

@@ -73,6 +73,7 @@ def test_a_study_without_a_frequency_above_0_hz_gets_the_coarsest_fan(freq_hz):
     ({"source_depth_m": 10.0, "ranges_m": [100.0]}, "ranges_m needs depths_m"),
     ({"source_depth_m": 10.0, "receiver_points": [(0, 100, 5)], "polar": True}, "polar=True lays out"),
     ({"source_depth_m": 10.0, "receiver_points": [(0, 100, 5)], "bottom": "mud"}, "bottom must be 'rigid'"),
+    ({"source_depth_m": 10.0, "receiver_points": [(100, 0), (200, 0), (300, 0)]}, "must be finite \\(x, y, z\\) triples"),
 ])
 def test_incomplete_or_contradictory_studies_are_refused(arguments, message):
     with pytest.raises(ValueError, match=message):

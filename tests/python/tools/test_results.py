@@ -109,6 +109,9 @@ def test_receivers_below_the_seabed_are_marked_and_have_no_loss():
     assert np.isnan(field.transmission_loss_db[:, ~field.in_water]).all()
     assert np.isfinite(field.transmission_loss_db[:, field.in_water][:, 1:]).all()  # but the unreached cell
     assert results.seabed_depth_m(config, [-10.0, 500.0], [0.0, 99.0]).tolist() == [100.0, 20.0]
+    # arrays made without the config learn it later, as the files and datasets of them do
+    later = results.with_config(results.to_arrays(grid_result((2, 3, 4, 5))), config)
+    np.testing.assert_array_equal(later.in_water, field.in_water)
 
 
 @pytest.mark.parametrize("suffix", [".nc", ".npz"])
@@ -122,6 +125,8 @@ def test_files_read_back_the_field_paths_and_config(grid_run, tmp_path, suffix, 
         np.testing.assert_array_equal(getattr(saved.field, name), getattr(want, name))
     assert saved.field.source_position_m == want.source_position_m and saved.config == config
     assert [p.points.tolist() for p in saved.ray_paths] == result["ray_paths"]
+    files.save(tmp_path / f"arrays{suffix}", results.to_arrays(result), config)
+    np.testing.assert_array_equal(files.load(tmp_path / f"arrays{suffix}").field.in_water, want.in_water)
     if xr:  # identical variables; the attributes compared through the config they hold
         from abyx_tools import dataset
         written, back = dataset.to_dataset(result, config), files.open_dataset(tmp_path / "result.nc")
