@@ -15,15 +15,15 @@ C = 1500.0  # m/s, the isovelocity water
 
 
 def run_field(source, freq_hz, elevations, azimuths, receivers, max_range, depth, z_ssp=None, c_ssp=None,
-              bottom=None, **beam):
-    """One run; `receivers` is a list of (x, y, z) points or a receiver section."""
+              bottom=None, axis=(-4000.0, 8000.0), **beam):
+    """One run; `receivers` is a list of (x, y, z) points or a receiver section, `depth` one depth or the four
+    corners' of the bathymetry."""
     if not isinstance(receivers, dict):
         receivers = {"config_type": "array", **dict(zip(("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), map(list, zip(*receivers))))}
-    axis = [-4000.0, 8000.0]
+    axis, corners = list(axis), depth if isinstance(depth, list) else [depth] * 4
     return abyx.run_simulation({
         "ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": z_ssp or [0.0, depth], "c_m_s": (c_ssp or [C, C]) * 4},
-        "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": [depth] * 4,
-                       "bottom_model": bottom or {"model": "rigid"}},
+        "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": corners, "bottom_model": bottom or {"model": "rigid"}},
         "source": {"position": list(source), "freq_hz": [freq_hz], "launch_elev_deg": elevations,
                    "launch_azim_deg": azimuths},
         "receivers": receivers,
@@ -51,6 +51,19 @@ def lloyd(r, z, zs, k=2.0 * math.pi * 100.0 / C):
     return r1, r2, cmath.exp(1j * k * r1) / r1 - cmath.exp(1j * k * r2) / r2
 
 
+def lloyd_compared(ranges_depths, field, zs, tolerance):
+    """Compares the field with `lloyd` away from its nulls; how many receivers were compared."""
+    compared = 0
+    for (r, z), p in zip(ranges_depths, field):
+        r1, r2, exact = lloyd(r, z, zs)
+        if abs(exact) >= 0.5 * (1.0 / r1 + 1.0 / r2):
+            compared += 1
+            # a sign error swaps peaks and nulls, a wrong normalisation shifts levels by 6 dB or more
+            assert abs(tl_db(p) - tl_db(exact)) <= 1.0, (r, z, tl_db(p), tl_db(exact))
+            assert abs(p - exact) <= tolerance * (1.0 / r1 + 1.0 / r2), (r, z, p, exact)  # exp(+i omega tau)
+    return compared
+
+
 # complex-Q beams near the surface image keep the level; their phase there is up to about 10 degrees off
 LLOYD_FANS = pytest.mark.parametrize("elevations, azimuths, beam, tolerance", [
     (fan(-30.0, 0.25, 181), fan(-5.0, 0.5, 21), {}, 0.1),
@@ -63,20 +76,13 @@ def test_lloyds_mirror_level_complex_pressure_and_its_two_arrivals(elevations, a
     source = (0.0, 0.0, 30.0)
     points = [(0.0, 150.0 + 25.0 * i, 40.0) for i in range(25)] + [(0.0, 400.0, 5.0 * i) for i in range(1, 20)]
     result = run_field(source, 100.0, elevations, azimuths, points, 900.0, 5000.0, arrivals=True, **beam)
-    compared = 0
-    for receiver, ((_, y, z), p) in enumerate(zip(points, pressures(result))):
-        r1, r2, exact = lloyd(y, z, source[2])
-        if abs(exact) >= 0.5 * (1.0 / r1 + 1.0 / r2):  # away from the nulls
-            compared += 1
-            # a sign error swaps peaks and nulls, a wrong normalisation shifts levels by 6 dB or more
-            assert abs(tl_db(p) - tl_db(exact)) <= 1.0, (y, z, tl_db(p), tl_db(exact))
-            assert abs(p - exact) <= tolerance * (1.0 / r1 + 1.0 / r2), (y, z, p, exact)  # exp(+i omega tau)
-        if receiver % 4 == 0 and receiver < 25:  # 100 m apart at 40 m depth: a direct and a surface arrival
-            (d1, a1, *counts1), (d2, a2, *counts2) = arrivals_at(result, receiver)
-            assert (counts1, counts2) == ([0, 0], [1, 0])
-            assert d1 == pytest.approx(r1 / C, rel=1e-5) and d2 == pytest.approx(r2 / C, rel=1e-5)
-            assert a1.real > 0.0 > a2.real
-    assert compared >= 30
+    assert lloyd_compared([(y, z) for _, y, z in points], pressures(result), source[2], tolerance) >= 30
+    for receiver in range(0, 25, 4):  # 100 m apart at 40 m depth: a direct and a surface arrival
+        r1, r2, _ = lloyd(points[receiver][1], 40.0, source[2])
+        (d1, a1, *counts1), (d2, a2, *counts2) = arrivals_at(result, receiver)
+        assert (counts1, counts2) == ([0, 0], [1, 0])
+        assert d1 == pytest.approx(r1 / C, rel=1e-5) and d2 == pytest.approx(r2 / C, rel=1e-5)
+        assert a1.real > 0.0 > a2.real
 
 
 @LLOYD_FANS
@@ -87,13 +93,8 @@ def test_polar_receivers_see_lloyds_mirror_on_every_bearing(elevations, azimuths
     result = run_field(source, 100.0, elevations, azimuths, receivers, 900.0, 5000.0, **beam)
     field = result["pressure_field"]
     assert list(field)[:4] == ["range_m", "bearing_deg", "z_m", "frequency_hz"] and field["shape"] == (1, 13, 3, 2)
-    compared = 0
-    for (r, _, z), p in zip(itertools.product(ranges, bearings, depths), pressures(result)):
-        r1, r2, exact = lloyd(r, z, source[2])
-        if abs(exact) >= 0.5 * (1.0 / r1 + 1.0 / r2):  # away from the nulls
-            compared += 1
-            assert abs(p - exact) <= tolerance * (1.0 / r1 + 1.0 / r2), (r, z, p, exact)
-    assert compared >= 40
+    receivers = [(r, z) for r, _, z in itertools.product(ranges, bearings, depths)]
+    assert lloyd_compared(receivers, pressures(result), source[2], tolerance) >= 40
 
 
 def rayleigh(grazing_rad, n, m):
@@ -292,16 +293,9 @@ def test_a_ray_keeps_its_beam_up_to_a_sloping_bottom():
     aside = (math.cos(azimuth), -math.sin(azimuth), 0.0)
     points = [tuple(p + t * u + 0.3 * v for p, u, v in zip((0.0, 0.0, 4880.0), along, aside)) for t in (170, 200, 250)]
     rise = 3000.0 * math.tan(math.radians(15.0))
-    fields = []
-    for depths in ([5000.0 - rise] * 2 + [5000.0 + rise] * 2, [5100.0] * 4):
-        axis = [-3000.0, 3000.0]
-        fields.append(pressures(abyx.run_simulation({
-            "ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": [0.0, 6000.0], "c_m_s": [C] * 8},
-            "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": depths},
-            "source": {"position": [0.0, 0.0, 4880.0], "freq_hz": [100.0], "launch_elev_deg": [19.25],
-                       "launch_azim_deg": [209.5]},
-            "receivers": {"config_type": "array", **dict(zip(("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), map(list, zip(*points))))},
-            "beam": {"step_m": 10.0, "max_steps": 300, "max_range_m": 1000.0, "integration_method": "rk2"}})))
+    fields = [pressures(run_field((0.0, 0.0, 4880.0), 100.0, [19.25], [209.5], points, 1000.0, depths, [0.0, 6000.0],
+                                  axis=(-3000.0, 3000.0), max_steps=300))
+              for depths in ([5000.0 - rise] * 2 + [5000.0 + rise] * 2, 5100.0)]
     assert min(map(abs, fields[1])) > 0.0
     assert [abs(p) for p in fields[0]] == pytest.approx([abs(p) for p in fields[1]], rel=1e-3)
 

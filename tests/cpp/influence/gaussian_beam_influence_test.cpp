@@ -105,10 +105,8 @@ TEST_P(HomogeneousBeam, AmplitudeDelayAndPhaseFollowTheSpreadingAndTheGaussian) 
   const double beta = c.elevation_deg * kPi / 180;
   const double alpha = c.azimuth_deg * kPi / 180;
   const Vec3 dir = launch_direction(beta, alpha);
-  const Vec3 e1{static_cast<float>(std::sin(alpha) * std::sin(beta)),
-                static_cast<float>(std::cos(alpha) * std::sin(beta)),
-                static_cast<float>(-std::cos(beta))};
-  const Vec3 e2{static_cast<float>(-std::cos(alpha)), static_cast<float>(std::sin(alpha)), 0.0f};
+  const Vec3 e1 = launch_direction(beta - kPi / 2, alpha);  // across the ray, in its vertical plane
+  const Vec3 e2 = launch_direction(0.0, alpha - kPi / 2);   // across the ray, level
   const double width1 = c.s * kDegree;
   const double width2 = c.s * kDegree * std::cos(beta);
   const std::vector<std::pair<double, double>> gammas{{0.0, 0.0},  {0.5, 0.0},  {0.0, 1.2},
@@ -217,10 +215,8 @@ TEST(GaussianBeamInfluence, StraightStretchesSumAsTheirSegments) {
   const double dbeta = kDegree;  // the beam's width per metre of arc
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
-  const Vec3 e1{static_cast<float>(std::sin(2.0) * std::sin(elevation)),
-                static_cast<float>(std::cos(2.0) * std::sin(elevation)),
-                static_cast<float>(-std::cos(elevation))};
-  const Vec3 e2{static_cast<float>(-std::cos(2.0)), static_cast<float>(std::sin(2.0)), 0.0f};
+  const Vec3 e1 = launch_direction(elevation - kPi / 2, 2.0);
+  const Vec3 e2 = launch_direction(0.0, 2.0 - kPi / 2);
   std::vector<Vec3> points;
   while (points.size() < 200) {
     const double s = 100.0 + 240.0 * (u(rng) + 1.0);
