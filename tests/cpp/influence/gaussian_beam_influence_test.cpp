@@ -285,21 +285,18 @@ TEST_P(BoundaryBeam, ReceiversOnTheSearchBoundaryAreFoundByTheNarrowedSearch) {
   const Vec3 a = states[segment - 1].pos;
   const Vec3 d = states[segment].pos - a;
   const float radius = std::sqrt(dot(d, d)) / 2.0f + 400.0f;
-  std::vector<float> x, y, z;
+  std::vector<float> axes[3];  // of the grid through the boundary points
   for (const float t : {0.0f, 1.0f, 1e-7f, 1.0f - 1e-7f, -1e-6f, 1.0f + 1e-6f, u(rng)}) {
     for (const float scale : {1.0f - 2e-6f, 1.0f - 2e-7f, 1.0f, 1.0f + 2e-7f, 1.0f + 2e-6f}) {
       // a random direction across the segment
       const Vec3 r{u(rng) - 0.5f, u(rng) - 0.5f, u(rng) - 0.5f};
       const Vec3 across = r - (dot(r, d) / dot(d, d)) * d;
       const Vec3 p = a + t * d + (scale * radius / std::sqrt(dot(across, across))) * across;
-      x.push_back(p.x);
-      y.push_back(p.y);
-      z.push_back(p.z);
+      for (std::size_t k = 0; k < 3; ++k) axes[k].push_back(p[k]);
     }
   }
-  std::sort(x.begin(), x.end());
-  std::sort(y.begin(), y.end());
-  std::sort(z.begin(), z.end());
+  for (std::vector<float>& axis : axes) std::ranges::sort(axis);
+  const auto& [x, y, z] = axes;
   std::vector<Vec3> points;
   for (const float px : x) {
     for (const float py : y) {
