@@ -59,14 +59,12 @@ void set_up(const SimulationConfig& config) {
 
 // A small fan traced for a few hundred steps: a finite field and finite paths, or a refusal.
 void trace_briefly(SimulationConfig config) {
-  const std::uint64_t rays =
-      product(config.source.launch_azim_deg.size(), config.source.launch_elev_deg.size(), 1);
-  if (rays > 16 || config.ssp.c_m_s.size() > 4096 || config.bathymetry.z_bty_m.size() > 4096) {
+  const abyx::Receivers& r = config.receivers;
+  if (product(config.source.launch_azim_deg.size(), config.source.launch_elev_deg.size(), 1) > 16 ||
+      product(r.x_rcvr_m.size(), r.y_rcvr_m.size(), r.z_rcvr_m.size()) > 4096 ||
+      config.ssp.c_m_s.size() > 4096 || config.bathymetry.z_bty_m.size() > 4096) {
     return;
   }
-  const std::size_t receivers = config.receivers.x_rcvr_m.size() *
-                                config.receivers.y_rcvr_m.size() * config.receivers.z_rcvr_m.size();
-  if (receivers > 4096) return;
   config.beam.max_steps = std::min<std::uint64_t>(config.beam.max_steps, 300);
   config.beam.store_ray_paths = true;
   try {

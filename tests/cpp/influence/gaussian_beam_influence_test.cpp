@@ -105,10 +105,8 @@ TEST_P(HomogeneousBeam, AmplitudeDelayAndPhaseFollowTheSpreadingAndTheGaussian) 
   const double beta = c.elevation_deg * kPi / 180;
   const double alpha = c.azimuth_deg * kPi / 180;
   const Vec3 dir = launch_direction(beta, alpha);
-  const Vec3 e1{static_cast<float>(std::sin(alpha) * std::sin(beta)),
-                static_cast<float>(std::cos(alpha) * std::sin(beta)),
-                static_cast<float>(-std::cos(beta))};
-  const Vec3 e2{static_cast<float>(-std::cos(alpha)), static_cast<float>(std::sin(alpha)), 0.0f};
+  const Vec3 e1 = launch_direction(beta - kPi / 2, alpha);  // across the ray, in its vertical plane
+  const Vec3 e2 = launch_direction(0.0, alpha - kPi / 2);   // across the ray, level
   const double width1 = c.s * kDegree;
   const double width2 = c.s * kDegree * std::cos(beta);
   const std::vector<std::pair<double, double>> gammas{{0.0, 0.0},  {0.5, 0.0},  {0.0, 1.2},
@@ -217,10 +215,8 @@ TEST(GaussianBeamInfluence, StraightStretchesSumAsTheirSegments) {
   const double dbeta = kDegree;  // the beam's width per metre of arc
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
-  const Vec3 e1{static_cast<float>(std::sin(2.0) * std::sin(elevation)),
-                static_cast<float>(std::cos(2.0) * std::sin(elevation)),
-                static_cast<float>(-std::cos(elevation))};
-  const Vec3 e2{static_cast<float>(-std::cos(2.0)), static_cast<float>(std::sin(2.0)), 0.0f};
+  const Vec3 e1 = launch_direction(elevation - kPi / 2, 2.0);
+  const Vec3 e2 = launch_direction(0.0, 2.0 - kPi / 2);
   std::vector<Vec3> points;
   while (points.size() < 200) {
     const double s = 100.0 + 240.0 * (u(rng) + 1.0);
@@ -289,21 +285,18 @@ TEST_P(BoundaryBeam, ReceiversOnTheSearchBoundaryAreFoundByTheNarrowedSearch) {
   const Vec3 a = states[segment - 1].pos;
   const Vec3 d = states[segment].pos - a;
   const float radius = std::sqrt(dot(d, d)) / 2.0f + 400.0f;
-  std::vector<float> x, y, z;
+  std::vector<float> axes[3];  // of the grid through the boundary points
   for (const float t : {0.0f, 1.0f, 1e-7f, 1.0f - 1e-7f, -1e-6f, 1.0f + 1e-6f, u(rng)}) {
     for (const float scale : {1.0f - 2e-6f, 1.0f - 2e-7f, 1.0f, 1.0f + 2e-7f, 1.0f + 2e-6f}) {
       // a random direction across the segment
       const Vec3 r{u(rng) - 0.5f, u(rng) - 0.5f, u(rng) - 0.5f};
       const Vec3 across = r - (dot(r, d) / dot(d, d)) * d;
       const Vec3 p = a + t * d + (scale * radius / std::sqrt(dot(across, across))) * across;
-      x.push_back(p.x);
-      y.push_back(p.y);
-      z.push_back(p.z);
+      for (std::size_t k = 0; k < 3; ++k) axes[k].push_back(p[k]);
     }
   }
-  std::sort(x.begin(), x.end());
-  std::sort(y.begin(), y.end());
-  std::sort(z.begin(), z.end());
+  for (std::vector<float>& axis : axes) std::ranges::sort(axis);
+  const auto& [x, y, z] = axes;
   std::vector<Vec3> points;
   for (const float px : x) {
     for (const float py : y) {

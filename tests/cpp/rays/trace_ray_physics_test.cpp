@@ -220,17 +220,14 @@ TEST(TraceRay, TravelTimeNeverFallsBelowZeroFromASourceOnTheSurface) {
 
 // Whether two states hold the same bits in every field a step writes.
 bool same_bits(const RayState& a, const RayState& b) {
-  const auto bits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
-  const float fa[] = {a.pos.x, a.pos.y, a.pos.z, a.slowness.x, a.slowness.y, a.slowness.z, a.phi,
-                      a.tau,   a.amp,   a.phase, a.p1.x,       a.p1.y,       a.q1.x,       a.q1.y,
-                      a.p2.x,  a.p2.y,  a.q2.x,  a.q2.y,       a.c};
-  const float fb[] = {b.pos.x, b.pos.y, b.pos.z, b.slowness.x, b.slowness.y, b.slowness.z, b.phi,
-                      b.tau,   b.amp,   b.phase, b.p1.x,       b.p1.y,       b.q1.x,       b.q1.y,
-                      b.p2.x,  b.p2.y,  b.q2.x,  b.q2.y,       b.c};
-  for (std::size_t k = 0; k < std::size(fa); ++k) {
-    if (bits(fa[k]) != bits(fb[k])) return false;
-  }
-  return a.n_surface == b.n_surface && a.n_bottom == b.n_bottom &&
+  const auto bits = [](const RayState& s) {
+    const float fields[] = {s.pos.x,      s.pos.y, s.pos.z, s.slowness.x, s.slowness.y,
+                            s.slowness.z, s.phi,   s.tau,   s.amp,        s.phase,
+                            s.p1.x,       s.p1.y,  s.q1.x,  s.q1.y,       s.p2.x,
+                            s.p2.y,       s.q2.x,  s.q2.y,  s.c};
+    return std::bit_cast<std::array<std::uint32_t, std::size(fields)>>(fields);
+  };
+  return bits(a) == bits(b) && a.n_surface == b.n_surface && a.n_bottom == b.n_bottom &&
          a.bottom_hit.has_value() == b.bottom_hit.has_value();
 }
 

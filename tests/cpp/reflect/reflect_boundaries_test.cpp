@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
+#include <vector>
 
 #include "bty/bty_cursor.h"
 #include "common/ray_state.h"
+#include "rays/ocean_fixtures.h"
 
 namespace abyx {
 namespace {
@@ -14,19 +15,11 @@ namespace {
 constexpr float kPositionTol = 1e-4f;  // m
 constexpr float kPiF = 3.1415927f;
 
-// A rigid bottom sampled from depth(x, y) on a 3 x 3 grid over [0, 2000] m.
-BTYfield make_bottom(const std::function<float(float, float)>& depth) {
-  BTYfield bty;
-  bty.x = {0.0f, 1000.0f, 2000.0f};
-  bty.y = {0.0f, 1000.0f, 2000.0f};
-  for (float x : bty.x) {
-    for (float y : bty.y) bty.depth.push_back(depth(x, y));
-  }
-  return bty;
-}
-
-const BTYfield kFlat100 = make_bottom([](float, float) { return 100.0f; });
-const BTYfield kSlope = make_bottom([](float x, float) { return 100.0f + 0.1f * x; });
+// Rigid bottoms on a 3 x 3 grid over [0, 2000] m.
+const std::vector<float> kAxis = testing::linspace(0.0f, 2000.0f, 3);
+const BTYfield kFlat100 = testing::make_bty(kAxis, kAxis, [](float, float) { return 100.0f; });
+const BTYfield kSlope =
+    testing::make_bty(kAxis, kAxis, [](float x, float) { return 100.0f + 0.1f * x; });
 
 RayState state_at(Vec3 pos, Vec3 slowness, float c = 1500.0f) {
   RayState state;

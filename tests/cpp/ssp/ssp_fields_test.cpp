@@ -20,21 +20,16 @@ constexpr float kSpeedTolerance = 1e-3f;  // m/s, trilinear reproduction of a tr
 constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-// The sound speed c(x, y, z) sampled on the axes, z fastest.
-SoundSpeed sampled(std::vector<float> x, std::vector<float> y, std::vector<float> z,
-                   const std::function<float(float, float, float)>& c) {
+// The grids of the sound speed c(x, y, z) sampled on the axes, z fastest.
+SSPFields fields(std::vector<float> x, std::vector<float> y, std::vector<float> z,
+                 const std::function<float(float, float, float)>& c) {
   SoundSpeed in{x, y, z, {}};
   for (float xv : x) {
     for (float yv : y) {
       for (float zv : z) in.c_m_s.push_back(c(xv, yv, zv));
     }
   }
-  return in;
-}
-
-SSPFields fields(std::vector<float> x, std::vector<float> y, std::vector<float> z,
-                 const std::function<float(float, float, float)>& c) {
-  return init_ssp(sampled(std::move(x), std::move(y), std::move(z), c));
+  return init_ssp(in);
 }
 
 // The ten values stored at node (ix, iy, iz), in SSPSample order.
@@ -47,10 +42,9 @@ TEST(InitSsp, ReadsCmsWithZFastestAndMixesOneSidedAndCentralDifferences) {
   // c = 1500 + x / 4 - y / 8 + z^2 + x y on binary-exact nodes, so every difference is exact:
   // c_x = 1/4 + y, c_y = x - 1/8, c_xy = 1, and along z = 0..4 c_z = (1, 2, 4, 6, 7) and
   // c_zz = (1, 1.5, 2, 1.5, 1) from the one-sided differences at the ends
-  const SSPFields ssp =
-      init_ssp(sampled({0, 4, 8}, {0, 8}, {0, 1, 2, 3, 4}, [](float x, float y, float z) {
-        return 1500.0f + 0.25f * x - 0.125f * y + z * z + x * y;
-      }));
+  const SSPFields ssp = fields({0, 4, 8}, {0, 8}, {0, 1, 2, 3, 4}, [](float x, float y, float z) {
+    return 1500.0f + 0.25f * x - 0.125f * y + z * z + x * y;
+  });
   const float c_z[] = {1, 2, 4, 6, 7}, c_zz[] = {1, 1.5f, 2, 1.5f, 1};
   for (std::size_t ix = 0; ix < 3; ++ix) {
     for (std::size_t iy = 0; iy < 2; ++iy) {
@@ -69,10 +63,9 @@ TEST(InitSsp, AnUnevenAxisTakesTheIntervalsBesideEachNode) {
   // a cast sampled at uneven depths, c = 1500 + x / 4 + z / 2 + z^2 / 8 on x = 0, 4, 12 and
   // z = 0, 1, 3, 7: c_x = 1/4 and c_xx = 0 everywhere; c_z = 1/2 + z / 4 inside, and the one-sided
   // differences of their own intervals at the ends
-  const SSPFields ssp =
-      init_ssp(sampled({0, 4, 12}, {0, 8}, {0, 1, 3, 7}, [](float x, float, float z) {
-        return 1500.0f + 0.25f * x + 0.5f * z + 0.125f * z * z;
-      }));
+  const SSPFields ssp = fields({0, 4, 12}, {0, 8}, {0, 1, 3, 7}, [](float x, float, float z) {
+    return 1500.0f + 0.25f * x + 0.5f * z + 0.125f * z * z;
+  });
   const float c_z[] = {0.625f, 0.75f, 1.25f, 1.75f};
   for (std::size_t ix = 0; ix < 3; ++ix) {
     for (std::size_t iz = 0; iz < 4; ++iz) {
