@@ -599,19 +599,6 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
                                                           bty.water_density, hit.c, omegas[k]);
     }
   };
-  // With a cut-off, the ray ends where its beams have faded below it: their amplitude relative to
-  // the launch, |sqrt(det Q(0) / det Q)|, times its bottom reflections (which the tracing weighed
-  // alone already).
-  const auto faded = [&](std::size_t state) {
-    if (!(beam.min_amplitude > 0.0f)) return false;
-    double root = 0.0;
-    for (std::size_t m = 0; m < sets; ++m) {
-      root = std::max(root, std::abs(ws.beam_forms[state * sets + m].root));
-    }
-    double reflected = 0.0;
-    for (const Complex32 r : refl) reflected = std::max(reflected, double{std::hypot(r.re, r.im)});
-    return root * reflected < beam.min_amplitude;
-  };
   // Wide beams reach far across their ray, so neighbouring segments share most receivers: the
   // segments of a leg are searched together in runs, one search around the run's chord, each
   // receiver found then offered to the segments whose stretch of the chord holds it.
@@ -622,10 +609,6 @@ void cerveny_beam_influence(const std::vector<RayState>& states, PressureField& 
     // only the last can end at a reflection
     std::size_t count = 0;
     while (i < n && count < kRunSegments) {
-      if (faded(i - 1)) {
-        i = n;
-        break;
-      }
       Segment& g = run[count];
       if (!make_segment(i, g)) {
         if (count > 0) break;  // made again, and skipped, by the next run
