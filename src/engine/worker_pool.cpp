@@ -43,7 +43,7 @@ struct WorkerPool {
 
 // The process-wide state. Never destroyed: its pool's threads may outlive static destruction.
 struct Registry {
-  std::timed_mutex run_mutex;       // serialises runs; held across fork
+  std::mutex run_mutex;             // serialises runs; held across fork
   std::mutex pool_mutex;            // guards pool and forgotten
   WorkerPool* pool = nullptr;       // the live pool, created on first use
   WorkerPool* forgotten = nullptr;  // pools whose threads a forked child does not have
@@ -242,16 +242,18 @@ std::size_t worker_count() {
 }
 
 void run_on_workers(const std::function<void(std::size_t)>& job, const std::atomic<bool>* cancel) {
-  // how often a run waiting for another looks at its cancel flag
-  constexpr std::chrono::milliseconds kCancelPoll{10};
+  // how often a run waiting for another looks at its cancel flag (a plain try_lock, which the
+  // thread sanitizer follows, where a timed lock's clock variant it does not)
+  constexpr std::chrono::milliseconds kCancelPoll{1};
   refuse_pool_workers();
   Registry& registry_ = registry();
   std::unique_lock run(registry_.run_mutex, std::defer_lock);
   if (cancel == nullptr) {
     run.lock();
   } else {
-    while (!run.try_lock_for(kCancelPoll)) {
+    while (!run.try_lock()) {
       if (cancel->load(std::memory_order_relaxed)) throw Interrupted();
+      std::this_thread::sleep_for(kCancelPoll);
     }
   }
   WorkerPool* pool = nullptr;
