@@ -106,7 +106,8 @@ def set_worker_threads(count: int) -> None:
     """Asks for a worker pool of `count` threads in this process. Effective only before the
     process's first run: the pool keeps the size it was created with. Raises ValueError for a count
     outside 1..4096 and RuntimeError when a run of this process has already created the pool with
-    another size."""
+    another size; only runs made through this toolkit are seen (after a direct
+    `abyx.run_simulation` call the pool exists and the request has no effect)."""
     if isinstance(count, bool) or not isinstance(count, int):
         raise TypeError(f"the thread count must be an int, got {type(count).__name__}")
     if not 1 <= count <= MAX_WORKER_THREADS:
