@@ -358,6 +358,7 @@ def tl_vertical(
     instead. With
     the run's configuration (`config`, or the one a saved run or dataset holds) the seabed along
     the slice is drawn over the receivers below it."""
+    data = _opened(data)  # a file is read once, for its field and its seabed
     field = _field(data)
     k = _frequency_index(field, frequency_hz)
     from_source = origin_m is None
