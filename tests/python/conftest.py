@@ -53,6 +53,14 @@ def assert_same_result(got, want):
         assert got[key] == (pytest.approx(want[key], abs=1e-4 * scale) if key[:3] in ("pre", "amp") else want[key]), key
 
 
+@pytest.fixture(params=[".nc", ".npz"])
+def suffix(request):
+    """Each format of result files; netCDF needs xarray and netCDF4."""
+    if request.param == ".nc":
+        pytest.importorskip("netCDF4"), pytest.importorskip("xarray")
+    return request.param
+
+
 @pytest.fixture
 def config():
     return make_config()

@@ -66,7 +66,6 @@ def test_the_arrival_table_reads_alike_from_a_result_a_dataset_and_both_files(re
         np.testing.assert_allclose(phased.groupby(table.receiver).sum().values, field[k], rtol=1e-4)
 
 
-@pytest.mark.parametrize("suffix", [".nc", ".npz"])
 def test_arrivals_of_a_run_without_frequencies_read_back_from_its_file(suffix, tmp_path):
     config = make_config(**{"+source": {"freq_hz": []}, "+beam": {"arrivals": True}})
     result = abyx_tools.run(config)

@@ -22,17 +22,14 @@ def keep_thread_variable(monkeypatch):
 
 def test_module_entry_runs_with_threads_in_a_fresh_process_and_passes_on_warnings(tmp_path):
     pytest.importorskip("numpy")
-    from abyx_tools import files, results
+    from abyx_tools import files
     config, output = dict(run_config(), note="sweep 3"), tmp_path / "result.npz"
     (tmp_path / "c.json").write_text(json.dumps(config))
     done = subprocess.run([sys.executable, "-m", "abyx_tools", "run", str(tmp_path / "c.json"), "-o", str(output),
                            "--threads", "1", "--no-progress"], capture_output=True, text=True)
     assert (done.returncode, done.stdout) == (0, ""), done.stderr
     assert done.stderr == f"abyx: unknown input key is ignored: config.note\nabyx: wrote {output}\n"
-    saved, expected = files.load(output), results.to_arrays(run(run_config()))
-    assert saved.config == config and (saved.field.delay_s == expected.delay_s).all()
-    # a pool of one sums in another grouping than this process's pool: f32 rounding apart
-    assert abs(saved.field.pressure - expected.pressure).max() <= 1e-4 * abs(expected.pressure).max()
+    assert files.load(output).config == config  # the field a run writes: see test_results
 
 
 def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
@@ -124,41 +121,41 @@ def assert_same_runs(got, want):
         assert_same_result(g, w)
 
 
-def test_local_sweep_yields_serial_results_in_order_and_raises_at_the_failing_place():
-    configs = three_configs()
-    assert_same_runs(list(sweep(iter(configs))), [run(c) for c in configs])
-    configs[1]["beam"]["max_steps"] = 0
-    results = sweep(configs)
-    next(results)
-    with pytest.raises(RuntimeError, match="beam: max_steps must be > 0"):
-        next(results)
-    kept = list(sweep(configs, errors="return"))  # the failure in its place, the rest run
-    assert isinstance(kept[1], RuntimeError) and "max_steps must be > 0" in str(kept[1])
-    assert_same_runs([kept[0], kept[2]], [run(configs[0]), run(configs[2])])
-    with pytest.raises(ValueError, match='errors must be "raise" or "return"'):
-        sweep(configs, errors="ignore")
-
-
-def test_cluster_sweep_equals_serial_runs_and_raises_as_locally(monkeypatch):
-    distributed = pytest.importorskip("distributed")
-    monkeypatch.delenv(runtime.NUM_THREADS_VARIABLE, raising=False)  # workers inherit it
-    configs = three_configs()
+@pytest.fixture(params=["local", "cluster"])
+def client(request):
+    if request.param == "local":
+        yield None
+        return
+    distributed = pytest.importorskip("distributed")  # the workers inherit no thread count: see keep_thread_variable
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
-        assert_same_runs(list(sweep(configs, client, max_pending=2)), [run(c) for c in configs])
+        yield client
+
+
+def test_a_sweep_yields_serial_results_in_order_and_raises_at_the_failing_place(client):
+    configs = three_configs()
+    assert_same_runs(list(sweep(iter(configs), client, max_pending=2)), [run(c) for c in configs])
+    if client:
         with pytest.warns(UserWarning, match=r"^abyx: unknown input key is ignored: config\.note$"):
             next(sweep([dict(configs[0], note="one")], client))  # issued again here, as a local run does
         assert sorted(client.run(lambda: os.environ.get("ABYX_NUM_THREADS")).values()) == ["1", "1"]
-        configs[1]["beam"]["step_m"] = -1.0
-        with pytest.raises(RuntimeError, match="beam: step_m must be positive"):
-            list(sweep(configs, client))
-        configs[1]["beam"]["step_m"], configs[1]["ssp"]["c_m_s"] = 10.0, [1500.0] * 7
-        with pytest.raises(abyx.PanicException):
-            list(sweep(configs, client))
-        kept = list(sweep(configs, client, errors="return"))
-        assert isinstance(kept[1], abyx.PanicException) and not isinstance(kept[2], BaseException)
         with pytest.raises(ValueError, match="max_pending must be a positive int"):
             sweep([], client, max_pending=0)
+    configs[1]["beam"]["max_steps"] = 0
+    results = sweep(configs, client)
+    next(results)
+    with pytest.raises(RuntimeError, match="beam: max_steps must be > 0"):
+        next(results)
+    kept = list(sweep(configs, client, errors="return"))  # the failure in its place, the rest run
+    assert isinstance(kept[1], RuntimeError) and "max_steps must be > 0" in str(kept[1])
+    assert_same_runs([kept[0], kept[2]], [run(configs[0]), run(configs[2])])
+    configs[1]["beam"]["max_steps"], configs[1]["ssp"]["c_m_s"] = 100, [1500.0] * 7
+    with pytest.raises(abyx.PanicException):
+        list(sweep(configs, client))
+    kept = list(sweep(configs, client, errors="return"))
+    assert isinstance(kept[1], abyx.PanicException) and not isinstance(kept[2], BaseException)
+    with pytest.raises(ValueError, match='errors must be "raise" or "return"'):
+        sweep(configs, client, errors="ignore")
 
 
 def test_the_progress_bar_counts_every_ray_and_leaves_the_result_as_it_is(monkeypatch):

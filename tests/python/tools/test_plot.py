@@ -10,6 +10,7 @@ matplotlib.use("Agg")
 from matplotlib.figure import Figure  # noqa: E402
 
 from abyx_tools import files, plot, results, run  # noqa: E402
+from conftest import make_config  # noqa: E402
 from toolkit_cases import array_result, grid_result, rising_bottom_config, run_config  # noqa: E402
 
 SLICE_TOL_DB = 1e-3  # a slice between two levels interpolates their loss linearly
@@ -56,22 +57,16 @@ def test_refusals_say_why(draw, message):
         draw()
 
 
-@pytest.mark.parametrize("limits, expected", [({}, None), ({"vmin": 10.0, "vmax": 20.0}, (10.0, 20.0)),
-                                              ({"vmax": 100.0}, (40.0, 100.0))])
-def test_colour_limits_default_to_the_slice_at_most_60_db_apart_and_keep_the_given_ones(limits, expected):
-    result = grid_result((1, 3, 4, 5))  # TL 2 dB per cell: the slice spans over 100 dB
-    result["pressure_field"].update(pressure_re=[10.0 ** (-n / 10.0) for n in range(60)], pressure_im=[0.0] * 60)
-    ax = plot.tl_horizontal(results.to_arrays(result), 15.0, ax=Figure().add_subplot(), **limits)
-    low = np.nanpercentile(drawn(ax), 2.0)
-    assert ax.collections[0].get_clim() == pytest.approx(expected or (low, low + 60.0))
-
-
 @pytest.mark.parametrize("vmin, vmax, expected", [
     (None, None, (2.0, 62.0)), (None, 50.0, (2.0, 50.0)), (None, 100.0, (40.0, 100.0)), (None, 2.0, (-58.0, 2.0)),
     (30.0, None, (30.0, 90.0)), (98.0, None, (98.0, 158.0)), (200.0, None, (200.0, 260.0)), (10.0, 20.0, (10.0, 20.0))])
-def test_a_default_colour_limit_stays_on_its_side_of_the_given_one(vmin, vmax, expected):
+def test_colour_limits_span_at_most_60_db_and_a_default_one_stays_on_its_side_of_the_given_one(vmin, vmax, expected):
     # the percentiles of 0 .. 100 dB are 2 and 98 dB
     assert plot._colour_limits(np.arange(101.0), vmin, vmax) == pytest.approx(expected)
+    result = grid_result((1, 3, 4, 5))  # TL 2 dB per cell: the slice spans over 100 dB
+    result["pressure_field"].update(pressure_re=[10.0 ** (-n / 10.0) for n in range(60)], pressure_im=[0.0] * 60)
+    ax = plot.tl_horizontal(results.to_arrays(result), 15.0, ax=Figure().add_subplot(), vmin=vmin, vmax=vmax)
+    assert ax.collections[0].get_clim() == pytest.approx(plot._colour_limits(drawn(ax), vmin, vmax))
 
 
 @pytest.mark.parametrize("select", [{"frequency_hz": 100.0}, {"frequency_hz": [100.0]}])
@@ -100,8 +95,7 @@ def test_vertical_slice_draws_the_seabed_and_range_depth_view_keeps_the_asked_az
 
 
 def test_sound_speed_profile_is_bilinear_between_the_grid_columns():
-    config = {"ssp": {"x_ssp_m": [-1000.0, 1000.0], "y_ssp_m": [-1000.0, 1000.0], "z_ssp_m": [0.0, 100.0],
-                      "c_m_s": [1500.0, 1510.0, 1500.0, 1510.0, 1520.0, 1530.0, 1520.0, 1530.0]}}
+    config = make_config(**{"+ssp": {"c_m_s": [1500.0, 1510.0, 1500.0, 1510.0, 1520.0, 1530.0, 1520.0, 1530.0]}})
     line = plot.sound_speed(config, 500.0, 0.0, ax=Figure().add_subplot()).lines[0]
     np.testing.assert_allclose(line.get_xdata(), [1515.0, 1525.0])  # three quarters of the way to x = 1000
     np.testing.assert_allclose(line.get_ydata(), [0.0, 100.0])
@@ -114,9 +108,8 @@ def test_vertical_slice_interpolates_magnitude_on_a_grid_and_draws_array_receive
     halfway = -20.0 * np.log10((magnitude[0] + magnitude[1]) / 2.0)
     np.testing.assert_allclose(values.reshape(5, 5)[:, 1], halfway, rtol=1e-5)  # range 50 m, every depth
     points = [[100.0, 0.0, 10.0], [100.0, 0.0, 20.0], [200.0, 0.0, 10.0], [200.0, 0.0, 20.0], [100.0, 50.0, 10.0]]
-    array = {"pressure_field": {"receiver_positions_m": points, "frequency_hz": [100.0], "shape": (1, 5, 1, 1),
-                                "pressure_re": [1.0, 0.5, 0.25, 0.125, 1.0], "pressure_im": [0.0] * 5,
-                                "delay_s": [0.1] * 5, "amplitude": [1.0] * 5}}
+    array = array_result(nf=1, n=5)
+    array["pressure_field"].update(receiver_positions_m=points, pressure_re=[1.0, 0.5, 0.25, 0.125, 1.0], pressure_im=[0.0] * 5)
     values = drawn(plot.tl_vertical(results.to_arrays(array), 90.0, origin_m=(0.0, 0.0), ax=Figure().add_subplot()))
     np.testing.assert_allclose(values, [[0.0, 12.0412], [6.0206, 18.0618]], atol=1e-3)  # off the bearing: left out
 

@@ -19,6 +19,9 @@ def test_grid_and_array_results_take_the_shape_of_their_receivers_in_row_major_o
     # frequency 1, cell (0, 0, 1) is element 61; cell (2, 3, 4) of the cell arrays is 59
     assert field.pressure[1, 0, 0, 1] == complex(61.0, -30.5) and field.amplitude[2, 3, 4] == 59.5
     assert field.delay_s[0, 0, 0] == np.inf and np.isnan(field.transmission_loss_db[:, 0, 0, 0]).all()
+    # NaN, without the divide-by-zero warning the suite makes an error, where unreached or not finite
+    loss = results.transmission_loss_db(np.array([0.0, complex(np.inf, 0.0), complex(np.nan, 1.0), 0.1, 0.006j + 0.008]))
+    assert np.isnan(loss[:3]).all() and loss[3:] == pytest.approx([20.0, 40.0], abs=1e-4)
     assert np.isfinite(field.transmission_loss_db[:, 1:]).all()
     assert results.to_arrays(grid_result((1, 0, 3, 2))).delay_s.shape == (0, 3, 2)
     listed = results.to_arrays(array_result(nf=2)["pressure_field"],  # the inner dict alone will do
@@ -27,13 +30,6 @@ def test_grid_and_array_results_take_the_shape_of_their_receivers_in_row_major_o
     assert listed.pressure[1, 2] == complex(6.0, -5.0)  # frequency f, receiver i at f * n + i
     np.testing.assert_array_equal(listed.z_m, [5.0, 6.0, 7.0])
     assert listed.source_position_m == (1.0, 2.0, 30.0)  # the depth made positive
-
-
-def test_transmission_loss_is_nan_where_unreached_or_not_finite_without_warnings():
-    # the suite turns warnings into errors, so a divide-by-zero warning would fail here
-    loss = results.transmission_loss_db(np.array([0.0, complex(np.inf, 0.0), complex(np.nan, 1.0), 0.1, 0.006j + 0.008]))
-    assert np.isnan(loss[:3]).all()
-    np.testing.assert_allclose(loss[3:], [20.0, 40.0], atol=1e-4)
 
 
 @pytest.mark.parametrize("result, edit, message", [
@@ -47,6 +43,8 @@ def test_inconsistent_dicts_are_refused_with_the_reason(result, edit, message):
     edit(broken["pressure_field"])
     with pytest.raises(ValueError, match=re.escape(message)):
         results.to_arrays(broken)
+    with pytest.raises(TypeError, match="got list"):
+        results.to_arrays([1, 2])
 
 
 def test_ray_paths_are_n_by_3_arrays_or_a_hint_to_store_them():
@@ -55,8 +53,6 @@ def test_ray_paths_are_n_by_3_arrays_or_a_hint_to_store_them():
     np.testing.assert_array_equal(paths[0].points[1], [1.0, 2.0, 6.0])
     with pytest.raises(ValueError, match="store_ray_paths"):
         results.ray_paths(grid_result())
-    with pytest.raises(TypeError, match="got list"):
-        results.to_arrays([1, 2])
 
 
 @pytest.fixture
@@ -114,9 +110,8 @@ def test_receivers_below_the_seabed_are_marked_and_have_no_loss():
     np.testing.assert_array_equal(later.in_water, field.in_water)
 
 
-@pytest.mark.parametrize("suffix", [".nc", ".npz"])
-def test_files_read_back_the_field_paths_and_config(grid_run, tmp_path, suffix, request):
-    xr = request.getfixturevalue("xr") if suffix == ".nc" else None
+def test_files_read_back_the_field_paths_and_config(grid_run, tmp_path, suffix):
+    xr = pytest.importorskip("xarray") if suffix == ".nc" else None
     result, config = grid_run
     files.save(tmp_path / f"result{suffix}", result, config)
     saved, want = files.load(tmp_path / f"result{suffix}"), results.to_arrays(result, config)
@@ -152,14 +147,11 @@ NOTED = make_config(**{"+bathymetry": {"bottom_model": {"model": "rigid", "note"
                                                         "layers": [[1.0, 2.0], [3.0, 4.0]], "depth_m": 5.0}}})
 
 
-@pytest.mark.parametrize("suffix", [".nc", ".npz"])
 @pytest.mark.parametrize("config, keyed, bottom", [
     (LISTED, KEYED, {"bottom_model": "acoustic", "bottom_compressional_speed_m_s": 1650.0, "bottom_density_g_cm3": 1.8}),
     (NOTED, NOTED, {"bottom_model": "rigid", "bottom_depth_m": 5.0})])
 def test_lists_and_any_bottom_keys_the_module_takes_are_run_saved_and_read_back(
-        config, keyed, bottom, suffix, tmp_path, request, monkeypatch):
-    if suffix == ".nc":
-        request.getfixturevalue("xr")
+        config, keyed, bottom, suffix, tmp_path, monkeypatch):
     (tmp_path / "c.json").write_text(json.dumps(config))
     started = []
     monkeypatch.setattr(runtime, "run", lambda c: started.append(c) or run(c))
@@ -205,11 +197,7 @@ def test_unknown_suffixes_and_foreign_files_are_refused(tmp_path, xr):
             files.load(tmp_path / name)
 
 
-@pytest.mark.parametrize("suffix", [".nc", ".npz"])
-def test_polar_fields_keep_range_bearing_depth_axes_place_receivers_from_the_source_and_read_back(
-        tmp_path, suffix, request):
-    if suffix == ".nc":
-        request.getfixturevalue("xr")
+def test_polar_fields_keep_range_bearing_depth_axes_place_receivers_from_the_source_and_read_back(tmp_path, suffix):
     config = run_config(receivers={"config_type": "polar", "x_rcvr_m": [0.0, 60.0, 120.0],
                                    "y_rcvr_m": [0.0, 90.0, 210.0], "z_rcvr_m": [20.0, 50.0]})
     config["source"]["position"] = [10.0, -20.0, 50.0]
@@ -224,7 +212,6 @@ def test_polar_fields_keep_range_bearing_depth_axes_place_receivers_from_the_sou
     table = arrival_arrays(result, config)  # each arrival at its receiver's position, depth fastest
     x, _, z = field.positions_m()
     np.testing.assert_array_equal(table.x_m, x[table.receiver])
-    np.testing.assert_array_equal(x[table.receiver], field.x_m.ravel()[table.receiver // 2])
     np.testing.assert_array_equal(z[table.receiver], [(20.0, 50.0)[r % 2] for r in table.receiver])
     files.save(tmp_path / f"polar{suffix}", result, config)
     saved = files.load(tmp_path / f"polar{suffix}").field
