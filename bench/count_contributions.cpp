@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bty/bty_field.h"
-#include "engine/launch_fan.h"
+#include "model/launch_fan.h"
 #include "influence/gaussian_beam_testing.h"
 #include "input/read_simulation_config.h"
 #include "rays/trace_ray.h"

@@ -14,7 +14,7 @@
 #include "common/checked_size.h"
 #include "common/decimal_text.h"
 #include "common/fault.h"
-#include "engine/launch_fan.h"
+#include "engine/chunk_plan.h"
 #include "engine/memory_budget.h"
 #include "engine/parallel_map_reduce.h"
 #include "engine/progress.h"
@@ -22,6 +22,8 @@
 #include "influence/arrival_table.h"
 #include "influence/cerveny_beam_influence.h"
 #include "influence/gaussian_beam_influence.h"
+#include "model/launch_fan.h"
+#include "model/model.h"
 #include "rays/trace_ray.h"
 #include "ssp/ssp_fields.h"
 
@@ -75,36 +77,22 @@ void check_finite_field(const PressureField& field) {
   }
 }
 
-// Everything a worker reads while tracing; shared read-only, progress aside.
-struct RunInputs {
-  const SimulationConfig& config;                   // the validated configuration
-  ReceiverLayout layout;                            // how the receivers are laid out
-  const SSPFields& ssp;                             // sound-speed grid
-  const BTYfield& bty;                              // bathymetry and bottom model
-  const std::vector<float>& omegas;                 // angular frequencies (rad/s)
-  const std::vector<Launch>& launches;              // the azimuth-major launch list
-  const ReceiverIndex& array_index;                 // the array receivers' index; empty for a grid
-  const LaunchFan& fan;                             // for the spacings
-  ChunkPlan plan;                                   // how the list is cut
-  std::size_t rays_at_once;                         // rays traced side by side, 1 or more
-  bool store_ray_paths;                             // keep the paths
+// How the run is carried out, beside the model: shared by the workers, progress aside.
+struct RunPlan {
+  ChunkPlan chunks;                                 // how the launch list is cut
+  std::size_t rays_at_once = 1;                     // rays traced side by side, 1 or more
+  std::shared_ptr<const ArrivalSettings> arrivals;  // null unless the run gathers arrivals
   Progress& progress;                               // the run's display
   PathBudget& path_budget;                          // what the stored paths may take together
-  RunControl* control;                              // the caller's view of the run; may be null
-  std::shared_ptr<const ArrivalSettings> arrivals;  // null unless the run gathers arrivals
+  RunControl* control = nullptr;                    // the caller's view of the run; may be null
 };
 
-Vec3 source_of(const SimulationConfig& config) {
-  return {config.source.position[0], config.source.position[1], config.source.position[2]};
-}
-
-Partial empty_partial(const SimulationConfig& config, ReceiverLayout layout,
-                      const std::shared_ptr<const ArrivalSettings>& arrivals) {
-  Partial partial{{},
-                  init_pressure_field(config.receivers, layout, config.source.freq_hz.size(),
-                                      source_of(config)),
-                  {}};
-  if (config.beam.incoherent) add_intensity(partial.field);
+Partial empty_partial(const Model& model, const std::shared_ptr<const ArrivalSettings>& arrivals) {
+  Partial partial{
+      {},
+      init_pressure_field(model.receivers, model.layout, model.omegas.size(), model.source),
+      {}};
+  if (model.beam.incoherent) add_intensity(partial.field);
   if (arrivals) partial.arrivals = init_arrival_table(arrivals, partial.field.receiver_count());
   return partial;
 }
@@ -118,20 +106,20 @@ void merge_partials(Partial& left, Partial&& right) {
 
 // One chunk: each ray traced, its beam added to the chunk's own field, its path kept. The state
 // list and the beam's working arrays are reused from ray to ray and released with the chunk.
-Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
-  const std::size_t begin = chunk * run.plan.chunk_size;
-  const std::size_t end = std::min(begin + run.plan.chunk_size, run.launches.size());
-  Partial partial = empty_partial(run.config, run.layout, run.arrivals);
+Partial trace_chunk(std::size_t chunk, const Model& model, const RunPlan& run) {
+  const std::size_t begin = chunk * run.chunks.chunk_size;
+  const std::size_t end = std::min(begin + run.chunks.chunk_size, model.launches.size());
+  Partial partial = empty_partial(model, run.arrivals);
   ArrivalTable* arrivals = run.arrivals ? &partial.arrivals : nullptr;
-  const Vec3 source = source_of(run.config);
-  if (run.store_ray_paths) partial.paths.reserve(end - begin);
+  const bool store_ray_paths = model.beam.store_ray_paths;
+  if (store_ray_paths) partial.paths.reserve(end - begin);
   // the rays of a group are traced together, then their beams added one by one in launch order
   std::vector<RayState> state_lists[kSideBySideRays];
   RayCutoff cutoff_list[kSideBySideRays];
   std::vector<RayState>* states[kSideBySideRays];
   RayCutoff* cutoffs[kSideBySideRays];
   for (std::size_t j = 0; j < kSideBySideRays; ++j) {
-    cutoff_list[j] = {run.config.beam.min_amplitude, run.omegas, {}};
+    cutoff_list[j] = {model.beam.min_amplitude, model.omegas, {}};
     states[j] = &state_lists[j];
     cutoffs[j] = &cutoff_list[j];
   }
@@ -144,25 +132,25 @@ Partial trace_chunk(const RunInputs& run, std::size_t chunk) {
     float azimuths[kSideBySideRays];
     float elevations[kSideBySideRays];
     for (std::size_t j = 0; j < count; ++j) {
-      azimuths[j] = run.launches[group + j].azimuth_rad;
-      elevations[j] = run.launches[group + j].elevation_rad;
+      azimuths[j] = model.launches[group + j].azimuth_rad;
+      elevations[j] = model.launches[group + j].elevation_rad;
     }
-    trace_rays(run.config.beam, source, run.ssp, run.bty, {azimuths, count}, {elevations, count},
-               {states, count}, {cutoffs, count});
+    trace_rays(model.beam, model.source, model.ssp, model.bty, {azimuths, count},
+               {elevations, count}, {states, count}, {cutoffs, count});
     for (std::size_t j = 0; j < count; ++j) {
       const std::size_t ray = group + j;
       std::vector<RayState>& ray_states = state_lists[j];
       check_traced_ray(ray_states, ray);
-      const BeamLaunch beam{elevations[j], run.fan.d_azimuth_rad, run.fan.d_elevation_rad,
+      const BeamLaunch beam{elevations[j], model.fan.d_azimuth_rad, model.fan.d_elevation_rad,
                             static_cast<std::uint64_t>(ray)};
-      if (run.config.beam.resolved_beam_type == BeamType::Cerveny) {
-        cerveny_beam_influence(ray_states, partial.field, run.bty, run.omegas, beam,
-                               run.config.beam, run.array_index, scratch, arrivals);
+      if (model.beam.resolved_beam_type == BeamType::Cerveny) {
+        cerveny_beam_influence(ray_states, partial.field, model.bty, model.omegas, beam, model.beam,
+                               model.array_index, scratch, arrivals);
       } else {
-        gaussian_beam_influence(ray_states, partial.field, run.bty, run.omegas, beam,
-                                run.array_index, scratch, arrivals);
+        gaussian_beam_influence(ray_states, partial.field, model.bty, model.omegas, beam,
+                                model.array_index, scratch, arrivals);
       }
-      if (run.store_ray_paths) {
+      if (store_ray_paths) {
         count_path_points(run.path_budget, ray_states.size());
         partial.paths.push_back(extract_ray_path(static_cast<std::uint64_t>(ray), ray_states));
       }
@@ -188,9 +176,9 @@ std::optional<std::vector<std::vector<Vec3>>> ordered_paths(std::vector<RayPath>
 
 // The path behind each arrival: its ray traced again, from the source to the foot of the receiver
 // on the segment that carried the arrival's strongest contribution.
-std::vector<std::vector<Vec3>> trace_eigenrays(const RunInputs& run, const ArrivalList& arrivals,
-                                               const PressureField& field) {
-  const Vec3 source = source_of(run.config);
+std::vector<std::vector<Vec3>> trace_eigenrays(const ArrivalList& arrivals,
+                                               const PressureField& field, const Model& model,
+                                               const RunPlan& run) {
   std::vector<std::vector<Vec3>> paths(arrivals.size());
   std::vector<std::size_t> order(arrivals.size());
   for (std::size_t j = 0; j < order.size(); ++j) order[j] = j;
@@ -198,7 +186,7 @@ std::vector<std::vector<Vec3>> trace_eigenrays(const RunInputs& run, const Arriv
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return arrivals.ray[a] < arrivals.ray[b]; });
   std::vector<RayState> states;
-  RayCutoff cutoff{run.config.beam.min_amplitude, run.omegas, {}};
+  RayCutoff cutoff{model.beam.min_amplitude, model.omegas, {}};
   std::uint64_t traced = std::numeric_limits<std::uint64_t>::max();
   for (const std::size_t j : order) {
     const std::uint64_t ray = arrivals.ray[j];
@@ -206,9 +194,9 @@ std::vector<std::vector<Vec3>> trace_eigenrays(const RunInputs& run, const Arriv
       if (run.control != nullptr && run.control->cancel.load(std::memory_order_relaxed)) {
         throw Interrupted();
       }
-      const Launch& launch = run.launches[ray];
-      trace_ray(run.config.beam, source, run.ssp, run.bty, launch.azimuth_rad, launch.elevation_rad,
-                states, &cutoff);
+      const Launch& launch = model.launches[ray];
+      trace_ray(model.beam, model.source, model.ssp, model.bty, launch.azimuth_rad,
+                launch.elevation_rad, states, &cutoff);
       traced = ray;
     }
     const std::size_t end = std::min<std::size_t>(arrivals.segment[j], states.size() - 1);
@@ -232,64 +220,46 @@ std::vector<std::vector<Vec3>> trace_eigenrays(const RunInputs& run, const Arriv
 CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
                 RunControl* control) {
   // sizes that cannot fit are refused before anything is built
-  const ReceiverLayout layout = receiver_layout(config.receivers);
   const std::uint64_t available_bytes = available_memory_bytes();
-  check_run_fits_memory(config, layout, worker_count(), available_bytes, result_costs);
+  check_run_fits_memory(config, receiver_layout(config.receivers), worker_count(), available_bytes,
+                        result_costs);
+  const bool side_by_side_fits = fits_rays_side_by_side(config, worker_count(), available_bytes);
+  // the environment, settings, fan and receivers, built once and only read from here on
+  const Model model = build_model(config);
+  return run_model(model, {available_bytes, side_by_side_fits, result_costs, control});
+}
+
+CoreResult run_model(const Model& model, const RunResources& resources) {
   PathBudget path_budget;
-  path_budget.point_bytes = path_point_bytes(result_costs);
-  path_budget.available_bytes = available_bytes;
-  // launch angles in radians with their spacings
-  const LaunchFan fan = make_launch_fan(config.source);
-  // the environment, built once and only read from here on
-  const SSPFields ssp = init_ssp(config.ssp);
-  const BTYfield bty = init_bty(config.bathymetry);
-  // angular frequencies and the azimuth-major launch list
-  const std::vector<float> omegas = angular_frequencies(config.source.freq_hz);
-  const std::vector<Launch> launches = launch_list(fan);
-  // array receivers are indexed once and the index shared by every worker; polar ones are found
-  // along their own axes
-  const ReceiverIndex array_index =
-      layout == ReceiverLayout::Array
-          ? build_receiver_index(array_receiver_points(config.receivers))
-          : ReceiverIndex{};
-  // chunks fixed by the ray count, so any pool gives the same bits
-  const BeamSettings& beam = config.beam;
-  const ChunkPlan plan = plan_chunks(launches.size());
-  const std::size_t rays_at_once =
-      traces_side_by_side(beam, ssp) &&
-              fits_rays_side_by_side(config, worker_count(), available_bytes)
-          ? kSideBySideRays
-          : 1;
+  path_budget.point_bytes = path_point_bytes(resources.result_costs);
+  path_budget.available_bytes = resources.available_bytes;
+  const BeamSettings& beam = model.beam;
   const std::shared_ptr<const ArrivalSettings> arrival_settings =
-      beam.arrivals
-          ? std::make_shared<const ArrivalSettings>(make_arrival_settings(
-                beam.max_arrivals, omegas, static_cast<std::int64_t>(fan.azimuths_rad.size()),
-                static_cast<std::int64_t>(fan.elevations_rad.size()), fan.d_azimuth_rad))
-          : nullptr;
+      beam.arrivals ? std::make_shared<const ArrivalSettings>(make_arrival_settings(
+                          beam.max_arrivals, model.omegas,
+                          static_cast<std::int64_t>(model.fan.azimuths_rad.size()),
+                          static_cast<std::int64_t>(model.fan.elevations_rad.size()),
+                          model.fan.d_azimuth_rad))
+                    : nullptr;
   // the progress display; none without rays
+  const std::size_t ray_count = model.launches.size();
   Progress progress = start_progress(
-      choose_progress_display(beam.show_progress, beam.atomic_progress_counter, launches.size()),
-      launches.size(), detect_progress_output());
+      choose_progress_display(beam.show_progress, beam.atomic_progress_counter, ray_count),
+      ray_count, detect_progress_output());
+  // chunks fixed by the ray count, so any pool gives the same bits
+  RunControl* control = resources.control;
+  const RunPlan run{
+      plan_chunks(ray_count),
+      traces_side_by_side(beam, model.ssp) && resources.side_by_side_fits ? kSideBySideRays : 1,
+      arrival_settings,
+      progress,
+      path_budget,
+      control};
+  if (control != nullptr) control->rays_total.store(ray_count, std::memory_order_relaxed);
   // trace the chunks on the pool, merging their partial results in chunk order
-  const RunInputs run{config,
-                      layout,
-                      ssp,
-                      bty,
-                      omegas,
-                      launches,
-                      array_index,
-                      fan,
-                      plan,
-                      rays_at_once,
-                      beam.store_ray_paths,
-                      progress,
-                      path_budget,
-                      control,
-                      arrival_settings};
-  if (control != nullptr) control->rays_total.store(launches.size(), std::memory_order_relaxed);
   Partial merged = parallel_map_reduce<Partial>(
-      plan.chunk_count, [&] { return empty_partial(config, layout, arrival_settings); },
-      [&](std::size_t chunk) { return trace_chunk(run, chunk); },
+      run.chunks.chunk_count, [&] { return empty_partial(model, arrival_settings); },
+      [&](std::size_t chunk) { return trace_chunk(chunk, model, run); },
       [](Partial& left, Partial&& right) { merge_partials(left, std::move(right)); },
       control != nullptr ? &control->cancel : nullptr);
   finish_progress(progress);
@@ -298,8 +268,9 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
                     std::move(merged.field), std::nullopt, std::nullopt};
   if (beam.arrivals) {
     result.arrivals = list_arrivals(merged.arrivals);
-    if (beam.eigenrays)
-      result.eigenray_paths = trace_eigenrays(run, *result.arrivals, result.field);
+    if (beam.eigenrays) {
+      result.eigenray_paths = trace_eigenrays(*result.arrivals, result.field, model, run);
+    }
   }
   return result;
 }

@@ -11,6 +11,7 @@
 #include "influence/arrival_table.h"
 #include "influence/pressure_field.h"
 #include "input/simulation_config.h"
+#include "model/model.h"
 
 namespace abyx {
 
@@ -39,5 +40,17 @@ struct RunControl {
 // With `control`, a set cancel stops the run before its next ray with Interrupted.
 CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs = {},
                 RunControl* control = nullptr);
+
+// What a run of a built model may use: the memory, found once before the model was built, and
+// the caller's costs and control.
+struct RunResources {
+  std::uint64_t available_bytes = 0;  // the memory the run may use
+  bool side_by_side_fits = false;     // each worker may keep kSideBySideRays rays at once
+  ResultCosts result_costs;           // what the caller's result costs per path point and value
+  RunControl* control = nullptr;      // may be null
+};
+
+// The run of core on a model built from a configuration that passed the memory check.
+CoreResult run_model(const Model& model, const RunResources& resources);
 
 }  // namespace abyx

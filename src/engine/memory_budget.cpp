@@ -13,10 +13,11 @@
 #include "common/decimal_text.h"
 #include "common/fault.h"
 #include "common/vec3.h"
-#include "engine/launch_fan.h"
+#include "engine/chunk_plan.h"
 #include "influence/arrival_table.h"
 #include "influence/gaussian_beam_influence.h"
 #include "influence/pressure_field.h"
+#include "model/launch_fan.h"
 #include "rays/trace_ray.h"
 
 namespace abyx {

@@ -7,7 +7,7 @@
 #include "common/ray_state.h"
 #include "influence/gaussian_beam_influence.h"
 #include "influence/pressure_field.h"
-#include "influence/receiver_index.h"
+#include "model/receiver_index.h"
 #include "input/simulation_config.h"
 
 namespace abyx {

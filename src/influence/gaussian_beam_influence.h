@@ -14,7 +14,7 @@
 #include "common/ray_state.h"
 #include "influence/arrival_table.h"
 #include "influence/pressure_field.h"
-#include "influence/receiver_index.h"
+#include "model/receiver_index.h"
 #include "influence/receiver_search.h"
 
 namespace abyx {

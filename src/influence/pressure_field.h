@@ -10,19 +10,13 @@
 #include "common/complex32.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
+#include "model/receivers.h"
 
 namespace abyx {
 
-// Set-up fault: the three array receiver lists differ in length.
-inline constexpr std::string_view kArrayLengthsMessage =
-    "array receiver coordinates must have equal lengths";
 // Invariant fault: two fields of different shapes or modes were handed to the merge.
 inline constexpr std::string_view kMergeShapeMismatchMessage =
     "pressure fields of different shapes cannot be merged";
-
-// Where the field is computed: every (x, y, z) of three axes, an explicit list of points, or every
-// (range, bearing, depth) of three axes around the source.
-enum class ReceiverLayout { Grid, Array, Polar };
 
 // Complex pressure per frequency and receiver, with the earliest arrival per receiver.
 // Grid mode: receivers at every (x_m[ix], y_m[iy], z_m[iz]); array mode: receiver_positions_m;
@@ -65,13 +59,6 @@ inline void record_arrival(float& delay_s, float& amplitude, float tau_s, float 
     amplitude = arrival_amplitude;
   }
 }
-
-// The layout named by config_type: "array" in any letter case is a point list, "polar" the polar
-// layout, anything else the grid; read once per run.
-ReceiverLayout receiver_layout(const Receivers& receivers);
-
-// The array receivers as points, in list order; throws Fault when the three lists differ in length.
-std::vector<Vec3> array_receiver_points(const Receivers& receivers);
 
 // An empty field for the receivers in this layout and frequency_count frequencies (a polar layout
 // around `source`); throws Fault when the array receiver lists differ in length, and std::bad_alloc

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "common/vec3.h"
-#include "influence/packed_points.h"
+#include "model/packed_points.h"
 #include "influence/pressure_field.h"
-#include "influence/receiver_index.h"
+#include "model/receiver_index.h"
 #include "influence/segment_reach.h"
 
 namespace abyx {

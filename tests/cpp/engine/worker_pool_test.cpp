@@ -14,8 +14,9 @@
 #include <thread>
 
 #include "common/fault.h"
-#include "engine/launch_fan.h"
+#include "engine/chunk_plan.h"
 #include "engine/parallel_map_reduce.h"
+#include "model/launch_fan.h"
 #include "rays/trace_ray.h"
 
 namespace abyx {

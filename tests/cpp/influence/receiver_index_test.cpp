@@ -1,4 +1,4 @@
-#include "influence/receiver_index.h"
+#include "model/receiver_index.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/vec3.h"
-#include "influence/packed_points.h"
+#include "model/packed_points.h"
 
 namespace abyx {
 

@@ -1,8 +1,6 @@
-#include "engine/launch_fan.h"
+#include "model/launch_fan.h"
 
 #include <cmath>
-
-#include "rays/trace_ray.h"
 
 namespace abyx {
 namespace {
@@ -18,8 +16,6 @@ std::vector<float> to_radians(const std::vector<float>& degrees) {
 float spacing(const std::vector<float>& radians) {
   return radians.size() >= 2 ? std::fabs(radians[1] - radians[0]) : kRadiansPerDegree;
 }
-
-std::size_t ceil_div(std::size_t n, std::size_t d) { return (n + d - 1) / d; }
 
 }  // namespace
 
@@ -46,17 +42,6 @@ std::vector<Launch> launch_list(const LaunchFan& fan) {
     for (const float elevation : fan.elevations_rad) launches.push_back({azimuth, elevation});
   }
   return launches;
-}
-
-ChunkPlan plan_chunks(std::size_t ray_count) {
-  if (ray_count == 0) return {1, 0};
-  // a chunk of a group or more is a whole number of the groups traced side by side, so that only
-  // the last chunk may end on a short group; a few rays stay in chunks of one to three, spread
-  // over as many workers
-  const std::size_t even = ceil_div(ray_count, kMaxChunks);
-  const std::size_t size =
-      even < kSideBySideRays ? even : ceil_div(even, kSideBySideRays) * kSideBySideRays;
-  return {size, ceil_div(ray_count, size)};
 }
 
 }  // namespace abyx

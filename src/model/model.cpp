@@ -1,0 +1,24 @@
+#include "model/model.h"
+
+namespace abyx {
+
+Model build_model(const SimulationConfig& config) {
+  Model model;
+  model.source = {config.source.position[0], config.source.position[1], config.source.position[2]};
+  model.beam = config.beam;
+  model.ssp = init_ssp(config.ssp);
+  model.bty = init_bty(config.bathymetry);
+  model.omegas = angular_frequencies(config.source.freq_hz);
+  model.fan = make_launch_fan(config.source);
+  model.launches = launch_list(model.fan);
+  model.receivers = config.receivers;
+  model.layout = receiver_layout(config.receivers);
+  // array receivers are indexed once and the index shared by every worker; polar ones are found
+  // along their own axes
+  if (model.layout == ReceiverLayout::Array) {
+    model.array_index = build_receiver_index(array_receiver_points(config.receivers));
+  }
+  return model;
+}
+
+}  // namespace abyx

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <vector>
+
+#include "bty/bty_field.h"
+#include "common/vec3.h"
+#include "input/simulation_config.h"
+#include "model/launch_fan.h"
+#include "model/receiver_index.h"
+#include "model/receivers.h"
+#include "ssp/ssp_fields.h"
+
+namespace abyx {
+
+// Everything a run reads, built once from the validated configuration and only read afterwards,
+// by every worker at once: the ocean, the resolved settings, the fan and the receivers.
+struct Model {
+  Vec3 source;                   // (m, z positive down)
+  BeamSettings beam;             // the trace and beam settings, beam type resolved
+  SSPFields ssp;                 // sound-speed grid
+  BTYfield bty;                  // bathymetry and bottom model
+  std::vector<float> omegas;     // angular frequencies (rad/s), in configuration order
+  LaunchFan fan;                 // launch angles and their spacings
+  std::vector<Launch> launches;  // the azimuth-major launch list
+  Receivers receivers;           // as configured: the field is laid out from them
+  ReceiverLayout layout = ReceiverLayout::Grid;
+  ReceiverIndex array_index;  // the array receivers' index; empty for other layouts
+};
+
+// The model of a validated configuration; after it, nothing reads the configuration record. Throws
+// Fault on set-up faults (array receiver lists of different lengths, grids that disagree).
+Model build_model(const SimulationConfig& config);
+
+}  // namespace abyx
