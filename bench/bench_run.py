@@ -13,6 +13,7 @@ The module is imported from the environment (PYTHONPATH=build/<dir> for a develo
 Receiver-contributions per second need the beam sum's counts, which bench/count_contributions (a
 developer build's program) works out once per scenario on one thread; --counter names it, and by
 default the newest build/*/bench/count_contributions is used; without one the column shows "-".
+The current figures, the machine they were taken on and how to profile a run: bench/RESULTS.md.
 """
 
 import argparse

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "bty/bty_field.h"
-#include "model/launch_fan.h"
 #include "influence/gaussian_beam_testing.h"
 #include "input/read_simulation_config.h"
+#include "model/launch_fan.h"
 #include "rays/trace_ray.h"
 #include "ssp/ssp_fields.h"
 

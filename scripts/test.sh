@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the C++ tests (CTest), then installs the module with its test dependencies into a
 # virtual environment of its own (build/test-venv), runs pytest there and builds the docs.
-# Set ABYX_SANITIZE (e.g. address,undefined) to run only the C++ tests, under sanitizers.
+# Set ABYX_SANITIZE (e.g. address,undefined) to run only the C++ tests, under sanitizers, and
+# ABYX_CXX (e.g. clang++) to run only the C++ tests, built with that compiler.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,14 +32,17 @@ for tool in cmake ninja; do command -v "$tool" >/dev/null || tools+=("$tool"); d
 werror=${ABYX_WERROR:-ON}
 jobs=$(nproc)
 
-# C++ unit tests
-build=build/dev${ABYX_SANITIZE:+-${ABYX_SANITIZE//,/-}}
+# C++ unit tests; another compiler builds in a folder of its own (build/dev-clang for clang++)
+cxx=${ABYX_CXX:-}
+cxx_name=${cxx##*/}
+build=build/dev${cxx:+-${cxx_name//++/}}${ABYX_SANITIZE:+-${ABYX_SANITIZE//,/-}}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DABYX_DEVELOPER=ON \
-  -DABYX_PYTHON_MODULE=OFF -DABYX_WERROR="$werror" -DABYX_SANITIZE="${ABYX_SANITIZE:-}" >/dev/null
+  ${cxx:+-DCMAKE_CXX_COMPILER="$cxx"} -DABYX_PYTHON_MODULE=OFF -DABYX_WERROR="$werror" \
+  -DABYX_SANITIZE="${ABYX_SANITIZE:-}" >/dev/null
 cmake --build "$build" -j "$jobs"
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
 
-if [ -n "${ABYX_SANITIZE:-}" ]; then
+if [ -n "${ABYX_SANITIZE:-}" ] || [ -n "$cxx" ]; then
   exit 0
 fi
 

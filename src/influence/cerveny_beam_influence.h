@@ -7,8 +7,8 @@
 #include "common/ray_state.h"
 #include "influence/gaussian_beam_influence.h"
 #include "influence/pressure_field.h"
-#include "model/receiver_index.h"
 #include "input/simulation_config.h"
+#include "model/receiver_index.h"
 
 namespace abyx {
 

@@ -14,8 +14,8 @@
 #include "common/ray_state.h"
 #include "influence/arrival_table.h"
 #include "influence/pressure_field.h"
-#include "model/receiver_index.h"
 #include "influence/receiver_search.h"
+#include "model/receiver_index.h"
 
 namespace abyx {
 

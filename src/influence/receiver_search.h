@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "common/vec3.h"
-#include "model/packed_points.h"
 #include "influence/pressure_field.h"
-#include "model/receiver_index.h"
 #include "influence/segment_reach.h"
+#include "model/packed_points.h"
+#include "model/receiver_index.h"
 
 namespace abyx {
 

@@ -88,7 +88,7 @@ template <bool kPlaneWave, class Make>
 template <bool kPlaneWave>
 inline RayState advanced(const RayState& state, const RayDerivatives& k, float h) {
   return with_advanced_fields<kPlaneWave>(state, k, h, [](auto&&... fields) {
-    return RayState(std::forward<decltype(fields)>(fields)...);
+    return RayState{std::forward<decltype(fields)>(fields)...};
   });
 }
 
@@ -96,7 +96,11 @@ inline RayState advanced(const RayState& state, const RayDerivatives& k, float h
 template <bool kPlaneWave>
 inline void append_advanced(std::vector<RayState>& states, const RayDerivatives& k, float h) {
   with_advanced_fields<kPlaneWave>(states.back(), k, h, [&](auto&&... fields) {
+#if defined(__cpp_aggregate_paren_init)  // g++ 10, clang 16: the state built in its slot
     states.emplace_back(std::forward<decltype(fields)>(fields)...);
+#else
+    states.push_back(RayState{std::forward<decltype(fields)>(fields)...});
+#endif
   });
 }
 

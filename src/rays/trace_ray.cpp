@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -358,7 +358,7 @@ struct LaneRay {
       // rk2_step's midpoint, on a copy of the tracing cursor, evaluated with the other lanes
       lane.h = h;
       detail::with_advanced_fields<false>(last, k, 0.5f * h, [&](auto&&... fields) {
-        std::construct_at(&lane.mid, std::forward<decltype(fields)>(fields)...);
+        ::new (static_cast<void*>(&lane.mid)) RayState{std::forward<decltype(fields)>(fields)...};
       });
       lane.mid_cell = walk.ssp_cursor;
       update_ssp_cursor(lane.mid.pos, ssp, lane.mid_cell);
