@@ -99,7 +99,7 @@ def save(path: PathLike, result: Any, config: Optional[Mapping[str, Any]] = None
     if suffix_of(path) == ".npz":
         _save_npz(path, result, config)
         return
-    from abyx_tools.dataset import to_dataset  # needs xarray, checked first
+    from abyx_tools.dataset import to_dataset  # needs xarray: imported only for netCDF
 
     require_netcdf()
     dataset = to_dataset(result, config)
