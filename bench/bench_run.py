@@ -235,8 +235,8 @@ def machine_line():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--scenario", action="append",
-                        help="a scenario of bench/scenarios (%s), a built-in quick one (%s) or a JSON file; "
-                             "repeatable" % (", ".join(SCENARIO_NAMES), ", ".join(QUICK)))
+                        help=f"a scenario of bench/scenarios ({', '.join(SCENARIO_NAMES)}), a built-in quick one "
+                             f"({', '.join(QUICK)}) or a JSON file; repeatable")
     parser.add_argument("--quick", action="store_true", help="the built-in quick scenarios")
     parser.add_argument("--runs", type=int, default=3, help="timed runs per case (at least 3)")
     parser.add_argument("--threads", default="1,2,all",

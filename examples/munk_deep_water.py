@@ -33,7 +33,8 @@ def config(small):
     axis = [-70000.0, 70000.0]
     elevation_step = 1.0 if small else 0.25
     return {
-        "ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": z_nodes, "c_m_s": [munk(z) for _ in range(4) for z in z_nodes]},
+        "ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": z_nodes,
+                "c_m_s": [munk(z) for _ in range(4) for z in z_nodes]},
         "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": [DEPTH_M] * 4},
         "source": {"position": [0.0, 0.0, SOURCE_Z_M], "freq_hz": [FREQ_HZ],
                    "launch_elev_deg": list(np.arange(-20.0, 20.0 + 1e-9, elevation_step)),

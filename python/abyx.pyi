@@ -1,6 +1,6 @@
 """Python bindings for the abyx underwater acoustic ray tracer."""
 
-from typing import Any, Mapping
+from typing import Any, Callable, Mapping
 
 __all__ = ["__doc__", "run_simulation"]
 
@@ -25,3 +25,7 @@ def run_simulation(py_cfg: Mapping[str, Any]) -> dict[str, Any]:
     -----
     Unknown config keys are ignored and emitted as Python warnings.
     """
+
+def _run_simulation_watched(py_cfg: Mapping[str, Any], watch: Callable[[int, int], None], /) -> dict[str, Any]:
+    """run_simulation, interruptible, calling watch(rays_done, rays_total) about every 0.1 s and at the end (the
+    toolkit's progress bar)."""

@@ -51,5 +51,9 @@ pip install ".[test,docs]" --config-settings=cmake.define.ABYX_WERROR="$werror" 
   --config-settings=build-dir=build/wheel
 python -m pytest -q tests/python
 
+# Python lint (settings in pyproject.toml): ruff over the Python, mypy over the toolkit against abyx.pyi
+python -m ruff check python tests/python bench examples docs
+python -m mypy
+
 # The user guide and the API reference, every warning an error
 python -m sphinx -E -W --keep-going -q -b html docs build/docs

@@ -10,10 +10,12 @@ from __future__ import annotations
 import os
 from collections.abc import Mapping
 from dataclasses import dataclass
-from typing import Any, NamedTuple, Optional
+from typing import Any, Dict, NamedTuple, Optional, get_args, get_type_hints
 
 from abyx_tools._extras import require
 from abyx_tools.results import to_arrays
+from abyx_tools.saved import SavedRun, open_dataset, read_npz
+from abyx_tools.schema import Arrivals
 
 np = require("numpy", "abyx_tools.arrival_tables")
 
@@ -26,15 +28,11 @@ __all__ = [
     "impulse_response",
 ]
 
-# The per-arrival lists of result["arrivals"] and their dtypes.
+# The per-arrival lists of result["arrivals"] (the amplitudes aside, per frequency too) and their dtypes.
 _LISTS = {
-    "receiver": np.int64,
-    "delay_s": np.float64,
-    "launch_elev_deg": np.float64,
-    "launch_azim_deg": np.float64,
-    "n_surface": np.int64,
-    "n_bottom": np.int64,
-    "ray_index": np.int64,
+    name: np.int64 if get_args(hint) == (int,) else np.float64
+    for name, hint in get_type_hints(Arrivals).items()
+    if not name.startswith("amplitude_")
 }
 
 
@@ -85,13 +83,9 @@ def arrival_arrays(result: Any, config: Optional[Mapping[str, Any]] = None) -> A
     `to_dataset`, or of a file `save` wrote (a path: netCDF or .npz). Polar receivers are placed
     around the source of the run's `config`, or relative to the source without it."""
     if isinstance(result, (str, os.PathLike)):
-        from abyx_tools.files import open_dataset, read_npz
-
         if os.fspath(result).lower().endswith(".npz"):
             return _from_stored(read_npz(result))
         return _from_stored(open_dataset(result))
-    from abyx_tools.files import SavedRun
-
     if isinstance(result, SavedRun):
         raise ValueError("a run read by load() does not carry the arrivals its file holds: pass the file's name "
                          "instead, as in arrivals(path) or plot.arrivals(path, receiver)")
@@ -120,7 +114,7 @@ def arrival_arrays(result: Any, config: Optional[Mapping[str, Any]] = None) -> A
     )
 
 
-def arrival_variables(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = None) -> dict:
+def arrival_variables(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = None) -> Dict[str, Any]:
     """The arrivals as dataset variables along an `arrival` dimension (amplitudes along
     (`frequency_hz`, `arrival`)), for `to_dataset` and `save`."""
     arrays = arrival_arrays(result, config)
@@ -136,7 +130,9 @@ def arrival_variables(result: Mapping[str, Any], config: Optional[Mapping[str, A
         "y_m": {"long_name": "receiver y", "units": "m"},
         "z_m": {"long_name": "receiver depth", "units": "m", "positive": "down"},
     }
-    variables = {f"arrival_{name}": ("arrival", getattr(arrays, name), attrs) for name, attrs in names.items()}
+    variables: Dict[str, Any] = {
+        f"arrival_{name}": ("arrival", getattr(arrays, name), attrs) for name, attrs in names.items()
+    }
     for part in ("re", "im"):
         values = getattr(arrays.amplitude, "real" if part == "re" else "imag")
         attrs = {"long_name": f"arrival amplitude, {'real' if part == 're' else 'imaginary'} part", "units": "re 1 m"}
@@ -201,7 +197,9 @@ def impulse_response(
         raise ValueError(f"band_hz must be a positive number, got {band_hz!r}")
     arrays = arrival_arrays(result)
     if not 0 <= frequency_index < arrays.frequency_hz.size:
-        raise IndexError(f"frequency_index {frequency_index} is out of range for {arrays.frequency_hz.size} frequencies")
+        raise IndexError(
+            f"frequency_index {frequency_index} is out of range for {arrays.frequency_hz.size} frequencies"
+        )
     chosen = arrays.at(receiver)
     if chosen.size == 0:
         raise ValueError(f"receiver {receiver} has no arrivals")

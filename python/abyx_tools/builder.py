@@ -23,10 +23,14 @@ __all__ = ["SEDIMENTS", "config"]
 # Typical fluid sediments: compressional speed (m/s), density (g/cm^3) and attenuation (dB per
 # wavelength), as the usual geoacoustic tables give them.
 SEDIMENTS: Dict[str, Dict[str, float]] = {
-    "clay": {"compressional_speed_m_s": 1500.0, "density_g_cm3": 1.5, "compressional_attenuation_db_per_wavelength": 0.2},
-    "silt": {"compressional_speed_m_s": 1575.0, "density_g_cm3": 1.7, "compressional_attenuation_db_per_wavelength": 1.0},
-    "sand": {"compressional_speed_m_s": 1650.0, "density_g_cm3": 1.9, "compressional_attenuation_db_per_wavelength": 0.8},
-    "gravel": {"compressional_speed_m_s": 1800.0, "density_g_cm3": 2.0, "compressional_attenuation_db_per_wavelength": 0.6},
+    "clay": {"compressional_speed_m_s": 1500.0, "density_g_cm3": 1.5,
+            "compressional_attenuation_db_per_wavelength": 0.2},
+    "silt": {"compressional_speed_m_s": 1575.0, "density_g_cm3": 1.7,
+            "compressional_attenuation_db_per_wavelength": 1.0},
+    "sand": {"compressional_speed_m_s": 1650.0, "density_g_cm3": 1.9,
+            "compressional_attenuation_db_per_wavelength": 0.8},
+    "gravel": {"compressional_speed_m_s": 1800.0, "density_g_cm3": 2.0,
+              "compressional_attenuation_db_per_wavelength": 0.6},
 }
 
 _NICE_STEPS_DEG = (2.0, 1.0, 0.5, 0.25, 0.2, 0.1, 0.05, 0.02, 0.01)
@@ -108,7 +112,9 @@ def _bathymetry_grid(depth_m: Any, source: Tuple[float, float, float], half_widt
         x, y = _floats(depth_m["x_m"], "depth_m x_m"), _floats(depth_m["y_m"], "depth_m y_m")
         z = np.asarray(depth_m["z_m"], dtype=np.float64)
         if z.shape != (len(x), len(y)):
-            raise ValueError(f"depth_m z_m must have the shape (len(x_m), len(y_m)) = {(len(x), len(y))}, got {z.shape}")
+            raise ValueError(
+                f"depth_m z_m must have the shape (len(x_m), len(y_m)) = {(len(x), len(y))}, got {z.shape}"
+            )
         return x, y, z.ravel().tolist()
     if _is_number(depth_m):
         return span(xs), span(ys), [float(depth_m)] * 4
@@ -218,7 +224,7 @@ def config(
     """
     if (source_depth_m is None) == (source_position_m is None):
         raise ValueError("give the source as source_depth_m or as source_position_m, one of them")
-    source = (0.0, 0.0, float(source_depth_m)) if source_position_m is None else tuple(
+    source = (0.0, 0.0, float(source_depth_m)) if source_depth_m is not None else tuple(
         _floats(source_position_m, "source_position_m"))
     if len(source) != 3:
         raise ValueError("source_position_m must be (x, y, z)")

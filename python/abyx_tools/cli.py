@@ -22,6 +22,10 @@ import warnings
 from pathlib import Path
 from typing import Any, Callable, List, Optional, Sequence
 
+from abyx_tools import __version__, runtime
+from abyx_tools._extras import require
+from abyx_tools.runtime import keyed_config, set_worker_threads
+
 __all__ = ["main"]
 
 PROGRAM = "abyx"
@@ -48,8 +52,6 @@ def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROGRAM, description="Run abyx simulations and draw their results."
     )
-    from abyx_tools import __version__
-
     parser.add_argument("--version", action="version", version=f"{PROGRAM} {__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
@@ -179,8 +181,6 @@ def _run(args: argparse.Namespace) -> int:
     _check_destination(output, SUFFIXES)
     if output.suffix.lower() == ".nc":
         require_netcdf()  # a missing extra is reported before the run, not after it
-    from abyx_tools.runtime import keyed_config
-
     # sections written as lists take the command line's progress and are saved with their keys
     config = keyed_config(_read_config(args.config))
     result = _simulate(_with_progress(config, args.progress), args.threads)
@@ -211,8 +211,6 @@ def _simulate(config: Any, threads: Optional[int]) -> Any:
     refusal raised as a CommandError with the module's message."""
     import abyx
 
-    from abyx_tools.runtime import run, set_worker_threads
-
     if threads is not None:
         try:
             set_worker_threads(threads)
@@ -222,7 +220,7 @@ def _simulate(config: Any, threads: Optional[int]) -> Any:
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         try:
-            result = run(config)
+            result = runtime.run(config)  # looked up at each call, so that it can be replaced
         except (RuntimeError, MemoryError) as error:  # with the notes that say where the problem lies
             raise CommandError("\n".join([str(error), *getattr(error, "__notes__", [])])) from None
         except abyx.PanicException as fault:
@@ -253,7 +251,6 @@ def _picture(args: argparse.Namespace) -> tuple[str, Callable[[Any, Any], Any]]:
 
 
 def _plot(args: argparse.Namespace) -> int:
-    from abyx_tools._extras import require
     from abyx_tools.files import _write_atomically, load
 
     name, draw = _picture(args)

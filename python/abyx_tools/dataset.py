@@ -30,15 +30,14 @@ from collections.abc import Mapping
 from typing import Any, Dict, List, Optional
 
 from abyx_tools._extras import require
-from abyx_tools.results import FieldArrays, RayPath, ray_paths, to_arrays, with_config
+from abyx_tools.arrival_tables import arrival_variables
+from abyx_tools.results import FieldArrays, RayPath
+from abyx_tools.saved import CONFIG_ATTRIBUTE, complex_pressure, config_of, field_of, ray_paths_of, saved_run
 
 np = require("numpy", "abyx_tools.dataset")
 xr = require("xarray", "abyx_tools.dataset")
 
 __all__ = ["CONFIG_ATTRIBUTE", "complex_pressure", "config_of", "field_of", "ray_paths_of", "to_dataset"]
-
-# The attribute that holds the run's configuration as JSON text.
-CONFIG_ATTRIBUTE = "abyx_config"
 
 _RECEIVER_DIMS = {"grid": ("x_m", "y_m", "z_m"), "array": ("receiver",), "polar": ("range_m", "bearing_deg", "z_m")}
 
@@ -89,15 +88,6 @@ def _field_variables(field: FieldArrays) -> Dict[str, Any]:
             {"long_name": "incoherent transmission loss", "units": "dB re 1 m"},
         )
     return variables
-
-
-def complex_pressure(dataset: Any) -> Any:
-    """The complex pressure (complex64) of a dataset made by `to_dataset` or read from its file."""
-    missing = [name for name in ("pressure_re", "pressure_im") if name not in dataset]
-    if missing:
-        raise ValueError(f"not an abyx result dataset: no variable(s) {', '.join(missing)}")
-    pressure = dataset["pressure_re"] + 1j * dataset["pressure_im"]
-    return pressure.astype(np.complex64).assign_attrs(long_name="pressure", units="re 1 m")
 
 
 def _coordinates(field: FieldArrays) -> Dict[str, Any]:
@@ -185,16 +175,11 @@ def to_dataset(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     """The result dict of a run (or its `FieldArrays`) as an `xarray.Dataset`, described above.
     Pass the run's `config` to keep the source and the environment as attributes; ray paths are
     included when the result holds them."""
-    from abyx_tools.runtime import keyed_config, plain_config
-
-    plain = keyed_config(plain_config(config)) if config is not None else None
-    field = with_config(result if isinstance(result, FieldArrays) else to_arrays(result, plain), plain)
+    field, paths, plain = saved_run(result, config)
     variables = _field_variables(field)
-    if isinstance(result, Mapping) and "ray_paths" in result:
-        variables.update(_ray_variables(ray_paths(result)))
+    if paths is not None:
+        variables.update(_ray_variables(paths))
     if isinstance(result, Mapping) and "arrivals" in result:
-        from abyx_tools.arrival_tables import arrival_variables
-
         variables.update(arrival_variables(result, plain))
     dataset = xr.Dataset(variables, coords=_coordinates(field))
     dataset.attrs["title"] = "abyx simulation result"
@@ -202,78 +187,3 @@ def to_dataset(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     if plain is not None:
         dataset.attrs.update(_attributes(plain))
     return dataset
-
-
-def config_of(dataset: Any) -> Optional[Dict[str, Any]]:
-    """The configuration stored with a dataset made by `to_dataset`, or None when it has none."""
-    text = dataset.attrs.get(CONFIG_ATTRIBUTE)
-    return json.loads(text) if text else None
-
-
-def _frequency_name(dataset: Any) -> str:
-    # files written before the coordinate took the result's name call it freq_hz
-    return "frequency_hz" if "frequency_hz" in dataset.coords else "freq_hz"
-
-
-def field_of(dataset: Any) -> FieldArrays:
-    """The `FieldArrays` of a dataset made by `to_dataset` (or read back from its file)."""
-    missing = [name for name in ("delay_s", "amplitude") if name not in dataset]
-    if missing:
-        raise ValueError(f"not an abyx result dataset: no variable(s) {', '.join(missing)}")
-    frequency = _frequency_name(dataset)
-
-    def per_frequency(variable: Any) -> Any:  # one frequency chosen by .sel leaves a scalar coordinate
-        return variable if frequency in variable.dims else variable.expand_dims(frequency)
-
-    pressure = per_frequency(complex_pressure(dataset))
-    is_array = "receiver" in dataset["delay_s"].dims
-    polar = "range_m" in dataset["delay_s"].dims
-    source = dataset.attrs.get("source_position_m")
-    source_position = None
-    if source is not None and np.size(source) == 3:
-        x, y, z = (float(v) for v in np.ravel(source))
-        source_position = (x, y, abs(z))
-    return FieldArrays(
-        frequency_hz=np.atleast_1d(np.asarray(dataset[frequency].values, dtype=np.float32)),
-        pressure=np.asarray(pressure.values, dtype=np.complex64),
-        delay_s=np.asarray(dataset["delay_s"].values, dtype=np.float32),
-        amplitude=np.asarray(dataset["amplitude"].values, dtype=np.float32),
-        x_m=np.asarray(dataset["x_m"].values, dtype=np.float32),
-        y_m=np.asarray(dataset["y_m"].values, dtype=np.float32),
-        z_m=np.asarray(dataset["z_m"].values, dtype=np.float32),
-        is_array=is_array,
-        source_position_m=source_position,
-        intensity=(
-            np.asarray(per_frequency(dataset["intensity"]).values, dtype=np.float32)
-            if "intensity" in dataset
-            else None
-        ),
-        in_water=np.asarray(dataset["in_water"].values, dtype=bool) if "in_water" in dataset else None,
-        range_m=np.asarray(dataset["range_m"].values, dtype=np.float32) if polar else None,
-        bearing_deg=np.asarray(dataset["bearing_deg"].values, dtype=np.float32) if polar else None,
-    )
-
-
-def ray_paths_of(dataset: Any) -> Optional[List[RayPath]]:
-    """The ray paths stored in a dataset made by `to_dataset`, or None when it holds none."""
-    if "ray_point_count" not in dataset:
-        return None
-    counts = np.asarray(dataset["ray_point_count"].values, dtype=np.int64)
-    indices = np.asarray(dataset["ray_index"].values, dtype=np.int64)
-    points = np.stack(
-        [
-            np.asarray(dataset[name].values, dtype=np.float32)
-            for name in ("ray_x_m", "ray_y_m", "ray_z_m")
-        ],
-        axis=1,
-    )
-    if counts.sum() != len(points):
-        raise ValueError(
-            f"ray paths: the point counts add up to {counts.sum()}, "
-            f"but {len(points)} points are stored"
-        )
-    starts = np.concatenate([[0], np.cumsum(counts)[:-1]]).astype(np.int64)
-    return [
-        RayPath(int(index), points[start : start + count])
-        for index, start, count in zip(indices, starts, counts)
-    ]

@@ -20,7 +20,19 @@ from collections.abc import Mapping, Sequence
 from typing import Any, List, Optional, Tuple
 
 from abyx_tools._extras import require
-from abyx_tools.results import FieldArrays, RayPath, polar_positions_m, ray_paths, source_position_of, to_arrays
+from abyx_tools.arrival_tables import arrival_arrays
+from abyx_tools.results import (
+    FieldArrays,
+    RayPath,
+    bilinear,
+    polar_positions_m,
+    ray_paths,
+    seabed_depth_m,
+    source_position_of,
+    to_arrays,
+)
+from abyx_tools.runtime import keyed_config, plain_config
+from abyx_tools.saved import SavedRun, is_dataset, opened
 
 np = require("numpy", "abyx_tools.plot")
 
@@ -57,44 +69,19 @@ def _axes(ax: Any) -> Any:
     return new
 
 
-def _is_dataset(data: Any) -> bool:
-    return hasattr(data, "data_vars") and hasattr(data, "attrs")
-
-
-def _opened(data: Any) -> Any:
-    """The run a file holds, for a path; anything else as it is."""
-    if isinstance(data, (str, os.PathLike)):
-        from abyx_tools.files import load
-
-        return load(data)
-    return data
-
-
 def _field(data: Any) -> FieldArrays:
-    from abyx_tools.files import SavedRun
-
-    data = _opened(data)
+    data = opened(data)
     if isinstance(data, FieldArrays):
         return data
     if isinstance(data, SavedRun):
         return data.field
-    if _is_dataset(data):
-        from abyx_tools.dataset import field_of
-
-        return field_of(data)
     return to_arrays(data)
 
 
 def _paths(data: Any) -> List[RayPath]:
-    from abyx_tools.files import SavedRun
-
-    data = _opened(data)
+    data = opened(data)
     if isinstance(data, SavedRun):
         data = data.ray_paths
-    elif _is_dataset(data):
-        from abyx_tools.dataset import ray_paths_of
-
-        data = ray_paths_of(data)
     elif isinstance(data, Mapping):
         return ray_paths(data)
     if data is None:
@@ -109,19 +96,8 @@ def _paths(data: Any) -> List[RayPath]:
 
 def _config(data: Any, section: str = "bathymetry", what: str = "a bathymetry") -> Mapping[str, Any]:
     """The configuration given, or held by a saved run or a dataset, with `section` in it."""
-    from abyx_tools.files import SavedRun
-
-    data = _opened(data)
-    config = data
-    if isinstance(data, SavedRun):
-        config = data.config
-    elif _is_dataset(data):
-        from abyx_tools.dataset import config_of
-
-        config = config_of(data)
-    from abyx_tools.runtime import keyed_config
-
-    config = keyed_config(config)
+    data = opened(data)
+    config = keyed_config(data.config if isinstance(data, SavedRun) else data)
     if not isinstance(config, Mapping) or section not in config:
         raise ValueError(f"no configuration with {what} to draw: pass the run's config")
     return config
@@ -358,7 +334,7 @@ def tl_vertical(
     instead. With
     the run's configuration (`config`, or the one a saved run or dataset holds) the seabed along
     the slice is drawn over the receivers below it."""
-    data = _opened(data)  # a file is read once, for its field and its seabed
+    data = opened(data)  # a file or a dataset is read once, for its field and its seabed
     field = _field(data)
     k = _frequency_index(field, frequency_hz)
     from_source = origin_m is None
@@ -412,8 +388,6 @@ def _polar_vertical(field: FieldArrays, data: Any, k: int, bearing_deg: float, o
     seabed_config = config if config is not None else _config_or_none(data)
     source = field.source_position_m
     if source is None and seabed_config is not None:
-        from abyx_tools.runtime import plain_config
-
         source = source_position_of(plain_config(seabed_config))
     radians = math.radians(bearing)
     return _draw_section(ax, field, k, bearing_deg, source[:2] if source else (0.0, 0.0),
@@ -428,9 +402,6 @@ def _draw_section(ax: Any, field: FieldArrays, k: int, bearing_deg: float, origi
     ax = _axes(ax)
     _tl_mesh(ax, _edges(ranges), _edges(depths), section.T, cmap, vmin, vmax)
     if seabed_config is not None:
-        from abyx_tools.results import seabed_depth_m
-        from abyx_tools.runtime import plain_config
-
         seabed = seabed_depth_m(
             plain_config(seabed_config), origin[0] + ranges * direction[0], origin[1] + ranges * direction[1]
         )
@@ -582,8 +553,6 @@ def arrivals(
     """One receiver's arrivals as stems: `20 log10 |A|` (dB re 1 m) against delay, coloured by the
     number of bounces (surface and bottom). `data` is a result dict run with `beam.arrivals`, a
     dataset or a saved file (see `abyx_tools.arrival_arrays`)."""
-    from abyx_tools.arrival_tables import arrival_arrays
-
     arrays = arrival_arrays(data)
     count = arrays.frequency_hz.size
     if not -count <= frequency_index < count:
@@ -620,9 +589,7 @@ def eigenrays(
 ) -> Any:
     """One receiver's eigenrays (a result run with `beam.eigenrays`) over horizontal range from the
     source and depth, coloured by the number of bounces."""
-    from abyx_tools.files import SavedRun
-
-    if isinstance(result, (str, os.PathLike, SavedRun)) or _is_dataset(result):
+    if isinstance(result, (str, os.PathLike, SavedRun)) or is_dataset(result):
         raise ValueError("eigenrays are not saved in result files or datasets: draw them from the result dict of "
                          "the run (run with beam.arrivals and beam.eigenrays)")
     if not isinstance(result, Mapping) or "eigenrays" not in result:
@@ -637,7 +604,8 @@ def eigenrays(
     for j, count in zip(chosen, bounces):
         points = np.asarray(result["eigenrays"][j]["path"], dtype=np.float64).reshape(-1, 3)
         offset = points[:, :2] - points[:1, :2]
-        ax.plot(np.hypot(offset[:, 0], offset[:, 1]), points[:, 2], color=mappable.to_rgba(float(count)), linewidth=linewidth)
+        ax.plot(np.hypot(offset[:, 0], offset[:, 1]), points[:, 2], color=mappable.to_rgba(float(count)),
+                linewidth=linewidth)
     ax.figure.colorbar(mappable, ax=ax, label="bounces (surface + bottom)")
     ax.invert_yaxis()
     ax.set_xlabel("range from the source (m)")
@@ -657,8 +625,6 @@ def sound_speed(
     """The sound-speed profile of a configuration at the horizontal point (x_m, y_m): bilinear in x
     and y at each node depth of the grid (the edge values beyond it), straight between the node
     depths, the nodes marked, down to the deepest node."""
-    from abyx_tools.runtime import plain_config
-
     ssp = plain_config(_config(config, "ssp", "a sound-speed grid"))["ssp"]
     xs, ys, zs = (np.asarray(ssp[key], dtype=np.float64) for key in ("x_ssp_m", "y_ssp_m", "z_ssp_m"))
     speeds = np.asarray(ssp["c_m_s"], dtype=np.float64)
@@ -666,8 +632,6 @@ def sound_speed(
         raise ValueError(
             f"ssp c_m_s holds {speeds.size} values, but its axes need {xs.size * ys.size * zs.size}"
         )
-    from abyx_tools.results import bilinear
-
     profile = bilinear(xs, ys, speeds.reshape(xs.size, ys.size, zs.size), float(x_m), float(y_m))
     depths = np.abs(zs)
     ax = _axes(ax)

@@ -23,6 +23,7 @@ from typing import Any, List, NamedTuple, Optional, Tuple
 
 from abyx_tools._extras import require
 from abyx_tools.runtime import keyed_config
+from abyx_tools.schema import FIELD_KEYS
 
 np = require("numpy", "abyx_tools.results")
 
@@ -37,9 +38,6 @@ __all__ = [
     "transmission_loss_db",
     "with_config",
 ]
-
-_FIELD_KEYS = ("frequency_hz", "shape", "pressure_re", "pressure_im", "delay_s", "amplitude")
-
 
 class RayPath(NamedTuple):
     """One traced ray: its index in the launch list (azimuth-major: azimuth a, elevation e of N_el
@@ -135,7 +133,7 @@ def _pressure_field(result: Mapping[str, Any]) -> Mapping[str, Any]:
     field = result.get("pressure_field", result)
     if not isinstance(field, Mapping):
         raise TypeError(f"result['pressure_field'] must be a dict, got {type(field).__name__}")
-    missing = [key for key in _FIELD_KEYS if key not in field]
+    missing = [key for key in FIELD_KEYS if key not in field]
     if missing:
         raise ValueError(f"not a pressure field: missing key(s) {', '.join(missing)}")
     return field

@@ -15,7 +15,7 @@ from collections.abc import Mapping
 from typing import Any, Optional, cast
 
 from abyx_tools._extras import require
-from abyx_tools.schema import Result, SimulationConfig
+from abyx_tools.schema import BOTTOM_MODELS, SECTIONS, Result, SimulationConfig, record_keys
 
 __all__ = [
     "MAX_WORKER_THREADS",
@@ -31,25 +31,11 @@ NUM_THREADS_VARIABLE = "ABYX_NUM_THREADS"
 # The largest pool size the extension module accepts.
 MAX_WORKER_THREADS = 4096
 
-# The keys of the configuration and of each section in the order the module reads them from a list
-# of values; a list holds the keys before the first that is read by key only (the beam's beam_type
-# and those after it), and may leave off the defaulted ones at its end: (keys, how many are required).
-CONFIG_KEYS = (("ssp", "bathymetry", "source", "receivers", "beam"), 5)
-SECTION_KEYS = {
-    "ssp": (("x_ssp_m", "y_ssp_m", "z_ssp_m", "c_m_s"), 4),
-    "bathymetry": (("x_bty_m", "y_bty_m", "z_bty_m", "water_density_g_cm3", "bottom_model"), 3),
-    "source": (("position", "freq_hz", "launch_elev_deg", "launch_azim_deg"), 4),
-    "receivers": (("config_type", "x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), 4),
-    "beam": (("step_m", "max_steps", "max_range_m", "store_ray_paths", "show_progress",
-              "atomic_progress_counter", "integration_method"), 3),
-}
-# A bottom_model list is the model's name, then its keys in this order.
-BOTTOM_KEYS = {
-    "rigid": ((), 0),
-    "acoustic": (("compressional_speed_m_s", "density_g_cm3", "compressional_attenuation_db_per_wavelength"), 2),
-    "elastic": (("compressional_speed_m_s", "shear_speed_m_s", "density_g_cm3",
-                 "compressional_attenuation_db_per_wavelength", "shear_attenuation_db_per_wavelength"), 3),
-}
+# The keys of the configuration, of each section and of each bottom model in the order the module reads them from a
+# list of values, with how many a list must hold: (keys, how many are required).
+CONFIG_KEYS = record_keys(SimulationConfig)
+SECTION_KEYS = {section: record_keys(record) for section, record in SECTIONS.items()}
+BOTTOM_KEYS = {name: record_keys(record) for name, record in BOTTOM_MODELS.items()}
 
 # The pool size this process's pool was created with by a run through this module, None before it.
 _pool_size_at_first_run: Optional[str] = None
@@ -94,7 +80,9 @@ def keyed_config(config: Any) -> Any:
         if section in keyed:
             keyed[section] = _keyed(keyed[section], keys)
     bathymetry = keyed.get("bathymetry")
-    bottom = bathymetry.get("bottom_model") if isinstance(bathymetry, Mapping) else None
+    if not isinstance(bathymetry, Mapping):
+        return keyed
+    bottom = bathymetry.get("bottom_model")
     if isinstance(bottom, (list, tuple)) and bottom and isinstance(bottom[0], str) and bottom[0] in BOTTOM_KEYS:
         fields = _keyed(list(bottom[1:]), BOTTOM_KEYS[bottom[0]])
         if isinstance(fields, dict):

@@ -5,27 +5,34 @@ Lengths are in metres with depth z positive downwards, angles in degrees, speeds
 in g/cm^3 and attenuations in dB per wavelength. Gridded values are flat lists in row-major order
 (last index fastest). Keys that a section may leave out sit in its `total=False` class; the others
 are required.
+
+These classes are the toolkit's one statement of the schema: `record_keys`, `SECTIONS`, `BOTTOM_MODELS` and
+`FIELD_KEYS` read it from them, and a test ties them to the extension module's own key tables.
 """
 
 from __future__ import annotations
 
-from typing import List, Literal, Optional, Tuple, TypedDict, Union
+from typing import Any, Dict, List, Literal, Optional, Tuple, TypedDict, Union, get_type_hints
 
 __all__ = [
+    "BOTTOM_MODELS",
+    "FIELD_KEYS",
+    "SECTIONS",
     "AcousticBottom",
     "Arrivals",
-    "BeamSettings",
     "Bathymetry",
+    "BeamSettings",
     "BottomModel",
-    "ElasticBottom",
     "Eigenray",
+    "ElasticBottom",
     "PressureField",
     "Receivers",
     "Result",
     "RigidBottom",
     "SimulationConfig",
-    "Source",
     "SoundSpeed",
+    "Source",
+    "record_keys",
 ]
 
 
@@ -194,3 +201,26 @@ class Result(_ResultAlways, total=False):
     ]  # with beam.store_ray_paths: per ray, its [x, y, z] points (m)
     arrivals: Arrivals  # with beam.arrivals
     eigenrays: List[Eigenray]  # with beam.eigenrays: one per arrival, in the order of arrivals
+
+
+# The first key of a record that the module reads by its key only: a record written as a list of values holds the keys
+# before it. Every key of the other records may be listed.
+FIRST_KEY_ONLY = {"BeamSettings": "beam_type"}
+# A bottom_model's tag; the records take it as their first key.
+BOTTOM_TAG = "model"
+# The configuration's sections, each with its record.
+SECTIONS: Dict[str, Any] = get_type_hints(SimulationConfig)
+# The bottom models by name; a bottom_model list is the name, then the model's keys.
+BOTTOM_MODELS: Dict[str, Any] = {"rigid": RigidBottom, "acoustic": AcousticBottom, "elastic": ElasticBottom}
+# The keys every pressure field has, in the order the module writes them after the receivers.
+FIELD_KEYS: Tuple[str, ...] = tuple(_PressureFieldAlways.__annotations__)
+
+
+def record_keys(record: Any) -> Tuple[Tuple[str, ...], int]:
+    """A record's keys in the order the module reads them from a list of values (those it may be written with), and
+    how many of them such a list must hold: the required ones, which come first."""
+    keys = tuple(key for key in record.__annotations__ if key != BOTTOM_TAG)
+    first_key_only = FIRST_KEY_ONLY.get(record.__name__)
+    if first_key_only is not None:
+        keys = keys[: keys.index(first_key_only)]
+    return keys, len(record.__required_keys__ - {BOTTOM_TAG})

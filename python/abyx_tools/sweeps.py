@@ -19,6 +19,7 @@ import os
 import warnings
 from collections import deque
 from collections.abc import Iterable, Iterator, Mapping
+from functools import partial
 from typing import Any, Callable, Deque, List, Optional, Tuple
 
 from abyx_tools.runtime import NUM_THREADS_VARIABLE, plain_config, run
@@ -34,7 +35,8 @@ def _pool_size_for_worker() -> None:
     from distributed import get_worker
 
     worker = get_worker()
-    threads = getattr(worker, "state", worker).nthreads
+    state: Any = getattr(worker, "state", worker)  # the thread count moved to the worker's state
+    threads = state.nthreads
     os.environ[NUM_THREADS_VARIABLE] = str(max(1, int(threads)))
 
 
@@ -46,6 +48,7 @@ def _run_task(config: Any) -> Tuple[str, Any, List[Tuple[str, type]]]:
     import abyx
 
     _pool_size_for_worker()
+    value: Any
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")  # the client's filters decide when they are issued again
         try:
@@ -129,7 +132,7 @@ def _sweep_on_cluster(
 
 def _sweep_locally(configs: Iterable[Mapping[str, Any]], returning: bool) -> Iterator[Any]:
     for config in configs:
-        yield _failure_of(lambda: run(config)) if returning else run(config)
+        yield _failure_of(partial(run, config)) if returning else run(config)
 
 
 def _failure_of(attempt: Callable[[], Any]) -> Any:

@@ -17,7 +17,9 @@ from pathlib import Path
 import pytest
 
 import abyx
+from abyx_tools import schema
 from conftest import make_config
+
 
 def test_docstrings_all_signature_and_the_panic_class_made_once():
     assert abyx.__doc__ == "Python bindings for the abyx underwater acoustic ray tracer."
@@ -34,19 +36,39 @@ def test_docstrings_all_signature_and_the_panic_class_made_once():
     assert importlib.reload(abyx).PanicException is panic and abyx.__all__ == ["__doc__", "run_simulation"]
 
 
-# the stub beside an installed module (abyx.pyi, and abyx-stubs for mypy)
-def test_installed_stubs_name_exactly_the_public_names():
+ROOT = Path(__file__).resolve().parents[2]
+
+
+# the stub beside an installed module (abyx.pyi, and abyx-stubs for mypy), else the source tree's
+def test_the_stubs_name_exactly_the_modules_names():
     module = Path(abyx.__file__).resolve()
     try:
         installed = {Path(f.locate()).resolve() for f in importlib.metadata.files("abyx") or ()}
     except importlib.metadata.PackageNotFoundError:
         installed = set()
-    if module not in installed:
-        pytest.skip("abyx is not imported from an installed distribution")
-    public = {name for name in dir(abyx) if not name.startswith("_")}
-    for stub in (module.with_name("abyx.pyi"), module.with_name("abyx-stubs") / "__init__.pyi"):
+    stubs = ([module.with_name("abyx.pyi"), module.with_name("abyx-stubs") / "__init__.pyi"] if module in installed
+             else [ROOT / "python" / "abyx.pyi"])
+    for stub in stubs:  # every name but the dunders: the toolkit's private helper too
         body = ast.parse(stub.read_text(encoding="utf-8")).body
-        assert {node.name for node in body if isinstance(node, (ast.ClassDef, ast.FunctionDef))} == public
+        assert {node.name for node in body if isinstance(node, (ast.ClassDef, ast.FunctionDef))} == {
+            name for name in dir(abyx) if not name.startswith("__")}
+
+
+# the reader's records (key, presence): the TypedDicts' keys in order, as required, listable up to the first key only
+def test_the_toolkit_schema_is_the_modules_key_tables():
+    text = (ROOT / "src" / "input" / "read_simulation_config.cpp").read_text(encoding="utf-8")
+    tables = dict(re.findall(r"SchemaField<\w+> k(\w+)Fields\[\] = \{(.*?)\n\};", text, re.S))
+    records = {"Acoustic": schema.AcousticBottom, "Elastic": schema.ElasticBottom,
+               **{record.__name__: record for record in [schema.SimulationConfig, *schema.SECTIONS.values()]}}
+    assert set(tables) == set(records) and len(records) == 8
+    for name, body in tables.items():
+        fields, record = re.findall(r'\{"(\w+)", Presence::(\w+)', body), records[name]
+        required = {key for key, presence in fields if presence == "Required"}
+        assert [key for key in record.__annotations__ if key != "model"] == [key for key, _ in fields], name
+        assert record.__required_keys__ - {"model"} == required, name
+        assert schema.record_keys(record) == (tuple(k for k, p in fields if p != "KeyOnly"), len(required)), name
+    assert [(section, record.__name__) for section, record in schema.SECTIONS.items()] == re.findall(
+        r'\{"(\w+)", Presence::Required,\s*\[\]\([^)]*\) \{\s*return read_record\(r, k(\w+)Schema', tables["SimulationConfig"])
 
 
 @pytest.mark.parametrize("args, kwargs, message", [
@@ -179,8 +201,7 @@ def test_internal_fault_is_a_panic_exception_and_the_next_call_works(section, va
     assert abyx.run_simulation(py_cfg=make_config()) == abyx.run_simulation(make_config())
 
 
-ARRIVAL_KEYS = ["receiver", "delay_s", "launch_elev_deg", "launch_azim_deg", "n_surface", "n_bottom", "ray_index",
-                "amplitude_re", "amplitude_im", "arrivals", "path", "eigenrays"]
+ARRIVAL_KEYS = [*schema.Arrivals.__annotations__, "arrivals", "path", "eigenrays"]
 
 
 @pytest.mark.parametrize("receivers, beam", [
@@ -192,8 +213,8 @@ def test_interpreter_allocation_failures_are_clean_exceptions(monkeypatch, recei
     # a ready text from a C callable keeps the failures inside this module's own calls: neither
     # json.dumps nor a tracer's Python frame runs while allocations fail
     monkeypatch.setattr(json, "dumps", functools.partial(next, itertools.repeat(json.dumps(config))))
-    keys = ["ray_paths", *(["receiver_positions_m"] if receivers else ["x_m", "y_m", "z_m"]), "frequency_hz",
-            "shape", "pressure_re", "pressure_im", "delay_s", "amplitude", "pressure_field", *(ARRIVAL_KEYS if beam else [])]
+    keys = ["ray_paths", *(["receiver_positions_m"] if receivers else ["x_m", "y_m", "z_m"]), *schema.FIELD_KEYS,
+            "pressure_field", *(ARRIVAL_KEYS if beam else [])]
     expected, seen = {f"failed to set {key}: MemoryError: " for key in keys}, set()
     for k in range(1, 50_000):  # fail the k-th allocation of the call until the call succeeds
         testcapi.set_nomemory(k, k + 1)

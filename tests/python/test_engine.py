@@ -16,6 +16,7 @@ import pytest
 import abyx
 from conftest import assert_same_result, child_env, make_config, run_child
 
+
 def fan_config(**beam):  # a 5 x 4 fan, two frequencies, a 3 x 3 x 3 receiver grid
     return make_config(**{"+beam": beam, "+source": {"launch_elev_deg": [0.0, 1.0, -6.0, 9.0, -14.0], "freq_hz": [
         60.0, 140.0], "launch_azim_deg": [40.0, 41.0, 10.0, 75.0]}, "+receivers": {

@@ -169,7 +169,7 @@ def test_ideal_waveguide_matches_the_normal_mode_sum():
     assert tl_compared(pressures(result), exact, 2.0, rms_null=True) >= 15
 
 
-@functools.lru_cache(maxsize=None)
+@functools.cache
 def turned_waveguide_tl(bearing_deg, method):
     """TL on one bearing of the 100 m waveguide, the fan centred on that bearing."""
     a = math.radians(bearing_deg)

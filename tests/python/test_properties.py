@@ -7,10 +7,9 @@ import warnings
 import pytest
 
 pytest.importorskip("hypothesis", reason="the property tests need hypothesis")
-from hypothesis import HealthCheck, given, settings  # noqa: E402
-from hypothesis import strategies as st  # noqa: E402
+from hypothesis import HealthCheck, given, settings, strategies as st
 
-import abyx  # noqa: E402
+import abyx
 
 F32 = lambda lo, hi: st.floats(lo, hi, width=32)  # noqa: E731
 MODEL = {"rigid": {}, "acoustic": {"compressional_speed_m_s": F32(1000.0, 3000.0), "density_g_cm3": F32(1.0, 3.0),

@@ -6,9 +6,10 @@ import struct
 import pytest
 
 import abyx
+from abyx_tools.schema import FIELD_KEYS
 from conftest import make_config
 
-GRID_KEYS = ["x_m", "y_m", "z_m", "frequency_hz", "shape", "pressure_re", "pressure_im", "delay_s", "amplitude"]
+GRID_KEYS = ["x_m", "y_m", "z_m", *FIELD_KEYS]  # the keys the toolkit's schema states
 GRID = {"x_rcvr_m": [100.1, 250.0, 400.0], "y_rcvr_m": [-150.0, -50.0, 60.0, 170.0],
         "z_rcvr_m": [15.0, 30.0, 45.0, 60.0, 75.0]}  # distinct axes, all within reach of the fan
 

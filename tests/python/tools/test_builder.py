@@ -53,7 +53,7 @@ def test_depth_profile_along_a_bearing_and_a_named_sediment_are_what_the_run_see
     (np.float32(100.0), np.float32(1500.0), np.float32(30.0)), (np.int64(100), np.array(1500.0), np.int64(30)),
     (np.array(100.0), np.array(1500), np.array(30.0))])
 def test_numpy_scalars_and_0_d_arrays_are_numbers(depth, speed, source_depth):
-    study = dict(ranges_m=[500.0], depths_m=[20.0], freq_hz=np.float32(100.0), bathymetry_bearing_deg=np.float64(0.0))
+    study = {"ranges_m": [500.0], "depths_m": [20.0], "freq_hz": np.float32(100.0), "bathymetry_bearing_deg": np.float64(0.0)}
     cfg = abyx_tools.config(depth_m=depth, sound_speed=speed, source_depth_m=source_depth, **study)
     assert cfg == abyx_tools.config(depth_m=100.0, sound_speed=1500.0, source_depth_m=30.0, **study)
     json.dumps(cfg)  # plain Python numbers

@@ -7,9 +7,8 @@ import sys
 
 import pytest
 
-import abyx_tools
-
 import abyx
+import abyx_tools
 from abyx_tools import cli, run, runtime, sweep
 from conftest import assert_same_result, make_config
 from toolkit_cases import run_config

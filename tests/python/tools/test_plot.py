@@ -84,7 +84,7 @@ def test_a_saved_run_is_drawn_from_its_file_as_when_loaded(saved_path, saved, dr
     assert from_file.get_title() == loaded.get_title() and len(from_file.get_children()) == len(loaded.get_children())
 
 
-def test_vertical_slice_draws_the_seabed_and_range_depth_view_keeps_the_asked_azimuths(saved):
+def test_slices_draw_the_seabed_and_range_depth_view_keeps_the_asked_azimuths(saved):
     ax = plot.tl_vertical(saved, 45.0, ax=Figure().add_subplot())
     seabed = ax.collections[1].get_paths()[0].vertices[:, 1]
     assert seabed.min() == pytest.approx(100.0)  # the flat bottom of the run, over its deepest receivers
@@ -92,6 +92,10 @@ def test_vertical_slice_draws_the_seabed_and_range_depth_view_keeps_the_asked_az
     for azimuths, count in [(15.0, 1), ((350.0, 30.0), 3), ((300.0, 330.0), 3)]:  # the fan's: 15 deg apart
         ax = plot.rays_range_depth(saved, azimuth_deg=azimuths, ax=Figure().add_subplot())
         assert len(ax.collections[0].get_segments()) == count * per_azimuth
+    # at 30 m depth the column x = 200 is below the risen bottom
+    ax = plot.tl_horizontal(results.to_arrays(grid_result((1, 3, 4, 5)), rising_bottom_config()), 30.0, ax=Figure().add_subplot())
+    seabed = ax.collections[1].get_array()
+    np.testing.assert_array_equal(np.ma.getmaskarray(seabed).reshape(4, 3), [[True, True, False]] * 4)
 
 
 def test_sound_speed_profile_is_bilinear_between_the_grid_columns():
@@ -112,13 +116,6 @@ def test_vertical_slice_interpolates_magnitude_on_a_grid_and_draws_array_receive
     array["pressure_field"].update(receiver_positions_m=points, pressure_re=[1.0, 0.5, 0.25, 0.125, 1.0], pressure_im=[0.0] * 5)
     values = drawn(plot.tl_vertical(results.to_arrays(array), 90.0, origin_m=(0.0, 0.0), ax=Figure().add_subplot()))
     np.testing.assert_allclose(values, [[0.0, 12.0412], [6.0206, 18.0618]], atol=1e-3)  # off the bearing: left out
-
-
-def test_horizontal_slice_draws_receivers_below_the_seabed_as_seabed():
-    # at 30 m depth the column x = 200 is below the risen bottom
-    ax = plot.tl_horizontal(results.to_arrays(grid_result((1, 3, 4, 5)), rising_bottom_config()), 30.0, ax=Figure().add_subplot())
-    seabed = ax.collections[1].get_array()
-    np.testing.assert_array_equal(np.ma.getmaskarray(seabed).reshape(4, 3), [[True, True, False]] * 4)
 
 
 def test_polar_fields_slice_along_their_bearings_and_draw_in_range_bearing_cells():

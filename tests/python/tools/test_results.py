@@ -12,7 +12,7 @@ from conftest import make_config  # noqa: E402
 from toolkit_cases import array_result, grid_result, rising_bottom_config, run_config  # noqa: E402
 
 
-def test_grid_and_array_results_take_the_shape_of_their_receivers_in_row_major_order():
+def test_grid_and_array_results_and_ray_paths_take_their_shapes_in_row_major_order():
     field = results.to_arrays(grid_result((2, 3, 4, 5)))
     assert field.pressure.shape == (2, 3, 4, 5) and field.pressure.dtype == np.complex64
     assert field.delay_s.shape == field.amplitude.shape == (3, 4, 5) and not field.is_array
@@ -30,6 +30,11 @@ def test_grid_and_array_results_take_the_shape_of_their_receivers_in_row_major_o
     assert listed.pressure[1, 2] == complex(6.0, -5.0)  # frequency f, receiver i at f * n + i
     np.testing.assert_array_equal(listed.z_m, [5.0, 6.0, 7.0])
     assert listed.source_position_m == (1.0, 2.0, 30.0)  # the depth made positive
+    paths = results.ray_paths(grid_result(with_paths=True))
+    assert [p.ray_index for p in paths] == [0, 1] and [p.points.shape for p in paths] == [(2, 3), (1, 3)]
+    np.testing.assert_array_equal(paths[0].points[1], [1.0, 2.0, 6.0])
+    with pytest.raises(ValueError, match="store_ray_paths"):
+        results.ray_paths(grid_result())
 
 
 @pytest.mark.parametrize("result, edit, message", [
@@ -45,14 +50,6 @@ def test_inconsistent_dicts_are_refused_with_the_reason(result, edit, message):
         results.to_arrays(broken)
     with pytest.raises(TypeError, match="got list"):
         results.to_arrays([1, 2])
-
-
-def test_ray_paths_are_n_by_3_arrays_or_a_hint_to_store_them():
-    paths = results.ray_paths(grid_result(with_paths=True))
-    assert [p.ray_index for p in paths] == [0, 1] and [p.points.shape for p in paths] == [(2, 3), (1, 3)]
-    np.testing.assert_array_equal(paths[0].points[1], [1.0, 2.0, 6.0])
-    with pytest.raises(ValueError, match="store_ray_paths"):
-        results.ray_paths(grid_result())
 
 
 @pytest.fixture
