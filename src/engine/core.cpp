@@ -221,9 +221,9 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
                 RunControl* control) {
   // sizes that cannot fit are refused before anything is built
   const std::uint64_t available_bytes = available_memory_bytes();
-  check_run_fits_memory(config, receiver_layout(config.receivers), worker_count(), available_bytes,
-                        result_costs);
-  const bool side_by_side_fits = fits_rays_side_by_side(config, worker_count(), available_bytes);
+  const RunSizes sizes = run_sizes(config);
+  check_run_fits_memory(sizes, worker_count(), available_bytes, result_costs);
+  const bool side_by_side_fits = fits_rays_side_by_side(sizes, worker_count(), available_bytes);
   // the environment, settings, fan and receivers, built once and only read from here on
   const Model model = build_model(config);
   return run_model(model, {available_bytes, side_by_side_fits, result_costs, control});
