@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/fault_messages.h"
+
 namespace abyx {
 
 // The one internal fault type: a set-up failure or a broken invariant. It carries a fixed message;
@@ -27,7 +29,7 @@ class TooLargeForMemory : public std::bad_alloc {
 // A run stopped by its caller (an interrupt) before it finished; nothing of it is kept.
 class Interrupted : public std::runtime_error {
  public:
-  Interrupted() : std::runtime_error("the run was interrupted") {}
+  Interrupted() : std::runtime_error(std::string(kInterruptedMessage)) {}
 };
 
 // A configuration that reads and validates but holds numbers single precision cannot trace (a ray

@@ -14,6 +14,7 @@
 #include "common/checked_size.h"
 #include "common/decimal_text.h"
 #include "common/fault.h"
+#include "common/fault_messages.h"
 #include "engine/chunk_plan.h"
 #include "engine/memory_budget.h"
 #include "engine/parallel_map_reduce.h"
@@ -61,9 +62,9 @@ void check_traced_ray(const std::vector<RayState>& states, std::size_t ray) {
   const auto bad = std::find_if_not(states.begin(), states.end(), is_finite_state);
   if (bad == states.end()) return;
   throw BeyondPrecision(std::string(kBeyondPrecisionLead) + "ray " + decimal_text(ray) +
-                        " of the launch list became non-finite at step " +
+                        std::string(kNonFiniteRayMiddle) +
                         decimal_text(static_cast<std::uint64_t>(bad - states.begin())) +
-                        ": sound speeds, their grid spacings or the coordinates are too extreme");
+                        std::string(kNonFiniteRayTail));
 }
 
 void check_finite_field(const PressureField& field) {
@@ -71,9 +72,7 @@ void check_finite_field(const PressureField& field) {
     return std::isfinite(p.re) && std::isfinite(p.im);
   });
   if (!finite) {
-    throw BeyondPrecision(std::string(kBeyondPrecisionLead) +
-                          "the pressure field became non-finite: frequencies, sound speeds or "
-                          "distances are too extreme");
+    throw BeyondPrecision(std::string(kBeyondPrecisionLead) + std::string(kNonFiniteFieldMessage));
   }
 }
 
@@ -221,9 +220,9 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
                 RunControl* control) {
   // sizes that cannot fit are refused before anything is built
   const std::uint64_t available_bytes = available_memory_bytes();
-  check_run_fits_memory(config, receiver_layout(config.receivers), worker_count(), available_bytes,
-                        result_costs);
-  const bool side_by_side_fits = fits_rays_side_by_side(config, worker_count(), available_bytes);
+  const RunSizes sizes = run_sizes(config);
+  check_run_fits_memory(sizes, worker_count(), available_bytes, result_costs);
+  const bool side_by_side_fits = fits_rays_side_by_side(sizes, worker_count(), available_bytes);
   // the environment, settings, fan and receivers, built once and only read from here on
   const Model model = build_model(config);
   return run_model(model, {available_bytes, side_by_side_fits, result_costs, control});

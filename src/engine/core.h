@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 #include "common/vec3.h"
@@ -23,13 +22,6 @@ struct CoreResult {
   std::optional<std::vector<std::vector<Vec3>>> eigenray_paths;  // one per arrival, when asked
 };
 
-// The start of every BeyondPrecision text.
-inline constexpr std::string_view kBeyondPrecisionLead = "beyond single precision: ";
-
-// Runs one simulation on a validated configuration on the process-wide worker pool. Faults in
-// set-up or in any worker are re-thrown on the calling thread as Fault; sizes that do not fit in
-// memory, with the result's own cost per path point, as TooLargeForMemory; a ray or field that
-// became non-finite as BeyondPrecision.
 // What a caller on another thread may see of a run and do to it.
 struct RunControl {
   std::atomic<bool> cancel{false};           // set: the run stops before its next ray
@@ -37,7 +29,11 @@ struct RunControl {
   std::atomic<std::uint64_t> rays_total{0};  // set before the first ray
 };
 
-// With `control`, a set cancel stops the run before its next ray with Interrupted.
+// Runs one simulation on a validated configuration on the process-wide worker pool. Faults in
+// set-up or in any worker are re-thrown on the calling thread as Fault; sizes that do not fit in
+// memory, with the result's own cost per path point, as TooLargeForMemory; a ray or field that
+// became non-finite as BeyondPrecision. With `control`, a set cancel stops the run before its next
+// ray with Interrupted.
 CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs = {},
                 RunControl* control = nullptr);
 

@@ -61,16 +61,33 @@ std::uint64_t fewest_path_points(const BeamSettings& beam) {
 
 }  // namespace
 
+RunSizes run_sizes(const SimulationConfig& config) {
+  RunSizes sizes;
+  sizes.frequencies = config.source.freq_hz.size();
+  sizes.layout = receiver_layout(config.receivers);
+  sizes.receivers = receiver_count(config.receivers, sizes.layout);
+  sizes.azimuths = config.source.launch_azim_deg.size();
+  sizes.elevations = config.source.launch_elev_deg.size();
+  sizes.max_steps = config.beam.max_steps;
+  sizes.store_ray_paths = config.beam.store_ray_paths;
+  sizes.fewest_path_points = fewest_path_points(config.beam);
+  sizes.incoherent = config.beam.incoherent;
+  sizes.arrivals = config.beam.arrivals;
+  sizes.max_arrivals = config.beam.max_arrivals;
+  sizes.beam_type = config.beam.resolved_beam_type;
+  return sizes;
+}
+
 std::uint64_t path_point_bytes(const ResultCosts& result) {
   return saturating_add(sizeof(Vec3), result.bytes_per_path_point);
 }
 
-std::uint64_t worker_bytes_per_state(const SimulationConfig& config) {
+std::uint64_t worker_bytes_per_state(const RunSizes& sizes) {
   // the caustic phase and the search width of each state
   std::uint64_t bytes = 2 * sizeof(RayState) + 2 * sizeof(float);
-  if (config.beam.resolved_beam_type == BeamType::Cerveny) {
+  if (sizes.beam_type == BeamType::Cerveny) {
     // a beam form per parameter set (at most one per frequency) and the reach of each state
-    const std::uint64_t sets = std::max<std::uint64_t>(config.source.freq_hz.size(), 1);
+    const std::uint64_t sets = std::max<std::uint64_t>(sizes.frequencies, 1);
     bytes = saturating_add(
         bytes, saturating_add(saturating_multiply(sets, sizeof(CervenyBeamForm)), sizeof(float)));
   }
@@ -81,24 +98,21 @@ namespace {
 
 // The states a ray may take: one that never leaves the range (launched straight down, say) takes
 // every step it may.
-std::uint64_t most_states(const SimulationConfig& config) {
-  return saturating_add(config.beam.max_steps, 1);
-}
+std::uint64_t most_states(const RunSizes& sizes) { return saturating_add(sizes.max_steps, 1); }
 
 // What the rays that `workers` workers trace take, each worker with `rays` rays' states of
 // most_states each and the beam sum's working arrays for one of them, per state.
-std::uint64_t tracing_bytes(const SimulationConfig& config, std::uint64_t workers,
-                            std::uint64_t rays) {
+std::uint64_t tracing_bytes(const RunSizes& sizes, std::uint64_t workers, std::uint64_t rays) {
   const std::uint64_t per_state = saturating_add(
-      worker_bytes_per_state(config), saturating_multiply(rays - 1, 2 * sizeof(RayState)));
-  return saturating_multiply(saturating_multiply(most_states(config), per_state), workers);
+      worker_bytes_per_state(sizes), saturating_multiply(rays - 1, 2 * sizeof(RayState)));
+  return saturating_multiply(saturating_multiply(most_states(sizes), per_state), workers);
 }
 
 }  // namespace
 
-bool fits_rays_side_by_side(const SimulationConfig& config, std::size_t worker_count,
+bool fits_rays_side_by_side(const RunSizes& sizes, std::size_t worker_count,
                             std::uint64_t available_bytes) {
-  return tracing_bytes(config, worker_count, kSideBySideRays) <= available_bytes;
+  return tracing_bytes(sizes, worker_count, kSideBySideRays) <= available_bytes;
 }
 
 std::uint64_t available_memory_bytes() {
@@ -113,19 +127,22 @@ std::uint64_t available_memory_bytes() {
   return std::min(available, soft_limit(RLIMIT_DATA));
 }
 
-void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout,
-                           std::size_t worker_count, std::uint64_t available_bytes,
-                           const ResultCosts& result) {
-  const std::uint64_t frequencies = config.source.freq_hz.size();
-  const std::uint64_t receivers = receiver_count(config.receivers, layout);
-  const std::uint64_t azimuths = config.source.launch_azim_deg.size();
-  const std::uint64_t elevations = config.source.launch_elev_deg.size();
-  const std::uint64_t rays = saturating_multiply(azimuths, elevations);
+namespace {
 
-  // Every worker that has a chunk holds that chunk's field and the piece it is folded into. The
-  // merge tree keeps finished pieces until their siblings are done: at every level at most one
-  // beside the chunk each worker has under way or claims next, and never more than there are
-  // chunks.
+std::uint64_t ray_count(const RunSizes& sizes) {
+  return saturating_multiply(sizes.azimuths, sizes.elevations);
+}
+
+// The pressure-field pieces held at once, and the workers that hold them.
+struct FieldPieces {
+  std::uint64_t busy_workers = 0;
+  std::uint64_t pieces = 0;
+};
+
+// Every worker that has a chunk holds that chunk's field and the piece it is folded into. The merge
+// tree keeps finished pieces until their siblings are done: at every level at most one beside the
+// chunk each worker has under way or claims next, and never more than there are chunks.
+FieldPieces pieces_at_once(std::uint64_t rays, std::size_t worker_count) {
   const std::uint64_t chunks = plan_chunks(static_cast<std::size_t>(std::min<std::uint64_t>(
                                                rays, std::numeric_limits<std::size_t>::max())))
                                    .chunk_count;
@@ -134,98 +151,140 @@ void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout
   std::uint64_t levels = 0;
   while ((std::uint64_t{1} << levels) < chunks) ++levels;
   const std::uint64_t waiting = std::min(chunks, saturating_multiply(busy_workers, levels));
-  const std::uint64_t pieces = saturating_add(saturating_multiply(2, busy_workers), waiting);
+  return {busy_workers, saturating_add(saturating_multiply(2, busy_workers), waiting)};
+}
+
+// with the intensities, each frequency also keeps one float per receiver
+std::uint64_t frequency_bytes(const RunSizes& sizes) {
+  return sizeof(Complex32) + (sizes.incoherent ? sizeof(float) : 0);
+}
+
+std::uint64_t bytes_per_receiver(const RunSizes& sizes) {
   // an array or polar field also keeps its receivers' points
-  const std::uint64_t point_bytes = layout != ReceiverLayout::Grid ? sizeof(Vec3) : 0;
-  // with the intensities, each frequency also keeps one float per receiver
-  const std::uint64_t frequency_bytes =
-      sizeof(Complex32) + (config.beam.incoherent ? sizeof(float) : 0);
-  const std::uint64_t bytes_per_receiver = saturating_add(
-      saturating_multiply(frequencies, frequency_bytes), 2 * sizeof(float) + point_bytes);
+  const std::uint64_t point_bytes = sizes.layout != ReceiverLayout::Grid ? sizeof(Vec3) : 0;
+  return saturating_add(saturating_multiply(sizes.frequencies, frequency_bytes(sizes)),
+                        2 * sizeof(float) + point_bytes);
+}
+
+std::string layout_kind(ReceiverLayout layout) {
+  return layout == ReceiverLayout::Array   ? "array"
+         : layout == ReceiverLayout::Polar ? "polar layout"
+                                           : "grid";
+}
+
+void check_field_fits(const RunSizes& sizes, std::uint64_t pieces, std::uint64_t available_bytes) {
   const std::uint64_t field_bytes =
-      saturating_multiply(saturating_multiply(bytes_per_receiver, receivers), pieces);
-  const std::string kind = layout == ReceiverLayout::Array   ? "array"
-                           : layout == ReceiverLayout::Polar ? "polar layout"
-                                                             : "grid";
+      saturating_multiply(saturating_multiply(bytes_per_receiver(sizes), sizes.receivers), pieces);
   if (field_bytes > available_bytes) {
-    throw TooLargeForMemory("receiver " + kind + " too large for memory: " + decimal(frequencies) +
-                            " frequencies x " + decimal(receivers) + " receivers x " +
-                            decimal(frequency_bytes) + " bytes per worker piece, " +
+    throw TooLargeForMemory("receiver " + layout_kind(sizes.layout) +
+                            " too large for memory: " + decimal(sizes.frequencies) +
+                            " frequencies x " + decimal(sizes.receivers) + " receivers x " +
+                            decimal(frequency_bytes(sizes)) + " bytes per worker piece, " +
                             decimal(pieces) + " pieces at once with their arrival times " +
                             need_text(field_bytes, available_bytes));
   }
-  // the caller's lists of the field (pressures, with the intensities, and the earliest arrival of
-  // every receiver), made beside the engine's last piece once the rays are done
-  if (result.bytes_per_field_value > 0) {
-    const std::uint64_t values =
-        saturating_add(saturating_multiply(frequencies, config.beam.incoherent ? 3 : 2), 2);
-    const std::uint64_t result_bytes = saturating_add(
-        saturating_multiply(saturating_multiply(values, receivers), result.bytes_per_field_value),
-        saturating_multiply(bytes_per_receiver, receivers));
-    if (result_bytes > available_bytes) {
-      throw TooLargeForMemory(
-          "receiver " + kind + " too large for memory: " + decimal(frequencies) +
-          " frequencies x " + decimal(receivers) + " receivers returned as " + decimal(values) +
-          " numbers each of " + decimal(result.bytes_per_field_value) +
-          " bytes in the result's lists, " + need_text(result_bytes, available_bytes));
-    }
-  }
+}
 
-  if (config.beam.arrivals) {
-    // the working bins of every piece, and the kept arrivals in the engine's list and the result
-    const std::uint64_t capacity = arrival_capacity(config.beam.max_arrivals);
-    const std::uint64_t bin_bytes =
-        saturating_add(sizeof(ArrivalBin), saturating_multiply(frequencies, sizeof(Complex32)));
-    const std::uint64_t gathering = saturating_multiply(
-        saturating_add(saturating_multiply(saturating_multiply(receivers, capacity), bin_bytes),
-                       saturating_multiply(receivers, sizeof(std::uint32_t))),
-        pieces);
-    const std::uint64_t kept = saturating_multiply(receivers, config.beam.max_arrivals);
-    const std::uint64_t kept_bytes = saturating_multiply(
-        kept, saturating_add(saturating_add(64, result.bytes_per_arrival),
-                             saturating_multiply(
-                                 frequencies, saturating_add(sizeof(Complex32),
-                                                             result.bytes_per_arrival_frequency))));
-    const std::uint64_t arrival_bytes = saturating_add(gathering, kept_bytes);
-    if (arrival_bytes > available_bytes) {
-      throw TooLargeForMemory(
-          "arrivals too large for memory: max_arrivals = " + decimal(config.beam.max_arrivals) +
-          " per receiver x " + decimal(receivers) + " receivers x " + decimal(frequencies) +
-          " frequencies, gathered in " + decimal(pieces) + " pieces at once and returned, " +
-          need_text(arrival_bytes, available_bytes) + "; lower max_arrivals");
-    }
+// the caller's lists of the field (pressures, with the intensities, and the earliest arrival of
+// every receiver), made beside the engine's last piece once the rays are done
+void check_result_lists_fit(const RunSizes& sizes, const ResultCosts& result,
+                            std::uint64_t available_bytes) {
+  if (result.bytes_per_field_value == 0) return;
+  const std::uint64_t values =
+      saturating_add(saturating_multiply(sizes.frequencies, sizes.incoherent ? 3 : 2), 2);
+  const std::uint64_t result_bytes =
+      saturating_add(saturating_multiply(saturating_multiply(values, sizes.receivers),
+                                         result.bytes_per_field_value),
+                     saturating_multiply(bytes_per_receiver(sizes), sizes.receivers));
+  if (result_bytes > available_bytes) {
+    throw TooLargeForMemory(
+        "receiver " + layout_kind(sizes.layout) +
+        " too large for memory: " + decimal(sizes.frequencies) + " frequencies x " +
+        decimal(sizes.receivers) + " receivers returned as " + decimal(values) +
+        " numbers each of " + decimal(result.bytes_per_field_value) +
+        " bytes in the result's lists, " + need_text(result_bytes, available_bytes));
   }
+}
 
+// the working bins of every piece, and the kept arrivals in the engine's list and the result
+void check_arrivals_fit(const RunSizes& sizes, std::uint64_t pieces, const ResultCosts& result,
+                        std::uint64_t available_bytes) {
+  if (!sizes.arrivals) return;
+  const std::uint64_t frequencies = sizes.frequencies;
+  const std::uint64_t receivers = sizes.receivers;
+  const std::uint64_t capacity = arrival_capacity(sizes.max_arrivals);
+  const std::uint64_t bin_bytes =
+      saturating_add(sizeof(ArrivalBin), saturating_multiply(frequencies, sizeof(Complex32)));
+  const std::uint64_t gathering = saturating_multiply(
+      saturating_add(saturating_multiply(saturating_multiply(receivers, capacity), bin_bytes),
+                     saturating_multiply(receivers, sizeof(std::uint32_t))),
+      pieces);
+  const std::uint64_t kept = saturating_multiply(receivers, sizes.max_arrivals);
+  const std::uint64_t kept_bytes = saturating_multiply(
+      kept, saturating_add(saturating_add(64, result.bytes_per_arrival),
+                           saturating_multiply(
+                               frequencies, saturating_add(sizeof(Complex32),
+                                                           result.bytes_per_arrival_frequency))));
+  const std::uint64_t arrival_bytes = saturating_add(gathering, kept_bytes);
+  if (arrival_bytes > available_bytes) {
+    throw TooLargeForMemory(
+        "arrivals too large for memory: max_arrivals = " + decimal(sizes.max_arrivals) +
+        " per receiver x " + decimal(receivers) + " receivers x " + decimal(frequencies) +
+        " frequencies, gathered in " + decimal(pieces) + " pieces at once and returned, " +
+        need_text(arrival_bytes, available_bytes) + "; lower max_arrivals");
+  }
+}
+
+void check_launches_fit(const RunSizes& sizes, std::uint64_t available_bytes) {
+  const std::uint64_t rays = ray_count(sizes);
   const std::uint64_t launch_bytes = saturating_multiply(rays, sizeof(Launch));
   if (launch_bytes > available_bytes) {
-    throw TooLargeForMemory("launch fan too large for memory: " + decimal(azimuths) +
-                            " azimuths x " + decimal(elevations) +
+    throw TooLargeForMemory("launch fan too large for memory: " + decimal(sizes.azimuths) +
+                            " azimuths x " + decimal(sizes.elevations) +
                             " elevations = " + decimal(rays) + " rays, whose launch angles " +
                             need_text(launch_bytes, available_bytes));
   }
+}
 
-  if (config.beam.store_ray_paths) {
-    const std::uint64_t points = fewest_path_points(config.beam);
-    const std::uint64_t point_bytes = path_point_bytes(result);
-    const std::uint64_t path_bytes =
-        saturating_add(saturating_multiply(saturating_multiply(rays, points), point_bytes),
-                       saturating_multiply(rays, sizeof(RayPath)));
-    if (path_bytes > available_bytes) {
-      throw TooLargeForMemory("ray paths too large for memory: " + decimal(rays) +
-                              " rays x at least " + decimal(points) + " points x " +
-                              decimal(point_bytes) + " bytes " +
-                              need_text(path_bytes, available_bytes));
-    }
+void check_paths_fit(const RunSizes& sizes, const ResultCosts& result,
+                     std::uint64_t available_bytes) {
+  if (!sizes.store_ray_paths) return;
+  const std::uint64_t rays = ray_count(sizes);
+  const std::uint64_t points = sizes.fewest_path_points;
+  const std::uint64_t point_bytes = path_point_bytes(result);
+  const std::uint64_t path_bytes =
+      saturating_add(saturating_multiply(saturating_multiply(rays, points), point_bytes),
+                     saturating_multiply(rays, sizeof(RayPath)));
+  if (path_bytes > available_bytes) {
+    throw TooLargeForMemory(
+        "ray paths too large for memory: " + decimal(rays) + " rays x at least " + decimal(points) +
+        " points x " + decimal(point_bytes) + " bytes " + need_text(path_bytes, available_bytes));
   }
+}
 
-  const std::uint64_t states_bytes = tracing_bytes(config, busy_workers, 1);
+void check_states_fit(const RunSizes& sizes, std::uint64_t busy_workers,
+                      std::uint64_t available_bytes) {
+  const std::uint64_t states_bytes = tracing_bytes(sizes, busy_workers, 1);
   if (states_bytes > available_bytes) {
     throw TooLargeForMemory(
-        "ray states too large for memory: max_steps + 1 = " + decimal(most_states(config)) +
-        " states x " + decimal(worker_bytes_per_state(config)) + " bytes for each of " +
+        "ray states too large for memory: max_steps + 1 = " + decimal(most_states(sizes)) +
+        " states x " + decimal(worker_bytes_per_state(sizes)) + " bytes for each of " +
         decimal(busy_workers) + " rays traced at once " + need_text(states_bytes, available_bytes) +
         "; lower max_steps");
   }
+}
+
+}  // namespace
+
+void check_run_fits_memory(const RunSizes& sizes, std::size_t worker_count,
+                           std::uint64_t available_bytes, const ResultCosts& result) {
+  const FieldPieces held = pieces_at_once(ray_count(sizes), worker_count);
+  check_field_fits(sizes, held.pieces, available_bytes);
+  check_result_lists_fit(sizes, result, available_bytes);
+  check_arrivals_fit(sizes, held.pieces, result, available_bytes);
+  check_launches_fit(sizes, available_bytes);
+  check_paths_fit(sizes, result, available_bytes);
+  check_states_fit(sizes, held.busy_workers, available_bytes);
 }
 
 }  // namespace abyx

@@ -24,14 +24,33 @@ struct ResultCosts {
 // the caller's copy.
 std::uint64_t path_point_bytes(const ResultCosts& result);
 
+// The sizes of a run that decide what it needs in memory, known before anything is built.
+struct RunSizes {
+  std::uint64_t frequencies = 0;
+  std::uint64_t receivers = 0;  // saturated where the grid's count would not fit
+  ReceiverLayout layout = ReceiverLayout::Grid;
+  std::uint64_t azimuths = 0;
+  std::uint64_t elevations = 0;
+  std::uint64_t max_steps = 0;
+  bool store_ray_paths = false;
+  std::uint64_t fewest_path_points = 0;  // the fewest points a stored ray path can have
+  bool incoherent = false;               // the field also sums the intensities
+  bool arrivals = false;                 // the run gathers arrivals
+  std::uint64_t max_arrivals = 0;        // kept per receiver
+  BeamType beam_type = BeamType::Geometric;
+};
+
+// The sizes of a validated configuration.
+RunSizes run_sizes(const SimulationConfig& config);
+
 // The bytes a worker holds for each state of the ray it traces: the state in a list that grows by
 // doubling, and the beam sum's working arrays per state.
-std::uint64_t worker_bytes_per_state(const SimulationConfig& config);
+std::uint64_t worker_bytes_per_state(const RunSizes& sizes);
 
 // Whether each of worker_count workers may keep kSideBySideRays rays' states at once, each ray
 // taking up to max_steps + 1 states, with the beam sum's working arrays for one of them, in
 // available_bytes; a run whose rays fit only one at a time traces them so.
-bool fits_rays_side_by_side(const SimulationConfig& config, std::size_t worker_count,
+bool fits_rays_side_by_side(const RunSizes& sizes, std::size_t worker_count,
                             std::uint64_t available_bytes);
 
 // Throws TooLargeForMemory, naming what is too large, when the sizes known before any work starts
@@ -40,9 +59,8 @@ bool fits_rays_side_by_side(const SimulationConfig& config, std::size_t worker_c
 // x 8 bytes plus 8 bytes of earliest arrival per receiver), the launch list, the stored ray paths
 // at their fewest points, or the states of the rays the busy workers trace, each of which may
 // take max_steps steps, and the arrivals being gathered (each piece's paths at every receiver,
-// with their amplitudes) and returned. layout is the configuration's receiver layout.
-void check_run_fits_memory(const SimulationConfig& config, ReceiverLayout layout,
-                           std::size_t worker_count, std::uint64_t available_bytes,
-                           const ResultCosts& result = {});
+// with their amplitudes) and returned.
+void check_run_fits_memory(const RunSizes& sizes, std::size_t worker_count,
+                           std::uint64_t available_bytes, const ResultCosts& result = {});
 
 }  // namespace abyx

@@ -11,13 +11,10 @@
 #include <vector>
 
 #include "common/fault.h"
+#include "common/fault_messages.h"
 #include "engine/worker_pool.h"
 
 namespace abyx {
-
-// Fault raised when the pieces of a finished reduction do not cover every chunk.
-inline constexpr std::string_view kReductionIncompleteMessage =
-    "parallel reduction finished without covering every chunk";
 
 namespace detail {
 

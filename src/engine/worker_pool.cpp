@@ -110,7 +110,7 @@ std::unique_ptr<WorkerPool> start_pool(std::size_t count) {
   } catch (const std::system_error& error) {
     const std::size_t started = pool->threads.size();
     stop_workers(*pool);
-    throw Fault("could not start worker thread " + std::to_string(started + 1) + " of " +
+    throw Fault(std::string(kThreadStartLead) + std::to_string(started + 1) + " of " +
                 std::to_string(count) + ": " + error.what());
   } catch (...) {
     stop_workers(*pool);
@@ -195,16 +195,16 @@ std::optional<std::size_t> parse_worker_count(const char* text) {
   std::size_t value = 0;
   const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), value);
   if (error == std::errc::result_out_of_range && end == view.data() + view.size()) {
-    throw Fault(std::string(kNumThreadsVariable) + " must be at most " +
-                std::to_string(kMaxWorkerCount) + ", got " + quoted(view));
+    throw Fault(std::string(kNumThreadsVariable) + std::string(kNumThreadsTooLargeMiddle) +
+                std::to_string(kMaxWorkerCount) + std::string(kNumThreadsGotMiddle) + quoted(view));
   }
   if (error != std::errc{} || end != view.data() + view.size() || value == 0) {
-    throw Fault(std::string(kNumThreadsVariable) + " must be a positive integer, got " +
+    throw Fault(std::string(kNumThreadsVariable) + std::string(kNumThreadsNotPositiveMiddle) +
                 quoted(view));
   }
   if (value > kMaxWorkerCount) {
-    throw Fault(std::string(kNumThreadsVariable) + " must be at most " +
-                std::to_string(kMaxWorkerCount) + ", got " + quoted(view));
+    throw Fault(std::string(kNumThreadsVariable) + std::string(kNumThreadsTooLargeMiddle) +
+                std::to_string(kMaxWorkerCount) + std::string(kNumThreadsGotMiddle) + quoted(view));
   }
   return value;
 }

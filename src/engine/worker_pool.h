@@ -6,15 +6,12 @@
 #include <optional>
 #include <string_view>
 
+#include "common/fault_messages.h"
+
 namespace abyx {
 
-// The environment variable that overrides the pool size; it is read when the pool is created.
-inline constexpr std::string_view kNumThreadsVariable = "ABYX_NUM_THREADS";
 // The largest pool size the override may ask for.
 inline constexpr std::size_t kMaxWorkerCount = 4096;
-// Fault raised when a worker of the pool itself asks the pool for work.
-inline constexpr std::string_view kPoolReentryMessage =
-    "the worker pool cannot be used from one of its own workers";
 
 // The pool size asked for by the override's text: nullopt when the variable is unset or empty;
 // throws Fault ("ABYX_NUM_THREADS must be a positive integer, got \"abc\"") for anything but a

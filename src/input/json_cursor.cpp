@@ -94,6 +94,74 @@ std::size_t utf8_sequence_length(std::string_view text, std::size_t at) {
   return length;
 }
 
+// The character a one-letter escape stands for, or 0 for 'u' and for letters that escape nothing.
+char escaped_character(char letter) {
+  switch (letter) {
+    case '"':
+      return '"';
+    case '\\':
+      return '\\';
+    case '/':
+      return '/';
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return 0;
+  }
+}
+
+// Checks the escape whose backslash is at `p`, decoding it into `out` when given; returns its
+// length in the text, or 0 after recording the failure.
+std::size_t scan_escape(JsonCursor& cursor, std::size_t p, std::string* out) {
+  const std::string_view text = cursor.text;
+  if (p + 1 >= text.size()) {
+    fail(cursor, text.size(), std::string(kUnterminatedStringMessage));
+    return 0;
+  }
+  if (text[p + 1] != 'u') {
+    const char plain = escaped_character(text[p + 1]);
+    if (plain == 0) {
+      fail(cursor, p, std::string(kInvalidEscapeMessage));
+      return 0;
+    }
+    if (out) *out += plain;
+    return 2;
+  }
+  const long unit = read_hex4(text, p + 2);
+  if (unit < 0) {
+    fail(cursor, p, std::string(kInvalidUnicodeEscapeMessage));
+    return 0;
+  }
+  unsigned long code_point = static_cast<unsigned long>(unit);
+  std::size_t escape_length = 6;
+  if (unit >= 0xDC00 && unit <= 0xDFFF) {
+    fail(cursor, p, std::string(kLoneSurrogateMessage));
+    return 0;
+  }
+  if (unit >= 0xD800 && unit <= 0xDBFF) {
+    // a high surrogate must be followed at once by an escaped low one
+    const bool escaped_next = p + 7 < text.size() && text[p + 6] == '\\' && text[p + 7] == 'u';
+    const long low = escaped_next ? read_hex4(text, p + 8) : -1;
+    if (low < 0xDC00 || low > 0xDFFF) {
+      fail(cursor, p, std::string(kLoneSurrogateMessage));
+      return 0;
+    }
+    code_point = 0x10000 + ((static_cast<unsigned long>(unit) - 0xD800) << 10) +
+                 (static_cast<unsigned long>(low) - 0xDC00);
+    escape_length = 12;
+  }
+  if (out) append_utf8(*out, code_point);
+  return escape_length;
+}
+
 // Reads the string at the cursor, decoding it into `out` when given; checks it either way.
 bool scan_string(JsonCursor& cursor, std::string* out) {
   const std::string_view text = cursor.text;
@@ -122,64 +190,8 @@ bool scan_string(JsonCursor& cursor, std::string* out) {
       p += length;
       continue;
     }
-
-    // an escape
-    if (p + 1 >= text.size()) {
-      return fail(cursor, text.size(), std::string(kUnterminatedStringMessage));
-    }
-    char plain = 0;
-    switch (text[p + 1]) {
-      case '"':
-        plain = '"';
-        break;
-      case '\\':
-        plain = '\\';
-        break;
-      case '/':
-        plain = '/';
-        break;
-      case 'b':
-        plain = '\b';
-        break;
-      case 'f':
-        plain = '\f';
-        break;
-      case 'n':
-        plain = '\n';
-        break;
-      case 'r':
-        plain = '\r';
-        break;
-      case 't':
-        plain = '\t';
-        break;
-      case 'u':
-        break;
-      default:
-        return fail(cursor, p, std::string(kInvalidEscapeMessage));
-    }
-    if (text[p + 1] != 'u') {
-      if (out) *out += plain;
-      p += 2;
-      continue;
-    }
-    const long unit = read_hex4(text, p + 2);
-    if (unit < 0) return fail(cursor, p, std::string(kInvalidUnicodeEscapeMessage));
-    unsigned long code_point = static_cast<unsigned long>(unit);
-    std::size_t escape_length = 6;
-    if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      return fail(cursor, p, std::string(kLoneSurrogateMessage));
-    }
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      // a high surrogate must be followed at once by an escaped low one
-      const bool escaped_next = p + 7 < text.size() && text[p + 6] == '\\' && text[p + 7] == 'u';
-      const long low = escaped_next ? read_hex4(text, p + 8) : -1;
-      if (low < 0xDC00 || low > 0xDFFF) return fail(cursor, p, std::string(kLoneSurrogateMessage));
-      code_point = 0x10000 + ((static_cast<unsigned long>(unit) - 0xD800) << 10) +
-                   (static_cast<unsigned long>(low) - 0xDC00);
-      escape_length = 12;
-    }
-    if (out) append_utf8(*out, code_point);
+    const std::size_t escape_length = scan_escape(cursor, p, out);
+    if (escape_length == 0) return false;
     p += escape_length;
   }
 }
@@ -273,9 +285,9 @@ std::string describe_number(const JsonNumber& number) {
       written = std::to_chars(buffer, buffer + sizeof buffer, number.negative_value);
       break;
     case JsonNumber::Kind::Float:
-      return "floating point `" + format_f64_shortest(number.float_value) + "`";
+      return std::string(kFoundFloatLead) + format_f64_shortest(number.float_value) + "`";
   }
-  return "integer `" + std::string(buffer, written.ptr) + "`";
+  return std::string(kFoundIntegerLead) + std::string(buffer, written.ptr) + "`";
 }
 
 TextPosition locate_offset(std::string_view text, std::size_t offset) {
@@ -301,116 +313,152 @@ bool fail(JsonCursor& cursor, std::size_t offset, std::string message) {
   return false;
 }
 
-bool read_number(JsonCursor& cursor, JsonNumber& number) {
-  const std::string_view text = cursor.text;
-  const std::size_t size = text.size();
-  const std::size_t start = cursor.pos;
-  std::size_t p = start;
-  const bool negative = p < size && text[p] == '-';
-  if (negative) ++p;
-  if (p >= size || !is_digit(text[p])) {
-    return fail(cursor, p, std::string(kInvalidNumberMessage));
-  }
+namespace {
 
-  // The value is mantissa * 10^exponent; digits past the 19th are dropped (and marked inexact).
-  const std::size_t integer_start = p;
+// A number's digits as read: the value is mantissa * 10^exponent; digits past the 19th are
+// dropped (and marked inexact).
+struct NumberDigits {
   std::uint64_t mantissa = 0;
   int kept_digits = 0;
   std::int64_t exponent = 0;
   bool inexact = false;
+  bool integral = true;  // no fraction and no exponent
+};
+
+// Records "invalid number" at p; returns 0, the end of no number.
+std::size_t fail_number(JsonCursor& cursor, std::size_t p) {
+  fail(cursor, p, std::string(kInvalidNumberMessage));
+  return 0;
+}
+
+// The integer part at p: 0 or a digit 1-9 and more digits; returns where it ends, or 0 after
+// recording the failure (an integer part never ends at the start of the text).
+std::size_t scan_integer_part(JsonCursor& cursor, std::size_t p, NumberDigits& digits) {
+  const std::string_view text = cursor.text;
+  const std::size_t size = text.size();
+  if (p >= size || !is_digit(text[p])) return fail_number(cursor, p);
   if (text[p] == '0') {
     ++p;
-    if (p < size && is_digit(text[p])) return fail(cursor, p, std::string(kInvalidNumberMessage));
-  } else {
-    for (; p < size && is_digit(text[p]); ++p) {
-      if (kept_digits < kMantissaDigits) {
-        mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[p] - '0');
-        ++kept_digits;
-      } else {
-        ++exponent;
-        inexact = true;
-      }
+    if (p < size && is_digit(text[p])) return fail_number(cursor, p);
+    return p;
+  }
+  for (; p < size && is_digit(text[p]); ++p) {
+    if (digits.kept_digits < kMantissaDigits) {
+      digits.mantissa = digits.mantissa * 10 + static_cast<std::uint64_t>(text[p] - '0');
+      ++digits.kept_digits;
+    } else {
+      ++digits.exponent;
+      digits.inexact = true;
     }
   }
-  const std::size_t integer_end = p;
+  return p;
+}
 
-  bool integral = true;
+// The fraction and the exponent after the integer part, where written; returns where the number
+// ends, or 0 after recording the failure.
+std::size_t scan_fraction_and_exponent(JsonCursor& cursor, std::size_t p, NumberDigits& digits) {
+  const std::string_view text = cursor.text;
+  const std::size_t size = text.size();
   if (p < size && text[p] == '.') {
-    integral = false;
+    digits.integral = false;
     ++p;
-    if (p >= size || !is_digit(text[p])) {
-      return fail(cursor, p, std::string(kInvalidNumberMessage));
-    }
+    if (p >= size || !is_digit(text[p])) return fail_number(cursor, p);
     for (; p < size && is_digit(text[p]); ++p) {
       const auto digit = static_cast<std::uint64_t>(text[p] - '0');
-      if (kept_digits == 0 && digit == 0) {
-        --exponent;  // a leading zero of the fraction
-      } else if (kept_digits < kMantissaDigits) {
-        mantissa = mantissa * 10 + digit;
-        ++kept_digits;
-        --exponent;
+      if (digits.kept_digits == 0 && digit == 0) {
+        --digits.exponent;  // a leading zero of the fraction
+      } else if (digits.kept_digits < kMantissaDigits) {
+        digits.mantissa = digits.mantissa * 10 + digit;
+        ++digits.kept_digits;
+        --digits.exponent;
       } else {
-        inexact = true;
+        digits.inexact = true;
       }
     }
   }
   if (p < size && (text[p] == 'e' || text[p] == 'E')) {
-    integral = false;
+    digits.integral = false;
     ++p;
     bool exponent_negative = false;
     if (p < size && (text[p] == '+' || text[p] == '-')) {
       exponent_negative = text[p] == '-';
       ++p;
     }
-    if (p >= size || !is_digit(text[p])) {
-      return fail(cursor, p, std::string(kInvalidNumberMessage));
-    }
+    if (p >= size || !is_digit(text[p])) return fail_number(cursor, p);
     std::int64_t written = 0;
     for (; p < size && is_digit(text[p]); ++p) {
       if (written < kExponentClamp) written = written * 10 + (text[p] - '0');
     }
-    exponent += exponent_negative ? -written : written;
+    digits.exponent += exponent_negative ? -written : written;
   }
-  cursor.pos = p;
+  return p;
+}
 
-  // An integer that fits 64 bits stays an integer; -0 is the integer 0.
-  if (integral) {
-    std::uint64_t magnitude = mantissa;
-    bool fits = true;
-    if (inexact) {
-      const char* first = text.data() + integer_start;
-      fits = std::from_chars(first, text.data() + integer_end, magnitude).ec == std::errc();
-    }
-    if (fits && (!negative || magnitude == 0)) {
-      number.kind = JsonNumber::Kind::Unsigned;
-      number.unsigned_value = magnitude;
-      return true;
-    }
-    if (fits && magnitude <= kMagnitudeOfInt64Min) {
-      number.kind = JsonNumber::Kind::Negative;
-      number.negative_value = static_cast<std::int64_t>(~magnitude + 1);
-      return true;
-    }
+// An integer that fits 64 bits stays an integer; -0 is the integer 0. `integer` is the integer
+// part's text, read again when digits were dropped.
+bool take_integer(std::string_view integer, bool negative, const NumberDigits& digits,
+                  JsonNumber& number) {
+  std::uint64_t magnitude = digits.mantissa;
+  if (digits.inexact &&
+      std::from_chars(integer.data(), integer.data() + integer.size(), magnitude).ec !=
+          std::errc()) {
+    return false;
   }
-
-  number.kind = JsonNumber::Kind::Float;
-  if (!inexact && mantissa <= kLargestExactMantissa && exponent >= -kLargestExactPower &&
-      exponent <= kLargestExactPower) {
-    double value = static_cast<double>(mantissa);
-    value =
-        exponent < 0 ? value / kExactPowersOfTen[-exponent] : value * kExactPowersOfTen[exponent];
-    number.float_value = negative ? -value : value;
+  if (!negative || magnitude == 0) {
+    number.kind = JsonNumber::Kind::Unsigned;
+    number.unsigned_value = magnitude;
     return true;
   }
+  if (magnitude <= kMagnitudeOfInt64Min) {
+    number.kind = JsonNumber::Kind::Negative;
+    number.negative_value = static_cast<std::int64_t>(~magnitude + 1);
+    return true;
+  }
+  return false;
+}
+
+// The nearest double of the number's whole text; exact where mantissa and power of ten are.
+double float_value(std::string_view written, bool negative, const NumberDigits& digits) {
+  const std::int64_t exponent = digits.exponent;
+  if (!digits.inexact && digits.mantissa <= kLargestExactMantissa &&
+      exponent >= -kLargestExactPower && exponent <= kLargestExactPower) {
+    double value = static_cast<double>(digits.mantissa);
+    value =
+        exponent < 0 ? value / kExactPowersOfTen[-exponent] : value * kExactPowersOfTen[exponent];
+    return negative ? -value : value;
+  }
   double value = 0.0;
-  const auto parsed = std::from_chars(text.data() + start, text.data() + p, value);
+  const auto parsed = std::from_chars(written.data(), written.data() + written.size(), value);
   if (parsed.ec == std::errc::result_out_of_range) {
     // beyond the f64 range: huge magnitudes become infinities, tiny ones zero
-    const bool huge = kept_digits + exponent > 0;
+    const bool huge = digits.kept_digits + exponent > 0;
     value = huge ? std::numeric_limits<double>::infinity() : 0.0;
     if (negative) value = -value;
   }
-  number.float_value = value;
+  return value;
+}
+
+}  // namespace
+
+bool read_number(JsonCursor& cursor, JsonNumber& number) {
+  const std::string_view text = cursor.text;
+  const std::size_t start = cursor.pos;
+  std::size_t p = start;
+  const bool negative = p < text.size() && text[p] == '-';
+  if (negative) ++p;
+  NumberDigits digits;
+  const std::size_t integer_start = p;
+  const std::size_t integer_end = scan_integer_part(cursor, p, digits);
+  if (integer_end == 0) return false;
+  const std::size_t end = scan_fraction_and_exponent(cursor, integer_end, digits);
+  if (end == 0) return false;
+  cursor.pos = end;
+  if (digits.integral && take_integer(text.substr(integer_start, integer_end - integer_start),
+                                      negative, digits, number)) {
+    return true;
+  }
+  number.kind = JsonNumber::Kind::Float;
+  number.float_value = float_value(text.substr(start, end - start), negative, digits);
   return true;
 }
 
@@ -491,25 +539,27 @@ bool fail_invalid_type(JsonCursor& cursor, std::string_view wanted) {
   if (c == '"') {
     std::string text;
     if (!read_string(cursor, text)) return false;
-    found = "string " + quote_text(text);
+    found = std::string(kFoundStringLead) + quote_text(text);
   } else if (starts_number(c)) {
     JsonNumber number;
     if (!read_number(cursor, number)) return false;
     found = describe_number(number);
   } else if (c == 't' || c == 'f') {
     if (!read_literal(cursor, c == 't' ? "true" : "false")) return false;
-    found = c == 't' ? "boolean `true`" : "boolean `false`";
+    found = c == 't' ? kFoundTrue : kFoundFalse;
   } else if (c == 'n') {
     if (!read_literal(cursor, "null")) return false;
-    found = "null";
+    found = kFoundNull;
   } else if (c == '[') {
-    found = "sequence";
+    found = kFoundSequence;
   } else if (c == '{') {
-    found = "map";
+    found = kFoundMap;
   } else {
     return skip_scalar(cursor);  // the end of the text or a character no value starts with
   }
-  return fail(cursor, offset, "invalid type: " + found + ", expected " + std::string(wanted));
+  return fail(
+      cursor, offset,
+      std::string(kInvalidTypeLead) + found + std::string(kExpectedMiddle) + std::string(wanted));
 }
 
 bool open_container(JsonCursor& cursor) {

@@ -5,26 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace abyx {
+#include "input/reader_messages.h"
 
-// Messages of the JSON text layer (the position is added by the reader).
-inline constexpr std::string_view kExpectedValueMessage = "expected value";
-inline constexpr std::string_view kInvalidNumberMessage = "invalid number";
-inline constexpr std::string_view kInvalidLiteralMessage = "invalid literal";
-inline constexpr std::string_view kTrailingCharactersMessage = "trailing characters";
-inline constexpr std::string_view kTrailingCommaMessage = "trailing comma";
-inline constexpr std::string_view kRecursionLimitMessage = "recursion limit exceeded";
-inline constexpr std::string_view kUnexpectedEndMessage = "unexpected end of input";
-inline constexpr std::string_view kUnterminatedStringMessage = "unterminated string";
-inline constexpr std::string_view kControlCharacterMessage = "control character in string";
-inline constexpr std::string_view kInvalidEscapeMessage = "invalid escape in string";
-inline constexpr std::string_view kInvalidUnicodeEscapeMessage = "invalid unicode escape";
-inline constexpr std::string_view kLoneSurrogateMessage = "lone surrogate in unicode escape";
-inline constexpr std::string_view kInvalidUtf8Message = "invalid UTF-8 in string";
-inline constexpr std::string_view kExpectedKeyMessage = "expected a string key";
-inline constexpr std::string_view kExpectedColonMessage = "expected `:`";
-inline constexpr std::string_view kExpectedCommaOrBracketMessage = "expected `,` or `]`";
-inline constexpr std::string_view kExpectedCommaOrBraceMessage = "expected `,` or `}`";
+namespace abyx {
 
 // Most arrays and objects that may be open at once while values are read.
 inline constexpr int kMaxOpenContainers = 127;

@@ -8,6 +8,7 @@
 
 #include "common/decimal_text.h"
 #include "input/json_cursor.h"
+#include "input/reader_messages.h"
 
 namespace abyx {
 
@@ -103,7 +104,7 @@ std::size_t positional_count(const RecordSchema<Record>& schema) {
 // ----- values by type -----
 
 bool read_f32(ConfigReader& reader, float& value) {
-  if (!starts_number(peek_char(reader.cursor))) return fail_invalid_type(reader.cursor, "f32");
+  if (!starts_number(peek_char(reader.cursor))) return fail_invalid_type(reader.cursor, kWantF32);
   JsonNumber number;
   if (!read_number(reader.cursor, number)) return false;
   value = to_f32(number);
@@ -125,12 +126,12 @@ bool read_optional_f32(ConfigReader& reader, std::optional<float>& value) {
 // The hot path of the reader: c_m_s may hold millions of values.
 bool read_f32_list(ConfigReader& reader, std::vector<float>& values) {
   JsonCursor& cursor = reader.cursor;
-  if (peek_char(cursor) != '[') return fail_invalid_type(cursor, "a sequence");
+  if (peek_char(cursor) != '[') return fail_invalid_type(cursor, kWantSequence);
   values.clear();
   bool has_element = false;
   if (!begin_array(cursor, has_element)) return false;
   while (has_element) {
-    if (!starts_number(peek_char(cursor))) return fail_invalid_type(cursor, "f32");
+    if (!starts_number(peek_char(cursor))) return fail_invalid_type(cursor, kWantF32);
     JsonNumber number;
     if (!read_number(cursor, number)) return false;
     values.push_back(to_f32(number));
@@ -141,8 +142,7 @@ bool read_f32_list(ConfigReader& reader, std::vector<float>& values) {
 
 bool read_position(ConfigReader& reader, std::array<float, 3>& position) {
   JsonCursor& cursor = reader.cursor;
-  constexpr std::string_view kWanted = "an array of length 3";
-  if (peek_char(cursor) != '[') return fail_invalid_type(cursor, kWanted);
+  if (peek_char(cursor) != '[') return fail_invalid_type(cursor, kWantPosition);
   bool has_element = false;
   if (!begin_array(cursor, has_element)) return false;
   std::size_t count = 0;
@@ -153,7 +153,8 @@ bool read_position(ConfigReader& reader, std::array<float, 3>& position) {
     if (!continue_array(cursor, has_element)) return false;
   }
   return fail(cursor, cursor.pos - 1,
-              "invalid length " + decimal_text(count) + ", expected " + std::string(kWanted));
+              std::string(kInvalidLengthLead) + decimal_text(count) + std::string(kExpectedMiddle) +
+                  std::string(kWantPosition));
 }
 
 bool read_bool(ConfigReader& reader, bool& value) {
@@ -169,18 +170,18 @@ bool read_bool(ConfigReader& reader, bool& value) {
     value = false;
     return true;
   }
-  return fail_invalid_type(cursor, "a boolean");
+  return fail_invalid_type(cursor, kWantBoolean);
 }
 
 bool read_text(ConfigReader& reader, std::string& text) {
-  if (peek_char(reader.cursor) != '"') return fail_invalid_type(reader.cursor, "a string");
+  if (peek_char(reader.cursor) != '"') return fail_invalid_type(reader.cursor, kWantString);
   return read_string(reader.cursor, text);
 }
 
 bool read_usize(ConfigReader& reader, std::uint64_t& value) {
   JsonCursor& cursor = reader.cursor;
   const std::size_t offset = cursor.pos;
-  if (!starts_number(peek_char(cursor))) return fail_invalid_type(cursor, "usize");
+  if (!starts_number(peek_char(cursor))) return fail_invalid_type(cursor, kWantUsize);
   JsonNumber number;
   if (!read_number(cursor, number)) return false;
   switch (number.kind) {
@@ -188,11 +189,15 @@ bool read_usize(ConfigReader& reader, std::uint64_t& value) {
       value = number.unsigned_value;
       return true;
     case JsonNumber::Kind::Negative:
-      return fail(cursor, offset, "invalid value: " + describe_number(number) + ", expected usize");
+      return fail(cursor, offset,
+                  std::string(kInvalidValueLead) + describe_number(number) +
+                      std::string(kExpectedMiddle) + std::string(kWantUsize));
     case JsonNumber::Kind::Float:
       break;
   }
-  return fail(cursor, offset, "invalid type: " + describe_number(number) + ", expected usize");
+  return fail(cursor, offset,
+              std::string(kInvalidTypeLead) + describe_number(number) +
+                  std::string(kExpectedMiddle) + std::string(kWantUsize));
 }
 
 bool match_integration_method(JsonCursor& cursor, std::size_t offset, std::string_view name,
@@ -202,8 +207,9 @@ bool match_integration_method(JsonCursor& cursor, std::size_t offset, std::strin
   } else if (name == "rk2") {
     method = IntegrationMethod::Rk2;
   } else {
-    return fail(cursor, offset,
-                quoted_key_message("unknown variant", name) + ", expected `euler` or `rk2`");
+    return fail(
+        cursor, offset,
+        quoted_key_message(kUnknownVariant, name) + std::string(kIntegrationMethodsExpected));
   }
   return true;
 }
@@ -232,7 +238,7 @@ bool read_integration_method(ConfigReader& reader, IntegrationMethod& method) {
   std::string_view name;
   if (!read_member_key(cursor, name)) return false;
   if (!match_integration_method(cursor, key_offset, name, method)) return false;
-  if (peek_char(cursor) != 'n') return fail_invalid_type(cursor, "null");
+  if (peek_char(cursor) != 'n') return fail_invalid_type(cursor, kWantNull);
   if (!read_literal(cursor, "null")) return false;
   skip_whitespace(cursor);
   if (peek_char(cursor) != '}') return fail_expected_value(cursor);
@@ -248,7 +254,7 @@ bool read_beam_width(ConfigReader& reader, BeamSettings& beam) {
     beam.beam_width_m.reset();
     return read_string(reader.cursor, beam.beam_width_text);
   }
-  if (!starts_number(c)) return fail_invalid_type(reader.cursor, "a string or f32");
+  if (!starts_number(c)) return fail_invalid_type(reader.cursor, kWantStringOrF32);
   float width = 0.0f;
   if (!read_f32(reader, width)) return false;
   beam.beam_width_m = width;
@@ -278,7 +284,7 @@ bool read_record_object(ConfigReader& reader, const RecordSchema<Record>& schema
       if (!skip_value(cursor, DepthRule::Uncounted)) return false;
     } else {
       const std::uint32_t bit = 1u << index;
-      if (seen & bit) return fail(cursor, key_offset, quoted_key_message("duplicate field", key));
+      if (seen & bit) return fail(cursor, key_offset, quoted_key_message(kDuplicateField, key));
       seen |= bit;
       PathScope scope(reader.path, schema.fields[index].key);
       if (!schema.fields[index].read(reader, record)) {
@@ -291,7 +297,7 @@ bool read_record_object(ConfigReader& reader, const RecordSchema<Record>& schema
   const std::size_t missing = first_missing(schema, seen);
   if (missing < schema.fields.size()) {
     return fail(cursor, cursor.pos - 1,
-                quoted_key_message("missing field", schema.fields[missing].key));
+                quoted_key_message(kMissingField, schema.fields[missing].key));
   }
   return true;
 }
@@ -330,8 +336,10 @@ bool read_fields_in_order(ConfigReader& reader, const RecordSchema<Record>& sche
   for (std::size_t k = count; k < positional; ++k) {
     if (schema.fields[k].presence == Presence::Required) {
       return fail(cursor, cursor.pos - 1,
-                  "invalid length " + decimal_text(count) + ", expected struct " +
-                      std::string(schema.name) + " with " + decimal_text(positional) + " elements");
+                  std::string(kInvalidLengthLead) + decimal_text(count) +
+                      std::string(kExpectedMiddle) + std::string(kWantStructLead) +
+                      std::string(schema.name) + std::string(kStructLengthMiddle) +
+                      decimal_text(positional) + std::string(kStructLengthTail));
     }
   }
   return true;
@@ -346,7 +354,7 @@ bool read_record(ConfigReader& reader, const RecordSchema<Record>& schema, Recor
     if (!open_container(cursor)) return false;
     return read_fields_in_order(reader, schema, record, ArrayPlace::FirstElement);
   }
-  return fail_invalid_type(cursor, "struct " + std::string(schema.name));
+  return fail_invalid_type(cursor, std::string(kWantStructLead) + std::string(schema.name));
 }
 
 // ----- the bottom model -----
@@ -402,7 +410,7 @@ struct HeldMember {
 bool read_bottom_tag(ConfigReader& reader, BottomAlternative& alternative) {
   JsonCursor& cursor = reader.cursor;
   const std::size_t offset = cursor.pos;
-  if (peek_char(cursor) != '"') return fail_invalid_type(cursor, "variant identifier");
+  if (peek_char(cursor) != '"') return fail_invalid_type(cursor, kWantVariantIdentifier);
   if (!read_string(cursor, cursor.scratch)) return false;
   const std::string_view tag = cursor.scratch;
   if (tag == "rigid") {
@@ -413,8 +421,7 @@ bool read_bottom_tag(ConfigReader& reader, BottomAlternative& alternative) {
     alternative = BottomAlternative::Elastic;
   } else {
     return fail(cursor, offset,
-                quoted_key_message("unknown variant", tag) +
-                    ", expected one of `rigid`, `acoustic`, `elastic`");
+                quoted_key_message(kUnknownVariant, tag) + std::string(kBottomModelsExpected));
   }
   return true;
 }
@@ -432,7 +439,7 @@ bool read_held_members(ConfigReader& reader, const RecordSchema<Alternative>& sc
     if (index == schema.fields.size()) continue;
     const std::uint32_t bit = 1u << index;
     if (seen & bit) {
-      return fail(cursor, member.key_offset, quoted_key_message("duplicate field", member.key));
+      return fail(cursor, member.key_offset, quoted_key_message(kDuplicateField, member.key));
     }
     seen |= bit;
     cursor.pos = member.value_offset;
@@ -442,7 +449,7 @@ bool read_held_members(ConfigReader& reader, const RecordSchema<Alternative>& sc
   const std::size_t missing = first_missing(schema, seen);
   if (missing < schema.fields.size()) {
     return fail(cursor, close_offset,
-                quoted_key_message("missing field", schema.fields[missing].key));
+                quoted_key_message(kMissingField, schema.fields[missing].key));
   }
   return true;
 }
@@ -461,7 +468,7 @@ bool read_bottom_model_object(ConfigReader& reader, BottomBoundaryModel& model) 
     std::string_view key;
     if (!read_member_key(cursor, key)) return false;
     if (key == "model") {
-      if (has_tag) return fail(cursor, key_offset, quoted_key_message("duplicate field", "model"));
+      if (has_tag) return fail(cursor, key_offset, quoted_key_message(kDuplicateField, "model"));
       if (!read_bottom_tag(reader, alternative)) return false;
       has_tag = true;
     } else {
@@ -471,7 +478,7 @@ bool read_bottom_model_object(ConfigReader& reader, BottomBoundaryModel& model) 
     if (!continue_object(cursor, has_member)) return false;
   }
   const std::size_t close_offset = cursor.pos - 1;
-  if (!has_tag) return fail(cursor, close_offset, quoted_key_message("missing field", "model"));
+  if (!has_tag) return fail(cursor, close_offset, quoted_key_message(kMissingField, "model"));
 
   switch (alternative) {
     case BottomAlternative::Rigid:
@@ -499,8 +506,7 @@ bool read_bottom_model_array(ConfigReader& reader, BottomBoundaryModel& model) {
   JsonCursor& cursor = reader.cursor;
   bool has_element = false;
   if (!begin_array(cursor, has_element)) return false;
-  if (!has_element)
-    return fail(cursor, cursor.pos - 1, quoted_key_message("missing field", "model"));
+  if (!has_element) return fail(cursor, cursor.pos - 1, quoted_key_message(kMissingField, "model"));
   BottomAlternative alternative = BottomAlternative::Rigid;
   if (!read_bottom_tag(reader, alternative)) return false;
   switch (alternative) {
@@ -532,7 +538,7 @@ bool read_bottom_model(ConfigReader& reader, BottomBoundaryModel& model) {
   const int c = peek_char(reader.cursor);
   if (c == '{') return read_bottom_model_object(reader, model);
   if (c == '[') return read_bottom_model_array(reader, model);
-  return fail_invalid_type(reader.cursor, "internally tagged enum BottomBoundaryModel");
+  return fail_invalid_type(reader.cursor, kWantBottomModel);
 }
 
 // ----- the schema -----
@@ -673,7 +679,8 @@ constexpr RecordSchema<SimulationConfig> kSimulationConfigSchema{"SimulationConf
 
 std::string position_suffix(std::string_view text, std::size_t offset) {
   const TextPosition position = locate_offset(text, offset);
-  return " at line " + decimal_text(position.line) + " column " + decimal_text(position.column);
+  return std::string(kPositionLineLead) + decimal_text(position.line) +
+         std::string(kPositionColumnMiddle) + decimal_text(position.column);
 }
 
 }  // namespace
@@ -698,8 +705,8 @@ ReadConfigResult read_simulation_config(std::string_view json_text) {
     result.error = failure.message + position_suffix(json_text, failure.offset);
     // "in source.position, which takes exactly three numbers: ...", or nothing for a record
     if (!reader.failed_takes.empty()) {
-      result.note =
-          "in " + reader.failed_field + ", which takes " + std::string(reader.failed_takes);
+      result.note = std::string(kFieldNoteLead) + reader.failed_field +
+                    std::string(kFieldNoteMiddle) + std::string(reader.failed_takes);
     }
     return result;
   }

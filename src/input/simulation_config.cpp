@@ -184,100 +184,117 @@ std::string join_errors(const std::vector<std::string>& errors) {
   return text;
 }
 
-}  // namespace
-
-ValidationResult SimulationConfig::validate() {
-  Findings findings;
-
-  // the checks every configuration gets, in their fixed order; none stops the others
-  add_error_if(ssp.c_m_s.empty(), kSpeedsEmptyMessage, findings);
-  add_error_if(std::any_of(ssp.c_m_s.begin(), ssp.c_m_s.end(), [](float c) { return c <= 0.0f; }),
+// The checks every configuration gets, in their fixed order; none stops the others. Negative
+// depths are corrected with a warning.
+void check_values(SimulationConfig& config, Findings& findings) {
+  add_error_if(config.ssp.c_m_s.empty(), kSpeedsEmptyMessage, findings);
+  add_error_if(std::any_of(config.ssp.c_m_s.begin(), config.ssp.c_m_s.end(),
+                           [](float c) { return c <= 0.0f; }),
                kSpeedsNotPositiveMessage, findings);
-  correct_depths(kSspDepthCorrectionLead, ssp.z_ssp_m, findings);
-  add_error_if(bathymetry.z_bty_m.empty(), kBottomDepthsEmptyMessage, findings);
-  add_error_if(bathymetry.water_density_g_cm3 && *bathymetry.water_density_g_cm3 <= 0.0f,
-               kWaterDensityNotPositiveMessage, findings);
-  check_bottom_model(bathymetry.bottom_model, findings);
-  correct_depth(kSourceDepthCorrectionLead, source.position[2], findings);
-  add_error_if(std::any_of(source.launch_elev_deg.begin(), source.launch_elev_deg.end(),
-                           [](float e) { return std::fabs(e) > 90.0f; }),
-               kElevationRangeMessage, findings);
-  if (receivers.config_type != "grid" && receivers.config_type != "array" &&
-      receivers.config_type != "polar") {
-    findings.errors.push_back(std::string(kConfigTypeMessageLead) + receivers.config_type + "\"");
+  correct_depths(kSspDepthCorrectionLead, config.ssp.z_ssp_m, findings);
+  add_error_if(config.bathymetry.z_bty_m.empty(), kBottomDepthsEmptyMessage, findings);
+  add_error_if(
+      config.bathymetry.water_density_g_cm3 && *config.bathymetry.water_density_g_cm3 <= 0.0f,
+      kWaterDensityNotPositiveMessage, findings);
+  check_bottom_model(config.bathymetry.bottom_model, findings);
+  correct_depth(kSourceDepthCorrectionLead, config.source.position[2], findings);
+  add_error_if(
+      std::any_of(config.source.launch_elev_deg.begin(), config.source.launch_elev_deg.end(),
+                  [](float e) { return std::fabs(e) > 90.0f; }),
+      kElevationRangeMessage, findings);
+  if (config.receivers.config_type != "grid" && config.receivers.config_type != "array" &&
+      config.receivers.config_type != "polar") {
+    findings.errors.push_back(std::string(kConfigTypeMessageLead) + config.receivers.config_type +
+                              "\"");
   }
-  correct_depths(kReceiverDepthCorrectionLead, receivers.z_rcvr_m, findings);
-  add_error_if(beam.step_m <= 0.0f, kStepNotPositiveMessage, findings);
-  add_error_if(beam.max_steps == 0, kMaxStepsZeroMessage, findings);
-  add_error_if(beam.max_range_m <= 0.0f, kMaxRangeNotPositiveMessage, findings);
+  correct_depths(kReceiverDepthCorrectionLead, config.receivers.z_rcvr_m, findings);
+  add_error_if(config.beam.step_m <= 0.0f, kStepNotPositiveMessage, findings);
+  add_error_if(config.beam.max_steps == 0, kMaxStepsZeroMessage, findings);
+  add_error_if(config.beam.max_range_m <= 0.0f, kMaxRangeNotPositiveMessage, findings);
+}
 
+// The numbers of geometry and media: finite, and their grid axes in order.
+void check_geometry(const SimulationConfig& config, Findings& findings) {
   // every number that describes geometry or media must be finite (1e39 reads as infinity)
-  add_error_if(!all_finite(ssp.x_ssp_m), kSspXNotFiniteMessage, findings);
-  add_error_if(!all_finite(ssp.y_ssp_m), kSspYNotFiniteMessage, findings);
-  add_error_if(!all_finite(ssp.z_ssp_m), kSspZNotFiniteMessage, findings);
-  add_error_if(!all_finite(ssp.c_m_s), kSpeedsNotFiniteMessage, findings);
-  add_error_if(!all_finite(bathymetry.x_bty_m), kBtyXNotFiniteMessage, findings);
-  add_error_if(!all_finite(bathymetry.y_bty_m), kBtyYNotFiniteMessage, findings);
-  add_error_if(!all_finite(bathymetry.z_bty_m), kBottomDepthsNotFiniteMessage, findings);
-  add_error_if(!finite_if_present(bathymetry.water_density_g_cm3), kWaterDensityNotFiniteMessage,
-               findings);
-  check_bottom_model_finite(bathymetry.bottom_model, findings);
-  add_error_if(!std::all_of(source.position.begin(), source.position.end(),
+  add_error_if(!all_finite(config.ssp.x_ssp_m), kSspXNotFiniteMessage, findings);
+  add_error_if(!all_finite(config.ssp.y_ssp_m), kSspYNotFiniteMessage, findings);
+  add_error_if(!all_finite(config.ssp.z_ssp_m), kSspZNotFiniteMessage, findings);
+  add_error_if(!all_finite(config.ssp.c_m_s), kSpeedsNotFiniteMessage, findings);
+  add_error_if(!all_finite(config.bathymetry.x_bty_m), kBtyXNotFiniteMessage, findings);
+  add_error_if(!all_finite(config.bathymetry.y_bty_m), kBtyYNotFiniteMessage, findings);
+  add_error_if(!all_finite(config.bathymetry.z_bty_m), kBottomDepthsNotFiniteMessage, findings);
+  add_error_if(!finite_if_present(config.bathymetry.water_density_g_cm3),
+               kWaterDensityNotFiniteMessage, findings);
+  check_bottom_model_finite(config.bathymetry.bottom_model, findings);
+  add_error_if(!std::all_of(config.source.position.begin(), config.source.position.end(),
                             [](float v) { return std::isfinite(v); }),
                kSourcePositionNotFiniteMessage, findings);
-  add_error_if(!all_finite(receivers.x_rcvr_m), kReceiverXNotFiniteMessage, findings);
-  add_error_if(!all_finite(receivers.y_rcvr_m), kReceiverYNotFiniteMessage, findings);
-  add_error_if(!all_finite(receivers.z_rcvr_m), kReceiverZNotFiniteMessage, findings);
-  add_error_if(!std::isfinite(beam.step_m), kStepNotFiniteMessage, findings);
-  add_error_if(!std::isfinite(beam.max_range_m), kMaxRangeNotFiniteMessage, findings);
+  add_error_if(!all_finite(config.receivers.x_rcvr_m), kReceiverXNotFiniteMessage, findings);
+  add_error_if(!all_finite(config.receivers.y_rcvr_m), kReceiverYNotFiniteMessage, findings);
+  add_error_if(!all_finite(config.receivers.z_rcvr_m), kReceiverZNotFiniteMessage, findings);
+  add_error_if(!std::isfinite(config.beam.step_m), kStepNotFiniteMessage, findings);
+  add_error_if(!std::isfinite(config.beam.max_range_m), kMaxRangeNotFiniteMessage, findings);
 
   // grid axes must increase, or cell lookups go wrong silently
-  add_error_if(!strictly_increasing(ssp.x_ssp_m), kSspXNotIncreasingMessage, findings);
-  add_error_if(!strictly_increasing(ssp.y_ssp_m), kSspYNotIncreasingMessage, findings);
-  add_error_if(!strictly_increasing(ssp.z_ssp_m), kSspZNotIncreasingMessage, findings);
-  add_error_if(!strictly_increasing(bathymetry.x_bty_m), kBtyXNotIncreasingMessage, findings);
-  add_error_if(!strictly_increasing(bathymetry.y_bty_m), kBtyYNotIncreasingMessage, findings);
+  add_error_if(!strictly_increasing(config.ssp.x_ssp_m), kSspXNotIncreasingMessage, findings);
+  add_error_if(!strictly_increasing(config.ssp.y_ssp_m), kSspYNotIncreasingMessage, findings);
+  add_error_if(!strictly_increasing(config.ssp.z_ssp_m), kSspZNotIncreasingMessage, findings);
+  add_error_if(!strictly_increasing(config.bathymetry.x_bty_m), kBtyXNotIncreasingMessage,
+               findings);
+  add_error_if(!strictly_increasing(config.bathymetry.y_bty_m), kBtyYNotIncreasingMessage,
+               findings);
 
   // a descending receiver grid axis would lose contributions
-  if (receivers.config_type == "grid") {
-    add_error_if(!non_decreasing(receivers.x_rcvr_m), kReceiverXDecreasingMessage, findings);
-    add_error_if(!non_decreasing(receivers.y_rcvr_m), kReceiverYDecreasingMessage, findings);
-    add_error_if(!non_decreasing(receivers.z_rcvr_m), kReceiverZDecreasingMessage, findings);
-  } else if (receivers.config_type == "polar") {
-    add_error_if(!non_decreasing(receivers.x_rcvr_m) ||
-                     std::any_of(receivers.x_rcvr_m.begin(), receivers.x_rcvr_m.end(),
+  if (config.receivers.config_type == "grid") {
+    add_error_if(!non_decreasing(config.receivers.x_rcvr_m), kReceiverXDecreasingMessage, findings);
+    add_error_if(!non_decreasing(config.receivers.y_rcvr_m), kReceiverYDecreasingMessage, findings);
+    add_error_if(!non_decreasing(config.receivers.z_rcvr_m), kReceiverZDecreasingMessage, findings);
+  } else if (config.receivers.config_type == "polar") {
+    add_error_if(!non_decreasing(config.receivers.x_rcvr_m) ||
+                     std::any_of(config.receivers.x_rcvr_m.begin(), config.receivers.x_rcvr_m.end(),
                                  [](float r) { return r < 0.0f; }),
                  kPolarRangesMessage, findings);
-    add_error_if(!non_decreasing(receivers.y_rcvr_m), kPolarBearingsMessage, findings);
-    add_error_if(!non_decreasing(receivers.z_rcvr_m), kPolarDepthsMessage, findings);
+    add_error_if(!non_decreasing(config.receivers.y_rcvr_m), kPolarBearingsMessage, findings);
+    add_error_if(!non_decreasing(config.receivers.z_rcvr_m), kPolarDepthsMessage, findings);
   }
+}
 
-  check_beam_kind(beam, findings);
-
-  // numbers that read, but that single precision cannot trace
-  const std::vector<float>& freqs = source.freq_hz;
+// Numbers that read, but that single precision cannot trace, and settings that need others.
+void check_precision(const SimulationConfig& config, Findings& findings) {
+  const std::vector<float>& freqs = config.source.freq_hz;
   add_error_if(!all_finite(freqs), kFrequencyNotFiniteMessage, findings);
   add_error_if(
       std::any_of(freqs.begin(), freqs.end(),
                   [](float f) { return std::isfinite(f) && std::fabs(f) > kMaxFrequencyHz; }),
       kFrequencyTooHighMessage, findings);
-  add_error_if(!all_finite(source.launch_azim_deg), kAzimuthNotFiniteMessage, findings);
-  add_error_if(std::any_of(ssp.c_m_s.begin(), ssp.c_m_s.end(),
+  add_error_if(!all_finite(config.source.launch_azim_deg), kAzimuthNotFiniteMessage, findings);
+  add_error_if(std::any_of(config.ssp.c_m_s.begin(), config.ssp.c_m_s.end(),
                            [](float c) {
                              return c > 0.0f && std::isfinite(c) &&
                                     (c < kMinSoundSpeedMS || c > kMaxSoundSpeedMS);
                            }),
                kSpeedsOutOfRangeMessage, findings);
-  add_error_if(
-      beam.step_m > beam.max_range_m && std::isfinite(beam.step_m) && beam.max_range_m > 0.0f,
-      kStepBeyondRangeMessage, findings);
-  add_error_if(beam.max_arrivals < 1 || beam.max_arrivals > kMaxArrivalsLimit,
+  add_error_if(config.beam.step_m > config.beam.max_range_m && std::isfinite(config.beam.step_m) &&
+                   config.beam.max_range_m > 0.0f,
+               kStepBeyondRangeMessage, findings);
+  add_error_if(config.beam.max_arrivals < 1 || config.beam.max_arrivals > kMaxArrivalsLimit,
                kMaxArrivalsRangeMessage, findings);
-  add_error_if(beam.eigenrays && !beam.arrivals, kEigenraysNeedArrivalsMessage, findings);
-  add_error_if(!(beam.min_amplitude >= 0.0f && std::isfinite(beam.min_amplitude)),
-               kMinAmplitudeRangeMessage, findings);
-  add_error_if(source_below_seabed(bathymetry, source.position), kSourceBelowSeabedMessage,
+  add_error_if(config.beam.eigenrays && !config.beam.arrivals, kEigenraysNeedArrivalsMessage,
                findings);
+  add_error_if(!(config.beam.min_amplitude >= 0.0f && std::isfinite(config.beam.min_amplitude)),
+               kMinAmplitudeRangeMessage, findings);
+  add_error_if(source_below_seabed(config.bathymetry, config.source.position),
+               kSourceBelowSeabedMessage, findings);
+}
+
+}  // namespace
+
+ValidationResult SimulationConfig::validate() {
+  Findings findings;
+  check_values(*this, findings);
+  check_geometry(*this, findings);
+  check_beam_kind(beam, findings);
+  check_precision(*this, findings);
 
   ValidationResult result;
   if (findings.errors.empty()) {

@@ -3,14 +3,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/fault_messages.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
 
 namespace abyx {
-
-// Set-up fault: the three array receiver lists differ in length.
-inline constexpr std::string_view kArrayLengthsMessage =
-    "array receiver coordinates must have equal lengths";
 
 // Where the field is computed: every (x, y, z) of three axes, an explicit list of points, or every
 // (range, bearing, depth) of three axes around the source.

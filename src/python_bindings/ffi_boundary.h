@@ -4,14 +4,10 @@
 
 #include <string_view>
 
+#include "common/fault_messages.h"
 #include "python_bindings/py_ref.h"
 
 namespace abyx {
-
-// Message of a PanicException whose fault carried no text.
-inline constexpr std::string_view kPanicWithoutMessageText = "internal fault (no message)";
-// Written to standard error before the process ends when a fault cannot be converted.
-inline constexpr std::string_view kUncaughtPanicMessage = "uncaught panic at ffi boundary";
 
 // The PanicException class (derives from BaseException), created on the first call and kept for
 // the life of the process; borrowed. Null with a host error set when it cannot be created.

@@ -2,19 +2,13 @@
 
 #include <string_view>
 
+#include "common/fault_messages.h"
 #include "engine/core.h"
 #include "engine/memory_budget.h"
 #include "input/simulation_config.h"
 #include "python_bindings/py_ref.h"
 
 namespace abyx {
-
-// Fault raised when an array-mode field carries no receiver positions.
-inline constexpr std::string_view kArrayModeWithoutPositionsMessage =
-    "receiver_positions_m present for array mode";
-// Fault raised when the field's arrays disagree with its shape.
-inline constexpr std::string_view kFieldShapeMismatchMessage =
-    "pressure field arrays do not match its shape";
 
 // What one point of "ray_paths" costs the interpreter: a list of three floats and its slot in the
 // path's list take 160 bytes as allocated and about 205 as the process's memory grows. An arrival

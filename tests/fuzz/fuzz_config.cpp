@@ -43,25 +43,17 @@ std::uint64_t product(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
 
 // The sound-speed grid, the bathymetry and the empty field of the receivers, where they are small
 // enough; the sanitizers watch what they allocate and write.
-void set_up(const SimulationConfig& config) {
+void set_up(const SimulationConfig& config, const abyx::RunSizes& sizes) {
   if (config.ssp.c_m_s.size() <= kMaxSetupValues) abyx::init_ssp(config.ssp);
   if (config.bathymetry.z_bty_m.size() <= kMaxSetupValues) abyx::init_bty(config.bathymetry);
-  const abyx::Receivers& r = config.receivers;
-  const abyx::ReceiverLayout layout = abyx::receiver_layout(r);
-  const std::size_t receivers =
-      layout == abyx::ReceiverLayout::Array
-          ? r.x_rcvr_m.size()
-          : product(r.x_rcvr_m.size(), r.y_rcvr_m.size(), r.z_rcvr_m.size());
-  if (product(receivers, config.source.freq_hz.size() + 1, 1) <= kMaxSetupValues) {
-    abyx::init_pressure_field(config.receivers, layout, config.source.freq_hz.size());
+  if (product(sizes.receivers, sizes.frequencies + 1, 1) <= kMaxSetupValues) {
+    abyx::init_pressure_field(config.receivers, sizes.layout, sizes.frequencies);
   }
 }
 
 // A small fan traced for a few hundred steps: a finite field and finite paths, or a refusal.
-void trace_briefly(SimulationConfig config) {
-  const abyx::Receivers& r = config.receivers;
-  if (product(config.source.launch_azim_deg.size(), config.source.launch_elev_deg.size(), 1) > 16 ||
-      product(r.x_rcvr_m.size(), r.y_rcvr_m.size(), r.z_rcvr_m.size()) > 4096 ||
+void trace_briefly(SimulationConfig config, const abyx::RunSizes& sizes) {
+  if (product(sizes.azimuths, sizes.elevations, 1) > 16 || sizes.receivers > 4096 ||
       config.ssp.c_m_s.size() > 4096 || config.bathymetry.z_bty_m.size() > 4096) {
     return;
   }
@@ -106,22 +98,22 @@ void run_config_road(std::string_view text) {
   SimulationConfig again = config;  // a second validation corrects nothing and finds nothing
   const abyx::ValidationResult second = again.validate();
   require(!second.error && second.warnings.empty(), "validation is not idempotent");
+  const abyx::RunSizes sizes = abyx::run_sizes(config);
   try {
-    abyx::check_run_fits_memory(config, abyx::receiver_layout(config.receivers), 2,
-                                std::uint64_t{1} << 30);
+    abyx::check_run_fits_memory(sizes, 2, std::uint64_t{1} << 30);
   } catch (const abyx::TooLargeForMemory& refusal) {
     require(std::string_view(refusal.what()).find(" too large for memory: ") != std::string::npos,
             "a size refusal that does not say what is too large");
   }
   try {
-    set_up(config);
+    set_up(config, sizes);
   } catch (const abyx::Fault& fault) {
     require(fault.what()[0] != '\0', "a fault without a message");
     return;
   } catch (const std::bad_alloc&) {
     return;
   }
-  trace_briefly(config);
+  trace_briefly(config, sizes);
 }
 
 }  // namespace

@@ -54,9 +54,7 @@ TEST_P(CheckRunFitsMemory, RefusesWhatDoesNotFitNamingItsSizes) {
   const BudgetCase& c = GetParam();
   std::string text;
   try {
-    const SimulationConfig config = c.config();
-    check_run_fits_memory(config, receiver_layout(config.receivers), c.workers, c.available,
-                          c.costs);
+    check_run_fits_memory(run_sizes(c.config()), c.workers, c.available, c.costs);
   } catch (const TooLargeForMemory& refusal) {
     text = refusal.what();
   }
@@ -118,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    16, 8 * kGiB,
                    "ray states too large for memory: max_steps + 1 = 2147483648 states x " +
-                       std::to_string(worker_bytes_per_state(SimulationConfig{})) +
+                       std::to_string(worker_bytes_per_state(run_sizes(SimulationConfig{}))) +
                        " bytes for each of 1 rays traced at once need "}),
     [](const testing::TestParamInfo<BudgetCase>& info) { return info.param.name; });
 
@@ -126,12 +124,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FitsRaysSideBySide, NeedsRoomForFourRaysPerWorker) {
   SimulationConfig config = sized(1, 1, 1, 1, 1, 1);
   config.beam.max_steps = 999;
-  const std::uint64_t one_ray = 1000 * worker_bytes_per_state(config);
+  const std::uint64_t one_ray = 1000 * worker_bytes_per_state(run_sizes(config));
   const std::uint64_t four_rays = one_ray + 1000 * 3 * 2 * sizeof(RayState);
-  EXPECT_TRUE(fits_rays_side_by_side(config, 2, 2 * four_rays));
-  EXPECT_FALSE(fits_rays_side_by_side(config, 2, 2 * four_rays - 1));
+  EXPECT_TRUE(fits_rays_side_by_side(run_sizes(config), 2, 2 * four_rays));
+  EXPECT_FALSE(fits_rays_side_by_side(run_sizes(config), 2, 2 * four_rays - 1));
   config.beam.max_steps = std::numeric_limits<std::uint64_t>::max();
-  EXPECT_FALSE(fits_rays_side_by_side(config, 1, std::numeric_limits<std::uint64_t>::max() - 1));
+  EXPECT_FALSE(
+      fits_rays_side_by_side(run_sizes(config), 1, std::numeric_limits<std::uint64_t>::max() - 1));
 }
 
 }  // namespace

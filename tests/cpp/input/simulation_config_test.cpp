@@ -10,25 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "small_ocean.h"
+
 namespace abyx {
 namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 using Acoustic = BottomBoundaryModel::Acoustic;
 using Elastic = BottomBoundaryModel::Elastic;
-
-// A small configuration that passes every check.
-SimulationConfig valid_config() {
-  SimulationConfig config;
-  config.ssp = {{0, 1000}, {0, 1000}, {0, 100}, std::vector<float>(8, 1500.0f)};
-  config.bathymetry.x_bty_m = {0.0f, 1000.0f};
-  config.bathymetry.y_bty_m = {0.0f, 1000.0f};
-  config.bathymetry.z_bty_m = {100.0f, 100.0f, 100.0f, 100.0f};
-  config.source = {{0.0f, 0.0f, 50.0f}, {100.0f}, {-10.0f, 10.0f}, {0.0f}};
-  config.receivers = {"grid", {100.0f, 200.0f}, {100.0f}, {20.0f, 60.0f}};
-  config.beam = {10.0f, 100, 500.0f};
-  return config;
-}
 
 // A change to the valid configuration, the error items it causes in check order (none: it
 // passes) and the warnings of a passing run.
@@ -44,7 +33,7 @@ void PrintTo(const ValidateCase& c, std::ostream* out) { *out << c.name; }
 class Validate : public testing::TestWithParam<ValidateCase> {};
 
 TEST_P(Validate, GathersEveryProblemInCheckOrderOrWarnsOfEachCorrection) {
-  SimulationConfig config = valid_config();
+  SimulationConfig config = fixtures::small_ocean("grid", {100, 200}, {100}, {20, 60});
   GetParam().change(config);
   const ValidationResult result = config.validate();
   std::string expected = "Invalid simulation config:";
