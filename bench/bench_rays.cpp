@@ -70,18 +70,8 @@ SimulationConfig ocean_config(IntegrationMethod method) {
   return config;
 }
 
-// The ocean's model: only what the tracer reads.
-Model ocean_model(const SimulationConfig& config) {
-  Model model;
-  model.source = {config.source.position[0], config.source.position[1], config.source.position[2]};
-  model.beam = config.beam;
-  model.ssp = init_ssp(config.ssp);
-  model.bty = init_bty(config.bathymetry);
-  return model;
-}
-
 struct Ocean {
-  explicit Ocean(IntegrationMethod method) : model(ocean_model(ocean_config(method))) {}
+  explicit Ocean(IntegrationMethod method) : model(build_model(ocean_config(method))) {}
   Model model;
   const SSPFields& ssp = model.ssp;
   const BTYfield& bty = model.bty;
