@@ -89,7 +89,7 @@ template <bool kPlaneWave, class Make>
 template <bool kPlaneWave>
 inline RayState advanced(const RayState& state, const RayDerivatives& k, float h) {
   return with_advanced_fields<kPlaneWave>(state, k, h, [](auto&&... fields) {
-    return RayState(std::forward<decltype(fields)>(fields)...);
+    return RayState{std::forward<decltype(fields)>(fields)...};
   });
 }
 
@@ -97,7 +97,11 @@ inline RayState advanced(const RayState& state, const RayDerivatives& k, float h
 template <bool kPlaneWave>
 inline void append_advanced(std::vector<RayState>& states, const RayDerivatives& k, float h) {
   with_advanced_fields<kPlaneWave>(states.back(), k, h, [&](auto&&... fields) {
+#if defined(__cpp_aggregate_paren_init)  // g++ 10, clang 16: the state built in its slot
     states.emplace_back(std::forward<decltype(fields)>(fields)...);
+#else
+    states.push_back(RayState{std::forward<decltype(fields)>(fields)...});
+#endif
   });
 }
 
@@ -171,11 +175,10 @@ template <class L, class Rotation>
   // linear (every second derivative zero, as in isovelocity water) and the basis finite, the
   // curvature is zero whatever the basis, so the basis is not worked out; the zeros may differ
   // in sign from the full products, which no later value can tell apart.
-  const Mask linear = static_cast<Mask>((s.c_xx == zero) & (s.c_yy == zero) & (s.c_zz == zero) &
-                                        (s.c_xy == zero) & (s.c_xz == zero) & (s.c_yz == zero));
-  const Mask plain =
-      static_cast<Mask>(linear & lane_finite(c) & lane_finite(d.xi) & lane_finite(d.eta) &
-                        lane_finite(d.zeta) & lane_finite(d.phi));
+  const Mask linear = lane_and(s.c_xx == zero, s.c_yy == zero, s.c_zz == zero, s.c_xy == zero,
+                               s.c_xz == zero, s.c_yz == zero);
+  const Mask plain = lane_and(linear, lane_finite(c), lane_finite(d.xi), lane_finite(d.eta),
+                              lane_finite(d.zeta), lane_finite(d.phi));
   L c11 = zero, c12 = zero, c22 = zero;
   if (!all_lanes(plain)) {
     const auto [sine, cosine] = rotation();

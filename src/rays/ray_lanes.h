@@ -32,6 +32,17 @@ inline Float4 lane_sqrt(Float4 v) { return sqrt4(v); }
 inline bool lane_finite(float v) { return std::isfinite(v); }
 inline Int4 lane_finite(Float4 v) { return is_finite4(v); }
 
+// Lane by lane, whether every mask holds.
+template <class Mask, class... Rest>
+inline Mask lane_and(Mask first, Rest... rest) {
+  if constexpr (std::is_same_v<Mask, bool>) {
+    // bitwise like the lanes, without a branch per mask
+    return (static_cast<unsigned>(first) & ... & static_cast<unsigned>(rest)) != 0u;
+  } else {
+    return (first & ... & rest);
+  }
+}
+
 // Whether the mask holds in every lane.
 inline bool all_lanes(bool mask) { return mask; }
 inline bool all_lanes(Int4 mask) { return lane_bits(mask) == 0xfu; }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -372,9 +372,8 @@ struct LaneRay {
     if (model.beam.integration_method == IntegrationMethod::Rk2) {
       // rk2_step's midpoint, on a copy of the tracing cursor, evaluated with the other lanes
       lane.h = h;
-      LaneRay* const target = &lane;
-      detail::with_advanced_fields<false>(last, k, 0.5f * h, [target](auto&&... fields) {
-        std::construct_at(&target->mid, std::forward<decltype(fields)>(fields)...);
+      detail::with_advanced_fields<false>(last, k, 0.5f * h, [&](auto&&... fields) {
+        ::new (static_cast<void*>(&lane.mid)) RayState{std::forward<decltype(fields)>(fields)...};
       });
       lane.mid_cell = walk.ssp_cursor;
       update_ssp_cursor(lane.mid.pos, model.ssp, lane.mid_cell);
