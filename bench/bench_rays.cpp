@@ -14,6 +14,8 @@
 #include "bty/bty_cursor.h"
 #include "bty/bty_field.h"
 #include "input/simulation_config.h"
+#include "model/launch_fan.h"
+#include "model/model.h"
 #include "rays/ray_equations.h"
 #include "rays/ray_equations_x4.h"
 #include "rays/step_control.h"
@@ -69,14 +71,10 @@ SimulationConfig ocean_config(IntegrationMethod method) {
 }
 
 struct Ocean {
-  explicit Ocean(IntegrationMethod method)
-      : config(ocean_config(method)), ssp(init_ssp(config.ssp)), bty(init_bty(config.bathymetry)) {}
-  SimulationConfig config;
-  SSPFields ssp;
-  BTYfield bty;
-  Vec3 source() const {
-    return {config.source.position[0], config.source.position[1], config.source.position[2]};
-  }
+  explicit Ocean(IntegrationMethod method) : model(build_model(ocean_config(method))) {}
+  Model model;
+  const SSPFields& ssp = model.ssp;
+  const BTYfield& bty = model.bty;
 };
 
 // The full elevation fan of the scenario (-20..20 deg every 0.5 deg) on 8 azimuths 45 deg apart:
@@ -103,7 +101,7 @@ void BM_TraceRay(benchmark::State& bench, IntegrationMethod method) {
   const Ocean ocean(method);
   std::vector<RayState> states;
   trace_fan(bench, [&](float az, float el) {
-    trace_ray(ocean.config.beam, ocean.source(), ocean.ssp, ocean.bty, az, el, states);
+    trace_ray({az, el}, ocean.model, nullptr, states);
     benchmark::DoNotOptimize(states.data());
     return states.size() - 1;
   });
@@ -125,14 +123,13 @@ void BM_TraceRaysSideBySide(benchmark::State& bench, IntegrationMethod method) {
     for (int a = 0; a < 8; ++a) {
       for (int e = 0; e <= 80; e += 4) {
         const int n = std::min(4, 81 - e);
-        float az[4], el[4];
+        Launch launches[4];
         for (int j = 0; j < n; ++j) {
-          az[j] = static_cast<float>(a) * 45.0f * kDeg;
-          el[j] = (-20.0f + 0.5f * static_cast<float>(e + j)) * kDeg;
+          launches[j] = {static_cast<float>(a) * 45.0f * kDeg,
+                         (-20.0f + 0.5f * static_cast<float>(e + j)) * kDeg};
         }
         const auto m = static_cast<std::size_t>(n);
-        trace_rays(ocean.config.beam, ocean.source(), ocean.ssp, ocean.bty, {az, m}, {el, m},
-                   {states, m}, {cutoffs, m});
+        trace_rays({launches, m}, ocean.model, {cutoffs, m}, {states, m});
         for (std::size_t j = 0; j < m; ++j) steps_per_fan += lists[j].size() - 1;
       }
     }
@@ -228,9 +225,9 @@ struct FanStates {
     std::vector<RayState> ray;
     for (int a = 0; a < 8; ++a) {
       for (int e = 0; e <= 80; e += 8) {
-        trace_ray(ocean.config.beam, ocean.source(), ocean.ssp, ocean.bty,
-                  static_cast<float>(a) * 45.0f * kDeg,
-                  (-20.0f + 0.5f * static_cast<float>(e)) * kDeg, ray);
+        const Launch launch{static_cast<float>(a) * 45.0f * kDeg,
+                            (-20.0f + 0.5f * static_cast<float>(e)) * kDeg};
+        trace_ray(launch, ocean.model, nullptr, ray);
         states.insert(states.end(), ray.begin(), ray.end());
       }
     }

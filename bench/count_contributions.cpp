@@ -14,6 +14,7 @@
 #include "influence/gaussian_beam_testing.h"
 #include "input/read_simulation_config.h"
 #include "model/launch_fan.h"
+#include "model/model.h"
 #include "rays/trace_ray.h"
 #include "ssp/ssp_fields.h"
 
@@ -40,12 +41,16 @@ int main(int argc, char** argv) {
 
   // the engine's set-up, on one thread
   const LaunchFan fan = make_launch_fan(config.source);
-  const SSPFields ssp = init_ssp(config.ssp);
-  const BTYfield bty = init_bty(config.bathymetry);
+  Model tracer;  // what the tracer reads
+  tracer.beam = config.beam;
+  tracer.ssp = init_ssp(config.ssp);
+  tracer.bty = init_bty(config.bathymetry);
+  const BTYfield& bty = tracer.bty;
   const std::vector<float> omegas = angular_frequencies(config.source.freq_hz);
   const std::vector<Launch> launches = launch_list(fan);
   const Vec3 source{config.source.position[0], config.source.position[1],
                     config.source.position[2]};
+  tracer.source = source;
   PressureField field = init_pressure_field(config.receivers, receiver_layout(config.receivers),
                                             config.source.freq_hz.size(), source);
   const ReceiverIndex array_index = field.is_array() && field.receiver_positions_m
@@ -57,8 +62,7 @@ int main(int argc, char** argv) {
   unsigned long long state_count = 0;
   BeamInfluenceCounts total;
   for (const Launch& launch : launches) {
-    trace_ray(config.beam, source, ssp, bty, launch.azimuth_rad, launch.elevation_rad, states,
-              &cutoff);
+    trace_ray(launch, tracer, &cutoff, states);
     state_count += states.size();
     const BeamInfluenceCounts counts =
         add_gaussian_beam(states, field, bty, omegas,

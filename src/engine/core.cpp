@@ -7,6 +7,7 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -128,20 +129,14 @@ Partial trace_chunk(std::size_t chunk, const Model& model, const RunPlan& run) {
       throw Interrupted();
     }
     const std::size_t count = std::min(run.rays_at_once, end - group);
-    float azimuths[kSideBySideRays];
-    float elevations[kSideBySideRays];
-    for (std::size_t j = 0; j < count; ++j) {
-      azimuths[j] = model.launches[group + j].azimuth_rad;
-      elevations[j] = model.launches[group + j].elevation_rad;
-    }
-    trace_rays(model.beam, model.source, model.ssp, model.bty, {azimuths, count},
-               {elevations, count}, {states, count}, {cutoffs, count});
+    const std::span<const Launch> launches(&model.launches[group], count);
+    trace_rays(launches, model, {cutoffs, count}, {states, count});
     for (std::size_t j = 0; j < count; ++j) {
       const std::size_t ray = group + j;
       std::vector<RayState>& ray_states = state_lists[j];
       check_traced_ray(ray_states, ray);
-      const BeamLaunch beam{elevations[j], model.fan.d_azimuth_rad, model.fan.d_elevation_rad,
-                            static_cast<std::uint64_t>(ray)};
+      const BeamLaunch beam{launches[j].elevation_rad, model.fan.d_azimuth_rad,
+                            model.fan.d_elevation_rad, static_cast<std::uint64_t>(ray)};
       if (model.beam.resolved_beam_type == BeamType::Cerveny) {
         cerveny_beam_influence(ray_states, partial.field, model.bty, model.omegas, beam, model.beam,
                                model.array_index, scratch, arrivals);
@@ -193,9 +188,7 @@ std::vector<std::vector<Vec3>> trace_eigenrays(const ArrivalList& arrivals,
       if (run.control != nullptr && run.control->cancel.load(std::memory_order_relaxed)) {
         throw Interrupted();
       }
-      const Launch& launch = model.launches[ray];
-      trace_ray(model.beam, model.source, model.ssp, model.bty, launch.azimuth_rad,
-                launch.elevation_rad, states, &cutoff);
+      trace_ray(model.launches[ray], model, &cutoff, states);
       traced = ray;
     }
     const std::size_t end = std::min<std::size_t>(arrivals.segment[j], states.size() - 1);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/ray_state.h"
+#include "rays/ray_lanes.h"
 #include "ssp/ssp_cursor.h"
 #include "ssp/ssp_fields.h"
 
@@ -122,6 +123,108 @@ inline void set_dynamic_derivatives(const RayState& state, float a11, float a12,
   }
 }
 
+// The sound speed and its nine derivatives at the position of one ray (L = float) or of four side
+// by side (L = Float4, a ray to a lane), in the order of SSPSample.
+template <class L>
+struct LaneSample {
+  L c, c_x, c_y, c_z, c_xx, c_yy, c_zz, c_xy, c_xz, c_yz;
+};
+
+// The slowness (s/m) and the rotation angle (rad) of the rays.
+template <class L>
+struct LaneDirection {
+  L xi, eta, zeta, phi;
+};
+
+// The derivatives that do not depend on P and Q, and the matrix A = -(1/c^2) C (a11, a12, a22)
+// of dP/ds = A Q.
+template <class L>
+struct LaneKinematics {
+  L dpos_x, dpos_y, dpos_z;
+  L dslowness_x, dslowness_y, dslowness_z;
+  L dphi, c;
+  L a11, a12, a22;
+};
+
+// The kinematic derivatives and A of one ray or four side by side, one text for both: where the
+// one ray would branch, the lanes work out both sides and keep their own, which is the branch's
+// result bit for bit. rotation() gives the sine and cosine of phi in each lane (0 and 1 where phi
+// is zero), asked for only when some lane works out a turned basis.
+template <class L, class Rotation>
+[[gnu::always_inline]] inline LaneKinematics<L> lane_kinematics(const LaneSample<L>& s,
+                                                                const LaneDirection<L>& d,
+                                                                Rotation&& rotation) {
+  using Mask = decltype(L{} == L{});
+  const L zero = lane_splat<L>(0.0f);
+  const L one = lane_splat<L>(1.0f);
+  const L c = s.c;
+  const L c2 = c * c;
+  LaneKinematics<L> k;
+  k.c = c;
+  k.dpos_x = c * d.xi;
+  k.dpos_y = c * d.eta;
+  k.dpos_z = c * d.zeta;
+  k.dslowness_x = -s.c_x / c2;
+  k.dslowness_y = -s.c_y / c2;
+  k.dslowness_z = -s.c_z / c2;
+  // the basis turns about the tangent only when the ray has a horizontal direction
+  const L rr = d.xi * d.xi + d.eta * d.eta;
+  k.dphi = lane_select(rr > lane_splat<L>(kMinHorizontalSlowness2),
+                       one / c * d.zeta * (d.eta * s.c_x - d.xi * s.c_y) / rr, zero);
+  // Curvature of the sound speed across the ray in the ray-centred basis. Where the sound speed is
+  // linear (every second derivative zero, as in isovelocity water) and the basis finite, the
+  // curvature is zero whatever the basis, so the basis is not worked out; the zeros may differ
+  // in sign from the full products, which no later value can tell apart.
+  const Mask linear = lane_and(s.c_xx == zero, s.c_yy == zero, s.c_zz == zero, s.c_xy == zero,
+                               s.c_xz == zero, s.c_yz == zero);
+  const Mask plain = lane_and(linear, lane_finite(c), lane_finite(d.xi), lane_finite(d.eta),
+                              lane_finite(d.zeta), lane_finite(d.phi));
+  L c11 = zero, c12 = zero, c22 = zero;
+  if (!all_lanes(plain)) {
+    const auto [sine, cosine] = rotation();
+    // the basis, as ray_basis works it out
+    const L p_h = lane_sqrt(rr);
+    const Mask horizontal = p_h > zero;
+    const L rl = lane_select(horizontal, p_h, one);
+    const L hx = lane_select(horizontal, d.xi, zero);
+    const L hy = lane_select(horizontal, d.eta, one);
+    const Mask level = d.phi == zero;
+    const L chz = c * hx * d.zeta;
+    const L cyz = c * hy * d.zeta;
+    const L cp = -c * p_h;
+    const L e1_x = lane_select(level, chz, chz * cosine + hy * sine) / rl;
+    const L e1_y = lane_select(level, cyz, cyz * cosine - hx * sine) / rl;
+    const L e1_z = lane_select(level, cp, cp * cosine);
+    const L e2_x = lane_select(level, -hy, chz * sine - hy * cosine) / rl;
+    const L e2_y = lane_select(level, hx, cyz * sine + hx * cosine) / rl;
+    const L e2_z = lane_select(level, zero, cp * sine);
+    // H e1 and H e2, then the curvature across the ray
+    const L h1_x = s.c_xx * e1_x + s.c_xy * e1_y + s.c_xz * e1_z;
+    const L h1_y = s.c_xy * e1_x + s.c_yy * e1_y + s.c_yz * e1_z;
+    const L h1_z = s.c_xz * e1_x + s.c_yz * e1_y + s.c_zz * e1_z;
+    const L h2_x = s.c_xx * e2_x + s.c_xy * e2_y + s.c_xz * e2_z;
+    const L h2_y = s.c_xy * e2_x + s.c_yy * e2_y + s.c_yz * e2_z;
+    const L h2_z = s.c_xz * e2_x + s.c_yz * e2_y + s.c_zz * e2_z;
+    c11 = lane_select(plain, zero, e1_x * h1_x + e1_y * h1_y + e1_z * h1_z);
+    c12 = lane_select(plain, zero, e1_x * h2_x + e1_y * h2_y + e1_z * h2_z);
+    c22 = lane_select(plain, zero, e2_x * h2_x + e2_y * h2_y + e2_z * h2_z);
+  }
+  k.a11 = -c11 / c2;
+  k.a12 = -c12 / c2;
+  k.a22 = -c22 / c2;
+  return k;
+}
+
+// sin and cos of a rotation angle, 0 and 1 for an angle of zero (of either sign).
+struct SineCosine {
+  float sine = 0.0f;
+  float cosine = 1.0f;
+};
+inline SineCosine sine_cosine(float phi) {
+  if (phi == 0.0f) return {};
+  return {std::sin(phi), std::cos(phi)};
+}
+
 }  // namespace detail
 
 template <bool kPlaneWave>
@@ -135,43 +238,16 @@ template <bool kPlaneWave>
 inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, const SSPFields& ssp,
                                                       const SSPCursor& cursor) {
   const SSPSample s = interpolate_all_in_cell(state.pos, ssp, cursor);
-  const float c = s.c;
-  const float c2 = c * c;
-  const float xi = state.slowness.x;
-  const float eta = state.slowness.y;
-  const float zeta = state.slowness.z;
-
+  const detail::LaneKinematics<float> m = detail::lane_kinematics<float>(
+      {s.c, s.c_x, s.c_y, s.c_z, s.c_xx, s.c_yy, s.c_zz, s.c_xy, s.c_xz, s.c_yz},
+      {state.slowness.x, state.slowness.y, state.slowness.z, state.phi},
+      [phi = state.phi] { return detail::sine_cosine(phi); });
   RayDerivatives k;
-  k.c = c;
-  k.dpos = c * state.slowness;
-  k.dslowness = {-s.c_x / c2, -s.c_y / c2, -s.c_z / c2};
-
-  // the basis turns about the tangent only when the ray has a horizontal direction
-  const float rr = xi * xi + eta * eta;
-  k.dphi = rr > detail::kMinHorizontalSlowness2
-               ? (1.0f / c) * zeta * (eta * s.c_x - xi * s.c_y) / rr
-               : 0.0f;
-
-  // curvature of the sound speed across the ray in the ray-centred basis. Where the sound speed is
-  // linear (every second derivative zero, as in isovelocity water) and the basis finite, the
-  // curvature is zero whatever the basis, so the basis is not worked out; the zeros may differ
-  // in sign from the full products, which no later value can tell apart.
-  float c11 = 0.0f;
-  float c12 = 0.0f;
-  float c22 = 0.0f;
-  const bool linear = s.c_xx == 0.0f && s.c_yy == 0.0f && s.c_zz == 0.0f && s.c_xy == 0.0f &&
-                      s.c_xz == 0.0f && s.c_yz == 0.0f;
-  if (!linear || !std::isfinite(c) || !std::isfinite(xi) || !std::isfinite(eta) ||
-      !std::isfinite(zeta) || !std::isfinite(state.phi)) {
-    const RayBasis basis = ray_basis(state.slowness, c, state.phi);
-    const Vec3 h_e1 = detail::hessian_times(s, basis.e1);
-    const Vec3 h_e2 = detail::hessian_times(s, basis.e2);
-    c11 = dot(basis.e1, h_e1);
-    c12 = dot(basis.e1, h_e2);
-    c22 = dot(basis.e2, h_e2);
-  }
-
-  detail::set_dynamic_derivatives<kPlaneWave>(state, -c11 / c2, -c12 / c2, -c22 / c2, k);
+  k.c = m.c;
+  k.dpos = {m.dpos_x, m.dpos_y, m.dpos_z};
+  k.dslowness = {m.dslowness_x, m.dslowness_y, m.dslowness_z};
+  k.dphi = m.dphi;
+  detail::set_dynamic_derivatives<kPlaneWave>(state, m.a11, m.a12, m.a22, k);
   return k;
 }
 

@@ -12,7 +12,6 @@
 #include "rays/ray_equations.h"
 #include "rays/ray_equations_x4.h"
 #include "rays/step_control.h"
-#include "rays/trace_ray_testing.h"
 #include "reflect/bottom_reflection_coefficient.h"
 #include "reflect/reflect_boundaries.h"
 #include "ssp/ssp_cursor.h"
@@ -22,12 +21,13 @@ namespace {
 
 // The launch state: P = I, Q = 0, unit amplitude, tangent from azimuth (0 along +y, pi/2 along +x)
 // and elevation (positive downwards).
-RayState launch_state(Vec3 source, float c0, float azimuth_rad, float elevation_rad) {
-  const float cos_el = std::cos(elevation_rad);
+RayState launch_state(Vec3 source, float c0, const Launch& launch) {
+  const float cos_el = std::cos(launch.elevation_rad);
   RayState state;
   state.pos = source;
-  state.slowness = {std::sin(azimuth_rad) * cos_el / c0, std::cos(azimuth_rad) * cos_el / c0,
-                    std::sin(elevation_rad) / c0};
+  state.slowness = {std::sin(launch.azimuth_rad) * cos_el / c0,
+                    std::cos(launch.azimuth_rad) * cos_el / c0,
+                    std::sin(launch.elevation_rad) / c0};
   state.c = c0;
   return state;
 }
@@ -53,6 +53,23 @@ bool falls_below_cutoff(const RayState& state, const BTYfield& bty, RayCutoff& c
   return below;
 }
 
+// What the tracing loop carries from one step to the next besides the states.
+struct RayWalk {
+  SSPCursor ssp_cursor;  // the cell of the last state, once walked there
+  BTYCursor bty_cursor;  // the bathymetry cell of the last state, once walked there
+  // The bottom under the last state, when it was evaluated there, or far_bottom when it lies out
+  // of reach of the step. It is evaluated when missing: after a reflection moved the last state,
+  // and after a state that was surely in the water.
+  std::optional<BottomSample> bottom;
+  // No reflection moved the last state, so both cursors still hold the cells of its position (a
+  // walk to it would not move them); at the launch, the interpolation walked the sound-speed cursor
+  // there and the search found the bathymetry cursor's cell.
+  bool cursors_hold_last = true;
+  float clear = 0.0f;           // clear_depth of the bathymetry
+  RayCutoff* cutoff = nullptr;  // null without a cut-off to weigh
+  std::uint64_t steps = 0;      // steps taken
+};
+
 // Relative to a coordinate (plus 1 m), far above the rounding of the positions and depths that the
 // bounds below compare.
 constexpr float kCoordinateSlack = 1e-5f;
@@ -67,12 +84,18 @@ struct StraightRun {
 };
 
 // The run from a state in a uniform cell (one sound speed, no slope) over a level bathymetry cell,
-// stepping h (m) along the unit tangent dir, with the cursors in the state's cells; none when the
-// state is elsewhere or not finite. In such a cell every step has the same tangent and the same
-// full length, and the bottom under it is the same.
-std::optional<StraightRun> straight_run(Vec3 pos, Vec3 dir, float h, const SSPFields& ssp,
-                                        const SSPCursor& ssp_cursor, const BTYfield& bty,
-                                        const BTYCursor& bty_cursor, const BottomSample& bottom) {
+// stepping the full step (m) along the unit tangent dir, with the walk's cursors in the state's
+// cells and its bottom the bottom under it; none when the state is elsewhere or not finite. In such
+// a cell every step has the same tangent and the same full length, and the bottom under it is the
+// same.
+std::optional<StraightRun> straight_run(Vec3 pos, Vec3 dir, const Model& model,
+                                        const RayWalk& walk) {
+  const SSPFields& ssp = model.ssp;
+  const BTYfield& bty = model.bty;
+  const SSPCursor& ssp_cursor = walk.ssp_cursor;
+  const BTYCursor& bty_cursor = walk.bty_cursor;
+  const BottomSample& bottom = *walk.bottom;
+  const float h = model.beam.step_m;
   constexpr float kInf = std::numeric_limits<float>::infinity();
   // far above the rounding of the distances that step control divides out
   constexpr float kRelativeSlack = 1e-3f;
@@ -163,41 +186,23 @@ std::size_t reserved_state_count(const BeamSettings& beam) {
 
 namespace {
 
-// What the tracing loop carries from one step to the next besides the states.
-struct RayWalk {
-  SSPCursor ssp_cursor;  // the cell of the last state, once walked there
-  BTYCursor bty_cursor;  // the bathymetry cell of the last state, once walked there
-  // The bottom under the last state, when it was evaluated there, or far_bottom when it lies out
-  // of reach of the step. It is evaluated when missing: after a reflection moved the last state,
-  // and after a state that was surely in the water.
-  std::optional<BottomSample> bottom;
-  // No reflection moved the last state, so both cursors still hold the cells of its position (a
-  // walk to it would not move them); at the launch, the interpolation walked the sound-speed cursor
-  // there and the search found the bathymetry cursor's cell.
-  bool cursors_hold_last = true;
-  float clear = 0.0f;           // clear_depth of the bathymetry
-  RayCutoff* cutoff = nullptr;  // null without a cut-off to weigh
-  std::uint64_t steps = 0;      // steps taken
-};
-
 // The launch: cursors at the source, room for the expected steps, the launch state.
-RayWalk launch_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
-                   float azimuth_rad, float elevation_rad, std::vector<RayState>& states,
-                   RayCutoff* cutoff) {
+RayWalk launch_ray(const Launch& launch, const Model& model, RayCutoff* cutoff,
+                   std::vector<RayState>& states) {
   RayWalk walk;
-  walk.ssp_cursor = init_ssp_cursor(source, ssp);
-  const float c0 = interpolate_all_with_cursor(source, ssp, walk.ssp_cursor).c;
-  walk.bty_cursor = init_bty_cursor(source, bty);
+  walk.ssp_cursor = init_ssp_cursor(model.source, model.ssp);
+  const float c0 = interpolate_all_with_cursor(model.source, model.ssp, walk.ssp_cursor).c;
+  walk.bty_cursor = init_bty_cursor(model.source, model.bty);
   states.clear();
-  states.reserve(reserved_state_count(beam));
-  states.push_back(launch_state(source, c0, azimuth_rad, elevation_rad));
+  states.reserve(reserved_state_count(model.beam));
+  states.push_back(launch_state(model.source, c0, launch));
   // without frequencies there are no reflection magnitudes to weigh
   if (cutoff != nullptr && (!(cutoff->min_amplitude > 0.0f) || cutoff->omegas.empty())) {
     cutoff = nullptr;
   }
   if (cutoff != nullptr) cutoff->remaining.assign(cutoff->omegas.size(), 1.0f);
   walk.cutoff = cutoff;
-  walk.clear = clear_depth(bty);
+  walk.clear = clear_depth(model.bty);
   return walk;
 }
 
@@ -212,12 +217,12 @@ RayWalk launch_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, 
 // The bottom under the last state for a step along dir, evaluated when it is not known yet in the
 // cell of the last position, where the bathymetry cursor then stays.
 [[gnu::always_inline]] inline const BottomSample& bottom_under_last(const RayState& last, Vec3 dir,
-                                                                    const BeamSettings& beam,
-                                                                    const BTYfield& bty,
+                                                                    const Model& model,
                                                                     RayWalk& walk) {
   if (!walk.bottom) {
+    const BTYfield& bty = model.bty;
     if (!walk.cursors_hold_last) update_bty_cursor(last.pos, bty, walk.bty_cursor);
-    walk.bottom = far_above_bottom(last.pos, dir, beam.step_m, bty, walk.clear)
+    walk.bottom = far_above_bottom(last.pos, dir, model.beam.step_m, bty, walk.clear)
                       ? far_bottom(bty)
                       : sample_bottom_from_cursor(last.pos, bty, walk.bty_cursor);
   }
@@ -226,35 +231,63 @@ RayWalk launch_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, 
 
 // After a step: the cursors follow the new state, which is repaired at the surface or the bottom;
 // false when the ray ends there (out of range, below the cut-off or out of steps).
-[[gnu::always_inline]] inline bool settle_step(std::vector<RayState>& states,
-                                               const BeamSettings& beam, Vec3 source,
-                                               const SSPFields& ssp, const BTYfield& bty,
+[[gnu::always_inline]] inline bool settle_step(std::vector<RayState>& states, const Model& model,
                                                RayWalk& walk) {
   RayState& current = states.back();
-  update_ssp_cursor(current.pos, ssp, walk.ssp_cursor);
-  update_bty_cursor(current.pos, bty, walk.bty_cursor);
+  update_ssp_cursor(current.pos, model.ssp, walk.ssp_cursor);
+  update_bty_cursor(current.pos, model.bty, walk.bty_cursor);
   if (surely_in_water(current, walk.clear)) {
     walk.bottom.reset();
     walk.cursors_hold_last = true;
   } else {
-    walk.bottom = reflect_boundaries(current, bty, walk.bty_cursor);
+    walk.bottom = reflect_boundaries(current, model.bty, walk.bty_cursor);
     walk.cursors_hold_last = walk.bottom.has_value();
   }
-  if (!within_range(current.pos, source, beam.max_range_m)) return false;
-  if (walk.cutoff != nullptr && falls_below_cutoff(current, bty, *walk.cutoff)) return false;
-  return ++walk.steps != beam.max_steps;
+  if (!within_range(current.pos, model.source, model.beam.max_range_m)) return false;
+  if (walk.cutoff != nullptr && falls_below_cutoff(current, model.bty, *walk.cutoff)) return false;
+  return ++walk.steps != model.beam.max_steps;
+}
+
+// How a straight run ended.
+enum class RunEnd { InRange, OutOfRange };
+
+// The full steps of a straight run from the last state, whose derivatives are k, taken as the
+// general loop would take them, without its tests: the same derivatives, the same step and
+// midpoint, no cursor moving and no reflection. Ends with the first state past the run, out of
+// range or at the step budget.
+template <bool kPlaneWave>
+[[gnu::always_inline]] inline RunEnd take_straight_run(const StraightRun& run, RayDerivatives k,
+                                                       const Model& model, RayWalk& walk,
+                                                       std::vector<RayState>& states) {
+  const BeamSettings& beam = model.beam;
+  const Vec3 source = model.source;
+  // a rotation angle or sound speed beyond the equations' own takes them whole every step
+  const bool steady = std::isfinite(states.back().phi) && k.c > 0.0f && std::isfinite(k.c);
+  for (;;) {
+    euler_step<kPlaneWave>(states, k, beam.step_m);
+    const RayState& next = states.back();
+    if (!within_range(next.pos, source, beam.max_range_m)) return RunEnd::OutOfRange;
+    if (++walk.steps == beam.max_steps || !goes_on(run, next.pos)) return RunEnd::InRange;
+    if (states.size() == states.capacity()) states.reserve(2 * states.size());
+    if (steady) {
+      follow_straight_run<kPlaneWave>(states.back(), k);
+    } else {
+      k = compute_ray_derivatives_in_cell<kPlaneWave>(states.back(), model.ssp, walk.ssp_cursor);
+    }
+  }
 }
 
 // The tracing loop; with kPlaneWave it also carries the plane-wave solution that complex-Q beams
 // need, so the geometric loop does none of that work. kUniformCells: the grid has uniform cells,
 // where the midpoint step needs no second evaluation; grids without do not test for them.
-// straight_runs: full steps through uniform cells skip the tests that cannot change them.
 template <bool kPlaneWave, bool kUniformCells>
-void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
-                    const BTYfield& bty, float azimuth_rad, float elevation_rad,
-                    std::vector<RayState>& states, RayCutoff* cutoff, bool straight_runs) {
-  RayWalk walk = launch_ray(beam, source, ssp, bty, azimuth_rad, elevation_rad, states, cutoff);
+void trace_ray_with(const Launch& launch, const Model& model, RayCutoff* cutoff,
+                    std::vector<RayState>& states, UniformCellSteps uniform_steps) {
+  const BeamSettings& beam = model.beam;
+  const SSPFields& ssp = model.ssp;
+  RayWalk walk = launch_ray(launch, model, cutoff, states);
   const bool midpoint = beam.integration_method == IntegrationMethod::Rk2;
+  const bool straight_runs = uniform_steps == UniformCellSteps::StraightRuns;
   while (walk.steps != beam.max_steps) {
     // step from the last state, cut short at grid planes and boundaries
     prepare_step(states, ssp, walk);
@@ -263,49 +296,33 @@ void trace_ray_with(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
         compute_ray_derivatives_in_cell<kPlaneWave>(last, ssp, walk.ssp_cursor);
     // the grid lines come from the cell the bathymetry cursor holds from its last move
     const BTYCursor line_cursor = walk.bty_cursor;
-    const BottomSample& bottom = bottom_under_last(last, k.dpos, beam, bty, walk);
+    const BottomSample& bottom = bottom_under_last(last, k.dpos, model, walk);
     if constexpr (kUniformCells) {
       // Through a uniform cell over a level bottom, the full steps that end well short of
-      // everything ahead are taken as the loop below would take them, without its tests: the
-      // same derivatives, the same step and midpoint, no cursor moving and no reflection.
+      // everything ahead are taken as a run (with the cursors agreeing, the bathymetry cursor
+      // holds the line cursor's cell).
       const bool cursors_agree =
           line_cursor.ix == walk.bty_cursor.ix && line_cursor.iy == walk.bty_cursor.iy;
       const std::optional<StraightRun> run =
           straight_runs && walk.cursors_hold_last && cursors_agree
-              ? straight_run(last.pos, k.dpos, beam.step_m, ssp, walk.ssp_cursor, bty, line_cursor,
-                             bottom)
+              ? straight_run(last.pos, k.dpos, model, walk)
               : std::nullopt;
       if (run && goes_on(*run, last.pos)) {
-        bool in_range = true;
-        RayDerivatives run_k = k;
-        // a rotation angle or sound speed beyond the equations' own takes them whole every step
-        const bool steady = std::isfinite(last.phi) && k.c > 0.0f && std::isfinite(k.c);
-        for (;;) {
-          euler_step<kPlaneWave>(states, run_k, beam.step_m);
-          const RayState& next = states.back();
-          in_range = within_range(next.pos, source, beam.max_range_m);
-          if (!in_range || ++walk.steps == beam.max_steps || !goes_on(*run, next.pos)) break;
-          if (states.size() == states.capacity()) states.reserve(2 * states.size());
-          if (steady) {
-            follow_straight_run<kPlaneWave>(states.back(), run_k);
-          } else {
-            run_k =
-                compute_ray_derivatives_in_cell<kPlaneWave>(states.back(), ssp, walk.ssp_cursor);
-          }
+        if (take_straight_run<kPlaneWave>(*run, k, model, walk, states) == RunEnd::OutOfRange) {
+          break;
         }
-        if (!in_range) break;
         walk.bottom.reset();  // a bottom out of reach of the first step may not be of the last
         continue;
       }
     }
-    const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, walk.ssp_cursor, bty,
+    const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, walk.ssp_cursor, model.bty,
                                               line_cursor, beam.step_m, bottom);
     if (midpoint) {
       rk2_step<kPlaneWave, kUniformCells>(states, k, h, ssp, walk.ssp_cursor);
     } else {
       euler_step<kPlaneWave>(states, k, h);
     }
-    if (!settle_step(states, beam, source, ssp, bty, walk)) break;
+    if (!settle_step(states, model, walk)) break;
   }
 }
 
@@ -327,13 +344,12 @@ struct LaneRay {
 };
 
 // Sets the lane up for the start of its next step, or ends it when it has taken every step.
-[[gnu::always_inline]] inline void await_step(LaneRay& lane, const BeamSettings& beam,
-                                              const SSPFields& ssp) {
-  if (lane.walk.steps == beam.max_steps) {
+[[gnu::always_inline]] inline void await_step(LaneRay& lane, const Model& model) {
+  if (lane.walk.steps == model.beam.max_steps) {
     lane.done = true;
     return;
   }
-  prepare_step(*lane.states, ssp, lane.walk);
+  prepare_step(*lane.states, model.ssp, lane.walk);
   lane.at_midpoint = false;
   lane.awaited = &lane.states->back();
   lane.awaited_cell = &lane.walk.ssp_cursor;
@@ -342,8 +358,7 @@ struct LaneRay {
 // Goes on with the lane's ray from the derivatives k of its awaited state, up to the next state
 // whose derivatives it needs or to its end.
 [[gnu::always_inline]] inline void take_derivatives(LaneRay& lane, const RayDerivatives& k,
-                                                    const BeamSettings& beam, Vec3 source,
-                                                    const SSPFields& ssp, const BTYfield& bty) {
+                                                    const Model& model) {
   std::vector<RayState>& states = *lane.states;
   RayWalk& walk = lane.walk;
   if (lane.at_midpoint) {
@@ -351,17 +366,17 @@ struct LaneRay {
   } else {
     const RayState& last = states.back();
     const BTYCursor line_cursor = walk.bty_cursor;
-    const BottomSample& bottom = bottom_under_last(last, k.dpos, beam, bty, walk);
-    const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, walk.ssp_cursor, bty,
-                                              line_cursor, beam.step_m, bottom);
-    if (beam.integration_method == IntegrationMethod::Rk2) {
+    const BottomSample& bottom = bottom_under_last(last, k.dpos, model, walk);
+    const float h = reduce_step_to_boundaries(last.pos, k.dpos, model.ssp, walk.ssp_cursor,
+                                              model.bty, line_cursor, model.beam.step_m, bottom);
+    if (model.beam.integration_method == IntegrationMethod::Rk2) {
       // rk2_step's midpoint, on a copy of the tracing cursor, evaluated with the other lanes
       lane.h = h;
       detail::with_advanced_fields<false>(last, k, 0.5f * h, [&](auto&&... fields) {
         ::new (static_cast<void*>(&lane.mid)) RayState{std::forward<decltype(fields)>(fields)...};
       });
       lane.mid_cell = walk.ssp_cursor;
-      update_ssp_cursor(lane.mid.pos, ssp, lane.mid_cell);
+      update_ssp_cursor(lane.mid.pos, model.ssp, lane.mid_cell);
       lane.awaited_cell = &lane.mid_cell;
       lane.at_midpoint = true;
       lane.awaited = &lane.mid;
@@ -369,79 +384,76 @@ struct LaneRay {
     }
     euler_step<false>(states, k, h);
   }
-  if (settle_step(states, beam, source, ssp, bty, walk)) {
-    await_step(lane, beam, ssp);
+  if (settle_step(states, model, walk)) {
+    await_step(lane, model);
   } else {
     lane.done = true;
   }
 }
 
-}  // namespace
-
-namespace {
-
-void trace_ray_with_runs(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
-                         const BTYfield& bty, float azimuth_rad, float elevation_rad,
-                         std::vector<RayState>& states, RayCutoff* cutoff, bool straight_runs) {
-  const bool cerveny = beam.resolved_beam_type == BeamType::Cerveny;
-  const auto trace = [&]<bool kPlaneWave, bool kUniformCells>() {
-    trace_ray_with<kPlaneWave, kUniformCells>(beam, source, ssp, bty, azimuth_rad, elevation_rad,
-                                              states, cutoff, straight_runs);
-  };
-  if (cerveny && ssp.has_uniform_cells) {
-    trace.template operator()<true, true>();
-  } else if (cerveny) {
-    trace.template operator()<true, false>();
-  } else if (ssp.has_uniform_cells) {
-    trace.template operator()<false, true>();
-  } else {
-    trace.template operator()<false, false>();
+// The derivatives of the awaited states of the n active lanes: three or four side by side (three
+// already fill the lanes better than their evaluations one after another; a missing fourth
+// repeats the third), fewer one after another.
+[[gnu::always_inline]] inline void evaluate_lanes(LaneRay* const active[kSideBySideRays],
+                                                  std::size_t n, const SSPFields& ssp,
+                                                  RayDerivatives k[kSideBySideRays]) {
+  if (n >= 3) {
+    const RayState* awaited[4];
+    const SSPCursor* cells[4];
+    for (std::size_t m = 0; m < 4; ++m) {
+      const LaneRay& lane = *active[std::min(m, n - 1)];
+      awaited[m] = lane.awaited;
+      cells[m] = lane.awaited_cell;
+    }
+    compute_ray_derivatives_in_cells_x4(awaited, cells, ssp, k);
+    return;
+  }
+  for (std::size_t m = 0; m < n; ++m) {
+    const LaneRay& lane = *active[m];
+    k[m] = compute_ray_derivatives_in_cell<false>(*lane.awaited, ssp, *lane.awaited_cell);
   }
 }
 
 }  // namespace
 
-void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
-               float azimuth_rad, float elevation_rad, std::vector<RayState>& states,
-               RayCutoff* cutoff) {
-  trace_ray_with_runs(beam, source, ssp, bty, azimuth_rad, elevation_rad, states, cutoff, true);
-}
-
-void trace_ray_step_by_step(const BeamSettings& beam, Vec3 source, const SSPFields& ssp,
-                            const BTYfield& bty, float azimuth_rad, float elevation_rad,
-                            std::vector<RayState>& states) {
-  trace_ray_with_runs(beam, source, ssp, bty, azimuth_rad, elevation_rad, states, nullptr, false);
+void trace_ray(const Launch& launch, const Model& model, RayCutoff* cutoff,
+               std::vector<RayState>& states, UniformCellSteps uniform_steps) {
+  const bool cerveny = model.beam.resolved_beam_type == BeamType::Cerveny;
+  if (cerveny && model.ssp.has_uniform_cells) {
+    trace_ray_with<true, true>(launch, model, cutoff, states, uniform_steps);
+  } else if (cerveny) {
+    trace_ray_with<true, false>(launch, model, cutoff, states, uniform_steps);
+  } else if (model.ssp.has_uniform_cells) {
+    trace_ray_with<false, true>(launch, model, cutoff, states, uniform_steps);
+  } else {
+    trace_ray_with<false, false>(launch, model, cutoff, states, uniform_steps);
+  }
 }
 
 bool traces_side_by_side(const BeamSettings& beam, const SSPFields& ssp) {
   return beam.resolved_beam_type != BeamType::Cerveny && !ssp.has_uniform_cells;
 }
 
-void trace_rays(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
-                std::span<const float> azimuths_rad, std::span<const float> elevations_rad,
-                std::span<std::vector<RayState>* const> states,
-                std::span<RayCutoff* const> cutoffs) {
+void trace_rays(std::span<const Launch> launches, const Model& model,
+                std::span<RayCutoff* const> cutoffs,
+                std::span<std::vector<RayState>* const> states) {
   const std::size_t count = states.size();
-  if (count > kSideBySideRays || azimuths_rad.size() != count || elevations_rad.size() != count ||
-      cutoffs.size() != count) {
+  if (count > kSideBySideRays || launches.size() != count || cutoffs.size() != count) {
     throw Fault(std::string(kSideBySideMismatchMessage));
   }
-  if (!traces_side_by_side(beam, ssp)) {
-    for (std::size_t j = 0; j < count; ++j) {
-      trace_ray(beam, source, ssp, bty, azimuths_rad[j], elevations_rad[j], *states[j], cutoffs[j]);
-    }
+  if (!traces_side_by_side(model.beam, model.ssp)) {
+    for (std::size_t j = 0; j < count; ++j) trace_ray(launches[j], model, cutoffs[j], *states[j]);
     return;
   }
   static_assert(kSideBySideRays == 4, "one ray to each lane of the evaluation");
   LaneRay lanes[kSideBySideRays];
   for (std::size_t j = 0; j < count; ++j) {
     lanes[j].states = states[j];
-    lanes[j].walk = launch_ray(beam, source, ssp, bty, azimuths_rad[j], elevations_rad[j],
-                               *states[j], cutoffs[j]);
-    await_step(lanes[j], beam, ssp);
+    lanes[j].walk = launch_ray(launches[j], model, cutoffs[j], *states[j]);
+    await_step(lanes[j], model);
   }
   // set up once: every evaluation writes all the fields that the steps read
-  RayDerivatives k[4];
+  RayDerivatives k[kSideBySideRays];
   for (;;) {
     LaneRay* active[kSideBySideRays];
     std::size_t n = 0;
@@ -449,24 +461,8 @@ void trace_rays(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, con
       if (!lanes[j].done) active[n++] = &lanes[j];
     }
     if (n == 0) return;
-    // three rays already fill the lanes better than their evaluations one after another; a
-    // missing fourth repeats the third
-    if (n >= 3) {
-      const RayState* awaited[4];
-      const SSPCursor* cells[4];
-      for (std::size_t m = 0; m < 4; ++m) {
-        const LaneRay& lane = *active[std::min(m, n - 1)];
-        awaited[m] = lane.awaited;
-        cells[m] = lane.awaited_cell;
-      }
-      compute_ray_derivatives_in_cells_x4(awaited, cells, ssp, k);
-    } else {
-      for (std::size_t m = 0; m < n; ++m) {
-        const LaneRay& lane = *active[m];
-        k[m] = compute_ray_derivatives_in_cell<false>(*lane.awaited, ssp, *lane.awaited_cell);
-      }
-    }
-    for (std::size_t m = 0; m < n; ++m) take_derivatives(*active[m], k[m], beam, source, ssp, bty);
+    evaluate_lanes(active, n, model.ssp, k);
+    for (std::size_t m = 0; m < n; ++m) take_derivatives(*active[m], k[m], model);
   }
 }
 

@@ -6,10 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "bty/bty_field.h"
 #include "common/ray_state.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
+#include "model/launch_fan.h"
+#include "model/model.h"
 #include "ssp/ssp_fields.h"
 
 namespace abyx {
@@ -29,14 +30,19 @@ struct RayCutoff {
   std::vector<float> remaining;   // per frequency, the product so far
 };
 
-// Traces one ray from the source, launched at azimuth (0 along +y, pi/2 along +x) and elevation
-// (positive downwards) in radians, until max_steps or max_range_m, into a list the caller reuses
-// from ray to ray: the list is cleared first and keeps its capacity, so a worker pays for growing
-// it only once. The list is never empty. With a cut-off, the ray ends at the bottom reflection that
-// takes it below the cut-off.
-void trace_ray(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
-               float azimuth_rad, float elevation_rad, std::vector<RayState>& states,
-               RayCutoff* cutoff = nullptr);
+// How the tracer takes the full steps through a uniform cell over a level bottom: as straight
+// runs that leave out the tests that cannot change them (what runs use), or one by one through the
+// general loop like every other step. Both give the same states, bit for bit.
+enum class UniformCellSteps { StraightRuns, OneByOne };
+
+// Traces one ray of the model from its source, launched at the launch's azimuth (0 along +y, pi/2
+// along +x) and elevation (positive downwards) in radians, until max_steps or max_range_m, into a
+// list the caller reuses from ray to ray: the list is cleared first and keeps its capacity, so a
+// worker pays for growing it only once. The list is never empty. With a cut-off (null for none),
+// the ray ends at the bottom reflection that takes it below the cut-off.
+void trace_ray(const Launch& launch, const Model& model, RayCutoff* cutoff,
+               std::vector<RayState>& states,
+               UniformCellSteps uniform_steps = UniformCellSteps::StraightRuns);
 
 // The most rays trace_rays traces side by side.
 inline constexpr std::size_t kSideBySideRays = 4;
@@ -51,14 +57,13 @@ inline constexpr std::string_view kSideBySideMismatchMessage =
 // one after another, since straight runs leave little to evaluate and complex-Q beams carry more.
 bool traces_side_by_side(const BeamSettings& beam, const SSPFields& ssp);
 
-// Traces up to kSideBySideRays rays as trace_ray traces each, bit for bit: ray j is launched at
-// azimuths_rad[j] and elevations_rad[j] into *states[j], with the cut-off *cutoffs[j] (null for
-// none). Where traces_side_by_side holds, the rays step in turn and their equations are evaluated
-// together; throws Fault when the lists differ in length or hold too many rays.
-void trace_rays(const BeamSettings& beam, Vec3 source, const SSPFields& ssp, const BTYfield& bty,
-                std::span<const float> azimuths_rad, std::span<const float> elevations_rad,
-                std::span<std::vector<RayState>* const> states,
-                std::span<RayCutoff* const> cutoffs);
+// Traces up to kSideBySideRays rays as trace_ray traces each, bit for bit: ray j is launched as
+// launches[j] into *states[j], with the cut-off *cutoffs[j] (null for none). Where
+// traces_side_by_side holds, the rays step in turn and their equations are evaluated together;
+// throws Fault when the lists differ in length or hold too many rays.
+void trace_rays(std::span<const Launch> launches, const Model& model,
+                std::span<RayCutoff* const> cutoffs,
+                std::span<std::vector<RayState>* const> states);
 
 // Room reserved up front for the states of one ray (a hint only): enough for the steps to
 // max_range_m and no more than max_steps + 1, but never more than kMaxReservedStates.

@@ -22,11 +22,8 @@ inline constexpr Vec3 kSurfaceNormal{0.0f, 0.0f, -1.0f};
 // Keeps the ray-centred frame consistent across a reflection with outward normal n of a ray whose
 // slowness before the reflection was p_in (the state already holds the reflected one):
 // re-expresses P through the frame spanned by the plane of incidence (a rotation that leaves it
-// unchanged up to rounding), records det Q and sets phi so that the frame is the mirror image of
-// the incident one.
+// unchanged up to rounding) and sets phi so that the frame is the mirror image of the incident one.
 void update_frame(RayState& state, Vec3 p_in, Vec3 n) {
-  state.det_q = state.q1.x * state.q2.y - state.q2.x * state.q1.y;
-
   const Vec3 t = state.c * p_in;
   Vec3 u = cross(n, t);
   const float uu = dot(u, u);

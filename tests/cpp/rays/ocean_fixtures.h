@@ -9,6 +9,7 @@
 #include "bty/bty_field.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
+#include "model/model.h"
 #include "rays/trace_ray.h"
 #include "ssp/ssp_cursor.h"
 #include "ssp/ssp_fields.h"
@@ -64,18 +65,28 @@ inline BTYfield make_bty(std::vector<float> x, std::vector<float> y,
   return bty;
 }
 
+// What the tracer reads of a model: the source, the beam settings and the ocean.
+inline Model tracer_model(Vec3 source, const BeamSettings& beam, const SSPFields& ssp,
+                          const BTYfield& bty) {
+  Model model;
+  model.source = source;
+  model.beam = beam;
+  model.ssp = ssp;
+  model.bty = bty;
+  return model;
+}
+
 // One ray traced from `source` with these step settings.
 inline std::vector<RayState> trace(Vec3 source, float step_m, std::uint64_t max_steps,
                                    float max_range_m, IntegrationMethod method,
                                    const SSPFields& ssp, const BTYfield& bty, float azimuth_rad,
                                    float elevation_rad) {
-  BeamSettings beam;
-  beam.step_m = step_m;
-  beam.max_steps = max_steps;
-  beam.max_range_m = max_range_m;
-  beam.integration_method = method;
+  const BeamSettings beam{.step_m = step_m,
+                          .max_steps = max_steps,
+                          .max_range_m = max_range_m,
+                          .integration_method = method};
   std::vector<RayState> states;
-  trace_ray(beam, source, ssp, bty, azimuth_rad, elevation_rad, states);
+  trace_ray({azimuth_rad, elevation_rad}, tracer_model(source, beam, ssp, bty), nullptr, states);
   return states;
 }
 

@@ -14,7 +14,7 @@
 #include "common/fault.h"
 #include "rays/ocean_fixtures.h"
 #include "rays/trace_ray.h"
-#include "rays/trace_ray_testing.h"
+#include "support/trace_ray_step_by_step.h"
 
 namespace abyx {
 namespace {
@@ -23,6 +23,7 @@ using testing::linspace;
 using testing::make_bty;
 using testing::make_ssp;
 using testing::trace;
+using testing::tracer_model;
 
 // c(z) = kSurfaceC + kG z; the ray from (0, 0, kSourceZ) launched kTheta0 below the horizontal
 // along +x is a circle about the depth where c would vanish, of radius c0 / (g cos theta0).
@@ -183,21 +184,17 @@ TEST(TraceRay, StopsOnFirstStateBeyondRange) {
 // |R| = 1); without frequencies there is nothing to weigh, and the vertical ray bounces for its
 // whole budget, staying finite where its frame is singular.
 TEST(TraceRay, CutOffEndsTheRayAtTheReflectionThatTakesItBelow) {
-  BeamSettings beam;
-  beam.step_m = 100.0f;
-  beam.max_steps = 500;
-  beam.max_range_m = 1e4f;
-  beam.min_amplitude = 1.5f;
+  const BeamSettings beam{.step_m = 100.0f, .max_steps = 500, .max_range_m = 1e4f};
+  const Model model = tracer_model({0, 0, 1000}, beam, kGriddedSsp, kGriddedBottom);
+  const Launch down{0.0f, 90 * 0.017453292f};
   const std::vector<float> omegas{628.3f};
   std::vector<RayState> states;
-  RayCutoff cutoff{beam.min_amplitude, omegas, {}};
-  trace_ray(beam, {0, 0, 1000}, kGriddedSsp, kGriddedBottom, 0.0f, 90 * 0.017453292f, states,
-            &cutoff);
+  RayCutoff cutoff{1.5f, omegas, {}};
+  trace_ray(down, model, &cutoff, states);
   EXPECT_EQ(states.back().n_bottom, 1u);
   EXPECT_TRUE(states.back().bottom_hit.has_value());
-  RayCutoff without_frequencies{beam.min_amplitude, {}, {}};
-  trace_ray(beam, {0, 0, 1000}, kGriddedSsp, kGriddedBottom, 0.0f, 90 * 0.017453292f, states,
-            &without_frequencies);
+  RayCutoff without_frequencies{1.5f, {}, {}};
+  trace_ray(down, model, &without_frequencies, states);
   ASSERT_EQ(states.size(), 501u);
   EXPECT_TRUE(states.back().n_surface > 0u && states.back().n_bottom > 0u);
   for (const RayState& state : states) {
@@ -258,45 +255,38 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
   const BTYfield deep_bty = make_bty(
       linspace(-6000.0f, 6000.0f, 25), linspace(-6000.0f, 6000.0f, 25),
       [](float x, float y) { return 700.0f + std::abs(std::fmod(x + y, 1000.0f)) * 0.5f; });
-  struct Ocean {
-    const SSPFields& ssp;
-    const BTYfield& bty;
-    float step_m;
-    Vec3 source;
-  };
-  BeamSettings beam;
-  beam.max_steps = 700;
-  beam.max_range_m = 5000.0f;
   std::vector<RayState> runs;
   std::vector<RayState> steps;
   const std::vector<float> omegas{628.3f};
   const auto cutoff_for = [&](std::size_t ray) {
     return RayCutoff{ray % 3 == 0 ? 1.5f : 0.0f, omegas, {}};  // a rigid bottom reflects |R| = 1
   };
-  for (const Ocean& ocean : {Ocean{ssp, bty, 10.0f, {0.0f, 0.0f, 50.0f}},
-                             Ocean{deep_ssp, deep_bty, 50.0f, {0.0f, 0.0f, 300.0f}}}) {
-    BTYfield unbounded = ocean.bty;  // evaluated after every step
-    unbounded.shallowest_depth = -std::numeric_limits<float>::infinity();
-    beam.step_m = ocean.step_m;
+  const auto beam = [](float step_m) {
+    return BeamSettings{.step_m = step_m, .max_steps = 700, .max_range_m = 5000.0f};
+  };
+  for (Model model : {tracer_model({0.0f, 0.0f, 50.0f}, beam(10.0f), ssp, bty),
+                      tracer_model({0.0f, 0.0f, 300.0f}, beam(50.0f), deep_ssp, deep_bty)}) {
+    Model unbounded = model;  // the bottom evaluated after every step
+    unbounded.bty.shallowest_depth = -std::numeric_limits<float>::infinity();
     for (const IntegrationMethod method : {IntegrationMethod::Rk2, IntegrationMethod::Euler}) {
-      beam.integration_method = method;
-      std::vector<float> azimuths, elevations;
+      model.beam.integration_method = method;
+      unbounded.beam.integration_method = method;
+      std::vector<Launch> launches;
       std::vector<std::vector<RayState>> alone;
       for (const float azimuth : {0.3f, 1.2f, 1.5707964f, 2.0f, 3.6f, 4.5f}) {
         for (const float elevation : {-0.7f, -0.2f, -0.02f, 0.0f, 0.05f, 0.4f, 1.0f, 1.5707964f}) {
-          SCOPED_TRACE(::testing::Message() << "step " << ocean.step_m << " azimuth " << azimuth
-                                            << " elevation " << elevation);
-          trace_ray(beam, ocean.source, ocean.ssp, ocean.bty, azimuth, elevation, runs);
-          trace_ray_step_by_step(beam, ocean.source, ocean.ssp, unbounded, azimuth, elevation,
-                                 steps);
+          SCOPED_TRACE(::testing::Message() << "step " << model.beam.step_m << " azimuth "
+                                            << azimuth << " elevation " << elevation);
+          const Launch launch{azimuth, elevation};
+          trace_ray(launch, model, nullptr, runs);
+          testing::trace_ray_step_by_step(launch, unbounded, steps);
           ASSERT_EQ(runs.size(), steps.size());
           for (std::size_t i = 0; i < runs.size(); ++i)
             ASSERT_TRUE(same_bits(runs[i], steps[i])) << i;
           RayCutoff cutoff = cutoff_for(alone.size());
-          trace_ray(beam, ocean.source, ocean.ssp, ocean.bty, azimuth, elevation, runs, &cutoff);
+          trace_ray(launch, model, &cutoff, runs);
           alone.push_back(runs);
-          azimuths.push_back(azimuth);
-          elevations.push_back(elevation);
+          launches.push_back(launch);
         }
       }
       std::vector<RayState> lists[kSideBySideRays];
@@ -309,8 +299,7 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
           cutoff_list[j] = cutoff_for(first + j);
           cutoffs[j] = &cutoff_list[j];
         }
-        trace_rays(beam, ocean.source, ocean.ssp, ocean.bty, {&azimuths[first], count},
-                   {&elevations[first], count}, {states, count}, {cutoffs, count});
+        trace_rays({&launches[first], count}, model, {cutoffs, count}, {states, count});
         for (std::size_t j = 0; j < count; ++j) {
           const std::vector<RayState>& expected = alone[first + j];
           ASSERT_EQ(lists[j].size(), expected.size()) << "ray " << first + j;
@@ -320,12 +309,12 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
       }
     }
   }
-  EXPECT_TRUE(traces_side_by_side(beam, deep_ssp));
+  const Model deep = tracer_model({}, {}, deep_ssp, deep_bty);
+  EXPECT_TRUE(traces_side_by_side(deep.beam, deep.ssp));
   RayCutoff* const no_cutoffs[2] = {};
   std::vector<RayState>* const two[] = {&runs, &steps};
-  const float angles[] = {0.0f, 0.0f};
-  EXPECT_THROW(trace_rays(beam, {}, deep_ssp, deep_bty, {angles, 1}, {angles, 2}, two, no_cutoffs),
-               Fault);
+  const Launch launches[] = {{0.0f, 0.0f}, {0.0f, 0.0f}};
+  EXPECT_THROW(trace_rays({launches, 1}, deep, no_cutoffs, two), Fault);
 }
 
 }  // namespace
