@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "beam_testing.h"
 #include "bty/bty_field.h"
-#include "model/launch_fan.h"
-#include "influence/gaussian_beam_testing.h"
 #include "input/read_simulation_config.h"
+#include "model/launch_fan.h"
 #include "rays/trace_ray.h"
 #include "ssp/ssp_fields.h"
 
@@ -48,9 +48,8 @@ int main(int argc, char** argv) {
                     config.source.position[2]};
   PressureField field = init_pressure_field(config.receivers, receiver_layout(config.receivers),
                                             config.source.freq_hz.size(), source);
-  const ReceiverIndex array_index = field.is_array() && field.receiver_positions_m
-                                        ? build_receiver_index(*field.receiver_positions_m)
-                                        : ReceiverIndex{};
+  const Model model = beam_model(field, bty, omegas);
+  BeamOutputs out{field};
   BeamScratch scratch;
   RayCutoff cutoff{config.beam.min_amplitude, omegas, {}};
   std::vector<RayState> states;
@@ -60,10 +59,9 @@ int main(int argc, char** argv) {
     trace_ray(config.beam, source, ssp, bty, launch.azimuth_rad, launch.elevation_rad, states,
               &cutoff);
     state_count += states.size();
-    const BeamInfluenceCounts counts =
-        add_gaussian_beam(states, field, bty, omegas,
-                          BeamLaunch{launch.elevation_rad, fan.d_azimuth_rad, fan.d_elevation_rad},
-                          ReceiverSearch::Narrowed, array_index, scratch);
+    const BeamInfluenceCounts counts = add_gaussian_beam(
+        states, BeamLaunch{launch.elevation_rad, fan.d_azimuth_rad, fan.d_elevation_rad}, model,
+        ReceiverSearch::Narrowed, scratch, out);
     total.candidates += counts.candidates;
     total.contributions += counts.contributions;
   }
