@@ -3,23 +3,13 @@
 #include <vector>
 
 #include "common/complex32.h"
-#include "common/vec3.h"
 #include "influence/complex_q_beam.h"
 #include "influence/receiver_search.h"
 
 namespace abyx {
 
-// What the geometric beam sum reads of one state in place of the tracer's values, which it leaves
-// as they are: the amplitude factor and Q scaled to the fan's spacing, and det Q before scaling.
-struct ScaledState {
-  float amp = 0.0f;
-  float det_q = 0.0f;
-  Vec2 q1, q2;
-};
-
 // The geometric beam sum's working arrays, kept from ray to ray.
 struct GeometricBeamScratch {
-  std::vector<ScaledState> scaled;  // per state
   std::vector<float> kmah;          // caustic phase accumulated up to each state (rad)
   std::vector<float> search_width;  // search width of each segment (m)
   GatheredReceivers gathered;       // array receivers near the segments under way

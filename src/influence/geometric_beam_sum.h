@@ -262,46 +262,54 @@ unsigned add_receiver_contributions(const BeamSegment& seg, const ReceiverLanes&
   return taken;
 }
 
-// Scales amplitude and Q of every state to the launch spacing, into the scratch, and derives the
-// caustic phases and search widths; returns the scales of Q's two columns.
-inline Vec2 prepare_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
-                         GeometricBeamScratch& ws) {
+// What the tracer's amplitude factor and Q become in the beam: scaled to the launch spacing, by
+// norm * c and by the column scales. The states are left as they are; the scaled values are worked
+// out where they are read, by the same operations.
+struct BeamScales {
+  float norm = 0.0f;
+  Vec2 q;  // of Q's two columns
+};
+
+inline float scaled_amp(const RayState& s, const BeamScales& scales) {
+  return s.amp * (scales.norm * s.c);
+}
+
+// det Q of the state before scaling (only its sign is used)
+inline float det_q(const RayState& s) { return s.q1.x * s.q2.y - s.q1.y * s.q2.x; }
+
+// The scales of the beam, and the caustic phases and search widths of the ray.
+inline BeamScales prepare_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
+                               GeometricBeamScratch& ws) {
   const std::size_t n = states.size();
   const float abs_cos_beta = std::fabs(std::cos(launch.elevation_rad));
   const float c0 = states.front().c;
   const float norm = std::sqrt(abs_cos_beta) *
                      std::sqrt(launch.d_azimuth_rad * launch.d_elevation_rad) / c0 / kTwoPi;
-  const float scale1 = launch.d_elevation_rad / c0;
-  const float scale2 = launch.d_azimuth_rad * abs_cos_beta / c0;
-  ws.scaled.resize(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const RayState& s = states[i];
-    ws.scaled[i] = {s.amp * (norm * s.c), s.q1.x * s.q2.y - s.q1.y * s.q2.x, scale1 * s.q1,
-                    scale2 * s.q2};
-  }
-
+  const BeamScales scales{norm,
+                          {launch.d_elevation_rad / c0, launch.d_azimuth_rad * abs_cos_beta / c0}};
   ws.kmah.assign(n, 0.0f);
+  float before = det_q(states[0]);
   for (std::size_t i = 1; i < n; ++i) {
-    const float now = ws.scaled[i].det_q;
-    const float before = ws.scaled[i - 1].det_q;
+    const float now = det_q(states[i]);
     const bool caustic = (now <= 0.0f && before > 0.0f) || (now >= 0.0f && before < 0.0f);
     ws.kmah[i] = caustic ? ws.kmah[i - 1] + kHalfPi : ws.kmah[i - 1];
+    before = now;
   }
   // the square root is monotone and correctly rounded, so the largest column norm of a segment
   // is the root of the largest square, taken once; fmax ignores NaN
   const auto square_norm = [](Vec2 q) { return q.x * q.x + q.y * q.y; };
-  const auto largest_square = [&](const ScaledState& st) {
-    return std::fmax(square_norm(st.q1), square_norm(st.q2));
+  const auto largest_square = [&scales, square_norm](const RayState& st) {
+    return std::fmax(square_norm(scales.q.x * st.q1), square_norm(scales.q.y * st.q2));
   };
   ws.search_width.resize(n - 1);
-  float square_a = largest_square(ws.scaled[0]);
+  float square_a = largest_square(states[0]);
   for (std::size_t s = 0; s + 1 < n; ++s) {
-    const float square_b = largest_square(ws.scaled[s + 1]);
+    const float square_b = largest_square(states[s + 1]);
     const float largest = std::sqrt(std::fmax(square_a, square_b));
     square_a = square_b;
     ws.search_width[s] = kWidthFactor * largest;
   }
-  return {scale1, scale2};
+  return scales;
 }
 
 // Segments shorter than this take no receivers.
@@ -309,11 +317,12 @@ inline bool takes_receivers(float length_sq, float length) {
   return !(length_sq < kMinSegmentLengthSq || length <= kMinSegmentLength);
 }
 
-// The ray as the stretches read it: its states, their scaled values and caustic phases, and the
+// The ray as the stretches read it: its states, the beam's scales, the caustic phases and the
 // search widths of its segments.
 struct ScaledRay {
   const std::vector<RayState>& states;
   const GeometricBeamScratch& ws;
+  BeamScales scales;
 };
 
 // The ray as its receivers read it: the stretches' view, where contributions go, and the array
@@ -333,14 +342,14 @@ struct GeometricRay {
 inline bool continues_straight(const ScaledRay& ray, std::size_t first, std::size_t k) {
   const RayState& start = ray.states[first];
   const RayState& next = ray.states[k];
-  const float det_first = ray.ws.scaled[first].det_q;
-  const float det_next = ray.ws.scaled[k].det_q;
+  const float det_first = det_q(start);
+  const float det_next = det_q(next);
   const bool same_side =
       (det_first > 0.0f && det_next > 0.0f) || (det_first < 0.0f && det_next < 0.0f);
   return !reflects(ray.states[k - 1], next) && !next.bottom_hit && same_side &&
          ray.ws.kmah[k] == ray.ws.kmah[first] && next.slowness == start.slowness &&
          next.c == start.c && next.phi == start.phi && next.p1 == start.p1 && next.p2 == start.p2 &&
-         ray.ws.scaled[k].amp == ray.ws.scaled[first].amp && next.phase == start.phase;
+         scaled_amp(next, ray.scales) == scaled_amp(start, ray.scales) && next.phase == start.phase;
 }
 
 // Segments first..last of a ray (segment i runs from state i - 1 to state i), summed as one from
@@ -392,8 +401,8 @@ inline void make_segment(const ScaledRay& ray, std::size_t i, std::size_t j, con
                          const Vec3* shared_next_d, BeamSegment& seg) {
   const RayState& a = ray.states[i];
   const RayState& b = ray.states[j];
-  const ScaledState& sa = ray.ws.scaled[i];
-  const ScaledState& sb = ray.ws.scaled[j];
+  const Vec2 scale = ray.scales.q;
+  const Vec2 a_q1 = scale.x * a.q1, a_q2 = scale.y * a.q2;
   // A reflection moves B back onto the boundary: the segment then runs along the incident ray,
   // whose basis is A's, not B's reflected one (which would tilt the normal coordinates by an
   // amount that depends on where the step happened to cross the boundary).
@@ -405,17 +414,17 @@ inline void make_segment(const ScaledRay& ray, std::size_t i, std::size_t j, con
   seg.length_sq = stretch.length_sq;
   seg.radius = stretch.radius;
   seg.radius_sq = stretch.radius * stretch.radius;
-  seg.q1_start = sa.q1;
-  seg.q1_change = sb.q1 - sa.q1;
-  seg.q2_start = sa.q2;
-  seg.q2_change = sb.q2 - sa.q2;
+  seg.q1_start = a_q1;
+  seg.q1_change = scale.x * b.q1 - a_q1;
+  seg.q2_start = a_q2;
+  seg.q2_change = scale.y * b.q2 - a_q2;
   seg.a = &a;
   seg.b = &b;
-  seg.det_q_start = sa.det_q;
+  seg.det_q_start = det_q(a);
   seg.phase_start = a.phase + ray.ws.kmah[i];
   seg.tau_start = a.tau;
   seg.tau_change = b.tau - a.tau;
-  seg.amp_end = sb.amp;
+  seg.amp_end = scaled_amp(b, ray.scales);
   seg.e1 = basis.e1;
   seg.e2 = basis.e2;
   seg.shares_end = shared_next_d != nullptr;
@@ -534,10 +543,11 @@ void sum_geometric_beam(const std::vector<RayState>& states, const BeamLaunch& l
   GeometricBeamScratch& ws = scratch.geometric;
   scratch.refl.assign(model.omegas.size(), Complex32{1.0f, 0.0f});
   FieldSink sink = field_sink(states, launch, model, scratch.refl, out);
-  sink.q_scale = prepare_beam(states, launch, ws);
+  const BeamScales scales = prepare_beam(states, launch, ws);
+  sink.q_scale = scales.q;
   ws.gathered.valid = false;  // gathered for another ray or field
   const GridWalk walk = grid_walk(field);
-  const GeometricRay geometric_ray{{states, ws}, sink, model.array_index, ws.gathered};
+  const GeometricRay geometric_ray{{states, ws, scales}, sink, model.array_index, ws.gathered};
   const ScaledRay& ray = geometric_ray.scaled;
   std::optional<Stretch> ahead;  // the next stretch, when a segment worked it out
   for (std::size_t i = 1; i < n;) {
