@@ -7,14 +7,15 @@
 #include "bty/bty_field.h"
 #include "common/ray_state.h"
 #include "influence/beam_fixtures.h"
-#include "influence/gaussian_beam_testing.h"
 #include "influence/pressure_field.h"
 #include "input/simulation_config.h"
+#include "support/beam_testing.h"
 
 namespace {
 
 using abyx::BeamInfluenceCounts;
 using abyx::BeamLaunch;
+using abyx::BeamOutputs;
 using abyx::BeamScratch;
 using abyx::BTYfield;
 using abyx::PressureField;
@@ -88,17 +89,13 @@ void BM_GaussianBeamInfluence(benchmark::State& state) {
     omegas[k] = kTwoPi * (50.0f + 25.0f * static_cast<float>(k));
   }
   const BeamLaunch launch{kElevation * kDegree, kDegree, kDegree};
-  const BTYfield bty;
-  // the engine indexes array receivers once per run and reuses its working arrays
-  const ReceiverIndex array_index = field.is_array() && field.receiver_positions_m
-                                        ? abyx::build_receiver_index(*field.receiver_positions_m)
-                                        : ReceiverIndex{};
+  // the engine builds its model, array index included, once per run and reuses its working arrays
+  const abyx::Model model = abyx::beam_model(field, BTYfield{}, omegas);
   BeamScratch scratch;
+  BeamOutputs out{field};
   BeamInfluenceCounts counts;
   for (auto _ : state) {
-    std::vector<RayState> states = ray;
-    counts =
-        abyx::add_gaussian_beam(states, field, bty, omegas, launch, search, array_index, scratch);
+    counts = abyx::add_gaussian_beam(ray, launch, model, search, scratch, out);
     benchmark::DoNotOptimize(field.pressure.data());
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * counts.contributions));

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "bty/bty_field.h"
-#include "influence/gaussian_beam_testing.h"
 #include "input/read_simulation_config.h"
 #include "model/launch_fan.h"
 #include "model/model.h"
 #include "rays/trace_ray.h"
 #include "ssp/ssp_fields.h"
+#include "support/beam_testing.h"
 
 int main(int argc, char** argv) {
   using namespace abyx;
@@ -53,9 +53,8 @@ int main(int argc, char** argv) {
   tracer.source = source;
   PressureField field = init_pressure_field(config.receivers, receiver_layout(config.receivers),
                                             config.source.freq_hz.size(), source);
-  const ReceiverIndex array_index = field.is_array() && field.receiver_positions_m
-                                        ? build_receiver_index(*field.receiver_positions_m)
-                                        : ReceiverIndex{};
+  const Model model = beam_model(field, bty, omegas);
+  BeamOutputs out{field};
   BeamScratch scratch;
   RayCutoff cutoff{config.beam.min_amplitude, omegas, {}};
   std::vector<RayState> states;
@@ -64,10 +63,9 @@ int main(int argc, char** argv) {
   for (const Launch& launch : launches) {
     trace_ray(launch, tracer, &cutoff, states);
     state_count += states.size();
-    const BeamInfluenceCounts counts =
-        add_gaussian_beam(states, field, bty, omegas,
-                          BeamLaunch{launch.elevation_rad, fan.d_azimuth_rad, fan.d_elevation_rad},
-                          ReceiverSearch::Narrowed, array_index, scratch);
+    const BeamInfluenceCounts counts = add_gaussian_beam(
+        states, BeamLaunch{launch.elevation_rad, fan.d_azimuth_rad, fan.d_elevation_rad}, model,
+        ReceiverSearch::Narrowed, scratch, out);
     total.candidates += counts.candidates;
     total.contributions += counts.contributions;
   }

@@ -22,8 +22,7 @@
 #include "engine/progress.h"
 #include "engine/worker_pool.h"
 #include "influence/arrival_table.h"
-#include "influence/cerveny_beam_influence.h"
-#include "influence/gaussian_beam_influence.h"
+#include "influence/beam_influence.h"
 #include "model/launch_fan.h"
 #include "model/model.h"
 #include "rays/trace_ray.h"
@@ -124,6 +123,7 @@ Partial trace_chunk(std::size_t chunk, const Model& model, const RunPlan& run) {
     cutoffs[j] = &cutoff_list[j];
   }
   BeamScratch scratch;
+  BeamOutputs outputs{partial.field, arrivals};
   for (std::size_t group = begin; group < end; group += run.rays_at_once) {
     if (run.control != nullptr && run.control->cancel.load(std::memory_order_relaxed)) {
       throw Interrupted();
@@ -137,13 +137,7 @@ Partial trace_chunk(std::size_t chunk, const Model& model, const RunPlan& run) {
       check_traced_ray(ray_states, ray);
       const BeamLaunch beam{launches[j].elevation_rad, model.fan.d_azimuth_rad,
                             model.fan.d_elevation_rad, static_cast<std::uint64_t>(ray)};
-      if (model.beam.resolved_beam_type == BeamType::Cerveny) {
-        cerveny_beam_influence(ray_states, partial.field, model.bty, model.omegas, beam, model.beam,
-                               model.array_index, scratch, arrivals);
-      } else {
-        gaussian_beam_influence(ray_states, partial.field, model.bty, model.omegas, beam,
-                                model.array_index, scratch, arrivals);
-      }
+      add_beam(ray_states, beam, model, scratch, outputs);
       if (store_ray_paths) {
         count_path_points(run.path_budget, ray_states.size());
         partial.paths.push_back(extract_ray_path(static_cast<std::uint64_t>(ray), ray_states));

@@ -15,7 +15,7 @@
 #include "common/vec3.h"
 #include "engine/chunk_plan.h"
 #include "influence/arrival_table.h"
-#include "influence/gaussian_beam_influence.h"
+#include "influence/complex_q_beam.h"
 #include "influence/pressure_field.h"
 #include "model/launch_fan.h"
 #include "rays/trace_ray.h"

@@ -223,17 +223,25 @@ void for_each_bearing_range(std::span<const float> bearings, const BearingWindow
 
 }  // namespace detail
 
+// How a grid search bounds the receivers of a segment.
+enum class GridWalk {
+  WholeBox,  // every receiver of the box of the search radius around the segment
+  Reach,     // only those of that box inside the segment's reach
+};
+
 // Narrowed grid searches bisect tighter bounds, which finds a superset of the receivers that pass
 // only on axes that are really ascending.
-inline bool grid_is_ascending(const PressureField& field) {
+inline GridWalk grid_walk(const PressureField& field) {
   return detail::is_ascending(field.x_m) && detail::is_ascending(field.y_m) &&
-         detail::is_ascending(field.z_m);
+                 detail::is_ascending(field.z_m)
+             ? GridWalk::Reach
+             : GridWalk::WholeBox;
 }
 
-// The grid receivers of one segment: the box of the search radius around it, then, when narrowed,
-// the box of its reach and for every (ix, iy) column only the depths inside that reach.
+// The grid receivers of one segment: the box of the search radius around it, then, walking the
+// reach, the box of its reach and for every (ix, iy) column only the depths inside that reach.
 template <class Visit>
-void visit_grid_receivers(Vec3 a, Vec3 d, float r, const SegmentReach& reach, bool narrowed,
+void visit_grid_receivers(Vec3 a, Vec3 d, float r, const SegmentReach& reach, GridWalk walk,
                           const PressureField& field, Visit&& visit) {
   const std::span<const float> xs(field.x_m);
   const std::span<const float> ys(field.y_m);
@@ -249,7 +257,7 @@ void visit_grid_receivers(Vec3 a, Vec3 d, float r, const SegmentReach& reach, bo
     return;
   }
 
-  if (!narrowed) {
+  if (walk == GridWalk::WholeBox) {
     for (std::size_t ix = rx.begin; ix < rx.end; ++ix) {
       for (std::size_t iy = ry.begin; iy < ry.end; ++iy) {
         const std::size_t column = field.cell_index(ix, iy, 0);
@@ -455,6 +463,32 @@ void visit_indexed_array_lanes(const SegmentReach& reach, float step_m, const Re
   const std::size_t end = region.slice_start[detail::slice_at(region, span.hi) + 1];
   for_each_lanes_inside(region.points, begin, end, bounds,
                         [&](std::size_t k, unsigned bits) { visit(region.points, k, bits); });
+}
+
+// The segment a search is about: from start along d (m), with its search radius (m).
+struct SearchedSegment {
+  Vec3 start;
+  Vec3 d;
+  float radius = 0.0f;
+};
+
+// The receivers of a segment of this reach, by the field's layout: the one dispatch of both beam
+// sums. A reach without bounds takes every array receiver, or the grid's box around the segment.
+// Array receivers of a bounded reach come through visit_indexed(), as each sum asks the index.
+template <class Visit, class VisitIndexed>
+void visit_receivers(const PressureField& field, const SegmentReach& reach,
+                     const SearchedSegment& segment, GridWalk walk, Visit&& visit,
+                     VisitIndexed&& visit_indexed) {
+  if (reach.bounded && field.layout == ReceiverLayout::Polar) {
+    visit_polar_receivers(reach, field, visit);
+  } else if (reach.bounded && field.has_points()) {
+    visit_indexed();
+  } else if (field.has_points()) {
+    visit_all_array_receivers(*field.receiver_positions_m, visit);
+  } else {
+    visit_grid_receivers(segment.start, segment.d, segment.radius, reach,
+                         reach.bounded ? walk : GridWalk::WholeBox, field, visit);
+  }
 }
 
 }  // namespace abyx

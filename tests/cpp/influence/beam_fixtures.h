@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -17,6 +18,24 @@ inline PressureField make_field(std::string type, std::vector<float> x, std::vec
                                 std::vector<float> z, std::size_t nf) {
   const Receivers receivers{std::move(type), std::move(x), std::move(y), std::move(z)};
   return init_pressure_field(receivers, receiver_layout(receivers), nf);
+}
+
+// The empty field of array receivers at these points and nf frequencies.
+inline PressureField array_field(const std::vector<Vec3>& points, std::size_t nf) {
+  std::vector<float> x, y, z;
+  for (const Vec3& p : points) {
+    x.push_back(p.x);
+    y.push_back(p.y);
+    z.push_back(p.z);
+  }
+  return make_field("array", x, y, z, nf);
+}
+
+// Unit direction of a launch: elevation positive down, azimuth 0 along +y and 90 deg along +x.
+inline Vec3 launch_direction(double elevation_rad, double azimuth_rad) {
+  return {static_cast<float>(std::cos(elevation_rad) * std::sin(azimuth_rad)),
+          static_cast<float>(std::cos(elevation_rad) * std::cos(azimuth_rad)),
+          static_cast<float>(std::sin(elevation_rad))};
 }
 
 // The states a tracer gives in homogeneous water: the ray from `origin` along the unit `dir`, n

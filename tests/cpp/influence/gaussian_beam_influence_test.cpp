@@ -1,4 +1,4 @@
-#include "influence/gaussian_beam_influence.h"
+#include "influence/beam_influence.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "beam_fixtures.h"
-#include "influence/gaussian_beam_testing.h"
 #include "reflect/bottom_reflection_coefficient.h"
+#include "support/beam_testing.h"
 
 namespace abyx {
 namespace {
+
+using fixtures::array_field;
+using fixtures::launch_direction;
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr float kDegree = 0.017453292f;  // one degree in radians, single precision
@@ -31,26 +34,9 @@ constexpr double kPressureRelTol = 3e-4;   // on |p - expected| / |expected|
 const Vec3 kOrigin{100.0f, -50.0f, 500.0f};
 const std::vector<float> kOmegas{kTwoPiF * 50.0f, kTwoPiF * 200.0f};
 
-// Unit direction of a launch: elevation positive down, azimuth 0 along +y and 90 deg along +x.
-Vec3 launch_direction(double elevation_rad, double azimuth_rad) {
-  return {static_cast<float>(std::cos(elevation_rad) * std::sin(azimuth_rad)),
-          static_cast<float>(std::cos(elevation_rad) * std::cos(azimuth_rad)),
-          static_cast<float>(std::sin(elevation_rad))};
-}
-
 // The straight ray from kOrigin along the unit `dir`, n states kStep apart.
 std::vector<RayState> straight_ray(Vec3 dir, std::size_t n) {
   return fixtures::straight_ray(kOrigin, dir, kC0, kStep, n);
-}
-
-PressureField array_field(const std::vector<Vec3>& points, std::size_t nf) {
-  std::vector<float> x, y, z;
-  for (const Vec3& p : points) {
-    x.push_back(p.x);
-    y.push_back(p.y);
-    z.push_back(p.z);
-  }
-  return fixtures::make_field("array", x, y, z, nf);
 }
 
 // The beam of a ray launched at this elevation in a one-degree fan, at array receivers.
@@ -306,9 +292,8 @@ TEST_P(BoundaryBeam, ReceiversOnTheSearchBoundaryAreFoundByTheNarrowedSearch) {
 
   const std::vector<float> omegas{kTwoPiF * 30.0f, kTwoPiF * 410.0f};
   const auto run = [&](PressureField field, ReceiverSearch search) {
-    std::vector<RayState> copy = states;
     const BeamInfluenceCounts counts =
-        add_gaussian_beam(copy, field, BTYfield{}, omegas, {0.0f, 1.0f, 1.0f}, search);
+        add_gaussian_beam(states, field, BTYfield{}, omegas, {0.0f, 1.0f, 1.0f}, search);
     return std::pair{std::move(field), counts};
   };
   const PressureField grid = fixtures::make_field("grid", x, y, z, omegas.size());

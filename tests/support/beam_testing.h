@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-#include "influence/gaussian_beam_influence.h"
+#include "influence/beam_influence.h"
 
 // Entry points of the beam sum for tests and benchmarks: the exhaustive receiver search that the
 // narrowed one must match, and the counts of what a beam touched.
@@ -23,15 +23,17 @@ struct BeamInfluenceCounts {
   std::size_t contributions = 0;  // receivers that took a segment's contribution
 };
 
-// gaussian_beam_influence with the receiver search chosen; returns the counts.
-BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureField& field,
-                                      const BTYfield& bty, std::span<const float> omegas,
-                                      const BeamLaunch& launch, ReceiverSearch search,
-                                      const ReceiverIndex& array_index, BeamScratch& scratch,
-                                      ArrivalTable* arrivals = nullptr);
+// The model a beam sum reads, for a field: the bottom, the angular frequencies and, for array
+// receivers, their index; geometric beams.
+Model beam_model(const PressureField& field, const BTYfield& bty, std::span<const float> omegas);
 
-// The same for a single ray, building the receiver index and working arrays itself.
-BeamInfluenceCounts add_gaussian_beam(std::vector<RayState>& states, PressureField& field,
+// The geometric beam with the receiver search chosen; returns the counts.
+BeamInfluenceCounts add_gaussian_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
+                                      const Model& model, ReceiverSearch search,
+                                      BeamScratch& scratch, BeamOutputs& out);
+
+// The same for a single ray, building the model and working arrays itself.
+BeamInfluenceCounts add_gaussian_beam(const std::vector<RayState>& states, PressureField& field,
                                       const BTYfield& bty, std::span<const float> omegas,
                                       const BeamLaunch& launch,
                                       ReceiverSearch search = ReceiverSearch::Narrowed);

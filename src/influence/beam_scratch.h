@@ -1,0 +1,26 @@
+#pragma once
+
+#include <vector>
+
+#include "common/complex32.h"
+#include "influence/complex_q_beam.h"
+#include "influence/receiver_search.h"
+
+namespace abyx {
+
+// The geometric beam sum's working arrays, kept from ray to ray.
+struct GeometricBeamScratch {
+  std::vector<float> kmah;          // caustic phase accumulated up to each state (rad)
+  std::vector<float> search_width;  // search width of each segment (m)
+  GatheredReceivers gathered;       // array receivers near the segments under way
+};
+
+// The beam sums' working arrays, kept by one worker from ray to ray so that their memory is
+// allocated once; what they hold between calls is never read.
+struct BeamScratch {
+  std::vector<Complex32> refl;  // running bottom reflection product per frequency
+  GeometricBeamScratch geometric;
+  ComplexQBeamScratch complex_q;
+};
+
+}  // namespace abyx

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <algorithm>
+#include <complex>
+#include <cstddef>
+#include <vector>
+
+#include "common/complex32.h"
+#include "common/float4.h"
+#include "common/vec3.h"
+
+// The values a complex-Q beam keeps while it is summed: its form along the ray, the receivers a
+// run of its segments offers them, and its working arrays.
+
+namespace abyx {
+
+// The symmetric matrix M = P Q^-1 (M11, M12, M22) of a complex-Q beam and the root of
+// det Q(0) / det Q, at one point of its ray.
+struct CervenyBeamForm {
+  std::complex<double> m11, m12, m22;
+  std::complex<double> root;
+};
+
+// The receivers that a run of complex-Q segments found and offers to one of its segments, their
+// points coordinate by coordinate. The lists always hold kPadding entries more than `count`, so
+// that four load from any receiver's index.
+struct CervenyOffers {
+  static constexpr std::size_t kPadding = 3;
+  std::vector<float> x, y, z;  // (m)
+  std::vector<std::size_t> cells;
+  std::size_t count = 0;
+
+  void add(Vec3 p, std::size_t cell) {
+    if (count + kPadding >= cells.size()) {
+      const std::size_t size = std::max<std::size_t>(64, 2 * cells.size());
+      x.resize(size);
+      y.resize(size);
+      z.resize(size);
+      cells.resize(size);
+    }
+    x[count] = p.x;
+    y[count] = p.y;
+    z[count] = p.z;
+    cells[count] = cell;
+    ++count;
+  }
+};
+
+// A segment's beam form of one parameter set, in floats for four receivers at once: M and the
+// root at its start A, their change to its end B, and what continuing straight on from A takes.
+struct CervenySegmentForm {
+  Complex32 m11, m12, m22, root;   // at A
+  Complex32 d11, d12, d22, droot;  // B - A
+  Complex32 trace, det, root_sq;   // tr M, det M and root^2 at A
+};
+
+// What the arrivals take of four receivers at one frequency: the lanes' delays, magnitudes and
+// roots, and which lanes the frequency reached.
+struct CervenyLaneValues {
+  Float4 delay, magnitude, root_re, root_im;
+  unsigned reached = 0;
+};
+
+// The complex-Q beam sum's working arrays, kept from ray to ray.
+struct ComplexQBeamScratch {
+  std::vector<std::complex<double>> beam_eps;  // e1, e2 of each parameter set
+  std::vector<CervenyBeamForm>
+      beam_forms;                     // M = P Q^-1 and sqrt(det Q(0) / det Q) per state and set
+  std::vector<float> beam_reach;      // reach of the beam across each state (m)
+  std::vector<CervenyOffers> offers;  // per segment of the run under way
+  std::vector<CervenySegmentForm> segment_forms;  // per set, of the segment under way
+  std::vector<CervenyLaneValues> lane_values;     // per frequency, for the arrivals
+};
+
+}  // namespace abyx

@@ -1,0 +1,850 @@
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <complex>
+#include <limits>
+
+#include "common/constants.h"
+#include "common/float4_math.h"
+#include "influence/beam_influence.h"
+#include "influence/receiver_search.h"
+#include "influence/reflection_product.h"
+#include "influence/segment_reach.h"
+#include "influence/segment_rules.h"
+#include "influence/wavefront_delay.h"
+
+namespace abyx {
+namespace {
+
+using Complex = std::complex<double>;
+
+constexpr float kExponentCut = 6.0f;      // beams end where exp(-w Im(n^T M n) / 2) < e^-6
+constexpr float kReachMargin = 1.02f;     // on the larger end reach of a segment
+constexpr std::size_t kRunSegments = 64;  // most segments searched together
+static_assert(kRunSegments % 4 == 0, "the segments' windows are compared four at a time");
+constexpr std::size_t kMostOffers = 256;  // receivers offered to a segment before it sums them
+constexpr float kShortSegment = 1.0f;     // shorter segments take the tangent (m)
+constexpr float kLongestReach = 3.0f;     // most beam reaches past a reflection
+constexpr float kAxisMargin = 1e-3f;      // on a segment's extent along its run's axis (m)
+constexpr float kAxisRounding = 1e-5f;    // and relative to the lengths that make it
+
+// The products are written out: std::complex<double> arithmetic without -ffast-math calls the
+// library for every division.
+inline Complex mul(Complex a, Complex b) {
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+inline Complex divide(Complex a, Complex b) {
+  const double scale = 1.0 / (b.real() * b.real() + b.imag() * b.imag());
+  return mul(a, Complex{b.real() * scale, -b.imag() * scale});
+}
+
+// Q, P and their determinant for one parameter set at one point of the ray.
+struct BeamMatrices {
+  Complex q11, q21, q12, q22;
+  Complex p11, p21, p12, p22;
+  Complex det;
+};
+
+// The columns of both solutions at a state or continued from one.
+struct Solutions {
+  Vec2 q1, q2, p1, p2;      // point-source solution
+  Vec2 q1w, q2w, p1w, p2w;  // plane-wave solution
+};
+
+Solutions solutions_of(const RayState& s) {
+  return {s.q1, s.q2, s.p1, s.p2, s.q1w, s.q2w, s.p1w, s.p2w};
+}
+
+BeamMatrices beam_matrices(const Solutions& s, Complex e1, Complex e2) {
+  BeamMatrices m;
+  m.q11 = Complex(s.q1.x) + e1 * double{s.q1w.x};
+  m.q21 = Complex(s.q1.y) + e1 * double{s.q1w.y};
+  m.q12 = Complex(s.q2.x) + e2 * double{s.q2w.x};
+  m.q22 = Complex(s.q2.y) + e2 * double{s.q2w.y};
+  m.p11 = Complex(s.p1.x) + e1 * double{s.p1w.x};
+  m.p21 = Complex(s.p1.y) + e1 * double{s.p1w.y};
+  m.p12 = Complex(s.p2.x) + e2 * double{s.p2w.x};
+  m.p22 = Complex(s.p2.y) + e2 * double{s.p2w.y};
+  m.det = mul(m.q11, m.q22) - mul(m.q12, m.q21);
+  return m;
+}
+
+using BeamForm = CervenyBeamForm;
+
+// The root nearest to `previous`: the branch followed continuously along the ray. The square root
+// is written out for the same reason as the products.
+Complex continued_root(Complex ratio, Complex previous) {
+  const double modulus = std::sqrt(ratio.real() * ratio.real() + ratio.imag() * ratio.imag());
+  const double re = std::sqrt(0.5 * (modulus + ratio.real()));
+  const double im =
+      std::copysign(std::sqrt(0.5 * std::max(modulus - ratio.real(), 0.0)), ratio.imag());
+  return re * previous.real() + im * previous.imag() < 0.0 ? Complex(-re, -im) : Complex(re, im);
+}
+
+BeamForm beam_form(const BeamMatrices& m, Complex eps_product, Complex previous_root) {
+  const Complex inv_det = divide(Complex(1.0, 0.0), m.det);
+  // P adj(Q), adj(Q) = [[q22, -q12], [-q21, q11]]
+  const Complex a11 = mul(m.p11, m.q22) - mul(m.p12, m.q21);
+  const Complex a12 = mul(m.p12, m.q11) - mul(m.p11, m.q12);
+  const Complex a21 = mul(m.p21, m.q22) - mul(m.p22, m.q21);
+  const Complex a22 = mul(m.p22, m.q11) - mul(m.p21, m.q12);
+  return {mul(a11, inv_det), mul(0.5 * (a12 + a21), inv_det), mul(a22, inv_det),
+          continued_root(mul(eps_product, inv_det), previous_root)};
+}
+
+// The smallest eigenvalue of Im M, which sets the widest extent of the beam.
+double narrowest_decay(const BeamForm& f) {
+  const double a = f.m11.imag();
+  const double b = f.m12.imag();
+  const double d = f.m22.imag();
+  return 0.5 * (a + d) - std::sqrt(0.25 * (a - d) * (a - d) + b * b);
+}
+
+// How far across the ray the beam of this form reaches at this frequency before the exponent cut;
+// NaN when it does not decay.
+double beam_extent(const BeamForm& f, double omega) {
+  const double decay = narrowest_decay(f);
+  return decay > 0.0 ? std::sqrt(2.0 * kExponentCut / (omega * decay))
+                     : std::numeric_limits<double>::quiet_NaN();
+}
+
+// Complex numbers in four lanes.
+struct Complex4 {
+  Float4 re, im;
+};
+
+inline Complex4 operator+(Complex4 a, Complex4 b) { return {a.re + b.re, a.im + b.im}; }
+inline Complex4 operator*(Complex4 a, Complex4 b) {
+  return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+}
+inline Complex4 operator*(Float4 s, Complex4 a) { return {s * a.re, s * a.im}; }
+inline Complex4 complex4(Complex32 a) { return {broadcast4(a.re), broadcast4(a.im)}; }
+inline Complex4 select_complex4(Int4 mask, Complex4 yes, Complex4 no) {
+  return {select4(mask, yes.re, no.re), select4(mask, yes.im, no.im)};
+}
+
+// The beam form of four receivers.
+struct BeamForm4 {
+  Complex4 m11, m12, m22, root;
+};
+
+inline Complex32 to_complex32(Complex a) {
+  return {static_cast<float>(a.real()), static_cast<float>(a.imag())};
+}
+
+CervenySegmentForm segment_form(const BeamForm& a, const BeamForm& b) {
+  return {to_complex32(a.m11),
+          to_complex32(a.m12),
+          to_complex32(a.m22),
+          to_complex32(a.root),
+          to_complex32(b.m11 - a.m11),
+          to_complex32(b.m12 - a.m12),
+          to_complex32(b.m22 - a.m22),
+          to_complex32(b.root - a.root),
+          to_complex32(a.m11 + a.m22),
+          to_complex32(mul(a.m11, a.m22) - mul(a.m12, a.m12)),
+          to_complex32(mul(a.root, a.root))};
+}
+
+// The form at the fractions t of the way from A to B.
+BeamForm4 mixed_form(const CervenySegmentForm& f, Float4 t) {
+  const auto mix = [t](Complex32 a, Complex32 d) { return complex4(a) + t * complex4(d); };
+  return {mix(f.m11, f.d11), mix(f.m12, f.d12), mix(f.m22, f.d22), mix(f.root, f.droot)};
+}
+
+// The root of z nearest to `previous`, lane by lane, as continued_root.
+Complex4 continued_root4(Complex4 z, Complex4 previous) {
+  const Float4 modulus = sqrt4(z.re * z.re + z.im * z.im);
+  const Float4 re = sqrt4(broadcast4(0.5f) * (modulus + z.re));
+  const Float4 gap = broadcast4(0.5f) * (modulus - z.re);
+  const Float4 im = copysign4(sqrt4(select4(gap > broadcast4(0.0f), gap, broadcast4(0.0f))), z.im);
+  const Int4 flip = re * previous.re + im * previous.im < broadcast4(0.0f);
+  return {select4(flip, -re, re), select4(flip, -im, im)};
+}
+
+// The form continued straight from A by h = c ds, as continue_form.
+BeamForm4 continued_form(const CervenySegmentForm& f, Float4 h) {
+  const Complex4 det = complex4(f.det);
+  const Complex4 growth =
+      Complex4{broadcast4(1.0f), broadcast4(0.0f)} + h * complex4(f.trace) + (h * h) * det;
+  const Float4 scale = broadcast4(1.0f) / (growth.re * growth.re + growth.im * growth.im);
+  const Complex4 inv{growth.re * scale, -growth.im * scale};
+  const Complex4 h_det = h * det;
+  return {(complex4(f.m11) + h_det) * inv, complex4(f.m12) * inv, (complex4(f.m22) + h_det) * inv,
+          continued_root4(complex4(f.root_sq) * inv, complex4(f.root))};
+}
+
+// The parameter sets of one ray: one shared by every frequency, or one per frequency. The
+// parameters are -i times a positive real, so that every beam starts with a plane wavefront
+// (Re M = 0) and decays away from its ray (Im M > 0).
+std::size_t choose_parameters(const BeamSettings& beam, const BeamLaunch& launch, double c0,
+                              std::span<const float> omegas, std::vector<Complex>& eps) {
+  const double min_width = c0 * beam.max_range_m;  // narrowest at max_range_m
+  const BeamWidthRule rule = beam.resolved_beam_width;
+  const float half_width_m = beam.beam_width_m.value_or(0.0f);
+  eps.clear();
+  if (rule == BeamWidthRule::MinWidth) {
+    eps.assign(2, Complex(0.0, -min_width));
+    return 1;
+  }
+  const double spacing[2] = {launch.d_elevation_rad,
+                             launch.d_azimuth_rad * std::fabs(std::cos(launch.elevation_rad))};
+  for (const float signed_omega : omegas) {
+    const float omega = std::fabs(signed_omega);  // a negative frequency: its positive one's beams
+    for (const double d : spacing) {
+      double e = min_width;  // for a direction without a spacing, and unused at frequency zero
+      if (omega > 0.0f && rule == BeamWidthRule::SpaceFilling && d > 0.0) {
+        e = 2.0 * c0 * c0 / (omega * d * d);  // spreads at the fan's spacing far from the source
+      } else if (omega > 0.0f && rule == BeamWidthRule::HalfWidth) {
+        e = 0.5 * omega * double{half_width_m} * half_width_m;
+      }
+      eps.emplace_back(0.0, -e);
+    }
+  }
+  return omegas.size();
+}
+
+// The form of the beam continued straight by h = c ds from the form f, as in a homogeneous medium:
+// Q grows by h P, so M becomes M (I + h M)^-1 = (M + h det(M) I) / det(I + h M), and det Q grows by
+// det(I + h M) = 1 + h tr(M) + h^2 det(M).
+BeamForm continue_form(const BeamForm& f, double h) {
+  const Complex det = mul(f.m11, f.m22) - mul(f.m12, f.m12);
+  const Complex growth = Complex(1.0, 0.0) + h * (f.m11 + f.m22) + (h * h) * det;
+  const Complex inv = divide(Complex(1.0, 0.0), growth);
+  return {mul(f.m11 + h * det, inv), mul(f.m12, inv), mul(f.m22 + h * det, inv),
+          continued_root(mul(mul(f.root, f.root), inv), f.root)};
+}
+
+// How far past the reflection that made `after` from `before`, if any, the leg along the unit
+// direction `along` reaches (m).
+float reach_past_reflection(const RayState& before, const RayState& after, Vec3 along,
+                            float reach) {
+  Vec3 normal{0.0f, 0.0f, 1.0f};
+  if (after.n_bottom != before.n_bottom && after.bottom_hit) normal = after.bottom_hit->normal;
+  const float sine = std::fabs(dot(along, normal));
+  return reach * std::min(kLongestReach, 1.0f / sine);
+}
+
+// What the ray's point-source solution says of a receiver off the ray by n = (n1, n2): the travel
+// time on the wavefront through it, tau + n^T P Q^-1 n / 2, and the Gaussian weight of its distance
+// in ray-tube widths, exp(-|Q^-1 n|^2 / 2) with Q's columns scaled to the fan's spacings (0 where
+// the tube has no width).
+struct PointSourceView {
+  float delay;
+  double tube_weight;
+};
+
+PointSourceView view_from_point_source(const RayState& a, const RayState& b, bool continued,
+                                       float t, double h, double n1, double n2, Vec2 tube_scale,
+                                       float tau) {
+  Vec2 q1, q2, p1, p2;
+  if (continued) {  // straight on from A: Q grows by c ds P
+    p1 = a.p1;
+    p2 = a.p2;
+    q1 = a.q1 + static_cast<float>(h) * a.p1;
+    q2 = a.q2 + static_cast<float>(h) * a.p2;
+  } else {
+    p1 = a.p1 + t * (b.p1 - a.p1);
+    p2 = a.p2 + t * (b.p2 - a.p2);
+    q1 = a.q1 + t * (b.q1 - a.q1);
+    q2 = a.q2 + t * (b.q2 - a.q2);
+  }
+  const double det = double{q1.x} * q2.y - double{q1.y} * q2.x;
+  const double quadratic = curvature_term<double>({q1, q2, p1, p2}, det, n1, n2);
+  const float delay = std::isfinite(quadratic) ? tau + static_cast<float>(0.5 * quadratic) : tau;
+  // gamma = (Q diag(s1, s2))^-1 n
+  const double scaled_det = det * tube_scale.x * tube_scale.y;
+  const double g1 = tube_scale.y * (double{q2.y} * n1 - double{q2.x} * n2) / scaled_det;
+  const double g2 = tube_scale.x * (double{q1.x} * n2 - double{q1.y} * n1) / scaled_det;
+  const double weight = std::exp(-0.5 * (g1 * g1 + g2 * g2));
+  return {delay, std::isfinite(weight) ? weight : 0.0};
+}
+
+// The lowest frequency other than 0 sets the search and the arrival amplitude; without one (the
+// list's size) the beams add nothing, their weight being proportional to the frequency. A negative
+// frequency gives the conjugate of its positive one's field.
+std::size_t reference_frequency(std::span<const float> omegas) {
+  const std::size_t nf = omegas.size();
+  std::size_t k_ref = nf;
+  for (std::size_t k = 0; k < nf; ++k) {
+    const float w = std::fabs(omegas[k]);
+    if (w > 0.0f && (k_ref == nf || w < std::fabs(omegas[k_ref]))) k_ref = k;
+  }
+  return k_ref;
+}
+
+// One ray's complex-Q beam as its segments read it: the ray, the outputs, the beam's parameter
+// sets and its working arrays, and the factors fixed by the launch.
+struct ComplexQRay {
+  const std::vector<RayState>& states;
+  const Model& model;
+  BeamOutputs& out;
+  ComplexQBeamScratch& ws;
+  std::vector<Complex32>& refl;  // running bottom reflection product per frequency
+  std::uint64_t ray_index = 0;
+  std::size_t k_ref = 0;  // the reference frequency
+  std::size_t sets = 0;   // parameter sets: 1, or one per frequency
+  float weight = 0.0f;    // dOmega / (2 pi c0)
+  float inv_c0 = 0.0f;
+  // The intensity of a beam: the ray tube's intensity spread over the beam's squared Gaussian
+  // |exp(i w n^T M n / 2)|^2, normalised to unit integral, pi / (w sqrt(det Im M)), over the
+  // plane across the ray. Summed over the fan, the rays' density brings in the tube's spreading,
+  // so one path adds its |p|^2 without its rays being told apart from other paths', and a beam's
+  // squared Gaussian is as narrow as the beam itself, unlike the tube's at coarse fans.
+  float intensity_weight = 0.0f;  // dOmega / pi
+  float* intensity = nullptr;     // the field's, when the run sums intensities
+  // the ray tube's widths per unit of Q's columns, as the fan spaces its rays
+  Vec2 tube_scale{};
+};
+
+double omega_of_set(const ComplexQRay& ray, std::size_t m) {
+  const std::span<const float> omegas = ray.model.omegas;
+  return std::fabs(double{ray.sets == 1 ? omegas[ray.k_ref] : omegas[m]});
+}
+
+// Per state: the continued root of each set and the beam's reach across the ray.
+void trace_beam_forms(const ComplexQRay& ray) {
+  const std::size_t n = ray.states.size();
+  const std::size_t sets = ray.sets;
+  ComplexQBeamScratch& ws = ray.ws;
+  ws.beam_forms.resize(n * sets);
+  ws.beam_reach.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const Solutions s = solutions_of(ray.states[i]);
+    float reach = 0.0f;
+    for (std::size_t m = 0; m < sets; ++m) {
+      const Complex e1 = ws.beam_eps[2 * m];
+      const Complex e2 = ws.beam_eps[2 * m + 1];
+      const Complex previous = i == 0 ? Complex(1.0, 0.0) : ws.beam_forms[(i - 1) * sets + m].root;
+      const BeamForm& form = ws.beam_forms[i * sets + m] =
+          beam_form(beam_matrices(s, e1, e2), mul(e1, e2), previous);
+      const double omega = omega_of_set(ray, m);
+      if (!(omega > 0.0)) continue;
+      // NaN, when the beam has no decay, makes the segments on either side unreachable
+      const double extent = beam_extent(form, omega);
+      reach = std::isnan(extent) ? static_cast<float>(extent)
+                                 : std::max(reach, static_cast<float>(extent));
+      if (std::isnan(reach)) break;
+    }
+    ws.beam_reach[i] = reach;
+  }
+}
+
+// The reach across the ray of the beams continued straight from state `from` by ds; NaN when one
+// of them has no decay there.
+float continued_reach(const ComplexQRay& ray, std::size_t from, float ds) {
+  const double h = double{ray.states[from].c} * ds;
+  float reach = 0.0f;
+  for (std::size_t m = 0; m < ray.sets; ++m) {
+    const double omega = omega_of_set(ray, m);
+    if (!(omega > 0.0)) continue;
+    const double extent =
+        beam_extent(continue_form(ray.ws.beam_forms[from * ray.sets + m], h), omega);
+    if (std::isnan(extent)) return std::numeric_limits<float>::quiet_NaN();
+    reach = std::max(reach, static_cast<float>(extent));
+  }
+  return reach;
+}
+
+// One segment's share: where its receivers lie along it and across it, and its ends' bases.
+struct Segment {
+  std::size_t end = 0;  // index of the end state
+  Vec3 along;           // unit direction
+  float length = 0.0f;
+  float s_lo = 0.0f, s_hi = 0.0f;  // the window of foot points along `along` (m)
+  float radius_sq = 0.0f;
+  bool ends_reflected = false;
+  bool continues = false;   // reaches past a reflection at either end
+  bool shares_end = false;  // the next segment follows on the same leg, along next_along
+  Vec3 next_along;
+  RayBasis basis_a, basis_b;
+};
+
+// The segment's search radius: straight on, a beam narrows towards its waist and widens past it,
+// so the widest point of a window continued from one state is one of its ends; without that
+// bound, the window's half length widens the radius instead.
+float segment_radius(const ComplexQRay& ray, const Segment& g, float reach) {
+  float across = reach;
+  const float lo_reach =
+      g.s_lo < 0.0f ? kReachMargin * continued_reach(ray, g.end - 1, g.s_lo) : 0.0f;
+  const float hi_reach =
+      g.ends_reflected ? kReachMargin * continued_reach(ray, g.end - 1, g.s_hi) : 0.0f;
+  if (std::isfinite(lo_reach) && std::isfinite(hi_reach)) {
+    across = std::max({across, lo_reach, hi_reach}) + g.length / 2.0f;
+  } else {
+    across += (g.s_hi - g.s_lo) / 2.0f;
+  }
+  return across + kRadiusMargin;
+}
+
+// A leg of the ray between reflections is one image of the beam: near a reflection its straight
+// continuation still reaches the water, so the leg's end segments reach on past the reflection
+// points. At a grazing reflection the neighbouring rays of the fan meet the boundary a long way
+// off, so the continuation reaches reach / sin(grazing angle), up to kLongestReach reaches.
+// Beyond a reflection, and on the whole segment that ends at one (its end state already holds
+// the reflected solutions), the beam continues from the state at the leg's side as in a
+// homogeneous medium: Q + c P ds, tau + ds / c. Returns false for a segment that takes nothing.
+bool make_segment(const ComplexQRay& ray, std::size_t i, Segment& g) {
+  const std::vector<RayState>& states = ray.states;
+  const RayState& a = states[i - 1];
+  const RayState& b = states[i];
+  const Vec3 d = b.pos - a.pos;
+  g.end = i;
+  g.length = std::sqrt(dot(d, d));
+  const float reach = kReachMargin * std::max(ray.ws.beam_reach[i - 1], ray.ws.beam_reach[i]);
+  g.ends_reflected = reflects(a, b);
+  const bool starts_reflected = i >= 2 && reflects(states[i - 2], a);
+  g.continues = g.ends_reflected || starts_reflected;
+  // a short segment beside a reflection still carries the leg on past it
+  if (!(g.length > kMinSegmentLength || g.continues) || !std::isfinite(reach) ||
+      !std::isfinite(g.length)) {
+    return false;
+  }
+  g.along = g.length >= kShortSegment ? (1.0f / g.length) * d : a.c * a.slowness;
+  g.shares_end = false;
+  if (!g.ends_reflected && i + 1 < states.size()) {
+    // the next segment's direction, as it works it out
+    const Vec3 next_d = states[i + 1].pos - b.pos;
+    const float next_length = std::sqrt(dot(next_d, next_d));
+    g.shares_end = next_length > kMinSegmentLength || reflects(b, states[i + 1]);
+    g.next_along = next_length >= kShortSegment ? (1.0f / next_length) * next_d : b.c * b.slowness;
+  }
+  // behind the leg's image source the continuation would arrive before the launch
+  g.s_lo = starts_reflected
+               ? std::max(-reach_past_reflection(states[i - 2], a, g.along, reach), -a.tau * a.c)
+               : 0.0f;
+  g.s_hi = g.length + (g.ends_reflected ? reach_past_reflection(a, b, g.along, reach) : 0.0f);
+  const float radius = segment_radius(ray, g, reach);
+  g.radius_sq = radius * radius;
+  g.basis_a = ray_basis(a.slowness, a.c, a.phi);
+  g.basis_b = ray_basis(b.slowness, b.c, b.phi);
+  return true;
+}
+
+// What a segment's receiver tests hold fixed: its start A and its direction, in four lanes.
+struct SegmentFrame {
+  Float4 ax, ay, az, ux, uy, uz;
+  float inv_length;
+};
+
+// Four offered receivers of one segment, from `first` in its offers: which lanes it takes, which
+// of them the beam reaches continued straight from A, and where they lie along and across it.
+struct SegmentLanes {
+  std::size_t first = 0;
+  float phase = 0.0f;  // boundary phase of A (rad)
+  unsigned lanes = 0;
+  Int4 continued;
+  unsigned continued_lanes = 0;
+  Float4 t, h, n1, n2, tau, c_ratio, amplitude;
+};
+
+// The tests of the four offered receivers from lanes.first; false when the segment takes none.
+bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
+                const CervenyOffers& offers, SegmentLanes& l) {
+  const RayState& a = ray.states[g.end - 1];
+  const RayState& b = ray.states[g.end];
+  const std::size_t first = l.first;
+  const Float4 x = load_float4(offers.x.data() + first);
+  const Float4 y = load_float4(offers.y.data() + first);
+  const Float4 z = load_float4(offers.z.data() + first);
+  const Float4 s = (x - f.ax) * f.ux + (y - f.ay) * f.uy + (z - f.az) * f.uz;
+  Int4 take = (s >= broadcast4(g.s_lo)) & (s <= broadcast4(g.s_hi));
+  if (g.shares_end) take &= ~taken_by_next(x, y, z, b.pos, g.next_along);
+  const Float4 dx = x - (f.ax + s * f.ux), dy = y - (f.ay + s * f.uy), dz = z - (f.az + s * f.uz);
+  take &= dx * dx + dy * dy + dz * dz <= broadcast4(g.radius_sq);
+  l.lanes = lane_bits(take);
+  const std::size_t end = offers.count;
+  if (end - first < 4) l.lanes &= (1u << (end - first)) - 1u;  // the padding
+  if (l.lanes == 0) return false;
+  // beyond a reflection, and along a segment that ends at one, the beam continues from A
+  const Int4 continued = g.ends_reflected ? Int4{-1, -1, -1, -1} : s < broadcast4(0.0f);
+  l.continued = continued;
+  l.continued_lanes = lane_bits(continued) & l.lanes;
+  const Float4 along = s * broadcast4(f.inv_length);
+  l.t = select4(continued, broadcast4(0.0f),
+                select4(along < broadcast4(1.0f), along, broadcast4(1.0f)));
+  const auto pick = [continued](float at_a, float at_b) {
+    return select4(continued, broadcast4(at_a), broadcast4(at_b));
+  };
+  l.n1 = dx * pick(g.basis_a.e1.x, g.basis_b.e1.x) + dy * pick(g.basis_a.e1.y, g.basis_b.e1.y) +
+         dz * pick(g.basis_a.e1.z, g.basis_b.e1.z);
+  l.n2 = dx * pick(g.basis_a.e2.x, g.basis_b.e2.x) + dy * pick(g.basis_a.e2.y, g.basis_b.e2.y) +
+         dz * pick(g.basis_a.e2.z, g.basis_b.e2.z);
+  l.tau = select4(continued, broadcast4(a.tau) + s * broadcast4(1.0f / a.c),
+                  broadcast4(a.tau) + l.t * broadcast4(b.tau - a.tau));
+  const Float4 c =
+      select4(continued, broadcast4(a.c), broadcast4(a.c) + l.t * broadcast4(b.c - a.c));
+  l.c_ratio = c * broadcast4(ray.inv_c0);
+  l.amplitude = broadcast4(ray.weight) * sqrt4(l.c_ratio);
+  l.h = broadcast4(a.c) * s;
+  l.phase = a.phase;
+  return true;
+}
+
+// The beam form of one set at the lanes: continued straight from A, or mixed between A and B.
+BeamForm4 form_at(const CervenySegmentForm& f, const SegmentLanes& l) {
+  if (l.continued_lanes == 0) return mixed_form(f, l.t);
+  if (l.continued_lanes == l.lanes) return continued_form(f, l.h);
+  const BeamForm4 on = continued_form(f, l.h), within = mixed_form(f, l.t);
+  return BeamForm4{select_complex4(l.continued, on.m11, within.m11),
+                   select_complex4(l.continued, on.m12, within.m12),
+                   select_complex4(l.continued, on.m22, within.m22),
+                   select_complex4(l.continued, on.root, within.root)};
+}
+
+// One parameter set's beam at the lanes: its form, n^T M n, the delay on its wavefront, the
+// lanes where both are finite and, for the intensity, the spread of its squared Gaussian.
+struct SetLanes {
+  BeamForm4 form;
+  Complex4 w;
+  Float4 tau_beam;
+  Int4 valid;
+  Float4 spread;
+};
+
+SetLanes set_lanes(const ComplexQRay& ray, const SegmentLanes& l, const CervenySegmentForm& f) {
+  SetLanes v;
+  v.form = form_at(f, l);
+  const Float4 n11 = l.n1 * l.n1, n12 = broadcast4(2.0f) * l.n1 * l.n2, n22 = l.n2 * l.n2;
+  v.w = n11 * v.form.m11 + n12 * v.form.m12 + n22 * v.form.m22;
+  v.tau_beam = l.tau + broadcast4(0.5f) * v.w.re;
+  v.valid = is_finite4(v.tau_beam) & is_finite4(v.form.root.re);
+  v.spread = broadcast4(0.0f);
+  if (ray.intensity != nullptr) {
+    const Float4 det = v.form.m11.im * v.form.m22.im - v.form.m12.im * v.form.m12.im;
+    v.spread = broadcast4(ray.intensity_weight) * (l.c_ratio * l.c_ratio) *
+               sqrt4(select4(det > broadcast4(0.0f), det, broadcast4(0.0f)));
+  }
+  return v;
+}
+
+// Frequency k's beam added at the lanes it reaches, with what the arrivals take of it kept.
+void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes& v, std::size_t k,
+                   const CervenyOffers& offers) {
+  const float signed_omega = ray.model.omegas[k];
+  const float omega = std::fabs(signed_omega);
+  const bool conjugate = signed_omega < 0.0f;
+  if (!(omega > 0.0f)) return;
+  const Float4 exponent = broadcast4(0.5f * omega) * v.w.im;
+  const unsigned reached = lane_bits(v.valid & (exponent <= broadcast4(kExponentCut))) & l.lanes;
+  if (reached == 0 && ray.out.arrivals == nullptr) return;
+  const Float4 gaussian = exp4(-exponent);
+  // i w / (2 pi c0): the plane-wave start's factor, a quarter turn ahead
+  const Float4 magnitude = l.amplitude * broadcast4(omega) * gaussian;
+  Float4 sine, cosine;
+  sincos4(broadcast4(omega) * v.tau_beam - broadcast4(l.phase), sine, cosine);
+  // the reflections of a negative frequency are the conjugates of its positive one's
+  const Complex32 r = ray.refl[k];
+  Complex4 beam = (complex4(conjugate ? conj(r) : r) * v.form.root) *
+                  Complex4{-magnitude * sine, magnitude * cosine};
+  if (conjugate) beam.im = -beam.im;
+  if (ray.out.arrivals != nullptr) {
+    ray.ws.lane_values[k] = {v.tau_beam, magnitude, v.form.root.re, v.form.root.im, reached};
+  }
+  const Float4 share =
+      ray.intensity == nullptr ? Float4{} : v.spread * (broadcast4(omega) * gaussian * gaussian);
+  const Float4 arrival_amplitude =
+      k != ray.k_ref
+          ? Float4{}
+          : magnitude * sqrt4(v.form.root.re * v.form.root.re + v.form.root.im * v.form.root.im);
+  PressureField& field = ray.out.field;
+  const std::size_t stride = field.receiver_count();
+  for (unsigned bits = reached; bits != 0; bits &= bits - 1u) {
+    const int lane = std::countr_zero(bits);
+    const std::size_t cell = offers.cells[l.first + lane];
+    Complex32& p = field.pressure[k * stride + cell];
+    p = p + Complex32{beam.re[lane], beam.im[lane]};
+    if (ray.intensity != nullptr && std::isfinite(share[lane])) {
+      ray.intensity[k * stride + cell] += (r.re * r.re + r.im * r.im) * share[lane];
+    }
+    // a beam of no weight (a fan without spacing, a width that underflows) arrives nowhere
+    if (k == ray.k_ref && arrival_amplitude[lane] > 0.0f) {
+      record_arrival(field.delay_s[cell], field.amplitude[cell], v.tau_beam[lane],
+                     arrival_amplitude[lane]);
+    }
+  }
+}
+
+// Each receiver's path, by the delay and magnitude of the reference frequency's set, and the
+// contributions referred to that path's reference delay, one receiver after another; a receiver
+// no frequency reached adds no path.
+void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const SegmentLanes& l,
+                          const CervenyOffers& offers) {
+  const RayState& a = ray.states[g.end - 1];
+  const RayState& b = ray.states[g.end];
+  const std::span<const float> omegas = ray.model.omegas;
+  const std::vector<Complex32>& refl = ray.refl;
+  const std::vector<CervenyLaneValues>& values = ray.ws.lane_values;
+  unsigned reached_any = 0;
+  for (const CervenyLaneValues& kept : values) reached_any |= kept.reached;
+  for (unsigned bits = l.lanes & reached_any; bits != 0; bits &= bits - 1u) {
+    const int lane = std::countr_zero(bits);
+    const std::size_t cell = offers.cells[l.first + lane];
+    const CervenyLaneValues& ref = values[ray.k_ref];
+    const double magnitude = double{ref.magnitude[lane]} *
+                             std::hypot(ref.root_re[lane], ref.root_im[lane]) *
+                             std::hypot(refl[ray.k_ref].re, refl[ray.k_ref].im);
+    const PointSourceView view =
+        view_from_point_source(a, b, l.continued[lane] != 0, l.t[lane], l.h[lane], l.n1[lane],
+                               l.n2[lane], ray.tube_scale, l.tau[lane]);
+    // far outside the ray tube the point source's wavefront is no guide to the delay (it
+    // diverges near the source and at caustics), so a tail takes its beam's own
+    const float delay = view.tube_weight >= kOutlyingWeight ? view.delay : ref.delay[lane];
+    if (!std::isfinite(delay) || !(magnitude > 0.0 && std::isfinite(magnitude))) continue;
+    const ArrivalSlot slot = gather_arrival(
+        *ray.out.arrivals, cell,
+        {delay, static_cast<float>(magnitude * view.tube_weight), static_cast<float>(magnitude),
+         ray.ray_index, g.end, a.n_surface, a.n_bottom});
+    if (slot.bin == nullptr) continue;
+    for (std::size_t k = 0; k < omegas.size(); ++k) {
+      const CervenyLaneValues& kept = values[k];
+      if ((kept.reached & (1u << lane)) == 0) continue;
+      const bool conjugate = omegas[k] < 0.0f;
+      const float theta =
+          std::fabs(omegas[k]) * (kept.delay[lane] - slot.bin->reference_s) - a.phase;
+      const float size = kept.magnitude[lane];
+      const Complex32 referred = Complex32{kept.root_re[lane], kept.root_im[lane]} *
+                                 Complex32{-size * std::sin(theta), size * std::cos(theta)};
+      Complex32 term = (conjugate ? conj(refl[k]) : refl[k]) * referred;
+      if (conjugate) term.im = -term.im;
+      slot.sums[k] = slot.sums[k] + term;
+    }
+  }
+}
+
+// The receivers that segment g is offered, four at a time: each lane tests, and where it takes
+// its receiver adds the beam, as the others do theirs.
+void add_segment(const ComplexQRay& ray, const Segment& g, const CervenyOffers& offers) {
+  const RayState& a = ray.states[g.end - 1];
+  const std::size_t sets = ray.sets;
+  ComplexQBeamScratch& ws = ray.ws;
+  CervenySegmentForm* const forms = ws.segment_forms.data();
+  for (std::size_t m = 0; m < sets; ++m) {
+    forms[m] = segment_form(ws.beam_forms[(g.end - 1) * sets + m], ws.beam_forms[g.end * sets + m]);
+  }
+  const SegmentFrame frame{broadcast4(a.pos.x),   broadcast4(a.pos.y),   broadcast4(a.pos.z),
+                           broadcast4(g.along.x), broadcast4(g.along.y), broadcast4(g.along.z),
+                           1.0f / g.length};
+  const std::size_t nf = ray.model.omegas.size();
+  SegmentLanes l;
+  for (l.first = 0; l.first < offers.count; l.first += 4) {
+    if (!test_lanes(ray, g, frame, offers, l)) continue;
+    for (CervenyLaneValues& kept : ws.lane_values) kept.reached = 0;
+    for (std::size_t m = 0; m < sets; ++m) {
+      const SetLanes v = set_lanes(ray, l, forms[m]);
+      const std::size_t k_first = sets == 1 ? 0 : m;
+      const std::size_t k_last = sets == 1 ? nf : m + 1;
+      for (std::size_t k = k_first; k < k_last; ++k) add_frequency(ray, l, v, k, offers);
+    }
+    if (ray.out.arrivals != nullptr) gather_lane_arrivals(ray, g, l, offers);
+  }
+}
+
+// Up to kRunSegments valid segments of one leg, from segment i on, searched together; i moves past
+// them, weighing the bottom hits of segments that take nothing on the way. Only the last can end
+// at a reflection, and one that reaches past a reflection stands alone.
+std::size_t collect_run(const ComplexQRay& ray, std::size_t& i,
+                        std::array<Segment, kRunSegments>& run) {
+  const std::size_t n = ray.states.size();
+  std::size_t count = 0;
+  while (i < n && count < kRunSegments) {
+    Segment& g = run[count];
+    if (!make_segment(ray, i, g)) {
+      if (count > 0) break;  // made again, and skipped, by the next run
+      weigh_bottom_hit(ray.states[i++], ray.model.bty, ray.model.omegas, ray.refl);
+      continue;
+    }
+    if (count > 0 && g.continues) break;
+    ++count;
+    ++i;
+    if (g.continues) break;
+  }
+  return count;
+}
+
+// One search around a run's chord: the cylinder that holds every segment's, and where along its
+// axis each segment can take a receiver.
+struct RunSearch {
+  Vec3 start;  // of the search, on the axis (m)
+  Vec3 d;      // along the axis, to the search's end (m)
+  Vec3 axis;   // unit
+  float radius = 0.0f;
+  SegmentReach reach;
+  float cylinder_sq = 0.0f;  // the squared radius a receiver found must lie within
+  // the windows of foot points along the axis; those past the run's end are empty, so that the
+  // windows are compared four at a time
+  std::array<float, kRunSegments> axis_lo, axis_hi;
+};
+
+// Every segment's cylinder lies within the run's, widened by how far the run's states stray from
+// the chord and lengthened by how far its segments' discs tilt past the ends.
+RunSearch run_cylinder(const ComplexQRay& ray, const std::array<Segment, kRunSegments>& run,
+                       std::size_t count) {
+  const std::vector<RayState>& states = ray.states;
+  const Segment& first = run[0];
+  const Segment& last = run[count - 1];
+  const Vec3 start = states[first.end - 1].pos + first.s_lo * first.along;
+  const Vec3 finish = states[last.end - 1].pos + last.s_hi * last.along;
+  const Vec3 chord = finish - start;
+  const float chord_length = std::sqrt(dot(chord, chord));
+  float radius = 0.0f;
+  float tilt = 0.0f;
+  const Vec3 axis = chord_length > 0.0f ? (1.0f / chord_length) * chord : first.along;
+  for (std::size_t j = 0; j < count; ++j) {
+    const Vec3 off = states[run[j].end].pos - start;
+    const Vec3 across = off - dot(off, axis) * axis;
+    const float stray = std::sqrt(dot(across, across));
+    const float own = std::sqrt(run[j].radius_sq);
+    radius = std::max(radius, own + stray);
+    const Vec3 bend = cross(run[j].along, axis);
+    tilt = std::max(tilt, own * std::sqrt(dot(bend, bend)));
+  }
+  RunSearch search;
+  search.start = start - tilt * axis;
+  search.d = (chord_length + 2.0f * tilt) * axis;
+  search.axis = axis;
+  search.radius = radius + kRadiusMargin;
+  search.reach = segment_reach(search.start, search.d, search.radius);
+  // The searches return the run's box, or more; only its cylinder can hold a segment's
+  // receivers, with a margin for the rounding of this test and of the segments' own.
+  const float cylinder = search.reach.radius + search.reach.margin;
+  search.cylinder_sq =
+      search.reach.bounded ? cylinder * cylinder : std::numeric_limits<float>::infinity();
+  return search;
+}
+
+// Where along the axis each segment can take a receiver: its window's foot points, widened by how
+// far its disc tilts against the axis and by the rounding of both projections. Each receiver
+// found is offered to those segments only.
+void axis_windows(const ComplexQRay& ray, const std::array<Segment, kRunSegments>& run,
+                  std::size_t count, RunSearch& search) {
+  search.axis_lo.fill(std::numeric_limits<float>::infinity());
+  search.axis_hi.fill(-std::numeric_limits<float>::infinity());
+  const Vec3 axis = search.axis;
+  for (std::size_t j = 0; j < count; ++j) {
+    const Segment& g = run[j];
+    const float at = dot(ray.states[g.end - 1].pos - search.start, axis);
+    const float slope = dot(g.along, axis);
+    const float own = std::sqrt(g.radius_sq);
+    const Vec3 bend = cross(g.along, axis);
+    const float slack = own * std::sqrt(dot(bend, bend)) + kAxisMargin +
+                        kAxisRounding * (std::fabs(at) + own + g.s_hi - g.s_lo);
+    search.axis_lo[j] = at + std::min(g.s_lo * slope, g.s_hi * slope) - slack;
+    search.axis_hi[j] = at + std::max(g.s_lo * slope, g.s_hi * slope) + slack;
+  }
+}
+
+// Wide beams reach far across their ray, so neighbouring segments share most receivers: the
+// segments of a leg are searched together in runs, one search around the run's chord, each
+// receiver found then offered to the segments whose stretch of the chord holds it.
+struct RunOffers {
+  const ComplexQRay& ray;
+  const std::array<Segment, kRunSegments>& run;
+  std::size_t count;
+  const RunSearch& search;
+
+  // a full list is summed at once, so that the lists stay small however many receivers a run finds
+  void offer_to(std::size_t j, Vec3 x, std::size_t cell) {
+    CervenyOffers& offers = ray.ws.offers[j];
+    if (offers.count == kMostOffers) {
+      add_segment(ray, run[j], offers);
+      offers.count = 0;
+    }
+    offers.add(x, cell);
+  }
+  // each receiver to the segments whose windows hold its distance t along the axis
+  void offer(Vec3 x, std::size_t cell) {
+    if (count == 1) {  // a segment alone tests its own window
+      offer_to(0, x, cell);
+      return;
+    }
+    const Float4 t = broadcast4(dot(x - search.start, search.axis));
+    for (std::size_t j = 0; j < count; j += 4) {
+      unsigned bits = lane_bits((t >= load_float4(search.axis_lo.data() + j)) &
+                                (t <= load_float4(search.axis_hi.data() + j)));
+      for (; bits != 0; bits &= bits - 1u) {
+        offer_to(j + static_cast<std::size_t>(std::countr_zero(bits)), x, cell);
+      }
+    }
+  }
+  // a receiver a search found, offered when it lies inside the run's cylinder
+  void visit(Vec3 x, std::size_t cell) {
+    const SegmentReach& reach = search.reach;
+    const Vec3 off = x - reach.start;
+    const Vec3 across = off - dot(off, reach.axis) * reach.axis;
+    if (dot(across, across) <= search.cylinder_sq) offer(x, cell);
+  }
+  // A run's reach is far longer and wider than a segment's, so a region gathered for the runs
+  // ahead would span kilometres to either side of an oblique run: the index is asked for each
+  // run's own cylinder instead.
+  void visit_indexed() {
+    const SegmentReach& reach = search.reach;
+    const Slab slab{reach.start, reach.axis, -reach.margin, reach.length + reach.margin};
+    for_each_receiver_near<true>(ray.model.array_index, reach.lo, reach.hi, slab,
+                                 search.cylinder_sq,
+                                 [this](std::size_t id, Vec3 p) { offer(p, id); });
+  }
+};
+
+// The receivers of one run offered to its segments and summed, then its bottom hits weighed.
+void add_run(const ComplexQRay& ray, const std::array<Segment, kRunSegments>& run,
+             std::size_t count, GridWalk walk) {
+  RunSearch search = run_cylinder(ray, run, count);
+  axis_windows(ray, run, count, search);
+  for (std::size_t j = 0; j < count; ++j) ray.ws.offers[j].count = 0;
+  RunOffers offers{ray, run, count, search};
+  visit_receivers(
+      ray.out.field, search.reach, {search.start, search.d, search.radius}, walk,
+      [&offers](Vec3 x, std::size_t cell) { offers.visit(x, cell); },
+      [&offers] { offers.visit_indexed(); });
+  for (std::size_t j = 0; j < count; ++j) {
+    if (ray.ws.offers[j].count > 0) add_segment(ray, run[j], ray.ws.offers[j]);
+    weigh_bottom_hit(ray.states[run[j].end], ray.model.bty, ray.model.omegas, ray.refl);
+  }
+}
+
+// The factors of one ray's beam that its launch fixes.
+void launch_factors(const BeamLaunch& launch, double c0, ComplexQRay& ray) {
+  const double solid_angle = double{launch.d_elevation_rad} * launch.d_azimuth_rad *
+                             std::fabs(std::cos(double{launch.elevation_rad}));
+  ray.weight = static_cast<float>(solid_angle / (2.0 * 3.141592653589793 * c0));
+  ray.inv_c0 = static_cast<float>(1.0 / c0);
+  ray.intensity_weight = static_cast<float>(solid_angle / 3.141592653589793);
+  ray.tube_scale = {static_cast<float>(launch.d_elevation_rad / c0),
+                    static_cast<float>(launch.d_azimuth_rad *
+                                       std::fabs(std::cos(double{launch.elevation_rad})) / c0)};
+}
+
+}  // namespace
+
+void add_complex_q_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
+                        const Model& model, BeamScratch& scratch, BeamOutputs& out) {
+  PressureField& field = out.field;
+  const std::size_t nf = model.omegas.size();
+  check_beam_field(field, nf, model.array_index);
+  check_arrival_table(out.arrivals, field.receiver_count(), nf);
+  const std::size_t k_ref = reference_frequency(model.omegas);
+  if (states.size() < 2 || k_ref == nf) return;
+
+  ComplexQBeamScratch& ws = scratch.complex_q;
+  ComplexQRay ray{states, model, out, ws, scratch.refl, launch.ray_index, k_ref};
+  const double c0 = states.front().c;
+  ray.sets = choose_parameters(model.beam, launch, c0, model.omegas, ws.beam_eps);
+  trace_beam_forms(ray);
+  ws.segment_forms.resize(ray.sets);
+  ws.offers.resize(kRunSegments);
+  if (out.arrivals != nullptr) ws.lane_values.resize(nf);
+  scratch.refl.assign(nf, Complex32{1.0f, 0.0f});
+  launch_factors(launch, c0, ray);
+  ray.intensity = field.intensity.empty() ? nullptr : field.intensity.data();
+  const GridWalk walk = grid_walk(field);
+  std::array<Segment, kRunSegments> run;
+  for (std::size_t i = 1; i < states.size();) {
+    const std::size_t count = collect_run(ray, i, run);
+    if (count > 0) add_run(ray, run, count, walk);
+  }
+}
+
+}  // namespace abyx
