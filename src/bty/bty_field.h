@@ -5,14 +5,10 @@
 #include <string_view>
 #include <vector>
 
+#include "common/fault_messages.h"
 #include "input/simulation_config.h"
 
 namespace abyx {
-
-// Set-up fault of the bathymetry; followed by ": nx = {}, ny = {}, bty_len = {}", then ": " and a
-// description of the mismatch.
-inline constexpr std::string_view kBtyShapeMismatchMessage =
-    "z_bty_m does not match grid dimensions";
 
 enum class BottomKind { Rigid, Acoustic, Elastic };
 

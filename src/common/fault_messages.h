@@ -4,9 +4,9 @@
 
 namespace abyx {
 
-// Texts of the faults of the engine, the model and the binding: set-up faults and broken
-// invariants (Fault), stopped runs (Interrupted) and numbers beyond single precision
-// (BeyondPrecision). A text that carries numbers is kept here as the fixed parts it is made of.
+// Texts of the faults of every layer below the reader and the validator (grids, beam sum, engine,
+// model and binding): set-up faults and broken invariants (Fault), stopped runs (Interrupted) and
+// numbers beyond single precision (BeyondPrecision). A text that carries numbers is kept here as the fixed parts it is made of.
 
 // Set-up fault: the three array receiver lists differ in length.
 inline constexpr std::string_view kArrayLengthsMessage =
@@ -50,5 +50,43 @@ inline constexpr std::string_view kFieldShapeMismatchMessage =
 inline constexpr std::string_view kPanicWithoutMessageText = "internal fault (no message)";
 // Written to standard error before the process ends when a fault cannot be converted.
 inline constexpr std::string_view kUncaughtPanicMessage = "uncaught panic at ffi boundary";
+
+// The faults of the environment's grids and of the beam sum's fields and tables.
+
+// Set-up fault of the bathymetry; followed by ": nx = {}, ny = {}, bty_len = {}", then ": " and a
+// description of the mismatch.
+inline constexpr std::string_view kBtyShapeMismatchMessage =
+    "z_bty_m does not match grid dimensions";
+
+// Invariant fault: an array-mode field without its receiver points.
+inline constexpr std::string_view kMissingReceiverPositionsMessage =
+    "receiver_positions_m must be Some in array mode";
+
+// Invariant fault: the field's arrays, axes or points disagree with its shape, or its frequency
+// count with the list of angular frequencies.
+inline constexpr std::string_view kBeamFieldMismatchMessage =
+    "pressure field does not match its shape or the frequency list";
+
+// Invariant faults: arrival tables of different runs handed to the merge, or a table that does not
+// fit the field the beam sum adds to.
+inline constexpr std::string_view kArrivalTablesMismatchMessage =
+    "arrival tables of different runs cannot be merged";
+inline constexpr std::string_view kArrivalTableFieldMessage =
+    "arrival table does not match the pressure field";
+
+// Invariant fault: two fields of different shapes or modes were handed to the merge.
+inline constexpr std::string_view kMergeShapeMismatchMessage =
+    "pressure fields of different shapes cannot be merged";
+
+// Set-up faults of the sound-speed grid. The shape message is followed by ": " and a description.
+inline constexpr std::string_view kSspShapeMismatchMessage = "c_m_s does not match grid dimensions";
+inline constexpr std::string_view kNeedNxMessage = "Need nx >= 2 for finite differences along x";
+inline constexpr std::string_view kNeedNyMessage = "Need ny >= 2 for finite differences along y";
+inline constexpr std::string_view kNeedNzMessage = "Need nz >= 2 for finite differences along z";
+
+// A grid whose value list does not hold nx * ny * nz values (a broken invariant of a hand-made
+// grid).
+inline constexpr std::string_view kGridValuesMismatchMessage =
+    "grid values do not match the grid shape";
 
 }  // namespace abyx

@@ -11,14 +11,10 @@
 #include "common/checked_size.h"
 #include "common/constants.h"
 #include "common/fault.h"
+#include "common/fault_messages.h"
 
 namespace abyx {
 namespace {
-
-inline constexpr std::string_view kArrivalTablesMismatchMessage =
-    "arrival tables of different runs cannot be merged";
-inline constexpr std::string_view kArrivalTableFieldMessage =
-    "arrival table does not match the pressure field";
 
 template <class T>
 std::unique_ptr<T[], FreeStorage> allocate_storage(std::size_t a, std::size_t b) {

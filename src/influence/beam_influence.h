@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/fault_messages.h"
 #include "common/ray_state.h"
 #include "influence/arrival_table.h"
 #include "influence/beam_scratch.h"
@@ -12,14 +13,6 @@
 #include "model/receiver_index.h"
 
 namespace abyx {
-
-// Invariant fault: an array-mode field without its receiver points.
-inline constexpr std::string_view kMissingReceiverPositionsMessage =
-    "receiver_positions_m must be Some in array mode";
-// Invariant fault: the field's arrays, axes or points disagree with its shape, or its frequency
-// count with the list of angular frequencies.
-inline constexpr std::string_view kBeamFieldMismatchMessage =
-    "pressure field does not match its shape or the frequency list";
 
 // Launch geometry of the ray whose beam is summed, in radians.
 struct BeamLaunch {

@@ -8,15 +8,12 @@
 #include <vector>
 
 #include "common/complex32.h"
+#include "common/fault_messages.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
 #include "model/receivers.h"
 
 namespace abyx {
-
-// Invariant fault: two fields of different shapes or modes were handed to the merge.
-inline constexpr std::string_view kMergeShapeMismatchMessage =
-    "pressure fields of different shapes cannot be merged";
 
 // Complex pressure per frequency and receiver, with the earliest arrival per receiver.
 // Grid mode: receivers at every (x_m[ix], y_m[iy], z_m[iz]); array mode: receiver_positions_m;

@@ -4,19 +4,10 @@
 #include <string_view>
 #include <vector>
 
+#include "common/fault_messages.h"
 #include "input/simulation_config.h"
 
 namespace abyx {
-
-// Set-up faults of the sound-speed grid. The shape message is followed by ": " and a description.
-inline constexpr std::string_view kSspShapeMismatchMessage = "c_m_s does not match grid dimensions";
-inline constexpr std::string_view kNeedNxMessage = "Need nx >= 2 for finite differences along x";
-inline constexpr std::string_view kNeedNyMessage = "Need ny >= 2 for finite differences along y";
-inline constexpr std::string_view kNeedNzMessage = "Need nz >= 2 for finite differences along z";
-// A grid whose value list does not hold nx * ny * nz values (a broken invariant of a hand-made
-// grid).
-inline constexpr std::string_view kGridValuesMismatchMessage =
-    "grid values do not match the grid shape";
 
 // Floats per node in SSPFields::nodes: the ten values of SSPSample, then the uniform-cell mark and
 // zero padding so that a node fills whole vector registers.
