@@ -9,7 +9,7 @@
 
 #include "common/fault.h"
 #include "engine/pool_fixture.h"
-#include "small_ocean.h"
+#include "fixtures.h"
 
 namespace abyx {
 namespace {

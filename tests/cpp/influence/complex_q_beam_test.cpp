@@ -4,7 +4,7 @@
 #include <complex>
 #include <vector>
 
-#include "beam_fixtures.h"
+#include "fixtures.h"
 #include "influence/beam_influence.h"
 #include "support/beam_testing.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "beam_fixtures.h"
+#include "fixtures.h"
 #include "reflect/bottom_reflection_coefficient.h"
 #include "support/beam_testing.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "beam_fixtures.h"
 #include "common/fault.h"
+#include "fixtures.h"
 
 namespace abyx {
 namespace {

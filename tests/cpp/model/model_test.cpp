@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "common/fault.h"
-#include "small_ocean.h"
+#include "fixtures.h"
 
 namespace abyx {
 namespace {
