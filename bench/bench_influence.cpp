@@ -6,7 +6,7 @@
 
 #include "bty/bty_field.h"
 #include "common/ray_state.h"
-#include "influence/beam_fixtures.h"
+#include "fixtures.h"
 #include "influence/pressure_field.h"
 #include "input/simulation_config.h"
 #include "support/beam_testing.h"

@@ -59,8 +59,3 @@ def suffix(request):
     if request.param == ".nc":
         pytest.importorskip("netCDF4"), pytest.importorskip("xarray")
     return request.param
-
-
-@pytest.fixture
-def config():
-    return make_config()

@@ -72,7 +72,7 @@ LLOYD_FANS = pytest.mark.parametrize("elevations, azimuths, beam, tolerance", [
 
 
 @LLOYD_FANS
-def test_lloyds_mirror_level_complex_pressure_and_its_two_arrivals(elevations, azimuths, beam, tolerance):
+def test_lloyds_mirror_level_complex_pressure_and_its_two_arrivals_and_on_polar_receivers(elevations, azimuths, beam, tolerance):
     # 100 Hz source 30 m deep in water 5 km deep, so that nothing comes back from the bottom
     source = (0.0, 0.0, 30.0)
     points = [(0.0, 150.0 + 25.0 * i, 40.0) for i in range(25)] + [(0.0, 400.0, 5.0 * i) for i in range(1, 20)]
@@ -86,11 +86,8 @@ def test_lloyds_mirror_level_complex_pressure_and_its_two_arrivals(elevations, a
         assert (counts1, counts2) == ([0, 0], [1, 0])
         assert d1 == pytest.approx(r1 / C, rel=1e-5) and d2 == pytest.approx(r2 / C, rel=1e-5)
         assert a1.real > 0.0 > a2.real
-
-
-@LLOYD_FANS
-def test_polar_receivers_see_lloyds_mirror_on_every_bearing(elevations, azimuths, beam, tolerance):
-    source = (200.0, -100.0, 30.0)  # off the origin: ranges are from the source
+    # polar receivers on every bearing, their ranges from a source off the origin
+    source = (200.0, -100.0, 30.0)
     ranges, bearings, depths = fan(150.0, 50.0, 13), [-3.0, 0.0, 2.5], [20.0, 40.0]
     receivers = {"config_type": "polar", "x_rcvr_m": ranges, "y_rcvr_m": bearings, "z_rcvr_m": depths}
     result = run_field(source, 100.0, elevations, azimuths, receivers, 900.0, 5000.0, **beam)

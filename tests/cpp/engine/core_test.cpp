@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
 
 #include "common/fault.h"
 #include "engine/pool_fixture.h"
-#include "small_ocean.h"
+#include "fixtures.h"
 
 namespace abyx {
 namespace {
@@ -31,20 +30,11 @@ class RunModel : public fixtures::Pool {
   }
 };
 
-TEST_F(RunModel, AnyPoolGivesTheSameBitsAndThePathsInRayOrder) {
+// Where each path starts and heads, ray by ray, is checked on the module's result dicts.
+TEST_F(RunModel, AnyPoolGivesTheSameFieldAndPathsBitForBit) {
   const Model model = fan_model();
   const CoreResult one = run_on(model, "1");
   ASSERT_EQ(one.ray_paths.value().size(), model.launches.size());
-  // each path starts at the source and leaves it along its own ray's launch direction
-  for (std::size_t ray = 0; ray < model.launches.size(); ++ray) {
-    const std::vector<Vec3>& path = (*one.ray_paths)[ray];
-    ASSERT_GE(path.size(), 2u);
-    EXPECT_TRUE(path[0] == model.source);
-    const Vec3 d = path[1] - path[0];
-    EXPECT_NEAR(std::atan2(d.x, d.y), model.launches[ray].azimuth_rad, 1e-4) << ray;
-    EXPECT_NEAR(std::atan2(d.z, std::hypot(d.x, d.y)), model.launches[ray].elevation_rad, 1e-4)
-        << ray;
-  }
   for (const char* threads : {"2", "3", "8"}) {
     const CoreResult other = run_on(model, threads);
     ASSERT_EQ(other.field.pressure.size(), one.field.pressure.size());

@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "common/fault.h"
 #include "common/ray_state.h"
@@ -15,13 +16,14 @@ namespace {
 
 constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
 
+// Receivers nx by ny by nz in this layout (an array takes nx of them).
 SimulationConfig sized(std::size_t frequencies, std::size_t nx, std::size_t ny, std::size_t nz,
-                       std::size_t azimuths, std::size_t elevations) {
+                       std::size_t azimuths, std::size_t elevations, std::string layout = "grid") {
   SimulationConfig config;
   config.source.freq_hz.assign(frequencies, 100.0f);
   config.source.launch_azim_deg.assign(azimuths, 0.0f);
   config.source.launch_elev_deg.assign(elevations, 0.0f);
-  config.receivers = {"grid", std::vector<float>(nx), std::vector<float>(ny),
+  config.receivers = {std::move(layout), std::vector<float>(nx), std::vector<float>(ny),
                       std::vector<float>(nz)};
   return config;
 }
@@ -30,12 +32,6 @@ SimulationConfig sized(std::size_t frequencies, std::size_t nx, std::size_t ny, 
 SimulationConfig with_paths(bool store, float step_m, float max_range_m) {
   SimulationConfig config = sized(1, 1, 1, 1, 360, 181);
   config.beam = {step_m, 100000000, max_range_m, store};
-  return config;
-}
-
-SimulationConfig array_of(std::size_t receivers) {
-  SimulationConfig config = sized(1, receivers, receivers, receivers, 1, 1);
-  config.receivers.config_type = "ARRAY";  // the letter case does not matter
   return config;
 }
 
@@ -87,16 +83,13 @@ INSTANTIATE_TEST_SUITE_P(
                    64 * kGiB,
                    "receiver grid too large for memory: 1 frequencies x at least "
                    "18446744073709551615 receivers"},
-        BudgetCase{"ArrayFits", [] { return array_of(1000); }, 1, 2 * 1000 * (8 + 8 + 12), ""},
-        BudgetCase{"Array", [] { return array_of(1000); }, 1, 2 * 1000 * (8 + 8 + 12) - 1,
-                   "receiver array too large for memory: "},
-        BudgetCase{"PolarKeepsItsPoints",
-                   [] {
-                     SimulationConfig config = sized(1, 10, 10, 10, 1, 1);
-                     config.receivers.config_type = "polar";
-                     return config;
-                   },
-                   1, 2 * 1000 * (8 + 8 + 12) - 1,
+        // the letter case of the layout does not matter
+        BudgetCase{"ArrayFits", [] { return sized(1, 1000, 1000, 1000, 1, 1, "ARRAY"); }, 1,
+                   2 * 1000 * (8 + 8 + 12), ""},
+        BudgetCase{"Array", [] { return sized(1, 1000, 1000, 1000, 1, 1, "Array"); }, 1,
+                   2 * 1000 * (8 + 8 + 12) - 1, "receiver array too large for memory: "},
+        BudgetCase{"PolarKeepsItsPoints", [] { return sized(1, 10, 10, 10, 1, 1, "polar"); }, 1,
+                   2 * 1000 * (8 + 8 + 12) - 1,
                    "receiver polar layout too large for memory: 1 frequencies x 1000 receivers"},
         BudgetCase{"LaunchFan", [] { return sized(1, 1, 1, 1, 300000, 300000); }, 2, 8 * kGiB,
                    "launch fan too large for memory: 300000 azimuths x 300000 elevations = "

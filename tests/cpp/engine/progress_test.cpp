@@ -34,7 +34,6 @@ const std::string kEmpty(40, '-'), kFull(40, '=');
 INSTANTIATE_TEST_SUITE_P(
     Progress, Format,
     testing::Values(
-        FormatCase{"Duration", [] { return format_duration(187); }, "00:03:07"},
         FormatCase{"DurationOfDays", [] { return format_duration(3 * 86400 + 18429); },
                    "3d 05:07:09"},
         FormatCase{"SecondsNaN", [] { return format_duration_seconds(std::nan("")); }, "00:00:00"},

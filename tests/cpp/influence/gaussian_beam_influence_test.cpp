@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "beam_fixtures.h"
+#include "fixtures.h"
 #include "reflect/bottom_reflection_coefficient.h"
 #include "support/beam_testing.h"
 
@@ -130,6 +130,49 @@ INSTANTIATE_TEST_SUITE_P(Launches, HomogeneousBeam,
                                            HomogeneousCase{70, 300, 644.0f},
                                            // level with state 30: one segment takes them
                                            HomogeneousCase{0, 90, 300.0f}));
+
+class ComplexQFreeField : public ::testing::TestWithParam<BeamWidthRule> {};
+
+// In isovelocity water a fan of complex-Q beams adds up to the field of a point source,
+// e^{i w r / c0} / r, whatever the width of its beams: across the fan the phase is stationary on
+// the ray through the receiver, and the beam parameter drops out of the Gaussian integral. The
+// fan reaches well past the beams' cut-off around every receiver, whose beams stay narrow enough
+// for the paraxial phase.
+TEST_P(ComplexQFreeField, FanAddsUpToThePointSourceField) {
+  const std::vector<float> omegas{kTwoPiF * 50.0f, kTwoPiF * 120.0f};
+  const std::vector<double> ranges{900.0, 700.0, 1000.0};
+  const std::vector<Vec3> points{kOrigin + 900.0f * launch_direction(0, 0),
+                                 kOrigin + 700.0f * launch_direction(6 * kDegree, -4 * kDegree),
+                                 kOrigin + 1000.0f * launch_direction(-8 * kDegree, 7 * kDegree)};
+  PressureField field = array_field(points, omegas.size());
+  Model model = beam_model(field, BTYfield{}, omegas);
+  model.beam.resolved_beam_type = BeamType::Cerveny;
+  model.beam.resolved_beam_width = GetParam();
+  model.beam.max_range_m = 1000.0f;
+  model.beam.beam_width_m = 100.0f;
+  const float step = 1.5f * kDegree;
+  BeamScratch scratch;
+  BeamOutputs out{field};
+  for (int elevation = -20; elevation <= 20; ++elevation) {
+    for (int azimuth = -20; azimuth <= 20; ++azimuth) {
+      const std::vector<RayState> states =
+          straight_ray(launch_direction(elevation * step, azimuth * step), 110);
+      add_beam(states, {elevation * step, step, step}, model, scratch, out);
+    }
+  }
+  for (std::size_t cell = 0; cell < points.size(); ++cell) {
+    for (std::size_t k = 0; k < omegas.size(); ++k) {
+      const Complex32 p = field.pressure[field.pressure_index(k, cell)];
+      const double r = ranges[cell];
+      EXPECT_LE(std::abs(std::complex<double>(p.re, p.im) - std::polar(1 / r, omegas[k] * r / kC0)),
+                0.01 / r)
+          << "receiver " << cell << ", frequency " << k;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(WidthRules, ComplexQFreeField,
+                         ::testing::Values(BeamWidthRule::MinWidth, BeamWidthRule::HalfWidth));
 
 // A surface reflection at state 5 (boundary phase pi) and bottom reflections at states 5 and 10,
 // seen by receivers in the middle of segments 5 (ending at state 5), 6, 9 and 13: the phase and

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "beam_fixtures.h"
 #include "common/fault.h"
+#include "fixtures.h"
 
 namespace abyx {
 namespace {
@@ -33,36 +33,24 @@ PressureField first_arrival(float delay, float amplitude) {
   return field;
 }
 
-struct ArrivalCase {
-  float left_delay;   // s
-  float right_delay;  // s
-  float kept_delay;   // s
-  float kept_amplitude;
-};
-
-class PressureFieldMergeArrival : public ::testing::TestWithParam<ArrivalCase> {};
-
-TEST_P(PressureFieldMergeArrival, TakesTheRightOnlyWhenStrictlyEarlier) {
-  const ArrivalCase c = GetParam();
-  PressureField left = first_arrival(c.left_delay, 0.25f);
-  merge_pressure_field(left, first_arrival(c.right_delay, 0.75f));
-  if (std::isnan(c.kept_delay)) {
-    EXPECT_TRUE(std::isnan(left.delay_s[0]));
-  } else {
-    EXPECT_EQ(left.delay_s[0], c.kept_delay);
+TEST(PressureFieldMerge, TakesTheRightArrivalOnlyWhenStrictlyEarlier) {
+  // left delay (s), right delay (s), the delay and amplitude kept
+  const float cases[][4] = {{2.0f, 1.0f, 1.0f, 0.75f},   // earlier right wins
+                            {1.0f, 2.0f, 1.0f, 0.25f},   // later right loses
+                            {1.0f, 1.0f, 1.0f, 0.25f},   // equal keeps left
+                            {1.0f, kNaN, 1.0f, 0.25f},   // NaN right keeps left
+                            {kNaN, 1.0f, kNaN, 0.25f},   // NaN left stays
+                            {kInf, 3.0f, 3.0f, 0.75f},   // untouched left takes right
+                            {3.0f, kInf, 3.0f, 0.25f}};  // untouched right changes nothing
+  for (const auto& [left_delay, right_delay, kept_delay, kept_amplitude] : cases) {
+    PressureField left = first_arrival(left_delay, 0.25f);
+    merge_pressure_field(left, first_arrival(right_delay, 0.75f));
+    EXPECT_TRUE(std::isnan(kept_delay) ? std::isnan(left.delay_s[0])
+                                       : left.delay_s[0] == kept_delay)
+        << left_delay << " " << right_delay;
+    EXPECT_EQ(left.amplitude[0], kept_amplitude) << left_delay << " " << right_delay;
   }
-  EXPECT_EQ(left.amplitude[0], c.kept_amplitude);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PressureFieldMergeArrival,
-    ::testing::Values(ArrivalCase{2.0f, 1.0f, 1.0f, 0.75f},    // earlier right wins
-                      ArrivalCase{1.0f, 2.0f, 1.0f, 0.25f},    // later right loses
-                      ArrivalCase{1.0f, 1.0f, 1.0f, 0.25f},    // equal keeps left
-                      ArrivalCase{1.0f, kNaN, 1.0f, 0.25f},    // NaN right keeps left
-                      ArrivalCase{kNaN, 1.0f, kNaN, 0.25f},    // NaN left stays
-                      ArrivalCase{kInf, 3.0f, 3.0f, 0.75f},    // untouched left takes right
-                      ArrivalCase{3.0f, kInf, 3.0f, 0.25f}));  // untouched right changes nothing
 
 // Regression: merging fields of different sizes read and wrote past the smaller arrays.
 TEST(PressureFieldMerge, DifferentShapesAreAFault) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "small_ocean.h"
+#include "fixtures.h"
 
 namespace abyx {
 namespace {

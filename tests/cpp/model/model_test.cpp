@@ -4,8 +4,7 @@
 
 #include <cmath>
 
-#include "common/fault.h"
-#include "small_ocean.h"
+#include "fixtures.h"
 
 namespace abyx {
 namespace {
@@ -23,16 +22,6 @@ TEST(BuildModel, IndexesOnlyAnArrayAndListsTheLaunchesAzimuthMajor) {
   EXPECT_EQ(array.launches[2].azimuth_rad, 0.0f);
   EXPECT_NEAR(array.launches[3].azimuth_rad, M_PI / 2.0, 1e-6);
   EXPECT_NEAR(array.launches[3].elevation_rad, -M_PI / 18.0, 1e-6);
-}
-
-TEST(BuildModelFault, RefusesArrayListsOfDifferentLengthsButNotGridAxes) {
-  try {
-    build_model(fixtures::small_ocean("array", {1, 2}, {1, 2, 3}, {1, 2}));
-    ADD_FAILURE() << "array lists of different lengths were accepted";
-  } catch (const Fault& fault) {
-    EXPECT_EQ(fault.what(), kArrayLengthsMessage);
-  }
-  EXPECT_NO_THROW(build_model(fixtures::small_ocean("grid", {1, 2}, {1, 2, 3}, {1})));
 }
 
 }  // namespace

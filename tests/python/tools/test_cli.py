@@ -107,13 +107,6 @@ def test_optional_dependencies_load_late_and_name_their_extra(module, extra):
                                 f"install it with: pip install 'abyx[{extra}]'\n"), done.stderr
 
 
-def three_configs():
-    """Two frequencies, another sound speed, an array of receivers."""
-    return [make_config(**{"+source": {"freq_hz": [50.0, 150.0]}}), make_config(**{"+ssp": {"c_m_s": [1480.0, 1520.0] * 4}}),
-            run_config(receivers={"config_type": "array", "x_rcvr_m": [50.0, 120.0], "y_rcvr_m": [10.0, -80.0],
-                                  "z_rcvr_m": [30.0, 60.0]})]
-
-
 def assert_same_runs(got, want):
     assert len(got) == len(want)
     for g, w in zip(got, want):
@@ -132,7 +125,10 @@ def client(request):
 
 
 def test_a_sweep_yields_serial_results_in_order_and_raises_at_the_failing_place(client):
-    configs = three_configs()
+    # two frequencies, another sound speed, an array of receivers
+    configs = [make_config(**{"+source": {"freq_hz": [50.0, 150.0]}}), make_config(**{"+ssp": {"c_m_s": [1480.0, 1520.0] * 4}}),
+               run_config(receivers={"config_type": "array", "x_rcvr_m": [50.0, 120.0], "y_rcvr_m": [10.0, -80.0],
+                                     "z_rcvr_m": [30.0, 60.0]})]
     assert_same_runs(list(sweep(iter(configs), client, max_pending=2)), [run(c) for c in configs])
     if client:
         with pytest.warns(UserWarning, match=r"^abyx: unknown input key is ignored: config\.note$"):
