@@ -11,6 +11,18 @@ namespace abyx {
 // Index of the last cell of an axis of n nodes; 0 for an axis too short to hold a cell.
 inline std::size_t last_axis_cell(std::size_t n) { return n >= 2 ? n - 2 : 0; }
 
+// The cell of a fractional cell position f of a uniform grid with cells 0..last: its whole part,
+// clamped; monotone in f, and 0 for a NaN.
+inline std::size_t clamped_uniform_cell(float f, std::size_t last) {
+  if (!(f > 0.0f)) {
+    return 0;
+  }
+  if (f >= static_cast<float>(last)) {
+    return last;
+  }
+  return static_cast<std::size_t>(f);
+}
+
 // The largest i with a[i] <= p (0 when there is none), clamped to the last cell; used once per ray
 // at the source. A NaN fails every comparison and gives 0.
 inline std::size_t search_axis_cell(const std::vector<float>& a, float p) {

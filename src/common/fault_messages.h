@@ -6,7 +6,8 @@ namespace abyx {
 
 // Texts of the faults of every layer below the reader and the validator (grids, beam sum, engine,
 // model and binding): set-up faults and broken invariants (Fault), stopped runs (Interrupted) and
-// numbers beyond single precision (BeyondPrecision). A text that carries numbers is kept here as the fixed parts it is made of.
+// numbers beyond single precision (BeyondPrecision). A text that carries numbers is kept here as
+// the fixed parts it is made of.
 
 // Set-up fault: the three array receiver lists differ in length.
 inline constexpr std::string_view kArrayLengthsMessage =

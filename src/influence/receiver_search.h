@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "common/axis_cell.h"
 #include "common/vec3.h"
 #include "influence/pressure_field.h"
 #include "influence/segment_reach.h"
@@ -175,15 +176,8 @@ inline bool reach_inside(const SegmentReach& reach, const AxisSpan& span,
 
 // The slice of the region that distance s along its axis falls in, clamped; monotone in s.
 inline std::size_t slice_at(const GatheredReceivers& region, float s) {
-  const float f = (s - region.s_lo) * region.slices_per_m;
-  const std::size_t last = region.slice_start.size() - 2;
-  if (!(f > 0.0f)) {
-    return 0;
-  }
-  if (f >= static_cast<float>(last)) {
-    return last;
-  }
-  return static_cast<std::size_t>(f);
+  return clamped_uniform_cell((s - region.s_lo) * region.slices_per_m,
+                              region.slice_start.size() - 2);
 }
 
 // The angles (deg, as bearings) that the reach's horizontal shadow spans seen from the origin o,

@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "common/axis_cell.h"
 #include "common/vec3.h"
 #include "model/packed_points.h"
 
@@ -32,15 +33,7 @@ struct ReceiverGrid {
   // cell coordinate along `axis` of coordinate v (m), clamped to the grid; monotone in v, so a
   // point between two coordinates lies in a cell between theirs
   std::size_t cell_coordinate(std::size_t axis, float v) const {
-    const float f = (v - origin[axis]) * cells_per_m[axis];
-    const std::size_t last = counts[axis] - 1;
-    if (!(f > 0.0f)) {
-      return 0;
-    }
-    if (f >= static_cast<float>(last)) {
-      return last;
-    }
-    return static_cast<std::size_t>(f);
+    return clamped_uniform_cell((v - origin[axis]) * cells_per_m[axis], counts[axis] - 1);
   }
 };
 
