@@ -177,9 +177,9 @@ void BM_ReduceStepToBoundaries(benchmark::State& bench) {
   const Vec3 dir = step.state.c * step.state.slowness;
   for (auto _ : bench) {
     benchmark::DoNotOptimize(step.state);
-    benchmark::DoNotOptimize(reduce_step_to_boundaries(step.state.pos, dir, step.ocean.ssp,
-                                                       step.ssp_cursor, step.ocean.bty,
-                                                       step.bty_cursor, 50.0f, step.bottom));
+    const StepStart start{step.state.pos, dir, step.ssp_cursor, step.bty_cursor, step.bottom};
+    benchmark::DoNotOptimize(
+        reduce_step_to_boundaries(start, step.ocean.ssp, step.ocean.bty, 50.0f));
   }
   bench.SetItemsProcessed(bench.iterations());
 }

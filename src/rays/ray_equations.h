@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -48,6 +49,27 @@ inline void euler_step(std::vector<RayState>& states, const RayDerivatives& k, f
 template <bool kPlaneWave = false, bool kUniformCells = true>
 inline void rk2_step(std::vector<RayState>& states, const RayDerivatives& k1, float h,
                      const SSPFields& ssp, const SSPCursor& cursor);
+
+// A midpoint step under way: its length, and its midpoint with the cell of it.
+struct MidpointStep {
+  float h = 0.0f;      // (m)
+  RayState mid;        // the state half way, when it needs derivatives of its own
+  SSPCursor mid_cell;  // the cell of its position
+};
+
+// Which derivatives carry a midpoint step from its start to its end.
+enum class MidpointDerivatives { Own, Start };
+
+// The midpoint of a step of step.h (m) from `start`, whose derivatives are k1 and whose cell the
+// tracing cursor holds: step.mid_cell walked there from a copy of the cursor, and step.mid the
+// state there, when it needs derivatives of its own (the step ends with them). With kUniformCells
+// a midpoint in the uniform cell of the start needs none: the step ends with k1, mid is not built.
+template <bool kPlaneWave, bool kUniformCells>
+[[gnu::always_inline]] inline MidpointDerivatives place_midpoint(const RayState& start,
+                                                                 const RayDerivatives& k1,
+                                                                 const SSPFields& ssp,
+                                                                 const SSPCursor& cursor,
+                                                                 MidpointStep& step);
 
 // The equations are evaluated once or twice per ray step, so they are defined here, where the
 // tracing loop can inline them.
@@ -264,26 +286,45 @@ inline void euler_step(std::vector<RayState>& states, const RayDerivatives& k, f
 }
 
 template <bool kPlaneWave, bool kUniformCells>
-inline void rk2_step(std::vector<RayState>& states, const RayDerivatives& k1, float h,
-                     const SSPFields& ssp, const SSPCursor& cursor) {
-  const RayState& state = states.back();
-  const float half = 0.5f * h;
-  SSPCursor mid_cursor = cursor;
+[[gnu::always_inline]] inline MidpointDerivatives place_midpoint(const RayState& start,
+                                                                 const RayDerivatives& k1,
+                                                                 const SSPFields& ssp,
+                                                                 const SSPCursor& cursor,
+                                                                 MidpointStep& step) {
+  const float half = 0.5f * step.h;
+  step.mid_cell = cursor;
   if constexpr (kUniformCells) {
-    const Vec3 mid_pos = state.pos + half * k1.dpos;  // as the advanced state puts it
-    update_ssp_cursor(mid_pos, ssp, mid_cursor);
+    const Vec3 mid_pos = start.pos + half * k1.dpos;  // as the advanced state puts it
+    update_ssp_cursor(mid_pos, ssp, step.mid_cell);
     // In a uniform cell the slowness and P do not change, so a midpoint in the same cell has the
     // derivatives of the start (up to the signs of zeros, which no later value can tell apart).
-    if (mid_cursor.ix == cursor.ix && mid_cursor.iy == cursor.iy && mid_cursor.iz == cursor.iz &&
-        holds_uniform_cell(ssp, cursor) && is_finite(state.pos) && is_finite(mid_pos)) {
-      detail::append_advanced<kPlaneWave>(states, k1, h);
-      return;
+    const SSPCursor& mid_cell = step.mid_cell;
+    if (mid_cell.ix == cursor.ix && mid_cell.iy == cursor.iy && mid_cell.iz == cursor.iz &&
+        holds_uniform_cell(ssp, cursor) && is_finite(start.pos) && is_finite(mid_pos)) {
+      return MidpointDerivatives::Start;
     }
   }
-  const RayState mid = detail::advanced<kPlaneWave>(state, k1, half);
-  // The interpolation walks the copy to the midpoint itself; a walk there already made leaves it
-  // where it is, since walking to a point already reached does not move the cursor.
-  const RayDerivatives k2 = compute_ray_derivatives<kPlaneWave>(mid, ssp, mid_cursor);
+  // built where it stays, from values all worked out first
+  detail::with_advanced_fields<kPlaneWave>(start, k1, half, [&](auto&&... fields) {
+    ::new (static_cast<void*>(&step.mid)) RayState{std::forward<decltype(fields)>(fields)...};
+  });
+  // with uniform cells the copy already walked to this position, where a second walk leaves it
+  if constexpr (!kUniformCells) update_ssp_cursor(step.mid.pos, ssp, step.mid_cell);
+  return MidpointDerivatives::Own;
+}
+
+template <bool kPlaneWave, bool kUniformCells>
+inline void rk2_step(std::vector<RayState>& states, const RayDerivatives& k1, float h,
+                     const SSPFields& ssp, const SSPCursor& cursor) {
+  MidpointStep step;
+  step.h = h;
+  if (place_midpoint<kPlaneWave, kUniformCells>(states.back(), k1, ssp, cursor, step) ==
+      MidpointDerivatives::Start) {
+    detail::append_advanced<kPlaneWave>(states, k1, h);
+    return;
+  }
+  const RayDerivatives k2 =
+      compute_ray_derivatives_in_cell<kPlaneWave>(step.mid, ssp, step.mid_cell);
   detail::append_advanced<kPlaneWave>(states, k2, h);
 }
 

@@ -13,13 +13,21 @@
 
 namespace abyx {
 
-// Shortens the nominal step h (m) so that it ends on the next sound-speed plane, bathymetry grid
-// line, the surface or the local bottom plane ahead along the unit tangent dir; the result is never
-// below h / 10^6. The grid lines are those of the cursors' cells; bottom is the bottom under pos.
-inline float reduce_step_to_boundaries(Vec3 pos, Vec3 dir, const SSPFields& ssp,
-                                       const SSPCursor& ssp_cursor, const BTYfield& bty,
-                                       const BTYCursor& bty_cursor, float h,
-                                       const BottomSample& bottom);
+// Where a step starts: the position, the unit tangent the step goes along, the cells whose grid
+// lines it may end on, and the bottom under the position.
+struct StepStart {
+  Vec3 pos;              // (m)
+  Vec3 dir;              // unit tangent
+  SSPCursor ssp_cursor;  // the sound-speed cell of pos
+  BTYCursor bty_cursor;  // the bathymetry cell whose grid lines count
+  BottomSample bottom;   // the bottom under pos
+};
+
+// Shortens the nominal step h (m) from `start` so that it ends on the next sound-speed plane,
+// bathymetry grid line, the surface or the local bottom plane ahead; the result is never below
+// h / 10^6.
+inline float reduce_step_to_boundaries(const StepStart& start, const SSPFields& ssp,
+                                       const BTYfield& bty, float h);
 
 // Step control runs once per ray step, so it is defined here, where the tracing loop inlines it.
 namespace detail {
@@ -56,11 +64,14 @@ inline StepCandidate bty_line_ahead(const std::vector<float>& a, std::size_t i, 
 
 }  // namespace detail
 
-inline float reduce_step_to_boundaries(Vec3 pos, Vec3 dir, const SSPFields& ssp,
-                                       const SSPCursor& ssp_cursor, const BTYfield& bty,
-                                       const BTYCursor& bty_cursor, float h,
-                                       const BottomSample& bottom) {
+inline float reduce_step_to_boundaries(const StepStart& start, const SSPFields& ssp,
+                                       const BTYfield& bty, float h) {
   using detail::StepCandidate;
+  const Vec3 pos = start.pos;
+  const Vec3 dir = start.dir;
+  const SSPCursor& ssp_cursor = start.ssp_cursor;
+  const BTYCursor& bty_cursor = start.bty_cursor;
+  const BottomSample& bottom = start.bottom;
   // the three sound-speed planes, then the two bathymetry grid lines of the cursor's cell
   const StepCandidate sx = detail::ssp_plane_ahead(ssp.x, ssp_cursor.ix, pos.x, dir.x);
   const StepCandidate sy = detail::ssp_plane_ahead(ssp.y, ssp_cursor.iy, pos.y, dir.y);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <new>
 #include <optional>
 #include <string>
 
@@ -248,8 +247,8 @@ RayWalk launch_ray(const Launch& launch, const Model& model, RayCutoff* cutoff,
   return ++walk.steps != model.beam.max_steps;
 }
 
-// How a straight run ended.
-enum class RunEnd { InRange, OutOfRange };
+// How a straight run ended, if one was taken.
+enum class RunEnd { NoRun, InRange, OutOfRange };
 
 // The full steps of a straight run from the last state, whose derivatives are k, taken as the
 // general loop would take them, without its tests: the same derivatives, the same step and
@@ -277,131 +276,132 @@ template <bool kPlaneWave>
   }
 }
 
-// The tracing loop; with kPlaneWave it also carries the plane-wave solution that complex-Q beams
-// need, so the geometric loop does none of that work. kUniformCells: the grid has uniform cells,
-// where the midpoint step needs no second evaluation; grids without do not test for them.
-template <bool kPlaneWave, bool kUniformCells>
-void trace_ray_with(const Launch& launch, const Model& model, RayCutoff* cutoff,
-                    std::vector<RayState>& states, UniformCellSteps uniform_steps) {
-  const BeamSettings& beam = model.beam;
-  const SSPFields& ssp = model.ssp;
-  RayWalk walk = launch_ray(launch, model, cutoff, states);
-  const bool midpoint = beam.integration_method == IntegrationMethod::Rk2;
-  const bool straight_runs = uniform_steps == UniformCellSteps::StraightRuns;
-  while (walk.steps != beam.max_steps) {
-    // step from the last state, cut short at grid planes and boundaries
-    prepare_step(states, ssp, walk);
-    const RayState& last = states.back();
-    const RayDerivatives k =
-        compute_ray_derivatives_in_cell<kPlaneWave>(last, ssp, walk.ssp_cursor);
-    // the grid lines come from the cell the bathymetry cursor holds from its last move
-    const BTYCursor line_cursor = walk.bty_cursor;
-    const BottomSample& bottom = bottom_under_last(last, k.dpos, model, walk);
-    if constexpr (kUniformCells) {
-      // Through a uniform cell over a level bottom, the full steps that end well short of
-      // everything ahead are taken as a run (with the cursors agreeing, the bathymetry cursor
-      // holds the line cursor's cell).
-      const bool cursors_agree =
-          line_cursor.ix == walk.bty_cursor.ix && line_cursor.iy == walk.bty_cursor.iy;
-      const std::optional<StraightRun> run =
-          straight_runs && walk.cursors_hold_last && cursors_agree
-              ? straight_run(last.pos, k.dpos, model, walk)
-              : std::nullopt;
-      if (run && goes_on(*run, last.pos)) {
-        if (take_straight_run<kPlaneWave>(*run, k, model, walk, states) == RunEnd::OutOfRange) {
-          break;
-        }
-        walk.bottom.reset();  // a bottom out of reach of the first step may not be of the last
-        continue;
-      }
-    }
-    const float h = reduce_step_to_boundaries(last.pos, k.dpos, ssp, walk.ssp_cursor, model.bty,
-                                              line_cursor, beam.step_m, bottom);
-    if (midpoint) {
-      rk2_step<kPlaneWave, kUniformCells>(states, k, h, ssp, walk.ssp_cursor);
-    } else {
-      euler_step<kPlaneWave>(states, k, h);
-    }
-    if (!settle_step(states, model, walk)) break;
-  }
-}
-
-// One ray of trace_rays, between two evaluations of the ray equations: the loop of
-// trace_ray_with<false, false> taken apart where it evaluates them, so that the evaluations of
-// four rays run together.
-struct LaneRay {
+// One ray between two evaluations of the ray equations: the tracing loop taken apart where it
+// evaluates them, so that trace_ray evaluates them for its one ray and trace_rays for four rays
+// together.
+struct TracedRay {
   std::vector<RayState>* states = nullptr;
   RayWalk walk;
+  UniformCellSteps uniform_steps = UniformCellSteps::StraightRuns;
   bool done = false;
   bool at_midpoint = false;  // the derivatives awaited are the midpoint's
-  float h = 0.0f;            // the length of the step under way (m)
-  RayState mid;              // the midpoint of the step under way
-  SSPCursor mid_cell;        // its cell
+  MidpointStep step;         // the midpoint step under way
   // the state whose derivatives are awaited, and its cell (a cursor the step has just walked is
   // read where it is: a copy of it would wait for the walk's stores)
   const RayState* awaited = nullptr;
   const SSPCursor* awaited_cell = nullptr;
 };
 
-// Sets the lane up for the start of its next step, or ends it when it has taken every step.
-[[gnu::always_inline]] inline void await_step(LaneRay& lane, const Model& model) {
-  if (lane.walk.steps == model.beam.max_steps) {
-    lane.done = true;
+// Sets the ray up for the start of its next step, or ends it when it has taken every step.
+[[gnu::always_inline]] inline void await_step(TracedRay& ray, const Model& model) {
+  if (ray.walk.steps == model.beam.max_steps) {
+    ray.done = true;
     return;
   }
-  prepare_step(*lane.states, model.ssp, lane.walk);
-  lane.at_midpoint = false;
-  lane.awaited = &lane.states->back();
-  lane.awaited_cell = &lane.walk.ssp_cursor;
+  prepare_step(*ray.states, model.ssp, ray.walk);
+  ray.at_midpoint = false;
+  ray.awaited = &ray.states->back();
+  ray.awaited_cell = &ray.walk.ssp_cursor;
 }
 
-// Goes on with the lane's ray from the derivatives k of its awaited state, up to the next state
-// whose derivatives it needs or to its end.
-[[gnu::always_inline]] inline void take_derivatives(LaneRay& lane, const RayDerivatives& k,
+// The launch of the ray into states, awaiting the derivatives of its first step.
+void launch_traced_ray(const Launch& launch, const Model& model, RayCutoff* cutoff,
+                       std::vector<RayState>& states, TracedRay& ray) {
+  ray.states = &states;
+  ray.walk = launch_ray(launch, model, cutoff, states);
+  await_step(ray, model);
+}
+
+// Through a uniform cell over a level bottom, the full steps from the last state (derivatives k)
+// that end well short of everything ahead, taken as a run; none where the ray takes its steps one
+// by one or its cursors do not both hold the cells of its position (with the cursors agreeing,
+// the bathymetry cursor holds the line cursor's cell).
+template <bool kPlaneWave>
+[[gnu::always_inline]] inline RunEnd try_straight_run(TracedRay& ray, const RayDerivatives& k,
+                                                      const BTYCursor& line_cursor,
+                                                      const Model& model) {
+  RayWalk& walk = ray.walk;
+  const RayState& last = ray.states->back();
+  const bool cursors_agree =
+      line_cursor.ix == walk.bty_cursor.ix && line_cursor.iy == walk.bty_cursor.iy;
+  const std::optional<StraightRun> run =
+      ray.uniform_steps == UniformCellSteps::StraightRuns && walk.cursors_hold_last && cursors_agree
+          ? straight_run(last.pos, k.dpos, model, walk)
+          : std::nullopt;
+  if (!run || !goes_on(*run, last.pos)) return RunEnd::NoRun;
+  const RunEnd end = take_straight_run<kPlaneWave>(*run, k, model, walk, *ray.states);
+  walk.bottom.reset();  // a bottom out of reach of the first step may not be of the last
+  return end;
+}
+
+// Goes on with the ray from the derivatives k of its awaited state, up to the next state whose
+// derivatives it needs or to its end: a step from the last state, cut short at grid planes and
+// boundaries, or a straight run through a uniform cell (kUniformCells: the grid has such cells);
+// with kPlaneWave the step also carries the plane-wave solution that complex-Q beams need.
+template <bool kPlaneWave, bool kUniformCells>
+[[gnu::always_inline]] inline void take_derivatives(TracedRay& ray, const RayDerivatives& k,
                                                     const Model& model) {
-  std::vector<RayState>& states = *lane.states;
-  RayWalk& walk = lane.walk;
-  if (lane.at_midpoint) {
-    detail::append_advanced<false>(states, k, lane.h);
+  std::vector<RayState>& states = *ray.states;
+  RayWalk& walk = ray.walk;
+  if (ray.at_midpoint) {
+    detail::append_advanced<kPlaneWave>(states, k, ray.step.h);
   } else {
     const RayState& last = states.back();
+    // the grid lines come from the cell the bathymetry cursor holds from its last move
     const BTYCursor line_cursor = walk.bty_cursor;
     const BottomSample& bottom = bottom_under_last(last, k.dpos, model, walk);
-    const float h = reduce_step_to_boundaries(last.pos, k.dpos, model.ssp, walk.ssp_cursor,
-                                              model.bty, line_cursor, model.beam.step_m, bottom);
-    if (model.beam.integration_method == IntegrationMethod::Rk2) {
-      // rk2_step's midpoint, on a copy of the tracing cursor, evaluated with the other lanes
-      lane.h = h;
-      detail::with_advanced_fields<false>(last, k, 0.5f * h, [&](auto&&... fields) {
-        ::new (static_cast<void*>(&lane.mid)) RayState{std::forward<decltype(fields)>(fields)...};
-      });
-      lane.mid_cell = walk.ssp_cursor;
-      update_ssp_cursor(lane.mid.pos, model.ssp, lane.mid_cell);
-      lane.awaited_cell = &lane.mid_cell;
-      lane.at_midpoint = true;
-      lane.awaited = &lane.mid;
+    if constexpr (kUniformCells) {
+      const RunEnd run = try_straight_run<kPlaneWave>(ray, k, line_cursor, model);
+      if (run == RunEnd::InRange) await_step(ray, model);
+      if (run == RunEnd::OutOfRange) ray.done = true;
+      if (run != RunEnd::NoRun) return;
+    }
+    const float h =
+        reduce_step_to_boundaries({last.pos, k.dpos, walk.ssp_cursor, line_cursor, bottom},
+                                  model.ssp, model.bty, model.beam.step_m);
+    ray.step.h = h;
+    if (model.beam.integration_method == IntegrationMethod::Rk2 &&
+        place_midpoint<kPlaneWave, kUniformCells>(last, k, model.ssp, walk.ssp_cursor, ray.step) ==
+            MidpointDerivatives::Own) {
+      ray.at_midpoint = true;
+      ray.awaited = &ray.step.mid;
+      ray.awaited_cell = &ray.step.mid_cell;
       return;
     }
-    euler_step<false>(states, k, h);
+    detail::append_advanced<kPlaneWave>(states, k, h);  // Euler, or a midpoint taking k
   }
   if (settle_step(states, model, walk)) {
-    await_step(lane, model);
+    await_step(ray, model);
   } else {
-    lane.done = true;
+    ray.done = true;
+  }
+}
+
+// The tracing loop of one ray, evaluating the derivatives it awaits one at a time.
+template <bool kPlaneWave, bool kUniformCells>
+void trace_ray_with(const Launch& launch, const Model& model, RayCutoff* cutoff,
+                    std::vector<RayState>& states, UniformCellSteps uniform_steps) {
+  TracedRay ray;
+  ray.uniform_steps = uniform_steps;
+  launch_traced_ray(launch, model, cutoff, states, ray);
+  while (!ray.done) {
+    const RayDerivatives k =
+        compute_ray_derivatives_in_cell<kPlaneWave>(*ray.awaited, model.ssp, *ray.awaited_cell);
+    take_derivatives<kPlaneWave, kUniformCells>(ray, k, model);
   }
 }
 
 // The derivatives of the awaited states of the n active lanes: three or four side by side (three
 // already fill the lanes better than their evaluations one after another; a missing fourth
 // repeats the third), fewer one after another.
-[[gnu::always_inline]] inline void evaluate_lanes(LaneRay* const active[kSideBySideRays],
+[[gnu::always_inline]] inline void evaluate_lanes(TracedRay* const active[kSideBySideRays],
                                                   std::size_t n, const SSPFields& ssp,
                                                   RayDerivatives k[kSideBySideRays]) {
   if (n >= 3) {
     const RayState* awaited[4];
     const SSPCursor* cells[4];
     for (std::size_t m = 0; m < 4; ++m) {
-      const LaneRay& lane = *active[std::min(m, n - 1)];
+      const TracedRay& lane = *active[std::min(m, n - 1)];
       awaited[m] = lane.awaited;
       cells[m] = lane.awaited_cell;
     }
@@ -409,7 +409,7 @@ struct LaneRay {
     return;
   }
   for (std::size_t m = 0; m < n; ++m) {
-    const LaneRay& lane = *active[m];
+    const TracedRay& lane = *active[m];
     k[m] = compute_ray_derivatives_in_cell<false>(*lane.awaited, ssp, *lane.awaited_cell);
   }
 }
@@ -446,23 +446,21 @@ void trace_rays(std::span<const Launch> launches, const Model& model,
     return;
   }
   static_assert(kSideBySideRays == 4, "one ray to each lane of the evaluation");
-  LaneRay lanes[kSideBySideRays];
+  TracedRay lanes[kSideBySideRays];
   for (std::size_t j = 0; j < count; ++j) {
-    lanes[j].states = states[j];
-    lanes[j].walk = launch_ray(launches[j], model, cutoffs[j], *states[j]);
-    await_step(lanes[j], model);
+    launch_traced_ray(launches[j], model, cutoffs[j], *states[j], lanes[j]);
   }
   // set up once: every evaluation writes all the fields that the steps read
   RayDerivatives k[kSideBySideRays];
   for (;;) {
-    LaneRay* active[kSideBySideRays];
+    TracedRay* active[kSideBySideRays];
     std::size_t n = 0;
     for (std::size_t j = 0; j < count; ++j) {
       if (!lanes[j].done) active[n++] = &lanes[j];
     }
     if (n == 0) return;
     evaluate_lanes(active, n, model.ssp, k);
-    for (std::size_t m = 0; m < n; ++m) take_derivatives(*active[m], k[m], model);
+    for (std::size_t m = 0; m < n; ++m) take_derivatives<false, false>(*active[m], k[m], model);
   }
 }
 

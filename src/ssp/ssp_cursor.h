@@ -18,14 +18,6 @@ struct SSPCursor {
   std::size_t iz = 0;  // cell index along z
 };
 
-// The cell after a cursor move together with the trilinear weights (1 - t, t) per axis.
-struct SSPWeights {
-  std::size_t ix = 0, iy = 0, iz = 0;  // cell indices
-  float wx0 = 1.0f, wx1 = 0.0f;        // weights of nodes ix and ix + 1
-  float wy0 = 1.0f, wy1 = 0.0f;        // weights of nodes iy and iy + 1
-  float wz0 = 1.0f, wz1 = 0.0f;        // weights of nodes iz and iz + 1
-};
-
 // Sound speed and its derivatives at a point, in this order.
 struct SSPSample {
   float c = 0.0f;                            // m/s
@@ -68,21 +60,23 @@ inline CellSpan cell_span(const std::vector<float>& a, float p, std::size_t i) {
   return {p - a[i], a[i + 1] - a[i]};
 }
 
-// The clamped weights of pos in the cursor's cell: t = (p - a[i]) / (a[i + 1] - a[i]) for the
-// three axes in one vector division, clamped to [0, 1] (a NaN stays NaN), and the pairs (1 - t, t).
-inline SSPWeights cell_weights(Vec3 pos, const std::vector<float>& x_axis,
-                               const std::vector<float>& y_axis, const std::vector<float>& z_axis,
-                               const SSPCursor& cursor) {
-  const CellSpan sx = cell_span(x_axis, pos.x, cursor.ix);
-  const CellSpan sy = cell_span(y_axis, pos.y, cursor.iy);
-  const CellSpan sz = cell_span(z_axis, pos.z, cursor.iz);
+// t = offset / width lane by lane, clamped to [0, 1] (a NaN stays NaN): the weight of the upper
+// node of a cell, whose lower node weighs 1 - t.
+inline Float4 clamped_weights(Float4 offset, Float4 width) {
   const Float4 zero = {}, one = broadcast4(1.0f);
-  Float4 t =
-      Float4{sx.offset, sy.offset, sz.offset, 0.0f} / Float4{sx.width, sy.width, sz.width, 1.0f};
+  Float4 t = offset / width;
   t = t < zero ? zero : t;
-  t = t > one ? one : t;
-  const Float4 rest = one - t;
-  return {cursor.ix, cursor.iy, cursor.iz, rest[0], t[0], rest[1], t[1], rest[2], t[2]};
+  return t > one ? one : t;
+}
+
+// The clamped weights t of pos in the cursor's cell along x, y and z, in lanes 0 to 2 (lane 3 is
+// 0), in one vector division.
+inline Float4 cell_weights(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor) {
+  const CellSpan sx = cell_span(ssp.x, pos.x, cursor.ix);
+  const CellSpan sy = cell_span(ssp.y, pos.y, cursor.iy);
+  const CellSpan sz = cell_span(ssp.z, pos.z, cursor.iz);
+  return clamped_weights(Float4{sx.offset, sy.offset, sz.offset, 0.0f},
+                         Float4{sx.width, sy.width, sz.width, 1.0f});
 }
 
 // The ten values of a sample in the layout of a node: (c, c_x, c_y, c_z), (c_xx, c_yy, c_zz, c_xy)
@@ -118,13 +112,15 @@ inline PackedSample sum_corners(const SSPFields& ssp, std::size_t ix, std::size_
   return {s0, s1, s2};
 }
 
-// The trilinear sums with the corner weights ((wx_a * wy_b) * wz_e) of w.
-inline PackedSample sum_packed_corners(const SSPFields& ssp, const SSPWeights& w) {
-  const Float4 wxy = Float4{w.wx0, w.wx0, w.wx1, w.wx1} * Float4{w.wy0, w.wy1, w.wy0, w.wy1};
-  const Float4 wz = {w.wz0, w.wz1, w.wz0, w.wz1};
+// The trilinear sums in the cursor's cell at a position whose clamped weights along x, y and z are
+// lanes 0 to 2 of t: corner (a, b, e) weighs (wx_a * wy_b) * wz_e, with the pairs (1 - t, t).
+inline PackedSample weighted_sample(const SSPFields& ssp, const SSPCursor& cursor, Float4 t) {
+  const Float4 r = broadcast4(1.0f) - t;
+  const Float4 wxy = Float4{r[0], r[0], t[0], t[0]} * Float4{r[1], t[1], r[1], t[1]};
+  const Float4 wz = {r[2], t[2], r[2], t[2]};
   const Float4 lower = Float4{wxy[0], wxy[0], wxy[1], wxy[1]} * wz;  // corners 0 to 3 (a = 0)
   const Float4 upper = Float4{wxy[2], wxy[2], wxy[3], wxy[3]} * wz;  // corners 4 to 7 (a = 1)
-  return sum_corners(ssp, w.ix, w.iy, w.iz, lower, upper);
+  return sum_corners(ssp, cursor.ix, cursor.iy, cursor.iz, lower, upper);
 }
 
 // A uniform cell has its speed everywhere, exactly, so a position in it needs no weights; one that
@@ -142,44 +138,35 @@ inline PackedSample uniform_sample(const SSPFields& ssp, const SSPCursor& cursor
 inline PackedSample interpolate_packed_in_cell(Vec3 pos, const SSPFields& ssp,
                                                const SSPCursor& cursor) {
   if (takes_uniform_sample(pos, ssp, cursor)) return uniform_sample(ssp, cursor);
-  return sum_packed_corners(ssp, cell_weights(pos, ssp.x, ssp.y, ssp.z, cursor));
+  return weighted_sample(ssp, cursor, cell_weights(pos, ssp, cursor));
 }
 
 // interpolate_packed_in_cell at four positions, each with the cursor of its cell, bit for bit: the
-// weights of the four are worked out side by side, lane j for position j.
+// clamped weights of the four are worked out side by side, lane j for position j, then turned into
+// the layout of cell_weights for the corner weighting of each.
 inline void interpolate_packed_x4(const Vec3 pos[4], const SSPCursor* const cursors[4],
                                   const SSPFields& ssp, PackedSample out[4]) {
-  const Float4 zero = {}, one = broadcast4(1.0f);
-  // t of each position along one axis, clamped as cell_weights clamps it
+  // t of each position along one axis
   const auto axis_t = [&](const std::vector<float>& a, auto coordinate, auto cell) {
-    if (a.size() < 2) return zero;  // 0 / 1
+    if (a.size() < 2) return Float4{};  // 0 / 1
     const auto span = [&](int j) { return cell_span(a, coordinate(pos[j]), cell(*cursors[j])); };
     const CellSpan s0 = span(0), s1 = span(1), s2 = span(2), s3 = span(3);
     // built whole from the four lanes: stores into single lanes would stall its loads
-    Float4 t = Float4{s0.offset, s1.offset, s2.offset, s3.offset} /
-               Float4{s0.width, s1.width, s2.width, s3.width};
-    t = t < zero ? zero : t;
-    return t > one ? one : t;
+    return clamped_weights(Float4{s0.offset, s1.offset, s2.offset, s3.offset},
+                           Float4{s0.width, s1.width, s2.width, s3.width});
   };
-  const Float4 tx = axis_t(
-      ssp.x, [](Vec3 p) { return p.x; }, [](const SSPCursor& c) { return c.ix; });
-  const Float4 ty = axis_t(
-      ssp.y, [](Vec3 p) { return p.y; }, [](const SSPCursor& c) { return c.iy; });
-  const Float4 tz = axis_t(
-      ssp.z, [](Vec3 p) { return p.z; }, [](const SSPCursor& c) { return c.iz; });
-  const Float4 rx = one - tx, ry = one - ty, rz = one - tz;
-  const Float4 w00 = rx * ry, w01 = rx * ty, w10 = tx * ry, w11 = tx * ty;
-  // the corner weights, then turned so that lane k of lower[j] and upper[j] is corner k (or k + 4)
-  // of position j
-  Float4 lower[4] = {w00 * rz, w00 * tz, w01 * rz, w01 * tz};
-  Float4 upper[4] = {w10 * rz, w10 * tz, w11 * rz, w11 * tz};
-  transpose4(lower[0], lower[1], lower[2], lower[3]);
-  transpose4(upper[0], upper[1], upper[2], upper[3]);
+  Float4 t[4] = {axis_t(
+                     ssp.x, [](Vec3 p) { return p.x; }, [](const SSPCursor& c) { return c.ix; }),
+                 axis_t(
+                     ssp.y, [](Vec3 p) { return p.y; }, [](const SSPCursor& c) { return c.iy; }),
+                 axis_t(
+                     ssp.z, [](Vec3 p) { return p.z; }, [](const SSPCursor& c) { return c.iz; }),
+                 Float4{}};
+  transpose4(t[0], t[1], t[2], t[3]);  // t[j]: x, y, z of position j, then 0
   for (int j = 0; j < 4; ++j) {
     const SSPCursor& cursor = *cursors[j];
-    out[j] = takes_uniform_sample(pos[j], ssp, cursor)
-                 ? uniform_sample(ssp, cursor)
-                 : sum_corners(ssp, cursor.ix, cursor.iy, cursor.iz, lower[j], upper[j]);
+    out[j] = takes_uniform_sample(pos[j], ssp, cursor) ? uniform_sample(ssp, cursor)
+                                                       : weighted_sample(ssp, cursor, t[j]);
   }
 }
 
