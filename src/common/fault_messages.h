@@ -90,4 +90,8 @@ inline constexpr std::string_view kNeedNzMessage = "Need nz >= 2 for finite diff
 inline constexpr std::string_view kGridValuesMismatchMessage =
     "grid values do not match the grid shape";
 
+// Invariant fault: trace_rays given lists of different lengths, or more than four rays.
+inline constexpr std::string_view kSideBySideMismatchMessage =
+    "rays traced side by side need one launch, state list and cut-off each, at most four";
+
 }  // namespace abyx

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string_view>
 #include <vector>
 
+#include "common/fault_messages.h"
 #include "common/ray_state.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
@@ -46,11 +46,6 @@ void trace_ray(const Launch& launch, const Model& model, RayCutoff* cutoff,
 
 // The most rays trace_rays traces side by side.
 inline constexpr std::size_t kSideBySideRays = 4;
-
-// Fault raised when trace_rays is given lists of different lengths, or more than
-// kSideBySideRays rays.
-inline constexpr std::string_view kSideBySideMismatchMessage =
-    "rays traced side by side need one launch, state list and cut-off each, at most four";
 
 // Whether trace_rays evaluates the ray equations of its rays four at a time, in the lanes of one
 // vector: for geometric beams through a grid without uniform cells. Elsewhere the rays are traced
