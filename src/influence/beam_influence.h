@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 #include "common/fault_messages.h"
@@ -28,7 +27,8 @@ struct BeamOutputs {
   ArrivalTable* arrivals = nullptr;
 };
 
-// Throws the field faults named above when the field cannot take a beam of nf frequencies.
+// Throws Fault (kMissingReceiverPositionsMessage, kBeamFieldMismatchMessage) when the field cannot
+// take a beam of nf frequencies.
 void check_beam_field(const PressureField& field, std::size_t nf, const ReceiverIndex& array_index);
 
 // Adds the beam around one traced ray to the outputs, for every angular frequency of the model,
