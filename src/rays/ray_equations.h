@@ -127,21 +127,46 @@ inline void append_advanced(std::vector<RayState>& states, const RayDerivatives&
   });
 }
 
-// dP/ds = A Q with A = -(1/c^2) C, given as a11, a12, a22, and dQ/ds = c P, column by column,
-// with the sound speed of k.
+// One column (q, p) of Q and P, of one ray or of four side by side.
+template <class L>
+struct LaneColumn {
+  L q_x, q_y, p_x, p_y;
+};
+
+// Its derivative: dP/ds = A Q with A = -(1/c^2) C, given as a11, a12, a22, and dQ/ds = c P.
+template <class L>
+struct LaneColumnRates {
+  L dp_x, dp_y, dq_x, dq_y;
+};
+template <class L>
+struct DynamicMatrix {
+  L a11, a12, a22, c;
+};
+template <class L>
+[[gnu::always_inline]] inline LaneColumnRates<L> column_rates(const DynamicMatrix<L>& a,
+                                                              const LaneColumn<L>& col) {
+  return {a.a11 * col.q_x + a.a12 * col.q_y, a.a12 * col.q_x + a.a22 * col.q_y, a.c * col.p_x,
+          a.c * col.p_y};
+}
+
+// column_rates of the column (q, p) of a state, into dp and dq.
+[[gnu::always_inline]] inline void set_column_rates(const DynamicMatrix<float>& a, Vec2 q, Vec2 p,
+                                                    Vec2& dp, Vec2& dq) {
+  const LaneColumnRates<float> r = column_rates(a, {q.x, q.y, p.x, p.y});
+  dp = {r.dp_x, r.dp_y};
+  dq = {r.dq_x, r.dq_y};
+}
+
+// The dynamic derivatives of every column of the state, with the sound speed of k.
 template <bool kPlaneWave>
 inline void set_dynamic_derivatives(const RayState& state, float a11, float a12, float a22,
                                     RayDerivatives& k) {
-  const float c = k.c;
-  k.dp1 = {a11 * state.q1.x + a12 * state.q1.y, a12 * state.q1.x + a22 * state.q1.y};
-  k.dp2 = {a11 * state.q2.x + a12 * state.q2.y, a12 * state.q2.x + a22 * state.q2.y};
-  k.dq1 = c * state.p1;
-  k.dq2 = c * state.p2;
+  const DynamicMatrix<float> a{a11, a12, a22, k.c};
+  set_column_rates(a, state.q1, state.p1, k.dp1, k.dq1);
+  set_column_rates(a, state.q2, state.p2, k.dp2, k.dq2);
   if constexpr (kPlaneWave) {
-    k.dp1w = {a11 * state.q1w.x + a12 * state.q1w.y, a12 * state.q1w.x + a22 * state.q1w.y};
-    k.dp2w = {a11 * state.q2w.x + a12 * state.q2w.y, a12 * state.q2w.x + a22 * state.q2w.y};
-    k.dq1w = c * state.p1w;
-    k.dq2w = c * state.p2w;
+    set_column_rates(a, state.q1w, state.p1w, k.dp1w, k.dq1w);
+    set_column_rates(a, state.q2w, state.p2w, k.dp2w, k.dq2w);
   }
 }
 

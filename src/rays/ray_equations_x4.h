@@ -84,21 +84,21 @@ inline void compute_ray_derivatives_in_cells_x4(const RayState* const states[4],
                       offsetof(RayDerivatives, dpos));
   detail::store_lanes(m.dslowness_y, m.dslowness_z, m.dphi, m.c, out,
                       offsetof(RayDerivatives, dslowness) + 4);
-  const Float4 a11 = m.a11, a12 = m.a12, a22 = m.a22;
 
-  // the dynamic derivatives
-  const Float4 q1_x = lanes([](const RayState& s) { return s.q1.x; });
-  const Float4 q1_y = lanes([](const RayState& s) { return s.q1.y; });
-  const Float4 q2_x = lanes([](const RayState& s) { return s.q2.x; });
-  const Float4 q2_y = lanes([](const RayState& s) { return s.q2.y; });
-  detail::store_lanes(a11 * q1_x + a12 * q1_y, a12 * q1_x + a22 * q1_y,
-                      c * lanes([](const RayState& s) { return s.p1.x; }),
-                      c * lanes([](const RayState& s) { return s.p1.y; }), out,
-                      offsetof(RayDerivatives, dp1));
-  detail::store_lanes(a11 * q2_x + a12 * q2_y, a12 * q2_x + a22 * q2_y,
-                      c * lanes([](const RayState& s) { return s.p2.x; }),
-                      c * lanes([](const RayState& s) { return s.p2.y; }), out,
-                      offsetof(RayDerivatives, dp2));
+  // the dynamic derivatives, column by column
+  const detail::DynamicMatrix<Float4> a{m.a11, m.a12, m.a22, c};
+  const auto column = [&lanes](auto q, auto p) {
+    return detail::LaneColumn<Float4>{lanes([q](const RayState& s) { return (s.*q).x; }),
+                                      lanes([q](const RayState& s) { return (s.*q).y; }),
+                                      lanes([p](const RayState& s) { return (s.*p).x; }),
+                                      lanes([p](const RayState& s) { return (s.*p).y; })};
+  };
+  const detail::LaneColumnRates<Float4> d1 =
+      detail::column_rates(a, column(&RayState::q1, &RayState::p1));
+  detail::store_lanes(d1.dp_x, d1.dp_y, d1.dq_x, d1.dq_y, out, offsetof(RayDerivatives, dp1));
+  const detail::LaneColumnRates<Float4> d2 =
+      detail::column_rates(a, column(&RayState::q2, &RayState::p2));
+  detail::store_lanes(d2.dp_x, d2.dp_y, d2.dq_x, d2.dq_y, out, offsetof(RayDerivatives, dp2));
 }
 
 }  // namespace abyx
