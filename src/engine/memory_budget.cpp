@@ -82,9 +82,13 @@ std::uint64_t path_point_bytes(const ResultCosts& result) {
   return saturating_add(sizeof(Vec3), result.bytes_per_path_point);
 }
 
+std::uint64_t bytes_per_traced_state() {
+  return sizeof(RayState) + sizeof(std::size_t) + sizeof(BottomHit);
+}
+
 std::uint64_t worker_bytes_per_state(const RunSizes& sizes) {
-  // the caustic phase and the search width of each state
-  std::uint64_t bytes = 2 * sizeof(RayState) + 2 * sizeof(float);
+  // the caustic phase and the search width of each state, and a bottom hit at each at most
+  std::uint64_t bytes = 2 * bytes_per_traced_state() + 2 * sizeof(float);
   if (sizes.beam_type == BeamType::Cerveny) {
     // a beam form per parameter set (at most one per frequency) and the reach of each state
     const std::uint64_t sets = std::max<std::uint64_t>(sizes.frequencies, 1);
@@ -104,7 +108,7 @@ std::uint64_t most_states(const RunSizes& sizes) { return saturating_add(sizes.m
 // most_states each and the beam sum's working arrays for one of them, per state.
 std::uint64_t tracing_bytes(const RunSizes& sizes, std::uint64_t workers, std::uint64_t rays) {
   const std::uint64_t per_state = saturating_add(
-      worker_bytes_per_state(sizes), saturating_multiply(rays - 1, 2 * sizeof(RayState)));
+      worker_bytes_per_state(sizes), saturating_multiply(rays - 1, 2 * bytes_per_traced_state()));
   return saturating_multiply(saturating_multiply(most_states(sizes), per_state), workers);
 }
 

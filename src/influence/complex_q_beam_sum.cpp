@@ -217,12 +217,11 @@ BeamForm continue_form(const BeamForm& f, double h) {
           continued_root(mul(mul(f.root, f.root), inv), f.root)};
 }
 
-// How far past the reflection that made `after` from `before`, if any, the leg along the unit
+// How far past the reflection that made state `after` of the ray, if any, the leg along the unit
 // direction `along` reaches (m).
-float reach_past_reflection(const RayState& before, const RayState& after, Vec3 along,
-                            float reach) {
+float reach_past_reflection(const RayTrace& trace, std::size_t after, Vec3 along, float reach) {
   Vec3 normal{0.0f, 0.0f, 1.0f};
-  if (after.n_bottom != before.n_bottom && after.bottom_hit) normal = after.bottom_hit->normal;
+  if (const BottomHit* hit = bottom_hit_at(trace.bottom_hits, after)) normal = hit->normal;
   const float sine = std::fabs(dot(along, normal));
   return reach * std::min(kLongestReach, 1.0f / sine);
 }
@@ -278,11 +277,12 @@ std::size_t reference_frequency(std::span<const float> omegas) {
 // One ray's complex-Q beam as its segments read it: the ray, the outputs, the beam's parameter
 // sets and its working arrays, and the factors fixed by the launch.
 struct ComplexQRay {
+  const RayTrace& trace;
   const std::vector<RayState>& states;
   const Model& model;
   BeamOutputs& out;
   ComplexQBeamScratch& ws;
-  std::vector<Complex32>& refl;  // running bottom reflection product per frequency
+  ReflectionProduct& reflection;
   std::uint64_t ray_index = 0;
   std::size_t k_ref = 0;  // the reference frequency
   std::size_t sets = 0;   // parameter sets: 1, or one per frequency
@@ -413,9 +413,10 @@ bool make_segment(const ComplexQRay& ray, std::size_t i, Segment& g) {
   }
   // behind the leg's image source the continuation would arrive before the launch
   g.s_lo = starts_reflected
-               ? std::max(-reach_past_reflection(states[i - 2], a, g.along, reach), -a.tau * a.c)
+               ? std::max(-reach_past_reflection(ray.trace, i - 1, g.along, reach), -a.tau * a.c)
                : 0.0f;
-  g.s_hi = g.length + (g.ends_reflected ? reach_past_reflection(a, b, g.along, reach) : 0.0f);
+  g.s_hi =
+      g.length + (g.ends_reflected ? reach_past_reflection(ray.trace, i, g.along, reach) : 0.0f);
   const float radius = segment_radius(ray, g, reach);
   g.radius_sq = radius * radius;
   g.basis_a = ray_basis(a.slowness, a.c, a.phi);
@@ -536,7 +537,7 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   Float4 sine, cosine;
   sincos4(broadcast4(omega) * v.tau_beam - broadcast4(l.phase), sine, cosine);
   // the reflections of a negative frequency are the conjugates of its positive one's
-  const Complex32 r = ray.refl[k];
+  const Complex32 r = ray.reflection.per_frequency[k];
   Complex4 beam = (complex4(conjugate ? conj(r) : r) * v.form.root) *
                   Complex4{-magnitude * sine, magnitude * cosine};
   if (conjugate) beam.im = -beam.im;
@@ -575,7 +576,7 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
   const RayState& a = ray.states[g.end - 1];
   const RayState& b = ray.states[g.end];
   const std::span<const float> omegas = ray.model.omegas;
-  const std::vector<Complex32>& refl = ray.refl;
+  const std::vector<Complex32>& refl = ray.reflection.per_frequency;
   const std::vector<CervenyLaneValues>& values = ray.ws.lane_values;
   unsigned reached_any = 0;
   for (const CervenyLaneValues& kept : values) reached_any |= kept.reached;
@@ -653,7 +654,7 @@ std::size_t collect_run(const ComplexQRay& ray, std::size_t& i,
     Segment& g = run[count];
     if (!make_segment(ray, i, g)) {
       if (count > 0) break;  // made again, and skipped, by the next run
-      weigh_bottom_hit(ray.states[i++], ray.model.bty, ray.model.omegas, ray.refl);
+      weigh_bottom_hits_through(i++, ray.trace.bottom_hits, ray.model, ray.reflection);
       continue;
     }
     if (count > 0 && g.continues) break;
@@ -801,7 +802,7 @@ void add_run(const ComplexQRay& ray, const std::array<Segment, kRunSegments>& ru
       [&offers] { offers.visit_indexed(); });
   for (std::size_t j = 0; j < count; ++j) {
     if (ray.ws.offers[j].count > 0) add_segment(ray, run[j], ray.ws.offers[j]);
-    weigh_bottom_hit(ray.states[run[j].end], ray.model.bty, ray.model.omegas, ray.refl);
+    weigh_bottom_hits_through(run[j].end, ray.trace.bottom_hits, ray.model, ray.reflection);
   }
 }
 
@@ -819,8 +820,9 @@ void launch_factors(const BeamLaunch& launch, double c0, ComplexQRay& ray) {
 
 }  // namespace
 
-void add_complex_q_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
-                        const Model& model, BeamScratch& scratch, BeamOutputs& out) {
+void add_complex_q_beam(const RayTrace& trace, const BeamLaunch& launch, const Model& model,
+                        BeamScratch& scratch, BeamOutputs& out) {
+  const std::vector<RayState>& states = trace.states;
   PressureField& field = out.field;
   const std::size_t nf = model.omegas.size();
   check_beam_field(field, nf, model.array_index);
@@ -829,14 +831,14 @@ void add_complex_q_beam(const std::vector<RayState>& states, const BeamLaunch& l
   if (states.size() < 2 || k_ref == nf) return;
 
   ComplexQBeamScratch& ws = scratch.complex_q;
-  ComplexQRay ray{states, model, out, ws, scratch.refl, launch.ray_index, k_ref};
+  ComplexQRay ray{trace, states, model, out, ws, scratch.reflection, launch.ray_index, k_ref};
   const double c0 = states.front().c;
   ray.sets = choose_parameters(model.beam, launch, c0, model.omegas, ws.beam_eps);
   trace_beam_forms(ray);
   ws.segment_forms.resize(ray.sets);
   ws.offers.resize(kRunSegments);
   if (out.arrivals != nullptr) ws.lane_values.resize(nf);
-  scratch.refl.assign(nf, Complex32{1.0f, 0.0f});
+  start_reflection_product(model, scratch.reflection);
   launch_factors(launch, c0, ray);
   ray.intensity = field.intensity.empty() ? nullptr : field.intensity.data();
   const GridWalk walk = grid_walk(field);

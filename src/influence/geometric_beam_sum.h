@@ -74,7 +74,7 @@ struct BeamSegment {
   float phase_start;  // boundary phase of A plus the caustic phase up to A (rad)
   float tau_start;    // travel time of A (s)
   float tau_change;   // B.tau - A.tau (s)
-  float amp_end;      // scaled amplitude factor of B
+  float amp_end;      // scaled amplitude of B
   Vec3 e1;            // basis of the ray along the segment
   Vec3 e2;            // basis of the ray along the segment
   const RayState* a;  // the states, for what only arrivals read
@@ -262,17 +262,15 @@ unsigned add_receiver_contributions(const BeamSegment& seg, const ReceiverLanes&
   return taken;
 }
 
-// What the tracer's amplitude factor and Q become in the beam: scaled to the launch spacing, by
-// norm * c and by the column scales. The states are left as they are; the scaled values are worked
-// out where they are read, by the same operations.
+// What the ray's amplitude and Q become in the beam: scaled to the launch spacing, the amplitude
+// norm * c and Q's columns by the column scales. The states are left as they are; the scaled values
+// are worked out where they are read, by the same operations.
 struct BeamScales {
   float norm = 0.0f;
   Vec2 q;  // of Q's two columns
 };
 
-inline float scaled_amp(const RayState& s, const BeamScales& scales) {
-  return s.amp * (scales.norm * s.c);
-}
+inline float scaled_amp(const RayState& s, const BeamScales& scales) { return scales.norm * s.c; }
 
 // det Q of the state before scaling (only its sign is used)
 inline float det_q(const RayState& s) { return s.q1.x * s.q2.y - s.q1.y * s.q2.x; }
@@ -335,7 +333,7 @@ struct GeometricRay {
 };
 
 // Whether the segment from state k - 1 to state k continues, as a straight line, the stretch of
-// the ray that starts at state `first`: no reflection (nor a bottom hit), and the slowness, sound
+// the ray that starts at state `first`: no reflection, and the slowness, sound
 // speed, rotation, P, amplitude and phase all as at `first`, so that the sound speed did not
 // change along it and Q, the travel time and the position change in proportion to arc length. The
 // caustic phase is unchanged and det Q keeps its sign at every state, as it does at `first`.
@@ -346,9 +344,9 @@ inline bool continues_straight(const ScaledRay& ray, std::size_t first, std::siz
   const float det_next = det_q(next);
   const bool same_side =
       (det_first > 0.0f && det_next > 0.0f) || (det_first < 0.0f && det_next < 0.0f);
-  return !reflects(ray.states[k - 1], next) && !next.bottom_hit && same_side &&
-         ray.ws.kmah[k] == ray.ws.kmah[first] && next.slowness == start.slowness &&
-         next.c == start.c && next.phi == start.phi && next.p1 == start.p1 && next.p2 == start.p2 &&
+  return !reflects(ray.states[k - 1], next) && same_side && ray.ws.kmah[k] == ray.ws.kmah[first] &&
+         next.slowness == start.slowness && next.c == start.c && next.phi == start.phi &&
+         next.p1 == start.p1 && next.p2 == start.p2 &&
          scaled_amp(next, ray.scales) == scaled_amp(start, ray.scales) && next.phase == start.phase;
 }
 
@@ -532,8 +530,9 @@ inline FieldSink field_sink(const std::vector<RayState>& states, const BeamLaunc
 // The geometric beam around one ray added to the outputs, the receivers of each stretch found by
 // Search, what each batch of four did told to the tally. The states are only read.
 template <class Search, class Tally>
-void sum_geometric_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
-                        const Model& model, BeamScratch& scratch, BeamOutputs& out, Tally& tally) {
+void sum_geometric_beam(const RayTrace& trace, const BeamLaunch& launch, const Model& model,
+                        BeamScratch& scratch, BeamOutputs& out, Tally& tally) {
+  const std::vector<RayState>& states = trace.states;
   using namespace geometric;
   PressureField& field = out.field;
   check_beam_field(field, model.omegas.size(), model.array_index);
@@ -541,8 +540,8 @@ void sum_geometric_beam(const std::vector<RayState>& states, const BeamLaunch& l
   const std::size_t n = states.size();
   if (n < 2) return;
   GeometricBeamScratch& ws = scratch.geometric;
-  scratch.refl.assign(model.omegas.size(), Complex32{1.0f, 0.0f});
-  FieldSink sink = field_sink(states, launch, model, scratch.refl, out);
+  start_reflection_product(model, scratch.reflection);
+  FieldSink sink = field_sink(states, launch, model, scratch.reflection.per_frequency, out);
   const BeamScales scales = prepare_beam(states, launch, ws);
   sink.q_scale = scales.q;
   ws.gathered.valid = false;  // gathered for another ray or field
@@ -566,7 +565,7 @@ void sum_geometric_beam(const std::vector<RayState>& states, const BeamLaunch& l
           [&receivers, &reach] { receivers.visit_indexed(reach); });
       if (receivers.candidates.count > 0) receivers.flush();
     }
-    weigh_bottom_hit(b, model.bty, model.omegas, scratch.refl);
+    weigh_bottom_hits_through(stretch.last, trace.bottom_hits, model, scratch.reflection);
     i = stretch.last + 1;
   }
 }
