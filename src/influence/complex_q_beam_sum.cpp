@@ -9,6 +9,7 @@
 #include "common/constants.h"
 #include "common/float4_math.h"
 #include "influence/beam_influence.h"
+#include "influence/beam_walk.h"
 #include "influence/receiver_search.h"
 #include "influence/reflection_product.h"
 #include "influence/segment_reach.h"
@@ -643,28 +644,6 @@ void add_segment(const ComplexQRay& ray, const Segment& g, const CervenyOffers& 
   }
 }
 
-// Up to kRunSegments valid segments of one leg, from segment i on, searched together; i moves past
-// them, weighing the bottom hits of segments that take nothing on the way. Only the last can end
-// at a reflection, and one that reaches past a reflection stands alone.
-std::size_t collect_run(const ComplexQRay& ray, std::size_t& i,
-                        std::array<Segment, kRunSegments>& run) {
-  const std::size_t n = ray.states.size();
-  std::size_t count = 0;
-  while (i < n && count < kRunSegments) {
-    Segment& g = run[count];
-    if (!make_segment(ray, i, g)) {
-      if (count > 0) break;  // made again, and skipped, by the next run
-      weigh_bottom_hits_through(i++, ray.trace.bottom_hits, ray.model, ray.reflection);
-      continue;
-    }
-    if (count > 0 && g.continues) break;
-    ++count;
-    ++i;
-    if (g.continues) break;
-  }
-  return count;
-}
-
 // One search around a run's chord: the cylinder that holds every segment's, and where along its
 // axis each segment can take a receiver.
 struct RunSearch {
@@ -789,22 +768,67 @@ struct RunOffers {
   }
 };
 
-// The receivers of one run offered to its segments and summed, then its bottom hits weighed.
-void add_run(const ComplexQRay& ray, const std::array<Segment, kRunSegments>& run,
-             std::size_t count, GridWalk walk) {
-  RunSearch search = run_cylinder(ray, run, count);
-  axis_windows(ray, run, count, search);
-  for (std::size_t j = 0; j < count; ++j) ray.ws.offers[j].count = 0;
-  RunOffers offers{ray, run, count, search};
-  visit_receivers(
-      ray.out.field, search.reach, {search.start, search.d, search.radius}, walk,
-      [&offers](Vec3 x, std::size_t cell) { offers.visit(x, cell); },
-      [&offers] { offers.visit_indexed(); });
-  for (std::size_t j = 0; j < count; ++j) {
-    if (ray.ws.offers[j].count > 0) add_segment(ray, run[j], ray.ws.offers[j]);
-    weigh_bottom_hits_through(run[j].end, ray.trace.bottom_hits, ray.model, ray.reflection);
+// The receivers of one run, offered to its segments as the search finds them, the rest summed
+// once it is done.
+struct RunReceivers {
+  RunOffers offers;
+
+  void visit(Vec3 x, std::size_t cell) { offers.visit(x, cell); }
+  void visit_indexed() { offers.visit_indexed(); }
+  void finish() {
+    for (std::size_t j = 0; j < offers.count; ++j) {
+      CervenyOffers& left = offers.ray.ws.offers[j];
+      if (left.count > 0) add_segment(offers.ray, offers.run[j], left);
+    }
   }
-}
+};
+
+// Segments first..last of a ray, searched together as one run; none (count 0) for a segment alone
+// that takes nothing.
+struct Run {
+  std::size_t last = 0;
+  std::size_t count = 0;
+};
+
+// The complex-Q beam of one ray as the beam walk cuts it: into runs of segments, each searched
+// once around its chord.
+struct ComplexQBeam {
+  const ComplexQRay& ray;
+  std::array<Segment, kRunSegments> run;
+  RunSearch run_search;
+
+  // Up to kRunSegments valid segments of one leg, from segment i on. Only the last can end at a
+  // reflection, and one that reaches past a reflection stands alone. A segment that takes nothing
+  // is a run of its own, without segments.
+  Run piece_from(std::size_t i) {
+    const std::size_t n = ray.states.size();
+    std::size_t count = 0;
+    for (; i < n && count < kRunSegments; ++i) {
+      Segment& g = run[count];
+      if (!make_segment(ray, i, g)) {
+        if (count > 0) break;  // made again by the next run
+        return {i, 0};
+      }
+      if (count > 0 && g.continues) break;
+      ++count;
+      if (g.continues) {
+        ++i;
+        break;
+      }
+    }
+    return {i - 1, count};
+  }
+  std::optional<SearchArea> search(const Run& piece) {
+    if (piece.count == 0) return std::nullopt;
+    run_search = run_cylinder(ray, run, piece.count);
+    axis_windows(ray, run, piece.count, run_search);
+    return SearchArea{run_search.reach, {run_search.start, run_search.d, run_search.radius}};
+  }
+  RunReceivers receivers(const Run& piece, const SearchArea&) {
+    for (std::size_t j = 0; j < piece.count; ++j) ray.ws.offers[j].count = 0;
+    return {{ray, run, piece.count, run_search}};
+  }
+};
 
 // The factors of one ray's beam that its launch fixes.
 void launch_factors(const BeamLaunch& launch, double c0, ComplexQRay& ray) {
@@ -841,12 +865,8 @@ void add_complex_q_beam(const RayTrace& trace, const BeamLaunch& launch, const M
   start_reflection_product(model, scratch.reflection);
   launch_factors(launch, c0, ray);
   ray.intensity = field.intensity.empty() ? nullptr : field.intensity.data();
-  const GridWalk walk = grid_walk(field);
-  std::array<Segment, kRunSegments> run;
-  for (std::size_t i = 1; i < states.size();) {
-    const std::size_t count = collect_run(ray, i, run);
-    if (count > 0) add_run(ray, run, count, walk);
-  }
+  ComplexQBeam beam{ray, {}, {}};
+  walk_beam(beam, trace, model, field, scratch.reflection);
 }
 
 }  // namespace abyx

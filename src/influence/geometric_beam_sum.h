@@ -16,6 +16,7 @@
 #include "influence/arrival_table.h"
 #include "influence/beam_influence.h"
 #include "influence/beam_scratch.h"
+#include "influence/beam_walk.h"
 #include "influence/receiver_search.h"
 #include "influence/reflection_product.h"
 #include "influence/segment_reach.h"
@@ -353,6 +354,7 @@ inline bool continues_straight(const ScaledRay& ray, std::size_t first, std::siz
 // Segments first..last of a ray (segment i runs from state i - 1 to state i), summed as one from
 // state first - 1 to state last, and the search radius of the whole.
 struct Stretch {
+  std::size_t first = 0;
   std::size_t last = 0;
   float radius = 0.0f;     // the largest of its segments' radii (m)
   float length_sq = 0.0f;  // |d|^2 of the whole, from state first - 1 to state last (m^2)
@@ -364,7 +366,8 @@ inline Stretch single_segment(const ScaledRay& ray, std::size_t k) {
   const Vec3 d = ray.states[k].pos - ray.states[k - 1].pos;
   const float length_sq = dot(d, d);
   const float length = std::sqrt(length_sq);
-  return Stretch{k, length / 2.0f + ray.ws.search_width[k - 1] + kRadiusMargin, length_sq, length};
+  return Stretch{k, k, length / 2.0f + ray.ws.search_width[k - 1] + kRadiusMargin, length_sq,
+                 length};
 }
 
 // The stretch that begins with segment `first`: up to kLongestStretch straight segments that each
@@ -429,7 +432,7 @@ inline void make_segment(const ScaledRay& ray, std::size_t i, std::size_t j, con
   if (seg.shares_end) seg.next_d = *shared_next_d;
 }
 
-// The receivers of one stretch, from state `first` - 1 to state stretch.last. Most stretches
+// The receivers of one stretch, from state stretch.first - 1 to state stretch.last. Most stretches
 // reach no receiver, so their segment is only worked out for the first one; the receivers that
 // come one by one are tested four at a time all the same.
 template <class Tally>
@@ -442,20 +445,22 @@ struct StretchReceivers {
   GatheredReceivers& region;
   const ReceiverIndex& index;
   Tally& tally;
-  BeamSegment seg;  // written by make_ready before it is read
+  SegmentReach reach;  // what the search bounds the stretch's receivers by
+  BeamSegment seg;     // written by make_ready before it is read
   bool seg_ready = false;
   CandidateLanes candidates;
 
-  StretchReceivers(const GeometricRay& ray_, std::size_t first_, const Stretch& stretch_,
+  StretchReceivers(const GeometricRay& ray_, const Stretch& stretch_, const SegmentReach& reach_,
                    std::optional<Stretch>& ahead_, Tally& tally_)
       : ray(ray_.scaled),
         sink(ray_.sink),
-        first(first_),
+        first(stretch_.first),
         stretch(stretch_),
         ahead(ahead_),
         region(ray_.region),
         index(ray_.index),
-        tally(tally_) {}
+        tally(tally_),
+        reach(reach_) {}
 
   void make_ready() {
     if (seg_ready) return;
@@ -493,7 +498,7 @@ struct StretchReceivers {
     if (candidates.count == 4) flush();
   }
   // the array receivers near a bounded reach, through the index and its gathered regions
-  void visit_indexed(const SegmentReach& reach) {
+  void visit_indexed() {
     const float step_m = stretch.length / static_cast<float>(stretch.last + 1 - first);
     visit_indexed_array_lanes(
         reach, step_m, index, region,
@@ -509,6 +514,38 @@ struct StretchReceivers {
     const PackedPoints& points = region.points;
     add({load_float4(points.x.data() + k), load_float4(points.y.data() + k),
          load_float4(points.z.data() + k), bits, cells});
+  }
+  void finish() {
+    if (candidates.count > 0) flush();
+  }
+};
+
+// The geometric beam of one ray as the beam walk cuts it: into straight stretches, each searched
+// by Search, its receivers' contributions told to the tally.
+template <class Search, class Tally>
+struct GeometricBeam {
+  const GeometricRay& ray;
+  const PressureField& field;
+  Tally& tally;
+  std::optional<Stretch> ahead;  // the next stretch, when a segment worked it out
+
+  Stretch piece_from(std::size_t i) {
+    const Stretch stretch = ahead ? *ahead : straight_stretch(ray.scaled, i);
+    ahead.reset();
+    return stretch;
+  }
+  std::optional<SearchArea> search(const Stretch& stretch) const {
+    const Vec3 a = ray.scaled.states[stretch.first - 1].pos;
+    const Vec3 b = ray.scaled.states[stretch.last].pos;
+    if (!takes_receivers(stretch.length_sq, stretch.length) ||
+        Search::rules_out(field, ray.region, a, b, stretch.radius)) {
+      return std::nullopt;
+    }
+    const Vec3 d = b - a;
+    return SearchArea{Search::bounds(segment_reach(a, d, stretch.radius)), {a, d, stretch.radius}};
+  }
+  StretchReceivers<Tally> receivers(const Stretch& stretch, const SearchArea& area) {
+    return {ray, stretch, area.reach, ahead, tally};
   }
 };
 
@@ -532,42 +569,21 @@ inline FieldSink field_sink(const std::vector<RayState>& states, const BeamLaunc
 template <class Search, class Tally>
 void sum_geometric_beam(const RayTrace& trace, const BeamLaunch& launch, const Model& model,
                         BeamScratch& scratch, BeamOutputs& out, Tally& tally) {
-  const std::vector<RayState>& states = trace.states;
   using namespace geometric;
+  const std::vector<RayState>& states = trace.states;
   PressureField& field = out.field;
   check_beam_field(field, model.omegas.size(), model.array_index);
   check_arrival_table(out.arrivals, field.receiver_count(), model.omegas.size());
-  const std::size_t n = states.size();
-  if (n < 2) return;
+  if (states.size() < 2) return;
   GeometricBeamScratch& ws = scratch.geometric;
   start_reflection_product(model, scratch.reflection);
   FieldSink sink = field_sink(states, launch, model, scratch.reflection.per_frequency, out);
   const BeamScales scales = prepare_beam(states, launch, ws);
   sink.q_scale = scales.q;
   ws.gathered.valid = false;  // gathered for another ray or field
-  const GridWalk walk = grid_walk(field);
-  const GeometricRay geometric_ray{{states, ws, scales}, sink, model.array_index, ws.gathered};
-  const ScaledRay& ray = geometric_ray.scaled;
-  std::optional<Stretch> ahead;  // the next stretch, when a segment worked it out
-  for (std::size_t i = 1; i < n;) {
-    const Stretch stretch = ahead ? *ahead : straight_stretch(ray, i);
-    ahead.reset();
-    const RayState& a = states[i - 1];
-    const RayState& b = states[stretch.last];
-    const Vec3 d = b.pos - a.pos;
-    if (takes_receivers(stretch.length_sq, stretch.length) &&
-        !Search::rules_out(field, ws.gathered, a.pos, b.pos, stretch.radius)) {
-      const SegmentReach reach = Search::bounds(segment_reach(a.pos, d, stretch.radius));
-      StretchReceivers<Tally> receivers{geometric_ray, i, stretch, ahead, tally};
-      visit_receivers(
-          field, reach, {a.pos, d, stretch.radius}, walk,
-          [&receivers](Vec3 x, std::size_t cell) { receivers.visit(x, cell); },
-          [&receivers, &reach] { receivers.visit_indexed(reach); });
-      if (receivers.candidates.count > 0) receivers.flush();
-    }
-    weigh_bottom_hits_through(stretch.last, trace.bottom_hits, model, scratch.reflection);
-    i = stretch.last + 1;
-  }
+  const GeometricRay ray{{states, ws, scales}, sink, model.array_index, ws.gathered};
+  GeometricBeam<Search, Tally> beam{ray, field, tally, std::nullopt};
+  walk_beam(beam, trace, model, field, scratch.reflection);
 }
 
 }  // namespace abyx

@@ -466,13 +466,21 @@ struct SearchedSegment {
   float radius = 0.0f;
 };
 
-// The receivers of a segment of this reach, by the field's layout: the one dispatch of both beam
-// sums. A reach without bounds takes every array receiver, or the grid's box around the segment.
-// Array receivers of a bounded reach come through visit_indexed(), as each sum asks the index.
+// Where a search looks: the reach it bounds its receivers by, and the segment whose box a grid
+// search walks.
+struct SearchArea {
+  SegmentReach reach;
+  SearchedSegment segment;
+};
+
+// The receivers of a search area, by the field's layout: the one dispatch of both beam sums. A
+// reach without bounds takes every array receiver, or the grid's box around the segment. Array
+// receivers of a bounded reach come through visit_indexed(), as each sum asks the index.
 template <class Visit, class VisitIndexed>
-void visit_receivers(const PressureField& field, const SegmentReach& reach,
-                     const SearchedSegment& segment, GridWalk walk, Visit&& visit,
-                     VisitIndexed&& visit_indexed) {
+void visit_receivers(const PressureField& field, const SearchArea& area, GridWalk walk,
+                     Visit&& visit, VisitIndexed&& visit_indexed) {
+  const SegmentReach& reach = area.reach;
+  const SearchedSegment& segment = area.segment;
   if (reach.bounded && field.layout == ReceiverLayout::Polar) {
     visit_polar_receivers(reach, field, visit);
   } else if (reach.bounded && field.has_points()) {
