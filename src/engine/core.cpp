@@ -16,6 +16,7 @@
 #include "common/decimal_text.h"
 #include "common/fault.h"
 #include "common/fault_messages.h"
+#include "common/message_pattern.h"
 #include "engine/chunk_plan.h"
 #include "engine/memory_budget.h"
 #include "engine/parallel_map_reduce.h"
@@ -50,10 +51,9 @@ struct PathBudget {
 void count_path_points(PathBudget& budget, std::size_t points) {
   const std::uint64_t total = budget.points.fetch_add(points, std::memory_order_relaxed) + points;
   if (saturating_multiply(total, budget.point_bytes) > budget.available_bytes) {
-    throw TooLargeForMemory("ray paths too large for memory: the rays traced so far store " +
-                            decimal_text(total) + " points x " + decimal_text(budget.point_bytes) +
-                            " bytes, more than the " + decimal_text(budget.available_bytes) +
-                            " bytes available");
+    throw TooLargeForMemory(fill_pattern(kTracedPathsTooLargePattern,
+                                         {decimal_text(total), decimal_text(budget.point_bytes),
+                                          decimal_text(budget.available_bytes)}));
   }
 }
 

@@ -236,11 +236,26 @@ struct PointSourceView {
   double tube_weight;
 };
 
-PointSourceView view_from_point_source(const RayState& a, const RayState& b, bool continued,
-                                       float t, double h, double n1, double n2, Vec2 tube_scale,
-                                       float tau) {
+// Where a receiver lies against segment A..B: its foot at fraction t of the segment, or, continued,
+// straight on from A by h (c times the arc length); its offset (n1, n2) from the ray; the travel
+// time tau of its foot.
+struct OffRay {
+  bool continued;
+  float t;
+  double h;
+  double n1, n2;
+  float tau;
+};
+
+PointSourceView view_from_point_source(const RayState& a, const RayState& b, const OffRay& off,
+                                       Vec2 tube_scale) {
+  const float t = off.t;
+  const double h = off.h;
+  const double n1 = off.n1;
+  const double n2 = off.n2;
+  const float tau = off.tau;
   Vec2 q1, q2, p1, p2;
-  if (continued) {  // straight on from A: Q grows by c ds P
+  if (off.continued) {  // straight on from A: Q grows by c ds P
     p1 = a.p1;
     p2 = a.p2;
     q1 = a.q1 + static_cast<float>(h) * a.p1;
@@ -588,9 +603,9 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
     const double magnitude = double{ref.magnitude[lane]} *
                              std::hypot(ref.root_re[lane], ref.root_im[lane]) *
                              std::hypot(refl[ray.k_ref].re, refl[ray.k_ref].im);
-    const PointSourceView view =
-        view_from_point_source(a, b, l.continued[lane] != 0, l.t[lane], l.h[lane], l.n1[lane],
-                               l.n2[lane], ray.tube_scale, l.tau[lane]);
+    const PointSourceView view = view_from_point_source(
+        a, b, {l.continued[lane] != 0, l.t[lane], l.h[lane], l.n1[lane], l.n2[lane], l.tau[lane]},
+        ray.tube_scale);
     // far outside the ray tube the point source's wavefront is no guide to the delay (it
     // diverges near the source and at caustics), so a tail takes its beam's own
     const float delay = view.tube_weight >= kOutlyingWeight ? view.delay : ref.delay[lane];

@@ -102,15 +102,27 @@ struct FieldSink {
 // of the receiver step, so that the plain sum carries none of it.
 enum class Gathering { Off, On };
 
-// The travel time at the receiver off the ray by n = (n1, n2): tau + n^T M n / 2 with the
-// wavefront curvature M = P Q^-1; tau itself where the curvature is not finite.
-inline float delay_off_ray(const BeamSegment& seg, Vec2 q_scale, float t, Vec2 q1, Vec2 q2,
-                           float det, Vec2 n, float tau) {
+// A receiver as the segment sees it: its foot at fraction t of the segment, the scaled Q there
+// (columns q1, q2, determinant det), its offset n = (n1, n2) from the ray and the travel time tau
+// of its foot.
+struct ReceiverFoot {
+  float t;
+  Vec2 q1, q2;
+  float det;
+  Vec2 n;
+  float tau;
+};
+
+// The travel time at the receiver off the ray: tau + n^T M n / 2 with the wavefront curvature
+// M = P Q^-1; tau itself where the curvature is not finite.
+inline float delay_off_ray(const BeamSegment& seg, Vec2 q_scale, const ReceiverFoot& foot) {
   // P scaled as Q is
+  const float t = foot.t;
   const Vec2 p1 = q_scale.x * (seg.a->p1 + t * (seg.b->p1 - seg.a->p1));
   const Vec2 p2 = q_scale.y * (seg.a->p2 + t * (seg.b->p2 - seg.a->p2));
-  const float delay = tau + 0.5f * curvature_term<float>({q1, q2, p1, p2}, det, n.x, n.y);
-  return std::isfinite(delay) ? delay : tau;
+  const float delay = foot.tau + 0.5f * curvature_term<float>({foot.q1, foot.q2, p1, p2}, foot.det,
+                                                              foot.n.x, foot.n.y);
+  return std::isfinite(delay) ? delay : foot.tau;
 }
 
 // The state that ends the step of the ray in which the foot at fraction t of the segment lies: B,
@@ -253,9 +265,13 @@ unsigned add_receiver_contributions(const BeamSegment& seg, const ReceiverLanes&
     const float tau_lane = tau[lane];
     record_arrival(sink.delay[cell], sink.amplitude[cell], tau_lane, a);
     if constexpr (kGather == Gathering::On) {
-      const float delay =
-          delay_off_ray(seg, sink.q_scale, t[lane], {q11[lane], q21[lane]}, {q12[lane], q22[lane]},
-                        det_lane, {n1[lane], n2[lane]}, tau_lane);
+      const float delay = delay_off_ray(seg, sink.q_scale,
+                                        {t[lane],
+                                         {q11[lane], q21[lane]},
+                                         {q12[lane], q22[lane]},
+                                         det_lane,
+                                         {n1[lane], n2[lane]},
+                                         tau_lane});
       gather_contribution(seg, sink, cell, {t[lane], delay, tau_lane}, phase, a);
     }
     add_to_cell(sink, cell, tau_lane, phase, a, weight);

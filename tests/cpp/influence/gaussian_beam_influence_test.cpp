@@ -199,8 +199,7 @@ TEST(GaussianBeamInfluence, ReflectionsWeighOnlyTheSegmentsAfterThem) {
   const std::vector<float> omegas{0.0f, kTwoPiF * 100.0f, kTwoPiF * 300.0f};
   std::vector<std::complex<double>> r;
   for (const float omega : omegas) {
-    const Complex32 rk = compute_bottom_reflection_coefficient(bty.bottom, hit.slowness_in,
-                                                               hit.normal, 1.0f, kC0, omega);
+    const Complex32 rk = compute_bottom_reflection_coefficient(bty.bottom, hit, 1.0f, omega);
     r.emplace_back(rk.re, rk.im);
   }
   ASSERT_GT(std::abs(r[1].imag()), 0.05);
