@@ -82,7 +82,7 @@ void BM_GaussianBeamInfluence(benchmark::State& state) {
   const std::size_t nf = static_cast<std::size_t>(state.range(2));
   const ReceiverSearch search =
       state.range(3) != 0 ? ReceiverSearch::Narrowed : ReceiverSearch::Exhaustive;
-  const std::vector<RayState> ray = homogeneous_ray();
+  const abyx::RayTrace ray = abyx::without_hits(homogeneous_ray());
   PressureField field = receivers(slice, array, nf);
   std::vector<float> omegas(nf);
   for (std::size_t k = 0; k < nf; ++k) {

@@ -99,11 +99,11 @@ void trace_fan(benchmark::State& bench, Trace trace) {
 
 void BM_TraceRay(benchmark::State& bench, IntegrationMethod method) {
   const Ocean ocean(method);
-  std::vector<RayState> states;
+  RayTrace trace;
   trace_fan(bench, [&](float az, float el) {
-    trace_ray({az, el}, ocean.model, nullptr, states);
-    benchmark::DoNotOptimize(states.data());
-    return states.size() - 1;
+    trace_ray({az, el}, ocean.model, trace);
+    benchmark::DoNotOptimize(trace.states.data());
+    return trace.states.size() - 1;
   });
 }
 
@@ -113,9 +113,8 @@ BENCHMARK_CAPTURE(BM_TraceRay, rk2, IntegrationMethod::Rk2)->Unit(benchmark::kMi
 // The same fan, four consecutive elevations of an azimuth side by side.
 void BM_TraceRaysSideBySide(benchmark::State& bench, IntegrationMethod method) {
   const Ocean ocean(method);
-  std::vector<RayState> lists[4];
-  std::vector<RayState>* const states[4] = {&lists[0], &lists[1], &lists[2], &lists[3]};
-  RayCutoff* const cutoffs[4] = {};
+  RayTrace lists[4];
+  RayTrace* const traces[4] = {&lists[0], &lists[1], &lists[2], &lists[3]};
   std::size_t steps = 0;
   std::size_t steps_per_fan = 0;
   for (auto _ : bench) {
@@ -129,8 +128,8 @@ void BM_TraceRaysSideBySide(benchmark::State& bench, IntegrationMethod method) {
                          (-20.0f + 0.5f * static_cast<float>(e + j)) * kDeg};
         }
         const auto m = static_cast<std::size_t>(n);
-        trace_rays({launches, m}, ocean.model, {cutoffs, m}, {states, m});
-        for (std::size_t j = 0; j < m; ++j) steps_per_fan += lists[j].size() - 1;
+        trace_rays({launches, m}, ocean.model, {traces, m});
+        for (std::size_t j = 0; j < m; ++j) steps_per_fan += lists[j].states.size() - 1;
       }
     }
     steps += steps_per_fan;
@@ -222,13 +221,13 @@ struct FanStates {
   std::vector<RayState> states;
   std::vector<SSPCursor> cursors;
   FanStates() {
-    std::vector<RayState> ray;
+    RayTrace ray;
     for (int a = 0; a < 8; ++a) {
       for (int e = 0; e <= 80; e += 8) {
         const Launch launch{static_cast<float>(a) * 45.0f * kDeg,
                             (-20.0f + 0.5f * static_cast<float>(e)) * kDeg};
-        trace_ray(launch, ocean.model, nullptr, ray);
-        states.insert(states.end(), ray.begin(), ray.end());
+        trace_ray(launch, ocean.model, ray);
+        states.insert(states.end(), ray.states.begin(), ray.states.end());
       }
     }
     states.resize(states.size() / 4 * 4);

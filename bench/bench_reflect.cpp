@@ -30,7 +30,7 @@ void run(benchmark::State& state, const BottomParams& bottom) {
   std::size_t i = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        compute_bottom_reflection_coefficient(bottom, fan[i], normal, 1.0f, 1500.0f, 628.3f));
+        compute_bottom_reflection_coefficient(bottom, {normal, fan[i], 1500.0f}, 1.0f, 628.3f));
     i = i + 1 == kAngles ? 0 : i + 1;
   }
   state.SetItemsProcessed(state.iterations());

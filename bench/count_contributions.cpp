@@ -56,15 +56,16 @@ int main(int argc, char** argv) {
   const Model model = beam_model(field, bty, omegas);
   BeamOutputs out{field};
   BeamScratch scratch;
-  RayCutoff cutoff{config.beam.min_amplitude, omegas, {}};
-  std::vector<RayState> states;
+  tracer.omegas = omegas;  // for the cut-off
+  RayTrace trace;
+  const std::vector<RayState>& states = trace.states;
   unsigned long long state_count = 0;
   BeamInfluenceCounts total;
   for (const Launch& launch : launches) {
-    trace_ray(launch, tracer, &cutoff, states);
+    trace_ray(launch, tracer, trace);
     state_count += states.size();
     const BeamInfluenceCounts counts = add_gaussian_beam(
-        states, BeamLaunch{launch.elevation_rad, fan.d_azimuth_rad, fan.d_elevation_rad}, model,
+        trace, BeamLaunch{launch.elevation_rad, fan.d_azimuth_rad, fan.d_elevation_rad}, model,
         ReceiverSearch::Narrowed, scratch, out);
     total.candidates += counts.candidates;
     total.contributions += counts.contributions;

@@ -90,6 +90,30 @@ inline constexpr std::string_view kNeedNzMessage = "Need nz >= 2 for finite diff
 inline constexpr std::string_view kGridValuesMismatchMessage =
     "grid values do not match the grid shape";
 
+// Texts of TooLargeForMemory, each a pattern whose "{}" take, in order, the kind of receiver layout
+// or the numbers of the run; the need text follows where a pattern ends in one.
+inline constexpr std::string_view kNeedBytesPattern = "need {} bytes, {} bytes are available";
+inline constexpr std::string_view kFieldTooLargePattern =
+    "receiver {} too large for memory: {} frequencies x {} receivers x {} bytes per worker piece, "
+    "{} pieces at once with their arrival times {}";
+inline constexpr std::string_view kResultListsTooLargePattern =
+    "receiver {} too large for memory: {} frequencies x {} receivers returned as {} numbers each "
+    "of {} bytes in the result's lists, {}";
+inline constexpr std::string_view kArrivalsTooLargePattern =
+    "arrivals too large for memory: max_arrivals = {} per receiver x {} receivers x {} "
+    "frequencies, gathered in {} pieces at once and returned, {}; lower max_arrivals";
+inline constexpr std::string_view kLaunchesTooLargePattern =
+    "launch fan too large for memory: {} azimuths x {} elevations = {} rays, whose launch angles "
+    "{}";
+inline constexpr std::string_view kPathsTooLargePattern =
+    "ray paths too large for memory: {} rays x at least {} points x {} bytes {}";
+inline constexpr std::string_view kStatesTooLargePattern =
+    "ray states too large for memory: max_steps + 1 = {} states x {} bytes for each of {} rays "
+    "traced at once {}; lower max_steps";
+inline constexpr std::string_view kTracedPathsTooLargePattern =
+    "ray paths too large for memory: the rays traced so far store {} points x {} bytes, more than "
+    "the {} bytes available";
+
 // Invariant fault: trace_rays given lists of different lengths, or more than four rays.
 inline constexpr std::string_view kSideBySideMismatchMessage =
     "rays traced side by side need one launch, state list and cut-off each, at most four";

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 
 #include "common/float4.h"
 #include "common/float4_math.h"
@@ -12,30 +11,22 @@
 
 namespace abyx {
 
-// What a bottom reflection records for the reflection coefficient of the beam sum.
-struct BottomHit {
-  Vec3 normal;       // bottom normal used (z >= 0, pointing into the bottom)
-  Vec3 slowness_in;  // slowness before the reflection (s/m)
-  float c = 0.0f;    // sound speed of the state (m/s)
-};
-
 // The state of a ray after one step.
+// Only the tracer writes it; what a bottom reflection records beyond the counts and the phase is
+// kept beside the states (BottomHits).
 struct RayState {
-  std::optional<BottomHit> bottom_hit;  // set by a bottom reflection during this step
-  Vec3 pos;                             // x, y, z (m, z positive down)
-  Vec3 slowness;                        // (xi, eta, zeta) in s/m; c * slowness is the unit tangent
-  float phi = 0.0f;                     // rotation of the ray-centred basis about the tangent (rad)
-  float tau = 0.0f;                     // travel time (s)
-  float amp = 1.0f;                     // amplitude factor, scaled by the beam sum
-  float phase = 0.0f;                   // accumulated boundary phase (rad)
-  std::uint32_t n_surface = 0;          // surface reflections so far
-  std::uint32_t n_bottom = 0;           // bottom reflections so far
-  Vec2 p1{1.0f, 0.0f};                  // first column of P: (P11, P21)
-  Vec2 q1{0.0f, 0.0f};                  // first column of Q: (Q11, Q21)
-  Vec2 p2{0.0f, 1.0f};                  // second column of P: (P12, P22)
-  Vec2 q2{0.0f, 0.0f};                  // second column of Q: (Q12, Q22)
-  float det_q = 0.0f;                   // det Q as last recorded
-  float c = 0.0f;                       // sound speed belonging to the state (m/s)
+  Vec3 pos;                     // x, y, z (m, z positive down)
+  Vec3 slowness;                // (xi, eta, zeta) in s/m; c * slowness is the unit tangent
+  float phi = 0.0f;             // rotation of the ray-centred basis about the tangent (rad)
+  float tau = 0.0f;             // travel time (s)
+  float phase = 0.0f;           // accumulated boundary phase (rad)
+  std::uint32_t n_surface = 0;  // surface reflections so far
+  std::uint32_t n_bottom = 0;   // bottom reflections so far
+  Vec2 p1{1.0f, 0.0f};          // first column of P: (P11, P21)
+  Vec2 q1{0.0f, 0.0f};          // first column of Q: (Q11, Q21)
+  Vec2 p2{0.0f, 1.0f};          // second column of P: (P12, P22)
+  Vec2 q2{0.0f, 0.0f};          // second column of Q: (Q12, Q22)
+  float c = 0.0f;               // sound speed belonging to the state (m/s)
   // The plane-wave solution of the dynamic ray equations (P = 0, Q = I at the source), traced
   // only for complex-Q beams; elsewhere it keeps its start.
   Vec2 p1w{0.0f, 0.0f};

@@ -16,6 +16,7 @@
 #include "common/decimal_text.h"
 #include "common/fault.h"
 #include "common/fault_messages.h"
+#include "common/message_pattern.h"
 #include "engine/chunk_plan.h"
 #include "engine/memory_budget.h"
 #include "engine/parallel_map_reduce.h"
@@ -50,10 +51,9 @@ struct PathBudget {
 void count_path_points(PathBudget& budget, std::size_t points) {
   const std::uint64_t total = budget.points.fetch_add(points, std::memory_order_relaxed) + points;
   if (saturating_multiply(total, budget.point_bytes) > budget.available_bytes) {
-    throw TooLargeForMemory("ray paths too large for memory: the rays traced so far store " +
-                            decimal_text(total) + " points x " + decimal_text(budget.point_bytes) +
-                            " bytes, more than the " + decimal_text(budget.available_bytes) +
-                            " bytes available");
+    throw TooLargeForMemory(fill_pattern(kTracedPathsTooLargePattern,
+                                         {decimal_text(total), decimal_text(budget.point_bytes),
+                                          decimal_text(budget.available_bytes)}));
   }
 }
 
@@ -113,15 +113,9 @@ Partial trace_chunk(std::size_t chunk, const Model& model, const RunPlan& run) {
   const bool store_ray_paths = model.beam.store_ray_paths;
   if (store_ray_paths) partial.paths.reserve(end - begin);
   // the rays of a group are traced together, then their beams added one by one in launch order
-  std::vector<RayState> state_lists[kSideBySideRays];
-  RayCutoff cutoff_list[kSideBySideRays];
-  std::vector<RayState>* states[kSideBySideRays];
-  RayCutoff* cutoffs[kSideBySideRays];
-  for (std::size_t j = 0; j < kSideBySideRays; ++j) {
-    cutoff_list[j] = {model.beam.min_amplitude, model.omegas, {}};
-    states[j] = &state_lists[j];
-    cutoffs[j] = &cutoff_list[j];
-  }
+  RayTrace trace_list[kSideBySideRays];
+  RayTrace* const traces[kSideBySideRays] = {&trace_list[0], &trace_list[1], &trace_list[2],
+                                             &trace_list[3]};
   BeamScratch scratch;
   BeamOutputs outputs{partial.field, arrivals};
   for (std::size_t group = begin; group < end; group += run.rays_at_once) {
@@ -130,14 +124,15 @@ Partial trace_chunk(std::size_t chunk, const Model& model, const RunPlan& run) {
     }
     const std::size_t count = std::min(run.rays_at_once, end - group);
     const std::span<const Launch> launches(&model.launches[group], count);
-    trace_rays(launches, model, {cutoffs, count}, {states, count});
+    trace_rays(launches, model, {traces, count});
     for (std::size_t j = 0; j < count; ++j) {
       const std::size_t ray = group + j;
-      std::vector<RayState>& ray_states = state_lists[j];
+      const RayTrace& trace = trace_list[j];
+      const std::vector<RayState>& ray_states = trace.states;
       check_traced_ray(ray_states, ray);
       const BeamLaunch beam{launches[j].elevation_rad, model.fan.d_azimuth_rad,
                             model.fan.d_elevation_rad, static_cast<std::uint64_t>(ray)};
-      add_beam(ray_states, beam, model, scratch, outputs);
+      add_beam(trace, beam, model, scratch, outputs);
       if (store_ray_paths) {
         count_path_points(run.path_budget, ray_states.size());
         partial.paths.push_back(extract_ray_path(static_cast<std::uint64_t>(ray), ray_states));
@@ -173,8 +168,8 @@ std::vector<std::vector<Vec3>> trace_eigenrays(const ArrivalList& arrivals,
   // each ray once, however many arrivals it carries
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return arrivals.ray[a] < arrivals.ray[b]; });
-  std::vector<RayState> states;
-  RayCutoff cutoff{model.beam.min_amplitude, model.omegas, {}};
+  RayTrace trace;
+  const std::vector<RayState>& states = trace.states;
   std::uint64_t traced = std::numeric_limits<std::uint64_t>::max();
   for (const std::size_t j : order) {
     const std::uint64_t ray = arrivals.ray[j];
@@ -182,7 +177,7 @@ std::vector<std::vector<Vec3>> trace_eigenrays(const ArrivalList& arrivals,
       if (run.control != nullptr && run.control->cancel.load(std::memory_order_relaxed)) {
         throw Interrupted();
       }
-      trace_ray(model.launches[ray], model, &cutoff, states);
+      trace_ray(model.launches[ray], model, trace);
       traced = ray;
     }
     const std::size_t end = std::min<std::size_t>(arrivals.segment[j], states.size() - 1);

@@ -12,6 +12,8 @@
 #include "common/complex32.h"
 #include "common/decimal_text.h"
 #include "common/fault.h"
+#include "common/fault_messages.h"
+#include "common/message_pattern.h"
 #include "common/vec3.h"
 #include "engine/chunk_plan.h"
 #include "influence/arrival_table.h"
@@ -32,7 +34,7 @@ std::string decimal(std::uint64_t value) {
 }
 
 std::string need_text(std::uint64_t need, std::uint64_t available) {
-  return "need " + decimal(need) + " bytes, " + decimal(available) + " bytes are available";
+  return fill_pattern(kNeedBytesPattern, {decimal(need), decimal(available)});
 }
 
 std::uint64_t soft_limit(int resource) {
@@ -82,9 +84,13 @@ std::uint64_t path_point_bytes(const ResultCosts& result) {
   return saturating_add(sizeof(Vec3), result.bytes_per_path_point);
 }
 
+std::uint64_t bytes_per_traced_state() {
+  return sizeof(RayState) + sizeof(std::size_t) + sizeof(BottomHit);
+}
+
 std::uint64_t worker_bytes_per_state(const RunSizes& sizes) {
-  // the caustic phase and the search width of each state
-  std::uint64_t bytes = 2 * sizeof(RayState) + 2 * sizeof(float);
+  // the caustic phase and the search width of each state, and a bottom hit at each at most
+  std::uint64_t bytes = 2 * bytes_per_traced_state() + 2 * sizeof(float);
   if (sizes.beam_type == BeamType::Cerveny) {
     // a beam form per parameter set (at most one per frequency) and the reach of each state
     const std::uint64_t sets = std::max<std::uint64_t>(sizes.frequencies, 1);
@@ -104,7 +110,7 @@ std::uint64_t most_states(const RunSizes& sizes) { return saturating_add(sizes.m
 // most_states each and the beam sum's working arrays for one of them, per state.
 std::uint64_t tracing_bytes(const RunSizes& sizes, std::uint64_t workers, std::uint64_t rays) {
   const std::uint64_t per_state = saturating_add(
-      worker_bytes_per_state(sizes), saturating_multiply(rays - 1, 2 * sizeof(RayState)));
+      worker_bytes_per_state(sizes), saturating_multiply(rays - 1, 2 * bytes_per_traced_state()));
   return saturating_multiply(saturating_multiply(most_states(sizes), per_state), workers);
 }
 
@@ -176,12 +182,10 @@ void check_field_fits(const RunSizes& sizes, std::uint64_t pieces, std::uint64_t
   const std::uint64_t field_bytes =
       saturating_multiply(saturating_multiply(bytes_per_receiver(sizes), sizes.receivers), pieces);
   if (field_bytes > available_bytes) {
-    throw TooLargeForMemory("receiver " + layout_kind(sizes.layout) +
-                            " too large for memory: " + decimal(sizes.frequencies) +
-                            " frequencies x " + decimal(sizes.receivers) + " receivers x " +
-                            decimal(frequency_bytes(sizes)) + " bytes per worker piece, " +
-                            decimal(pieces) + " pieces at once with their arrival times " +
-                            need_text(field_bytes, available_bytes));
+    throw TooLargeForMemory(fill_pattern(
+        kFieldTooLargePattern, {layout_kind(sizes.layout), decimal(sizes.frequencies),
+                                decimal(sizes.receivers), decimal(frequency_bytes(sizes)),
+                                decimal(pieces), need_text(field_bytes, available_bytes)}));
   }
 }
 
@@ -197,12 +201,11 @@ void check_result_lists_fit(const RunSizes& sizes, const ResultCosts& result,
                                          result.bytes_per_field_value),
                      saturating_multiply(bytes_per_receiver(sizes), sizes.receivers));
   if (result_bytes > available_bytes) {
-    throw TooLargeForMemory(
-        "receiver " + layout_kind(sizes.layout) +
-        " too large for memory: " + decimal(sizes.frequencies) + " frequencies x " +
-        decimal(sizes.receivers) + " receivers returned as " + decimal(values) +
-        " numbers each of " + decimal(result.bytes_per_field_value) +
-        " bytes in the result's lists, " + need_text(result_bytes, available_bytes));
+    throw TooLargeForMemory(fill_pattern(
+        kResultListsTooLargePattern,
+        {layout_kind(sizes.layout), decimal(sizes.frequencies), decimal(sizes.receivers),
+         decimal(values), decimal(result.bytes_per_field_value),
+         need_text(result_bytes, available_bytes)}));
   }
 }
 
@@ -228,10 +231,9 @@ void check_arrivals_fit(const RunSizes& sizes, std::uint64_t pieces, const Resul
   const std::uint64_t arrival_bytes = saturating_add(gathering, kept_bytes);
   if (arrival_bytes > available_bytes) {
     throw TooLargeForMemory(
-        "arrivals too large for memory: max_arrivals = " + decimal(sizes.max_arrivals) +
-        " per receiver x " + decimal(receivers) + " receivers x " + decimal(frequencies) +
-        " frequencies, gathered in " + decimal(pieces) + " pieces at once and returned, " +
-        need_text(arrival_bytes, available_bytes) + "; lower max_arrivals");
+        fill_pattern(kArrivalsTooLargePattern,
+                     {decimal(sizes.max_arrivals), decimal(receivers), decimal(frequencies),
+                      decimal(pieces), need_text(arrival_bytes, available_bytes)}));
   }
 }
 
@@ -239,10 +241,9 @@ void check_launches_fit(const RunSizes& sizes, std::uint64_t available_bytes) {
   const std::uint64_t rays = ray_count(sizes);
   const std::uint64_t launch_bytes = saturating_multiply(rays, sizeof(Launch));
   if (launch_bytes > available_bytes) {
-    throw TooLargeForMemory("launch fan too large for memory: " + decimal(sizes.azimuths) +
-                            " azimuths x " + decimal(sizes.elevations) +
-                            " elevations = " + decimal(rays) + " rays, whose launch angles " +
-                            need_text(launch_bytes, available_bytes));
+    throw TooLargeForMemory(fill_pattern(
+        kLaunchesTooLargePattern, {decimal(sizes.azimuths), decimal(sizes.elevations),
+                                   decimal(rays), need_text(launch_bytes, available_bytes)}));
   }
 }
 
@@ -257,8 +258,8 @@ void check_paths_fit(const RunSizes& sizes, const ResultCosts& result,
                      saturating_multiply(rays, sizeof(RayPath)));
   if (path_bytes > available_bytes) {
     throw TooLargeForMemory(
-        "ray paths too large for memory: " + decimal(rays) + " rays x at least " + decimal(points) +
-        " points x " + decimal(point_bytes) + " bytes " + need_text(path_bytes, available_bytes));
+        fill_pattern(kPathsTooLargePattern, {decimal(rays), decimal(points), decimal(point_bytes),
+                                             need_text(path_bytes, available_bytes)}));
   }
 }
 
@@ -267,10 +268,9 @@ void check_states_fit(const RunSizes& sizes, std::uint64_t busy_workers,
   const std::uint64_t states_bytes = tracing_bytes(sizes, busy_workers, 1);
   if (states_bytes > available_bytes) {
     throw TooLargeForMemory(
-        "ray states too large for memory: max_steps + 1 = " + decimal(most_states(sizes)) +
-        " states x " + decimal(worker_bytes_per_state(sizes)) + " bytes for each of " +
-        decimal(busy_workers) + " rays traced at once " + need_text(states_bytes, available_bytes) +
-        "; lower max_steps");
+        fill_pattern(kStatesTooLargePattern,
+                     {decimal(most_states(sizes)), decimal(worker_bytes_per_state(sizes)),
+                      decimal(busy_workers), need_text(states_bytes, available_bytes)}));
   }
 }
 

@@ -47,6 +47,9 @@ RunSizes run_sizes(const SimulationConfig& config);
 // doubling, and the beam sum's working arrays per state.
 std::uint64_t worker_bytes_per_state(const RunSizes& sizes);
 
+// What one state of a traced ray takes: the state, and room for a bottom hit.
+std::uint64_t bytes_per_traced_state();
+
 // Whether each of worker_count workers may keep kSideBySideRays rays' states at once, each ray
 // taking up to max_steps + 1 states, with the beam sum's working arrays for one of them, in
 // available_bytes; a run whose rays fit only one at a time traces them so.

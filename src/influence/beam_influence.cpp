@@ -19,18 +19,18 @@ void check_beam_field(const PressureField& field, std::size_t nf,
   }
 }
 
-void add_geometric_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
-                        const Model& model, BeamScratch& scratch, BeamOutputs& out) {
+void add_geometric_beam(const RayTrace& trace, const BeamLaunch& launch, const Model& model,
+                        BeamScratch& scratch, BeamOutputs& out) {
   NoTally tally;
-  sum_geometric_beam<NarrowedSearch>(states, launch, model, scratch, out, tally);
+  sum_geometric_beam<NarrowedSearch>(trace, launch, model, scratch, out, tally);
 }
 
-void add_beam(const std::vector<RayState>& states, const BeamLaunch& launch, const Model& model,
+void add_beam(const RayTrace& trace, const BeamLaunch& launch, const Model& model,
               BeamScratch& scratch, BeamOutputs& out) {
   if (model.beam.resolved_beam_type == BeamType::Cerveny) {
-    add_complex_q_beam(states, launch, model, scratch, out);
+    add_complex_q_beam(trace, launch, model, scratch, out);
   } else {
-    add_geometric_beam(states, launch, model, scratch, out);
+    add_geometric_beam(trace, launch, model, scratch, out);
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include "common/fault_messages.h"
 #include "common/ray_state.h"
+#include "common/ray_trace.h"
 #include "influence/arrival_table.h"
 #include "influence/beam_scratch.h"
 #include "influence/pressure_field.h"
@@ -35,12 +36,12 @@ void check_beam_field(const PressureField& field, std::size_t nf, const Receiver
 // with the model's beam type. The states are only read. Throws Fault, before anything is changed,
 // when the field lacks its array points or disagrees with its shape, with the model's frequencies
 // or with its index of array receivers (built once per run, unused for a grid field).
-void add_beam(const std::vector<RayState>& states, const BeamLaunch& launch, const Model& model,
+void add_beam(const RayTrace& trace, const BeamLaunch& launch, const Model& model,
               BeamScratch& scratch, BeamOutputs& out);
 
 // The geometric Gaussian beam: amplitude and Q of the ray scaled to the fan's spacing.
-void add_geometric_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
-                        const Model& model, BeamScratch& scratch, BeamOutputs& out);
+void add_geometric_beam(const RayTrace& trace, const BeamLaunch& launch, const Model& model,
+                        BeamScratch& scratch, BeamOutputs& out);
 
 // The complex-Q Gaussian beam around one ray traced with its plane-wave solution; the model's beam
 // settings give the width rule, max_range_m (where min_width beams are narrowest) and beam_width_m.
@@ -48,7 +49,7 @@ void add_geometric_beam(const std::vector<RayState>& states, const BeamLaunch& l
 // P_plane E; a receiver at normal coordinates n takes
 //   i w / (2 pi c0) sqrt(c / c0) sqrt(det Q(0) / det Q) exp(i w (tau + n^T P Q^-1 n / 2)) dOmega
 // with the branch of the root followed along the ray, dOmega the launch solid angle of the ray.
-void add_complex_q_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
-                        const Model& model, BeamScratch& scratch, BeamOutputs& out);
+void add_complex_q_beam(const RayTrace& trace, const BeamLaunch& launch, const Model& model,
+                        BeamScratch& scratch, BeamOutputs& out);
 
 }  // namespace abyx

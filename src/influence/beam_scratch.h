@@ -5,6 +5,7 @@
 #include "common/complex32.h"
 #include "influence/complex_q_beam.h"
 #include "influence/receiver_search.h"
+#include "influence/reflection_product.h"
 
 namespace abyx {
 
@@ -18,7 +19,7 @@ struct GeometricBeamScratch {
 // The beam sums' working arrays, kept by one worker from ray to ray so that their memory is
 // allocated once; what they hold between calls is never read.
 struct BeamScratch {
-  std::vector<Complex32> refl;  // running bottom reflection product per frequency
+  ReflectionProduct reflection;
   GeometricBeamScratch geometric;
   ComplexQBeamScratch complex_q;
 };

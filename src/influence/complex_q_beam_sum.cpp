@@ -9,6 +9,7 @@
 #include "common/constants.h"
 #include "common/float4_math.h"
 #include "influence/beam_influence.h"
+#include "influence/beam_walk.h"
 #include "influence/receiver_search.h"
 #include "influence/reflection_product.h"
 #include "influence/segment_reach.h"
@@ -217,12 +218,11 @@ BeamForm continue_form(const BeamForm& f, double h) {
           continued_root(mul(mul(f.root, f.root), inv), f.root)};
 }
 
-// How far past the reflection that made `after` from `before`, if any, the leg along the unit
+// How far past the reflection that made state `after` of the ray, if any, the leg along the unit
 // direction `along` reaches (m).
-float reach_past_reflection(const RayState& before, const RayState& after, Vec3 along,
-                            float reach) {
+float reach_past_reflection(const RayTrace& trace, std::size_t after, Vec3 along, float reach) {
   Vec3 normal{0.0f, 0.0f, 1.0f};
-  if (after.n_bottom != before.n_bottom && after.bottom_hit) normal = after.bottom_hit->normal;
+  if (const BottomHit* hit = bottom_hit_at(trace.bottom_hits, after)) normal = hit->normal;
   const float sine = std::fabs(dot(along, normal));
   return reach * std::min(kLongestReach, 1.0f / sine);
 }
@@ -236,11 +236,26 @@ struct PointSourceView {
   double tube_weight;
 };
 
-PointSourceView view_from_point_source(const RayState& a, const RayState& b, bool continued,
-                                       float t, double h, double n1, double n2, Vec2 tube_scale,
-                                       float tau) {
+// Where a receiver lies against segment A..B: its foot at fraction t of the segment, or, continued,
+// straight on from A by h (c times the arc length); its offset (n1, n2) from the ray; the travel
+// time tau of its foot.
+struct OffRay {
+  bool continued;
+  float t;
+  double h;
+  double n1, n2;
+  float tau;
+};
+
+PointSourceView view_from_point_source(const RayState& a, const RayState& b, const OffRay& off,
+                                       Vec2 tube_scale) {
+  const float t = off.t;
+  const double h = off.h;
+  const double n1 = off.n1;
+  const double n2 = off.n2;
+  const float tau = off.tau;
   Vec2 q1, q2, p1, p2;
-  if (continued) {  // straight on from A: Q grows by c ds P
+  if (off.continued) {  // straight on from A: Q grows by c ds P
     p1 = a.p1;
     p2 = a.p2;
     q1 = a.q1 + static_cast<float>(h) * a.p1;
@@ -278,11 +293,12 @@ std::size_t reference_frequency(std::span<const float> omegas) {
 // One ray's complex-Q beam as its segments read it: the ray, the outputs, the beam's parameter
 // sets and its working arrays, and the factors fixed by the launch.
 struct ComplexQRay {
+  const RayTrace& trace;
   const std::vector<RayState>& states;
   const Model& model;
   BeamOutputs& out;
   ComplexQBeamScratch& ws;
-  std::vector<Complex32>& refl;  // running bottom reflection product per frequency
+  ReflectionProduct& reflection;
   std::uint64_t ray_index = 0;
   std::size_t k_ref = 0;  // the reference frequency
   std::size_t sets = 0;   // parameter sets: 1, or one per frequency
@@ -413,9 +429,10 @@ bool make_segment(const ComplexQRay& ray, std::size_t i, Segment& g) {
   }
   // behind the leg's image source the continuation would arrive before the launch
   g.s_lo = starts_reflected
-               ? std::max(-reach_past_reflection(states[i - 2], a, g.along, reach), -a.tau * a.c)
+               ? std::max(-reach_past_reflection(ray.trace, i - 1, g.along, reach), -a.tau * a.c)
                : 0.0f;
-  g.s_hi = g.length + (g.ends_reflected ? reach_past_reflection(a, b, g.along, reach) : 0.0f);
+  g.s_hi =
+      g.length + (g.ends_reflected ? reach_past_reflection(ray.trace, i, g.along, reach) : 0.0f);
   const float radius = segment_radius(ray, g, reach);
   g.radius_sq = radius * radius;
   g.basis_a = ray_basis(a.slowness, a.c, a.phi);
@@ -536,7 +553,7 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   Float4 sine, cosine;
   sincos4(broadcast4(omega) * v.tau_beam - broadcast4(l.phase), sine, cosine);
   // the reflections of a negative frequency are the conjugates of its positive one's
-  const Complex32 r = ray.refl[k];
+  const Complex32 r = ray.reflection.per_frequency[k];
   Complex4 beam = (complex4(conjugate ? conj(r) : r) * v.form.root) *
                   Complex4{-magnitude * sine, magnitude * cosine};
   if (conjugate) beam.im = -beam.im;
@@ -575,7 +592,7 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
   const RayState& a = ray.states[g.end - 1];
   const RayState& b = ray.states[g.end];
   const std::span<const float> omegas = ray.model.omegas;
-  const std::vector<Complex32>& refl = ray.refl;
+  const std::vector<Complex32>& refl = ray.reflection.per_frequency;
   const std::vector<CervenyLaneValues>& values = ray.ws.lane_values;
   unsigned reached_any = 0;
   for (const CervenyLaneValues& kept : values) reached_any |= kept.reached;
@@ -586,9 +603,9 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
     const double magnitude = double{ref.magnitude[lane]} *
                              std::hypot(ref.root_re[lane], ref.root_im[lane]) *
                              std::hypot(refl[ray.k_ref].re, refl[ray.k_ref].im);
-    const PointSourceView view =
-        view_from_point_source(a, b, l.continued[lane] != 0, l.t[lane], l.h[lane], l.n1[lane],
-                               l.n2[lane], ray.tube_scale, l.tau[lane]);
+    const PointSourceView view = view_from_point_source(
+        a, b, {l.continued[lane] != 0, l.t[lane], l.h[lane], l.n1[lane], l.n2[lane], l.tau[lane]},
+        ray.tube_scale);
     // far outside the ray tube the point source's wavefront is no guide to the delay (it
     // diverges near the source and at caustics), so a tail takes its beam's own
     const float delay = view.tube_weight >= kOutlyingWeight ? view.delay : ref.delay[lane];
@@ -640,28 +657,6 @@ void add_segment(const ComplexQRay& ray, const Segment& g, const CervenyOffers& 
     }
     if (ray.out.arrivals != nullptr) gather_lane_arrivals(ray, g, l, offers);
   }
-}
-
-// Up to kRunSegments valid segments of one leg, from segment i on, searched together; i moves past
-// them, weighing the bottom hits of segments that take nothing on the way. Only the last can end
-// at a reflection, and one that reaches past a reflection stands alone.
-std::size_t collect_run(const ComplexQRay& ray, std::size_t& i,
-                        std::array<Segment, kRunSegments>& run) {
-  const std::size_t n = ray.states.size();
-  std::size_t count = 0;
-  while (i < n && count < kRunSegments) {
-    Segment& g = run[count];
-    if (!make_segment(ray, i, g)) {
-      if (count > 0) break;  // made again, and skipped, by the next run
-      weigh_bottom_hit(ray.states[i++], ray.model.bty, ray.model.omegas, ray.refl);
-      continue;
-    }
-    if (count > 0 && g.continues) break;
-    ++count;
-    ++i;
-    if (g.continues) break;
-  }
-  return count;
 }
 
 // One search around a run's chord: the cylinder that holds every segment's, and where along its
@@ -788,22 +783,67 @@ struct RunOffers {
   }
 };
 
-// The receivers of one run offered to its segments and summed, then its bottom hits weighed.
-void add_run(const ComplexQRay& ray, const std::array<Segment, kRunSegments>& run,
-             std::size_t count, GridWalk walk) {
-  RunSearch search = run_cylinder(ray, run, count);
-  axis_windows(ray, run, count, search);
-  for (std::size_t j = 0; j < count; ++j) ray.ws.offers[j].count = 0;
-  RunOffers offers{ray, run, count, search};
-  visit_receivers(
-      ray.out.field, search.reach, {search.start, search.d, search.radius}, walk,
-      [&offers](Vec3 x, std::size_t cell) { offers.visit(x, cell); },
-      [&offers] { offers.visit_indexed(); });
-  for (std::size_t j = 0; j < count; ++j) {
-    if (ray.ws.offers[j].count > 0) add_segment(ray, run[j], ray.ws.offers[j]);
-    weigh_bottom_hit(ray.states[run[j].end], ray.model.bty, ray.model.omegas, ray.refl);
+// The receivers of one run, offered to its segments as the search finds them, the rest summed
+// once it is done.
+struct RunReceivers {
+  RunOffers offers;
+
+  void visit(Vec3 x, std::size_t cell) { offers.visit(x, cell); }
+  void visit_indexed() { offers.visit_indexed(); }
+  void finish() {
+    for (std::size_t j = 0; j < offers.count; ++j) {
+      CervenyOffers& left = offers.ray.ws.offers[j];
+      if (left.count > 0) add_segment(offers.ray, offers.run[j], left);
+    }
   }
-}
+};
+
+// Segments first..last of a ray, searched together as one run; none (count 0) for a segment alone
+// that takes nothing.
+struct Run {
+  std::size_t last = 0;
+  std::size_t count = 0;
+};
+
+// The complex-Q beam of one ray as the beam walk cuts it: into runs of segments, each searched
+// once around its chord.
+struct ComplexQBeam {
+  const ComplexQRay& ray;
+  std::array<Segment, kRunSegments> run;
+  RunSearch run_search;
+
+  // Up to kRunSegments valid segments of one leg, from segment i on. Only the last can end at a
+  // reflection, and one that reaches past a reflection stands alone. A segment that takes nothing
+  // is a run of its own, without segments.
+  Run piece_from(std::size_t i) {
+    const std::size_t n = ray.states.size();
+    std::size_t count = 0;
+    for (; i < n && count < kRunSegments; ++i) {
+      Segment& g = run[count];
+      if (!make_segment(ray, i, g)) {
+        if (count > 0) break;  // made again by the next run
+        return {i, 0};
+      }
+      if (count > 0 && g.continues) break;
+      ++count;
+      if (g.continues) {
+        ++i;
+        break;
+      }
+    }
+    return {i - 1, count};
+  }
+  std::optional<SearchArea> search(const Run& piece) {
+    if (piece.count == 0) return std::nullopt;
+    run_search = run_cylinder(ray, run, piece.count);
+    axis_windows(ray, run, piece.count, run_search);
+    return SearchArea{run_search.reach, {run_search.start, run_search.d, run_search.radius}};
+  }
+  RunReceivers receivers(const Run& piece, const SearchArea&) {
+    for (std::size_t j = 0; j < piece.count; ++j) ray.ws.offers[j].count = 0;
+    return {{ray, run, piece.count, run_search}};
+  }
+};
 
 // The factors of one ray's beam that its launch fixes.
 void launch_factors(const BeamLaunch& launch, double c0, ComplexQRay& ray) {
@@ -819,8 +859,9 @@ void launch_factors(const BeamLaunch& launch, double c0, ComplexQRay& ray) {
 
 }  // namespace
 
-void add_complex_q_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
-                        const Model& model, BeamScratch& scratch, BeamOutputs& out) {
+void add_complex_q_beam(const RayTrace& trace, const BeamLaunch& launch, const Model& model,
+                        BeamScratch& scratch, BeamOutputs& out) {
+  const std::vector<RayState>& states = trace.states;
   PressureField& field = out.field;
   const std::size_t nf = model.omegas.size();
   check_beam_field(field, nf, model.array_index);
@@ -829,22 +870,18 @@ void add_complex_q_beam(const std::vector<RayState>& states, const BeamLaunch& l
   if (states.size() < 2 || k_ref == nf) return;
 
   ComplexQBeamScratch& ws = scratch.complex_q;
-  ComplexQRay ray{states, model, out, ws, scratch.refl, launch.ray_index, k_ref};
+  ComplexQRay ray{trace, states, model, out, ws, scratch.reflection, launch.ray_index, k_ref};
   const double c0 = states.front().c;
   ray.sets = choose_parameters(model.beam, launch, c0, model.omegas, ws.beam_eps);
   trace_beam_forms(ray);
   ws.segment_forms.resize(ray.sets);
   ws.offers.resize(kRunSegments);
   if (out.arrivals != nullptr) ws.lane_values.resize(nf);
-  scratch.refl.assign(nf, Complex32{1.0f, 0.0f});
+  start_reflection_product(model, scratch.reflection);
   launch_factors(launch, c0, ray);
   ray.intensity = field.intensity.empty() ? nullptr : field.intensity.data();
-  const GridWalk walk = grid_walk(field);
-  std::array<Segment, kRunSegments> run;
-  for (std::size_t i = 1; i < states.size();) {
-    const std::size_t count = collect_run(ray, i, run);
-    if (count > 0) add_run(ray, run, count, walk);
-  }
+  ComplexQBeam beam{ray, {}, {}};
+  walk_beam(beam, trace, model, field, scratch.reflection);
 }
 
 }  // namespace abyx

@@ -16,6 +16,7 @@
 #include "influence/arrival_table.h"
 #include "influence/beam_influence.h"
 #include "influence/beam_scratch.h"
+#include "influence/beam_walk.h"
 #include "influence/receiver_search.h"
 #include "influence/reflection_product.h"
 #include "influence/segment_reach.h"
@@ -74,7 +75,7 @@ struct BeamSegment {
   float phase_start;  // boundary phase of A plus the caustic phase up to A (rad)
   float tau_start;    // travel time of A (s)
   float tau_change;   // B.tau - A.tau (s)
-  float amp_end;      // scaled amplitude factor of B
+  float amp_end;      // scaled amplitude of B
   Vec3 e1;            // basis of the ray along the segment
   Vec3 e2;            // basis of the ray along the segment
   const RayState* a;  // the states, for what only arrivals read
@@ -101,15 +102,27 @@ struct FieldSink {
 // of the receiver step, so that the plain sum carries none of it.
 enum class Gathering { Off, On };
 
-// The travel time at the receiver off the ray by n = (n1, n2): tau + n^T M n / 2 with the
-// wavefront curvature M = P Q^-1; tau itself where the curvature is not finite.
-inline float delay_off_ray(const BeamSegment& seg, Vec2 q_scale, float t, Vec2 q1, Vec2 q2,
-                           float det, Vec2 n, float tau) {
+// A receiver as the segment sees it: its foot at fraction t of the segment, the scaled Q there
+// (columns q1, q2, determinant det), its offset n = (n1, n2) from the ray and the travel time tau
+// of its foot.
+struct ReceiverFoot {
+  float t;
+  Vec2 q1, q2;
+  float det;
+  Vec2 n;
+  float tau;
+};
+
+// The travel time at the receiver off the ray: tau + n^T M n / 2 with the wavefront curvature
+// M = P Q^-1; tau itself where the curvature is not finite.
+inline float delay_off_ray(const BeamSegment& seg, Vec2 q_scale, const ReceiverFoot& foot) {
   // P scaled as Q is
+  const float t = foot.t;
   const Vec2 p1 = q_scale.x * (seg.a->p1 + t * (seg.b->p1 - seg.a->p1));
   const Vec2 p2 = q_scale.y * (seg.a->p2 + t * (seg.b->p2 - seg.a->p2));
-  const float delay = tau + 0.5f * curvature_term<float>({q1, q2, p1, p2}, det, n.x, n.y);
-  return std::isfinite(delay) ? delay : tau;
+  const float delay = foot.tau + 0.5f * curvature_term<float>({foot.q1, foot.q2, p1, p2}, foot.det,
+                                                              foot.n.x, foot.n.y);
+  return std::isfinite(delay) ? delay : foot.tau;
 }
 
 // The state that ends the step of the ray in which the foot at fraction t of the segment lies: B,
@@ -252,9 +265,13 @@ unsigned add_receiver_contributions(const BeamSegment& seg, const ReceiverLanes&
     const float tau_lane = tau[lane];
     record_arrival(sink.delay[cell], sink.amplitude[cell], tau_lane, a);
     if constexpr (kGather == Gathering::On) {
-      const float delay =
-          delay_off_ray(seg, sink.q_scale, t[lane], {q11[lane], q21[lane]}, {q12[lane], q22[lane]},
-                        det_lane, {n1[lane], n2[lane]}, tau_lane);
+      const float delay = delay_off_ray(seg, sink.q_scale,
+                                        {t[lane],
+                                         {q11[lane], q21[lane]},
+                                         {q12[lane], q22[lane]},
+                                         det_lane,
+                                         {n1[lane], n2[lane]},
+                                         tau_lane});
       gather_contribution(seg, sink, cell, {t[lane], delay, tau_lane}, phase, a);
     }
     add_to_cell(sink, cell, tau_lane, phase, a, weight);
@@ -262,17 +279,15 @@ unsigned add_receiver_contributions(const BeamSegment& seg, const ReceiverLanes&
   return taken;
 }
 
-// What the tracer's amplitude factor and Q become in the beam: scaled to the launch spacing, by
-// norm * c and by the column scales. The states are left as they are; the scaled values are worked
-// out where they are read, by the same operations.
+// What the ray's amplitude and Q become in the beam: scaled to the launch spacing, the amplitude
+// norm * c and Q's columns by the column scales. The states are left as they are; the scaled values
+// are worked out where they are read, by the same operations.
 struct BeamScales {
   float norm = 0.0f;
   Vec2 q;  // of Q's two columns
 };
 
-inline float scaled_amp(const RayState& s, const BeamScales& scales) {
-  return s.amp * (scales.norm * s.c);
-}
+inline float scaled_amp(const RayState& s, const BeamScales& scales) { return scales.norm * s.c; }
 
 // det Q of the state before scaling (only its sign is used)
 inline float det_q(const RayState& s) { return s.q1.x * s.q2.y - s.q1.y * s.q2.x; }
@@ -335,7 +350,7 @@ struct GeometricRay {
 };
 
 // Whether the segment from state k - 1 to state k continues, as a straight line, the stretch of
-// the ray that starts at state `first`: no reflection (nor a bottom hit), and the slowness, sound
+// the ray that starts at state `first`: no reflection, and the slowness, sound
 // speed, rotation, P, amplitude and phase all as at `first`, so that the sound speed did not
 // change along it and Q, the travel time and the position change in proportion to arc length. The
 // caustic phase is unchanged and det Q keeps its sign at every state, as it does at `first`.
@@ -346,15 +361,16 @@ inline bool continues_straight(const ScaledRay& ray, std::size_t first, std::siz
   const float det_next = det_q(next);
   const bool same_side =
       (det_first > 0.0f && det_next > 0.0f) || (det_first < 0.0f && det_next < 0.0f);
-  return !reflects(ray.states[k - 1], next) && !next.bottom_hit && same_side &&
-         ray.ws.kmah[k] == ray.ws.kmah[first] && next.slowness == start.slowness &&
-         next.c == start.c && next.phi == start.phi && next.p1 == start.p1 && next.p2 == start.p2 &&
+  return !reflects(ray.states[k - 1], next) && same_side && ray.ws.kmah[k] == ray.ws.kmah[first] &&
+         next.slowness == start.slowness && next.c == start.c && next.phi == start.phi &&
+         next.p1 == start.p1 && next.p2 == start.p2 &&
          scaled_amp(next, ray.scales) == scaled_amp(start, ray.scales) && next.phase == start.phase;
 }
 
 // Segments first..last of a ray (segment i runs from state i - 1 to state i), summed as one from
 // state first - 1 to state last, and the search radius of the whole.
 struct Stretch {
+  std::size_t first = 0;
   std::size_t last = 0;
   float radius = 0.0f;     // the largest of its segments' radii (m)
   float length_sq = 0.0f;  // |d|^2 of the whole, from state first - 1 to state last (m^2)
@@ -366,7 +382,8 @@ inline Stretch single_segment(const ScaledRay& ray, std::size_t k) {
   const Vec3 d = ray.states[k].pos - ray.states[k - 1].pos;
   const float length_sq = dot(d, d);
   const float length = std::sqrt(length_sq);
-  return Stretch{k, length / 2.0f + ray.ws.search_width[k - 1] + kRadiusMargin, length_sq, length};
+  return Stretch{k, k, length / 2.0f + ray.ws.search_width[k - 1] + kRadiusMargin, length_sq,
+                 length};
 }
 
 // The stretch that begins with segment `first`: up to kLongestStretch straight segments that each
@@ -431,7 +448,7 @@ inline void make_segment(const ScaledRay& ray, std::size_t i, std::size_t j, con
   if (seg.shares_end) seg.next_d = *shared_next_d;
 }
 
-// The receivers of one stretch, from state `first` - 1 to state stretch.last. Most stretches
+// The receivers of one stretch, from state stretch.first - 1 to state stretch.last. Most stretches
 // reach no receiver, so their segment is only worked out for the first one; the receivers that
 // come one by one are tested four at a time all the same.
 template <class Tally>
@@ -444,20 +461,22 @@ struct StretchReceivers {
   GatheredReceivers& region;
   const ReceiverIndex& index;
   Tally& tally;
-  BeamSegment seg;  // written by make_ready before it is read
+  SegmentReach reach;  // what the search bounds the stretch's receivers by
+  BeamSegment seg;     // written by make_ready before it is read
   bool seg_ready = false;
   CandidateLanes candidates;
 
-  StretchReceivers(const GeometricRay& ray_, std::size_t first_, const Stretch& stretch_,
+  StretchReceivers(const GeometricRay& ray_, const Stretch& stretch_, const SegmentReach& reach_,
                    std::optional<Stretch>& ahead_, Tally& tally_)
       : ray(ray_.scaled),
         sink(ray_.sink),
-        first(first_),
+        first(stretch_.first),
         stretch(stretch_),
         ahead(ahead_),
         region(ray_.region),
         index(ray_.index),
-        tally(tally_) {}
+        tally(tally_),
+        reach(reach_) {}
 
   void make_ready() {
     if (seg_ready) return;
@@ -495,7 +514,7 @@ struct StretchReceivers {
     if (candidates.count == 4) flush();
   }
   // the array receivers near a bounded reach, through the index and its gathered regions
-  void visit_indexed(const SegmentReach& reach) {
+  void visit_indexed() {
     const float step_m = stretch.length / static_cast<float>(stretch.last + 1 - first);
     visit_indexed_array_lanes(
         reach, step_m, index, region,
@@ -511,6 +530,38 @@ struct StretchReceivers {
     const PackedPoints& points = region.points;
     add({load_float4(points.x.data() + k), load_float4(points.y.data() + k),
          load_float4(points.z.data() + k), bits, cells});
+  }
+  void finish() {
+    if (candidates.count > 0) flush();
+  }
+};
+
+// The geometric beam of one ray as the beam walk cuts it: into straight stretches, each searched
+// by Search, its receivers' contributions told to the tally.
+template <class Search, class Tally>
+struct GeometricBeam {
+  const GeometricRay& ray;
+  const PressureField& field;
+  Tally& tally;
+  std::optional<Stretch> ahead;  // the next stretch, when a segment worked it out
+
+  Stretch piece_from(std::size_t i) {
+    const Stretch stretch = ahead ? *ahead : straight_stretch(ray.scaled, i);
+    ahead.reset();
+    return stretch;
+  }
+  std::optional<SearchArea> search(const Stretch& stretch) const {
+    const Vec3 a = ray.scaled.states[stretch.first - 1].pos;
+    const Vec3 b = ray.scaled.states[stretch.last].pos;
+    if (!takes_receivers(stretch.length_sq, stretch.length) ||
+        Search::rules_out(field, ray.region, a, b, stretch.radius)) {
+      return std::nullopt;
+    }
+    const Vec3 d = b - a;
+    return SearchArea{Search::bounds(segment_reach(a, d, stretch.radius)), {a, d, stretch.radius}};
+  }
+  StretchReceivers<Tally> receivers(const Stretch& stretch, const SearchArea& area) {
+    return {ray, stretch, area.reach, ahead, tally};
   }
 };
 
@@ -532,43 +583,23 @@ inline FieldSink field_sink(const std::vector<RayState>& states, const BeamLaunc
 // The geometric beam around one ray added to the outputs, the receivers of each stretch found by
 // Search, what each batch of four did told to the tally. The states are only read.
 template <class Search, class Tally>
-void sum_geometric_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
-                        const Model& model, BeamScratch& scratch, BeamOutputs& out, Tally& tally) {
+void sum_geometric_beam(const RayTrace& trace, const BeamLaunch& launch, const Model& model,
+                        BeamScratch& scratch, BeamOutputs& out, Tally& tally) {
   using namespace geometric;
+  const std::vector<RayState>& states = trace.states;
   PressureField& field = out.field;
   check_beam_field(field, model.omegas.size(), model.array_index);
   check_arrival_table(out.arrivals, field.receiver_count(), model.omegas.size());
-  const std::size_t n = states.size();
-  if (n < 2) return;
+  if (states.size() < 2) return;
   GeometricBeamScratch& ws = scratch.geometric;
-  scratch.refl.assign(model.omegas.size(), Complex32{1.0f, 0.0f});
-  FieldSink sink = field_sink(states, launch, model, scratch.refl, out);
+  start_reflection_product(model, scratch.reflection);
+  FieldSink sink = field_sink(states, launch, model, scratch.reflection.per_frequency, out);
   const BeamScales scales = prepare_beam(states, launch, ws);
   sink.q_scale = scales.q;
   ws.gathered.valid = false;  // gathered for another ray or field
-  const GridWalk walk = grid_walk(field);
-  const GeometricRay geometric_ray{{states, ws, scales}, sink, model.array_index, ws.gathered};
-  const ScaledRay& ray = geometric_ray.scaled;
-  std::optional<Stretch> ahead;  // the next stretch, when a segment worked it out
-  for (std::size_t i = 1; i < n;) {
-    const Stretch stretch = ahead ? *ahead : straight_stretch(ray, i);
-    ahead.reset();
-    const RayState& a = states[i - 1];
-    const RayState& b = states[stretch.last];
-    const Vec3 d = b.pos - a.pos;
-    if (takes_receivers(stretch.length_sq, stretch.length) &&
-        !Search::rules_out(field, ws.gathered, a.pos, b.pos, stretch.radius)) {
-      const SegmentReach reach = Search::bounds(segment_reach(a.pos, d, stretch.radius));
-      StretchReceivers<Tally> receivers{geometric_ray, i, stretch, ahead, tally};
-      visit_receivers(
-          field, reach, {a.pos, d, stretch.radius}, walk,
-          [&receivers](Vec3 x, std::size_t cell) { receivers.visit(x, cell); },
-          [&receivers, &reach] { receivers.visit_indexed(reach); });
-      if (receivers.candidates.count > 0) receivers.flush();
-    }
-    weigh_bottom_hit(b, model.bty, model.omegas, scratch.refl);
-    i = stretch.last + 1;
-  }
+  const GeometricRay ray{{states, ws, scales}, sink, model.array_index, ws.gathered};
+  GeometricBeam<Search, Tally> beam{ray, field, tally, std::nullopt};
+  walk_beam(beam, trace, model, field, scratch.reflection);
 }
 
 }  // namespace abyx

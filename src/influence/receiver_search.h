@@ -217,6 +217,20 @@ void for_each_bearing_range(std::span<const float> bearings, const BearingWindow
 
 }  // namespace detail
 
+// The segment a search is about: from start along d (m), with its search radius (m).
+struct SearchedSegment {
+  Vec3 start;
+  Vec3 d;
+  float radius = 0.0f;
+};
+
+// Where a search looks: the reach it bounds its receivers by, and the segment whose box a grid
+// search walks.
+struct SearchArea {
+  SegmentReach reach;
+  SearchedSegment segment;
+};
+
 // How a grid search bounds the receivers of a segment.
 enum class GridWalk {
   WholeBox,  // every receiver of the box of the search radius around the segment
@@ -235,8 +249,12 @@ inline GridWalk grid_walk(const PressureField& field) {
 // The grid receivers of one segment: the box of the search radius around it, then, walking the
 // reach, the box of its reach and for every (ix, iy) column only the depths inside that reach.
 template <class Visit>
-void visit_grid_receivers(Vec3 a, Vec3 d, float r, const SegmentReach& reach, GridWalk walk,
-                          const PressureField& field, Visit&& visit) {
+void visit_grid_receivers(const SearchArea& area, GridWalk walk, const PressureField& field,
+                          Visit&& visit) {
+  const Vec3 a = area.segment.start;
+  const Vec3 d = area.segment.d;
+  const float r = area.segment.radius;
+  const SegmentReach& reach = area.reach;
   const std::span<const float> xs(field.x_m);
   const std::span<const float> ys(field.y_m);
   const std::span<const float> zs(field.z_m);
@@ -459,20 +477,13 @@ void visit_indexed_array_lanes(const SegmentReach& reach, float step_m, const Re
                         [&](std::size_t k, unsigned bits) { visit(region.points, k, bits); });
 }
 
-// The segment a search is about: from start along d (m), with its search radius (m).
-struct SearchedSegment {
-  Vec3 start;
-  Vec3 d;
-  float radius = 0.0f;
-};
-
-// The receivers of a segment of this reach, by the field's layout: the one dispatch of both beam
-// sums. A reach without bounds takes every array receiver, or the grid's box around the segment.
-// Array receivers of a bounded reach come through visit_indexed(), as each sum asks the index.
+// The receivers of a search area, by the field's layout: the one dispatch of both beam sums. A
+// reach without bounds takes every array receiver, or the grid's box around the segment. Array
+// receivers of a bounded reach come through visit_indexed(), as each sum asks the index.
 template <class Visit, class VisitIndexed>
-void visit_receivers(const PressureField& field, const SegmentReach& reach,
-                     const SearchedSegment& segment, GridWalk walk, Visit&& visit,
-                     VisitIndexed&& visit_indexed) {
+void visit_receivers(const PressureField& field, const SearchArea& area, GridWalk walk,
+                     Visit&& visit, VisitIndexed&& visit_indexed) {
+  const SegmentReach& reach = area.reach;
   if (reach.bounded && field.layout == ReceiverLayout::Polar) {
     visit_polar_receivers(reach, field, visit);
   } else if (reach.bounded && field.has_points()) {
@@ -480,8 +491,7 @@ void visit_receivers(const PressureField& field, const SegmentReach& reach,
   } else if (field.has_points()) {
     visit_all_array_receivers(*field.receiver_positions_m, visit);
   } else {
-    visit_grid_receivers(segment.start, segment.d, segment.radius, reach,
-                         reach.bounded ? walk : GridWalk::WholeBox, field, visit);
+    visit_grid_receivers(area, reach.bounded ? walk : GridWalk::WholeBox, field, visit);
   }
 }
 

@@ -86,22 +86,21 @@ inline Vec3 hessian_times(const SSPSample& s, Vec3 v) {
 }
 
 // Calls make with the fields, in declaration order, of the state advanced from `state` by h with
-// the derivatives k: every integrated field advanced, the bookkeeping fields copied, no bottom hit
-// yet, the sound speed of k, and the plane-wave columns advanced only with kPlaneWave (else at
-// their launch values). Handing make the fields lets it build the new state where it is to stay,
-// from values all worked out first: without default values written before them, nor a temporary
-// copied whole. It runs once or twice a step, so it is always inlined, not called through the
-// module's symbol table.
+// the derivatives k: every integrated field advanced, the bookkeeping fields copied, the sound
+// speed of k, and the plane-wave columns advanced only with kPlaneWave (else at their launch
+// values). Handing make the fields lets it build the new state where it is to stay, from values all
+// worked out first: without default values written before them, nor a temporary copied whole. It
+// runs once or twice a step, so it is always inlined, not called through the module's symbol table.
 template <bool kPlaneWave, class Make>
 [[gnu::always_inline]] inline decltype(auto) with_advanced_fields(const RayState& state,
                                                                   const RayDerivatives& k, float h,
                                                                   Make&& make) {
   constexpr RayState kLaunch{};  // the launch values of the plane-wave columns
-  return make(std::nullopt, state.pos + h * k.dpos, state.slowness + h * k.dslowness,
-              state.phi + h * k.dphi, state.tau + h / k.c, float{state.amp}, float{state.phase},
-              std::uint32_t{state.n_surface}, std::uint32_t{state.n_bottom}, state.p1 + h * k.dp1,
-              state.q1 + h * k.dq1, state.p2 + h * k.dp2, state.q2 + h * k.dq2, float{state.det_q},
-              float{k.c}, kPlaneWave ? state.p1w + h * k.dp1w : kLaunch.p1w,
+  return make(state.pos + h * k.dpos, state.slowness + h * k.dslowness, state.phi + h * k.dphi,
+              state.tau + h / k.c, float{state.phase}, std::uint32_t{state.n_surface},
+              std::uint32_t{state.n_bottom}, state.p1 + h * k.dp1, state.q1 + h * k.dq1,
+              state.p2 + h * k.dp2, state.q2 + h * k.dq2, float{k.c},
+              kPlaneWave ? state.p1w + h * k.dp1w : kLaunch.p1w,
               kPlaneWave ? state.q1w + h * k.dq1w : kLaunch.q1w,
               kPlaneWave ? state.p2w + h * k.dp2w : kLaunch.p2w,
               kPlaneWave ? state.q2w + h * k.dq2w : kLaunch.q2w);

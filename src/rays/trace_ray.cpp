@@ -38,16 +38,13 @@ bool within_range(Vec3 pos, Vec3 source, float max_range_m) {
   return dx * dx + dy * dy < max_range_m * max_range_m;
 }
 
-// Weighs the ray's reflection at this state into the cut-off; true when the ray ends there.
-bool falls_below_cutoff(const RayState& state, const BTYfield& bty, RayCutoff& cutoff) {
-  if (!state.bottom_hit) return false;
-  const BottomHit& hit = *state.bottom_hit;
+// Weighs a bottom hit of the ray into its cut-off; true when the ray ends there.
+bool falls_below_cutoff(const BottomHit& hit, const Model& model, std::vector<float>& remaining) {
   bool below = true;
-  for (std::size_t k = 0; k < cutoff.omegas.size(); ++k) {
-    const Complex32 r = compute_bottom_reflection_coefficient(
-        bty.bottom, hit.slowness_in, hit.normal, bty.water_density, hit.c, cutoff.omegas[k]);
-    cutoff.remaining[k] *= std::hypot(r.re, r.im);
-    below = below && cutoff.remaining[k] < cutoff.min_amplitude;
+  for (std::size_t k = 0; k < model.omegas.size(); ++k) {
+    const Complex32 r = reflection_coefficient(hit, model.bty, model.omegas[k]);
+    remaining[k] *= std::hypot(r.re, r.im);
+    below = below && remaining[k] < model.beam.min_amplitude;
   }
   return below;
 }
@@ -64,9 +61,9 @@ struct RayWalk {
   // walk to it would not move them); at the launch, the interpolation walked the sound-speed cursor
   // there and the search found the bathymetry cursor's cell.
   bool cursors_hold_last = true;
-  float clear = 0.0f;           // clear_depth of the bathymetry
-  RayCutoff* cutoff = nullptr;  // null without a cut-off to weigh
-  std::uint64_t steps = 0;      // steps taken
+  float clear = 0.0f;          // clear_depth of the bathymetry
+  bool weighs_cutoff = false;  // the ray has a cut-off to weigh its bottom hits into
+  std::uint64_t steps = 0;     // steps taken
 };
 
 // Relative to a coordinate (plus 1 m), far above the rounding of the positions and depths that the
@@ -186,21 +183,19 @@ std::size_t reserved_state_count(const BeamSettings& beam) {
 namespace {
 
 // The launch: cursors at the source, room for the expected steps, the launch state.
-RayWalk launch_ray(const Launch& launch, const Model& model, RayCutoff* cutoff,
-                   std::vector<RayState>& states) {
+RayWalk launch_ray(const Launch& launch, const Model& model, RayTrace& trace) {
   RayWalk walk;
+  std::vector<RayState>& states = trace.states;
   walk.ssp_cursor = init_ssp_cursor(model.source, model.ssp);
   const float c0 = interpolate_all_with_cursor(model.source, model.ssp, walk.ssp_cursor).c;
   walk.bty_cursor = init_bty_cursor(model.source, model.bty);
   states.clear();
   states.reserve(reserved_state_count(model.beam));
   states.push_back(launch_state(model.source, c0, launch));
+  clear_bottom_hits(trace.bottom_hits);
   // without frequencies there are no reflection magnitudes to weigh
-  if (cutoff != nullptr && (!(cutoff->min_amplitude > 0.0f) || cutoff->omegas.empty())) {
-    cutoff = nullptr;
-  }
-  if (cutoff != nullptr) cutoff->remaining.assign(cutoff->omegas.size(), 1.0f);
-  walk.cutoff = cutoff;
+  walk.weighs_cutoff = model.beam.min_amplitude > 0.0f && !model.omegas.empty();
+  if (walk.weighs_cutoff) trace.remaining.assign(model.omegas.size(), 1.0f);
   walk.clear = clear_depth(model.bty);
   return walk;
 }
@@ -230,20 +225,23 @@ RayWalk launch_ray(const Launch& launch, const Model& model, RayCutoff* cutoff,
 
 // After a step: the cursors follow the new state, which is repaired at the surface or the bottom;
 // false when the ray ends there (out of range, below the cut-off or out of steps).
-[[gnu::always_inline]] inline bool settle_step(std::vector<RayState>& states, const Model& model,
-                                               RayWalk& walk) {
-  RayState& current = states.back();
+[[gnu::always_inline]] inline bool settle_step(RayTrace& trace, const Model& model, RayWalk& walk) {
+  RayState& current = trace.states.back();
   update_ssp_cursor(current.pos, model.ssp, walk.ssp_cursor);
   update_bty_cursor(current.pos, model.bty, walk.bty_cursor);
+  std::optional<BottomHit> hit;
   if (surely_in_water(current, walk.clear)) {
     walk.bottom.reset();
     walk.cursors_hold_last = true;
   } else {
-    walk.bottom = reflect_boundaries(current, model.bty, walk.bty_cursor);
+    const BoundaryRepair repair = reflect_boundaries(current, model.bty, walk.bty_cursor);
+    walk.bottom = repair.bottom;
     walk.cursors_hold_last = walk.bottom.has_value();
+    hit = repair.hit;
+    if (hit) record_bottom_hit(trace.bottom_hits, trace.states.size() - 1, *hit);
   }
   if (!within_range(current.pos, model.source, model.beam.max_range_m)) return false;
-  if (walk.cutoff != nullptr && falls_below_cutoff(current, model.bty, *walk.cutoff)) return false;
+  if (hit && walk.weighs_cutoff && falls_below_cutoff(*hit, model, trace.remaining)) return false;
   return ++walk.steps != model.beam.max_steps;
 }
 
@@ -280,7 +278,7 @@ template <bool kPlaneWave>
 // evaluates them, so that trace_ray evaluates them for its one ray and trace_rays for four rays
 // together.
 struct TracedRay {
-  std::vector<RayState>* states = nullptr;
+  RayTrace* trace = nullptr;
   RayWalk walk;
   UniformCellSteps uniform_steps = UniformCellSteps::StraightRuns;
   bool done = false;
@@ -298,17 +296,16 @@ struct TracedRay {
     ray.done = true;
     return;
   }
-  prepare_step(*ray.states, model.ssp, ray.walk);
+  prepare_step(ray.trace->states, model.ssp, ray.walk);
   ray.at_midpoint = false;
-  ray.awaited = &ray.states->back();
+  ray.awaited = &ray.trace->states.back();
   ray.awaited_cell = &ray.walk.ssp_cursor;
 }
 
 // The launch of the ray into states, awaiting the derivatives of its first step.
-void launch_traced_ray(const Launch& launch, const Model& model, RayCutoff* cutoff,
-                       std::vector<RayState>& states, TracedRay& ray) {
-  ray.states = &states;
-  ray.walk = launch_ray(launch, model, cutoff, states);
+void launch_traced_ray(const Launch& launch, const Model& model, RayTrace& trace, TracedRay& ray) {
+  ray.trace = &trace;
+  ray.walk = launch_ray(launch, model, trace);
   await_step(ray, model);
 }
 
@@ -321,7 +318,7 @@ template <bool kPlaneWave>
                                                       const BTYCursor& line_cursor,
                                                       const Model& model) {
   RayWalk& walk = ray.walk;
-  const RayState& last = ray.states->back();
+  const RayState& last = ray.trace->states.back();
   const bool cursors_agree =
       line_cursor.ix == walk.bty_cursor.ix && line_cursor.iy == walk.bty_cursor.iy;
   const std::optional<StraightRun> run =
@@ -329,7 +326,7 @@ template <bool kPlaneWave>
           ? straight_run(last.pos, k.dpos, model, walk)
           : std::nullopt;
   if (!run || !goes_on(*run, last.pos)) return RunEnd::NoRun;
-  const RunEnd end = take_straight_run<kPlaneWave>(*run, k, model, walk, *ray.states);
+  const RunEnd end = take_straight_run<kPlaneWave>(*run, k, model, walk, ray.trace->states);
   walk.bottom.reset();  // a bottom out of reach of the first step may not be of the last
   return end;
 }
@@ -341,7 +338,7 @@ template <bool kPlaneWave>
 template <bool kPlaneWave, bool kUniformCells>
 [[gnu::always_inline]] inline void take_derivatives(TracedRay& ray, const RayDerivatives& k,
                                                     const Model& model) {
-  std::vector<RayState>& states = *ray.states;
+  std::vector<RayState>& states = ray.trace->states;
   RayWalk& walk = ray.walk;
   if (ray.at_midpoint) {
     detail::append_advanced<kPlaneWave>(states, k, ray.step.h);
@@ -370,7 +367,7 @@ template <bool kPlaneWave, bool kUniformCells>
     }
     detail::append_advanced<kPlaneWave>(states, k, h);  // Euler, or a midpoint taking k
   }
-  if (settle_step(states, model, walk)) {
+  if (settle_step(*ray.trace, model, walk)) {
     await_step(ray, model);
   } else {
     ray.done = true;
@@ -379,11 +376,11 @@ template <bool kPlaneWave, bool kUniformCells>
 
 // The tracing loop of one ray, evaluating the derivatives it awaits one at a time.
 template <bool kPlaneWave, bool kUniformCells>
-void trace_ray_with(const Launch& launch, const Model& model, RayCutoff* cutoff,
-                    std::vector<RayState>& states, UniformCellSteps uniform_steps) {
+void trace_ray_with(const Launch& launch, const Model& model, RayTrace& trace,
+                    UniformCellSteps uniform_steps) {
   TracedRay ray;
   ray.uniform_steps = uniform_steps;
-  launch_traced_ray(launch, model, cutoff, states, ray);
+  launch_traced_ray(launch, model, trace, ray);
   while (!ray.done) {
     const RayDerivatives k =
         compute_ray_derivatives_in_cell<kPlaneWave>(*ray.awaited, model.ssp, *ray.awaited_cell);
@@ -416,17 +413,17 @@ void trace_ray_with(const Launch& launch, const Model& model, RayCutoff* cutoff,
 
 }  // namespace
 
-void trace_ray(const Launch& launch, const Model& model, RayCutoff* cutoff,
-               std::vector<RayState>& states, UniformCellSteps uniform_steps) {
+void trace_ray(const Launch& launch, const Model& model, RayTrace& trace,
+               UniformCellSteps uniform_steps) {
   const bool cerveny = model.beam.resolved_beam_type == BeamType::Cerveny;
   if (cerveny && model.ssp.has_uniform_cells) {
-    trace_ray_with<true, true>(launch, model, cutoff, states, uniform_steps);
+    trace_ray_with<true, true>(launch, model, trace, uniform_steps);
   } else if (cerveny) {
-    trace_ray_with<true, false>(launch, model, cutoff, states, uniform_steps);
+    trace_ray_with<true, false>(launch, model, trace, uniform_steps);
   } else if (model.ssp.has_uniform_cells) {
-    trace_ray_with<false, true>(launch, model, cutoff, states, uniform_steps);
+    trace_ray_with<false, true>(launch, model, trace, uniform_steps);
   } else {
-    trace_ray_with<false, false>(launch, model, cutoff, states, uniform_steps);
+    trace_ray_with<false, false>(launch, model, trace, uniform_steps);
   }
 }
 
@@ -435,20 +432,19 @@ bool traces_side_by_side(const BeamSettings& beam, const SSPFields& ssp) {
 }
 
 void trace_rays(std::span<const Launch> launches, const Model& model,
-                std::span<RayCutoff* const> cutoffs,
-                std::span<std::vector<RayState>* const> states) {
-  const std::size_t count = states.size();
-  if (count > kSideBySideRays || launches.size() != count || cutoffs.size() != count) {
+                std::span<RayTrace* const> traces) {
+  const std::size_t count = traces.size();
+  if (count > kSideBySideRays || launches.size() != count) {
     throw Fault(std::string(kSideBySideMismatchMessage));
   }
   if (!traces_side_by_side(model.beam, model.ssp)) {
-    for (std::size_t j = 0; j < count; ++j) trace_ray(launches[j], model, cutoffs[j], *states[j]);
+    for (std::size_t j = 0; j < count; ++j) trace_ray(launches[j], model, *traces[j]);
     return;
   }
   static_assert(kSideBySideRays == 4, "one ray to each lane of the evaluation");
   TracedRay lanes[kSideBySideRays];
   for (std::size_t j = 0; j < count; ++j) {
-    launch_traced_ray(launches[j], model, cutoffs[j], *states[j], lanes[j]);
+    launch_traced_ray(launches[j], model, *traces[j], lanes[j]);
   }
   // set up once: every evaluation writes all the fields that the steps read
   RayDerivatives k[kSideBySideRays];

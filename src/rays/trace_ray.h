@@ -7,6 +7,7 @@
 
 #include "common/fault_messages.h"
 #include "common/ray_state.h"
+#include "common/ray_trace.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
 #include "model/launch_fan.h"
@@ -21,27 +22,15 @@ struct RayPath {
   std::vector<Vec3> points;     // x, y, z (m), launch point first
 };
 
-// What ends a ray early: the product of its bottom-reflection magnitudes falling below
-// min_amplitude at every frequency (none without frequencies). The caller owns it and reuses it
-// from ray to ray.
-struct RayCutoff {
-  float min_amplitude = 0.0f;     // 0: no cut-off
-  std::span<const float> omegas;  // angular frequencies (rad/s)
-  std::vector<float> remaining;   // per frequency, the product so far
-};
-
 // How the tracer takes the full steps through a uniform cell over a level bottom: as straight
 // runs that leave out the tests that cannot change them (what runs use), or one by one through the
 // general loop like every other step. Both give the same states, bit for bit.
 enum class UniformCellSteps { StraightRuns, OneByOne };
 
 // Traces one ray of the model from its source, launched at the launch's azimuth (0 along +y, pi/2
-// along +x) and elevation (positive downwards) in radians, until max_steps or max_range_m, into a
-// list the caller reuses from ray to ray: the list is cleared first and keeps its capacity, so a
-// worker pays for growing it only once. The list is never empty. With a cut-off (null for none),
-// the ray ends at the bottom reflection that takes it below the cut-off.
-void trace_ray(const Launch& launch, const Model& model, RayCutoff* cutoff,
-               std::vector<RayState>& states,
+// along +x) and elevation (positive downwards) in radians, until max_steps or max_range_m, or the
+// bottom reflection that takes it below the cut-off. Its states are never empty.
+void trace_ray(const Launch& launch, const Model& model, RayTrace& trace,
                UniformCellSteps uniform_steps = UniformCellSteps::StraightRuns);
 
 // The most rays trace_rays traces side by side.
@@ -53,12 +42,11 @@ inline constexpr std::size_t kSideBySideRays = 4;
 bool traces_side_by_side(const BeamSettings& beam, const SSPFields& ssp);
 
 // Traces up to kSideBySideRays rays as trace_ray traces each, bit for bit: ray j is launched as
-// launches[j] into *states[j], with the cut-off *cutoffs[j] (null for none). Where
-// traces_side_by_side holds, the rays step in turn and their equations are evaluated together;
-// throws Fault when the lists differ in length or hold too many rays.
+// launches[j] into *traces[j]. Where traces_side_by_side holds, the rays step in turn and their
+// equations are evaluated together; throws Fault when the lists differ in length or hold too many
+// rays.
 void trace_rays(std::span<const Launch> launches, const Model& model,
-                std::span<RayCutoff* const> cutoffs,
-                std::span<std::vector<RayState>* const> states);
+                std::span<RayTrace* const> traces);
 
 // Room reserved up front for the states of one ray (a hint only): enough for the steps to
 // max_range_m and no more than max_steps + 1, but never more than kMaxReservedStates.

@@ -88,7 +88,7 @@ ComplexD vertical_root_d(double kt2, ComplexD k) {
 // very high frequencies or with very slow bottom waves. pn, pt: the incident direction's cosine
 // and sine to the normal.
 Complex32 reflection_in_double(const BottomParams& bottom, double pn, double pt, double rho_water,
-                               double c_water, bool conjugate) {
+                               double c_water) {
   const double w = c_water;
   const double k_n = pn * w / c_water;
   const double k_t = pt * w / c_water;
@@ -110,16 +110,17 @@ Complex32 reflection_in_double(const BottomParams& bottom, double pn, double pt,
     t1 = rho_water * (w * w) * ks2 * gamma_p;
     t2 = ComplexD(0.0, k_n * rho_b) * (c_s * c_s) * b;
   }
-  ComplexD r = (t2 - t1) / (t2 + t1);
-  if (conjugate) r = std::conj(r);
+  const ComplexD r = (t2 - t1) / (t2 + t1);
   return {static_cast<float>(r.real()), static_cast<float>(r.imag())};
 }
 
 }  // namespace
 
-Complex32 compute_bottom_reflection_coefficient(const BottomParams& bottom, Vec3 slowness_in,
-                                                Vec3 normal, float rho_water, float c_water,
-                                                float omega) {
+Complex32 compute_bottom_reflection_coefficient(const BottomParams& bottom, const BottomHit& hit,
+                                                float rho_water, float omega) {
+  const Vec3 normal = hit.normal;
+  const Vec3 slowness_in = hit.slowness_in;
+  const float c_water = hit.c;
   const Complex32 one{1.0f, 0.0f};
   const float normal_length = norm(normal);
   if (omega == 0.0f || bottom.kind == BottomKind::Rigid || normal_length <= kTiny) return one;
@@ -161,8 +162,9 @@ Complex32 compute_bottom_reflection_coefficient(const BottomParams& bottom, Vec3
   const Complex32 sum = t2 + t1;
   if (!std::isfinite(sum.re) || !std::isfinite(sum.im)) {
     const double tangential = norm(p - pn * n_hat);
-    return reflection_in_double(bottom, pn * double{c_water}, tangential * c_water, rho_water,
-                                c_water, omega < 0.0f);
+    const Complex32 r = reflection_in_double(bottom, pn * double{c_water}, tangential * c_water,
+                                             rho_water, c_water);
+    return omega < 0.0f ? conj(r) : r;
   }
   if (magnitude(sum) <= kTiny) return one;
   Complex32 r = divide(t2 - t1, sum);

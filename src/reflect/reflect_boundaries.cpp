@@ -91,7 +91,7 @@ void mirror_at_surface(RayState& state) {
   update_frame(state, p, kSurfaceNormal);
 }
 
-void mirror_at_bottom(RayState& state, const BottomSample& bottom) {
+BottomHit mirror_at_bottom(RayState& state, const BottomSample& bottom) {
   const Vec3 n = bottom.normal;
   const Vec3 p = state.slowness;
   const float pn = dot(p, n);
@@ -108,8 +108,8 @@ void mirror_at_bottom(RayState& state, const BottomSample& bottom) {
 
   state.slowness = p - (2.0f * pn) * n;
   state.n_bottom += 1;
-  state.bottom_hit = BottomHit{n, p, state.c};
   update_frame(state, p, n);
+  return {n, p, state.c};
 }
 
 }  // namespace abyx

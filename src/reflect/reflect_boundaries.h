@@ -5,19 +5,27 @@
 #include "bty/bty_cursor.h"
 #include "bty/bty_field.h"
 #include "common/ray_state.h"
+#include "common/ray_trace.h"
 #include "common/vec3.h"
 
 namespace abyx {
 
+// What the repair of a state did: the bottom it evaluated under the state when it tested the bottom
+// and left the state where it was, so that the next step need not evaluate it again (empty after a
+// reflection, or when the surface test decided); and the hit, when it reflected the state at the
+// bottom.
+struct BoundaryRepair {
+  std::optional<BottomSample> bottom;
+  std::optional<BottomHit> hit;
+};
+
 // Repairs the newest state of a ray that has crossed the surface or entered the bottom: puts it
 // back on the boundary, mirrors the slowness, counts the reflection and keeps the beam frame
 // consistent. Tests the surface first; the bathymetry cursor must already hold the cell of the
-// state's (x, y). Hands back the bottom it evaluated under the state when it tested the bottom and
-// left the state where it was, so that the next step need not evaluate it again; empty after a
-// reflection, or when the surface test decided. The tests run after every step and are inline;
-// the repairs below run only at a reflection.
-inline std::optional<BottomSample> reflect_boundaries(RayState& last_state, const BTYfield& bty,
-                                                      const BTYCursor& bty_cursor);
+// state's (x, y). The tests run after every step and are inline; the repairs below run only at a
+// reflection.
+inline BoundaryRepair reflect_boundaries(RayState& last_state, const BTYfield& bty,
+                                         const BTYCursor& bty_cursor);
 
 // The repair at the surface of a state with z <= 0 heading up (slowness z < 0): back to where the
 // straight line along the slowness meets z = 0, just below it, slowness z mirrored, one more
@@ -26,23 +34,21 @@ void mirror_at_surface(RayState& last_state);
 
 // The repair at the bottom of a state with z >= depth heading into it (slowness . normal > 0):
 // back onto the bottom's tangent plane and just inside the water, slowness mirrored about the
-// normal, one more bottom reflection, the hit recorded, frame updated.
-void mirror_at_bottom(RayState& last_state, const BottomSample& bottom);
+// normal, one more bottom reflection, frame updated. Returns what the hit records.
+BottomHit mirror_at_bottom(RayState& last_state, const BottomSample& bottom);
 
-inline std::optional<BottomSample> reflect_boundaries(RayState& last_state, const BTYfield& bty,
-                                                      const BTYCursor& bty_cursor) {
-  last_state.bottom_hit.reset();
+inline BoundaryRepair reflect_boundaries(RayState& last_state, const BTYfield& bty,
+                                         const BTYCursor& bty_cursor) {
   // at or above z = 0 and heading up
   if (last_state.pos.z <= 0.0f && last_state.slowness.z < 0.0f) {
     mirror_at_surface(last_state);
-    return std::nullopt;
+    return {};
   }
   const BottomSample bottom = sample_bottom_from_cursor(last_state.pos, bty, bty_cursor);
   // in the water, or below the bottom but already heading back up: nothing to repair
-  if (!(last_state.pos.z >= bottom.depth)) return bottom;
-  if (!(dot(last_state.slowness, bottom.normal) > 0.0f)) return bottom;
-  mirror_at_bottom(last_state, bottom);
-  return std::nullopt;
+  if (!(last_state.pos.z >= bottom.depth)) return {bottom, std::nullopt};
+  if (!(dot(last_state.slowness, bottom.normal) > 0.0f)) return {bottom, std::nullopt};
+  return {std::nullopt, mirror_at_bottom(last_state, bottom)};
 }
 
 }  // namespace abyx

@@ -39,24 +39,24 @@ Model beam_model(const PressureField& field, const BTYfield& bty, std::span<cons
   return model;
 }
 
-BeamInfluenceCounts add_gaussian_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
+BeamInfluenceCounts add_gaussian_beam(const RayTrace& trace, const BeamLaunch& launch,
                                       const Model& model, ReceiverSearch search,
                                       BeamScratch& scratch, BeamOutputs& out) {
   CountingTally tally;
   if (search == ReceiverSearch::Exhaustive) {
-    sum_geometric_beam<ExhaustiveSearch>(states, launch, model, scratch, out, tally);
+    sum_geometric_beam<ExhaustiveSearch>(trace, launch, model, scratch, out, tally);
   } else {
-    sum_geometric_beam<NarrowedSearch>(states, launch, model, scratch, out, tally);
+    sum_geometric_beam<NarrowedSearch>(trace, launch, model, scratch, out, tally);
   }
   return tally.counts;
 }
 
-BeamInfluenceCounts add_gaussian_beam(const std::vector<RayState>& states, PressureField& field,
+BeamInfluenceCounts add_gaussian_beam(const RayTrace& trace, PressureField& field,
                                       const BTYfield& bty, std::span<const float> omegas,
                                       const BeamLaunch& launch, ReceiverSearch search) {
   BeamScratch scratch;
   BeamOutputs out{field};
-  return add_gaussian_beam(states, launch, beam_model(field, bty, omegas), search, scratch, out);
+  return add_gaussian_beam(trace, launch, beam_model(field, bty, omegas), search, scratch, out);
 }
 
 }  // namespace abyx

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "influence/beam_influence.h"
@@ -27,13 +28,16 @@ struct BeamInfluenceCounts {
 // receivers, their index; geometric beams.
 Model beam_model(const PressureField& field, const BTYfield& bty, std::span<const float> omegas);
 
+// The trace of a ray whose states are given, with no bottom hit.
+inline RayTrace without_hits(std::vector<RayState> states) { return {std::move(states), {}, {}}; }
+
 // The geometric beam with the receiver search chosen; returns the counts.
-BeamInfluenceCounts add_gaussian_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
+BeamInfluenceCounts add_gaussian_beam(const RayTrace& trace, const BeamLaunch& launch,
                                       const Model& model, ReceiverSearch search,
                                       BeamScratch& scratch, BeamOutputs& out);
 
 // The same for a single ray, building the model and working arrays itself.
-BeamInfluenceCounts add_gaussian_beam(const std::vector<RayState>& states, PressureField& field,
+BeamInfluenceCounts add_gaussian_beam(const RayTrace& trace, PressureField& field,
                                       const BTYfield& bty, std::span<const float> omegas,
                                       const BeamLaunch& launch,
                                       ReceiverSearch search = ReceiverSearch::Narrowed);

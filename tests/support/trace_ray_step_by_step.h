@@ -9,10 +9,9 @@
 
 namespace abyx::testing {
 
-// trace_ray without a cut-off, every step through the general loop (no straight runs).
-inline void trace_ray_step_by_step(const Launch& launch, const Model& model,
-                                   std::vector<RayState>& states) {
-  trace_ray(launch, model, nullptr, states, UniformCellSteps::OneByOne);
+// trace_ray with every step through the general loop (no straight runs).
+inline void trace_ray_step_by_step(const Launch& launch, const Model& model, RayTrace& trace) {
+  trace_ray(launch, model, trace, UniformCellSteps::OneByOne);
 }
 
 }  // namespace abyx::testing

@@ -118,7 +118,7 @@ TEST(FitsRaysSideBySide, NeedsRoomForFourRaysPerWorker) {
   SimulationConfig config = sized(1, 1, 1, 1, 1, 1);
   config.beam.max_steps = 999;
   const std::uint64_t one_ray = 1000 * worker_bytes_per_state(run_sizes(config));
-  const std::uint64_t four_rays = one_ray + 1000 * 3 * 2 * sizeof(RayState);
+  const std::uint64_t four_rays = one_ray + 1000 * 3 * 2 * bytes_per_traced_state();
   EXPECT_TRUE(fits_rays_side_by_side(run_sizes(config), 2, 2 * four_rays));
   EXPECT_FALSE(fits_rays_side_by_side(run_sizes(config), 2, 2 * four_rays - 1));
   config.beam.max_steps = std::numeric_limits<std::uint64_t>::max();

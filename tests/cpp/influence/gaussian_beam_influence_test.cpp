@@ -40,11 +40,11 @@ std::vector<RayState> straight_ray(Vec3 dir, std::size_t n) {
 }
 
 // The beam of a ray launched at this elevation in a one-degree fan, at array receivers.
-PressureField beam_field(std::vector<RayState> states, const std::vector<Vec3>& points,
+PressureField beam_field(const RayTrace& trace, const std::vector<Vec3>& points,
                          double elevation_rad, const BTYfield& bty = {},
                          const std::vector<float>& omegas = kOmegas) {
   PressureField field = array_field(points, omegas.size());
-  add_gaussian_beam(states, field, bty, omegas,
+  add_gaussian_beam(trace, field, bty, omegas,
                     {static_cast<float>(elevation_rad), kDegree, kDegree});
   return field;
 }
@@ -102,7 +102,7 @@ TEST_P(HomogeneousBeam, AmplitudeDelayAndPhaseFollowTheSpreadingAndTheGaussian) 
     points.push_back(kOrigin + c.s * dir + static_cast<float>(g1 * width1) * e1 +
                      static_cast<float>(g2 * width2) * e2);
   }
-  const PressureField field = beam_field(straight_ray(dir, 80), points, beta);
+  const PressureField field = beam_field(without_hits(straight_ray(dir, 80)), points, beta);
   for (std::size_t i = 0; i < gammas.size(); ++i) {
     const auto [g1, g2] = gammas[i];
     if (std::abs(g1) + std::abs(g2) > 4.0) {
@@ -157,7 +157,7 @@ TEST_P(ComplexQFreeField, FanAddsUpToThePointSourceField) {
     for (int azimuth = -20; azimuth <= 20; ++azimuth) {
       const std::vector<RayState> states =
           straight_ray(launch_direction(elevation * step, azimuth * step), 110);
-      add_beam(states, {elevation * step, step, step}, model, scratch, out);
+      add_beam(without_hits(states), {elevation * step, step, step}, model, scratch, out);
     }
   }
   for (std::size_t cell = 0; cell < points.size(); ++cell) {
@@ -188,21 +188,23 @@ TEST(GaussianBeamInfluence, ReflectionsWeighOnlyTheSegmentsAfterThem) {
       {0.0f, 0.0f, 1.0f},
       {static_cast<float>(std::cos(graze) / kC0), 0.0f, static_cast<float>(std::sin(graze) / kC0)},
       kC0};
-  states[5].bottom_hit = hit;
-  states[10].bottom_hit = hit;
-  for (std::size_t i = 5; i < states.size(); ++i) states[i].phase = 3.1415927f;
+  for (std::size_t i = 5; i < states.size(); ++i) {
+    states[i].phase = 3.1415927f;
+    states[i].n_surface = 1;
+    states[i].n_bottom = i < 10 ? 1 : 2;
+  }
+  const RayTrace trace{states, {{5, 10}, {hit, hit}}, {}};
   BTYfield bty;
   bty.bottom = {BottomKind::Acoustic, 1600.0f, 0.0f, 1.5f, 2.0f, 0.0f};
   const std::vector<float> omegas{0.0f, kTwoPiF * 100.0f, kTwoPiF * 300.0f};
   std::vector<std::complex<double>> r;
   for (const float omega : omegas) {
-    const Complex32 rk = compute_bottom_reflection_coefficient(bty.bottom, hit.slowness_in,
-                                                               hit.normal, 1.0f, kC0, omega);
+    const Complex32 rk = compute_bottom_reflection_coefficient(bty.bottom, hit, 1.0f, omega);
     r.emplace_back(rk.re, rk.im);
   }
   ASSERT_GT(std::abs(r[1].imag()), 0.05);
   const std::vector<double> mids{45.0, 55.0, 85.0, 125.0};
-  const PressureField field = beam_field(states, on_axis(dir, mids), elevation, bty, omegas);
+  const PressureField field = beam_field(trace, on_axis(dir, mids), elevation, bty, omegas);
   const std::vector<int> reflections_before{0, 1, 1, 2};
   for (std::size_t i = 0; i < mids.size(); ++i) {
     std::vector<std::complex<double>> factors;
@@ -225,7 +227,7 @@ TEST(GaussianBeamInfluence, EverySignChangeOfDetQLowersThePhaseByHalfPi) {
   }
   const std::vector<double> arcs{25.0, 48.0, 72.0, 97.0, 123.0};
   const std::vector<double> phases{0.0, kPi / 2, kPi / 2, kPi, kPi};
-  const PressureField field = beam_field(states, on_axis(dir, arcs), 0.25);
+  const PressureField field = beam_field(without_hits(states), on_axis(dir, arcs), 0.25);
   for (std::size_t i = 0; i < arcs.size(); ++i) {
     const double s = arcs[i];
     expect_arrival(field, i, s, 1.0 / (2 * kPi * std::sqrt(std::abs((s - 45.0) * (s - 95.0)))),
@@ -257,11 +259,10 @@ TEST(GaussianBeamInfluence, StraightStretchesSumAsTheirSegments) {
     points.push_back(kOrigin + static_cast<float>(s) * dir + static_cast<float>(g1 * width) * e1 +
                      static_cast<float>(g2 * width * std::cos(elevation)) * e2);
   }
-  const PressureField whole = beam_field(states, points, elevation);
+  const PressureField whole = beam_field(without_hits(states), points, elevation);
   PressureField parts = array_field(points, kOmegas.size());
   for (std::size_t i = 1; i < states.size(); ++i) {
-    std::vector<RayState> segment{states[i - 1], states[i]};
-    add_gaussian_beam(segment, parts, BTYfield{}, kOmegas,
+    add_gaussian_beam(without_hits({states[i - 1], states[i]}), parts, BTYfield{}, kOmegas,
                       {static_cast<float>(elevation), kDegree, kDegree});
   }
   int reached = 0;
@@ -335,8 +336,8 @@ TEST_P(BoundaryBeam, ReceiversOnTheSearchBoundaryAreFoundByTheNarrowedSearch) {
 
   const std::vector<float> omegas{kTwoPiF * 30.0f, kTwoPiF * 410.0f};
   const auto run = [&](PressureField field, ReceiverSearch search) {
-    const BeamInfluenceCounts counts =
-        add_gaussian_beam(states, field, BTYfield{}, omegas, {0.0f, 1.0f, 1.0f}, search);
+    const BeamInfluenceCounts counts = add_gaussian_beam(without_hits(states), field, BTYfield{},
+                                                         omegas, {0.0f, 1.0f, 1.0f}, search);
     return std::pair{std::move(field), counts};
   };
   const PressureField grid = fixtures::make_field("grid", x, y, z, omegas.size());

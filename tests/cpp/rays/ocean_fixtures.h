@@ -85,9 +85,9 @@ inline std::vector<RayState> trace(Vec3 source, float step_m, std::uint64_t max_
                           .max_steps = max_steps,
                           .max_range_m = max_range_m,
                           .integration_method = method};
-  std::vector<RayState> states;
-  trace_ray({azimuth_rad, elevation_rad}, tracer_model(source, beam, ssp, bty), nullptr, states);
-  return states;
+  RayTrace trace;
+  trace_ray({azimuth_rad, elevation_rad}, tracer_model(source, beam, ssp, bty), trace);
+  return trace.states;
 }
 
 }  // namespace abyx::testing

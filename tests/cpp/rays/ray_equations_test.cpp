@@ -55,7 +55,7 @@ TEST(RayState, IsFiniteWhereItsPositionSlownessTravelTimeAndSpeedAre) {
        {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
         std::numeric_limits<float>::quiet_NaN()}) {
     RayState state;
-    state.phi = state.amp = state.p1.x = state.q2.y = value;
+    state.phi = state.phase = state.p1.x = state.q2.y = value;
     EXPECT_TRUE(is_finite_state(state));
     for (int field = 0; field < 8; ++field) {
       RayState broken;

@@ -184,18 +184,20 @@ TEST(TraceRay, StopsOnFirstStateBeyondRange) {
 // |R| = 1); without frequencies there is nothing to weigh, and the vertical ray bounces for its
 // whole budget, staying finite where its frame is singular.
 TEST(TraceRay, CutOffEndsTheRayAtTheReflectionThatTakesItBelow) {
-  const BeamSettings beam{.step_m = 100.0f, .max_steps = 500, .max_range_m = 1e4f};
-  const Model model = tracer_model({0, 0, 1000}, beam, kGriddedSsp, kGriddedBottom);
+  const BeamSettings beam{
+      .step_m = 100.0f, .max_steps = 500, .max_range_m = 1e4f, .min_amplitude = 1.5f};
+  Model model = tracer_model({0, 0, 1000}, beam, kGriddedSsp, kGriddedBottom);
   const Launch down{0.0f, 90 * 0.017453292f};
-  const std::vector<float> omegas{628.3f};
-  std::vector<RayState> states;
-  RayCutoff cutoff{1.5f, omegas, {}};
-  trace_ray(down, model, &cutoff, states);
-  EXPECT_EQ(states.back().n_bottom, 1u);
-  EXPECT_TRUE(states.back().bottom_hit.has_value());
-  RayCutoff without_frequencies{1.5f, {}, {}};
-  trace_ray(down, model, &without_frequencies, states);
+  model.omegas = {628.3f};
+  RayTrace trace;
+  trace_ray(down, model, trace);
+  EXPECT_EQ(trace.states.back().n_bottom, 1u);
+  EXPECT_TRUE(trace.bottom_hits.states == std::vector<std::size_t>{trace.states.size() - 1});
+  model.omegas.clear();
+  trace_ray(down, model, trace);
+  const std::vector<RayState>& states = trace.states;
   ASSERT_EQ(states.size(), 501u);
+  EXPECT_EQ(trace.bottom_hits.states.size(), states.back().n_bottom);
   EXPECT_TRUE(states.back().n_surface > 0u && states.back().n_bottom > 0u);
   for (const RayState& state : states) {
     ASSERT_TRUE(std::isfinite(state.pos.z) && std::isfinite(state.p1.x) &&
@@ -218,14 +220,23 @@ TEST(TraceRay, TravelTimeNeverFallsBelowZeroFromASourceOnTheSurface) {
 // Whether two states hold the same bits in every field a step writes.
 bool same_bits(const RayState& a, const RayState& b) {
   const auto bits = [](const RayState& s) {
-    const float fields[] = {s.pos.x,      s.pos.y, s.pos.z, s.slowness.x, s.slowness.y,
-                            s.slowness.z, s.phi,   s.tau,   s.amp,        s.phase,
-                            s.p1.x,       s.p1.y,  s.q1.x,  s.q1.y,       s.p2.x,
-                            s.p2.y,       s.q2.x,  s.q2.y,  s.c};
+    const float fields[] = {s.pos.x, s.pos.y, s.pos.z, s.slowness.x, s.slowness.y, s.slowness.z,
+                            s.phi,   s.tau,   s.phase, s.p1.x,       s.p1.y,       s.q1.x,
+                            s.q1.y,  s.p2.x,  s.p2.y,  s.q2.x,       s.q2.y,       s.c};
     return std::bit_cast<std::array<std::uint32_t, std::size(fields)>>(fields);
   };
-  return bits(a) == bits(b) && a.n_surface == b.n_surface && a.n_bottom == b.n_bottom &&
-         a.bottom_hit.has_value() == b.bottom_hit.has_value();
+  return bits(a) == bits(b) && a.n_surface == b.n_surface && a.n_bottom == b.n_bottom;
+}
+
+// Whether two traces hold the same states, bit for bit, and the same bottom hits.
+bool same_trace(const RayTrace& a, const RayTrace& b) {
+  if (a.states.size() != b.states.size() || a.bottom_hits.states != b.bottom_hits.states) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.states.size(); ++i) {
+    if (!same_bits(a.states[i], b.states[i])) return false;
+  }
+  return true;
 }
 
 // Straight runs through uniform cells, and steps that leave out a bottom far below, take the steps
@@ -255,12 +266,8 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
   const BTYfield deep_bty = make_bty(
       linspace(-6000.0f, 6000.0f, 25), linspace(-6000.0f, 6000.0f, 25),
       [](float x, float y) { return 700.0f + std::abs(std::fmod(x + y, 1000.0f)) * 0.5f; });
-  std::vector<RayState> runs;
-  std::vector<RayState> steps;
-  const std::vector<float> omegas{628.3f};
-  const auto cutoff_for = [&](std::size_t ray) {
-    return RayCutoff{ray % 3 == 0 ? 1.5f : 0.0f, omegas, {}};  // a rigid bottom reflects |R| = 1
-  };
+  RayTrace runs;
+  RayTrace steps;
   const auto beam = [](float step_m) {
     return BeamSettings{.step_m = step_m, .max_steps = 700, .max_range_m = 5000.0f};
   };
@@ -271,50 +278,46 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
     for (const IntegrationMethod method : {IntegrationMethod::Rk2, IntegrationMethod::Euler}) {
       model.beam.integration_method = method;
       unbounded.beam.integration_method = method;
+      Model cut = model;  // a rigid bottom reflects |R| = 1: the first hit ends the ray
+      cut.beam.min_amplitude = 1.5f;
+      cut.omegas = {628.3f};
       std::vector<Launch> launches;
-      std::vector<std::vector<RayState>> alone;
+      std::vector<RayTrace> alone;
       for (const float azimuth : {0.3f, 1.2f, 1.5707964f, 2.0f, 3.6f, 4.5f}) {
         for (const float elevation : {-0.7f, -0.2f, -0.02f, 0.0f, 0.05f, 0.4f, 1.0f, 1.5707964f}) {
           SCOPED_TRACE(::testing::Message() << "step " << model.beam.step_m << " azimuth "
                                             << azimuth << " elevation " << elevation);
           const Launch launch{azimuth, elevation};
-          trace_ray(launch, model, nullptr, runs);
+          trace_ray(launch, model, runs);
           testing::trace_ray_step_by_step(launch, unbounded, steps);
-          ASSERT_EQ(runs.size(), steps.size());
-          for (std::size_t i = 0; i < runs.size(); ++i)
-            ASSERT_TRUE(same_bits(runs[i], steps[i])) << i;
-          RayCutoff cutoff = cutoff_for(alone.size());
-          trace_ray(launch, model, &cutoff, runs);
+          ASSERT_TRUE(same_trace(runs, steps));
+          trace_ray(launch, (launches.size() % 2 == 0 ? cut : model), runs);
           alone.push_back(runs);
           launches.push_back(launch);
         }
       }
-      std::vector<RayState> lists[kSideBySideRays];
-      std::vector<RayState>* const states[] = {&lists[0], &lists[1], &lists[2], &lists[3]};
-      for (std::size_t first = 0, count = 4; first < alone.size(); first += count) {
-        count = std::min(1 + (first / 4) % 4, alone.size() - first);  // 1, 2, 3, 4 rays
-        RayCutoff cutoff_list[kSideBySideRays];
-        RayCutoff* cutoffs[kSideBySideRays];
-        for (std::size_t j = 0; j < count; ++j) {
-          cutoff_list[j] = cutoff_for(first + j);
-          cutoffs[j] = &cutoff_list[j];
-        }
-        trace_rays({&launches[first], count}, model, {cutoffs, count}, {states, count});
-        for (std::size_t j = 0; j < count; ++j) {
-          const std::vector<RayState>& expected = alone[first + j];
-          ASSERT_EQ(lists[j].size(), expected.size()) << "ray " << first + j;
-          for (std::size_t i = 0; i < expected.size(); ++i)
-            ASSERT_TRUE(same_bits(lists[j][i], expected[i])) << "ray " << first + j << " " << i;
+      RayTrace lists[kSideBySideRays];
+      RayTrace* const traces[] = {&lists[0], &lists[1], &lists[2], &lists[3]};
+      for (const Model* group_model : {&model, &cut}) {
+        for (std::size_t first = group_model == &cut ? 0 : 1, count = 4; first < alone.size();
+             first += 2 * count) {
+          // 1, 2, 3, 4 rays, each traced alone with the same model
+          count = std::min(1 + (first / 8) % 4, (alone.size() - first + 1) / 2);
+          Launch group[kSideBySideRays];
+          for (std::size_t j = 0; j < count; ++j) group[j] = launches[first + 2 * j];
+          trace_rays({group, count}, *group_model, {traces, count});
+          for (std::size_t j = 0; j < count; ++j) {
+            ASSERT_TRUE(same_trace(lists[j], alone[first + 2 * j])) << "ray " << first + 2 * j;
+          }
         }
       }
     }
   }
   const Model deep = tracer_model({}, {}, deep_ssp, deep_bty);
   EXPECT_TRUE(traces_side_by_side(deep.beam, deep.ssp));
-  RayCutoff* const no_cutoffs[2] = {};
-  std::vector<RayState>* const two[] = {&runs, &steps};
+  RayTrace* const two[] = {&runs, &steps};
   const Launch launches[] = {{0.0f, 0.0f}, {0.0f, 0.0f}};
-  EXPECT_THROW(trace_rays({launches, 1}, deep, no_cutoffs, two), Fault);
+  EXPECT_THROW(trace_rays({launches, 1}, deep, two), Fault);
 }
 
 }  // namespace

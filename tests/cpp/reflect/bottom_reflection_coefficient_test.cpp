@@ -27,7 +27,7 @@ Complex32 coefficient(const BottomParams& b, double theta_deg, double f) {
   const double t = theta_deg * kPi / 180.0;
   const Vec3 p{static_cast<float>(std::sin(t) / kWaterSpeed), 0.0f,
                static_cast<float>(std::cos(t) / kWaterSpeed)};
-  return compute_bottom_reflection_coefficient(b, p, {0, 0, 1}, 1.0f, kWaterSpeed,
+  return compute_bottom_reflection_coefficient(b, {{0, 0, 1}, p, kWaterSpeed}, 1.0f,
                                                static_cast<float>(2 * kPi * f));
 }
 
@@ -102,18 +102,18 @@ TEST(BottomReflectionCoefficient, SeesOnlyTheAngleBetweenSlownessAndNormal) {
   const Vec3 p = std::cos(theta) * n + std::sin(theta) * along;
   const BottomParams b = solid(1800, 600, 2.0f, 0.3f, 0.8f);
   const Complex32 flat = coefficient(b, 50.0, 700 / (2 * kPi));
-  const Complex32 r = compute_bottom_reflection_coefficient(b, 1e3f * p, 1e-4f * n, 1, 1500, 700);
+  const Complex32 r = compute_bottom_reflection_coefficient(b, {1e-4f * n, 1e3f * p, 1500}, 1, 700);
   EXPECT_NEAR(r.re, flat.re, kTolerance);
   EXPECT_NEAR(r.im, flat.im, kTolerance);
 }
 
 TEST(BottomReflectionCoefficient, MatchedBottomGivesPositiveZeroAndAVanishingSumOne) {
   const Complex32 r =
-      compute_bottom_reflection_coefficient(fluid(1, 1), {0, 0, 1}, {0, 0, 1}, 1, 1, 500);
+      compute_bottom_reflection_coefficient(fluid(1, 1), {{0, 0, 1}, {0, 0, 1}, 1}, 1, 500);
   EXPECT_EQ(r, (Complex32{0.0f, 0.0f}));
   EXPECT_FALSE(std::signbit(r.re) || std::signbit(r.im));
   // leaving a matched bottom the two terms are opposite and their sum is zero
-  EXPECT_EQ(compute_bottom_reflection_coefficient(fluid(1, 1), {0, 0, -1}, {0, 0, 1}, 1, 1, 500),
+  EXPECT_EQ(compute_bottom_reflection_coefficient(fluid(1, 1), {{0, 0, 1}, {0, 0, -1}, 1}, 1, 500),
             (Complex32{1.0f, 0.0f}));
 }
 

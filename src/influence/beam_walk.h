@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+#include "common/ray_trace.h"
+#include "common/vec3.h"
+#include "influence/pressure_field.h"
+#include "influence/receiver_search.h"
+#include "influence/reflection_product.h"
+#include "model/model.h"
+
+namespace abyx {
+
+// The one walk of both beam sums along a traced ray. The beam cuts the ray into pieces, each a
+// stretch of its segments that one search serves (a straight stretch, a run of segments); the
+// receivers the search finds go to the beam's kernel; after each piece, the bottom hits up to its
+// end weigh the reflection product that every later piece carries. Beam provides
+//   piece_from(i): the piece that begins with segment i (from state i - 1), ending at state `last`;
+//   search(piece): where the piece looks for receivers, none where it can reach none;
+//   receivers(piece, area): what the search hands its receivers to, with visit(x, cell),
+//     visit_indexed() for array receivers through the index, and finish() once it is done.
+template <class Beam>
+void walk_beam(Beam& beam, const RayTrace& trace, const Model& model, const PressureField& field,
+               ReflectionProduct& product) {
+  const GridWalk walk = grid_walk(field);
+  for (std::size_t i = 1; i < trace.states.size();) {
+    const auto piece = beam.piece_from(i);
+    if (const std::optional<SearchArea> area = beam.search(piece)) {
+      auto receivers = beam.receivers(piece, *area);
+      visit_receivers(
+          field, *area, walk, [&receivers](Vec3 x, std::size_t cell) { receivers.visit(x, cell); },
+          [&receivers] { receivers.visit_indexed(); });
+      receivers.finish();
+    }
+    weigh_bottom_hits_through(piece.last, trace.bottom_hits, model, product);
+    i = piece.last + 1;
+  }
+}
+
+}  // namespace abyx
