@@ -151,7 +151,7 @@ def test_lists_and_any_bottom_keys_the_module_takes_are_run_saved_and_read_back(
         config, keyed, bottom, suffix, tmp_path, monkeypatch):
     (tmp_path / "c.json").write_text(json.dumps(config))
     started = []
-    monkeypatch.setattr(runtime, "run", lambda c: started.append(c) or run(c))
+    monkeypatch.setattr(runtime, "run", lambda c, check: started.append(c) or run(c, check=check))
     assert cli.main(["run", str(tmp_path / "c.json"), "-o", str(tmp_path / f"r{suffix}"), "--progress"]) == 0
     assert started[0]["beam"]["show_progress"] is True
     saved, want = files.load(tmp_path / f"r{suffix}"), results.to_arrays(run(keyed), keyed)
