@@ -17,13 +17,14 @@ def test_free_field_configuration_gives_spherical_spreading_at_every_receiver(po
     cfg = abyx_tools.config(depth_m=5000.0, source_depth_m=2500.0, freq_hz=100.0, ranges_m=[200.0, 500.0, 1000.0],
                             depths_m=[2400.0, 2500.0], bearings_deg=bearings, polar=polar)
     field = abyx_tools.to_arrays(abyx.run_simulation(cfg), cfg)
-    x, y, z = (np.ravel(v) for v in field.positions_m())
-    if polar:  # the axes sorted: range, then bearing 0 before 90, then depth
-        assert field.pressure.shape == (1, 3, 2, 2) and (x[3], y[3], z[3]) == pytest.approx((200.0, 0.0, 2500.0), abs=1e-3)
+    assert field.pressure.shape == (1, 3, 2, 2) and field.is_polar  # range x bearing x depth, axes sorted, both ways
+    x, y, z = (np.ravel(v) for v in field.positions_m())  # in the run's receiver order
+    if polar:  # range, then bearing 0 before 90, then depth
+        assert (x[3], y[3], z[3]) == pytest.approx((200.0, 0.0, 2500.0), abs=1e-3)
     else:  # bearing by bearing, range by range, depth by depth
         assert (x[6], y[6], z[7]) == pytest.approx((200.0, 0.0, 2500.0), abs=1e-3)
-    distance = np.linalg.norm(np.stack([x, y, z - 2500.0], axis=1), axis=1)
-    np.testing.assert_allclose(field.transmission_loss_db[0].ravel(), 20.0 * np.log10(distance), atol=0.5)
+    distance = np.sqrt(field.x_m[:, :, None] ** 2 + field.y_m[:, :, None] ** 2 + (field.z_m - 2500.0) ** 2)
+    np.testing.assert_allclose(field.transmission_loss_db[0], 20.0 * np.log10(distance), atol=0.5)
 
 
 @pytest.mark.parametrize("bearings", [[350.0], [90.0, 350.0], [0.0, 0.3], [0.0, 15.3]])
