@@ -12,6 +12,7 @@ whatever the module refuses itself: a value of the wrong type is left to its mes
 
 from __future__ import annotations
 
+import bisect
 import difflib
 import json
 import math
@@ -182,64 +183,106 @@ def _water(cfg: Mapping[str, Any]) -> List[Finding]:
     return findings
 
 
-def _receiver_points(cfg: Mapping[str, Any]) -> Optional[List[Tuple[float, float, float]]]:
-    """Every receiver (the corners of a grid), or None when the section is not readable."""
+@dataclass(frozen=True)
+class _Receivers:
+    """The receivers as columns: their x and y (the axes of a grid, else one pair per column, laid
+    out as the result's), the depths and how many receivers stand in each column."""
+
+    x: List[float]
+    y: List[float]
+    z: List[float]
+    per_column: int
+    grid: bool
+
+    @property
+    def count(self) -> int:
+        return (len(self.x) * len(self.y) if self.grid else len(self.x)) * self.per_column
+
+    def outside(self, box: Tuple[float, float, float, float]) -> int:
+        """Receivers beyond the horizontal box (x0, x1, y0, y1)."""
+        x0, x1, y0, y1 = box
+        if self.grid:
+            inside = sum(x0 <= x <= x1 for x in self.x) * sum(y0 <= y <= y1 for y in self.y)
+            return (len(self.x) * len(self.y) - inside) * self.per_column
+        return sum(not (x0 <= x <= x1 and y0 <= y <= y1) for x, y in zip(self.x, self.y)) * self.per_column
+
+    def beyond(self, centre: Tuple[float, float], distance: float) -> int:
+        """Receivers farther than `distance` horizontally from `centre` (a thousandth of a metre spared)."""
+        reach = distance * (1.0 + 1e-9) + 1e-3
+        if not self.grid:
+            far = sum(math.hypot(x - centre[0], y - centre[1]) > reach for x, y in zip(self.x, self.y))
+            return far * self.per_column
+        ys, count = sorted(self.y), 0
+        for x in self.x:  # per x, the y within reach are one interval
+            half = math.sqrt(max(reach * reach - (x - centre[0]) ** 2, 0.0)) if abs(x - centre[0]) <= reach else -1.0
+            count += len(ys) - (bisect.bisect_right(ys, centre[1] + half) - bisect.bisect_left(ys, centre[1] - half))
+        return count * self.per_column
+
+    def farthest(self, centre: Tuple[float, float]) -> float:
+        xs, ys = ((min(self.x), max(self.x)), (min(self.y), max(self.y))) if self.grid else (self.x, self.y)
+        pairs = [(a, b) for a in xs for b in ys] if self.grid else list(zip(xs, ys))
+        return max(math.hypot(a - centre[0], b - centre[1]) for a, b in pairs)
+
+
+def _receivers(cfg: Mapping[str, Any], source: List[float]) -> Optional[_Receivers]:
+    """The receivers, or None when the section is not readable."""
     receivers = cfg.get("receivers")
     x, y, z = (_numbers(receivers, k) or [] for k in ("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"))
     if not (isinstance(receivers, Mapping) and x and y and z):
         return None
     layout = receivers.get("config_type")
     if layout == "array" and len(x) == len(y) == len(z):
-        return list(zip(x, y, z))
+        return _Receivers(x, y, z, 1, False)
     if layout == "grid":
-        return [(a, b, c) for a in (min(x), max(x)) for b in (min(y), max(y)) for c in (min(z), max(z))]
-    source = _numbers(cfg.get("source"), "position")
-    if layout == "polar" and source is not None and len(source) == 3:
-        return [(source[0] + r * math.sin(math.radians(b)), source[1] + r * math.cos(math.radians(b)), c)
-                for r in x for b in y for c in (min(z), max(z))]
+        return _Receivers(x, y, z, len(z), True)
+    if layout == "polar":
+        bearings = [math.radians(b) for b in y]
+        columns = [(source[0] + r * math.sin(b), source[1] + r * math.cos(b)) for r in x for b in bearings]
+        return _Receivers([c[0] for c in columns], [c[1] for c in columns], z, len(z), False)
     return None
 
 
-def _outside(points: List[Tuple[float, float, float]], section: Any, keys: Tuple[str, str]) -> int:
-    """How many points lie beyond the horizontal axes of a grid (an axis of one node covers everything)."""
+def _box(section: Any, keys: Tuple[str, str]) -> Optional[Tuple[float, float, float, float]]:
+    """The horizontal extent of a grid, None where an axis of one node covers everything."""
     axes = [_numbers(section, k) for k in keys]
     if any(a is None or len(a) < 2 for a in axes):
-        return 0
+        return None
     (x0, x1), (y0, y1) = ((min(a), max(a)) for a in axes)  # type: ignore[arg-type]
-    return sum(not (x0 <= x <= x1 and y0 <= y <= y1) for x, y, _ in points)
+    return x0, x1, y0, y1
 
 
 def _reach(cfg: Mapping[str, Any]) -> List[Finding]:
     """Receivers the run cannot reach or that lie off the environment's grids, and rays that stop too soon."""
-    points, source = _receiver_points(cfg), _numbers(cfg.get("source"), "position")
+    source = _numbers(cfg.get("source"), "position")
+    receivers = _receivers(cfg, source) if source is not None and len(source) == 3 else None
+    if receivers is None or source is None:
+        return []
     beam = cfg.get("beam")
     step, steps, max_range = (_numbers(beam, k) for k in ("step_m", "max_steps", "max_range_m"))
-    if points is None or source is None or len(source) != 3:
-        return []
-    findings = []
+    findings, total, centre = [], receivers.count, (source[0], source[1])
     for name, keys in (("ssp", ("x_ssp_m", "y_ssp_m")), ("bathymetry", ("x_bty_m", "y_bty_m"))):
-        outside = _outside(points, cfg.get(name), keys)
+        box = _box(cfg.get(name), keys)
+        outside = receivers.outside(box) if box else 0
         if outside:
-            findings.append(Finding(WARNING, f"{name}.{keys[0]}", f"receivers: {outside} of {len(points)} receivers "
+            findings.append(Finding(WARNING, f"{name}.{keys[0]}", f"receivers: {outside} of {total} receivers "
                                     f"lie outside the {name} grid in x or y: the module holds its edge values there; "
                                     f"widen {keys[0]} and {keys[1]}"))
-    distances = [math.hypot(x - source[0], y - source[1]) for x, y, _ in points]
-    farthest = max(distances)
-    if max_range and farthest > max_range[0] > 0.0:
-        beyond = sum(d > max_range[0] for d in distances)
-        findings.append(Finding(WARNING, "beam.max_range_m", f"receivers: {beyond} of {len(points)} receivers lie "
-                                f"beyond beam.max_range_m = {max_range[0]:g} m (the farthest at {farthest:.6g} m): no "
+    farthest, limit = receivers.farthest(centre), max_range[0] if max_range else 0.0
+    beyond = receivers.beyond(centre, limit) if limit > 0.0 else 0
+    if beyond:
+        findings.append(Finding(WARNING, "beam.max_range_m", f"receivers: {beyond} of {total} receivers lie "
+                                f"beyond beam.max_range_m = {limit:g} m (the farthest at {farthest:.6g} m): no "
                                 f"ray reaches them and their TL is NaN; raise max_range_m to {farthest * 1.05:.6g}"))
-    needed = min(farthest, max_range[0]) if max_range else farthest
+    needed = min(farthest, limit) if limit > 0.0 else farthest
     if step and steps and step[0] > 0.0 and 0.0 < steps[0] * step[0] < needed:
         findings.append(Finding(WARNING, "beam.max_steps", f"beam: max_steps x step_m = {steps[0]:g} x {step[0]:g} "
                                 f"m = {steps[0] * step[0]:.6g} m of path, short of the receivers at up to "
                                 f"{needed:.6g} m: rays stop before them and their TL is NaN; raise max_steps "
                                 f"to at least {math.ceil(2.0 * needed / step[0])}"))
-    if max_range and max_range[0] >= _KILOMETRES_M and all(max(abs(x), abs(y), abs(z)) < _KM_LIKE_M
-                                                           for x, y, z in points):
+    largest = max(max(abs(v) for v in receivers.x), max(abs(v) for v in receivers.y), max(abs(v) for v in receivers.z))
+    if limit >= _KILOMETRES_M and largest < _KM_LIKE_M:
         findings.append(Finding(WARNING, "receivers", f"receivers: every receiver coordinate is below {_KM_LIKE_M:g} m "
-                                f"while beam.max_range_m is {max_range[0]:g} m: positions are in metres, not km"))
+                                f"while beam.max_range_m is {limit:g} m: positions are in metres, not km"))
     return findings
 
 
