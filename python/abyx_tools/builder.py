@@ -14,7 +14,7 @@ from collections.abc import Mapping, Sequence
 from typing import Any, Dict, List, Optional, Tuple
 
 from abyx_tools._extras import require
-from abyx_tools.checks import enforce
+from abyx_tools.checks import enforce_built
 from abyx_tools.fans import FanSpacing, suggest_fan
 from abyx_tools.runtime import plain_config
 
@@ -361,7 +361,7 @@ def config(
     cfg["source"]["launch_elev_deg"] = _floats(elevations_deg, "elevations_deg", bounds=(-90.0, 90.0), unit="deg")
     cfg["source"]["launch_azim_deg"] = _floats(azimuths_deg, "azimuths_deg", bounds=(-720.0, 720.0), unit="deg")
     if check:
-        enforce(cfg, stacklevel=2, warned_already=True)
+        enforce_built(cfg, stacklevel=2)
     return cfg
 
 

@@ -326,21 +326,37 @@ def check(config: Any) -> List[Finding]:
     return _keys(cfg) + _shapes(cfg) + _water(cfg) + _reach(cfg) + _source(cfg)
 
 
-def enforce(config: Any, stacklevel: int = 2, warned_already: bool = False) -> None:
+def enforce(config: Any, stacklevel: int = 2) -> None:
     """Raises ValueError with the errors of `check(config)`, one a line; otherwise issues each warning
-    as a UserWarning (not again for a configuration whose warnings `config()` just issued)."""
+    as a UserWarning, unless `config()` built this configuration and issued them already."""
+    findings = _unless_refused(config)
+    if findings and _text(config) not in _WARNED:
+        _issue(findings, stacklevel + 1)
+
+
+def enforce_built(config: Any, stacklevel: int = 2) -> None:
+    """`enforce` for a configuration `config()` built: its warnings are issued now and not again when
+    it runs."""
+    findings = _unless_refused(config)
+    if findings:
+        _WARNED[_text(config)] = None
+        while len(_WARNED) > _WARNED_KEPT:
+            _WARNED.popitem(last=False)
+        _issue(findings, stacklevel + 1)
+
+
+def _unless_refused(config: Any) -> List[Finding]:
     findings = check(config)
     errors = [f.message for f in findings if f.level == ERROR]
     if errors:
         raise ValueError("\n".join(errors))
-    if not findings:
-        return
-    text = json.dumps(plain_config(config), sort_keys=True, default=repr)
-    if text in _WARNED and not warned_already:
-        return
-    if warned_already:
-        _WARNED[text] = None
-        while len(_WARNED) > _WARNED_KEPT:
-            _WARNED.popitem(last=False)
+    return findings
+
+
+def _text(config: Any) -> str:
+    return json.dumps(plain_config(config), sort_keys=True, default=repr)
+
+
+def _issue(findings: List[Finding], stacklevel: int) -> None:
     for finding in findings:
         warnings.warn(f"abyx_tools: {finding.message}", UserWarning, stacklevel=stacklevel + 1)

@@ -66,3 +66,8 @@ def test_sound_configurations_have_no_findings_and_the_module_keeps_its_own_faul
         at.run(make_config(**{"+ssp": {"c_m_s": [1500.0] * 6}}), check=False)
     with pytest.raises(RuntimeError, match="missing field `freq_hz`"):
         at.run(make_config(source=ROUGH_SOURCE), check=False)
+    with pytest.warns(UserWarning, match="0.5 Hz is below 1 Hz") as caught:
+        built = at.config(depth_m=100.0, source_depth_m=30.0, freq_hz=0.5, ranges_m=[500.0], depths_m=[20.0])
+        at.run(built)  # config's warning is not repeated
+        at.run(make_config(**{"+source": {"freq_hz": [0.5]}}))
+    assert [w.filename for w in caught] == [__file__] * 2  # at the caller's line
