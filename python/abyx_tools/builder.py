@@ -51,6 +51,7 @@ _RANGE = (0.0, _FARTHEST_M)
 _DEPTH = (0.0, _DEEPEST_M)
 _SPEED = (0.0, _FASTEST_M_S)  # above 0
 _BEARING = (-360.0, 360.0)
+_POSITIVE_DOWN = "{} (positive down: negate elevations)"
 
 
 def _is_number(value: Any) -> bool:
@@ -173,7 +174,7 @@ def _bathymetry_grid(depth_m: Any, source: Tuple[float, float, float], half_widt
     span = lambda centre: [centre - half_width, centre + half_width]  # noqa: E731
     if isinstance(depth_m, Mapping) and "z_m" in depth_m:
         x, y = (_floats(depth_m[k], f"depth_m {k}", bounds=_DISTANCE, unit="m") for k in ("x_m", "y_m"))
-        z = np.asarray(_floats(np.ravel(depth_m["z_m"]), "depth_m z_m", bounds=_DEPTH, unit="m"))
+        z = np.asarray(_floats(np.ravel(depth_m["z_m"]), _POSITIVE_DOWN.format("depth_m z_m"), bounds=_DEPTH, unit="m"))
         if np.shape(depth_m["z_m"]) != (len(x), len(y)):
             raise ValueError(
                 f"depth_m z_m must have the shape (len(x_m), len(y_m)) = {(len(x), len(y))}, got "
@@ -181,10 +182,10 @@ def _bathymetry_grid(depth_m: Any, source: Tuple[float, float, float], half_widt
             )
         return x, y, z.ravel().tolist()
     if _is_number(depth_m):
-        return span(xs), span(ys), [_number(depth_m, "depth_m", _DEPTH, "m", above_low=True)] * 4
+        return span(xs), span(ys), [_number(depth_m, _POSITIVE_DOWN.format("depth_m"), _DEPTH, "m", above_low=True)] * 4
     first, second = _two_lists(depth_m, "depth_m", ("ranges_m", "depths_m"))
     ranges = _floats(first, "depth_m ranges", bounds=_DISTANCE, unit="m")
-    depths = _floats(second, "depth_m depths (positive down: negate elevations)", bounds=_DEPTH, unit="m")
+    depths = _floats(second, _POSITIVE_DOWN.format("depth_m depths"), bounds=_DEPTH, unit="m")
     if len(ranges) != len(depths) or any(b <= a for a, b in zip(ranges, ranges[1:])):
         raise ValueError("a depth profile is (ranges_m, depths_m) of equal lengths, ranges increasing")
     bearing = math.radians(bearing_deg)
