@@ -51,7 +51,7 @@ _RANGE = (0.0, _FARTHEST_M)
 _DEPTH = (0.0, _DEEPEST_M)
 _SPEED = (0.0, _FASTEST_M_S)  # above 0
 _BEARING = (-360.0, 360.0)
-_POSITIVE_DOWN = "{} (positive down: negate elevations)"
+_POSITIVE_DOWN = "depths are positive down: negate elevations"
 
 
 def _is_number(value: Any) -> bool:
@@ -64,9 +64,9 @@ def _is_number(value: Any) -> bool:
 
 
 def _floats(values: Any, what: str, may_be_empty: bool = False, bounds: Tuple[float, float] = _ANY,
-            unit: str = "", above_low: bool = False) -> List[float]:
+            unit: str = "", above_low: bool = False, hint: str = "") -> List[float]:
     """One or more finite numbers within `bounds` (above the low one when `above_low`), or a
-    ValueError that names the argument and what it may hold."""
+    ValueError that names the argument and what it may hold (and `hint` for a value below them)."""
     low, high = bounds
     allowed = ("" if bounds == _ANY else
                f" in {'(' if above_low else '['}{low:g}, {high:g}] {unit}".rstrip())
@@ -79,14 +79,17 @@ def _floats(values: Any, what: str, may_be_empty: bool = False, bounds: Tuple[fl
     wrong = ~np.isfinite(array) | (array > high) | ((array <= low) if above_low else (array < low))
     if np.any(wrong):
         kind = "a finite number" if array.size == 1 else "finite numbers"
-        raise ValueError(f"{what} must be {kind}{allowed}, got {array[wrong][0]:g}")
+        value = array[wrong][0]
+        told = f"; {hint}" if hint and value < low else ""
+        raise ValueError(f"{what} must be {kind}{allowed}, got {value:g}{told}")
     return [float(v) for v in array]
 
 
-def _number(value: Any, what: str, bounds: Tuple[float, float], unit: str, above_low: bool = False) -> float:
+def _number(value: Any, what: str, bounds: Tuple[float, float], unit: str, above_low: bool = False,
+            hint: str = "") -> float:
     if not _is_number(value):
         raise ValueError(f"{what} must be a number, got {value!r}")
-    return _floats(value, what, bounds=bounds, unit=unit, above_low=above_low)[0]
+    return _floats(value, what, bounds=bounds, unit=unit, above_low=above_low, hint=hint)[0]
 
 
 def _two_lists(value: Any, what: str, names: Tuple[str, str]) -> Tuple[Any, Any]:
@@ -174,7 +177,7 @@ def _bathymetry_grid(depth_m: Any, source: Tuple[float, float, float], half_widt
     span = lambda centre: [centre - half_width, centre + half_width]  # noqa: E731
     if isinstance(depth_m, Mapping) and "z_m" in depth_m:
         x, y = (_floats(depth_m[k], f"depth_m {k}", bounds=_DISTANCE, unit="m") for k in ("x_m", "y_m"))
-        z = np.asarray(_floats(np.ravel(depth_m["z_m"]), _POSITIVE_DOWN.format("depth_m z_m"), bounds=_DEPTH, unit="m"))
+        z = np.asarray(_floats(np.ravel(depth_m["z_m"]), "depth_m z_m", bounds=_DEPTH, unit="m", hint=_POSITIVE_DOWN))
         if np.shape(depth_m["z_m"]) != (len(x), len(y)):
             raise ValueError(
                 f"depth_m z_m must have the shape (len(x_m), len(y_m)) = {(len(x), len(y))}, got "
@@ -182,10 +185,10 @@ def _bathymetry_grid(depth_m: Any, source: Tuple[float, float, float], half_widt
             )
         return x, y, z.ravel().tolist()
     if _is_number(depth_m):
-        return span(xs), span(ys), [_number(depth_m, _POSITIVE_DOWN.format("depth_m"), _DEPTH, "m", above_low=True)] * 4
+        return span(xs), span(ys), [_number(depth_m, "depth_m", _DEPTH, "m", above_low=True, hint=_POSITIVE_DOWN)] * 4
     first, second = _two_lists(depth_m, "depth_m", ("ranges_m", "depths_m"))
     ranges = _floats(first, "depth_m ranges", bounds=_DISTANCE, unit="m")
-    depths = _floats(second, _POSITIVE_DOWN.format("depth_m depths"), bounds=_DEPTH, unit="m")
+    depths = _floats(second, "depth_m depths", bounds=_DEPTH, unit="m", hint=_POSITIVE_DOWN)
     if len(ranges) != len(depths) or any(b <= a for a, b in zip(ranges, ranges[1:])):
         raise ValueError("a depth profile is (ranges_m, depths_m) of equal lengths, ranges increasing")
     bearing = math.radians(bearing_deg)

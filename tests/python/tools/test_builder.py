@@ -86,7 +86,7 @@ POINT = {"source_depth_m": 10.0, "receiver_points": [(0, 100, 5)]}
     ({**POINT, "depth_m": [[0, 100], [5000, 80]]}, "ambiguous: two pairs or two lists.*tuple \\(ranges_m, depths_m\\)"),
     ({**POINT, "sound_speed": [[0, 1500], [100, 1520]]}, "sound_speed=.* ambiguous.*'z_m': \\[...\\], 'c_m_s'"),
     ({**POINT, "depth_m": [100, 80]}, "depth_m must be a number, .* got an array of shape \\(2,\\)"),
-    ({**POINT, "depth_m": ([0, 5000], [-100, -80])}, "depths \\(positive down: negate elevations\\) .* got -100"),
+    ({**POINT, "depth_m": ([0, 5000], [-100, -80])}, "^depth_m depths must .* got -100; depths are positive down: negate elevations$"),
 ])
 def test_incomplete_or_contradictory_studies_are_refused(arguments, message):
     with pytest.raises(ValueError, match=message):
