@@ -57,7 +57,9 @@ class FieldArrays:
     coordinates of each receiver (length n each). In polar mode `range_m` and `bearing_deg` are the
     first two axes, `z_m` the third, and `x_m`, `y_m` the horizontal position of every (range,
     bearing) pair, shaped (n_range, n_bearing): from the source when the arrays know its position,
-    else relative to it."""
+    else relative to it. Receivers listed as points that lie on ranges x depths along bearings take
+    the polar layout too (with the run's configuration), `receiver_index` holding the run's index
+    of each and `x_m`, `y_m` their positions as the run returned them."""
 
     frequency_hz: Any  # (nf,) float32, the source frequencies (Hz)
     pressure: Any  # complex64, (nf, nx, ny, nz) in grid mode, (nf, n) in array mode
