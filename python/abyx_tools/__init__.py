@@ -12,6 +12,8 @@
 * `config`: a whole configuration from water depth, sound speed, bottom (named sediments too),
   source, receivers and fan.
 * `run`: one run of a configuration that may hold NumPy arrays.
+* `check`: the mistakes of a configuration that the module would accept without a word (`Finding`
+  records); `run`, `sweep`, `config` and `abyx run` warn of them, or refuse them, by default.
 * `suggest_fan`: the launch spacings geometric beams need for a configuration's frequency and range.
 * `abyx_tools.schema`: the configuration and the result as TypedDicts.
 * the `abyx` command line (`abyx run`, `abyx plot`, also `python -m abyx_tools`).
@@ -30,11 +32,13 @@ __all__ = [
     "ArrivalArrays",
     "FanSpacing",
     "FieldArrays",
+    "Finding",
     "RayPath",
     "SavedRun",
     "__version__",
     "arrival_arrays",
     "arrivals",
+    "check",
     "complex_pressure",
     "config",
     "impulse_response",
@@ -66,6 +70,8 @@ __version__ = _installed_version()
 # replace the function of that name.
 _HOMES = {
     "config": "abyx_tools.builder",
+    "Finding": "abyx_tools.checks",
+    "check": "abyx_tools.checks",
     "ArrivalArrays": "abyx_tools.arrival_tables",
     "arrival_arrays": "abyx_tools.arrival_tables",
     "arrivals": "abyx_tools.arrival_tables",

@@ -7,6 +7,7 @@ from abyx_tools.arrival_tables import (
     impulse_response as impulse_response,
 )
 from abyx_tools.builder import config as config
+from abyx_tools.checks import Finding as Finding, check as check
 from abyx_tools.dataset import complex_pressure as complex_pressure, to_dataset as to_dataset
 from abyx_tools.fans import FanSpacing as FanSpacing, suggest_fan as suggest_fan
 from abyx_tools.files import SavedRun as SavedRun, load as load, save as save

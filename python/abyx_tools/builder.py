@@ -9,10 +9,12 @@ from __future__ import annotations
 
 import math
 import numbers
+import warnings
 from collections.abc import Mapping, Sequence
 from typing import Any, Dict, List, Optional, Tuple
 
 from abyx_tools._extras import require
+from abyx_tools.checks import enforce_built
 from abyx_tools.fans import FanSpacing, suggest_fan
 from abyx_tools.runtime import plain_config
 
@@ -36,6 +38,20 @@ SEDIMENTS: Dict[str, Dict[str, float]] = {
 _NICE_STEPS_DEG = (2.0, 1.0, 0.5, 0.25, 0.2, 0.1, 0.05, 0.02, 0.01)
 _STEEPEST_DEG = 80.0  # the automatic fan's elevations reach this far up and down
 _PROFILE_NODES = 101  # grid nodes per axis for a depth profile along an oblique bearing
+# What the arguments may hold: horizontal distances and coordinates (m), depths (m), speeds (m/s),
+# frequencies (Hz) and angles (deg); the module's own limits where it has them.
+_FARTHEST_M = 1e7
+_DEEPEST_M = 2e4
+_FASTEST_M_S = 1e5
+_HIGHEST_HZ = 1e9
+_MOST_STEPS = 1e7
+_ANY = (-math.inf, math.inf)
+_DISTANCE = (-_FARTHEST_M, _FARTHEST_M)
+_RANGE = (0.0, _FARTHEST_M)
+_DEPTH = (0.0, _DEEPEST_M)
+_SPEED = (0.0, _FASTEST_M_S)  # above 0
+_BEARING = (-360.0, 360.0)
+_POSITIVE_DOWN = "depths are positive down: negate elevations"
 
 
 def _is_number(value: Any) -> bool:
@@ -47,11 +63,58 @@ def _is_number(value: Any) -> bool:
     return isinstance(value, numbers.Real)
 
 
-def _floats(values: Any, what: str, may_be_empty: bool = False) -> List[float]:
-    array = np.atleast_1d(np.asarray(values, dtype=np.float64))
-    if array.ndim != 1 or (array.size == 0 and not may_be_empty) or not np.all(np.isfinite(array)):
-        raise ValueError(f"{what} must be one or more finite numbers")
+def _floats(values: Any, what: str, may_be_empty: bool = False, bounds: Tuple[float, float] = _ANY,
+            unit: str = "", above_low: bool = False, hint: str = "") -> List[float]:
+    """One or more finite numbers within `bounds` (above the low one when `above_low`), or a
+    ValueError that names the argument and what it may hold (and `hint` for a value below them)."""
+    low, high = bounds
+    allowed = ("" if bounds == _ANY else
+               f" in {'(' if above_low else '['}{low:g}, {high:g}] {unit}".rstrip())
+    try:
+        array = np.atleast_1d(np.asarray(values, dtype=np.float64))
+    except (TypeError, ValueError):
+        raise ValueError(f"{what} must be one or more finite numbers{allowed}, got {values!r}") from None
+    if array.ndim != 1 or (array.size == 0 and not may_be_empty):
+        raise ValueError(f"{what} must be one or more finite numbers{allowed}, got {values!r}")
+    wrong = ~np.isfinite(array) | (array > high) | ((array <= low) if above_low else (array < low))
+    if np.any(wrong):
+        kind = "a finite number" if array.size == 1 else "finite numbers"
+        value = array[wrong][0]
+        told = f"; {hint}" if hint and value < low else ""
+        raise ValueError(f"{what} must be {kind}{allowed}, got {value:g}{told}")
     return [float(v) for v in array]
+
+
+def _number(value: Any, what: str, bounds: Tuple[float, float], unit: str, above_low: bool = False,
+            hint: str = "") -> float:
+    if not _is_number(value):
+        raise ValueError(f"{what} must be a number, got {value!r}")
+    return _floats(value, what, bounds=bounds, unit=unit, above_low=above_low, hint=hint)[0]
+
+
+def _two_lists(value: Any, what: str, names: Tuple[str, str]) -> Tuple[Any, Any]:
+    """A profile's two lists from the tuple (first, second), the dict of their names, or an array of
+    n (first, second) pairs or of the two lists; a 2 x 2 list or array could be either and is refused."""
+    if isinstance(value, Mapping):
+        if set(value) != set(names):
+            raise ValueError(f"{what} as a profile dict takes the keys {names[0]} and {names[1]}, got {sorted(value)}")
+        return value[names[0]], value[names[1]]
+    forms = f"the tuple ({names[0]}, {names[1]}), the dict {{'{names[0]}': [...], '{names[1]}': [...]}}"
+    if isinstance(value, tuple) and len(value) == 2 and not any(_is_number(v) for v in value):
+        return value
+    try:
+        array = np.asarray(value, dtype=np.float64)
+    except (TypeError, ValueError):
+        raise ValueError(f"{what} must be a number, {forms} or a list of pairs, got {value!r}") from None
+    if array.ndim == 2 and array.shape == (2, 2):
+        raise ValueError(f"{what}={value!r} is ambiguous: two pairs or two lists? write it as {forms}, or "
+                         "give three or more pairs")
+    if array.ndim == 2 and array.shape[1] == 2:
+        return array[:, 0], array[:, 1]
+    if array.ndim == 2 and array.shape[0] == 2:
+        return array[0], array[1]
+    raise ValueError(f"{what} must be a number, {forms} or a list of ({names[0]}, {names[1]}) pairs, got an "
+                     f"array of shape {array.shape}")
 
 
 def _bottom_model(bottom: Any) -> Dict[str, Any]:
@@ -76,7 +139,8 @@ def _receivers(source: Tuple[float, float, float], ranges_m: Any, depths_m: Any,
         raise ValueError("polar=True lays out ranges_m x bearings_deg x depths_m; receiver_grid and receiver_points "
                          "have their own layouts")
     if receiver_grid is not None:
-        x, y, z = (_floats(axis, f"receiver_grid {name}") for axis, name in zip(receiver_grid, "xyz"))
+        x, y, z = (_floats(axis, f"receiver_grid {name}", bounds=_DEPTH if name == "z" else _DISTANCE, unit="m")
+                   for axis, name in zip(receiver_grid, "xyz"))
         corners = [(a, b, c) for a in (x[0], x[-1]) for b in (y[0], y[-1]) for c in (z[0], z[-1])]
         return {"config_type": "grid", "x_rcvr_m": x, "y_rcvr_m": y, "z_rcvr_m": z}, corners
     if receiver_points is not None:
@@ -85,11 +149,14 @@ def _receivers(source: Tuple[float, float, float], ranges_m: Any, depths_m: Any,
             points = points[None, :]
         if points.ndim != 2 or points.shape[1:] != (3,) or points.size == 0 or not np.all(np.isfinite(points)):
             raise ValueError("receiver_points must be finite (x, y, z) triples")
+        _floats(points[:, :2].ravel(), "receiver_points x and y", bounds=_DISTANCE, unit="m")
+        _floats(points[:, 2], "receiver_points z", bounds=_DEPTH, unit="m")
     else:
         if depths_m is None:
             raise ValueError("ranges_m needs depths_m")
-        ranges, depths = _floats(ranges_m, "ranges_m"), _floats(depths_m, "depths_m")
-        bearings_deg = _floats(bearings_deg, "bearings_deg")
+        ranges = _floats(ranges_m, "ranges_m", bounds=_RANGE, unit="m")
+        depths = _floats(depths_m, "depths_m", bounds=_DEPTH, unit="m")
+        bearings_deg = _floats(bearings_deg, "bearings_deg", bounds=_BEARING, unit="deg")
         bearings = [math.radians(b) for b in bearings_deg]
         points = np.array([(source[0] + r * math.sin(b), source[1] + r * math.cos(b), z)
                            for b in bearings for r in ranges for z in depths])
@@ -108,17 +175,20 @@ def _bathymetry_grid(depth_m: Any, source: Tuple[float, float, float], half_widt
     bearing (constant across it), or a 2-D grid."""
     xs, ys = source[0], source[1]
     span = lambda centre: [centre - half_width, centre + half_width]  # noqa: E731
-    if isinstance(depth_m, Mapping):
-        x, y = _floats(depth_m["x_m"], "depth_m x_m"), _floats(depth_m["y_m"], "depth_m y_m")
-        z = np.asarray(depth_m["z_m"], dtype=np.float64)
-        if z.shape != (len(x), len(y)):
+    if isinstance(depth_m, Mapping) and "z_m" in depth_m:
+        x, y = (_floats(depth_m[k], f"depth_m {k}", bounds=_DISTANCE, unit="m") for k in ("x_m", "y_m"))
+        z = np.asarray(_floats(np.ravel(depth_m["z_m"]), "depth_m z_m", bounds=_DEPTH, unit="m", hint=_POSITIVE_DOWN))
+        if np.shape(depth_m["z_m"]) != (len(x), len(y)):
             raise ValueError(
-                f"depth_m z_m must have the shape (len(x_m), len(y_m)) = {(len(x), len(y))}, got {z.shape}"
+                f"depth_m z_m must have the shape (len(x_m), len(y_m)) = {(len(x), len(y))}, got "
+                f"{np.shape(depth_m['z_m'])}"
             )
         return x, y, z.ravel().tolist()
     if _is_number(depth_m):
-        return span(xs), span(ys), [float(depth_m)] * 4
-    ranges, depths = (_floats(v, "depth_m profile") for v in depth_m)
+        return span(xs), span(ys), [_number(depth_m, "depth_m", _DEPTH, "m", above_low=True, hint=_POSITIVE_DOWN)] * 4
+    first, second = _two_lists(depth_m, "depth_m", ("ranges_m", "depths_m"))
+    ranges = _floats(first, "depth_m ranges", bounds=_DISTANCE, unit="m")
+    depths = _floats(second, "depth_m depths", bounds=_DEPTH, unit="m", hint=_POSITIVE_DOWN)
     if len(ranges) != len(depths) or any(b <= a for a, b in zip(ranges, ranges[1:])):
         raise ValueError("a depth profile is (ranges_m, depths_m) of equal lengths, ranges increasing")
     bearing = math.radians(bearing_deg)
@@ -138,22 +208,44 @@ def _bathymetry_grid(depth_m: Any, source: Tuple[float, float, float], half_widt
 
 
 def _sound_speed_grid(sound_speed: Any, source: Tuple[float, float, float], half_width: float,
-                      deepest: float) -> Dict[str, List[float]]:
+                      deepest: float, check: bool) -> Dict[str, List[float]]:
     span = lambda centre: [centre - half_width, centre + half_width]  # noqa: E731
     x, y = span(source[0]), span(source[1])
-    if isinstance(sound_speed, Mapping):
-        x, y, z = (_floats(sound_speed[k], f"sound_speed {k}") for k in ("x_m", "y_m", "z_m"))
-        c = np.asarray(sound_speed["c_m_s"], dtype=np.float64)
-        if c.shape != (len(x), len(y), len(z)):
-            raise ValueError(f"sound_speed c_m_s must have the shape {(len(x), len(y), len(z))}, got {c.shape}")
-        return {"x_ssp_m": x, "y_ssp_m": y, "z_ssp_m": z, "c_m_s": c.ravel().tolist()}
+    if isinstance(sound_speed, Mapping) and "x_m" in sound_speed:
+        x, y, z = (_floats(sound_speed[k], f"sound_speed {k}", bounds=_DEPTH if k == "z_m" else _DISTANCE, unit="m")
+                   for k in ("x_m", "y_m", "z_m"))
+        c = _floats(np.ravel(sound_speed["c_m_s"]), "sound_speed c_m_s", bounds=_SPEED, unit="m/s", above_low=True)
+        if np.shape(sound_speed["c_m_s"]) != (len(x), len(y), len(z)):
+            raise ValueError(f"sound_speed c_m_s must have the shape {(len(x), len(y), len(z))}, got "
+                             f"{np.shape(sound_speed['c_m_s'])}")
+        return {"x_ssp_m": x, "y_ssp_m": y, "z_ssp_m": z, "c_m_s": c}
     if _is_number(sound_speed):
-        z, c = [0.0, deepest], [float(sound_speed)] * 2
+        z, c = [0.0, deepest], [_number(sound_speed, "sound_speed", _SPEED, "m/s", above_low=True)] * 2
     else:
-        z, c = (_floats(v, "sound_speed profile") for v in sound_speed)
+        first, second = _two_lists(sound_speed, "sound_speed", ("z_m", "c_m_s"))
+        z = _floats(first, "sound_speed depths", bounds=_DEPTH, unit="m")
+        c = _floats(second, "sound_speed speeds", bounds=_SPEED, unit="m/s", above_low=True)
         if len(z) != len(c):
             raise ValueError("a sound-speed profile is (z_m, c_m_s) of equal lengths")
+        z, c = _reaching(z, c, deepest, check)
     return {"x_ssp_m": x, "y_ssp_m": y, "z_ssp_m": z, "c_m_s": c * 4}
+
+
+def _reaching(z: List[float], c: List[float], deepest: float, check: bool) -> Tuple[List[float], List[float]]:
+    """A profile from the surface to `deepest`, its end values held beyond its ends (as the module
+    would hold them), said in a warning when `check`."""
+    added = []
+    if z[0] > 0.0:
+        z, c = [0.0, *z], [c[0], *c]
+        added.append(f"starts at z = {z[1]:g} m: held at {c[0]:g} m/s up to the surface")
+    if z[-1] < deepest:
+        z, c = [*z, deepest], [*c, c[-1]]
+        added.append(f"ends at z = {z[-2]:g} m, above the deepest point at {deepest:g} m: held at {c[-1]:g} m/s "
+                     "down to it")
+    if added and check:
+        warnings.warn(f"abyx_tools: sound_speed: the profile {'; it '.join(added)}; give the profile down to the "
+                      "seabed to choose otherwise", UserWarning, stacklevel=4)
+    return z, c
 
 
 def _azimuths_around(bearings: List[float], d: float) -> List[float]:
@@ -197,15 +289,20 @@ def config(
     azimuths_deg: Any = None,
     max_range_m: Optional[float] = None,
     step_m: Optional[float] = None,
+    check: bool = True,
     **beam: Any,
 ) -> Dict[str, Any]:
     """A full configuration for `abyx.run_simulation`, as a plain dict.
 
-    * `depth_m`: the water depth, a number; or (ranges_m, depths_m), depth against range from the
-      source along `bathymetry_bearing_deg` (default: the first of `bearings_deg`), the same across
-      it; or {"x_m", "y_m", "z_m"} with z_m shaped (len(x_m), len(y_m)).
-    * `sound_speed`: m/s, a number; or a profile (z_m, c_m_s); or {"x_m", "y_m", "z_m", "c_m_s"}
-      with c_m_s shaped (nx, ny, nz).
+    * `depth_m`: the water depth, a number; or a profile of depth against range from the source
+      along `bathymetry_bearing_deg` (default: the first of `bearings_deg`), the same across it: the
+      tuple (ranges_m, depths_m), the dict {"ranges_m", "depths_m"}, or n (range, depth) pairs (a
+      2 x 2 list, pairs or lists, is refused); or {"x_m", "y_m", "z_m"} with z_m shaped
+      (len(x_m), len(y_m)). Depths are positive down.
+    * `sound_speed`: m/s, a number; or a profile: the tuple (z_m, c_m_s), the dict {"z_m", "c_m_s"}
+      or n (z, c) pairs, extended with its end values to the surface and to the deepest point of
+      the bottom, receivers and source (with a warning); or {"x_m", "y_m", "z_m", "c_m_s"} with
+      c_m_s shaped (nx, ny, nz).
     * `bottom`: "rigid", a sediment of `SEDIMENTS` ("clay", "silt", "sand", "gravel") or a
       bottom_model dict.
     * the source: `source_depth_m` (at x = y = 0) or `source_position_m`; `freq_hz`, none, one or more.
@@ -221,27 +318,32 @@ def config(
     * `max_range_m` (default 5 % beyond the farthest receiver), `step_m` (default a five-hundredth
       of the range, from 1 to 50 m); any other keyword is a key of the beam section
       (`beam_type="cerveny"`, `arrivals=True`, ...).
+    * `check`: refuse a number outside its range up front (ValueError naming the argument and the
+      range) and check the configuration built (`abyx_tools.checks`): its warnings as UserWarnings,
+      its errors as a ValueError. The ranges are always checked.
     """
     if (source_depth_m is None) == (source_position_m is None):
         raise ValueError("give the source as source_depth_m or as source_position_m, one of them")
-    source = (0.0, 0.0, float(source_depth_m)) if source_depth_m is not None else tuple(
-        _floats(source_position_m, "source_position_m"))
-    if len(source) != 3:
-        raise ValueError("source_position_m must be (x, y, z)")
+    if not isinstance(polar, (bool, np.bool_)):
+        raise ValueError(f"polar must be True or False, got {polar!r}")
+    source = _source(source_depth_m, source_position_m)
+    frequencies = _floats(freq_hz, "freq_hz", may_be_empty=True, bounds=(-_HIGHEST_HZ, _HIGHEST_HZ), unit="Hz")
     receivers, positions = _receivers(source, ranges_m, depths_m, bearings_deg, receiver_grid, receiver_points,
                                       polar)
     farthest = max(math.hypot(x - source[0], y - source[1]) for x, y, _ in positions)
-    max_range = float(max_range_m) if max_range_m is not None else max(1.05 * farthest, 100.0)
+    max_range = (_number(max_range_m, "max_range_m", _RANGE, "m", above_low=True) if max_range_m is not None
+                 else max(1.05 * farthest, 100.0))
     half_width = 1.1 * max_range + 10.0
-    profile_bearing = (float(bathymetry_bearing_deg) if bathymetry_bearing_deg is not None
-                       else _floats(bearings_deg, "bearings_deg")[0])
+    profile_bearing = (_number(bathymetry_bearing_deg, "bathymetry_bearing_deg", _BEARING, "deg")
+                       if bathymetry_bearing_deg is not None else _floats(bearings_deg, "bearings_deg")[0])
     x_bty, y_bty, z_bty = _bathymetry_grid(depth_m, source, half_width, profile_bearing)
     deepest = max(max(z_bty), max(p[2] for p in positions), source[2], 1.0)
-    step = float(step_m) if step_m is not None else min(max(max_range / 500.0, 1.0), 50.0)
+    step = (_number(step_m, "step_m", (max_range / _MOST_STEPS, max_range), "m (from max_range_m / 1e7 up to "
+                    "max_range_m)") if step_m is not None else min(max(max_range / 500.0, 1.0), 50.0))
     cfg: Dict[str, Any] = {
-        "ssp": _sound_speed_grid(sound_speed, source, half_width, deepest),
+        "ssp": _sound_speed_grid(sound_speed, source, half_width, deepest, check),
         "bathymetry": {"x_bty_m": x_bty, "y_bty_m": y_bty, "z_bty_m": z_bty, "bottom_model": _bottom_model(bottom)},
-        "source": {"position": list(source), "freq_hz": _floats(freq_hz, "freq_hz", may_be_empty=True),
+        "source": {"position": list(source), "freq_hz": frequencies,
                    "launch_elev_deg": [0.0], "launch_azim_deg": [0.0]},
         "receivers": receivers,
         "beam": {"step_m": step, "max_steps": int(math.ceil(10.0 * max_range / step)) + 10, "max_range_m": max_range,
@@ -260,6 +362,17 @@ def config(
             azimuths_deg = [d * i for i in range(int(round(360.0 / d)))]
         else:  # ten spacings either side of each receiver bearing
             azimuths_deg = _azimuths_around(_floats(bearings_deg, "bearings_deg"), d)
-    cfg["source"]["launch_elev_deg"] = _floats(elevations_deg, "elevations_deg")
-    cfg["source"]["launch_azim_deg"] = _floats(azimuths_deg, "azimuths_deg")
+    cfg["source"]["launch_elev_deg"] = _floats(elevations_deg, "elevations_deg", bounds=(-90.0, 90.0), unit="deg")
+    cfg["source"]["launch_azim_deg"] = _floats(azimuths_deg, "azimuths_deg", bounds=(-720.0, 720.0), unit="deg")
+    if check:
+        enforce_built(cfg, stacklevel=2)
     return cfg
+
+
+def _source(depth_m: Any, position_m: Any) -> Tuple[float, float, float]:
+    if depth_m is not None:
+        return (0.0, 0.0, _number(depth_m, "source_depth_m", _DEPTH, "m"))
+    position = _floats(position_m, "source_position_m", bounds=_DISTANCE, unit="m")
+    if len(position) != 3:
+        raise ValueError("source_position_m must be (x, y, z)")
+    return (position[0], position[1], _floats(position[2], "source_position_m z", bounds=_DEPTH, unit="m")[0])

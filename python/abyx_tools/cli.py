@@ -1,6 +1,6 @@
 """The `abyx` command line: run a configuration file, and draw a result file.
 
-    abyx run config.json -o result.nc [--threads N] [--no-progress]
+    abyx run config.json -o result.nc [--threads N] [--no-progress] [--no-check]
     abyx plot result.nc --depth 50 [-o picture.png]
 
 Also reachable as `python -m abyx_tools`. The exit status is 0 on success, 1 when the input is
@@ -86,6 +86,13 @@ def _parser() -> argparse.ArgumentParser:
     )
     progress.add_argument(
         "--no-progress", dest="progress", action="store_false", help="show no progress"
+    )
+    run.add_argument(
+        "--no-check",
+        dest="check",
+        action="store_false",
+        help="run without the toolkit's checks of the configuration (mistakes the module accepts "
+        "silently); the module's own validation stays",
     )
 
     plot = commands.add_parser(
@@ -183,7 +190,7 @@ def _run(args: argparse.Namespace) -> int:
         require_netcdf()  # a missing extra is reported before the run, not after it
     # sections written as lists take the command line's progress and are saved with their keys
     config = keyed_config(_read_config(args.config))
-    result = _simulate(_with_progress(config, args.progress), args.threads)
+    result = _simulate(_with_progress(config, args.progress), args.threads, args.check)
     try:
         save(output, result, config)
     except OSError as error:
@@ -206,9 +213,9 @@ def _with_progress(config: Any, progress: Optional[bool]) -> Any:
     return config
 
 
-def _simulate(config: Any, threads: Optional[int]) -> Any:
-    """One run on `threads` workers; its warnings are written to standard error as their text, its
-    refusal raised as a CommandError with the module's message."""
+def _simulate(config: Any, threads: Optional[int], check: bool = True) -> Any:
+    """One run on `threads` workers, checked first unless `check` is false; its warnings are written
+    to standard error as their text, its refusal raised as a CommandError with its message."""
     import abyx
 
     if threads is not None:
@@ -220,8 +227,8 @@ def _simulate(config: Any, threads: Optional[int]) -> Any:
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         try:
-            result = runtime.run(config)  # looked up at each call, so that it can be replaced
-        except (RuntimeError, MemoryError) as error:  # with the notes that say where the problem lies
+            result = runtime.run(config, check=check)  # looked up at each call, so that it can be replaced
+        except (RuntimeError, MemoryError, ValueError) as error:  # with the notes that say where the problem lies
             raise CommandError("\n".join([str(error), *getattr(error, "__notes__", [])])) from None
         except abyx.PanicException as fault:
             raise CommandError(f"internal fault: {fault}") from None

@@ -5,7 +5,10 @@ Layout of the dataset:
 * coordinates `frequency_hz`; in grid mode the axes `x_m`, `y_m`, `z_m` as dimensions; in array mode a
   `receiver` dimension (0 .. n-1) with `x_m`, `y_m`, `z_m` as coordinate variables along it; in polar
   mode the axes `range_m`, `bearing_deg`, `z_m` as dimensions, with `x_m`, `y_m` along (`range_m`,
-  `bearing_deg`);
+  `bearing_deg`); receivers listed as points that `to_arrays` shapes as polar ones (ranges x depths
+  along bearings) as well, with a variable `receiver_index` (the run's index of each receiver), and
+  along a single bearing as `range_m`, `z_m` only, `bearing_deg` a scalar coordinate
+  (`receiver_layout` "range_depth");
 * variables `pressure_re`, `pressure_im` (float32; `complex_pressure` gives the complex view) and
   `transmission_loss_db` (frequency_hz + receiver dimensions), `delay_s` and `amplitude` (receiver
   dimensions), and with the incoherent intensity `intensity` and `incoherent_transmission_loss_db`
@@ -39,17 +42,28 @@ xr = require("xarray", "abyx_tools.dataset")
 
 __all__ = ["CONFIG_ATTRIBUTE", "complex_pressure", "config_of", "field_of", "ray_paths_of", "to_dataset"]
 
-_RECEIVER_DIMS = {"grid": ("x_m", "y_m", "z_m"), "array": ("receiver",), "polar": ("range_m", "bearing_deg", "z_m")}
+_RECEIVER_DIMS = {"grid": ("x_m", "y_m", "z_m"), "array": ("receiver",), "polar": ("range_m", "bearing_deg", "z_m"),
+                  "range_depth": ("range_m", "z_m")}
 
 
 def _layout(field: FieldArrays) -> str:
-    return "array" if field.is_array else "polar" if field.is_polar else "grid"
+    if field.is_array:
+        return "array"
+    if field.is_polar:
+        return "range_depth" if field.receiver_index is not None and field.bearing_deg.size == 1 else "polar"
+    return "grid"
+
+
+def _section(values: Any) -> Any:
+    """Receiver-shaped values (frequency first or not) without their single bearing."""
+    return np.take(values, 0, axis=np.ndim(values) - 2)
 
 
 def _field_variables(field: FieldArrays) -> Dict[str, Any]:
     # Pressure is held as two real variables, so that the plain Dataset.to_netcdf writes it;
     # complex_pressure gives the complex view.
-    dims = _RECEIVER_DIMS[_layout(field)]
+    layout = _layout(field)
+    dims = _RECEIVER_DIMS[layout]
     per_frequency = ("frequency_hz",) + dims
     variables = {
         "pressure_re": (
@@ -87,6 +101,11 @@ def _field_variables(field: FieldArrays) -> Dict[str, Any]:
             field.incoherent_transmission_loss_db,
             {"long_name": "incoherent transmission loss", "units": "dB re 1 m"},
         )
+    if field.receiver_index is not None:
+        variables["receiver_index"] = (dims, np.asarray(field.receiver_index, dtype=np.int32),
+                                       {"long_name": "the run's index of the receiver"})
+    if layout == "range_depth":
+        variables = {name: (v[0], _section(v[1]), *v[2:]) for name, v in variables.items()}
     return variables
 
 
@@ -99,6 +118,12 @@ def _coordinates(field: FieldArrays) -> Dict[str, Any]:
         coords["x_m"] = ("receiver", field.x_m, metres)
         coords["y_m"] = ("receiver", field.y_m, metres)
         coords["z_m"] = ("receiver", field.z_m, depth)
+    elif _layout(field) == "range_depth":
+        coords["range_m"] = ("range_m", field.range_m, metres)
+        coords["bearing_deg"] = ((), field.bearing_deg[0], {"units": "degree"})
+        coords["z_m"] = ("z_m", field.z_m, depth)
+        coords["x_m"] = ("range_m", field.x_m[:, 0], metres)
+        coords["y_m"] = ("range_m", field.y_m[:, 0], metres)
     elif field.is_polar:
         coords["range_m"] = ("range_m", field.range_m, metres)
         coords["bearing_deg"] = ("bearing_deg", field.bearing_deg, {"units": "degree"})

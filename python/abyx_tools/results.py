@@ -6,7 +6,9 @@ The module returns flat lists in row-major order (last index fastest) with an ex
 * grid mode: pressure and transmission loss (frequency, nx, ny, nz), delay and amplitude
   (nx, ny, nz);
 * array mode: pressure and transmission loss (frequency, receiver), delay and amplitude
-  (receiver,);
+  (receiver,); but with the run's configuration, receivers that lie on ranges x depths along one
+  or more bearings from the source (as `abyx_tools.config` lays them out), every combination once,
+  in any order, are shaped as polar ones, their axes sorted;
 * polar mode: pressure and transmission loss (frequency, range, bearing, depth), delay and
   amplitude (range, bearing, depth).
 
@@ -55,7 +57,9 @@ class FieldArrays:
     coordinates of each receiver (length n each). In polar mode `range_m` and `bearing_deg` are the
     first two axes, `z_m` the third, and `x_m`, `y_m` the horizontal position of every (range,
     bearing) pair, shaped (n_range, n_bearing): from the source when the arrays know its position,
-    else relative to it."""
+    else relative to it. Receivers listed as points that lie on ranges x depths along bearings take
+    the polar layout too (with the run's configuration), `receiver_index` holding the run's index
+    of each and `x_m`, `y_m` their positions as the run returned them."""
 
     frequency_hz: Any  # (nf,) float32, the source frequencies (Hz)
     pressure: Any  # complex64, (nf, nx, ny, nz) in grid mode, (nf, n) in array mode
@@ -70,6 +74,7 @@ class FieldArrays:
     in_water: Any = None  # bool, receiver shape: not below the seabed (known with the run's config)
     range_m: Any = None  # float32, polar mode only: the ranges from the source (m)
     bearing_deg: Any = None  # float32, polar mode only: the bearings (deg, 0 along +y, 90 along +x)
+    receiver_index: Any = None  # int, receivers listed as points but shaped as polar: the result's index of each
 
     @property
     def is_polar(self) -> bool:
@@ -83,7 +88,11 @@ class FieldArrays:
         n3 = self.z_m.size
         if self.is_polar:
             x, y = (np.repeat(np.ravel(v), n3) for v in (self.x_m, self.y_m))
-            return x, y, np.tile(self.z_m, self.x_m.size)
+            z = np.tile(self.z_m, self.x_m.size)
+            if self.receiver_index is None:
+                return x, y, z
+            order = np.ravel(self.receiver_index)
+            return tuple(_placed(values, order) for values in (x, y, z))
         x, y, z = np.meshgrid(self.x_m, self.y_m, self.z_m, indexing="ij")
         return x.ravel(), y.ravel(), z.ravel()
 
@@ -252,7 +261,7 @@ def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = N
             raise ValueError(
                 f"array-mode shape {shape} does not match {positions.shape[0]} receiver positions"
             )
-        return FieldArrays(
+        points = FieldArrays(
             frequency_hz=frequency,
             pressure=pressure.reshape(nf, n1),
             delay_s=delay,
@@ -265,6 +274,7 @@ def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = N
             intensity=None if intensity is None else intensity.reshape(nf, n1),
             in_water=_in_water(config, positions[:, 0], positions[:, 1], positions[:, 2]),
         )
+        return points if config is None else _polar_from_points(points, config)
     polar = "range_m" in field
     axes = []
     for key, size in (("range_m" if polar else "x_m", n1), ("bearing_deg" if polar else "y_m", n2), ("z_m", n3)):
@@ -292,6 +302,90 @@ def to_arrays(result: Mapping[str, Any], config: Optional[Mapping[str, Any]] = N
         in_water=_in_water(config, column_x, column_y, axes[2][None, None, :]),
         range_m=axes[0] if polar else None,
         bearing_deg=axes[1] if polar else None,
+    )
+
+
+def _placed(values: Any, order: Any) -> Any:
+    placed = np.empty_like(values)
+    placed[order] = values
+    return placed
+
+
+def _clusters(values: Any, tolerance: float) -> Tuple[Any, Any]:
+    """The distinct values (ascending, the first of each cluster) and the cluster of each value: values
+    within `tolerance` (relative, at least 1) of their neighbour below are one."""
+    order = np.argsort(values, kind="stable")
+    ordered = values[order]
+    starts = np.concatenate([[True], np.diff(ordered) > tolerance * np.maximum(1.0, np.abs(ordered[1:]))])
+    labels = np.empty(values.size, dtype=np.intp)
+    labels[order] = np.cumsum(starts) - 1
+    return ordered[starts], labels
+
+
+def _polar_product(config: Mapping[str, Any], count: int) -> Optional[Tuple[Any, Any, Any, Any]]:
+    """Ranges, bearings (deg, 0 to 360), depths and the receiver index shaped (range, bearing, depth)
+    of an array of `count` receivers that holds every combination of them once, or None. A receiver
+    at the source's own x and y lies on every bearing: those are given their bearings in the order
+    the others first take them."""
+    cfg = keyed_config(config)
+    receivers, source = cfg.get("receivers"), source_position_of(config)
+    if not isinstance(receivers, Mapping) or receivers.get("config_type") != "array" or source is None:
+        return None
+    try:
+        x, y, z = (np.asarray(receivers[k], dtype=np.float64) for k in ("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"))
+    except (KeyError, TypeError, ValueError):
+        return None
+    if not (x.shape == y.shape == z.shape == (count,)) or count < 2:
+        return None
+    dx, dy = x - source[0], y - source[1]
+    r = np.hypot(dx, dy)
+    at_source = r <= 1e-9 * np.maximum(1.0, np.abs(x) + np.abs(y))
+    bearing = np.degrees(np.arctan2(dx, dy)) % 360.0
+    if at_source.all():
+        return None
+    ranges, ir = _clusters(r, 1e-9)
+    depths, iz = _clusters(np.abs(z), 0.0)
+    bearings, ib = _clusters(bearing[~at_source], 1e-9)
+    in_order_seen = np.argsort(np.unique(ib, return_index=True)[1])
+    ib_all = np.zeros(count, dtype=np.intp)
+    ib_all[~at_source] = ib
+    for k in range(depths.size if at_source.any() else 0):  # the j-th at depth k takes the j-th bearing
+        here = np.flatnonzero(at_source & (iz == k))
+        if here.size != bearings.size:
+            return None
+        ib_all[here] = in_order_seen
+    shape = (ranges.size, bearings.size, depths.size)
+    if int(np.prod(shape)) != count:
+        return None
+    index = np.full(shape, -1, dtype=np.intp)
+    index[ir, ib_all, iz] = np.arange(count)
+    if np.any(index < 0):
+        return None  # some combination twice, another missing
+    return ranges, bearings, depths, index
+
+
+def _polar_from_points(field: FieldArrays, config: Mapping[str, Any]) -> FieldArrays:
+    """An array-mode field whose receivers form a product of ranges, bearings and depths, shaped as a
+    polar one with its receiver_index; else the field as it is."""
+    product = _polar_product(config, field.x_m.size)
+    if product is None:
+        return field
+    ranges, bearings, depths, index = product
+    x, y = field.x_m[index[:, :, 0]], field.y_m[index[:, :, 0]]
+    return replace(
+        field,
+        pressure=field.pressure[:, index],
+        delay_s=field.delay_s[index],
+        amplitude=field.amplitude[index],
+        x_m=x,
+        y_m=y,
+        z_m=np.asarray(depths, np.float32),
+        is_array=False,
+        intensity=None if field.intensity is None else field.intensity[:, index],
+        in_water=None if field.in_water is None else np.asarray(field.in_water)[index],
+        range_m=np.asarray(ranges, np.float32),
+        bearing_deg=np.asarray(bearings, np.float32),
+        receiver_index=index,
     )
 
 

@@ -110,13 +110,20 @@ def set_worker_threads(count: int) -> None:
     os.environ[NUM_THREADS_VARIABLE] = wanted
 
 
-def run(config: SimulationConfig | Mapping[str, Any], progress: bool = False) -> Result:
+def run(config: SimulationConfig | Mapping[str, Any], progress: bool = False, check: bool = True) -> Result:
     """Runs one simulation with `abyx.run_simulation` on a plain copy of `config` (see
-    `plain_config`) and returns its result dict. Warnings and exceptions are the module's own. The
+    `plain_config`) and returns its result dict. With `check` the configuration is checked first
+    (`abyx_tools.checks`): its mistakes are UserWarnings, or a ValueError where no answer can be
+    right; otherwise warnings and exceptions are the module's own. The
     run is interruptible (Ctrl-C raises KeyboardInterrupt, other threads run meanwhile) unless the
     configuration sets `beam.interruptible` itself. `progress` shows a live bar of the rays (tqdm:
     in a notebook or a terminal), updated ten times a second."""
     import abyx
+
+    if check:
+        from abyx_tools.checks import enforce
+
+        enforce(config, stacklevel=2)
 
     plain = keyed_config(plain_config(config))  # a beam written as a list takes interruptible too
     beam = plain.get("beam") if isinstance(plain, dict) else None

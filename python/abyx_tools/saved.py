@@ -200,7 +200,12 @@ def field_of(dataset: Any) -> FieldArrays:
     def per_frequency(variable: Any) -> Any:  # one frequency chosen by .sel leaves a scalar coordinate
         return variable if frequency in variable.dims else variable.expand_dims(frequency)
 
-    pressure = per_frequency(complex_pressure(dataset))
+    def receivers(variable: Any) -> Any:  # a single bearing kept as a scalar coordinate gets its axis back
+        if "range_m" in variable.dims and "bearing_deg" not in variable.dims:
+            return variable.expand_dims("bearing_deg", axis=variable.dims.index("range_m") + 1)
+        return variable
+
+    pressure = receivers(per_frequency(complex_pressure(dataset)))
     is_array = "receiver" in dataset["delay_s"].dims
     polar = "range_m" in dataset["delay_s"].dims
     source = dataset.attrs.get("source_position_m")
@@ -211,21 +216,23 @@ def field_of(dataset: Any) -> FieldArrays:
     return FieldArrays(
         frequency_hz=np.atleast_1d(np.asarray(dataset[frequency].values, dtype=np.float32)),
         pressure=np.asarray(pressure.values, dtype=np.complex64),
-        delay_s=np.asarray(dataset["delay_s"].values, dtype=np.float32),
-        amplitude=np.asarray(dataset["amplitude"].values, dtype=np.float32),
-        x_m=np.asarray(dataset["x_m"].values, dtype=np.float32),
-        y_m=np.asarray(dataset["y_m"].values, dtype=np.float32),
+        delay_s=np.asarray(receivers(dataset["delay_s"]).values, dtype=np.float32),
+        amplitude=np.asarray(receivers(dataset["amplitude"]).values, dtype=np.float32),
+        x_m=np.asarray(receivers(dataset["x_m"]).values, dtype=np.float32),
+        y_m=np.asarray(receivers(dataset["y_m"]).values, dtype=np.float32),
         z_m=np.asarray(dataset["z_m"].values, dtype=np.float32),
         is_array=is_array,
         source_position_m=source_position,
         intensity=(
-            np.asarray(per_frequency(dataset["intensity"]).values, dtype=np.float32)
+            np.asarray(receivers(per_frequency(dataset["intensity"])).values, dtype=np.float32)
             if "intensity" in dataset
             else None
         ),
-        in_water=np.asarray(dataset["in_water"].values, dtype=bool) if "in_water" in dataset else None,
+        in_water=np.asarray(receivers(dataset["in_water"]).values, dtype=bool) if "in_water" in dataset else None,
         range_m=np.asarray(dataset["range_m"].values, dtype=np.float32) if polar else None,
-        bearing_deg=np.asarray(dataset["bearing_deg"].values, dtype=np.float32) if polar else None,
+        bearing_deg=np.atleast_1d(np.asarray(dataset["bearing_deg"].values, dtype=np.float32)) if polar else None,
+        receiver_index=(np.asarray(receivers(dataset["receiver_index"]).values, dtype=np.intp)
+                        if "receiver_index" in dataset else None),
     )
 
 

@@ -40,7 +40,7 @@ def _pool_size_for_worker() -> None:
     os.environ[NUM_THREADS_VARIABLE] = str(max(1, int(threads)))
 
 
-def _run_task(config: Any) -> Tuple[str, Any, List[Tuple[str, type]]]:
+def _run_task(config: Any, check: bool = True) -> Tuple[str, Any, List[Tuple[str, type]]]:
     """One task on a worker: ("ok", result), ("error", the exception of a refused run), or ("panic",
     message) for an internal fault of the module, whose exception class derives from BaseException
     and does not travel as a task error; with the run's warnings (text, category), which would
@@ -52,7 +52,7 @@ def _run_task(config: Any) -> Tuple[str, Any, List[Tuple[str, type]]]:
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")  # the client's filters decide when they are issued again
         try:
-            status, value = "ok", run(config)
+            status, value = "ok", run(config, check=check)
         except abyx.PanicException as fault:
             status, value = "panic", str(fault)
         except Exception as error:  # raised on the client after the warnings that came before it
@@ -85,6 +85,7 @@ def sweep(
     *,
     max_pending: Optional[int] = None,
     errors: str = "raise",
+    check: bool = True,
 ) -> Iterator[Any]:
     """Runs every configuration of `configs` and yields the results in the order of `configs`.
 
@@ -96,21 +97,23 @@ def sweep(
     its result is due; the tasks still pending are then cancelled. The warnings of a run on the
     cluster are issued again here, before its result is yielded or its exception raised. With `errors="return"` the
     exception is yielded in its place instead, and the sweep goes on. Configurations may hold NumPy
-    arrays (see `abyx_tools.runtime.plain_config`)."""
+    arrays (see `abyx_tools.runtime.plain_config`). Each configuration is checked as `run` checks it
+    (`check=False` leaves that out): its warnings come with its result, its refusal (ValueError) in
+    its place."""
     if errors not in ("raise", "return"):
         raise ValueError(f'errors must be "raise" or "return", got {errors!r}')
     returning = errors == "return"
     if client is None:
-        return _sweep_locally(configs, returning)
+        return _sweep_locally(configs, returning, check)
     if max_pending is not None and (
         isinstance(max_pending, bool) or not isinstance(max_pending, int) or max_pending < 1
     ):
         raise ValueError(f"max_pending must be a positive int, got {max_pending!r}")
-    return _sweep_on_cluster(configs, client, max_pending or _default_window(client), returning)
+    return _sweep_on_cluster(configs, client, max_pending or _default_window(client), returning, check)
 
 
 def _sweep_on_cluster(
-    configs: Iterable[Mapping[str, Any]], client: Any, window: int, returning: bool
+    configs: Iterable[Mapping[str, Any]], client: Any, window: int, returning: bool, check: bool
 ) -> Iterator[Any]:
     pending: Deque[Any] = deque()
 
@@ -120,7 +123,7 @@ def _sweep_on_cluster(
 
     try:
         for config in configs:
-            pending.append(client.submit(_run_task, plain_config(config), pure=False))
+            pending.append(client.submit(_run_task, plain_config(config), check, pure=False))
             if len(pending) >= window:
                 yield take()
         while pending:
@@ -130,9 +133,9 @@ def _sweep_on_cluster(
             client.cancel(list(pending))
 
 
-def _sweep_locally(configs: Iterable[Mapping[str, Any]], returning: bool) -> Iterator[Any]:
+def _sweep_locally(configs: Iterable[Mapping[str, Any]], returning: bool, check: bool) -> Iterator[Any]:
     for config in configs:
-        yield _failure_of(partial(run, config)) if returning else run(config)
+        yield _failure_of(partial(run, config, check=check)) if returning else run(config, check=check)
 
 
 def _failure_of(attempt: Callable[[], Any]) -> Any:

@@ -247,7 +247,7 @@ def test_an_interruptible_run_lets_threads_run_and_stops_at_ctrl_c_leaving_the_n
 def test_the_command_line_stops_at_ctrl_c_with_one_line_and_status_130(tmp_path):
     path = tmp_path / "long.json"
     path.write_text(json.dumps(long_run()))
-    script = f"import sys\nprint('started', flush=True)\nfrom abyx_tools import cli\nsys.exit(cli.main(['run', {str(path)!r}, '-o', {str(tmp_path / 'r.npz')!r}, '--no-progress']))"
+    script = f"import sys\nprint('started', flush=True)\nfrom abyx_tools import cli\nsys.exit(cli.main(['run', {str(path)!r}, '-o', {str(tmp_path / 'r.npz')!r}, '--no-progress', '--no-check']))"
     status, _, err, seconds = interrupted([sys.executable, "-c", script], {}, delay_s=1.5)
     assert (status, err, seconds <= 1.5) == (130, "abyx: interrupted\n", True)
     assert not list(tmp_path.glob("r*"))

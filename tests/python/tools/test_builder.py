@@ -17,13 +17,14 @@ def test_free_field_configuration_gives_spherical_spreading_at_every_receiver(po
     cfg = abyx_tools.config(depth_m=5000.0, source_depth_m=2500.0, freq_hz=100.0, ranges_m=[200.0, 500.0, 1000.0],
                             depths_m=[2400.0, 2500.0], bearings_deg=bearings, polar=polar)
     field = abyx_tools.to_arrays(abyx.run_simulation(cfg), cfg)
-    x, y, z = (np.ravel(v) for v in field.positions_m())
-    if polar:  # the axes sorted: range, then bearing 0 before 90, then depth
-        assert field.pressure.shape == (1, 3, 2, 2) and (x[3], y[3], z[3]) == pytest.approx((200.0, 0.0, 2500.0), abs=1e-3)
+    assert field.pressure.shape == (1, 3, 2, 2) and field.is_polar  # range x bearing x depth, axes sorted, both ways
+    x, y, z = (np.ravel(v) for v in field.positions_m())  # in the run's receiver order
+    if polar:  # range, then bearing 0 before 90, then depth
+        assert (x[3], y[3], z[3]) == pytest.approx((200.0, 0.0, 2500.0), abs=1e-3)
     else:  # bearing by bearing, range by range, depth by depth
         assert (x[6], y[6], z[7]) == pytest.approx((200.0, 0.0, 2500.0), abs=1e-3)
-    distance = np.linalg.norm(np.stack([x, y, z - 2500.0], axis=1), axis=1)
-    np.testing.assert_allclose(field.transmission_loss_db[0].ravel(), 20.0 * np.log10(distance), atol=0.5)
+    distance = np.sqrt(field.x_m[:, :, None] ** 2 + field.y_m[:, :, None] ** 2 + (field.z_m - 2500.0) ** 2)
+    np.testing.assert_allclose(field.transmission_loss_db[0], 20.0 * np.log10(distance), atol=0.5)
 
 
 @pytest.mark.parametrize("bearings", [[350.0], [90.0, 350.0], [0.0, 0.3], [0.0, 15.3]])
@@ -67,14 +68,40 @@ def test_a_study_without_a_frequency_above_0_hz_gets_the_coarsest_fan(freq_hz):
     assert azimuths[:2] == [0.0, 2.0] and len(azimuths) == 21
 
 
+POINT = {"source_depth_m": 10.0, "receiver_points": [(0, 100, 5)]}
+
+
 @pytest.mark.parametrize("arguments, message", [
     ({"source_depth_m": 10.0, "source_position_m": (0, 0, 10)}, "give the source"),
     ({"source_depth_m": 10.0}, "give the receivers one way"),
     ({"source_depth_m": 10.0, "ranges_m": [100.0]}, "ranges_m needs depths_m"),
-    ({"source_depth_m": 10.0, "receiver_points": [(0, 100, 5)], "polar": True}, "polar=True lays out"),
-    ({"source_depth_m": 10.0, "receiver_points": [(0, 100, 5)], "bottom": "mud"}, "bottom must be 'rigid'"),
+    ({**POINT, "polar": True}, "polar=True lays out"),
+    ({**POINT, "bottom": "mud"}, "bottom must be 'rigid'"),
     ({"source_depth_m": 10.0, "receiver_points": [(100, 0), (200, 0), (300, 0)]}, "must be finite \\(x, y, z\\) triples"),
+    ({**POINT, "depth_m": math.nan}, r"^depth_m must be a finite number in \(0, 20000\] m, got nan$"),
+    ({**POINT, "step_m": -1}, r"^step_m must be a finite number in \[1.05e-05, 105\] m .*, got -1$"),
+    ({**POINT, "max_range_m": math.nan}, r"^max_range_m must be a finite number in \(0, 1e\+07\] m, got nan$"),
+    ({"source_depth_m": 10.0, "ranges_m": [1e30], "depths_m": [5.0]}, r"^ranges_m .* in \[0, 1e\+07\] m, got 1e\+30$"),
+    ({**POINT, "freq_hz": [100.0, math.inf]}, r"^freq_hz must be finite numbers in \[-1e\+09, 1e\+09\] Hz, got inf"),
+    ({**POINT, "depth_m": [[0, 100], [5000, 80]]}, "ambiguous: two pairs or two lists.*tuple \\(ranges_m, depths_m\\)"),
+    ({**POINT, "sound_speed": [[0, 1500], [100, 1520]]}, "sound_speed=.* ambiguous.*'z_m': \\[...\\], 'c_m_s'"),
+    ({**POINT, "depth_m": [100, 80]}, "depth_m must be a number, .* got an array of shape \\(2,\\)"),
+    ({**POINT, "depth_m": ([0, 5000], [-100, -80])}, "^depth_m depths must .* got -100; depths are positive down: negate elevations$"),
 ])
 def test_incomplete_or_contradictory_studies_are_refused(arguments, message):
     with pytest.raises(ValueError, match=message):
-        abyx_tools.config(depth_m=100.0, **arguments)
+        abyx_tools.config(**{"depth_m": 100.0, **arguments})
+
+
+def test_profiles_read_as_pairs_lists_or_dicts_alike_and_reach_the_surface_and_the_seabed():
+    study = {"source_depth_m": 10.0, "ranges_m": [900.0], "depths_m": [5.0]}
+    as_lists = abyx_tools.config(depth_m=([0, 500, 1000], [100, 90, 80]), sound_speed=([10, 30, 50], [1500, 1495, 1490]), check=False,
+                                 **study)
+    with pytest.warns(UserWarning, match="starts at z = 10 m: held at 1500 m/s .* ends at z = 50 m, above the deepest "
+                                         "point at 100 m: held at 1490 m/s"):
+        as_pairs = abyx_tools.config(depth_m=[[0, 100], [500, 90], [1000, 80]], sound_speed=[[10, 1500], [30, 1495], [50, 1490]],
+                                     **study)
+    as_dicts = abyx_tools.config(depth_m={"ranges_m": [0, 500, 1000], "depths_m": [100, 90, 80]},
+                                 sound_speed={"z_m": np.array([10, 30, 50]), "c_m_s": [1500, 1495, 1490]}, check=False, **study)
+    assert as_lists == as_pairs == as_dicts
+    assert (as_lists["ssp"]["z_ssp_m"], as_lists["ssp"]["c_m_s"][:5]) == ([0, 10, 30, 50, 100], [1500, 1500, 1495, 1490, 1490])

@@ -54,7 +54,12 @@ def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
 
 @pytest.mark.parametrize("content, args, message", [
     ('{"ssp": ', [], "abyx: error: {path} is not valid JSON: Expecting value: line 1 column 9"),
-    ({"+ssp": {"c_m_s": [1500.0] * 7}}, [], "abyx: error: internal fault: "),
+    ({"+ssp": {"c_m_s": [1500.0] * 7}}, [], "abyx: error: c_m_s does not match grid dimensions: nx * ny * nz = 8 "
+                                          "but c_m_s has 7 values\n"),
+    ({"+ssp": {"c_m_s": [1500.0] * 7}}, ["--no-check", "-o", "unused.npz"], "abyx: error: internal fault: "),
+    ({"source": {"position": [0.0, 0.0, 50.0], "freq_Hz": [100.0], "launch_elev_deg": [0.0], "launch_azim_deg": [0.0]}},
+     [], "error: source: 'freq_Hz' is not a key of source and 'freq_hz' is "
+                                            "missing: did you mean 'freq_hz'?\n"),
     (json.dumps(make_config())[:-1] + ', "beam": {"step_m": 5.0}}', [],
      'abyx: error: {path}: the key "beam" appears twice in one object'),
     ({"+source": {"position": [0.0, 0.0, 50.0, 1.0]}}, [], "trailing characters at line 1 column 364\n"
@@ -145,10 +150,11 @@ def test_a_sweep_yields_serial_results_in_order_and_raises_at_the_failing_place(
     assert isinstance(kept[1], RuntimeError) and "max_steps must be > 0" in str(kept[1])
     assert_same_runs([kept[0], kept[2]], [run(configs[0]), run(configs[2])])
     configs[1]["beam"]["max_steps"], configs[1]["ssp"]["c_m_s"] = 100, [1500.0] * 7
-    with pytest.raises(abyx.PanicException):
-        list(sweep(configs, client))
-    kept = list(sweep(configs, client, errors="return"))
-    assert isinstance(kept[1], abyx.PanicException) and not isinstance(kept[2], BaseException)
+    with pytest.raises(abyx.PanicException):  # unchecked, the module's fault
+        list(sweep(configs, client, check=False))
+    kept = list(sweep(configs, client, errors="return"))  # checked, a ValueError with the fault's text
+    assert isinstance(kept[1], ValueError) and not isinstance(kept[2], BaseException)
+    assert str(kept[1]) == "c_m_s does not match grid dimensions: nx * ny * nz = 8 but c_m_s has 7 values"
     with pytest.raises(ValueError, match='errors must be "raise" or "return"'):
         sweep(configs, client, errors="ignore")
 

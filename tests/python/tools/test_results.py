@@ -7,6 +7,7 @@ import re
 import pytest
 
 np = pytest.importorskip("numpy")
+import abyx_tools  # noqa: E402
 from abyx_tools import cli, files, results, run, runtime  # noqa: E402
 from conftest import make_config  # noqa: E402
 from toolkit_cases import array_result, grid_result, rising_bottom_config, run_config  # noqa: E402
@@ -151,7 +152,7 @@ def test_lists_and_any_bottom_keys_the_module_takes_are_run_saved_and_read_back(
         config, keyed, bottom, suffix, tmp_path, monkeypatch):
     (tmp_path / "c.json").write_text(json.dumps(config))
     started = []
-    monkeypatch.setattr(runtime, "run", lambda c: started.append(c) or run(c))
+    monkeypatch.setattr(runtime, "run", lambda c, check: started.append(c) or run(c, check=check))
     assert cli.main(["run", str(tmp_path / "c.json"), "-o", str(tmp_path / f"r{suffix}"), "--progress"]) == 0
     assert started[0]["beam"]["show_progress"] is True
     saved, want = files.load(tmp_path / f"r{suffix}"), results.to_arrays(run(keyed), keyed)
@@ -217,3 +218,30 @@ def test_polar_fields_keep_range_bearing_depth_axes_place_receivers_from_the_sou
     if suffix == ".nc":
         from abyx_tools import dataset
         assert dataset.to_dataset(result, config)["pressure_re"].dims == ("frequency_hz", "range_m", "bearing_deg", "z_m")
+
+
+@pytest.mark.parametrize("bearings", [[30.0], [90.0, 0.0, 300.0]])
+def test_ranges_by_depths_along_bearings_are_range_bearing_depth_and_one_bearing_a_range_depth_dataset(
+        bearings, tmp_path, suffix):
+    config = abyx_tools.config(depth_m=100.0, source_position_m=(10.0, -20.0, 50.0), freq_hz=100.0,
+                               ranges_m=[120.0, 0.0, 60.0], depths_m=[50.0, 20.0], bearings_deg=bearings, arrivals=True)
+    result = run(config)
+    field, points = results.to_arrays(result, config), results.to_arrays(result)
+    assert field.pressure.shape == (1, 3, len(bearings), 2) and points.pressure.shape == (1, 6 * len(bearings))
+    assert field.range_m.tolist() == [0.0, 60.0, 120.0] and field.bearing_deg.tolist() == sorted(bearings)
+    angle = np.radians(field.bearing_deg)[None, :]
+    np.testing.assert_allclose(field.x_m, 10.0 + field.range_m[:, None] * np.sin(angle), atol=1e-3)
+    # every receiver of the run once, with its own pressure, at its place, in the run's order
+    cells = {(x, y, z): p for x, y, z, p in zip(*(np.ravel(np.broadcast_to(v, field.delay_s.shape)) for v in (
+        field.x_m[:, :, None], field.y_m[:, :, None], field.z_m, field.pressure[0])))}
+    assert [cells[tuple(p)] for p in np.c_[points.x_m, points.y_m, points.z_m]] == points.pressure[0].tolist()
+    np.testing.assert_array_equal(np.c_[field.positions_m()], np.c_[points.x_m, points.y_m, points.z_m])
+    table = abyx_tools.arrival_arrays(result, config)
+    np.testing.assert_array_equal(np.c_[table.x_m, table.z_m], np.c_[points.x_m, points.z_m][table.receiver])
+    abyx_tools.save(tmp_path / f"r{suffix}", result, config)
+    np.testing.assert_array_equal(abyx_tools.load(tmp_path / f"r{suffix}").field.pressure, field.pressure)
+    if suffix == ".nc":
+        dims = abyx_tools.to_dataset(result, config)["transmission_loss_db"].dims
+        assert dims == ("frequency_hz", "range_m", "z_m") if len(bearings) == 1 else dims[2] == "bearing_deg"
+    scattered = abyx_tools.config(depth_m=100.0, source_depth_m=50.0, receiver_points=[(0, 100, 5), (50, 80, 10)])
+    assert results.to_arrays(run(scattered), scattered).is_array  # points stay points
