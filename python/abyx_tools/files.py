@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import json
 import os
+import stat
 import tempfile
 from collections.abc import Mapping
 from pathlib import Path
@@ -47,15 +48,17 @@ def _umask() -> int:
 
 def _write_atomically(path: PathLike, write: Callable[[str], None]) -> None:
     """Calls write(temporary path) and moves the file to `path` only when it returned; a link is
-    followed, so that the file it names is replaced rather than the link."""
+    followed, so that the file it names is replaced rather than the link, and a file replaced keeps
+    its permissions."""
     target = Path(os.path.realpath(path))
+    mode = stat.S_IMODE(os.stat(target).st_mode) if target.exists() else 0o666 & ~_umask()
     handle, temporary = tempfile.mkstemp(
         dir=target.parent if str(target.parent) else ".", prefix=f".{target.name}.", suffix=".tmp"
     )
     os.close(handle)
     try:
         write(temporary)
-        os.chmod(temporary, 0o666 & ~_umask())
+        os.chmod(temporary, mode)
         os.replace(temporary, target)
     except BaseException:
         if os.path.exists(temporary):

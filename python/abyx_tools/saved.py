@@ -19,6 +19,7 @@ from pathlib import Path
 from typing import Any, Dict, List, NamedTuple, Optional, Tuple, Union
 
 from abyx_tools._extras import require
+from abyx_tools._nesting import CONFIG_DEPTH_LIMIT, nested_deeper_than
 from abyx_tools.results import FieldArrays, RayPath, ray_paths, to_arrays, with_config
 from abyx_tools.runtime import keyed_config, plain_config
 
@@ -35,7 +36,6 @@ __all__ = [
     "field_of",
     "is_dataset",
     "load",
-    "nested_deeper_than",
     "parsed_config",
     "open_dataset",
     "opened",
@@ -381,25 +381,6 @@ def available_memory_bytes() -> Optional[int]:
         return os.sysconf("SC_AVPHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
     except (ValueError, OSError, AttributeError):
         return None
-
-
-# A configuration kept in a file is a JSON object at most this deep (a run's is four deep).
-CONFIG_DEPTH_LIMIT = 32
-
-
-def nested_deeper_than(value: Any, limit: int) -> bool:
-    """Whether lists and dicts in `value` nest more than `limit` deep (found without recursion)."""
-    level = [value]
-    for _ in range(limit + 1):
-        level = [
-            inner
-            for outer in level
-            if isinstance(outer, (list, dict))
-            for inner in (outer.values() if isinstance(outer, dict) else outer)
-        ]
-        if not level:
-            return False
-    return True
 
 
 def parsed_config(text: str) -> Dict[str, Any]:
