@@ -26,8 +26,8 @@ from typing import Any, Callable, List, Optional, Sequence
 
 from abyx_tools import __version__, runtime
 from abyx_tools._extras import require
-from abyx_tools.runtime import keyed_config, set_worker_threads
 from abyx_tools._nesting import CONFIG_DEPTH_LIMIT, nested_deeper_than
+from abyx_tools.runtime import keyed_config, set_worker_threads
 
 __all__ = ["main"]
 

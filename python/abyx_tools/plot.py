@@ -19,8 +19,8 @@ import os
 from collections.abc import Mapping, Sequence
 from typing import Any, List, Optional, Tuple
 
-from abyx_tools._extras import require
 from abyx_tools import arrival_tables
+from abyx_tools._extras import require
 from abyx_tools.arrival_tables import arrival_arrays
 from abyx_tools.results import (
     FieldArrays,
@@ -290,7 +290,8 @@ def _tl_line(ax: Any, field: FieldArrays, plane: Any, title: str, vmin: Any, vma
     """A horizontal slice through a single row (or column) of receivers: TL against the position
     along it, one mark per receiver; vmin and vmax bound the loss axis."""
     if field.is_polar:
-        axes = [("range from the source (m)", field.range_m, "range", "m"), ("bearing (deg)", field.bearing_deg, "bearing", "deg")]
+        axes = [("range from the source (m)", field.range_m, "range", "m"),
+                ("bearing (deg)", field.bearing_deg, "bearing", "deg")]
     else:
         axes = [("x (m)", field.x_m, "x =", "m"), ("y (m)", field.y_m, "y =", "m")]
     along = 0 if plane.shape[1] == 1 and plane.shape[0] > 1 else 1

@@ -27,18 +27,18 @@ np = require("numpy", "abyx_tools.saved")
 
 __all__ = [
     "CONFIG_ATTRIBUTE",
-    "LoadedRun",
     "NPZ_FIELD",
     "SUFFIXES",
+    "LoadedRun",
     "SavedRun",
     "complex_pressure",
     "config_of",
     "field_of",
     "is_dataset",
     "load",
-    "parsed_config",
     "open_dataset",
     "opened",
+    "parsed_config",
     "ray_paths_of",
     "read_npz",
     "saved_run",
@@ -268,7 +268,7 @@ def _npz_problem(headers: Mapping[str, Tuple[Tuple[int, ...], Any]]) -> Optional
     if missing:
         return f"no {', '.join(missing)}"
     shapes = {name: shape for name, (shape, _) in headers.items()}
-    for name, (shape, dtype) in headers.items():
+    for name, (_, dtype) in headers.items():
         if dtype.kind not in ("U" if name == "config_json" else "biufc"):
             return f"{name} holds values of type {dtype}"
     if len(shapes["frequency_hz"]) != 1:
@@ -290,9 +290,10 @@ def _npz_problem(headers: Mapping[str, Tuple[Tuple[int, ...], Any]]) -> Optional
         expected[name] = receivers
     if "range_m" in shapes:
         expected["x_m"] = expected["y_m"] = receivers[:2]
-    rays = shapes.get("ray_index", (0,))[:1]
-    expected.update(ray_index=rays, ray_point_count=rays, ray_points_m=(shapes.get("ray_points_m", (0,))[0], 3))
-    arrivals = shapes.get("arrival_delay_s", (0,))[:1]
+    # lists along the rays, the ray points and the arrivals: as long as the first of each
+    rays, points = ((shapes.get(name) or (0,))[:1] for name in ("ray_index", "ray_points_m"))
+    expected.update(ray_index=rays, ray_point_count=rays, ray_points_m=(*points, 3))
+    arrivals = (shapes.get("arrival_delay_s") or (0,))[:1]
     expected.update({f"arrival_{name}": arrivals for name in (*ARRIVAL_LISTS, "x_m", "y_m", "z_m")})
     expected.update(arrival_amplitude_re=(nf, *arrivals), arrival_amplitude_im=(nf, *arrivals))
     for name, shape in expected.items():
@@ -333,17 +334,20 @@ def _dataset_problem(dataset: Any) -> Optional[str]:
     if missing:
         return f"it has no {'/'.join(missing)}"
     receivers = tuple(dataset["delay_s"].dims)
-    coordinates = {("receiver",): {"x_m": ("receiver",), "y_m": ("receiver",), "z_m": ("receiver",)},
-                   ("x_m", "y_m", "z_m"): {"x_m": ("x_m",), "y_m": ("y_m",), "z_m": ("z_m",)},
-                   ("range_m", "bearing_deg", "z_m"): {"x_m": ("range_m", "bearing_deg"),
-                                                       "y_m": ("range_m", "bearing_deg"), "z_m": ("z_m",)}}
+    polar_plane = ("range_m", "bearing_deg")
+    coordinates: Dict[Tuple[str, ...], Dict[str, Tuple[str, ...]]] = {
+        ("receiver",): {"x_m": ("receiver",), "y_m": ("receiver",), "z_m": ("receiver",)},
+        ("x_m", "y_m", "z_m"): {"x_m": ("x_m",), "y_m": ("y_m",), "z_m": ("z_m",)},
+        (*polar_plane, "z_m"): {"x_m": polar_plane, "y_m": polar_plane, "z_m": ("z_m",)},
+    }
     if receivers not in coordinates:
         return f"delay_s lies along {receivers}, which are no receiver dimensions"
     frequency = _frequency_name(dataset)
     per_frequency = (frequency, *receivers) if frequency in dataset.dims else receivers
-    expected = dict(coordinates[receivers], pressure_re=per_frequency, pressure_im=per_frequency,
-                    intensity=per_frequency, amplitude=receivers, in_water=receivers, ray_index=("ray",),
-                    ray_point_count=("ray",), ray_x_m=("ray_point",), ray_y_m=("ray_point",), ray_z_m=("ray_point",))
+    expected = dict(coordinates[receivers])
+    expected.update(pressure_re=per_frequency, pressure_im=per_frequency, intensity=per_frequency, amplitude=receivers,
+                    in_water=receivers, ray_index=("ray",), ray_point_count=("ray",), ray_x_m=("ray_point",),
+                    ray_y_m=("ray_point",), ray_z_m=("ray_point",))
     expected.update({f"arrival_{name}": ("arrival",) for name in (*ARRIVAL_LISTS, "x_m", "y_m", "z_m")})
     arrival_amplitude = (frequency, "arrival") if frequency in dataset.dims else ("arrival",)
     expected.update(arrival_amplitude_re=arrival_amplitude, arrival_amplitude_im=arrival_amplitude)
