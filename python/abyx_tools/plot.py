@@ -695,35 +695,24 @@ def eigenrays(
 
 
 def impulse_response(
-    data: Any,
-    receiver: int,
-    sample_rate_hz: float,
-    *,
-    frequency_index: int = 0,
-    start_s: Optional[float] = None,
-    duration_s: Optional[float] = None,
-    band_hz: Optional[float] = None,
-    real: bool = False,
-    ax: Any = None,
-    color: Any = "C0",
-    linewidth: float = 0.8,
+    data: Any, receiver: int, sample_rate_hz: float, *, ax: Any = None, color: Any = "C0", linewidth: float = 0.8,
+    **options: Any,
 ) -> Any:
-    """One receiver's band-limited impulse response against time: its magnitude, or with `real` the
-    passband response to a pulse of the carrier frequency. `data` and the other arguments are those of
+    """One receiver's band-limited impulse response against time: its magnitude, or with `real=True`
+    the passband response to a pulse of the carrier frequency. `data`, `receiver`, `sample_rate_hz` and
+    the `options` (`frequency_index`, `start_s`, `duration_s`, `band_hz`, `real`) are those of
     `abyx_tools.impulse_response`."""
     data = arrival_arrays(data)  # a file is read once
-    time, response = arrival_tables.impulse_response(
-        data, receiver, sample_rate_hz, frequency_index=frequency_index, start_s=start_s,
-        duration_s=duration_s, band_hz=band_hz, real=real,
-    )
-    frequency = float(data.frequency_hz[frequency_index])
-    band = 0.5 * float(sample_rate_hz) if band_hz is None else float(band_hz)
+    time, response = arrival_tables.impulse_response(data, receiver, sample_rate_hz, **options)
+    frequency = float(data.frequency_hz[options.get("frequency_index", 0)])
+    band = options.get("band_hz") or 0.5 * float(sample_rate_hz)
+    real = options.get("real", False)
     ax = _axes(ax)
     ax.plot(time, response if real else np.abs(response), color=color, linewidth=linewidth)
     ax.set_xlabel("time (s)")
     ax.set_ylabel("pressure (re 1 m)" if real else "magnitude (re 1 m)")
     what = f"{frequency:g} Hz carrier" if real else f"{frequency:g} Hz"
-    ax.set_title(f"impulse response at receiver {receiver}, {what}, {band:g} Hz band")
+    ax.set_title(f"impulse response at receiver {receiver}, {what}, {float(band):g} Hz band")
     return ax
 
 
