@@ -51,6 +51,9 @@ PathLike = Union[str, "os.PathLike[str]"]
 SUFFIXES = (".nc", ".npz")
 # The arrays an .npz result always holds: the fields every `FieldArrays` has.
 NPZ_FIELD = tuple(f.name for f in fields(FieldArrays) if f.default is MISSING)
+# The arrays an .npz result may hold besides its arrival_<name> lists.
+NPZ_NAMES = (*NPZ_FIELD, "intensity", "in_water", "range_m", "bearing_deg", "receiver_index", "source_position_m",
+             "ray_index", "ray_point_count", "ray_points_m", "config_json")
 # The per-arrival lists of result["arrivals"], which a file keeps as arrival_<name>.
 ARRIVAL_LISTS = ("receiver", "delay_s", "launch_elev_deg", "launch_azim_deg", "n_surface", "n_bottom", "ray_index")
 # The attribute of a dataset that holds the run's configuration as JSON text.
@@ -221,7 +224,7 @@ def read_npz(path: PathLike) -> Dict[str, Any]:
                 raise _NotAResult(problem)
             stream.seek(0)
             stored = np.load(stream, allow_pickle=False)
-            arrays = {name: stored[name] for name in stored.files}
+            arrays = {name: stored[name] for name in headers}
         except _NotAResult as error:
             raise ValueError(f"{refusal}: {error}") from None
         except (ValueError, EOFError, OSError, zipfile.BadZipFile, zlib.error, NotImplementedError) as error:
@@ -233,15 +236,17 @@ def read_npz(path: PathLike) -> Dict[str, Any]:
 
 
 def _npz_headers(stream: Any) -> Dict[str, Tuple[Tuple[int, ...], Any]]:
-    """The shape and dtype of each array of an .npz archive, read from the .npy headers alone; an
-    archive whose arrays claim more bytes than their members hold, or more than the memory
-    available, is refused."""
+    """The shape and dtype of each array of an .npz archive that a result may hold, read from the .npy
+    headers alone (other members are left unread); an archive whose arrays claim more bytes than
+    their members hold, or more than the memory available, is refused."""
     formats = np.lib.format
     headers: Dict[str, Tuple[Tuple[int, ...], Any]] = {}
     total = 0
     with zipfile.ZipFile(stream) as archive:
         for info in archive.infolist():
             name = info.filename[:-4] if info.filename.endswith(".npy") else info.filename
+            if name not in NPZ_NAMES and not name.startswith("arrival_"):
+                continue  # no result holds it: left unread
             with archive.open(info) as member:
                 version = formats.read_magic(member)
                 if version not in ((1, 0), (2, 0)):
@@ -286,7 +291,7 @@ def _npz_problem(headers: Mapping[str, Tuple[Tuple[int, ...], Any]]) -> Optional
         expected["y_m"] = expected["z_m"] = receivers
     for name in ("pressure", "intensity"):
         expected[name] = (nf, *receivers)
-    for name in ("delay_s", "amplitude", "in_water"):
+    for name in ("delay_s", "amplitude", "in_water", "receiver_index"):
         expected[name] = receivers
     if "range_m" in shapes:
         expected["x_m"] = expected["y_m"] = receivers[:2]
@@ -339,6 +344,7 @@ def _dataset_problem(dataset: Any) -> Optional[str]:
         ("receiver",): {"x_m": ("receiver",), "y_m": ("receiver",), "z_m": ("receiver",)},
         ("x_m", "y_m", "z_m"): {"x_m": ("x_m",), "y_m": ("y_m",), "z_m": ("z_m",)},
         (*polar_plane, "z_m"): {"x_m": polar_plane, "y_m": polar_plane, "z_m": ("z_m",)},
+        ("range_m", "z_m"): {"x_m": ("range_m",), "y_m": ("range_m",), "z_m": ("z_m",)},  # along one bearing
     }
     if receivers not in coordinates:
         return f"delay_s lies along {receivers}, which are no receiver dimensions"
@@ -346,8 +352,8 @@ def _dataset_problem(dataset: Any) -> Optional[str]:
     per_frequency = (frequency, *receivers) if frequency in dataset.dims else receivers
     expected = dict(coordinates[receivers])
     expected.update(pressure_re=per_frequency, pressure_im=per_frequency, intensity=per_frequency, amplitude=receivers,
-                    in_water=receivers, ray_index=("ray",), ray_point_count=("ray",), ray_x_m=("ray_point",),
-                    ray_y_m=("ray_point",), ray_z_m=("ray_point",))
+                    in_water=receivers, receiver_index=receivers, ray_index=("ray",), ray_point_count=("ray",))
+    expected.update({f"ray_{axis}": ("ray_point",) for axis in ("x_m", "y_m", "z_m")})
     expected.update({f"arrival_{name}": ("arrival",) for name in (*ARRIVAL_LISTS, "x_m", "y_m", "z_m")})
     arrival_amplitude = (frequency, "arrival") if frequency in dataset.dims else ("arrival",)
     expected.update(arrival_amplitude_re=arrival_amplitude, arrival_amplitude_im=arrival_amplitude)

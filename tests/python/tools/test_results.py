@@ -260,6 +260,14 @@ def test_crafted_result_files_are_refused_before_their_arrays_are_read(edit, mes
     assert cli.main(["plot", str(path), "--depth", "20", "-o", str(tmp_path / "p.png")]) == 1
 
 
+def test_members_no_result_holds_are_left_unread(tmp_path, monkeypatch):
+    from abyx_tools import saved
+    files.save(tmp_path / "r.npz", array_result())
+    np.savez_compressed(tmp_path / "r.npz", junk=np.zeros(2**24), **files.read_npz(tmp_path / "r.npz"))  # 128 MiB
+    monkeypatch.setattr(saved, "available_memory_bytes", lambda: 2**20)
+    assert files.load(tmp_path / "r.npz").field.is_array and "junk" not in files.read_npz(tmp_path / "r.npz")
+
+
 def test_polar_fields_keep_range_bearing_depth_axes_place_receivers_from_the_source_and_read_back(tmp_path, suffix):
     config = run_config(receivers={"config_type": "polar", "x_rcvr_m": [0.0, 60.0, 120.0],
                                    "y_rcvr_m": [0.0, 90.0, 210.0], "z_rcvr_m": [20.0, 50.0]})
