@@ -405,7 +405,33 @@ def parsed_config(text: str) -> Dict[str, Any]:
         raise ValueError(f"its configuration nests more than {CONFIG_DEPTH_LIMIT} deep")
     if not isinstance(config, dict):
         raise ValueError(f"its configuration is a JSON {type(config).__name__}, not an object")
+    problem = _config_problem(keyed_config(config))
+    if problem:
+        raise ValueError(f"its configuration's {problem}")
     return config
+
+
+def _config_problem(config: Mapping[str, Any]) -> Optional[str]:
+    """What makes the bathymetry or the source of a kept configuration unfit to draw, or None."""
+    bathymetry, source = config.get("bathymetry"), config.get("source")
+    if bathymetry is not None:
+        x, y, z = (_finite_list(bathymetry, key) for key in ("x_bty_m", "y_bty_m", "z_bty_m"))
+        if x is None or y is None or z is None or not x.size or not y.size or z.size != x.size * y.size:
+            return "bathymetry is no grid of finite numbers: x_bty_m, y_bty_m and their nx x ny z_bty_m"
+    if source is not None:
+        position = _finite_list(source, "position")
+        if position is None or position.size != 3:
+            return "source position is not three finite numbers"
+    return None
+
+
+def _finite_list(section: Any, key: str) -> Any:
+    """section[key] as a list of finite numbers, or None."""
+    try:
+        values = np.asarray(section[key], dtype=np.float64)
+    except (KeyError, TypeError, ValueError, IndexError):
+        return None
+    return values if values.ndim == 1 and np.isfinite(values).all() else None
 
 
 def _saved_npz(path: PathLike, data: Mapping[str, Any]) -> SavedRun:

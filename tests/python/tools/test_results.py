@@ -215,6 +215,8 @@ DEEP = "[" * 100000 + "]" * 100000
 @pytest.mark.parametrize("edit, message", [
     (lambda a: a.update(config_json=np.array(DEEP)), "its configuration nests more than 32 deep"),
     (lambda a: a.update(config_json=np.array("[1]")), "its configuration is a JSON list, not an object"),
+    (lambda a: a.update(config_json=np.array('{"bathymetry": {"x_bty_m": [0]}}')), "its configuration's bathymetry is no grid"),
+    (lambda a: a.update(config_json=np.array('{"source": {"position": [1]}}')), "its configuration's source position is not three"),
     (lambda a: a.update(source_position_m=np.zeros(2)), "source_position_m is shaped (2,), not (3,)"),
     (lambda a: a.update(pressure=a["pressure"].reshape(1, 3, -1)), "pressure is shaped (1, 3, 20), not (1, 3, 4, 5)"),
     (lambda a: a.update(pressure=a["pressure"][:, :2]), "pressure is shaped (1, 2, 4, 5), not (1, 3, 4, 5)"),
