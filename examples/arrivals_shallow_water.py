@@ -59,11 +59,7 @@ def main():
         figure, (top, middle, bottom) = plt.subplots(3, 1, figsize=(8.0, 10.0), layout="constrained")
         plot.arrivals(result, 0, ax=top)
         plot.eigenrays(result, 0, ax=middle)
-        time, response = abyx_tools.impulse_response(result, 0, 4000.0, band_hz=200.0, real=True)
-        bottom.plot(time, response, linewidth=0.8)
-        bottom.set_xlabel("time (s)")
-        bottom.set_ylabel("pressure (re 1 m)")
-        bottom.set_title(f"impulse response, {FREQ:g} Hz carrier, 200 Hz band")
+        plot.impulse_response(result, 0, 4000.0, band_hz=200.0, real=True, ax=bottom)
         figure.savefig(args.plot, dpi=110)
         print(f"wrote {args.plot}")
 

@@ -5,15 +5,17 @@ Coastal water over a fluid bottom that rises from 200 m in the west (x = -2 km) 
 (x = +2 km), with a downward-refracting summer profile, as in quickstart.py. A 200 Hz source at
 40 m depth.
 
-* docs/images/transmission_loss.png: transmission loss on the horizontal slice at 30 m depth and on
+* transmission_loss.png: transmission loss on the horizontal slice at 30 m depth and on
   the vertical slice along the bearing 90 deg (east, up the slope), from a fan of 1 x 1 deg and a
   receiver grid every 50 m horizontally and 10 m in depth.
-* docs/images/ray_paths.png: the bathymetry with the rays of a coarse fan seen from above, and the
+* ray_paths.png: the bathymetry with the rays of a coarse fan seen from above, and the
   rays launched eastwards in range and depth.
 
 Needs the plot extra: pip install '.[plot]'
 
-    python3 examples/plot_coastal_wedge.py [output folder, default docs/images] [--small]
+    python3 examples/plot_coastal_wedge.py [output folder, default the current one] [--small]
+
+The README's pictures are redrawn with `python3 examples/plot_coastal_wedge.py docs/images`.
 """
 
 import argparse
@@ -131,7 +133,7 @@ def ray_picture(path):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("folder", nargs="?", default="docs/images", help="where the pictures go")
+    parser.add_argument("folder", nargs="?", default=".", help="where the pictures go (default: here)")
     parser.add_argument("--small", action="store_true", help="coarse fans and receivers, for a quick check")
     args = parser.parse_args()
     folder = Path(args.folder)

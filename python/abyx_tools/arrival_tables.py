@@ -7,10 +7,12 @@ receiver reproduce its pressure: p_k = sum_j A_jk exp(2 pi i f_k tau_j).
 
 from __future__ import annotations
 
+import math
+import operator
 import os
 from collections.abc import Mapping
 from dataclasses import dataclass
-from typing import Any, Dict, NamedTuple, Optional, get_args, get_type_hints
+from typing import Any, Dict, NamedTuple, Optional, Tuple, get_args, get_type_hints
 
 from abyx_tools._extras import require
 from abyx_tools.results import to_arrays
@@ -27,6 +29,13 @@ __all__ = [
     "arrivals",
     "impulse_response",
 ]
+
+# An impulse response holds at most this many bytes (its times and values); a larger one is refused.
+RESPONSE_BUDGET_BYTES = 2**30
+# Its samples are summed over the arrivals in blocks of at most this many terms.
+RESPONSE_BLOCK_TERMS = 2**20
+# Its times lie within this many seconds of zero (sound goes round the globe in about 7 hours).
+RESPONSE_SPAN_LIMIT_S = 1e6
 
 # The per-arrival lists of result["arrivals"] (the amplitudes aside, per frequency too) and their dtypes.
 _LISTS = {
@@ -81,7 +90,10 @@ def _from_stored(stored: Any) -> ArrivalArrays:
 def arrival_arrays(result: Any, config: Optional[Mapping[str, Any]] = None) -> ArrivalArrays:
     """The arrivals of a result dict (run with `beam.arrivals`), of a dataset made from one by
     `to_dataset`, or of a file `save` wrote (a path: netCDF or .npz). Polar receivers are placed
-    around the source of the run's `config`, or relative to the source without it."""
+    around the source of the run's `config`, or relative to the source without it. `ArrivalArrays`
+    are taken as they are."""
+    if isinstance(result, ArrivalArrays):
+        return result
     if isinstance(result, (str, os.PathLike)):
         if os.fspath(result).lower().endswith(".npz"):
             return _from_stored(read_npz(result))
@@ -189,31 +201,91 @@ def impulse_response(
     sum_j Re(A_j exp(-2 pi i f (t - tau_j))) sinc(B (t - tau_j)), the response to a pulse of carrier f
     (for the time dependence exp(-2 pi i f t) of the pressure). The samples start at `start_s`
     (default 8 / B before the first arrival) and last `duration_s` (default until 8 / B after the
-    last)."""
-    if not sample_rate_hz > 0.0 or not np.isfinite(sample_rate_hz):
-        raise ValueError(f"sample_rate_hz must be a positive number, got {sample_rate_hz!r}")
-    band = 0.5 * sample_rate_hz if band_hz is None else float(band_hz)
-    if not band > 0.0 or not np.isfinite(band):
-        raise ValueError(f"band_hz must be a positive number, got {band_hz!r}")
+    last). Each argument is checked first (a ValueError names the one that is wrong), and so is the
+    size: the times must stay within `RESPONSE_SPAN_LIMIT_S` of zero and the response within
+    `RESPONSE_BUDGET_BYTES` (1 GiB)."""
+    rate = _positive("sample_rate_hz", sample_rate_hz)
+    band = 0.5 * rate if band_hz is None else _positive("band_hz", band_hz)
+    if not isinstance(real, (bool, np.bool_)):
+        raise ValueError(f"real must be True or False, got {real!r}")
     arrays = arrival_arrays(result)
-    if not 0 <= frequency_index < arrays.frequency_hz.size:
-        raise IndexError(
-            f"frequency_index {frequency_index} is out of range for {arrays.frequency_hz.size} frequencies"
-        )
+    index = _index("frequency_index", frequency_index)
+    if not 0 <= index < arrays.frequency_hz.size:
+        raise IndexError(f"frequency_index {index} is out of range for {arrays.frequency_hz.size} frequencies")
+    receiver = _index("receiver", receiver)
     chosen = arrays.at(receiver)
     if chosen.size == 0:
         raise ValueError(f"receiver {receiver} has no arrivals")
     delays = arrays.delay_s[chosen]
-    amplitude = arrays.amplitude[frequency_index, chosen]
+    amplitude = arrays.amplitude[index, chosen]
+    if not (np.isfinite(delays).all() and np.isfinite(amplitude).all()):
+        raise ValueError(f"receiver {receiver} has an arrival whose delay or amplitude is not a finite number")
+    start, count = _window(delays, rate, band, start_s, duration_s, real)
+    time = start + np.arange(count) / rate
+    response = np.empty(count, dtype=np.float64 if real else np.complex128)
+    carrier_hz = arrays.frequency_hz[index]
+    # in blocks of samples, so that the (samples x arrivals) terms stay within a fixed size
+    block = max(1, RESPONSE_BLOCK_TERMS // delays.size)
+    for first in range(0, count, block):
+        offset = time[first : first + block, None] - delays[None, :]
+        terms = amplitude[None, :] * np.sinc(band * offset)
+        if real:
+            response[first : first + block] = np.real(terms * np.exp(-2j * np.pi * carrier_hz * offset)).sum(axis=1)
+        else:
+            response[first : first + block] = terms.sum(axis=1)
+    return ImpulseResponse(time, response)
+
+
+def _positive(name: str, value: Any) -> float:
+    """A finite number above zero, or a ValueError naming the argument."""
+    number = _finite(name, value, "a positive number")
+    if not number > 0.0:
+        raise ValueError(f"{name} must be a positive number, got {value!r}")
+    return number
+
+
+def _index(name: str, value: Any) -> int:
+    """An integer index (not a bool, a string or None), or a ValueError naming the argument."""
+    if isinstance(value, (bool, np.bool_)):
+        raise ValueError(f"{name} must be an integer index, got {value!r}")
+    try:
+        index = operator.index(value)
+    except TypeError:
+        raise ValueError(f"{name} must be an integer index, got {value!r}") from None
+    if index < 0:
+        raise ValueError(f"{name} must be 0 or more, got {index}")
+    return index
+
+
+def _window(delays: Any, rate: float, band: float, start_s: Any, duration_s: Any, real: bool) -> Tuple[float, int]:
+    """The first sample time and the sample count of a response, checked against the span and the
+    memory budget before anything is allocated."""
     margin = 8.0 / band
-    start = delays.min() - margin if start_s is None else float(start_s)
-    duration = delays.max() + margin - start if duration_s is None else float(duration_s)
+    start = float(delays.min()) - margin if start_s is None else _finite("start_s", start_s)
+    duration = float(delays.max()) + margin - start if duration_s is None else _positive("duration_s", duration_s)
     if not duration > 0.0:
-        raise ValueError(f"duration_s must be positive, got {duration!r}")
-    time = start + np.arange(int(np.ceil(duration * sample_rate_hz))) / sample_rate_hz
-    offset = time[:, None] - delays[None, :]
-    pulses = np.sinc(band * offset)
-    if real:
-        carrier = np.exp(-2j * np.pi * arrays.frequency_hz[frequency_index] * offset)
-        return ImpulseResponse(time, np.real(amplitude[None, :] * carrier * pulses).sum(axis=1))
-    return ImpulseResponse(time, (amplitude[None, :] * pulses).sum(axis=1))
+        raise ValueError(f"the response would end before it starts: duration {duration:g} s from start_s {start:g} s")
+    if not (abs(start) <= RESPONSE_SPAN_LIMIT_S and duration <= RESPONSE_SPAN_LIMIT_S and 1.0 / rate <= duration):
+        raise ValueError(
+            f"the response would run {duration:g} s from {start:g} s, its samples {1.0 / rate:g} s apart: its times "
+            f"must stay within {RESPONSE_SPAN_LIMIT_S:g} s of zero, with more than one sample (a sample_rate_hz or "
+            "band_hz this low makes pulses that long)"
+        )
+    samples = math.ceil(duration * rate)
+    needed = samples * (16 if real else 24)  # the times and the values
+    if needed > RESPONSE_BUDGET_BYTES:
+        raise ValueError(
+            f"the response would hold {samples} samples ({needed / 2**30:.3g} GiB), more than the "
+            f"{RESPONSE_BUDGET_BYTES / 2**30:g} GiB allowed: lower duration_s or sample_rate_hz"
+        )
+    return start, samples
+
+
+def _finite(name: str, value: Any, kind: str = "a finite number") -> float:
+    """A finite real number (not a bool or a string), or a ValueError naming the argument."""
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)):
+        raise ValueError(f"{name} must be {kind}, got {value!r}")
+    number = float(value)
+    if not math.isfinite(number):
+        raise ValueError(f"{name} must be {kind}, got {value!r}")
+    return number

@@ -1,6 +1,6 @@
 """The `abyx` command line: run a configuration file, and draw a result file.
 
-    abyx run config.json -o result.nc [--threads N] [--no-progress] [--no-check]
+    abyx run config.json -o result.nc [--force] [--threads N] [--no-progress] [--no-check]
     abyx plot result.nc --depth 50 [-o picture.png]
 
 Also reachable as `python -m abyx_tools`. The exit status is 0 on success, 1 when the input is
@@ -17,6 +17,8 @@ from __future__ import annotations
 import argparse
 import copy
 import json
+import math
+import os
 import sys
 import warnings
 from pathlib import Path
@@ -24,6 +26,7 @@ from typing import Any, Callable, List, Optional, Sequence
 
 from abyx_tools import __version__, runtime
 from abyx_tools._extras import require
+from abyx_tools._nesting import CONFIG_DEPTH_LIMIT, nested_deeper_than
 from abyx_tools.runtime import keyed_config, set_worker_threads
 
 __all__ = ["main"]
@@ -45,6 +48,48 @@ def _positive_int(text: str) -> int:
         raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}") from None
     if value < 1:
         raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}")
+    return value
+
+
+def _finite(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number, got {text!r}") from None
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"expected a finite number, got {text!r}")
+    return value
+
+
+# The pictures are 7 x 5 inches: at most 7000 x 5000 pixels.
+DPI_RANGE = (10, 1000)
+
+
+def _dpi(text: str) -> int:
+    value = _positive_int(text)
+    if not DPI_RANGE[0] <= value <= DPI_RANGE[1]:
+        raise argparse.ArgumentTypeError(f"expected a resolution from {DPI_RANGE[0]} to {DPI_RANGE[1]}, got {text!r}")
+    return value
+
+
+# Worker threads per processor that --threads may ask for: more only adds overhead.
+THREADS_PER_PROCESSOR = 8
+
+
+def _processors() -> int:
+    try:
+        return len(os.sched_getaffinity(0))
+    except (AttributeError, OSError):
+        return os.cpu_count() or 1
+
+
+def _threads(text: str) -> int:
+    value = _positive_int(text)
+    limit = THREADS_PER_PROCESSOR * _processors()
+    if value > limit:
+        raise argparse.ArgumentTypeError(
+            f"expected at most {limit} threads ({THREADS_PER_PROCESSOR} per processor available), got {text!r}"
+        )
     return value
 
 
@@ -70,10 +115,13 @@ def _parser() -> argparse.ArgumentParser:
     )
     run.add_argument(
         "--threads",
-        type=_positive_int,
+        type=_threads,
         metavar="N",
         help="worker threads of the run (default: ABYX_NUM_THREADS, else one per logical "
         "processor)",
+    )
+    run.add_argument(
+        "--force", action="store_true", help="replace RESULT when it exists (keeping its permissions)"
     )
     progress = run.add_mutually_exclusive_group()
     progress.add_argument(
@@ -104,13 +152,13 @@ def _parser() -> argparse.ArgumentParser:
     what = plot.add_mutually_exclusive_group(required=True)
     what.add_argument(
         "--depth",
-        type=float,
+        type=_finite,
         metavar="Z",
         help="transmission loss on the horizontal slice at depth Z (m)",
     )
     what.add_argument(
         "--bearing",
-        type=float,
+        type=_finite,
         metavar="DEG",
         help="transmission loss on the vertical slice along bearing DEG from the source "
         "(0 along +y, 90 along +x)",
@@ -123,7 +171,7 @@ def _parser() -> argparse.ArgumentParser:
     )
     plot.add_argument(
         "--frequency",
-        type=float,
+        type=_finite,
         metavar="HZ",
         help="frequency of a transmission-loss picture (default: the first)",
     )
@@ -136,11 +184,13 @@ def _parser() -> argparse.ArgumentParser:
     for bound, default in (("--vmin", "the 2nd percentile"), ("--vmax", "the 98th, at most 60 dB more")):
         plot.add_argument(
             bound,
-            type=float,
+            type=_finite,
             metavar="DB",
             help=f"colour limit of a transmission-loss picture (default: {default})",
         )
-    plot.add_argument("--dpi", type=_positive_int, default=150, help="resolution (default: 150)")
+    plot.add_argument(
+        "--dpi", type=_dpi, default=150, help=f"resolution, {DPI_RANGE[0]} to {DPI_RANGE[1]} (default: 150)"
+    )
     return parser
 
 
@@ -161,7 +211,9 @@ def _refuse_duplicates(pairs: List[tuple[str, Any]]) -> dict[str, Any]:
 def _read_config(path: str) -> Any:
     try:
         with open(path, encoding="utf-8") as stream:
-            return json.load(stream, object_pairs_hook=_refuse_duplicates)
+            config = json.load(stream, object_pairs_hook=_refuse_duplicates)
+    except RecursionError:
+        config = None
     except _DuplicateKey as error:
         raise CommandError(f'{path}: the key "{error}" appears twice in one object') from None
     except OSError as error:
@@ -170,6 +222,11 @@ def _read_config(path: str) -> Any:
         raise CommandError(f"{path} is not UTF-8 text: {error}") from None
     except json.JSONDecodeError as error:
         raise CommandError(f"{path} is not valid JSON: {error}") from None
+    except ValueError as error:  # a number of thousands of digits
+        raise CommandError(f"{path} holds a number JSON readers refuse: {error}") from None
+    if config is None or nested_deeper_than(config, CONFIG_DEPTH_LIMIT):
+        raise CommandError(f"{path} nests lists and objects more than {CONFIG_DEPTH_LIMIT} deep")
+    return config
 
 
 def _check_destination(path: Path, suffixes: Sequence[str]) -> None:
@@ -181,11 +238,20 @@ def _check_destination(path: Path, suffixes: Sequence[str]) -> None:
         raise CommandError(f"cannot write {path}: the folder {folder} does not exist")
 
 
+def _check_overwrite(output: Path, config: str, force: bool) -> None:
+    """Refuses to write the result over its own configuration, or over an existing file unless forced."""
+    if os.path.exists(output) and os.path.exists(config) and os.path.samefile(output, config):
+        raise CommandError(f"the result would overwrite the configuration {config}: name another file with -o")
+    if os.path.lexists(output) and not force:
+        raise CommandError(f"{output} exists: pass --force to replace it, or name another file with -o")
+
+
 def _run(args: argparse.Namespace) -> int:
     from abyx_tools.files import SUFFIXES, require_netcdf, save
 
     output = Path(args.output) if args.output else Path(args.config).with_suffix(".nc")
     _check_destination(output, SUFFIXES)
+    _check_overwrite(output, args.config, args.force)
     if output.suffix.lower() == ".nc":
         require_netcdf()  # a missing extra is reported before the run, not after it
     # sections written as lists take the command line's progress and are saved with their keys
@@ -231,6 +297,9 @@ def _simulate(config: Any, threads: Optional[int], check: bool = True) -> Any:
         except (RuntimeError, MemoryError, ValueError) as error:  # with the notes that say where the problem lies
             raise CommandError("\n".join([str(error), *getattr(error, "__notes__", [])])) from None
         except abyx.PanicException as fault:
+            if "could not start worker thread" in str(fault):
+                raise CommandError(f"the machine could not start the worker threads asked for ({fault}): "
+                                   "use fewer --threads or a smaller ABYX_NUM_THREADS") from None
             raise CommandError(f"internal fault: {fault}") from None
         finally:
             for warning in caught:

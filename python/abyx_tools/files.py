@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import json
 import os
+import stat
 import tempfile
 from collections.abc import Mapping
 from pathlib import Path
@@ -18,11 +19,22 @@ from typing import Any, Callable, Dict, Optional
 
 from abyx_tools._extras import missing_extra_message, require
 from abyx_tools.arrival_tables import arrival_variables
-from abyx_tools.saved import NPZ_FIELD, SUFFIXES, PathLike, SavedRun, load, open_dataset, read_npz, saved_run, suffix_of
+from abyx_tools.saved import (
+    NPZ_FIELD,
+    SUFFIXES,
+    LoadedRun,
+    PathLike,
+    SavedRun,
+    load,
+    open_dataset,
+    read_npz,
+    saved_run,
+    suffix_of,
+)
 
 np = require("numpy", "abyx_tools.files")
 
-__all__ = ["SUFFIXES", "SavedRun", "load", "open_dataset", "read_npz", "require_netcdf", "save"]
+__all__ = ["SUFFIXES", "LoadedRun", "SavedRun", "load", "open_dataset", "read_npz", "require_netcdf", "save"]
 
 
 def require_netcdf() -> None:
@@ -47,15 +59,17 @@ def _umask() -> int:
 
 def _write_atomically(path: PathLike, write: Callable[[str], None]) -> None:
     """Calls write(temporary path) and moves the file to `path` only when it returned; a link is
-    followed, so that the file it names is replaced rather than the link."""
+    followed, so that the file it names is replaced rather than the link, and a file replaced keeps
+    its permissions."""
     target = Path(os.path.realpath(path))
+    mode = stat.S_IMODE(os.stat(target).st_mode) if target.exists() else 0o666 & ~_umask()
     handle, temporary = tempfile.mkstemp(
         dir=target.parent if str(target.parent) else ".", prefix=f".{target.name}.", suffix=".tmp"
     )
     os.close(handle)
     try:
         write(temporary)
-        os.chmod(temporary, 0o666 & ~_umask())
+        os.chmod(temporary, mode)
         os.replace(temporary, target)
     except BaseException:
         if os.path.exists(temporary):
@@ -95,7 +109,10 @@ def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) 
 
 def save(path: PathLike, result: Any, config: Optional[Mapping[str, Any]] = None) -> None:
     """Writes the result dict of a run to `path`: netCDF for `*.nc` (needs the xarray extra), NumPy
-    for `*.npz`. Pass the run's `config` to keep it with the result."""
+    for `*.npz`. Pass the run's `config` to keep it with the result (a result `load` read keeps its
+    own unless another is given)."""
+    if config is None and isinstance(result, LoadedRun):
+        config = result.config
     if suffix_of(path) == ".npz":
         _save_npz(path, result, config)
         return

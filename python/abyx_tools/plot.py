@@ -19,6 +19,7 @@ import os
 from collections.abc import Mapping, Sequence
 from typing import Any, List, Optional, Tuple
 
+from abyx_tools import arrival_tables
 from abyx_tools._extras import require
 from abyx_tools.arrival_tables import arrival_arrays
 from abyx_tools.results import (
@@ -40,6 +41,7 @@ __all__ = [
     "arrivals",
     "bathymetry",
     "eigenrays",
+    "impulse_response",
     "rays_plan",
     "rays_range_depth",
     "sound_speed",
@@ -57,6 +59,11 @@ TL_COLOUR_PERCENTILES = (2.0, 98.0)
 TL_COLOUR_SPAN_DB = 60.0  # default colour limits are at most this far apart: deep shadows clip
 _TL_LABEL = "transmission loss (dB re 1 m)"
 SEABED_COLOUR = "tan"
+SEABED_BAND = 1.05  # a vertical slice shows the seabed at least this far below its deepest point (relative)
+# A polar plan view draws each bearing's cells as arcs of steps of at most this (deg).
+SECTOR_STEP_DEG = 1.0
+# Positions, depths and bearings in titles are rounded to this many decimals (a millimetre).
+TITLE_DECIMALS = 3
 # A ray's bearing, from its first step, matches a requested azimuth within this (deg).
 AZIMUTH_TOLERANCE_DEG = 0.05
 
@@ -116,6 +123,7 @@ def _frequency_index(field: FieldArrays, frequency_hz: Optional[float]) -> int:
         raise ValueError("the run has no frequencies, so there is no transmission loss to draw")
     if frequency_hz is None:
         return 0
+    frequency_hz = _finite(frequency_hz, "frequency_hz")
     gaps = np.abs(field.frequency_hz.astype(np.float64) - frequency_hz)
     best = int(np.argmin(gaps))
     if gaps[best] > MATCH_TOLERANCE * max(1.0, abs(frequency_hz)):
@@ -124,9 +132,24 @@ def _frequency_index(field: FieldArrays, frequency_hz: Optional[float]) -> int:
     return best
 
 
+def _finite(value: Any, what: str) -> float:
+    """A slice's position as a finite float, or a ValueError naming it."""
+    number = float(value)
+    if not math.isfinite(number):
+        raise ValueError(f"{what} must be a finite number, got {value!r}")
+    return number
+
+
+def _label(value: Any) -> str:
+    """A coordinate for a title, rounded to the millimetre so that rounding noise (a y of 1e-13 m on
+    the bearing 90 deg) does not show."""
+    return f"{round(float(value), TITLE_DECIMALS) + 0.0:g}"
+
+
 def _bracket(axis: Any, value: float, what: str, unit: str = "m") -> Tuple[int, int, float]:
     """Indices i0, i1 and weight w of `value` on an ascending axis, value = (1-w) axis[i0] +
     w axis[i1]; a value on a node gives that node twice. Raises ValueError outside the axis."""
+    value = _finite(value, what)
     lo, hi = float(axis[0]), float(axis[-1])
     # relative to the axis, as the range interval of a slice is: its ends may round past the grid
     tolerance = MATCH_TOLERANCE * max(1.0, abs(value), abs(lo), abs(hi))
@@ -178,15 +201,21 @@ def _colour_limits(values: Any, vmin: Optional[float], vmax: Optional[float]) ->
     return (low if vmin is None else vmin, high if vmax is None else vmax)
 
 
-def _polar_edges(field: FieldArrays) -> Tuple[Any, Any]:
-    """x and y of the cell corners around a polar field's (range, bearing) nodes, ranges from 0 up."""
-    return polar_positions_m(np.maximum(_edges(field.range_m), 0.0), _edges(field.bearing_deg), field.source_position_m)
+def _polar_mesh(field: FieldArrays, values: Any) -> Tuple[Any, Any, Any]:
+    """x and y of the cell corners around a polar field's (range, bearing) nodes, ranges from 0 up,
+    each bearing's cells cut into arcs of at most SECTOR_STEP_DEG, and `values` repeated over them."""
+    edges = _edges(field.bearing_deg)
+    steps = np.maximum(1, np.ceil(np.diff(edges) / SECTOR_STEP_DEG - 1e-9)).astype(int)
+    arcs = [np.linspace(a, b, n, endpoint=False) for a, b, n in zip(edges[:-1], edges[1:], steps)]
+    bearings = np.concatenate([*arcs, edges[-1:]])
+    x, y = polar_positions_m(np.maximum(_edges(field.range_m), 0.0), bearings, field.source_position_m)
+    return x, y, np.repeat(values, steps, axis=1)
 
 
 def _mesh_args(field: FieldArrays, values: Any) -> Tuple[Any, Any, Any]:
     """pcolormesh's corners and cell values for `values` indexed [i1, i2] on a field's horizontal axes."""
     if field.is_polar:
-        return (*_polar_edges(field), values)
+        return _polar_mesh(field, values)
     return _edges(field.x_m), _edges(field.y_m), values.T
 
 
@@ -227,13 +256,17 @@ def tl_horizontal(
     2nd and 98th percentiles of the slice. `incoherent` draws the incoherent loss instead. Where the
     field knows the seabed (arrays made with the run's config), receivers below it are drawn as
     seabed. A polar field is drawn in its range-bearing cells (around the source when the field
-    knows where it is, else around the origin)."""
+    knows where it is, else around the origin), its arcs smooth. Receivers in a single row (one x,
+    one y, one range or one bearing) are drawn as TL against the position along the row."""
     field = _plane_field(data, "a horizontal slice")
     k = _frequency_index(field, frequency_hz)
-    z0, z1, weight = _bracket(field.z_m, float(depth_m), "depth")
+    z0, z1, weight = _bracket(field.z_m, depth_m, "depth")
     loss = field.loss_db(incoherent)[k].astype(np.float64)
     plane = _blend(loss[:, :, z0], loss[:, :, z1], weight)
     ax = _axes(ax)
+    title = f"TL at {field.frequency_hz[k]:g} Hz, depth {_label(depth_m)} m"
+    if 1 in plane.shape:  # one row of receivers: a line, not a panel of zero width
+        return _tl_line(ax, field, plane, title, vmin, vmax)
     _tl_mesh(ax, *_mesh_args(field, plane), cmap, vmin, vmax)
     if field.in_water is not None:
         # receivers below the seabed are outside the model: drawn as seabed, over the grey of the
@@ -249,7 +282,26 @@ def tl_horizontal(
     ax.set_xlabel("x (m)")
     ax.set_ylabel("y (m)")
     ax.set_aspect("equal", adjustable="box")
-    ax.set_title(f"TL at {field.frequency_hz[k]:g} Hz, depth {depth_m:g} m")
+    ax.set_title(title)
+    return ax
+
+
+def _tl_line(ax: Any, field: FieldArrays, plane: Any, title: str, vmin: Any, vmax: Any) -> Any:
+    """A horizontal slice through a single row (or column) of receivers: TL against the position
+    along it, one mark per receiver; vmin and vmax bound the loss axis."""
+    if field.is_polar:
+        axes = [("range from the source (m)", field.range_m, "range", "m"),
+                ("bearing (deg)", field.bearing_deg, "bearing", "deg")]
+    else:
+        axes = [("x (m)", field.x_m, "x =", "m"), ("y (m)", field.y_m, "y =", "m")]
+    along = 0 if plane.shape[1] == 1 and plane.shape[0] > 1 else 1
+    label, positions, _, _ = axes[along]
+    _, fixed, name, unit = axes[1 - along]
+    ax.plot(np.asarray(positions, dtype=np.float64), np.ravel(plane), marker="o", color="C0")
+    ax.set_ylim(vmax, vmin) if vmin is not None and vmax is not None else ax.invert_yaxis()
+    ax.set_xlabel(label)
+    ax.set_ylabel(_TL_LABEL)
+    ax.set_title(f"{title}, {name} {_label(fixed[0])} {unit} ({plane.size} receivers)")
     return ax
 
 
@@ -292,20 +344,23 @@ def _slice_ranges(
     return ranges[ranges <= end]
 
 
-def _array_section(
-    field: FieldArrays, loss: Any, origin: Tuple[float, float], direction: Tuple[float, float], bearing_deg: float
+def _receiver_section(
+    positions: Tuple[Any, Any, Any], loss: Any, origin: Tuple[float, float], direction: Tuple[float, float],
+    bearing_deg: float,
 ) -> Tuple[Any, Any, Any]:
-    """Ranges, depths and loss of the array receivers that lie on the bearing (within 1 m, or a
-    thousandth of their range, of it); a range-depth cell without a receiver is NaN."""
-    dx, dy = field.x_m.astype(np.float64) - origin[0], field.y_m.astype(np.float64) - origin[1]
+    """Ranges, depths and loss of the receivers at `positions` (x, y, z, flat) that lie on the
+    bearing (within 1 m, or a thousandth of their range, of it); a range-depth cell without a
+    receiver is NaN."""
+    x, y, z = (np.asarray(v, dtype=np.float64) for v in positions)
+    dx, dy = x - origin[0], y - origin[1]
     along = dx * direction[0] + dy * direction[1]
     across = dy * direction[0] - dx * direction[1]
     on = (np.abs(across) <= np.maximum(1.0, 1e-3 * np.abs(along))) & (along >= -1.0)
     if not on.any():
-        raise ValueError(f"no array receiver lies on the bearing {bearing_deg:g} deg")
+        raise ValueError(f"no receiver lies on the bearing {_label(bearing_deg)} deg")
     along = np.round(along[on], 3)  # to the millimetre: receivers at one range share a column
     ranges, columns = np.unique(along, return_inverse=True)
-    depths, rows = np.unique(field.z_m[on].astype(np.float64), return_inverse=True)
+    depths, rows = np.unique(z[on], return_inverse=True)
     section = np.full((ranges.size, depths.size), np.nan)
     section[columns, rows] = loss[on]
     return ranges, depths, section
@@ -329,8 +384,11 @@ def tl_vertical(
     horizontal point `origin_m`). On a receiver grid the pressure magnitude is interpolated
     bilinearly in x and y at every receiver depth (not its logarithm: a null does not spread), at
     ranges covering the part of the bearing inside the grid, every `range_step_m` (400 samples by
-    default). Array receivers are drawn as they lie, those on the bearing (within 1 m or a
-    thousandth of their range) at their ranges and depths. `incoherent` draws the incoherent loss
+    default). Array receivers, and a grid that is a single line of receivers (one x or one y), are
+    drawn as they lie, those on the bearing (within 1 m or a thousandth of their range) at their
+    ranges and depths, and the title says from how many ranges. A polar field is drawn at its own
+    ranges, between the two bearings around `bearing_deg` (across 360 deg where its bearings go
+    round the circle). `incoherent` draws the incoherent loss
     instead. With
     the run's configuration (`config`, or the one a saved run or dataset holds) the seabed along
     the slice is drawn over the receivers below it."""
@@ -347,11 +405,13 @@ def tl_vertical(
             )
         origin_m = field.source_position_m[:2]
     origin = (float(origin_m[0]), float(origin_m[1]))
-    bearing = math.radians(bearing_deg)
+    bearing = math.radians(_finite(bearing_deg, "bearing"))
     direction = (math.sin(bearing), math.cos(bearing))
     loss = field.loss_db(incoherent)[k].astype(np.float64)
-    if field.is_array:
-        ranges, depths, section = _array_section(field, loss, origin, direction, bearing_deg)
+    # receivers points, or a grid that is a single line of receivers, are drawn where they lie
+    as_they_lie = field.is_array or min(field.x_m.size, field.y_m.size) == 1
+    if as_they_lie:
+        ranges, depths, section = _receiver_section(field.positions_m(), loss.ravel(), origin, direction, bearing_deg)
     else:
         ranges, depths = _slice_ranges(field, origin, direction, bearing_deg, range_step_m), field.z_m
         # the magnitude is interpolated, not its logarithm, so that a null does not spread
@@ -366,20 +426,20 @@ def tl_vertical(
         with np.errstate(divide="ignore"):
             section = np.where(section > 0.0, -20.0 * np.log10(section), np.nan)
     seabed_config = config if config is not None else _config_or_none(data)
-    return _draw_section(ax, field, k, bearing_deg, origin, direction, from_source, ranges, depths, section,
-                         cmap, vmin, vmax, seabed_config)
+    ax = _draw_section(ax, field, k, bearing_deg, origin, direction, from_source, ranges, depths, section,
+                       cmap, vmin, vmax, seabed_config)
+    if as_they_lie:
+        ax.set_title(f"{ax.get_title()}: {ranges.size} receiver ranges, not interpolated")
+    return ax
 
 
 def _polar_vertical(field: FieldArrays, data: Any, k: int, bearing_deg: float, origin_m: Any, ax: Any, cmap: str,
                     vmin: Any, vmax: Any, incoherent: bool, config: Any) -> Any:
     """tl_vertical of a polar field: its own ranges from the source, the pressure magnitude linear
-    in bearing between the two bearings around `bearing_deg` (taken modulo 360 into their span)."""
+    in bearing between the two bearings around `bearing_deg` (see `_bearing_bracket`)."""
     if origin_m is not None:
         raise ValueError("a polar field is sliced along its bearings from the source: leave origin_m out")
-    lo, hi = float(field.bearing_deg[0]), float(field.bearing_deg[-1])
-    wrapped = lo + (float(bearing_deg) - lo) % 360.0
-    bearing = wrapped if wrapped <= hi else float(bearing_deg)  # else refused below as outside them
-    b0, b1, weight = _bracket(field.bearing_deg, bearing, "bearing", "deg")
+    b0, b1, weight, bearing = _bearing_bracket(np.asarray(field.bearing_deg, dtype=np.float64), bearing_deg)
     magnitude = 10.0 ** (-field.loss_db(incoherent)[k].astype(np.float64) / 20.0)
     section = _blend(magnitude[:, b0], magnitude[:, b1], weight)
     with np.errstate(divide="ignore"):
@@ -395,22 +455,42 @@ def _polar_vertical(field: FieldArrays, data: Any, k: int, bearing_deg: float, o
                          section, cmap, vmin, vmax, seabed_config)
 
 
+def _bearing_bracket(bearings: Any, bearing_deg: float) -> Tuple[int, int, float, float]:
+    """The two bearings of a polar field around `bearing_deg` (taken modulo 360 into their span), their
+    weight and the bearing within the span; across 360 deg from the last bearing to the first where
+    the bearings go round the circle (that gap no wider than their widest spacing)."""
+    lo, hi = float(bearings[0]), float(bearings[-1])
+    wrapped = lo + (_finite(bearing_deg, "bearing") - lo) % 360.0
+    closing = lo + 360.0 - hi
+    tolerance = MATCH_TOLERANCE * 360.0
+    if wrapped > hi + tolerance and bearings.size > 1 and closing <= np.diff(bearings).max() + tolerance:
+        if 360.0 - (wrapped - lo) <= tolerance:  # the first bearing, a turn on
+            return 0, 0, 0.0, lo
+        return bearings.size - 1, 0, (wrapped - hi) / closing, wrapped
+    bearing = wrapped if wrapped <= hi + tolerance else float(bearing_deg)  # else refused as outside them
+    b0, b1, weight = _bracket(bearings, bearing, "bearing", "deg")
+    return b0, b1, weight, bearing
+
+
 def _draw_section(ax: Any, field: FieldArrays, k: int, bearing_deg: float, origin: Any, direction: Any,
                   from_source: bool, ranges: Any, depths: Any, section: Any, cmap: str, vmin: Any, vmax: Any,
                   seabed_config: Any) -> Any:
     """The range-depth section of tl_vertical, with the seabed along it when a configuration is known."""
     ax = _axes(ax)
-    _tl_mesh(ax, _edges(ranges), _edges(depths), section.T, cmap, vmin, vmax)
+    range_edges, depth_edges = _edges(ranges), _edges(depths)
+    _tl_mesh(ax, range_edges, depth_edges, section.T, cmap, vmin, vmax)
     if seabed_config is not None:
+        # over the whole width of the cells, down to their lowest edge or a band below the seabed
+        along = np.linspace(range_edges[0], range_edges[-1], DEFAULT_RANGE_SAMPLES)
         seabed = seabed_depth_m(
-            plain_config(seabed_config), origin[0] + ranges * direction[0], origin[1] + ranges * direction[1]
+            plain_config(seabed_config), origin[0] + along * direction[0], origin[1] + along * direction[1]
         )
-        deepest = max(float(np.max(depths)), float(np.max(seabed)))
-        ax.fill_between(ranges, seabed, deepest, color=SEABED_COLOUR, linewidth=0.0, zorder=3)
+        deepest = max(float(depth_edges[-1]), SEABED_BAND * float(np.max(seabed)))
+        ax.fill_between(along, seabed, deepest, color=SEABED_COLOUR, linewidth=0.0, zorder=3)
     ax.invert_yaxis()
     ax.set_xlabel("range from the source (m)" if from_source else "range (m)")
     ax.set_ylabel("depth (m)")
-    ax.set_title(f"TL at {field.frequency_hz[k]:g} Hz, bearing {bearing_deg:g} deg")
+    ax.set_title(f"TL at {field.frequency_hz[k]:g} Hz, bearing {_label(bearing_deg)} deg")
     return ax
 
 
@@ -574,7 +654,7 @@ def arrivals(
     ax.set_ylabel("arrival level (dB re 1 m)")
     x, y, z = (float(v[chosen[0]]) for v in (arrays.x_m, arrays.y_m, arrays.z_m))
     ax.set_title(
-        f"arrivals at receiver {receiver} ({x:g}, {y:g}, {z:g}) m, "
+        f"arrivals at receiver {receiver} ({_label(x)}, {_label(y)}, {_label(z)}) m, "
         f"{arrays.frequency_hz[frequency_index]:g} Hz"
     )
     return ax
@@ -614,6 +694,28 @@ def eigenrays(
     return ax
 
 
+def impulse_response(
+    data: Any, receiver: int, sample_rate_hz: float, *, ax: Any = None, color: Any = "C0", linewidth: float = 0.8,
+    **options: Any,
+) -> Any:
+    """One receiver's band-limited impulse response against time: its magnitude, or with `real=True`
+    the passband response to a pulse of the carrier frequency. `data`, `receiver`, `sample_rate_hz` and
+    the `options` (`frequency_index`, `start_s`, `duration_s`, `band_hz`, `real`) are those of
+    `abyx_tools.impulse_response`."""
+    data = arrival_arrays(data)  # a file is read once
+    time, response = arrival_tables.impulse_response(data, receiver, sample_rate_hz, **options)
+    frequency = float(data.frequency_hz[options.get("frequency_index", 0)])
+    band = options.get("band_hz") or 0.5 * float(sample_rate_hz)
+    real = options.get("real", False)
+    ax = _axes(ax)
+    ax.plot(time, response if real else np.abs(response), color=color, linewidth=linewidth)
+    ax.set_xlabel("time (s)")
+    ax.set_ylabel("pressure (re 1 m)" if real else "magnitude (re 1 m)")
+    what = f"{frequency:g} Hz carrier" if real else f"{frequency:g} Hz"
+    ax.set_title(f"impulse response at receiver {receiver}, {what}, {float(band):g} Hz band")
+    return ax
+
+
 def sound_speed(
     config: Any,
     x_m: float = 0.0,
@@ -639,5 +741,5 @@ def sound_speed(
     ax.invert_yaxis()
     ax.set_xlabel("sound speed (m/s)")
     ax.set_ylabel("depth (m)")
-    ax.set_title(f"sound speed at ({float(x_m):g}, {float(y_m):g}) m")
+    ax.set_title(f"sound speed at ({_label(x_m)}, {_label(y_m)}) m")
     return ax

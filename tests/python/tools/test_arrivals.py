@@ -91,6 +91,18 @@ def test_impulse_response_puts_each_isolated_arrival_at_its_delay(result):
 
 @pytest.mark.parametrize("call, error", [
     (lambda r: abyx_tools.impulse_response(r, 0, 0.0), "sample_rate_hz must be a positive number"),
+    (lambda r: abyx_tools.impulse_response(r, 0, 1e3, duration_s=float("inf")), "duration_s must be a positive number, got inf"),
+    (lambda r: abyx_tools.impulse_response(r, 0, 1e3, start_s=float("-inf")), "start_s must be a finite number, got -inf"),
+    (lambda r: abyx_tools.impulse_response(r, 0, 1e3, band_hz=float("nan")), "band_hz must be a positive number, got nan"),
+    (lambda r: abyx_tools.impulse_response(r, "0", 1e3), "receiver must be an integer index, got '0'"),
+    (lambda r: abyx_tools.impulse_response(r, None, 1e3), "receiver must be an integer index, got None"),
+    (lambda r: abyx_tools.impulse_response(r, True, 1e3), "receiver must be an integer index, got True"),
+    (lambda r: abyx_tools.impulse_response(r, -1, 1e3), "receiver must be 0 or more, got -1"),
+    (lambda r: abyx_tools.impulse_response(r, 0, 1e3, frequency_index=True), "frequency_index must be an integer index"),
+    (lambda r: abyx_tools.impulse_response(r, 0, 1e3, real=1), "real must be True or False, got 1"),
+    (lambda r: abyx_tools.impulse_response(r, 0, 1e-300), r"samples 1e\+300 s apart: its times must stay within 1e\+06 s"),
+    (lambda r: abyx_tools.impulse_response(r, 0, 2e4, duration_s=1e5),
+     r"the response would hold 2000000000 samples \(44.7 GiB\), more than the 1 GiB allowed"),
     (lambda r: abyx_tools.impulse_response(r, 9, 1000.0), "receiver 9 has no arrivals"),
     (lambda r: abyx_tools.impulse_response(r, 0, 1000.0, frequency_index=2), "frequency_index 2 is out of range"),
     (lambda r: plot.arrivals(r, 0, frequency_index=2), "frequency_index 2 is out of range for 2 frequencies"),
@@ -102,6 +114,24 @@ def test_impulse_response_puts_each_isolated_arrival_at_its_delay(result):
 def test_requests_the_arrivals_cannot_answer_are_clear_errors(result, call, error):
     with pytest.raises((ValueError, IndexError), match=error):
         call(result)
+
+
+def test_a_loaded_file_is_the_result_it_was_saved_from(result, suffix, tmp_path):
+    abyx_tools.save(tmp_path / f"r{suffix}", result, CONFIG)
+    loaded = abyx_tools.load(tmp_path / f"r{suffix}")
+    assert loaded.config == CONFIG and set(loaded) == {"pressure_field", "arrivals"}  # the eigenrays are not kept
+    for config in (None, CONFIG):
+        want, got = abyx_tools.to_arrays(result, config), abyx_tools.to_arrays(loaded, config)
+        for name in ("pressure", "delay_s", "amplitude", "x_m", "y_m", "z_m", "in_water", "source_position_m"):
+            np.testing.assert_array_equal(getattr(got, name), getattr(want, name))
+        pd.testing.assert_frame_equal(abyx_tools.arrivals(loaded, config), abyx_tools.arrivals(result, config))
+    np.testing.assert_array_equal(abyx_tools.impulse_response(loaded, 2, 8e3), abyx_tools.impulse_response(result, 2, 8e3))
+    for draw in (lambda run, ax: plot.tl_vertical(run, 0.0, ax=ax), lambda run, ax: plot.arrivals(run, 1, ax=ax),
+                 lambda run, ax: plot.impulse_response(run, 1, 8e3, ax=ax, real=True)):
+        drawn = [draw(run, Figure().add_subplot()) for run in (loaded, tmp_path / f"r{suffix}")]
+        assert drawn[0].get_title() == drawn[1].get_title() and len(drawn[0].get_children()) == len(drawn[1].get_children())
+    abyx_tools.save(tmp_path / f"again{suffix}", loaded)  # with the configuration it holds
+    assert abyx_tools.load(tmp_path / f"again{suffix}").config == CONFIG
 
 
 @pytest.mark.parametrize("draw", [plot.arrivals, plot.eigenrays])

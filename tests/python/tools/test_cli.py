@@ -41,7 +41,7 @@ def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
             (None, ["--rays", "plan", "-o", str(tmp_path / "p.png")], 0), (run_config(), ["--rays", "plan"], 1)]:
         if config:
             (tmp_path / "c.json").write_text(json.dumps(config))
-            assert cli.main(["run", str(tmp_path / "c.json"), "-o", str(output), "--no-progress"]) == 0
+            assert cli.main(["run", str(tmp_path / "c.json"), "-o", str(output), "--no-progress", "--force"]) == 0
         assert cli.main(["plot", str(output)] + args) == status
     assert [p.read_bytes()[:4] for p in sorted(tmp_path.glob("*.png"))] == [b"\x89PNG"] * 5
     assert "store_ray_paths" in capsys.readouterr().err
@@ -65,6 +65,11 @@ def test_run_then_plot_writes_pictures_or_fails_with_status_1(tmp_path, capsys):
     ({"+source": {"position": [0.0, 0.0, 50.0, 1.0]}}, [], "trailing characters at line 1 column 364\n"
                                                         "in source.position, which takes exactly three numbers"),
     (None, [], "abyx: error: cannot read {path}: No such file or directory"),
+    pytest.param("[" * 100000 + "]" * 100000, [], "abyx: error: {path} nests lists and objects more than 32 deep", id="deep"),
+    pytest.param('{"ssp": ' + "[" * 40 + "]" * 40 + "}", [], "abyx: error: {path} nests lists and objects more than 32",
+                 id="40 deep"),
+    pytest.param('{"ssp": ' + "9" * 5000 + "}", [], "abyx: error: {path} holds a number JSON readers refuse: Exceeds",
+                 id="5000 digits"),
     ({}, ["-o", "out.csv"], "abyx: error: cannot write out.csv: name it *.nc or *.npz"),
     ({}, ["-o", "no/such/out.nc"], "the folder no/such does not exist"),
     ({"+source": {"freq_hz": [100.0] * 100}, "receivers": {"config_type": "grid", "x_rcvr_m": [float(x) for x in range(1000)],
@@ -81,7 +86,10 @@ def test_bad_input_fails_with_a_message_and_status_1(content, args, message, tmp
 
 
 def test_malformed_command_lines_exit_with_status_2_and_thread_counts_are_refused_once_the_pool_exists(capsys):
-    for args in (["run", "c.json", "--threads", "0"], ["plot", "r.nc"], ["run", "c", "--progress", "--no-progress"], []):
+    for args in (["run", "c.json", "--threads", "0"], ["plot", "r.nc"], ["run", "c", "--progress", "--no-progress"], [],
+                 ["run", "c.json", "--threads", str(8 * len(os.sched_getaffinity(0)) + 1)], ["plot", "r.nc", "--depth", "inf"],
+                 ["plot", "r.nc", "--bearing", "nan"], ["plot", "r.nc", "--depth", "5", "--frequency", "nan"],
+                 ["plot", "r.nc", "--depth", "5", "--vmin", "-inf"], ["plot", "r.nc", "--depth", "5", "--dpi", "100000"]):
         with pytest.raises(SystemExit, match="^2$"):
             cli.main(args)
     with pytest.raises(SystemExit, match="^0$"):
@@ -96,6 +104,28 @@ def test_malformed_command_lines_exit_with_status_2_and_thread_counts_are_refuse
     if created is not None:
         runtime.set_worker_threads(int(created))  # the size it already has is fine
         assert os.environ[runtime.NUM_THREADS_VARIABLE] == created
+
+
+def test_a_result_never_replaces_its_configuration_and_replaces_another_file_only_when_forced(tmp_path, capsys, monkeypatch):
+    pytest.importorskip("numpy")
+    study, output = tmp_path / "study.nc", tmp_path / "r.npz"
+    study.write_text(json.dumps(run_config()))
+    for args in (["run", str(study)], ["run", str(study), "-o", str(study), "--force"]):
+        assert cli.main(args + ["--no-progress"]) == 1 and json.loads(study.read_text()) == run_config()
+        assert f"abyx: error: the result would overwrite the configuration {study}: name another file" in capsys.readouterr().err
+    output.write_text("kept")
+    output.chmod(0o640)
+    assert cli.main(["run", str(study), "-o", str(output), "--no-progress"]) == 1 and output.read_text() == "kept"
+    assert f"abyx: error: {output} exists: pass --force to replace it" in capsys.readouterr().err
+    assert cli.main(["run", str(study), "-o", str(output), "--no-progress", "--force"]) == 0
+    assert output.stat().st_mode & 0o777 == 0o640 and output.read_bytes()[:2] == b"PK"
+
+    def refused(config):
+        raise abyx.PanicException("could not start worker thread 338")
+
+    monkeypatch.setattr(runtime, "run", refused)
+    assert cli.main(["run", str(study), "-o", str(tmp_path / "s.npz"), "--no-progress"]) == 1
+    assert "could not start the worker threads asked for" in capsys.readouterr().err
 
 
 @pytest.mark.parametrize("module, extra", [("xarray", "xarray"), ("matplotlib", "plot")])

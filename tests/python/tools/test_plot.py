@@ -45,6 +45,9 @@ def test_horizontal_slice_halfway_between_levels_is_their_mean_loss_and_unreache
 
 @pytest.mark.parametrize("draw, message", [
     (lambda: plot.tl_horizontal(grid_result(), 500.0), "depth 500 m is outside"),
+    (lambda: plot.tl_horizontal(grid_result(), float("inf")), "depth must be a finite number, got inf"),
+    (lambda: plot.tl_horizontal(grid_result(), 20.0, frequency_hz=float("nan")), "frequency_hz must be a finite number"),
+    (lambda: plot.tl_vertical(grid_result(), float("nan"), origin_m=(0.0, 0.0)), "bearing must be a finite number"),
     (lambda: plot.tl_horizontal(array_result(), 5.0), "needs receivers on a grid"),
     (lambda: plot.tl_horizontal(grid_result(), 20.0, frequency_hz=75.0), "no frequency 75 Hz (it has 50, 100 Hz)"),
     (lambda: plot.tl_vertical(grid_result(), 10.0), "source position is unknown"),
@@ -118,17 +121,52 @@ def test_vertical_slice_interpolates_magnitude_on_a_grid_and_draws_array_receive
     np.testing.assert_allclose(values, [[0.0, 12.0412], [6.0206, 18.0618]], atol=1e-3)  # off the bearing: left out
 
 
-def test_polar_fields_slice_along_their_bearings_and_draw_in_range_bearing_cells():
-    polar = {"pressure_field": {"range_m": [100.0, 200.0], "bearing_deg": [0.0, 90.0], "z_m": [10.0],
-                                "frequency_hz": [100.0], "shape": (1, 2, 2, 1), "pressure_re": [1.0, 0.5, 0.25, 0.125],
-                                "pressure_im": [0.0] * 4, "delay_s": [0.1] * 4, "amplitude": [1.0] * 4}}
-    field = results.to_arrays(polar)
+def polar_result(bearings=(0.0, 90.0)):
+    """Ranges 100 and 200 m at one depth; receiver n has the magnitude 2**-n, ranges first."""
+    n = 2 * len(bearings)
+    return {"pressure_field": {"range_m": [100.0, 200.0], "bearing_deg": list(bearings), "z_m": [10.0],
+                               "frequency_hz": [100.0], "shape": (1, 2, len(bearings), 1),
+                               "pressure_re": [0.5**i for i in range(n)], "pressure_im": [0.0] * n,
+                               "delay_s": [0.1] * n, "amplitude": [1.0] * n}}
+
+
+def test_polar_fields_slice_along_their_bearings_and_draw_in_smooth_range_bearing_sectors():
+    field = results.to_arrays(polar_result())
     # halfway between the bearings, the magnitudes' mean; a bearing a turn away is the same one
     vertical = drawn(plot.tl_vertical(field, 405.0, ax=Figure().add_subplot()))
     np.testing.assert_allclose(vertical.ravel(), -20.0 * np.log10([0.75, 0.1875]), atol=1e-4)
     plan = plot.tl_horizontal(field, 10.0, ax=Figure().add_subplot())
-    np.testing.assert_allclose(drawn(plan).ravel(), -20.0 * np.log10([1.0, 0.5, 0.25, 0.125]), atol=1e-4)
-    # the outer corner of the cell of range 200 m, bearing 90 deg: 250 m out on bearing 135 deg
-    np.testing.assert_allclose(plan.collections[0].get_coordinates()[2, 2], [176.777, -176.777], atol=1e-2)
+    # each bearing's cell, 90 deg wide, drawn in 1 deg arcs; the outer corners on the circle of 250 m
+    np.testing.assert_allclose(drawn(plan).reshape(2, 180)[:, ::90], [[0.0, 6.0206], [12.0412, 18.0618]], atol=1e-4)
+    corners = plan.collections[0].get_coordinates()
+    np.testing.assert_allclose(np.hypot(*corners[2].T), 250.0, rtol=1e-5)
+    np.testing.assert_allclose(corners[2, 180], [176.777, -176.777], atol=1e-2)  # on the bearing 135 deg
     with pytest.raises(ValueError, match="leave origin_m out"):
         plot.tl_vertical(field, 0.0, origin_m=(0.0, 0.0))
+    # bearings round the circle: 315 deg lies halfway from 270 deg to 0 deg; the seabed below the cells
+    around = results.to_arrays(polar_result((0.0, 90.0, 180.0, 270.0)), make_config())
+    ax = plot.tl_vertical(around, 315.0, ax=Figure().add_subplot(), config=make_config())
+    np.testing.assert_allclose(drawn(ax).ravel(), -20.0 * np.log10([(0.125 + 1.0) / 2, (2**-7 + 2**-4) / 2]), atol=1e-4)
+    seabed = ax.collections[1].get_paths()[0].vertices
+    assert (seabed[:, 0].min(), seabed[:, 0].max(), seabed[:, 1].min(), seabed[:, 1].max()) == pytest.approx((50.0, 250.0, 100.0, 105.0))
+    with pytest.raises(ValueError, match="bearing 135 deg is outside the receiver grid"):
+        plot.tl_vertical(field, 135.0)
+
+
+def test_a_single_line_of_receivers_is_drawn_as_it_lies_and_says_so():
+    # the README's layout: x = 0, y = 250, 500, 1000, z = 20, 50, from a source at the origin
+    result = grid_result((1, 1, 3, 2))
+    result["pressure_field"].update(x_m=[0.0], y_m=[250.0, 500.0, 1000.0], z_m=[20.0, 50.0])
+    field = results.to_arrays(result, make_config(**{"+source": {"position": [0.0, 0.0, 30.0]}}))
+    line = plot.tl_horizontal(field, 50.0, ax=Figure().add_subplot())
+    assert line.get_title() == "TL at 50 Hz, depth 50 m, x = 0 m (3 receivers)"
+    np.testing.assert_allclose(line.lines[0].get_ydata(), field.transmission_loss_db[0, 0, :, 1])
+    for bearing in (0.0, 0.01, 360.0):
+        section = plot.tl_vertical(field, bearing, ax=Figure().add_subplot())
+        assert section.get_title().endswith(f"bearing {bearing:g} deg: 3 receiver ranges, not interpolated")
+        np.testing.assert_allclose(drawn(section).reshape(2, 3), field.transmission_loss_db[0, 0].T, atol=1e-4)
+    with pytest.raises(ValueError, match="no receiver lies on the bearing 90 deg"):
+        plot.tl_vertical(field, 90.0)
+    # titles carry no rounding noise
+    assert plot.sound_speed(make_config(), 1e3 * np.sin(np.pi / 2), 1e3 * np.cos(np.pi / 2), ax=Figure().add_subplot()
+                            ).get_title() == "sound speed at (1000, 0) m"

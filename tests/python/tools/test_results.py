@@ -195,6 +195,82 @@ def test_unknown_suffixes_and_foreign_files_are_refused(tmp_path, xr):
             files.load(tmp_path / name)
 
 
+def _huge_header(arrays, path):
+    """Writes `arrays` as .npz with delay_s's header claiming 2**40 float64 values (8 TiB)."""
+    import io
+    import zipfile
+    with zipfile.ZipFile(path, "w") as archive:
+        for name, values in arrays.items():
+            member = io.BytesIO()
+            if name == "delay_s":
+                np.lib.format.write_array_header_1_0(member, {"descr": "<f8", "fortran_order": False, "shape": (2**40,)})
+                member.write(b"\0" * 64)
+            else:
+                np.save(member, values)
+            archive.writestr(f"{name}.npy", member.getvalue())
+
+
+DEEP = "[" * 100000 + "]" * 100000
+
+
+@pytest.mark.parametrize("edit, message", [
+    (lambda a: a.update(config_json=np.array(DEEP)), "its configuration nests more than 32 deep"),
+    (lambda a: a.update(config_json=np.array("[1]")), "its configuration is a JSON list, not an object"),
+    (lambda a: a.update(config_json=np.array('{"bathymetry": {"x_bty_m": [0]}}')), "its configuration's bathymetry is no grid"),
+    (lambda a: a.update(config_json=np.array('{"source": {"position": [1]}}')), "its configuration's source position is not three"),
+    (lambda a: a.update(source_position_m=np.zeros(2)), "source_position_m is shaped (2,), not (3,)"),
+    (lambda a: a.update(pressure=a["pressure"].reshape(1, 3, -1)), "pressure is shaped (1, 3, 20), not (1, 3, 4, 5)"),
+    (lambda a: a.update(pressure=a["pressure"][:, :2]), "pressure is shaped (1, 2, 4, 5), not (1, 3, 4, 5)"),
+    (lambda a: a.update(is_array=np.array(True)), "is_array is True, but pressure is shaped (1, 3, 4, 5)"),
+    (lambda a: a.update(x_m=a["x_m"].astype(str)), "x_m holds values of type <U32"),
+    (lambda a: a.update(ray_point_count=np.array([10**12, 1])), "the ray point counts add up to 1000000000001, but 3"),
+    (lambda a: a.update(ray_point_count=np.array([4, -1])), "ray_point_count holds a negative count, -1"),
+    (lambda a: a.update(arrival_amplitude_re=np.zeros((2, 2))), "arrival_amplitude_re is shaped (2, 2), not (1, 2)"),
+    ("huge", "delay_s claims 8796093022208 bytes of values but holds 64"),
+    ("memory", "its arrays take "),
+    ("nc", "its configuration nests more than 32 deep"),
+    ("nc source", "source_position_m holds 2 values, not 3"),
+    ("nc pressure", "pressure_re lies along ('z_m', 'y_m', 'x_m', 'frequency_hz'), not ('frequency_hz', 'x_m', 'y_m', 'z_m')"),
+    ("nc rays", "the ray point counts add up to 7, but 3 points are stored"),
+    ("nc memory", "its variables take "),
+])
+def test_crafted_result_files_are_refused_before_their_arrays_are_read(edit, message, tmp_path, monkeypatch):
+    result = grid_result((1, 3, 4, 5), with_paths=True)
+    result["arrivals"] = {"receiver": [1, 2], "delay_s": [0.1, 0.2], "launch_elev_deg": [0.0, 1.0], "launch_azim_deg": [0.0, 0.0],
+                          "n_surface": [0, 1], "n_bottom": [0, 0], "ray_index": [0, 1], "amplitude_re": [1.0, 2.0],
+                          "amplitude_im": [0.0, 0.5]}
+    path = tmp_path / ("crafted.nc" if str(edit).startswith("nc") else "crafted.npz")
+    if path.suffix == ".nc":
+        xr = pytest.importorskip("xarray")
+        pytest.importorskip("netCDF4")
+        from abyx_tools import dataset
+        data = dataset.to_dataset(result, make_config())
+        data = {"nc": lambda d: d.assign_attrs(abyx_config=DEEP), "nc source": lambda d: d.assign_attrs(source_position_m=[1.0, 2.0]),
+                "nc pressure": lambda d: d.assign(pressure_re=d["pressure_re"].transpose()),
+                "nc rays": lambda d: d.assign(ray_point_count=("ray", np.array([5, 2], np.int32))),
+                "nc memory": lambda d: d}[edit](data)
+        data.to_netcdf(path)
+        assert isinstance(xr.open_dataset(path), xr.Dataset)
+    else:
+        files.save(path, result, make_config())
+        arrays = files.read_npz(path)
+        _huge_header(arrays, path) if edit == "huge" else None if edit == "memory" else (edit(arrays), np.savez(path, **arrays))
+    if edit in ("memory", "nc memory"):
+        from abyx_tools import saved
+        monkeypatch.setattr(saved, "available_memory_bytes", lambda: 100)
+    with pytest.raises(ValueError, match=re.escape(f"'{path}' is not an abyx result: {message}")):
+        files.load(path)
+    assert cli.main(["plot", str(path), "--depth", "20", "-o", str(tmp_path / "p.png")]) == 1
+
+
+def test_members_no_result_holds_are_left_unread(tmp_path, monkeypatch):
+    from abyx_tools import saved
+    files.save(tmp_path / "r.npz", array_result())
+    np.savez_compressed(tmp_path / "r.npz", junk=np.zeros(2**24), **files.read_npz(tmp_path / "r.npz"))  # 128 MiB
+    monkeypatch.setattr(saved, "available_memory_bytes", lambda: 2**20)
+    assert files.load(tmp_path / "r.npz").field.is_array and "junk" not in files.read_npz(tmp_path / "r.npz")
+
+
 def test_polar_fields_keep_range_bearing_depth_axes_place_receivers_from_the_source_and_read_back(tmp_path, suffix):
     config = run_config(receivers={"config_type": "polar", "x_rcvr_m": [0.0, 60.0, 120.0],
                                    "y_rcvr_m": [0.0, 90.0, 210.0], "z_rcvr_m": [20.0, 50.0]})
