@@ -85,6 +85,8 @@ def _save_npz(path: PathLike, result: Any, config: Optional[Mapping[str, Any]]) 
         arrays["intensity"] = field.intensity
     if field.is_polar:
         arrays["range_m"], arrays["bearing_deg"] = field.range_m, field.bearing_deg
+    if field.receiver_index is not None:
+        arrays["receiver_index"] = np.asarray(field.receiver_index, dtype=np.int64)
     if field.in_water is not None:
         arrays["in_water"] = np.asarray(field.in_water, dtype=bool)
     if field.source_position_m is not None:

@@ -136,26 +136,38 @@ class LoadedRun(Dict[str, Any]):
 
 
 def _pressure_field_of(field: FieldArrays) -> Dict[str, Any]:
-    """The "pressure_field" dict of a run, flat in row-major order, from its arrays."""
+    """The "pressure_field" dict of a run, flat in row-major order, from its arrays: receivers the
+    run listed as points (shaped range x bearing x depth since) listed again in the run's order."""
     nf = field.frequency_hz.size
-    receivers = field.delay_s.shape if not field.is_array else (field.delay_s.size, 1, 1)
-    pressure = np.asarray(field.pressure).reshape(-1)
+    listed = field.is_polar and field.receiver_index is not None
+    order = np.ravel(field.receiver_index) if listed else None
+
+    def in_run_order(values: Any, per_frequency: bool = False) -> Any:
+        flat_values = np.asarray(values).reshape(nf, -1) if per_frequency else np.ravel(values)
+        if order is None:
+            return flat_values.reshape(-1)
+        placed = np.empty_like(flat_values)
+        placed[..., order] = flat_values
+        return placed.reshape(-1)
+
+    receivers = field.delay_s.shape if not (field.is_array or listed) else (field.delay_s.size, 1, 1)
+    pressure = in_run_order(field.pressure, per_frequency=True)
     flat: Dict[str, Any] = {
         "frequency_hz": field.frequency_hz,
         "shape": (nf, *receivers),
         "pressure_re": pressure.real.copy(),
         "pressure_im": pressure.imag.copy(),
-        "delay_s": np.ravel(field.delay_s),
-        "amplitude": np.ravel(field.amplitude),
+        "delay_s": in_run_order(field.delay_s),
+        "amplitude": in_run_order(field.amplitude),
     }
-    if field.is_array:
-        flat["receiver_positions_m"] = np.column_stack([field.x_m, field.y_m, field.z_m])
+    if field.is_array or listed:
+        flat["receiver_positions_m"] = np.column_stack(field.positions_m())
     elif field.is_polar:
         flat.update(range_m=field.range_m, bearing_deg=field.bearing_deg, z_m=field.z_m)
     else:
         flat.update(x_m=field.x_m, y_m=field.y_m, z_m=field.z_m)
     if field.intensity is not None:
-        flat["intensity"] = np.ravel(field.intensity)
+        flat["intensity"] = in_run_order(field.intensity, per_frequency=True)
     return flat
 
 
@@ -198,6 +210,10 @@ def open_dataset(path: PathLike) -> Any:
             if problem:
                 raise _NotAResult(problem)
             dataset = stored.load()
+            if "receiver_index" in dataset:
+                problem = _receiver_order_problem(dataset["receiver_index"].values)
+                if problem:
+                    raise _NotAResult(problem)
     except _NotAResult as error:
         raise ValueError(f"{refusal}: {error}") from None
     except (ValueError, RecursionError) as error:  # no installed backend reads it
@@ -315,6 +331,8 @@ def _npz_values_problem(arrays: Mapping[str, Any]) -> Optional[str]:
         problem = _ray_count_problem(arrays["ray_point_count"], len(arrays["ray_points_m"]))
         if problem:
             return problem
+    if "receiver_index" in arrays and _receiver_order_problem(arrays["receiver_index"]):
+        return _receiver_order_problem(arrays["receiver_index"])
     if "config_json" in arrays:
         try:
             parsed_config(str(arrays["config_json"]))
@@ -452,6 +470,7 @@ def _saved_npz(path: PathLike, data: Mapping[str, Any]) -> SavedRun:
         in_water=data.get("in_water"),
         range_m=data.get("range_m"),
         bearing_deg=data.get("bearing_deg"),
+        receiver_index=_receiver_order(data["receiver_index"]) if "receiver_index" in data else None,
     )
     paths = None
     if "ray_point_count" in data:
@@ -527,9 +546,21 @@ def field_of(dataset: Any) -> FieldArrays:
         in_water=np.asarray(receivers(dataset["in_water"]).values, dtype=bool) if "in_water" in dataset else None,
         range_m=np.asarray(dataset["range_m"].values, dtype=np.float32) if polar else None,
         bearing_deg=np.atleast_1d(np.asarray(dataset["bearing_deg"].values, dtype=np.float32)) if polar else None,
-        receiver_index=(np.asarray(receivers(dataset["receiver_index"]).values, dtype=np.intp)
+        receiver_index=(_receiver_order(receivers(dataset["receiver_index"]).values)
                         if "receiver_index" in dataset else None),
     )
+
+
+def _receiver_order(index: Any) -> Any:
+    """A stored receiver_index (checked by _receiver_order_problem) as the run's index of each receiver."""
+    return np.asarray(index).astype(np.intp)
+
+
+def _receiver_order_problem(index: Any) -> Optional[str]:
+    order = np.asarray(index)
+    if order.dtype.kind not in "iu" or not np.array_equal(np.sort(order, axis=None), np.arange(order.size)):
+        return "its receiver_index does not list every receiver once"
+    return None
 
 
 def ray_paths_of(dataset: Any) -> Optional[List[RayPath]]:

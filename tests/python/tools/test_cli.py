@@ -120,7 +120,7 @@ def test_a_result_never_replaces_its_configuration_and_replaces_another_file_onl
     assert cli.main(["run", str(study), "-o", str(output), "--no-progress", "--force"]) == 0
     assert output.stat().st_mode & 0o777 == 0o640 and output.read_bytes()[:2] == b"PK"
 
-    def refused(config):
+    def refused(config, **options):
         raise abyx.PanicException("could not start worker thread 338")
 
     monkeypatch.setattr(runtime, "run", refused)

@@ -225,6 +225,7 @@ DEEP = "[" * 100000 + "]" * 100000
     (lambda a: a.update(x_m=a["x_m"].astype(str)), "x_m holds values of type <U32"),
     (lambda a: a.update(ray_point_count=np.array([10**12, 1])), "the ray point counts add up to 1000000000001, but 3"),
     (lambda a: a.update(ray_point_count=np.array([4, -1])), "ray_point_count holds a negative count, -1"),
+    (lambda a: a.update(receiver_index=np.zeros((3, 4, 5), np.int64)), "its receiver_index does not list every"),
     (lambda a: a.update(arrival_amplitude_re=np.zeros((2, 2))), "arrival_amplitude_re is shaped (2, 2), not (1, 2)"),
     ("huge", "delay_s claims 8796093022208 bytes of values but holds 64"),
     ("memory", "its arrays take "),
@@ -315,7 +316,10 @@ def test_ranges_by_depths_along_bearings_are_range_bearing_depth_and_one_bearing
     table = abyx_tools.arrival_arrays(result, config)
     np.testing.assert_array_equal(np.c_[table.x_m, table.z_m], np.c_[points.x_m, points.z_m][table.receiver])
     abyx_tools.save(tmp_path / f"r{suffix}", result, config)
-    np.testing.assert_array_equal(abyx_tools.load(tmp_path / f"r{suffix}").field.pressure, field.pressure)
+    loaded = abyx_tools.load(tmp_path / f"r{suffix}")
+    np.testing.assert_array_equal(loaded.field.pressure, field.pressure)
+    for name, values in result["pressure_field"].items():  # the run's own receiver list again
+        np.testing.assert_array_equal(np.asarray(loaded["pressure_field"][name]), np.asarray(values))
     if suffix == ".nc":
         dims = abyx_tools.to_dataset(result, config)["transmission_loss_db"].dims
         assert dims == ("frequency_hz", "range_m", "z_m") if len(bearings) == 1 else dims[2] == "bearing_deg"
