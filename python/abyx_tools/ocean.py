@@ -299,12 +299,12 @@ def bathymetry(data: Any, source_lat_lon: Any, half_width_m: float, *, beam_scal
     missing = int(np.count_nonzero(~np.isfinite(crop.values)))
     if missing:
         raise ValueError(f"the bathymetry has {missing} missing values in the run's area")
+    if np.all(crop.values == crop.values.flat[0]):  # flat about the run: one depth, the data's own
+        return max(float(crop.values.flat[0]) * (1.0 if is_depth else -1.0), 0.0)
     crop = _block_mean(crop, k_lat, k_lon)
     depth = bilinear(crop.latitude, crop.longitude, crop.values, node_lat, _near(node_lon, longitude))
     depth = depth if is_depth else -depth
     _clip_land(depth)
-    if np.all(depth == depth.flat[0]):
-        return float(depth.flat[0])
     return {"x_m": axis.tolist(), "y_m": axis.tolist(), "z_m": depth}
 
 
@@ -554,10 +554,10 @@ def sound_speed(water: Any, source_lat_lon: Any, half_width_m: float, deepest_m:
     speed = _teos10(data)["c"] if "temperature" in data.values else data.values["sound_speed"]
     if nodes is None:
         return data.depth_m.tolist(), speed[0, 0].tolist()
+    if np.all(speed == speed[:1, :1, :]):  # the same at every data node: one profile
+        return data.depth_m.tolist(), speed[0, 0].tolist()
     axis, node_lat, node_lon = nodes
     grid = bilinear(data.latitude, data.longitude, speed, node_lat, _near(node_lon, source[1]))
-    if np.all(grid == grid[:1, :1, :]):
-        return data.depth_m.tolist(), grid[0, 0].tolist()
     return {"x_m": axis.tolist(), "y_m": axis.tolist(), "z_m": data.depth_m.tolist(), "c_m_s": grid}
 
 
