@@ -63,7 +63,7 @@ _DEPTH_STANDARD = {"depth", "sea_floor_depth_below_sea_surface", "sea_floor_dept
 # Names of water variables: the standard names first, then the usual variable names (WOA, Copernicus, casts).
 _WATER_VARIABLES = {
     "temperature": (("sea_water_temperature", "sea_water_potential_temperature", "sea_water_conservative_temperature"),
-                    ("t_an", "t_mn", "thetao", "temperature", "temp", "t", "temperature_c", "bottomt")),
+                    ("t_an", "t_mn", "thetao", "temperature", "temp", "t", "temperature_c")),
     "salinity": (("sea_water_salinity", "sea_water_practical_salinity", "sea_water_absolute_salinity"),
                  ("s_an", "s_mn", "so", "salinity", "sal", "s", "psal", "salinity_psu")),
     "sound_speed": (("speed_of_sound_in_sea_water",),
@@ -299,8 +299,9 @@ def bathymetry(data: Any, source_lat_lon: Any, half_width_m: float, *, beam_scal
     missing = int(np.count_nonzero(~np.isfinite(crop.values)))
     if missing:
         raise ValueError(f"the bathymetry has {missing} missing values in the run's area")
-    if np.all(crop.values == crop.values.flat[0]):  # flat about the run: one depth, the data's own
-        return max(float(crop.values.flat[0]) * (1.0 if is_depth else -1.0), 0.0)
+    flat = float(crop.values.flat[0]) * (1.0 if is_depth else -1.0)
+    if flat >= 0.0 and np.all(crop.values == crop.values.flat[0]):  # flat water about the run: its one depth
+        return flat
     crop = _block_mean(crop, k_lat, k_lon)
     depth = bilinear(crop.latitude, crop.longitude, crop.values, node_lat, _near(node_lon, longitude))
     depth = depth if is_depth else -depth
@@ -338,11 +339,12 @@ class _Water(NamedTuple):
 
 
 def _water_variable(dataset: Any, kind: str) -> Optional[str]:
+    """The variable of a kind: by standard name, the usual names first among several (the WOA's
+    objectively analysed mean `t_an` before its statistical mean `t_mn`), else by a usual name."""
     standard, names = _WATER_VARIABLES[kind]
-    for name, variable in dataset.data_vars.items():
-        if _attribute(variable, "standard_name") in standard:
-            return str(name)
-    return next((str(n) for n in dataset.data_vars if str(n).lower() in names), None)
+    found = [str(n) for n, v in dataset.data_vars.items() if _attribute(v, "standard_name") in standard]
+    found.sort(key=lambda n: names.index(n.lower()) if n.lower() in names else len(names))
+    return found[0] if found else next((str(n) for n in dataset.data_vars if str(n).lower() in names), None)
 
 
 def _chosen_variables(dataset: Any) -> Dict[str, str]:
@@ -458,6 +460,8 @@ def _cast(data: Any, source: Tuple[float, float]) -> _Water:
 
 
 def _is_cast(water: Any) -> bool:
+    if hasattr(water, "data_vars"):  # an xarray Dataset is a Mapping too
+        return False
     if isinstance(water, Mapping):
         return True
     return isinstance(water, (str, os.PathLike)) and os.fspath(water).lower().endswith((".csv", ".txt"))
@@ -607,8 +611,9 @@ def _depth_mean(depth_m: Any, values: Any) -> float:
 def _beam_scale_m(freq_hz: Any, max_range_m: float) -> float:
     """Half the first Fresnel zone's width at the far end of the run, at its highest frequency:
     seabed detail finer than this is not resolved by the field."""
-    highest = max((abs(f) for f in builder._floats(freq_hz, "freq_hz", may_be_empty=True)), default=0.0)
-    if highest == 0.0:
+    frequencies = np.abs(np.atleast_1d(np.asarray(freq_hz, np.float64)))
+    highest = float(frequencies.max()) if frequencies.size else 0.0
+    if not highest > 0.0:
         return 0.0
     return 0.5 * math.sqrt(NOMINAL_SOUND_SPEED_M_S / highest * max_range_m)
 
@@ -647,8 +652,10 @@ def config(
     origin = _origin(source_lat_lon)
     shared = dict(source_depth_m=source_depth_m, freq_hz=freq_hz, ranges_m=ranges_m, bearings_deg=bearings_deg,
                   depths_m=depths_m, bottom=bottom, **options)
-    # the builder's extent and range, from a draft on a flat bottom
-    draft = builder.config(depth_m=1.0, **shared)
+    # the builder's extent and range, from a draft over the deepest ocean (deeper than any source)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        draft = builder.config(depth_m=11000.0, **shared)
     half_width = draft["bathymetry"]["x_bty_m"][1] - draft["source"]["position"][0]
     depth = globals()["bathymetry"](bathymetry, origin, half_width,
                                     beam_scale_m=_beam_scale_m(freq_hz, draft["beam"]["max_range_m"]))

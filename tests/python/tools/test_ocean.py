@@ -90,7 +90,7 @@ def test_sound_speed_at_a_node_is_teos10_of_its_temperature_and_salinity_filled_
     path, t, s = woa
     with pytest.warns(UserWarning, match=re.escape("ocean: the water data end at 150.0 m, 50.0 m above the deepest seabed "
                                                    "of the run (200.0 m); the profile is extended to it with the deepest temperature and salinity")):
-        grid = ocean.sound_speed(path, (LAT, LON), 15000.0, 200.0, time=time)
+        grid = ocean.sound_speed(path if month == 0 else xr.open_dataset(path), (LAT, LON), 15000.0, 200.0, time=time)
     z = np.array([0.0, 10.0, 20.0, 50.0, 100.0, 150.0, 200.0])
     t, s = np.append(t[month], np.nan), np.append(s[month], np.nan)
     t[4:], s[4:] = t[3], s[3]  # below the deepest valid value: held from it
