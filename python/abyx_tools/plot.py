@@ -1,6 +1,6 @@
 """Pictures of a run with matplotlib: transmission loss on a horizontal or a vertical slice (or on a
-map, for a run about a geographic source), the
-bathymetry, the ray paths in plan and in range-depth view, and a receiver's arrivals and eigenrays.
+map, for a run about a geographic source), the bathymetry, the ray paths in plan and in range-depth
+view, and a receiver's arrivals and eigenrays.
 
 Every function draws into the Axes given as `ax` (or into a new figure from pyplot when none is
 given) and returns that Axes. matplotlib is imported only when a function draws. The field may be
