@@ -309,6 +309,9 @@ def bathymetry(data: Any, source_lat_lon: Any, half_width_m: float, *, beam_scal
     return {"x_m": axis.tolist(), "y_m": axis.tolist(), "z_m": depth}
 
 
+_bathymetry = bathymetry  # for config, whose keyword of that name hides it
+
+
 def _near(longitudes: Any, centre: float) -> Any:
     """Longitudes made continuous about `centre` (no jump at +-180)."""
     return centre + (np.asarray(longitudes) - centre + 180.0) % 360.0 - 180.0
@@ -657,8 +660,8 @@ def config(
         warnings.simplefilter("ignore")
         draft = builder.config(depth_m=11000.0, **shared)
     half_width = draft["bathymetry"]["x_bty_m"][1] - draft["source"]["position"][0]
-    depth = globals()["bathymetry"](bathymetry, origin, half_width,
-                                    beam_scale_m=_beam_scale_m(freq_hz, draft["beam"]["max_range_m"]))
+    beam_scale = _beam_scale_m(freq_hz, draft["beam"]["max_range_m"])
+    depth = _bathymetry(bathymetry, origin, half_width, beam_scale_m=beam_scale)
     deepest = depth if isinstance(depth, float) else float(np.max(depth["z_m"]))
     speed = sound_speed(water, origin, half_width, max(deepest, 1.0), time=time)
     cfg = builder.config(depth_m=depth, sound_speed=speed, **shared)
