@@ -433,11 +433,13 @@ def _cast(data: Any, source: Tuple[float, float]) -> _Water:
         if len(rows) < 2:
             raise ValueError(f"the cast '{os.fspath(data)}' needs a header row and at least one row of values")
         header = [h.split("(")[0].split("[")[0].strip().lower() for h in rows[0]]
+        if any(len(row) != len(header) for row in rows):
+            raise ValueError(f"the cast '{os.fspath(data)}' has rows of other lengths than its header's {len(header)}")
         try:
             table = np.array([[float(v) if v.strip() else math.nan for v in row] for row in rows[1:]], np.float64)
         except ValueError as error:
             raise ValueError(f"the cast '{os.fspath(data)}' has a value that is no number: {error}") from None
-        columns = {name: table[:, i] for i, name in enumerate(header) if i < table.shape[1]}
+        columns = {name: table[:, i] for i, name in enumerate(header)}
     else:
         columns = {str(k).lower(): np.asarray(v, np.float64) for k, v in data.items()}
     location = (float(columns.pop("latitude", [source[0]])[0]), float(columns.pop("longitude", [source[1]])[0]))
