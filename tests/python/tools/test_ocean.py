@@ -58,10 +58,13 @@ def woa(tmp_path_factory):
     return path, t[:, :, 8, 12], s[:, :, 8, 12]
 
 
-def teos10_speed(z, t, s):
+def teos10_speed(z, t, s, potential=False):
+    """TEOS-10 sound speed at the source of in-situ (or potential) temperature and practical salinity, and the
+    in-situ temperature."""
     p = gsw.p_from_z(-np.asarray(z), LAT)
     sa = gsw.SA_from_SP(s, p, LON, LAT)
-    return gsw.sound_speed(sa, gsw.CT_from_t(sa, t, p), p)
+    ct = gsw.CT_from_pt(sa, t) if potential else gsw.CT_from_t(sa, t, p)
+    return gsw.sound_speed(sa, ct, p), gsw.t_from_CT(sa, ct, p)
 
 
 @pytest.mark.parametrize("layout", ["elevation", "lon 0..360", "latitude descending", "depth, as a DataArray"])
@@ -85,21 +88,27 @@ def test_bathymetry_nodes_lie_at_the_projected_positions_and_land_is_clipped_wit
     assert [str(w.message) for w in caught] == [message]
 
 
-@pytest.mark.parametrize("month, time", [(0, "1955-01-16"), (1, "1955-02-16")])
-def test_sound_speed_at_a_node_is_teos10_of_its_temperature_and_salinity_filled_and_extended_to_the_seabed(woa, month, time):
+@pytest.mark.parametrize("layout, month, time", [("WOA file", 0, "1955-01-16"), ("WOA dataset", 1, "1955-02-16"),
+                                                 ("Copernicus dataset", 1, "1955-02-16")])
+def test_sound_speed_at_a_node_is_teos10_of_its_temperature_and_salinity_filled_and_extended_to_the_seabed(woa, layout, month, time):
     path, t, s = woa
+    data = path if layout == "WOA file" else xr.open_dataset(path)
+    if layout.startswith("Copernicus"):  # potential temperature, coordinates named in full
+        data = data.rename(t_an="thetao", s_an="so", lat="latitude", lon="longitude")
+        data["thetao"].attrs["standard_name"] = "sea_water_potential_temperature"
     with pytest.warns(UserWarning, match=re.escape("ocean: the water data end at 150.0 m, 50.0 m above the deepest seabed "
                                                    "of the run (200.0 m); the profile is extended to it with the deepest temperature and salinity")):
-        grid = ocean.sound_speed(path if month == 0 else xr.open_dataset(path), (LAT, LON), 15000.0, 200.0, time=time)
+        grid = ocean.sound_speed(data, (LAT, LON), 15000.0, 200.0, time=time)
     z = np.array([0.0, 10.0, 20.0, 50.0, 100.0, 150.0, 200.0])
     t, s = np.append(t[month], np.nan), np.append(s[month], np.nan)
     t[4:], s[4:] = t[3], s[3]  # below the deepest valid value: held from it
     middle = len(grid["x_m"]) // 2
     assert grid["z_m"] == z.tolist() and grid["x_m"][middle] == 0.0 and len(grid["x_m"]) == 3
-    np.testing.assert_allclose(grid["c_m_s"][middle, middle], teos10_speed(z, t, s), rtol=1e-12)
+    speed, t = teos10_speed(z, t, s, potential=layout.startswith("Copernicus"))
+    np.testing.assert_allclose(grid["c_m_s"][middle, middle], speed, rtol=1e-12)
     assert np.ptp(grid["c_m_s"][middle, :, 0]) > 0.5  # warmer northwards
     # the absorption's water: the column's depth means down to the seabed, pH 8 by default
-    parameters = ocean.absorption_parameters(path, (LAT, LON), seabed_m=150.0, time=time)
+    parameters = ocean.absorption_parameters(data, (LAT, LON), seabed_m=150.0, time=time)
     assert parameters == pytest.approx({"temperature_c": np.trapezoid(t[:6], z[:6]) / 150.0,
                                         "salinity_psu": np.trapezoid(s[:6], z[:6]) / 150.0, "ph": 8.0}, rel=1e-9)
 
@@ -114,10 +123,17 @@ def test_sound_speed_at_a_node_is_teos10_of_its_temperature_and_salinity_filled_
      "the bathymetry does not cover the run's area: it needs latitudes 43.9730 to 44.0270 and longitudes -8.0574 to -7.9826; "
      "the data span latitudes 43.0000 to 45.0000 and longitudes -10.0000 to -8.0083"),
     (lambda woa: ocean.sound_speed(CAST, (LAT, LON), 5000.0, 100.0, time="1955-01-16"), "a cast has no times"),
+    (lambda woa: ocean.absorption_parameters({"depth": [0.0], "c": [1500.0]}, (LAT, LON)), "sound speed but no temperature"),
 ])
 def test_refusals_say_why(woa, call, message):
     with pytest.raises(ValueError, match=re.escape(message)):
         call(woa[0])
+
+
+def test_a_sound_speed_cast_is_used_as_it_is_from_the_surface_and_held_below_its_end():
+    with pytest.warns(UserWarning, match="100.0 m, 50.0 m above .* extended to it with the deepest sound speed"):
+        profile = ocean.sound_speed({"depth": [5.0, 100.0], "c": [1500.0, 1490.0]}, (LAT, LON), 5000.0, 150.0)
+    assert profile == ([0.0, 5.0, 100.0, 150.0], [1500.0, 1500.0, 1490.0, 1490.0])
 
 
 def test_a_missing_dependency_names_the_ocean_extra(monkeypatch):
@@ -138,7 +154,7 @@ def test_a_run_from_files_is_the_same_problem_written_by_hand_and_its_receivers_
                            absorption="thorp", **study)
     z, t, s = (np.append(v, v[-1]) for v in CAST.values())
     z[-1] = 200.0
-    hand = at.config(depth_m=200.0, sound_speed=(z, teos10_speed(z, t, s)), **study)
+    hand = at.config(depth_m=200.0, sound_speed=(z, teos10_speed(z, t, s)[0]), **study)
     assert cfg.pop("water") == {"absorption": "thorp", "temperature_c": pytest.approx(np.trapezoid(t, z) / 200.0, rel=1e-9),
                                 "salinity_psu": pytest.approx(np.trapezoid(s, z) / 200.0, rel=1e-9), "ph": 8.0}
     assert cfg.pop("geographic") == {"latitude_deg": LAT, "longitude_deg": LON} and cfg == hand
