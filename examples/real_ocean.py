@@ -79,11 +79,11 @@ def main():
     small = args.small
     cfg = ocean.config(
         bathymetry=bathymetry, water=water, time=args.time, source_lat_lon=SOURCE_LAT_LON, source_depth_m=50.0,
-        freq_hz=200.0, bottom="sand", polar=True, ranges_m=np.arange(100.0, 10000.1, 1000.0 if small else 50.0),
-        bearings_deg=np.arange(0.0, 360.0, 45.0 if small else 5.0),
-        depths_m=np.arange(5.0, 1000.1, 100.0 if small else 5.0),
-        elevations_deg=np.arange(-60.0, 60.1, 5.0 if small else 1.0),
-        azimuths_deg=np.arange(0.0, 360.0, 15.0 if small else 1.0), beam_type="cerveny",
+        freq_hz=200.0, bottom="sand", polar=True, ranges_m=np.arange(100.0, 10000.1, 1000.0 if small else 500.0),
+        bearings_deg=np.arange(0.0, 360.0, 45.0 if small else 15.0),
+        depths_m=np.arange(5.0, 1000.1, 100.0 if small else 50.0),
+        elevations_deg=np.arange(-60.0, 60.1, 5.0 if small else 2.0),
+        azimuths_deg=np.arange(0.0, 360.0, 15.0 if small else 5.0), beam_type="cerveny",
     )
     start = time.perf_counter()
     dataset = at.to_dataset(at.run(cfg), cfg)
