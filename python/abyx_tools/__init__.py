@@ -8,6 +8,9 @@
 * `abyx_tools.files`: results on disk as netCDF or .npz (`save`, `load`).
 * `abyx_tools.plot`: transmission-loss slices, bathymetry and ray paths with matplotlib; needs the
   `plot` extra.
+* `abyx_tools.ocean`: a configuration from a bathymetry grid and water data on latitude and
+  longitude (TEOS-10 sound speed), with the receivers' latitude and longitude in the dataset; needs
+  the `ocean` extra.
 * `sweep`: many runs in order, locally or on a Dask cluster; the cluster needs the `dask` extra.
 * `config`: a whole configuration from water depth, sound speed, bottom (named sediments too),
   source, receivers and fan.

@@ -21,6 +21,9 @@ Layout of the dataset:
   `arrival`); `abyx_tools.arrival_tables` reads them back;
 * with stored ray paths, a contiguous ragged array: `ray_point_count` and `ray_index` along `ray`,
   `ray_x_m`, `ray_y_m`, `ray_z_m` along `ray_point`, the points of ray r following those of ray r-1;
+* for a configuration from `abyx_tools.ocean.config`, `latitude` and `longitude` (deg) of every
+  receiver, along its horizontal dimensions (`x_m`, `y_m`; `receiver`; `range_m`, `bearing_deg`), and
+  the attribute `source_lat_lon_deg`;
 * attributes: the source (`source_position_m`, launch angles), the environment (grid sizes, bottom
   model and its parameters, water density), the receiver layout, and `abyx_config`, the whole
   configuration as JSON text, from which `config_of` gives it back.
@@ -35,6 +38,7 @@ from typing import Any, Dict, List, Optional
 from abyx_tools._extras import require
 from abyx_tools.arrival_tables import arrival_variables
 from abyx_tools.results import FieldArrays, RayPath
+from abyx_tools.runtime import TOOLKIT_KEYS
 from abyx_tools.saved import CONFIG_ATTRIBUTE, complex_pressure, config_of, field_of, ray_paths_of, saved_run
 
 np = require("numpy", "abyx_tools.dataset")
@@ -42,6 +46,7 @@ xr = require("xarray", "abyx_tools.dataset")
 
 __all__ = ["CONFIG_ATTRIBUTE", "complex_pressure", "config_of", "field_of", "ray_paths_of", "to_dataset"]
 
+GEOGRAPHIC_KEY = TOOLKIT_KEYS[0]
 _RECEIVER_DIMS = {"grid": ("x_m", "y_m", "z_m"), "array": ("receiver",), "polar": ("range_m", "bearing_deg", "z_m"),
                   "range_depth": ("range_m", "z_m")}
 
@@ -211,4 +216,19 @@ def to_dataset(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     dataset.attrs["receiver_layout"] = _layout(field)
     if plain is not None:
         dataset.attrs.update(_attributes(plain))
+        if GEOGRAPHIC_KEY in plain:
+            dataset = _with_latitude_longitude(dataset, plain)
     return dataset
+
+
+def _with_latitude_longitude(dataset: Any, config: Mapping[str, Any]) -> Any:
+    from abyx_tools.ocean import lat_lon
+
+    x, y = xr.broadcast(dataset["x_m"], dataset["y_m"])
+    latitude, longitude = lat_lon(config, x.values, y.values)
+    origin = config[GEOGRAPHIC_KEY]
+    dataset.attrs["source_lat_lon_deg"] = np.array([origin["latitude_deg"], origin["longitude_deg"]], np.float64)
+    return dataset.assign_coords(
+        latitude=(x.dims, latitude, {"units": "degrees_north", "standard_name": "latitude"}),
+        longitude=(x.dims, longitude, {"units": "degrees_east", "standard_name": "longitude"}),
+    )

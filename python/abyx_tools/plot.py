@@ -1,5 +1,6 @@
-"""Pictures of a run with matplotlib: transmission loss on a horizontal or a vertical slice, the
-bathymetry, the ray paths in plan and in range-depth view, and a receiver's arrivals and eigenrays.
+"""Pictures of a run with matplotlib: transmission loss on a horizontal or a vertical slice (or on a
+map, for a run about a geographic source), the bathymetry, the ray paths in plan and in range-depth
+view, and a receiver's arrivals and eigenrays.
 
 Every function draws into the Axes given as `ax` (or into a new figure from pyplot when none is
 given) and returns that Axes. matplotlib is imported only when a function draws. The field may be
@@ -31,6 +32,7 @@ from abyx_tools.results import (
     seabed_depth_m,
     source_position_of,
     to_arrays,
+    with_config,
 )
 from abyx_tools.runtime import keyed_config, plain_config
 from abyx_tools.saved import SavedRun, is_dataset, opened
@@ -46,6 +48,7 @@ __all__ = [
     "rays_range_depth",
     "sound_speed",
     "tl_horizontal",
+    "tl_map",
     "tl_vertical",
 ]
 
@@ -219,13 +222,15 @@ def _mesh_args(field: FieldArrays, values: Any) -> Tuple[Any, Any, Any]:
     return _edges(field.x_m), _edges(field.y_m), values.T
 
 
-def _tl_mesh(ax: Any, corners_x: Any, corners_y: Any, cells: Any, cmap: str, vmin: Any, vmax: Any) -> Any:
-    """pcolormesh of the cells between the corners, with a colour bar."""
+def _tl_mesh(ax: Any, corners_x: Any, corners_y: Any, cells: Any, cmap: str, vmin: Any, vmax: Any,
+             **where: Any) -> Any:
+    """pcolormesh of the cells between the corners, with a colour bar; `where` goes to pcolormesh
+    (a map's transform)."""
     matplotlib = require("matplotlib", _FEATURE)
     colours = matplotlib.colormaps[cmap].with_extremes(bad="0.8")
     low, high = _colour_limits(cells, vmin, vmax)
     mesh = ax.pcolormesh(
-        corners_x, corners_y, np.ma.masked_invalid(cells), cmap=colours, vmin=low, vmax=high
+        corners_x, corners_y, np.ma.masked_invalid(cells), cmap=colours, vmin=low, vmax=high, **where
     )
     ax.figure.colorbar(mesh, ax=ax, label=_TL_LABEL)
     return mesh
@@ -238,6 +243,84 @@ def _plane_field(data: Any, what: str) -> FieldArrays:
             f"{what} needs receivers on a grid; this run has a list of receiver points"
         )
     return field
+
+
+def _plane(field: FieldArrays, depth_m: float, frequency_hz: Optional[float], incoherent: bool) -> Tuple[int, Any]:
+    """The frequency index and the loss over the horizontal axes at `depth_m`, linear in depth between
+    the two receiver levels around it; NaN marks receivers below the seabed (where the field knows it)
+    as seabed with the value True of the mask returned beside it."""
+    k = _frequency_index(field, frequency_hz)
+    z0, z1, weight = _bracket(field.z_m, float(depth_m), "depth")
+    loss = field.loss_db(incoherent)[k].astype(np.float64)
+    plane = _blend(loss[:, :, z0], loss[:, :, z1], weight)
+    below = None
+    if field.in_water is not None:
+        below = ~np.asarray(field.in_water)[:, :, z0] | ~np.asarray(field.in_water)[:, :, z1]
+    return k, (plane, below)
+
+
+def _draw_plane(ax: Any, field: FieldArrays, plane: Tuple[Any, Any], colours: Tuple[str, Any, Any],
+                place: Any, **where: Any) -> None:
+    """The loss and the seabed of `_plane` in their cells, whose corners (x, y) `place` maps to the
+    Axes' coordinates; `where` goes to pcolormesh."""
+    loss, below = plane
+    corners_x, corners_y, cells = _mesh_args(field, loss)
+    corners_x, corners_y = place(corners_x, corners_y)
+    _tl_mesh(ax, corners_x, corners_y, cells, *colours, **where)
+    if below is not None and below.any():
+        # receivers below the seabed are outside the model: drawn as seabed, over the grey of the
+        # unreached ones
+        matplotlib = require("matplotlib", _FEATURE)
+        seabed = matplotlib.colors.ListedColormap([SEABED_COLOUR])
+        cells = _mesh_args(field, below)[2]
+        ax.pcolormesh(corners_x, corners_y, np.ma.masked_where(~cells, cells), cmap=seabed, zorder=2, **where)
+
+
+def tl_map(
+    data: Any,
+    depth_m: float,
+    *,
+    frequency_hz: Optional[float] = None,
+    ax: Any = None,
+    cmap: str = "viridis_r",
+    vmin: Optional[float] = None,
+    vmax: Optional[float] = None,
+    incoherent: bool = False,
+    config: Optional[Mapping[str, Any]] = None,
+) -> Any:
+    """`tl_horizontal` on a map: over longitude and latitude, for a run built by
+    `abyx_tools.ocean.config` (its configuration given as `config`, or held by the dataset or the
+    saved file given). Drawn on plain Axes (longitude stretched by 1 / cos(latitude) of the source)
+    or, when `ax` is a cartopy GeoAxes, in its projection (PlateCarree coordinates)."""
+    data = opened(data)
+    config = config if config is not None else data.config if isinstance(data, SavedRun) else None
+    if not isinstance(config, Mapping) or "geographic" not in config:
+        raise ValueError("a map needs the run's geographic origin: pass the configuration abyx_tools.ocean.config "
+                         "built (or a dataset or file saved with it)")
+    ocean = require("abyx_tools.ocean", "abyx_tools.plot.tl_map", extra="ocean")
+    config = keyed_config(plain_config(config))
+    field = with_config(_plane_field(data, "a map"), config)
+    k, plane = _plane(field, depth_m, frequency_hz, incoherent)
+    ax = _axes(ax)
+    where = {}
+    if hasattr(ax, "projection"):  # a cartopy GeoAxes: the corners are longitudes and latitudes
+        where["transform"] = require("cartopy.crs", "abyx_tools.plot.tl_map on GeoAxes", extra="ocean").PlateCarree()
+
+    def on_map(x: Any, y: Any) -> Tuple[Any, Any]:  # longitude and latitude of the corners
+        if np.ndim(x) == 1:
+            x, y = np.meshgrid(x, y)
+        latitude, longitude = ocean.lat_lon(config, x, y)
+        return longitude, latitude
+
+    _draw_plane(ax, field, plane, (cmap, vmin, vmax), on_map, **where)
+    latitude, longitude = ocean.lat_lon(config, *(field.source_position_m or (0.0, 0.0, 0.0))[:2])
+    ax.plot(longitude, latitude, marker="*", color="red", markersize=12, linestyle="", **where)
+    if not where:
+        ax.set_aspect(1.0 / max(math.cos(math.radians(float(latitude))), 1e-3), adjustable="box")
+        ax.set_xlabel("longitude (deg)")
+        ax.set_ylabel("latitude (deg)")
+    ax.set_title(f"TL at {field.frequency_hz[k]:g} Hz, depth {_label(depth_m)} m")
+    return ax
 
 
 def tl_horizontal(
@@ -259,24 +342,12 @@ def tl_horizontal(
     knows where it is, else around the origin), its arcs smooth. Receivers in a single row (one x,
     one y, one range or one bearing) are drawn as TL against the position along the row."""
     field = _plane_field(data, "a horizontal slice")
-    k = _frequency_index(field, frequency_hz)
-    z0, z1, weight = _bracket(field.z_m, depth_m, "depth")
-    loss = field.loss_db(incoherent)[k].astype(np.float64)
-    plane = _blend(loss[:, :, z0], loss[:, :, z1], weight)
+    k, plane = _plane(field, depth_m, frequency_hz, incoherent)
     ax = _axes(ax)
     title = f"TL at {field.frequency_hz[k]:g} Hz, depth {_label(depth_m)} m"
-    if 1 in plane.shape:  # one row of receivers: a line, not a panel of zero width
-        return _tl_line(ax, field, plane, title, vmin, vmax)
-    _tl_mesh(ax, *_mesh_args(field, plane), cmap, vmin, vmax)
-    if field.in_water is not None:
-        # receivers below the seabed are outside the model: drawn as seabed, over the grey of the
-        # unreached ones
-        below = ~np.asarray(field.in_water)[:, :, z0] | ~np.asarray(field.in_water)[:, :, z1]
-        if below.any():
-            matplotlib = require("matplotlib", _FEATURE)
-            seabed = matplotlib.colors.ListedColormap([SEABED_COLOUR])
-            corners_x, corners_y, cells = _mesh_args(field, below)
-            ax.pcolormesh(corners_x, corners_y, np.ma.masked_where(~cells, cells), cmap=seabed, zorder=2)
+    if 1 in plane[0].shape:  # one row of receivers: a line, not a panel of zero width
+        return _tl_line(ax, field, plane[0], title, vmin, vmax)
+    _draw_plane(ax, field, plane, (cmap, vmin, vmax), lambda x, y: (x, y))
     if field.source_position_m is not None:
         ax.plot(*field.source_position_m[:2], marker="*", color="red", markersize=12, linestyle="")
     ax.set_xlabel("x (m)")

@@ -20,6 +20,7 @@ from abyx_tools.schema import BOTTOM_MODELS, SECTIONS, Result, SimulationConfig,
 __all__ = [
     "MAX_WORKER_THREADS",
     "NUM_THREADS_VARIABLE",
+    "TOOLKIT_KEYS",
     "keyed_config",
     "plain_config",
     "run",
@@ -28,6 +29,9 @@ __all__ = [
 
 # The environment variable the extension module reads when it creates its worker pool.
 NUM_THREADS_VARIABLE = "ABYX_NUM_THREADS"
+# Keys of a configuration that only the toolkit reads (the geographic origin of abyx_tools.ocean); `run`
+# removes them, so that the module never sees them.
+TOOLKIT_KEYS = ("geographic",)
 # The largest pool size the extension module accepts.
 MAX_WORKER_THREADS = 4096
 
@@ -117,7 +121,8 @@ def run(config: SimulationConfig | Mapping[str, Any], progress: bool = False, ch
     right; otherwise warnings and exceptions are the module's own. The
     run is interruptible (Ctrl-C raises KeyboardInterrupt, other threads run meanwhile) unless the
     configuration sets `beam.interruptible` itself. `progress` shows a live bar of the rays (tqdm:
-    in a notebook or a terminal), updated ten times a second."""
+    in a notebook or a terminal), updated ten times a second. The toolkit's own keys
+    (`TOOLKIT_KEYS`) are left out of the copy."""
     import abyx
 
     if check:
@@ -126,6 +131,9 @@ def run(config: SimulationConfig | Mapping[str, Any], progress: bool = False, ch
         enforce(config, stacklevel=2)
 
     plain = keyed_config(plain_config(config))  # a beam written as a list takes interruptible too
+    if isinstance(plain, dict):
+        for key in TOOLKIT_KEYS:
+            plain.pop(key, None)
     beam = plain.get("beam") if isinstance(plain, dict) else None
     if isinstance(beam, dict):
         beam.setdefault("interruptible", True)
