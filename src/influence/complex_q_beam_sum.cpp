@@ -613,7 +613,7 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
     const ArrivalSlot slot = gather_arrival(
         *ray.out.arrivals, cell,
         {delay, static_cast<float>(magnitude * view.tube_weight), static_cast<float>(magnitude),
-         ray.ray_index, g.end, a.n_surface, a.n_bottom});
+         ray.ray_index, g.end, g.along, a.n_surface, a.n_bottom});
     if (slot.bin == nullptr) continue;
     for (std::size_t k = 0; k < omegas.size(); ++k) {
       const CervenyLaneValues& kept = values[k];
