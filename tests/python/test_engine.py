@@ -233,8 +233,11 @@ def interrupted(command, config, delay_s=1.0):
     line and `delay_s` passed; its exit status, output and seconds from SIGINT to exit."""
     import signal
     import time
+    # a shell starts background jobs with SIGINT ignored, which their children would inherit: the child
+    # takes the default, so that the interpreter installs its handler as in a terminal
     with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          text=True, env=child_env()) as child:
+                          text=True, env=child_env(),
+                          preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)) as child:
         child.stdin.write(json.dumps(config))
         child.stdin.close()
         first = child.stdout.readline()
