@@ -1,11 +1,12 @@
-"""Each of the README's Python examples runs as written, as a script of its own, and the examples run on small
-fans and write their pictures."""
+"""Each of the README's Python examples runs as written, as a script of its own, so does the user guide, and the
+examples run on small fans and write their pictures."""
 
 import pathlib
 import re
 import runpy
 import subprocess
 import sys
+import textwrap
 
 import pytest
 
@@ -15,10 +16,15 @@ ROOT = pathlib.Path(__file__).resolve().parents[3]
 
 
 README_BLOCKS = re.findall(r"```python\n(.*?)```", (ROOT / "README.md").read_text(encoding="utf-8"), re.S)
+GUIDE_BLOCKS = [textwrap.dedent(block) for block in re.findall(
+    r"\.\. code-block:: python\n\n((?:    .*\n|\n)+)", (ROOT / "docs" / "guide.rst").read_text(encoding="utf-8"))]
+# The guide is one script but for its Dask sweep, a script of its own behind the main guard
+GUIDE_SCRIPTS = ["\n".join(b for b in GUIDE_BLOCKS if "__main__" not in b)] + [b for b in GUIDE_BLOCKS if "__main__" in b]
+SCRIPTS = {**{f"readme{i}": b for i, b in enumerate(README_BLOCKS)}, **{f"guide{i}": b for i, b in enumerate(GUIDE_SCRIPTS)}}
 
 
-@pytest.mark.parametrize("block", README_BLOCKS, ids=[f"block{i}" for i in range(len(README_BLOCKS))])
-def test_each_readme_example_runs_as_written_on_its_own(block, tmp_path):
+@pytest.mark.parametrize("block", SCRIPTS.values(), ids=SCRIPTS.keys())
+def test_each_readme_and_guide_example_runs_as_written_on_its_own(block, tmp_path):
     for package in ("xarray", "netCDF4", "matplotlib", "pandas", "distributed", "pyproj", "gsw"):
         pytest.importorskip(package)
     if "gebco.nc" in block:  # the files examples/real_ocean.py writes
