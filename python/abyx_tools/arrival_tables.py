@@ -165,7 +165,8 @@ def arrivals(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     """The arrivals as a pandas DataFrame, one row per arrival: `receiver`, its `x_m`, `y_m`, `z_m`,
     `delay_s`, one complex `amplitude_<f>hz` column per frequency (`amplitude_<k>` when two
     frequencies print alike), `launch_elev_deg`, `launch_azim_deg`, `arrival_elev_deg`,
-    `arrival_azim_deg` (the central ray's angles at the receiver), `n_surface`, `n_bottom` and `ray_index`. Accepts a result dict, a dataset or a saved file (see `arrival_arrays`, also for
+    `arrival_azim_deg` (the central ray's angles at the receiver), `n_surface`, `n_bottom` and
+    `ray_index`. Accepts a result dict, a dataset or a saved file (see `arrival_arrays`, also for
     `config`)."""
     pd = require("pandas", "abyx_tools.arrival_tables")
     arrays = arrival_arrays(result, config)

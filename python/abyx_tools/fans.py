@@ -60,7 +60,8 @@ def suggest_fan(config: Mapping[str, Any]) -> FanSpacing:
                          f"{freq_hz:g} Hz, {range_m:g} m and {c_m_s:g} m/s")
     k = 2.0 * math.pi * freq_hz / c_m_s
     step = 1.0 / math.sqrt(k * range_m)
-    beam = config.get("beam") if isinstance(config.get("beam"), Mapping) else {}
+    section = config.get("beam")
+    beam: Mapping[str, Any] = section if isinstance(section, Mapping) else {}
     if beam.get("beam_type") == "cerveny":
         width = beam.get("beam_width", "min_width")
         if width == "min_width":

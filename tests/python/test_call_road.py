@@ -21,7 +21,6 @@ import abyx_tools
 from abyx_tools import schema
 from conftest import make_config
 
-
 ROOT = Path(__file__).resolve().parents[2]
 
 
