@@ -849,9 +849,9 @@ struct ComplexQBeam {
 void launch_factors(const BeamLaunch& launch, double c0, ComplexQRay& ray) {
   const double solid_angle = double{launch.d_elevation_rad} * launch.d_azimuth_rad *
                              std::fabs(std::cos(double{launch.elevation_rad}));
-  ray.weight = static_cast<float>(solid_angle / (2.0 * 3.141592653589793 * c0));
+  ray.weight = static_cast<float>(solid_angle / (2.0 * kPiDouble * c0));
   ray.inv_c0 = static_cast<float>(1.0 / c0);
-  ray.intensity_weight = static_cast<float>(solid_angle / 3.141592653589793);
+  ray.intensity_weight = static_cast<float>(solid_angle / kPiDouble);
   ray.tube_scale = {static_cast<float>(launch.d_elevation_rad / c0),
                     static_cast<float>(launch.d_azimuth_rad *
                                        std::fabs(std::cos(double{launch.elevation_rad})) / c0)};

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/axis_cell.h"
+#include "common/constants.h"
 #include "common/message_pattern.h"
 #include "input/number_text.h"
 #include "input/validation_messages.h"
@@ -307,7 +308,7 @@ std::optional<double> widest_filled_spacing_rad(const SimulationConfig& config, 
   if (!(highest_hz > 0.0) || slowest == config.ssp.c_m_s.end() || !(range_m > 0.0)) {
     return std::nullopt;
   }
-  const double k = 2.0 * 3.141592653589793 * highest_hz / double{*slowest};
+  const double k = 2.0 * kPiDouble * highest_hz / double{*slowest};
   if (beam.resolved_beam_width == BeamWidthRule::MinWidth) {
     width_m = 2.0 * std::sqrt(range_m / k);
   } else {
@@ -331,7 +332,7 @@ void warn_of_fan_gaps(const SimulationConfig& config, Findings& findings) {
       spacing_deg = std::max(spacing_deg, std::fabs(double{(*angles)[1]} - (*angles)[0]));
     }
   }
-  const double widest_deg = *widest * (180.0 / 3.141592653589793);
+  const double widest_deg = *widest * kDegreesPerRadian;
   if (!(spacing_deg > widest_deg * (1.0 + 1e-6))) return;
   findings.warnings.push_back(fill_pattern(
       kFanGapsPattern,

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/constants.h"
 #include "common/fault.h"
 #include "common/vec3.h"
 #include "python_bindings/host_error.h"
@@ -141,11 +142,11 @@ bool store_built(PyObject* dict, const char* key, PyRef value) {
 // [-90, 90]; azimuth from +y towards +x, in [0, 360).
 float arrival_elevation_deg(Vec3 t) {
   return static_cast<float>(std::atan2(double{t.z}, std::hypot(double{t.x}, double{t.y})) *
-                            (180.0 / 3.141592653589793));
+                            kDegreesPerRadian);
 }
 
 float arrival_azimuth_deg(Vec3 t) {
-  const double turned = std::atan2(double{t.x}, double{t.y}) * (180.0 / 3.141592653589793);
+  const double turned = std::atan2(double{t.x}, double{t.y}) * kDegreesPerRadian;
   // + 0.0 makes -0 zero; a tiny negative angle that rounds to a full turn is zero as well
   const float azimuth = static_cast<float>(turned < 0.0 ? turned + 360.0 : turned + 0.0);
   return azimuth < 360.0f ? azimuth : 0.0f;
