@@ -19,7 +19,22 @@ namespace abyx {
 //   piece_from(i): the piece that begins with segment i (from state i - 1), ending at state `last`;
 //   search(piece): where the piece looks for receivers, none where it can reach none;
 //   receivers(piece, area): what the search hands its receivers to, with visit(x, cell),
-//     visit_indexed() for array receivers through the index, and finish() once it is done.
+//     visit_indexed() for array receivers through the index, and finish() once it is done;
+// and, optionally, image_search(piece, boundary), image_receivers(piece) and end_image() for the
+// piece's mirror image in a boundary.
+// The boundary a beam's image is mirrored in.
+enum class Boundary { Surface, Bottom };
+
+// Hands the receivers of one search to `receivers`, then lets it finish.
+template <class Receivers>
+void visit_area(const PressureField& field, const SearchArea& area, GridWalk walk,
+                Receivers&& receivers) {
+  visit_receivers(
+      field, area, walk, [&receivers](Vec3 x, std::size_t cell) { receivers.visit(x, cell); },
+      [&receivers] { receivers.visit_indexed(); });
+  receivers.finish();
+}
+
 template <class Beam>
 void walk_beam(Beam& beam, const RayTrace& trace, const Model& model, const PressureField& field,
                ReflectionProduct& product) {
@@ -27,11 +42,16 @@ void walk_beam(Beam& beam, const RayTrace& trace, const Model& model, const Pres
   for (std::size_t i = 1; i < trace.states.size();) {
     const auto piece = beam.piece_from(i);
     if (const std::optional<SearchArea> area = beam.search(piece)) {
-      auto receivers = beam.receivers(piece, *area);
-      visit_receivers(
-          field, *area, walk, [&receivers](Vec3 x, std::size_t cell) { receivers.visit(x, cell); },
-          [&receivers] { receivers.visit_indexed(); });
-      receivers.finish();
+      visit_area(field, *area, walk, beam.receivers(piece, *area));
+    }
+    // a beam that mirrors its pieces in the boundaries adds those images with the piece's product
+    if constexpr (requires { beam.image_search(piece, Boundary::Surface); }) {
+      for (const Boundary boundary : {Boundary::Surface, Boundary::Bottom}) {
+        if (const std::optional<SearchArea> image = beam.image_search(piece, boundary)) {
+          visit_area(field, *image, walk, beam.image_receivers(piece));
+          beam.end_image();
+        }
+      }
     }
     weigh_bottom_hits_through(piece.last, trace.bottom_hits, model, product);
     i = piece.last + 1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <complex>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "common/complex32.h"
@@ -70,6 +71,8 @@ struct ComplexQBeamScratch {
   std::vector<CervenyOffers> offers;  // per segment of the run under way
   std::vector<CervenySegmentForm> segment_forms;  // per set, of the segment under way
   std::vector<CervenyLaneValues> lane_values;     // per frequency, for the arrivals
+  std::vector<std::uint8_t> leg_ends;             // LegEnds of each segment's leg
+  std::vector<Complex32> image_reflection;  // the piece's own product while an image is summed
 };
 
 }  // namespace abyx

@@ -6,8 +6,10 @@
 #include <complex>
 #include <limits>
 
+#include "bty/bty_cursor.h"
 #include "common/constants.h"
 #include "common/float4_math.h"
+#include "influence/beam_image.h"
 #include "influence/beam_influence.h"
 #include "influence/beam_walk.h"
 #include "influence/receiver_search.h"
@@ -15,6 +17,7 @@
 #include "influence/segment_reach.h"
 #include "influence/segment_rules.h"
 #include "influence/wavefront_delay.h"
+#include "reflect/bottom_reflection_coefficient.h"
 
 namespace abyx {
 namespace {
@@ -27,7 +30,7 @@ constexpr std::size_t kRunSegments = 64;  // most segments searched together
 static_assert(kRunSegments % 4 == 0, "the segments' windows are compared four at a time");
 constexpr std::size_t kMostOffers = 256;  // receivers offered to a segment before it sums them
 constexpr float kShortSegment = 1.0f;     // shorter segments take the tangent (m)
-constexpr float kLongestReach = 3.0f;     // most beam reaches past a reflection
+constexpr float kLongestReach = 1000.0f;  // most beam reaches past a reflection
 constexpr float kAxisMargin = 1e-3f;      // on a segment's extent along its run's axis (m)
 constexpr float kAxisRounding = 1e-5f;    // and relative to the lengths that make it
 
@@ -290,6 +293,13 @@ std::size_t reference_frequency(std::span<const float> omegas) {
   return k_ref;
 }
 
+// A leg's beam mirrored in a boundary it passes within reach of without reflecting from it: the
+// plane, and the reflection it counts as in the arrivals.
+struct BeamImage {
+  BeamMirror mirror;
+  std::uint32_t surface = 0, bottom = 0;  // reflections added
+};
+
 // One ray's complex-Q beam as its segments read it: the ray, the outputs, the beam's parameter
 // sets and its working arrays, and the factors fixed by the launch.
 struct ComplexQRay {
@@ -313,6 +323,7 @@ struct ComplexQRay {
   float* intensity = nullptr;     // the field's, when the run sums intensities
   // the ray tube's widths per unit of Q's columns, as the fan spaces its rays
   Vec2 tube_scale{};
+  const BeamImage* image = nullptr;  // while a leg's image is summed
 };
 
 double omega_of_set(const ComplexQRay& ray, std::size_t m) {
@@ -610,10 +621,14 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
     // diverges near the source and at caustics), so a tail takes its beam's own
     const float delay = view.tube_weight >= kOutlyingWeight ? view.delay : ref.delay[lane];
     if (!std::isfinite(delay) || !(magnitude > 0.0 && std::isfinite(magnitude))) continue;
-    const ArrivalSlot slot = gather_arrival(
-        *ray.out.arrivals, cell,
-        {delay, static_cast<float>(magnitude * view.tube_weight), static_cast<float>(magnitude),
-         ray.ray_index, g.end, g.along, a.n_surface, a.n_bottom});
+    const BeamImage* image = ray.image;
+    const ArrivalSlot slot =
+        gather_arrival(*ray.out.arrivals, cell,
+                       {delay, static_cast<float>(magnitude * view.tube_weight),
+                        static_cast<float>(magnitude), ray.ray_index, g.end,
+                        image != nullptr ? mirror_direction(image->mirror, g.along) : g.along,
+                        a.n_surface + (image != nullptr ? image->surface : 0),
+                        a.n_bottom + (image != nullptr ? image->bottom : 0)});
     if (slot.bin == nullptr) continue;
     for (std::size_t k = 0; k < omegas.size(); ++k) {
       const CervenyLaneValues& kept = values[k];
@@ -739,6 +754,9 @@ struct RunOffers {
   const std::array<Segment, kRunSegments>& run;
   std::size_t count;
   const RunSearch& search;
+  // for a leg's image: the mirror, and the reach of the mirrored run that finds its receivers
+  const BeamMirror* mirror = nullptr;
+  const SegmentReach* image_reach = nullptr;
 
   // a full list is summed at once, so that the lists stay small however many receivers a run finds
   void offer_to(std::size_t j, Vec3 x, std::size_t cell) {
@@ -764,8 +782,10 @@ struct RunOffers {
       }
     }
   }
-  // a receiver a search found, offered when it lies inside the run's cylinder
+  // a receiver a search found, offered when it lies inside the run's cylinder; for an image, its
+  // mirror point takes its place
   void visit(Vec3 x, std::size_t cell) {
+    if (mirror != nullptr) x = mirror_point(*mirror, x);
     const SegmentReach& reach = search.reach;
     const Vec3 off = x - reach.start;
     const Vec3 across = off - dot(off, reach.axis) * reach.axis;
@@ -775,11 +795,12 @@ struct RunOffers {
   // ahead would span kilometres to either side of an oblique run: the index is asked for each
   // run's own cylinder instead.
   void visit_indexed() {
-    const SegmentReach& reach = search.reach;
+    const SegmentReach& reach = image_reach != nullptr ? *image_reach : search.reach;
     const Slab slab{reach.start, reach.axis, -reach.margin, reach.length + reach.margin};
     for_each_receiver_near<true>(ray.model.array_index, reach.lo, reach.hi, slab,
-                                 search.cylinder_sq,
-                                 [this](std::size_t id, Vec3 p) { offer(p, id); });
+                                 search.cylinder_sq, [this](std::size_t id, Vec3 p) {
+                                   offer(mirror != nullptr ? mirror_point(*mirror, p) : p, id);
+                                 });
   }
 };
 
@@ -808,9 +829,11 @@ struct Run {
 // The complex-Q beam of one ray as the beam walk cuts it: into runs of segments, each searched
 // once around its chord.
 struct ComplexQBeam {
-  const ComplexQRay& ray;
+  ComplexQRay& ray;
   std::array<Segment, kRunSegments> run;
   RunSearch run_search;
+  BeamImage image;
+  SegmentReach image_reach;
 
   // Up to kRunSegments valid segments of one leg, from segment i on. Only the last can end at a
   // reflection, and one that reaches past a reflection stands alone. A segment that takes nothing
@@ -842,6 +865,63 @@ struct ComplexQBeam {
   RunReceivers receivers(const Run& piece, const SearchArea&) {
     for (std::size_t j = 0; j < piece.count; ++j) ray.ws.offers[j].count = 0;
     return {{ray, run, piece.count, run_search}};
+  }
+
+  // A leg that passes within its beam's reach of a boundary without reflecting from it at either
+  // end has no neighbouring leg whose straight continuation is its mirror image there, so the
+  // image is summed from the leg itself: each receiver is taken at its mirror point, with the
+  // boundary's reflection coefficient at the leg's grazing angle. None when the leg reflects from
+  // the boundary or the run cannot reach it. Called after search(piece).
+  std::optional<SearchArea> image_search(const Run& piece, Boundary boundary) {
+    if (piece.count == 0) return std::nullopt;
+    const bool surface = boundary == Boundary::Surface;
+    const std::uint8_t reflects_there =
+        surface ? kLegStartsAtSurface | kLegEndsAtSurface : kLegStartsAtBottom | kLegEndsAtBottom;
+    if ((ray.ws.leg_ends[run[0].end] & reflects_there) != 0) return std::nullopt;
+    const RayState& middle = ray.states[(run[0].end + piece.last) / 2];
+    BottomSample bottom{0.0f, {0.0f, 0.0f, -1.0f}};  // the surface, z = 0
+    if (!surface) {
+      bottom = sample_bottom_from_cursor(middle.pos, ray.model.bty,
+                                         init_bty_cursor(middle.pos, ray.model.bty));
+    }
+    const BeamMirror mirror{{middle.pos.x, middle.pos.y, bottom.depth}, bottom.normal};
+    const Vec3 from = run_search.start;
+    const Vec3 to = run_search.start + run_search.d;
+    const float nearest = std::min(std::fabs(dot(from - mirror.point, mirror.normal)),
+                                   std::fabs(dot(to - mirror.point, mirror.normal)));
+    if (!(nearest <= run_search.radius)) return std::nullopt;
+    image = {mirror, surface ? 1u : 0u, surface ? 0u : 1u};
+    weigh_image(run[0].along, middle.c, surface);
+    ray.image = &image;
+    const Vec3 start = mirror_point(mirror, from);
+    const Vec3 d = mirror_direction(mirror, run_search.d);
+    image_reach = segment_reach(start, d, run_search.radius);
+    return SearchArea{image_reach, {start, d, run_search.radius}};
+  }
+  RunReceivers image_receivers(const Run& piece) {
+    for (std::size_t j = 0; j < piece.count; ++j) ray.ws.offers[j].count = 0;
+    return {{ray, run, piece.count, run_search, &image.mirror, &image_reach}};
+  }
+  void end_image() {
+    ray.image = nullptr;
+    std::swap(ray.reflection.per_frequency, ray.ws.image_reflection);
+  }
+
+  // The product the image carries: the piece's, times -1 at the surface or the bottom's
+  // coefficient for a ray along `along` meeting it; the piece's own is kept aside meanwhile.
+  void weigh_image(Vec3 along, float c, bool surface) {
+    std::vector<Complex32>& kept = ray.ws.image_reflection;
+    kept = ray.reflection.per_frequency;
+    std::swap(ray.reflection.per_frequency, kept);
+    const Vec3 normal = image.mirror.normal;
+    // the incident direction heads into the bottom, whichever way the leg runs
+    const Vec3 incident = dot(along, normal) < 0.0f ? mirror_direction(image.mirror, along) : along;
+    const BottomHit hit{normal, (1.0f / c) * incident, c};
+    for (std::size_t k = 0; k < ray.model.omegas.size(); ++k) {
+      Complex32& r = ray.reflection.per_frequency[k];
+      r = surface ? Complex32{-r.re, -r.im}
+                  : r * reflection_coefficient(hit, ray.model.bty, ray.model.omegas[k]);
+    }
   }
 };
 
@@ -880,7 +960,8 @@ void add_complex_q_beam(const RayTrace& trace, const BeamLaunch& launch, const M
   start_reflection_product(model, scratch.reflection);
   launch_factors(launch, c0, ray);
   ray.intensity = field.intensity.empty() ? nullptr : field.intensity.data();
-  ComplexQBeam beam{ray, {}, {}};
+  mark_leg_ends(states, ws.leg_ends);
+  ComplexQBeam beam{ray, {}, {}, {}, {}};
   walk_beam(beam, trace, model, field, scratch.reflection);
 }
 

@@ -416,6 +416,27 @@ def test_field_at_a_receiver_does_not_depend_on_the_receivers_crowding_around_it
         assert abs(p - q) <= tolerance * largest, (p, q)
 
 
+def test_cerveny_beams_at_a_grazing_bottom_reflection_give_the_image_sum():
+    """A rigid bottom 30 m below the source: p = exp(i k R1) / R1 + exp(i k R2) / R2 with R2 from the image source.
+    Near grazing both paths lie within a beam width of the bottom, where the legs that never reach it (the
+    horizontal ray, rays that would reflect beyond max_range_m) must still bring their mirror images."""
+    depth, zs, k = 10000.0, 9970.0, 2.0 * math.pi * 100.0 / C
+    ranges, heights = fan(500.0, 50.0, 91), [150.0, 120.0, 95.0, 75.0, 60.0, 45.0, 30.0, 15.0, 5.0, 1.0]
+    receivers = {"config_type": "grid", "x_rcvr_m": [0.0], "y_rcvr_m": ranges, "z_rcvr_m": [depth - h for h in heights]}
+    # down to 60 degrees: no path comes back from the surface, 10 km up, within 5 km
+    field = pressures(run_field((0.0, 0.0, zs), 100.0, fan(-60.0, 1.0, 121), fan(-20.0, 1.0, 41), receivers,
+                                5000.0, depth, beam_type="cerveny"))
+    errors = {}
+    for (r, h), p in zip([(r, h) for r in ranges for h in heights], field):
+        r1, r2 = math.hypot(r, 30.0 - h), math.hypot(r, 30.0 + h)
+        exact = cmath.exp(1j * k * r1) / r1 + cmath.exp(1j * k * r2) / r2
+        grazing = math.degrees(math.atan2(30.0 + h, r))
+        if abs(exact) >= 0.5 * (1.0 / r1 + 1.0 / r2) and grazing < 14.0:  # away from the nulls
+            errors.setdefault(next(b for b in (2, 4, 8, 14) if grazing < b), []).append(tl_db(p) - tl_db(exact))
+    assert sorted(errors) == [2, 4, 8, 14] and min(map(len, errors.values())) >= 5, {b: len(e) for b, e in errors.items()}
+    assert all(abs(statistics.mean(e)) <= 0.5 for e in errors.values()), {b: statistics.mean(e) for b, e in errors.items()}
+
+
 BANDS = [(200.0, 1000.0), (1000.0, 2500.0), (2500.0, 5001.0)]
 
 
