@@ -9,6 +9,7 @@
 #include "common/complex32.h"
 #include "common/float4.h"
 #include "common/vec3.h"
+#include "influence/reflection_product.h"
 
 // The values a complex-Q beam keeps while it is summed: its form along the ray, the receivers a
 // run of its segments offers them, and its working arrays.
@@ -72,7 +73,7 @@ struct ComplexQBeamScratch {
   std::vector<CervenySegmentForm> segment_forms;  // per set, of the segment under way
   std::vector<CervenyLaneValues> lane_values;     // per frequency, for the arrivals
   std::vector<std::uint8_t> leg_ends;             // LegEnds of each segment's leg
-  std::vector<Complex32> image_reflection;  // the piece's own product while an image is summed
+  ReflectionProduct image_product;  // the piece's own product while an image is summed
 };
 
 }  // namespace abyx

@@ -31,8 +31,12 @@ static_assert(kRunSegments % 4 == 0, "the segments' windows are compared four at
 constexpr std::size_t kMostOffers = 256;  // receivers offered to a segment before it sums them
 constexpr float kShortSegment = 1.0f;     // shorter segments take the tangent (m)
 constexpr float kLongestReach = 1000.0f;  // most beam reaches past a reflection
-constexpr float kAxisMargin = 1e-3f;      // on a segment's extent along its run's axis (m)
-constexpr float kAxisRounding = 1e-5f;    // and relative to the lengths that make it
+// The bottom's phase slope is taken over this much grazing angle to either side (rad, 2 deg):
+// wide enough to smooth the turn of the phase at the critical angle, which the beams' plane waves
+// straddle.
+constexpr float kPhaseSlopeStepRad = 0.035f;
+constexpr float kAxisMargin = 1e-3f;    // on a segment's extent along its run's axis (m)
+constexpr float kAxisRounding = 1e-5f;  // and relative to the lengths that make it
 
 // The products are written out: std::complex<double> arithmetic without -ffast-math calls the
 // library for every division.
@@ -466,6 +470,9 @@ struct SegmentLanes {
   Int4 continued;
   unsigned continued_lanes = 0;
   Float4 t, h, n1, n2, tau, c_ratio, amplitude;
+  // b: the turn of the grazing angle on the bottom per unit of each slowness component across the
+  // ray, when the bottom's phase slopes are kept (rad s^-1 m)
+  Float4 turn1, turn2;
 };
 
 // The tests of the four offered receivers from lanes.first; false when the segment takes none.
@@ -508,6 +515,14 @@ bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
   l.amplitude = broadcast4(ray.weight) * sqrt4(l.c_ratio);
   l.h = broadcast4(a.c) * s;
   l.phase = a.phase;
+  if (!ray.reflection.phase_slope.empty()) {
+    // sin(theta) = |t_z| for the tangent t; turned by c dp across it, dtheta = sign(t_z) c dp_z /
+    // cos(theta)
+    const float cosine = std::sqrt(std::max(0.0f, 1.0f - g.along.z * g.along.z));
+    const Float4 scale = c * broadcast4(std::copysign(1.0f, g.along.z) / cosine);
+    l.turn1 = scale * pick(g.basis_a.e1.z, g.basis_b.e1.z);
+    l.turn2 = scale * pick(g.basis_a.e2.z, g.basis_b.e2.z);
+  }
   return true;
 }
 
@@ -548,6 +563,32 @@ SetLanes set_lanes(const ComplexQRay& ray, const SegmentLanes& l, const CervenyS
   return v;
 }
 
+// A beam is made of plane waves, and those turned from its ray by dtheta meet the bottom at
+// other grazing angles, where its phase differs by g dtheta for the sum g of the bottom hits' phase
+// slopes: at a receiver off the ray by n, the beam's wave has the slowness M n across the ray
+// (complex, as its phase and decay), so dtheta = b^T M n. Its phase factor exp(i g b^T M n) is the
+// beam displaced across its ray by n0 = g b / w, up to a constant that the displaced beam does not
+// have, exp(-i w n0^T M n0 / 2): together, exp(i g (b^T M n + g b^T M b / (2 w))). The root of the
+// lanes, with that factor in it.
+Complex4 root_displaced_by_reflections(const ComplexQRay& ray, const SegmentLanes& l,
+                                       const SetLanes& v, std::size_t k, bool conjugate,
+                                       float omega) {
+  const std::vector<float>& slopes = ray.reflection.phase_slope;
+  if (slopes.empty() || slopes[k] == 0.0f) return v.form.root;
+  const Float4 g = broadcast4(conjugate ? -slopes[k] : slopes[k]);
+  const Complex4 d_theta = l.turn1 * (l.n1 * v.form.m11 + l.n2 * v.form.m12) +
+                           l.turn2 * (l.n1 * v.form.m12 + l.n2 * v.form.m22);
+  const Complex4 b_m_b = (l.turn1 * l.turn1) * v.form.m11 +
+                         (broadcast4(2.0f) * l.turn1 * l.turn2) * v.form.m12 +
+                         (l.turn2 * l.turn2) * v.form.m22;
+  const Complex4 turn = d_theta + (g / broadcast4(2.0f * omega)) * b_m_b;
+  // exp(i g turn)
+  Float4 sine, cosine;
+  sincos4(g * turn.re, sine, cosine);
+  const Float4 size = exp4(-(g * turn.im));
+  return v.form.root * Complex4{size * cosine, size * sine};
+}
+
 // Frequency k's beam added at the lanes it reaches, with what the arrivals take of it kept.
 void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes& v, std::size_t k,
                    const CervenyOffers& offers) {
@@ -565,18 +606,17 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   sincos4(broadcast4(omega) * v.tau_beam - broadcast4(l.phase), sine, cosine);
   // the reflections of a negative frequency are the conjugates of its positive one's
   const Complex32 r = ray.reflection.per_frequency[k];
-  Complex4 beam = (complex4(conjugate ? conj(r) : r) * v.form.root) *
-                  Complex4{-magnitude * sine, magnitude * cosine};
+  const Complex4 root = root_displaced_by_reflections(ray, l, v, k, conjugate, omega);
+  Complex4 beam =
+      (complex4(conjugate ? conj(r) : r) * root) * Complex4{-magnitude * sine, magnitude * cosine};
   if (conjugate) beam.im = -beam.im;
   if (ray.out.arrivals != nullptr) {
-    ray.ws.lane_values[k] = {v.tau_beam, magnitude, v.form.root.re, v.form.root.im, reached};
+    ray.ws.lane_values[k] = {v.tau_beam, magnitude, root.re, root.im, reached};
   }
   const Float4 share =
       ray.intensity == nullptr ? Float4{} : v.spread * (broadcast4(omega) * gaussian * gaussian);
   const Float4 arrival_amplitude =
-      k != ray.k_ref
-          ? Float4{}
-          : magnitude * sqrt4(v.form.root.re * v.form.root.re + v.form.root.im * v.form.root.im);
+      k != ray.k_ref ? Float4{} : magnitude * sqrt4(root.re * root.re + root.im * root.im);
   PressureField& field = ray.out.field;
   const std::size_t stride = field.receiver_count();
   for (unsigned bits = reached; bits != 0; bits &= bits - 1u) {
@@ -878,6 +918,7 @@ struct ComplexQBeam {
     const std::uint8_t reflects_there =
         surface ? kLegStartsAtSurface | kLegEndsAtSurface : kLegStartsAtBottom | kLegEndsAtBottom;
     if ((ray.ws.leg_ends[run[0].end] & reflects_there) != 0) return std::nullopt;
+    if (!surface && ray.model.bty.depth.empty()) return std::nullopt;  // a model without a bottom
     const RayState& middle = ray.states[(run[0].end + piece.last) / 2];
     BottomSample bottom{0.0f, {0.0f, 0.0f, -1.0f}};  // the surface, z = 0
     if (!surface) {
@@ -904,24 +945,23 @@ struct ComplexQBeam {
   }
   void end_image() {
     ray.image = nullptr;
-    std::swap(ray.reflection.per_frequency, ray.ws.image_reflection);
+    std::swap(ray.reflection, ray.ws.image_product);
   }
 
   // The product the image carries: the piece's, times -1 at the surface or the bottom's
   // coefficient for a ray along `along` meeting it; the piece's own is kept aside meanwhile.
   void weigh_image(Vec3 along, float c, bool surface) {
-    std::vector<Complex32>& kept = ray.ws.image_reflection;
-    kept = ray.reflection.per_frequency;
-    std::swap(ray.reflection.per_frequency, kept);
+    ReflectionProduct& kept = ray.ws.image_product;
+    kept = ray.reflection;
+    std::swap(ray.reflection, kept);
+    if (surface) {
+      for (Complex32& r : ray.reflection.per_frequency) r = Complex32{-r.re, -r.im};
+      return;
+    }
     const Vec3 normal = image.mirror.normal;
     // the incident direction heads into the bottom, whichever way the leg runs
     const Vec3 incident = dot(along, normal) < 0.0f ? mirror_direction(image.mirror, along) : along;
-    const BottomHit hit{normal, (1.0f / c) * incident, c};
-    for (std::size_t k = 0; k < ray.model.omegas.size(); ++k) {
-      Complex32& r = ray.reflection.per_frequency[k];
-      r = surface ? Complex32{-r.re, -r.im}
-                  : r * reflection_coefficient(hit, ray.model.bty, ray.model.omegas[k]);
-    }
+    weigh_bottom_hit({normal, (1.0f / c) * incident, c}, ray.model, ray.reflection);
   }
 };
 
@@ -958,6 +998,7 @@ void add_complex_q_beam(const RayTrace& trace, const BeamLaunch& launch, const M
   ws.offers.resize(kRunSegments);
   if (out.arrivals != nullptr) ws.lane_values.resize(nf);
   start_reflection_product(model, scratch.reflection);
+  keep_reflection_slopes(model, kPhaseSlopeStepRad, scratch.reflection);
   launch_factors(launch, c0, ray);
   ray.intensity = field.intensity.empty() ? nullptr : field.intensity.data();
   mark_leg_ends(states, ws.leg_ends);

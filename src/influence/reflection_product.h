@@ -12,13 +12,27 @@ namespace abyx {
 // The running product of a ray's bottom reflection coefficients, one per angular frequency, as
 // its beam is summed from the launch on: a bottom reflection weighs every later segment of the
 // beam, not the one ending there. Kept by a worker from ray to ray.
+//
+// A beam is a bundle of plane waves around its ray's direction, and each reflects with the
+// coefficient at its own grazing angle theta. When asked for, the product also keeps, per
+// frequency, the sum over the hits of d arg(R) / d theta (a central difference over
+// angle_step_rad), by which a beam's plane waves away from its ray are turned in phase.
 struct ReflectionProduct {
   std::vector<Complex32> per_frequency;
+  std::vector<float> phase_slope;  // (rad per rad); empty unless kept
+  float angle_step_rad = 0.0f;
   std::size_t next_hit = 0;  // the first of the ray's hits not weighed yet
 };
 
-// Sets the product to one at every frequency of the model, no hit weighed.
+// Sets the product to one at every frequency of the model, no hit weighed, and no slopes kept.
 void start_reflection_product(const Model& model, ReflectionProduct& product);
+
+// Keeps the phase slopes from now on, from differences over angle_step_rad; at a rigid bottom
+// they stay 0 and are not kept.
+void keep_reflection_slopes(const Model& model, float angle_step_rad, ReflectionProduct& product);
+
+// Weighs one hit into the product (and into the phase slopes, when kept).
+void weigh_bottom_hit(const BottomHit& hit, const Model& model, ReflectionProduct& product);
 
 // Weighs into the product every hit the ray made at a state up to and including `state`.
 void weigh_bottom_hits_through(std::size_t state, const BottomHits& bottom_hits, const Model& model,
