@@ -17,7 +17,6 @@
 #include "influence/segment_reach.h"
 #include "influence/segment_rules.h"
 #include "influence/wavefront_delay.h"
-#include "reflect/bottom_reflection_coefficient.h"
 
 namespace abyx {
 namespace {

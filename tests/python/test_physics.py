@@ -437,6 +437,32 @@ def test_cerveny_beams_at_a_grazing_bottom_reflection_give_the_image_sum():
     assert all(abs(statistics.mean(e)) <= 0.5 for e in errors.values()), {b: statistics.mean(e) for b, e in errors.items()}
 
 
+def test_cerveny_beams_across_the_slope_of_an_ideal_wedge_give_its_image_sum():
+    """A 6 degree wedge (pi / n, n = 30) between the pressure-release surface and a rigid bottom rising to the coast
+    line y = 0: in the plane across the coast a point source at angle phi below the surface has 2n images, at
+    phi + 2 m alpha with the sign (-1)^m (a surface and a bottom reflection each) and at -phi + 2 m alpha with the
+    sign -(-1)^m, and the field is their free fields' sum. Receivers run along the isobath of the source, where
+    energy refracts horizontally down the slope."""
+    n, k, ys, zs = 30, 2.0 * math.pi * 25.0 / C, 4000.0, 100.0
+    alpha, rho, phi = math.pi / n, math.hypot(ys, zs), math.atan2(zs, ys)
+    images = [(sign * phi + 2 * m * alpha, (-1) ** m * sign) for m in range(n) for sign in (1, -1)]
+    xs, depths = fan(10000.0, 100.0, 51), [30.0, 150.0]
+    axis, coast = [-20000.0, 20000.0], [0.0, 10000.0]
+    result = abyx.run_simulation({
+        "ssp": {"x_ssp_m": axis, "y_ssp_m": coast, "z_ssp_m": [0.0, 1100.0], "c_m_s": [C] * 8},
+        "bathymetry": {"x_bty_m": axis, "y_bty_m": coast, "z_bty_m": [0.0, 10000.0 * math.tan(alpha)] * 2},
+        "source": {"position": [0.0, ys, zs], "freq_hz": [25.0], "launch_elev_deg": fan(-30.0, 1.0, 61),
+                   "launch_azim_deg": fan(0.0, 1.0, 360)},
+        "receivers": {"config_type": "grid", "x_rcvr_m": xs, "y_rcvr_m": [ys], "z_rcvr_m": depths},
+        "beam": {"step_m": 50.0, "max_steps": 100000, "max_range_m": 15500.0, "beam_type": "cerveny"}})
+    errors = []
+    for (x, z), p in zip(itertools.product(xs, depths), pressures(result)):
+        exact = sum(sign * cmath.exp(1j * k * math.dist((x, ys, z), (0.0, rho * math.cos(a), rho * math.sin(a)))) /
+                    math.dist((x, ys, z), (0.0, rho * math.cos(a), rho * math.sin(a))) for a, sign in images)
+        errors.append(abs(tl_db(p) - tl_db(exact)))
+    assert statistics.median(errors) <= 1.0, statistics.median(errors)
+
+
 BANDS = [(200.0, 1000.0), (1000.0, 2500.0), (2500.0, 5001.0)]
 
 
