@@ -43,9 +43,9 @@ TEST_P(ReduceStepTest, EndsOnNearestBoundaryAhead) {
   const SSPFields ssp = grid_ssp();
   const BTYfield bty = make_bty({0.0f, 300.0f, 600.0f, 900.0f}, {0.0f, 300.0f, 600.0f, 900.0f},
                                 [&c](float x, float) { return c.depth + c.slope * x; });
-  const BTYCursor bty_cursor = init_bty_cursor(c.pos, bty);
+  const HeightCursor bty_cursor = init_height_cursor(c.pos, bty.grid);
   const StepStart start{c.pos, c.dir, init_ssp_cursor(c.pos, ssp), bty_cursor,
-                        sample_bottom_from_cursor(c.pos, bty, bty_cursor)};
+                        sample_height_from_cursor(c.pos, bty.grid, bty_cursor), {}};
   const float h = reduce_step_to_boundaries(start, ssp, bty, c.h);
   EXPECT_NEAR(h, c.expected, kStepTol);
 }

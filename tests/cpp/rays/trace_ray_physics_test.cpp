@@ -274,7 +274,7 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
   for (Model model : {tracer_model({0.0f, 0.0f, 50.0f}, beam(10.0f), ssp, bty),
                       tracer_model({0.0f, 0.0f, 300.0f}, beam(50.0f), deep_ssp, deep_bty)}) {
     Model unbounded = model;  // the bottom evaluated after every step
-    unbounded.bty.shallowest_depth = -std::numeric_limits<float>::infinity();
+    unbounded.bty.grid.shallowest_depth = -std::numeric_limits<float>::infinity();
     for (const IntegrationMethod method : {IntegrationMethod::Rk2, IntegrationMethod::Euler}) {
       model.beam.integration_method = method;
       unbounded.beam.integration_method = method;

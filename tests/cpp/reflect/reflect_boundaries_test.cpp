@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "bty/bty_cursor.h"
+#include "bty/height_cursor.h"
 #include "common/ray_state.h"
 #include "rays/ocean_fixtures.h"
 
@@ -39,7 +39,7 @@ RayState state_at(Vec3 pos, Vec3 slowness, float c = 1500.0f) {
 // bottom hit, if any, goes to `hit`.
 RayState reflected(RayState state, const BTYfield& bty = kFlat100,
                    std::optional<BottomHit>* hit = nullptr) {
-  const BTYCursor cursor = init_bty_cursor(state.pos, bty);
+  const HeightCursor cursor = init_height_cursor(state.pos, bty.grid);
   const BoundaryRepair repair = reflect_boundaries(state, bty, cursor);
   if (hit != nullptr) *hit = repair.hit;
   return state;
@@ -122,8 +122,8 @@ TEST(ReflectBoundaries, TheFrameAfterAReflectionIsTheMirrorImageOfTheOneBefore) 
 // P must be kept instead of being zeroed, and the basis angle stays.
 TEST(ReflectBoundaries, NormalIncidenceOnSlopeKeepsP) {
   const Vec3 probe{500.0f, 500.0f, 160.0f};
-  const BTYCursor cursor = init_bty_cursor(probe, kSlope);
-  const Vec3 n = sample_bottom_from_cursor(probe, kSlope, cursor).normal;
+  const HeightCursor cursor = init_height_cursor(probe, kSlope.grid);
+  const Vec3 n = sample_height_from_cursor(probe, kSlope.grid, cursor).normal;
   // c a power of two makes c * (n / c) exactly n, so n x t is exactly zero
   const float c = 1024.0f;
   RayState before = state_at(probe, {n.x / c, n.y / c, n.z / c}, c);

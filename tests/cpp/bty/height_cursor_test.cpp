@@ -1,4 +1,6 @@
-#include "bty/bty_cursor.h"
+#include "bty/height_cursor.h"
+
+#include "bty/bty_field.h"
 
 #include <gtest/gtest.h>
 
@@ -27,9 +29,9 @@ BTYfield make_bty(std::vector<float> x, std::vector<float> y, std::vector<float>
 // normal is compared with that of the gradient (gx, gy) of the depth.
 void expect_bottom(const BTYfield& bty, Vec3 p, float depth, float gx, float gy,
                    float depth_tolerance = kDepthTolerance) {
-  BTYCursor cursor = init_bty_cursor({0, 0, 0}, bty);
-  update_bty_cursor(p, bty, cursor);
-  const BottomSample got = sample_bottom_from_cursor(p, bty, cursor);
+  HeightCursor cursor = init_height_cursor({0, 0, 0}, bty.grid);
+  update_height_cursor(p, bty.grid, cursor);
+  const HeightSample got = sample_height_from_cursor(p, bty.grid, cursor);
   EXPECT_NEAR(got.depth, depth, depth_tolerance);
   const float n = std::sqrt(static_cast<double>(gx) * gx + static_cast<double>(gy) * gy + 1.0);
   EXPECT_NEAR(got.normal.x, -gx / n, kNormalTolerance);
@@ -51,17 +53,18 @@ TEST(BtyInterpolation, BilinearDepthAndTheNormalOfThePatchGradient) {
 TEST(BtyInterpolation, OneXNodeIsConstantAlongXWithNoXSlope) {
   const BTYfield bty = make_bty({500}, {0, 1000}, {100, 300});
   for (float x : {-1000.0f, 500.0f, 4000.0f}) expect_bottom(bty, {x, 250, 0}, 150, 0, 0.2f);
-  EXPECT_EQ(init_bty_cursor({900, 900, 0}, bty).ix, 0u);
+  EXPECT_EQ(init_height_cursor({900, 900, 0}, bty.grid).ix, 0u);
 }
 
 TEST(BtyInterpolation, ALevelCellIsItsDepthExactlyAndOneRaisedCornerTiltsTheNext) {
   // the first cell is level at 100 m; the second has only its far corner (2000, 1000) at 300 m
   const BTYfield bty = make_bty({0, 1000, 2000}, {0, 1000}, {100, 100, 100, 100, 100, 300});
-  BTYCursor cursor{};
-  const BottomSample level = sample_bottom_from_cursor({333.3f, 777.7f, 0}, bty, cursor);
+  HeightCursor cursor{};
+  const HeightSample level = sample_height_from_cursor({333.3f, 777.7f, 0}, bty.grid, cursor);
   EXPECT_EQ(level.depth, 100.0f);
   EXPECT_EQ(level.normal, (Vec3{0, 0, 1}));
-  EXPECT_TRUE(std::isnan(sample_bottom_from_cursor({std::nanf(""), 500, 0}, bty, cursor).depth));
+  EXPECT_TRUE(
+      std::isnan(sample_height_from_cursor({std::nanf(""), 500, 0}, bty.grid, cursor).depth));
   expect_bottom(bty, {1500, 500, 0}, 150, 0.1f, 0.1f);
 }
 
@@ -70,20 +73,20 @@ TEST(BtyInterpolation, ALevelCellIsItsDepthExactlyAndOneRaisedCornerTiltsTheNext
 // axis has no slope along it.
 TEST(BtyInterpolation, BoundsHoldEveryDepthAndNormal) {
   const BTYfield bty = make_bty({0, 1000, 3000}, {-500, 500}, {400, 900, 250, 300, 450, 1200});
-  EXPECT_EQ(bty.shallowest_depth, 250.0f);
+  EXPECT_EQ(bty.grid.shallowest_depth, 250.0f);
   const float steepest = std::sqrt(1.0f + 0.6f * 0.6f + 0.75f * 0.75f);  // edges 0.6 and 0.75
-  EXPECT_GE(bty.steepest_tilt_secant, steepest * 0.9999f);
-  EXPECT_LE(bty.steepest_tilt_secant, steepest * 1.02f);
+  EXPECT_GE(bty.grid.steepest_tilt_secant, steepest * 0.9999f);
+  EXPECT_LE(bty.grid.steepest_tilt_secant, steepest * 1.02f);
   for (float x = -1000.0f; x <= 4000.0f; x += 137.0f) {
     for (float y = -900.0f; y <= 900.0f; y += 61.0f) {
-      BTYCursor cursor = init_bty_cursor({x, y, 0}, bty);
-      const BottomSample got = sample_bottom_from_cursor({x, y, 0}, bty, cursor);
-      EXPECT_GE(got.depth, bty.shallowest_depth);
-      EXPECT_LE(1.0f / got.normal.z, bty.steepest_tilt_secant);
+      HeightCursor cursor = init_height_cursor({x, y, 0}, bty.grid);
+      const HeightSample got = sample_height_from_cursor({x, y, 0}, bty.grid, cursor);
+      EXPECT_GE(got.depth, bty.grid.shallowest_depth);
+      EXPECT_LE(1.0f / got.normal.z, bty.grid.steepest_tilt_secant);
     }
   }
   const BTYfield one_column = make_bty({500}, {0, 1000}, {100, 300});
-  EXPECT_NEAR(one_column.steepest_tilt_secant, std::sqrt(1.04f) * 1.01f, 1e-5f);
+  EXPECT_NEAR(one_column.grid.steepest_tilt_secant, std::sqrt(1.04f) * 1.01f, 1e-5f);
 }
 
 TEST(InitBty, ShapeMismatchNamesTheThreeNumbersAndTheMismatch) {
