@@ -494,7 +494,7 @@ def test_a_tilted_surface_over_a_rigid_bottom_is_a_wedge_whose_field_and_arrival
               for f in (0.2, 0.5, 0.8)]
     surface = {"x_ati_m": [0.0, 3000.0], "y_ati_m": [0.0], "z_ati_m": [depth, depth - 3000.0 * math.tan(alpha)]}
     result = run_field(source, 100.0, elevations, azimuths, points, 1800.0, depth, z_ssp=[-3000.0, depth],
-                       surface=surface, arrivals=True, max_arrivals=50, **beam)
+                       surface=surface, arrivals=True, max_arrivals=50, eigenrays=True, **beam)
     images = wedge_images(n, rho, theta, (0.0, depth))
     if not beam:
         exact = [[s * cmath.exp(1j * k * math.dist(p, i)) / math.dist(p, i) for i, s in images] for p in points]
@@ -505,3 +505,6 @@ def test_a_tilted_surface_over_a_rigid_bottom_is_a_wedge_whose_field_and_arrival
                 sorted(strongest), sorted((math.dist(point, i), s) for i, s in images)):
             assert delay == pytest.approx(r / C, rel=1e-4) and (-1) ** n_surface == sign
             assert amplitude.real * sign > 0.0 and (beam or abs(amplitude) * r == pytest.approx(1.0, rel=0.05))
+    for eigenray in result["eigenrays"]:  # every path between the faces, from the source
+        assert eigenray["path"][0] == pytest.approx(source, abs=1e-3)
+        assert all(depth - x * math.tan(alpha) - 1e-3 <= z <= depth + 1e-3 for x, _, z in eigenray["path"])

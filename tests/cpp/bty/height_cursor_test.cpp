@@ -1,10 +1,12 @@
 #include "bty/height_cursor.h"
 
 #include "bty/bty_field.h"
+#include "bty/sea_surface.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -73,7 +75,7 @@ TEST(BtyInterpolation, ALevelCellIsItsDepthExactlyAndOneRaisedCornerTiltsTheNext
 // axis has no slope along it.
 TEST(BtyInterpolation, BoundsHoldEveryDepthAndNormal) {
   const BTYfield bty = make_bty({0, 1000, 3000}, {-500, 500}, {400, 900, 250, 300, 450, 1200});
-  EXPECT_EQ(bty.grid.shallowest_depth, 250.0f);
+  EXPECT_TRUE(bty.grid.shallowest_depth == 250.0f && bty.grid.deepest_depth == 1200.0f);
   const float steepest = std::sqrt(1.0f + 0.6f * 0.6f + 0.75f * 0.75f);  // edges 0.6 and 0.75
   EXPECT_GE(bty.grid.steepest_tilt_secant, steepest * 0.9999f);
   EXPECT_LE(bty.grid.steepest_tilt_secant, steepest * 1.02f);
@@ -81,7 +83,7 @@ TEST(BtyInterpolation, BoundsHoldEveryDepthAndNormal) {
     for (float y = -900.0f; y <= 900.0f; y += 61.0f) {
       HeightCursor cursor = init_height_cursor({x, y, 0}, bty.grid);
       const HeightSample got = sample_height_from_cursor({x, y, 0}, bty.grid, cursor);
-      EXPECT_GE(got.depth, bty.grid.shallowest_depth);
+      EXPECT_TRUE(got.depth >= bty.grid.shallowest_depth && got.depth <= bty.grid.deepest_depth);
       EXPECT_LE(1.0f / got.normal.z, bty.grid.steepest_tilt_secant);
     }
   }
@@ -98,6 +100,16 @@ TEST(InitBty, ShapeMismatchNamesTheThreeNumbersAndTheMismatch) {
                  "z_bty_m does not match grid dimensions: nx = 3, ny = 2, bty_len = 5: "
                  "nx * ny = 6 but z_bty_m has 5 values");
   }
+}
+
+// A surface level at z = 0 is the flat surface (none), any other is a grid with its bounds; one
+// whose depths do not fill its axes cannot be built.
+TEST(InitSurface, LevelAtZeroIsTheFlatSurfaceAndAMismatchIsAFault) {
+  EXPECT_FALSE(init_surface(std::nullopt) || init_surface(SeaSurface{{0, 1}, {0}, {0.0f, -0.0f}}));
+  const std::optional<HeightGrid> raised = init_surface(SeaSurface{{0, 1}, {0}, {-2, -1}});
+  ASSERT_TRUE(raised);
+  EXPECT_TRUE(raised->shallowest_depth == -2.0f && raised->deepest_depth == -1.0f);
+  EXPECT_THROW(init_surface(SeaSurface{{0, 1}, {0, 1}, {1, 2, 3}}), Fault);
 }
 
 }  // namespace
