@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "bty/bty_cursor.h"
 #include "bty/bty_field.h"
+#include "bty/height_cursor.h"
 
 namespace abyx {
 namespace {
@@ -40,11 +40,11 @@ std::vector<Vec3> loop_path() {
 void BM_BtyDepthAndNormal(benchmark::State& state) {
   const BTYfield bty = rippled_bottom();
   const std::vector<Vec3> path = loop_path();
-  BTYCursor cursor = init_bty_cursor(path[0], bty);
+  HeightCursor cursor = init_height_cursor(path[0], bty.grid);
   std::size_t i = 0;
   for (auto _ : state) {
-    update_bty_cursor(path[i], bty, cursor);
-    benchmark::DoNotOptimize(sample_bottom_from_cursor(path[i], bty, cursor));
+    update_height_cursor(path[i], bty.grid, cursor);
+    benchmark::DoNotOptimize(sample_height_from_cursor(path[i], bty.grid, cursor));
     i = i + 1 == kPathPoints ? 0 : i + 1;
   }
   state.SetItemsProcessed(state.iterations());
@@ -56,7 +56,7 @@ void BM_InitBtyCursor(benchmark::State& state) {
   const std::vector<Vec3> path = loop_path();
   std::size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(init_bty_cursor(path[i], bty));
+    benchmark::DoNotOptimize(init_height_cursor(path[i], bty.grid));
     i = i + 1 == kPathPoints ? 0 : i + 1;
   }
   state.SetItemsProcessed(state.iterations());

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "bty/bty_cursor.h"
 #include "bty/bty_field.h"
+#include "bty/height_cursor.h"
 #include "input/simulation_config.h"
 #include "model/launch_fan.h"
 #include "model/model.h"
@@ -148,13 +148,13 @@ struct OneStep {
   const Ocean ocean{IntegrationMethod::Rk2};
   RayState state;
   SSPCursor ssp_cursor;
-  BTYCursor bty_cursor;
-  BottomSample bottom;
+  HeightCursor bty_cursor;
+  HeightSample bottom;
   OneStep() {
     state.pos = {1000.0f, 500.0f, 1000.0f};
     ssp_cursor = init_ssp_cursor(state.pos, ocean.ssp);
-    bty_cursor = init_bty_cursor(state.pos, ocean.bty);
-    bottom = sample_bottom_from_cursor(state.pos, ocean.bty, bty_cursor);
+    bty_cursor = init_height_cursor(state.pos, ocean.bty.grid);
+    bottom = sample_height_from_cursor(state.pos, ocean.bty.grid, bty_cursor);
     const float c = interpolate_all_with_cursor(state.pos, ocean.ssp, ssp_cursor).c;
     state.slowness = {std::cos(10.0f * kDeg) / c, 0.0f, std::sin(10.0f * kDeg) / c};
     state.c = c;
@@ -176,7 +176,7 @@ void BM_ReduceStepToBoundaries(benchmark::State& bench) {
   const Vec3 dir = step.state.c * step.state.slowness;
   for (auto _ : bench) {
     benchmark::DoNotOptimize(step.state);
-    const StepStart start{step.state.pos, dir, step.ssp_cursor, step.bty_cursor, step.bottom};
+    const StepStart start{step.state.pos, dir, step.ssp_cursor, step.bty_cursor, step.bottom, {}};
     benchmark::DoNotOptimize(
         reduce_step_to_boundaries(start, step.ocean.ssp, step.ocean.bty, 50.0f));
   }

@@ -11,6 +11,8 @@
 * `abyx_tools.ocean`: a configuration from a bathymetry grid and water data on latitude and
   longitude (TEOS-10 sound speed), with the receivers' latitude and longitude in the dataset; needs
   the `ocean` extra.
+* `abyx_tools.surface`: shaped sea surfaces for the configuration's `surface` section, a sinusoid or
+  a random Pierson-Moskowitz wind sea per seed; needs the `numpy` extra.
 * `sweep`: many runs in order, locally or on a Dask cluster; the cluster needs the `dask` extra.
 * `config`: a whole configuration from water depth, sound speed, bottom (named sediments too),
   source, receivers and fan.

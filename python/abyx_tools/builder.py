@@ -300,6 +300,7 @@ def config(
     azimuths_deg: Any = None,
     max_range_m: Optional[float] = None,
     step_m: Optional[float] = None,
+    surface: Any = None,
     check: bool = True,
     **beam: Any,
 ) -> Dict[str, Any]:
@@ -330,6 +331,9 @@ def config(
     * `max_range_m` (default 5 % beyond the farthest receiver), `step_m` (default a five-hundredth
       of the range, from 1 to 50 m); any other keyword is a key of the beam section
       (`beam_type="cerveny"`, `arrivals=True`, ...).
+    * `surface`: a shaped sea surface, the section dict {"x_ati_m", "y_ati_m", "z_ati_m"} that
+      `abyx_tools.surface` builds (z_ati_m flat or shaped (len(x), len(y)), positive down); none: the
+      flat surface at z = 0.
     * `check`: refuse a number outside its range up front (ValueError naming the argument and the
       range) and check the configuration built (`abyx_tools.checks`): its warnings as UserWarnings,
       its errors as a ValueError. The ranges are always checked.
@@ -376,9 +380,26 @@ def config(
             azimuths_deg = _azimuths_around(_floats(bearings_deg, "bearings_deg"), d)
     cfg["source"]["launch_elev_deg"] = _floats(elevations_deg, "elevations_deg", bounds=(-90.0, 90.0), unit="deg")
     cfg["source"]["launch_azim_deg"] = _floats(azimuths_deg, "azimuths_deg", bounds=(-720.0, 720.0), unit="deg")
+    if surface is not None:
+        cfg["surface"] = _surface(surface)
     if check:
         enforce_built(cfg, stacklevel=2)
     return cfg
+
+
+_SURFACE_KEYS = ("x_ati_m", "y_ati_m", "z_ati_m")
+
+
+def _surface(surface: Any) -> Dict[str, List[float]]:
+    if not isinstance(surface, Mapping) or set(surface) != set(_SURFACE_KEYS):
+        raise ValueError(f"surface must be a dict of {', '.join(_SURFACE_KEYS)} (abyx_tools.surface builds one)")
+    x = _floats(surface["x_ati_m"], "surface x_ati_m", bounds=_DISTANCE, unit="m")
+    y = _floats(surface["y_ati_m"], "surface y_ati_m", bounds=_DISTANCE, unit="m")
+    z = _floats(np.ravel(np.asarray(surface["z_ati_m"], dtype=object)), "surface z_ati_m", bounds=_DISTANCE, unit="m")
+    if len(z) != len(x) * len(y):
+        raise ValueError(f"surface z_ati_m must hold len(x_ati_m) * len(y_ati_m) = {len(x) * len(y)} depths, "
+                         f"got {len(z)}")
+    return {"x_ati_m": x, "y_ati_m": y, "z_ati_m": z}
 
 
 def _source(depth_m: Any, position_m: Any) -> Tuple[float, float, float]:

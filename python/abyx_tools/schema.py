@@ -29,6 +29,7 @@ __all__ = [
     "Receivers",
     "Result",
     "RigidBottom",
+    "SeaSurface",
     "SimulationConfig",
     "SoundSpeed",
     "Source",
@@ -135,14 +136,27 @@ class BeamSettings(_BeamSettingsRequired, total=False):
     min_amplitude: float  # a ray stops once its amplitude falls below this; default 0 (never)
 
 
-class SimulationConfig(TypedDict):
-    """The whole input of one run, as passed to `abyx.run_simulation`."""
+class SeaSurface(TypedDict):
+    """A shaped, pressure-release sea surface instead of the flat one at z = 0 (depth positive down, so a crest is
+    negative); source and receivers must lie below it, and it above the bottom."""
 
+    x_ati_m: List[float]  # grid axis x (m), strictly increasing
+    y_ati_m: List[float]  # grid axis y (m), strictly increasing
+    z_ati_m: List[float]  # nx*ny surface depths indexed [ix, iy], y fastest (m, positive down)
+
+
+class _SimulationConfigRequired(TypedDict):
     ssp: SoundSpeed  # the sound-speed grid
     bathymetry: Bathymetry  # the bottom
     source: Source  # the source
     receivers: Receivers  # the receivers
     beam: BeamSettings  # the run settings
+
+
+class SimulationConfig(_SimulationConfigRequired, total=False):
+    """The whole input of one run, as passed to `abyx.run_simulation`."""
+
+    surface: Optional[SeaSurface]  # a shaped sea surface; absent or null: the flat one at z = 0
 
 
 class _PressureFieldAlways(TypedDict):
@@ -207,11 +221,12 @@ class Result(_ResultAlways, total=False):
 
 # The first key of a record that the module reads by its key only: a record written as a list of values holds the keys
 # before it. Every key of the other records may be listed.
-FIRST_KEY_ONLY = {"BeamSettings": "beam_type"}
+FIRST_KEY_ONLY = {"BeamSettings": "beam_type", "SimulationConfig": "surface"}
 # A bottom_model's tag; the records take it as their first key.
 BOTTOM_TAG = "model"
 # The configuration's sections, each with its record.
-SECTIONS: Dict[str, Any] = get_type_hints(SimulationConfig)
+SECTIONS: Dict[str, Any] = {name: next((a for a in getattr(hint, "__args__", ()) if a is not type(None)), hint)
+                             for name, hint in get_type_hints(SimulationConfig).items()}
 # The bottom models by name; a bottom_model list is the name, then the model's keys.
 BOTTOM_MODELS: Dict[str, Any] = {"rigid": RigidBottom, "acoustic": AcousticBottom, "elastic": ElasticBottom}
 # The keys every pressure field has, in the order the module writes them after the receivers.

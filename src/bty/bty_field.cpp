@@ -1,8 +1,5 @@
 #include "bty/bty_field.h"
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
 #include <string>
 #include <type_traits>
 #include <variant>
@@ -66,47 +63,13 @@ BTYfield init_bty(const Bathymetry& in) {
   }
 
   BTYfield bty;
-  bty.x = in.x_bty_m;
-  bty.y = in.y_bty_m;
-  bty.depth = in.z_bty_m;  // already [ix, iy] with y fastest, the layout of BTYfield::index
+  bty.grid.x = in.x_bty_m;
+  bty.grid.y = in.y_bty_m;
+  bty.grid.depth = in.z_bty_m;  // already [ix, iy] with y fastest, the layout of HeightGrid::index
   bty.bottom = resolve_bottom(in.bottom_model);
   bty.water_density = in.water_density_g_cm3.value_or(1.0f);
-  measure_bottom_bounds(bty);
+  measure_height_bounds(bty.grid);
   return bty;
-}
-
-void measure_bottom_bounds(BTYfield& bty) {
-  constexpr float kInf = std::numeric_limits<float>::infinity();
-  const std::size_t nx = bty.x.size(), ny = bty.y.size();
-  bty.shallowest_depth = -kInf;
-  bty.steepest_tilt_secant = kInf;
-  if (nx == 0 || ny == 0 || bty.depth.size() != nx * ny) return;
-  // The bilinear depth is a weighted mean of its cell's corners (its coordinates are clamped
-  // beyond the grid), and each slope component a weighted mean of the slopes of the cell's edges
-  // along that axis, so the nodes and the edges bound them.
-  double shallowest = kInf;
-  double slope_x = 0.0, slope_y = 0.0;
-  for (std::size_t ix = 0; ix < nx; ++ix) {
-    for (std::size_t iy = 0; iy < ny; ++iy) {
-      const double z = bty.depth[bty.index(ix, iy)];
-      if (!std::isfinite(z)) return;
-      shallowest = std::min(shallowest, z);
-      if (ix + 1 < nx) {
-        const double rise = bty.depth[bty.index(ix + 1, iy)] - z;
-        slope_x = std::max(slope_x, std::abs(rise / (double{bty.x[ix + 1]} - bty.x[ix])));
-      }
-      if (iy + 1 < ny) {
-        const double rise = bty.depth[bty.index(ix, iy + 1)] - z;
-        slope_y = std::max(slope_y, std::abs(rise / (double{bty.y[iy + 1]} - bty.y[iy])));
-      }
-    }
-  }
-  // 1 / n_z = sqrt(1 + |gradient|^2); NaN from equal nodes stays unbounded, and the rounding of
-  // the float sums is far inside 1 %
-  const double secant = std::sqrt(1.0 + slope_x * slope_x + slope_y * slope_y);
-  if (!(secant < 1e30)) return;
-  bty.shallowest_depth = static_cast<float>(shallowest);
-  bty.steepest_tilt_secant = static_cast<float>(secant * 1.01);
 }
 
 }  // namespace abyx

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <cstddef>
-#include <limits>
 #include <string_view>
-#include <vector>
 
+#include "bty/height_grid.h"
 #include "common/fault_messages.h"
 #include "input/simulation_config.h"
 
@@ -22,25 +20,12 @@ struct BottomParams {
   float shear_attenuation_db_per_wavelength = 0.0f;          // dB per wavelength (elastic)
 };
 
-// The bathymetry: a depth surface on a rectilinear horizontal grid; built once, then read-only.
+// The bathymetry: the seabed's depth grid and what it is made of; built once, then read-only.
 struct BTYfield {
-  std::vector<float> x;        // axis x (m)
-  std::vector<float> y;        // axis y (m)
-  std::vector<float> depth;    // depth (m, positive down) at [ix, iy], y fastest
+  HeightGrid grid;             // seabed depth (m, positive down)
   BottomParams bottom;         // resolved bottom model
   float water_density = 1.0f;  // g/cm^3
-  // Bounds of the whole surface, inside the grid and beyond it: no depth lies above
-  // shallowest_depth (m), and no normal leans so far from the vertical that 1 / n_z exceeds
-  // steepest_tilt_secant. Until measure_bottom_bounds sets them they bound nothing.
-  float shallowest_depth = -std::numeric_limits<float>::infinity();
-  float steepest_tilt_secant = std::numeric_limits<float>::infinity();
-
-  std::size_t index(std::size_t ix, std::size_t iy) const { return ix * y.size() + iy; }
 };
-
-// Sets the bounds of the surface from its nodes (init_bty does this; a surface made by hand needs
-// it once its depths are in place, or the ray tracer evaluates the bottom after every step).
-void measure_bottom_bounds(BTYfield& bty);
 
 // Builds the bathymetry from the validated configuration; throws Fault when the depth list does not
 // match the axes.

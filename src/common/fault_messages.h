@@ -58,6 +58,9 @@ inline constexpr std::string_view kUncaughtPanicMessage = "uncaught panic at ffi
 // description of the mismatch.
 inline constexpr std::string_view kBtyShapeMismatchMessage =
     "z_bty_m does not match grid dimensions";
+// Set-up fault of a shaped surface that validation let through.
+inline constexpr std::string_view kSurfaceShapeMismatchMessage =
+    "z_ati_m does not match grid dimensions";
 
 // Invariant fault: an array-mode field without its receiver points.
 inline constexpr std::string_view kMissingReceiverPositionsMessage =

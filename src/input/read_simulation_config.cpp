@@ -357,6 +357,17 @@ bool read_record(ConfigReader& reader, const RecordSchema<Record>& schema, Recor
   return fail_invalid_type(cursor, std::string(kWantStructLead) + std::string(schema.name));
 }
 
+// A record that may be null, which leaves it absent.
+template <class Record>
+bool read_optional_record(ConfigReader& reader, const RecordSchema<Record>& schema,
+                          std::optional<Record>& record) {
+  if (peek_char(reader.cursor) == 'n') {
+    record.reset();
+    return read_literal(reader.cursor, "null");
+  }
+  return read_record(reader, schema, record.emplace());
+}
+
 // ----- the bottom model -----
 
 using Acoustic = BottomBoundaryModel::Acoustic;
@@ -656,6 +667,19 @@ constexpr SchemaField<BeamSettings> kBeamSettingsFields[] = {
 };
 constexpr RecordSchema<BeamSettings> kBeamSettingsSchema{"BeamSettings", kBeamSettingsFields};
 
+constexpr SchemaField<SeaSurface> kSeaSurfaceFields[] = {
+    {"x_ati_m", Presence::Required,
+     [](ConfigReader& r, SeaSurface& s) { return read_f32_list(r, s.x_ati_m); },
+     "a list of numbers"},
+    {"y_ati_m", Presence::Required,
+     [](ConfigReader& r, SeaSurface& s) { return read_f32_list(r, s.y_ati_m); },
+     "a list of numbers"},
+    {"z_ati_m", Presence::Required,
+     [](ConfigReader& r, SeaSurface& s) { return read_f32_list(r, s.z_ati_m); },
+     "a list of numbers"},
+};
+constexpr RecordSchema<SeaSurface> kSeaSurfaceSchema{"SeaSurface", kSeaSurfaceFields};
+
 constexpr SchemaField<SimulationConfig> kSimulationConfigFields[] = {
     {"ssp", Presence::Required,
      [](ConfigReader& r, SimulationConfig& c) { return read_record(r, kSoundSpeedSchema, c.ssp); }},
@@ -672,6 +696,10 @@ constexpr SchemaField<SimulationConfig> kSimulationConfigFields[] = {
     {"beam", Presence::Required,
      [](ConfigReader& r, SimulationConfig& c) {
        return read_record(r, kBeamSettingsSchema, c.beam);
+     }},
+    {"surface", Presence::KeyOnly,
+     [](ConfigReader& r, SimulationConfig& c) {
+       return read_optional_record(r, kSeaSurfaceSchema, c.surface);
      }},
 };
 constexpr RecordSchema<SimulationConfig> kSimulationConfigSchema{"SimulationConfig",

@@ -4,13 +4,16 @@
 #include <array>
 #include <cmath>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "common/axis_cell.h"
+#include "common/checked_size.h"
 #include "common/constants.h"
+#include "common/decimal_text.h"
 #include "common/message_pattern.h"
 #include "input/number_text.h"
 #include "input/validation_messages.h"
@@ -112,31 +115,49 @@ void check_bottom_model_finite(const BottomBoundaryModel& model, Findings& findi
   }
 }
 
-// The bilinear seabed depth under (x, y), the edge cells holding beyond the grid as the tracer's
-// bottom does; none for a grid the run could not use, whose own errors say why.
-std::optional<float> seabed_depth_under(const Bathymetry& b, float x, float y) {
-  const std::size_t nx = b.x_bty_m.size();
-  const std::size_t ny = b.y_bty_m.size();
-  if (nx == 0 || ny == 0 || b.z_bty_m.size() != nx * ny || !all_finite(b.x_bty_m) ||
-      !all_finite(b.y_bty_m) || !all_finite(b.z_bty_m) || !strictly_increasing(b.x_bty_m) ||
-      !strictly_increasing(b.y_bty_m)) {
-    return std::nullopt;
-  }
+// A depth grid as the configuration gives it: two axes and the depths at their nodes, y fastest.
+struct DepthGrid {
+  const std::vector<float>& x;  // axis x (m)
+  const std::vector<float>& y;  // axis y (m)
+  const std::vector<float>& z;  // depths (m, positive down)
+};
+
+// Whether the run can use the grid; an unusable one has errors of its own that say why.
+bool usable(const DepthGrid& g) {
+  return !g.x.empty() && !g.y.empty() && g.z.size() / g.x.size() == g.y.size() &&
+         g.z.size() % g.x.size() == 0 && all_finite(g.x) && all_finite(g.y) && all_finite(g.z) &&
+         strictly_increasing(g.x) && strictly_increasing(g.y);
+}
+
+// The bilinear depth of a usable grid under (x, y), the edge cells holding beyond the grid as the
+// tracer's boundaries do.
+float depth_under(const DepthGrid& g, float x, float y) {
   // the lower node and the clamped local coordinate along one axis
   const auto locate = [](const std::vector<float>& a, float p, std::size_t& lower, float& t) {
-    lower = search_axis_cell(a, p);  // the cell the tracer's bottom cursor starts in
+    lower = search_axis_cell(a, p);  // the cell the tracer's cursor starts in
     t = a.size() < 2 ? 0.0f : std::clamp((p - a[lower]) / (a[lower + 1] - a[lower]), 0.0f, 1.0f);
   };
   std::size_t ix = 0, iy = 0;
   float tx = 0.0f, ty = 0.0f;
-  locate(b.x_bty_m, x, ix, tx);
-  locate(b.y_bty_m, y, iy, ty);
+  locate(g.x, x, ix, tx);
+  locate(g.y, y, iy, ty);
+  const std::size_t nx = g.x.size(), ny = g.y.size();
   const std::size_t jx = std::min(ix + 1, nx - 1);
   const std::size_t jy = std::min(iy + 1, ny - 1);
-  const auto z = [&](std::size_t i, std::size_t j) { return b.z_bty_m[i * ny + j]; };
+  const auto z = [&](std::size_t i, std::size_t j) { return g.z[i * ny + j]; };
   return (1.0f - tx) * (1.0f - ty) * z(ix, iy) + (1.0f - tx) * ty * z(ix, jy) +
          tx * (1.0f - ty) * z(jx, iy) + tx * ty * z(jx, jy);
 }
+
+// The bilinear seabed depth under (x, y); none for a grid the run could not use.
+std::optional<float> seabed_depth_under(const Bathymetry& b, float x, float y) {
+  const DepthGrid seabed{b.x_bty_m, b.y_bty_m, b.z_bty_m};
+  if (!usable(seabed)) return std::nullopt;
+  return depth_under(seabed, x, y);
+}
+
+// Depths this close (m) to a boundary lie on it, whatever the rounding of either.
+float boundary_slack(float depth) { return 1e-5f * std::max(1.0f, std::fabs(depth)); }
 
 // A source under the seabed starts its rays outside the water: their first reflection would carry
 // them backwards, with travel times below zero.
@@ -146,7 +167,110 @@ bool source_below_seabed(const Bathymetry& bathymetry, const std::array<float, 3
   }
   const std::optional<float> seabed = seabed_depth_under(bathymetry, position[0], position[1]);
   // a source on the seabed is in the water, whatever the rounding of either depth
-  return seabed && position[2] > *seabed + 1e-5f * std::max(1.0f, std::fabs(*seabed));
+  return seabed && position[2] > *seabed + boundary_slack(*seabed);
+}
+
+// The receivers that lie above a shaped surface: how many, and the first with the surface over it.
+struct ReceiversAbove {
+  const DepthGrid& surface;
+  std::size_t count = 0;
+  std::array<float, 4> first{};  // x, y, z, surface depth (m)
+
+  // the receivers at depths zs under (x, y)
+  void visit(float x, float y, std::span<const float> zs) {
+    const float over = depth_under(surface, x, y);
+    for (const float z : zs) {
+      if (!(z < over - boundary_slack(over))) continue;
+      if (count++ == 0) first = {x, y, z, over};
+    }
+  }
+};
+
+void check_receivers_under_surface(const SimulationConfig& config, const DepthGrid& surface,
+                                   Findings& findings) {
+  const Receivers& r = config.receivers;
+  ReceiversAbove above{surface};
+  if (r.config_type == "array") {
+    const std::size_t n = std::min({r.x_rcvr_m.size(), r.y_rcvr_m.size(), r.z_rcvr_m.size()});
+    for (std::size_t i = 0; i < n; ++i) {
+      above.visit(r.x_rcvr_m[i], r.y_rcvr_m[i], std::span(&r.z_rcvr_m[i], 1));
+    }
+  } else if (r.config_type == "polar") {
+    // ranges and bearings (deg, 0 along +y, 90 along +x) around the source
+    const float sx = config.source.position[0], sy = config.source.position[1];
+    for (const float range : r.x_rcvr_m) {
+      for (const float bearing : r.y_rcvr_m) {
+        const float b = bearing * kRadiansPerDegree;
+        above.visit(sx + range * std::sin(b), sy + range * std::cos(b), r.z_rcvr_m);
+      }
+    }
+  } else {
+    for (const float x : r.x_rcvr_m) {
+      for (const float y : r.y_rcvr_m) above.visit(x, y, r.z_rcvr_m);
+    }
+  }
+  if (above.count == 0) return;
+  findings.errors.push_back(
+      fill_pattern(kReceiversAboveSurfacePattern,
+                   {decimal_text(above.count), format_f32_positional(above.first[0]),
+                    format_f32_positional(above.first[1]), format_f32_positional(above.first[2]),
+                    format_f32_positional(above.first[3])}));
+}
+
+// The nodes of both axes, in order: on each cell between them both bilinear depths are bilinear,
+// so their difference takes its extremes at these nodes.
+std::vector<float> merged_axis(const std::vector<float>& a, const std::vector<float>& b) {
+  std::vector<float> merged(a);
+  merged.insert(merged.end(), b.begin(), b.end());
+  std::sort(merged.begin(), merged.end());
+  merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
+  return merged;
+}
+
+// The surface may touch the seabed (a shore, the apex of a wedge) but never dip below it.
+void check_surface_above_seabed(const Bathymetry& b, const DepthGrid& surface, Findings& findings) {
+  const DepthGrid seabed{b.x_bty_m, b.y_bty_m, b.z_bty_m};
+  if (!usable(seabed)) return;
+  for (const float x : merged_axis(surface.x, seabed.x)) {
+    for (const float y : merged_axis(surface.y, seabed.y)) {
+      const float top = depth_under(surface, x, y), floor = depth_under(seabed, x, y);
+      if (!(top > floor + boundary_slack(floor))) continue;
+      findings.errors.push_back(fill_pattern(
+          kSurfaceBelowSeabedPattern, {format_f32_positional(x), format_f32_positional(y),
+                                       format_f32_positional(top), format_f32_positional(floor)}));
+      return;
+    }
+  }
+}
+
+// A shaped surface: a usable grid, with the source and the receivers below it and the seabed
+// under it.
+void check_surface(const SimulationConfig& config, Findings& findings) {
+  if (!config.surface) return;
+  const SeaSurface& s = *config.surface;
+  const std::size_t nx = s.x_ati_m.size(), ny = s.y_ati_m.size();
+  std::size_t count = 0;
+  const bool fits = checked_multiply(nx, ny, count);
+  if (nx == 0 || ny == 0) {
+    findings.errors.emplace_back(kSurfaceAxesEmptyMessage);
+  } else if (!fits || count != s.z_ati_m.size()) {
+    const std::string nodes = fits ? decimal_text(count) : std::string("more than fit in memory");
+    findings.errors.push_back(
+        fill_pattern(kSurfaceShapePattern, {nodes, decimal_text(s.z_ati_m.size())}));
+  }
+  add_error_if(!all_finite(s.x_ati_m) || !all_finite(s.y_ati_m) || !all_finite(s.z_ati_m),
+               kSurfaceNotFiniteMessage, findings);
+  add_error_if(!strictly_increasing(s.x_ati_m), kSurfaceXNotIncreasingMessage, findings);
+  add_error_if(!strictly_increasing(s.y_ati_m), kSurfaceYNotIncreasingMessage, findings);
+  const DepthGrid surface{s.x_ati_m, s.y_ati_m, s.z_ati_m};
+  if (!usable(surface)) return;
+  const std::array<float, 3>& source = config.source.position;
+  if (std::all_of(source.begin(), source.end(), [](float v) { return std::isfinite(v); })) {
+    const float over = depth_under(surface, source[0], source[1]);
+    add_error_if(source[2] < over - boundary_slack(over), kSourceAboveSurfaceMessage, findings);
+  }
+  check_receivers_under_surface(config, surface, findings);
+  check_surface_above_seabed(config.bathymetry, surface, findings);
 }
 
 // The beam type, and for complex-Q beams their width rule; a geometric run ignores beam_width.
@@ -187,19 +311,22 @@ std::string join_errors(const std::vector<std::string>& errors) {
 }
 
 // The checks every configuration gets, in their fixed order; none stops the others. Negative
-// depths are corrected with a warning.
+// depths are corrected with a warning, unless a shaped surface is given: depths are then measured
+// from the same datum as its own, and one above zero lies under a crest.
 void check_values(SimulationConfig& config, Findings& findings) {
+  const bool corrects_depths = !config.surface;
   add_error_if(config.ssp.c_m_s.empty(), kSpeedsEmptyMessage, findings);
   add_error_if(std::any_of(config.ssp.c_m_s.begin(), config.ssp.c_m_s.end(),
                            [](float c) { return c <= 0.0f; }),
                kSpeedsNotPositiveMessage, findings);
-  correct_depths(kSspDepthCorrectionLead, config.ssp.z_ssp_m, findings);
+  if (corrects_depths) correct_depths(kSspDepthCorrectionLead, config.ssp.z_ssp_m, findings);
   add_error_if(config.bathymetry.z_bty_m.empty(), kBottomDepthsEmptyMessage, findings);
   add_error_if(
       config.bathymetry.water_density_g_cm3 && *config.bathymetry.water_density_g_cm3 <= 0.0f,
       kWaterDensityNotPositiveMessage, findings);
   check_bottom_model(config.bathymetry.bottom_model, findings);
-  correct_depth(kSourceDepthCorrectionLead, config.source.position[2], findings);
+  if (corrects_depths)
+    correct_depth(kSourceDepthCorrectionLead, config.source.position[2], findings);
   add_error_if(
       std::any_of(config.source.launch_elev_deg.begin(), config.source.launch_elev_deg.end(),
                   [](float e) { return std::fabs(e) > 90.0f; }),
@@ -209,7 +336,9 @@ void check_values(SimulationConfig& config, Findings& findings) {
     findings.errors.push_back(std::string(kConfigTypeMessageLead) + config.receivers.config_type +
                               "\"");
   }
-  correct_depths(kReceiverDepthCorrectionLead, config.receivers.z_rcvr_m, findings);
+  if (corrects_depths) {
+    correct_depths(kReceiverDepthCorrectionLead, config.receivers.z_rcvr_m, findings);
+  }
   add_error_if(config.beam.step_m <= 0.0f, kStepNotPositiveMessage, findings);
   add_error_if(config.beam.max_steps == 0, kMaxStepsZeroMessage, findings);
   add_error_if(config.beam.max_range_m <= 0.0f, kMaxRangeNotPositiveMessage, findings);
@@ -350,6 +479,7 @@ ValidationResult SimulationConfig::validate() {
   check_geometry(*this, findings);
   check_beam_kind(beam, findings);
   check_precision(*this, findings);
+  check_surface(*this, findings);
 
   ValidationResult result;
   if (findings.errors.empty()) {

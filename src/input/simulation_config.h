@@ -47,6 +47,14 @@ struct Bathymetry {
   BottomBoundaryModel bottom_model;          // Rigid unless given
 };
 
+// A shaped sea surface: its depth on a rectilinear horizontal grid, z_ati_m indexed [ix, iy] with
+// y fastest (a crest is negative); pressure-release.
+struct SeaSurface {
+  std::vector<float> x_ati_m;  // grid axis x (m)
+  std::vector<float> y_ati_m;  // grid axis y (m)
+  std::vector<float> z_ati_m;  // surface depth at the nodes (m, positive down)
+};
+
 // The point source: position, frequencies and launch fan.
 struct Source {
   std::array<float, 3> position{};     // x, y, z (m; z depth positive down)
@@ -110,6 +118,8 @@ struct SimulationConfig {
   Source source;          // source position, frequencies, launch angles
   Receivers receivers;    // receiver layout
   BeamSettings beam;      // integration and run settings
+  // Optional: a shaped sea surface instead of the flat one at z = 0.
+  std::optional<SeaSurface> surface;
 
   // Checks every value, corrects negative depths in place and gathers every problem into one text.
   ValidationResult validate();

@@ -134,6 +134,26 @@ inline constexpr std::string_view kSourceBelowSeabedMessage =
     "source: position lies below the seabed: its depth exceeds the bottom depth under it";
 inline constexpr std::string_view kEigenraysNeedArrivalsMessage = "beam: eigenrays needs arrivals";
 
+// Texts of the optional shaped surface, checked after everything above; the "{}" take the numbers
+// named in the text.
+inline constexpr std::string_view kSurfaceAxesEmptyMessage =
+    "surface: x_ati_m and y_ati_m must not be empty";
+inline constexpr std::string_view kSurfaceShapePattern =
+    "surface: z_ati_m must hold one depth per node, len(x_ati_m) * len(y_ati_m) = {}, got {}";
+inline constexpr std::string_view kSurfaceNotFiniteMessage =
+    "surface: x_ati_m, y_ati_m and z_ati_m values must be finite";
+inline constexpr std::string_view kSurfaceXNotIncreasingMessage =
+    "surface: x_ati_m must be strictly increasing";
+inline constexpr std::string_view kSurfaceYNotIncreasingMessage =
+    "surface: y_ati_m must be strictly increasing";
+inline constexpr std::string_view kSourceAboveSurfaceMessage =
+    "source: position lies above the surface: its depth is less than the surface depth over it";
+inline constexpr std::string_view kReceiversAboveSurfacePattern =
+    "receivers: {} receivers lie above the surface, the first at x = {}, y = {}, z = {} m under a "
+    "surface at {} m";
+inline constexpr std::string_view kSurfaceBelowSeabedPattern =
+    "surface: the surface lies below the seabed at x = {}, y = {} m (surface {} m, seabed {} m)";
+
 // Warning of a fan coarser than its complex-Q beams are wide at max_range_m; the "{}" take the
 // spacing (deg), max_range_m (m), the beams' half-width there (m) and the widest spacing they fill
 // (deg).

@@ -1,5 +1,7 @@
 #include "model/model.h"
 
+#include "bty/sea_surface.h"
+
 namespace abyx {
 
 Model build_model(const SimulationConfig& config) {
@@ -8,6 +10,7 @@ Model build_model(const SimulationConfig& config) {
   model.beam = config.beam;
   model.ssp = init_ssp(config.ssp);
   model.bty = init_bty(config.bathymetry);
+  model.surface = init_surface(config.surface);
   model.omegas = angular_frequencies(config.source.freq_hz);
   model.fan = make_launch_fan(config.source);
   model.launches = launch_list(model.fan);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "bty/bty_field.h"
+#include "bty/height_grid.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
 #include "model/launch_fan.h"
@@ -15,14 +17,15 @@ namespace abyx {
 // Everything a run reads, built once from the validated configuration and only read afterwards,
 // by every worker at once: the ocean, the resolved settings, the fan and the receivers.
 struct Model {
-  Vec3 source;                   // (m, z positive down)
-  BeamSettings beam;             // the trace and beam settings, beam type resolved
-  SSPFields ssp;                 // sound-speed grid
-  BTYfield bty;                  // bathymetry and bottom model
-  std::vector<float> omegas;     // angular frequencies (rad/s), in configuration order
-  LaunchFan fan;                 // launch angles and their spacings
-  std::vector<Launch> launches;  // the azimuth-major launch list
-  Receivers receivers;           // as configured: the field is laid out from them
+  Vec3 source;                        // (m, z positive down)
+  BeamSettings beam;                  // the trace and beam settings, beam type resolved
+  SSPFields ssp;                      // sound-speed grid
+  BTYfield bty;                       // bathymetry and bottom model
+  std::optional<HeightGrid> surface;  // a shaped sea surface; none for the flat one at z = 0
+  std::vector<float> omegas;          // angular frequencies (rad/s), in configuration order
+  LaunchFan fan;                      // launch angles and their spacings
+  std::vector<Launch> launches;       // the azimuth-major launch list
+  Receivers receivers;                // as configured: the field is laid out from them
   ReceiverLayout layout = ReceiverLayout::Grid;
   ReceiverIndex array_index;  // the array receivers' index; empty for other layouts
 };

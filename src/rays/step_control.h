@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "bty/bty_cursor.h"
 #include "bty/bty_field.h"
+#include "bty/height_cursor.h"
 #include "common/float4.h"
 #include "common/vec3.h"
 #include "ssp/ssp_cursor.h"
@@ -13,19 +13,25 @@
 
 namespace abyx {
 
+// The sea surface a ray runs under: the flat one at z = 0, or a shaped one given on a grid.
+enum class SurfaceShape { Flat, Shaped };
+
 // Where a step starts: the position, the unit tangent the step goes along, the cells whose grid
-// lines it may end on, and the bottom under the position.
+// lines it may end on, the bottom under the position and, under a shaped surface, the surface over
+// it.
 struct StepStart {
-  Vec3 pos;              // (m)
-  Vec3 dir;              // unit tangent
-  SSPCursor ssp_cursor;  // the sound-speed cell of pos
-  BTYCursor bty_cursor;  // the bathymetry cell whose grid lines count
-  BottomSample bottom;   // the bottom under pos
+  Vec3 pos;                 // (m)
+  Vec3 dir;                 // unit tangent
+  SSPCursor ssp_cursor;     // the sound-speed cell of pos
+  HeightCursor bty_cursor;  // the bathymetry cell whose grid lines count
+  HeightSample bottom;      // the bottom under pos
+  HeightSample surface;     // a shaped surface over pos (normal pointing down); unread when flat
 };
 
 // Shortens the nominal step h (m) from `start` so that it ends on the next sound-speed plane,
-// bathymetry grid line, the surface or the local bottom plane ahead; the result is never below
-// h / 10^6.
+// bathymetry grid line, the surface (the plane touching a shaped one over pos) or the local bottom
+// plane ahead; the result is never below h / 10^6.
+template <SurfaceShape kSurface = SurfaceShape::Flat>
 inline float reduce_step_to_boundaries(const StepStart& start, const SSPFields& ssp,
                                        const BTYfield& bty, float h);
 
@@ -64,29 +70,37 @@ inline StepCandidate bty_line_ahead(const std::vector<float>& a, std::size_t i, 
 
 }  // namespace detail
 
+template <SurfaceShape kSurface>
 inline float reduce_step_to_boundaries(const StepStart& start, const SSPFields& ssp,
                                        const BTYfield& bty, float h) {
   using detail::StepCandidate;
   const Vec3 pos = start.pos;
   const Vec3 dir = start.dir;
   const SSPCursor& ssp_cursor = start.ssp_cursor;
-  const BTYCursor& bty_cursor = start.bty_cursor;
-  const BottomSample& bottom = start.bottom;
+  const HeightCursor& bty_cursor = start.bty_cursor;
+  const HeightSample& bottom = start.bottom;
   // the three sound-speed planes, then the two bathymetry grid lines of the cursor's cell
   const StepCandidate sx = detail::ssp_plane_ahead(ssp.x, ssp_cursor.ix, pos.x, dir.x);
   const StepCandidate sy = detail::ssp_plane_ahead(ssp.y, ssp_cursor.iy, pos.y, dir.y);
   const StepCandidate sz = detail::ssp_plane_ahead(ssp.z, ssp_cursor.iz, pos.z, dir.z);
-  const StepCandidate bx = detail::bty_line_ahead(bty.x, bty_cursor.ix, pos.x, dir.x);
-  const StepCandidate by = detail::bty_line_ahead(bty.y, bty_cursor.iy, pos.y, dir.y);
-  // the sea surface when heading up, and the plane that touches the bottom below pos
-  const bool surface = dir.z < -detail::kMinBoundaryDirection;
+  const StepCandidate bx = detail::bty_line_ahead(bty.grid.x, bty_cursor.ix, pos.x, dir.x);
+  const StepCandidate by = detail::bty_line_ahead(bty.grid.y, bty_cursor.iy, pos.y, dir.y);
+  // the sea surface (or the plane touching it over pos) when heading up through it, and the
+  // plane that touches the bottom below pos
+  float surface_rise = 0.0f - pos.z;  // distance to the surface along its normal, times n_z
+  float surface_den = dir.z;          // the direction's component along the surface's normal
+  if constexpr (kSurface == SurfaceShape::Shaped) {
+    surface_rise = (start.surface.depth - pos.z) * start.surface.normal.z;
+    surface_den = dot(dir, start.surface.normal);
+  }
+  const bool surface = surface_den < -detail::kMinBoundaryDirection;
   const float den = dot(dir, bottom.normal);
   const bool bottom_plane = std::abs(den) > detail::kMinBoundaryDirection;
 
   // the seven distances in two vector divisions, each lane rounded as its scalar division
   const Float4 grid_t =
-      Float4{sx.target - pos.x, sy.target - pos.y, sz.target - pos.z, 0.0f - pos.z} /
-      Float4{dir.x, dir.y, dir.z, dir.z};
+      Float4{sx.target - pos.x, sy.target - pos.y, sz.target - pos.z, surface_rise} /
+      Float4{dir.x, dir.y, dir.z, surface_den};
   const Float4 line_t =
       Float4{bx.target - pos.x, by.target - pos.y, (bottom.depth - pos.z) * bottom.normal.z, 0.0f} /
       Float4{dir.x, dir.y, den, 1.0f};

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "bty/bty_cursor.h"
+#include "bty/height_cursor.h"
 #include "common/fault.h"
 #include "rays/ray_equations.h"
 #include "rays/ray_equations_x4.h"
@@ -51,12 +51,17 @@ bool falls_below_cutoff(const BottomHit& hit, const Model& model, std::vector<fl
 
 // What the tracing loop carries from one step to the next besides the states.
 struct RayWalk {
-  SSPCursor ssp_cursor;  // the cell of the last state, once walked there
-  BTYCursor bty_cursor;  // the bathymetry cell of the last state, once walked there
+  SSPCursor ssp_cursor;     // the cell of the last state, once walked there
+  HeightCursor bty_cursor;  // the bathymetry cell of the last state, once walked there
   // The bottom under the last state, when it was evaluated there, or far_bottom when it lies out
   // of reach of the step. It is evaluated when missing: after a reflection moved the last state,
   // and after a state that was surely in the water.
-  std::optional<BottomSample> bottom;
+  std::optional<HeightSample> bottom;
+  // Under a shaped surface: its cell of the last state, and the surface over the last state, kept
+  // and evaluated as the bottom is (far_surface when out of reach of the step).
+  HeightCursor ati_cursor;
+  std::optional<HeightSample> surface;
+  float surface_clear = 0.0f;  // surface_clear_depth of a shaped surface
   // No reflection moved the last state, so both cursors still hold the cells of its position (a
   // walk to it would not move them); at the launch, the interpolation walked the sound-speed cursor
   // there and the search found the bathymetry cursor's cell.
@@ -83,21 +88,22 @@ struct StraightRun {
 // stepping the full step (m) along the unit tangent dir, with the walk's cursors in the state's
 // cells and its bottom the bottom under it; none when the state is elsewhere or not finite. In such
 // a cell every step has the same tangent and the same full length, and the bottom under it is the
-// same.
+// same. Under a shaped surface a run keeps below its deepest trough.
+template <SurfaceShape kSurface>
 std::optional<StraightRun> straight_run(Vec3 pos, Vec3 dir, const Model& model,
                                         const RayWalk& walk) {
   const SSPFields& ssp = model.ssp;
   const BTYfield& bty = model.bty;
   const SSPCursor& ssp_cursor = walk.ssp_cursor;
-  const BTYCursor& bty_cursor = walk.bty_cursor;
-  const BottomSample& bottom = *walk.bottom;
+  const HeightCursor& bty_cursor = walk.bty_cursor;
+  const HeightSample& bottom = *walk.bottom;
   const float h = model.beam.step_m;
   constexpr float kInf = std::numeric_limits<float>::infinity();
   // far above the rounding of the distances that step control divides out
   constexpr float kRelativeSlack = 1e-3f;
   if (!holds_uniform_cell(ssp, ssp_cursor) || !is_finite(pos) || !is_finite(dir) ||
       !(h > 0.0f && std::isfinite(h)) ||
-      !detail::is_level_cell(detail::read_bty_corners(pos, bty, bty_cursor), pos)) {
+      !detail::is_level_cell(detail::read_height_corners(pos, bty.grid, bty_cursor), pos)) {
     return std::nullopt;
   }
   StraightRun run{{1.0f, 1.0f, 1.0f}, {kInf, kInf, kInf}};
@@ -120,13 +126,18 @@ std::optional<StraightRun> straight_run(Vec3 pos, Vec3 dir, const Model& model,
       bound(sign, limit, d, d > 0.0f ? (*lines)[bty_cell + 1] : (*lines)[bty_cell]);
     }
   };
-  faces(run.sign.x, run.limit.x, dir.x, ssp.x, ssp_cursor.ix, &bty.x, bty_cursor.ix);
-  faces(run.sign.y, run.limit.y, dir.y, ssp.y, ssp_cursor.iy, &bty.y, bty_cursor.iy);
+  faces(run.sign.x, run.limit.x, dir.x, ssp.x, ssp_cursor.ix, &bty.grid.x, bty_cursor.ix);
+  faces(run.sign.y, run.limit.y, dir.y, ssp.y, ssp_cursor.iy, &bty.grid.y, bty_cursor.iy);
   faces(run.sign.z, run.limit.z, dir.z, ssp.z, ssp_cursor.iz, nullptr, 0);
   // the surface when heading up, the level bottom when heading down
   // (a state below the bottom heading back up has the bottom ahead: step control ends there)
   if (dir.z < 0.0f && pos.z > bottom.depth) return std::nullopt;
-  if (dir.z < 0.0f) bound(run.sign.z, run.limit.z, dir.z, 0.0f);
+  if constexpr (kSurface == SurfaceShape::Shaped) {
+    if (!(pos.z > walk.surface_clear)) return std::nullopt;
+    if (dir.z < 0.0f) bound(run.sign.z, run.limit.z, dir.z, walk.surface_clear);
+  } else {
+    if (dir.z < 0.0f) bound(run.sign.z, run.limit.z, dir.z, 0.0f);
+  }
   if (dir.z > 0.0f) bound(run.sign.z, run.limit.z, dir.z, bottom.depth);
   return run;
 }
@@ -134,27 +145,49 @@ std::optional<StraightRun> straight_run(Vec3 pos, Vec3 dir, const Model& model,
 // The depth (m) above which no bottom lies, by far more than rounding; -infinity for a bathymetry
 // without bounds.
 float clear_depth(const BTYfield& bty) {
-  return bty.shallowest_depth - kCoordinateSlack * (std::abs(bty.shallowest_depth) + 1.0f);
+  return bty.grid.shallowest_depth -
+         kCoordinateSlack * (std::abs(bty.grid.shallowest_depth) + 1.0f);
 }
 
-// Whether the bottom lies so far below pos that the plane touching it under pos stays more than a
-// step of h (m) along dir away: with a normal tilted no further than the bathymetry's steepest,
-// that plane is at least (shallowest - z) * n_z / |dir| ahead, here twice h or more. Step control
-// then needs no bottom there. `clear` is clear_depth(bty).
+// The depth (m) below which no shaped surface lies, by far more than rounding.
+float surface_clear_depth(const HeightGrid& surface) {
+  return surface.deepest_depth + kCoordinateSlack * (std::abs(surface.deepest_depth) + 1.0f);
+}
+
+// How far in depth (m) a boundary must be for the plane touching it to stay more than a step of h
+// (m) along dir away: with a normal tilted no further than the grid's steepest, the plane is at
+// least (its depth - z) * n_z / |dir| ahead, here twice h or more.
+float step_reach(Vec3 dir, float h, const HeightGrid& grid) {
+  return 2.0f * h * grid.steepest_tilt_secant *
+         (std::abs(dir.x) + std::abs(dir.y) + std::abs(dir.z));
+}
+
+// Whether the bottom lies so far below pos that step control needs no bottom there. `clear` is
+// clear_depth(bty).
 bool far_above_bottom(Vec3 pos, Vec3 dir, float h, const BTYfield& bty, float clear) {
-  const float reach =
-      2.0f * h * bty.steepest_tilt_secant * (std::abs(dir.x) + std::abs(dir.y) + std::abs(dir.z));
-  return pos.z + reach < clear;
+  return pos.z + step_reach(dir, h, bty.grid) < clear;
+}
+
+// What step control takes for a shaped surface far above: no plane.
+HeightSample far_surface(const HeightGrid& surface) {
+  return {surface.deepest_depth, {0.0f, 0.0f, 0.0f}};
 }
 
 // What step control takes for a bottom far below: no plane, and a depth no deeper than the
 // bottom's anywhere, which keeps a straight run above it.
-BottomSample far_bottom(const BTYfield& bty) { return {bty.shallowest_depth, {0.0f, 0.0f, 0.0f}}; }
+HeightSample far_bottom(const BTYfield& bty) {
+  return {bty.grid.shallowest_depth, {0.0f, 0.0f, 0.0f}};
+}
 
 // Whether the state is in the water for sure, above the clear depth and not at the surface
-// heading up, so that the reflection test would leave it where it is.
-bool surely_in_water(const RayState& state, float clear) {
-  return !(state.pos.z <= 0.0f && state.slowness.z < 0.0f) && state.pos.z < clear;
+// heading up (below every trough of a shaped one), so that the reflection test would leave it
+// where it is.
+template <SurfaceShape kSurface>
+bool surely_in_water(const RayState& state, const RayWalk& walk) {
+  if constexpr (kSurface == SurfaceShape::Shaped) {
+    return state.pos.z > walk.surface_clear && state.pos.z < walk.clear;
+  }
+  return !(state.pos.z <= 0.0f && state.slowness.z < 0.0f) && state.pos.z < walk.clear;
 }
 
 bool goes_on(const StraightRun& run, Vec3 pos) {
@@ -188,7 +221,7 @@ RayWalk launch_ray(const Launch& launch, const Model& model, RayTrace& trace) {
   std::vector<RayState>& states = trace.states;
   walk.ssp_cursor = init_ssp_cursor(model.source, model.ssp);
   const float c0 = interpolate_all_with_cursor(model.source, model.ssp, walk.ssp_cursor).c;
-  walk.bty_cursor = init_bty_cursor(model.source, model.bty);
+  walk.bty_cursor = init_height_cursor(model.source, model.bty.grid);
   states.clear();
   states.reserve(reserved_state_count(model.beam));
   states.push_back(launch_state(model.source, c0, launch));
@@ -197,6 +230,10 @@ RayWalk launch_ray(const Launch& launch, const Model& model, RayTrace& trace) {
   walk.weighs_cutoff = model.beam.min_amplitude > 0.0f && !model.omegas.empty();
   if (walk.weighs_cutoff) trace.remaining.assign(model.omegas.size(), 1.0f);
   walk.clear = clear_depth(model.bty);
+  if (model.surface) {
+    walk.ati_cursor = init_height_cursor(model.source, *model.surface);
+    walk.surface_clear = surface_clear_depth(*model.surface);
+  }
   return walk;
 }
 
@@ -210,31 +247,65 @@ RayWalk launch_ray(const Launch& launch, const Model& model, RayTrace& trace) {
 
 // The bottom under the last state for a step along dir, evaluated when it is not known yet in the
 // cell of the last position, where the bathymetry cursor then stays.
-[[gnu::always_inline]] inline const BottomSample& bottom_under_last(const RayState& last, Vec3 dir,
+[[gnu::always_inline]] inline const HeightSample& bottom_under_last(const RayState& last, Vec3 dir,
                                                                     const Model& model,
                                                                     RayWalk& walk) {
   if (!walk.bottom) {
     const BTYfield& bty = model.bty;
-    if (!walk.cursors_hold_last) update_bty_cursor(last.pos, bty, walk.bty_cursor);
+    if (!walk.cursors_hold_last) update_height_cursor(last.pos, bty.grid, walk.bty_cursor);
     walk.bottom = far_above_bottom(last.pos, dir, model.beam.step_m, bty, walk.clear)
                       ? far_bottom(bty)
-                      : sample_bottom_from_cursor(last.pos, bty, walk.bty_cursor);
+                      : sample_height_from_cursor(last.pos, bty.grid, walk.bty_cursor);
   }
   return *walk.bottom;
 }
 
+// The shaped surface over the last state for a step along dir, evaluated when it is not known yet;
+// its cursor may lag behind a straight run, so it is walked first.
+[[gnu::always_inline]] inline const HeightSample& surface_over_last(const RayState& last, Vec3 dir,
+                                                                    const Model& model,
+                                                                    RayWalk& walk) {
+  if (!walk.surface) {
+    const HeightGrid& surface = *model.surface;
+    update_height_cursor(last.pos, surface, walk.ati_cursor);
+    walk.surface = last.pos.z - step_reach(dir, model.beam.step_m, surface) > walk.surface_clear
+                       ? far_surface(surface)
+                       : sample_height_from_cursor(last.pos, surface, walk.ati_cursor);
+  }
+  return *walk.surface;
+}
+
+// The repair of a state that may have left the water, under the flat surface or a shaped one.
+template <SurfaceShape kSurface>
+[[gnu::always_inline]] inline BoundaryRepair repair_state(RayState& state, const Model& model,
+                                                          RayWalk& walk) {
+  if constexpr (kSurface == SurfaceShape::Shaped) {
+    const HeightGrid& grid = *model.surface;
+    update_height_cursor(state.pos, grid, walk.ati_cursor);
+    const HeightSample surface = sample_height_from_cursor(state.pos, grid, walk.ati_cursor);
+    BoundaryRepair repair = reflect_boundaries_under(state, surface, model.bty, walk.bty_cursor);
+    // the surface over a state left where it was serves its next step
+    walk.surface = repair.bottom ? std::optional<HeightSample>(surface) : std::nullopt;
+    return repair;
+  } else {
+    return reflect_boundaries(state, model.bty, walk.bty_cursor);
+  }
+}
+
 // After a step: the cursors follow the new state, which is repaired at the surface or the bottom;
 // false when the ray ends there (out of range, below the cut-off or out of steps).
+template <SurfaceShape kSurface>
 [[gnu::always_inline]] inline bool settle_step(RayTrace& trace, const Model& model, RayWalk& walk) {
   RayState& current = trace.states.back();
   update_ssp_cursor(current.pos, model.ssp, walk.ssp_cursor);
-  update_bty_cursor(current.pos, model.bty, walk.bty_cursor);
+  update_height_cursor(current.pos, model.bty.grid, walk.bty_cursor);
   std::optional<BottomHit> hit;
-  if (surely_in_water(current, walk.clear)) {
+  if (surely_in_water<kSurface>(current, walk)) {
     walk.bottom.reset();
+    if constexpr (kSurface == SurfaceShape::Shaped) walk.surface.reset();
     walk.cursors_hold_last = true;
   } else {
-    const BoundaryRepair repair = reflect_boundaries(current, model.bty, walk.bty_cursor);
+    const BoundaryRepair repair = repair_state<kSurface>(current, model, walk);
     walk.bottom = repair.bottom;
     walk.cursors_hold_last = walk.bottom.has_value();
     hit = repair.hit;
@@ -313,9 +384,9 @@ void launch_traced_ray(const Launch& launch, const Model& model, RayTrace& trace
 // that end well short of everything ahead, taken as a run; none where the ray takes its steps one
 // by one or its cursors do not both hold the cells of its position (with the cursors agreeing,
 // the bathymetry cursor holds the line cursor's cell).
-template <bool kPlaneWave>
+template <bool kPlaneWave, SurfaceShape kSurface>
 [[gnu::always_inline]] inline RunEnd try_straight_run(TracedRay& ray, const RayDerivatives& k,
-                                                      const BTYCursor& line_cursor,
+                                                      const HeightCursor& line_cursor,
                                                       const Model& model) {
   RayWalk& walk = ray.walk;
   const RayState& last = ray.trace->states.back();
@@ -323,11 +394,12 @@ template <bool kPlaneWave>
       line_cursor.ix == walk.bty_cursor.ix && line_cursor.iy == walk.bty_cursor.iy;
   const std::optional<StraightRun> run =
       ray.uniform_steps == UniformCellSteps::StraightRuns && walk.cursors_hold_last && cursors_agree
-          ? straight_run(last.pos, k.dpos, model, walk)
+          ? straight_run<kSurface>(last.pos, k.dpos, model, walk)
           : std::nullopt;
   if (!run || !goes_on(*run, last.pos)) return RunEnd::NoRun;
   const RunEnd end = take_straight_run<kPlaneWave>(*run, k, model, walk, ray.trace->states);
   walk.bottom.reset();  // a bottom out of reach of the first step may not be of the last
+  if constexpr (kSurface == SurfaceShape::Shaped) walk.surface.reset();
   return end;
 }
 
@@ -335,7 +407,7 @@ template <bool kPlaneWave>
 // derivatives it needs or to its end: a step from the last state, cut short at grid planes and
 // boundaries, or a straight run through a uniform cell (kUniformCells: the grid has such cells);
 // with kPlaneWave the step also carries the plane-wave solution that complex-Q beams need.
-template <bool kPlaneWave, bool kUniformCells>
+template <bool kPlaneWave, bool kUniformCells, SurfaceShape kSurface>
 [[gnu::always_inline]] inline void take_derivatives(TracedRay& ray, const RayDerivatives& k,
                                                     const Model& model) {
   std::vector<RayState>& states = ray.trace->states;
@@ -345,17 +417,21 @@ template <bool kPlaneWave, bool kUniformCells>
   } else {
     const RayState& last = states.back();
     // the grid lines come from the cell the bathymetry cursor holds from its last move
-    const BTYCursor line_cursor = walk.bty_cursor;
-    const BottomSample& bottom = bottom_under_last(last, k.dpos, model, walk);
+    const HeightCursor line_cursor = walk.bty_cursor;
+    const HeightSample& bottom = bottom_under_last(last, k.dpos, model, walk);
+    HeightSample surface;
+    if constexpr (kSurface == SurfaceShape::Shaped) {
+      surface = surface_over_last(last, k.dpos, model, walk);
+    }
     if constexpr (kUniformCells) {
-      const RunEnd run = try_straight_run<kPlaneWave>(ray, k, line_cursor, model);
+      const RunEnd run = try_straight_run<kPlaneWave, kSurface>(ray, k, line_cursor, model);
       if (run == RunEnd::InRange) await_step(ray, model);
       if (run == RunEnd::OutOfRange) ray.done = true;
       if (run != RunEnd::NoRun) return;
     }
-    const float h =
-        reduce_step_to_boundaries({last.pos, k.dpos, walk.ssp_cursor, line_cursor, bottom},
-                                  model.ssp, model.bty, model.beam.step_m);
+    const float h = reduce_step_to_boundaries<kSurface>(
+        {last.pos, k.dpos, walk.ssp_cursor, line_cursor, bottom, surface}, model.ssp, model.bty,
+        model.beam.step_m);
     ray.step.h = h;
     if (model.beam.integration_method == IntegrationMethod::Rk2 &&
         place_midpoint<kPlaneWave, kUniformCells>(last, k, model.ssp, walk.ssp_cursor, ray.step) ==
@@ -367,7 +443,7 @@ template <bool kPlaneWave, bool kUniformCells>
     }
     detail::append_advanced<kPlaneWave>(states, k, h);  // Euler, or a midpoint taking k
   }
-  if (settle_step(*ray.trace, model, walk)) {
+  if (settle_step<kSurface>(*ray.trace, model, walk)) {
     await_step(ray, model);
   } else {
     ray.done = true;
@@ -375,7 +451,7 @@ template <bool kPlaneWave, bool kUniformCells>
 }
 
 // The tracing loop of one ray, evaluating the derivatives it awaits one at a time.
-template <bool kPlaneWave, bool kUniformCells>
+template <bool kPlaneWave, bool kUniformCells, SurfaceShape kSurface>
 void trace_ray_with(const Launch& launch, const Model& model, RayTrace& trace,
                     UniformCellSteps uniform_steps) {
   TracedRay ray;
@@ -384,7 +460,7 @@ void trace_ray_with(const Launch& launch, const Model& model, RayTrace& trace,
   while (!ray.done) {
     const RayDerivatives k =
         compute_ray_derivatives_in_cell<kPlaneWave>(*ray.awaited, model.ssp, *ray.awaited_cell);
-    take_derivatives<kPlaneWave, kUniformCells>(ray, k, model);
+    take_derivatives<kPlaneWave, kUniformCells, kSurface>(ray, k, model);
   }
 }
 
@@ -411,19 +487,56 @@ void trace_ray_with(const Launch& launch, const Model& model, RayTrace& trace,
   }
 }
 
+// The tracing loop for the model's beams and grid under the surface kSurface.
+template <SurfaceShape kSurface>
+void trace_ray_under(const Launch& launch, const Model& model, RayTrace& trace,
+                     UniformCellSteps uniform_steps) {
+  const bool cerveny = model.beam.resolved_beam_type == BeamType::Cerveny;
+  if (cerveny && model.ssp.has_uniform_cells) {
+    trace_ray_with<true, true, kSurface>(launch, model, trace, uniform_steps);
+  } else if (cerveny) {
+    trace_ray_with<true, false, kSurface>(launch, model, trace, uniform_steps);
+  } else if (model.ssp.has_uniform_cells) {
+    trace_ray_with<false, true, kSurface>(launch, model, trace, uniform_steps);
+  } else {
+    trace_ray_with<false, false, kSurface>(launch, model, trace, uniform_steps);
+  }
+}
+
+// Up to four rays stepping in turn, their equations evaluated together.
+template <SurfaceShape kSurface>
+void trace_side_by_side(std::span<const Launch> launches, const Model& model,
+                        std::span<RayTrace* const> traces) {
+  static_assert(kSideBySideRays == 4, "one ray to each lane of the evaluation");
+  const std::size_t count = traces.size();
+  TracedRay lanes[kSideBySideRays];
+  for (std::size_t j = 0; j < count; ++j) {
+    launch_traced_ray(launches[j], model, *traces[j], lanes[j]);
+  }
+  // set up once: every evaluation writes all the fields that the steps read
+  RayDerivatives k[kSideBySideRays];
+  for (;;) {
+    TracedRay* active[kSideBySideRays];
+    std::size_t n = 0;
+    for (std::size_t j = 0; j < count; ++j) {
+      if (!lanes[j].done) active[n++] = &lanes[j];
+    }
+    if (n == 0) return;
+    evaluate_lanes(active, n, model.ssp, k);
+    for (std::size_t m = 0; m < n; ++m) {
+      take_derivatives<false, false, kSurface>(*active[m], k[m], model);
+    }
+  }
+}
+
 }  // namespace
 
 void trace_ray(const Launch& launch, const Model& model, RayTrace& trace,
                UniformCellSteps uniform_steps) {
-  const bool cerveny = model.beam.resolved_beam_type == BeamType::Cerveny;
-  if (cerveny && model.ssp.has_uniform_cells) {
-    trace_ray_with<true, true>(launch, model, trace, uniform_steps);
-  } else if (cerveny) {
-    trace_ray_with<true, false>(launch, model, trace, uniform_steps);
-  } else if (model.ssp.has_uniform_cells) {
-    trace_ray_with<false, true>(launch, model, trace, uniform_steps);
+  if (model.surface) {
+    trace_ray_under<SurfaceShape::Shaped>(launch, model, trace, uniform_steps);
   } else {
-    trace_ray_with<false, false>(launch, model, trace, uniform_steps);
+    trace_ray_under<SurfaceShape::Flat>(launch, model, trace, uniform_steps);
   }
 }
 
@@ -441,22 +554,10 @@ void trace_rays(std::span<const Launch> launches, const Model& model,
     for (std::size_t j = 0; j < count; ++j) trace_ray(launches[j], model, *traces[j]);
     return;
   }
-  static_assert(kSideBySideRays == 4, "one ray to each lane of the evaluation");
-  TracedRay lanes[kSideBySideRays];
-  for (std::size_t j = 0; j < count; ++j) {
-    launch_traced_ray(launches[j], model, *traces[j], lanes[j]);
-  }
-  // set up once: every evaluation writes all the fields that the steps read
-  RayDerivatives k[kSideBySideRays];
-  for (;;) {
-    TracedRay* active[kSideBySideRays];
-    std::size_t n = 0;
-    for (std::size_t j = 0; j < count; ++j) {
-      if (!lanes[j].done) active[n++] = &lanes[j];
-    }
-    if (n == 0) return;
-    evaluate_lanes(active, n, model.ssp, k);
-    for (std::size_t m = 0; m < n; ++m) take_derivatives<false, false>(*active[m], k[m], model);
+  if (model.surface) {
+    trace_side_by_side<SurfaceShape::Shaped>(launches, model, traces);
+  } else {
+    trace_side_by_side<SurfaceShape::Flat>(launches, model, traces);
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include "common/constants.h"
 #include "common/vec3.h"
+#include "reflect/surface_reflection.h"
 
 namespace abyx {
 namespace {
@@ -14,8 +15,8 @@ namespace {
 // bottom normal.
 inline constexpr float kSurfaceOffset = 1e-9f;
 inline constexpr float kBottomOffset = 1e-9f;
-// Slowness components along the bottom normal (s/m) at or below this are grazing: the position is
-// then dropped onto the bottom depth instead of being moved back along the ray.
+// Slowness components along a boundary's normal (s/m) at or below this are grazing: the position
+// is then dropped onto the boundary's depth instead of being moved back along the ray.
 inline constexpr float kGrazingSlowness = 1e-12f;
 inline constexpr Vec3 kSurfaceNormal{0.0f, 0.0f, -1.0f};
 
@@ -76,6 +77,26 @@ void retrace_along_ray(RayState& state, Vec3 p, float s) {
   state.q2w = state.q2w + h * state.p2w;
 }
 
+// Puts a state that has crossed a boundary back on the plane touching it at the state's (x, y):
+// back along the ray when it meets the plane at more than a grazing angle, else straight onto the
+// boundary's depth; then `offset` (m) inside the water along the outward normal n. Mirrors the
+// slowness about n and keeps the frame consistent; returns the incident slowness.
+Vec3 mirror_at_plane(RayState& state, float depth, Vec3 n, float offset) {
+  const Vec3 p = state.slowness;
+  const float pn = dot(p, n);
+  if (pn > kGrazingSlowness) {
+    const float s = n.z * (depth - state.pos.z) / pn;
+    state.pos = state.pos + s * p;
+    retrace_along_ray(state, p, s);
+  } else {
+    state.pos.z = depth;
+  }
+  state.pos = state.pos - offset * n;
+  state.slowness = p - (2.0f * pn) * n;
+  update_frame(state, p, n);
+  return p;
+}
+
 }  // namespace
 
 void mirror_at_surface(RayState& state) {
@@ -87,29 +108,21 @@ void mirror_at_surface(RayState& state) {
   retrace_along_ray(state, p, s);
   state.slowness.z = -p.z;
   state.n_surface += 1;
-  state.phase += kPi;
+  state.phase += kSurfaceReflectionPhase;
   update_frame(state, p, kSurfaceNormal);
 }
 
-BottomHit mirror_at_bottom(RayState& state, const BottomSample& bottom) {
-  const Vec3 n = bottom.normal;
-  const Vec3 p = state.slowness;
-  const float pn = dot(p, n);
-
-  // back along the ray onto the bottom's tangent plane, then just inside the water
-  if (pn > kGrazingSlowness) {
-    const float s = n.z * (bottom.depth - state.pos.z) / pn;
-    state.pos = state.pos + s * p;
-    retrace_along_ray(state, p, s);
-  } else {
-    state.pos.z = bottom.depth;
-  }
-  state.pos = state.pos - kBottomOffset * n;
-
-  state.slowness = p - (2.0f * pn) * n;
+BottomHit mirror_at_bottom(RayState& state, const HeightSample& bottom) {
+  const Vec3 p = mirror_at_plane(state, bottom.depth, bottom.normal, kBottomOffset);
   state.n_bottom += 1;
-  update_frame(state, p, n);
-  return {n, p, state.c};
+  return {bottom.normal, p, state.c};
+}
+
+void mirror_at_shaped_surface(RayState& state, const HeightSample& surface) {
+  const Vec3 up = -1.0f * surface.normal;  // out of the water
+  mirror_at_plane(state, surface.depth, up, kSurfaceOffset);
+  state.n_surface += 1;
+  state.phase += kSurfaceReflectionPhase;
 }
 
 }  // namespace abyx

@@ -15,13 +15,13 @@ C = 1500.0  # m/s, the isovelocity water
 
 
 def run_field(source, freq_hz, elevations, azimuths, receivers, max_range, depth, z_ssp=None, c_ssp=None,
-              bottom=None, axis=(-4000.0, 8000.0), **beam):
+              bottom=None, axis=(-4000.0, 8000.0), surface=None, **beam):
     """One run; `receivers` is a list of (x, y, z) points or a receiver section, `depth` one depth or the four
-    corners' of the bathymetry."""
+    corners' of the bathymetry; `surface` a shaped surface section."""
     if not isinstance(receivers, dict):
         receivers = {"config_type": "array", **dict(zip(("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), map(list, zip(*receivers))))}
     axis, corners = list(axis), depth if isinstance(depth, list) else [depth] * 4
-    return abyx.run_simulation({
+    return abyx.run_simulation({**({"surface": surface} if surface else {}),
         "ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": z_ssp or [0.0, depth], "c_m_s": (c_ssp or [C, C]) * 4},
         "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": corners, "bottom_model": bottom or {"model": "rigid"}},
         "source": {"position": list(source), "freq_hz": [freq_hz], "launch_elev_deg": elevations,
@@ -513,3 +513,73 @@ def test_cerveny_beams_with_a_one_degree_fan_follow_the_waveguide_to_5_km(cb, rh
     errors = [(ranges[i], abs(tl_db(p) - tl_db(exact[i][j]))) for (i, j), p in zip(cells, pressures(result))]
     medians = [statistics.median(e for r, e in errors if lo <= r < hi) for lo, hi in BANDS]
     assert max(medians) <= 1.0, medians
+
+
+def shifted_waveguide(h, beam, surface=True):
+    """100 m of water over a fluid bottom under a surface at z = -h, everything raised with it by h (m): polar
+    receivers, a cut-off, incoherent intensity and arrivals. Without `surface`, the flat surface."""
+    axis, depth = [-3000.0, 3000.0], 100.0
+    cfg = {"ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": [-h, depth - h], "c_m_s": [C] * 8},
+           "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": [depth - h] * 4, "bottom_model": {
+               "model": "acoustic", "compressional_speed_m_s": 1700.0, "density_g_cm3": 1.8}},
+           "source": {"position": [100.0, -50.0, 40.0 - h], "freq_hz": [150.0], "launch_elev_deg": fan(-80.0, 1.0, 161),
+                      "launch_azim_deg": fan(-10.0, 1.0, 21)},
+           "receivers": {"config_type": "polar", "x_rcvr_m": fan(500.0, 250.0, 7), "y_rcvr_m": [-2.0, 0.0, 3.0],
+                         "z_rcvr_m": [10.0 - h, 50.0 - h, 90.0 - h]},
+           "beam": {"step_m": 10.0, "max_steps": 10000, "max_range_m": 2200.0, "integration_method": "rk2",
+                    "min_amplitude": 0.05, "incoherent": True, "arrivals": True, **beam}}
+    if surface:  # a single node across y: level along it
+        cfg["surface"] = {"x_ati_m": axis, "y_ati_m": [0.0], "z_ati_m": [-h, -h]}
+    return abyx.run_simulation(cfg)
+
+
+@BEAM_TYPES
+def test_a_surface_raised_by_h_gives_the_field_of_the_problem_raised_with_it(beam):
+    flat = shifted_waveguide(0.0, beam, surface=False)
+    assert shifted_waveguide(0.0, beam) == flat  # a surface given at z = 0 is the flat one, bit for bit
+    raised = shifted_waveguide(20.0, beam)
+    size = max(map(abs, pressures(flat)))
+    assert max(abs(a - b) for a, b in zip(pressures(flat), pressures(raised))) <= 1e-3 * size
+    assert raised["pressure_field"]["intensity"] == pytest.approx(flat["pressure_field"]["intensity"], rel=1e-4)
+    for key in ("receiver", "n_surface", "n_bottom"):
+        assert raised["arrivals"][key] == flat["arrivals"][key]
+    assert raised["arrivals"]["delay_s"] == pytest.approx(flat["arrivals"]["delay_s"], rel=1e-5)
+
+
+def wedge_images(n, source_rho, source_theta, apex):
+    """The 2n images (position, sign) of a source at polar (rho, theta) about the apex (x, z) of a wedge of angle
+    pi / n between a rigid bottom (theta = 0) and a pressure-release surface above it: turned by 2 j pi / n and
+    mirrored in the bottom, each with the sign (-1)^j of its j surface reflections; n even closes the sum."""
+    angles = [(sign * source_theta + 2 * j * math.pi / n, (-1) ** j) for j in range(n) for sign in (1, -1)]
+    return [((apex[0] + source_rho * math.cos(a), 0.0, apex[1] - source_rho * math.sin(a)), s) for a, s in angles]
+
+
+# Geometric beams give the field; complex-Q beams, whose width across the fan reaches off its vertical plane, need
+# the whole circle of azimuths for it, and give the arrivals.
+@pytest.mark.parametrize("n, beam, elevations, azimuths", [
+    (4, {}, fan(-89.5, 0.5, 359), fan(84.0, 0.5, 25) + fan(264.0, 0.5, 25)),
+    (6, {"beam_type": "cerveny"}, fan(-89.0, 1.0, 179), fan(84.0, 1.0, 13) + fan(264.0, 1.0, 13))],
+    ids=["geometric-45deg", "cerveny-30deg"])
+def test_a_tilted_surface_over_a_rigid_bottom_is_a_wedge_whose_field_and_arrivals_are_its_image_sum(
+        n, beam, elevations, azimuths):
+    depth, alpha, k = 200.0, math.pi / n, 2.0 * math.pi * 100.0 / C
+    rho, theta = 500.0, alpha / 3.0  # the source, about the apex at x = 0 on the bottom
+    source = (rho * math.cos(theta), 0.0, depth - rho * math.sin(theta))
+    points = [(r * math.cos(alpha * f), 0.0, depth - r * math.sin(alpha * f)) for r in fan(700.0, 50.0, 11)
+              for f in (0.2, 0.5, 0.8)]
+    surface = {"x_ati_m": [0.0, 3000.0], "y_ati_m": [0.0], "z_ati_m": [depth, depth - 3000.0 * math.tan(alpha)]}
+    result = run_field(source, 100.0, elevations, azimuths, points, 1800.0, depth, z_ssp=[-3000.0, depth],
+                       surface=surface, arrivals=True, max_arrivals=50, eigenrays=True, **beam)
+    images = wedge_images(n, rho, theta, (0.0, depth))
+    if not beam:
+        exact = [[s * cmath.exp(1j * k * math.dist(p, i)) / math.dist(p, i) for i, s in images] for p in points]
+        assert tl_compared(pressures(result), exact, 0.5, tolerance=0.05) >= 3
+    for receiver, point in enumerate(points):  # the 2n strongest arrivals: one per image, with its sign (and level)
+        strongest = sorted(arrivals_at(result, receiver), key=lambda a: -abs(a[1]))[:2 * n]
+        for (delay, amplitude, n_surface, _), (r, sign) in zip(
+                sorted(strongest), sorted((math.dist(point, i), s) for i, s in images)):
+            assert delay == pytest.approx(r / C, rel=1e-4) and (-1) ** n_surface == sign
+            assert amplitude.real * sign > 0.0 and (beam or abs(amplitude) * r == pytest.approx(1.0, rel=0.05))
+    for eigenray in result["eigenrays"]:  # every path between the faces, from the source
+        assert eigenray["path"][0] == pytest.approx(source, abs=1e-3)
+        assert all(depth - x * math.tan(alpha) - 1e-3 <= z <= depth + 1e-3 for x, _, z in eigenray["path"])

@@ -173,6 +173,42 @@ INSTANTIATE_TEST_SUITE_P(
                       "receivers: y_rcvr_m (bearings) must be non-decreasing in polar mode",
                       "receivers: z_rcvr_m must be non-decreasing in polar mode",
                       "beam: min_amplitude must be a finite number from 0 up"}},
+        ValidateCase{"SurfaceWithoutNodes",
+                     [](SimulationConfig& c) {
+                       c.surface = SeaSurface{{}, {0}, {}};
+                     },
+                     {"surface: x_ati_m and y_ati_m must not be empty"}},
+        ValidateCase{"SurfaceGridOutOfShape",
+                     [](SimulationConfig& c) {
+                       c.surface = SeaSurface{{0, 0}, {0}, {1, std::nanf(""), 3}};
+                     },
+                     {"surface: z_ati_m must hold one depth per node, len(x_ati_m) * "
+                      "len(y_ati_m) = 2, got 3",
+                      "surface: x_ati_m, y_ati_m and z_ati_m values must be finite",
+                      "surface: x_ati_m must be strictly increasing"}},
+        // depths above z = 0 under a crest are not corrected: they are measured from its datum
+        ValidateCase{"UnderACrest",
+                     [](SimulationConfig& c) {
+                       c.surface = SeaSurface{{0, 1000}, {0}, {-2, -2}};
+                       c.ssp.z_ssp_m = {-2, 100};
+                       c.source.position[2] = -1;
+                       c.receivers.z_rcvr_m = {-2, 60};
+                     },
+                     {}},
+        // the surface z = 0.04 x - 10 over a seabed rising to 20 m at x = 1000
+        ValidateCase{"AboveTheSurfaceAndSurfaceBelowTheSeabed",
+                     [](SimulationConfig& c) {
+                       c.surface = SeaSurface{{0, 1000}, {0, 1000}, {-10, -10, 30, 30}};
+                       c.bathymetry.z_bty_m = {100, 100, 20, 20};
+                       c.source.position[2] = 5;
+                       c.receivers = {"array", {900, 100}, {100, 100}, {20, 20}};
+                     },
+                     {"source: position lies above the surface: its depth is less than the surface "
+                      "depth over it",
+                      "receivers: 1 receivers lie above the surface, the first at x = 900, y = "
+                      "100, z = 20 m under a surface at 26 m",
+                      "surface: the surface lies below the seabed at x = 1000, y = 0 m (surface 30 "
+                      "m, seabed 20 m)"}},
         on_slope("SourceBelowSlopingSeabed", {500.0f, 300.0f, 60.1f}, true),
         on_slope("SourceOnSlopingSeabed", {500.0f, 300.0f, 60.0f}, false),
         on_slope("SourceBelowSeabedBeyondTheGrid", {2000.0f, -50.0f, 21.0f}, true)),

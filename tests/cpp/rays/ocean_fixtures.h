@@ -53,15 +53,15 @@ inline SSPFields make_ssp(std::vector<float> x, std::vector<float> y, std::vecto
 inline BTYfield make_bty(std::vector<float> x, std::vector<float> y,
                          const std::function<float(float, float)>& depth) {
   BTYfield bty;
-  bty.x = std::move(x);
-  bty.y = std::move(y);
-  bty.depth.resize(bty.x.size() * bty.y.size());
-  for (std::size_t ix = 0; ix < bty.x.size(); ++ix) {
-    for (std::size_t iy = 0; iy < bty.y.size(); ++iy) {
-      bty.depth[bty.index(ix, iy)] = depth(bty.x[ix], bty.y[iy]);
+  bty.grid.x = std::move(x);
+  bty.grid.y = std::move(y);
+  bty.grid.depth.resize(bty.grid.x.size() * bty.grid.y.size());
+  for (std::size_t ix = 0; ix < bty.grid.x.size(); ++ix) {
+    for (std::size_t iy = 0; iy < bty.grid.y.size(); ++iy) {
+      bty.grid.depth[bty.grid.index(ix, iy)] = depth(bty.grid.x[ix], bty.grid.y[iy]);
     }
   }
-  measure_bottom_bounds(bty);
+  measure_height_bounds(bty.grid);
   return bty;
 }
 

@@ -31,6 +31,9 @@ struct StepCase {
   float expected;   // m
   float depth;      // m, of the bottom at x = 0
   float slope = 0;  // of the bottom along x
+  // a shaped surface at depth top + top_slope * x (m) instead of the flat one, when shaped
+  SurfaceShape surface = SurfaceShape::Flat;
+  float top = 0, top_slope = 0;
 };
 
 void PrintTo(const StepCase& param, std::ostream* os) { *os << param.name; }
@@ -43,10 +46,19 @@ TEST_P(ReduceStepTest, EndsOnNearestBoundaryAhead) {
   const SSPFields ssp = grid_ssp();
   const BTYfield bty = make_bty({0.0f, 300.0f, 600.0f, 900.0f}, {0.0f, 300.0f, 600.0f, 900.0f},
                                 [&c](float x, float) { return c.depth + c.slope * x; });
-  const BTYCursor bty_cursor = init_bty_cursor(c.pos, bty);
-  const StepStart start{c.pos, c.dir, init_ssp_cursor(c.pos, ssp), bty_cursor,
-                        sample_bottom_from_cursor(c.pos, bty, bty_cursor)};
-  const float h = reduce_step_to_boundaries(start, ssp, bty, c.h);
+  const HeightGrid top = make_bty({-1000.0f, 2000.0f}, {-1000.0f, 2000.0f}, [&c](float x, float) {
+                           return c.top + c.top_slope * x;
+                         }).grid;
+  const HeightCursor bty_cursor = init_height_cursor(c.pos, bty.grid);
+  const StepStart start{c.pos,
+                        c.dir,
+                        init_ssp_cursor(c.pos, ssp),
+                        bty_cursor,
+                        sample_height_from_cursor(c.pos, bty.grid, bty_cursor),
+                        sample_height_from_cursor(c.pos, top, init_height_cursor(c.pos, top))};
+  const float h = c.surface == SurfaceShape::Flat
+                      ? reduce_step_to_boundaries(start, ssp, bty, c.h)
+                      : reduce_step_to_boundaries<SurfaceShape::Shaped>(start, ssp, bty, c.h);
   EXPECT_NEAR(h, c.expected, kStepTol);
 }
 
@@ -66,6 +78,28 @@ INSTANTIATE_TEST_SUITE_P(
         // 110 + 0.8 t = 120 + 0.1 (150 + 0.6 t)
         StepCase{
             "SlopingBottomPlane", {150, 150, 110}, {0.6f, 0, 0.8f}, 100, 25 / 0.74f, 120, 0.1f},
+        // 30 - 0.8 t = 10 + 0.1 (150 + 0.6 t): the plane touching a shaped surface over pos
+        StepCase{"ShapedSurfacePlane",
+                 {150, 150, 30},
+                 {0.6f, 0, -0.8f},
+                 100,
+                 5 / 0.86f,
+                 5000,
+                 0,
+                 SurfaceShape::Shaped,
+                 10,
+                 0.1f},
+        // heading down, away from a shaped surface, the sound-speed plane at 100 m comes first
+        StepCase{"ShapedSurfaceBehind",
+                 {150, 150, 30},
+                 {0.6f, 0, 0.8f},
+                 100,
+                 87.5f,
+                 5000,
+                 0,
+                 SurfaceShape::Shaped,
+                 10,
+                 0.1f},
         // 5e-5 m to the plane at z = 100 is below the floor of 1e-6 of the nominal step
         StepCase{
             "NeverBelowMillionthOfNominal", {150, 150, 99.99995f}, {0, 0, 1}, 100, 1e-4f, 5000}),

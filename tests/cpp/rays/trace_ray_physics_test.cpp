@@ -242,7 +242,8 @@ bool same_trace(const RayTrace& a, const RayTrace& b) {
 // Straight runs through uniform cells, and steps that leave out a bottom far below, take the steps
 // of the general loop with the bottom evaluated after every step, bit for bit: in uniform and
 // sloped sound-speed cells, over level, sloping and steep bathymetry cells, through grid planes,
-// bounces, a vertical ray, the range limit and the step budget. Rays traced side by side, in groups
+// bounces, a vertical ray, the range limit and the step budget, under the flat surface and a shaped
+// one. Rays traced side by side, in groups
 // of four to one that end at different steps, take the steps each takes alone, cut-off included.
 TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
   // uniform for x < 2000 m; beyond, a cell whose far corners are faster and sloped
@@ -266,15 +267,27 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
   const BTYfield deep_bty = make_bty(
       linspace(-6000.0f, 6000.0f, 25), linspace(-6000.0f, 6000.0f, 25),
       [](float x, float y) { return 700.0f + std::abs(std::fmod(x + y, 1000.0f)) * 0.5f; });
+  // both again under a rippled surface, 2 m crest to trough about z = -1 m
+  const HeightGrid ripples =
+      make_bty(linspace(-6000.0f, 6000.0f, 121), linspace(-6000.0f, 6000.0f, 121),
+               [](float x, float y) { return std::sin(x / 300.0f) * std::cos(y / 500.0f) - 1.0f; })
+          .grid;
+  const auto under_ripples = [&ripples](Model model) {
+    model.surface = ripples;
+    return model;
+  };
   RayTrace runs;
   RayTrace steps;
   const auto beam = [](float step_m) {
     return BeamSettings{.step_m = step_m, .max_steps = 700, .max_range_m = 5000.0f};
   };
-  for (Model model : {tracer_model({0.0f, 0.0f, 50.0f}, beam(10.0f), ssp, bty),
-                      tracer_model({0.0f, 0.0f, 300.0f}, beam(50.0f), deep_ssp, deep_bty)}) {
-    Model unbounded = model;  // the bottom evaluated after every step
-    unbounded.bty.shallowest_depth = -std::numeric_limits<float>::infinity();
+  const Model shallow = tracer_model({0.0f, 0.0f, 50.0f}, beam(10.0f), ssp, bty);
+  const Model deep = tracer_model({0.0f, 0.0f, 300.0f}, beam(50.0f), deep_ssp, deep_bty);
+  for (Model model : {shallow, deep, under_ripples(shallow), under_ripples(deep)}) {
+    Model unbounded = model;  // the bottom and the surface evaluated after every step
+    unbounded.bty.grid.shallowest_depth = -std::numeric_limits<float>::infinity();
+    if (unbounded.surface)
+      unbounded.surface->deepest_depth = std::numeric_limits<float>::infinity();
     for (const IntegrationMethod method : {IntegrationMethod::Rk2, IntegrationMethod::Euler}) {
       model.beam.integration_method = method;
       unbounded.beam.integration_method = method;
@@ -313,7 +326,6 @@ TEST(TraceRay, StraightRunsTakeTheStepsOfTheGeneralLoop) {
       }
     }
   }
-  const Model deep = tracer_model({}, {}, deep_ssp, deep_bty);
   EXPECT_TRUE(traces_side_by_side(deep.beam, deep.ssp));
   RayTrace* const two[] = {&runs, &steps};
   const Launch launches[] = {{0.0f, 0.0f}, {0.0f, 0.0f}};

@@ -4,9 +4,10 @@
 
 #include <cmath>
 #include <optional>
+#include <utility>
 #include <vector>
 
-#include "bty/bty_cursor.h"
+#include "bty/height_cursor.h"
 #include "common/ray_state.h"
 #include "rays/ocean_fixtures.h"
 
@@ -21,6 +22,9 @@ const std::vector<float> kAxis = testing::linspace(0.0f, 2000.0f, 3);
 const BTYfield kFlat100 = testing::make_bty(kAxis, kAxis, [](float, float) { return 100.0f; });
 const BTYfield kSlope =
     testing::make_bty(kAxis, kAxis, [](float x, float) { return 100.0f + 0.1f * x; });
+// A shaped surface, the plane z = 0.1 x - 60 (its crest towards x = 0), over the flat bottom.
+const HeightGrid kTiltedTop =
+    testing::make_bty(kAxis, kAxis, [](float x, float) { return 0.1f * x - 60.0f; }).grid;
 
 RayState state_at(Vec3 pos, Vec3 slowness, float c = 1500.0f) {
   RayState state;
@@ -35,12 +39,18 @@ RayState state_at(Vec3 pos, Vec3 slowness, float c = 1500.0f) {
   return state;
 }
 
-// Reflects a copy of the state on the bottom with a cursor found at its position; the repair's
-// bottom hit, if any, goes to `hit`.
+// Reflects a copy of the state under the flat surface or a shaped one, on the bottom, with
+// cursors found at its position; the repair's bottom hit, if any, goes to `hit`.
 RayState reflected(RayState state, const BTYfield& bty = kFlat100,
-                   std::optional<BottomHit>* hit = nullptr) {
-  const BTYCursor cursor = init_bty_cursor(state.pos, bty);
-  const BoundaryRepair repair = reflect_boundaries(state, bty, cursor);
+                   std::optional<BottomHit>* hit = nullptr, const HeightGrid* surface = nullptr) {
+  const HeightCursor cursor = init_height_cursor(state.pos, bty.grid);
+  const BoundaryRepair repair =
+      surface == nullptr ? reflect_boundaries(state, bty, cursor)
+                         : reflect_boundaries_under(
+                               state,
+                               sample_height_from_cursor(state.pos, *surface,
+                                                         init_height_cursor(state.pos, *surface)),
+                               bty, cursor);
   if (hit != nullptr) *hit = repair.hit;
   return state;
 }
@@ -94,16 +104,21 @@ TEST(ReflectBoundaries, TheFrameAfterAReflectionIsTheMirrorImageOfTheOneBefore) 
     Vec3 pos, slowness;
     const BTYfield* bty;
     Vec3 normal;
+    const HeightGrid* surface = nullptr;
   };
-  const Case cases[] = {{{500.0f, 500.0f, 152.0f}, {5e-4f, 1e-4f, 4e-4f}, &kSlope, slope_normal},
-                        {{500.0f, 500.0f, 152.0f}, {5e-4f, -1e-4f, 4e-4f}, &kSlope, slope_normal},
-                        {{500.0f, 500.0f, 101.0f}, {4e-4f, 2e-4f, 5e-4f}, &kFlat100, {0, 0, 1}},
-                        {{100.0f, 50.0f, -2.0f}, {3e-4f, -1e-4f, -6e-4f}, &kFlat100, {0, 0, -1}}};
+  // at (500, 500) the tilted surface lies at -10 m; a state 2 m above it heads up through it
+  const Case cases[] = {
+      {{500.0f, 500.0f, 152.0f}, {5e-4f, 1e-4f, 4e-4f}, &kSlope, slope_normal},
+      {{500.0f, 500.0f, 152.0f}, {5e-4f, -1e-4f, 4e-4f}, &kSlope, slope_normal},
+      {{500.0f, 500.0f, 101.0f}, {4e-4f, 2e-4f, 5e-4f}, &kFlat100, {0, 0, 1}},
+      {{100.0f, 50.0f, -2.0f}, {3e-4f, -1e-4f, -6e-4f}, &kFlat100, {0, 0, -1}},
+      {{500.0f, 500.0f, -12.0f}, {5e-4f, 1e-4f, -4e-4f}, &kFlat100, slope_normal, &kTiltedTop},
+      {{500.0f, 500.0f, -12.0f}, {-5e-4f, 1e-4f, -4e-4f}, &kFlat100, slope_normal, &kTiltedTop}};
   for (const Case& c : cases) {
     for (const float phi : {0.3f, -0.3f, 2.0f}) {
       RayState before = state_at(c.pos, (1.0f / (1500.0f * norm(c.slowness))) * c.slowness);
       before.phi = phi;
-      const RayState after = reflected(before, *c.bty);
+      const RayState after = reflected(before, *c.bty, nullptr, c.surface);
       const RayBasis in = ray_basis(before.slowness, before.c, before.phi);
       const RayBasis out = ray_basis(after.slowness, after.c, after.phi);
       const auto mirror = [&](Vec3 v) { return v - (2.0f * dot(v, c.normal)) * c.normal; };
@@ -114,7 +129,26 @@ TEST(ReflectBoundaries, TheFrameAfterAReflectionIsTheMirrorImageOfTheOneBefore) 
         EXPECT_NEAR(after.pos.z, 150.0f + 0.1f * (after.pos.x - 500.0f), kPositionTol);
         EXPECT_LT(after.pos.x, before.pos.x);
       }
+      if (c.surface != nullptr) {  // on the surface plane, one pressure-release reflection more
+        EXPECT_NEAR(after.pos.z, 0.1f * after.pos.x - 60.0f, kPositionTol);
+        EXPECT_TRUE(after.n_surface == 1u && after.n_bottom == 0u && after.phase == kPiF);
+      }
     }
+  }
+}
+
+// A shaped surface reflects only a state at or above it heading up through it: one below it, or
+// above it heading back into the water, is left where it is.
+TEST(ReflectBoundaries, AShapedSurfaceLeavesAStateInTheWaterOrReturningToIt) {
+  for (const auto& [pos, slowness] :
+       {std::pair{Vec3{500.0f, 500.0f, -8.0f}, Vec3{5e-4f, 0.0f, -4e-4f}},
+        std::pair{Vec3{500.0f, 500.0f, -12.0f}, Vec3{-5e-4f, 0.0f, 4e-4f}},
+        // heading up, but more gently than the surface rises ahead (towards -x)
+        std::pair{Vec3{500.0f, 500.0f, -12.0f}, Vec3{-6.6e-4f, 0.0f, -1e-5f}}}) {
+    const RayState before = state_at(pos, slowness);
+    const RayState after = reflected(before, kFlat100, nullptr, &kTiltedTop);
+    EXPECT_TRUE(after.pos == before.pos && after.slowness == before.slowness);
+    EXPECT_EQ(after.n_surface, 0u);
   }
 }
 
@@ -122,8 +156,8 @@ TEST(ReflectBoundaries, TheFrameAfterAReflectionIsTheMirrorImageOfTheOneBefore) 
 // P must be kept instead of being zeroed, and the basis angle stays.
 TEST(ReflectBoundaries, NormalIncidenceOnSlopeKeepsP) {
   const Vec3 probe{500.0f, 500.0f, 160.0f};
-  const BTYCursor cursor = init_bty_cursor(probe, kSlope);
-  const Vec3 n = sample_bottom_from_cursor(probe, kSlope, cursor).normal;
+  const HeightCursor cursor = init_height_cursor(probe, kSlope.grid);
+  const Vec3 n = sample_height_from_cursor(probe, kSlope.grid, cursor).normal;
   // c a power of two makes c * (n / c) exactly n, so n x t is exactly zero
   const float c = 1024.0f;
   RayState before = state_at(probe, {n.x / c, n.y / c, n.z / c}, c);

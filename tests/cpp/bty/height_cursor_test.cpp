@@ -1,8 +1,12 @@
-#include "bty/bty_cursor.h"
+#include "bty/height_cursor.h"
+
+#include "bty/bty_field.h"
+#include "bty/sea_surface.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,9 +31,9 @@ BTYfield make_bty(std::vector<float> x, std::vector<float> y, std::vector<float>
 // normal is compared with that of the gradient (gx, gy) of the depth.
 void expect_bottom(const BTYfield& bty, Vec3 p, float depth, float gx, float gy,
                    float depth_tolerance = kDepthTolerance) {
-  BTYCursor cursor = init_bty_cursor({0, 0, 0}, bty);
-  update_bty_cursor(p, bty, cursor);
-  const BottomSample got = sample_bottom_from_cursor(p, bty, cursor);
+  HeightCursor cursor = init_height_cursor({0, 0, 0}, bty.grid);
+  update_height_cursor(p, bty.grid, cursor);
+  const HeightSample got = sample_height_from_cursor(p, bty.grid, cursor);
   EXPECT_NEAR(got.depth, depth, depth_tolerance);
   const float n = std::sqrt(static_cast<double>(gx) * gx + static_cast<double>(gy) * gy + 1.0);
   EXPECT_NEAR(got.normal.x, -gx / n, kNormalTolerance);
@@ -51,17 +55,18 @@ TEST(BtyInterpolation, BilinearDepthAndTheNormalOfThePatchGradient) {
 TEST(BtyInterpolation, OneXNodeIsConstantAlongXWithNoXSlope) {
   const BTYfield bty = make_bty({500}, {0, 1000}, {100, 300});
   for (float x : {-1000.0f, 500.0f, 4000.0f}) expect_bottom(bty, {x, 250, 0}, 150, 0, 0.2f);
-  EXPECT_EQ(init_bty_cursor({900, 900, 0}, bty).ix, 0u);
+  EXPECT_EQ(init_height_cursor({900, 900, 0}, bty.grid).ix, 0u);
 }
 
 TEST(BtyInterpolation, ALevelCellIsItsDepthExactlyAndOneRaisedCornerTiltsTheNext) {
   // the first cell is level at 100 m; the second has only its far corner (2000, 1000) at 300 m
   const BTYfield bty = make_bty({0, 1000, 2000}, {0, 1000}, {100, 100, 100, 100, 100, 300});
-  BTYCursor cursor{};
-  const BottomSample level = sample_bottom_from_cursor({333.3f, 777.7f, 0}, bty, cursor);
+  HeightCursor cursor{};
+  const HeightSample level = sample_height_from_cursor({333.3f, 777.7f, 0}, bty.grid, cursor);
   EXPECT_EQ(level.depth, 100.0f);
   EXPECT_EQ(level.normal, (Vec3{0, 0, 1}));
-  EXPECT_TRUE(std::isnan(sample_bottom_from_cursor({std::nanf(""), 500, 0}, bty, cursor).depth));
+  EXPECT_TRUE(
+      std::isnan(sample_height_from_cursor({std::nanf(""), 500, 0}, bty.grid, cursor).depth));
   expect_bottom(bty, {1500, 500, 0}, 150, 0.1f, 0.1f);
 }
 
@@ -70,20 +75,20 @@ TEST(BtyInterpolation, ALevelCellIsItsDepthExactlyAndOneRaisedCornerTiltsTheNext
 // axis has no slope along it.
 TEST(BtyInterpolation, BoundsHoldEveryDepthAndNormal) {
   const BTYfield bty = make_bty({0, 1000, 3000}, {-500, 500}, {400, 900, 250, 300, 450, 1200});
-  EXPECT_EQ(bty.shallowest_depth, 250.0f);
+  EXPECT_TRUE(bty.grid.shallowest_depth == 250.0f && bty.grid.deepest_depth == 1200.0f);
   const float steepest = std::sqrt(1.0f + 0.6f * 0.6f + 0.75f * 0.75f);  // edges 0.6 and 0.75
-  EXPECT_GE(bty.steepest_tilt_secant, steepest * 0.9999f);
-  EXPECT_LE(bty.steepest_tilt_secant, steepest * 1.02f);
+  EXPECT_GE(bty.grid.steepest_tilt_secant, steepest * 0.9999f);
+  EXPECT_LE(bty.grid.steepest_tilt_secant, steepest * 1.02f);
   for (float x = -1000.0f; x <= 4000.0f; x += 137.0f) {
     for (float y = -900.0f; y <= 900.0f; y += 61.0f) {
-      BTYCursor cursor = init_bty_cursor({x, y, 0}, bty);
-      const BottomSample got = sample_bottom_from_cursor({x, y, 0}, bty, cursor);
-      EXPECT_GE(got.depth, bty.shallowest_depth);
-      EXPECT_LE(1.0f / got.normal.z, bty.steepest_tilt_secant);
+      HeightCursor cursor = init_height_cursor({x, y, 0}, bty.grid);
+      const HeightSample got = sample_height_from_cursor({x, y, 0}, bty.grid, cursor);
+      EXPECT_TRUE(got.depth >= bty.grid.shallowest_depth && got.depth <= bty.grid.deepest_depth);
+      EXPECT_LE(1.0f / got.normal.z, bty.grid.steepest_tilt_secant);
     }
   }
   const BTYfield one_column = make_bty({500}, {0, 1000}, {100, 300});
-  EXPECT_NEAR(one_column.steepest_tilt_secant, std::sqrt(1.04f) * 1.01f, 1e-5f);
+  EXPECT_NEAR(one_column.grid.steepest_tilt_secant, std::sqrt(1.04f) * 1.01f, 1e-5f);
 }
 
 TEST(InitBty, ShapeMismatchNamesTheThreeNumbersAndTheMismatch) {
@@ -95,6 +100,16 @@ TEST(InitBty, ShapeMismatchNamesTheThreeNumbersAndTheMismatch) {
                  "z_bty_m does not match grid dimensions: nx = 3, ny = 2, bty_len = 5: "
                  "nx * ny = 6 but z_bty_m has 5 values");
   }
+}
+
+// A surface level at z = 0 is the flat surface (none), any other is a grid with its bounds; one
+// whose depths do not fill its axes cannot be built.
+TEST(InitSurface, LevelAtZeroIsTheFlatSurfaceAndAMismatchIsAFault) {
+  EXPECT_FALSE(init_surface(std::nullopt) || init_surface(SeaSurface{{0, 1}, {0}, {0.0f, -0.0f}}));
+  const std::optional<HeightGrid> raised = init_surface(SeaSurface{{0, 1}, {0}, {-2, -1}});
+  ASSERT_TRUE(raised);
+  EXPECT_TRUE(raised->shallowest_depth == -2.0f && raised->deepest_depth == -1.0f);
+  EXPECT_THROW(init_surface(SeaSurface{{0, 1}, {0, 1}, {1, 2, 3}}), Fault);
 }
 
 }  // namespace

@@ -1,0 +1,30 @@
+#include "bty/sea_surface.h"
+
+#include <algorithm>
+#include <string>
+
+#include "common/fault.h"
+#include "common/fault_messages.h"
+
+namespace abyx {
+
+std::optional<HeightGrid> init_surface(const std::optional<SeaSurface>& surface) {
+  if (!surface) return std::nullopt;
+  const std::size_t nx = surface->x_ati_m.size(), ny = surface->y_ati_m.size();
+  if (nx == 0 || ny == 0 || surface->z_ati_m.size() / nx != ny ||
+      surface->z_ati_m.size() % nx != 0) {
+    throw Fault(std::string(kSurfaceShapeMismatchMessage));
+  }
+  const std::vector<float>& z = surface->z_ati_m;
+  if (std::all_of(z.begin(), z.end(), [](float depth) { return depth == 0.0f; })) {
+    return std::nullopt;
+  }
+  HeightGrid grid;
+  grid.x = surface->x_ati_m;
+  grid.y = surface->y_ati_m;
+  grid.depth = z;  // [ix, iy] with y fastest, the layout of HeightGrid::index
+  measure_height_bounds(grid);
+  return grid;
+}
+
+}  // namespace abyx
