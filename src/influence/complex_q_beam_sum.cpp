@@ -6,7 +6,7 @@
 #include <complex>
 #include <limits>
 
-#include "bty/bty_cursor.h"
+#include "bty/height_cursor.h"
 #include "common/constants.h"
 #include "common/float4_math.h"
 #include "influence/beam_image.h"
@@ -917,14 +917,16 @@ struct ComplexQBeam {
     const std::uint8_t reflects_there =
         surface ? kLegStartsAtSurface | kLegEndsAtSurface : kLegStartsAtBottom | kLegEndsAtBottom;
     if ((ray.ws.leg_ends[run[0].end] & reflects_there) != 0) return std::nullopt;
-    if (!surface && ray.model.bty.depth.empty()) return std::nullopt;  // a model without a bottom
+    // the plane touching the boundary under the middle of the run: the flat surface is z = 0
     const RayState& middle = ray.states[(run[0].end + piece.last) / 2];
-    BottomSample bottom{0.0f, {0.0f, 0.0f, -1.0f}};  // the surface, z = 0
-    if (!surface) {
-      bottom = sample_bottom_from_cursor(middle.pos, ray.model.bty,
-                                         init_bty_cursor(middle.pos, ray.model.bty));
+    const HeightGrid* grid = surface ? (ray.model.surface ? &*ray.model.surface : nullptr)
+                                     : &ray.model.bty.grid;
+    HeightSample plane{0.0f, {0.0f, 0.0f, 1.0f}};
+    if (grid != nullptr) {
+      if (grid->depth.empty()) return std::nullopt;  // a model without that boundary
+      plane = sample_height_from_cursor(middle.pos, *grid, init_height_cursor(middle.pos, *grid));
     }
-    const BeamMirror mirror{{middle.pos.x, middle.pos.y, bottom.depth}, bottom.normal};
+    const BeamMirror mirror{{middle.pos.x, middle.pos.y, plane.depth}, plane.normal};
     const Vec3 from = run_search.start;
     const Vec3 to = run_search.start + run_search.d;
     const float nearest = std::min(std::fabs(dot(from - mirror.point, mirror.normal)),
