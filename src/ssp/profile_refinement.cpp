@@ -179,6 +179,7 @@ void append_linear_column(const Column& col, RefinedColumns& out) {
 }  // namespace
 
 std::vector<float> refined_depths(const SoundSpeed& in) {
+  if (in.z_ssp_m.size() < 2) return in.z_ssp_m;
   switch (in.resolved_interpolation) {
     case SspInterpolation::Pchip:
       return pchip_depths(in.z_ssp_m, columns_of(in));

@@ -28,8 +28,8 @@ struct RefinedColumns {
   std::vector<float> c_zz;  // its second depth derivative (1/(m s)), laid out as c
 };
 
-// The finer depth axis of a grid whose interpolation is Linear or Pchip, whose nx * ny * nz speeds
-// are in place and whose z axis has two nodes or more; the given axis itself for Nodes.
+// The finer depth axis of a grid whose interpolation is Linear or Pchip and whose nx * ny * nz
+// speeds are in place; the given axis itself for Nodes and for an axis of fewer than two nodes.
 std::vector<float> refined_depths(const SoundSpeed& in);
 
 // The columns of such a grid on its finer depth axis.
