@@ -285,6 +285,7 @@ def config(
     *,
     depth_m: Any,
     sound_speed: Any = 1500.0,
+    interpolation: str = "pchip",
     bottom: Any = "rigid",
     source_depth_m: Optional[float] = None,
     source_position_m: Optional[Sequence[float]] = None,
@@ -315,6 +316,8 @@ def config(
       or n (z, c) pairs, extended with its end values to the surface and to the deepest point of
       the bottom, receivers and source (with a warning); or {"x_m", "y_m", "z_m", "c_m_s"} with
       c_m_s shaped (nx, ny, nz).
+    * `interpolation`: how the speed runs between the profile's depths, the module's
+      `ssp.interpolation`: "pchip" (a monotone cubic through them), "linear" or "nodes".
     * `bottom`: "rigid", a sediment of `SEDIMENTS` ("clay", "silt", "sand", "gravel") or a
       bottom_model dict.
     * the source: `source_depth_m` (at x = y = 0) or `source_position_m`; `freq_hz`, none, one or more.
@@ -342,6 +345,8 @@ def config(
         raise ValueError("give the source as source_depth_m or as source_position_m, one of them")
     if not isinstance(polar, (bool, np.bool_)):
         raise ValueError(f"polar must be True or False, got {polar!r}")
+    if interpolation not in ("nodes", "linear", "pchip"):
+        raise ValueError(f'interpolation must be "nodes", "linear" or "pchip", got {interpolation!r}')
     source = _source(source_depth_m, source_position_m)
     frequencies = _floats(freq_hz, "freq_hz", may_be_empty=True, bounds=(-_HIGHEST_HZ, _HIGHEST_HZ), unit="Hz")
     receivers, positions = _receivers(source, ranges_m, depths_m, bearings_deg, receiver_grid, receiver_points,
@@ -357,7 +362,7 @@ def config(
     step = (_number(step_m, "step_m", (max_range / _MOST_STEPS, max_range), "m (from max_range_m / 1e7 up to "
                     "max_range_m)") if step_m is not None else min(max(max_range / 500.0, 1.0), 50.0))
     cfg: Dict[str, Any] = {
-        "ssp": _sound_speed_grid(sound_speed, source, half_width, deepest, check),
+        "ssp": {**_sound_speed_grid(sound_speed, source, half_width, deepest, check), "interpolation": interpolation},
         "bathymetry": {"x_bty_m": x_bty, "y_bty_m": y_bty, "z_bty_m": z_bty, "bottom_model": _bottom_model(bottom)},
         "source": {"position": list(source), "freq_hz": frequencies,
                    "launch_elev_deg": [0.0], "launch_azim_deg": [0.0]},

@@ -37,13 +37,17 @@ __all__ = [
 ]
 
 
-class SoundSpeed(TypedDict):
-    """The sound-speed grid."""
-
+class _SoundSpeedRequired(TypedDict):
     x_ssp_m: List[float]  # grid axis x, strictly increasing (m)
     y_ssp_m: List[float]  # grid axis y, strictly increasing (m)
     z_ssp_m: List[float]  # grid axis z, depth positive down (m)
     c_m_s: List[float]  # nx*ny*nz sound speeds indexed [ix, iy, iz], z fastest (m/s)
+
+
+class SoundSpeed(_SoundSpeedRequired, total=False):
+    """The sound-speed grid."""
+
+    interpolation: Literal["nodes", "linear", "pchip"]  # the speed between the depths; default "nodes"
 
 
 class RigidBottom(TypedDict):
@@ -221,7 +225,7 @@ class Result(_ResultAlways, total=False):
 
 # The first key of a record that the module reads by its key only: a record written as a list of values holds the keys
 # before it. Every key of the other records may be listed.
-FIRST_KEY_ONLY = {"BeamSettings": "beam_type", "SimulationConfig": "surface"}
+FIRST_KEY_ONLY = {"SoundSpeed": "interpolation", "BeamSettings": "beam_type", "SimulationConfig": "surface"}
 # A bottom_model's tag; the records take it as their first key.
 BOTTOM_TAG = "model"
 # The configuration's sections, each with its record.

@@ -113,6 +113,9 @@ inline constexpr std::string_view kPathsTooLargePattern =
 inline constexpr std::string_view kStatesTooLargePattern =
     "ray states too large for memory: max_steps + 1 = {} states x {} bytes for each of {} rays "
     "traced at once {}; lower max_steps";
+inline constexpr std::string_view kRefinedSspTooLargePattern =
+    "sound-speed grid too large for memory: {} nodes on its finer depth axis x {} bytes while it "
+    "is built {}; give fewer nodes or set ssp.interpolation to \"nodes\"";
 inline constexpr std::string_view kTracedPathsTooLargePattern =
     "ray paths too large for memory: the rays traced so far store {} points x {} bytes, more than "
     "the {} bytes available";

@@ -21,6 +21,8 @@
 #include "influence/pressure_field.h"
 #include "model/launch_fan.h"
 #include "rays/trace_ray.h"
+#include "ssp/profile_refinement.h"
+#include "ssp/ssp_fields.h"
 
 namespace abyx {
 namespace {
@@ -61,6 +63,18 @@ std::uint64_t fewest_path_points(const BeamSettings& beam) {
   return saturating_add(steps, 1);
 }
 
+// The nodes of a sound-speed grid that its interpolation refines in depth; 0 for one it leaves as
+// given, or whose shape the model's own fault refuses.
+std::uint64_t refined_node_count(const SoundSpeed& ssp) {
+  const std::size_t nz = ssp.z_ssp_m.size();
+  const std::uint64_t columns = saturating_multiply(ssp.x_ssp_m.size(), ssp.y_ssp_m.size());
+  if (ssp.resolved_interpolation == SspInterpolation::Nodes || nz < 2 ||
+      saturating_multiply(columns, nz) != ssp.c_m_s.size()) {
+    return 0;
+  }
+  return saturating_multiply(columns, refined_depths(ssp).size());
+}
+
 }  // namespace
 
 RunSizes run_sizes(const SimulationConfig& config) {
@@ -77,6 +91,7 @@ RunSizes run_sizes(const SimulationConfig& config) {
   sizes.arrivals = config.beam.arrivals;
   sizes.max_arrivals = config.beam.max_arrivals;
   sizes.beam_type = config.beam.resolved_beam_type;
+  sizes.refined_ssp_nodes = refined_node_count(config.ssp);
   return sizes;
 }
 
@@ -274,6 +289,17 @@ void check_states_fit(const RunSizes& sizes, std::uint64_t busy_workers,
   }
 }
 
+// the grid's nodes, and the speed and its nine derivatives on the finer grid while it is built
+void check_refined_ssp_fits(const RunSizes& sizes, std::uint64_t available_bytes) {
+  constexpr std::uint64_t kBytesPerNode = (kSspNodeStride + 13) * sizeof(float);
+  const std::uint64_t ssp_bytes = saturating_multiply(sizes.refined_ssp_nodes, kBytesPerNode);
+  if (ssp_bytes > available_bytes) {
+    throw TooLargeForMemory(fill_pattern(kRefinedSspTooLargePattern,
+                                         {decimal(sizes.refined_ssp_nodes), decimal(kBytesPerNode),
+                                          need_text(ssp_bytes, available_bytes)}));
+  }
+}
+
 }  // namespace
 
 void check_run_fits_memory(const RunSizes& sizes, std::size_t worker_count,
@@ -285,6 +311,7 @@ void check_run_fits_memory(const RunSizes& sizes, std::size_t worker_count,
   check_launches_fit(sizes, available_bytes);
   check_paths_fit(sizes, result, available_bytes);
   check_states_fit(sizes, held.busy_workers, available_bytes);
+  check_refined_ssp_fits(sizes, available_bytes);
 }
 
 }  // namespace abyx

@@ -38,6 +38,7 @@ struct RunSizes {
   bool arrivals = false;                 // the run gathers arrivals
   std::uint64_t max_arrivals = 0;        // kept per receiver
   BeamType beam_type = BeamType::Geometric;
+  std::uint64_t refined_ssp_nodes = 0;  // the grid's nodes on its finer depth axis; 0 unrefined
 };
 
 // The sizes of a validated configuration.
@@ -62,7 +63,7 @@ bool fits_rays_side_by_side(const RunSizes& sizes, std::size_t worker_count,
 // x 8 bytes plus 8 bytes of earliest arrival per receiver), the launch list, the stored ray paths
 // at their fewest points, or the states of the rays the busy workers trace, each of which may
 // take max_steps steps, and the arrivals being gathered (each piece's paths at every receiver,
-// with their amplitudes) and returned.
+// with their amplitudes) and returned, or a sound-speed grid refined in depth while it is built.
 void check_run_fits_memory(const RunSizes& sizes, std::size_t worker_count,
                            std::uint64_t available_bytes, const ResultCosts& result = {});
 

@@ -566,6 +566,9 @@ constexpr SchemaField<SoundSpeed> kSoundSpeedFields[] = {
      "a list of numbers"},
     {"c_m_s", Presence::Required,
      [](ConfigReader& r, SoundSpeed& s) { return read_f32_list(r, s.c_m_s); }, "a list of numbers"},
+    {"interpolation", Presence::KeyOnly,
+     [](ConfigReader& r, SoundSpeed& s) { return read_text(r, s.interpolation); },
+     "\"nodes\", \"linear\" or \"pchip\""},
 };
 constexpr RecordSchema<SoundSpeed> kSoundSpeedSchema{"SoundSpeed", kSoundSpeedFields};
 

@@ -16,6 +16,7 @@
 #include "common/decimal_text.h"
 #include "common/message_pattern.h"
 #include "input/number_text.h"
+#include "input/profile_departure.h"
 #include "input/validation_messages.h"
 
 namespace abyx {
@@ -301,6 +302,19 @@ void check_beam_kind(BeamSettings& beam, Findings& findings) {
   }
 }
 
+// How the speed between the nodes follows from them.
+void check_ssp_interpolation(SoundSpeed& ssp, Findings& findings) {
+  if (ssp.interpolation == "nodes") {
+    ssp.resolved_interpolation = SspInterpolation::Nodes;
+  } else if (ssp.interpolation == "linear") {
+    ssp.resolved_interpolation = SspInterpolation::Linear;
+  } else if (ssp.interpolation == "pchip") {
+    ssp.resolved_interpolation = SspInterpolation::Pchip;
+  } else {
+    findings.errors.push_back(std::string(kSspInterpolationMessageLead) + ssp.interpolation + "\"");
+  }
+}
+
 std::string join_errors(const std::vector<std::string>& errors) {
   std::string text(kInvalidConfigHeader);
   for (const std::string& error : errors) {
@@ -448,6 +462,24 @@ std::optional<double> widest_filled_spacing_rad(const SimulationConfig& config, 
   return width_m / range_m;
 }
 
+// Rays that bend with the nodes' own gradients follow a speed more than kSspDepartureLimitMS from
+// the profile given somewhere in the water (down to the deepest seabed) when its nodes lie far
+// apart: a few depths of a cast. Told, not refused: interpolations that follow the profile exist.
+constexpr double kSspDepartureLimitMS = 1.0;
+
+void warn_of_node_gradients(const SimulationConfig& config, Findings& findings) {
+  if (config.ssp.resolved_interpolation != SspInterpolation::Nodes) return;
+  const std::vector<float>& seabed = config.bathymetry.z_bty_m;
+  if (seabed.empty()) return;
+  const float deepest = *std::max_element(seabed.begin(), seabed.end());
+  const ProfileDeparture departure = largest_profile_departure(config.ssp, deepest);
+  if (!(departure.speed_m_s > kSspDepartureLimitMS)) return;
+  findings.warnings.push_back(fill_pattern(
+      kSspNodeGradientsPattern,
+      {format_f32_positional(static_cast<float>(std::round(departure.speed_m_s * 10.0) / 10.0)),
+       format_f32_positional(static_cast<float>(std::round(departure.depth_m)))}));
+}
+
 // Launch angles further apart than complex-Q beams are wide at max_range_m leave gaps between
 // them there, which the sum does not close: the field comes out too strong. Told, not refused.
 void warn_of_fan_gaps(const SimulationConfig& config, Findings& findings) {
@@ -477,12 +509,14 @@ ValidationResult SimulationConfig::validate() {
   Findings findings;
   check_values(*this, findings);
   check_geometry(*this, findings);
+  check_ssp_interpolation(ssp, findings);
   check_beam_kind(beam, findings);
   check_precision(*this, findings);
   check_surface(*this, findings);
 
   ValidationResult result;
   if (findings.errors.empty()) {
+    warn_of_node_gradients(*this, findings);
     warn_of_fan_gaps(*this, findings);
     result.warnings = std::move(findings.warnings);
   } else {

@@ -11,12 +11,20 @@ namespace abyx {
 
 struct ValidationResult;
 
+// How the speed between the nodes of a column follows from them, resolved from `interpolation` by
+// validation: the nodes' own finite-difference gradients interpolated between them, the straight
+// lines between the speeds, or the monotone piecewise cubic through them.
+enum class SspInterpolation { Nodes, Linear, Pchip };
+
 // The three-dimensional sound-speed grid; c_m_s is indexed [ix, iy, iz] with z fastest.
 struct SoundSpeed {
   std::vector<float> x_ssp_m;  // grid axis x (m)
   std::vector<float> y_ssp_m;  // grid axis y (m)
   std::vector<float> z_ssp_m;  // grid axis z (m, depth positive down)
   std::vector<float> c_m_s;    // sound speed at the nodes (m/s), nx*ny*nz values
+  // Optional extension, read by key only; validate() resolves the text into the enum.
+  std::string interpolation = "nodes";  // "nodes", "linear" or "pchip"
+  SspInterpolation resolved_interpolation = SspInterpolation::Nodes;
 };
 
 // The reflecting bottom: a rigid floor, a fluid half-space or a solid half-space.

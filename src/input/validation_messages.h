@@ -107,6 +107,10 @@ inline constexpr std::string_view kBeamWidthMessageLead =
     "beam: beam_width must be \"min_width\", \"space_filling\" or a positive number of metres, "
     "got ";
 
+// Text of the optional sound-speed key, checked before the beam keys.
+inline constexpr std::string_view kSspInterpolationMessageLead =
+    "ssp: interpolation must be \"nodes\", \"linear\" or \"pchip\", got \"";
+
 // Texts of the checks that come last: numbers that read but that single precision cannot trace.
 inline constexpr std::string_view kFrequencyNotFiniteMessage =
     "source: freq_hz values must be finite";
@@ -162,5 +166,12 @@ inline constexpr std::string_view kFanGapsPattern =
     "m, "
     "where they are {} m wide; space them at most {} deg apart (abyx_tools.suggest_fan gives the "
     "spacing)";
+
+// Warning of a profile whose nodes lie too far apart for the gradients taken at them; the "{}" take
+// the largest difference between the speed the rays follow and the profile (m/s) and its depth (m).
+inline constexpr std::string_view kSspNodeGradientsPattern =
+    "ssp: the sound speed the rays follow departs from the profile by up to {} m/s (at {} m "
+    "depth): its nodes lie too far apart for the gradients taken at them; set ssp.interpolation to "
+    "\"pchip\"";
 
 }  // namespace abyx

@@ -3,10 +3,12 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "common/checked_size.h"
 #include "common/decimal_text.h"
 #include "common/fault.h"
+#include "ssp/profile_refinement.h"
 
 namespace abyx {
 namespace {
@@ -121,6 +123,50 @@ void mark_uniform_cells(SSPFields& ssp) {
   }
 }
 
+namespace {
+
+// The speed and its nine derivatives of the grid's own nodes: every derivative a finite difference.
+std::array<Grid3, 10> node_grids(const Grid3& c, const SSPFields& ssp) {
+  // first derivatives first, so a too-short axis is reported in x, y, z order
+  const Grid3 c_x = partial_x(c, ssp.x);
+  const Grid3 c_y = partial_y(c, ssp.y);
+  const Grid3 c_z = partial_z(c, ssp.z);
+  return {c,
+          c_x,
+          c_y,
+          c_z,
+          partial_x(c_x, ssp.x),
+          partial_y(c_y, ssp.y),
+          partial_z(c_z, ssp.z),
+          partial_y(c_x, ssp.y),
+          partial_z(c_x, ssp.z),
+          partial_z(c_y, ssp.z)};
+}
+
+// The same on the finer depth axis of the profile the interpolation draws through each column
+// (which replaces ssp.z): the depth derivatives are the profile's own, the others finite
+// differences of its speeds.
+std::array<Grid3, 10> refined_grids(const SoundSpeed& in, SSPFields& ssp) {
+  RefinedColumns columns = refine_columns(in);
+  ssp.z = std::move(columns.z);
+  const std::size_t nx = ssp.x.size(), ny = ssp.y.size(), nz = ssp.z.size();
+  const Grid3 c{nx, ny, nz, std::move(columns.c)};
+  const Grid3 c_x = partial_x(c, ssp.x);
+  const Grid3 c_y = partial_y(c, ssp.y);
+  return {c,
+          c_x,
+          c_y,
+          Grid3{nx, ny, nz, std::move(columns.c_z)},
+          partial_x(c_x, ssp.x),
+          partial_y(c_y, ssp.y),
+          Grid3{nx, ny, nz, std::move(columns.c_zz)},
+          partial_y(c_x, ssp.y),
+          partial_z(c_x, ssp.z),
+          partial_z(c_y, ssp.z)};
+}
+
+}  // namespace
+
 SSPFields init_ssp(const SoundSpeed& in) {
   SSPFields ssp;
   ssp.x = in.x_ssp_m;
@@ -139,24 +185,13 @@ SSPFields init_ssp(const SoundSpeed& in) {
     throw Fault(std::string(kSspShapeMismatchMessage) + ": " + product + " but c_m_s has " +
                 decimal_text(in.c_m_s.size()) + " values");
   }
-  const Grid3 c{nx, ny, nz, in.c_m_s};
-
-  // first derivatives first, so a too-short axis is reported in x, y, z order
-  const Grid3 c_x = partial_x(c, ssp.x);
-  const Grid3 c_y = partial_y(c, ssp.y);
-  const Grid3 c_z = partial_z(c, ssp.z);
-  const std::array<Grid3, 10> grids = {c,
-                                       c_x,
-                                       c_y,
-                                       c_z,
-                                       partial_x(c_x, ssp.x),
-                                       partial_y(c_y, ssp.y),
-                                       partial_z(c_z, ssp.z),
-                                       partial_y(c_x, ssp.y),
-                                       partial_z(c_x, ssp.z),
-                                       partial_z(c_y, ssp.z)};
-  ssp.nodes.assign(count * kSspNodeStride, 0.0f);
-  for (std::size_t node = 0; node < count; ++node) {
+  // a single depth leaves nothing to refine, and its fault comes from the node differences
+  const bool refines = in.resolved_interpolation != SspInterpolation::Nodes && nz >= 2;
+  const std::array<Grid3, 10> grids =
+      refines ? refined_grids(in, ssp) : node_grids(Grid3{nx, ny, nz, in.c_m_s}, ssp);
+  const std::size_t nodes = grids[0].values.size();
+  ssp.nodes.assign(nodes * kSspNodeStride, 0.0f);
+  for (std::size_t node = 0; node < nodes; ++node) {
     for (std::size_t g = 0; g < grids.size(); ++g) {
       ssp.nodes[node * kSspNodeStride + g] = grids[g].values[node];
     }

@@ -53,8 +53,9 @@ struct SSPFields {
   }
 };
 
-// Builds the grid and its derivatives from the validated sound speeds; throws Fault on a bad
-// shape.
+// Builds the grid and its derivatives from the validated sound speeds: at the given nodes for
+// SspInterpolation::Nodes, on the finer depth axis of refine_columns for the others; throws Fault
+// on a bad shape.
 SSPFields init_ssp(const SoundSpeed& sound_speed);
 
 // Sets the uniform-cell mark of every node from the ten values of the grid (init_ssp does this;

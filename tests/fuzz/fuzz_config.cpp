@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bty/bty_field.h"
 #include "common/checked_size.h"
@@ -21,6 +23,7 @@
 #include "influence/pressure_field.h"
 #include "input/read_simulation_config.h"
 #include "input/simulation_config.h"
+#include "input/validation_messages.h"
 #include "ssp/ssp_fields.h"
 
 namespace {
@@ -95,9 +98,14 @@ void run_config_road(std::string_view text) {
   }
   require(!(config.source.position[2] < 0.0f), "left a negative source depth");
   for (const float z : config.receivers.z_rcvr_m) require(z >= 0.0f, "left a negative depth");
-  SimulationConfig again = config;  // a second validation corrects nothing and finds nothing
+  // a second validation corrects nothing and finds nothing: it tells again only what is not a
+  // correction
+  std::vector<std::string> told;
+  std::copy_if(validation.warnings.begin(), validation.warnings.end(), std::back_inserter(told),
+               [](const std::string& w) { return w.find(abyx::kDepthCorrectionMiddle) == w.npos; });
+  SimulationConfig again = config;
   const abyx::ValidationResult second = again.validate();
-  require(!second.error && second.warnings.empty(), "validation is not idempotent");
+  require(!second.error && second.warnings == told, "validation is not idempotent");
   const abyx::RunSizes sizes = abyx::run_sizes(config);
   try {
     abyx::check_run_fits_memory(sizes, 2, std::uint64_t{1} << 30);

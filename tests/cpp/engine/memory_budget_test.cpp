@@ -101,6 +101,21 @@ INSTANTIATE_TEST_SUITE_P(
         BudgetCase{"PathsBoundedByRange", [] { return with_paths(true, 10, 5000); }, 2,
                    65160 * (500 * 12 + 32) - 1,
                    "ray paths too large for memory: 65160 rays x at least 500 points"},
+        // straight lines bend about the middle depth: 5 depths in each of 4 columns
+        BudgetCase{"SoundSpeedRefinedInDepth",
+                   [] {
+                     SimulationConfig config = sized(1, 1, 1, 1, 1, 1);
+                     config.ssp = {{0, 1}, {0, 1}, {0, 100, 1000}, {}};
+                     for (int k = 0; k < 4; ++k) {
+                       config.ssp.c_m_s.insert(config.ssp.c_m_s.end(), {1500, 1480, 1520});
+                     }
+                     config.ssp.resolved_interpolation = SspInterpolation::Linear;
+                     return config;
+                   },
+                   1, 1999,
+                   "sound-speed grid too large for memory: 20 nodes on its finer depth axis x 100 "
+                   "bytes while it is built need 2000 bytes, 1999 bytes are available; give fewer "
+                   "nodes or set ssp.interpolation to \"nodes\""},
         BudgetCase{"StatesOfARayThatNeverLeaves",
                    [] {
                      SimulationConfig config = sized(1, 1, 1, 1, 1, 1);

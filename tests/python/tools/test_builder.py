@@ -102,6 +102,7 @@ POINT = {"source_depth_m": 10.0, "receiver_points": [(0, 100, 5)]}
     ({**POINT, "sound_speed": [[0, 1500], [100, 1520]]}, "sound_speed=.* ambiguous.*'z_m': \\[...\\], 'c_m_s'"),
     ({**POINT, "depth_m": [100, 80]}, "depth_m must be a number, .* got an array of shape \\(2,\\)"),
     ({**POINT, "depth_m": ([0, 5000], [-100, -80])}, "^depth_m depths must .* got -100; depths are positive down: negate elevations$"),
+    ({**POINT, "interpolation": "spline"}, '^interpolation must be "nodes", "linear" or "pchip", got \'spline\'$'),
 ])
 def test_incomplete_or_contradictory_studies_are_refused(arguments, message):
     with pytest.raises(ValueError, match=message):
@@ -120,3 +121,4 @@ def test_profiles_read_as_pairs_lists_or_dicts_alike_and_reach_the_surface_and_t
                                  sound_speed={"z_m": np.array([10, 30, 50]), "c_m_s": [1500, 1495, 1490]}, check=False, **study)
     assert as_lists == as_pairs == as_dicts
     assert (as_lists["ssp"]["z_ssp_m"], as_lists["ssp"]["c_m_s"][:5]) == ([0, 10, 30, 50, 100], [1500, 1500, 1495, 1490, 1490])
+    assert as_lists["ssp"]["interpolation"] == "pchip"
