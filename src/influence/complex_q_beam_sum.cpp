@@ -21,7 +21,11 @@ namespace {
 
 using Complex = std::complex<double>;
 
-constexpr float kExponentCut = 6.0f;      // beams end where exp(-w Im(n^T M n) / 2) < e^-6
+constexpr float kExponentCut = 6.0f;  // beams end where exp(-w Im(n^T M n) / 2) < e^-6
+// Im M is positive definite, so a beam never grows away from its ray; an exponent below -1 is the
+// rounding of a large Re M into Im M in single precision, magnified by a high frequency, and
+// the lane is left out rather than given a Gaussian above e.
+constexpr float kGrowthCut = -1.0f;
 constexpr float kReachMargin = 1.02f;     // on the larger end reach of a segment
 constexpr std::size_t kRunSegments = 64;  // most segments searched together
 static_assert(kRunSegments % 4 == 0, "the segments' windows are compared four at a time");
@@ -248,7 +252,7 @@ struct OffRay {
 };
 
 PointSourceView view_from_point_source(const RayState& a, const RayState& b, const OffRay& off,
-                                       Vec2 tube_scale) {
+                                       Vec2 tube_scale, float max_slowness) {
   const float t = off.t;
   const double h = off.h;
   const double n1 = off.n1;
@@ -268,7 +272,11 @@ PointSourceView view_from_point_source(const RayState& a, const RayState& b, con
   }
   const double det = double{q1.x} * q2.y - double{q1.y} * q2.x;
   const double quadratic = curvature_term<double>({q1, q2, p1, p2}, det, n1, n2);
-  const float delay = std::isfinite(quadratic) ? tau + static_cast<float>(0.5 * quadratic) : tau;
+  const float delay =
+      std::isfinite(quadratic)
+          ? bounded_delay(tau, 0.5 * quadratic, static_cast<float>(std::sqrt(n1 * n1 + n2 * n2)),
+                          max_slowness)
+          : tau;
   // gamma = (Q diag(s1, s2))^-1 n
   const double scaled_det = det * tube_scale.x * tube_scale.y;
   const double g1 = tube_scale.y * (double{q2.y} * n1 - double{q2.x} * n2) / scaled_det;
@@ -537,6 +545,21 @@ SetLanes set_lanes(const ComplexQRay& ray, const SegmentLanes& l, const CervenyS
   return v;
 }
 
+// The travel time a lane reports from its beam's own wavefront, tau + Re(n^T M n) / 2, bounded as
+// bounded_delay bounds it; the beam's phase keeps the unbounded one.
+float beam_delay(const ComplexQRay& ray, const SegmentLanes& l, const Float4& tau_beam, int lane) {
+  const float tau = l.tau[lane];
+  const float half = tau_beam[lane] - tau;
+  const float n1 = l.n1[lane], n2 = l.n2[lane];
+  const float distance_sq = n1 * n1 + n2 * n2;
+  const float slowness = ray.model.max_slowness_s_m;
+  if (!std::isfinite(tau_beam[lane]) ||
+      (tau_beam[lane] >= 0.0f && half * half <= distance_sq * (slowness * slowness))) {
+    return tau_beam[lane];
+  }
+  return bounded_delay(tau, half, std::sqrt(distance_sq), slowness);
+}
+
 // Frequency k's beam added at the lanes it reaches, with what the arrivals take of it kept.
 void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes& v, std::size_t k,
                    const CervenyOffers& offers) {
@@ -545,7 +568,9 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   const bool conjugate = signed_omega < 0.0f;
   if (!(omega > 0.0f)) return;
   const Float4 exponent = broadcast4(0.5f * omega) * v.w.im;
-  const unsigned reached = lane_bits(v.valid & (exponent <= broadcast4(kExponentCut))) & l.lanes;
+  const unsigned reached = lane_bits(v.valid & (exponent <= broadcast4(kExponentCut)) &
+                                     (exponent >= broadcast4(kGrowthCut))) &
+                           l.lanes;
   if (reached == 0 && ray.out.arrivals == nullptr) return;
   const Float4 gaussian = exp4(-exponent);
   // i w / (2 pi c0): the plane-wave start's factor, a quarter turn ahead
@@ -578,8 +603,8 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
     }
     // a beam of no weight (a fan without spacing, a width that underflows) arrives nowhere
     if (k == ray.k_ref && arrival_amplitude[lane] > 0.0f) {
-      record_arrival(field.delay_s[cell], field.amplitude[cell], v.tau_beam[lane],
-                     arrival_amplitude[lane]);
+      record_arrival(field.delay_s[cell], field.amplitude[cell],
+                     beam_delay(ray, l, v.tau_beam, lane), arrival_amplitude[lane]);
     }
   }
 }
@@ -605,10 +630,11 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
                              std::hypot(refl[ray.k_ref].re, refl[ray.k_ref].im);
     const PointSourceView view = view_from_point_source(
         a, b, {l.continued[lane] != 0, l.t[lane], l.h[lane], l.n1[lane], l.n2[lane], l.tau[lane]},
-        ray.tube_scale);
+        ray.tube_scale, ray.model.max_slowness_s_m);
     // far outside the ray tube the point source's wavefront is no guide to the delay (it
     // diverges near the source and at caustics), so a tail takes its beam's own
-    const float delay = view.tube_weight >= kOutlyingWeight ? view.delay : ref.delay[lane];
+    const float delay =
+        view.tube_weight >= kOutlyingWeight ? view.delay : beam_delay(ray, l, ref.delay, lane);
     if (!std::isfinite(delay) || !(magnitude > 0.0 && std::isfinite(magnitude))) continue;
     const ArrivalSlot slot = gather_arrival(
         *ray.out.arrivals, cell,
