@@ -36,6 +36,7 @@ void allocate_bins(ArrivalTable& table) {
   if (!checked_multiply(table.receivers, s.capacity, bin_count)) throw std::bad_alloc();
   table.sums = allocate_storage<Complex32>(bin_count, s.omegas.size());
   table.counts.assign(table.receivers, 0);
+  table.fold_futile.assign(table.receivers, 0);
 }
 
 // A path gathered from the far tails of wide beams only.
@@ -112,8 +113,13 @@ std::uint32_t host_of(const ArrivalBin* bins, std::uint32_t count, std::uint32_t
 }
 
 // Folds a full receiver's outlying paths into their hosts, as the list does at the end, so that
-// the far tails of wide beams do not take the room of whole paths; true when room was made.
+// the far tails of wide beams do not take the room of whole paths; true when room was made. A fold
+// finds a host for an outlying path whenever a path of the same bounce counts is not outlying,
+// whatever the delays, so once it found none it finds none again until a bin's bounce counts or
+// outlying mark change: the receiver is marked futile until then, and a full receiver's new
+// contributions do not fold its whole table again each.
 bool fold_outlying(ArrivalTable& table, std::size_t cell) {
+  if (table.fold_futile[cell] != 0) return false;
   const ArrivalSettings& s = *table.settings;
   const std::size_t nf = s.omegas.size();
   ArrivalBin* bins = table.bins.get() + cell * s.capacity;
@@ -138,7 +144,20 @@ bool fold_outlying(ArrivalTable& table, std::size_t cell) {
     delays[b] = delays[count];
     std::copy_n(sums + count * nf, nf, sums + b * nf);
   }
+  const bool delays_finite = std::all_of(delays.begin(), delays.begin() + count,
+                                         [](double d) { return std::isfinite(d); });
+  table.fold_futile[cell] = count == before && delays_finite ? 1 : 0;
   return count < before;
+}
+
+// Keeps a receiver's fold mark true to its bins once `bin`, outlying or not as `was_outlying`
+// says, has absorbed more: a changed mark, or a delay that no longer compares, may give a fold
+// a host.
+void note_absorbed(ArrivalTable& table, std::size_t cell, const ArrivalBin& bin,
+                   bool was_outlying) {
+  if (outlying(bin) != was_outlying || !std::isfinite(mean_delay(bin))) {
+    table.fold_futile[cell] = 0;
+  }
 }
 
 // A free bin of the receiver, else its weakest if weaker than `magnitude`; none: the largest index.
@@ -232,12 +251,15 @@ ArrivalSlot gather_arrival(ArrivalTable& table, std::size_t cell, const ArrivalC
   std::int64_t shift = 0;
   ArrivalBin* bin = find_path(bins, table.counts[cell], s, one, shift);
   if (bin != nullptr) {
+    const bool was_outlying = outlying(*bin);
     absorb(*bin, one, shift);
+    note_absorbed(table, cell, *bin, was_outlying);
   } else {
     const std::uint32_t b = open_bin(table, cell, c.magnitude);
     if (b == std::numeric_limits<std::uint32_t>::max()) return {};
     bin = bins + b;
     *bin = one;
+    table.fold_futile[cell] = 0;
     std::fill_n(table.sums.get() + (cell * s.capacity + b) * s.omegas.size(), s.omegas.size(),
                 Complex32{});
   }
@@ -268,12 +290,15 @@ void merge_arrival_tables(ArrivalTable& left, ArrivalTable&& right) {
         const std::uint32_t slot = open_bin(left, cell, path.peak);
         if (slot == std::numeric_limits<std::uint32_t>::max()) continue;
         into[slot] = path;
+        left.fold_futile[cell] = 0;
         std::copy_n(path_sums, nf, left.sums.get() + (cell * s.capacity + slot) * nf);
         continue;
       }
       Complex32* sums = left.sums.get() + (cell * s.capacity + (same - into)) * nf;
       refer_sums(path_sums, s.omegas, path.reference_s, same->reference_s, sums);
+      const bool was_outlying = outlying(*same);
       absorb(*same, path, shift);
+      note_absorbed(left, cell, *same, was_outlying);
     }
   }
 }

@@ -86,6 +86,9 @@ struct ArrivalTable {
   std::unique_ptr<Complex32[], FreeStorage> sums;  // per bin, every frequency, referred to its
                                                    // reference_s: sum of p exp(-i w reference_s)
   std::vector<double> fold_delays;                 // working room of a full receiver's folding
+  // per receiver: 1 while a fold of its full bins would find nothing, its bins' bounce counts
+  // and outlying marks unchanged since one found nothing
+  std::vector<std::uint8_t> fold_futile;
 
   bool gathering() const { return settings != nullptr; }
 };

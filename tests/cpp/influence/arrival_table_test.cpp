@@ -107,6 +107,26 @@ TEST(ArrivalTable, FullBinsFoldTheTailsOfWideBeamsIntoTheirPathsBeforeDroppingAP
   expect_reproduced(list, pressure, 1e-4);
 }
 
+// A full receiver whose tails found no path to fold into does not fold again for every new path,
+// but does as soon as such a path comes in.
+TEST(ArrivalTable, TailsWithoutAPathFoldOnceTheirPathComesIn) {
+  ArrivalTable table = init_arrival_table(settings(2), 1);  // room for four paths
+  std::vector<std::complex<double>> pressure(2);
+  for (const float delay : {2.1f, 2.2f, 2.3f}) {
+    add(table, ray(2, 5), delay, 0.5f, 0, pressure, true);
+  }
+  add(table, ray(0, 0), 5.0f, 1.0f, 1, pressure);  // full, and no path for the tails
+  add(table, ray(0, 0), 6.0f, 0.1f, 2, pressure);  // weaker than every path: dropped
+  EXPECT_EQ(table.counts[0], 4u);
+  add(table, ray(0, 0), 2.0f, 2.0f, 0, pressure);  // the tails' path, in the weakest one's place
+  EXPECT_EQ(table.counts[0], 4u);
+  add(table, ray(0, 0), 7.0f, 1.0f, 3, pressure);  // the two tails left fold into it first
+  EXPECT_EQ(table.counts[0], 3u);
+  const ArrivalList list = list_arrivals(table);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_FLOAT_EQ(list.delay_s[1], 5.0f);
+}
+
 TEST(ArrivalTable, TablesOfDifferentRunsOrFieldsAreFaults) {
   ArrivalTable left = init_arrival_table(settings(1), 2);
   EXPECT_THROW(merge_arrival_tables(left, init_arrival_table(settings(1), 2)), Fault);
