@@ -591,6 +591,15 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
       k != ray.k_ref
           ? Float4{}
           : magnitude * sqrt4(v.form.root.re * v.form.root.re + v.form.root.im * v.form.root.im);
+  // the lanes whose wavefront delay lies within bounded_delay's bounds report it as it is
+  unsigned plain_delays = 0;
+  if (k == ray.k_ref) {
+    const Float4 half = broadcast4(0.5f) * v.w.re;
+    const float slowness = ray.model.max_slowness_s_m;
+    plain_delays =
+        lane_bits((v.tau_beam >= broadcast4(0.0f)) &
+                  (half * half <= (l.n1 * l.n1 + l.n2 * l.n2) * broadcast4(slowness * slowness)));
+  }
   PressureField& field = ray.out.field;
   const std::size_t stride = field.receiver_count();
   for (unsigned bits = reached; bits != 0; bits &= bits - 1u) {
@@ -603,8 +612,9 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
     }
     // a beam of no weight (a fan without spacing, a width that underflows) arrives nowhere
     if (k == ray.k_ref && arrival_amplitude[lane] > 0.0f) {
-      record_arrival(field.delay_s[cell], field.amplitude[cell],
-                     beam_delay(ray, l, v.tau_beam, lane), arrival_amplitude[lane]);
+      const float delay = ((plain_delays >> lane) & 1u) != 0 ? v.tau_beam[lane]
+                                                             : beam_delay(ray, l, v.tau_beam, lane);
+      record_arrival(field.delay_s[cell], field.amplitude[cell], delay, arrival_amplitude[lane]);
     }
   }
 }
