@@ -3,6 +3,7 @@
 from typing import Any, Callable, Mapping
 
 __all__ = ["__doc__", "run_simulation"]
+__version__: str  # the distribution's version
 
 class PanicException(BaseException):
     """Raised when abyx meets an internal fault. Derives from BaseException, so a handler for

@@ -16,7 +16,7 @@ from typing import Any, Dict, NamedTuple, Optional, Tuple, get_args, get_type_hi
 
 from abyx_tools._extras import require
 from abyx_tools.results import to_arrays
-from abyx_tools.saved import SavedRun, open_dataset, read_npz
+from abyx_tools.saved import ARRIVAL_ANGLES, SavedRun, open_dataset, read_npz
 from abyx_tools.schema import Arrivals
 
 np = require("numpy", "abyx_tools.arrival_tables")
@@ -58,6 +58,8 @@ class ArrivalArrays:
     amplitude: Any  # (nf, n) complex128: p = sum A exp(2 pi i f delay)
     launch_elev_deg: Any  # (n,) float64: launch angles of the central ray (deg)
     launch_azim_deg: Any
+    arrival_elev_deg: Any  # (n,) float64: its angles at the receiver (deg; NaN from files written without them)
+    arrival_azim_deg: Any
     n_surface: Any  # (n,) int64: bounces of the path
     n_bottom: Any
     ray_index: Any  # (n,) int64: the central ray in the azimuth-major launch list
@@ -77,7 +79,9 @@ def _from_stored(stored: Any) -> ArrivalArrays:
 
     # one frequency chosen from a dataset by .sel is a scalar
     frequency = np.atleast_1d(value("frequency_hz" if "frequency_hz" in stored else "freq_hz", np.float64))
-    columns = {name: value(f"arrival_{name}", dtype) for name, dtype in _LISTS.items()}
+    columns = {name: value(f"arrival_{name}", dtype) for name, dtype in _LISTS.items() if f"arrival_{name}" in stored}
+    for name in ARRIVAL_ANGLES:
+        columns.setdefault(name, np.full(columns["delay_s"].shape, np.nan))
     amplitude = value("arrival_amplitude_re", np.float64) + 1j * value("arrival_amplitude_im", np.float64)
     return ArrivalArrays(
         frequency_hz=frequency,
@@ -107,7 +111,9 @@ def arrival_arrays(result: Any, config: Optional[Mapping[str, Any]] = None) -> A
         raise ValueError("the result holds no arrivals: run with beam.arrivals set to true")
     field = to_arrays(result, config)
     lists = result["arrivals"]
-    columns = {name: np.asarray(lists[name], dtype=dtype) for name, dtype in _LISTS.items()}
+    columns = {name: np.asarray(lists[name], dtype=dtype) for name, dtype in _LISTS.items() if name in lists}
+    for name in ARRIVAL_ANGLES:
+        columns.setdefault(name, np.full(np.shape(lists["delay_s"]), np.nan))
     n, nf = columns["delay_s"].size, field.frequency_hz.size
     amplitude = np.asarray(lists["amplitude_re"], np.float64) + 1j * np.asarray(
         lists["amplitude_im"], np.float64
@@ -134,6 +140,9 @@ def arrival_variables(result: Mapping[str, Any], config: Optional[Mapping[str, A
         "delay_s": {"long_name": "arrival delay", "units": "s"},
         "launch_elev_deg": {"long_name": "launch elevation of the central ray", "units": "degree"},
         "launch_azim_deg": {"long_name": "launch azimuth of the central ray", "units": "degree"},
+        "arrival_elev_deg": {"long_name": "elevation of the central ray at the receiver", "units": "degree",
+                             "positive": "down"},
+        "arrival_azim_deg": {"long_name": "azimuth of the central ray at the receiver", "units": "degree"},
         "receiver": {"long_name": "flat receiver index"},
         "n_surface": {"long_name": "surface reflections"},
         "n_bottom": {"long_name": "bottom reflections"},
@@ -155,7 +164,8 @@ def arrival_variables(result: Mapping[str, Any], config: Optional[Mapping[str, A
 def arrivals(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     """The arrivals as a pandas DataFrame, one row per arrival: `receiver`, its `x_m`, `y_m`, `z_m`,
     `delay_s`, one complex `amplitude_<f>hz` column per frequency (`amplitude_<k>` when two
-    frequencies print alike), `launch_elev_deg`, `launch_azim_deg`, `n_surface`, `n_bottom` and
+    frequencies print alike), `launch_elev_deg`, `launch_azim_deg`, `arrival_elev_deg`,
+    `arrival_azim_deg` (the central ray's angles at the receiver), `n_surface`, `n_bottom` and
     `ray_index`. Accepts a result dict, a dataset or a saved file (see `arrival_arrays`, also for
     `config`)."""
     pd = require("pandas", "abyx_tools.arrival_tables")
@@ -167,7 +177,8 @@ def arrivals(result: Any, config: Optional[Mapping[str, Any]] = None) -> Any:
     table.update(zip(labels, arrays.amplitude))
     table.update(
         (name, getattr(arrays, name))
-        for name in ("launch_elev_deg", "launch_azim_deg", "n_surface", "n_bottom", "ray_index")
+        for name in ("launch_elev_deg", "launch_azim_deg", "arrival_elev_deg", "arrival_azim_deg", "n_surface",
+                     "n_bottom", "ray_index")
     )
     frame = pd.DataFrame(table)
     frame.attrs["frequency_hz"] = [float(f) for f in arrays.frequency_hz]

@@ -248,6 +248,17 @@ def _reaching(z: List[float], c: List[float], deepest: float, check: bool) -> Tu
     return z, c
 
 
+def _refracts_horizontally(cfg: Mapping[str, Any]) -> bool:
+    """Whether the bottom slopes or the sound speed changes across x or y: rays then turn out of
+    their launch bearing's vertical plane, and a receiver may take its sound from any bearing."""
+    if len(set(cfg["bathymetry"]["z_bty_m"])) > 1:
+        return True
+    ssp = cfg["ssp"]
+    depths = len(ssp["z_ssp_m"])
+    speeds = ssp["c_m_s"]
+    return len({tuple(speeds[i:i + depths]) for i in range(0, len(speeds), depths)}) > 1
+
+
 def _azimuths_around(bearings: List[float], d: float) -> List[float]:
     """The azimuths within ten spacings d of every bearing, in ascending order from the start of a run
     of neighbours. They lie on one lattice, the first bearing's, and the list starts where two of them
@@ -310,7 +321,8 @@ def config(
       90 along +x), listed bearing by bearing, range by range (with `polar=True`, the polar layout of
       these axes instead, each sorted); `receiver_grid` (x, y, z axes); or `receiver_points`.
     * the fan: `elevations_deg` and `azimuths_deg`, or chosen: elevations from -80 to 80 deg and
-      azimuths within ten spacings of every receiver bearing (the whole circle for a grid or
+      azimuths within ten spacings of every receiver bearing in a range-independent ocean (the whole
+      circle where the bottom slopes or the sound speed varies in x or y, and for a grid or
       points), at half the spacing `suggest_fan` gives for geometric beams (its rule keeps the
       error of a direct path near 1 dB; half of it, near 0.2 dB), rounded down to 2, 1, 0.5, 0.25,
       0.2, 0.1, 0.05, 0.02 or 0.01 deg; 2 deg without a frequency other than 0 Hz. Waveguides need
@@ -358,7 +370,7 @@ def config(
         elevations_deg = [-_STEEPEST_DEG + d * i for i in range(count + 1)]
     if azimuths_deg is None:
         d = _nice_step(0.5 * spacing.azimuth_step_deg)
-        if ranges_m is None:
+        if ranges_m is None or _refracts_horizontally(cfg):
             azimuths_deg = [d * i for i in range(int(round(360.0 / d)))]
         else:  # ten spacings either side of each receiver bearing
             azimuths_deg = _azimuths_around(_floats(bearings_deg, "bearings_deg"), d)

@@ -1,9 +1,15 @@
-"""How fine a launch fan geometric beams need.
+"""How fine a launch fan the beams need.
 
 A geometric beam is as wide as its ray tube, so its answer is only as good as the fan is dense: at
 the range r, neighbouring rays a spacing dtheta apart must lie within a Fresnel zone of each other,
 k r dtheta^2 / 2 <= 0.5 with k = 2 pi f / c, that is dtheta <= 1 / sqrt(k r). The same holds across
 the fan in azimuth, where neighbouring rays are r dphi apart at the horizontal range r.
+
+A complex-Q beam has the width its rule gives it, whatever the fan: neighbouring beams must still
+meet at r, dtheta <= w(r) / r for the beam's 1/e half-width w. A "min_width" beam, narrowest at
+r = max_range_m, is w = 2 sqrt(r / k) wide there (dtheta <= 2 / sqrt(k r)); one of half-width L0 at
+the source, w = L0 sqrt(1 + (2 r / (k L0^2))^2); "space_filling" beams spread with the fan itself,
+which then sets no bound from the beams' side, and the geometric rule is given.
 """
 
 from __future__ import annotations
@@ -18,7 +24,7 @@ __all__ = ["FanSpacing", "suggest_fan"]
 
 
 class FanSpacing(NamedTuple):
-    """The largest launch spacings (degrees) for geometric beams."""
+    """The largest launch spacings (degrees) for the configuration's beams."""
 
     elevation_step_deg: float
     azimuth_step_deg: float
@@ -36,11 +42,13 @@ def _numbers(config: Mapping[str, Any], section: str, key: str) -> list[float]:
 
 
 def suggest_fan(config: Mapping[str, Any]) -> FanSpacing:
-    """The elevation and azimuth spacings that geometric beams need for this configuration: at its
-    highest frequency in magnitude (a negative one is run as the conjugate of its positive), out to
-    `beam.max_range_m`, in its slowest water (where k is largest), the spacing is 1 / sqrt(k r)
-    radians. `"cerveny"` beams do not need it (see the README's beam types). Raises ValueError when
-    the configuration has no frequency other than 0 Hz, or no positive range or sound speed."""
+    """The elevation and azimuth spacings that the configuration's beams need: at its highest
+    frequency in magnitude (a negative one is run as the conjugate of its positive), out to
+    `beam.max_range_m`, in its slowest water (where k is largest and beams narrowest), 1 / sqrt(k r)
+    radians for geometric beams; for `"cerveny"` beams the spacing at which neighbouring beams still
+    meet at that range (2 / sqrt(k r) for `"min_width"` beams; see this module's notes). Raises
+    ValueError when the configuration has no frequency other than 0 Hz, or no positive range or
+    sound speed."""
     config = keyed_config(plain_config(config))
     if not isinstance(config, Mapping):
         raise TypeError(f"the configuration must be a dict, got {type(config).__name__}")
@@ -50,5 +58,16 @@ def suggest_fan(config: Mapping[str, Any]) -> FanSpacing:
     if not (freq_hz > 0.0 and range_m > 0.0 and c_m_s > 0.0):
         raise ValueError("suggest_fan needs a positive frequency, max_range_m and sound speed, got "
                          f"{freq_hz:g} Hz, {range_m:g} m and {c_m_s:g} m/s")
-    step_deg = math.degrees(1.0 / math.sqrt(2.0 * math.pi * freq_hz / c_m_s * range_m))
+    k = 2.0 * math.pi * freq_hz / c_m_s
+    step = 1.0 / math.sqrt(k * range_m)
+    section = config.get("beam")
+    beam: Mapping[str, Any] = section if isinstance(section, Mapping) else {}
+    if beam.get("beam_type") == "cerveny":
+        width = beam.get("beam_width", "min_width")
+        if width == "min_width":
+            step = 2.0 / math.sqrt(k * range_m)
+        elif isinstance(width, (int, float)) and not isinstance(width, bool) and math.isfinite(width) and width > 0:
+            spread = 2.0 * range_m / (k * width * width)
+            step = width * math.sqrt(1.0 + spread * spread) / range_m
+    step_deg = math.degrees(step)
     return FanSpacing(step_deg, step_deg)

@@ -10,7 +10,10 @@ command line's `--threads` do.
 
 from __future__ import annotations
 
+import importlib.util
 import os
+import time
+from collections import deque
 from collections.abc import Mapping
 from typing import Any, Optional, cast
 
@@ -20,6 +23,7 @@ from abyx_tools.schema import BOTTOM_MODELS, SECTIONS, Result, SimulationConfig,
 __all__ = [
     "MAX_WORKER_THREADS",
     "NUM_THREADS_VARIABLE",
+    "RATE_WINDOW_S",
     "TOOLKIT_KEYS",
     "keyed_config",
     "plain_config",
@@ -34,6 +38,12 @@ NUM_THREADS_VARIABLE = "ABYX_NUM_THREADS"
 TOOLKIT_KEYS = ("geographic",)
 # The largest pool size the extension module accepts.
 MAX_WORKER_THREADS = 4096
+# The progress bar's rate, and the time left at it, count the rays done over this last stretch of the run: the rays
+# of a fan take unequal times (the steep ones, which bounce most, come first), so the average since the start
+# misjudges the rays left by hours.
+RATE_WINDOW_S = 10.0
+# The bar's clock (seconds; a test may replace it).
+_clock = time.monotonic
 
 # The keys of the configuration, of each section and of each bottom model in the order the module reads them from a
 # list of values, with how many a list must hold: (keys, how many are required).
@@ -121,7 +131,8 @@ def run(config: SimulationConfig | Mapping[str, Any], progress: bool = False, ch
     right; otherwise warnings and exceptions are the module's own. The
     run is interruptible (Ctrl-C raises KeyboardInterrupt, other threads run meanwhile) unless the
     configuration sets `beam.interruptible` itself. `progress` shows a live bar of the rays (tqdm:
-    in a notebook or a terminal), updated ten times a second. The toolkit's own keys
+    in a notebook or a terminal), updated ten times a second, its time left the rays left at the rate of the last
+    `RATE_WINDOW_S` seconds. The toolkit's own keys
     (`TOOLKIT_KEYS`) are left out of the copy."""
     import abyx
 
@@ -150,17 +161,55 @@ def run(config: SimulationConfig | Mapping[str, Any], progress: bool = False, ch
     return cast(Result, result)
 
 
+class _RecentRate:
+    """Rays per second over the last `RATE_WINDOW_S` seconds of samples (time, rays done); 0 while unknown."""
+
+    def __init__(self) -> None:
+        self._samples: deque[tuple[float, int]] = deque()
+
+    def add(self, time_s: float, done: int) -> None:
+        self._samples.append((time_s, done))
+        # keep the newest sample at or before the window's start, so the rate spans the whole window
+        while len(self._samples) > 2 and self._samples[1][0] <= time_s - RATE_WINDOW_S:
+            self._samples.popleft()
+
+    def rays_per_s(self) -> float:
+        (start_s, first), (end_s, last) = self._samples[0], self._samples[-1]
+        return (last - first) / (end_s - start_s) if end_s > start_s else 0.0
+
+
+def _ray_bar_class() -> Any:
+    """tqdm's bar showing the recent rate and the time left at it. Notebooks get the widget bar where ipywidgets
+    is installed and the text bar otherwise (tqdm.auto would warn and fall back to it): the `progress` extra
+    brings tqdm alone."""
+    module = "tqdm.auto" if importlib.util.find_spec("ipywidgets") else "tqdm.std"
+    base: Any = require(module, "abyx_tools.run(..., progress=True)").tqdm
+
+    class RayBar(base):
+        recent: Optional[_RecentRate] = None
+
+        @property
+        def format_dict(self) -> Any:
+            shown = super().format_dict
+            if self.recent is not None:
+                shown["rate"] = self.recent.rays_per_s()  # 0 shows the time left as '?'
+            return shown
+
+    return RayBar
+
+
 def _run_with_bar(plain: Any) -> Any:
-    """run_simulation with a tqdm bar of the rays traced, closed however the run ends."""
+    """run_simulation with a bar of the rays traced, closed however the run ends."""
     import abyx
 
-    tqdm = require("tqdm.auto", "abyx_tools.run(..., progress=True)").tqdm
-    with tqdm(total=None, unit="ray", desc="abyx", dynamic_ncols=True) as bar:
+    with _ray_bar_class()(total=None, unit="ray", desc="abyx", dynamic_ncols=True) as bar:
+        bar.recent = recent = _RecentRate()
 
         def watch(done: int, total: int) -> None:
-            if bar.total != total:
-                bar.total = total
-            bar.update(done - bar.n)
+            recent.add(_clock(), done)
+            bar.total = total
+            bar.n = done
+            bar.refresh()  # the module calls about ten times a second
 
         return abyx._run_simulation_watched(plain, watch)
 

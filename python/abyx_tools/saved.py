@@ -55,7 +55,10 @@ NPZ_FIELD = tuple(f.name for f in fields(FieldArrays) if f.default is MISSING)
 NPZ_NAMES = (*NPZ_FIELD, "intensity", "in_water", "range_m", "bearing_deg", "receiver_index", "source_position_m",
              "ray_index", "ray_point_count", "ray_points_m", "config_json")
 # The per-arrival lists of result["arrivals"], which a file keeps as arrival_<name>.
-ARRIVAL_LISTS = ("receiver", "delay_s", "launch_elev_deg", "launch_azim_deg", "n_surface", "n_bottom", "ray_index")
+ARRIVAL_LISTS = ("receiver", "delay_s", "launch_elev_deg", "launch_azim_deg", "arrival_elev_deg", "arrival_azim_deg",
+                 "n_surface", "n_bottom", "ray_index")
+# lists that files written before they existed lack: read as NaN
+ARRIVAL_ANGLES = ("arrival_elev_deg", "arrival_azim_deg")
 # The attribute of a dataset that holds the run's configuration as JSON text.
 CONFIG_ATTRIBUTE = "abyx_config"
 
@@ -178,7 +181,10 @@ def _arrival_lists(stored: Mapping[str, Any], count: int) -> Optional[Dict[str, 
     lists = {
         name: np.ravel(getattr(stored[f"arrival_{name}"], "values", stored[f"arrival_{name}"]))
         for name in ARRIVAL_LISTS
+        if f"arrival_{name}" in stored
     }
+    for name in ARRIVAL_ANGLES:
+        lists.setdefault(name, np.full(lists["delay_s"].shape, np.nan))
     for part in ("re", "im"):
         values = stored[f"arrival_amplitude_{part}"]
         lists[f"amplitude_{part}"] = np.ravel(getattr(values, "values", values))[: count * lists["delay_s"].size]

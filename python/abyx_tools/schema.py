@@ -174,6 +174,8 @@ class Arrivals(TypedDict):
     delay_s: List[float]  # amplitude-weighted travel time at the receiver (s)
     launch_elev_deg: List[float]  # launch elevation of the arrival's central ray (deg)
     launch_azim_deg: List[float]  # launch azimuth of the arrival's central ray (deg)
+    arrival_elev_deg: List[float]  # elevation of that ray at the receiver, positive downwards (deg)
+    arrival_azim_deg: List[float]  # its azimuth there, 0 along +y, 90 along +x, in [0, 360) (deg)
     n_surface: List[int]  # surface reflections of the path
     n_bottom: List[int]  # bottom reflections of the path
     ray_index: List[int]  # the central ray, in the azimuth-major launch list

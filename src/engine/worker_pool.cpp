@@ -43,8 +43,8 @@ struct WorkerPool {
 
 // The process-wide state. Never destroyed: its pool's threads may outlive static destruction.
 struct Registry {
-  std::mutex run_mutex;             // serialises runs; held across fork
-  std::mutex pool_mutex;            // guards pool and forgotten
+  std::mutex run_mutex;             // serialises runs
+  std::mutex pool_mutex;            // guards pool and forgotten; held across fork
   WorkerPool* pool = nullptr;       // the live pool, created on first use
   WorkerPool* forgotten = nullptr;  // pools whose threads a forked child does not have
 };
@@ -139,37 +139,36 @@ std::string quoted(std::string_view text) {
   return out;
 }
 
-// A fork copies only the forking thread: the child forgets the parent's pool without joining its
-// threads (they do not exist there) and creates a fresh one on next use. Holding both mutexes
-// across the fork keeps the child from inheriting them locked by a thread it does not have.
-void prepare_fork() {
-  g_registry->run_mutex.lock();
-  g_registry->pool_mutex.lock();
-}
+// A fork copies only the forking thread, with the interpreter lock held in the Python thread that
+// forks: the fork must not wait for a run under way in another thread. Only pool_mutex, never held
+// for long, is held across the fork, so that the child finds the pool pointers whole. The child
+// starts from a registry of its own, its run_mutex free whatever run the parent has under way, and
+// forgets the parent's pool without joining its threads (they do not exist there); it creates a
+// fresh pool on next use. The registry it inherited, perhaps locked by a thread it does not have,
+// is left as it is.
+void prepare_fork() { g_registry->pool_mutex.lock(); }
 
-void resume_parent_after_fork() {
-  g_registry->pool_mutex.unlock();
-  g_registry->run_mutex.unlock();
-}
+void resume_parent_after_fork() { g_registry->pool_mutex.unlock(); }
 
 void resume_child_after_fork() {
-  Registry& registry = *g_registry;
-  if (registry.pool != nullptr) {
-    registry.pool->forgotten_next = registry.forgotten;
-    registry.forgotten = registry.pool;
-    registry.pool = nullptr;
+  Registry& inherited = *g_registry;
+  Registry* const fresh = new Registry;
+  fresh->forgotten = inherited.forgotten;
+  if (inherited.pool != nullptr) {
+    inherited.pool->forgotten_next = fresh->forgotten;
+    fresh->forgotten = inherited.pool;
   }
-  registry.pool_mutex.unlock();
-  registry.run_mutex.unlock();
+  g_registry = fresh;
 }
 
 Registry& registry() {
-  static Registry* const instance = [] {
+  static const bool installed = [] {
     g_registry = new Registry;
     pthread_atfork(prepare_fork, resume_parent_after_fork, resume_child_after_fork);
-    return g_registry;
+    return true;
   }();
-  return *instance;
+  static_cast<void>(installed);
+  return *g_registry;
 }
 
 // The live pool; the caller holds pool_mutex.

@@ -184,6 +184,7 @@ void absorb(ArrivalBin& into, const ArrivalBin& from, std::int64_t azimuth_shift
     into.strongest = from.strongest;
     into.ray = from.ray;
     into.segment = from.segment;
+    into.direction = from.direction;
   }
   into.elevation_lo = std::min(into.elevation_lo, from.elevation_lo);
   into.elevation_hi = std::max(into.elevation_hi, from.elevation_hi);
@@ -244,6 +245,7 @@ ArrivalSlot gather_arrival(ArrivalTable& table, std::size_t cell, const ArrivalC
   one.peak = c.magnitude;
   one.ray = c.ray;
   one.segment = c.segment;
+  one.direction = c.direction;
   one.n_surface = c.n_surface;
   one.n_bottom = c.n_bottom;
   one.elevation_lo = one.elevation_hi = elevation;
@@ -348,6 +350,7 @@ ArrivalList list_arrivals(const ArrivalTable& table) {
       list.n_bottom.push_back(bin.n_bottom);
       list.ray.push_back(bin.ray);
       list.segment.push_back(bin.segment);
+      list.direction.push_back(bin.direction);
       amplitudes.insert(amplitudes.end(), referred.begin() + std::size_t{b} * nf,
                         referred.begin() + (std::size_t{b} + 1) * nf);
     }

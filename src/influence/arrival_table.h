@@ -9,6 +9,7 @@
 
 #include "common/checked_size.h"
 #include "common/complex32.h"
+#include "common/vec3.h"
 
 namespace abyx {
 
@@ -45,6 +46,7 @@ struct ArrivalBin {
   float peak;               // magnitude of the largest contribution
   std::uint64_t ray;        // ray of the strongest contribution
   std::uint64_t segment;    // state that ends its segment
+  Vec3 direction;           // the ray's tangent there, towards the receiver
   std::uint32_t n_surface;  // bounce counts of the path
   std::uint32_t n_bottom;
   std::int64_t elevation_lo;  // launch indices of the rays seen, inclusive; the azimuths
@@ -67,6 +69,7 @@ struct ArrivalContribution {
   float magnitude = 0.0f;     // magnitude at the first frequency
   std::uint64_t ray = 0;      // in the azimuth-major launch list
   std::uint64_t segment = 0;  // state that ends the segment
+  Vec3 direction;             // the ray's unit tangent along the segment
   std::uint32_t n_surface = 0;
   std::uint32_t n_bottom = 0;
 };
@@ -126,6 +129,7 @@ struct ArrivalList {
   std::vector<std::uint32_t> n_bottom;
   std::vector<std::uint64_t> ray;  // azimuth-major: azimuth ray / n_el, elevation ray % n_el
   std::vector<std::uint64_t> segment;
+  std::vector<Vec3> direction;       // the central ray's tangent at the receiver's foot
   std::vector<Complex32> amplitude;  // nf x arrivals, frequency first: p = sum A exp(i w delay)
 
   std::size_t size() const { return delay_s.size(); }

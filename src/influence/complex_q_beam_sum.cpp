@@ -649,7 +649,7 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
     const ArrivalSlot slot = gather_arrival(
         *ray.out.arrivals, cell,
         {delay, static_cast<float>(magnitude * view.tube_weight), static_cast<float>(magnitude),
-         ray.ray_index, g.end, a.n_surface, a.n_bottom});
+         ray.ray_index, g.end, g.along, a.n_surface, a.n_bottom});
     if (slot.bin == nullptr) continue;
     for (std::size_t k = 0; k < omegas.size(); ++k) {
       const CervenyLaneValues& kept = values[k];
@@ -885,9 +885,9 @@ struct ComplexQBeam {
 void launch_factors(const BeamLaunch& launch, double c0, ComplexQRay& ray) {
   const double solid_angle = double{launch.d_elevation_rad} * launch.d_azimuth_rad *
                              std::fabs(std::cos(double{launch.elevation_rad}));
-  ray.weight = static_cast<float>(solid_angle / (2.0 * 3.141592653589793 * c0));
+  ray.weight = static_cast<float>(solid_angle / (2.0 * kPiDouble * c0));
   ray.inv_c0 = static_cast<float>(1.0 / c0);
-  ray.intensity_weight = static_cast<float>(solid_angle / 3.141592653589793);
+  ray.intensity_weight = static_cast<float>(solid_angle / kPiDouble);
   ray.tube_scale = {static_cast<float>(launch.d_elevation_rad / c0),
                     static_cast<float>(launch.d_azimuth_rad *
                                        std::fabs(std::cos(double{launch.elevation_rad})) / c0)};

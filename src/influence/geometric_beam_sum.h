@@ -152,7 +152,7 @@ inline void gather_contribution(const BeamSegment& seg, const FieldSink& sink, s
   const ArrivalSlot slot =
       gather_arrival(*sink.arrivals, cell,
                      {at.delay, weight, weight, sink.ray, step_end(seg, at.t, sink.states),
-                      seg.a->n_surface, seg.a->n_bottom});
+                      seg.a->c * seg.a->slowness, seg.a->n_surface, seg.a->n_bottom});
   if (slot.bin == nullptr) return;
   const float offset = at.tau - slot.bin->reference_s;
   for (std::size_t k = 0; k < sink.nf; ++k) {

@@ -342,40 +342,68 @@ inline bool polar_rules_out(const PressureField& field, Vec3 a, Vec3 b, float ra
   return true;
 }
 
-// The polar receivers of one bounded segment: on the bearings within the angles its reach spans
-// from the source, at the ranges where the bearing's line passes within the reach's horizontal
-// shadow, and there at the depths inside the reach. It visits every receiver the reach holds, each
-// as the point the field stores, so a polar layout sums what the same points as an array sum.
-template <class Visit>
-void visit_polar_receivers(const SegmentReach& reach, const PressureField& field, Visit&& visit) {
+namespace detail {
+
+// What the search of one bounded segment among polar receivers holds fixed: the field's axes and
+// points, the reach, the ends of the reach's axis from the source (a, b), how far across the
+// shadow reaches, the slab between the end planes widened twice by the margin, and the depths
+// inside the reach.
+struct PolarSearch {
   // below this horizontal share of the axis along a bearing, the slab between the reach's end
   // planes does not bound the ranges usefully
-  constexpr float kAlongBearing = 0.05f;
-  const std::span<const float> ranges(field.x_m);
-  const std::span<const float> bearings(field.y_m);
-  const std::span<const float> depths(field.z_m);
-  const std::size_t nb = bearings.size();
-  const std::size_t nz = depths.size();
-  if (ranges.empty() || nb == 0 || nz == 0) return;
-  const std::vector<Vec3>& points = *field.receiver_positions_m;
-  const Vec2 o{field.polar_source.x, field.polar_source.y};
-  const Vec3 u = reach.axis;
-  // the ends of the reach's axis from the source, how far across the shadow reaches, and the
-  // slab between the end planes, widened twice by the margin
-  const float ax = reach.start.x - o.x;
-  const float ay = reach.start.y - o.y;
-  const float bx = ax + reach.length * u.x;
-  const float by = ay + reach.length * u.y;
-  const float across = reach.radius + reach.margin;
-  const float s_lo = -2.0f * reach.margin;
-  const float s_hi = reach.length + 2.0f * reach.margin;
-  const detail::IndexRange rz = detail::axis_range(depths, {0, nz}, reach.lo.z, reach.hi.z);
-  if (rz.empty()) return;
-  const float ranges_per_m =
-      ranges.size() > 1 ? static_cast<float>(ranges.size() - 1) / (ranges.back() - ranges.front())
-                        : 0.0f;
-  const auto visit_bearing = [&](std::size_t j) {
-    const Vec2 w = field.polar_directions[j];
+  static constexpr float kAlongBearing = 0.05f;
+
+  std::span<const float> ranges, depths;
+  std::size_t nb = 0, nz = 0;
+  const Vec3* points = nullptr;
+  const SegmentReach& reach;
+  float ax = 0.0f, ay = 0.0f, bx = 0.0f, by = 0.0f;
+  float across = 0.0f;
+  float s_lo = 0.0f, s_hi = 0.0f;
+  IndexRange rz;
+  float ranges_per_m = 0.0f;
+
+  PolarSearch(const SegmentReach& reach_, const PressureField& field)
+      : ranges(field.x_m),
+        depths(field.z_m),
+        nb(field.y_m.size()),
+        nz(field.z_m.size()),
+        points(field.receiver_positions_m->data()),
+        reach(reach_) {
+    const Vec2 o{field.polar_source.x, field.polar_source.y};
+    const Vec3 u = reach.axis;
+    ax = reach.start.x - o.x;
+    ay = reach.start.y - o.y;
+    bx = ax + reach.length * u.x;
+    by = ay + reach.length * u.y;
+    across = reach.radius + reach.margin;
+    s_lo = -2.0f * reach.margin;
+    s_hi = reach.length + 2.0f * reach.margin;
+    rz = axis_range(depths, {0, nz}, reach.lo.z, reach.hi.z);
+    ranges_per_m = ranges.size() > 1
+                       ? static_cast<float>(ranges.size() - 1) / (ranges.back() - ranges.front())
+                       : 0.0f;
+  }
+
+  // The receiver at range index i, bearing j and depth index k, when it lies in the box and the
+  // slab.
+  template <class Visit>
+  void visit_receiver(std::size_t i, std::size_t j, std::size_t k, Visit& visit) const {
+    const Vec3 u = reach.axis;
+    const std::size_t column = (i * nb + j) * nz;
+    const Vec3 p = points[column];
+    if (!(p.x >= reach.lo.x && p.x <= reach.hi.x && p.y >= reach.lo.y && p.y <= reach.hi.y)) {
+      return;
+    }
+    const float column_along = (p.x - reach.start.x) * u.x + (p.y - reach.start.y) * u.y;
+    const float s = column_along + (depths[k] - reach.start.z) * u.z;
+    if (s >= s_lo && s <= s_hi) visit(points[column + k], column + k);
+  }
+
+  // The receivers of bearing j whose direction is w.
+  template <class Visit>
+  void visit_bearing(std::size_t j, Vec2 w, Visit& visit) const {
+    const Vec3 u = reach.axis;
     const float side_a = ax * w.y - ay * w.x;
     const float side_b = bx * w.y - by * w.x;
     if (std::min(side_a, side_b) > across || std::max(side_a, side_b) < -across) return;
@@ -387,17 +415,6 @@ void visit_polar_receivers(const SegmentReach& reach, const PressureField& field
     // along the axis from its start
     const float share = w.x * u.x + w.y * u.y;
     const float start_along = ax * u.x + ay * u.y;
-    // the receiver at range index i and depth index k, when it lies in the box and the slab
-    const auto visit_receiver = [&](std::size_t i, std::size_t k) {
-      const std::size_t column = (i * nb + j) * nz;
-      const Vec3 p = points[column];
-      if (!(p.x >= reach.lo.x && p.x <= reach.hi.x && p.y >= reach.lo.y && p.y <= reach.hi.y)) {
-        return;
-      }
-      const float column_along = (p.x - reach.start.x) * u.x + (p.y - reach.start.y) * u.y;
-      const float s = column_along + (depths[k] - reach.start.z) * u.z;
-      if (s >= s_lo && s <= s_hi) visit(points[column + k], column + k);
-    };
     if (std::fabs(share) >= kAlongBearing) {
       // Depth by depth, the slab holds the ranges of a window about length / share long: a steep
       // segment crosses every depth of its box, but each at a few ranges only. The slack holds the
@@ -408,23 +425,41 @@ void visit_polar_receivers(const SegmentReach& reach, const PressureField& field
         const float depth_along = (depths[k] - reach.start.z) * u.z;
         const float r1 = (s_lo + start_along - depth_along) * per_share;
         const float r2 = (s_hi + start_along - depth_along) * per_share;
-        const detail::IndexRange rr = detail::guessed_axis_range(
-            ranges, ranges.front(), ranges_per_m, std::max(lo, std::min(r1, r2) - slack),
-            std::min(hi, std::max(r1, r2) + slack));
-        for (std::size_t i = rr.begin; i < rr.end; ++i) visit_receiver(i, k);
+        const IndexRange rr = guessed_axis_range(ranges, ranges.front(), ranges_per_m,
+                                                 std::max(lo, std::min(r1, r2) - slack),
+                                                 std::min(hi, std::max(r1, r2) + slack));
+        for (std::size_t i = rr.begin; i < rr.end; ++i) visit_receiver(i, j, k, visit);
       }
       return;
     }
-    const detail::IndexRange rr =
-        detail::guessed_axis_range(ranges, ranges.front(), ranges_per_m, lo, hi);
+    const IndexRange rr = guessed_axis_range(ranges, ranges.front(), ranges_per_m, lo, hi);
     for (std::size_t i = rr.begin; i < rr.end; ++i) {
-      for (std::size_t k = rz.begin; k < rz.end; ++k) visit_receiver(i, k);
+      for (std::size_t k = rz.begin; k < rz.end; ++k) visit_receiver(i, j, k, visit);
     }
-  };
-  const detail::BearingWindow window =
-      nb > kWindowedBearings ? detail::bearing_window(reach, o) : detail::BearingWindow{true};
+  }
+};
+
+}  // namespace detail
+
+// The polar receivers of one bounded segment: on the bearings within the angles its reach spans
+// from the source, at the ranges where the bearing's line passes within the reach's horizontal
+// shadow, and there at the depths inside the reach. It visits every receiver the reach holds, each
+// as the point the field stores, so a polar layout sums what the same points as an array sum.
+template <class Visit>
+void visit_polar_receivers(const SegmentReach& reach, const PressureField& field, Visit&& visit) {
+  const std::span<const float> bearings(field.y_m);
+  if (field.x_m.empty() || bearings.empty() || field.z_m.empty()) return;
+  const detail::PolarSearch search(reach, field);
+  if (search.rz.empty()) return;
+  const Vec2 o{field.polar_source.x, field.polar_source.y};
+  const detail::BearingWindow window = bearings.size() > kWindowedBearings
+                                           ? detail::bearing_window(reach, o)
+                                           : detail::BearingWindow{true};
+  const std::span<const Vec2> directions(field.polar_directions);
   detail::for_each_bearing_range(bearings, window, [&](detail::IndexRange range) {
-    for (std::size_t j = range.begin; j < range.end; ++j) visit_bearing(j);
+    for (std::size_t j = range.begin; j < range.end; ++j) {
+      search.visit_bearing(j, directions[j], visit);
+    }
   });
 }
 

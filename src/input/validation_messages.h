@@ -147,4 +147,13 @@ inline constexpr std::string_view kSourceBelowSeabedMessage =
     "source: position lies below the seabed: its depth exceeds the bottom depth under it";
 inline constexpr std::string_view kEigenraysNeedArrivalsMessage = "beam: eigenrays needs arrivals";
 
+// Warning of a fan coarser than its complex-Q beams are wide at max_range_m; the "{}" take the
+// spacing (deg), max_range_m (m), the beams' half-width there (m) and the widest spacing they fill
+// (deg).
+inline constexpr std::string_view kFanGapsPattern =
+    "beam: launch angles {} deg apart leave gaps between the complex-Q beams at max_range_m = {} "
+    "m, "
+    "where they are {} m wide; space them at most {} deg apart (abyx_tools.suggest_fan gives the "
+    "spacing)";
+
 }  // namespace abyx

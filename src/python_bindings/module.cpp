@@ -63,7 +63,8 @@ bool add_to_module(PyObject* module, const char* name, PyObject* value) {
          PyObject_SetAttr(module, py_name.get(), value) == 0;
 }
 
-// The module body: the docstring, the function, and the PanicException class outside __all__.
+// The module body: the docstring, the function, and the version and the PanicException class
+// outside __all__.
 bool fill_module(PyObject* module) {
   PyRef doc(PyUnicode_FromString(kModuleDoc));
   if (!doc || !add_to_module(module, "__doc__", doc.get())) {
@@ -79,6 +80,9 @@ bool fill_module(PyObject* module) {
   }
   PyRef watched(PyCFunction_NewEx(&g_watched_def, module, module_name.get()));
   if (!watched || PyObject_SetAttrString(module, "_run_simulation_watched", watched.get()) < 0) {
+    return false;
+  }
+  if (PyModule_AddStringConstant(module, "__version__", ABYX_VERSION) < 0) {
     return false;
   }
   PyObject* panic_type = panic_exception_type();  // borrowed, lives for the process

@@ -1,10 +1,13 @@
 #include "python_bindings/result_dict.h"
 
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "common/constants.h"
 #include "common/fault.h"
+#include "common/vec3.h"
 #include "python_bindings/host_error.h"
 
 namespace abyx {
@@ -135,6 +138,20 @@ bool store_built(PyObject* dict, const char* key, PyRef value) {
   return store(dict, key, std::move(value));
 }
 
+// The angles of a ray's tangent as the launch angles are given: elevation positive downwards, in
+// [-90, 90]; azimuth from +y towards +x, in [0, 360).
+float arrival_elevation_deg(Vec3 t) {
+  return static_cast<float>(std::atan2(double{t.z}, std::hypot(double{t.x}, double{t.y})) *
+                            kDegreesPerRadian);
+}
+
+float arrival_azimuth_deg(Vec3 t) {
+  const double turned = std::atan2(double{t.x}, double{t.y}) * kDegreesPerRadian;
+  // + 0.0 makes -0 zero; a tiny negative angle that rounds to a full turn is zero as well
+  const float azimuth = static_cast<float>(turned < 0.0 ? turned + 360.0 : turned + 0.0);
+  return azimuth < 360.0f ? azimuth : 0.0f;
+}
+
 // The "arrivals" dict: flat lists, one entry per arrival, amplitudes frequency first.
 PyRef arrivals_dict(const ArrivalList& arrivals, const SimulationConfig& config) {
   PyRef dict(PyDict_New());
@@ -153,6 +170,12 @@ PyRef arrivals_dict(const ArrivalList& arrivals, const SimulationConfig& config)
       store(dict.get(), "launch_azim_deg",
             float_list(
                 n, [&](std::size_t j) { return azimuths[arrivals.ray[j] / elevations.size()]; })) &&
+      store(dict.get(), "arrival_elev_deg",
+            float_list(
+                n, [&](std::size_t j) { return arrival_elevation_deg(arrivals.direction[j]); })) &&
+      store(dict.get(), "arrival_azim_deg",
+            float_list(
+                n, [&](std::size_t j) { return arrival_azimuth_deg(arrivals.direction[j]); })) &&
       store(dict.get(), "n_surface", int_list(arrivals.n_surface)) &&
       store(dict.get(), "n_bottom", int_list(arrivals.n_bottom)) &&
       store(dict.get(), "ray_index", int_list(arrivals.ray)) &&

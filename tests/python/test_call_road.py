@@ -17,13 +17,18 @@ from pathlib import Path
 import pytest
 
 import abyx
+import abyx_tools
 from abyx_tools import schema
 from conftest import make_config
 
+ROOT = Path(__file__).resolve().parents[2]
 
-def test_docstrings_all_signature_and_the_panic_class_made_once():
+
+def test_docstrings_all_signature_version_and_the_panic_class_made_once():
     assert abyx.__doc__ == "Python bindings for the abyx underwater acoustic ray tracer."
     assert abyx.__all__ == ["__doc__", "run_simulation"]
+    version = re.search(r'^version = "(.+)"$', (ROOT / "pyproject.toml").read_text(encoding="utf-8"), re.M)
+    assert abyx.__version__ == version[1] and abyx_tools.__version__ in (version[1], "0+unknown")
     assert str(inspect.signature(abyx.run_simulation)) == "(py_cfg, /)"
     assert (abyx.run_simulation.__module__, abyx.run_simulation.__name__) == ("abyx", "run_simulation")
     panic = abyx.PanicException
@@ -34,9 +39,6 @@ def test_docstrings_all_signature_and_the_panic_class_made_once():
     with pytest.raises(ImportError):  # a second initialisation is refused, a reload keeps the class
         init()
     assert importlib.reload(abyx).PanicException is panic and abyx.__all__ == ["__doc__", "run_simulation"]
-
-
-ROOT = Path(__file__).resolve().parents[2]
 
 
 # the stub beside an installed module (abyx.pyi, and abyx-stubs for mypy), else the source tree's
@@ -184,6 +186,7 @@ def test_fans_without_spacing_and_beam_widths_beyond_their_range_are_refused(sec
 
 @pytest.mark.parametrize("sections", [{"+beam": {"beam_type": "cerveny", "beam_width": w}} for w in (30.0, 50.0)] + [
     {"+source": {"launch_azim_deg": [0.0, 360.0]}}, {"+source": {"launch_elev_deg": [0.0], "launch_azim_deg": [7.0]}}])
+@pytest.mark.filterwarnings("ignore:.*leave gaps between the complex-Q beams")
 def test_widths_and_spacings_at_the_ends_of_their_ranges_run(sections):
     assert abyx.run_simulation(make_config(**sections))["pressure_field"]["shape"] == (1, 2, 2, 2)
 

@@ -7,6 +7,8 @@ import os
 import re
 import subprocess
 import sys
+import threading
+import time
 import tracemalloc
 import warnings
 from concurrent.futures import ProcessPoolExecutor
@@ -62,13 +64,22 @@ def test_a_daemon_thread_inside_a_run_lets_the_interpreter_exit_cleanly(beam):
         assert (child.returncode, child.stderr) == (0, "")
 
 
+# forked after runs, and while another thread's run goes on: the fork does not wait for that run
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs os.fork")
-def test_a_child_forked_after_runs_runs_cleanly():
+def test_a_child_forked_after_runs_and_during_one_runs_cleanly():
     config = fan_config()
     expected = abyx.run_simulation(config)  # the parent's pool exists; the child has none of its threads
-    with warnings.catch_warnings(), ProcessPoolExecutor(1, mp_context=multiprocessing.get_context("fork")) as pool:
+    long = threading.Thread(target=abyx.run_simulation, args=(long_run(interruptible=True),))
+    with warnings.catch_warnings():
         warnings.simplefilter("ignore", DeprecationWarning)  # forking a process with threads
-        assert_same_result(pool.submit(abyx.run_simulation, config).result(timeout=60), expected)
+        for during_a_run in (False, True):
+            if during_a_run:
+                long.start()
+                time.sleep(0.5)
+            with ProcessPoolExecutor(1, mp_context=multiprocessing.get_context("fork")) as pool:
+                assert_same_result(pool.submit(abyx.run_simulation, config).result(timeout=60), expected)
+            assert long.is_alive() == during_a_run
+    long.join()
 
 
 def resident_and_threads():
@@ -227,8 +238,11 @@ def interrupted(command, config, delay_s=1.0):
     line and `delay_s` passed; its exit status, output and seconds from SIGINT to exit."""
     import signal
     import time
+    # a shell starts background jobs with SIGINT ignored, which their children would inherit: the child
+    # takes the default, so that the interpreter installs its handler as in a terminal
     with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          text=True, env=child_env()) as child:
+                          text=True, env=child_env(),
+                          preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)) as child:
         child.stdin.write(json.dumps(config))
         child.stdin.close()
         first = child.stdout.readline()
@@ -245,7 +259,7 @@ def test_an_interruptible_run_lets_threads_run_and_stops_at_ctrl_c_leaving_the_n
     lines = out.split("\n")
     assert status == 0 and lines[0] == "running" and lines[1].startswith("interrupted "), (out, err)
     elapsed, ticks = float(lines[1].split()[1]), int(lines[1].split()[2])
-    assert elapsed <= 1.5 and seconds <= 1.5 and ticks >= 20, lines  # the other thread ran meanwhile
+    assert elapsed <= 1.5 and seconds <= 0.5 and ticks >= 20, lines  # the other thread ran meanwhile
     assert lines[2] == "next 1323"
 
 
@@ -254,5 +268,5 @@ def test_the_command_line_stops_at_ctrl_c_with_one_line_and_status_130(tmp_path)
     path.write_text(json.dumps(long_run()))
     script = f"import sys\nprint('started', flush=True)\nfrom abyx_tools import cli\nsys.exit(cli.main(['run', {str(path)!r}, '-o', {str(tmp_path / 'r.npz')!r}, '--no-progress', '--no-check']))"
     status, _, err, seconds = interrupted([sys.executable, "-c", script], {}, delay_s=1.5)
-    assert (status, err, seconds <= 1.5) == (130, "abyx: interrupted\n", True)
+    assert (status, err, seconds <= 0.5) == (130, "abyx: interrupted\n", True)
     assert not list(tmp_path.glob("r*"))

@@ -31,7 +31,8 @@ std::uint64_t ray(std::int64_t azimuth, std::int64_t elevation) {
 void add(ArrivalTable& table, std::uint64_t from, float delay, float magnitude,
          std::uint32_t bottom, std::vector<std::complex<double>>& pressure, bool tail = false) {
   const float weight = tail ? 1e-6f * magnitude : magnitude;
-  const ArrivalSlot slot = gather_arrival(table, 0, {delay, weight, magnitude, from, 7, 0, bottom});
+  const ArrivalSlot slot = gather_arrival(
+      table, 0, {delay, weight, magnitude, from, 7, {static_cast<float>(from), 0, 1}, 0, bottom});
   const std::vector<float>& omegas = table.settings->omegas;
   for (std::size_t k = 0; k < omegas.size(); ++k) {
     const std::complex<double> p = std::polar(double{magnitude}, omegas[k] * double{delay});
@@ -74,6 +75,7 @@ TEST(ArrivalTable, NeighbouringRaysOfOneFamilyAreOnePathWhoseArrivalsReproduceTh
   EXPECT_NEAR(list.delay_s[2], (1.0 + 3 * 1.0002 + 2 * 1.0001) / 6.0, 1e-6);  // weighted mean
   EXPECT_EQ(list.ray[2], ray(0, 5));
   EXPECT_EQ(list.segment[2], 7u);
+  EXPECT_EQ(list.direction[2].x, static_cast<float>(ray(0, 5)));  // the strongest ray's tangent
   EXPECT_NEAR(std::abs(std::complex<float>(list.amplitude[2].re, list.amplitude[2].im)), 6.0, 0.05);
   EXPECT_FLOAT_EQ(list.delay_s[3], 1.01f);
   expect_reproduced(list, pressure, 1e-4 * 9.0);  // f32 delays

@@ -57,7 +57,12 @@ def test_the_arrival_table_reads_alike_from_a_result_a_dataset_and_both_files(re
         data = result
     table = abyx_tools.arrivals(data)
     assert list(table.columns) == ["receiver", "x_m", "y_m", "z_m", "delay_s", "amplitude_100hz", "amplitude_150hz",
-                                   "launch_elev_deg", "launch_azim_deg", "n_surface", "n_bottom", "ray_index"]
+                                   "launch_elev_deg", "launch_azim_deg", "arrival_elev_deg", "arrival_azim_deg",
+                                   "n_surface", "n_bottom", "ray_index"]
+    # in isovelocity water the central ray keeps its angles, each reflection turning its elevation over
+    turned = (-1.0) ** (table.n_surface + table.n_bottom) * table.launch_elev_deg
+    np.testing.assert_allclose(table.arrival_elev_deg, turned, atol=1e-3)
+    np.testing.assert_allclose((table.arrival_azim_deg - table.launch_azim_deg + 180.0) % 360.0, 180.0, atol=1e-3)
     # receiver 3 is the grid's (0, 600, 70); the table's amplitudes give back every receiver's pressure
     assert table[table.receiver == 3][["x_m", "y_m", "z_m"]].drop_duplicates().values.tolist() == [[0.0, 600.0, 70.0]]
     field = abyx_tools.to_arrays(result).pressure.reshape(2, -1)

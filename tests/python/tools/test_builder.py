@@ -37,12 +37,27 @@ def test_an_automatic_fan_is_one_spacing_apart_from_its_start_and_covers_every_b
     assert d > 0.0 and all(abs(k - round(k)) < 1e-6 for k in steps)  # one lattice
     for b in bearings:  # ten spacings either side
         assert sum(abs((a - b + 180.0) % 360.0 - 180.0) <= 10.0 * d for a in azimuths) >= 20
+    assert len(azimuths) < 360.0 / d - 1  # a range-independent ocean needs no more
+
+
+# where rays turn out of their vertical planes (a slope, speeds changing across x or y) any bearing may reach
+# the receivers: the fan goes round the whole circle
+@pytest.mark.parametrize("depth_m, sound_speed", [
+    (([0.0, 5000.0], [100.0, 60.0]), 1500.0),
+    (100.0, {"x_m": [-1e4, 1e4], "y_m": [-1e4, 1e4], "z_m": [0.0, 200.0], "c_m_s": [[[1500.0, 1500.0]] * 2, [[1510.0, 1510.0]] * 2]}),
+])
+def test_an_automatic_fan_in_a_range_dependent_ocean_takes_every_bearing(depth_m, sound_speed):
+    azimuths = abyx_tools.config(depth_m=depth_m, sound_speed=sound_speed, source_depth_m=50.0, freq_hz=100.0,
+                                 ranges_m=[1000.0], depths_m=[50.0], bearings_deg=[90.0])["source"]["launch_azim_deg"]
+    d = azimuths[1] - azimuths[0]
+    assert azimuths[0] == 0.0 and len(azimuths) == round(360.0 / d)
 
 
 @pytest.mark.parametrize("bearing", [90.0, 30.0])
 def test_depth_profile_along_a_bearing_and_a_named_sediment_are_what_the_run_sees(bearing):
     cfg = abyx_tools.config(depth_m=([0.0, 2000.0], [200.0, 60.0]), bottom="sand", source_depth_m=40.0, freq_hz=200.0,
-                            ranges_m=[500.0, 1500.0], depths_m=[30.0], bearings_deg=[bearing], beam_type="cerveny")
+                            ranges_m=[500.0, 1500.0], depths_m=[30.0], bearings_deg=[bearing], beam_type="cerveny",
+                            azimuths_deg=[bearing + d for d in (0.0, 1.0, -1.0)])
     b = math.radians(bearing)
     along = [(r * math.sin(b), r * math.cos(b)) for r in (500.0, 1500.0)]
     np.testing.assert_allclose(seabed_depth_m(cfg, *zip(*along)), [165.0, 95.0], rtol=1e-3)
