@@ -239,7 +239,7 @@ std::uint64_t check_arrivals_fit(const RunSizes& sizes, std::uint64_t pieces,
   const std::uint64_t receivers = sizes.receivers;
   const std::uint64_t capacity = arrival_capacity(sizes.max_arrivals);
   const std::uint64_t bin_bytes =
-      saturating_add(sizeof(ArrivalBin), saturating_multiply(frequencies, sizeof(Complex32)));
+      saturating_add(kArrivalBinBytes, saturating_multiply(frequencies, sizeof(Complex32)));
   const std::uint64_t gathering = saturating_multiply(
       saturating_add(saturating_multiply(saturating_multiply(receivers, capacity), bin_bytes),
                      saturating_multiply(receivers, sizeof(std::uint32_t))),

@@ -37,6 +37,68 @@ void allocate_bins(ArrivalTable& table) {
   table.sums = allocate_storage<Complex32>(bin_count, s.omegas.size());
   table.counts.assign(table.receivers, 0);
   table.fold_futile.assign(table.receivers, 0);
+  // each receiver's pages are touched only once it is full
+  table.weak_heap = allocate_storage<std::uint32_t>(table.receivers, s.capacity);
+  table.heap_place = allocate_storage<std::uint32_t>(table.receivers, s.capacity);
+  table.heap_built.assign(table.receivers, 0);
+}
+
+// One receiver's heap of its bins, weakest on top: a bin is weaker than another when its largest
+// contribution is smaller, or equal at a lower index, so that the top is the bin a scan from the
+// first would pick.
+struct WeakHeap {
+  const ArrivalBin* bins;
+  std::uint32_t* at;     // heap position -> bin
+  std::uint32_t* place;  // bin -> heap position
+  std::uint32_t size;
+
+  bool weaker(std::uint32_t i, std::uint32_t j) const {
+    const float a = bins[at[i]].peak;
+    const float b = bins[at[j]].peak;
+    return a < b || (!(b < a) && at[i] < at[j]);
+  }
+  void swap_places(std::uint32_t i, std::uint32_t j) {
+    std::swap(at[i], at[j]);
+    place[at[i]] = i;
+    place[at[j]] = j;
+  }
+  // Moves the bin at heap position i down to where it is no stronger than its children.
+  void sift_down(std::uint32_t i) {
+    for (;;) {
+      const std::uint64_t left = 2 * std::uint64_t{i} + 1;
+      if (left >= size) return;
+      std::uint32_t child = static_cast<std::uint32_t>(left);
+      if (left + 1 < size && weaker(child + 1, child)) ++child;
+      if (!weaker(child, i)) return;
+      swap_places(i, child);
+      i = child;
+    }
+  }
+};
+
+WeakHeap weak_heap(ArrivalTable& table, std::size_t cell) {
+  const std::size_t capacity = table.settings->capacity;
+  return {table.bins.get() + cell * capacity, table.weak_heap.get() + cell * capacity,
+          table.heap_place.get() + cell * capacity, table.counts[cell]};
+}
+
+// The weakest of a full receiver's bins, its heap built on the first call.
+std::uint32_t weakest_bin(ArrivalTable& table, std::size_t cell) {
+  WeakHeap heap = weak_heap(table, cell);
+  if (table.heap_built[cell] == 0) {
+    for (std::uint32_t b = 0; b < heap.size; ++b) heap.at[b] = heap.place[b] = b;
+    for (std::uint32_t i = heap.size / 2; i-- > 0;) heap.sift_down(i);
+    table.heap_built[cell] = 1;
+  }
+  return heap.at[0];
+}
+
+// Keeps a receiver's heap in order once bin b's largest contribution has grown (the only way a
+// bin's place can change while the receiver stays full).
+void note_stronger(ArrivalTable& table, std::size_t cell, std::uint32_t b) {
+  if (table.heap_built[cell] == 0) return;
+  WeakHeap heap = weak_heap(table, cell);
+  heap.sift_down(heap.place[b]);
 }
 
 // A path gathered from the far tails of wide beams only.
@@ -147,6 +209,7 @@ bool fold_outlying(ArrivalTable& table, std::size_t cell) {
   const bool delays_finite = std::all_of(delays.begin(), delays.begin() + count,
                                          [](double d) { return std::isfinite(d); });
   table.fold_futile[cell] = count == before && delays_finite ? 1 : 0;
+  if (count < before) table.heap_built[cell] = 0;
   return count < before;
 }
 
@@ -165,11 +228,8 @@ std::uint32_t open_bin(ArrivalTable& table, std::size_t cell, float magnitude) {
   const ArrivalSettings& s = *table.settings;
   std::uint32_t& count = table.counts[cell];
   if (count < s.capacity || fold_outlying(table, cell)) return count++;
-  ArrivalBin* bins = table.bins.get() + cell * s.capacity;
-  std::uint32_t weakest = 0;
-  for (std::uint32_t b = 1; b < count; ++b) {
-    if (bins[b].peak < bins[weakest].peak) weakest = b;
-  }
+  const ArrivalBin* bins = table.bins.get() + cell * s.capacity;
+  const std::uint32_t weakest = weakest_bin(table, cell);
   // Compared by their largest contributions, not their sums: a path's first contributions are the
   // tails of its beams, far weaker than the sum of a weak path seen whole.
   return bins[weakest].peak < magnitude ? weakest : std::numeric_limits<std::uint32_t>::max();
@@ -254,13 +314,16 @@ ArrivalSlot gather_arrival(ArrivalTable& table, std::size_t cell, const ArrivalC
   ArrivalBin* bin = find_path(bins, table.counts[cell], s, one, shift);
   if (bin != nullptr) {
     const bool was_outlying = outlying(*bin);
+    const float peak = bin->peak;
     absorb(*bin, one, shift);
     note_absorbed(table, cell, *bin, was_outlying);
+    if (bin->peak != peak) note_stronger(table, cell, static_cast<std::uint32_t>(bin - bins));
   } else {
     const std::uint32_t b = open_bin(table, cell, c.magnitude);
     if (b == std::numeric_limits<std::uint32_t>::max()) return {};
     bin = bins + b;
     *bin = one;
+    note_stronger(table, cell, b);
     table.fold_futile[cell] = 0;
     std::fill_n(table.sums.get() + (cell * s.capacity + b) * s.omegas.size(), s.omegas.size(),
                 Complex32{});
@@ -292,6 +355,7 @@ void merge_arrival_tables(ArrivalTable& left, ArrivalTable&& right) {
         const std::uint32_t slot = open_bin(left, cell, path.peak);
         if (slot == std::numeric_limits<std::uint32_t>::max()) continue;
         into[slot] = path;
+        note_stronger(left, cell, slot);
         left.fold_futile[cell] = 0;
         std::copy_n(path_sums, nf, left.sums.get() + (cell * s.capacity + slot) * nf);
         continue;
@@ -299,8 +363,10 @@ void merge_arrival_tables(ArrivalTable& left, ArrivalTable&& right) {
       Complex32* sums = left.sums.get() + (cell * s.capacity + (same - into)) * nf;
       refer_sums(path_sums, s.omegas, path.reference_s, same->reference_s, sums);
       const bool was_outlying = outlying(*same);
+      const float peak = same->peak;
       absorb(*same, path, shift);
       note_absorbed(left, cell, *same, was_outlying);
+      if (same->peak != peak) note_stronger(left, cell, static_cast<std::uint32_t>(same - into));
     }
   }
 }
