@@ -37,6 +37,7 @@ void allocate_bins(ArrivalTable& table) {
   table.sums = allocate_storage<Complex32>(bin_count, s.omegas.size());
   table.counts.assign(table.receivers, 0);
   table.fold_futile.assign(table.receivers, 0);
+  table.bounce_keys = allocate_storage<std::uint64_t>(table.receivers, s.capacity);
   // each receiver's pages are touched only once it is full
   table.weak_heap = allocate_storage<std::uint32_t>(table.receivers, s.capacity);
   table.heap_place = allocate_storage<std::uint32_t>(table.receivers, s.capacity);
@@ -126,16 +127,28 @@ std::int64_t azimuth_turn(const ArrivalSettings& s) {
   return s.azimuth_wraps ? s.azimuth_count : 0;
 }
 
+std::uint64_t bounce_key(const ArrivalBin& bin) {
+  return std::uint64_t{bin.n_surface} << 32 | bin.n_bottom;
+}
+
+// Puts `path` into bin b of the receiver whose first bin and key are `bins` and `keys`.
+void place_path(ArrivalBin* bins, std::uint64_t* keys, std::uint32_t b, const ArrivalBin& path) {
+  bins[b] = path;
+  keys[b] = bounce_key(path);
+}
+
 // The bin of the same path at this receiver, or null: same bounce counts, launch ranges touching,
-// delays within the tolerance.
-ArrivalBin* find_path(ArrivalBin* bins, std::uint32_t count, const ArrivalSettings& s,
-                      const ArrivalBin& probe, std::int64_t& azimuth_shift) {
+// delays within the tolerance. The bounce counts are compared first, from their own list.
+ArrivalBin* find_path(ArrivalBin* bins, const std::uint64_t* keys, std::uint32_t count,
+                      const ArrivalSettings& s, const ArrivalBin& probe,
+                      std::int64_t& azimuth_shift) {
   const std::int64_t turn = azimuth_turn(s);
   const double delay = mean_delay(probe);
+  const std::uint64_t key = bounce_key(probe);
   std::int64_t ignored = 0;
   for (std::uint32_t b = 0; b < count; ++b) {
+    if (keys[b] != key) continue;
     ArrivalBin& bin = bins[b];
-    if (bin.n_surface != probe.n_surface || bin.n_bottom != probe.n_bottom) continue;
     if (!ranges_touch(bin.elevation_lo, bin.elevation_hi, probe.elevation_lo, probe.elevation_hi, 0,
                       ignored) ||
         !ranges_touch(bin.azimuth_lo, bin.azimuth_hi, probe.azimuth_lo, probe.azimuth_hi, turn,
@@ -185,6 +198,7 @@ bool fold_outlying(ArrivalTable& table, std::size_t cell) {
   const ArrivalSettings& s = *table.settings;
   const std::size_t nf = s.omegas.size();
   ArrivalBin* bins = table.bins.get() + cell * s.capacity;
+  std::uint64_t* keys = table.bounce_keys.get() + cell * s.capacity;
   Complex32* sums = table.sums.get() + cell * s.capacity * nf;
   std::uint32_t& count = table.counts[cell];
   const std::uint32_t before = count;
@@ -202,7 +216,7 @@ bool fold_outlying(ArrivalTable& table, std::size_t cell) {
     bins[host].peak = std::max(bins[host].peak, bins[b].peak);
     // the last path takes the place
     --count;
-    bins[b] = bins[count];
+    place_path(bins, keys, b, bins[count]);
     delays[b] = delays[count];
     std::copy_n(sums + count * nf, nf, sums + b * nf);
   }
@@ -220,6 +234,21 @@ void note_absorbed(ArrivalTable& table, std::size_t cell, const ArrivalBin& bin,
                    bool was_outlying) {
   if (outlying(bin) != was_outlying || !std::isfinite(mean_delay(bin))) {
     table.fold_futile[cell] = 0;
+  }
+}
+
+// Keeps a receiver's fold mark true to its bins once `path` took bin b: a fold finds nothing still
+// unless b's bounce counts are now shared across the outlying mark, or b's delay does not compare.
+void note_placed(ArrivalTable& table, std::size_t cell, std::uint32_t b) {
+  std::uint8_t& futile = table.fold_futile[cell];
+  if (futile == 0) return;
+  const std::size_t first = cell * table.settings->capacity;
+  const ArrivalBin* bins = table.bins.get() + first;
+  const std::uint64_t* keys = table.bounce_keys.get() + first;
+  const bool mark = outlying(bins[b]);
+  if (!std::isfinite(mean_delay(bins[b]))) futile = 0;
+  for (std::uint32_t h = 0; futile != 0 && h < table.counts[cell]; ++h) {
+    if (keys[h] == keys[b] && outlying(bins[h]) != mark) futile = 0;
   }
 }
 
@@ -311,7 +340,8 @@ ArrivalSlot gather_arrival(ArrivalTable& table, std::size_t cell, const ArrivalC
   one.elevation_lo = one.elevation_hi = elevation;
   one.azimuth_lo = one.azimuth_hi = azimuth;
   std::int64_t shift = 0;
-  ArrivalBin* bin = find_path(bins, table.counts[cell], s, one, shift);
+  std::uint64_t* keys = table.bounce_keys.get() + cell * s.capacity;
+  ArrivalBin* bin = find_path(bins, keys, table.counts[cell], s, one, shift);
   if (bin != nullptr) {
     const bool was_outlying = outlying(*bin);
     const float peak = bin->peak;
@@ -322,9 +352,9 @@ ArrivalSlot gather_arrival(ArrivalTable& table, std::size_t cell, const ArrivalC
     const std::uint32_t b = open_bin(table, cell, c.magnitude);
     if (b == std::numeric_limits<std::uint32_t>::max()) return {};
     bin = bins + b;
-    *bin = one;
+    place_path(bins, keys, b, one);
     note_stronger(table, cell, b);
-    table.fold_futile[cell] = 0;
+    note_placed(table, cell, b);
     std::fill_n(table.sums.get() + (cell * s.capacity + b) * s.omegas.size(), s.omegas.size(),
                 Complex32{});
   }
@@ -350,13 +380,14 @@ void merge_arrival_tables(ArrivalTable& left, ArrivalTable&& right) {
       const ArrivalBin& path = from[b];
       const Complex32* path_sums = right.sums.get() + (cell * s.capacity + b) * nf;
       std::int64_t shift = 0;
-      ArrivalBin* same = find_path(into, left.counts[cell], s, path, shift);
+      std::uint64_t* keys = left.bounce_keys.get() + cell * s.capacity;
+      ArrivalBin* same = find_path(into, keys, left.counts[cell], s, path, shift);
       if (same == nullptr) {
         const std::uint32_t slot = open_bin(left, cell, path.peak);
         if (slot == std::numeric_limits<std::uint32_t>::max()) continue;
-        into[slot] = path;
+        place_path(into, keys, slot, path);
         note_stronger(left, cell, slot);
-        left.fold_futile[cell] = 0;
+        note_placed(left, cell, slot);
         std::copy_n(path_sums, nf, left.sums.get() + (cell * s.capacity + slot) * nf);
         continue;
       }

@@ -55,9 +55,10 @@ struct ArrivalBin {
   std::int64_t azimuth_hi;
 };
 
-// Bytes a receiver's bin takes while it gathers, beside its nf sums: the bin and its place in the
-// heap of the weakest.
-inline constexpr std::uint64_t kArrivalBinBytes = sizeof(ArrivalBin) + 2 * sizeof(std::uint32_t);
+// Bytes a receiver's bin takes while it gathers, beside its nf sums: the bin, its bounce counts
+// and its place in the heap of the weakest.
+inline constexpr std::uint64_t kArrivalBinBytes =
+    sizeof(ArrivalBin) + sizeof(std::uint64_t) + 2 * sizeof(std::uint32_t);
 
 // A contribution, or a path, whose delay weight is below this fraction of its magnitude lies in the
 // far tails of wide beams, well outside the ray tubes.
@@ -99,6 +100,8 @@ struct ArrivalTable {
   // per bin: a full receiver's bins as a binary heap, weakest on top (smallest largest
   // contribution, then lowest index), and where each bin stands in it; per receiver: whether its
   // heap is built, which it is from the first eviction until a fold makes room
+  // per bin: its bounce counts, side by side, for the search of a contribution's path
+  std::unique_ptr<std::uint64_t[], FreeStorage> bounce_keys;
   std::unique_ptr<std::uint32_t[], FreeStorage> weak_heap;
   std::unique_ptr<std::uint32_t[], FreeStorage> heap_place;
   std::vector<std::uint8_t> heap_built;
