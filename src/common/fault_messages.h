@@ -39,6 +39,8 @@ inline constexpr std::string_view kNonFiniteRayTail =
     ": sound speeds, their grid spacings or the coordinates are too extreme";
 inline constexpr std::string_view kNonFiniteFieldMessage =
     "the pressure field became non-finite: frequencies, sound speeds or distances are too extreme";
+inline constexpr std::string_view kNonFiniteArrivalsMessage =
+    "the arrivals became non-finite: frequencies, sound speeds or distances are too extreme";
 
 // Fault raised when an array-mode field carries no receiver positions.
 inline constexpr std::string_view kArrayModeWithoutPositionsMessage =
@@ -116,6 +118,13 @@ inline constexpr std::string_view kStatesTooLargePattern =
 inline constexpr std::string_view kRefinedSspTooLargePattern =
     "sound-speed grid too large for memory: {} nodes on its finer depth axis x {} bytes while it "
     "is built {}; give fewer nodes or set ssp.interpolation to \"nodes\"";
+inline constexpr std::string_view kRunTooLargePattern =
+    "run too large for memory: the fields ({} bytes), the result's lists ({} bytes), the arrivals "
+    "({} bytes), the launch angles ({} bytes), the ray paths ({} bytes) and the ray states ({} "
+    "bytes) are each within the memory but not together: {}";
+inline constexpr std::string_view kEigenraysTooLargePattern =
+    "eigenray paths too large for memory: the arrivals' paths take up to {} points beside the {} "
+    "points of the ray paths, x {} bytes, {}; lower max_arrivals";
 inline constexpr std::string_view kTracedPathsTooLargePattern =
     "ray paths too large for memory: the rays traced so far store {} points x {} bytes, more than "
     "the {} bytes available";

@@ -67,12 +67,37 @@ void check_traced_ray(const std::vector<RayState>& states, std::size_t ray) {
                         std::string(kNonFiniteRayTail));
 }
 
+bool all_finite(const std::vector<float>& values) {
+  return std::all_of(values.begin(), values.end(), [](float v) { return std::isfinite(v); });
+}
+
+bool all_finite(const std::vector<Complex32>& values) {
+  return std::all_of(values.begin(), values.end(),
+                     [](Complex32 p) { return std::isfinite(p.re) && std::isfinite(p.im); });
+}
+
+// Every number the field returns: its pressures and intensities finite, each receiver's earliest
+// arrival a time from 0 up with a finite amplitude, or none (+inf with amplitude 0).
 void check_finite_field(const PressureField& field) {
-  const bool finite = std::all_of(field.pressure.begin(), field.pressure.end(), [](Complex32 p) {
-    return std::isfinite(p.re) && std::isfinite(p.im);
-  });
+  bool finite = all_finite(field.pressure) && all_finite(field.intensity) &&
+                all_finite(field.amplitude) && field.delay_s.size() == field.amplitude.size();
+  for (std::size_t j = 0; finite && j < field.delay_s.size(); ++j) {
+    const float delay = field.delay_s[j];
+    finite = (delay >= 0.0f && std::isfinite(delay)) ||
+             (delay == std::numeric_limits<float>::infinity() && field.amplitude[j] == 0.0f);
+  }
   if (!finite) {
     throw BeyondPrecision(std::string(kBeyondPrecisionLead) + std::string(kNonFiniteFieldMessage));
+  }
+}
+
+// The arrivals' delays and amplitudes, as the field's.
+void check_finite_arrivals(const ArrivalList& arrivals) {
+  const bool delays_valid = std::all_of(arrivals.delay_s.begin(), arrivals.delay_s.end(),
+                                        [](float d) { return d >= 0.0f && std::isfinite(d); });
+  if (!delays_valid || !all_finite(arrivals.amplitude)) {
+    throw BeyondPrecision(std::string(kBeyondPrecisionLead) +
+                          std::string(kNonFiniteArrivalsMessage));
   }
 }
 
@@ -162,6 +187,13 @@ std::optional<std::vector<std::vector<Vec3>>> ordered_paths(std::vector<RayPath>
 std::vector<std::vector<Vec3>> trace_eigenrays(const ArrivalList& arrivals,
                                                const PressureField& field, const Model& model,
                                                const RunPlan& run) {
+  // each path ends at its arrival's segment: all of them are refused before any is traced
+  std::uint64_t most_points = 0;
+  for (const std::uint64_t segment : arrivals.segment) {
+    most_points = saturating_add(most_points, saturating_add(segment, 1));
+  }
+  check_eigenrays_fit(most_points, run.path_budget.points.load(std::memory_order_relaxed),
+                      run.path_budget.point_bytes, run.path_budget.available_bytes);
   std::vector<std::vector<Vec3>> paths(arrivals.size());
   std::vector<std::size_t> order(arrivals.size());
   for (std::size_t j = 0; j < order.size(); ++j) order[j] = j;
@@ -249,6 +281,7 @@ CoreResult run_model(const Model& model, const RunResources& resources) {
                     std::move(merged.field), std::nullopt, std::nullopt};
   if (beam.arrivals) {
     result.arrivals = list_arrivals(merged.arrivals);
+    check_finite_arrivals(*result.arrivals);
     if (beam.eigenrays) {
       result.eigenray_paths = trace_eigenrays(*result.arrivals, result.field, model, run);
     }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 
@@ -136,13 +137,31 @@ bool fits_rays_side_by_side(const RunSizes& sizes, std::size_t worker_count,
   return tracing_bytes(sizes, worker_count, kSideBySideRays) <= available_bytes;
 }
 
+// The memory the system can give without swapping: MemAvailable of /proc/meminfo (kB), where the
+// system reports it; kUnlimited elsewhere.
+std::uint64_t memory_the_system_offers() {
+  std::FILE* file = std::fopen("/proc/meminfo", "r");
+  if (file == nullptr) return kUnlimited;
+  std::uint64_t offered = kUnlimited;
+  char line[256];
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    unsigned long long kilobytes = 0;
+    if (std::sscanf(line, "MemAvailable: %llu kB", &kilobytes) == 1) {
+      offered = saturating_multiply(kilobytes, 1024);
+      break;
+    }
+  }
+  std::fclose(file);
+  return offered;
+}
+
 std::uint64_t available_memory_bytes() {
-  std::uint64_t available = kUnlimited;
+  std::uint64_t available = memory_the_system_offers();
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages > 0 && page_size > 0) {
-    available = saturating_multiply(static_cast<std::uint64_t>(pages),
-                                    static_cast<std::uint64_t>(page_size));
+    available = std::min(available, saturating_multiply(static_cast<std::uint64_t>(pages),
+                                                        static_cast<std::uint64_t>(page_size)));
   }
   available = std::min(available, soft_limit(RLIMIT_AS));
   return std::min(available, soft_limit(RLIMIT_DATA));
@@ -193,7 +212,8 @@ std::string layout_kind(ReceiverLayout layout) {
                                            : "grid";
 }
 
-void check_field_fits(const RunSizes& sizes, std::uint64_t pieces, std::uint64_t available_bytes) {
+std::uint64_t check_field_fits(const RunSizes& sizes, std::uint64_t pieces,
+                               std::uint64_t available_bytes) {
   const std::uint64_t field_bytes =
       saturating_multiply(saturating_multiply(bytes_per_receiver(sizes), sizes.receivers), pieces);
   if (field_bytes > available_bytes) {
@@ -202,13 +222,14 @@ void check_field_fits(const RunSizes& sizes, std::uint64_t pieces, std::uint64_t
                                 decimal(sizes.receivers), decimal(frequency_bytes(sizes)),
                                 decimal(pieces), need_text(field_bytes, available_bytes)}));
   }
+  return field_bytes;
 }
 
 // the caller's lists of the field (pressures, with the intensities, and the earliest arrival of
 // every receiver), made beside the engine's last piece once the rays are done
-void check_result_lists_fit(const RunSizes& sizes, const ResultCosts& result,
-                            std::uint64_t available_bytes) {
-  if (result.bytes_per_field_value == 0) return;
+std::uint64_t check_result_lists_fit(const RunSizes& sizes, const ResultCosts& result,
+                                     std::uint64_t available_bytes) {
+  if (result.bytes_per_field_value == 0) return 0;
   const std::uint64_t values =
       saturating_add(saturating_multiply(sizes.frequencies, sizes.incoherent ? 3 : 2), 2);
   const std::uint64_t result_bytes =
@@ -222,17 +243,18 @@ void check_result_lists_fit(const RunSizes& sizes, const ResultCosts& result,
          decimal(values), decimal(result.bytes_per_field_value),
          need_text(result_bytes, available_bytes)}));
   }
+  return result_bytes;
 }
 
 // the working bins of every piece, and the kept arrivals in the engine's list and the result
-void check_arrivals_fit(const RunSizes& sizes, std::uint64_t pieces, const ResultCosts& result,
-                        std::uint64_t available_bytes) {
-  if (!sizes.arrivals) return;
+std::uint64_t check_arrivals_fit(const RunSizes& sizes, std::uint64_t pieces,
+                                 const ResultCosts& result, std::uint64_t available_bytes) {
+  if (!sizes.arrivals) return 0;
   const std::uint64_t frequencies = sizes.frequencies;
   const std::uint64_t receivers = sizes.receivers;
   const std::uint64_t capacity = arrival_capacity(sizes.max_arrivals);
   const std::uint64_t bin_bytes =
-      saturating_add(sizeof(ArrivalBin), saturating_multiply(frequencies, sizeof(Complex32)));
+      saturating_add(kArrivalBinBytes, saturating_multiply(frequencies, sizeof(Complex32)));
   const std::uint64_t gathering = saturating_multiply(
       saturating_add(saturating_multiply(saturating_multiply(receivers, capacity), bin_bytes),
                      saturating_multiply(receivers, sizeof(std::uint32_t))),
@@ -250,9 +272,10 @@ void check_arrivals_fit(const RunSizes& sizes, std::uint64_t pieces, const Resul
                      {decimal(sizes.max_arrivals), decimal(receivers), decimal(frequencies),
                       decimal(pieces), need_text(arrival_bytes, available_bytes)}));
   }
+  return arrival_bytes;
 }
 
-void check_launches_fit(const RunSizes& sizes, std::uint64_t available_bytes) {
+std::uint64_t check_launches_fit(const RunSizes& sizes, std::uint64_t available_bytes) {
   const std::uint64_t rays = ray_count(sizes);
   const std::uint64_t launch_bytes = saturating_multiply(rays, sizeof(Launch));
   if (launch_bytes > available_bytes) {
@@ -260,11 +283,12 @@ void check_launches_fit(const RunSizes& sizes, std::uint64_t available_bytes) {
         kLaunchesTooLargePattern, {decimal(sizes.azimuths), decimal(sizes.elevations),
                                    decimal(rays), need_text(launch_bytes, available_bytes)}));
   }
+  return launch_bytes;
 }
 
-void check_paths_fit(const RunSizes& sizes, const ResultCosts& result,
-                     std::uint64_t available_bytes) {
-  if (!sizes.store_ray_paths) return;
+std::uint64_t check_paths_fit(const RunSizes& sizes, const ResultCosts& result,
+                              std::uint64_t available_bytes) {
+  if (!sizes.store_ray_paths) return 0;
   const std::uint64_t rays = ray_count(sizes);
   const std::uint64_t points = sizes.fewest_path_points;
   const std::uint64_t point_bytes = path_point_bytes(result);
@@ -276,10 +300,11 @@ void check_paths_fit(const RunSizes& sizes, const ResultCosts& result,
         fill_pattern(kPathsTooLargePattern, {decimal(rays), decimal(points), decimal(point_bytes),
                                              need_text(path_bytes, available_bytes)}));
   }
+  return path_bytes;
 }
 
-void check_states_fit(const RunSizes& sizes, std::uint64_t busy_workers,
-                      std::uint64_t available_bytes) {
+std::uint64_t check_states_fit(const RunSizes& sizes, std::uint64_t busy_workers,
+                               std::uint64_t available_bytes) {
   const std::uint64_t states_bytes = tracing_bytes(sizes, busy_workers, 1);
   if (states_bytes > available_bytes) {
     throw TooLargeForMemory(
@@ -287,6 +312,7 @@ void check_states_fit(const RunSizes& sizes, std::uint64_t busy_workers,
                      {decimal(most_states(sizes)), decimal(worker_bytes_per_state(sizes)),
                       decimal(busy_workers), need_text(states_bytes, available_bytes)}));
   }
+  return states_bytes;
 }
 
 // the grid's nodes, and the speed and its nine derivatives on the finer grid while it is built
@@ -305,13 +331,33 @@ void check_refined_ssp_fits(const RunSizes& sizes, std::uint64_t available_bytes
 void check_run_fits_memory(const RunSizes& sizes, std::size_t worker_count,
                            std::uint64_t available_bytes, const ResultCosts& result) {
   const FieldPieces held = pieces_at_once(ray_count(sizes), worker_count);
-  check_field_fits(sizes, held.pieces, available_bytes);
-  check_result_lists_fit(sizes, result, available_bytes);
-  check_arrivals_fit(sizes, held.pieces, result, available_bytes);
-  check_launches_fit(sizes, available_bytes);
-  check_paths_fit(sizes, result, available_bytes);
-  check_states_fit(sizes, held.busy_workers, available_bytes);
-  check_refined_ssp_fits(sizes, available_bytes);
+  check_refined_ssp_fits(sizes, available_bytes);  // only while the model is built
+  // each piece alone first, for the message that names it; then all of them, held together
+  const std::uint64_t pieces[] = {check_field_fits(sizes, held.pieces, available_bytes),
+                                  check_result_lists_fit(sizes, result, available_bytes),
+                                  check_arrivals_fit(sizes, held.pieces, result, available_bytes),
+                                  check_launches_fit(sizes, available_bytes),
+                                  check_paths_fit(sizes, result, available_bytes),
+                                  check_states_fit(sizes, held.busy_workers, available_bytes)};
+  std::uint64_t total = 0;
+  for (const std::uint64_t bytes : pieces) total = saturating_add(total, bytes);
+  if (total > available_bytes) {
+    throw TooLargeForMemory(fill_pattern(
+        kRunTooLargePattern,
+        {decimal(pieces[0]), decimal(pieces[1]), decimal(pieces[2]), decimal(pieces[3]),
+         decimal(pieces[4]), decimal(pieces[5]), need_text(total, available_bytes)}));
+  }
+}
+
+void check_eigenrays_fit(std::uint64_t points, std::uint64_t stored_points,
+                         std::uint64_t point_bytes, std::uint64_t available_bytes) {
+  const std::uint64_t total = saturating_add(points, stored_points);
+  const std::uint64_t bytes = saturating_multiply(total, point_bytes);
+  if (bytes > available_bytes) {
+    throw TooLargeForMemory(fill_pattern(
+        kEigenraysTooLargePattern, {decimal(points), decimal(stored_points), decimal(point_bytes),
+                                    need_text(bytes, available_bytes)}));
+  }
 }
 
 }  // namespace abyx

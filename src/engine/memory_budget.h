@@ -8,8 +8,9 @@
 
 namespace abyx {
 
-// The memory a run may use at most: the smallest of the physical memory and the process's
-// address-space and data-segment limits (bytes).
+// The memory a run may use at most: the smallest of the memory the system can give now
+// (MemAvailable, where it says), the physical memory and the process's address-space and
+// data-segment limits (bytes).
 std::uint64_t available_memory_bytes();
 
 // What the caller's result costs beyond the engine's own copy, per stored ray-path point (bytes).
@@ -63,8 +64,14 @@ bool fits_rays_side_by_side(const RunSizes& sizes, std::size_t worker_count,
 // x 8 bytes plus 8 bytes of earliest arrival per receiver), the launch list, the stored ray paths
 // at their fewest points, or the states of the rays the busy workers trace, each of which may
 // take max_steps steps, and the arrivals being gathered (each piece's paths at every receiver,
-// with their amplitudes) and returned, or a sound-speed grid refined in depth while it is built.
+// with their amplitudes) and returned, or a sound-speed grid refined in depth while it is built;
+// and when each fits alone, when all of them together do not.
 void check_run_fits_memory(const RunSizes& sizes, std::size_t worker_count,
                            std::uint64_t available_bytes, const ResultCosts& result = {});
+
+// Throws TooLargeForMemory when the eigenray paths, `points` points at most, cannot be stored
+// beside the `stored_points` points of the ray paths at point_bytes each in available_bytes.
+void check_eigenrays_fit(std::uint64_t points, std::uint64_t stored_points,
+                         std::uint64_t point_bytes, std::uint64_t available_bytes);
 
 }  // namespace abyx

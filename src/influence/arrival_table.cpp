@@ -36,6 +36,70 @@ void allocate_bins(ArrivalTable& table) {
   if (!checked_multiply(table.receivers, s.capacity, bin_count)) throw std::bad_alloc();
   table.sums = allocate_storage<Complex32>(bin_count, s.omegas.size());
   table.counts.assign(table.receivers, 0);
+  table.fold_futile.assign(table.receivers, 0);
+  table.bounce_keys = allocate_storage<std::uint64_t>(table.receivers, s.capacity);
+  // each receiver's pages are touched only once it is full
+  table.weak_heap = allocate_storage<std::uint32_t>(table.receivers, s.capacity);
+  table.heap_place = allocate_storage<std::uint32_t>(table.receivers, s.capacity);
+  table.heap_built.assign(table.receivers, 0);
+}
+
+// One receiver's heap of its bins, weakest on top: a bin is weaker than another when its largest
+// contribution is smaller, or equal at a lower index, so that the top is the bin a scan from the
+// first would pick.
+struct WeakHeap {
+  const ArrivalBin* bins;
+  std::uint32_t* at;     // heap position -> bin
+  std::uint32_t* place;  // bin -> heap position
+  std::uint32_t size;
+
+  bool weaker(std::uint32_t i, std::uint32_t j) const {
+    const float a = bins[at[i]].peak;
+    const float b = bins[at[j]].peak;
+    return a < b || (!(b < a) && at[i] < at[j]);
+  }
+  void swap_places(std::uint32_t i, std::uint32_t j) {
+    std::swap(at[i], at[j]);
+    place[at[i]] = i;
+    place[at[j]] = j;
+  }
+  // Moves the bin at heap position i down to where it is no stronger than its children.
+  void sift_down(std::uint32_t i) {
+    for (;;) {
+      const std::uint64_t left = 2 * std::uint64_t{i} + 1;
+      if (left >= size) return;
+      std::uint32_t child = static_cast<std::uint32_t>(left);
+      if (left + 1 < size && weaker(child + 1, child)) ++child;
+      if (!weaker(child, i)) return;
+      swap_places(i, child);
+      i = child;
+    }
+  }
+};
+
+WeakHeap weak_heap(ArrivalTable& table, std::size_t cell) {
+  const std::size_t capacity = table.settings->capacity;
+  return {table.bins.get() + cell * capacity, table.weak_heap.get() + cell * capacity,
+          table.heap_place.get() + cell * capacity, table.counts[cell]};
+}
+
+// The weakest of a full receiver's bins, its heap built on the first call.
+std::uint32_t weakest_bin(ArrivalTable& table, std::size_t cell) {
+  WeakHeap heap = weak_heap(table, cell);
+  if (table.heap_built[cell] == 0) {
+    for (std::uint32_t b = 0; b < heap.size; ++b) heap.at[b] = heap.place[b] = b;
+    for (std::uint32_t i = heap.size / 2; i-- > 0;) heap.sift_down(i);
+    table.heap_built[cell] = 1;
+  }
+  return heap.at[0];
+}
+
+// Keeps a receiver's heap in order once bin b's largest contribution has grown (the only way a
+// bin's place can change while the receiver stays full).
+void note_stronger(ArrivalTable& table, std::size_t cell, std::uint32_t b) {
+  if (table.heap_built[cell] == 0) return;
+  WeakHeap heap = weak_heap(table, cell);
+  heap.sift_down(heap.place[b]);
 }
 
 // A path gathered from the far tails of wide beams only.
@@ -63,16 +127,28 @@ std::int64_t azimuth_turn(const ArrivalSettings& s) {
   return s.azimuth_wraps ? s.azimuth_count : 0;
 }
 
+std::uint64_t bounce_key(const ArrivalBin& bin) {
+  return std::uint64_t{bin.n_surface} << 32 | bin.n_bottom;
+}
+
+// Puts `path` into bin b of the receiver whose first bin and key are `bins` and `keys`.
+void place_path(ArrivalBin* bins, std::uint64_t* keys, std::uint32_t b, const ArrivalBin& path) {
+  bins[b] = path;
+  keys[b] = bounce_key(path);
+}
+
 // The bin of the same path at this receiver, or null: same bounce counts, launch ranges touching,
-// delays within the tolerance.
-ArrivalBin* find_path(ArrivalBin* bins, std::uint32_t count, const ArrivalSettings& s,
-                      const ArrivalBin& probe, std::int64_t& azimuth_shift) {
+// delays within the tolerance. The bounce counts are compared first, from their own list.
+ArrivalBin* find_path(ArrivalBin* bins, const std::uint64_t* keys, std::uint32_t count,
+                      const ArrivalSettings& s, const ArrivalBin& probe,
+                      std::int64_t& azimuth_shift) {
   const std::int64_t turn = azimuth_turn(s);
   const double delay = mean_delay(probe);
+  const std::uint64_t key = bounce_key(probe);
   std::int64_t ignored = 0;
   for (std::uint32_t b = 0; b < count; ++b) {
+    if (keys[b] != key) continue;
     ArrivalBin& bin = bins[b];
-    if (bin.n_surface != probe.n_surface || bin.n_bottom != probe.n_bottom) continue;
     if (!ranges_touch(bin.elevation_lo, bin.elevation_hi, probe.elevation_lo, probe.elevation_hi, 0,
                       ignored) ||
         !ranges_touch(bin.azimuth_lo, bin.azimuth_hi, probe.azimuth_lo, probe.azimuth_hi, turn,
@@ -112,11 +188,17 @@ std::uint32_t host_of(const ArrivalBin* bins, std::uint32_t count, std::uint32_t
 }
 
 // Folds a full receiver's outlying paths into their hosts, as the list does at the end, so that
-// the far tails of wide beams do not take the room of whole paths; true when room was made.
+// the far tails of wide beams do not take the room of whole paths; true when room was made. A fold
+// finds a host for an outlying path whenever a path of the same bounce counts is not outlying,
+// whatever the delays, so once it found none it finds none again until a bin's bounce counts or
+// outlying mark change: the receiver is marked futile until then, and a full receiver's new
+// contributions do not fold its whole table again each.
 bool fold_outlying(ArrivalTable& table, std::size_t cell) {
+  if (table.fold_futile[cell] != 0) return false;
   const ArrivalSettings& s = *table.settings;
   const std::size_t nf = s.omegas.size();
   ArrivalBin* bins = table.bins.get() + cell * s.capacity;
+  std::uint64_t* keys = table.bounce_keys.get() + cell * s.capacity;
   Complex32* sums = table.sums.get() + cell * s.capacity * nf;
   std::uint32_t& count = table.counts[cell];
   const std::uint32_t before = count;
@@ -134,11 +216,40 @@ bool fold_outlying(ArrivalTable& table, std::size_t cell) {
     bins[host].peak = std::max(bins[host].peak, bins[b].peak);
     // the last path takes the place
     --count;
-    bins[b] = bins[count];
+    place_path(bins, keys, b, bins[count]);
     delays[b] = delays[count];
     std::copy_n(sums + count * nf, nf, sums + b * nf);
   }
+  const bool delays_finite = std::all_of(delays.begin(), delays.begin() + count,
+                                         [](double d) { return std::isfinite(d); });
+  table.fold_futile[cell] = count == before && delays_finite ? 1 : 0;
+  if (count < before) table.heap_built[cell] = 0;
   return count < before;
+}
+
+// Keeps a receiver's fold mark true to its bins once `bin`, outlying or not as `was_outlying`
+// says, has absorbed more: a changed mark, or a delay that no longer compares, may give a fold
+// a host.
+void note_absorbed(ArrivalTable& table, std::size_t cell, const ArrivalBin& bin,
+                   bool was_outlying) {
+  if (outlying(bin) != was_outlying || !std::isfinite(mean_delay(bin))) {
+    table.fold_futile[cell] = 0;
+  }
+}
+
+// Keeps a receiver's fold mark true to its bins once `path` took bin b: a fold finds nothing still
+// unless b's bounce counts are now shared across the outlying mark, or b's delay does not compare.
+void note_placed(ArrivalTable& table, std::size_t cell, std::uint32_t b) {
+  std::uint8_t& futile = table.fold_futile[cell];
+  if (futile == 0) return;
+  const std::size_t first = cell * table.settings->capacity;
+  const ArrivalBin* bins = table.bins.get() + first;
+  const std::uint64_t* keys = table.bounce_keys.get() + first;
+  const bool mark = outlying(bins[b]);
+  if (!std::isfinite(mean_delay(bins[b]))) futile = 0;
+  for (std::uint32_t h = 0; futile != 0 && h < table.counts[cell]; ++h) {
+    if (keys[h] == keys[b] && outlying(bins[h]) != mark) futile = 0;
+  }
 }
 
 // A free bin of the receiver, else its weakest if weaker than `magnitude`; none: the largest index.
@@ -146,11 +257,8 @@ std::uint32_t open_bin(ArrivalTable& table, std::size_t cell, float magnitude) {
   const ArrivalSettings& s = *table.settings;
   std::uint32_t& count = table.counts[cell];
   if (count < s.capacity || fold_outlying(table, cell)) return count++;
-  ArrivalBin* bins = table.bins.get() + cell * s.capacity;
-  std::uint32_t weakest = 0;
-  for (std::uint32_t b = 1; b < count; ++b) {
-    if (bins[b].peak < bins[weakest].peak) weakest = b;
-  }
+  const ArrivalBin* bins = table.bins.get() + cell * s.capacity;
+  const std::uint32_t weakest = weakest_bin(table, cell);
   // Compared by their largest contributions, not their sums: a path's first contributions are the
   // tails of its beams, far weaker than the sum of a weak path seen whole.
   return bins[weakest].peak < magnitude ? weakest : std::numeric_limits<std::uint32_t>::max();
@@ -232,14 +340,21 @@ ArrivalSlot gather_arrival(ArrivalTable& table, std::size_t cell, const ArrivalC
   one.elevation_lo = one.elevation_hi = elevation;
   one.azimuth_lo = one.azimuth_hi = azimuth;
   std::int64_t shift = 0;
-  ArrivalBin* bin = find_path(bins, table.counts[cell], s, one, shift);
+  std::uint64_t* keys = table.bounce_keys.get() + cell * s.capacity;
+  ArrivalBin* bin = find_path(bins, keys, table.counts[cell], s, one, shift);
   if (bin != nullptr) {
+    const bool was_outlying = outlying(*bin);
+    const float peak = bin->peak;
     absorb(*bin, one, shift);
+    note_absorbed(table, cell, *bin, was_outlying);
+    if (bin->peak != peak) note_stronger(table, cell, static_cast<std::uint32_t>(bin - bins));
   } else {
     const std::uint32_t b = open_bin(table, cell, c.magnitude);
     if (b == std::numeric_limits<std::uint32_t>::max()) return {};
     bin = bins + b;
-    *bin = one;
+    place_path(bins, keys, b, one);
+    note_stronger(table, cell, b);
+    note_placed(table, cell, b);
     std::fill_n(table.sums.get() + (cell * s.capacity + b) * s.omegas.size(), s.omegas.size(),
                 Complex32{});
   }
@@ -265,17 +380,24 @@ void merge_arrival_tables(ArrivalTable& left, ArrivalTable&& right) {
       const ArrivalBin& path = from[b];
       const Complex32* path_sums = right.sums.get() + (cell * s.capacity + b) * nf;
       std::int64_t shift = 0;
-      ArrivalBin* same = find_path(into, left.counts[cell], s, path, shift);
+      std::uint64_t* keys = left.bounce_keys.get() + cell * s.capacity;
+      ArrivalBin* same = find_path(into, keys, left.counts[cell], s, path, shift);
       if (same == nullptr) {
         const std::uint32_t slot = open_bin(left, cell, path.peak);
         if (slot == std::numeric_limits<std::uint32_t>::max()) continue;
-        into[slot] = path;
+        place_path(into, keys, slot, path);
+        note_stronger(left, cell, slot);
+        note_placed(left, cell, slot);
         std::copy_n(path_sums, nf, left.sums.get() + (cell * s.capacity + slot) * nf);
         continue;
       }
       Complex32* sums = left.sums.get() + (cell * s.capacity + (same - into)) * nf;
       refer_sums(path_sums, s.omegas, path.reference_s, same->reference_s, sums);
+      const bool was_outlying = outlying(*same);
+      const float peak = same->peak;
       absorb(*same, path, shift);
+      note_absorbed(left, cell, *same, was_outlying);
+      if (same->peak != peak) note_stronger(left, cell, static_cast<std::uint32_t>(same - into));
     }
   }
 }

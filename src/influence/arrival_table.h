@@ -55,6 +55,11 @@ struct ArrivalBin {
   std::int64_t azimuth_hi;
 };
 
+// Bytes a receiver's bin takes while it gathers, beside its nf sums: the bin, its bounce counts
+// and its place in the heap of the weakest.
+inline constexpr std::uint64_t kArrivalBinBytes =
+    sizeof(ArrivalBin) + sizeof(std::uint64_t) + 2 * sizeof(std::uint32_t);
+
 // A contribution, or a path, whose delay weight is below this fraction of its magnitude lies in the
 // far tails of wide beams, well outside the ray tubes.
 inline constexpr double kOutlyingWeight = 1e-3;
@@ -89,6 +94,17 @@ struct ArrivalTable {
   std::unique_ptr<Complex32[], FreeStorage> sums;  // per bin, every frequency, referred to its
                                                    // reference_s: sum of p exp(-i w reference_s)
   std::vector<double> fold_delays;                 // working room of a full receiver's folding
+  // per receiver: 1 while a fold of its full bins would find nothing, its bins' bounce counts
+  // and outlying marks unchanged since one found nothing
+  std::vector<std::uint8_t> fold_futile;
+  // per bin: a full receiver's bins as a binary heap, weakest on top (smallest largest
+  // contribution, then lowest index), and where each bin stands in it; per receiver: whether its
+  // heap is built, which it is from the first eviction until a fold makes room
+  // per bin: its bounce counts, side by side, for the search of a contribution's path
+  std::unique_ptr<std::uint64_t[], FreeStorage> bounce_keys;
+  std::unique_ptr<std::uint32_t[], FreeStorage> weak_heap;
+  std::unique_ptr<std::uint32_t[], FreeStorage> heap_place;
+  std::vector<std::uint8_t> heap_built;
 
   bool gathering() const { return settings != nullptr; }
 };

@@ -23,7 +23,11 @@ namespace {
 
 using Complex = std::complex<double>;
 
-constexpr float kExponentCut = 6.0f;      // beams end where exp(-w Im(n^T M n) / 2) < e^-6
+constexpr float kExponentCut = 6.0f;  // beams end where exp(-w Im(n^T M n) / 2) < e^-6
+// Im M is positive definite, so a beam never grows away from its ray; an exponent below -1 is the
+// rounding of a large Re M into Im M in single precision, magnified by a high frequency, and
+// the lane is left out rather than given a Gaussian above e.
+constexpr float kGrowthCut = -1.0f;
 constexpr float kReachMargin = 1.02f;     // on the larger end reach of a segment
 constexpr std::size_t kRunSegments = 64;  // most segments searched together
 static_assert(kRunSegments % 4 == 0, "the segments' windows are compared four at a time");
@@ -254,7 +258,7 @@ struct OffRay {
 };
 
 PointSourceView view_from_point_source(const RayState& a, const RayState& b, const OffRay& off,
-                                       Vec2 tube_scale) {
+                                       Vec2 tube_scale, float max_slowness) {
   const float t = off.t;
   const double h = off.h;
   const double n1 = off.n1;
@@ -274,7 +278,11 @@ PointSourceView view_from_point_source(const RayState& a, const RayState& b, con
   }
   const double det = double{q1.x} * q2.y - double{q1.y} * q2.x;
   const double quadratic = curvature_term<double>({q1, q2, p1, p2}, det, n1, n2);
-  const float delay = std::isfinite(quadratic) ? tau + static_cast<float>(0.5 * quadratic) : tau;
+  const float delay =
+      std::isfinite(quadratic)
+          ? bounded_delay(tau, 0.5 * quadratic, static_cast<float>(std::sqrt(n1 * n1 + n2 * n2)),
+                          max_slowness)
+          : tau;
   // gamma = (Q diag(s1, s2))^-1 n
   const double scaled_det = det * tube_scale.x * tube_scale.y;
   const double g1 = tube_scale.y * (double{q2.y} * n1 - double{q2.x} * n2) / scaled_det;
@@ -588,6 +596,21 @@ Complex4 root_displaced_by_reflections(const ComplexQRay& ray, const SegmentLane
   return v.form.root * Complex4{size * cosine, size * sine};
 }
 
+// The travel time a lane reports from its beam's own wavefront, tau + Re(n^T M n) / 2, bounded as
+// bounded_delay bounds it; the beam's phase keeps the unbounded one.
+float beam_delay(const ComplexQRay& ray, const SegmentLanes& l, const Float4& tau_beam, int lane) {
+  const float tau = l.tau[lane];
+  const float half = tau_beam[lane] - tau;
+  const float n1 = l.n1[lane], n2 = l.n2[lane];
+  const float distance_sq = n1 * n1 + n2 * n2;
+  const float slowness = ray.model.max_slowness_s_m;
+  if (!std::isfinite(tau_beam[lane]) ||
+      (tau_beam[lane] >= 0.0f && half * half <= distance_sq * (slowness * slowness))) {
+    return tau_beam[lane];
+  }
+  return bounded_delay(tau, half, std::sqrt(distance_sq), slowness);
+}
+
 // Frequency k's beam added at the lanes it reaches, with what the arrivals take of it kept.
 void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes& v, std::size_t k,
                    const CervenyOffers& offers) {
@@ -596,7 +619,9 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   const bool conjugate = signed_omega < 0.0f;
   if (!(omega > 0.0f)) return;
   const Float4 exponent = broadcast4(0.5f * omega) * v.w.im;
-  const unsigned reached = lane_bits(v.valid & (exponent <= broadcast4(kExponentCut))) & l.lanes;
+  const unsigned reached = lane_bits(v.valid & (exponent <= broadcast4(kExponentCut)) &
+                                     (exponent >= broadcast4(kGrowthCut))) &
+                           l.lanes;
   if (reached == 0 && ray.out.arrivals == nullptr) return;
   const Float4 gaussian = exp4(-exponent);
   // i w / (2 pi c0): the plane-wave start's factor, a quarter turn ahead
@@ -616,6 +641,15 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
       ray.intensity == nullptr ? Float4{} : v.spread * (broadcast4(omega) * gaussian * gaussian);
   const Float4 arrival_amplitude =
       k != ray.k_ref ? Float4{} : magnitude * sqrt4(root.re * root.re + root.im * root.im);
+  // the lanes whose wavefront delay lies within bounded_delay's bounds report it as it is
+  unsigned plain_delays = 0;
+  if (k == ray.k_ref) {
+    const Float4 half = broadcast4(0.5f) * v.w.re;
+    const float slowness = ray.model.max_slowness_s_m;
+    plain_delays =
+        lane_bits((v.tau_beam >= broadcast4(0.0f)) &
+                  (half * half <= (l.n1 * l.n1 + l.n2 * l.n2) * broadcast4(slowness * slowness)));
+  }
   PressureField& field = ray.out.field;
   const std::size_t stride = field.receiver_count();
   for (unsigned bits = reached; bits != 0; bits &= bits - 1u) {
@@ -628,8 +662,9 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
     }
     // a beam of no weight (a fan without spacing, a width that underflows) arrives nowhere
     if (k == ray.k_ref && arrival_amplitude[lane] > 0.0f) {
-      record_arrival(field.delay_s[cell], field.amplitude[cell], v.tau_beam[lane],
-                     arrival_amplitude[lane]);
+      const float delay = ((plain_delays >> lane) & 1u) != 0 ? v.tau_beam[lane]
+                                                             : beam_delay(ray, l, v.tau_beam, lane);
+      record_arrival(field.delay_s[cell], field.amplitude[cell], delay, arrival_amplitude[lane]);
     }
   }
 }
@@ -655,10 +690,11 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
                              std::hypot(refl[ray.k_ref].re, refl[ray.k_ref].im);
     const PointSourceView view = view_from_point_source(
         a, b, {l.continued[lane] != 0, l.t[lane], l.h[lane], l.n1[lane], l.n2[lane], l.tau[lane]},
-        ray.tube_scale);
+        ray.tube_scale, ray.model.max_slowness_s_m);
     // far outside the ray tube the point source's wavefront is no guide to the delay (it
     // diverges near the source and at caustics), so a tail takes its beam's own
-    const float delay = view.tube_weight >= kOutlyingWeight ? view.delay : ref.delay[lane];
+    const float delay =
+        view.tube_weight >= kOutlyingWeight ? view.delay : beam_delay(ray, l, ref.delay, lane);
     if (!std::isfinite(delay) || !(magnitude > 0.0 && std::isfinite(magnitude))) continue;
     const BeamImage* image = ray.image;
     const ArrivalSlot slot =
@@ -919,8 +955,8 @@ struct ComplexQBeam {
     if ((ray.ws.leg_ends[run[0].end] & reflects_there) != 0) return std::nullopt;
     // the plane touching the boundary under the middle of the run: the flat surface is z = 0
     const RayState& middle = ray.states[(run[0].end + piece.last) / 2];
-    const HeightGrid* grid = surface ? (ray.model.surface ? &*ray.model.surface : nullptr)
-                                     : &ray.model.bty.grid;
+    const HeightGrid* grid =
+        surface ? (ray.model.surface ? &*ray.model.surface : nullptr) : &ray.model.bty.grid;
     HeightSample plane{0.0f, {0.0f, 0.0f, 1.0f}};
     if (grid != nullptr) {
       if (grid->depth.empty()) return std::nullopt;  // a model without that boundary

@@ -96,6 +96,7 @@ struct FieldSink {
   std::uint64_t ray;       // the ray's index in the launch list
   const RayState* states;  // its first state
   Vec2 q_scale;            // the scales of Q's columns
+  float max_slowness;      // 1 / the slowest sound speed (s/m)
 };
 
 // Whether a receiver's contribution is also gathered into its path's arrival; a separate version
@@ -114,15 +115,18 @@ struct ReceiverFoot {
 };
 
 // The travel time at the receiver off the ray: tau + n^T M n / 2 with the wavefront curvature
-// M = P Q^-1; tau itself where the curvature is not finite.
-inline float delay_off_ray(const BeamSegment& seg, Vec2 q_scale, const ReceiverFoot& foot) {
+// M = P Q^-1, bounded by bounded_delay; tau itself where the curvature is not finite.
+inline float delay_off_ray(const BeamSegment& seg, Vec2 q_scale, const ReceiverFoot& foot,
+                           float max_slowness) {
   // P scaled as Q is
   const float t = foot.t;
   const Vec2 p1 = q_scale.x * (seg.a->p1 + t * (seg.b->p1 - seg.a->p1));
   const Vec2 p2 = q_scale.y * (seg.a->p2 + t * (seg.b->p2 - seg.a->p2));
-  const float delay = foot.tau + 0.5f * curvature_term<float>({foot.q1, foot.q2, p1, p2}, foot.det,
-                                                              foot.n.x, foot.n.y);
-  return std::isfinite(delay) ? delay : foot.tau;
+  const float half =
+      0.5f * curvature_term<float>({foot.q1, foot.q2, p1, p2}, foot.det, foot.n.x, foot.n.y);
+  if (!std::isfinite(half)) return foot.tau;
+  return bounded_delay(foot.tau, half, std::sqrt(foot.n.x * foot.n.x + foot.n.y * foot.n.y),
+                       max_slowness);
 }
 
 // The state that ends the step of the ray in which the foot at fraction t of the segment lies: B,
@@ -271,7 +275,8 @@ unsigned add_receiver_contributions(const BeamSegment& seg, const ReceiverLanes&
                                          {q12[lane], q22[lane]},
                                          det_lane,
                                          {n1[lane], n2[lane]},
-                                         tau_lane});
+                                         tau_lane},
+                                        sink.max_slowness);
       gather_contribution(seg, sink, cell, {t[lane], delay, tau_lane}, phase, a);
     }
     add_to_cell(sink, cell, tau_lane, phase, a, weight);
@@ -575,7 +580,8 @@ inline FieldSink field_sink(const std::vector<RayState>& states, const BeamLaunc
           model.omegas.data(),   refl.data(),
           model.omegas.size(),   field.intensity.empty() ? nullptr : field.intensity.data(),
           out.arrivals,          launch.ray_index,
-          states.data(),         {}};
+          states.data(),         {},
+          model.max_slowness_s_m};
 }
 
 }  // namespace geometric

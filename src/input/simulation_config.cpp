@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -315,6 +317,67 @@ void check_ssp_interpolation(SoundSpeed& ssp, Findings& findings) {
   }
 }
 
+// A length for a message, in the shortest digits that read back to it: 1.5, 1e+38.
+std::string length_text(float value) {
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  return std::string(digits, end);
+}
+
+// Whether the fan's first two angles, in radians as the fan takes them, are equal: its beams would
+// have no width. A fan of one angle takes a default spacing.
+bool fan_without_spacing(const std::vector<float>& degrees) {
+  return degrees.size() >= 2 &&
+         degrees[1] * kRadiansPerDegree - degrees[0] * kRadiansPerDegree == 0.0f;
+}
+
+bool azimuth_spacing_out_of_range(const std::vector<float>& degrees) {
+  return fan_without_spacing(degrees) ||
+         (degrees.size() >= 2 && std::fabs(degrees[1] - degrees[0]) > 360.0f);
+}
+
+// A complex-Q beam narrower than two wavelengths is no paraxial beam: it spreads at more than
+// 1 / (2 pi) rad, so the fan's beams no longer add up to the point source's field (a tenth of a
+// wavelength misses it by 35 dB), and in single precision its curvature runs away. One wider than
+// a tenth of the range the rays reach is a plane wave across the receivers, and its intensity
+// no longer follows the field's; one whose Rayleigh range pi w^2 / wavelength exceeds ten times
+// that range hardly spreads at all, and the fan's collimated beams, summed in single precision at
+// phases of millions of radians, no longer cancel. The longest wavelength bounds the width from
+// below, the shortest from above, for every frequency of the run. Unchecked where other errors
+// already stand in the way.
+void check_beam_width_range(const SimulationConfig& config, Findings& findings) {
+  const BeamSettings& beam = config.beam;
+  if (beam.resolved_beam_type != BeamType::Cerveny ||
+      beam.resolved_beam_width != BeamWidthRule::HalfWidth || !beam.beam_width_m) {
+    return;
+  }
+  const std::vector<float>& speeds = config.ssp.c_m_s;
+  if (speeds.empty() || !all_finite(speeds) || !all_finite(config.source.freq_hz) ||
+      !(beam.max_range_m > 0.0f) || !std::isfinite(beam.max_range_m)) {
+    return;
+  }
+  float lowest = 0.0f;
+  float highest = 0.0f;
+  for (const float f : config.source.freq_hz) {
+    const float magnitude = std::fabs(f);
+    if (magnitude > 0.0f && (lowest == 0.0f || magnitude < lowest)) lowest = magnitude;
+    highest = std::max(highest, magnitude);
+  }
+  const float fastest = *std::max_element(speeds.begin(), speeds.end());
+  const float slowest = *std::min_element(speeds.begin(), speeds.end());
+  const float narrowest =
+      lowest > 0.0f ? static_cast<float>(2.0 * double{fastest} / double{lowest}) : 0.0f;
+  const double range = double{beam.max_range_m};
+  const double spreading = highest > 0.0f
+                               ? std::sqrt(10.0 * range * double{slowest} / double{highest} / kPi)
+                               : std::numeric_limits<double>::infinity();
+  const float widest = static_cast<float>(std::min(0.1 * range, spreading));
+  const float width = *beam.beam_width_m;
+  if (width >= narrowest && width <= widest) return;
+  findings.errors.push_back(fill_pattern(
+      kBeamWidthRangePattern, {length_text(width), length_text(narrowest), length_text(widest)}));
+}
+
 std::string join_errors(const std::vector<std::string>& errors) {
   std::string text(kInvalidConfigHeader);
   for (const std::string& error : errors) {
@@ -430,6 +493,12 @@ void check_precision(const SimulationConfig& config, Findings& findings) {
                kMinAmplitudeRangeMessage, findings);
   add_error_if(source_below_seabed(config.bathymetry, config.source.position),
                kSourceBelowSeabedMessage, findings);
+  add_error_if(fan_without_spacing(config.source.launch_elev_deg), kElevationSpacingMessage,
+               findings);
+  add_error_if(all_finite(config.source.launch_azim_deg) &&
+                   azimuth_spacing_out_of_range(config.source.launch_azim_deg),
+               kAzimuthSpacingMessage, findings);
+  check_beam_width_range(config, findings);
 }
 
 // The widest spacing (rad) of a complex-Q fan whose beams still meet at max_range_m: the 1/e

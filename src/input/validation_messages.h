@@ -130,6 +130,19 @@ inline constexpr std::string_view kPolarBearingsMessage =
     "receivers: y_rcvr_m (bearings) must be non-decreasing in polar mode";
 inline constexpr std::string_view kPolarDepthsMessage =
     "receivers: z_rcvr_m must be non-decreasing in polar mode";
+// Texts of the fan's spacings and of a complex-Q beam's width, which the beams' shape rests on.
+inline constexpr std::string_view kElevationSpacingMessage =
+    "source: launch_elev_deg must not start with two equal angles: a fan without spacing gives its "
+    "beams no width";
+inline constexpr std::string_view kAzimuthSpacingMessage =
+    "source: launch_azim_deg must start with two angles that differ by more than 0 and at most "
+    "360 deg: the fan's spacing sets its beams' width";
+// "beam: beam_width of {} m is outside {} to {} m: ..." with the width and the range's ends
+inline constexpr std::string_view kBeamWidthRangePattern =
+    "beam: beam_width of {} m is outside {} to {} m: from twice the longest wavelength (the "
+    "fastest sound speed over the lowest frequency) up to a tenth of max_range_m and up to "
+    "sqrt(10 x max_range_m x the shortest wavelength / pi), beyond which the beams do not spread "
+    "over the range";
 inline constexpr std::string_view kMinAmplitudeRangeMessage =
     "beam: min_amplitude must be a finite number from 0 up";
 inline constexpr std::string_view kMaxArrivalsRangeMessage =

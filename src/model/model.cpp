@@ -1,5 +1,6 @@
 #include "model/model.h"
 
+#include <algorithm>
 #include "bty/sea_surface.h"
 
 namespace abyx {
@@ -9,6 +10,8 @@ Model build_model(const SimulationConfig& config) {
   model.source = {config.source.position[0], config.source.position[1], config.source.position[2]};
   model.beam = config.beam;
   model.ssp = init_ssp(config.ssp);
+  const auto slowest = std::min_element(config.ssp.c_m_s.begin(), config.ssp.c_m_s.end());
+  model.max_slowness_s_m = slowest != config.ssp.c_m_s.end() ? 1.0f / *slowest : 0.0f;
   model.bty = init_bty(config.bathymetry);
   model.surface = init_surface(config.surface);
   model.omegas = angular_frequencies(config.source.freq_hz);

@@ -28,6 +28,9 @@ struct Model {
   Receivers receivers;                // as configured: the field is laid out from them
   ReceiverLayout layout = ReceiverLayout::Grid;
   ReceiverIndex array_index;  // the array receivers' index; empty for other layouts
+  // 1 / the slowest sound speed of the grid (s/m): no travel time between two points differs by
+  // more than their distance times this
+  float max_slowness_s_m = 0.0f;
 };
 
 // The model of a validated configuration; after it, nothing reads the configuration record. Throws

@@ -161,6 +161,37 @@ def test_missing_modules_are_reported_and_warnings_is_imported_only_when_needed(
     assert failure(make_config()) == "failed to import json: " + halted.format("json")
 
 
+WIDTH_RANGE = ("m is outside 30 to 50 m: from twice the longest wavelength (the fastest sound speed over the "
+               "lowest frequency) up to a tenth of max_range_m and up to sqrt(10 x max_range_m x the shortest "
+               "wavelength / pi), beyond which the beams do not spread over the range")
+NO_ELEVATION_SPACING = "source: launch_elev_deg must not start with two equal angles: a fan without spacing gives its beams no width"
+AZIMUTH_SPACING = ("source: launch_azim_deg must start with two angles that differ by more than 0 and at most 360 deg: "
+                   "the fan's spacing sets its beams' width")
+
+
+# beams that cannot be summed are refused before the run: no width, or a width beyond the paraxial range
+@pytest.mark.parametrize("sections, message", [
+    ({"+beam": {"beam_type": "cerveny", "beam_width": w}}, f"beam: beam_width of {text} {WIDTH_RANGE}")
+    for w, text in ((1.0, 1), (1e-30, "1e-30"), (1e38, "1e+38"), (1e4, 10000), (29.9, 29.9), (50.1, 50.1))] + [
+    ({"+source": {"freq_hz": [100.0, 1e5]}, "+beam": {"beam_type": "cerveny", "beam_width": 40.0}},
+     "beam: beam_width of 40 m is outside 30 to 4.886025" + WIDTH_RANGE[21:])] + [
+    ({"+source": {"launch_elev_deg": [0.0, 0.0, 0.0]}}, NO_ELEVATION_SPACING),
+    ({"+source": {"launch_elev_deg": [5.0, 5.0]}, "+beam": {"beam_type": "cerveny", "beam_width": "space_filling"}},
+     NO_ELEVATION_SPACING),
+    ({"+source": {"launch_azim_deg": [5.0, 5.0, 5.0]}}, AZIMUTH_SPACING),
+    ({"+source": {"launch_azim_deg": [0.0, 1e30]}, "+beam": {"beam_type": "cerveny"}}, AZIMUTH_SPACING),
+    ({"+source": {"launch_azim_deg": [0.0, 360.5]}}, AZIMUTH_SPACING)])
+def test_fans_without_spacing_and_beam_widths_beyond_their_range_are_refused(sections, message):
+    assert failure(make_config(**sections)) == "invalid simulation config: Invalid simulation config:\n  - " + message
+
+
+@pytest.mark.parametrize("sections", [{"+beam": {"beam_type": "cerveny", "beam_width": w}} for w in (30.0, 50.0)] + [
+    {"+source": {"launch_azim_deg": [0.0, 360.0]}}, {"+source": {"launch_elev_deg": [0.0], "launch_azim_deg": [7.0]}}])
+@pytest.mark.filterwarnings("ignore:.*leave gaps between the complex-Q beams")
+def test_widths_and_spacings_at_the_ends_of_their_ranges_run(sections):
+    assert abyx.run_simulation(make_config(**sections))["pressure_field"]["shape"] == (1, 2, 2, 2)
+
+
 # the beam kinds' own texts; the rest of validation's texts are checked in C++
 @pytest.mark.parametrize("beam, message", [
     ({}, ""), ({"beam_type": "paraxial"}, '\n  - beam: beam_type must be "geometric" or "cerveny", got "paraxial"'),

@@ -140,8 +140,13 @@ except BaseException as error:
       "+beam": {"max_steps": 50000, "store_ray_paths": True}},
      "ray paths too large for memory: the rays traced so far store "),
     ({"+beam": {"arrivals": True, "max_arrivals": 1000000}, "+receivers": {"x_rcvr_m": axis(100), "y_rcvr_m": axis(100)}},
-     "arrivals too large for memory: max_arrivals = 1000000 per receiver x 20000 receivers x 1 frequencies")],
-    ids=["paths", "long-paths", "arrivals"])
+     "arrivals too large for memory: max_arrivals = 1000000 per receiver x 20000 receivers x 1 frequencies"),
+    # rays bouncing straight up and down pass 12 receivers thousands of times: their eigenrays are refused at once
+    ({"+source": {"launch_elev_deg": [90.0, 89.0], "launch_azim_deg": [0.0, 90.0, 180.0, 270.0]},
+      "receivers": {"config_type": "array", "x_rcvr_m": [0.0] * 12, "y_rcvr_m": [0.0] * 12, "z_rcvr_m": [5.0 + 8.0 * i for i in range(12)]},
+      "+beam": {"max_steps": 20000, "arrivals": True, "eigenrays": True, "max_arrivals": 50000}},
+     "eigenray paths too large for memory: the arrivals' paths take up to ")],
+    ids=["paths", "long-paths", "arrivals", "eigenrays"])
 def test_sizes_beyond_memory_raise_memory_error_naming_what_was_too_large(sections, refusal):
     done = run_child(CAPPED_RUN, make_config(**sections))
     assert done.stdout.startswith("MemoryError: " + refusal), done.stdout + done.stderr

@@ -659,3 +659,50 @@ def test_a_cast_at_three_depths_follows_the_modes_of_its_profile_and_node_gradie
     errors = [abs(tl_db(p) - tl_db(sum(mode_terms(modes, zs, r, z))))
               for (r, z), p in zip(itertools.product(ranges, depths), pressures(result))]
     assert statistics.median(errors) <= tolerance_db if interpolation else statistics.median(errors) > 20.0
+
+
+THERMOCLINE = ([0.0, 60.0, 70.0, 100.0], [C, C, 1520.0, 1520.0])
+STEP = ([0.0, 50.0, 51.0, 100.0], [C, C, 1600.0, 1600.0])
+
+
+# profiles people use, and one beyond what single precision can trace: every number returned is finite, and every
+# delay lies between 0 and the longest ray's travel time plus the time across the domain
+@pytest.mark.parametrize("profile, beam", [
+    (THERMOCLINE, {"beam_type": "cerveny"}), (THERMOCLINE, {}), (STEP, {}), (STEP, {"max_arrivals": 1000}),
+    (STEP, {"beam_type": "cerveny"})], ids=["thermocline-cerveny", "thermocline", "step", "step-1000", "step-cerveny"])
+@pytest.mark.filterwarnings("ignore:.*leave gaps between the complex-Q beams")
+def test_delays_of_sharp_profiles_lie_between_zero_and_the_rays_travel_time(profile, beam):
+    points = [(0.0, r, z) for r in (100.0, 400.0, 1000.0, 1900.0) for z in (5.0, 55.0, 65.0, 95.0)]
+    result = run_field((0.0, 0.0, 30.0), 100.0, fan(-30.0, 1.0, 61), fan(-5.0, 5.0, 3), points, 2000.0, 100.0,
+                       *profile, arrivals=True, max_steps=400, **beam)
+    longest = (400 * 10.0 + 2000.0) / C
+    delays = [d for d in result["pressure_field"]["delay_s"] if d != math.inf] + result["arrivals"]["delay_s"]
+    assert delays and all(0.0 <= d <= longest for d in delays), (min(delays), max(delays))
+
+
+def test_a_layer_too_fast_to_trace_is_refused_not_returned_as_nan():
+    try:
+        result = run_field((0.0, 0.0, 50.0), 10.0, fan(-60.0, 1.0, 121), fan(0.0, 10.0, 36),
+                           {"config_type": "polar", "x_rcvr_m": [2500.0], "y_rcvr_m": [0.0], "z_rcvr_m": [10.0]},
+                           3000.0, 50.0, [0.0, 25.0, 26.0, 50.0], [C, 1e8, 1e8, C], arrivals=True, eigenrays=True)
+    except RuntimeError as error:
+        assert str(error).startswith("beyond single precision: "), error
+        return
+    numbers = [v for values in (result["pressure_field"], result["arrivals"]) for key, v_list in values.items()
+               if isinstance(v_list, list) for v in v_list if isinstance(v, float)]
+    assert all(math.isfinite(v) for v in numbers if v != math.inf)
+    assert all(d >= 0.0 for d in result["arrivals"]["delay_s"])
+
+
+# complex-Q beams of every width allowed, from two wavelengths to a tenth of the range, keep the spherical wave's
+# intensity as well as its pressure
+@pytest.mark.parametrize("width", [30.0, 100.0])
+def test_cerveny_intensity_of_every_width_allowed_is_the_spherical_waves(width):
+    source = (0.0, 0.0, 2500.0)
+    points = [(0.0, r, 2500.0 + dz) for r in (300.0, 600.0, 900.0) for dz in (-50.0, 0.0, 80.0)]
+    result = run_field(source, 100.0, fan(-40.0, 1.0, 81), fan(-20.0, 1.0, 41), points, 1000.0, 5000.0,
+                       beam_type="cerveny", beam_width=width, incoherent=True, max_steps=105)
+    for point, p, intensity in zip(points, pressures(result), result["pressure_field"]["intensity"]):
+        r = math.dist(point, source)
+        assert abs(tl_db(p) - 20.0 * math.log10(r)) <= 1.0, (point, tl_db(p))
+        assert abs(10.0 * math.log10(intensity) + 20.0 * math.log10(r)) <= 1.0, (point, intensity)

@@ -33,8 +33,9 @@ def valid_config(draw):
                        "water_density_g_cm3": draw(st.one_of(st.none(), F32(0.875, 1.125)))},
         "source": {"position": [draw(F32(-100.0, 100.0)), draw(F32(-100.0, 100.0)), draw(F32(0.0, min(depths)))],  # in the water
                    "freq_hz": draw(st.lists(F32(1.0, 500.0), max_size=2)),
-                   "launch_elev_deg": draw(st.lists(F32(-90.0, 90.0), min_size=1, max_size=3)),
-                   "launch_azim_deg": draw(st.lists(F32(0.0, 360.0), min_size=1, max_size=3))},
+                   # a fan's first two angles set its spacing, which a fan needs
+                   "launch_elev_deg": draw(st.lists(F32(-90.0, 90.0), min_size=1, max_size=3, unique_by=round)),
+                   "launch_azim_deg": draw(st.lists(F32(0.0, 360.0), min_size=1, max_size=3, unique_by=round))},
         "receivers": {"config_type": draw(st.sampled_from(["array", "grid"])), **{  # grid axes: sorted, non-negative
             k: sorted(draw(st.lists(F32(0.0, 500.0), min_size=n, max_size=n, unique=True))) for k in ("x_rcvr_m", "y_rcvr_m", "z_rcvr_m")}},
         "beam": {"step_m": draw(F32(1.0, 50.0)), "max_steps": draw(st.integers(1, 200)),

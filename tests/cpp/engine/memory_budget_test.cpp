@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <limits>
 #include <string>
@@ -83,9 +86,13 @@ INSTANTIATE_TEST_SUITE_P(
                    64 * kGiB,
                    "receiver grid too large for memory: 1 frequencies x at least "
                    "18446744073709551615 receivers"},
-        // the letter case of the layout does not matter
-        BudgetCase{"ArrayFits", [] { return sized(1, 1000, 1000, 1000, 1, 1, "ARRAY"); }, 1,
-                   2 * 1000 * (8 + 8 + 12), ""},
+        // the letter case of the layout does not matter; the field fits alone, but not beside
+        // its one ray's launch angles and state
+        BudgetCase{"ArrayFitsAloneNotWithTheRest",
+                   [] { return sized(1, 1000, 1000, 1000, 1, 1, "ARRAY"); }, 1,
+                   2 * 1000 * (8 + 8 + 12),
+                   "run too large for memory: the fields (56000 bytes), the result's lists (0 "
+                   "bytes), the arrivals (0 bytes), the launch angles (8 bytes)"},
         BudgetCase{"Array", [] { return sized(1, 1000, 1000, 1000, 1, 1, "Array"); }, 1,
                    2 * 1000 * (8 + 8 + 12) - 1, "receiver array too large for memory: "},
         BudgetCase{"PolarKeepsItsPoints", [] { return sized(1, 10, 10, 10, 1, 1, "polar"); }, 1,
@@ -127,6 +134,38 @@ INSTANTIATE_TEST_SUITE_P(
                        std::to_string(worker_bytes_per_state(run_sizes(SimulationConfig{}))) +
                        " bytes for each of 1 rays traced at once need "}),
     [](const testing::TestParamInfo<BudgetCase>& info) { return info.param.name; });
+
+// What the system can give now bounds the budget, not the machine's whole memory.
+TEST(AvailableMemoryBytes, IsAtMostWhatTheSystemCanGiveNow) {
+  std::FILE* file = std::fopen("/proc/meminfo", "r");
+  if (file == nullptr) GTEST_SKIP() << "no /proc/meminfo";
+  unsigned long long kilobytes = 0;
+  char line[256];
+  while (std::fgets(line, sizeof line, file) != nullptr &&
+         std::sscanf(line, "MemAvailable: %llu kB", &kilobytes) != 1) {
+  }
+  std::fclose(file);
+  if (kilobytes == 0) GTEST_SKIP() << "no MemAvailable";
+  // the figure moves while the test runs: a tenth of the machine's memory of slack
+  const std::uint64_t total = static_cast<std::uint64_t>(sysconf(_SC_PHYS_PAGES)) *
+                              static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  EXPECT_LE(available_memory_bytes(), kilobytes * 1024 + total / 10);
+}
+
+// The eigenray paths are refused before any is traced when, beside the stored ray paths, their
+// points at most cannot fit.
+TEST(CheckEigenraysFit, CountsThemBesideTheRayPaths) {
+  EXPECT_NO_THROW(check_eigenrays_fit(60, 40, 12, 1200));
+  try {
+    check_eigenrays_fit(61, 40, 12, 1200);
+    ADD_FAILURE() << "61 + 40 points of 12 bytes fit in 1200 bytes";
+  } catch (const TooLargeForMemory& refusal) {
+    EXPECT_EQ(std::string(refusal.what()),
+              "eigenray paths too large for memory: the arrivals' paths take up to 61 points "
+              "beside the 40 points of the ray paths, x 12 bytes, need 1212 bytes, 1200 bytes are "
+              "available; lower max_arrivals");
+  }
+}
 
 // Rays go side by side only where every worker can hold four rays' states, each of max_steps + 1.
 TEST(FitsRaysSideBySide, NeedsRoomForFourRaysPerWorker) {

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <memory>
+#include <random>
+#include <utility>
 #include <vector>
 
 #include "common/fault.h"
@@ -107,6 +110,74 @@ TEST(ArrivalTable, FullBinsFoldTheTailsOfWideBeamsIntoTheirPathsBeforeDroppingAP
   EXPECT_FLOAT_EQ(list.delay_s[0], 2.0f);
   EXPECT_FLOAT_EQ(list.delay_s[1], 3.0f);
   expect_reproduced(list, pressure, 1e-4);
+}
+
+// Paths of random strength come and come back into a full receiver, long after it filled: it
+// keeps what a receiver that always drops its weakest path keeps.
+TEST(ArrivalTable, AFullReceiverKeepsTheStrongestPathsOfALongStream) {
+  constexpr std::size_t kKept = 20;
+  ArrivalTable table = init_arrival_table(settings(kKept), 1);
+  std::vector<std::complex<double>> pressure(2);
+  std::vector<std::pair<float, float>> live;  // (peak, sum) of the paths held, by path
+  std::vector<int> held(300, -1);             // path -> its place in `live`, or -1
+  std::mt19937 random(45);
+  std::uniform_real_distribution<float> size(0.01f, 1.0f);
+  for (int j = 0; j < 4000; ++j) {
+    const std::uint32_t path = random() % held.size();
+    const float magnitude = size(random);
+    add(table, ray(0, 0), 1.0f + 0.01f * static_cast<float>(path), magnitude, path, pressure);
+    if (held[path] >= 0) {
+      auto& [peak, sum] = live[held[path]];
+      peak = std::max(peak, magnitude);
+      sum += magnitude;
+      continue;
+    }
+    if (live.size() == 2 * kKept) {
+      const auto weakest = std::min_element(live.begin(), live.end());
+      if (!(weakest->first < magnitude)) continue;
+      const int slot = static_cast<int>(weakest - live.begin());
+      *std::find(held.begin(), held.end(), slot) = -1;
+      live[slot] = {magnitude, magnitude};
+      held[path] = slot;
+      continue;
+    }
+    held[path] = static_cast<int>(live.size());
+    live.push_back({magnitude, magnitude});
+  }
+  std::vector<std::pair<float, std::uint32_t>> strongest;  // (sum, path)
+  for (std::uint32_t path = 0; path < held.size(); ++path) {
+    if (held[path] >= 0) strongest.push_back({live[held[path]].second, path});
+  }
+  std::sort(strongest.rbegin(), strongest.rend());
+  strongest.resize(kKept);
+  std::sort(strongest.begin(), strongest.end(), [](auto a, auto b) { return a.second < b.second; });
+  const ArrivalList list = list_arrivals(table);
+  ASSERT_EQ(list.size(), kKept);
+  for (std::size_t j = 0; j < kKept; ++j) {
+    EXPECT_EQ(list.n_bottom[j], strongest[j].second);  // delay order is path order
+    EXPECT_NEAR(std::hypot(list.amplitude[j].re, list.amplitude[j].im), strongest[j].first,
+                1e-4 * strongest[j].first);
+  }
+}
+
+// A full receiver whose tails found no path to fold into does not fold again for every new path,
+// but does as soon as such a path comes in.
+TEST(ArrivalTable, TailsWithoutAPathFoldOnceTheirPathComesIn) {
+  ArrivalTable table = init_arrival_table(settings(2), 1);  // room for four paths
+  std::vector<std::complex<double>> pressure(2);
+  for (const float delay : {2.1f, 2.2f, 2.3f}) {
+    add(table, ray(2, 5), delay, 0.5f, 0, pressure, true);
+  }
+  add(table, ray(0, 0), 5.0f, 1.0f, 1, pressure);  // full, and no path for the tails
+  add(table, ray(0, 0), 6.0f, 0.1f, 2, pressure);  // weaker than every path: dropped
+  EXPECT_EQ(table.counts[0], 4u);
+  add(table, ray(0, 0), 2.0f, 2.0f, 0, pressure);  // the tails' path, in the weakest one's place
+  EXPECT_EQ(table.counts[0], 4u);
+  add(table, ray(0, 0), 7.0f, 1.0f, 3, pressure);  // the two tails left fold into it first
+  EXPECT_EQ(table.counts[0], 3u);
+  const ArrivalList list = list_arrivals(table);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_FLOAT_EQ(list.delay_s[1], 5.0f);
 }
 
 TEST(ArrivalTable, TablesOfDifferentRunsOrFieldsAreFaults) {
