@@ -21,6 +21,7 @@ __all__ = [
     "AcousticBottom",
     "Arrivals",
     "Bathymetry",
+    "BeamPattern",
     "BeamSettings",
     "BottomModel",
     "Eigenray",
@@ -32,6 +33,8 @@ __all__ = [
     "SimulationConfig",
     "SoundSpeed",
     "Source",
+    "TableBottom",
+    "Water",
     "record_keys",
 ]
 
@@ -77,7 +80,16 @@ class ElasticBottom(_ElasticBottomRequired, total=False):
     shear_attenuation_db_per_wavelength: Optional[float]  # absent or null means 0
 
 
-BottomModel = Union[RigidBottom, AcousticBottom, ElasticBottom]
+class TableBottom(TypedDict):
+    """A reflection coefficient tabulated against the grazing angle, linear between the angles and held beyond them."""
+
+    model: Literal["table"]
+    angle_deg: List[float]  # grazing angles from 0 to 90, strictly increasing (deg)
+    magnitude: List[float]  # |R| at each angle, from 0 up
+    phase_deg: List[float]  # arg R at each angle (deg), for a positive frequency
+
+
+BottomModel = Union[RigidBottom, AcousticBottom, ElasticBottom, TableBottom]
 
 
 class _BathymetryRequired(TypedDict):
@@ -93,13 +105,28 @@ class Bathymetry(_BathymetryRequired, total=False):
     bottom_model: BottomModel  # the reflecting bottom; rigid when absent
 
 
-class Source(TypedDict):
-    """The point source and its fan of rays."""
+class _BeamPatternRequired(TypedDict):
+    elev_deg: List[float]  # elevations, strictly increasing, positive downwards (deg)
+    level_db: Union[List[float], List[List[float]]]  # level per elevation, or per azimuth a row of them (dB)
 
+
+class BeamPattern(_BeamPatternRequired, total=False):
+    """The source's level against launch direction; each ray's amplitude is scaled by 10^(level/20)."""
+
+    azim_deg: List[float]  # azimuths, strictly increasing, spanning less than 360 deg; absent: vertical only
+
+
+class _SourceRequired(TypedDict):
     position: List[float]  # [x, y, z] of the source (m, z positive down)
     freq_hz: List[float]  # source frequencies (Hz)
     launch_elev_deg: List[float]  # launch elevations in [-90, 90], positive downwards (deg)
     launch_azim_deg: List[float]  # launch azimuths, 0 along +y and 90 along +x (deg)
+
+
+class Source(_SourceRequired, total=False):
+    """The point source and its fan of rays."""
+
+    beam_pattern: Optional[BeamPattern]  # absent or null: the same level in every direction
 
 
 class Receivers(TypedDict):
@@ -135,14 +162,27 @@ class BeamSettings(_BeamSettingsRequired, total=False):
     min_amplitude: float  # a ray stops once its amplitude falls below this; default 0 (never)
 
 
-class SimulationConfig(TypedDict):
-    """The whole input of one run, as passed to `abyx.run_simulation`."""
+class Water(TypedDict, total=False):
+    """The water's volume absorption."""
 
+    absorption: Union[Literal["none", "thorp", "francois_garrison"], float]  # a number: dB/km; default "none"
+    temperature_c: float  # for "francois_garrison" (deg C); default 4
+    salinity_psu: float  # for "francois_garrison"; default 35
+    ph: float  # for "francois_garrison"; default 8
+
+
+class _SimulationConfigRequired(TypedDict):
     ssp: SoundSpeed  # the sound-speed grid
     bathymetry: Bathymetry  # the bottom
     source: Source  # the source
     receivers: Receivers  # the receivers
     beam: BeamSettings  # the run settings
+
+
+class SimulationConfig(_SimulationConfigRequired, total=False):
+    """The whole input of one run, as passed to `abyx.run_simulation`."""
+
+    water: Water  # the water's absorption; none when absent
 
 
 class _PressureFieldAlways(TypedDict):
@@ -207,13 +247,14 @@ class Result(_ResultAlways, total=False):
 
 # The first key of a record that the module reads by its key only: a record written as a list of values holds the keys
 # before it. Every key of the other records may be listed.
-FIRST_KEY_ONLY = {"BeamSettings": "beam_type"}
+FIRST_KEY_ONLY = {"BeamSettings": "beam_type", "Source": "beam_pattern", "SimulationConfig": "water"}
 # A bottom_model's tag; the records take it as their first key.
 BOTTOM_TAG = "model"
 # The configuration's sections, each with its record.
 SECTIONS: Dict[str, Any] = get_type_hints(SimulationConfig)
 # The bottom models by name; a bottom_model list is the name, then the model's keys.
-BOTTOM_MODELS: Dict[str, Any] = {"rigid": RigidBottom, "acoustic": AcousticBottom, "elastic": ElasticBottom}
+BOTTOM_MODELS: Dict[str, Any] = {"rigid": RigidBottom, "acoustic": AcousticBottom, "elastic": ElasticBottom,
+                                  "table": TableBottom}
 # The keys every pressure field has, in the order the module writes them after the receivers.
 FIELD_KEYS: Tuple[str, ...] = tuple(_PressureFieldAlways.__annotations__)
 

@@ -77,6 +77,7 @@ RunSizes run_sizes(const SimulationConfig& config) {
   sizes.arrivals = config.beam.arrivals;
   sizes.max_arrivals = config.beam.max_arrivals;
   sizes.beam_type = config.beam.resolved_beam_type;
+  sizes.absorbs = config.water.resolved_absorption != AbsorptionKind::None;
   return sizes;
 }
 
@@ -96,6 +97,9 @@ std::uint64_t worker_bytes_per_state(const RunSizes& sizes) {
     const std::uint64_t sets = std::max<std::uint64_t>(sizes.frequencies, 1);
     bytes = saturating_add(
         bytes, saturating_add(saturating_multiply(sets, sizeof(CervenyBeamForm)), sizeof(float)));
+  }
+  if (sizes.absorbs) {
+    bytes = saturating_add(bytes, saturating_multiply(sizes.frequencies, sizeof(float)));
   }
   return bytes;
 }

@@ -38,6 +38,7 @@ struct RunSizes {
   bool arrivals = false;                 // the run gathers arrivals
   std::uint64_t max_arrivals = 0;        // kept per receiver
   BeamType beam_type = BeamType::Geometric;
+  bool absorbs = false;  // the water absorbs: the beams keep its loss per state and frequency
 };
 
 // The sizes of a validated configuration.

@@ -309,8 +309,9 @@ struct ComplexQRay {
   // plane across the ray. Summed over the fan, the rays' density brings in the tube's spreading,
   // so one path adds its |p|^2 without its rays being told apart from other paths', and a beam's
   // squared Gaussian is as narrow as the beam itself, unlike the tube's at coarse fans.
-  float intensity_weight = 0.0f;  // dOmega / pi
-  float* intensity = nullptr;     // the field's, when the run sums intensities
+  float intensity_weight = 0.0f;    // dOmega / pi
+  float* intensity = nullptr;       // the field's, when the run sums intensities
+  const float* absorbed = nullptr;  // the water's absorption per state and frequency, if any
   // the ray tube's widths per unit of Q's columns, as the fan spaces its rays
   Vec2 tube_scale{};
 };
@@ -455,6 +456,9 @@ struct SegmentLanes {
   Int4 continued;
   unsigned continued_lanes = 0;
   Float4 t, h, n1, n2, tau, c_ratio, amplitude;
+  Float4 along;                       // where the foot lies along the segment, 0 at A and 1 at B
+  const float* absorbed_a = nullptr;  // the water's absorption (Np) at A per frequency, if any
+  const float* absorbed_b = nullptr;  // and at B
 };
 
 // The tests of the four offered receivers from lanes.first; false when the segment takes none.
@@ -480,6 +484,12 @@ bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
   l.continued = continued;
   l.continued_lanes = lane_bits(continued) & l.lanes;
   const Float4 along = s * broadcast4(f.inv_length);
+  l.along = along;
+  if (ray.absorbed != nullptr) {
+    const std::size_t nf = ray.model.omegas.size();
+    l.absorbed_a = ray.absorbed + (g.end - 1) * nf;
+    l.absorbed_b = ray.absorbed + g.end * nf;
+  }
   l.t = select4(continued, broadcast4(0.0f),
                 select4(along < broadcast4(1.0f), along, broadcast4(1.0f)));
   const auto pick = [continued](float at_a, float at_b) {
@@ -549,7 +559,14 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   if (reached == 0 && ray.out.arrivals == nullptr) return;
   const Float4 gaussian = exp4(-exponent);
   // i w / (2 pi c0): the plane-wave start's factor, a quarter turn ahead
-  const Float4 magnitude = l.amplitude * broadcast4(omega) * gaussian;
+  const Float4 unabsorbed = l.amplitude * broadcast4(omega) * gaussian;
+  Float4 loss = broadcast4(1.0f);
+  if (l.absorbed_a != nullptr) {
+    // the water's loss up to the foot, taken along the segment (and on past its ends)
+    const float start = l.absorbed_a[k];
+    loss = exp4(-(broadcast4(start) + l.along * broadcast4(l.absorbed_b[k] - start)));
+  }
+  const Float4 magnitude = l.absorbed_a != nullptr ? unabsorbed * loss : unabsorbed;
   Float4 sine, cosine;
   sincos4(broadcast4(omega) * v.tau_beam - broadcast4(l.phase), sine, cosine);
   // the reflections of a negative frequency are the conjugates of its positive one's
@@ -560,12 +577,14 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   if (ray.out.arrivals != nullptr) {
     ray.ws.lane_values[k] = {v.tau_beam, magnitude, v.form.root.re, v.form.root.im, reached};
   }
-  const Float4 share =
+  Float4 share =
       ray.intensity == nullptr ? Float4{} : v.spread * (broadcast4(omega) * gaussian * gaussian);
+  if (l.absorbed_a != nullptr) share = share * (loss * loss);
+  // the earliest arrival's amplitude carries neither the boundaries' nor the water's losses
   const Float4 arrival_amplitude =
       k != ray.k_ref
           ? Float4{}
-          : magnitude * sqrt4(v.form.root.re * v.form.root.re + v.form.root.im * v.form.root.im);
+          : unabsorbed * sqrt4(v.form.root.re * v.form.root.re + v.form.root.im * v.form.root.im);
   PressureField& field = ray.out.field;
   const std::size_t stride = field.receiver_count();
   for (unsigned bits = reached; bits != 0; bits &= bits - 1u) {
@@ -849,9 +868,9 @@ struct ComplexQBeam {
 void launch_factors(const BeamLaunch& launch, double c0, ComplexQRay& ray) {
   const double solid_angle = double{launch.d_elevation_rad} * launch.d_azimuth_rad *
                              std::fabs(std::cos(double{launch.elevation_rad}));
-  ray.weight = static_cast<float>(solid_angle / (2.0 * kPiDouble * c0));
+  ray.weight = static_cast<float>(solid_angle / (2.0 * kPiDouble * c0) * launch.gain);
   ray.inv_c0 = static_cast<float>(1.0 / c0);
-  ray.intensity_weight = static_cast<float>(solid_angle / kPiDouble);
+  ray.intensity_weight = static_cast<float>(solid_angle / kPiDouble * launch.gain * launch.gain);
   ray.tube_scale = {static_cast<float>(launch.d_elevation_rad / c0),
                     static_cast<float>(launch.d_azimuth_rad *
                                        std::fabs(std::cos(double{launch.elevation_rad})) / c0)};
@@ -880,6 +899,10 @@ void add_complex_q_beam(const RayTrace& trace, const BeamLaunch& launch, const M
   start_reflection_product(model, scratch.reflection);
   launch_factors(launch, c0, ray);
   ray.intensity = field.intensity.empty() ? nullptr : field.intensity.data();
+  if (absorbs(model.absorption)) {
+    accumulate_absorption(model.absorption, states, scratch.absorbed_np);
+    ray.absorbed = scratch.absorbed_np.data();
+  }
   ComplexQBeam beam{ray, {}, {}};
   walk_beam(beam, trace, model, field, scratch.reflection);
 }

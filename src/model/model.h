@@ -5,6 +5,7 @@
 #include "bty/bty_field.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
+#include "model/absorption.h"
 #include "model/launch_fan.h"
 #include "model/receiver_index.h"
 #include "model/receivers.h"
@@ -25,6 +26,10 @@ struct Model {
   Receivers receivers;           // as configured: the field is laid out from them
   ReceiverLayout layout = ReceiverLayout::Grid;
   ReceiverIndex array_index;  // the array receivers' index; empty for other layouts
+  Absorption absorption;      // the water's volume absorption; none unless asked for
+  // The source's amplitude factor 10^(L/20) for each launch, in launch order; empty without a
+  // beam pattern (every factor 1).
+  std::vector<float> launch_gains;
 };
 
 // The model of a validated configuration; after it, nothing reads the configuration record. Throws

@@ -60,9 +60,10 @@ def test_the_stubs_name_exactly_the_modules_names():
 def test_the_toolkit_schema_is_the_modules_key_tables():
     text = (ROOT / "src" / "input" / "read_simulation_config.cpp").read_text(encoding="utf-8")
     tables = dict(re.findall(r"SchemaField<\w+> k(\w+)Fields\[\] = \{(.*?)\n\};", text, re.S))
-    records = {"Acoustic": schema.AcousticBottom, "Elastic": schema.ElasticBottom,
+    records = {"Acoustic": schema.AcousticBottom, "Elastic": schema.ElasticBottom, "ReflectionTable": schema.TableBottom,
+               "BeamPattern": schema.BeamPattern,
                **{record.__name__: record for record in [schema.SimulationConfig, *schema.SECTIONS.values()]}}
-    assert set(tables) == set(records) and len(records) == 8
+    assert set(tables) == set(records) and len(records) == 11
     for name, body in tables.items():
         fields, record = re.findall(r'\{"(\w+)", Presence::(\w+)', body), records[name]
         required = {key for key, presence in fields if presence == "Required"}
@@ -70,7 +71,7 @@ def test_the_toolkit_schema_is_the_modules_key_tables():
         assert record.__required_keys__ - {"model"} == required, name
         assert schema.record_keys(record) == (tuple(k for k, p in fields if p != "KeyOnly"), len(required)), name
     assert [(section, record.__name__) for section, record in schema.SECTIONS.items()] == re.findall(
-        r'\{"(\w+)", Presence::Required,\s*\[\]\([^)]*\) \{\s*return read_record\(r, k(\w+)Schema', tables["SimulationConfig"])
+        r'\{"(\w+)", Presence::\w+,\s*\[\]\([^)]*\) \{\s*return read_record\(r, k(\w+)Schema', tables["SimulationConfig"])
 
 
 @pytest.mark.parametrize("args, kwargs, message", [

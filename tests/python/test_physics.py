@@ -15,17 +15,19 @@ C = 1500.0  # m/s, the isovelocity water
 
 
 def run_field(source, freq_hz, elevations, azimuths, receivers, max_range, depth, z_ssp=None, c_ssp=None,
-              bottom=None, axis=(-4000.0, 8000.0), **beam):
+              bottom=None, axis=(-4000.0, 8000.0), sections=None, **beam):
     """One run; `receivers` is a list of (x, y, z) points or a receiver section, `depth` one depth or the four
-    corners' of the bathymetry."""
+    corners' of the bathymetry; `sections` adds top-level sections and source keys ("source": {...})."""
     if not isinstance(receivers, dict):
         receivers = {"config_type": "array", **dict(zip(("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), map(list, zip(*receivers))))}
     axis, corners = list(axis), depth if isinstance(depth, list) else [depth] * 4
-    return abyx.run_simulation({
+    sections = dict(sections or {})
+    source_keys = sections.pop("source", {})
+    return abyx.run_simulation({**sections,
         "ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": z_ssp or [0.0, depth], "c_m_s": (c_ssp or [C, C]) * 4},
         "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": corners, "bottom_model": bottom or {"model": "rigid"}},
         "source": {"position": list(source), "freq_hz": [freq_hz], "launch_elev_deg": elevations,
-                   "launch_azim_deg": azimuths},
+                   "launch_azim_deg": azimuths, **source_keys},
         "receivers": receivers,
         "beam": {"step_m": 10.0, "max_steps": 100000, "max_range_m": max_range, "integration_method": "rk2", **beam}})
 
