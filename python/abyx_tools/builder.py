@@ -300,6 +300,7 @@ def config(
     azimuths_deg: Any = None,
     max_range_m: Optional[float] = None,
     step_m: Optional[float] = None,
+    water: Any = None,
     check: bool = True,
     **beam: Any,
 ) -> Dict[str, Any]:
@@ -330,6 +331,9 @@ def config(
     * `max_range_m` (default 5 % beyond the farthest receiver), `step_m` (default a five-hundredth
       of the range, from 1 to 50 m); any other keyword is a key of the beam section
       (`beam_type="cerveny"`, `arrivals=True`, ...).
+    * `water`: the water's volume absorption, none by default: "thorp", "francois_garrison", a
+      number of dB/km, or the whole "water" section as a dict ({"absorption": "francois_garrison",
+      "temperature_c": 10.0, ...}); copied into the configuration as its "water" section.
     * `check`: refuse a number outside its range up front (ValueError naming the argument and the
       range) and check the configuration built (`abyx_tools.checks`): its warnings as UserWarnings,
       its errors as a ValueError. The ranges are always checked.
@@ -376,6 +380,8 @@ def config(
             azimuths_deg = _azimuths_around(_floats(bearings_deg, "bearings_deg"), d)
     cfg["source"]["launch_elev_deg"] = _floats(elevations_deg, "elevations_deg", bounds=(-90.0, 90.0), unit="deg")
     cfg["source"]["launch_azim_deg"] = _floats(azimuths_deg, "azimuths_deg", bounds=(-720.0, 720.0), unit="deg")
+    if water is not None:
+        cfg["water"] = plain_config(dict(water)) if isinstance(water, Mapping) else {"absorption": plain_config(water)}
     if check:
         enforce_built(cfg, stacklevel=2)
     return cfg

@@ -83,6 +83,7 @@ struct BeamSegment {
   // the water's absorption (Np) at A and B per frequency; null when the water absorbs nothing
   const float* absorbed_start;
   const float* absorbed_end;
+  const float* start_losses;  // exp(-absorbed_start) per frequency
 };
 
 // Where contributions go: the field's arrays and the per-frequency factors of this ray.
@@ -102,11 +103,20 @@ struct FieldSink {
   float* losses = nullptr;  // exp(-absorption) per frequency at the receiver under way, if any
 };
 
-// The water's absorption at fraction t of the segment, as a factor per frequency, into the sink.
+// Below this absorption across a segment (Np) the loss within it is a cubic in the distance from
+// its start, exact to single precision (the next term is under 3e-7).
+constexpr float kSmallAbsorptionNp = 0.05f;
+
+// The water's absorption at fraction t of the segment, as a factor per frequency, into the sink:
+// the loss at the segment's start times the loss along it.
 inline void set_losses(const BeamSegment& seg, float t, const FieldSink& sink) {
   for (std::size_t k = 0; k < sink.nf; ++k) {
-    const float start = seg.absorbed_start[k];
-    sink.losses[k] = std::exp(-(start + t * (seg.absorbed_end[k] - start)));
+    const float change = seg.absorbed_end[k] - seg.absorbed_start[k];
+    const float x = t * change;
+    const float along = std::fabs(change) <= kSmallAbsorptionNp
+                            ? 1.0f - x * (1.0f - x * (0.5f - x * (1.0f / 6.0f)))
+                            : std::exp(-x);
+    sink.losses[k] = seg.start_losses[k] * along;
   }
 }
 
@@ -364,6 +374,7 @@ struct ScaledRay {
   BeamScales scales;
   const float* absorbed = nullptr;  // the water's absorption per state and frequency, if any
   std::size_t nf = 0;               // frequencies per state in it
+  float* start_losses = nullptr;    // the loss at the start of the segment under way (nf)
 };
 
 // The ray as its receivers read it: the stretches' view, where contributions go, and the array
@@ -463,8 +474,13 @@ inline void make_segment(const ScaledRay& ray, std::size_t i, std::size_t j, con
   seg.q2_change = scale.y * b.q2 - a_q2;
   seg.a = &a;
   seg.b = &b;
-  seg.absorbed_start = ray.absorbed == nullptr ? nullptr : ray.absorbed + i * ray.nf;
-  seg.absorbed_end = ray.absorbed == nullptr ? nullptr : ray.absorbed + j * ray.nf;
+  seg.absorbed_start = nullptr;
+  if (ray.absorbed != nullptr) {
+    seg.absorbed_start = ray.absorbed + i * ray.nf;
+    seg.absorbed_end = ray.absorbed + j * ray.nf;
+    seg.start_losses = ray.start_losses;
+    for (std::size_t k = 0; k < ray.nf; ++k) ray.start_losses[k] = std::exp(-seg.absorbed_start[k]);
+  }
   seg.det_q_start = det_q(a);
   seg.phase_start = a.phase + ray.ws.kmah[i];
   seg.tau_start = a.tau;
@@ -628,12 +644,15 @@ void sum_geometric_beam(const RayTrace& trace, const BeamLaunch& launch, const M
   const float* absorbed = nullptr;
   if (absorbs(model.absorption)) {
     accumulate_absorption(model.absorption, states, scratch.absorbed_np);
-    scratch.losses.resize(model.omegas.size());
+    scratch.losses.resize(2 * model.omegas.size());
     sink.losses = scratch.losses.data();
     absorbed = scratch.absorbed_np.data();
   }
-  const GeometricRay ray{
-      {states, ws, scales, absorbed, model.omegas.size()}, sink, model.array_index, ws.gathered};
+  const GeometricRay ray{{states, ws, scales, absorbed, model.omegas.size(),
+                          absorbed != nullptr ? sink.losses + model.omegas.size() : nullptr},
+                         sink,
+                         model.array_index,
+                         ws.gathered};
   GeometricBeam<Search, Tally> beam{ray, field, tally, std::nullopt};
   walk_beam(beam, trace, model, field, scratch.reflection);
 }

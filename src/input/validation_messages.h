@@ -134,16 +134,17 @@ inline constexpr std::string_view kSourceBelowSeabedMessage =
     "source: position lies below the seabed: its depth exceeds the bottom depth under it";
 inline constexpr std::string_view kEigenraysNeedArrivalsMessage = "beam: eigenrays needs arrivals";
 
-// Texts of the optional sections. A reflection table's texts begin with where the table stands.
-inline constexpr std::string_view kBottomTableLead = "bathymetry: bottom_model";
+// Texts of the optional sections. A reflection table's texts begin with where the table stands:
+// "bathymetry.bottom_model: table angle_deg must ...".
+inline constexpr std::string_view kBottomTableLead = "bathymetry.bottom_model: table";
 inline constexpr std::string_view kTableAnglesPattern =
-    "{}: angle_deg must hold at least one finite grazing angle from 0 to 90 deg, strictly "
+    "{} angle_deg must hold at least one finite grazing angle from 0 to 90 deg, strictly "
     "increasing";
 inline constexpr std::string_view kTableLengthsPattern =
-    "{}: magnitude and phase_deg must hold one value per angle_deg";
+    "{} magnitude and phase_deg must hold one value per angle_deg";
 inline constexpr std::string_view kTableMagnitudesPattern =
-    "{}: magnitude values must be finite and from 0 up";
-inline constexpr std::string_view kTablePhasesPattern = "{}: phase_deg values must be finite";
+    "{} magnitude values must be finite and from 0 up";
+inline constexpr std::string_view kTablePhasesPattern = "{} phase_deg values must be finite";
 inline constexpr std::string_view kPatternElevationsMessage =
     "source: beam_pattern elev_deg must hold at least one finite elevation, strictly increasing";
 inline constexpr std::string_view kPatternAzimuthsMessage =
