@@ -247,18 +247,23 @@ bool read_integration_method(ConfigReader& reader, IntegrationMethod& method) {
   return true;
 }
 
-// A width rule by name, or the initial half-width as a number of metres.
-bool read_beam_width(ConfigReader& reader, BeamSettings& beam) {
+// A name, or a number; reading one clears the other.
+bool read_text_or_f32(ConfigReader& reader, std::string& text, std::optional<float>& number) {
   const int c = peek_char(reader.cursor);
   if (c == '"') {
-    beam.beam_width_m.reset();
-    return read_string(reader.cursor, beam.beam_width_text);
+    number.reset();
+    return read_string(reader.cursor, text);
   }
   if (!starts_number(c)) return fail_invalid_type(reader.cursor, kWantStringOrF32);
-  float width = 0.0f;
-  if (!read_f32(reader, width)) return false;
-  beam.beam_width_m = width;
+  float value = 0.0f;
+  if (!read_f32(reader, value)) return false;
+  number = value;
   return true;
+}
+
+// A width rule by name, or the initial half-width as a number of metres.
+bool read_beam_width(ConfigReader& reader, BeamSettings& beam) {
+  return read_text_or_f32(reader, beam.beam_width_text, beam.beam_width_m);
 }
 
 // A pattern's levels: a list of numbers, or a list of rows of numbers (one row per azimuth).
@@ -291,16 +296,7 @@ bool read_levels(ConfigReader& reader, BeamPattern& pattern) {
 
 // The absorption by name, or the same loss at every frequency as a number of dB/km.
 bool read_absorption(ConfigReader& reader, Water& water) {
-  const int c = peek_char(reader.cursor);
-  if (c == '"') {
-    water.absorption_db_per_km.reset();
-    return read_string(reader.cursor, water.absorption_text);
-  }
-  if (!starts_number(c)) return fail_invalid_type(reader.cursor, kWantStringOrF32);
-  float loss = 0.0f;
-  if (!read_f32(reader, loss)) return false;
-  water.absorption_db_per_km = loss;
-  return true;
+  return read_text_or_f32(reader, water.absorption_text, water.absorption_db_per_km);
 }
 
 // ----- records -----

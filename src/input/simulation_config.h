@@ -61,11 +61,11 @@ struct Bathymetry {
 // The source's level against launch direction, as read: against elevation alone, or with azim_deg
 // on a grid of azimuth by elevation, elevation fastest.
 struct BeamPattern {
-  std::vector<float> elev_deg;      // elevations (deg, positive down), strictly increasing
-  std::vector<float> azim_deg;      // azimuths (deg); empty for a pattern of elevation alone
-  std::vector<float> level_db;      // level (dB) at each node, azimuth-major
-  std::optional<std::size_t> rows;  // the rows of a level_db written as a list of lists
-  bool uneven_rows = false;         // those rows differ in length
+  std::vector<float> elev_deg;        // elevations (deg, positive down), strictly increasing
+  std::vector<float> azim_deg;        // azimuths (deg); empty for a pattern of elevation alone
+  std::vector<float> level_db;        // level (dB) at each node, azimuth-major
+  std::optional<std::size_t> rows{};  // the rows of a level_db written as a list of lists
+  bool uneven_rows = false;           // those rows differ in length
 };
 
 // The point source: position, frequencies and launch fan.
