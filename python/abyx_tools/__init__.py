@@ -8,6 +8,8 @@
 * `abyx_tools.files`: results on disk as netCDF or .npz (`save`, `load`).
 * `abyx_tools.plot`: transmission-loss slices, bathymetry and ray paths with matplotlib; needs the
   `plot` extra.
+* `abyx_tools.reflection`: plane-wave reflection coefficients of fluid and solid half-spaces under
+  fluid layers, and the `bottom_model` tables that carry them (`coefficient`, `table`); needs numpy.
 * `abyx_tools.ocean`: a configuration from a bathymetry grid and water data on latitude and
   longitude (TEOS-10 sound speed), with the receivers' latitude and longitude in the dataset; needs
   the `ocean` extra.

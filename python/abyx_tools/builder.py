@@ -302,6 +302,7 @@ def config(
     max_range_m: Optional[float] = None,
     step_m: Optional[float] = None,
     surface: Any = None,
+    water: Any = None,
     check: bool = True,
     **beam: Any,
 ) -> Dict[str, Any]:
@@ -337,6 +338,9 @@ def config(
     * `surface`: a shaped sea surface, the section dict {"x_ati_m", "y_ati_m", "z_ati_m"} that
       `abyx_tools.surface` builds (z_ati_m flat or shaped (len(x), len(y)), positive down); none: the
       flat surface at z = 0.
+    * `water`: the water's volume absorption, none by default: "thorp", "francois_garrison", a
+      number of dB/km, or the whole "water" section as a dict ({"absorption": "francois_garrison",
+      "temperature_c": 10.0, ...}); copied into the configuration as its "water" section.
     * `check`: refuse a number outside its range up front (ValueError naming the argument and the
       range) and check the configuration built (`abyx_tools.checks`): its warnings as UserWarnings,
       its errors as a ValueError. The ranges are always checked.
@@ -387,6 +391,8 @@ def config(
     cfg["source"]["launch_azim_deg"] = _floats(azimuths_deg, "azimuths_deg", bounds=(-720.0, 720.0), unit="deg")
     if surface is not None:
         cfg["surface"] = _surface(surface)
+    if water is not None:
+        cfg["water"] = plain_config(dict(water)) if isinstance(water, Mapping) else {"absorption": plain_config(water)}
     if check:
         enforce_built(cfg, stacklevel=2)
     return cfg

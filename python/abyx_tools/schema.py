@@ -21,6 +21,7 @@ __all__ = [
     "AcousticBottom",
     "Arrivals",
     "Bathymetry",
+    "BeamPattern",
     "BeamSettings",
     "BottomModel",
     "Eigenray",
@@ -33,6 +34,8 @@ __all__ = [
     "SimulationConfig",
     "SoundSpeed",
     "Source",
+    "TableBottom",
+    "Water",
     "record_keys",
 ]
 
@@ -82,7 +85,16 @@ class ElasticBottom(_ElasticBottomRequired, total=False):
     shear_attenuation_db_per_wavelength: Optional[float]  # absent or null means 0
 
 
-BottomModel = Union[RigidBottom, AcousticBottom, ElasticBottom]
+class TableBottom(TypedDict):
+    """A reflection coefficient tabulated against the grazing angle, linear between the angles and held beyond them."""
+
+    model: Literal["table"]
+    angle_deg: List[float]  # grazing angles from 0 to 90, strictly increasing (deg)
+    magnitude: List[float]  # |R| at each angle, from 0 up
+    phase_deg: List[float]  # arg R at each angle (deg), for a positive frequency
+
+
+BottomModel = Union[RigidBottom, AcousticBottom, ElasticBottom, TableBottom]
 
 
 class _BathymetryRequired(TypedDict):
@@ -98,13 +110,28 @@ class Bathymetry(_BathymetryRequired, total=False):
     bottom_model: BottomModel  # the reflecting bottom; rigid when absent
 
 
-class Source(TypedDict):
-    """The point source and its fan of rays."""
+class _BeamPatternRequired(TypedDict):
+    elev_deg: List[float]  # elevations, strictly increasing, positive downwards (deg)
+    level_db: Union[List[float], List[List[float]]]  # level per elevation, or per azimuth a row of them (dB)
 
+
+class BeamPattern(_BeamPatternRequired, total=False):
+    """The source's level against launch direction; each ray's amplitude is scaled by 10^(level/20)."""
+
+    azim_deg: List[float]  # azimuths, strictly increasing, spanning less than 360 deg; absent: vertical only
+
+
+class _SourceRequired(TypedDict):
     position: List[float]  # [x, y, z] of the source (m, z positive down)
     freq_hz: List[float]  # source frequencies (Hz)
     launch_elev_deg: List[float]  # launch elevations in [-90, 90], positive downwards (deg)
     launch_azim_deg: List[float]  # launch azimuths, 0 along +y and 90 along +x (deg)
+
+
+class Source(_SourceRequired, total=False):
+    """The point source and its fan of rays."""
+
+    beam_pattern: Optional[BeamPattern]  # absent or null: the same level in every direction
 
 
 class Receivers(TypedDict):
@@ -149,6 +176,15 @@ class SeaSurface(TypedDict):
     z_ati_m: List[float]  # nx*ny surface depths indexed [ix, iy], y fastest (m, positive down)
 
 
+class Water(TypedDict, total=False):
+    """The water's volume absorption."""
+
+    absorption: Union[Literal["none", "thorp", "francois_garrison"], float]  # a number: dB/km; default "none"
+    temperature_c: float  # for "francois_garrison" (deg C); default 4
+    salinity_psu: float  # for "francois_garrison"; default 35
+    ph: float  # for "francois_garrison"; default 8
+
+
 class _SimulationConfigRequired(TypedDict):
     ssp: SoundSpeed  # the sound-speed grid
     bathymetry: Bathymetry  # the bottom
@@ -161,6 +197,7 @@ class SimulationConfig(_SimulationConfigRequired, total=False):
     """The whole input of one run, as passed to `abyx.run_simulation`."""
 
     surface: Optional[SeaSurface]  # a shaped sea surface; absent or null: the flat one at z = 0
+    water: Water  # the water's absorption; none when absent
 
 
 class _PressureFieldAlways(TypedDict):
@@ -225,14 +262,16 @@ class Result(_ResultAlways, total=False):
 
 # The first key of a record that the module reads by its key only: a record written as a list of values holds the keys
 # before it. Every key of the other records may be listed.
-FIRST_KEY_ONLY = {"SoundSpeed": "interpolation", "BeamSettings": "beam_type", "SimulationConfig": "surface"}
+FIRST_KEY_ONLY = {"SoundSpeed": "interpolation", "BeamSettings": "beam_type", "Source": "beam_pattern",
+                  "SimulationConfig": "surface"}
 # A bottom_model's tag; the records take it as their first key.
 BOTTOM_TAG = "model"
 # The configuration's sections, each with its record.
 SECTIONS: Dict[str, Any] = {name: next((a for a in getattr(hint, "__args__", ()) if a is not type(None)), hint)
                              for name, hint in get_type_hints(SimulationConfig).items()}
 # The bottom models by name; a bottom_model list is the name, then the model's keys.
-BOTTOM_MODELS: Dict[str, Any] = {"rigid": RigidBottom, "acoustic": AcousticBottom, "elastic": ElasticBottom}
+BOTTOM_MODELS: Dict[str, Any] = {"rigid": RigidBottom, "acoustic": AcousticBottom, "elastic": ElasticBottom,
+                                  "table": TableBottom}
 # The keys every pressure field has, in the order the module writes them after the receivers.
 FIELD_KEYS: Tuple[str, ...] = tuple(_PressureFieldAlways.__annotations__)
 

@@ -37,6 +37,9 @@ BottomParams resolve_bottom(const BottomBoundaryModel& model) {
               m.compressional_attenuation_db_per_wavelength.value_or(0.0f);
           out.shear_attenuation_db_per_wavelength =
               m.shear_attenuation_db_per_wavelength.value_or(0.0f);
+        } else if constexpr (std::is_same_v<Model, BottomBoundaryModel::Table>) {
+          out.kind = BottomKind::Table;
+          out.table = make_reflection_table(m.angle_deg, m.magnitude, m.phase_deg);
         } else {
           out.kind = BottomKind::Rigid;
         }

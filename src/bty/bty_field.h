@@ -4,11 +4,12 @@
 
 #include "bty/height_grid.h"
 #include "common/fault_messages.h"
+#include "common/reflection_table.h"
 #include "input/simulation_config.h"
 
 namespace abyx {
 
-enum class BottomKind { Rigid, Acoustic, Elastic };
+enum class BottomKind { Rigid, Acoustic, Elastic, Table };
 
 // The bottom model resolved for the reflection coefficient; absent attenuations are 0.
 struct BottomParams {
@@ -18,6 +19,7 @@ struct BottomParams {
   float density_g_cm3 = 0.0f;                                // g/cm^3 (acoustic, elastic)
   float compressional_attenuation_db_per_wavelength = 0.0f;  // dB per wavelength
   float shear_attenuation_db_per_wavelength = 0.0f;          // dB per wavelength (elastic)
+  ReflectionTable table{};  // the coefficient against the grazing angle (table)
 };
 
 // The bathymetry: the seabed's depth grid and what it is made of; built once, then read-only.

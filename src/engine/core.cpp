@@ -156,7 +156,8 @@ Partial trace_chunk(std::size_t chunk, const Model& model, const RunPlan& run) {
       const std::vector<RayState>& ray_states = trace.states;
       check_traced_ray(ray_states, ray);
       const BeamLaunch beam{launches[j].elevation_rad, model.fan.d_azimuth_rad,
-                            model.fan.d_elevation_rad, static_cast<std::uint64_t>(ray)};
+                            model.fan.d_elevation_rad, static_cast<std::uint64_t>(ray),
+                            model.launch_gains.empty() ? 1.0f : model.launch_gains[ray]};
       add_beam(trace, beam, model, scratch, outputs);
       if (store_ray_paths) {
         count_path_points(run.path_budget, ray_states.size());

@@ -93,6 +93,7 @@ RunSizes run_sizes(const SimulationConfig& config) {
   sizes.max_arrivals = config.beam.max_arrivals;
   sizes.beam_type = config.beam.resolved_beam_type;
   sizes.refined_ssp_nodes = refined_node_count(config.ssp);
+  sizes.absorbs = config.water.resolved_absorption != AbsorptionKind::None;
   return sizes;
 }
 
@@ -112,6 +113,9 @@ std::uint64_t worker_bytes_per_state(const RunSizes& sizes) {
     const std::uint64_t sets = std::max<std::uint64_t>(sizes.frequencies, 1);
     bytes = saturating_add(
         bytes, saturating_add(saturating_multiply(sets, sizeof(CervenyBeamForm)), sizeof(float)));
+  }
+  if (sizes.absorbs) {
+    bytes = saturating_add(bytes, saturating_multiply(sizes.frequencies, sizeof(float)));
   }
   return bytes;
 }

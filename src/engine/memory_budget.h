@@ -40,6 +40,7 @@ struct RunSizes {
   std::uint64_t max_arrivals = 0;        // kept per receiver
   BeamType beam_type = BeamType::Geometric;
   std::uint64_t refined_ssp_nodes = 0;  // the grid's nodes on its finer depth axis; 0 unrefined
+  bool absorbs = false;  // the water absorbs: the beams keep its loss per state and frequency
 };
 
 // The sizes of a validated configuration.

@@ -20,6 +20,7 @@ struct BeamLaunch {
   float d_azimuth_rad = 0.0f;    // azimuth spacing of the fan
   float d_elevation_rad = 0.0f;  // elevation spacing of the fan
   std::uint64_t ray_index = 0;   // in the azimuth-major launch list
+  float gain = 1.0f;             // the source's amplitude factor in the ray's direction
 };
 
 // Where a beam's contributions go: the field, and with `arrivals` the arrival of each one's path.

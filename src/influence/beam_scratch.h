@@ -20,6 +20,9 @@ struct GeometricBeamScratch {
 // allocated once; what they hold between calls is never read.
 struct BeamScratch {
   ReflectionProduct reflection;
+  std::vector<float> absorbed_np;  // the water's absorption up to each state, per frequency
+  std::vector<float>
+      losses;  // exp(-absorption) at a receiver and at its segment's start, per frequency
   GeometricBeamScratch geometric;
   ComplexQBeamScratch complex_q;
 };

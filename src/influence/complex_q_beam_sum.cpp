@@ -330,8 +330,9 @@ struct ComplexQRay {
   // plane across the ray. Summed over the fan, the rays' density brings in the tube's spreading,
   // so one path adds its |p|^2 without its rays being told apart from other paths', and a beam's
   // squared Gaussian is as narrow as the beam itself, unlike the tube's at coarse fans.
-  float intensity_weight = 0.0f;  // dOmega / pi
-  float* intensity = nullptr;     // the field's, when the run sums intensities
+  float intensity_weight = 0.0f;    // dOmega / pi
+  float* intensity = nullptr;       // the field's, when the run sums intensities
+  const float* absorbed = nullptr;  // the water's absorption per state and frequency, if any
   // the ray tube's widths per unit of Q's columns, as the fan spaces its rays
   Vec2 tube_scale{};
   const BeamImage* image = nullptr;  // while a leg's image is summed
@@ -480,6 +481,9 @@ struct SegmentLanes {
   // b: the turn of the grazing angle on the bottom per unit of each slowness component across the
   // ray, when the bottom's phase slopes are kept (rad s^-1 m)
   Float4 turn1, turn2;
+  Float4 along;                       // where the foot lies along the segment, 0 at A and 1 at B
+  const float* absorbed_a = nullptr;  // the water's absorption (Np) at A per frequency, if any
+  const float* absorbed_b = nullptr;  // and at B
 };
 
 // The tests of the four offered receivers from lanes.first; false when the segment takes none.
@@ -505,6 +509,12 @@ bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
   l.continued = continued;
   l.continued_lanes = lane_bits(continued) & l.lanes;
   const Float4 along = s * broadcast4(f.inv_length);
+  l.along = along;
+  if (ray.absorbed != nullptr) {
+    const std::size_t nf = ray.model.omegas.size();
+    l.absorbed_a = ray.absorbed + (g.end - 1) * nf;
+    l.absorbed_b = ray.absorbed + g.end * nf;
+  }
   l.t = select4(continued, broadcast4(0.0f),
                 select4(along < broadcast4(1.0f), along, broadcast4(1.0f)));
   const auto pick = [continued](float at_a, float at_b) {
@@ -625,7 +635,14 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   if (reached == 0 && ray.out.arrivals == nullptr) return;
   const Float4 gaussian = exp4(-exponent);
   // i w / (2 pi c0): the plane-wave start's factor, a quarter turn ahead
-  const Float4 magnitude = l.amplitude * broadcast4(omega) * gaussian;
+  const Float4 unabsorbed = l.amplitude * broadcast4(omega) * gaussian;
+  Float4 loss = broadcast4(1.0f);
+  if (l.absorbed_a != nullptr) {
+    // the water's loss up to the foot, taken along the segment (and on past its ends)
+    const float start = l.absorbed_a[k];
+    loss = exp4(-(broadcast4(start) + l.along * broadcast4(l.absorbed_b[k] - start)));
+  }
+  const Float4 magnitude = l.absorbed_a != nullptr ? unabsorbed * loss : unabsorbed;
   Float4 sine, cosine;
   sincos4(broadcast4(omega) * v.tau_beam - broadcast4(l.phase), sine, cosine);
   // the reflections of a negative frequency are the conjugates of its positive one's
@@ -637,10 +654,12 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   if (ray.out.arrivals != nullptr) {
     ray.ws.lane_values[k] = {v.tau_beam, magnitude, root.re, root.im, reached};
   }
-  const Float4 share =
+  Float4 share =
       ray.intensity == nullptr ? Float4{} : v.spread * (broadcast4(omega) * gaussian * gaussian);
+  if (l.absorbed_a != nullptr) share = share * (loss * loss);
+  // the earliest arrival's amplitude carries neither the boundaries' nor the water's losses
   const Float4 arrival_amplitude =
-      k != ray.k_ref ? Float4{} : magnitude * sqrt4(root.re * root.re + root.im * root.im);
+      k != ray.k_ref ? Float4{} : unabsorbed * sqrt4(root.re * root.re + root.im * root.im);
   // the lanes whose wavefront delay lies within bounded_delay's bounds report it as it is
   unsigned plain_delays = 0;
   if (k == ray.k_ref) {
@@ -1006,9 +1025,9 @@ struct ComplexQBeam {
 void launch_factors(const BeamLaunch& launch, double c0, ComplexQRay& ray) {
   const double solid_angle = double{launch.d_elevation_rad} * launch.d_azimuth_rad *
                              std::fabs(std::cos(double{launch.elevation_rad}));
-  ray.weight = static_cast<float>(solid_angle / (2.0 * kPiDouble * c0));
+  ray.weight = static_cast<float>(solid_angle / (2.0 * kPiDouble * c0) * launch.gain);
   ray.inv_c0 = static_cast<float>(1.0 / c0);
-  ray.intensity_weight = static_cast<float>(solid_angle / kPiDouble);
+  ray.intensity_weight = static_cast<float>(solid_angle / kPiDouble * launch.gain * launch.gain);
   ray.tube_scale = {static_cast<float>(launch.d_elevation_rad / c0),
                     static_cast<float>(launch.d_azimuth_rad *
                                        std::fabs(std::cos(double{launch.elevation_rad})) / c0)};
@@ -1038,6 +1057,10 @@ void add_complex_q_beam(const RayTrace& trace, const BeamLaunch& launch, const M
   keep_reflection_slopes(model, kPhaseSlopeStepRad, scratch.reflection);
   launch_factors(launch, c0, ray);
   ray.intensity = field.intensity.empty() ? nullptr : field.intensity.data();
+  if (absorbs(model.absorption)) {
+    accumulate_absorption(model.absorption, states, scratch.absorbed_np);
+    ray.absorbed = scratch.absorbed_np.data();
+  }
   mark_leg_ends(states, ws.leg_ends);
   ComplexQBeam beam{ray, {}, {}, {}, {}};
   walk_beam(beam, trace, model, field, scratch.reflection);

@@ -80,24 +80,51 @@ struct BeamSegment {
   Vec3 e2;            // basis of the ray along the segment
   const RayState* a;  // the states, for what only arrivals read
   const RayState* b;
+  // the water's absorption (Np) at A and B per frequency; null when the water absorbs nothing
+  const float* absorbed_start;
+  const float* absorbed_end;
+  const float* start_losses;  // exp(-absorbed_start) per frequency
 };
 
 // Where contributions go: the field's arrays and the per-frequency factors of this ray.
 struct FieldSink {
-  Complex32* pressure;     // pressure[k * stride + cell]
-  std::size_t stride;      // receivers per frequency
-  float* delay;            // earliest arrival per cell (s)
-  float* amplitude;        // amplitude of that arrival per cell
-  const float* omegas;     // angular frequencies (rad/s)
-  const Complex32* refl;   // running product of bottom reflection coefficients per frequency
-  std::size_t nf;          // number of frequencies
-  float* intensity;        // like pressure; null unless the run sums intensities
-  ArrivalTable* arrivals;  // null unless the run gathers arrivals
-  std::uint64_t ray;       // the ray's index in the launch list
-  const RayState* states;  // its first state
-  Vec2 q_scale;            // the scales of Q's columns
-  float max_slowness;      // 1 / the slowest sound speed (s/m)
+  Complex32* pressure;      // pressure[k * stride + cell]
+  std::size_t stride;       // receivers per frequency
+  float* delay;             // earliest arrival per cell (s)
+  float* amplitude;         // amplitude of that arrival per cell
+  const float* omegas;      // angular frequencies (rad/s)
+  const Complex32* refl;    // running product of bottom reflection coefficients per frequency
+  std::size_t nf;           // number of frequencies
+  float* intensity;         // like pressure; null unless the run sums intensities
+  ArrivalTable* arrivals;   // null unless the run gathers arrivals
+  std::uint64_t ray;        // the ray's index in the launch list
+  const RayState* states;   // its first state
+  Vec2 q_scale;             // the scales of Q's columns
+  float max_slowness;       // 1 / the slowest sound speed (s/m)
+  float* losses = nullptr;  // exp(-absorption) per frequency at the receiver under way, if any
 };
+
+// Below this absorption across a segment (Np) the loss within it is a cubic in the distance from
+// its start, exact to single precision (the next term is under 3e-7).
+constexpr float kSmallAbsorptionNp = 0.05f;
+
+// The water's absorption at fraction t of the segment, as a factor per frequency, into the sink:
+// the loss at the segment's start times the loss along it.
+inline void set_losses(const BeamSegment& seg, float t, const FieldSink& sink) {
+  for (std::size_t k = 0; k < sink.nf; ++k) {
+    const float change = seg.absorbed_end[k] - seg.absorbed_start[k];
+    const float x = t * change;
+    const float along = std::fabs(change) <= kSmallAbsorptionNp
+                            ? 1.0f - x * (1.0f - x * (0.5f - x * (1.0f / 6.0f)))
+                            : std::exp(-x);
+    sink.losses[k] = seg.start_losses[k] * along;
+  }
+}
+
+// The amplitude a of a contribution at frequency k, with the water's loss when there is one.
+inline float absorbed(const FieldSink& sink, std::size_t k, float a) {
+  return sink.losses == nullptr ? a : a * sink.losses[k];
+}
 
 // Whether a receiver's contribution is also gathered into its path's arrival; a separate version
 // of the receiver step, so that the plain sum carries none of it.
@@ -148,7 +175,8 @@ struct ContributionAt {
 };
 inline void gather_contribution(const BeamSegment& seg, const FieldSink& sink, std::size_t cell,
                                 ContributionAt at, float phase, float a) {
-  const float weight = sink.nf > 0 ? a * std::hypot(sink.refl[0].re, sink.refl[0].im) : a;
+  const float weight =
+      sink.nf > 0 ? absorbed(sink, 0, a) * std::hypot(sink.refl[0].re, sink.refl[0].im) : a;
   const ArrivalSlot slot =
       gather_arrival(*sink.arrivals, cell,
                      {at.delay, weight, weight, sink.ray, step_end(seg, at.t, sink.states),
@@ -157,8 +185,9 @@ inline void gather_contribution(const BeamSegment& seg, const FieldSink& sink, s
   const float offset = at.tau - slot.bin->reference_s;
   for (std::size_t k = 0; k < sink.nf; ++k) {
     const float theta = sink.omegas[k] * offset - phase;
+    const float ak = absorbed(sink, k, a);
     slot.sums[k] =
-        slot.sums[k] + sink.refl[k] * Complex32{a * std::cos(theta), a * std::sin(theta)};
+        slot.sums[k] + sink.refl[k] * Complex32{ak * std::cos(theta), ak * std::sin(theta)};
   }
 }
 
@@ -193,8 +222,9 @@ inline void add_to_cell(const FieldSink& sink, std::size_t cell, float tau, floa
   // indexed from the base: a field without frequencies has no array to point into
   for (std::size_t k = 0; k < sink.nf; ++k) {
     const float theta = sink.omegas[k] * tau - phase;
+    const float ak = absorbed(sink, k, a);
     Complex32& p = sink.pressure[cell + k * sink.stride];
-    p = p + sink.refl[k] * Complex32{a * std::cos(theta), a * std::sin(theta)};
+    p = p + sink.refl[k] * Complex32{ak * std::cos(theta), ak * std::sin(theta)};
   }
   if (sink.intensity != nullptr) {
     // The beam's intensity spread over its footprint as its pressure is: the Gaussian weights
@@ -203,7 +233,9 @@ inline void add_to_cell(const FieldSink& sink, std::size_t cell, float tau, floa
     const float intensity = kTwoPi * a * (a / weight);
     for (std::size_t k = 0; k < sink.nf; ++k) {
       const Complex32 r = sink.refl[k];
-      sink.intensity[cell + k * sink.stride] += (r.re * r.re + r.im * r.im) * intensity;
+      const float loss = absorbed(sink, k, 1.0f);
+      sink.intensity[cell + k * sink.stride] +=
+          (r.re * r.re + r.im * r.im) * (loss * loss) * intensity;
     }
   }
 }
@@ -268,6 +300,7 @@ unsigned add_receiver_contributions(const BeamSegment& seg, const ReceiverLanes&
     ++taken;
     const float tau_lane = tau[lane];
     record_arrival(sink.delay[cell], sink.amplitude[cell], tau_lane, a);
+    if (seg.absorbed_start != nullptr) set_losses(seg, t[lane], sink);
     if constexpr (kGather == Gathering::On) {
       const float delay = delay_off_ray(seg, sink.q_scale,
                                         {t[lane],
@@ -304,7 +337,8 @@ inline BeamScales prepare_beam(const std::vector<RayState>& states, const BeamLa
   const float abs_cos_beta = std::fabs(std::cos(launch.elevation_rad));
   const float c0 = states.front().c;
   const float norm = std::sqrt(abs_cos_beta) *
-                     std::sqrt(launch.d_azimuth_rad * launch.d_elevation_rad) / c0 / kTwoPi;
+                     std::sqrt(launch.d_azimuth_rad * launch.d_elevation_rad) / c0 / kTwoPi *
+                     launch.gain;
   const BeamScales scales{norm,
                           {launch.d_elevation_rad / c0, launch.d_azimuth_rad * abs_cos_beta / c0}};
   ws.kmah.assign(n, 0.0f);
@@ -343,6 +377,9 @@ struct ScaledRay {
   const std::vector<RayState>& states;
   const GeometricBeamScratch& ws;
   BeamScales scales;
+  const float* absorbed = nullptr;  // the water's absorption per state and frequency, if any
+  std::size_t nf = 0;               // frequencies per state in it
+  float* start_losses = nullptr;    // the loss at the start of the segment under way (nf)
 };
 
 // The ray as its receivers read it: the stretches' view, where contributions go, and the array
@@ -442,6 +479,13 @@ inline void make_segment(const ScaledRay& ray, std::size_t i, std::size_t j, con
   seg.q2_change = scale.y * b.q2 - a_q2;
   seg.a = &a;
   seg.b = &b;
+  seg.absorbed_start = nullptr;
+  if (ray.absorbed != nullptr) {
+    seg.absorbed_start = ray.absorbed + i * ray.nf;
+    seg.absorbed_end = ray.absorbed + j * ray.nf;
+    seg.start_losses = ray.start_losses;
+    for (std::size_t k = 0; k < ray.nf; ++k) ray.start_losses[k] = std::exp(-seg.absorbed_start[k]);
+  }
   seg.det_q_start = det_q(a);
   seg.phase_start = a.phase + ray.ws.kmah[i];
   seg.tau_start = a.tau;
@@ -603,7 +647,18 @@ void sum_geometric_beam(const RayTrace& trace, const BeamLaunch& launch, const M
   const BeamScales scales = prepare_beam(states, launch, ws);
   sink.q_scale = scales.q;
   ws.gathered.valid = false;  // gathered for another ray or field
-  const GeometricRay ray{{states, ws, scales}, sink, model.array_index, ws.gathered};
+  const float* absorbed = nullptr;
+  if (absorbs(model.absorption)) {
+    accumulate_absorption(model.absorption, states, scratch.absorbed_np);
+    scratch.losses.resize(2 * model.omegas.size());
+    sink.losses = scratch.losses.data();
+    absorbed = scratch.absorbed_np.data();
+  }
+  const GeometricRay ray{{states, ws, scales, absorbed, model.omegas.size(),
+                          absorbed != nullptr ? sink.losses + model.omegas.size() : nullptr},
+                         sink,
+                         model.array_index,
+                         ws.gathered};
   GeometricBeam<Search, Tally> beam{ray, field, tally, std::nullopt};
   walk_beam(beam, trace, model, field, scratch.reflection);
 }

@@ -247,18 +247,56 @@ bool read_integration_method(ConfigReader& reader, IntegrationMethod& method) {
   return true;
 }
 
-// A width rule by name, or the initial half-width as a number of metres.
-bool read_beam_width(ConfigReader& reader, BeamSettings& beam) {
+// A name, or a number; reading one clears the other.
+bool read_text_or_f32(ConfigReader& reader, std::string& text, std::optional<float>& number) {
   const int c = peek_char(reader.cursor);
   if (c == '"') {
-    beam.beam_width_m.reset();
-    return read_string(reader.cursor, beam.beam_width_text);
+    number.reset();
+    return read_string(reader.cursor, text);
   }
   if (!starts_number(c)) return fail_invalid_type(reader.cursor, kWantStringOrF32);
-  float width = 0.0f;
-  if (!read_f32(reader, width)) return false;
-  beam.beam_width_m = width;
+  float value = 0.0f;
+  if (!read_f32(reader, value)) return false;
+  number = value;
   return true;
+}
+
+// A width rule by name, or the initial half-width as a number of metres.
+bool read_beam_width(ConfigReader& reader, BeamSettings& beam) {
+  return read_text_or_f32(reader, beam.beam_width_text, beam.beam_width_m);
+}
+
+// A pattern's levels: a list of numbers, or a list of rows of numbers (one row per azimuth).
+bool read_levels(ConfigReader& reader, BeamPattern& pattern) {
+  JsonCursor& cursor = reader.cursor;
+  if (peek_char(cursor) != '[') return fail_invalid_type(cursor, kWantSequence);
+  const std::size_t start = cursor.pos;
+  ++cursor.pos;
+  skip_whitespace(cursor);
+  const bool nested = peek_char(cursor) == '[';
+  cursor.pos = start;
+  pattern.level_db.clear();
+  pattern.rows.reset();
+  pattern.uneven_rows = false;
+  if (!nested) return read_f32_list(reader, pattern.level_db);
+  bool has_row = false;
+  if (!begin_array(cursor, has_row)) return false;
+  std::vector<float> row;
+  std::size_t rows = 0;
+  while (has_row) {
+    if (!read_f32_list(reader, row)) return false;
+    pattern.level_db.insert(pattern.level_db.end(), row.begin(), row.end());
+    pattern.uneven_rows = pattern.uneven_rows || row.size() * (rows + 1) != pattern.level_db.size();
+    ++rows;
+    if (!continue_array(cursor, has_row)) return false;
+  }
+  pattern.rows = rows;
+  return true;
+}
+
+// The absorption by name, or the same loss at every frequency as a number of dB/km.
+bool read_absorption(ConfigReader& reader, Water& water) {
+  return read_text_or_f32(reader, water.absorption_text, water.absorption_db_per_km);
 }
 
 // ----- records -----
@@ -409,7 +447,22 @@ constexpr SchemaField<Elastic> kElasticFields[] = {
 };
 constexpr RecordSchema<Elastic> kElasticSchema{"Elastic", kElasticFields};
 
-enum class BottomAlternative { Rigid, Acoustic, Elastic };
+// The fields of a reflection table, wherever a boundary takes one.
+constexpr SchemaField<ReflectionTableConfig> kReflectionTableFields[] = {
+    {"angle_deg", Presence::Required,
+     [](ConfigReader& r, ReflectionTableConfig& t) { return read_f32_list(r, t.angle_deg); },
+     "a list of grazing angles (deg)"},
+    {"magnitude", Presence::Required,
+     [](ConfigReader& r, ReflectionTableConfig& t) { return read_f32_list(r, t.magnitude); },
+     "a list of numbers"},
+    {"phase_deg", Presence::Required,
+     [](ConfigReader& r, ReflectionTableConfig& t) { return read_f32_list(r, t.phase_deg); },
+     "a list of phases (deg)"},
+};
+constexpr RecordSchema<ReflectionTableConfig> kReflectionTableSchema{"ReflectionTable",
+                                                                     kReflectionTableFields};
+
+enum class BottomAlternative { Rigid, Acoustic, Elastic, Table };
 
 // A member of a bottom_model object, held until the tag is known.
 struct HeldMember {
@@ -430,6 +483,8 @@ bool read_bottom_tag(ConfigReader& reader, BottomAlternative& alternative) {
     alternative = BottomAlternative::Acoustic;
   } else if (tag == "elastic") {
     alternative = BottomAlternative::Elastic;
+  } else if (tag == "table") {
+    alternative = BottomAlternative::Table;
   } else {
     return fail(cursor, offset,
                 quoted_key_message(kUnknownVariant, tag) + std::string(kBottomModelsExpected));
@@ -507,6 +562,14 @@ bool read_bottom_model_object(ConfigReader& reader, BottomBoundaryModel& model) 
       model.alternative = elastic;
       return true;
     }
+    case BottomAlternative::Table: {
+      ReflectionTableConfig table;
+      if (!read_held_members(reader, kReflectionTableSchema, held, close_offset, table)) {
+        return false;
+      }
+      model.alternative = table;
+      return true;
+    }
   }
   return true;
 }
@@ -539,6 +602,14 @@ bool read_bottom_model_array(ConfigReader& reader, BottomBoundaryModel& model) {
         return false;
       }
       model.alternative = elastic;
+      return true;
+    }
+    case BottomAlternative::Table: {
+      ReflectionTableConfig table;
+      if (!read_fields_in_order(reader, kReflectionTableSchema, table, ArrayPlace::AfterElement)) {
+        return false;
+      }
+      model.alternative = table;
       return true;
     }
   }
@@ -592,6 +663,45 @@ constexpr SchemaField<Bathymetry> kBathymetryFields[] = {
 };
 constexpr RecordSchema<Bathymetry> kBathymetrySchema{"Bathymetry", kBathymetryFields};
 
+constexpr SchemaField<BeamPattern> kBeamPatternFields[] = {
+    {"elev_deg", Presence::Required,
+     [](ConfigReader& r, BeamPattern& p) { return read_f32_list(r, p.elev_deg); },
+     "a list of elevations (deg)"},
+    {"level_db", Presence::Required,
+     [](ConfigReader& r, BeamPattern& p) { return read_levels(r, p); },
+     "a list of levels (dB), or one list per azimuth"},
+    {"azim_deg", Presence::Defaulted,
+     [](ConfigReader& r, BeamPattern& p) { return read_f32_list(r, p.azim_deg); },
+     "a list of azimuths (deg)"},
+};
+constexpr RecordSchema<BeamPattern> kBeamPatternSchema{"BeamPattern", kBeamPatternFields};
+
+bool read_beam_pattern(ConfigReader& reader, std::optional<BeamPattern>& pattern) {
+  if (peek_char(reader.cursor) == 'n') {
+    if (!read_literal(reader.cursor, "null")) return false;
+    pattern.reset();
+    return true;
+  }
+  BeamPattern read;
+  if (!read_record(reader, kBeamPatternSchema, read)) return false;
+  pattern = std::move(read);
+  return true;
+}
+
+constexpr SchemaField<Water> kWaterFields[] = {
+    {"absorption", Presence::Defaulted,
+     [](ConfigReader& r, Water& w) { return read_absorption(r, w); },
+     "\"none\", \"thorp\", \"francois_garrison\" or a number of dB/km"},
+    {"temperature_c", Presence::Defaulted,
+     [](ConfigReader& r, Water& w) { return read_f32(r, w.temperature_c); },
+     "a number of degrees Celsius"},
+    {"salinity_psu", Presence::Defaulted,
+     [](ConfigReader& r, Water& w) { return read_f32(r, w.salinity_psu); }, "a number (psu)"},
+    {"ph", Presence::Defaulted, [](ConfigReader& r, Water& w) { return read_f32(r, w.ph); },
+     "a number"},
+};
+constexpr RecordSchema<Water> kWaterSchema{"Water", kWaterFields};
+
 constexpr SchemaField<Source> kSourceFields[] = {
     {"position", Presence::Required,
      [](ConfigReader& r, Source& s) { return read_position(r, s.position); },
@@ -604,6 +714,9 @@ constexpr SchemaField<Source> kSourceFields[] = {
     {"launch_azim_deg", Presence::Required,
      [](ConfigReader& r, Source& s) { return read_f32_list(r, s.launch_azim_deg); },
      "a list of numbers"},
+    {"beam_pattern", Presence::KeyOnly,
+     [](ConfigReader& r, Source& s) { return read_beam_pattern(r, s.beam_pattern); },
+     "an object with elev_deg and level_db (and azim_deg)"},
 };
 constexpr RecordSchema<Source> kSourceSchema{"Source", kSourceFields};
 
@@ -704,6 +817,8 @@ constexpr SchemaField<SimulationConfig> kSimulationConfigFields[] = {
      [](ConfigReader& r, SimulationConfig& c) {
        return read_optional_record(r, kSeaSurfaceSchema, c.surface);
      }},
+    {"water", Presence::KeyOnly,
+     [](ConfigReader& r, SimulationConfig& c) { return read_record(r, kWaterSchema, c.water); }},
 };
 constexpr RecordSchema<SimulationConfig> kSimulationConfigSchema{"SimulationConfig",
                                                                  kSimulationConfigFields};

@@ -35,6 +35,10 @@ void add_error_if(bool failed, std::string_view message, Findings& findings) {
   if (failed) findings.errors.emplace_back(message);
 }
 
+void add_error_if_text(bool failed, std::string message, Findings& findings) {
+  if (failed) findings.errors.push_back(std::move(message));
+}
+
 // Mirrors a negative depth to the positive side (not clamped to 0), telling the caller.
 void correct_depth(std::string_view lead, float& depth, Findings& findings) {
   if (!(depth < 0.0f)) return;  // -0.0 is not negative
@@ -274,6 +278,76 @@ void check_surface(const SimulationConfig& config, Findings& findings) {
   }
   check_receivers_under_surface(config, surface, findings);
   check_surface_above_seabed(config.bathymetry, surface, findings);
+}
+
+bool within(float value, float low, float high) { return value >= low && value <= high; }
+
+// A reflection table's angles, lengths and values; `lead` says where the table stands.
+void check_reflection_table(const ReflectionTableConfig& table, std::string_view lead,
+                            Findings& findings) {
+  const std::vector<float>& angles = table.angle_deg;
+  const bool angles_ok = !angles.empty() && all_finite(angles) && strictly_increasing(angles) &&
+                         within(angles.front(), 0.0f, 90.0f) && within(angles.back(), 0.0f, 90.0f);
+  const std::string where(lead);
+  add_error_if_text(!angles_ok, fill_pattern(kTableAnglesPattern, {where}), findings);
+  add_error_if_text(
+      table.magnitude.size() != angles.size() || table.phase_deg.size() != angles.size(),
+      fill_pattern(kTableLengthsPattern, {where}), findings);
+  add_error_if_text(!std::all_of(table.magnitude.begin(), table.magnitude.end(),
+                                 [](float m) { return std::isfinite(m) && m >= 0.0f; }),
+                    fill_pattern(kTableMagnitudesPattern, {where}), findings);
+  add_error_if_text(!all_finite(table.phase_deg), fill_pattern(kTablePhasesPattern, {where}),
+                    findings);
+}
+
+// The pattern's axes and the shape of its levels.
+void check_beam_pattern(const BeamPattern& pattern, Findings& findings) {
+  const std::size_t n_el = pattern.elev_deg.size();
+  const std::size_t n_az = pattern.azim_deg.size();
+  add_error_if(n_el == 0 || !all_finite(pattern.elev_deg) || !strictly_increasing(pattern.elev_deg),
+               kPatternElevationsMessage, findings);
+  add_error_if(!all_finite(pattern.azim_deg) || !strictly_increasing(pattern.azim_deg) ||
+                   (n_az > 0 && !(pattern.azim_deg.back() - pattern.azim_deg.front() < 360.0f)),
+               kPatternAzimuthsMessage, findings);
+  const std::size_t rows = std::max<std::size_t>(n_az, 1);
+  const bool shape_ok = pattern.level_db.size() == rows * n_el &&
+                        (!pattern.rows || (*pattern.rows == rows && !pattern.uneven_rows));
+  add_error_if(!shape_ok, kPatternLevelsShapeMessage, findings);
+  add_error_if(!all_finite(pattern.level_db), kPatternLevelsFiniteMessage, findings);
+}
+
+// The absorption by name or number, and the water's properties the named formulas read.
+void check_water(Water& water, Findings& findings) {
+  if (water.absorption_db_per_km) {
+    const float loss = *water.absorption_db_per_km;
+    if (loss >= 0.0f && std::isfinite(loss)) {
+      water.resolved_absorption = AbsorptionKind::Uniform;
+    } else {
+      findings.errors.push_back(std::string(kAbsorptionMessageLead) + format_f32_positional(loss));
+    }
+  } else if (water.absorption_text == "none") {
+    water.resolved_absorption = AbsorptionKind::None;
+  } else if (water.absorption_text == "thorp") {
+    water.resolved_absorption = AbsorptionKind::Thorp;
+  } else if (water.absorption_text == "francois_garrison") {
+    water.resolved_absorption = AbsorptionKind::FrancoisGarrison;
+  } else {
+    findings.errors.push_back(std::string(kAbsorptionMessageLead) + "\"" + water.absorption_text +
+                              "\"");
+  }
+  add_error_if(!within(water.temperature_c, -10.0f, 50.0f), kWaterTemperatureMessage, findings);
+  add_error_if(!within(water.salinity_psu, 0.0f, 100.0f), kWaterSalinityMessage, findings);
+  add_error_if(!within(water.ph, 0.0f, 14.0f), kWaterPhMessage, findings);
+}
+
+// The optional sections and keys beyond the beam's, checked after everything else.
+void check_extensions(SimulationConfig& config, Findings& findings) {
+  if (const auto* table =
+          std::get_if<BottomBoundaryModel::Table>(&config.bathymetry.bottom_model.alternative)) {
+    check_reflection_table(*table, kBottomTableLead, findings);
+  }
+  if (config.source.beam_pattern) check_beam_pattern(*config.source.beam_pattern, findings);
+  check_water(config.water, findings);
 }
 
 // The beam type, and for complex-Q beams their width rule; a geometric run ignores beam_width.
@@ -582,6 +656,7 @@ ValidationResult SimulationConfig::validate() {
   check_beam_kind(beam, findings);
   check_precision(*this, findings);
   check_surface(*this, findings);
+  check_extensions(*this, findings);
 
   ValidationResult result;
   if (findings.errors.empty()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,7 +28,15 @@ struct SoundSpeed {
   SspInterpolation resolved_interpolation = SspInterpolation::Nodes;
 };
 
-// The reflecting bottom: a rigid floor, a fluid half-space or a solid half-space.
+// A plane-wave reflection coefficient tabulated against the grazing angle, as read: its magnitude
+// and phase at each angle, interpolated linearly between them and held beyond the ends.
+struct ReflectionTableConfig {
+  std::vector<float> angle_deg;  // grazing angles (deg), from 0 to 90, strictly increasing
+  std::vector<float> magnitude;  // |R| at each angle, from 0 up
+  std::vector<float> phase_deg;  // arg R at each angle (deg)
+};
+
+// The reflecting bottom: a rigid floor, a fluid half-space, a solid half-space or a table.
 struct BottomBoundaryModel {
   struct Rigid {};
   struct Acoustic {
@@ -43,7 +52,9 @@ struct BottomBoundaryModel {
     std::optional<float> shear_attenuation_db_per_wavelength;          // dB per wavelength
   };
 
-  std::variant<Rigid, Acoustic, Elastic> alternative;  // the chosen model, Rigid by default
+  using Table = ReflectionTableConfig;
+
+  std::variant<Rigid, Acoustic, Elastic, Table> alternative;  // the chosen model, Rigid by default
 };
 
 // Bottom depth grid and bottom model; z_bty_m is indexed [ix, iy] with y fastest.
@@ -63,12 +74,36 @@ struct SeaSurface {
   std::vector<float> z_ati_m;  // surface depth at the nodes (m, positive down)
 };
 
+// The source's level against launch direction, as read: against elevation alone, or with azim_deg
+// on a grid of azimuth by elevation, elevation fastest.
+struct BeamPattern {
+  std::vector<float> elev_deg;        // elevations (deg, positive down), strictly increasing
+  std::vector<float> azim_deg;        // azimuths (deg); empty for a pattern of elevation alone
+  std::vector<float> level_db;        // level (dB) at each node, azimuth-major
+  std::optional<std::size_t> rows{};  // the rows of a level_db written as a list of lists
+  bool uneven_rows = false;           // those rows differ in length
+};
+
 // The point source: position, frequencies and launch fan.
 struct Source {
-  std::array<float, 3> position{};     // x, y, z (m; z depth positive down)
-  std::vector<float> freq_hz;          // source frequencies (Hz)
-  std::vector<float> launch_elev_deg;  // launch elevations (deg, positive down)
-  std::vector<float> launch_azim_deg;  // launch azimuths (deg, 0 along +y, 90 along +x)
+  std::array<float, 3> position{};            // x, y, z (m; z depth positive down)
+  std::vector<float> freq_hz;                 // source frequencies (Hz)
+  std::vector<float> launch_elev_deg;         // launch elevations (deg, positive down)
+  std::vector<float> launch_azim_deg;         // launch azimuths (deg, 0 along +y, 90 along +x)
+  std::optional<BeamPattern> beam_pattern{};  // level by launch direction; absent: the same for all
+};
+
+// How sea water absorbs sound, resolved from `absorption` by validation.
+enum class AbsorptionKind { None, Thorp, FrancoisGarrison, Uniform };
+
+// The water's own properties beyond its sound speed: what its volume absorption follows.
+struct Water {
+  std::string absorption_text = "none";       // "none", "thorp" or "francois_garrison"
+  std::optional<float> absorption_db_per_km;  // a number instead: the loss at every frequency
+  float temperature_c = 4.0f;                 // for francois_garrison (deg C)
+  float salinity_psu = 35.0f;                 // for francois_garrison (practical salinity)
+  float ph = 8.0f;                            // for francois_garrison
+  AbsorptionKind resolved_absorption = AbsorptionKind::None;
 };
 
 // Where the field is computed: a grid of x * y * z nodes or a list of points.
@@ -128,6 +163,7 @@ struct SimulationConfig {
   BeamSettings beam;      // integration and run settings
   // Optional: a shaped sea surface instead of the flat one at z = 0.
   std::optional<SeaSurface> surface;
+  Water water;  // volume absorption; none unless asked for
 
   // Checks every value, corrects negative depths in place and gathers every problem into one text.
   ValidationResult validate();

@@ -170,6 +170,36 @@ inline constexpr std::string_view kReceiversAboveSurfacePattern =
     "surface at {} m";
 inline constexpr std::string_view kSurfaceBelowSeabedPattern =
     "surface: the surface lies below the seabed at x = {}, y = {} m (surface {} m, seabed {} m)";
+// Texts of the optional sections. A reflection table's texts begin with where the table stands:
+// "bathymetry.bottom_model: table angle_deg must ...".
+inline constexpr std::string_view kBottomTableLead = "bathymetry.bottom_model: table";
+inline constexpr std::string_view kTableAnglesPattern =
+    "{} angle_deg must hold at least one finite grazing angle from 0 to 90 deg, strictly "
+    "increasing";
+inline constexpr std::string_view kTableLengthsPattern =
+    "{} magnitude and phase_deg must hold one value per angle_deg";
+inline constexpr std::string_view kTableMagnitudesPattern =
+    "{} magnitude values must be finite and from 0 up";
+inline constexpr std::string_view kTablePhasesPattern = "{} phase_deg values must be finite";
+inline constexpr std::string_view kPatternElevationsMessage =
+    "source: beam_pattern elev_deg must hold at least one finite elevation, strictly increasing";
+inline constexpr std::string_view kPatternAzimuthsMessage =
+    "source: beam_pattern azim_deg must hold finite azimuths, strictly increasing, the last less "
+    "than 360 deg beyond the first";
+inline constexpr std::string_view kPatternLevelsShapeMessage =
+    "source: beam_pattern level_db must hold one level per elevation, or with azim_deg one row "
+    "per azimuth of one level per elevation";
+inline constexpr std::string_view kPatternLevelsFiniteMessage =
+    "source: beam_pattern level_db values must be finite";
+inline constexpr std::string_view kAbsorptionMessageLead =
+    "water: absorption must be \"none\", \"thorp\", \"francois_garrison\" or a number of dB/km "
+    "from 0 up, got ";
+inline constexpr std::string_view kWaterTemperatureMessage =
+    "water: temperature_c must be a finite number from -10 to 50";
+inline constexpr std::string_view kWaterSalinityMessage =
+    "water: salinity_psu must be a finite number from 0 to 100";
+inline constexpr std::string_view kWaterPhMessage =
+    "water: ph must be a finite number from 0 to 14";
 
 // Warning of a fan coarser than its complex-Q beams are wide at max_range_m; the "{}" take the
 // spacing (deg), max_range_m (m), the beams' half-width there (m) and the widest spacing they fill

@@ -31,4 +31,10 @@ std::vector<float> angular_frequencies(const std::vector<float>& freq_hz);
 // Every (azimuth, elevation) pair, azimuth-major: ray a * N_el + e is (azimuth a, elevation e).
 std::vector<Launch> launch_list(const LaunchFan& fan);
 
+// The amplitude factor 10^(L/20) of every launch, azimuth-major, from the validated pattern's
+// level L (dB) at its direction: linear between the pattern's nodes in elevation (and azimuth),
+// held beyond its ends. Azimuths are periodic: each launch azimuth is taken into the 360 deg from
+// the pattern's first azimuth before the look-up.
+std::vector<float> launch_gains(const BeamPattern& pattern, const Source& source);
+
 }  // namespace abyx

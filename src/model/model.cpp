@@ -24,6 +24,10 @@ Model build_model(const SimulationConfig& config) {
   if (model.layout == ReceiverLayout::Array) {
     model.array_index = build_receiver_index(array_receiver_points(config.receivers));
   }
+  model.absorption = make_absorption(config.water, config.source.freq_hz);
+  if (config.source.beam_pattern) {
+    model.launch_gains = launch_gains(*config.source.beam_pattern, config.source);
+  }
   return model;
 }
 

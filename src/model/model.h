@@ -7,6 +7,7 @@
 #include "bty/height_grid.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
+#include "model/absorption.h"
 #include "model/launch_fan.h"
 #include "model/receiver_index.h"
 #include "model/receivers.h"
@@ -31,6 +32,10 @@ struct Model {
   // 1 / the slowest sound speed of the grid (s/m): no travel time between two points differs by
   // more than their distance times this
   float max_slowness_s_m = 0.0f;
+  Absorption absorption;  // the water's volume absorption; none unless asked for
+  // The source's amplitude factor 10^(L/20) for each launch, in launch order; empty without a
+  // beam pattern (every factor 1).
+  std::vector<float> launch_gains;
 };
 
 // The model of a validated configuration; after it, nothing reads the configuration record. Throws

@@ -124,6 +124,12 @@ Complex32 compute_bottom_reflection_coefficient(const BottomParams& bottom, cons
   const Complex32 one{1.0f, 0.0f};
   const float normal_length = norm(normal);
   if (omega == 0.0f || bottom.kind == BottomKind::Rigid || normal_length <= kTiny) return one;
+  if (bottom.kind == BottomKind::Table) {
+    // the table holds the coefficient of a positive frequency
+    const Complex32 r =
+        evaluate_reflection_table(bottom.table, grazing_angle_rad(slowness_in, normal));
+    return omega < 0.0f ? conj(r) : r;
+  }
 
   // incidence: the slowness rescaled to 1 / c_water, split along and across the unit normal
   const float w = std::abs(omega);

@@ -60,9 +60,10 @@ def test_the_stubs_name_exactly_the_modules_names():
 def test_the_toolkit_schema_is_the_modules_key_tables():
     text = (ROOT / "src" / "input" / "read_simulation_config.cpp").read_text(encoding="utf-8")
     tables = dict(re.findall(r"SchemaField<\w+> k(\w+)Fields\[\] = \{(.*?)\n\};", text, re.S))
-    records = {"Acoustic": schema.AcousticBottom, "Elastic": schema.ElasticBottom,
+    records = {"Acoustic": schema.AcousticBottom, "Elastic": schema.ElasticBottom, "ReflectionTable": schema.TableBottom,
+               "BeamPattern": schema.BeamPattern,
                **{record.__name__: record for record in [schema.SimulationConfig, *schema.SECTIONS.values()]}}
-    assert set(tables) == set(records) and len(records) == 9
+    assert set(tables) == set(records) and len(records) == 12
     for name, body in tables.items():
         fields, record = re.findall(r'\{"(\w+)", Presence::(\w+)', body), records[name]
         required = {key for key, presence in fields if presence == "Required"}

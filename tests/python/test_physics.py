@@ -11,23 +11,27 @@ import warnings
 import pytest
 
 import abyx
+from abyx_tools import reflection
 
 C = 1500.0  # m/s, the isovelocity water
 
 
 def run_field(source, freq_hz, elevations, azimuths, receivers, max_range, depth, z_ssp=None, c_ssp=None,
-              bottom=None, axis=(-4000.0, 8000.0), surface=None, interpolation=None, **beam):
+              bottom=None, axis=(-4000.0, 8000.0), surface=None, interpolation=None, sections=None, **beam):
     """One run; `receivers` is a list of (x, y, z) points or a receiver section, `depth` one depth or the four
-    corners' of the bathymetry; `surface` a shaped surface section."""
+    corners' of the bathymetry; `surface` a shaped surface section; `sections` adds top-level sections and source
+    keys ("source": {...})."""
     if not isinstance(receivers, dict):
         receivers = {"config_type": "array", **dict(zip(("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), map(list, zip(*receivers))))}
     axis, corners = list(axis), depth if isinstance(depth, list) else [depth] * 4
+    sections = dict(sections or {})
+    source_keys = sections.pop("source", {})
     ssp = {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": z_ssp or [0.0, depth], "c_m_s": (c_ssp or [C, C]) * 4}
-    return abyx.run_simulation({**({"surface": surface} if surface else {}),
+    return abyx.run_simulation({**({"surface": surface} if surface else {}), **sections,
         "ssp": {**ssp, "interpolation": interpolation} if interpolation else ssp,
         "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": corners, "bottom_model": bottom or {"model": "rigid"}},
         "source": {"position": list(source), "freq_hz": [freq_hz], "launch_elev_deg": elevations,
-                   "launch_azim_deg": azimuths},
+                   "launch_azim_deg": azimuths, **source_keys},
         "receivers": receivers,
         "beam": {"step_m": 10.0, "max_steps": 100000, "max_range_m": max_range, "integration_method": "rk2", **beam}})
 
@@ -318,8 +322,12 @@ def test_fluid_half_space_reflects_with_rayleighs_coefficient():
               "compressional_attenuation_db_per_wavelength": loss_db}
     # grazing angles from 56 to 8 degrees, either side of the critical angle of 28 degrees
     points = [(0.0, 100.0 + 25.0 * i, 4950.0) for i in range(37)] + [(0.0, 300.0, 4905.0 + 5.0 * i) for i in range(18)]
-    result = run_field((0.0, 0.0, zs), freq, fan(-5.0, 0.25, 341), fan(-5.0, 0.5, 21), points, 1300.0,
-                       depth, bottom=bottom, max_steps=300)
+    args = ((0.0, 0.0, zs), freq, fan(-5.0, 0.25, 341), fan(-5.0, 0.5, 21), points, 1300.0, depth)
+    result = run_field(*args, bottom=bottom, max_steps=300)
+    # the same coefficient tabulated every 0.1 deg gives the same field
+    table = reflection.table([0.1 * i for i in range(901)], bottom)
+    assert [tl_db(p) for p in pressures(run_field(*args, bottom=table, max_steps=300))] == pytest.approx(
+        [tl_db(p) for p in pressures(result)], abs=0.1)
     k = 2.0 * math.pi * freq / C
     n = C / cb * complex(1.0, loss_db / (40.0 * math.pi * math.log10(math.e)))  # dB per wavelength
     exact = []
@@ -671,6 +679,7 @@ STEP = ([0.0, 50.0, 51.0, 100.0], [C, C, 1600.0, 1600.0])
     (THERMOCLINE, {"beam_type": "cerveny"}), (THERMOCLINE, {}), (STEP, {}), (STEP, {"max_arrivals": 1000}),
     (STEP, {"beam_type": "cerveny"})], ids=["thermocline-cerveny", "thermocline", "step", "step-1000", "step-cerveny"])
 @pytest.mark.filterwarnings("ignore:.*leave gaps between the complex-Q beams")
+@pytest.mark.filterwarnings("ignore:.*nodes lie too far apart")
 def test_delays_of_sharp_profiles_lie_between_zero_and_the_rays_travel_time(profile, beam):
     points = [(0.0, r, z) for r in (100.0, 400.0, 1000.0, 1900.0) for z in (5.0, 55.0, 65.0, 95.0)]
     result = run_field((0.0, 0.0, 30.0), 100.0, fan(-30.0, 1.0, 61), fan(-5.0, 5.0, 3), points, 2000.0, 100.0,
@@ -706,3 +715,100 @@ def test_cerveny_intensity_of_every_width_allowed_is_the_spherical_waves(width):
         r = math.dist(point, source)
         assert abs(tl_db(p) - 20.0 * math.log10(r)) <= 1.0, (point, tl_db(p))
         assert abs(10.0 * math.log10(intensity) + 20.0 * math.log10(r)) <= 1.0, (point, intensity)
+
+
+def thorp_db_per_km(f_khz):
+    """Thorp's absorption of sea water, f in kHz."""
+    f2 = f_khz * f_khz
+    return 0.11 * f2 / (1.0 + f2) + 44.0 * f2 / (4100.0 + f2) + 2.75e-4 * f2 + 0.003
+
+
+def francois_garrison_db_per_km(f, t, s, ph, d):
+    """Francois and Garrison's absorption (dB/km, f in kHz, depth d in m), written from the equations of their
+    paper (J. Acoust. Soc. Am. 72(6), 1879-1890, 1982): boric acid, magnesium sulphate and pure water."""
+    c, theta = 1412.0 + 3.21 * t + 1.19 * s + 0.0167 * d, 273.0 + t
+    f1 = 2.8 * math.sqrt(s / 35.0) * 10.0 ** (4.0 - 1245.0 / theta)
+    f2 = 8.17 * 10.0 ** (8.0 - 1990.0 / theta) / (1.0 + 0.0018 * (s - 35.0))
+    a3 = (4.937e-4 - 2.59e-5 * t + 9.11e-7 * t * t - 1.50e-8 * t ** 3 if t <= 20.0
+          else 3.964e-4 - 1.146e-5 * t + 1.45e-7 * t * t - 6.5e-10 * t ** 3)
+    return (8.86 / c * 10.0 ** (0.78 * ph - 5.0) * f1 * f * f / (f1 * f1 + f * f)
+            + 21.44 * s / c * (1.0 + 0.025 * t) * (1.0 - 1.37e-4 * d + 6.2e-9 * d * d) * f2 * f * f / (f2 * f2 + f * f)
+            + a3 * (1.0 - 3.83e-5 * d + 4.9e-10 * d * d) * f * f)
+
+
+def test_francois_garrison_relaxes_where_its_paper_puts_boric_acid_and_magnesium_sulphate():
+    # the paper's relaxation frequencies at 4 deg C: about 1 kHz and 50 kHz; absorption near 1 dB/km at 10 kHz
+    low, mid, high = (francois_garrison_db_per_km(f, 4.0, 35.0, 8.0, 0.0) for f in (1.0, 10.0, 100.0))
+    assert 0.05 < low < 0.08 and 0.9 < mid < 1.3 and 20.0 < high < 35.0
+
+
+FREE_10KHZ = ((0.0, 0.0, 2500.0), 10000.0, fan(-1.0, 0.02, 101), fan(-0.3, 0.02, 31),
+              [(0.0, r, 2500.0) for r in (1000.0, 2000.0, 5000.0, 10000.0)], 10100.0, 5000.0)
+FG_WATER = {"absorption": "francois_garrison", "temperature_c": 10.0, "salinity_psu": 34.0, "ph": 7.9}
+
+
+@functools.cache
+def free_10khz(water, beam_type):
+    sections = {"water": dict(water)} if water else None
+    return run_field(*FREE_10KHZ, axis=(-11000.0, 11000.0), sections=sections, beam_type=beam_type, arrivals=True,
+                     incoherent=True)
+
+
+@pytest.mark.parametrize("beam_type", ["geometric", "cerveny"])
+@pytest.mark.parametrize("water, db_per_km", [
+    ({"absorption": "thorp"}, thorp_db_per_km(10.0)),
+    ({"absorption": thorp_db_per_km(10.0)}, thorp_db_per_km(10.0)),
+    (FG_WATER, francois_garrison_db_per_km(10.0, 10.0, 34.0, 7.9, 2500.0))])
+def test_absorption_takes_alpha_r_off_the_free_field_its_arrivals_and_its_intensity(water, db_per_km, beam_type):
+    """At 10 kHz to 10 km: TL = 20 log r + alpha r; the loss follows the ray's path to the foot of the receiver."""
+    plain, absorbed = free_10khz(None, beam_type), free_10khz(tuple(water.items()), beam_type)
+    points = FREE_10KHZ[4]
+    for j, (p, q, (_, r, _)) in enumerate(zip(pressures(plain), pressures(absorbed), points)):
+        loss_db = db_per_km * r / 1000.0
+        assert tl_db(q) - tl_db(p) == pytest.approx(loss_db, abs=0.005)
+        if beam_type == "geometric":  # complex-Q beams at 10 kHz need wider fans than these for the level itself
+            assert tl_db(q) == pytest.approx(20.0 * math.log10(r) + loss_db, abs=0.2)
+        intensities = (result["pressure_field"]["intensity"][j] for result in (plain, absorbed))
+        assert 10.0 * math.log10(next(intensities) / next(intensities)) == pytest.approx(loss_db, abs=0.01)
+        [(_, a, _, _)], [(_, b, _, _)] = arrivals_at(plain, j), arrivals_at(absorbed, j)
+        assert 20.0 * math.log10(abs(a) / abs(b)) == pytest.approx(loss_db, abs=0.01)
+    assert absorbed["pressure_field"]["amplitude"] == plain["pressure_field"]["amplitude"]  # no frequency of its own
+
+
+def test_a_level_pattern_scales_every_output_by_its_factor_in_both_beams():
+    """A uniform -6 dB pattern: every pressure, arrival and amplitude times 10^(-6/20), every intensity times its square,
+    up to the rounding of the products."""
+    g = 10.0 ** (-6.0 / 20.0)
+    for beam_type in ("geometric", "cerveny"):
+        args = ((0.0, 0.0, 60.0), 200.0, fan(-30.0, 1.0, 61), fan(-10.0, 1.0, 21),
+                [(0.0, 100.0 * i, 10.0 * j) for i in range(1, 8) for j in range(1, 10)], 800.0, 100.0)
+        kwargs = {"axis": (-1000.0, 1000.0), "beam_type": beam_type, "arrivals": True, "incoherent": True}
+        plain = run_field(*args, **kwargs)
+        scaled = run_field(*args, sections={"source": {"beam_pattern": {"elev_deg": [0.0], "level_db": [-6.0]}}},
+                           **kwargs)
+        p, q = pressures(plain), pressures(scaled)
+        largest = max(map(abs, p))
+        assert largest > 0.0 and all(abs(b - g * a) <= 2e-6 * largest for a, b in zip(p, q))
+        for key, factor in (("intensity", g * g), ("amplitude", g)):
+            assert scaled["pressure_field"][key] == pytest.approx([factor * v for v in plain["pressure_field"][key]],
+                                                                  rel=2e-6, abs=1e-12)
+        if beam_type == "geometric":  # complex-Q paths may round into their bins otherwise
+            assert scaled["arrivals"]["delay_s"] == plain["arrivals"]["delay_s"]
+            assert scaled["arrivals"]["amplitude_re"] == pytest.approx(
+                [g * v for v in plain["arrivals"]["amplitude_re"]], rel=1e-5, abs=1e-9)
+
+
+def test_a_vertical_dipole_pattern_gives_the_dipoles_free_field():
+    """20 log |sin(elevation)| at 1 kHz: p = sin(elevation) exp(i k R) / R below the source; a level carries no sign,
+    so above it the field is that of |sin(elevation)|. Rays end 600 m from the source, far from both boundaries."""
+    elev = [-90.0 + 0.25 * i for i in range(721)]
+    pattern = {"elev_deg": elev, "level_db": [20.0 * math.log10(max(abs(math.sin(math.radians(e))), 1e-6)) for e in elev]}
+    source = (0.0, 0.0, 2500.0)
+    points = [(0.0, r * math.cos(math.radians(e)), 2500.0 + r * math.sin(math.radians(e)))
+              for r in (200.0, 400.0) for e in (-70.0, -40.0, -15.0, 15.0, 30.0, 50.0, 75.0)]
+    result = run_field(source, 1000.0, fan(-89.0, 0.25, 713), fan(-5.0, 0.25, 41), points, 500.0, 5000.0,
+                       axis=(-1000.0, 1000.0), sections={"source": {"beam_pattern": pattern}}, max_steps=60)
+    k = 2.0 * math.pi * 1000.0 / C
+    exact = [[abs(x[2] - source[2]) / math.dist(x, source) ** 2 * cmath.exp(1j * k * math.dist(x, source))]
+             for x in points]
+    assert tl_compared(pressures(result), exact, 0.2, tolerance=0.05) == len(points)

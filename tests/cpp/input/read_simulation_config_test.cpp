@@ -123,6 +123,15 @@ const std::vector<MessageCase> kMessages = {
     {"CutShort", R"({"beam": {"integration_method": {"rk2": null)", "unexpected end of input"},
     {"MissingComma", R"({"ssp": {"x_ssp_m": [1 2]}})", "expected `,` or `]`"},
     {"SecondDocument", Document{}.text() + " {}", "trailing characters"},
+    {"AbsorptionNotTextOrNumber", extra(R"(, "water": {"absorption": true})"),
+     "invalid type: boolean `true`, expected a string or f32"},
+    {"TableMissingPhases", bottom(R"({"model": "table", "angle_deg": [0], "magnitude": [1]})"),
+     "missing field `phase_deg`"},
+    {"PatternLevelRowNotList",
+     Document{.source = R"({"position": [0, 0, 5], "freq_hz": [], "launch_elev_deg": [],
+         "launch_azim_deg": [], "beam_pattern": {"elev_deg": [0], "level_db": [[0], 1]}})"}
+         .text(),
+     "invalid type: integer `1`, expected a sequence"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Reader, ReaderMessage, testing::ValuesIn(kMessages),
@@ -179,6 +188,31 @@ TEST(ReadSimulationConfig, ReadsThePositionalFormWithOrWithoutItsDefaultedFields
                                                 .text());
   EXPECT_EQ(shortest.beam.max_range_m, 900.0f);
   EXPECT_TRUE(std::holds_alternative<Acoustic>(shortest.bathymetry.bottom_model.alternative));
+}
+
+// The optional sections as the toolkit writes them: a table bottom, a pattern of rows, the water.
+TEST(ReadSimulationConfig, ReadsTheOptionalSectionsByKey) {
+  const SimulationConfig config = read_ok(
+      Document{.bathymetry = R"({"x_bty_m": [], "y_bty_m": [], "z_bty_m": [], "bottom_model":
+                   {"phase_deg": [180, 170], "model": "table", "angle_deg": [0, 90], "magnitude": [1, 0.5]}})",
+               .source = R"({"position": [0, 0, 5], "freq_hz": [], "launch_elev_deg": [],
+                   "launch_azim_deg": [], "beam_pattern": {"elev_deg": [0, 1], "azim_deg": [0, 9],
+                   "level_db": [[0, -1], [-2, -3, -4]]}})",
+               .extra = R"(, "water": {"absorption": "francois_garrison", "temperature_c": 11.5,
+                   "salinity_psu": 34.25, "ph": 7.875})"}
+          .text());
+  const auto& table = std::get<ReflectionTableConfig>(config.bathymetry.bottom_model.alternative);
+  EXPECT_EQ(table.angle_deg, (std::vector<float>{0.0f, 90.0f}));
+  EXPECT_EQ(table.phase_deg, (std::vector<float>{180.0f, 170.0f}));
+  const BeamPattern& pattern = config.source.beam_pattern.value();
+  EXPECT_EQ(pattern.level_db, (std::vector<float>{0, -1, -2, -3, -4}));
+  EXPECT_TRUE(pattern.rows == 2u && pattern.uneven_rows);
+  EXPECT_EQ(config.water.absorption_text, "francois_garrison");
+  EXPECT_TRUE(config.water.temperature_c == 11.5f && config.water.salinity_psu == 34.25f &&
+              config.water.ph == 7.875f);
+  const SimulationConfig numbered = read_ok(extra(R"(, "water": {"absorption": 0.5})"));
+  EXPECT_EQ(numbered.water.absorption_db_per_km, std::optional<float>(0.5f));
+  EXPECT_FALSE(read_ok(Document{}.text()).source.beam_pattern.has_value());
 }
 
 TEST(ReadSimulationConfig, ReportsUnknownKeysByPathInDocumentOrderButNotThoseOfTheBottomModel) {

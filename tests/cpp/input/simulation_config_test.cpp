@@ -250,6 +250,46 @@ INSTANTIATE_TEST_SUITE_P(
         coarse_cast("CoarseCastToTheSeabed", 1000.0f, "nodes", "97.8", "1000"),
         coarse_cast("CoarseCastOverAShallowerSeabed", 500.0f, "nodes", "67.2", "500"),
         coarse_cast("CoarseCastWithACubic", 1000.0f, "pchip", "", ""),
+        ValidateCase{
+            "OptionalSectionsAtTheirLimits",
+            [](SimulationConfig& c) {
+              c.bathymetry.bottom_model.alternative =
+                  ReflectionTableConfig{{0.0f, 90.0f}, {1.0f, 0.0f}, {180.0f, -720.0f}};
+              c.source.beam_pattern = BeamPattern{{-90.0f}, {0.0f, 359.9f}, {-3.0f, 3.0f}, 2};
+              c.water = {"francois_garrison", std::nullopt, -10.0f, 0.0f, 14.0f};
+            },
+            {}},
+        ValidateCase{
+            "OptionalSections",
+            [](SimulationConfig& c) {
+              c.bathymetry.bottom_model.alternative =
+                  ReflectionTableConfig{{10.0f, 10.0f, 90.5f}, {-0.5f, 1.0f}, {kInf, 0.0f, 0.0f}};
+              c.source.beam_pattern = BeamPattern{{}, {0.0f, 360.0f}, {NAN}, 1, true};
+              c.water = {"Thorp", std::nullopt, 4.0f, -1.0f, 14.5f};
+            },
+            {"bathymetry.bottom_model: table angle_deg must hold at least one finite grazing angle "
+             "from 0 to 90 deg, strictly increasing",
+             "bathymetry.bottom_model: table magnitude and phase_deg must hold one value per "
+             "angle_deg",
+             "bathymetry.bottom_model: table magnitude values must be finite and from 0 up",
+             "bathymetry.bottom_model: table phase_deg values must be finite",
+             "source: beam_pattern elev_deg must hold at least one finite elevation, strictly "
+             "increasing",
+             "source: beam_pattern azim_deg must hold finite azimuths, strictly increasing, the "
+             "last "
+             "less than 360 deg beyond the first",
+             "source: beam_pattern level_db must hold one level per elevation, or with azim_deg "
+             "one "
+             "row per azimuth of one level per elevation",
+             "source: beam_pattern level_db values must be finite",
+             "water: absorption must be \"none\", \"thorp\", \"francois_garrison\" or a number of "
+             "dB/km from 0 up, got \"Thorp\"",
+             "water: salinity_psu must be a finite number from 0 to 100",
+             "water: ph must be a finite number from 0 to 14"}},
+        ValidateCase{"AbsorptionNumber",
+                     [](SimulationConfig& c) { c.water.absorption_db_per_km = -kInf; },
+                     {"water: absorption must be \"none\", \"thorp\", \"francois_garrison\" or "
+                      "a number of dB/km from 0 up, got -inf"}},
         on_slope("SourceBelowSlopingSeabed", {500.0f, 300.0f, 60.1f}, true),
         on_slope("SourceOnSlopingSeabed", {500.0f, 300.0f, 60.0f}, false),
         on_slope("SourceBelowSeabedBeyondTheGrid", {2000.0f, -50.0f, 21.0f}, true)),

@@ -107,6 +107,30 @@ TEST(BottomReflectionCoefficient, SeesOnlyTheAngleBetweenSlownessAndNormal) {
   EXPECT_NEAR(r.im, flat.im, kTolerance);
 }
 
+// Grazing 10 and 30 deg: |R| 0.2 and 0.6, arg R 90 and 150 deg; incidence given from the normal.
+TEST(BottomReflectionCoefficient, TableIsLinearInMagnitudeAndPhaseAndHeldBeyondItsEnds) {
+  BottomParams table{BottomKind::Table,
+                     0,
+                     0,
+                     0,
+                     0,
+                     0,
+                     make_reflection_table({10.0f, 30.0f}, {0.2f, 0.6f}, {90.0f, 150.0f})};
+  const struct {
+    double theta_deg, f_hz, magnitude, phase_deg;
+  } cases[] = {{70, 100, 0.4, 120}, {85, 100, 0.2, 90}, {90, 5e8, 0.2, 90},
+               {75, -9, 0.3, -105}, {0, 100, 0.6, 150}, {30, 100, 0.6, 150}};
+  for (const auto& c : cases) {
+    const Complex32 r = coefficient(table, c.theta_deg, c.f_hz);
+    const Complex want = std::polar(c.magnitude, c.phase_deg * kPi / 180.0);
+    EXPECT_NEAR(r.re, want.real(), 1e-5) << c.theta_deg;
+    EXPECT_NEAR(r.im, want.imag(), 1e-5) << c.theta_deg;
+  }
+  // an empty table (never validated) reflects totally
+  table.table = {};
+  EXPECT_EQ(coefficient(table, 45, 100), (Complex32{1.0f, 0.0f}));
+}
+
 TEST(BottomReflectionCoefficient, MatchedBottomGivesPositiveZeroAndAVanishingSumOne) {
   const Complex32 r =
       compute_bottom_reflection_coefficient(fluid(1, 1), {{0, 0, 1}, {0, 0, 1}, 1}, 1, 500);

@@ -15,7 +15,9 @@ from abyx_tools.results import seabed_depth_m  # noqa: E402
 @pytest.mark.parametrize("polar, bearings", [(False, [0.0, 90.0]), (True, [90.0, 0.0])])
 def test_free_field_configuration_gives_spherical_spreading_at_every_receiver(polar, bearings):
     cfg = abyx_tools.config(depth_m=5000.0, source_depth_m=2500.0, freq_hz=100.0, ranges_m=[200.0, 500.0, 1000.0],
-                            depths_m=[2400.0, 2500.0], bearings_deg=bearings, polar=polar)
+                            depths_m=[2400.0, 2500.0], bearings_deg=bearings, polar=polar,
+                            water=np.float32(0.0625) if polar else {"absorption": "thorp", "ph": np.float64(7.5)})
+    assert cfg["water"] == ({"absorption": 0.0625} if polar else {"absorption": "thorp", "ph": 7.5})
     field = abyx_tools.to_arrays(abyx.run_simulation(cfg), cfg)
     assert field.pressure.shape == (1, 3, 2, 2) and field.is_polar  # range x bearing x depth, axes sorted, both ways
     x, y, z = (np.ravel(v) for v in field.positions_m())  # in the run's receiver order
