@@ -64,7 +64,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--fans", nargs="*", help="beam:spacing,spacing,... (degrees)")
     args = parser.parse_args()
-    ladder = {b: [float(d) for d in s.split(",")] for b, s in (f.split(":") for f in args.fans)} if args.fans else LADDER
+    ladder = LADDER
+    if args.fans:
+        ladder = {b: [float(d) for d in s.split(",")] for b, s in (f.split(":") for f in args.fans)}
     base = json.loads(P1.read_text())
     base["beam"]["show_progress"] = False
     rec = base["receivers"]
@@ -95,7 +97,7 @@ def main():
                 cheapest[beam_type] = (d, seconds)
     for beam_type in ladder:
         found = cheapest.get(beam_type)
-        print(f"{beam_type}: " + (f"{found[0]:g} deg fan, {found[1]:.2f} s" if found else "no fan of the ladder within 1 dB"))
+        print(f"{beam_type}: " + (f"{found[0]:g} deg fan, {found[1]:.2f} s" if found else "no fan within 1 dB"))
 
 
 if __name__ == "__main__":

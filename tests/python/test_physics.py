@@ -689,6 +689,7 @@ def test_delays_of_sharp_profiles_lie_between_zero_and_the_rays_travel_time(prof
     assert delays and all(0.0 <= d <= longest for d in delays), (min(delays), max(delays))
 
 
+@pytest.mark.filterwarnings("ignore:.*nodes lie too far apart")
 def test_a_layer_too_fast_to_trace_is_refused_not_returned_as_nan():
     try:
         result = run_field((0.0, 0.0, 50.0), 10.0, fan(-60.0, 1.0, 121), fan(0.0, 10.0, 36),
