@@ -2,12 +2,12 @@
 """Accuracy against cost on the fluid-bottom waveguide of p1_array: for each beam type, the median |TL error| in
 three range bands and the 2-thread wall time of a ladder of fans, and the cheapest fan within 1 dB in every band.
 
-The reference is the field of the water layer over its fluid half-space by wavenumber integration (the same
-integral as the physics tests: trapped modes and the field leaking into the bottom alike), at the p1 receivers
-from 200 m out. Each fan spans the p1 elevations (-60 to 60 degrees) and the full circle of azimuths at one
-spacing. Needs numpy and scipy.
+The reference is the field of the water layer over its fluid half-space by wavenumber integration (the physics
+tests' own `layer_field`: trapped modes and the field leaking into the bottom alike), at the p1 receivers from
+200 m out. Each fan spans the p1 elevations (-60 to 60 degrees) and the full circle of azimuths at one
+spacing. Needs numpy, scipy and pytest.
 
-    PYTHONPATH=build/rel python3 bench/equal_accuracy.py [--fans geometric:1,0.5 cerveny:2,1]
+    PYTHONPATH=build/rel:python python3 bench/equal_accuracy.py [--fans geometric:1,0.5 cerveny:2,1]
 """
 
 import argparse
@@ -19,33 +19,14 @@ import sys
 from pathlib import Path
 
 import numpy as np
-from scipy import special
+
+# the reference the physics tests check themselves against
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "python"))
+from test_physics import layer_field
 
 P1 = Path(__file__).resolve().parent / "scenarios" / "p1_array.json"
 BANDS = [(200.0, 1000.0), (1000.0, 2500.0), (2500.0, 5001.0)]
 LADDER = {"geometric": [1.0, 0.5, 0.25], "cerveny": [4.0, 2.0, 1.0]}
-
-
-def layer_field(r, z, zs, depth, k, kb, rho):
-    """p at (r, z) of a point source at zs in a layer of wavenumber k over a half-space (kb, rho): the direct wave
-    plus the integral of the rest of the depth Green's function along a contour below the real kr axis."""
-    x = np.linspace(1e-9, 1.6 * k, 8000)
-    kr = x - 1j * (1.0 / (r.max() * math.log10(math.e))) * np.sin(np.pi * x / x[-1])
-    dkr = np.gradient(kr)
-    kz = np.sqrt(k * k - kr * kr + 0j)
-    kz = np.where(kz.imag < 0, -kz, kz)
-    g = np.sqrt(kr * kr - kb * kb + 0j)
-    a = np.where(g.real < 0, -g, g) / rho
-    w = -a * np.sin(kz * depth) - kz * np.cos(kz * depth)
-    p = np.zeros(len(r), complex)
-    for depth_r in np.unique(z):
-        at = z == depth_r
-        lo, hi = min(depth_r, zs), max(depth_r, zs)
-        u2 = np.cos(kz * (depth - hi)) + a / kz * np.sin(kz * (depth - hi))
-        bounced = -2.0 * np.sin(kz * lo) * u2 / w - 1j / kz * np.exp(1j * kz * abs(depth_r - zs))
-        direct = np.hypot(r[at], depth_r - zs)
-        p[at] = np.exp(1j * k * direct) / direct + special.jv(0, np.outer(r[at], kr)) @ (bounced * kr * dkr)
-    return p
 
 
 def timed_run(cfg):
@@ -76,8 +57,11 @@ def main():
     bottom = base["bathymetry"]["bottom_model"]
     c = base["ssp"]["c_m_s"][0]
     omega = 2.0 * math.pi * base["source"]["freq_hz"][0]
-    exact = layer_field(r[far], z[far], base["source"]["position"][2], base["bathymetry"]["z_bty_m"][0], omega / c,
-                        omega / bottom["compressional_speed_m_s"], bottom["density_g_cm3"])
+    ranges, at_range = np.unique(r[far], return_inverse=True)
+    depths, at_depth = np.unique(z[far], return_inverse=True)
+    grid = layer_field(ranges, depths, base["source"]["position"][2], base["bathymetry"]["z_bty_m"][0], omega / c,
+                       omega / bottom["compressional_speed_m_s"], bottom["density_g_cm3"])
+    exact = grid[at_range, at_depth]
     print("| beams | fan | 0.2-1 km | 1-2.5 km | 2.5-5 km | rays | 2-thread s |")
     print("|---|---|---|---|---|---|---|")
     cheapest = {}
