@@ -606,19 +606,10 @@ Complex4 root_displaced_by_reflections(const ComplexQRay& ray, const SegmentLane
   return v.form.root * Complex4{size * cosine, size * sine};
 }
 
-// The travel time a lane reports from its beam's own wavefront, tau + Re(n^T M n) / 2, bounded as
-// bounded_delay bounds it; the beam's phase keeps the unbounded one.
-float beam_delay(const ComplexQRay& ray, const SegmentLanes& l, const Float4& tau_beam, int lane) {
-  const float tau = l.tau[lane];
-  const float half = tau_beam[lane] - tau;
-  const float n1 = l.n1[lane], n2 = l.n2[lane];
-  const float distance_sq = n1 * n1 + n2 * n2;
-  const float slowness = ray.model.max_slowness_s_m;
-  if (!std::isfinite(tau_beam[lane]) ||
-      (tau_beam[lane] >= 0.0f && half * half <= distance_sq * (slowness * slowness))) {
-    return tau_beam[lane];
-  }
-  return bounded_delay(tau, half, std::sqrt(distance_sq), slowness);
+// The travel times the lanes report from their beam's own wavefront tau_wave, tau + Re(n^T M n) /
+// 2, bounded as reported_delay bounds them; the beam's phase keeps the unbounded ones.
+Float4 beam_delays(const ComplexQRay& ray, const SegmentLanes& l, Float4 tau_wave) {
+  return reported_delay(l.tau, tau_wave, l.n1 * l.n1 + l.n2 * l.n2, ray.model.max_slowness_s_m);
 }
 
 // Frequency k's beam added at the lanes it reaches, with what the arrivals take of it kept.
@@ -660,15 +651,7 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   // the earliest arrival's amplitude carries neither the boundaries' nor the water's losses
   const Float4 arrival_amplitude =
       k != ray.k_ref ? Float4{} : unabsorbed * sqrt4(root.re * root.re + root.im * root.im);
-  // the lanes whose wavefront delay lies within bounded_delay's bounds report it as it is
-  unsigned plain_delays = 0;
-  if (k == ray.k_ref) {
-    const Float4 half = broadcast4(0.5f) * v.w.re;
-    const float slowness = ray.model.max_slowness_s_m;
-    plain_delays =
-        lane_bits((v.tau_beam >= broadcast4(0.0f)) &
-                  (half * half <= (l.n1 * l.n1 + l.n2 * l.n2) * broadcast4(slowness * slowness)));
-  }
+  const Float4 delays = k == ray.k_ref ? beam_delays(ray, l, v.tau_beam) : Float4{};
   PressureField& field = ray.out.field;
   const std::size_t stride = field.receiver_count();
   for (unsigned bits = reached; bits != 0; bits &= bits - 1u) {
@@ -681,9 +664,8 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
     }
     // a beam of no weight (a fan without spacing, a width that underflows) arrives nowhere
     if (k == ray.k_ref && arrival_amplitude[lane] > 0.0f) {
-      const float delay = ((plain_delays >> lane) & 1u) != 0 ? v.tau_beam[lane]
-                                                             : beam_delay(ray, l, v.tau_beam, lane);
-      record_arrival(field.delay_s[cell], field.amplitude[cell], delay, arrival_amplitude[lane]);
+      record_arrival(field.delay_s[cell], field.amplitude[cell], delays[lane],
+                     arrival_amplitude[lane]);
     }
   }
 }
@@ -700,10 +682,11 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
   const std::vector<CervenyLaneValues>& values = ray.ws.lane_values;
   unsigned reached_any = 0;
   for (const CervenyLaneValues& kept : values) reached_any |= kept.reached;
+  const CervenyLaneValues& ref = values[ray.k_ref];
+  const Float4 own_delays = beam_delays(ray, l, ref.delay);
   for (unsigned bits = l.lanes & reached_any; bits != 0; bits &= bits - 1u) {
     const int lane = std::countr_zero(bits);
     const std::size_t cell = offers.cells[l.first + lane];
-    const CervenyLaneValues& ref = values[ray.k_ref];
     const double magnitude = double{ref.magnitude[lane]} *
                              std::hypot(ref.root_re[lane], ref.root_im[lane]) *
                              std::hypot(refl[ray.k_ref].re, refl[ray.k_ref].im);
@@ -712,8 +695,7 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
         ray.tube_scale, ray.model.max_slowness_s_m);
     // far outside the ray tube the point source's wavefront is no guide to the delay (it
     // diverges near the source and at caustics), so a tail takes its beam's own
-    const float delay =
-        view.tube_weight >= kOutlyingWeight ? view.delay : beam_delay(ray, l, ref.delay, lane);
+    const float delay = view.tube_weight >= kOutlyingWeight ? view.delay : own_delays[lane];
     if (!std::isfinite(delay) || !(magnitude > 0.0 && std::isfinite(magnitude))) continue;
     const BeamImage* image = ray.image;
     const ArrivalSlot slot =
