@@ -39,6 +39,7 @@ def test_each_readme_and_guide_example_runs_as_written_on_its_own(block, tmp_pat
     ("plot_coastal_wedge.py", ["--small"], ["transmission_loss.png", "ray_paths.png"]),  # into the current folder
     ("munk_deep_water.py", ["--plot", "{out}/munk.png", "--small"], ["munk.png"]),
     ("arrivals_shallow_water.py", ["--plot", "{out}/arrivals.png", "--small"], ["arrivals.png"]),
+    ("shallow_water_10khz.py", ["--plot", "{out}/shallow.png", "--small"], ["shallow.png"]),
     ("real_ocean.py", ["{out}", "--small"], ["real_ocean.png", "gebco.nc", "woa.nc"]),
 ])
 def test_example_runs_on_a_small_fan(script, arguments, pictures, tmp_path):
