@@ -4,6 +4,7 @@ from typing import Any, Callable, Mapping
 
 __all__ = ["__doc__", "run_simulation"]
 __version__: str  # the distribution's version
+simd: str  # the flavour serving this process: "avx2" or "baseline" (ABYX_SIMD picks one)
 
 class PanicException(BaseException):
     """Raised when abyx meets an internal fault. Derives from BaseException, so a handler for

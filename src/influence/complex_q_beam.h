@@ -60,6 +60,7 @@ struct CervenySegmentForm {
 // roots, and which lanes the frequency reached.
 struct CervenyLaneValues {
   Float4 delay, magnitude, root_re, root_im;
+  Float4 turn;  // the phase the bottom's slopes add (rad)
   unsigned reached = 0;
 };
 

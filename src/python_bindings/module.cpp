@@ -1,6 +1,13 @@
+#if defined(ABYX_AVX2_FLAVOUR)
+#include <dlfcn.h>
+#endif
+
+#include <string>
+
 #include "python_bindings/ffi_boundary.h"
 #include "python_bindings/py_ref.h"
 #include "python_bindings/run_simulation.h"
+#include "python_bindings/simd_flavour.h"
 
 namespace abyx {
 namespace {
@@ -82,7 +89,8 @@ bool fill_module(PyObject* module) {
   if (!watched || PyObject_SetAttrString(module, "_run_simulation_watched", watched.get()) < 0) {
     return false;
   }
-  if (PyModule_AddStringConstant(module, "__version__", ABYX_VERSION) < 0) {
+  if (PyModule_AddStringConstant(module, "__version__", ABYX_VERSION) < 0 ||
+      PyModule_AddStringConstant(module, "simd", ABYX_SIMD_NAME) < 0) {
     return false;
   }
   PyObject* panic_type = panic_exception_type();  // borrowed, lives for the process
@@ -102,9 +110,55 @@ PyObject* init_module() {
   return module.release();
 }
 
+#if !defined(ABYX_SIMD_FLAVOUR_ENTRY)
+#if defined(ABYX_AVX2_FLAVOUR)
+// The AVX2 flavour lies beside this module's file; it is loaded with its own symbols, so that
+// nothing of it stands in for this one's.
+PyObject* init_avx2_flavour() {
+  Dl_info self{};
+  if (dladdr(reinterpret_cast<void*>(&init_avx2_flavour), &self) == 0 ||
+      self.dli_fname == nullptr) {
+    PyErr_SetString(PyExc_ImportError, "abyx: cannot find the module's own file");
+    return nullptr;
+  }
+  const std::string own = self.dli_fname;
+  const std::string path = own.substr(0, own.find_last_of('/') + 1) + ABYX_AVX2_FLAVOUR;
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* entry = library != nullptr ? dlsym(library, "abyx_simd_flavour_init") : nullptr;
+  if (entry == nullptr) {
+    const char* why = dlerror();
+    PyErr_Format(PyExc_ImportError, "abyx: cannot load its AVX2 flavour (%s); set %s=baseline",
+                 why != nullptr ? why : path.c_str(), kSimdVariable);
+    return nullptr;
+  }
+  return reinterpret_cast<PyObject* (*)()>(entry)();
+}
+constexpr bool kAvx2Built = true;
+#else
+PyObject* init_avx2_flavour() { return nullptr; }
+constexpr bool kAvx2Built = false;
+#endif
+
+// This module, or the flavour that suits the processor.
+PyObject* init_module_for_processor() {
+  const SimdChoice choice = choose_simd_flavour(kAvx2Built);
+  if (!choice.refusal.empty()) {
+    PyErr_SetString(PyExc_ImportError, choice.refusal.c_str());
+    return nullptr;
+  }
+  return choice.avx2 ? init_avx2_flavour() : init_module();
+}
+#endif
+
 }  // namespace
 }  // namespace abyx
 
-PyMODINIT_FUNC PyInit_abyx() {
+#if defined(ABYX_SIMD_FLAVOUR_ENTRY)
+extern "C" __attribute__((visibility("default"))) PyObject* abyx_simd_flavour_init() {
   return abyx::call_at_boundary([] { return abyx::init_module(); });
 }
+#else
+PyMODINIT_FUNC PyInit_abyx() {
+  return abyx::call_at_boundary([] { return abyx::init_module_for_processor(); });
+}
+#endif

@@ -52,7 +52,9 @@ def test_the_stubs_name_exactly_the_modules_names():
              else [ROOT / "python" / "abyx.pyi"])
     for stub in stubs:  # every name but the dunders: the toolkit's private helper too
         body = ast.parse(stub.read_text(encoding="utf-8")).body
-        assert {node.name for node in body if isinstance(node, (ast.ClassDef, ast.FunctionDef))} == {
+        named = {node.name for node in body if isinstance(node, (ast.ClassDef, ast.FunctionDef))} | {
+            node.target.id for node in body if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name)}
+        assert {name for name in named if not name.startswith("__")} == {
             name for name in dir(abyx) if not name.startswith("__")}
 
 

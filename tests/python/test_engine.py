@@ -46,6 +46,22 @@ def test_every_pool_size_gives_the_same_bits_and_each_repeats_them():
         'ABYX_NUM_THREADS must be a positive integer, got "lots"\n')
 
 
+FLAVOUR_RUN = """import json, sys, abyx
+print(abyx.simd, json.dumps(abyx.run_simulation(json.load(sys.stdin))))
+"""
+
+
+@pytest.mark.parametrize("beam_type", ["geometric", "cerveny"])
+def test_the_simd_flavours_give_the_same_bits(beam_type):
+    config = fan_config(beam_type=beam_type)
+    flavours = ["baseline"] + (["avx2"] if abyx.simd == "avx2" else [])
+    runs = [run_child(FLAVOUR_RUN, config, ABYX_SIMD=f).stdout.split(" ", 1) for f in flavours]
+    assert [name for name, _ in runs] == flavours
+    assert all(result == runs[0][1] for _, result in runs) and "pressure_re" in runs[0][1]
+    refused = run_child(FLAVOUR_RUN, config, ABYX_SIMD="sse9")
+    assert 'ImportError: ABYX_SIMD must be "baseline" or "avx2", got "sse9"' in refused.stderr
+
+
 DAEMON_AT_EXIT = """import json, sys, threading, time, warnings, abyx
 config = json.load(sys.stdin)
 warnings.simplefilter("always")
