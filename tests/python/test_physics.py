@@ -103,6 +103,33 @@ def test_lloyds_mirror_level_complex_pressure_and_its_two_arrivals_and_on_polar_
     assert tl_compared(pressures(result), exact, 1.0, tolerance=tolerance) >= 40
 
 
+def surface_table(magnitude, phase_deg):
+    """A surface of one reflection coefficient at every grazing angle."""
+    return {"reflection": {"angle_deg": [0.0, 90.0], "magnitude": [magnitude] * 2, "phase_deg": [phase_deg] * 2}}
+
+
+@LLOYD_FANS
+def test_a_surface_table_weighs_each_surface_reflection_and_arrival_with_its_coefficient(elevations, azimuths, beam,
+                                                                                          tolerance):
+    """Lloyd's mirror under a surface of coefficient R: p = exp(i k R1) / R1 + R exp(i k R2) / R2."""
+    source, points = (0.0, 0.0, 30.0), [(0.0, r, z) for r in fan(250.0, 50.0, 11) for z in (10.0, 40.0, 70.0)]
+    run = functools.partial(run_field, source, 100.0, elevations, azimuths, points, 900.0, 5000.0, arrivals=True,
+                            **beam)
+    plain = run()
+    released = run(sections={"surface": surface_table(1.0, 180.0)})  # pressure release again, to rounding
+    assert max(abs(a - b) for a, b in zip(pressures(released), pressures(plain))) <= 1e-4 * max(map(abs, pressures(plain)))
+    for magnitude, phase_deg in [(0.5, 180.0), (0.5, 90.0)]:
+        r = cmath.rect(magnitude, math.radians(phase_deg))
+        result = run(sections={"surface": surface_table(magnitude, phase_deg)})
+        exact = [[direct, -r * image] for direct, image in (lloyd(y, z, source[2])[2] for _, y, z in points)]
+        assert tl_compared(pressures(result), exact, 0.2, tolerance=tolerance) >= 20
+        for receiver in range(0, len(points), 5):  # the surface's arrival carries R, the direct one nothing
+            (_, direct, *counts1), (_, reflected, *counts2) = arrivals_at(result, receiver)
+            (_, plain_direct, *_), (_, plain_reflected, *_) = arrivals_at(plain, receiver)
+            assert (counts1, counts2) == ([0, 0], [1, 0]) and direct == pytest.approx(plain_direct, rel=0.02)
+            assert reflected == pytest.approx(-r * plain_reflected, rel=0.02)
+
+
 def rayleigh(grazing_rad, n, m):
     """(m sin(theta) - sqrt(n^2 - cos^2(theta))) / (m sin(theta) + sqrt(...)) of a fluid half-space: m the density
     ratio, n = c / c_b (the loss its imaginary part), the root decaying into the bottom."""
@@ -129,6 +156,12 @@ def test_a_ray_stops_at_the_bottom_reflection_that_takes_it_below_min_amplitude(
                 5000.0, 100.0)
     cut, whole = (run_field(*lossless, beam_type="cerveny", beam_width=30.0, min_amplitude=m) for m in (0.05, 0.0))
     assert pressures(cut) == pressures(whole) and min(map(abs, pressures(whole))) > 0.0
+    # a surface table's losses count too: |R| = 0.5 ends the 45 deg ray over a rigid bottom at its third surface
+    # reflection (0.125)
+    path = run_field((0.0, 0.0, 50.0), 100.0, [45.0], [0.0], [(0.0, 500.0, 50.0)], 2000.0, 100.0,
+                     store_ray_paths=True, min_amplitude=0.2, sections={"surface": surface_table(0.5, 180.0)})
+    path = path["ray_paths"][0]
+    assert len({round(y, 3) for _, y, z in path if abs(z) < 1e-3}) == 3 and abs(path[-1][2]) < 1e-3
 
 
 def mode_terms(modes, zs, r, z):
@@ -525,9 +558,10 @@ def test_cerveny_beams_with_a_one_degree_fan_follow_the_waveguide_to_5_km(cb, rh
     assert max(medians) <= 1.0, medians
 
 
-def shifted_waveguide(h, beam, surface=True):
+def shifted_waveguide(h, beam, surface=True, reflection=None):
     """100 m of water over a fluid bottom under a surface at z = -h, everything raised with it by h (m): polar
-    receivers, a cut-off, incoherent intensity and arrivals. Without `surface`, the flat surface."""
+    receivers, a cut-off, incoherent intensity and arrivals. Without `surface`, the flat surface; `reflection` the
+    surface's table."""
     axis, depth = [-3000.0, 3000.0], 100.0
     cfg = {"ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": [-h, depth - h], "c_m_s": [C] * 8},
            "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": [depth - h] * 4, "bottom_model": {
@@ -540,14 +574,19 @@ def shifted_waveguide(h, beam, surface=True):
                     "min_amplitude": 0.05, "incoherent": True, "arrivals": True, **beam}}
     if surface:  # a single node across y: level along it
         cfg["surface"] = {"x_ati_m": axis, "y_ati_m": [0.0], "z_ati_m": [-h, -h]}
+    if reflection:
+        cfg["surface"] = {**cfg.get("surface", {}), "reflection": reflection}
     return abyx.run_simulation(cfg)
 
 
 @BEAM_TYPES
-def test_a_surface_raised_by_h_gives_the_field_of_the_problem_raised_with_it(beam):
-    flat = shifted_waveguide(0.0, beam, surface=False)
-    assert shifted_waveguide(0.0, beam) == flat  # a surface given at z = 0 is the flat one, bit for bit
-    raised = shifted_waveguide(20.0, beam)
+@pytest.mark.parametrize("reflection", [None, {"angle_deg": [0.0, 30.0, 90.0], "magnitude": [1.0, 0.8, 0.4],
+                                                "phase_deg": [180.0, 170.0, 120.0]}], ids=["released", "table"])
+def test_a_surface_raised_by_h_gives_the_field_of_the_problem_raised_with_it(beam, reflection):
+    flat = shifted_waveguide(0.0, beam, surface=False, reflection=reflection)
+    # a surface given at z = 0 is the flat one, bit for bit
+    assert shifted_waveguide(0.0, beam, reflection=reflection) == flat
+    raised = shifted_waveguide(20.0, beam, reflection=reflection)
     size = max(map(abs, pressures(flat)))
     assert max(abs(a - b) for a, b in zip(pressures(flat), pressures(raised))) <= 1e-3 * size
     assert raised["pressure_field"]["intensity"] == pytest.approx(flat["pressure_field"]["intensity"], rel=1e-4)
