@@ -120,9 +120,11 @@ def test_a_surface_table_weighs_each_surface_reflection_and_arrival_with_its_coe
     assert max(abs(a - b) for a, b in zip(pressures(released), pressures(plain))) <= 1e-4 * max(map(abs, pressures(plain)))
     for magnitude, phase_deg in [(0.5, 180.0), (0.5, 90.0)]:
         r = cmath.rect(magnitude, math.radians(phase_deg))
-        result = run(sections={"surface": surface_table(magnitude, phase_deg)})
+        result = run(sections={"surface": surface_table(magnitude, phase_deg)}, incoherent=True)
         exact = [[direct, -r * image] for direct, image in (lloyd(y, z, source[2])[2] for _, y, z in points)]
         assert tl_compared(pressures(result), exact, 0.2, tolerance=tolerance) >= 20
+        intensity = [abs(direct) ** 2 + abs(image) ** 2 for direct, image in exact]  # |R|^2 on the image's
+        assert result["pressure_field"]["intensity"] == pytest.approx(intensity, rel=0.05)
         for receiver in range(0, len(points), 5):  # the surface's arrival carries R, the direct one nothing
             (_, direct, *counts1), (_, reflected, *counts2) = arrivals_at(result, receiver)
             (_, plain_direct, *_), (_, plain_reflected, *_) = arrivals_at(plain, receiver)

@@ -76,6 +76,34 @@ TEST(ReflectBoundaries, SurfaceCrossingMovesBackAndMirrorsWithoutABottomHit) {
   expect_retraced(state, after, std::sqrt(5.0f));  // back from (100, 50, -2) to (99, 50, 0)
 }
 
+// Under a surface table the flat and the shaped surface reflect a state as they do without one,
+// but record the hit (its normal up, out of the water) instead of adding the phase of pi.
+TEST(ReflectBoundaries, UnderASurfaceTableASurfaceReflectionRecordsItsHitInsteadOfItsPhase) {
+  const float nn = std::sqrt(1.01f);
+  const std::pair<const HeightGrid*, Vec3> surfaces[] = {
+      {nullptr, {0, 0, -1}}, {&kTiltedTop, {0.1f / nn, 0.0f, -1.0f / nn}}};
+  for (const auto& [top, up] : surfaces) {
+    const RayState before = state_at({500.0f, 500.0f, -12.0f}, {3e-4f, 1e-4f, -6e-4f});
+    RayState released = before, tabled = before;
+    const HeightCursor cursor = init_height_cursor(before.pos, kFlat100.grid);
+    const auto repair = [&](RayState& state, SurfaceCoefficient coefficient) {
+      if (top == nullptr) return reflect_boundaries(state, kFlat100, cursor, coefficient);
+      const HeightSample sample =
+          sample_height_from_cursor(state.pos, *top, init_height_cursor(state.pos, *top));
+      return reflect_boundaries_under(state, sample, kFlat100, cursor, coefficient);
+    };
+    EXPECT_FALSE(repair(released, SurfaceCoefficient::PressureRelease).surface_hit.has_value());
+    const std::optional<BottomHit> hit = repair(tabled, SurfaceCoefficient::Table).surface_hit;
+    ASSERT_TRUE(hit.has_value());
+    EXPECT_TRUE(tabled.pos == released.pos && tabled.slowness == released.slowness &&
+                tabled.n_surface == 1u && tabled.phi == released.phi);
+    EXPECT_TRUE(released.phase == kPiF && tabled.phase == 0.0f);
+    EXPECT_NEAR(hit->normal.x, up.x, 1e-6f);
+    EXPECT_NEAR(hit->normal.z, up.z, 1e-6f);
+    EXPECT_TRUE(hit->slowness_in == before.slowness && hit->c == before.c);
+  }
+}
+
 TEST(ReflectBoundaries, FlatBottomCrossingMovesBackAndRecordsHit) {
   const RayState before = state_at({500.0f, 500.0f, 101.0f}, {4e-4f, 0.0f, 5e-4f});
   std::optional<BottomHit> hit;
