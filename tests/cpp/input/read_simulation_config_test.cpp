@@ -131,9 +131,6 @@ const std::vector<MessageCase> kMessages = {
     {"SurfaceWithoutKeys", extra(R"(, "surface": {"note": 1})"), "missing field `x_ati_m`"},
     {"SurfaceGridPartly", extra(R"(, "surface": {"z_ati_m": [0], "reflection": null})"),
      "missing field `x_ati_m`"},
-    {"SurfaceTableMissingPhases",
-     extra(R"(, "surface": {"reflection": {"angle_deg": [0], "magnitude": [1]}})"),
-     "missing field `phase_deg`"},
     {"PatternLevelRowNotList",
      Document{.source = R"({"position": [0, 0, 5], "freq_hz": [], "launch_elev_deg": [],
          "launch_azim_deg": [], "beam_pattern": {"elev_deg": [0], "level_db": [[0], 1]}})"}
@@ -221,7 +218,6 @@ TEST(ReadSimulationConfig, ReadsTheOptionalSectionsByKey) {
       R"(, "water": {"absorption": 0.5}, "surface": {"reflection": {"angle_deg": [0],
           "magnitude": [0.5], "phase_deg": [90]}})"));
   EXPECT_EQ(numbered.water.absorption_db_per_km, std::optional<float>(0.5f));
-  // a surface of its table alone, and one of a grid in list form
   EXPECT_TRUE(!numbered.surface->grid_given && numbered.surface->reflection->magnitude[0] == 0.5f);
   const SimulationConfig gridded = read_ok(extra(R"(, "surface": [[0], [0], [-1]])"));
   EXPECT_TRUE(gridded.surface->grid_given && !gridded.surface->reflection);

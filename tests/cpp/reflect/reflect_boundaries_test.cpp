@@ -40,18 +40,19 @@ RayState state_at(Vec3 pos, Vec3 slowness, float c = 1500.0f) {
 }
 
 // Reflects a copy of the state under the flat surface or a shaped one, on the bottom, with
-// cursors found at its position; the repair's bottom hit, if any, goes to `hit`.
+// cursors found at its position; the repair's hit, if any, goes to `hit`.
 RayState reflected(RayState state, const BTYfield& bty = kFlat100,
-                   std::optional<BottomHit>* hit = nullptr, const HeightGrid* surface = nullptr) {
+                   std::optional<BottomHit>* hit = nullptr, const HeightGrid* surface = nullptr,
+                   SurfaceCoefficient coefficient = SurfaceCoefficient::PressureRelease) {
   const HeightCursor cursor = init_height_cursor(state.pos, bty.grid);
   const BoundaryRepair repair =
-      surface == nullptr ? reflect_boundaries(state, bty, cursor)
+      surface == nullptr ? reflect_boundaries(state, bty, cursor, coefficient)
                          : reflect_boundaries_under(
                                state,
                                sample_height_from_cursor(state.pos, *surface,
                                                          init_height_cursor(state.pos, *surface)),
-                               bty, cursor);
-  if (hit != nullptr) *hit = repair.hit;
+                               bty, cursor, coefficient);
+  if (hit != nullptr) *hit = repair.hit ? repair.hit : repair.surface_hit;
   return state;
 }
 
@@ -74,34 +75,6 @@ TEST(ReflectBoundaries, SurfaceCrossingMovesBackAndMirrorsWithoutABottomHit) {
   EXPECT_EQ(after.phase, kPiF);
   EXPECT_FALSE(hit.has_value());
   expect_retraced(state, after, std::sqrt(5.0f));  // back from (100, 50, -2) to (99, 50, 0)
-}
-
-// Under a surface table the flat and the shaped surface reflect a state as they do without one,
-// but record the hit (its normal up, out of the water) instead of adding the phase of pi.
-TEST(ReflectBoundaries, UnderASurfaceTableASurfaceReflectionRecordsItsHitInsteadOfItsPhase) {
-  const float nn = std::sqrt(1.01f);
-  const std::pair<const HeightGrid*, Vec3> surfaces[] = {
-      {nullptr, {0, 0, -1}}, {&kTiltedTop, {0.1f / nn, 0.0f, -1.0f / nn}}};
-  for (const auto& [top, up] : surfaces) {
-    const RayState before = state_at({500.0f, 500.0f, -12.0f}, {3e-4f, 1e-4f, -6e-4f});
-    RayState released = before, tabled = before;
-    const HeightCursor cursor = init_height_cursor(before.pos, kFlat100.grid);
-    const auto repair = [&](RayState& state, SurfaceCoefficient coefficient) {
-      if (top == nullptr) return reflect_boundaries(state, kFlat100, cursor, coefficient);
-      const HeightSample sample =
-          sample_height_from_cursor(state.pos, *top, init_height_cursor(state.pos, *top));
-      return reflect_boundaries_under(state, sample, kFlat100, cursor, coefficient);
-    };
-    EXPECT_FALSE(repair(released, SurfaceCoefficient::PressureRelease).surface_hit.has_value());
-    const std::optional<BottomHit> hit = repair(tabled, SurfaceCoefficient::Table).surface_hit;
-    ASSERT_TRUE(hit.has_value());
-    EXPECT_TRUE(tabled.pos == released.pos && tabled.slowness == released.slowness &&
-                tabled.n_surface == 1u && tabled.phi == released.phi);
-    EXPECT_TRUE(released.phase == kPiF && tabled.phase == 0.0f);
-    EXPECT_NEAR(hit->normal.x, up.x, 1e-6f);
-    EXPECT_NEAR(hit->normal.z, up.z, 1e-6f);
-    EXPECT_TRUE(hit->slowness_in == before.slowness && hit->c == before.c);
-  }
 }
 
 TEST(ReflectBoundaries, FlatBottomCrossingMovesBackAndRecordsHit) {
@@ -160,6 +133,16 @@ TEST(ReflectBoundaries, TheFrameAfterAReflectionIsTheMirrorImageOfTheOneBefore) 
       if (c.surface != nullptr) {  // on the surface plane, one pressure-release reflection more
         EXPECT_NEAR(after.pos.z, 0.1f * after.pos.x - 60.0f, kPositionTol);
         EXPECT_TRUE(after.n_surface == 1u && after.n_bottom == 0u && after.phase == kPiF);
+      }
+      if (c.pos.z <
+          0.0f) {  // under a table: the same reflection, its hit (normal up) for the phase
+        std::optional<BottomHit> hit;
+        const RayState tabled =
+            reflected(before, *c.bty, &hit, c.surface, SurfaceCoefficient::Table);
+        ASSERT_TRUE(hit.has_value());
+        EXPECT_TRUE(tabled.pos == after.pos && tabled.phi == after.phi && tabled.phase == 0.0f &&
+                    hit->slowness_in == before.slowness);
+        EXPECT_LT(norm(hit->normal - (c.normal.z < 0.0f ? 1.0f : -1.0f) * c.normal), 1e-6f);
       }
     }
   }
