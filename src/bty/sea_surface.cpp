@@ -30,6 +30,11 @@ std::optional<HeightGrid> init_surface(const std::optional<SeaSurface>& surface)
 std::optional<ReflectionTable> init_surface_table(const std::optional<SeaSurface>& surface) {
   if (!surface || !surface->reflection) return std::nullopt;
   const ReflectionTableConfig& table = *surface->reflection;
+  const bool released = std::all_of(table.magnitude.begin(), table.magnitude.end(),
+                                    [](float m) { return m == 1.0f; }) &&
+                        std::all_of(table.phase_deg.begin(), table.phase_deg.end(),
+                                    [](float p) { return p == 180.0f || p == -180.0f; });
+  if (released) return std::nullopt;
   return make_reflection_table(table.angle_deg, table.magnitude, table.phase_deg);
 }
 

@@ -14,7 +14,8 @@ namespace abyx {
 // the axes.
 std::optional<HeightGrid> init_surface(const std::optional<SeaSurface>& surface);
 
-// The surface's reflection table, or none for the pressure-release surface.
+// The surface's reflection table, or none for the pressure-release surface: also for a table of
+// R = -1 at every angle, which then takes that surface's own path, bit for bit.
 std::optional<ReflectionTable> init_surface_table(const std::optional<SeaSurface>& surface);
 
 }  // namespace abyx
