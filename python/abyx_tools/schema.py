@@ -28,6 +28,7 @@ __all__ = [
     "ElasticBottom",
     "PressureField",
     "Receivers",
+    "ReflectionTable",
     "Result",
     "RigidBottom",
     "SeaSurface",
@@ -85,13 +86,18 @@ class ElasticBottom(_ElasticBottomRequired, total=False):
     shear_attenuation_db_per_wavelength: Optional[float]  # absent or null means 0
 
 
-class TableBottom(TypedDict):
+class ReflectionTable(TypedDict):
     """A reflection coefficient tabulated against the grazing angle, linear between the angles and held beyond them."""
 
-    model: Literal["table"]
     angle_deg: List[float]  # grazing angles from 0 to 90, strictly increasing (deg)
     magnitude: List[float]  # |R| at each angle, from 0 up
     phase_deg: List[float]  # arg R at each angle (deg), for a positive frequency
+
+
+class TableBottom(ReflectionTable):
+    """The bottom's reflection coefficient as a table."""
+
+    model: Literal["table"]
 
 
 BottomModel = Union[RigidBottom, AcousticBottom, ElasticBottom, TableBottom]
@@ -167,13 +173,18 @@ class BeamSettings(_BeamSettingsRequired, total=False):
     min_amplitude: float  # a ray stops once its amplitude falls below this; default 0 (never)
 
 
-class SeaSurface(TypedDict):
-    """A shaped, pressure-release sea surface instead of the flat one at z = 0 (depth positive down, so a crest is
-    negative); source and receivers must lie below it, and it above the bottom."""
-
+class _SeaSurfaceRequired(TypedDict):
     x_ati_m: List[float]  # grid axis x (m), strictly increasing
     y_ati_m: List[float]  # grid axis y (m), strictly increasing
     z_ati_m: List[float]  # nx*ny surface depths indexed [ix, iy], y fastest (m, positive down)
+
+
+class SeaSurface(_SeaSurfaceRequired, total=False):
+    """A shaped sea surface instead of the flat one at z = 0 (depth positive down, so a crest is negative); source
+    and receivers must lie below it, and it above the bottom. The module also takes a section of `reflection` alone
+    (the flat surface with that table), without the grid's three keys."""
+
+    reflection: Optional[ReflectionTable]  # the surface's coefficient; absent or null: pressure release (R = -1)
 
 
 class Water(TypedDict, total=False):
@@ -263,7 +274,7 @@ class Result(_ResultAlways, total=False):
 # The first key of a record that the module reads by its key only: a record written as a list of values holds the keys
 # before it. Every key of the other records may be listed.
 FIRST_KEY_ONLY = {"SoundSpeed": "interpolation", "BeamSettings": "beam_type", "Source": "beam_pattern",
-                  "SimulationConfig": "surface"}
+                  "SimulationConfig": "surface", "SeaSurface": "reflection"}
 # A bottom_model's tag; the records take it as their first key.
 BOTTOM_TAG = "model"
 # The configuration's sections, each with its record.

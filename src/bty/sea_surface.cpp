@@ -9,7 +9,7 @@
 namespace abyx {
 
 std::optional<HeightGrid> init_surface(const std::optional<SeaSurface>& surface) {
-  if (!surface) return std::nullopt;
+  if (!surface || !surface->grid_given) return std::nullopt;
   const std::size_t nx = surface->x_ati_m.size(), ny = surface->y_ati_m.size();
   if (nx == 0 || ny == 0 || surface->z_ati_m.size() / nx != ny ||
       surface->z_ati_m.size() % nx != 0) {
@@ -25,6 +25,17 @@ std::optional<HeightGrid> init_surface(const std::optional<SeaSurface>& surface)
   grid.depth = z;  // [ix, iy] with y fastest, the layout of HeightGrid::index
   measure_height_bounds(grid);
   return grid;
+}
+
+std::optional<ReflectionTable> init_surface_table(const std::optional<SeaSurface>& surface) {
+  if (!surface || !surface->reflection) return std::nullopt;
+  const ReflectionTableConfig& table = *surface->reflection;
+  const bool released = std::all_of(table.magnitude.begin(), table.magnitude.end(),
+                                    [](float m) { return m == 1.0f; }) &&
+                        std::all_of(table.phase_deg.begin(), table.phase_deg.end(),
+                                    [](float p) { return p == 180.0f || p == -180.0f; });
+  if (released) return std::nullopt;
+  return make_reflection_table(table.angle_deg, table.magnitude, table.phase_deg);
 }
 
 }  // namespace abyx

@@ -9,9 +9,11 @@
 
 namespace abyx {
 
-// What a bottom reflection records for its reflection coefficient.
+// What a bottom reflection (or a reflection at a surface with a table) records for its reflection
+// coefficient.
 struct BottomHit {
-  Vec3 normal;       // bottom normal used (z >= 0, pointing into the bottom)
+  Vec3 normal;       // boundary normal used, pointing out of the water (into the bottom, up at the
+                     // surface)
   Vec3 slowness_in;  // slowness before the reflection (s/m)
   float c = 0.0f;    // sound speed of the state (m/s)
 };
@@ -41,15 +43,19 @@ inline const BottomHit* bottom_hit_at(const BottomHits& bottom_hits, std::size_t
   return &bottom_hits.hits[static_cast<std::size_t>(at - bottom_hits.states.begin())];
 }
 
-// One traced ray: its states, the launch state first, and its bottom hits. The caller owns it and
-// reuses it from ray to ray: the lists are cleared first and keep their capacity, so a worker pays
-// for growing them only once.
+// One traced ray: its states, the launch state first, and its bottom hits, and its surface hits
+// under a surface with a reflection table (none under a pressure-release one, whose reflections
+// the states carry as phase). The caller owns it and reuses it from ray to ray: the lists are
+// cleared first and keep their capacity, so a worker pays for growing them only once. A state
+// makes at most one reflection, so both lists together hold no more hits than states.
 struct RayTrace {
   std::vector<RayState> states;
   BottomHits bottom_hits;
-  // The cut-off's product of bottom-reflection magnitudes so far, per frequency: the ray ends
-  // where it falls below the beam's min_amplitude at every frequency (never without frequencies).
-  std::vector<float> remaining;
+  BottomHits surface_hits{};
+  // The cut-off's product of reflection magnitudes so far (the bottom's, and the surface's under
+  // a table), per frequency: the ray ends where it falls below the beam's min_amplitude at every
+  // frequency (never without frequencies).
+  std::vector<float> remaining{};
 };
 
 }  // namespace abyx

@@ -14,7 +14,7 @@ namespace abyx {
 
 // The one walk of both beam sums along a traced ray. The beam cuts the ray into pieces, each a
 // stretch of its segments that one search serves (a straight stretch, a run of segments); the
-// receivers the search finds go to the beam's kernel; after each piece, the bottom hits up to its
+// receivers the search finds go to the beam's kernel; after each piece, the reflections up to its
 // end weigh the reflection product that every later piece carries. Beam provides
 //   piece_from(i): the piece that begins with segment i (from state i - 1), ending at state `last`;
 //   search(piece): where the piece looks for receivers, none where it can reach none;
@@ -22,9 +22,6 @@ namespace abyx {
 //     visit_indexed() for array receivers through the index, and finish() once it is done;
 // and, optionally, image_search(piece, boundary), image_receivers(piece) and end_image() for the
 // piece's mirror image in a boundary.
-// The boundary a beam's image is mirrored in.
-enum class Boundary { Surface, Bottom };
-
 // Hands the receivers of one search to `receivers`, then lets it finish.
 template <class Receivers>
 void visit_area(const PressureField& field, const SearchArea& area, GridWalk walk,
@@ -53,7 +50,7 @@ void walk_beam(Beam& beam, const RayTrace& trace, const Model& model, const Pres
         }
       }
     }
-    weigh_bottom_hits_through(piece.last, trace.bottom_hits, model, product);
+    weigh_hits_through(piece.last, trace, model, product);
     i = piece.last + 1;
   }
 }

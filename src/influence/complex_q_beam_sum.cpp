@@ -1002,20 +1002,23 @@ struct ComplexQBeam {
     std::swap(ray.reflection, ray.ws.image_product);
   }
 
-  // The product the image carries: the piece's, times -1 at the surface or the bottom's
-  // coefficient for a ray along `along` meeting it; the piece's own is kept aside meanwhile.
+  // The product the image carries: the piece's, times -1 at a pressure-release surface, else the
+  // boundary's coefficient for a ray along `along` meeting it; the piece's own is kept aside
+  // meanwhile.
   void weigh_image(Vec3 along, float c, bool surface) {
     ReflectionProduct& kept = ray.ws.image_product;
     kept = ray.reflection;
     std::swap(ray.reflection, kept);
-    if (surface) {
+    if (surface && !ray.model.surface_table) {
       for (Complex32& r : ray.reflection.per_frequency) r = Complex32{-r.re, -r.im};
       return;
     }
-    const Vec3 normal = image.mirror.normal;
-    // the incident direction heads into the bottom, whichever way the leg runs
+    // the mirror's normal points down at both boundaries; the hit's points out of the water
+    const Vec3 normal = surface ? -1.0f * image.mirror.normal : image.mirror.normal;
+    // the incident direction heads out of the water, whichever way the leg runs
     const Vec3 incident = dot(along, normal) < 0.0f ? mirror_direction(image.mirror, along) : along;
-    weigh_bottom_hit({normal, (1.0f / c) * incident, c}, ray.model, ray.reflection);
+    weigh_hit({normal, (1.0f / c) * incident, c}, surface ? Boundary::Surface : Boundary::Bottom,
+              ray.model, ray.reflection);
   }
 };
 

@@ -4,8 +4,6 @@
 #include <complex>
 #include <limits>
 
-#include "reflect/bottom_reflection_coefficient.h"
-
 namespace abyx {
 namespace {
 
@@ -39,37 +37,60 @@ void start_reflection_product(const Model& model, ReflectionProduct& product) {
   product.phase_slope.clear();
   product.angle_step_rad = 0.0f;
   product.next_hit = 0;
+  product.next_surface_hit = 0;
 }
 
 void keep_reflection_slopes(const Model& model, float angle_step_rad, ReflectionProduct& product) {
-  if (model.bty.bottom.kind == BottomKind::Rigid || !(angle_step_rad > 0.0f)) return;
+  if ((model.bty.bottom.kind == BottomKind::Rigid && !model.surface_table) ||
+      !(angle_step_rad > 0.0f)) {
+    return;
+  }
   product.phase_slope.assign(model.omegas.size(), 0.0f);
   product.angle_step_rad = angle_step_rad;
 }
 
-void weigh_bottom_hit(const BottomHit& hit, const Model& model, ReflectionProduct& product) {
+void weigh_hit(const BottomHit& hit, Boundary boundary, const Model& model,
+               ReflectionProduct& product) {
   const bool slopes = !product.phase_slope.empty();
   const float h = product.angle_step_rad;
   const BottomHit steeper = slopes ? turned_hit(hit, h) : hit;
   const BottomHit flatter = slopes ? turned_hit(hit, -h) : hit;
+  const auto coefficient = [boundary, &model](const BottomHit& at, float omega) {
+    return hit_reflection_coefficient(at, boundary, model.bty, model.surface_table, omega);
+  };
   for (std::size_t k = 0; k < model.omegas.size(); ++k) {
     const float omega = model.omegas[k];
-    const Complex32 r = reflection_coefficient(hit, model.bty, omega);
+    const Complex32 r = coefficient(hit, omega);
     product.per_frequency[k] = product.per_frequency[k] * r;
     if (!slopes) continue;
-    const float up = phase_change(r, reflection_coefficient(steeper, model.bty, omega));
-    const float down = phase_change(r, reflection_coefficient(flatter, model.bty, omega));
+    const float up = phase_change(r, coefficient(steeper, omega));
+    const float down = phase_change(r, coefficient(flatter, omega));
     if (std::isfinite(up) && std::isfinite(down))
       product.phase_slope[k] += (up - down) / (2.0f * h);
   }
 }
 
-void weigh_bottom_hits_through(std::size_t state, const BottomHits& bottom_hits, const Model& model,
-                               ReflectionProduct& product) {
-  const std::size_t count = bottom_hits.states.size();
-  for (; product.next_hit < count && bottom_hits.states[product.next_hit] <= state;
-       ++product.next_hit) {
-    weigh_bottom_hit(bottom_hits.hits[product.next_hit], model, product);
+namespace {
+
+// Weighs the boundary's hits from `next` on up to and including `state`; `next` ends at the first
+// hit after it.
+void weigh_boundary_through(std::size_t state, const BottomHits& hits, Boundary boundary,
+                            const Model& model, ReflectionProduct& product, std::size_t& next) {
+  const std::size_t count = hits.states.size();
+  for (; next < count && hits.states[next] <= state; ++next) {
+    weigh_hit(hits.hits[next], boundary, model, product);
+  }
+}
+
+}  // namespace
+
+void weigh_hits_through(std::size_t state, const RayTrace& trace, const Model& model,
+                        ReflectionProduct& product) {
+  weigh_boundary_through(state, trace.bottom_hits, Boundary::Bottom, model, product,
+                         product.next_hit);
+  if (!trace.surface_hits.states.empty()) {
+    weigh_boundary_through(state, trace.surface_hits, Boundary::Surface, model, product,
+                           product.next_surface_hit);
   }
 }
 

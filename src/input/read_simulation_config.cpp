@@ -34,8 +34,10 @@ void note_failed_field(ConfigReader& reader, std::string_view key, std::string_v
 }
 
 // KeyOnly fields are defaulted and read by key alone: they follow every positional field, so
-// the positional form keeps the length it has always had.
-enum class Presence { Required, Defaulted, KeyOnly };
+// the positional form keeps the length it has always had. Grouped fields stand or fall together:
+// each is required, unless the object leaves out all of them and gives another field; the
+// positional form requires them.
+enum class Presence { Required, Defaulted, KeyOnly, Grouped };
 
 // One field of a record: its key, whether it may be absent, and how its value is read.
 template <class Record>
@@ -87,8 +89,16 @@ std::size_t find_field(const RecordSchema<Record>& schema, std::string_view key)
 // The first required field not seen, in declaration order, or the field count when none.
 template <class Record>
 std::size_t first_missing(const RecordSchema<Record>& schema, std::uint32_t seen) {
+  std::uint32_t grouped = 0;
   for (std::size_t k = 0; k < schema.fields.size(); ++k) {
-    if (schema.fields[k].presence == Presence::Required && !(seen & (1u << k))) return k;
+    if (schema.fields[k].presence == Presence::Grouped) grouped |= 1u << k;
+  }
+  const bool group_left_out = (seen & grouped) == 0 && seen != 0;
+  for (std::size_t k = 0; k < schema.fields.size(); ++k) {
+    const Presence presence = schema.fields[k].presence;
+    const bool required =
+        presence == Presence::Required || (presence == Presence::Grouped && !group_left_out);
+    if (required && !(seen & (1u << k))) return k;
   }
   return schema.fields.size();
 }
@@ -372,7 +382,8 @@ bool read_fields_in_order(ConfigReader& reader, const RecordSchema<Record>& sche
     if (!continue_array(cursor, has_element)) return false;
   }
   for (std::size_t k = count; k < positional; ++k) {
-    if (schema.fields[k].presence == Presence::Required) {
+    if (schema.fields[k].presence == Presence::Required ||
+        schema.fields[k].presence == Presence::Grouped) {
       return fail(cursor, cursor.pos - 1,
                   std::string(kInvalidLengthLead) + decimal_text(count) +
                       std::string(kExpectedMiddle) + std::string(kWantStructLead) +
@@ -395,15 +406,15 @@ bool read_record(ConfigReader& reader, const RecordSchema<Record>& schema, Recor
   return fail_invalid_type(cursor, std::string(kWantStructLead) + std::string(schema.name));
 }
 
-// A record that may be null, which leaves it absent.
+// A record that may be null, which leaves it absent; one that is read starts out as `unread`.
 template <class Record>
 bool read_optional_record(ConfigReader& reader, const RecordSchema<Record>& schema,
-                          std::optional<Record>& record) {
+                          std::optional<Record>& record, const Record& unread = Record{}) {
   if (peek_char(reader.cursor) == 'n') {
     record.reset();
     return read_literal(reader.cursor, "null");
   }
-  return read_record(reader, schema, record.emplace());
+  return read_record(reader, schema, record.emplace(unread));
 }
 
 // ----- the bottom model -----
@@ -783,16 +794,30 @@ constexpr SchemaField<BeamSettings> kBeamSettingsFields[] = {
 };
 constexpr RecordSchema<BeamSettings> kBeamSettingsSchema{"BeamSettings", kBeamSettingsFields};
 
+// The grid's lists mark it given: a section of a reflection table alone keeps the flat surface.
 constexpr SchemaField<SeaSurface> kSeaSurfaceFields[] = {
-    {"x_ati_m", Presence::Required,
-     [](ConfigReader& r, SeaSurface& s) { return read_f32_list(r, s.x_ati_m); },
+    {"x_ati_m", Presence::Grouped,
+     [](ConfigReader& r, SeaSurface& s) {
+       s.grid_given = true;
+       return read_f32_list(r, s.x_ati_m);
+     },
      "a list of numbers"},
-    {"y_ati_m", Presence::Required,
-     [](ConfigReader& r, SeaSurface& s) { return read_f32_list(r, s.y_ati_m); },
+    {"y_ati_m", Presence::Grouped,
+     [](ConfigReader& r, SeaSurface& s) {
+       s.grid_given = true;
+       return read_f32_list(r, s.y_ati_m);
+     },
      "a list of numbers"},
-    {"z_ati_m", Presence::Required,
-     [](ConfigReader& r, SeaSurface& s) { return read_f32_list(r, s.z_ati_m); },
+    {"z_ati_m", Presence::Grouped,
+     [](ConfigReader& r, SeaSurface& s) {
+       s.grid_given = true;
+       return read_f32_list(r, s.z_ati_m);
+     },
      "a list of numbers"},
+    {"reflection", Presence::KeyOnly,
+     [](ConfigReader& r, SeaSurface& s) {
+       return read_optional_record(r, kReflectionTableSchema, s.reflection);
+     }},
 };
 constexpr RecordSchema<SeaSurface> kSeaSurfaceSchema{"SeaSurface", kSeaSurfaceFields};
 
@@ -815,7 +840,8 @@ constexpr SchemaField<SimulationConfig> kSimulationConfigFields[] = {
      }},
     {"surface", Presence::KeyOnly,
      [](ConfigReader& r, SimulationConfig& c) {
-       return read_optional_record(r, kSeaSurfaceSchema, c.surface);
+       return read_optional_record(r, kSeaSurfaceSchema, c.surface,
+                                   SeaSurface{{}, {}, {}, std::nullopt, false});
      }},
     {"water", Presence::KeyOnly,
      [](ConfigReader& r, SimulationConfig& c) { return read_record(r, kWaterSchema, c.water); }},

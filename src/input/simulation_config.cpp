@@ -253,7 +253,7 @@ void check_surface_above_seabed(const Bathymetry& b, const DepthGrid& surface, F
 // A shaped surface: a usable grid, with the source and the receivers below it and the seabed
 // under it.
 void check_surface(const SimulationConfig& config, Findings& findings) {
-  if (!config.surface) return;
+  if (!config.surface || !config.surface->grid_given) return;
   const SeaSurface& s = *config.surface;
   const std::size_t nx = s.x_ati_m.size(), ny = s.y_ati_m.size();
   std::size_t count = 0;
@@ -345,6 +345,9 @@ void check_extensions(SimulationConfig& config, Findings& findings) {
   if (const auto* table =
           std::get_if<BottomBoundaryModel::Table>(&config.bathymetry.bottom_model.alternative)) {
     check_reflection_table(*table, kBottomTableLead, findings);
+  }
+  if (config.surface && config.surface->reflection) {
+    check_reflection_table(*config.surface->reflection, kSurfaceTableLead, findings);
   }
   if (config.source.beam_pattern) check_beam_pattern(*config.source.beam_pattern, findings);
   check_water(config.water, findings);
@@ -465,7 +468,7 @@ std::string join_errors(const std::vector<std::string>& errors) {
 // depths are corrected with a warning, unless a shaped surface is given: depths are then measured
 // from the same datum as its own, and one above zero lies under a crest.
 void check_values(SimulationConfig& config, Findings& findings) {
-  const bool corrects_depths = !config.surface;
+  const bool corrects_depths = !config.surface || !config.surface->grid_given;
   add_error_if(config.ssp.c_m_s.empty(), kSpeedsEmptyMessage, findings);
   add_error_if(std::any_of(config.ssp.c_m_s.begin(), config.ssp.c_m_s.end(),
                            [](float c) { return c <= 0.0f; }),

@@ -66,12 +66,15 @@ struct Bathymetry {
   BottomBoundaryModel bottom_model;          // Rigid unless given
 };
 
-// A shaped sea surface: its depth on a rectilinear horizontal grid, z_ati_m indexed [ix, iy] with
-// y fastest (a crest is negative); pressure-release.
+// The sea surface: its depth on a rectilinear horizontal grid, z_ati_m indexed [ix, iy] with y
+// fastest (a crest is negative), and how it reflects: pressure-release unless a table is given. A
+// section of a table alone (grid_given false) keeps the flat surface at z = 0.
 struct SeaSurface {
   std::vector<float> x_ati_m;  // grid axis x (m)
   std::vector<float> y_ati_m;  // grid axis y (m)
   std::vector<float> z_ati_m;  // surface depth at the nodes (m, positive down)
+  std::optional<ReflectionTableConfig> reflection{};  // absent: pressure release, R = -1
+  bool grid_given = true;                             // the grid's keys were given
 };
 
 // The source's level against launch direction, as read: against elevation alone, or with azim_deg

@@ -173,6 +173,7 @@ inline constexpr std::string_view kSurfaceBelowSeabedPattern =
 // Texts of the optional sections. A reflection table's texts begin with where the table stands:
 // "bathymetry.bottom_model: table angle_deg must ...".
 inline constexpr std::string_view kBottomTableLead = "bathymetry.bottom_model: table";
+inline constexpr std::string_view kSurfaceTableLead = "surface: reflection";
 inline constexpr std::string_view kTableAnglesPattern =
     "{} angle_deg must hold at least one finite grazing angle from 0 to 90 deg, strictly "
     "increasing";

@@ -14,6 +14,7 @@ Model build_model(const SimulationConfig& config) {
   model.max_slowness_s_m = slowest != config.ssp.c_m_s.end() ? 1.0f / *slowest : 0.0f;
   model.bty = init_bty(config.bathymetry);
   model.surface = init_surface(config.surface);
+  model.surface_table = init_surface_table(config.surface);
   model.omegas = angular_frequencies(config.source.freq_hz);
   model.fan = make_launch_fan(config.source);
   model.launches = launch_list(model.fan);

@@ -5,6 +5,7 @@
 
 #include "bty/bty_field.h"
 #include "bty/height_grid.h"
+#include "common/reflection_table.h"
 #include "common/vec3.h"
 #include "input/simulation_config.h"
 #include "model/absorption.h"
@@ -23,10 +24,13 @@ struct Model {
   SSPFields ssp;                      // sound-speed grid
   BTYfield bty;                       // bathymetry and bottom model
   std::optional<HeightGrid> surface;  // a shaped sea surface; none for the flat one at z = 0
-  std::vector<float> omegas;          // angular frequencies (rad/s), in configuration order
-  LaunchFan fan;                      // launch angles and their spacings
-  std::vector<Launch> launches;       // the azimuth-major launch list
-  Receivers receivers;                // as configured: the field is laid out from them
+  // The surface's reflection coefficient against the grazing angle; none for pressure release,
+  // which rays carry as a phase of pi at each surface reflection instead of recording their hits.
+  std::optional<ReflectionTable> surface_table;
+  std::vector<float> omegas;     // angular frequencies (rad/s), in configuration order
+  LaunchFan fan;                 // launch angles and their spacings
+  std::vector<Launch> launches;  // the azimuth-major launch list
+  Receivers receivers;           // as configured: the field is laid out from them
   ReceiverLayout layout = ReceiverLayout::Grid;
   ReceiverIndex array_index;  // the array receivers' index; empty for other layouts
   // 1 / the slowest sound speed of the grid (s/m): no travel time between two points differs by

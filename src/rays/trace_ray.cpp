@@ -11,7 +11,7 @@
 #include "rays/ray_equations.h"
 #include "rays/ray_equations_x4.h"
 #include "rays/step_control.h"
-#include "reflect/bottom_reflection_coefficient.h"
+#include "reflect/boundary_coefficient.h"
 #include "reflect/reflect_boundaries.h"
 #include "ssp/ssp_cursor.h"
 
@@ -38,11 +38,13 @@ bool within_range(Vec3 pos, Vec3 source, float max_range_m) {
   return dx * dx + dy * dy < max_range_m * max_range_m;
 }
 
-// Weighs a bottom hit of the ray into its cut-off; true when the ray ends there.
-bool falls_below_cutoff(const BottomHit& hit, const Model& model, std::vector<float>& remaining) {
+// Weighs a hit of the ray at the boundary into its cut-off; true when the ray ends there.
+bool falls_below_cutoff(const BottomHit& hit, Boundary boundary, const Model& model,
+                        std::vector<float>& remaining) {
   bool below = true;
   for (std::size_t k = 0; k < model.omegas.size(); ++k) {
-    const Complex32 r = reflection_coefficient(hit, model.bty, model.omegas[k]);
+    const Complex32 r =
+        hit_reflection_coefficient(hit, boundary, model.bty, model.surface_table, model.omegas[k]);
     remaining[k] *= std::hypot(r.re, r.im);
     below = below && remaining[k] < model.beam.min_amplitude;
   }
@@ -67,8 +69,9 @@ struct RayWalk {
   // there and the search found the bathymetry cursor's cell.
   bool cursors_hold_last = true;
   float clear = 0.0f;          // clear_depth of the bathymetry
-  bool weighs_cutoff = false;  // the ray has a cut-off to weigh its bottom hits into
-  std::uint64_t steps = 0;     // steps taken
+  bool weighs_cutoff = false;  // the ray has a cut-off to weigh its hits into
+  SurfaceCoefficient surface_coefficient = SurfaceCoefficient::PressureRelease;
+  std::uint64_t steps = 0;  // steps taken
 };
 
 // Relative to a coordinate (plus 1 m), far above the rounding of the positions and depths that the
@@ -226,6 +229,8 @@ RayWalk launch_ray(const Launch& launch, const Model& model, RayTrace& trace) {
   states.reserve(reserved_state_count(model.beam));
   states.push_back(launch_state(model.source, c0, launch));
   clear_bottom_hits(trace.bottom_hits);
+  clear_bottom_hits(trace.surface_hits);
+  if (model.surface_table) walk.surface_coefficient = SurfaceCoefficient::Table;
   // without frequencies there are no reflection magnitudes to weigh
   walk.weighs_cutoff = model.beam.min_amplitude > 0.0f && !model.omegas.empty();
   if (walk.weighs_cutoff) trace.remaining.assign(model.omegas.size(), 1.0f);
@@ -283,12 +288,13 @@ template <SurfaceShape kSurface>
     const HeightGrid& grid = *model.surface;
     update_height_cursor(state.pos, grid, walk.ati_cursor);
     const HeightSample surface = sample_height_from_cursor(state.pos, grid, walk.ati_cursor);
-    BoundaryRepair repair = reflect_boundaries_under(state, surface, model.bty, walk.bty_cursor);
+    BoundaryRepair repair = reflect_boundaries_under(state, surface, model.bty, walk.bty_cursor,
+                                                     walk.surface_coefficient);
     // the surface over a state left where it was serves its next step
     walk.surface = repair.bottom ? std::optional<HeightSample>(surface) : std::nullopt;
     return repair;
   } else {
-    return reflect_boundaries(state, model.bty, walk.bty_cursor);
+    return reflect_boundaries(state, model.bty, walk.bty_cursor, walk.surface_coefficient);
   }
 }
 
@@ -300,6 +306,7 @@ template <SurfaceShape kSurface>
   update_ssp_cursor(current.pos, model.ssp, walk.ssp_cursor);
   update_height_cursor(current.pos, model.bty.grid, walk.bty_cursor);
   std::optional<BottomHit> hit;
+  Boundary boundary = Boundary::Bottom;
   if (surely_in_water<kSurface>(current, walk)) {
     walk.bottom.reset();
     if constexpr (kSurface == SurfaceShape::Shaped) walk.surface.reset();
@@ -310,9 +317,16 @@ template <SurfaceShape kSurface>
     walk.cursors_hold_last = walk.bottom.has_value();
     hit = repair.hit;
     if (hit) record_bottom_hit(trace.bottom_hits, trace.states.size() - 1, *hit);
+    if (repair.surface_hit) {
+      hit = repair.surface_hit;
+      boundary = Boundary::Surface;
+      record_bottom_hit(trace.surface_hits, trace.states.size() - 1, *hit);
+    }
   }
   if (!within_range(current.pos, model.source, model.beam.max_range_m)) return false;
-  if (hit && walk.weighs_cutoff && falls_below_cutoff(*hit, model, trace.remaining)) return false;
+  if (hit && walk.weighs_cutoff && falls_below_cutoff(*hit, boundary, model, trace.remaining)) {
+    return false;
+  }
   return ++walk.steps != model.beam.max_steps;
 }
 

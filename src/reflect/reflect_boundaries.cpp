@@ -97,9 +97,22 @@ Vec3 mirror_at_plane(RayState& state, float depth, Vec3 n, float offset) {
   return p;
 }
 
+// Counts a surface reflection of a state whose slowness was p_in, the surface's normal up out of
+// the water: a phase of pi, or the hit for the surface's table.
+std::optional<BottomHit> count_surface_reflection(RayState& state, Vec3 p_in, Vec3 up,
+                                                  SurfaceCoefficient surface_coefficient) {
+  state.n_surface += 1;
+  if (surface_coefficient == SurfaceCoefficient::PressureRelease) {
+    state.phase += kSurfaceReflectionPhase;
+    return std::nullopt;
+  }
+  return BottomHit{up, p_in, state.c};
+}
+
 }  // namespace
 
-void mirror_at_surface(RayState& state) {
+std::optional<BottomHit> mirror_at_surface(RayState& state,
+                                           SurfaceCoefficient surface_coefficient) {
   const Vec3 p = state.slowness;
   const float s = -state.pos.z / p.z;
   state.pos.x = state.pos.x + p.x * s;
@@ -107,9 +120,10 @@ void mirror_at_surface(RayState& state) {
   state.pos.z = kSurfaceOffset;
   retrace_along_ray(state, p, s);
   state.slowness.z = -p.z;
-  state.n_surface += 1;
-  state.phase += kSurfaceReflectionPhase;
+  const std::optional<BottomHit> hit =
+      count_surface_reflection(state, p, kSurfaceNormal, surface_coefficient);
   update_frame(state, p, kSurfaceNormal);
+  return hit;
 }
 
 BottomHit mirror_at_bottom(RayState& state, const HeightSample& bottom) {
@@ -118,11 +132,11 @@ BottomHit mirror_at_bottom(RayState& state, const HeightSample& bottom) {
   return {bottom.normal, p, state.c};
 }
 
-void mirror_at_shaped_surface(RayState& state, const HeightSample& surface) {
+std::optional<BottomHit> mirror_at_shaped_surface(RayState& state, const HeightSample& surface,
+                                                  SurfaceCoefficient surface_coefficient) {
   const Vec3 up = -1.0f * surface.normal;  // out of the water
-  mirror_at_plane(state, surface.depth, up, kSurfaceOffset);
-  state.n_surface += 1;
-  state.phase += kSurfaceReflectionPhase;
+  const Vec3 p = mirror_at_plane(state, surface.depth, up, kSurfaceOffset);
+  return count_surface_reflection(state, p, up, surface_coefficient);
 }
 
 }  // namespace abyx

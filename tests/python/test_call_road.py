@@ -68,7 +68,7 @@ def test_the_toolkit_schema_is_the_modules_key_tables():
     assert set(tables) == set(records) and len(records) == 12
     for name, body in tables.items():
         fields, record = re.findall(r'\{"(\w+)", Presence::(\w+)', body), records[name]
-        required = {key for key, presence in fields if presence == "Required"}
+        required = {key for key, presence in fields if presence in ("Required", "Grouped")}
         assert [key for key in record.__annotations__ if key != "model"] == [key for key, _ in fields], name
         assert record.__required_keys__ - {"model"} == required, name
         assert schema.record_keys(record) == (tuple(k for k, p in fields if p != "KeyOnly"), len(required)), name

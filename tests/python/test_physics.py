@@ -71,6 +71,11 @@ def lloyd(r, z, zs, k=2.0 * math.pi * 100.0 / C):
     return r1, r2, [cmath.exp(1j * k * r1) / r1, -cmath.exp(1j * k * r2) / r2]
 
 
+def surface_table(magnitude, phase_deg):
+    """A surface of one reflection coefficient at every grazing angle."""
+    return {"reflection": {"angle_deg": [0.0, 90.0], "magnitude": [magnitude] * 2, "phase_deg": [phase_deg] * 2}}
+
+
 # complex-Q beams near the surface image keep the level; their phase there is up to about 10 degrees off
 LLOYD_FANS = pytest.mark.parametrize("elevations, azimuths, beam, tolerance", [
     (fan(-30.0, 0.25, 181), fan(-5.0, 0.5, 21), {}, 0.1),
@@ -92,6 +97,22 @@ def test_lloyds_mirror_level_complex_pressure_and_its_two_arrivals_and_on_polar_
         assert (counts1, counts2) == ([0, 0], [1, 0])
         assert d1 == pytest.approx(r1 / C, rel=1e-5) and d2 == pytest.approx(r2 / C, rel=1e-5)
         assert a1.real > 0.0 > a2.real
+    # a surface table of R weighs the image's term, arrival and intensity by -R (|R| = 1 at 180 deg is the
+    # pressure-release surface, bit for bit), compared where the beams are right
+    far = [j for j, (_, y, z) in enumerate(points) if y >= 250.0 and z != source[2]]
+    for magnitude, phase_deg in [(1.0, 180.0), (0.5, 180.0), (0.5, 90.0)]:
+        r = cmath.rect(magnitude, math.radians(phase_deg))
+        tabled = run_field(source, 100.0, elevations, azimuths, points, 900.0, 5000.0, arrivals=True, incoherent=True,
+                           sections={"surface": surface_table(magnitude, phase_deg)}, **beam)
+        exact = [[direct, -r * image] for direct, image in (lloyd(y, z, source[2])[2] for _, y, z in points)]
+        p, intensity = pressures(tabled), tabled["pressure_field"]["intensity"]
+        assert magnitude < 1.0 or (p == pressures(result) and tabled["arrivals"] == result["arrivals"])
+        assert tl_compared([p[j] for j in far], [exact[j] for j in far], 0.2, tolerance=tolerance) >= 20
+        assert [intensity[j] for j in far] == pytest.approx([sum(abs(t) ** 2 for t in exact[j]) for j in far], rel=0.05)
+        for receiver in far[::5]:  # the surface's arrival carries -R, the direct one nothing
+            (_, a1, *counts1), (_, a2, *counts2) = arrivals_at(tabled, receiver)
+            (_, b1, *_), (_, b2, *_) = arrivals_at(result, receiver)
+            assert (counts1, counts2) == ([0, 0], [1, 0]) and (a1, a2) == pytest.approx((b1, -r * b2), rel=0.02)
     # polar receivers on every bearing, their ranges from a source off the origin
     source = (200.0, -100.0, 30.0)
     ranges, bearings, depths = fan(150.0, 50.0, 13), [-3.0, 0.0, 2.5], [20.0, 40.0]
@@ -129,6 +150,10 @@ def test_a_ray_stops_at_the_bottom_reflection_that_takes_it_below_min_amplitude(
                 5000.0, 100.0)
     cut, whole = (run_field(*lossless, beam_type="cerveny", beam_width=30.0, min_amplitude=m) for m in (0.05, 0.0))
     assert pressures(cut) == pressures(whole) and min(map(abs, pressures(whole))) > 0.0
+    # a surface table's |R| = 0.5 counts too: the 45 deg ray over a rigid bottom ends at its third surface reflection
+    path = run_field((0.0, 0.0, 50.0), 100.0, [45.0], [0.0], [(0.0, 500.0, 50.0)], 2000.0, 100.0, store_ray_paths=True,
+                     min_amplitude=0.2, sections={"surface": surface_table(0.5, 180.0)})["ray_paths"][0]
+    assert len({round(y, 3) for _, y, z in path if abs(z) < 1e-3}) == 3 and abs(path[-1][2]) < 1e-3
 
 
 def mode_terms(modes, zs, r, z):
@@ -525,9 +550,9 @@ def test_cerveny_beams_with_a_one_degree_fan_follow_the_waveguide_to_5_km(cb, rh
     assert max(medians) <= 1.0, medians
 
 
-def shifted_waveguide(h, beam, surface=True):
-    """100 m of water over a fluid bottom under a surface at z = -h, everything raised with it by h (m): polar
-    receivers, a cut-off, incoherent intensity and arrivals. Without `surface`, the flat surface."""
+def shifted_waveguide(h, beam, surface=True, reflection=None):
+    """100 m of water over a fluid bottom under a surface at z = -h (of the table `reflection`), everything raised
+    with it by h (m): polar receivers, a cut-off, incoherent intensity and arrivals. Without `surface`, flat."""
     axis, depth = [-3000.0, 3000.0], 100.0
     cfg = {"ssp": {"x_ssp_m": axis, "y_ssp_m": axis, "z_ssp_m": [-h, depth - h], "c_m_s": [C] * 8},
            "bathymetry": {"x_bty_m": axis, "y_bty_m": axis, "z_bty_m": [depth - h] * 4, "bottom_model": {
@@ -540,14 +565,18 @@ def shifted_waveguide(h, beam, surface=True):
                     "min_amplitude": 0.05, "incoherent": True, "arrivals": True, **beam}}
     if surface:  # a single node across y: level along it
         cfg["surface"] = {"x_ati_m": axis, "y_ati_m": [0.0], "z_ati_m": [-h, -h]}
+    if reflection:
+        cfg["surface"] = {**cfg.get("surface", {}), "reflection": reflection}
     return abyx.run_simulation(cfg)
 
 
 @BEAM_TYPES
-def test_a_surface_raised_by_h_gives_the_field_of_the_problem_raised_with_it(beam):
-    flat = shifted_waveguide(0.0, beam, surface=False)
-    assert shifted_waveguide(0.0, beam) == flat  # a surface given at z = 0 is the flat one, bit for bit
-    raised = shifted_waveguide(20.0, beam)
+@pytest.mark.parametrize("reflection", [None, {"angle_deg": [0.0, 30.0, 90.0], "magnitude": [1.0, 0.8, 0.4],
+                                                "phase_deg": [180.0, 170.0, 120.0]}], ids=["released", "table"])
+def test_a_surface_raised_by_h_gives_the_field_of_the_problem_raised_with_it(beam, reflection):
+    flat = shifted_waveguide(0.0, beam, surface=False, reflection=reflection)
+    assert shifted_waveguide(0.0, beam, reflection=reflection) == flat  # z = 0 given is the flat surface, bit for bit
+    raised = shifted_waveguide(20.0, beam, reflection=reflection)
     size = max(map(abs, pressures(flat)))
     assert max(abs(a - b) for a, b in zip(pressures(flat), pressures(raised))) <= 1e-3 * size
     assert raised["pressure_field"]["intensity"] == pytest.approx(flat["pressure_field"]["intensity"], rel=1e-4)

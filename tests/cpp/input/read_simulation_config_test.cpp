@@ -127,6 +127,10 @@ const std::vector<MessageCase> kMessages = {
      "invalid type: boolean `true`, expected a string or f32"},
     {"TableMissingPhases", bottom(R"({"model": "table", "angle_deg": [0], "magnitude": [1]})"),
      "missing field `phase_deg`"},
+    // the surface's grid keys stand together, and only a reflection may stand without them
+    {"SurfaceWithoutKeys", extra(R"(, "surface": {"note": 1})"), "missing field `x_ati_m`"},
+    {"SurfaceGridPartly", extra(R"(, "surface": {"z_ati_m": [0], "reflection": null})"),
+     "missing field `x_ati_m`"},
     {"PatternLevelRowNotList",
      Document{.source = R"({"position": [0, 0, 5], "freq_hz": [], "launch_elev_deg": [],
          "launch_azim_deg": [], "beam_pattern": {"elev_deg": [0], "level_db": [[0], 1]}})"}
@@ -210,8 +214,13 @@ TEST(ReadSimulationConfig, ReadsTheOptionalSectionsByKey) {
   EXPECT_EQ(config.water.absorption_text, "francois_garrison");
   EXPECT_TRUE(config.water.temperature_c == 11.5f && config.water.salinity_psu == 34.25f &&
               config.water.ph == 7.875f);
-  const SimulationConfig numbered = read_ok(extra(R"(, "water": {"absorption": 0.5})"));
+  const SimulationConfig numbered = read_ok(extra(
+      R"(, "water": {"absorption": 0.5}, "surface": {"reflection": {"angle_deg": [0],
+          "magnitude": [0.5], "phase_deg": [90]}})"));
   EXPECT_EQ(numbered.water.absorption_db_per_km, std::optional<float>(0.5f));
+  EXPECT_TRUE(!numbered.surface->grid_given && numbered.surface->reflection->magnitude[0] == 0.5f);
+  const SimulationConfig gridded = read_ok(extra(R"(, "surface": [[0], [0], [-1]])"));
+  EXPECT_TRUE(gridded.surface->grid_given && !gridded.surface->reflection);
   EXPECT_FALSE(read_ok(Document{}.text()).source.beam_pattern.has_value());
 }
 

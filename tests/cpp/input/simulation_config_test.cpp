@@ -257,13 +257,17 @@ INSTANTIATE_TEST_SUITE_P(
                   ReflectionTableConfig{{0.0f, 90.0f}, {1.0f, 0.0f}, {180.0f, -720.0f}};
               c.source.beam_pattern = BeamPattern{{-90.0f}, {0.0f, 359.9f}, {-3.0f, 3.0f}, 2};
               c.water = {"francois_garrison", std::nullopt, -10.0f, 0.0f, 14.0f};
+              c.surface = SeaSurface{{}, {}, {}, ReflectionTableConfig{{0}, {0}, {-90}}, false};
+              c.source.position[2] = -5.0f;  // a table alone: corrected as without a surface
             },
-            {}},
+            {},
+            {"source: z position -5 is negative (positive down convention); correcting to 5"}},
         ValidateCase{
             "OptionalSections",
             [](SimulationConfig& c) {
               c.bathymetry.bottom_model.alternative =
                   ReflectionTableConfig{{10.0f, 10.0f, 90.5f}, {-0.5f, 1.0f}, {kInf, 0.0f, 0.0f}};
+              c.surface = SeaSurface{{}, {}, {}, ReflectionTableConfig{{0}, {NAN}, {0}}, false};
               c.source.beam_pattern = BeamPattern{{}, {0.0f, 360.0f}, {NAN}, 1, true};
               c.water = {"Thorp", std::nullopt, 4.0f, -1.0f, 14.5f};
             },
@@ -273,6 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
              "angle_deg",
              "bathymetry.bottom_model: table magnitude values must be finite and from 0 up",
              "bathymetry.bottom_model: table phase_deg values must be finite",
+             "surface: reflection magnitude values must be finite and from 0 up",
              "source: beam_pattern elev_deg must hold at least one finite elevation, strictly "
              "increasing",
              "source: beam_pattern azim_deg must hold finite azimuths, strictly increasing, the "

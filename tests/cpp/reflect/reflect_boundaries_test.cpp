@@ -40,18 +40,19 @@ RayState state_at(Vec3 pos, Vec3 slowness, float c = 1500.0f) {
 }
 
 // Reflects a copy of the state under the flat surface or a shaped one, on the bottom, with
-// cursors found at its position; the repair's bottom hit, if any, goes to `hit`.
+// cursors found at its position; the repair's hit, if any, goes to `hit`.
 RayState reflected(RayState state, const BTYfield& bty = kFlat100,
-                   std::optional<BottomHit>* hit = nullptr, const HeightGrid* surface = nullptr) {
+                   std::optional<BottomHit>* hit = nullptr, const HeightGrid* surface = nullptr,
+                   SurfaceCoefficient coefficient = SurfaceCoefficient::PressureRelease) {
   const HeightCursor cursor = init_height_cursor(state.pos, bty.grid);
   const BoundaryRepair repair =
-      surface == nullptr ? reflect_boundaries(state, bty, cursor)
+      surface == nullptr ? reflect_boundaries(state, bty, cursor, coefficient)
                          : reflect_boundaries_under(
                                state,
                                sample_height_from_cursor(state.pos, *surface,
                                                          init_height_cursor(state.pos, *surface)),
-                               bty, cursor);
-  if (hit != nullptr) *hit = repair.hit;
+                               bty, cursor, coefficient);
+  if (hit != nullptr) *hit = repair.hit ? repair.hit : repair.surface_hit;
   return state;
 }
 
@@ -132,6 +133,16 @@ TEST(ReflectBoundaries, TheFrameAfterAReflectionIsTheMirrorImageOfTheOneBefore) 
       if (c.surface != nullptr) {  // on the surface plane, one pressure-release reflection more
         EXPECT_NEAR(after.pos.z, 0.1f * after.pos.x - 60.0f, kPositionTol);
         EXPECT_TRUE(after.n_surface == 1u && after.n_bottom == 0u && after.phase == kPiF);
+      }
+      if (c.pos.z <
+          0.0f) {  // under a table: the same reflection, its hit (normal up) for the phase
+        std::optional<BottomHit> hit;
+        const RayState tabled =
+            reflected(before, *c.bty, &hit, c.surface, SurfaceCoefficient::Table);
+        ASSERT_TRUE(hit.has_value());
+        EXPECT_TRUE(tabled.pos == after.pos && tabled.phi == after.phi && tabled.phase == 0.0f &&
+                    hit->slowness_in == before.slowness);
+        EXPECT_LT(norm(hit->normal - (c.normal.z < 0.0f ? 1.0f : -1.0f) * c.normal), 1e-6f);
       }
     }
   }
