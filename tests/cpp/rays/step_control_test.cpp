@@ -107,17 +107,13 @@ INSTANTIATE_TEST_SUITE_P(
                  0.1f},
         // on the plane z = 100, its cursor still in the cell above (a walk keeps it there), heading
         // down: the step ends on the far plane of the cell below, at 6000 m, not on the bottom
-        StepCase{"OnSoundSpeedPlaneLeavingItsCell",
-                 {150, 150, 100},
-                 {0, 0, 1},
-                 8000,
-                 5900,
-                 7000,
-                 0,
-                 SurfaceShape::Flat,
-                 0,
-                 0,
-                 0},
+        StepCase{.name = "OnSoundSpeedPlaneLeavingItsCell",
+                 .pos = {150, 150, 100},
+                 .dir = {0, 0, 1},
+                 .h = 8000,
+                 .expected = 5900,
+                 .depth = 7000,
+                 .ssp_iz = 0},
         // 5e-5 m to the plane at z = 100 is below the floor of 1e-6 of the nominal step
         StepCase{
             "NeverBelowMillionthOfNominal", {150, 150, 99.99995f}, {0, 0, 1}, 100, 1e-4f, 5000}),
