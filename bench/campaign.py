@@ -2,9 +2,11 @@
 only finite numbers, no negative delay and no |p| above what a unit source allows.
 
 The bound on |p|: a source of unit amplitude gives exp(ikr) / r, and every reflection has a
-coefficient of at most 1, so the field at a receiver is at most the sum over the source's images
-of 1 / distance. Every image lies at least the receiver's horizontal range r_h from it, and the
-rays reach no image beyond max_range_m, which in water of at least H_min metres holds at most
+coefficient of at most 1 (the campaign's reflection tables keep to that; a shaped surface reflects
+with -1), so the field at a receiver is at most the sum over the source's images of 1 / distance,
+times the largest gain of a source beam pattern above 0 dB. Every image lies at least the
+receiver's horizontal range r_h from it, and the rays reach no image beyond max_range_m, which in
+water of at least H_min metres (below the deepest trough of a shaped surface) holds at most
 4 (max_range_m / H_min + 1) of them. With a tenfold margin for the beams' own errors (caustics,
 the Gaussian tails near the source) the campaign allows
 
@@ -53,10 +55,15 @@ def random_profile(rng, depth):
     return [0.0, top, top + 1.0, depth + 1.0], [1500.0, rng.choice([1e5, 1e8]), rng.choice([1e5, 1e8]), 1500.0]
 
 
-def random_bottom(rng):
-    kind = rng.choice(["rigid", "acoustic", "elastic"])
+def random_bottom(rng, new_keys):
+    kind = rng.choice(["rigid", "acoustic", "elastic"] + (["table"] if new_keys else []))
     if kind == "rigid":
         return {"model": "rigid"}
+    if kind == "table":  # magnitudes up to 1, as the bound on |p| assumes
+        angles = sorted(rng.sample(range(91), rng.randint(1, 6)))
+        return {"model": "table", "angle_deg": [float(a) for a in angles],
+                "magnitude": [rng.uniform(0.0, 1.0) for _ in angles],
+                "phase_deg": [rng.uniform(-360.0, 360.0) for _ in angles]}
     if kind == "acoustic":
         return {"model": "acoustic", "compressional_speed_m_s": rng.uniform(1400, 2500),
                 "density_g_cm3": rng.uniform(1.0, 2.5),
@@ -113,7 +120,42 @@ def random_beam(rng, max_range):
     return beam
 
 
-def random_config(rng):
+def random_surface(rng, depth, max_range):
+    """A shaped sea surface: a grid of crests (negative depths) and troughs a few metres high, or flat."""
+    nx, ny = rng.randint(1, 6), rng.randint(1, 6)
+    height = rng.choice([0.0, 0.5, 2.0, min(5.0, depth / 4)])
+    return {"x_ati_m": fan(-max_range, max_range, nx), "y_ati_m": fan(-max_range, max_range, ny),
+            "z_ati_m": [rng.uniform(-height, height) for _ in range(nx * ny)]}
+
+
+def random_beam_pattern(rng):
+    elevations = sorted(rng.sample(range(-90, 91), rng.randint(1, 5)))
+    pattern = {"elev_deg": [float(e) for e in elevations]}
+    if rng.random() < 0.5:
+        azimuths = sorted(rng.sample(range(359), rng.randint(1, 4)))
+        pattern["azim_deg"] = [float(a) for a in azimuths]
+        pattern["level_db"] = [[rng.uniform(-60.0, 6.0) for _ in elevations] for _ in azimuths]
+    else:
+        pattern["level_db"] = [rng.choice([-200.0, rng.uniform(-60.0, 6.0)]) for _ in elevations]
+    return pattern
+
+
+def add_new_keys(rng, config, depth, max_range):
+    """The optional keys: ssp interpolation, water absorption, a shaped surface, a source beam pattern."""
+    if rng.random() < 0.6:
+        config["ssp"]["interpolation"] = rng.choice(["nodes", "linear", "pchip"])
+    if rng.random() < 0.3:
+        config["water"] = {"absorption": rng.choice(["none", "thorp", "francois_garrison", rng.uniform(0.0, 50.0)])}
+        if config["water"]["absorption"] == "francois_garrison":
+            config["water"].update(temperature_c=rng.uniform(-2.0, 30.0), salinity_psu=rng.uniform(0.0, 40.0),
+                                   ph=rng.uniform(6.0, 9.0))
+    if rng.random() < 0.25:
+        config["surface"] = random_surface(rng, depth, max_range)
+    if rng.random() < 0.25:
+        config["source"]["beam_pattern"] = random_beam_pattern(rng)
+
+
+def random_config(rng, new_keys=True):
     depth = rng.choice([5.0, 20.0, 50.0, 100.0, 500.0])
     max_range = rng.choice([100.0, 500.0, 2000.0, 5000.0])
     z_ssp, c_ssp = random_profile(rng, depth)
@@ -124,13 +166,17 @@ def random_config(rng):
     freqs = [10 ** rng.uniform(1, 6)]
     if rng.random() < 0.2:
         freqs.append(10 ** rng.uniform(1, 4))
-    return {
+    config = {
         "ssp": {"x_ssp_m": extent, "y_ssp_m": extent, "z_ssp_m": z_ssp, "c_m_s": c_ssp * 4},
-        "bathymetry": {"x_bty_m": extent, "y_bty_m": extent, "z_bty_m": z_bty, "bottom_model": random_bottom(rng)},
+        "bathymetry": {"x_bty_m": extent, "y_bty_m": extent, "z_bty_m": z_bty,
+                       "bottom_model": random_bottom(rng, new_keys)},
         "source": {"position": [0.0, 0.0, rng.choice([rng.uniform(0.0, depth * (1 - slope)), depth * (1 - slope)])],
                    "freq_hz": freqs, "launch_elev_deg": elevations, "launch_azim_deg": azimuths},
         "receivers": random_receivers(rng, max_range, depth),
         "beam": random_beam(rng, max_range)}
+    if new_keys:
+        add_new_keys(rng, config, depth, max_range)
+    return config
 
 
 def receiver_points(field, config):
@@ -147,9 +193,17 @@ def pressure_bound(config, point):
     source = config["source"]["position"]
     lowest = min(abs(f) for f in config["source"]["freq_hz"] if f != 0.0) if any(config["source"]["freq_hz"]) else 1.0
     wavelength = min(config["ssp"]["c_m_s"]) / lowest
-    shallowest = min(config["bathymetry"]["z_bty_m"])
-    images = 4.0 * (config["beam"]["max_range_m"] / shallowest + 1.0)
-    return 10.0 * images / max(math.hypot(point[0] - source[0], point[1] - source[1]), wavelength)
+    shallowest = min(config["bathymetry"]["z_bty_m"]) - max([0.0, *config.get("surface", {}).get("z_ati_m", [])])
+    images = 4.0 * (config["beam"]["max_range_m"] / max(shallowest, 1e-3) + 1.0)
+    return 10.0 * images * pattern_gain(config) / max(math.hypot(point[0] - source[0], point[1] - source[1]),
+                                                      wavelength)
+
+
+def pattern_gain(config):
+    """The largest factor a source beam pattern scales a ray's amplitude by (1 without one)."""
+    levels = config["source"].get("beam_pattern", {}).get("level_db", [0.0])
+    flat = [v for row in levels for v in (row if isinstance(row, list) else [row])]
+    return 10.0 ** (max(0.0, *flat) / 20.0)
 
 
 def finite(values):
@@ -233,13 +287,15 @@ def main():
     parser.add_argument("--timeout-s", type=int, default=20)
     parser.add_argument("--memory-mb", type=int, default=2048)
     parser.add_argument("--show", type=int, default=3, help="configurations to print per finding")
+    parser.add_argument("--without-new-keys", action="store_true",
+                        help="leave out ssp interpolation, water, surface, beam patterns and reflection tables")
     args = parser.parse_args()
     os.environ["ABYX_NUM_THREADS"] = "1"
     rng = random.Random(args.seed)
     counts = collections.Counter()
     shown = collections.Counter()
     for case in range(args.cases):
-        config = random_config(rng)
+        config = random_config(rng, not args.without_new_keys)
         for outcome in run_case(config, args.timeout_s, args.memory_mb << 20):
             counts[outcome] += 1
             if outcome != "ok" and not outcome.startswith("refused") and shown[outcome] < args.show:

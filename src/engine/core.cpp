@@ -109,6 +109,8 @@ struct RunPlan {
   Progress& progress;                               // the run's display
   PathBudget& path_budget;                          // what the stored paths may take together
   RunControl* control = nullptr;                    // the caller's view of the run; may be null
+  std::uint64_t field_bytes = 0;                    // the field once the rays are done (bytes)
+  ResultCosts result_costs;                         // what the caller's result costs
 };
 
 Partial empty_partial(const Model& model, const std::shared_ptr<const ArrivalSettings>& arrivals) {
@@ -193,8 +195,12 @@ std::vector<std::vector<Vec3>> trace_eigenrays(const ArrivalList& arrivals,
   for (const std::uint64_t segment : arrivals.segment) {
     most_points = saturating_add(most_points, saturating_add(segment, 1));
   }
+  // beside everything else the result holds by then: the field, the arrivals, the ray paths
+  const std::uint64_t held = saturating_add(
+      run.field_bytes, kept_arrival_bytes(arrivals.size(), model.omegas.size(), run.result_costs));
+  const std::uint64_t available = run.path_budget.available_bytes;
   check_eigenrays_fit(most_points, run.path_budget.points.load(std::memory_order_relaxed),
-                      run.path_budget.point_bytes, run.path_budget.available_bytes);
+                      run.path_budget.point_bytes, available > held ? available - held : 0);
   std::vector<std::vector<Vec3>> paths(arrivals.size());
   std::vector<std::size_t> order(arrivals.size());
   for (std::size_t j = 0; j < order.size(); ++j) order[j] = j;
@@ -240,7 +246,8 @@ CoreResult core(const SimulationConfig& config, const ResultCosts& result_costs,
   const bool side_by_side_fits = fits_rays_side_by_side(sizes, worker_count(), available_bytes);
   // the environment, settings, fan and receivers, built once and only read from here on
   const Model model = build_model(config);
-  return run_model(model, {available_bytes, side_by_side_fits, result_costs, control});
+  return run_model(model, {available_bytes, side_by_side_fits, result_costs, control,
+                           field_bytes_beside_eigenrays(sizes, result_costs)});
 }
 
 CoreResult run_model(const Model& model, const RunResources& resources) {
@@ -268,7 +275,9 @@ CoreResult run_model(const Model& model, const RunResources& resources) {
       arrival_settings,
       progress,
       path_budget,
-      control};
+      control,
+      resources.field_bytes,
+      resources.result_costs};
   if (control != nullptr) control->rays_total.store(ray_count, std::memory_order_relaxed);
   // trace the chunks on the pool, merging their partial results in chunk order
   Partial merged = parallel_map_reduce<Partial>(

@@ -44,6 +44,8 @@ struct RunResources {
   bool side_by_side_fits = false;     // each worker may keep kSideBySideRays rays at once
   ResultCosts result_costs;           // what the caller's result costs per path point and value
   RunControl* control = nullptr;      // may be null
+  // what the field takes once the rays are done, in the engine and the result (bytes)
+  std::uint64_t field_bytes = 0;
 };
 
 // The run of core on a model built from a configuration that passed the memory check.

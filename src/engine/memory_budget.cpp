@@ -263,12 +263,8 @@ std::uint64_t check_arrivals_fit(const RunSizes& sizes, std::uint64_t pieces,
       saturating_add(saturating_multiply(saturating_multiply(receivers, capacity), bin_bytes),
                      saturating_multiply(receivers, sizeof(std::uint32_t))),
       pieces);
-  const std::uint64_t kept = saturating_multiply(receivers, sizes.max_arrivals);
-  const std::uint64_t kept_bytes = saturating_multiply(
-      kept, saturating_add(saturating_add(64, result.bytes_per_arrival),
-                           saturating_multiply(
-                               frequencies, saturating_add(sizeof(Complex32),
-                                                           result.bytes_per_arrival_frequency))));
+  const std::uint64_t kept_bytes =
+      kept_arrival_bytes(saturating_multiply(receivers, sizes.max_arrivals), frequencies, result);
   const std::uint64_t arrival_bytes = saturating_add(gathering, kept_bytes);
   if (arrival_bytes > available_bytes) {
     throw TooLargeForMemory(
@@ -351,6 +347,21 @@ void check_run_fits_memory(const RunSizes& sizes, std::size_t worker_count,
         {decimal(pieces[0]), decimal(pieces[1]), decimal(pieces[2]), decimal(pieces[3]),
          decimal(pieces[4]), decimal(pieces[5]), need_text(total, available_bytes)}));
   }
+}
+
+std::uint64_t kept_arrival_bytes(std::uint64_t arrivals, std::uint64_t frequencies,
+                                 const ResultCosts& result) {
+  const std::uint64_t amplitude_bytes =
+      saturating_add(sizeof(Complex32), result.bytes_per_arrival_frequency);
+  return saturating_multiply(arrivals,
+                             saturating_add(saturating_add(64, result.bytes_per_arrival),
+                                            saturating_multiply(frequencies, amplitude_bytes)));
+}
+
+std::uint64_t field_bytes_beside_eigenrays(const RunSizes& sizes, const ResultCosts& result) {
+  // each piece's size within an unbounded memory
+  return saturating_add(check_field_fits(sizes, 1, kUnlimited),
+                        check_result_lists_fit(sizes, result, kUnlimited));
 }
 
 void check_eigenrays_fit(std::uint64_t points, std::uint64_t stored_points,

@@ -70,6 +70,15 @@ bool fits_rays_side_by_side(const RunSizes& sizes, std::size_t worker_count,
 void check_run_fits_memory(const RunSizes& sizes, std::size_t worker_count,
                            std::uint64_t available_bytes, const ResultCosts& result = {});
 
+// What `arrivals` kept arrivals at `frequencies` frequencies take in the engine's list and the
+// caller's result (bytes).
+std::uint64_t kept_arrival_bytes(std::uint64_t arrivals, std::uint64_t frequencies,
+                                 const ResultCosts& result);
+
+// What the field of a run takes once its rays are done, beside its arrivals and paths: the
+// engine's last piece and the caller's lists (bytes).
+std::uint64_t field_bytes_beside_eigenrays(const RunSizes& sizes, const ResultCosts& result);
+
 // Throws TooLargeForMemory when the eigenray paths, `points` points at most, cannot be stored
 // beside the `stored_points` points of the ray paths at point_bytes each in available_bytes.
 void check_eigenrays_fit(std::uint64_t points, std::uint64_t stored_points,

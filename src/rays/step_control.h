@@ -35,6 +35,12 @@ template <SurfaceShape kSurface = SurfaceShape::Flat>
 inline float reduce_step_to_boundaries(const StepStart& start, const SSPFields& ssp,
                                        const BTYfield& bty, float h);
 
+// The nominal step h (m) shortened, where the sound speed changes fast, to the length over which
+// the slowness changes by a tenth of itself (a tenth of c / |grad c|): a longer step in a thin
+// layer or a steep turn of the gradient would carry the slowness far from 1 / c and the ray
+// through a turn it should take. h itself where the bound is not finite or below h / 10^4.
+inline float turn_limited_step(Vec3 dslowness, float c, float h);
+
 // Step control runs once per ray step, so it is defined here, where the tracing loop inlines it.
 namespace detail {
 
@@ -48,18 +54,27 @@ inline constexpr float kMinBoundaryStep = 1e-8f;
 // No step is shorter than this fraction of the nominal step, so a ray always moves on.
 inline constexpr float kMinStepFraction = 1e-6f;
 
+// The fraction of its own length the slowness may change by over a step, and the shortest fraction
+// of the nominal step that bound may cut a step to.
+inline constexpr float kMaxSlownessTurn = 0.1f;
+inline constexpr float kMinTurnStepFraction = 1e-4f;
+
 // A candidate end of the step: the distance ahead is (target - p) / d; it counts only when valid.
 struct StepCandidate {
   float target = 0.0f;  // coordinate of the plane or line (m); p when not valid
   bool valid = false;   // the direction crosses it and the grid has it
 };
 
-// The sound-speed plane ahead along one axis, in the cell of the cursor (pulled into the axis).
+// The sound-speed plane ahead along one axis, in the cell of the cursor (pulled into the axis). A
+// point on the face it heads out through keeps its cell, so the step runs into the next cell: it
+// ends on that cell's far face, or it would cross a cell thinner than itself without taking the
+// turn of the speed there (a thin layer, or the turn of a gradient at a node).
 inline StepCandidate ssp_plane_ahead(const std::vector<float>& a, std::size_t cell, float p,
                                      float d) {
   if (!(std::abs(d) > kMinGridDirection) || a.size() < 2) return {p, false};
   const std::size_t i = cell < a.size() - 2 ? cell : a.size() - 2;
-  return {d > 0.0f ? a[i + 1] : a[i], true};
+  if (d > 0.0f) return {p >= a[i + 1] && i + 2 < a.size() ? a[i + 2] : a[i + 1], true};
+  return {p <= a[i] && i > 0 ? a[i - 1] : a[i], true};
 }
 
 // The bathymetry grid line ahead along one horizontal axis; an axis of a single node has none.
@@ -69,6 +84,19 @@ inline StepCandidate bty_line_ahead(const std::vector<float>& a, std::size_t i, 
 }
 
 }  // namespace detail
+
+inline float turn_limited_step(Vec3 dslowness, float c, float h) {
+  // (|grad c| / c)^2: the squared rate at which the slowness turns, per metre
+  const float rate2 = dot(dslowness, dslowness) * (c * c);
+  constexpr float kTurn2 = detail::kMaxSlownessTurn * detail::kMaxSlownessTurn;
+  if (!(h * h * rate2 > kTurn2)) return h;  // also for a NaN
+  // A gradient that turns the slowness further within a ten-thousandth of the step is beyond what
+  // steps can follow: rays there would crawl through it, or along a duct thinner than a millimetre,
+  // a step of micrometres at a time. The equations take it whole, as before such a bound, and the
+  // states that run beyond single precision say so.
+  const float turn_m = detail::kMaxSlownessTurn / std::sqrt(rate2);
+  return turn_m >= h * detail::kMinTurnStepFraction ? turn_m : h;
+}
 
 template <SurfaceShape kSurface>
 inline float reduce_step_to_boundaries(const StepStart& start, const SSPFields& ssp,

@@ -445,7 +445,7 @@ template <bool kPlaneWave, bool kUniformCells, SurfaceShape kSurface>
     }
     const float h = reduce_step_to_boundaries<kSurface>(
         {last.pos, k.dpos, walk.ssp_cursor, line_cursor, bottom, surface}, model.ssp, model.bty,
-        model.beam.step_m);
+        turn_limited_step(k.dslowness, k.c, model.beam.step_m));
     ray.step.h = h;
     if (model.beam.integration_method == IntegrationMethod::Rk2 &&
         place_midpoint<kPlaneWave, kUniformCells>(last, k, model.ssp, walk.ssp_cursor, ray.step) ==

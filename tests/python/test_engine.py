@@ -136,8 +136,9 @@ axis = lambda n, step=1.0: [step * i for i in range(n)]  # noqa: E731
 
 
 CAPPED_RUN = """
-import json, resource, sys, abyx
-resource.setrlimit(resource.RLIMIT_AS, (8 << 30, 8 << 30))  # a missed check fails, not the machine
+import json, os, resource, sys, abyx
+cap = int(os.environ["CAP_MB"]) << 20
+resource.setrlimit(resource.RLIMIT_AS, (cap, cap))  # a missed check fails, not the machine
 try:
     abyx.run_simulation(json.load(sys.stdin))
 except BaseException as error:
@@ -161,10 +162,17 @@ except BaseException as error:
     ({"+source": {"launch_elev_deg": [90.0, 89.0], "launch_azim_deg": [0.0, 90.0, 180.0, 270.0]},
       "receivers": {"config_type": "array", "x_rcvr_m": [0.0] * 12, "y_rcvr_m": [0.0] * 12, "z_rcvr_m": [5.0 + 8.0 * i for i in range(12)]},
       "+beam": {"max_steps": 20000, "arrivals": True, "eigenrays": True, "max_arrivals": 50000}},
+     "eigenray paths too large for memory: the arrivals' paths take up to "),
+    # 2-cm steps to 100 receivers: 4 M eigenray points, refused beside the field and the arrivals under 800 MB
+    ({"+source": {"launch_elev_deg": [e - 10.0 for e in axis(21)], "launch_azim_deg": axis(12, 30.0)}, "cap_mb": 800,
+      "+receivers": {"x_rcvr_m": axis(10, 40.0), "y_rcvr_m": axis(10, 40.0), "z_rcvr_m": [30.0]},
+      "+beam": {"step_m": 0.02, "max_steps": 25000, "arrivals": True, "eigenrays": True, "max_arrivals": 100}},
      "eigenray paths too large for memory: the arrivals' paths take up to ")],
-    ids=["paths", "long-paths", "arrivals", "eigenrays"])
+    ids=["paths", "long-paths", "arrivals", "eigenrays", "eigenrays-fine-steps"])
 def test_sizes_beyond_memory_raise_memory_error_naming_what_was_too_large(sections, refusal):
-    done = run_child(CAPPED_RUN, make_config(**sections))
+    sections = dict(sections)
+    cap_mb = str(sections.pop("cap_mb", 8192))
+    done = run_child(CAPPED_RUN, make_config(**sections), CAP_MB=cap_mb)
     assert done.stdout.startswith("MemoryError: " + refusal), done.stdout + done.stderr
 
 

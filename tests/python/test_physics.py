@@ -384,6 +384,21 @@ def test_rays_in_the_duct_turn_at_the_depth_and_range_of_their_parabola():
         assert first_turn[1] == pytest.approx(math.tan(math.radians(theta)) * 2 * xi2 / b, abs=5.0), theta
 
 
+@pytest.mark.parametrize("interpolation", ["linear", "pchip"])
+def test_a_step_thinner_than_a_step_turns_back_the_rays_below_its_critical_angle_and_refracts_the_rest(interpolation):
+    """1500 m/s over 1510 m/s across 0.1 mm: a ray from above at theta below acos(1500 / 1510) = 6.6 deg turns back
+    at the step, every time it comes down to it; at 20 deg it goes through at acos(cos(20 deg) 1510 / 1500)."""
+    nobody = {"config_type": "array", "x_rcvr_m": [], "y_rcvr_m": [], "z_rcvr_m": []}
+    paths = run_field((0.0, 0.0, 20.0), 100.0, [3.0, 5.0, 20.0], [0.0], nobody, 1500.0, 50.0,
+                      [0.0, 25.0, 25.0001, 50.0], [C, C, 1510.0, 1520.0], interpolation=interpolation, step_m=5.0,
+                      max_steps=3000, store_ray_paths=True)["ray_paths"]
+    for path in paths[:2]:
+        assert path[-1][1] > 1400.0 and max(z for _, _, z in path) < 25.001
+    below = next((p, q) for p, q in zip(paths[2], paths[2][1:]) if p[2] > 25.01)
+    angle = math.degrees(math.atan2(below[1][2] - below[0][2], below[1][1] - below[0][1]))
+    assert angle == pytest.approx(math.degrees(math.acos(math.cos(math.radians(20.0)) * 1510.0 / C)), abs=0.3)
+
+
 @pytest.mark.xfail(strict=True, raises=AssertionError, reason=(
     "from 1 to 1.6 km, where two rays arrive without caustics, the duct's field is up to 2.6 dB too "
     "loud, the excess growing with range; past the first caustics (2.4-3 km) up to 18 dB off"))

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/fault.h"
+#include "engine/memory_budget.h"
 #include "engine/pool_fixture.h"
 #include "fixtures.h"
 
@@ -61,6 +62,27 @@ TEST_F(RunModel, StopsWhenCancelledAndNamesTheRayThatBecameNonFinite) {
     EXPECT_TRUE(std::string(error.what()).starts_with(std::string(kBeyondPrecisionLead) + "ray 5 "))
         << error.what();
   }
+}
+
+// The eigenray paths are counted beside everything the result holds by then: with a byte less than
+// the paths, the arrivals and the field take, the run is refused before any path is traced.
+TEST_F(RunModel, CountsTheEigenraysBesideTheFieldAndTheArrivals) {
+  SimulationConfig config =
+      fixtures::small_ocean("grid", {100, 300, 450}, {100, 500, 900}, {10, 50, 90});
+  config.beam.arrivals = true;
+  config.beam.eigenrays = true;
+  const Model model = build_model(config);
+  set_thread_override("1");
+  const CoreResult free =
+      run_model(model, {std::numeric_limits<std::uint64_t>::max(), true, {}, nullptr});
+  std::uint64_t points = 0;
+  for (const std::uint64_t segment : free.arrivals.value().segment) points += segment + 1;
+  ASSERT_GT(points, 0u);
+  const std::uint64_t needed = points * sizeof(Vec3) + 1000 +
+                               kept_arrival_bytes(free.arrivals->size(), model.omegas.size(), {});
+  EXPECT_EQ(run_model(model, {needed, true, {}, nullptr, 1000}).eigenray_paths->size(),
+            free.arrivals->size());
+  EXPECT_THROW(run_model(model, {needed, true, {}, nullptr, 1001}), TooLargeForMemory);
 }
 
 }  // namespace

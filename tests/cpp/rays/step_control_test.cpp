@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <ostream>
 #include <string>
 
@@ -34,6 +35,8 @@ struct StepCase {
   // a shaped surface at depth top + top_slope * x (m) instead of the flat one, when shaped
   SurfaceShape surface = SurfaceShape::Flat;
   float top = 0, top_slope = 0;
+  int ssp_iz =
+      -1;  // the sound-speed cell along z a walk left the cursor in; -1: the one found at pos
 };
 
 void PrintTo(const StepCase& param, std::ostream* os) { *os << param.name; }
@@ -50,9 +53,11 @@ TEST_P(ReduceStepTest, EndsOnNearestBoundaryAhead) {
                            return c.top + c.top_slope * x;
                          }).grid;
   const HeightCursor bty_cursor = init_height_cursor(c.pos, bty.grid);
+  SSPCursor ssp_cursor = init_ssp_cursor(c.pos, ssp);
+  if (c.ssp_iz >= 0) ssp_cursor.iz = static_cast<std::size_t>(c.ssp_iz);
   const StepStart start{c.pos,
                         c.dir,
-                        init_ssp_cursor(c.pos, ssp),
+                        ssp_cursor,
                         bty_cursor,
                         sample_height_from_cursor(c.pos, bty.grid, bty_cursor),
                         sample_height_from_cursor(c.pos, top, init_height_cursor(c.pos, top))};
@@ -100,10 +105,33 @@ INSTANTIATE_TEST_SUITE_P(
                  SurfaceShape::Shaped,
                  10,
                  0.1f},
+        // on the plane z = 100, its cursor still in the cell above (a walk keeps it there), heading
+        // down: the step ends on the far plane of the cell below, at 6000 m, not on the bottom
+        StepCase{.name = "OnSoundSpeedPlaneLeavingItsCell",
+                 .pos = {150, 150, 100},
+                 .dir = {0, 0, 1},
+                 .h = 8000,
+                 .expected = 5900,
+                 .depth = 7000,
+                 .ssp_iz = 0},
         // 5e-5 m to the plane at z = 100 is below the floor of 1e-6 of the nominal step
         StepCase{
             "NeverBelowMillionthOfNominal", {150, 150, 99.99995f}, {0, 0, 1}, 100, 1e-4f, 5000}),
     [](const ::testing::TestParamInfo<StepCase>& info) { return info.param.name; });
+
+// A step in a gradient g at speed c is at most a tenth of c / g; the nominal step where that is
+// longer, below a ten-thousandth of it, or not finite.
+TEST(TurnLimitedStep, KeepsTheSlownessWithinATenthOfItself) {
+  const auto slowness_rate = [](float g) { return Vec3{0.0f, 0.0f, -g / (1500.0f * 1500.0f)}; };
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  EXPECT_NEAR(turn_limited_step(slowness_rate(1e5f), 1500.0f, 5.0f), 1.5e-3f, 1e-7f);  // a layer
+  EXPECT_EQ(turn_limited_step(slowness_rate(0.1f), 1500.0f, 50.0f), 50.0f);  // a thermocline
+  EXPECT_EQ(turn_limited_step(slowness_rate(nan), 1500.0f, 5.0f), 5.0f);
+  EXPECT_NEAR(turn_limited_step(slowness_rate(2e5f), 1500.0f, 5.0f), 7.5e-4f, 1e-8f);
+  EXPECT_EQ(turn_limited_step(slowness_rate(1e6f), 1500.0f, 5.0f), 5.0f);
+  EXPECT_EQ(turn_limited_step(slowness_rate(inf), 1500.0f, 5.0f), 5.0f);
+}
 
 }  // namespace
 }  // namespace abyx
