@@ -51,8 +51,9 @@ fi
 # The module as users install it (Release, build/<wheel tag>), with the C++ tests, benchmarks and fuzz replay
 # built in the same folder, and the test and docs extras; then the C++ tests there.
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$jobs}
+# the AVX2 flavour too, so that the tests run it and compare it with the baseline module
 pip install ".[test,docs]" --config-settings=cmake.define.ABYX_DEVELOPER=ON \
-  --config-settings=cmake.define.ABYX_WERROR="$werror"
+  --config-settings=cmake.define.ABYX_WERROR="$werror" --config-settings=cmake.define.ABYX_SIMD_FLAVOURS=ON
 build=build/$(python -c 'import sys, sysconfig; v = "cp%d%d" % sys.version_info[:2]
 print(f"{v}-{v}{sys.abiflags}-" + sysconfig.get_platform().replace("-", "_").replace(".", "_"))')
 [ -f "$build/CTestTestfile.cmake" ] || { echo "scripts/test.sh: no C++ tests in $build (the install's build folder)" >&2; exit 1; }
