@@ -5,6 +5,8 @@
   models give it), optionally under a stack of fluid layers (then per frequency).
 * `table(grazing_deg, bottom, ...)`: the same as `{"model": "table", "angle_deg", "magnitude",
   "phase_deg"}`, ready for `bathymetry.bottom_model`; a list of them for a list of frequencies.
+* `rough_surface(grazing_deg, freq_hz, rms_height_m)`: the coherent reflection of a rough
+  pressure-release sea surface, ready for `surface.reflection`.
 
 Conventions are the module's: R multiplies the reflected wave for a positive frequency with the
 time factor exp(-i w t) (the field carries exp(+i w tau)), and the phase is in degrees, unwrapped
@@ -24,7 +26,7 @@ from abyx_tools._extras import require
 
 np = require("numpy", "abyx_tools.reflection")
 
-__all__ = ["coefficient", "table"]
+__all__ = ["coefficient", "rough_surface", "table"]
 
 _NEPERS_PER_DB = math.log(10.0) / 20.0
 
@@ -146,3 +148,27 @@ def table(grazing_deg: Any, bottom: Mapping[str, Any], *, freq_hz: Any = None,
     if np.ndim(freq_hz) == 1:
         return [_as_table(angles, row) for row in r]
     return _as_table(angles, r)
+
+
+def rough_surface(grazing_deg: Any, freq_hz: Any, rms_height_m: float, *,
+                  water_speed_m_s: float = 1500.0) -> Union[Dict[str, Any], List[Dict[str, Any]]]:
+    """The coherent reflection coefficient of a pressure-release surface whose heights are Gaussian with
+    the rms `rms_height_m` (Kirchhoff, Eckart): R = -exp(-2 (k sigma sin(grazing))^2), k = 2 pi f / c,
+    as {"angle_deg", "magnitude", "phase_deg"} for `surface.reflection` (the scattered rest of the wave
+    is lost); for a list of frequencies a list of them. Good where k sigma sin(grazing) is not large
+    against 1 and the surface's slopes are gentle."""
+    angles = _grazing(grazing_deg)
+    sigma = float(rms_height_m)
+    if not (sigma >= 0.0 and math.isfinite(sigma)):
+        raise ValueError(f"rms_height_m must be a finite number from 0 up, got {rms_height_m!r}")
+    speed = _positive({"water_speed_m_s": water_speed_m_s}, "water_speed_m_s", "the water")
+    freqs = np.atleast_1d(np.asarray(freq_hz, dtype=float))
+    if freqs.ndim != 1 or not np.all((freqs > 0.0) & np.isfinite(freqs)):
+        raise ValueError("freq_hz must be a positive frequency or a list of them")
+    tables = []
+    for f in freqs:
+        rayleigh = 2.0 * math.pi * f / speed * sigma * np.sin(np.radians(angles))
+        tables.append({"angle_deg": [float(a) for a in angles],
+                       "magnitude": [float(m) for m in np.exp(-2.0 * rayleigh ** 2)],
+                       "phase_deg": [180.0] * len(angles)})
+    return tables if np.ndim(freq_hz) == 1 else tables[0]

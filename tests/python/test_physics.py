@@ -100,18 +100,26 @@ def test_lloyds_mirror_level_complex_pressure_and_its_two_arrivals_and_on_polar_
     # a surface table of R weighs the image's term, arrival and intensity by -R (|R| = 1 at 180 deg is the
     # pressure-release surface, bit for bit), compared where the beams are right
     far = [j for j, (_, y, z) in enumerate(points) if y >= 250.0 and z != source[2]]
-    for magnitude, phase_deg in [(1.0, 180.0), (0.5, 180.0), (0.5, 90.0)]:
-        r = cmath.rect(magnitude, math.radians(phase_deg))
+    # and a rough surface's coherent R = -exp(-2 (k sigma sin(grazing))^2) at the image path's angle, 3 m rms
+    sine = [(z + source[2]) / lloyd(y, z, source[2])[1] for _, y, z in points]
+    rough = reflection.rough_surface(fan(0.0, 0.25, 361), 100.0, 3.0)
+    for table, coefficients in [(surface_table(1.0, 180.0), [-1.0] * len(points)),
+                                (surface_table(0.5, 180.0), [-0.5] * len(points)),
+                                (surface_table(0.5, 90.0), [0.5j] * len(points)),
+                                ({"reflection": rough}, [-math.exp(-2.0 * (2.0 * math.pi * 100.0 / C * 3.0 * s) ** 2)
+                                                         for s in sine])]:
         tabled = run_field(source, 100.0, elevations, azimuths, points, 900.0, 5000.0, arrivals=True, incoherent=True,
-                           sections={"surface": surface_table(magnitude, phase_deg)}, **beam)
-        exact = [[direct, -r * image] for direct, image in (lloyd(y, z, source[2])[2] for _, y, z in points)]
+                           sections={"surface": table}, **beam)
+        exact = [[direct, -r * image] for r, (direct, image) in zip(coefficients, (lloyd(y, z, source[2])[2]
+                                                                               for _, y, z in points))]
         p, intensity = pressures(tabled), tabled["pressure_field"]["intensity"]
-        assert magnitude < 1.0 or (p == pressures(result) and tabled["arrivals"] == result["arrivals"])
+        assert coefficients[0] != -1.0 or (p == pressures(result) and tabled["arrivals"] == result["arrivals"])
         assert tl_compared([p[j] for j in far], [exact[j] for j in far], 0.2, tolerance=tolerance) >= 20
         assert [intensity[j] for j in far] == pytest.approx([sum(abs(t) ** 2 for t in exact[j]) for j in far], rel=0.05)
         for receiver in far[::5]:  # the surface's arrival carries -R, the direct one nothing
             (_, a1, *counts1), (_, a2, *counts2) = arrivals_at(tabled, receiver)
             (_, b1, *_), (_, b2, *_) = arrivals_at(result, receiver)
+            r = coefficients[receiver]
             assert (counts1, counts2) == ([0, 0], [1, 0]) and (a1, a2) == pytest.approx((b1, -r * b2), rel=0.02)
     # polar receivers on every bearing, their ranges from a source off the origin
     source = (200.0, -100.0, 30.0)

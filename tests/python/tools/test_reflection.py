@@ -78,6 +78,8 @@ def test_tables_hold_unwrapped_phases_one_per_frequency_and_bad_input_is_refused
                           (lambda: reflection.table([10.0], {"model": "rigid"}), "'acoustic' or 'elastic'"),
                           (lambda: reflection.table([10.0], {**SAND, "density_g_cm3": -1.0}), "positive number"),
                           (lambda: reflection.table([10.0], SAND, freq_hz=1.0, layers=[{"thickness_m": 1.0}]),
-                           "layer 0 needs 'compressional_speed_m_s'")]:
+                           "layer 0 needs 'compressional_speed_m_s'"),
+                          (lambda: reflection.rough_surface([10.0], 100.0, -1.0), "rms_height_m must be"),
+                          (lambda: reflection.rough_surface([10.0], [100.0, 0.0], 1.0), "positive frequency")]:
         with pytest.raises(ValueError, match=message):
             call()
