@@ -521,20 +521,17 @@ bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
   }
   l.t = select4(continued, broadcast4(0.0f),
                 select4(along < broadcast4(1.0f), along, broadcast4(1.0f)));
-  // the basis of A beyond a reflection and along a segment that ends at one, of B within it
-  const auto pick = [continued](float at_a, float at_b) {
+  // the basis of A beyond a reflection and along a segment that ends at one, of B within it; lanes
+  // all on one side take that side's without a select
+  const unsigned side = l.continued_lanes == 0 ? 1u : (l.continued_lanes == l.lanes ? 2u : 0u);
+  const auto pick = [continued, side](float at_a, float at_b) {
+    if (side != 0u) return broadcast4(side == 1u ? at_b : at_a);
     return select4(continued, broadcast4(at_a), broadcast4(at_b));
   };
-  if (l.continued_lanes == 0 || l.continued_lanes == l.lanes) {
-    const RayBasis& basis = l.continued_lanes == 0 ? g.basis_b : g.basis_a;
-    l.n1 = dx * broadcast4(basis.e1.x) + dy * broadcast4(basis.e1.y) + dz * broadcast4(basis.e1.z);
-    l.n2 = dx * broadcast4(basis.e2.x) + dy * broadcast4(basis.e2.y) + dz * broadcast4(basis.e2.z);
-  } else {
-    l.n1 = dx * pick(g.basis_a.e1.x, g.basis_b.e1.x) + dy * pick(g.basis_a.e1.y, g.basis_b.e1.y) +
-           dz * pick(g.basis_a.e1.z, g.basis_b.e1.z);
-    l.n2 = dx * pick(g.basis_a.e2.x, g.basis_b.e2.x) + dy * pick(g.basis_a.e2.y, g.basis_b.e2.y) +
-           dz * pick(g.basis_a.e2.z, g.basis_b.e2.z);
-  }
+  l.n1 = dx * pick(g.basis_a.e1.x, g.basis_b.e1.x) + dy * pick(g.basis_a.e1.y, g.basis_b.e1.y) +
+         dz * pick(g.basis_a.e1.z, g.basis_b.e1.z);
+  l.n2 = dx * pick(g.basis_a.e2.x, g.basis_b.e2.x) + dy * pick(g.basis_a.e2.y, g.basis_b.e2.y) +
+         dz * pick(g.basis_a.e2.z, g.basis_b.e2.z);
   l.tau = select4(continued, broadcast4(a.tau) + s * broadcast4(1.0f / a.c),
                   broadcast4(a.tau) + l.t * broadcast4(b.tau - a.tau));
   const Float4 c =
@@ -986,7 +983,7 @@ struct ComplexQBeam {
                                    std::fabs(dot(to - mirror.point, mirror.normal)));
     if (!(nearest <= run_search.radius)) return std::nullopt;
     image = {mirror, surface ? 1u : 0u, surface ? 0u : 1u};
-    weigh_image(run[0].along, middle.c, surface);
+    weigh_image(run[0].along, middle.c, boundary);
     ray.image = &image;
     const Vec3 start = mirror_point(mirror, from);
     const Vec3 d = mirror_direction(mirror, run_search.d);
@@ -1005,10 +1002,9 @@ struct ComplexQBeam {
   // The product the image carries: the piece's, times -1 at a pressure-release surface, else the
   // boundary's coefficient for a ray along `along` meeting it; the piece's own is kept aside
   // meanwhile.
-  void weigh_image(Vec3 along, float c, bool surface) {
-    ReflectionProduct& kept = ray.ws.image_product;
-    kept = ray.reflection;
-    std::swap(ray.reflection, kept);
+  void weigh_image(Vec3 along, float c, Boundary boundary) {
+    ray.ws.image_product = ray.reflection;
+    const bool surface = boundary == Boundary::Surface;
     if (surface && !ray.model.surface_table) {
       for (Complex32& r : ray.reflection.per_frequency) r = Complex32{-r.re, -r.im};
       return;
@@ -1017,8 +1013,7 @@ struct ComplexQBeam {
     const Vec3 normal = surface ? -1.0f * image.mirror.normal : image.mirror.normal;
     // the incident direction heads out of the water, whichever way the leg runs
     const Vec3 incident = dot(along, normal) < 0.0f ? mirror_direction(image.mirror, along) : along;
-    weigh_hit({normal, (1.0f / c) * incident, c}, surface ? Boundary::Surface : Boundary::Bottom,
-              ray.model, ray.reflection);
+    weigh_hit({normal, (1.0f / c) * incident, c}, boundary, ray.model, ray.reflection);
   }
 };
 
