@@ -38,7 +38,7 @@ inline float reduce_step_to_boundaries(const StepStart& start, const SSPFields& 
 // The nominal step h (m) shortened, where the sound speed changes fast, to the length over which
 // the slowness changes by a tenth of itself (a tenth of c / |grad c|): a longer step in a thin
 // layer or a steep turn of the gradient would carry the slowness far from 1 / c and the ray
-// through a turn it should take. h itself where the bound is not finite or below h / 10^4.
+// through a turn it should take. h itself where the bound is NaN or below h / 10^6.
 inline float turn_limited_step(Vec3 dslowness, float c, float h);
 
 // Step control runs once per ray step, so it is defined here, where the tracing loop inlines it.
@@ -54,10 +54,8 @@ inline constexpr float kMinBoundaryStep = 1e-8f;
 // No step is shorter than this fraction of the nominal step, so a ray always moves on.
 inline constexpr float kMinStepFraction = 1e-6f;
 
-// The fraction of its own length the slowness may change by over a step, and the shortest fraction
-// of the nominal step that bound may cut a step to.
+// The fraction of its own length the slowness may change by over a step.
 inline constexpr float kMaxSlownessTurn = 0.1f;
-inline constexpr float kMinTurnStepFraction = 1e-4f;
 
 // A candidate end of the step: the distance ahead is (target - p) / d; it counts only when valid.
 struct StepCandidate {
@@ -90,12 +88,15 @@ inline float turn_limited_step(Vec3 dslowness, float c, float h) {
   const float rate2 = dot(dslowness, dslowness) * (c * c);
   constexpr float kTurn2 = detail::kMaxSlownessTurn * detail::kMaxSlownessTurn;
   if (!(h * h * rate2 > kTurn2)) return h;  // also for a NaN
-  // A gradient that turns the slowness further within a ten-thousandth of the step is beyond what
-  // steps can follow: rays there would crawl through it, or along a duct thinner than a millimetre,
-  // a step of micrometres at a time. The equations take it whole, as before such a bound, and the
+  // However fast the gradient turns the ray, the steps follow it down to the shortest step of all:
+  // a longer one leaves the slowness far from 1 / c and takes the ray where it can never be (into
+  // water faster than its horizontal slowness allows, above the surface). A ray that crawls
+  // through such a gradient, or along a duct thinner than a millimetre, ends at max_steps. A
+  // gradient that turns the slowness further within that shortest step (speeds that jump across
+  // less than a micrometre) is beyond what steps can follow: the equations take it whole, and the
   // states that run beyond single precision say so.
   const float turn_m = detail::kMaxSlownessTurn / std::sqrt(rate2);
-  return turn_m >= h * detail::kMinTurnStepFraction ? turn_m : h;
+  return turn_m >= h * detail::kMinStepFraction ? turn_m : h;
 }
 
 template <SurfaceShape kSurface>

@@ -407,6 +407,19 @@ def test_a_step_thinner_than_a_step_turns_back_the_rays_below_its_critical_angle
     assert angle == pytest.approx(math.degrees(math.acos(math.cos(math.radians(20.0)) * 1510.0 / C)), abs=0.3)
 
 
+@pytest.mark.filterwarnings("ignore:.*nodes lie too far apart")
+@pytest.mark.parametrize("method", ["euler", "rk2"])
+def test_rays_under_a_gradient_too_steep_for_a_step_turn_back_in_the_water(method):
+    """From 1500 m/s at the surface to 1e5 m/s at 1.2 m and 1e8 m/s below: every ray of 63 deg or less turns where
+    c = 1500 / cos(63 deg) < 3400 m/s, within centimetres; a step taken whole through the gradient carried rays into
+    the 1e8 m/s water or above the surface."""
+    nobody = {"config_type": "array", "x_rcvr_m": [], "y_rcvr_m": [], "z_rcvr_m": []}
+    paths = run_field((0.0, 0.0, 0.03), 50.0, fan(-63.0, 10.5, 13), [0.0, 90.0], nobody, 100.0, 5.0,
+                      [0.0, 1.2, 2.2, 6.0], [C, 1e5, 1e8, C], step_m=5.0, max_steps=600, store_ray_paths=True,
+                      integration_method=method)["ray_paths"]
+    assert all(0.0 <= z < 1.2 for path in paths for _, _, z in path)
+
+
 @pytest.mark.xfail(strict=True, raises=AssertionError, reason=(
     "from 1 to 1.6 km, where two rays arrive without caustics, the duct's field is up to 2.6 dB too "
     "loud, the excess growing with range; past the first caustics (2.4-3 km) up to 18 dB off"))

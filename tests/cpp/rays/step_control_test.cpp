@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<StepCase>& info) { return info.param.name; });
 
 // A step in a gradient g at speed c is at most a tenth of c / g; the nominal step where that is
-// longer, below a ten-thousandth of it, or not finite.
+// longer, below a millionth of it, or not finite.
 TEST(TurnLimitedStep, KeepsTheSlownessWithinATenthOfItself) {
   const auto slowness_rate = [](float g) { return Vec3{0.0f, 0.0f, -g / (1500.0f * 1500.0f)}; };
   const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -129,7 +129,9 @@ TEST(TurnLimitedStep, KeepsTheSlownessWithinATenthOfItself) {
   EXPECT_EQ(turn_limited_step(slowness_rate(0.1f), 1500.0f, 50.0f), 50.0f);  // a thermocline
   EXPECT_EQ(turn_limited_step(slowness_rate(nan), 1500.0f, 5.0f), 5.0f);
   EXPECT_NEAR(turn_limited_step(slowness_rate(2e5f), 1500.0f, 5.0f), 7.5e-4f, 1e-8f);
-  EXPECT_EQ(turn_limited_step(slowness_rate(1e6f), 1500.0f, 5.0f), 5.0f);
+  EXPECT_NEAR(turn_limited_step(slowness_rate(1e6f), 1500.0f, 5.0f), 1.5e-4f, 1e-9f);
+  EXPECT_NEAR(turn_limited_step(slowness_rate(2e7f), 1500.0f, 5.0f), 7.5e-6f, 1e-10f);
+  EXPECT_EQ(turn_limited_step(slowness_rate(1e8f), 1500.0f, 5.0f), 5.0f);
   EXPECT_EQ(turn_limited_step(slowness_rate(inf), 1500.0f, 5.0f), 5.0f);
 }
 
