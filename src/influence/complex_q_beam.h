@@ -65,6 +65,12 @@ struct CervenyLaneValues {
 };
 
 // The complex-Q beam sum's working arrays, kept from ray to ray.
+// The shares of its cell of the fan that a beam weighs in the field and in the intensity.
+struct FanFill {
+  float field = 1.0f;
+  float intensity = 1.0f;
+};
+
 struct ComplexQBeamScratch {
   std::vector<std::complex<double>> beam_eps;  // e1, e2 of each parameter set
   std::vector<CervenyBeamForm>
@@ -73,8 +79,9 @@ struct ComplexQBeamScratch {
   std::vector<CervenyOffers> offers;  // per segment of the run under way
   std::vector<CervenySegmentForm> segment_forms;  // per set, of the segment under way
   std::vector<CervenyLaneValues> lane_values;     // per frequency, for the arrivals
-  std::vector<std::uint8_t> leg_ends;             // LegEnds of each segment's leg
-  ReflectionProduct image_product;  // the piece's own product while an image is summed
+  std::vector<FanFill> fan_fill;       // per frequency, what share of its cell a beam weighs
+  std::vector<std::uint8_t> leg_ends;  // LegEnds of each segment's leg
+  ReflectionProduct image_product;     // the piece's own product while an image is summed
 };
 
 }  // namespace abyx

@@ -627,7 +627,8 @@ void warn_of_node_gradients(const SimulationConfig& config, Findings& findings) 
 }
 
 // Launch angles further apart than complex-Q beams are wide at max_range_m leave gaps between
-// them there, which the sum does not close: the field comes out too strong. Told, not refused.
+// them there, which the sum does not close: the beams weigh only the angles they cover, and the
+// field is missing between them. Told, not refused.
 void warn_of_fan_gaps(const SimulationConfig& config, Findings& findings) {
   double width_m = 0.0;
   const std::optional<double> widest = widest_filled_spacing_rad(config, width_m);
