@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "common/float4.h"
 #include "common/vec3.h"
 #include "influence/reflection_product.h"
+#include "model/packed_points.h"
 
 // The values a complex-Q beam keeps while it is summed: its form along the ray, the receivers a
 // run of its segments offers them, and its working arrays.
@@ -33,18 +35,33 @@ struct CervenyOffers {
   std::size_t count = 0;
 
   void add(Vec3 p, std::size_t cell) {
-    if (count + kPadding >= cells.size()) {
+    make_room(1);
+    x[count] = p.x;
+    y[count] = p.y;
+    z[count] = p.z;
+    cells[count] = cell;
+    ++count;
+  }
+  // the points k + j of the bits j, and their cells from `ids`, in that order
+  void add_lanes(const PackedPoints& points, const std::size_t* ids, std::size_t k, unsigned bits) {
+    make_room(4);
+    for (; bits != 0; bits &= bits - 1u) {
+      const std::size_t i = k + static_cast<std::size_t>(std::countr_zero(bits));
+      x[count] = points.x[i];
+      y[count] = points.y[i];
+      z[count] = points.z[i];
+      cells[count] = ids[i];
+      ++count;
+    }
+  }
+  void make_room(std::size_t more) {
+    if (count + more + kPadding > cells.size()) {
       const std::size_t size = std::max<std::size_t>(64, 2 * cells.size());
       x.resize(size);
       y.resize(size);
       z.resize(size);
       cells.resize(size);
     }
-    x[count] = p.x;
-    y[count] = p.y;
-    z[count] = p.z;
-    cells[count] = cell;
-    ++count;
   }
 };
 

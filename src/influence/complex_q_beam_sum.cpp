@@ -179,8 +179,9 @@ Complex4 continued_root4(Complex4 z, Complex4 previous) {
   return {select4(flip, -re, re), select4(flip, -im, im)};
 }
 
-// The form continued straight from A by h = c ds, as continue_form.
-BeamForm4 continued_form(const CervenySegmentForm& f, Float4 h) {
+// The form continued straight from A by h = c ds, as continue_form; inlined, as its form is
+// larger than its work when passed back through memory.
+[[gnu::always_inline]] inline BeamForm4 continued_form(const CervenySegmentForm& f, Float4 h) {
   const Complex4 det = complex4(f.det);
   const Complex4 growth =
       Complex4{broadcast4(1.0f), broadcast4(0.0f)} + h * complex4(f.trace) + (h * h) * det;
@@ -886,10 +887,23 @@ struct RunOffers {
   void visit_indexed() {
     const SegmentReach& reach = image_reach != nullptr ? *image_reach : search.reach;
     const Slab slab{reach.start, reach.axis, -reach.margin, reach.length + reach.margin};
-    for_each_receiver_near<true>(ray.model.array_index, reach.lo, reach.hi, slab,
-                                 search.cylinder_sq, [this](std::size_t id, Vec3 p) {
-                                   offer(mirror != nullptr ? mirror_point(*mirror, p) : p, id);
-                                 });
+    for_each_receiver_lanes_near<true>(ray.model.array_index, reach.lo, reach.hi, slab,
+                                       search.cylinder_sq,
+                                       [this](const ReceiverGrid& grid, std::size_t k,
+                                              unsigned bits) { offer_lanes(grid, k, bits); });
+  }
+  // The index's receivers k + j of the bits j. Most come to a segment alone, without an image,
+  // and go to its list four at a time while it has room for them.
+  void offer_lanes(const ReceiverGrid& grid, std::size_t k, unsigned bits) {
+    if (count == 1 && mirror == nullptr && ray.ws.offers[0].count + 4 <= kMostOffers) {
+      ray.ws.offers[0].add_lanes(grid.points, grid.receivers.data(), k, bits);
+      return;
+    }
+    for (; bits != 0; bits &= bits - 1u) {
+      const std::size_t i = k + static_cast<std::size_t>(std::countr_zero(bits));
+      const Vec3 p = grid.points.at(i);
+      offer(mirror != nullptr ? mirror_point(*mirror, p) : p, grid.receivers[i]);
+    }
   }
 };
 
