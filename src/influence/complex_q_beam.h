@@ -35,7 +35,7 @@ struct CervenyOffers {
   std::size_t count = 0;
 
   void add(Vec3 p, std::size_t cell) {
-    make_room(1);
+    if (count + 1 + kPadding > cells.size()) grow();
     x[count] = p.x;
     y[count] = p.y;
     z[count] = p.z;
@@ -44,24 +44,31 @@ struct CervenyOffers {
   }
   // the points k + j of the bits j, and their cells from `ids`, in that order
   void add_lanes(const PackedPoints& points, const std::size_t* ids, std::size_t k, unsigned bits) {
-    make_room(4);
+    if (count + 4 + kPadding > cells.size()) grow();
+    const float* const from_x = points.x.data() + k;
+    const float* const from_y = points.y.data() + k;
+    const float* const from_z = points.z.data() + k;
+    float* const to_x = x.data();
+    float* const to_y = y.data();
+    float* const to_z = z.data();
+    std::size_t* const to_cells = cells.data();
+    std::size_t n = count;
     for (; bits != 0; bits &= bits - 1u) {
-      const std::size_t i = k + static_cast<std::size_t>(std::countr_zero(bits));
-      x[count] = points.x[i];
-      y[count] = points.y[i];
-      z[count] = points.z[i];
-      cells[count] = ids[i];
-      ++count;
+      const unsigned j = static_cast<unsigned>(std::countr_zero(bits));
+      to_x[n] = from_x[j];
+      to_y[n] = from_y[j];
+      to_z[n] = from_z[j];
+      to_cells[n] = ids[k + j];
+      ++n;
     }
+    count = n;
   }
-  void make_room(std::size_t more) {
-    if (count + more + kPadding > cells.size()) {
-      const std::size_t size = std::max<std::size_t>(64, 2 * cells.size());
-      x.resize(size);
-      y.resize(size);
-      z.resize(size);
-      cells.resize(size);
-    }
+  [[gnu::noinline]] void grow() {
+    const std::size_t size = std::max<std::size_t>(64, 2 * cells.size());
+    x.resize(size);
+    y.resize(size);
+    z.resize(size);
+    cells.resize(size);
   }
 };
 

@@ -34,7 +34,7 @@ constexpr float kExponentCut = 5.0f;
 constexpr float kGrowthCut = -1.0f;
 constexpr float kReachMargin = 1.02f;     // on the larger end reach of a segment
 constexpr std::size_t kRunSegments = 64;  // most segments searched together
-static_assert(kRunSegments % 4 == 0, "the segments' windows are compared four at a time");
+static_assert(kRunSegments % 16 == 0, "the segments' windows are compared four at a time");
 constexpr std::size_t kMostOffers = 256;  // receivers offered to a segment before it sums them
 constexpr float kShortSegment = 1.0f;     // shorter segments take the tangent (m)
 constexpr float kLongestReach = 1000.0f;  // most beam reaches past a reflection
@@ -776,6 +776,8 @@ struct RunSearch {
   // the windows of foot points along the axis; those past the run's end are empty, so that the
   // windows are compared four at a time
   std::array<float, kRunSegments> axis_lo, axis_hi;
+  // the windows of each four segments together, so that a receiver skips the fours it is not in
+  std::array<float, kRunSegments / 4> four_lo, four_hi;
 };
 
 // Every segment's cylinder lies within the run's, widened by how far the run's states stray from
@@ -834,6 +836,12 @@ void axis_windows(const ComplexQRay& ray, const std::array<Segment, kRunSegments
     search.axis_lo[j] = at + std::min(g.s_lo * slope, g.s_hi * slope) - slack;
     search.axis_hi[j] = at + std::max(g.s_lo * slope, g.s_hi * slope) + slack;
   }
+  for (std::size_t q = 0; q < kRunSegments / 4; ++q) {
+    const auto lo = search.axis_lo.begin() + 4 * q;
+    const auto hi = search.axis_hi.begin() + 4 * q;
+    search.four_lo[q] = *std::min_element(lo, lo + 4);
+    search.four_hi[q] = *std::max_element(hi, hi + 4);
+  }
 }
 
 // Wide beams reach far across their ray, so neighbouring segments share most receivers: the
@@ -864,11 +872,18 @@ struct RunOffers {
       return;
     }
     const Float4 t = broadcast4(dot(x - search.start, search.axis));
-    for (std::size_t j = 0; j < count; j += 4) {
-      unsigned bits = lane_bits((t >= load_float4(search.axis_lo.data() + j)) &
-                                (t <= load_float4(search.axis_hi.data() + j)));
-      for (; bits != 0; bits &= bits - 1u) {
-        offer_to(j + static_cast<std::size_t>(std::countr_zero(bits)), x, cell);
+    const auto holding = [t](const float* lo, const float* hi) {
+      return lane_bits((t >= load_float4(lo)) & (t <= load_float4(hi)));
+    };
+    // sixteen segments at a time, then the fours that hold t, in the segments' order
+    for (std::size_t q = 0; 4 * q < count; q += 4) {
+      for (unsigned fours = holding(&search.four_lo[q], &search.four_hi[q]); fours != 0;
+           fours &= fours - 1u) {
+        const std::size_t j = 4 * (q + static_cast<std::size_t>(std::countr_zero(fours)));
+        for (unsigned bits = holding(&search.axis_lo[j], &search.axis_hi[j]); bits != 0;
+             bits &= bits - 1u) {
+          offer_to(j + static_cast<std::size_t>(std::countr_zero(bits)), x, cell);
+        }
       }
     }
   }
