@@ -520,10 +520,8 @@ bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
     l.absorbed_a = ray.absorbed + (g.end - 1) * nf;
     l.absorbed_b = ray.absorbed + g.end * nf;
   }
-  l.t = select4(continued, broadcast4(0.0f),
-                select4(along < broadcast4(1.0f), along, broadcast4(1.0f)));
   // the basis of A beyond a reflection and along a segment that ends at one, of B within it; lanes
-  // all on one side take that side's without a select
+  // all on one side take that side's values without working out the other's
   const unsigned side = l.continued_lanes == 0 ? 1u : (l.continued_lanes == l.lanes ? 2u : 0u);
   const auto pick = [continued, side](float at_a, float at_b) {
     if (side != 0u) return broadcast4(side == 1u ? at_b : at_a);
@@ -533,12 +531,27 @@ bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
          dz * pick(g.basis_a.e1.z, g.basis_b.e1.z);
   l.n2 = dx * pick(g.basis_a.e2.x, g.basis_b.e2.x) + dy * pick(g.basis_a.e2.y, g.basis_b.e2.y) +
          dz * pick(g.basis_a.e2.z, g.basis_b.e2.z);
-  l.tau = select4(continued, broadcast4(a.tau) + s * broadcast4(1.0f / a.c),
-                  broadcast4(a.tau) + l.t * broadcast4(b.tau - a.tau));
-  const Float4 c =
-      select4(continued, broadcast4(a.c), broadcast4(a.c) + l.t * broadcast4(b.c - a.c));
-  l.c_ratio = c * broadcast4(ray.inv_c0);
-  l.amplitude = broadcast4(ray.weight) * sqrt4(l.c_ratio);
+  Float4 c;
+  if (side == 2u) {
+    // continued from A: c stays a.c, in every lane
+    const float c_ratio = a.c * ray.inv_c0;
+    l.t = broadcast4(0.0f);
+    l.tau = broadcast4(a.tau) + s * broadcast4(1.0f / a.c);
+    c = broadcast4(a.c);
+    l.c_ratio = broadcast4(c_ratio);
+    l.amplitude = broadcast4(ray.weight * std::sqrt(c_ratio));
+  } else {
+    const Float4 within = select4(along < broadcast4(1.0f), along, broadcast4(1.0f));
+    l.t = side == 1u ? within : select4(continued, broadcast4(0.0f), within);
+    const Float4 tau_within = broadcast4(a.tau) + l.t * broadcast4(b.tau - a.tau);
+    const Float4 c_within = broadcast4(a.c) + l.t * broadcast4(b.c - a.c);
+    l.tau = side == 1u
+                ? tau_within
+                : select4(continued, broadcast4(a.tau) + s * broadcast4(1.0f / a.c), tau_within);
+    c = side == 1u ? c_within : select4(continued, broadcast4(a.c), c_within);
+    l.c_ratio = c * broadcast4(ray.inv_c0);
+    l.amplitude = broadcast4(ray.weight) * sqrt4(l.c_ratio);
+  }
   l.h = broadcast4(a.c) * s;
   l.phase = a.phase;
   if (!ray.reflection.phase_slope.empty()) {
