@@ -5,6 +5,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "common/complex32.h"
@@ -53,6 +54,14 @@ struct CervenyOffers {
     float* const to_z = z.data();
     std::size_t* const to_cells = cells.data();
     std::size_t n = count;
+    if (bits == 0xFu) {  // the four at once
+      std::memcpy(to_x + n, from_x, 4 * sizeof(float));
+      std::memcpy(to_y + n, from_y, 4 * sizeof(float));
+      std::memcpy(to_z + n, from_z, 4 * sizeof(float));
+      std::memcpy(to_cells + n, ids + k, 4 * sizeof(std::size_t));
+      count = n + 4;
+      return;
+    }
     for (; bits != 0; bits &= bits - 1u) {
       const unsigned j = static_cast<unsigned>(std::countr_zero(bits));
       to_x[n] = from_x[j];
