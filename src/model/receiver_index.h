@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "common/axis_cell.h"
@@ -86,6 +87,14 @@ inline void linear_range(float a, float v0, float v1, float& lo, float& hi) {
   hi = std::max(p, q);
 }
 
+// The points [run.first, run.second) of a walk, tested as for_each_lanes_inside tests them; kept
+// out of line, as a walk tests its runs from two places.
+template <bool kNearLine, class Visit>
+[[gnu::noinline]] void test_run(const PackedPoints& points, std::pair<std::size_t, std::size_t> run,
+                                const LaneRegion& region, Visit& visit) {
+  for_each_lanes_inside<kNearLine>(points, run.first, run.second, region, visit);
+}
+
 // Calls visit(k, bits) for the grid's receivers inside the box [lo, hi] (m, finite, inside the
 // grid's bounding box) and the slab (finite, unit axis) four at a time, as for_each_lanes_inside
 // gives them from grid.points, each receiver once and in ascending k. Rows of cells are walked
@@ -119,9 +128,6 @@ void for_each_grid_lanes_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, const 
   // the receivers [run_begin, run_end) of the columns walked since the last test, in their order
   std::size_t run_begin = 0;
   std::size_t run_end = 0;
-  const auto test_run = [&] {
-    for_each_lanes_inside<kNearLine>(grid.points, run_begin, run_end, region, visit);
-  };
   for (std::size_t io = o0; io <= o1; ++io) {
     float row_lo = 0.0f;
     float row_hi = 0.0f;
@@ -155,13 +161,13 @@ void for_each_grid_lanes_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, const 
       const std::size_t column = io * outer_step + ii * inner_step;
       const std::size_t begin = grid.cell_start[column + z0];
       if (begin != run_end) {
-        test_run();
+        test_run<kNearLine>(grid.points, {run_begin, run_end}, region, visit);
         run_begin = begin;
       }
       run_end = grid.cell_start[column + z1 + 1];
     }
   }
-  test_run();
+  test_run<kNearLine>(grid.points, {run_begin, run_end}, region, visit);
 }
 
 // Whether the coarsest grid's cells that the box [lo, hi] (m, inside the grid's bounding box) spans
