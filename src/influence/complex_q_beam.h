@@ -1,15 +1,18 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "common/complex32.h"
 #include "common/float4.h"
 #include "common/vec3.h"
 #include "influence/reflection_product.h"
+#include "model/packed_points.h"
 
 // The values a complex-Q beam keeps while it is summed: its form along the ray, the receivers a
 // run of its segments offers them, and its working arrays.
@@ -33,18 +36,48 @@ struct CervenyOffers {
   std::size_t count = 0;
 
   void add(Vec3 p, std::size_t cell) {
-    if (count + kPadding >= cells.size()) {
-      const std::size_t size = std::max<std::size_t>(64, 2 * cells.size());
-      x.resize(size);
-      y.resize(size);
-      z.resize(size);
-      cells.resize(size);
-    }
+    if (count + 1 + kPadding > cells.size()) grow();
     x[count] = p.x;
     y[count] = p.y;
     z[count] = p.z;
     cells[count] = cell;
     ++count;
+  }
+  // the points k + j of the bits j, and their cells from `ids`, in that order
+  void add_lanes(const PackedPoints& points, const std::size_t* ids, std::size_t k, unsigned bits) {
+    if (count + 4 + kPadding > cells.size()) grow();
+    const float* const from_x = points.x.data() + k;
+    const float* const from_y = points.y.data() + k;
+    const float* const from_z = points.z.data() + k;
+    float* const to_x = x.data();
+    float* const to_y = y.data();
+    float* const to_z = z.data();
+    std::size_t* const to_cells = cells.data();
+    std::size_t n = count;
+    if (bits == 0xFu) {  // the four at once
+      std::memcpy(to_x + n, from_x, 4 * sizeof(float));
+      std::memcpy(to_y + n, from_y, 4 * sizeof(float));
+      std::memcpy(to_z + n, from_z, 4 * sizeof(float));
+      std::memcpy(to_cells + n, ids + k, 4 * sizeof(std::size_t));
+      count = n + 4;
+      return;
+    }
+    for (; bits != 0; bits &= bits - 1u) {
+      const unsigned j = static_cast<unsigned>(std::countr_zero(bits));
+      to_x[n] = from_x[j];
+      to_y[n] = from_y[j];
+      to_z[n] = from_z[j];
+      to_cells[n] = ids[k + j];
+      ++n;
+    }
+    count = n;
+  }
+  [[gnu::noinline]] void grow() {
+    const std::size_t size = std::max<std::size_t>(64, 2 * cells.size());
+    x.resize(size);
+    y.resize(size);
+    z.resize(size);
+    cells.resize(size);
   }
 };
 

@@ -34,7 +34,7 @@ constexpr float kExponentCut = 5.0f;
 constexpr float kGrowthCut = -1.0f;
 constexpr float kReachMargin = 1.02f;     // on the larger end reach of a segment
 constexpr std::size_t kRunSegments = 64;  // most segments searched together
-static_assert(kRunSegments % 4 == 0, "the segments' windows are compared four at a time");
+static_assert(kRunSegments % 16 == 0, "the segments' windows are compared four at a time");
 constexpr std::size_t kMostOffers = 256;  // receivers offered to a segment before it sums them
 constexpr float kShortSegment = 1.0f;     // shorter segments take the tangent (m)
 constexpr float kLongestReach = 1000.0f;  // most beam reaches past a reflection
@@ -179,8 +179,9 @@ Complex4 continued_root4(Complex4 z, Complex4 previous) {
   return {select4(flip, -re, re), select4(flip, -im, im)};
 }
 
-// The form continued straight from A by h = c ds, as continue_form.
-BeamForm4 continued_form(const CervenySegmentForm& f, Float4 h) {
+// The form continued straight from A by h = c ds, as continue_form; inlined, as its form is
+// larger than its work when passed back through memory.
+[[gnu::always_inline]] inline BeamForm4 continued_form(const CervenySegmentForm& f, Float4 h) {
   const Complex4 det = complex4(f.det);
   const Complex4 growth =
       Complex4{broadcast4(1.0f), broadcast4(0.0f)} + h * complex4(f.trace) + (h * h) * det;
@@ -520,10 +521,8 @@ bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
     l.absorbed_a = ray.absorbed + (g.end - 1) * nf;
     l.absorbed_b = ray.absorbed + g.end * nf;
   }
-  l.t = select4(continued, broadcast4(0.0f),
-                select4(along < broadcast4(1.0f), along, broadcast4(1.0f)));
   // the basis of A beyond a reflection and along a segment that ends at one, of B within it; lanes
-  // all on one side take that side's without a select
+  // all on one side take that side's values without working out the other's
   const unsigned side = l.continued_lanes == 0 ? 1u : (l.continued_lanes == l.lanes ? 2u : 0u);
   const auto pick = [continued, side](float at_a, float at_b) {
     if (side != 0u) return broadcast4(side == 1u ? at_b : at_a);
@@ -533,12 +532,27 @@ bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
          dz * pick(g.basis_a.e1.z, g.basis_b.e1.z);
   l.n2 = dx * pick(g.basis_a.e2.x, g.basis_b.e2.x) + dy * pick(g.basis_a.e2.y, g.basis_b.e2.y) +
          dz * pick(g.basis_a.e2.z, g.basis_b.e2.z);
-  l.tau = select4(continued, broadcast4(a.tau) + s * broadcast4(1.0f / a.c),
-                  broadcast4(a.tau) + l.t * broadcast4(b.tau - a.tau));
-  const Float4 c =
-      select4(continued, broadcast4(a.c), broadcast4(a.c) + l.t * broadcast4(b.c - a.c));
-  l.c_ratio = c * broadcast4(ray.inv_c0);
-  l.amplitude = broadcast4(ray.weight) * sqrt4(l.c_ratio);
+  Float4 c;
+  if (side == 2u) {
+    // continued from A: c stays a.c, in every lane
+    const float c_ratio = a.c * ray.inv_c0;
+    l.t = broadcast4(0.0f);
+    l.tau = broadcast4(a.tau) + s * broadcast4(1.0f / a.c);
+    c = broadcast4(a.c);
+    l.c_ratio = broadcast4(c_ratio);
+    l.amplitude = broadcast4(ray.weight * std::sqrt(c_ratio));
+  } else {
+    const Float4 within = select4(along < broadcast4(1.0f), along, broadcast4(1.0f));
+    l.t = side == 1u ? within : select4(continued, broadcast4(0.0f), within);
+    const Float4 tau_within = broadcast4(a.tau) + l.t * broadcast4(b.tau - a.tau);
+    const Float4 c_within = broadcast4(a.c) + l.t * broadcast4(b.c - a.c);
+    l.tau = side == 1u
+                ? tau_within
+                : select4(continued, broadcast4(a.tau) + s * broadcast4(1.0f / a.c), tau_within);
+    c = side == 1u ? c_within : select4(continued, broadcast4(a.c), c_within);
+    l.c_ratio = c * broadcast4(ray.inv_c0);
+    l.amplitude = broadcast4(ray.weight) * sqrt4(l.c_ratio);
+  }
   l.h = broadcast4(a.c) * s;
   l.phase = a.phase;
   if (!ray.reflection.phase_slope.empty()) {
@@ -778,6 +792,8 @@ struct RunSearch {
   // the windows of foot points along the axis; those past the run's end are empty, so that the
   // windows are compared four at a time
   std::array<float, kRunSegments> axis_lo, axis_hi;
+  // the windows of each four segments together, so that a receiver skips the fours it is not in
+  std::array<float, kRunSegments / 4> four_lo, four_hi;
 };
 
 // Every segment's cylinder lies within the run's, widened by how far the run's states stray from
@@ -836,6 +852,12 @@ void axis_windows(const ComplexQRay& ray, const std::array<Segment, kRunSegments
     search.axis_lo[j] = at + std::min(g.s_lo * slope, g.s_hi * slope) - slack;
     search.axis_hi[j] = at + std::max(g.s_lo * slope, g.s_hi * slope) + slack;
   }
+  for (std::size_t q = 0; q < kRunSegments / 4; ++q) {
+    const auto lo = search.axis_lo.begin() + 4 * q;
+    const auto hi = search.axis_hi.begin() + 4 * q;
+    search.four_lo[q] = *std::min_element(lo, lo + 4);
+    search.four_hi[q] = *std::max_element(hi, hi + 4);
+  }
 }
 
 // Wide beams reach far across their ray, so neighbouring segments share most receivers: the
@@ -866,11 +888,18 @@ struct RunOffers {
       return;
     }
     const Float4 t = broadcast4(dot(x - search.start, search.axis));
-    for (std::size_t j = 0; j < count; j += 4) {
-      unsigned bits = lane_bits((t >= load_float4(search.axis_lo.data() + j)) &
-                                (t <= load_float4(search.axis_hi.data() + j)));
-      for (; bits != 0; bits &= bits - 1u) {
-        offer_to(j + static_cast<std::size_t>(std::countr_zero(bits)), x, cell);
+    const auto holding = [t](const float* lo, const float* hi) {
+      return lane_bits((t >= load_float4(lo)) & (t <= load_float4(hi)));
+    };
+    // sixteen segments at a time, then the fours that hold t, in the segments' order
+    for (std::size_t q = 0; 4 * q < count; q += 4) {
+      for (unsigned fours = holding(&search.four_lo[q], &search.four_hi[q]); fours != 0;
+           fours &= fours - 1u) {
+        const std::size_t j = 4 * (q + static_cast<std::size_t>(std::countr_zero(fours)));
+        for (unsigned bits = holding(&search.axis_lo[j], &search.axis_hi[j]); bits != 0;
+             bits &= bits - 1u) {
+          offer_to(j + static_cast<std::size_t>(std::countr_zero(bits)), x, cell);
+        }
       }
     }
   }
@@ -889,10 +918,23 @@ struct RunOffers {
   void visit_indexed() {
     const SegmentReach& reach = image_reach != nullptr ? *image_reach : search.reach;
     const Slab slab{reach.start, reach.axis, -reach.margin, reach.length + reach.margin};
-    for_each_receiver_near<true>(ray.model.array_index, reach.lo, reach.hi, slab,
-                                 search.cylinder_sq, [this](std::size_t id, Vec3 p) {
-                                   offer(mirror != nullptr ? mirror_point(*mirror, p) : p, id);
-                                 });
+    for_each_receiver_lanes_near<true>(ray.model.array_index, reach.lo, reach.hi, slab,
+                                       search.cylinder_sq,
+                                       [this](const ReceiverGrid& grid, std::size_t k,
+                                              unsigned bits) { offer_lanes(grid, k, bits); });
+  }
+  // The index's receivers k + j of the bits j. Most come to a segment alone, without an image,
+  // and go to its list four at a time while it has room for them.
+  void offer_lanes(const ReceiverGrid& grid, std::size_t k, unsigned bits) {
+    if (count == 1 && mirror == nullptr && ray.ws.offers[0].count + 4 <= kMostOffers) {
+      ray.ws.offers[0].add_lanes(grid.points, grid.receivers.data(), k, bits);
+      return;
+    }
+    for (; bits != 0; bits &= bits - 1u) {
+      const std::size_t i = k + static_cast<std::size_t>(std::countr_zero(bits));
+      const Vec3 p = grid.points.at(i);
+      offer(mirror != nullptr ? mirror_point(*mirror, p) : p, grid.receivers[i]);
+    }
   }
 };
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <vector>
 
@@ -44,6 +43,31 @@ struct BoxAndSlab {
   float line_distance_sq = 0.0f;  // the square of that distance (m^2), read with kNearLine only
 };
 
+// A box and a slab (and the distance from the slab's axis) in four lanes, set once for the many
+// runs of points that one search tests.
+struct LaneRegion {
+  Float4 lo_x, hi_x, lo_y, hi_y, lo_z, hi_z;
+  Float4 start_x, start_y, start_z, axis_x, axis_y, axis_z;
+  Float4 s_lo, s_hi, line_distance_sq;
+
+  explicit LaneRegion(const BoxAndSlab& r)
+      : lo_x(broadcast4(r.lo.x)),
+        hi_x(broadcast4(r.hi.x)),
+        lo_y(broadcast4(r.lo.y)),
+        hi_y(broadcast4(r.hi.y)),
+        lo_z(broadcast4(r.lo.z)),
+        hi_z(broadcast4(r.hi.z)),
+        start_x(broadcast4(r.slab.start.x)),
+        start_y(broadcast4(r.slab.start.y)),
+        start_z(broadcast4(r.slab.start.z)),
+        axis_x(broadcast4(r.slab.axis.x)),
+        axis_y(broadcast4(r.slab.axis.y)),
+        axis_z(broadcast4(r.slab.axis.z)),
+        s_lo(broadcast4(r.slab.lo)),
+        s_hi(broadcast4(r.slab.hi)),
+        line_distance_sq(broadcast4(r.line_distance_sq)) {}
+};
+
 // Calls visit(k, bits) for every four points from k on, k = begin, begin + 4, ... below end, that
 // hold one inside the box and the slab (and, with kNearLine, near the line): bit j of `bits` set
 // where point k + j is, never for points at or past end. Each lane computes and compares exactly
@@ -51,30 +75,23 @@ struct BoxAndSlab {
 // on the grouping.
 template <bool kNearLine = false, class Visit>
 inline void for_each_lanes_inside(const PackedPoints& points, std::size_t begin, std::size_t end,
-                                  const BoxAndSlab& region, Visit&& visit) {
-  const Float4 lo_x = broadcast4(region.lo.x), hi_x = broadcast4(region.hi.x);
-  const Float4 lo_y = broadcast4(region.lo.y), hi_y = broadcast4(region.hi.y);
-  const Float4 lo_z = broadcast4(region.lo.z), hi_z = broadcast4(region.hi.z);
-  const Slab& slab = region.slab;
-  const Float4 start_x = broadcast4(slab.start.x), axis_x = broadcast4(slab.axis.x);
-  const Float4 start_y = broadcast4(slab.start.y), axis_y = broadcast4(slab.axis.y);
-  const Float4 start_z = broadcast4(slab.start.z), axis_z = broadcast4(slab.axis.z);
-  const Float4 s_lo = broadcast4(slab.lo), s_hi = broadcast4(slab.hi);
+                                  const LaneRegion& r, Visit&& visit) {
   for (std::size_t k = begin; k < end; k += 4) {
     const Float4 x = load_float4(points.x.data() + k);
     const Float4 y = load_float4(points.y.data() + k);
     const Float4 z = load_float4(points.z.data() + k);
     // dot(p - start, axis), summed in x, y, z order
-    const Float4 s = (x - start_x) * axis_x + (y - start_y) * axis_y + (z - start_z) * axis_z;
-    Int4 inside = (x >= lo_x) & (x <= hi_x) & (y >= lo_y) & (y <= hi_y) & (z >= lo_z) &
-                  (z <= hi_z) & (s >= s_lo) & (s <= s_hi);
+    const Float4 s =
+        (x - r.start_x) * r.axis_x + (y - r.start_y) * r.axis_y + (z - r.start_z) * r.axis_z;
+    Int4 inside = (x >= r.lo_x) & (x <= r.hi_x) & (y >= r.lo_y) & (y <= r.hi_y) & (z >= r.lo_z) &
+                  (z <= r.hi_z) & (s >= r.s_lo) & (s <= r.s_hi);
     if constexpr (kNearLine) {
       // p - start less its part along the axis
-      const Float4 across_x = (x - start_x) - s * axis_x;
-      const Float4 across_y = (y - start_y) - s * axis_y;
-      const Float4 across_z = (z - start_z) - s * axis_z;
-      inside &= across_x * across_x + across_y * across_y + across_z * across_z <=
-                broadcast4(region.line_distance_sq);
+      const Float4 across_x = (x - r.start_x) - s * r.axis_x;
+      const Float4 across_y = (y - r.start_y) - s * r.axis_y;
+      const Float4 across_z = (z - r.start_z) - s * r.axis_z;
+      inside &=
+          across_x * across_x + across_y * across_y + across_z * across_z <= r.line_distance_sq;
     }
     unsigned bits = lane_bits(inside);
     if (end - k < 4) bits &= (1u << (end - k)) - 1u;  // lanes past the end belong to others
@@ -82,17 +99,10 @@ inline void for_each_lanes_inside(const PackedPoints& points, std::size_t begin,
   }
 }
 
-// Calls visit(k, point) for every point k in [begin, end) inside the box and the slab (and, with
-// kNearLine, near the line), in ascending k.
 template <bool kNearLine = false, class Visit>
-inline void for_each_point_inside(const PackedPoints& points, std::size_t begin, std::size_t end,
+inline void for_each_lanes_inside(const PackedPoints& points, std::size_t begin, std::size_t end,
                                   const BoxAndSlab& region, Visit&& visit) {
-  for_each_lanes_inside<kNearLine>(points, begin, end, region, [&](std::size_t k, unsigned bits) {
-    for (; bits != 0; bits &= bits - 1u) {
-      const std::size_t i = k + static_cast<std::size_t>(std::countr_zero(bits));
-      visit(i, points.at(i));
-    }
-  });
+  for_each_lanes_inside<kNearLine>(points, begin, end, LaneRegion(region), visit);
 }
 
 }  // namespace abyx

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "common/axis_cell.h"
@@ -85,14 +87,23 @@ inline void linear_range(float a, float v0, float v1, float& lo, float& hi) {
   hi = std::max(p, q);
 }
 
-// Calls visit(i, point) once for every receiver i of the grid inside the box [lo, hi] (m, finite,
-// inside the grid's bounding box) and the slab (finite, unit axis). Rows of cells are walked
+// The points [run.first, run.second) of a walk, tested as for_each_lanes_inside tests them; kept
+// out of line, as a walk tests its runs from two places.
+template <bool kNearLine, class Visit>
+[[gnu::noinline]] void test_run(const PackedPoints& points, std::pair<std::size_t, std::size_t> run,
+                                const LaneRegion& region, Visit& visit) {
+  for_each_lanes_inside<kNearLine>(points, run.first, run.second, region, visit);
+}
+
+// Calls visit(k, bits) for the grid's receivers inside the box [lo, hi] (m, finite, inside the
+// grid's bounding box) and the slab (finite, unit axis) four at a time, as for_each_lanes_inside
+// gives them from grid.points, each receiver once and in ascending k. Rows of cells are walked
 // across the horizontal axis along which the slab's normal leans least, and in each row only the
 // cells along the other axis that the slab can cross over the row and the box's depths: dividing
 // by the larger component keeps those runs short.
 template <bool kNearLine, class Visit>
-void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, const Slab& slab,
-                                 float line_distance_sq, Visit&& visit) {
+void for_each_grid_lanes_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, const Slab& slab,
+                              float line_distance_sq, Visit&& visit) {
   const Vec3 u = slab.axis;
   // rows follow axis `outer`, the runs inside a row axis `inner`
   const std::size_t outer = std::fabs(u.x) <= std::fabs(u.y) ? 0 : 1;
@@ -111,9 +122,12 @@ void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, con
   float z_hi = 0.0f;
   detail::linear_range(u.z, lo.z - slab.start.z, hi.z - slab.start.z, z_lo, z_hi);
   // the column (ix, iy) of a row and a run position
-  const BoxAndSlab region{lo, hi, slab, line_distance_sq};
+  const LaneRegion region(BoxAndSlab{lo, hi, slab, line_distance_sq});
   const std::size_t outer_step = outer == 0 ? grid.counts[1] * grid.counts[2] : grid.counts[2];
   const std::size_t inner_step = outer == 0 ? grid.counts[2] : grid.counts[1] * grid.counts[2];
+  // the receivers [run_begin, run_end) of the columns walked since the last test, in their order
+  std::size_t run_begin = 0;
+  std::size_t run_end = 0;
   for (std::size_t io = o0; io <= o1; ++io) {
     float row_lo = 0.0f;
     float row_hi = 0.0f;
@@ -142,14 +156,18 @@ void for_each_grid_receiver_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, con
     const std::size_t first = std::max(i0, grid.cell_coordinate(inner, run_lo));
     const std::size_t last = std::min(i1, grid.cell_coordinate(inner, run_hi));
     for (std::size_t ii = first; ii <= last; ++ii) {
-      // the cells of one column are adjacent, so their receivers are one run
+      // the cells of one column are adjacent, so their receivers are one run; so are those of the
+      // next column when nothing lies between, as with the empty cells between sparse receivers
       const std::size_t column = io * outer_step + ii * inner_step;
       const std::size_t begin = grid.cell_start[column + z0];
-      const std::size_t end = grid.cell_start[column + z1 + 1];
-      for_each_point_inside<kNearLine>(grid.points, begin, end, region,
-                                       [&](std::size_t k, Vec3 p) { visit(grid.receivers[k], p); });
+      if (begin != run_end) {
+        test_run<kNearLine>(grid.points, {run_begin, run_end}, region, visit);
+        run_begin = begin;
+      }
+      run_end = grid.cell_start[column + z1 + 1];
     }
   }
+  test_run<kNearLine>(grid.points, {run_begin, run_end}, region, visit);
 }
 
 // Whether the coarsest grid's cells that the box [lo, hi] (m, inside the grid's bounding box) spans
@@ -191,12 +209,13 @@ inline bool narrow_to_receivers(const ReceiverIndex& index, Vec3& lo, Vec3& hi) 
          detail::cells_hold_receivers(index, lo, hi);
 }
 
-// Calls visit(i, point) once for every indexed receiver i inside the box [lo, hi] (m, finite) and
-// the slab (finite, unit axis), searched in the finest grid where the box covers few columns. With
-// kNearLine, only those within sqrt(line_distance_sq) of the slab's axis through its start.
+// Calls visit(grid, k, bits) for the indexed receivers inside the box [lo, hi] (m, finite) and the
+// slab (finite, unit axis) four at a time, as for_each_grid_lanes_near gives them from the grid it
+// searches: the finest where the box covers few columns. With kNearLine, only those within
+// sqrt(line_distance_sq) of the slab's axis through its start.
 template <bool kNearLine = false, class Visit>
-void for_each_receiver_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, const Slab& slab,
-                            float line_distance_sq, Visit&& visit) {
+void for_each_receiver_lanes_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, const Slab& slab,
+                                  float line_distance_sq, Visit&& visit) {
   // each column walked costs about as much as a few receivers tested
   constexpr std::size_t kMostColumns = 4;
   if (!narrow_to_receivers(index, lo, hi)) {
@@ -212,8 +231,25 @@ void for_each_receiver_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, const 
       break;
     }
   }
-  detail::for_each_grid_receiver_near<kNearLine>(index.levels[level], lo, hi, slab,
-                                                 line_distance_sq, visit);
+  const ReceiverGrid& grid = index.levels[level];
+  detail::for_each_grid_lanes_near<kNearLine>(
+      grid, lo, hi, slab, line_distance_sq,
+      [&grid, &visit](std::size_t k, unsigned bits) { visit(grid, k, bits); });
+}
+
+// Calls visit(i, point) once for every indexed receiver i inside the box [lo, hi] (m, finite) and
+// the slab (finite, unit axis), as for_each_receiver_lanes_near finds them.
+template <bool kNearLine = false, class Visit>
+void for_each_receiver_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, const Slab& slab,
+                            float line_distance_sq, Visit&& visit) {
+  for_each_receiver_lanes_near<kNearLine>(
+      index, lo, hi, slab, line_distance_sq,
+      [&visit](const ReceiverGrid& grid, std::size_t k, unsigned bits) {
+        for (; bits != 0; bits &= bits - 1u) {
+          const std::size_t i = k + static_cast<std::size_t>(std::countr_zero(bits));
+          visit(grid.receivers[i], grid.points.at(i));
+        }
+      });
 }
 
 template <class Visit>

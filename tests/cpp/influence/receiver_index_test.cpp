@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "influence/complex_q_beam.h"
 #include "influence/receiver_search.h"
 #include "influence/segment_reach.h"
 
@@ -67,9 +68,11 @@ TEST(ReceiverIndex, VisitsExactlyTheReceiversInsideABoxAndASlabOnceEach) {
       const float half = q % 4 == 0 ? 1e4f : thickness(rng);
       const Slab slab{start, slab_axis(rng, q % 5), -half, half};
       std::vector<int> visits(points.size(), 0);
+      std::vector<std::size_t> order;
       const auto count = [&](std::size_t i, Vec3 p) {
         EXPECT_EQ(p, points[i]);
         ++visits[i];
+        order.push_back(i);
       };
       const bool near_line = q % 2 == 1;
       const float distance = 0.5f * size(rng);
@@ -77,6 +80,18 @@ TEST(ReceiverIndex, VisitsExactlyTheReceiversInsideABoxAndASlabOnceEach) {
         for_each_receiver_near<true>(index, lo, hi, slab, distance * distance, count);
       } else {
         for_each_receiver_near(index, lo, hi, slab, count);
+      }
+      CervenyOffers listed;  // the same receivers four at a time, as a complex-Q segment lists them
+      for_each_receiver_lanes_near<true>(
+          index, lo, hi, slab, near_line ? distance * distance : kInf,
+          [&](const ReceiverGrid& grid, std::size_t k, unsigned bits) {
+            listed.add_lanes(grid.points, grid.receivers.data(), k, bits);
+          });
+      ASSERT_EQ(listed.count, order.size());
+      EXPECT_TRUE(order.empty() || listed.cells.size() >= order.size() + CervenyOffers::kPadding);
+      ASSERT_TRUE(std::equal(order.begin(), order.end(), listed.cells.begin()));
+      for (std::size_t j = 0; j < order.size(); ++j) {
+        EXPECT_EQ((Vec3{listed.x[j], listed.y[j], listed.z[j]}), points[order[j]]);
       }
       for (std::size_t i = 0; i < points.size(); ++i) {
         const Vec3 p = points[i];
