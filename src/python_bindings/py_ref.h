@@ -9,6 +9,16 @@
 
 namespace abyx {
 
+// Whether the interpreter's teardown has begun. Late in it PyGILState_Check answers true in every
+// thread, the one that holds no lock included.
+inline bool interpreter_finalizing() noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing() != 0;
+#else
+  return _Py_IsFinalizing() != 0;
+#endif
+}
+
 // Owns at most one strong reference to a Python object and releases it when it goes out of scope,
 // so every exit path of the binding drops what it created. A thread the interpreter ends at its
 // exit unwinds without the interpreter lock: its references are left to the ending process.
@@ -26,7 +36,7 @@ class PyRef {
     return *this;
   }
   ~PyRef() {
-    if (object_ != nullptr && PyGILState_Check()) Py_DECREF(object_);
+    if (object_ != nullptr && !interpreter_finalizing() && PyGILState_Check()) Py_DECREF(object_);
   }
 
   // A new owner of a borrowed reference.
