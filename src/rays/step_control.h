@@ -88,13 +88,13 @@ inline float turn_limited_step(Vec3 dslowness, float c, float h) {
   const float rate2 = dot(dslowness, dslowness) * (c * c);
   constexpr float kTurn2 = detail::kMaxSlownessTurn * detail::kMaxSlownessTurn;
   if (!(h * h * rate2 > kTurn2)) return h;  // also for a NaN
-  // However fast the gradient turns the ray, the steps follow it down to the shortest step of all:
-  // a longer one leaves the slowness far from 1 / c and takes the ray where it can never be (into
-  // water faster than its horizontal slowness allows, above the surface). A ray that crawls
-  // through such a gradient, or along a duct thinner than a millimetre, ends at max_steps. A
-  // gradient that turns the slowness further within that shortest step (speeds that jump across
-  // less than a micrometre) is beyond what steps can follow: the equations take it whole, and the
-  // states that run beyond single precision say so.
+  // The steps follow the gradient down to the shortest step of all: a longer one leaves the
+  // slowness far from 1 / c and takes the ray where it can never be (into water faster than its
+  // horizontal slowness allows, above the surface). A ray that crawls through such a gradient, or
+  // along a duct thinner than a millimetre, ends at max_steps. A gradient that turns the slowness
+  // further within that shortest step (speeds that jump across less than a micrometre) is beyond
+  // what steps can follow: the equations take it whole, and the states that run beyond single
+  // precision say so.
   const float turn_m = detail::kMaxSlownessTurn / std::sqrt(rate2);
   return turn_m >= h * detail::kMinStepFraction ? turn_m : h;
 }
