@@ -1062,36 +1062,18 @@ struct ComplexQBeam {
   }
 };
 
-// The shares of its cell of the fan that a beam of angular frequency omega weighs in the field and
-// in the intensity: 1 where the beams meet, below where they are narrower than the fan is coarse.
-// With a waist of Rayleigh distance E at the source (E = max_range_m R for min_width beams,
-// k L0^2 / 2 for a half-width L0), in the slowest water, where beams are narrowest, a beam alone
-// gives a point source's field on its ray at R when it weighs a solid angle of
-// 2 pi sqrt(E^2 + R^2) / (k E R), and its intensity when it weighs pi sigma^2 / 2 for its angular
-// 1/e half-width sigma there: weighing a coarser fan's whole cell would add up to (dtheta dphi) /
-// (pi sigma^2) times the field, as strong as no source allows. Such a fan leaves gaps between its
-// beams, and says so; each beam keeps the field on itself. A cell side is never cut below sigma,
-// where the fan's beams still meet. Space-filling beams spread with the fan itself.
-FanFill fan_fill(const BeamSettings& beam, const BeamLaunch& launch, float max_slowness,
-                 float omega) {
+// The shares of its cell of the fan that a beam weighs in the field and in the intensity: 1 where
+// the cell's sides are within the frequency's, below where the fan is coarser than its beams. Such
+// a fan leaves gaps between its beams, and says so; each beam keeps the field on itself.
+FanFill fan_fill(const BeamLaunch& launch, const FanCellSides& sides) {
   constexpr double kSpacingTolerance = 1e-6;  // the gaps' warning's own
-  const double k = double{omega} * max_slowness;
-  const double range_m = beam.max_range_m;
-  const BeamWidthRule rule = beam.resolved_beam_width;
-  if (rule == BeamWidthRule::SpaceFilling || !(k > 0.0) || !(range_m > 0.0)) return {};
-  const double l0 = beam.beam_width_m.value_or(0.0f);
-  const double waist_m = rule == BeamWidthRule::HalfWidth ? 0.5 * k * l0 * l0 : range_m;
-  const double hypot_m = std::hypot(waist_m, range_m);
-  const double sigma_sq = 2.0 * hypot_m * hypot_m / (k * waist_m * range_m * range_m);
-  const double on_ray = 2.0 * kPiDouble * hypot_m / (k * waist_m * range_m);
-  const double sides[2] = {std::sqrt(std::max(sigma_sq, on_ray)),
-                           std::sqrt(0.5 * kPiDouble * sigma_sq)};
   const double spacing[2] = {launch.d_elevation_rad,
                              launch.d_azimuth_rad * std::fabs(std::cos(launch.elevation_rad))};
+  const double largest[2] = {sides.field, sides.intensity};
   double fill[2] = {1.0, 1.0};
   for (int m = 0; m < 2; ++m) {
     for (const double d : spacing) {
-      if (d > sides[m] * (1.0 + kSpacingTolerance)) fill[m] *= sides[m] / d;  // false for NaN
+      if (d > largest[m] * (1.0 + kSpacingTolerance)) fill[m] *= largest[m] / d;  // false for NaN
     }
   }
   return {static_cast<float>(fill[0]), static_cast<float>(fill[1])};
@@ -1133,9 +1115,10 @@ void add_complex_q_beam(const RayTrace& trace, const BeamLaunch& launch, const M
   keep_reflection_slopes(model, kPhaseSlopeStepRad, scratch.reflection);
   launch_factors(launch, c0, ray);
   ws.fan_fill.resize(nf);
+  // a model without the table weighs every cell in full
+  const std::vector<FanCellSides>& sides = model.fan_cell_sides;
   for (std::size_t k = 0; k < nf; ++k) {
-    ws.fan_fill[k] =
-        fan_fill(model.beam, launch, model.max_slowness_s_m, std::fabs(model.omegas[k]));
+    ws.fan_fill[k] = fan_fill(launch, k < sides.size() ? sides[k] : FanCellSides{});
   }
   ray.fan_fill = ws.fan_fill.data();
   ray.intensity = field.intensity.empty() ? nullptr : field.intensity.data();

@@ -580,32 +580,20 @@ void check_precision(const SimulationConfig& config, Findings& findings) {
 
 // The widest spacing (rad) of a complex-Q fan whose beams still meet at max_range_m: the 1/e
 // half-width of a beam there over the range, in the slowest water at the highest frequency, where
-// beams are narrowest. A min_width beam, narrowest at max_range_m, is 2 sqrt(r / k) wide there; one
-// of half-width L0 at the source, L0 sqrt(1 + (2 r / (k L0^2))^2). Space-filling beams spread with
-// the fan itself. None without a frequency, a range or a speed to work it out from.
+// beams are narrowest. None for other beams or without a frequency or a speed to work it out from.
 std::optional<double> widest_filled_spacing_rad(const SimulationConfig& config, double& width_m) {
   const BeamSettings& beam = config.beam;
-  if (beam.resolved_beam_type != BeamType::Cerveny ||
-      beam.resolved_beam_width == BeamWidthRule::SpaceFilling) {
-    return std::nullopt;
-  }
+  if (beam.resolved_beam_type != BeamType::Cerveny) return std::nullopt;
   double highest_hz = 0.0;
   for (const float f : config.source.freq_hz)
     highest_hz = std::max(highest_hz, std::fabs(double{f}));
   const auto slowest = std::min_element(config.ssp.c_m_s.begin(), config.ssp.c_m_s.end());
-  const double range_m = beam.max_range_m;
-  if (!(highest_hz > 0.0) || slowest == config.ssp.c_m_s.end() || !(range_m > 0.0)) {
-    return std::nullopt;
-  }
-  const double k = 2.0 * kPiDouble * highest_hz / double{*slowest};
-  if (beam.resolved_beam_width == BeamWidthRule::MinWidth) {
-    width_m = 2.0 * std::sqrt(range_m / k);
-  } else {
-    const double l0 = *beam.beam_width_m;
-    const double spread = 2.0 * range_m / (k * l0 * l0);
-    width_m = l0 * std::sqrt(1.0 + spread * spread);
-  }
-  return width_m / range_m;
+  if (!(highest_hz > 0.0) || slowest == config.ssp.c_m_s.end()) return std::nullopt;
+  const std::optional<BeamWaist> waist =
+      complex_q_waist(beam, 2.0 * kPiDouble * highest_hz / double{*slowest});
+  if (!waist) return std::nullopt;
+  width_m = waist->half_width_m;
+  return width_m / beam.max_range_m;
 }
 
 // Rays that bend with the nodes' own gradients follow a speed more than kSspDepartureLimitMS from
@@ -651,6 +639,19 @@ void warn_of_fan_gaps(const SimulationConfig& config, Findings& findings) {
 }
 
 }  // namespace
+
+std::optional<BeamWaist> complex_q_waist(const BeamSettings& beam, double k) {
+  const double range_m = beam.max_range_m;
+  if (beam.resolved_beam_width == BeamWidthRule::SpaceFilling || !(k > 0.0) || !(range_m > 0.0)) {
+    return std::nullopt;
+  }
+  if (beam.resolved_beam_width == BeamWidthRule::MinWidth) {
+    return BeamWaist{range_m, 2.0 * std::sqrt(range_m / k)};
+  }
+  const double l0 = beam.beam_width_m.value_or(0.0f);
+  const double spread = 2.0 * range_m / (k * l0 * l0);
+  return BeamWaist{0.5 * k * l0 * l0, l0 * std::sqrt(1.0 + spread * spread)};
+}
 
 ValidationResult SimulationConfig::validate() {
   Findings findings;

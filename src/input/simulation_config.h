@@ -172,6 +172,17 @@ struct SimulationConfig {
   ValidationResult validate();
 };
 
+// The waist of a complex-Q beam of wavenumber k (1/m) under the beam's width rule: the Rayleigh
+// distance of its waist at the source, and its 1/e half-width at max_range_m r (m). A min_width
+// beam (Rayleigh distance r, narrowest at r) is 2 sqrt(r / k) wide there; one of half-width L0 at
+// the source (Rayleigh distance k L0^2 / 2), L0 sqrt(1 + (2 r / (k L0^2))^2). None for
+// space-filling beams, which spread with the fan itself, or without a wavenumber or a range.
+struct BeamWaist {
+  double rayleigh_m = 0.0;
+  double half_width_m = 0.0;
+};
+std::optional<BeamWaist> complex_q_waist(const BeamSettings& beam, double k);
+
 // Outcome of SimulationConfig::validate: an error text, or success with the correction warnings.
 struct ValidationResult {
   std::vector<std::string> warnings;  // correction warnings in the order produced (success only)

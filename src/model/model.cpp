@@ -1,9 +1,31 @@
 #include "model/model.h"
 
 #include <algorithm>
+#include <cmath>
 #include "bty/sea_surface.h"
+#include "common/constants.h"
 
 namespace abyx {
+namespace {
+
+// With a waist of Rayleigh distance E at the source, a beam alone gives a point source's field on
+// its ray at max_range_m R when it weighs a solid angle of 2 pi sqrt(E^2 + R^2) / (k E R), and its
+// intensity when it weighs pi sigma^2 / 2 for its angular 1/e half-width sigma there: weighing a
+// coarser fan's whole cell adds up to (dtheta dphi) / (pi sigma^2) times the field, as strong as no
+// source allows. In the slowest water, where beams are narrowest; a side is never below sigma,
+// where the fan's beams still meet.
+FanCellSides complex_q_cell_sides(const BeamSettings& beam, float max_slowness, float omega) {
+  const double k = std::fabs(double{omega}) * max_slowness;
+  const std::optional<BeamWaist> waist = complex_q_waist(beam, k);
+  if (!waist) return {};
+  const double range_m = beam.max_range_m;
+  const double sigma = waist->half_width_m / range_m;
+  const double on_ray =
+      2.0 * kPiDouble * std::hypot(waist->rayleigh_m, range_m) / (k * waist->rayleigh_m * range_m);
+  return {std::sqrt(std::max(sigma * sigma, on_ray)), std::sqrt(0.5 * kPiDouble) * sigma};
+}
+
+}  // namespace
 
 Model build_model(const SimulationConfig& config) {
   Model model;
@@ -28,6 +50,12 @@ Model build_model(const SimulationConfig& config) {
   model.absorption = make_absorption(config.water, config.source.freq_hz);
   if (config.source.beam_pattern) {
     model.launch_gains = launch_gains(*config.source.beam_pattern, config.source);
+  }
+  if (model.beam.resolved_beam_type == BeamType::Cerveny) {
+    for (const float omega : model.omegas) {
+      model.fan_cell_sides.push_back(
+          complex_q_cell_sides(model.beam, model.max_slowness_s_m, omega));
+    }
   }
   return model;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -15,6 +16,13 @@
 #include "ssp/ssp_fields.h"
 
 namespace abyx {
+
+// The largest sides (rad) of its cell of the fan that a complex-Q beam of one frequency weighs in
+// full, in the field and in the intensity; infinite for beams that spread with the fan.
+struct FanCellSides {
+  double field = std::numeric_limits<double>::infinity();
+  double intensity = std::numeric_limits<double>::infinity();
+};
 
 // Everything a run reads, built once from the validated configuration and only read afterwards,
 // by every worker at once: the ocean, the resolved settings, the fan and the receivers.
@@ -40,6 +48,8 @@ struct Model {
   // The source's amplitude factor 10^(L/20) for each launch, in launch order; empty without a
   // beam pattern (every factor 1).
   std::vector<float> launch_gains;
+  // Per frequency, for complex-Q beams; empty for geometric ones.
+  std::vector<FanCellSides> fan_cell_sides;
 };
 
 // The model of a validated configuration; after it, nothing reads the configuration record. Throws
