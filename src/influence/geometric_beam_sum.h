@@ -564,19 +564,31 @@ struct StretchReceivers {
   }
   // the array receivers near a bounded reach, through the index and its gathered regions
   void visit_indexed() {
-    const float step_m = stretch.length / static_cast<float>(stretch.last + 1 - first);
+    const std::size_t steps = stretch.last + 1 - first;
+    const float step_m = stretch.length / static_cast<float>(steps);
     visit_indexed_array_lanes(
-        reach, step_m, index, region,
-        [this](const PackedPoints&, std::size_t k, unsigned bits) { visit_lanes(k, bits); });
+        reach, step_m, [this, steps] { return steps > 1 || reflects_into_straight(); }, index,
+        region,
+        [this](const PackedPoints& points, const std::vector<std::size_t>& ids, std::size_t k,
+               unsigned bits) { visit_lanes(points, ids, k, bits); });
   }
-  void visit_lanes(std::size_t k, unsigned bits) {
+  // A straight stretch of several steps is searched alone: the stretch after it begins where a
+  // region gathered along it would end, or leaves it at a reflection. So is a segment that ends at
+  // a reflection followed by straight steps, which will be searched alone in turn.
+  bool reflects_into_straight() const {
+    const std::size_t next = stretch.last + 1;
+    return next + 1 < ray.states.size() &&
+           reflects(ray.states[first - 1], ray.states[stretch.last]) &&
+           continues_straight(ray, next, next + 1);
+  }
+  void visit_lanes(const PackedPoints& points, const std::vector<std::size_t>& ids, std::size_t k,
+                   unsigned bits) {
     make_ready();
     std::size_t cells[4];
     for (unsigned rest = bits; rest != 0; rest &= rest - 1u) {
       const int lane = std::countr_zero(rest);
-      cells[lane] = region.ids[k + static_cast<std::size_t>(lane)];
+      cells[lane] = ids[k + static_cast<std::size_t>(lane)];
     }
-    const PackedPoints& points = region.points;
     add({load_float4(points.x.data() + k), load_float4(points.y.data() + k),
          load_float4(points.z.data() + k), bits, cells});
   }
