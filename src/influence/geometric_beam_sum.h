@@ -108,17 +108,20 @@ struct FieldSink {
 // its start, exact to single precision (the next term is under 3e-7).
 constexpr float kSmallAbsorptionNp = 0.05f;
 
-// The water's absorption at fraction t of the segment, as a factor per frequency, into the sink:
-// the loss at the segment's start times the loss along it.
+// The water's absorption at fraction t of the segment as a factor at frequency k: the loss at the
+// segment's start times the loss along it.
+inline float loss_at(const BeamSegment& seg, float t, std::size_t k) {
+  const float change = seg.absorbed_end[k] - seg.absorbed_start[k];
+  const float x = t * change;
+  const float along = std::fabs(change) <= kSmallAbsorptionNp
+                          ? 1.0f - x * (1.0f - x * (0.5f - x * (1.0f / 6.0f)))
+                          : std::exp(-x);
+  return seg.start_losses[k] * along;
+}
+
+// The losses at fraction t of the segment at every frequency, into the sink.
 inline void set_losses(const BeamSegment& seg, float t, const FieldSink& sink) {
-  for (std::size_t k = 0; k < sink.nf; ++k) {
-    const float change = seg.absorbed_end[k] - seg.absorbed_start[k];
-    const float x = t * change;
-    const float along = std::fabs(change) <= kSmallAbsorptionNp
-                            ? 1.0f - x * (1.0f - x * (0.5f - x * (1.0f / 6.0f)))
-                            : std::exp(-x);
-    sink.losses[k] = seg.start_losses[k] * along;
-  }
+  for (std::size_t k = 0; k < sink.nf; ++k) sink.losses[k] = loss_at(seg, t, k);
 }
 
 // The amplitude a of a contribution at frequency k, with the water's loss when there is one.
@@ -216,25 +219,46 @@ struct ReceiverLanes {
   const std::size_t* cells;
 };
 
-// Adds one receiver's share at every frequency: pressure, and the intensity when the run sums it.
-inline void add_to_cell(const FieldSink& sink, std::size_t cell, float tau, float phase, float a,
-                        float weight) {
+// The lanes' contributions at every frequency: pressure, and the intensity when the run sums it.
+// Lane j of the bits holds receiver cells[j], with amplitude a, Gaussian weight `weight`, travel
+// time tau and phase at fraction t of the segment.
+struct TakenLanes {
+  unsigned bits;
+  const std::size_t* cells;
+  Float4 t, tau, phase, a, weight;
+};
+
+inline void add_to_cells(const BeamSegment& seg, const FieldSink& sink, const TakenLanes& lanes) {
   // indexed from the base: a field without frequencies has no array to point into
   for (std::size_t k = 0; k < sink.nf; ++k) {
-    const float theta = sink.omegas[k] * tau - phase;
-    const float ak = absorbed(sink, k, a);
-    Complex32& p = sink.pressure[cell + k * sink.stride];
-    p = p + sink.refl[k] * Complex32{ak * std::cos(theta), ak * std::sin(theta)};
+    // unused lanes take a phase of 0, which sincos4 reduces itself
+    const Float4 theta = select4(lane_mask4(lanes.bits),
+                                 broadcast4(sink.omegas[k]) * lanes.tau - lanes.phase, Float4{});
+    Float4 sine;
+    Float4 cosine;
+    sincos4(theta, sine, cosine);
+    const Complex32 r = sink.refl[k];
+    for (unsigned bits = lanes.bits; bits != 0; bits &= bits - 1u) {
+      const int lane = std::countr_zero(bits);
+      const float ak = seg.absorbed_start == nullptr
+                           ? lanes.a[lane]
+                           : lanes.a[lane] * loss_at(seg, lanes.t[lane], k);
+      Complex32& p = sink.pressure[lanes.cells[lane] + k * sink.stride];
+      p = p + r * Complex32{ak * cosine[lane], ak * sine[lane]};
+    }
   }
-  if (sink.intensity != nullptr) {
+  if (sink.intensity == nullptr) return;
+  for (unsigned bits = lanes.bits; bits != 0; bits &= bits - 1u) {
+    const int lane = std::countr_zero(bits);
     // The beam's intensity spread over its footprint as its pressure is: the Gaussian weights
     // of neighbouring rays, one spacing apart, sum to 2 pi, so the rays of one path add up to
     // |p|^2.
-    const float intensity = kTwoPi * a * (a / weight);
+    const float a = lanes.a[lane];
+    const float intensity = kTwoPi * a * (a / lanes.weight[lane]);
     for (std::size_t k = 0; k < sink.nf; ++k) {
       const Complex32 r = sink.refl[k];
-      const float loss = absorbed(sink, k, 1.0f);
-      sink.intensity[cell + k * sink.stride] +=
+      const float loss = seg.absorbed_start == nullptr ? 1.0f : loss_at(seg, lanes.t[lane], k);
+      sink.intensity[lanes.cells[lane] + k * sink.stride] +=
           (r.re * r.re + r.im * r.im) * (loss * loss) * intensity;
     }
   }
@@ -242,9 +266,8 @@ inline void add_to_cell(const FieldSink& sink, std::size_t cell, float tau, floa
 
 // The contributions of one segment to the candidate receivers; returns how many took one. A
 // receiver takes none when it lies outside the segment, its radius or the Gaussian cut-off, or Q
-// is near-singular there. Each lane rounds as the scalar arithmetic of one receiver would,
-// operation for operation, and the library's exp, sin and cos finish each receiver that passes, so
-// the sums do not depend on how receivers are grouped.
+// is near-singular there. Each lane rounds as every other lane would, operation for operation
+// (exp4 and sincos4 are lane-wise too), so the sums do not depend on how receivers are grouped.
 template <Gathering kGather>
 unsigned add_receiver_contributions(const BeamSegment& seg, const ReceiverLanes& r,
                                     const FieldSink& sink) {
@@ -280,41 +303,36 @@ unsigned add_receiver_contributions(const BeamSegment& seg, const ReceiverLanes&
   const Float4 gamma2 =
       select4(abs4(q11) > at(kSolveThreshold), (nu2 * q11 - nu1 * q21) / det, nu1 / abs_det);
   take &= ~(abs4(gamma1) + abs4(gamma2) > at(kGaussianCutoff));
-  const Float4 exponent = at(-0.5f) * (gamma1 * gamma1 + gamma2 * gamma2);
+  if ((lane_bits(take) & r.lanes) == 0) return 0;
+  const Float4 weight = exp4(at(-0.5f) * (gamma1 * gamma1 + gamma2 * gamma2));
+  const Float4 a = weight * at(seg.amp_end) / sqrt4(abs_det);
+  take &= is_finite4(a);
   const Float4 tau = at(seg.tau_start) + t * at(seg.tau_change);
-
-  unsigned taken = 0;
-  for (unsigned bits = lane_bits(take) & r.lanes; bits != 0; bits &= bits - 1u) {
+  // a caustic inside the segment, before the projection, counts as well
+  Int4 caustic = {};
+  if (seg.det_q_start > 0.0f) caustic = det <= at(0.0f);
+  if (seg.det_q_start < 0.0f) caustic = det >= at(0.0f);
+  const Float4 phase = select4(caustic, at(seg.phase_start + kHalfPi), at(seg.phase_start));
+  const unsigned taken_bits = lane_bits(take) & r.lanes;
+  for (unsigned bits = taken_bits; bits != 0; bits &= bits - 1u) {
     const int lane = std::countr_zero(bits);
     const std::size_t cell = r.cells[lane];
-    const float weight = std::exp(exponent[lane]);
-    // a caustic inside the segment, before the projection, counts as well
-    float phase = seg.phase_start;
-    const float det_lane = det[lane];
-    if ((det_lane <= 0.0f && seg.det_q_start > 0.0f) ||
-        (det_lane >= 0.0f && seg.det_q_start < 0.0f)) {
-      phase += kHalfPi;
-    }
-    const float a = weight * seg.amp_end / std::sqrt(abs_det[lane]);
-    if (!std::isfinite(a)) continue;
-    ++taken;
-    const float tau_lane = tau[lane];
-    record_arrival(sink.delay[cell], sink.amplitude[cell], tau_lane, a);
-    if (seg.absorbed_start != nullptr) set_losses(seg, t[lane], sink);
+    record_arrival(sink.delay[cell], sink.amplitude[cell], tau[lane], a[lane]);
     if constexpr (kGather == Gathering::On) {
+      if (seg.absorbed_start != nullptr) set_losses(seg, t[lane], sink);
       const float delay = delay_off_ray(seg, sink.q_scale,
                                         {t[lane],
                                          {q11[lane], q21[lane]},
                                          {q12[lane], q22[lane]},
-                                         det_lane,
+                                         det[lane],
                                          {n1[lane], n2[lane]},
-                                         tau_lane},
+                                         tau[lane]},
                                         sink.max_slowness);
-      gather_contribution(seg, sink, cell, {t[lane], delay, tau_lane}, phase, a);
+      gather_contribution(seg, sink, cell, {t[lane], delay, tau[lane]}, phase[lane], a[lane]);
     }
-    add_to_cell(sink, cell, tau_lane, phase, a, weight);
   }
-  return taken;
+  add_to_cells(seg, sink, {taken_bits, r.cells, t, tau, phase, a, weight});
+  return static_cast<unsigned>(std::popcount(taken_bits));
 }
 
 // What the ray's amplitude and Q become in the beam: scaled to the launch spacing, the amplitude
@@ -329,6 +347,10 @@ inline float scaled_amp(const RayState& s, const BeamScales& scales) { return sc
 
 // det Q of the state before scaling (only its sign is used)
 inline float det_q(const RayState& s) { return s.q1.x * s.q2.y - s.q1.y * s.q2.x; }
+
+// The larger of a and b, or the one that is a number where the other is NaN, as std::fmax gives
+// them (which the compiler leaves a library call) for all but the sign of a zero.
+inline float larger_number(float a, float b) { return b > a || a != a ? b : a; }
 
 // The scales of the beam, and the caustic phases and search widths of the ray.
 inline BeamScales prepare_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
@@ -350,16 +372,16 @@ inline BeamScales prepare_beam(const std::vector<RayState>& states, const BeamLa
     before = now;
   }
   // the square root is monotone and correctly rounded, so the largest column norm of a segment
-  // is the root of the largest square, taken once; fmax ignores NaN
+  // is the root of the largest square, taken once; NaN is ignored
   const auto square_norm = [](Vec2 q) { return q.x * q.x + q.y * q.y; };
   const auto largest_square = [&scales, square_norm](const RayState& st) {
-    return std::fmax(square_norm(scales.q.x * st.q1), square_norm(scales.q.y * st.q2));
+    return larger_number(square_norm(scales.q.x * st.q1), square_norm(scales.q.y * st.q2));
   };
   ws.search_width.resize(n - 1);
   float square_a = largest_square(states[0]);
   for (std::size_t s = 0; s + 1 < n; ++s) {
     const float square_b = largest_square(states[s + 1]);
-    const float largest = std::sqrt(std::fmax(square_a, square_b));
+    const float largest = std::sqrt(larger_number(square_a, square_b));
     square_a = square_b;
     ws.search_width[s] = kWidthFactor * largest;
   }
@@ -444,7 +466,7 @@ inline Stretch straight_stretch(const ScaledRay& ray, std::size_t first) {
     const Stretch next = single_segment(ray, k);
     if (!takes_receivers(next.length_sq, next.length)) break;
     stretch.last = k;
-    stretch.radius = std::fmax(stretch.radius, next.radius);
+    stretch.radius = larger_number(stretch.radius, next.radius);
   }
   if (stretch.last != first) {
     const Vec3 d = ray.states[stretch.last].pos - ray.states[first - 1].pos;
@@ -564,19 +586,31 @@ struct StretchReceivers {
   }
   // the array receivers near a bounded reach, through the index and its gathered regions
   void visit_indexed() {
-    const float step_m = stretch.length / static_cast<float>(stretch.last + 1 - first);
+    const std::size_t steps = stretch.last + 1 - first;
+    const float step_m = stretch.length / static_cast<float>(steps);
     visit_indexed_array_lanes(
-        reach, step_m, index, region,
-        [this](const PackedPoints&, std::size_t k, unsigned bits) { visit_lanes(k, bits); });
+        reach, step_m, [this, steps] { return steps > 1 || reflects_into_straight(); }, index,
+        region,
+        [this](const PackedPoints& points, const std::vector<std::size_t>& ids, std::size_t k,
+               unsigned bits) { visit_lanes(points, ids, k, bits); });
   }
-  void visit_lanes(std::size_t k, unsigned bits) {
+  // A straight stretch of several steps is searched alone: the stretch after it begins where a
+  // region gathered along it would end, or leaves it at a reflection. So is a segment that ends at
+  // a reflection followed by straight steps, which will be searched alone in turn.
+  bool reflects_into_straight() const {
+    const std::size_t next = stretch.last + 1;
+    return next + 1 < ray.states.size() &&
+           reflects(ray.states[first - 1], ray.states[stretch.last]) &&
+           continues_straight(ray, next, next + 1);
+  }
+  void visit_lanes(const PackedPoints& points, const std::vector<std::size_t>& ids, std::size_t k,
+                   unsigned bits) {
     make_ready();
     std::size_t cells[4];
     for (unsigned rest = bits; rest != 0; rest &= rest - 1u) {
       const int lane = std::countr_zero(rest);
-      cells[lane] = region.ids[k + static_cast<std::size_t>(lane)];
+      cells[lane] = ids[k + static_cast<std::size_t>(lane)];
     }
-    const PackedPoints& points = region.points;
     add({load_float4(points.x.data() + k), load_float4(points.y.data() + k),
          load_float4(points.z.data() + k), bits, cells});
   }

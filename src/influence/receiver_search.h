@@ -490,17 +490,30 @@ inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, fl
 
 // The array receivers of one bounded segment, found through the index: those of the gathered
 // slices the reach spans that lie inside its box and the slab between its end planes, the list
-// gathered again first when the reach leaves its region. They come four at a time, as
-// for_each_lanes_inside gives them: visit(points, k, bits) for the region's points k + j of the
-// bits j, whose indices in the field's list are region.ids[k + j].
-template <class Visit>
-void visit_indexed_array_lanes(const SegmentReach& reach, float step_m, const ReceiverIndex& index,
-                               GatheredReceivers& region, Visit&& visit) {
+// gathered again first when the reach leaves its region. A reach that no later one would share
+// (as alone() tells) asks the index for its own cylinder instead. They come four at a time, as
+// for_each_lanes_inside gives them: visit(points, ids, k, bits) for the points k + j of the bits
+// j, whose indices in the field's list are ids[k + j].
+template <class Alone, class Visit>
+void visit_indexed_array_lanes(const SegmentReach& reach, float step_m, Alone&& alone,
+                               const ReceiverIndex& index, GatheredReceivers& region,
+                               Visit&& visit) {
   detail::AxisSpan span;
   if (region.valid) {
     span = detail::reach_span(reach, region);
   }
   if (!region.valid || !detail::reach_inside(reach, span, region)) {
+    if (alone()) {
+      const float line_distance = reach.radius + 2.0f * reach.margin;
+      for_each_receiver_lanes_near<true>(
+          index, reach.lo, reach.hi,
+          Slab{reach.start, reach.axis, -reach.margin, reach.length + reach.margin},
+          line_distance * line_distance,
+          [&visit](const ReceiverGrid& grid, std::size_t k, unsigned bits) {
+            visit(grid.points, grid.receivers, k, bits);
+          });
+      return;
+    }
     gather_receivers(reach, step_m, index, region);
     span = detail::reach_span(reach, region);
   }
@@ -508,8 +521,9 @@ void visit_indexed_array_lanes(const SegmentReach& reach, float step_m, const Re
       reach.lo, reach.hi, {reach.start, reach.axis, -reach.margin, reach.length + reach.margin}};
   const std::size_t begin = region.slice_start[detail::slice_at(region, span.lo)];
   const std::size_t end = region.slice_start[detail::slice_at(region, span.hi) + 1];
-  for_each_lanes_inside(region.points, begin, end, bounds,
-                        [&](std::size_t k, unsigned bits) { visit(region.points, k, bits); });
+  for_each_lanes_inside(region.points, begin, end, bounds, [&](std::size_t k, unsigned bits) {
+    visit(region.points, region.ids, k, bits);
+  });
 }
 
 // The receivers of a search area, by the field's layout: the one dispatch of both beam sums. A

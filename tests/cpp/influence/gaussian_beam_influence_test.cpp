@@ -289,7 +289,8 @@ bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
 // for bit, on a grid and on the same points as an array. Q = [[0, 100], [100, 0]] takes its
 // fallback solve everywhere and keeps gamma tiny, so every receiver within the search radius
 // R = L/2 + 400 contributes: receivers on the cylinder's mantle and caps, just inside and just
-// outside, test the narrowing's margins.
+// outside, test the narrowing's margins. Even seeds end the ray in a straight stretch of two steps,
+// which is searched on its own.
 class BoundaryBeam : public ::testing::TestWithParam<std::uint32_t> {};
 
 TEST_P(BoundaryBeam, ReceiversOnTheSearchBoundaryAreFoundByTheNarrowedSearch) {
@@ -300,7 +301,9 @@ TEST_P(BoundaryBeam, ReceiversOnTheSearchBoundaryAreFoundByTheNarrowedSearch) {
   float tau = 0.0f;
   for (std::size_t i = 0; i < states.size(); ++i) {
     const float elevation = i == 1 ? 0.0f : (i == 2 ? 1.5707964f : -1.5f + 3.0f * u(rng));
-    const Vec3 dir = launch_direction(elevation, 6.2f * u(rng));
+    const bool straight_tail = GetParam() % 2 == 0 && i > 3;
+    const Vec3 dir =
+        straight_tail ? states[3].slowness : launch_direction(elevation, 6.2f * u(rng));
     states[i].pos = pos;
     states[i].slowness = dir;
     states[i].c = 1.0f;
