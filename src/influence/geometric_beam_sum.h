@@ -219,15 +219,17 @@ struct ReceiverLanes {
   const std::size_t* cells;
 };
 
-// The lanes' contributions at every frequency: pressure, and the intensity when the run sums it.
-// Lane j of the bits holds receiver cells[j], with amplitude a, Gaussian weight `weight`, travel
-// time tau and phase at fraction t of the segment.
+// The receivers of four lanes that take a contribution from a segment: lane j of the bits holds
+// receiver cells[j], with amplitude a, Gaussian weight `weight`, travel time tau and phase at
+// fraction t of the segment.
 struct TakenLanes {
   unsigned bits;
   const std::size_t* cells;
   Float4 t, tau, phase, a, weight;
 };
 
+// Adds the lanes' contributions at every frequency: pressure, and the intensity when the run sums
+// it.
 inline void add_to_cells(const BeamSegment& seg, const FieldSink& sink, const TakenLanes& lanes) {
   // indexed from the base: a field without frequencies has no array to point into
   for (std::size_t k = 0; k < sink.nf; ++k) {
@@ -350,7 +352,7 @@ inline float det_q(const RayState& s) { return s.q1.x * s.q2.y - s.q1.y * s.q2.x
 
 // The larger of a and b, or the one that is a number where the other is NaN, as std::fmax gives
 // them (which the compiler leaves a library call) for all but the sign of a zero.
-inline float larger_number(float a, float b) { return b > a || a != a ? b : a; }
+inline float larger_number(float a, float b) { return b > a || std::isnan(a) ? b : a; }
 
 // The scales of the beam, and the caustic phases and search widths of the ray.
 inline BeamScales prepare_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
@@ -584,7 +586,9 @@ struct StretchReceivers {
     candidates.add(x, cell);
     if (candidates.count == 4) flush();
   }
-  // the array receivers near a bounded reach, through the index and its gathered regions
+  // The array receivers near a bounded reach, through the index and its gathered regions. A
+  // straight stretch of several steps is searched alone: the stretch after it begins where a region
+  // gathered along it would end, or leaves it at a reflection.
   void visit_indexed() {
     const std::size_t steps = stretch.last + 1 - first;
     const float step_m = stretch.length / static_cast<float>(steps);
@@ -594,9 +598,8 @@ struct StretchReceivers {
         [this](const PackedPoints& points, const std::vector<std::size_t>& ids, std::size_t k,
                unsigned bits) { visit_lanes(points, ids, k, bits); });
   }
-  // A straight stretch of several steps is searched alone: the stretch after it begins where a
-  // region gathered along it would end, or leaves it at a reflection. So is a segment that ends at
-  // a reflection followed by straight steps, which will be searched alone in turn.
+  // Whether the stretch ends at a reflection followed by straight steps, which will be searched
+  // alone: a region gathered along it would serve no other segment.
   bool reflects_into_straight() const {
     const std::size_t next = stretch.last + 1;
     return next + 1 < ray.states.size() &&
