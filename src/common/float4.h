@@ -49,7 +49,4 @@ inline unsigned lane_bits(Int4 mask) {
 #endif
 }
 
-// The comparison's mask of the lanes whose bits are set, as lane_bits reads it back.
-inline Int4 lane_mask4(unsigned bits) { return (Int4{1, 2, 4, 8} & static_cast<int>(bits)) != 0; }
-
 }  // namespace abyx

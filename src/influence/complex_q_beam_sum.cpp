@@ -917,11 +917,9 @@ struct RunOffers {
   // run's own cylinder instead.
   void visit_indexed() {
     const SegmentReach& reach = image_reach != nullptr ? *image_reach : search.reach;
-    const Slab slab{reach.start, reach.axis, -reach.margin, reach.length + reach.margin};
-    for_each_receiver_lanes_near<true>(ray.model.array_index, reach.lo, reach.hi, slab,
-                                       search.cylinder_sq,
-                                       [this](const ReceiverGrid& grid, std::size_t k,
-                                              unsigned bits) { offer_lanes(grid, k, bits); });
+    for_each_receiver_lanes_in_reach(ray.model.array_index, reach, search.cylinder_sq,
+                                     [this](const ReceiverGrid& grid, std::size_t k,
+                                            unsigned bits) { offer_lanes(grid, k, bits); });
   }
   // The index's receivers k + j of the bits j. Most come to a segment alone, without an image,
   // and go to its list four at a time while it has room for them.

@@ -231,37 +231,24 @@ struct TakenLanes {
 // Adds the lanes' contributions at every frequency: pressure, and the intensity when the run sums
 // it.
 inline void add_to_cells(const BeamSegment& seg, const FieldSink& sink, const TakenLanes& lanes) {
+  // The beam's intensity spread over its footprint as its pressure is: the Gaussian weights of
+  // neighbouring rays, one spacing apart, sum to 2 pi, so the rays of one path add up to |p|^2.
+  const Float4 intensity = broadcast4(kTwoPi) * lanes.a * (lanes.a / lanes.weight);
   // indexed from the base: a field without frequencies has no array to point into
   for (std::size_t k = 0; k < sink.nf; ++k) {
-    // unused lanes take a phase of 0, which sincos4 reduces itself
-    const Float4 theta = select4(lane_mask4(lanes.bits),
-                                 broadcast4(sink.omegas[k]) * lanes.tau - lanes.phase, Float4{});
     Float4 sine;
     Float4 cosine;
-    sincos4(theta, sine, cosine);
+    sincos4(broadcast4(sink.omegas[k]) * lanes.tau - lanes.phase, sine, cosine);
     const Complex32 r = sink.refl[k];
     for (unsigned bits = lanes.bits; bits != 0; bits &= bits - 1u) {
       const int lane = std::countr_zero(bits);
-      const float ak = seg.absorbed_start == nullptr
-                           ? lanes.a[lane]
-                           : lanes.a[lane] * loss_at(seg, lanes.t[lane], k);
-      Complex32& p = sink.pressure[lanes.cells[lane] + k * sink.stride];
-      p = p + r * Complex32{ak * cosine[lane], ak * sine[lane]};
-    }
-  }
-  if (sink.intensity == nullptr) return;
-  for (unsigned bits = lanes.bits; bits != 0; bits &= bits - 1u) {
-    const int lane = std::countr_zero(bits);
-    // The beam's intensity spread over its footprint as its pressure is: the Gaussian weights
-    // of neighbouring rays, one spacing apart, sum to 2 pi, so the rays of one path add up to
-    // |p|^2.
-    const float a = lanes.a[lane];
-    const float intensity = kTwoPi * a * (a / lanes.weight[lane]);
-    for (std::size_t k = 0; k < sink.nf; ++k) {
-      const Complex32 r = sink.refl[k];
       const float loss = seg.absorbed_start == nullptr ? 1.0f : loss_at(seg, lanes.t[lane], k);
-      sink.intensity[lanes.cells[lane] + k * sink.stride] +=
-          (r.re * r.re + r.im * r.im) * (loss * loss) * intensity;
+      const float ak = seg.absorbed_start == nullptr ? lanes.a[lane] : lanes.a[lane] * loss;
+      const std::size_t i = lanes.cells[lane] + k * sink.stride;
+      sink.pressure[i] = sink.pressure[i] + r * Complex32{ak * cosine[lane], ak * sine[lane]};
+      if (sink.intensity != nullptr) {
+        sink.intensity[i] += (r.re * r.re + r.im * r.im) * (loss * loss) * intensity[lane];
+      }
     }
   }
 }

@@ -488,6 +488,21 @@ inline bool region_rules_out(const GatheredReceivers& region, Vec3 a, Vec3 b, fl
          detail::ends_near_axis(region, a, b, e);
 }
 
+// The slab between a reach's end planes, each moved out by its margin.
+inline Slab reach_slab(const SegmentReach& reach) {
+  return {reach.start, reach.axis, -reach.margin, reach.length + reach.margin};
+}
+
+// Calls visit(grid, k, bits) for the indexed receivers inside the reach's box and slab and within
+// sqrt(line_distance_sq) (m) of its axis, four at a time, as for_each_receiver_lanes_near gives
+// them: a search for one reach alone, without a gathered region.
+template <class Visit>
+void for_each_receiver_lanes_in_reach(const ReceiverIndex& index, const SegmentReach& reach,
+                                      float line_distance_sq, Visit&& visit) {
+  for_each_receiver_lanes_near<true>(index, reach.lo, reach.hi, reach_slab(reach), line_distance_sq,
+                                     visit);
+}
+
 // The array receivers of one bounded segment, found through the index: those of the gathered
 // slices the reach spans that lie inside its box and the slab between its end planes, the list
 // gathered again first when the reach leaves its region. A reach that no later one would share
@@ -505,10 +520,8 @@ void visit_indexed_array_lanes(const SegmentReach& reach, float step_m, Alone&& 
   if (!region.valid || !detail::reach_inside(reach, span, region)) {
     if (alone()) {
       const float line_distance = reach.radius + 2.0f * reach.margin;
-      for_each_receiver_lanes_near<true>(
-          index, reach.lo, reach.hi,
-          Slab{reach.start, reach.axis, -reach.margin, reach.length + reach.margin},
-          line_distance * line_distance,
+      for_each_receiver_lanes_in_reach(
+          index, reach, line_distance * line_distance,
           [&visit](const ReceiverGrid& grid, std::size_t k, unsigned bits) {
             visit(grid.points, grid.receivers, k, bits);
           });
@@ -517,8 +530,7 @@ void visit_indexed_array_lanes(const SegmentReach& reach, float step_m, Alone&& 
     gather_receivers(reach, step_m, index, region);
     span = detail::reach_span(reach, region);
   }
-  const BoxAndSlab bounds{
-      reach.lo, reach.hi, {reach.start, reach.axis, -reach.margin, reach.length + reach.margin}};
+  const BoxAndSlab bounds{reach.lo, reach.hi, reach_slab(reach)};
   const std::size_t begin = region.slice_start[detail::slice_at(region, span.lo)];
   const std::size_t end = region.slice_start[detail::slice_at(region, span.hi) + 1];
   for_each_lanes_inside(region.points, begin, end, bounds, [&](std::size_t k, unsigned bits) {
