@@ -26,6 +26,8 @@ struct SegmentReach {
 
 // Bounds of the segment from `start` along `d` (m) with search radius `radius` (m).
 SegmentReach segment_reach(Vec3 start, Vec3 d, float radius);
+// The same for a segment whose length std::sqrt(dot(d, d)) the caller has already worked out.
+SegmentReach segment_reach(Vec3 start, Vec3 d, float radius, float length);
 
 // An interval of depths (m); empty when lo > hi.
 struct DepthInterval {

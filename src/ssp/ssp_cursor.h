@@ -172,7 +172,8 @@ inline void interpolate_packed_x4(const Vec3 pos[4], const SSPCursor* const curs
 
 }  // namespace detail
 
-inline void update_ssp_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor) {
+[[gnu::always_inline]] inline void update_ssp_cursor(Vec3 pos, const SSPFields& ssp,
+                                                     SSPCursor& cursor) {
   cursor.ix = walk_axis_cell(ssp.x, pos.x, cursor.ix);
   cursor.iy = walk_axis_cell(ssp.y, pos.y, cursor.iy);
   cursor.iz = walk_axis_cell(ssp.z, pos.z, cursor.iz);
