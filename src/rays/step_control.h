@@ -41,7 +41,8 @@ inline float reduce_step_to_boundaries(const StepStart& start, const SSPFields& 
 // through a turn it should take. h itself where the bound is NaN or below h / 10^6.
 inline float turn_limited_step(Vec3 dslowness, float c, float h);
 
-// Step control runs once per ray step, so it is defined here, where the tracing loop inlines it.
+// Step control runs once per ray step, so it is defined here and always inlined into the tracing
+// loop: left to itself the compiler called it, and each plane's candidate, out of line.
 namespace detail {
 
 // Direction components at or below this (per metre of step) never end a step on a grid line.

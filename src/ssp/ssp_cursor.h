@@ -45,7 +45,7 @@ inline bool holds_uniform_cell(const SSPFields& ssp, const SSPCursor& cursor);
 inline SSPSample interpolate_all_in_cell(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor);
 
 // The cursor walk, the weights and the interpolation run several times per ray step, so they are
-// defined here, where the ray tracer can inline them.
+// defined here, where the ray tracer can inline them (the walk always: it is a few compares).
 namespace detail {
 
 // The distance of p from node i and the width of the cell [a[i], a[i + 1]], whose ratio is the
