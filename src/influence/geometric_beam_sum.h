@@ -354,33 +354,35 @@ inline BeamScales prepare_beam(const std::vector<RayState>& states, const BeamLa
                      launch.gain;
   const BeamScales scales{norm,
                           {launch.d_elevation_rad / c0, launch.d_azimuth_rad * abs_cos_beta / c0}};
-  ws.kmah.assign(n, 0.0f);
-  float before = det_q(states[0]);
-  for (std::size_t i = 1; i < n; ++i) {
-    const float now = det_q(states[i]);
-    const bool caustic = (now <= 0.0f && before > 0.0f) || (now >= 0.0f && before < 0.0f);
-    ws.kmah[i] = caustic ? ws.kmah[i - 1] + kHalfPi : ws.kmah[i - 1];
-    before = now;
-  }
   // the square root is monotone and correctly rounded, so the largest column norm of a segment
   // is the root of the largest square, taken once; NaN is ignored
   const auto square_norm = [](Vec2 q) { return q.x * q.x + q.y * q.y; };
   const auto largest_square = [&scales, square_norm](const RayState& st) {
     return larger_number(square_norm(scales.q.x * st.q1), square_norm(scales.q.y * st.q2));
   };
-  // the squares one segment after the other, then the roots four at a time, each lane rounded as
-  // std::sqrt rounds: a root per segment would wait on the one before
+  // the caustic phases and the squares in one pass over the states, then the roots four at a
+  // time, each lane rounded as std::sqrt rounds: a root per segment would wait on the one before
   const std::size_t padded = (n - 1 + 3) / 4 * 4;
+  ws.kmah.resize(n);
   ws.segment_length_sq.resize(padded);
   ws.segment_length.resize(padded);
   ws.segment_radius.resize(padded);
   float* const width_sq = ws.segment_radius.data();  // the squares, until the radii replace them
+  float kmah = 0.0f;
+  ws.kmah[0] = kmah;
+  float before = det_q(states[0]);
   float square_a = largest_square(states[0]);
   for (std::size_t s = 0; s + 1 < n; ++s) {
-    const float square_b = largest_square(states[s + 1]);
+    const RayState& next = states[s + 1];
+    const float now = det_q(next);
+    const bool caustic = (now <= 0.0f && before > 0.0f) || (now >= 0.0f && before < 0.0f);
+    kmah = caustic ? kmah + kHalfPi : kmah;
+    ws.kmah[s + 1] = kmah;
+    before = now;
+    const float square_b = largest_square(next);
     width_sq[s] = larger_number(square_a, square_b);
     square_a = square_b;
-    const Vec3 d = states[s + 1].pos - states[s].pos;
+    const Vec3 d = next.pos - states[s].pos;
     ws.segment_length_sq[s] = dot(d, d);
   }
   for (std::size_t s = n - 1; s < padded; ++s) ws.segment_length_sq[s] = width_sq[s] = 0.0f;
@@ -636,6 +638,20 @@ struct GeometricBeam {
     const Stretch stretch = ahead ? *ahead : straight_stretch(ray.scaled, i);
     ahead.reset();
     return stretch;
+  }
+  // The first segment from i on that the gathered region, while it holds no receiver, does not
+  // rule out: the segments before it find nothing, alone or in any stretch, so the walk passes them
+  // by without cutting them into stretches. i itself where the region holds receivers.
+  std::size_t past_ruled_out(std::size_t i) const {
+    const GatheredReceivers& region = ray.region;
+    if (ahead || !region.valid || !region.ids.empty()) return i;
+    const std::vector<RayState>& states = ray.scaled.states;
+    const float* radius = ray.scaled.ws.segment_radius.data();
+    while (i < states.size() &&
+           Search::rules_out(field, region, states[i - 1].pos, states[i].pos, radius[i - 1])) {
+      ++i;
+    }
+    return i;
   }
   std::optional<SearchArea> search(const Stretch& stretch) const {
     const Vec3 a = ray.scaled.states[stretch.first - 1].pos;
