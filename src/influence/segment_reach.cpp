@@ -4,9 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include "common/float4.h"
-#include "common/float4_math.h"
-
 namespace abyx {
 
 namespace {
@@ -22,34 +19,6 @@ constexpr float kDiscriminantSlack = 1e-4f;
 
 SegmentReach segment_reach(Vec3 start, Vec3 d, float radius) {
   return segment_reach(start, d, radius, std::sqrt(dot(d, d)));
-}
-
-SegmentReach segment_reach(Vec3 start, Vec3 d, float radius, float length) {
-  SegmentReach reach;
-  const Vec3 end = start + d;
-  const float scale = std::max(max_abs_component(start), max_abs_component(end)) + radius + length;
-  reach.start = start;
-  reach.length = length;
-  reach.margin = kReachRelativeMargin * scale;
-  reach.radius = radius + reach.margin;
-  reach.bounded = is_finite(start) && is_finite(end) && std::isfinite(radius) &&
-                  std::isfinite(scale) && length > 0.0f && radius >= 0.0f;
-  if (!reach.bounded) {
-    return reach;
-  }
-  // lane by lane, as the scalar divisions and roots would round
-  const Float4 u = Float4{d.x, d.y, d.z, 1.0f} / broadcast4(length);
-  reach.axis = {u[0], u[1], u[2]};
-
-  // a disk of radius r across the unit axis u spans r * sqrt(1 - u_k^2) along axis k
-  const Float4 u2 = u * u;
-  const Float4 across = Float4{u2[1], u2[0], u2[0], 0.0f} + Float4{u2[2], u2[2], u2[1], 0.0f};
-  const Float4 half = broadcast4(reach.radius) * sqrt4(across) + broadcast4(reach.margin);
-  reach.lo = {std::min(start.x, end.x) - half[0], std::min(start.y, end.y) - half[1],
-              std::min(start.z, end.z) - half[2]};
-  reach.hi = {std::max(start.x, end.x) + half[0], std::max(start.y, end.y) + half[1],
-              std::max(start.z, end.z) + half[2]};
-  return reach;
 }
 
 DepthInterval reach_depths(const SegmentReach& reach, float x, float y) {
