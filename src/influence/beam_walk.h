@@ -21,9 +21,7 @@ namespace abyx {
 //   receivers(piece, area): what the search hands its receivers to, with visit(x, cell),
 //     visit_indexed() for array receivers through the index, and finish() once it is done;
 // and, optionally, image_search(piece, boundary), image_receivers(piece) and end_image() for the
-// piece's mirror image in a boundary, and past_ruled_out(i): the first segment from i on that may
-// reach a receiver.
-//
+// piece's mirror image in a boundary.
 // Hands the receivers of one search to `receivers`, then lets it finish.
 template <class Receivers>
 void visit_area(const PressureField& field, const SearchArea& area, GridWalk walk,
@@ -39,14 +37,6 @@ void walk_beam(Beam& beam, const RayTrace& trace, const Model& model, const Pres
                ReflectionProduct& product) {
   const GridWalk walk = grid_walk(field);
   for (std::size_t i = 1; i < trace.states.size();) {
-    // segments that the beam rules out wholesale take no piece of their own
-    if constexpr (requires { beam.past_ruled_out(i); }) {
-      if (const std::size_t next = beam.past_ruled_out(i); next != i) {
-        weigh_hits_through(next - 1, trace, model, product);
-        i = next;
-        continue;
-      }
-    }
     const auto piece = beam.piece_from(i);
     if (const std::optional<SearchArea> area = beam.search(piece)) {
       visit_area(field, *area, walk, beam.receivers(piece, *area));

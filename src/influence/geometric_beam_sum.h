@@ -639,20 +639,6 @@ struct GeometricBeam {
     ahead.reset();
     return stretch;
   }
-  // The first segment from i on that the gathered region, while it holds no receiver, does not
-  // rule out: the segments before it find nothing, alone or in any stretch, so the walk passes them
-  // by without cutting them into stretches. i itself where the region holds receivers.
-  std::size_t past_ruled_out(std::size_t i) const {
-    const GatheredReceivers& region = ray.region;
-    if (ahead || !region.valid || !region.ids.empty()) return i;
-    const std::vector<RayState>& states = ray.scaled.states;
-    const float* radius = ray.scaled.ws.segment_radius.data();
-    while (i < states.size() &&
-           Search::rules_out(field, region, states[i - 1].pos, states[i].pos, radius[i - 1])) {
-      ++i;
-    }
-    return i;
-  }
   std::optional<SearchArea> search(const Stretch& stretch) const {
     const Vec3 a = ray.scaled.states[stretch.first - 1].pos;
     const Vec3 b = ray.scaled.states[stretch.last].pos;
