@@ -85,6 +85,24 @@ struct PackedSample {
   Float4 s0, s1, s2;
 };
 
+// Where a cell's corners lie in the nodes: corner k (x offset outermost, z innermost) is
+// corner_offset(k) floats past the cell's lower corner. Along an axis of a single node, whose
+// second corners weigh nothing, the next node is that node again rather than one past the grid.
+struct CornerOffsets {
+  std::size_t pairs[4];  // corners (a, b, 0), with (a, b) = (0, 0), (0, 1), (1, 0), (1, 1)
+  std::size_t row;       // from (a, b, 0) to its neighbouring node (a, b, 1)
+
+  std::size_t corner_offset(int k) const {
+    return pairs[k >> 1] + static_cast<std::size_t>(k & 1) * row;
+  }
+};
+inline CornerOffsets corner_offsets(const SSPFields& ssp) {
+  const std::size_t row = ssp.z.size() > 1 ? kSspNodeStride : 0;
+  const std::size_t column = ssp.y.size() > 1 ? ssp.z.size() * kSspNodeStride : 0;
+  const std::size_t plane = ssp.x.size() > 1 ? ssp.y.size() * ssp.z.size() * kSspNodeStride : 0;
+  return {{0, column, plane, plane + column}, row};
+}
+
 // The trilinear sums of the ten values from the interleaved nodes of the cell with lower corner
 // (ix, iy, iz): the eight corners in order (x offset outermost, z innermost), corner k weighted by
 // lane k of lower (k < 4) or lane k - 4 of upper, each term weight * value added to a running sum
@@ -92,19 +110,12 @@ struct PackedSample {
 // for every value.
 inline PackedSample sum_corners(const SSPFields& ssp, std::size_t ix, std::size_t iy,
                                 std::size_t iz, Float4 lower, Float4 upper) {
-  // flat distances (floats) of the next z, y and x nodes; along an axis of a single node, whose
-  // second corners weigh nothing, they are that node again rather than one past the grid
-  const std::size_t row = ssp.z.size() > 1 ? kSspNodeStride : 0;
-  const std::size_t column = ssp.y.size() > 1 ? ssp.z.size() * kSspNodeStride : 0;
-  const std::size_t plane = ssp.x.size() > 1 ? ssp.y.size() * ssp.z.size() * kSspNodeStride : 0;
+  const CornerOffsets offsets = corner_offsets(ssp);
   const float* corner00 = ssp.node(ix, iy, iz);
-  // corners (a, b, 0) and (a, b, 1) are neighbouring nodes
-  const float* pairs[4] = {corner00, corner00 + column, corner00 + plane,
-                           corner00 + plane + column};
   Float4 s0 = {}, s1 = {}, s2 = {};
   for (int k = 0; k < 8; ++k) {
     const Float4 weight = broadcast4(k < 4 ? lower[k] : upper[k - 4]);
-    const float* node = pairs[k >> 1] + (k & 1) * row;
+    const float* node = corner00 + offsets.corner_offset(k);
     s0 += weight * load_float4(node);
     s1 += weight * load_float4(node + 4);
     s2 += weight * load_float4(node + 8);
@@ -175,10 +186,7 @@ inline void interpolate_packed_x4(const Vec3 pos[4], const SSPCursor* const curs
   // The sums of sum_corners, corner by corner for the four positions together: each position's
   // sums take its corners in the same order, and the twelve running sums no longer wait on each
   // other.
-  const std::size_t row = ssp.z.size() > 1 ? kSspNodeStride : 0;
-  const std::size_t column = ssp.y.size() > 1 ? ssp.z.size() * kSspNodeStride : 0;
-  const std::size_t plane = ssp.x.size() > 1 ? ssp.y.size() * ssp.z.size() * kSspNodeStride : 0;
-  const std::size_t pairs[4] = {0, column, plane, plane + column};
+  const CornerOffsets offsets = corner_offsets(ssp);
   const float* corner00[4];
   CornerWeights w[4];
   for (int j = 0; j < 4; ++j) {
@@ -187,7 +195,7 @@ inline void interpolate_packed_x4(const Vec3 pos[4], const SSPCursor* const curs
   }
   Float4 s0[4] = {}, s1[4] = {}, s2[4] = {};
   for (int k = 0; k < 8; ++k) {
-    const std::size_t offset = pairs[k >> 1] + static_cast<std::size_t>(k & 1) * row;
+    const std::size_t offset = offsets.corner_offset(k);
     for (int j = 0; j < 4; ++j) {
       const Float4 weight = broadcast4(k < 4 ? w[j].lower[k] : w[j].upper[k - 4]);
       const float* node = corner00[j] + offset;
