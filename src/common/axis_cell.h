@@ -44,8 +44,9 @@ inline std::size_t search_axis_cell(const std::vector<float>& a, float p) {
 // Moves a cell index from i to the cell of p. The comparisons are strict, so a point on either
 // face of the current cell keeps it. A stored index beyond the axis is pulled back first, and a
 // NaN fails every comparison and leaves the index where it is. Walking again to the same p never
-// moves the index.
-inline std::size_t walk_axis_cell(const std::vector<float>& a, float p, std::size_t i) {
+// moves the index. The tracer walks three axes several times a step, so it is always inlined.
+[[gnu::always_inline]] inline std::size_t walk_axis_cell(const std::vector<float>& a, float p,
+                                                         std::size_t i) {
   const std::size_t n = a.size();
   if (n < 2) return 0;
   const std::size_t last = n - 2;

@@ -11,9 +11,12 @@ namespace abyx {
 
 // The geometric beam sum's working arrays, kept from ray to ray.
 struct GeometricBeamScratch {
-  std::vector<float> kmah;          // caustic phase accumulated up to each state (rad)
-  std::vector<float> search_width;  // search width of each segment (m)
-  GatheredReceivers gathered;       // array receivers near the segments under way
+  std::vector<float> kmah;  // caustic phase accumulated up to each state (rad)
+  // per segment, padded to whole vectors: |d|^2 (m^2), |d| (m) and the search radius (m)
+  std::vector<float> segment_length_sq;
+  std::vector<float> segment_length;
+  std::vector<float> segment_radius;
+  GatheredReceivers gathered;  // array receivers near the segments under way
 };
 
 // The beam sums' working arrays, kept by one worker from ray to ray so that their memory is

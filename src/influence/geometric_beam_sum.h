@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -341,7 +342,8 @@ inline float det_q(const RayState& s) { return s.q1.x * s.q2.y - s.q1.y * s.q2.x
 // them (which the compiler leaves a library call) for all but the sign of a zero.
 inline float larger_number(float a, float b) { return b > a || std::isnan(a) ? b : a; }
 
-// The scales of the beam, and the caustic phases and search widths of the ray.
+// The scales of the beam, the caustic phases of the ray and the lengths and search radii of its
+// segments.
 inline BeamScales prepare_beam(const std::vector<RayState>& states, const BeamLaunch& launch,
                                GeometricBeamScratch& ws) {
   const std::size_t n = states.size();
@@ -352,27 +354,44 @@ inline BeamScales prepare_beam(const std::vector<RayState>& states, const BeamLa
                      launch.gain;
   const BeamScales scales{norm,
                           {launch.d_elevation_rad / c0, launch.d_azimuth_rad * abs_cos_beta / c0}};
-  ws.kmah.assign(n, 0.0f);
-  float before = det_q(states[0]);
-  for (std::size_t i = 1; i < n; ++i) {
-    const float now = det_q(states[i]);
-    const bool caustic = (now <= 0.0f && before > 0.0f) || (now >= 0.0f && before < 0.0f);
-    ws.kmah[i] = caustic ? ws.kmah[i - 1] + kHalfPi : ws.kmah[i - 1];
-    before = now;
-  }
   // the square root is monotone and correctly rounded, so the largest column norm of a segment
   // is the root of the largest square, taken once; NaN is ignored
   const auto square_norm = [](Vec2 q) { return q.x * q.x + q.y * q.y; };
   const auto largest_square = [&scales, square_norm](const RayState& st) {
     return larger_number(square_norm(scales.q.x * st.q1), square_norm(scales.q.y * st.q2));
   };
-  ws.search_width.resize(n - 1);
+  // the caustic phases and the squares in one pass over the states, then the roots four at a
+  // time, each lane rounded as std::sqrt rounds: a root per segment would wait on the one before
+  const std::size_t padded = (n - 1 + 3) / 4 * 4;
+  ws.kmah.resize(n);
+  ws.segment_length_sq.resize(padded);
+  ws.segment_length.resize(padded);
+  ws.segment_radius.resize(padded);
+  float* const width_sq = ws.segment_radius.data();  // the squares, until the radii replace them
+  float kmah = 0.0f;
+  ws.kmah[0] = kmah;
+  float before = det_q(states[0]);
   float square_a = largest_square(states[0]);
   for (std::size_t s = 0; s + 1 < n; ++s) {
-    const float square_b = largest_square(states[s + 1]);
-    const float largest = std::sqrt(larger_number(square_a, square_b));
+    const RayState& next = states[s + 1];
+    const float now = det_q(next);
+    const bool caustic = (now <= 0.0f && before > 0.0f) || (now >= 0.0f && before < 0.0f);
+    kmah = caustic ? kmah + kHalfPi : kmah;
+    ws.kmah[s + 1] = kmah;
+    before = now;
+    const float square_b = largest_square(next);
+    width_sq[s] = larger_number(square_a, square_b);
     square_a = square_b;
-    ws.search_width[s] = kWidthFactor * largest;
+    const Vec3 d = next.pos - states[s].pos;
+    ws.segment_length_sq[s] = dot(d, d);
+  }
+  for (std::size_t s = n - 1; s < padded; ++s) ws.segment_length_sq[s] = width_sq[s] = 0.0f;
+  for (std::size_t s = 0; s < padded; s += 4) {
+    const Float4 length = sqrt4(load_float4(&ws.segment_length_sq[s]));
+    const Float4 width = broadcast4(kWidthFactor) * sqrt4(load_float4(width_sq + s));
+    const Float4 radius = length / broadcast4(2.0f) + width + broadcast4(kRadiusMargin);
+    std::memcpy(&ws.segment_length[s], &length, sizeof length);
+    std::memcpy(&ws.segment_radius[s], &radius, sizeof radius);
   }
   return scales;
 }
@@ -430,13 +449,10 @@ struct Stretch {
   float length = 0.0f;     // |d| (m)
 };
 
-// Segment k alone: its radius and length.
+// Segment k alone: its radius and length, as prepare_beam worked them out.
 inline Stretch single_segment(const ScaledRay& ray, std::size_t k) {
-  const Vec3 d = ray.states[k].pos - ray.states[k - 1].pos;
-  const float length_sq = dot(d, d);
-  const float length = std::sqrt(length_sq);
-  return Stretch{k, k, length / 2.0f + ray.ws.search_width[k - 1] + kRadiusMargin, length_sq,
-                 length};
+  return Stretch{k, k, ray.ws.segment_radius[k - 1], ray.ws.segment_length_sq[k - 1],
+                 ray.ws.segment_length[k - 1]};
 }
 
 // The stretch that begins with segment `first`: up to kLongestStretch straight segments that each
@@ -521,8 +537,8 @@ struct StretchReceivers {
   GatheredReceivers& region;
   const ReceiverIndex& index;
   Tally& tally;
-  SegmentReach reach;  // what the search bounds the stretch's receivers by
-  BeamSegment seg;     // written by make_ready before it is read
+  const SegmentReach& reach;  // what the search bounds the stretch's receivers by
+  BeamSegment seg;            // written by make_ready before it is read
   bool seg_ready = false;
   CandidateLanes candidates;
 
@@ -631,7 +647,8 @@ struct GeometricBeam {
       return std::nullopt;
     }
     const Vec3 d = b - a;
-    return SearchArea{Search::bounds(segment_reach(a, d, stretch.radius)), {a, d, stretch.radius}};
+    return SearchArea{Search::bounds(segment_reach(a, d, stretch.radius, stretch.length)),
+                      {a, d, stretch.radius}};
   }
   StretchReceivers<Tally> receivers(const Stretch& stretch, const SearchArea& area) {
     return {ray, stretch, area.reach, ahead, tally};

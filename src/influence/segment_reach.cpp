@@ -18,31 +18,7 @@ constexpr float kDiscriminantSlack = 1e-4f;
 }  // namespace
 
 SegmentReach segment_reach(Vec3 start, Vec3 d, float radius) {
-  SegmentReach reach;
-  const Vec3 end = start + d;
-  const float length = std::sqrt(dot(d, d));
-  const float scale = std::max(max_abs_component(start), max_abs_component(end)) + radius + length;
-  reach.start = start;
-  reach.length = length;
-  reach.margin = kReachRelativeMargin * scale;
-  reach.radius = radius + reach.margin;
-  reach.bounded = is_finite(start) && is_finite(end) && std::isfinite(radius) &&
-                  std::isfinite(scale) && length > 0.0f && radius >= 0.0f;
-  if (!reach.bounded) {
-    return reach;
-  }
-  reach.axis = {d.x / length, d.y / length, d.z / length};
-  const Vec3 u = reach.axis;
-
-  // a disk of radius r across the unit axis u spans r * sqrt(1 - u_k^2) along axis k
-  const float half_x = reach.radius * std::sqrt(u.y * u.y + u.z * u.z) + reach.margin;
-  const float half_y = reach.radius * std::sqrt(u.x * u.x + u.z * u.z) + reach.margin;
-  const float half_z = reach.radius * std::sqrt(u.x * u.x + u.y * u.y) + reach.margin;
-  reach.lo = {std::min(start.x, end.x) - half_x, std::min(start.y, end.y) - half_y,
-              std::min(start.z, end.z) - half_z};
-  reach.hi = {std::max(start.x, end.x) + half_x, std::max(start.y, end.y) + half_y,
-              std::max(start.z, end.z) + half_z};
-  return reach;
+  return segment_reach(start, d, radius, std::sqrt(dot(d, d)));
 }
 
 DepthInterval reach_depths(const SegmentReach& reach, float x, float y) {

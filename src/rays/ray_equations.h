@@ -116,7 +116,8 @@ inline RayState advanced(const RayState& state, const RayDerivatives& k, float h
 
 // Appends to the ray the state advanced by h from its last one with the derivatives k.
 template <bool kPlaneWave>
-inline void append_advanced(std::vector<RayState>& states, const RayDerivatives& k, float h) {
+[[gnu::always_inline]] inline void append_advanced(std::vector<RayState>& states,
+                                                   const RayDerivatives& k, float h) {
   with_advanced_fields<kPlaneWave>(states.back(), k, h, [&](auto&&... fields) {
 #if defined(__cpp_aggregate_paren_init)  // g++ 10, clang 16: the state built in its slot
     states.emplace_back(std::forward<decltype(fields)>(fields)...);

@@ -41,7 +41,8 @@ inline float reduce_step_to_boundaries(const StepStart& start, const SSPFields& 
 // through a turn it should take. h itself where the bound is NaN or below h / 10^6.
 inline float turn_limited_step(Vec3 dslowness, float c, float h);
 
-// Step control runs once per ray step, so it is defined here, where the tracing loop inlines it.
+// Step control runs once per ray step, so it is defined here and always inlined into the tracing
+// loop: left to itself the compiler called it, and each plane's candidate, out of line.
 namespace detail {
 
 // Direction components at or below this (per metre of step) never end a step on a grid line.
@@ -67,8 +68,8 @@ struct StepCandidate {
 // point on the face it heads out through keeps its cell, so the step runs into the next cell: it
 // ends on that cell's far face, or it would cross a cell thinner than itself without taking the
 // turn of the speed there (a thin layer, or the turn of a gradient at a node).
-inline StepCandidate ssp_plane_ahead(const std::vector<float>& a, std::size_t cell, float p,
-                                     float d) {
+[[gnu::always_inline]] inline StepCandidate ssp_plane_ahead(const std::vector<float>& a,
+                                                            std::size_t cell, float p, float d) {
   if (!(std::abs(d) > kMinGridDirection) || a.size() < 2) return {p, false};
   const std::size_t i = cell < a.size() - 2 ? cell : a.size() - 2;
   if (d > 0.0f) return {p >= a[i + 1] && i + 2 < a.size() ? a[i + 2] : a[i + 1], true};
@@ -76,7 +77,8 @@ inline StepCandidate ssp_plane_ahead(const std::vector<float>& a, std::size_t ce
 }
 
 // The bathymetry grid line ahead along one horizontal axis; an axis of a single node has none.
-inline StepCandidate bty_line_ahead(const std::vector<float>& a, std::size_t i, float p, float d) {
+[[gnu::always_inline]] inline StepCandidate bty_line_ahead(const std::vector<float>& a,
+                                                           std::size_t i, float p, float d) {
   if (!(std::abs(d) > kMinGridDirection) || i + 1 >= a.size()) return {p, false};
   return {d > 0.0f ? a[i + 1] : a[i], true};
 }
@@ -100,8 +102,9 @@ inline float turn_limited_step(Vec3 dslowness, float c, float h) {
 }
 
 template <SurfaceShape kSurface>
-inline float reduce_step_to_boundaries(const StepStart& start, const SSPFields& ssp,
-                                       const BTYfield& bty, float h) {
+[[gnu::always_inline]] inline float reduce_step_to_boundaries(const StepStart& start,
+                                                              const SSPFields& ssp,
+                                                              const BTYfield& bty, float h) {
   using detail::StepCandidate;
   const Vec3 pos = start.pos;
   const Vec3 dir = start.dir;

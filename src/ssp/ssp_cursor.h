@@ -45,7 +45,7 @@ inline bool holds_uniform_cell(const SSPFields& ssp, const SSPCursor& cursor);
 inline SSPSample interpolate_all_in_cell(Vec3 pos, const SSPFields& ssp, const SSPCursor& cursor);
 
 // The cursor walk, the weights and the interpolation run several times per ray step, so they are
-// defined here, where the ray tracer can inline them.
+// defined here, where the ray tracer can inline them (the walk always: it is a few compares).
 namespace detail {
 
 // The distance of p from node i and the width of the cell [a[i], a[i + 1]], whose ratio is the
@@ -85,6 +85,24 @@ struct PackedSample {
   Float4 s0, s1, s2;
 };
 
+// Where a cell's corners lie in the nodes: corner k (x offset outermost, z innermost) is
+// corner_offset(k) floats past the cell's lower corner. Along an axis of a single node, whose
+// second corners weigh nothing, the next node is that node again rather than one past the grid.
+struct CornerOffsets {
+  std::size_t pairs[4];  // corners (a, b, 0), with (a, b) = (0, 0), (0, 1), (1, 0), (1, 1)
+  std::size_t row;       // from (a, b, 0) to its neighbouring node (a, b, 1)
+
+  std::size_t corner_offset(int k) const {
+    return pairs[k >> 1] + static_cast<std::size_t>(k & 1) * row;
+  }
+};
+inline CornerOffsets corner_offsets(const SSPFields& ssp) {
+  const std::size_t row = ssp.z.size() > 1 ? kSspNodeStride : 0;
+  const std::size_t column = ssp.y.size() > 1 ? ssp.z.size() * kSspNodeStride : 0;
+  const std::size_t plane = ssp.x.size() > 1 ? ssp.y.size() * ssp.z.size() * kSspNodeStride : 0;
+  return {{0, column, plane, plane + column}, row};
+}
+
 // The trilinear sums of the ten values from the interleaved nodes of the cell with lower corner
 // (ix, iy, iz): the eight corners in order (x offset outermost, z innermost), corner k weighted by
 // lane k of lower (k < 4) or lane k - 4 of upper, each term weight * value added to a running sum
@@ -92,19 +110,12 @@ struct PackedSample {
 // for every value.
 inline PackedSample sum_corners(const SSPFields& ssp, std::size_t ix, std::size_t iy,
                                 std::size_t iz, Float4 lower, Float4 upper) {
-  // flat distances (floats) of the next z, y and x nodes; along an axis of a single node, whose
-  // second corners weigh nothing, they are that node again rather than one past the grid
-  const std::size_t row = ssp.z.size() > 1 ? kSspNodeStride : 0;
-  const std::size_t column = ssp.y.size() > 1 ? ssp.z.size() * kSspNodeStride : 0;
-  const std::size_t plane = ssp.x.size() > 1 ? ssp.y.size() * ssp.z.size() * kSspNodeStride : 0;
+  const CornerOffsets offsets = corner_offsets(ssp);
   const float* corner00 = ssp.node(ix, iy, iz);
-  // corners (a, b, 0) and (a, b, 1) are neighbouring nodes
-  const float* pairs[4] = {corner00, corner00 + column, corner00 + plane,
-                           corner00 + plane + column};
   Float4 s0 = {}, s1 = {}, s2 = {};
   for (int k = 0; k < 8; ++k) {
     const Float4 weight = broadcast4(k < 4 ? lower[k] : upper[k - 4]);
-    const float* node = pairs[k >> 1] + (k & 1) * row;
+    const float* node = corner00 + offsets.corner_offset(k);
     s0 += weight * load_float4(node);
     s1 += weight * load_float4(node + 4);
     s2 += weight * load_float4(node + 8);
@@ -112,15 +123,24 @@ inline PackedSample sum_corners(const SSPFields& ssp, std::size_t ix, std::size_
   return {s0, s1, s2};
 }
 
-// The trilinear sums in the cursor's cell at a position whose clamped weights along x, y and z are
-// lanes 0 to 2 of t: corner (a, b, e) weighs (wx_a * wy_b) * wz_e, with the pairs (1 - t, t).
-inline PackedSample weighted_sample(const SSPFields& ssp, const SSPCursor& cursor, Float4 t) {
+// The weights of the eight corners of a cell at a position whose clamped weights along x, y and z
+// are lanes 0 to 2 of t: corner (a, b, e) weighs (wx_a * wy_b) * wz_e, with the pairs (1 - t, t).
+struct CornerWeights {
+  Float4 lower;  // corners 0 to 3 (a = 0)
+  Float4 upper;  // corners 4 to 7 (a = 1)
+};
+inline CornerWeights corner_weights(Float4 t) {
   const Float4 r = broadcast4(1.0f) - t;
   const Float4 wxy = Float4{r[0], r[0], t[0], t[0]} * Float4{r[1], t[1], r[1], t[1]};
   const Float4 wz = {r[2], t[2], r[2], t[2]};
-  const Float4 lower = Float4{wxy[0], wxy[0], wxy[1], wxy[1]} * wz;  // corners 0 to 3 (a = 0)
-  const Float4 upper = Float4{wxy[2], wxy[2], wxy[3], wxy[3]} * wz;  // corners 4 to 7 (a = 1)
-  return sum_corners(ssp, cursor.ix, cursor.iy, cursor.iz, lower, upper);
+  return {Float4{wxy[0], wxy[0], wxy[1], wxy[1]} * wz, Float4{wxy[2], wxy[2], wxy[3], wxy[3]} * wz};
+}
+
+// The trilinear sums in the cursor's cell at a position whose clamped weights are lanes 0 to 2 of
+// t.
+inline PackedSample weighted_sample(const SSPFields& ssp, const SSPCursor& cursor, Float4 t) {
+  const CornerWeights w = corner_weights(t);
+  return sum_corners(ssp, cursor.ix, cursor.iy, cursor.iz, w.lower, w.upper);
 }
 
 // A uniform cell has its speed everywhere, exactly, so a position in it needs no weights; one that
@@ -163,16 +183,38 @@ inline void interpolate_packed_x4(const Vec3 pos[4], const SSPCursor* const curs
                      ssp.z, [](Vec3 p) { return p.z; }, [](const SSPCursor& c) { return c.iz; }),
                  Float4{}};
   transpose4(t[0], t[1], t[2], t[3]);  // t[j]: x, y, z of position j, then 0
+  // The sums of sum_corners, corner by corner for the four positions together: each position's
+  // sums take its corners in the same order, and the twelve running sums no longer wait on each
+  // other.
+  const CornerOffsets offsets = corner_offsets(ssp);
+  const float* corner00[4];
+  CornerWeights w[4];
+  for (int j = 0; j < 4; ++j) {
+    corner00[j] = ssp.node(cursors[j]->ix, cursors[j]->iy, cursors[j]->iz);
+    w[j] = corner_weights(t[j]);
+  }
+  Float4 s0[4] = {}, s1[4] = {}, s2[4] = {};
+  for (int k = 0; k < 8; ++k) {
+    const std::size_t offset = offsets.corner_offset(k);
+    for (int j = 0; j < 4; ++j) {
+      const Float4 weight = broadcast4(k < 4 ? w[j].lower[k] : w[j].upper[k - 4]);
+      const float* node = corner00[j] + offset;
+      s0[j] += weight * load_float4(node);
+      s1[j] += weight * load_float4(node + 4);
+      s2[j] += weight * load_float4(node + 8);
+    }
+  }
   for (int j = 0; j < 4; ++j) {
     const SSPCursor& cursor = *cursors[j];
     out[j] = takes_uniform_sample(pos[j], ssp, cursor) ? uniform_sample(ssp, cursor)
-                                                       : weighted_sample(ssp, cursor, t[j]);
+                                                       : PackedSample{s0[j], s1[j], s2[j]};
   }
 }
 
 }  // namespace detail
 
-inline void update_ssp_cursor(Vec3 pos, const SSPFields& ssp, SSPCursor& cursor) {
+[[gnu::always_inline]] inline void update_ssp_cursor(Vec3 pos, const SSPFields& ssp,
+                                                     SSPCursor& cursor) {
   cursor.ix = walk_axis_cell(ssp.x, pos.x, cursor.ix);
   cursor.iy = walk_axis_cell(ssp.y, pos.y, cursor.iy);
   cursor.iz = walk_axis_cell(ssp.z, pos.z, cursor.iz);
