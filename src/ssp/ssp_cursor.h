@@ -85,44 +85,6 @@ struct PackedSample {
   Float4 s0, s1, s2;
 };
 
-// Where a cell's corners lie in the nodes: corner k (x offset outermost, z innermost) is
-// corner_offset(k) floats past the cell's lower corner. Along an axis of a single node, whose
-// second corners weigh nothing, the next node is that node again rather than one past the grid.
-struct CornerOffsets {
-  std::size_t pairs[4];  // corners (a, b, 0), with (a, b) = (0, 0), (0, 1), (1, 0), (1, 1)
-  std::size_t row;       // from (a, b, 0) to its neighbouring node (a, b, 1)
-
-  std::size_t corner_offset(int k) const {
-    return pairs[k >> 1] + static_cast<std::size_t>(k & 1) * row;
-  }
-};
-inline CornerOffsets corner_offsets(const SSPFields& ssp) {
-  const std::size_t row = ssp.z.size() > 1 ? kSspNodeStride : 0;
-  const std::size_t column = ssp.y.size() > 1 ? ssp.z.size() * kSspNodeStride : 0;
-  const std::size_t plane = ssp.x.size() > 1 ? ssp.y.size() * ssp.z.size() * kSspNodeStride : 0;
-  return {{0, column, plane, plane + column}, row};
-}
-
-// The trilinear sums of the ten values from the interleaved nodes of the cell with lower corner
-// (ix, iy, iz): the eight corners in order (x offset outermost, z innermost), corner k weighted by
-// lane k of lower (k < 4) or lane k - 4 of upper, each term weight * value added to a running sum
-// that starts at 0. The three vectors of a node are summed lane by lane, which is the scalar order
-// for every value.
-inline PackedSample sum_corners(const SSPFields& ssp, std::size_t ix, std::size_t iy,
-                                std::size_t iz, Float4 lower, Float4 upper) {
-  const CornerOffsets offsets = corner_offsets(ssp);
-  const float* corner00 = ssp.node(ix, iy, iz);
-  Float4 s0 = {}, s1 = {}, s2 = {};
-  for (int k = 0; k < 8; ++k) {
-    const Float4 weight = broadcast4(k < 4 ? lower[k] : upper[k - 4]);
-    const float* node = corner00 + offsets.corner_offset(k);
-    s0 += weight * load_float4(node);
-    s1 += weight * load_float4(node + 4);
-    s2 += weight * load_float4(node + 8);
-  }
-  return {s0, s1, s2};
-}
-
 // The weights of the eight corners of a cell at a position whose clamped weights along x, y and z
 // are lanes 0 to 2 of t: corner (a, b, e) weighs (wx_a * wy_b) * wz_e, with the pairs (1 - t, t).
 struct CornerWeights {
@@ -136,11 +98,43 @@ inline CornerWeights corner_weights(Float4 t) {
   return {Float4{wxy[0], wxy[0], wxy[1], wxy[1]} * wz, Float4{wxy[2], wxy[2], wxy[3], wxy[3]} * wz};
 }
 
+// The trilinear sums of the ten values at N positions, position j in the cell whose lower corner
+// node is corner00[j], from the interleaved nodes: the eight corners in order (x offset outermost,
+// z innermost), corner k weighted by lane k of w[j].lower (k < 4) or lane k - 4 of w[j].upper, each
+// term weight * value added to a running sum that starts at 0. The three vectors of a node are
+// summed lane by lane, which is the scalar order for every value. The positions take each corner
+// side by side, so that their running sums do not wait on each other.
+template <std::size_t N>
+inline void sum_corners(const SSPFields& ssp, const float* const (&corner00)[N],
+                        const CornerWeights (&w)[N], PackedSample (&out)[N]) {
+  // flat distances (floats) of the next z, y and x nodes; along an axis of a single node, whose
+  // second corners weigh nothing, they are that node again rather than one past the grid
+  const std::size_t row = ssp.z.size() > 1 ? kSspNodeStride : 0;
+  const std::size_t column = ssp.y.size() > 1 ? ssp.z.size() * kSspNodeStride : 0;
+  const std::size_t plane = ssp.x.size() > 1 ? ssp.y.size() * ssp.z.size() * kSspNodeStride : 0;
+  // corners (a, b, 0) and (a, b, 1) are neighbouring nodes
+  const std::size_t pairs[4] = {0, column, plane, plane + column};
+  for (std::size_t j = 0; j < N; ++j) out[j] = PackedSample{};
+  for (int k = 0; k < 8; ++k) {
+    const std::size_t offset = pairs[k >> 1] + static_cast<std::size_t>(k & 1) * row;
+    for (std::size_t j = 0; j < N; ++j) {
+      const Float4 weight = broadcast4(k < 4 ? w[j].lower[k] : w[j].upper[k - 4]);
+      const float* node = corner00[j] + offset;
+      out[j].s0 += weight * load_float4(node);
+      out[j].s1 += weight * load_float4(node + 4);
+      out[j].s2 += weight * load_float4(node + 8);
+    }
+  }
+}
+
 // The trilinear sums in the cursor's cell at a position whose clamped weights are lanes 0 to 2 of
 // t.
 inline PackedSample weighted_sample(const SSPFields& ssp, const SSPCursor& cursor, Float4 t) {
-  const CornerWeights w = corner_weights(t);
-  return sum_corners(ssp, cursor.ix, cursor.iy, cursor.iz, w.lower, w.upper);
+  const float* const corner00[1] = {ssp.node(cursor.ix, cursor.iy, cursor.iz)};
+  const CornerWeights w[1] = {corner_weights(t)};
+  PackedSample sample[1];
+  sum_corners<1>(ssp, corner00, w, sample);
+  return sample[0];
 }
 
 // A uniform cell has its speed everywhere, exactly, so a position in it needs no weights; one that
@@ -183,31 +177,18 @@ inline void interpolate_packed_x4(const Vec3 pos[4], const SSPCursor* const curs
                      ssp.z, [](Vec3 p) { return p.z; }, [](const SSPCursor& c) { return c.iz; }),
                  Float4{}};
   transpose4(t[0], t[1], t[2], t[3]);  // t[j]: x, y, z of position j, then 0
-  // The sums of sum_corners, corner by corner for the four positions together: each position's
-  // sums take its corners in the same order, and the twelve running sums no longer wait on each
-  // other.
-  const CornerOffsets offsets = corner_offsets(ssp);
+  // the sums of all four at once, uniform cells or not, so that their running sums interleave
   const float* corner00[4];
   CornerWeights w[4];
   for (int j = 0; j < 4; ++j) {
     corner00[j] = ssp.node(cursors[j]->ix, cursors[j]->iy, cursors[j]->iz);
     w[j] = corner_weights(t[j]);
   }
-  Float4 s0[4] = {}, s1[4] = {}, s2[4] = {};
-  for (int k = 0; k < 8; ++k) {
-    const std::size_t offset = offsets.corner_offset(k);
-    for (int j = 0; j < 4; ++j) {
-      const Float4 weight = broadcast4(k < 4 ? w[j].lower[k] : w[j].upper[k - 4]);
-      const float* node = corner00[j] + offset;
-      s0[j] += weight * load_float4(node);
-      s1[j] += weight * load_float4(node + 4);
-      s2[j] += weight * load_float4(node + 8);
-    }
-  }
+  PackedSample sums[4];
+  sum_corners<4>(ssp, corner00, w, sums);
   for (int j = 0; j < 4; ++j) {
     const SSPCursor& cursor = *cursors[j];
-    out[j] = takes_uniform_sample(pos[j], ssp, cursor) ? uniform_sample(ssp, cursor)
-                                                       : PackedSample{s0[j], s1[j], s2[j]};
+    out[j] = takes_uniform_sample(pos[j], ssp, cursor) ? uniform_sample(ssp, cursor) : sums[j];
   }
 }
 
