@@ -74,9 +74,11 @@ using MaskOf = decltype(V{} < V{});
 // The value in every lane (a minus zero too).
 template <class V>
 inline V splat(float s) {
-  V v;
-  for (int k = 0; k < kLanesOf<V>; ++k) v[k] = s;
-  return v;
+  if constexpr (kLanesOf<V> == 4) {
+    return V{s, s, s, s};
+  } else {
+    return V{s, s, s, s, s, s, s, s};
+  }
 }
 
 // Consecutive floats from memory that need not be aligned.
