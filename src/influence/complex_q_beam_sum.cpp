@@ -926,11 +926,42 @@ struct RunOffers {
                                      [this](const ReceiverGrid& grid, std::size_t k,
                                             unsigned bits) { offer_lanes(grid, k, bits); });
   }
-  // The index's receivers k + j of the bits j. Most come to a segment alone, without an image,
-  // and go to its list four at a time while it has room for them.
+  // Whether every segment's list has room for four more, so that none is summed before the four
+  // receivers have been offered.
+  bool lists_have_room() const {
+    for (std::size_t j = 0; j < count; ++j) {
+      if (ray.ws.offers[j].count + 4 > kMostOffers) return false;
+    }
+    return true;
+  }
+  // The index's receivers k + j of the bits j. Without an image and while the lists have room,
+  // they go to the lists four at a time: to a segment alone all of them, to the segments of a run
+  // those in their windows, as offer would give them one by one (each list receives them in the
+  // same order, and none is summed in between).
   void offer_lanes(const ReceiverGrid& grid, std::size_t k, unsigned bits) {
-    if (count == 1 && mirror == nullptr && ray.ws.offers[0].count + 4 <= kMostOffers) {
-      ray.ws.offers[0].add_lanes(grid.points, grid.receivers.data(), k, bits);
+    if (mirror == nullptr && lists_have_room()) {
+      const std::size_t* const ids = grid.receivers.data();
+      if (count == 1) {
+        ray.ws.offers[0].add_lanes(grid.points, ids, k, bits);
+        return;
+      }
+      const Float4 t = (load_float4(grid.points.x.data() + k) - broadcast4(search.start.x)) *
+                           broadcast4(search.axis.x) +
+                       (load_float4(grid.points.y.data() + k) - broadcast4(search.start.y)) *
+                           broadcast4(search.axis.y) +
+                       (load_float4(grid.points.z.data() + k) - broadcast4(search.start.z)) *
+                           broadcast4(search.axis.z);
+      const auto holding = [t](float lo, float hi) {
+        return lane_bits((t >= broadcast4(lo)) & (t <= broadcast4(hi)));
+      };
+      for (std::size_t q = 0; 4 * q < count; ++q) {
+        const unsigned in_four = bits & holding(search.four_lo[q], search.four_hi[q]);
+        if (in_four == 0) continue;
+        for (std::size_t j = 4 * q; j < 4 * q + 4; ++j) {
+          const unsigned lanes = in_four & holding(search.axis_lo[j], search.axis_hi[j]);
+          if (lanes != 0) ray.ws.offers[j].add_lanes(grid.points, ids, k, lanes);
+        }
+      }
       return;
     }
     for (; bits != 0; bits &= bits - 1u) {
