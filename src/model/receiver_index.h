@@ -123,13 +123,16 @@ void for_each_grid_lanes_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, const 
   detail::linear_range(u.z, lo.z - slab.start.z, hi.z - slab.start.z, z_lo, z_hi);
   // Near the line, a receiver also lies within its distance of the vertical plane through the
   // line, whose horizontal normal n is square to the axis: a second slab, which keeps the runs of
-  // an oblique line to its own band of cells. Widened for the rounding of both tests.
+  // an oblique line to its own band of cells where the box is much wider than the band (a short
+  // search gains too little to pay for it). Widened for the rounding of both tests.
+  constexpr float kBandsPerBox = 8.0f;
   float n_outer = 0.0f;
   float n_inner = 0.0f;
   float band = std::numeric_limits<float>::infinity();
   if constexpr (kNearLine) {
     const float horizontal = std::sqrt(u.x * u.x + u.y * u.y);
-    if (horizontal > 1e-3f && line_distance_sq < std::numeric_limits<float>::infinity()) {
+    const float widest = std::max(hi.x - lo.x, hi.y - lo.y);
+    if (horizontal > 1e-3f && widest * widest > kBandsPerBox * kBandsPerBox * line_distance_sq) {
       const Vec3 n{-u.y / horizontal, u.x / horizontal, 0.0f};
       n_outer = n[outer];
       n_inner = n[inner];
