@@ -16,8 +16,15 @@ from concurrent.futures import ProcessPoolExecutor
 import pytest
 
 import abyx
-from conftest import (DENSE_GRID, assert_same_result, child_env, complex_q_over_a_fluid_bottom, listed_as_array,
-                      make_config, run_child)
+from conftest import (
+    DENSE_GRID,
+    assert_same_result,
+    child_env,
+    complex_q_over_a_fluid_bottom,
+    listed_as_array,
+    make_config,
+    run_child,
+)
 
 
 def fan_config(**beam):  # a 5 x 4 fan, two frequencies, a 3 x 3 x 3 receiver grid
