@@ -88,17 +88,27 @@ BeamMatrices beam_matrices(const Solutions& s, Complex e1, Complex e2) {
 
 using BeamForm = CervenyBeamForm;
 
-// The root nearest to `previous`: the branch followed continuously along the ray. The square root
-// is written out for the same reason as the products.
-Complex continued_root(Complex ratio, Complex previous) {
+// The square root with a non-negative real part, written out for the same reason as the products.
+Complex principal_root(Complex ratio) {
   const double modulus = std::sqrt(ratio.real() * ratio.real() + ratio.imag() * ratio.imag());
   const double re = std::sqrt(0.5 * (modulus + ratio.real()));
   const double im =
       std::copysign(std::sqrt(0.5 * std::max(modulus - ratio.real(), 0.0)), ratio.imag());
-  return re * previous.real() + im * previous.imag() < 0.0 ? Complex(-re, -im) : Complex(re, im);
+  return {re, im};
 }
 
-BeamForm beam_form(const BeamMatrices& m, Complex eps_product, Complex previous_root) {
+// Of the two roots +-root, the one nearest to `previous`: the branch followed continuously along
+// the ray.
+Complex nearest_branch(Complex root, Complex previous) {
+  return root.real() * previous.real() + root.imag() * previous.imag() < 0.0 ? -root : root;
+}
+
+Complex continued_root(Complex ratio, Complex previous) {
+  return nearest_branch(principal_root(ratio), previous);
+}
+
+// The form with the principal root; trace_beam_forms picks the branch.
+BeamForm beam_form(const BeamMatrices& m, Complex eps_product) {
   const Complex inv_det = divide(Complex(1.0, 0.0), m.det);
   // P adj(Q), adj(Q) = [[q22, -q12], [-q21, q11]]
   const Complex a11 = mul(m.p11, m.q22) - mul(m.p12, m.q21);
@@ -106,7 +116,7 @@ BeamForm beam_form(const BeamMatrices& m, Complex eps_product, Complex previous_
   const Complex a21 = mul(m.p21, m.q22) - mul(m.p22, m.q21);
   const Complex a22 = mul(m.p22, m.q11) - mul(m.p21, m.q12);
   return {mul(a11, inv_det), mul(0.5 * (a12 + a21), inv_det), mul(a22, inv_det),
-          continued_root(mul(eps_product, inv_det), previous_root)};
+          principal_root(mul(eps_product, inv_det))};
 }
 
 // The smallest eigenvalue of Im M, which sets the widest extent of the beam.
@@ -356,7 +366,9 @@ double omega_of_set(const ComplexQRay& ray, std::size_t m) {
   return std::fabs(double{ray.sets == 1 ? omegas[ray.k_ref] : omegas[m]});
 }
 
-// Per state: the continued root of each set and the beam's reach across the ray.
+// Per state: the form of each set, with its root continued along the ray, and the beam's reach
+// across the ray. The states' forms do not wait on each other; only the branches of the roots are
+// followed one state after another.
 void trace_beam_forms(const ComplexQRay& ray) {
   const std::size_t n = ray.states.size();
   const std::size_t sets = ray.sets;
@@ -369,18 +381,25 @@ void trace_beam_forms(const ComplexQRay& ray) {
     for (std::size_t m = 0; m < sets; ++m) {
       const Complex e1 = ws.beam_eps[2 * m];
       const Complex e2 = ws.beam_eps[2 * m + 1];
-      const Complex previous = i == 0 ? Complex(1.0, 0.0) : ws.beam_forms[(i - 1) * sets + m].root;
       const BeamForm& form = ws.beam_forms[i * sets + m] =
-          beam_form(beam_matrices(s, e1, e2), mul(e1, e2), previous);
+          beam_form(beam_matrices(s, e1, e2), mul(e1, e2));
       const double omega = omega_of_set(ray, m);
       if (!(omega > 0.0)) continue;
-      // NaN, when the beam has no decay, makes the segments on either side unreachable
+      // NaN, when the beam has no decay, makes the segments on either side unreachable (and
+      // stays NaN whatever the other sets' extents)
       const double extent = beam_extent(form, omega);
       reach = std::isnan(extent) ? static_cast<float>(extent)
                                  : std::max(reach, static_cast<float>(extent));
-      if (std::isnan(reach)) break;
     }
     ws.beam_reach[i] = reach;
+  }
+  for (std::size_t m = 0; m < sets; ++m) {
+    Complex previous(1.0, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+      Complex& root = ws.beam_forms[i * sets + m].root;
+      root = nearest_branch(root, previous);
+      previous = root;
+    }
   }
 }
 
