@@ -945,12 +945,19 @@ struct RunOffers {
                                      [this](const ReceiverGrid& grid, std::size_t k,
                                             unsigned bits) { offer_lanes(grid, k, bits); });
   }
+  // at most how many receivers more the fullest list can take without being summed
+  std::size_t room = 0;
+
   // Whether every segment's list has room for four more, so that none is summed before the four
-  // receivers have been offered.
-  bool lists_have_room() const {
-    for (std::size_t j = 0; j < count; ++j) {
-      if (ray.ws.offers[j].count + 4 > kMostOffers) return false;
+  // receivers have been offered; the lists are counted again only when four more could fill one.
+  bool lists_have_room() {
+    if (room < 4) {
+      room = kMostOffers;
+      for (std::size_t j = 0; j < count; ++j)
+        room = std::min(room, kMostOffers - ray.ws.offers[j].count);
+      if (room < 4) return false;
     }
+    room -= 4;
     return true;
   }
   // The index's receivers k + j of the bits j. Without an image and while the lists have room,
@@ -983,6 +990,7 @@ struct RunOffers {
       }
       return;
     }
+    room = 0;  // the lists fill and are summed one receiver at a time
     for (; bits != 0; bits &= bits - 1u) {
       const std::size_t i = k + static_cast<std::size_t>(std::countr_zero(bits));
       const Vec3 p = grid.points.at(i);
