@@ -6,6 +6,9 @@
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
+#if defined(__AVX__)
+#include <immintrin.h>
+#endif
 
 namespace abyx {
 
@@ -47,6 +50,43 @@ inline unsigned lane_bits(Int4 mask) {
 #else
   return static_cast<unsigned>((mask[0] & 1) | (mask[1] & 2) | (mask[2] & 4) | (mask[3] & 8));
 #endif
+}
+
+#if defined(__AVX__)
+// Eight f32 lanes in one AVX register. Each lane rounds as Float4's do, so a kernel gives the same
+// bits at either width. (Without AVX they would travel through memory as arguments, so the
+// builds without it keep to four.)
+using Float8 = float __attribute__((vector_size(32)));
+using Int8 = int __attribute__((vector_size(32)));
+
+// Bit k set where lane k of the comparison holds.
+inline unsigned lane_bits(Int8 mask) {
+  return static_cast<unsigned>(_mm256_movemask_ps(std::bit_cast<__m256>(mask)));
+}
+#endif
+
+// The lanes of a Float4 or a Float8, and the mask its comparisons give.
+template <class V>
+inline constexpr int kLanesOf = static_cast<int>(sizeof(V) / sizeof(float));
+template <class V>
+using MaskOf = decltype(V{} < V{});
+
+// The value in every lane (a minus zero too).
+template <class V>
+inline V splat(float s) {
+  if constexpr (kLanesOf<V> == 4) {
+    return V{s, s, s, s};
+  } else {
+    return V{s, s, s, s, s, s, s, s};
+  }
+}
+
+// Consecutive floats from memory that need not be aligned.
+template <class V>
+inline V load_lanes(const float* p) {
+  V v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
 
 }  // namespace abyx

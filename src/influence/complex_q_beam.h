@@ -26,11 +26,20 @@ struct CervenyBeamForm {
   std::complex<double> root;
 };
 
+// The receivers a segment takes side by side: eight where the build has AVX registers, four where
+// not. Every lane rounds alike, so the results are the same at either width.
+#if defined(__AVX__)
+using CervenyLanes = Float8;
+#else
+using CervenyLanes = Float4;
+#endif
+inline constexpr std::size_t kCervenyLanes = static_cast<std::size_t>(kLanesOf<CervenyLanes>);
+
 // The receivers that a run of complex-Q segments found and offers to one of its segments, their
 // points coordinate by coordinate. The lists always hold kPadding entries more than `count`, so
-// that four load from any receiver's index.
+// that a segment's lanes load from any receiver's index.
 struct CervenyOffers {
-  static constexpr std::size_t kPadding = 3;
+  static constexpr std::size_t kPadding = kCervenyLanes - 1;
   std::vector<float> x, y, z;  // (m)
   std::vector<std::size_t> cells;
   std::size_t count = 0;
@@ -81,7 +90,7 @@ struct CervenyOffers {
   }
 };
 
-// A segment's beam form of one parameter set, in floats for four receivers at once: M and the
+// A segment's beam form of one parameter set, in floats for its lanes: M and the
 // root at its start A, their change to its end B, and what continuing straight on from A takes.
 struct CervenySegmentForm {
   Complex32 m11, m12, m22, root;   // at A
@@ -89,11 +98,11 @@ struct CervenySegmentForm {
   Complex32 trace, det, root_sq;   // tr M, det M and root^2 at A
 };
 
-// What the arrivals take of four receivers at one frequency: the lanes' delays, magnitudes and
+// What the arrivals take of a segment's lanes at one frequency: the lanes' delays, magnitudes and
 // roots, and which lanes the frequency reached.
 struct CervenyLaneValues {
-  Float4 delay, magnitude, root_re, root_im;
-  Float4 turn;  // the phase the bottom's slopes add (rad)
+  CervenyLanes delay, magnitude, root_re, root_im;
+  CervenyLanes turn;  // the phase the bottom's slopes add (rad)
   unsigned reached = 0;
 };
 

@@ -88,17 +88,27 @@ BeamMatrices beam_matrices(const Solutions& s, Complex e1, Complex e2) {
 
 using BeamForm = CervenyBeamForm;
 
-// The root nearest to `previous`: the branch followed continuously along the ray. The square root
-// is written out for the same reason as the products.
-Complex continued_root(Complex ratio, Complex previous) {
+// The square root with a non-negative real part, written out for the same reason as the products.
+Complex principal_root(Complex ratio) {
   const double modulus = std::sqrt(ratio.real() * ratio.real() + ratio.imag() * ratio.imag());
   const double re = std::sqrt(0.5 * (modulus + ratio.real()));
   const double im =
       std::copysign(std::sqrt(0.5 * std::max(modulus - ratio.real(), 0.0)), ratio.imag());
-  return re * previous.real() + im * previous.imag() < 0.0 ? Complex(-re, -im) : Complex(re, im);
+  return {re, im};
 }
 
-BeamForm beam_form(const BeamMatrices& m, Complex eps_product, Complex previous_root) {
+// Of the two roots +-root, the one nearest to `previous`: the branch followed continuously along
+// the ray.
+Complex nearest_branch(Complex root, Complex previous) {
+  return root.real() * previous.real() + root.imag() * previous.imag() < 0.0 ? -root : root;
+}
+
+Complex continued_root(Complex ratio, Complex previous) {
+  return nearest_branch(principal_root(ratio), previous);
+}
+
+// The form with the principal root; trace_beam_forms picks the branch.
+BeamForm beam_form(const BeamMatrices& m, Complex eps_product) {
   const Complex inv_det = divide(Complex(1.0, 0.0), m.det);
   // P adj(Q), adj(Q) = [[q22, -q12], [-q21, q11]]
   const Complex a11 = mul(m.p11, m.q22) - mul(m.p12, m.q21);
@@ -106,7 +116,7 @@ BeamForm beam_form(const BeamMatrices& m, Complex eps_product, Complex previous_
   const Complex a21 = mul(m.p21, m.q22) - mul(m.p22, m.q21);
   const Complex a22 = mul(m.p22, m.q11) - mul(m.p21, m.q12);
   return {mul(a11, inv_det), mul(0.5 * (a12 + a21), inv_det), mul(a22, inv_det),
-          continued_root(mul(eps_product, inv_det), previous_root)};
+          principal_root(mul(eps_product, inv_det))};
 }
 
 // The smallest eigenvalue of Im M, which sets the widest extent of the beam.
@@ -125,24 +135,29 @@ double beam_extent(const BeamForm& f, double omega) {
                      : std::numeric_limits<double>::quiet_NaN();
 }
 
-// Complex numbers in four lanes.
-struct Complex4 {
-  Float4 re, im;
+// A segment's receivers side by side, one to a lane.
+using Lanes = CervenyLanes;
+using Mask = MaskOf<Lanes>;
+inline Lanes fill(float s) { return splat<Lanes>(s); }
+
+// Complex numbers in lanes.
+struct ComplexLanes {
+  Lanes re, im;
 };
 
-inline Complex4 operator+(Complex4 a, Complex4 b) { return {a.re + b.re, a.im + b.im}; }
-inline Complex4 operator*(Complex4 a, Complex4 b) {
+inline ComplexLanes operator+(ComplexLanes a, ComplexLanes b) { return {a.re + b.re, a.im + b.im}; }
+inline ComplexLanes operator*(ComplexLanes a, ComplexLanes b) {
   return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
 }
-inline Complex4 operator*(Float4 s, Complex4 a) { return {s * a.re, s * a.im}; }
-inline Complex4 complex4(Complex32 a) { return {broadcast4(a.re), broadcast4(a.im)}; }
-inline Complex4 select_complex4(Int4 mask, Complex4 yes, Complex4 no) {
-  return {select4(mask, yes.re, no.re), select4(mask, yes.im, no.im)};
+inline ComplexLanes operator*(Lanes s, ComplexLanes a) { return {s * a.re, s * a.im}; }
+inline ComplexLanes fill_complex(Complex32 a) { return {fill(a.re), fill(a.im)}; }
+inline ComplexLanes select_complex(Mask mask, ComplexLanes yes, ComplexLanes no) {
+  return {lane_select(mask, yes.re, no.re), lane_select(mask, yes.im, no.im)};
 }
 
-// The beam form of four receivers.
-struct BeamForm4 {
-  Complex4 m11, m12, m22, root;
+// The beam form at a segment's receivers.
+struct BeamFormLanes {
+  ComplexLanes m11, m12, m22, root;
 };
 
 inline Complex32 to_complex32(Complex a) {
@@ -164,32 +179,34 @@ CervenySegmentForm segment_form(const BeamForm& a, const BeamForm& b) {
 }
 
 // The form at the fractions t of the way from A to B.
-BeamForm4 mixed_form(const CervenySegmentForm& f, Float4 t) {
-  const auto mix = [t](Complex32 a, Complex32 d) { return complex4(a) + t * complex4(d); };
+BeamFormLanes mixed_form(const CervenySegmentForm& f, Lanes t) {
+  const auto mix = [t](Complex32 a, Complex32 d) { return fill_complex(a) + t * fill_complex(d); };
   return {mix(f.m11, f.d11), mix(f.m12, f.d12), mix(f.m22, f.d22), mix(f.root, f.droot)};
 }
 
 // The root of z nearest to `previous`, lane by lane, as continued_root.
-Complex4 continued_root4(Complex4 z, Complex4 previous) {
-  const Float4 modulus = sqrt4(z.re * z.re + z.im * z.im);
-  const Float4 re = sqrt4(broadcast4(0.5f) * (modulus + z.re));
-  const Float4 gap = broadcast4(0.5f) * (modulus - z.re);
-  const Float4 im = copysign4(sqrt4(select4(gap > broadcast4(0.0f), gap, broadcast4(0.0f))), z.im);
-  const Int4 flip = re * previous.re + im * previous.im < broadcast4(0.0f);
-  return {select4(flip, -re, re), select4(flip, -im, im)};
+[[gnu::always_inline]] inline ComplexLanes continued_root_lanes(ComplexLanes z,
+                                                                ComplexLanes previous) {
+  const Lanes modulus = lane_sqrt(z.re * z.re + z.im * z.im);
+  const Lanes re = lane_sqrt(fill(0.5f) * (modulus + z.re));
+  const Lanes gap = fill(0.5f) * (modulus - z.re);
+  const Lanes im = copysign_lanes(lane_sqrt(lane_select(gap > fill(0.0f), gap, fill(0.0f))), z.im);
+  const Mask flip = re * previous.re + im * previous.im < fill(0.0f);
+  return {lane_select(flip, -re, re), lane_select(flip, -im, im)};
 }
 
 // The form continued straight from A by h = c ds, as continue_form; inlined, as its form is
 // larger than its work when passed back through memory.
-[[gnu::always_inline]] inline BeamForm4 continued_form(const CervenySegmentForm& f, Float4 h) {
-  const Complex4 det = complex4(f.det);
-  const Complex4 growth =
-      Complex4{broadcast4(1.0f), broadcast4(0.0f)} + h * complex4(f.trace) + (h * h) * det;
-  const Float4 scale = broadcast4(1.0f) / (growth.re * growth.re + growth.im * growth.im);
-  const Complex4 inv{growth.re * scale, -growth.im * scale};
-  const Complex4 h_det = h * det;
-  return {(complex4(f.m11) + h_det) * inv, complex4(f.m12) * inv, (complex4(f.m22) + h_det) * inv,
-          continued_root4(complex4(f.root_sq) * inv, complex4(f.root))};
+[[gnu::always_inline]] inline BeamFormLanes continued_form(const CervenySegmentForm& f, Lanes h) {
+  const ComplexLanes det = fill_complex(f.det);
+  const ComplexLanes growth =
+      ComplexLanes{fill(1.0f), fill(0.0f)} + h * fill_complex(f.trace) + (h * h) * det;
+  const Lanes scale = fill(1.0f) / (growth.re * growth.re + growth.im * growth.im);
+  const ComplexLanes inv{growth.re * scale, -growth.im * scale};
+  const ComplexLanes h_det = h * det;
+  return {(fill_complex(f.m11) + h_det) * inv, fill_complex(f.m12) * inv,
+          (fill_complex(f.m22) + h_det) * inv,
+          continued_root_lanes(fill_complex(f.root_sq) * inv, fill_complex(f.root))};
 }
 
 // The parameter sets of one ray: one shared by every frequency, or one per frequency. The
@@ -349,7 +366,9 @@ double omega_of_set(const ComplexQRay& ray, std::size_t m) {
   return std::fabs(double{ray.sets == 1 ? omegas[ray.k_ref] : omegas[m]});
 }
 
-// Per state: the continued root of each set and the beam's reach across the ray.
+// Per state: the form of each set, with its root continued along the ray, and the beam's reach
+// across the ray. The states' forms do not wait on each other; only the branches of the roots are
+// followed one state after another.
 void trace_beam_forms(const ComplexQRay& ray) {
   const std::size_t n = ray.states.size();
   const std::size_t sets = ray.sets;
@@ -362,18 +381,25 @@ void trace_beam_forms(const ComplexQRay& ray) {
     for (std::size_t m = 0; m < sets; ++m) {
       const Complex e1 = ws.beam_eps[2 * m];
       const Complex e2 = ws.beam_eps[2 * m + 1];
-      const Complex previous = i == 0 ? Complex(1.0, 0.0) : ws.beam_forms[(i - 1) * sets + m].root;
       const BeamForm& form = ws.beam_forms[i * sets + m] =
-          beam_form(beam_matrices(s, e1, e2), mul(e1, e2), previous);
+          beam_form(beam_matrices(s, e1, e2), mul(e1, e2));
       const double omega = omega_of_set(ray, m);
       if (!(omega > 0.0)) continue;
-      // NaN, when the beam has no decay, makes the segments on either side unreachable
+      // NaN, when the beam has no decay, makes the segments on either side unreachable (and
+      // stays NaN whatever the other sets' extents)
       const double extent = beam_extent(form, omega);
       reach = std::isnan(extent) ? static_cast<float>(extent)
                                  : std::max(reach, static_cast<float>(extent));
-      if (std::isnan(reach)) break;
     }
     ws.beam_reach[i] = reach;
+  }
+  for (std::size_t m = 0; m < sets; ++m) {
+    Complex previous(1.0, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+      Complex& root = ws.beam_forms[i * sets + m].root;
+      root = nearest_branch(root, previous);
+      previous = root;
+    }
   }
 }
 
@@ -469,52 +495,52 @@ bool make_segment(const ComplexQRay& ray, std::size_t i, Segment& g) {
   return true;
 }
 
-// What a segment's receiver tests hold fixed: its start A and its direction, in four lanes.
+// What a segment's receiver tests hold fixed: its start A and its direction, in lanes.
 struct SegmentFrame {
-  Float4 ax, ay, az, ux, uy, uz;
+  Lanes ax, ay, az, ux, uy, uz;
   float inv_length;
 };
 
-// Four offered receivers of one segment, from `first` in its offers: which lanes it takes, which
-// of them the beam reaches continued straight from A, and where they lie along and across it.
+// A segment's offered receivers from `first` in its offers, one to a lane: which lanes it takes,
+// which of them the beam reaches continued straight from A, and where they lie along and across it.
 struct SegmentLanes {
   std::size_t first = 0;
   float phase = 0.0f;  // boundary phase of A (rad)
   unsigned lanes = 0;
-  Int4 continued;
+  Mask continued;
   unsigned continued_lanes = 0;
-  Float4 t, h, n1, n2, tau, c_ratio, amplitude;
+  Lanes t, h, n1, n2, tau, c_ratio, amplitude;
   // b: the turn of the grazing angle on the bottom per unit of each slowness component across the
   // ray, when the bottom's phase slopes are kept (rad s^-1 m)
-  Float4 turn1, turn2;
-  Float4 along;                       // where the foot lies along the segment, 0 at A and 1 at B
+  Lanes turn1, turn2;
+  Lanes along;                        // where the foot lies along the segment, 0 at A and 1 at B
   const float* absorbed_a = nullptr;  // the water's absorption (Np) at A per frequency, if any
   const float* absorbed_b = nullptr;  // and at B
 };
 
-// The tests of the four offered receivers from lanes.first; false when the segment takes none.
+// The tests of the offered receivers from lanes.first; false when the segment takes none.
 bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
                 const CervenyOffers& offers, SegmentLanes& l) {
   const RayState& a = ray.states[g.end - 1];
   const RayState& b = ray.states[g.end];
   const std::size_t first = l.first;
-  const Float4 x = load_float4(offers.x.data() + first);
-  const Float4 y = load_float4(offers.y.data() + first);
-  const Float4 z = load_float4(offers.z.data() + first);
-  const Float4 s = (x - f.ax) * f.ux + (y - f.ay) * f.uy + (z - f.az) * f.uz;
-  Int4 take = (s >= broadcast4(g.s_lo)) & (s <= broadcast4(g.s_hi));
+  const Lanes x = load_lanes<Lanes>(offers.x.data() + first);
+  const Lanes y = load_lanes<Lanes>(offers.y.data() + first);
+  const Lanes z = load_lanes<Lanes>(offers.z.data() + first);
+  const Lanes s = (x - f.ax) * f.ux + (y - f.ay) * f.uy + (z - f.az) * f.uz;
+  Mask take = (s >= fill(g.s_lo)) & (s <= fill(g.s_hi));
   if (g.shares_end) take &= ~taken_by_next(x, y, z, b.pos, g.next_along);
-  const Float4 dx = x - (f.ax + s * f.ux), dy = y - (f.ay + s * f.uy), dz = z - (f.az + s * f.uz);
-  take &= dx * dx + dy * dy + dz * dz <= broadcast4(g.radius_sq);
+  const Lanes dx = x - (f.ax + s * f.ux), dy = y - (f.ay + s * f.uy), dz = z - (f.az + s * f.uz);
+  take &= dx * dx + dy * dy + dz * dz <= fill(g.radius_sq);
   l.lanes = lane_bits(take);
   const std::size_t end = offers.count;
-  if (end - first < 4) l.lanes &= (1u << (end - first)) - 1u;  // the padding
+  if (end - first < kCervenyLanes) l.lanes &= (1u << (end - first)) - 1u;  // the padding
   if (l.lanes == 0) return false;
   // beyond a reflection, and along a segment that ends at one, the beam continues from A
-  const Int4 continued = g.ends_reflected ? Int4{-1, -1, -1, -1} : s < broadcast4(0.0f);
+  const Mask continued = g.ends_reflected ? fill(0.0f) == fill(0.0f) : s < fill(0.0f);
   l.continued = continued;
   l.continued_lanes = lane_bits(continued) & l.lanes;
-  const Float4 along = s * broadcast4(f.inv_length);
+  const Lanes along = s * fill(f.inv_length);
   l.along = along;
   if (ray.absorbed != nullptr) {
     const std::size_t nf = ray.model.omegas.size();
@@ -525,41 +551,40 @@ bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
   // all on one side take that side's values without working out the other's
   const unsigned side = l.continued_lanes == 0 ? 1u : (l.continued_lanes == l.lanes ? 2u : 0u);
   const auto pick = [continued, side](float at_a, float at_b) {
-    if (side != 0u) return broadcast4(side == 1u ? at_b : at_a);
-    return select4(continued, broadcast4(at_a), broadcast4(at_b));
+    if (side != 0u) return fill(side == 1u ? at_b : at_a);
+    return lane_select(continued, fill(at_a), fill(at_b));
   };
   l.n1 = dx * pick(g.basis_a.e1.x, g.basis_b.e1.x) + dy * pick(g.basis_a.e1.y, g.basis_b.e1.y) +
          dz * pick(g.basis_a.e1.z, g.basis_b.e1.z);
   l.n2 = dx * pick(g.basis_a.e2.x, g.basis_b.e2.x) + dy * pick(g.basis_a.e2.y, g.basis_b.e2.y) +
          dz * pick(g.basis_a.e2.z, g.basis_b.e2.z);
-  Float4 c;
+  Lanes c;
   if (side == 2u) {
     // continued from A: c stays a.c, in every lane
     const float c_ratio = a.c * ray.inv_c0;
-    l.t = broadcast4(0.0f);
-    l.tau = broadcast4(a.tau) + s * broadcast4(1.0f / a.c);
-    c = broadcast4(a.c);
-    l.c_ratio = broadcast4(c_ratio);
-    l.amplitude = broadcast4(ray.weight * std::sqrt(c_ratio));
+    l.t = fill(0.0f);
+    l.tau = fill(a.tau) + s * fill(1.0f / a.c);
+    c = fill(a.c);
+    l.c_ratio = fill(c_ratio);
+    l.amplitude = fill(ray.weight * std::sqrt(c_ratio));
   } else {
-    const Float4 within = select4(along < broadcast4(1.0f), along, broadcast4(1.0f));
-    l.t = side == 1u ? within : select4(continued, broadcast4(0.0f), within);
-    const Float4 tau_within = broadcast4(a.tau) + l.t * broadcast4(b.tau - a.tau);
-    const Float4 c_within = broadcast4(a.c) + l.t * broadcast4(b.c - a.c);
-    l.tau = side == 1u
-                ? tau_within
-                : select4(continued, broadcast4(a.tau) + s * broadcast4(1.0f / a.c), tau_within);
-    c = side == 1u ? c_within : select4(continued, broadcast4(a.c), c_within);
-    l.c_ratio = c * broadcast4(ray.inv_c0);
-    l.amplitude = broadcast4(ray.weight) * sqrt4(l.c_ratio);
+    const Lanes within = lane_select(along < fill(1.0f), along, fill(1.0f));
+    l.t = side == 1u ? within : lane_select(continued, fill(0.0f), within);
+    const Lanes tau_within = fill(a.tau) + l.t * fill(b.tau - a.tau);
+    const Lanes c_within = fill(a.c) + l.t * fill(b.c - a.c);
+    l.tau = side == 1u ? tau_within
+                       : lane_select(continued, fill(a.tau) + s * fill(1.0f / a.c), tau_within);
+    c = side == 1u ? c_within : lane_select(continued, fill(a.c), c_within);
+    l.c_ratio = c * fill(ray.inv_c0);
+    l.amplitude = fill(ray.weight) * lane_sqrt(l.c_ratio);
   }
-  l.h = broadcast4(a.c) * s;
+  l.h = fill(a.c) * s;
   l.phase = a.phase;
   if (!ray.reflection.phase_slope.empty()) {
     // sin(theta) = |t_z| for the tangent t; turned by c dp across it, dtheta = sign(t_z) c dp_z /
     // cos(theta)
     const float cosine = std::sqrt(std::max(0.0f, 1.0f - g.along.z * g.along.z));
-    const Float4 scale = c * broadcast4(std::copysign(1.0f, g.along.z) / cosine);
+    const Lanes scale = c * fill(std::copysign(1.0f, g.along.z) / cosine);
     l.turn1 = scale * pick(g.basis_a.e1.z, g.basis_b.e1.z);
     l.turn2 = scale * pick(g.basis_a.e2.z, g.basis_b.e2.z);
   }
@@ -567,38 +592,38 @@ bool test_lanes(const ComplexQRay& ray, const Segment& g, const SegmentFrame& f,
 }
 
 // The beam form of one set at the lanes: continued straight from A, or mixed between A and B.
-BeamForm4 form_at(const CervenySegmentForm& f, const SegmentLanes& l) {
+BeamFormLanes form_at(const CervenySegmentForm& f, const SegmentLanes& l) {
   if (l.continued_lanes == 0) return mixed_form(f, l.t);
   if (l.continued_lanes == l.lanes) return continued_form(f, l.h);
-  const BeamForm4 on = continued_form(f, l.h), within = mixed_form(f, l.t);
-  return BeamForm4{select_complex4(l.continued, on.m11, within.m11),
-                   select_complex4(l.continued, on.m12, within.m12),
-                   select_complex4(l.continued, on.m22, within.m22),
-                   select_complex4(l.continued, on.root, within.root)};
+  const BeamFormLanes on = continued_form(f, l.h), within = mixed_form(f, l.t);
+  return BeamFormLanes{select_complex(l.continued, on.m11, within.m11),
+                       select_complex(l.continued, on.m12, within.m12),
+                       select_complex(l.continued, on.m22, within.m22),
+                       select_complex(l.continued, on.root, within.root)};
 }
 
 // One parameter set's beam at the lanes: its form, n^T M n, the delay on its wavefront, the
 // lanes where both are finite and, for the intensity, the spread of its squared Gaussian.
 struct SetLanes {
-  BeamForm4 form;
-  Complex4 w;
-  Float4 tau_beam;
-  Int4 valid;
-  Float4 spread;
+  BeamFormLanes form;
+  ComplexLanes w;
+  Lanes tau_beam;
+  Mask valid;
+  Lanes spread;
 };
 
 SetLanes set_lanes(const ComplexQRay& ray, const SegmentLanes& l, const CervenySegmentForm& f) {
   SetLanes v;
   v.form = form_at(f, l);
-  const Float4 n11 = l.n1 * l.n1, n12 = broadcast4(2.0f) * l.n1 * l.n2, n22 = l.n2 * l.n2;
+  const Lanes n11 = l.n1 * l.n1, n12 = fill(2.0f) * l.n1 * l.n2, n22 = l.n2 * l.n2;
   v.w = n11 * v.form.m11 + n12 * v.form.m12 + n22 * v.form.m22;
-  v.tau_beam = l.tau + broadcast4(0.5f) * v.w.re;
-  v.valid = is_finite4(v.tau_beam) & is_finite4(v.form.root.re);
-  v.spread = broadcast4(0.0f);
+  v.tau_beam = l.tau + fill(0.5f) * v.w.re;
+  v.valid = lane_finite(v.tau_beam) & lane_finite(v.form.root.re);
+  v.spread = fill(0.0f);
   if (ray.intensity != nullptr) {
-    const Float4 det = v.form.m11.im * v.form.m22.im - v.form.m12.im * v.form.m12.im;
-    v.spread = broadcast4(ray.intensity_weight) * (l.c_ratio * l.c_ratio) *
-               sqrt4(select4(det > broadcast4(0.0f), det, broadcast4(0.0f)));
+    const Lanes det = v.form.m11.im * v.form.m22.im - v.form.m12.im * v.form.m12.im;
+    v.spread = fill(ray.intensity_weight) * (l.c_ratio * l.c_ratio) *
+               lane_sqrt(lane_select(det > fill(0.0f), det, fill(0.0f)));
   }
   return v;
 }
@@ -611,27 +636,27 @@ SetLanes set_lanes(const ComplexQRay& ray, const SegmentLanes& l, const CervenyS
 // have, exp(-i w n0^T M n0 / 2): together, exp(i g (b^T M n + g b^T M b / (2 w))), which the
 // lanes take as a phase and a decay beside their own.
 struct Displacement {
-  Float4 phase, decay;  // the factor exp(i phase - decay)
+  Lanes phase, decay;  // the factor exp(i phase - decay)
 };
 
 Displacement displacement_by_reflections(const ComplexQRay& ray, const SegmentLanes& l,
                                          const SetLanes& v, std::size_t k, bool conjugate,
                                          float omega) {
   const std::vector<float>& slopes = ray.reflection.phase_slope;
-  if (slopes.empty() || slopes[k] == 0.0f) return {Float4{}, Float4{}};
-  const Float4 g = broadcast4(conjugate ? -slopes[k] : slopes[k]);
-  const Complex4 d_theta = l.turn1 * (l.n1 * v.form.m11 + l.n2 * v.form.m12) +
-                           l.turn2 * (l.n1 * v.form.m12 + l.n2 * v.form.m22);
-  const Complex4 b_m_b = (l.turn1 * l.turn1) * v.form.m11 +
-                         (broadcast4(2.0f) * l.turn1 * l.turn2) * v.form.m12 +
-                         (l.turn2 * l.turn2) * v.form.m22;
-  const Complex4 turn = d_theta + (g / broadcast4(2.0f * omega)) * b_m_b;
+  if (slopes.empty() || slopes[k] == 0.0f) return {Lanes{}, Lanes{}};
+  const Lanes g = fill(conjugate ? -slopes[k] : slopes[k]);
+  const ComplexLanes d_theta = l.turn1 * (l.n1 * v.form.m11 + l.n2 * v.form.m12) +
+                               l.turn2 * (l.n1 * v.form.m12 + l.n2 * v.form.m22);
+  const ComplexLanes b_m_b = (l.turn1 * l.turn1) * v.form.m11 +
+                             (fill(2.0f) * l.turn1 * l.turn2) * v.form.m12 +
+                             (l.turn2 * l.turn2) * v.form.m22;
+  const ComplexLanes turn = d_theta + (g / fill(2.0f * omega)) * b_m_b;
   return {g * turn.re, g * turn.im};
 }
 
 // The travel times the lanes report from their beam's own wavefront tau_wave, tau + Re(n^T M n) /
 // 2, bounded as reported_delay bounds them; the beam's phase keeps the unbounded ones.
-Float4 beam_delays(const ComplexQRay& ray, const SegmentLanes& l, Float4 tau_wave) {
+Lanes beam_delays(const ComplexQRay& ray, const SegmentLanes& l, Lanes tau_wave) {
   return reported_delay(l.tau, tau_wave, l.n1 * l.n1 + l.n2 * l.n2, ray.model.max_slowness_s_m);
 }
 
@@ -642,46 +667,46 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   const float omega = std::fabs(signed_omega);
   const bool conjugate = signed_omega < 0.0f;
   if (!(omega > 0.0f)) return;
-  const Float4 exponent = broadcast4(0.5f * omega) * v.w.im;
-  const unsigned reached = lane_bits(v.valid & (exponent <= broadcast4(kExponentCut)) &
-                                     (exponent >= broadcast4(kGrowthCut))) &
-                           l.lanes;
+  const Lanes exponent = fill(0.5f * omega) * v.w.im;
+  const unsigned reached =
+      lane_bits(v.valid & (exponent <= fill(kExponentCut)) & (exponent >= fill(kGrowthCut))) &
+      l.lanes;
   if (reached == 0 && ray.out.arrivals == nullptr) return;
   const Displacement shift = displacement_by_reflections(ray, l, v, k, conjugate, omega);
   // the Gaussian and the displacement's decay in one exponential, and their phases in one turn
-  const Float4 shaped = exp4(-(exponent + shift.decay));
+  const Lanes shaped = exp_lanes(-(exponent + shift.decay));
   // i w / (2 pi c0): the plane-wave start's factor, a quarter turn ahead; a beam narrower than its
   // cell of the fan weighs only the angles it covers
   const float weighed_omega = omega * ray.fan_fill[k].field;
-  const Float4 unabsorbed = l.amplitude * broadcast4(weighed_omega) * shaped;
-  Float4 loss = broadcast4(1.0f);
+  const Lanes unabsorbed = l.amplitude * fill(weighed_omega) * shaped;
+  Lanes loss = fill(1.0f);
   if (l.absorbed_a != nullptr) {
     // the water's loss up to the foot, taken along the segment (and on past its ends)
     const float start = l.absorbed_a[k];
-    loss = exp4(-(broadcast4(start) + l.along * broadcast4(l.absorbed_b[k] - start)));
+    loss = exp_lanes(-(fill(start) + l.along * fill(l.absorbed_b[k] - start)));
   }
-  const Float4 magnitude = l.absorbed_a != nullptr ? unabsorbed * loss : unabsorbed;
-  Float4 sine, cosine;
-  sincos4(broadcast4(omega) * v.tau_beam - broadcast4(l.phase) + shift.phase, sine, cosine);
+  const Lanes magnitude = l.absorbed_a != nullptr ? unabsorbed * loss : unabsorbed;
+  Lanes sine, cosine;
+  sincos_lanes(fill(omega) * v.tau_beam - fill(l.phase) + shift.phase, sine, cosine);
   // the reflections of a negative frequency are the conjugates of its positive one's
   const Complex32 r = ray.reflection.per_frequency[k];
-  const Complex4 root = v.form.root;
-  Complex4 beam =
-      (complex4(conjugate ? conj(r) : r) * root) * Complex4{-magnitude * sine, magnitude * cosine};
+  const ComplexLanes root = v.form.root;
+  ComplexLanes beam = (fill_complex(conjugate ? conj(r) : r) * root) *
+                      ComplexLanes{-magnitude * sine, magnitude * cosine};
   if (conjugate) beam.im = -beam.im;
   if (ray.out.arrivals != nullptr) {
     ray.ws.lane_values[k] = {v.tau_beam, magnitude, root.re, root.im, shift.phase, reached};
   }
-  Float4 share{};
+  Lanes share{};
   if (ray.intensity != nullptr) {
-    const Float4 gaussian = exp4(-exponent);
-    share = v.spread * (broadcast4(omega * ray.fan_fill[k].intensity) * gaussian * gaussian);
+    const Lanes gaussian = exp_lanes(-exponent);
+    share = v.spread * (fill(omega * ray.fan_fill[k].intensity) * gaussian * gaussian);
   }
   if (l.absorbed_a != nullptr) share = share * (loss * loss);
   // the earliest arrival's amplitude carries neither the boundaries' nor the water's losses
-  const Float4 arrival_amplitude =
-      k != ray.k_ref ? Float4{} : unabsorbed * sqrt4(root.re * root.re + root.im * root.im);
-  const Float4 delays = k == ray.k_ref ? beam_delays(ray, l, v.tau_beam) : Float4{};
+  const Lanes arrival_amplitude =
+      k != ray.k_ref ? Lanes{} : unabsorbed * lane_sqrt(root.re * root.re + root.im * root.im);
+  const Lanes delays = k == ray.k_ref ? beam_delays(ray, l, v.tau_beam) : Lanes{};
   PressureField& field = ray.out.field;
   const std::size_t stride = field.receiver_count();
   for (unsigned bits = reached; bits != 0; bits &= bits - 1u) {
@@ -713,7 +738,7 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
   unsigned reached_any = 0;
   for (const CervenyLaneValues& kept : values) reached_any |= kept.reached;
   const CervenyLaneValues& ref = values[ray.k_ref];
-  const Float4 own_delays = beam_delays(ray, l, ref.delay);
+  const Lanes own_delays = beam_delays(ray, l, ref.delay);
   for (unsigned bits = l.lanes & reached_any; bits != 0; bits &= bits - 1u) {
     const int lane = std::countr_zero(bits);
     const std::size_t cell = offers.cells[l.first + lane];
@@ -752,8 +777,8 @@ void gather_lane_arrivals(const ComplexQRay& ray, const Segment& g, const Segmen
   }
 }
 
-// The receivers that segment g is offered, four at a time: each lane tests, and where it takes
-// its receiver adds the beam, as the others do theirs.
+// The receivers that segment g is offered, a lane's worth at a time: each lane tests, and where it
+// takes its receiver adds the beam, as the others do theirs.
 void add_segment(const ComplexQRay& ray, const Segment& g, const CervenyOffers& offers) {
   const RayState& a = ray.states[g.end - 1];
   const std::size_t sets = ray.sets;
@@ -762,12 +787,11 @@ void add_segment(const ComplexQRay& ray, const Segment& g, const CervenyOffers& 
   for (std::size_t m = 0; m < sets; ++m) {
     forms[m] = segment_form(ws.beam_forms[(g.end - 1) * sets + m], ws.beam_forms[g.end * sets + m]);
   }
-  const SegmentFrame frame{broadcast4(a.pos.x),   broadcast4(a.pos.y),   broadcast4(a.pos.z),
-                           broadcast4(g.along.x), broadcast4(g.along.y), broadcast4(g.along.z),
-                           1.0f / g.length};
+  const SegmentFrame frame{fill(a.pos.x),   fill(a.pos.y),   fill(a.pos.z),  fill(g.along.x),
+                           fill(g.along.y), fill(g.along.z), 1.0f / g.length};
   const std::size_t nf = ray.model.omegas.size();
   SegmentLanes l;
-  for (l.first = 0; l.first < offers.count; l.first += 4) {
+  for (l.first = 0; l.first < offers.count; l.first += kCervenyLanes) {
     if (!test_lanes(ray, g, frame, offers, l)) continue;
     for (CervenyLaneValues& kept : ws.lane_values) kept.reached = 0;
     for (std::size_t m = 0; m < sets; ++m) {
@@ -921,13 +945,52 @@ struct RunOffers {
                                      [this](const ReceiverGrid& grid, std::size_t k,
                                             unsigned bits) { offer_lanes(grid, k, bits); });
   }
-  // The index's receivers k + j of the bits j. Most come to a segment alone, without an image,
-  // and go to its list four at a time while it has room for them.
+  // at most how many receivers more the fullest list can take without being summed
+  std::size_t room = 0;
+
+  // Whether every segment's list has room for four more, so that none is summed before the four
+  // receivers have been offered; the lists are counted again only when four more could fill one.
+  bool lists_have_room() {
+    if (room < 4) {
+      room = kMostOffers;
+      for (std::size_t j = 0; j < count; ++j)
+        room = std::min(room, kMostOffers - ray.ws.offers[j].count);
+      if (room < 4) return false;
+    }
+    room -= 4;
+    return true;
+  }
+  // The index's receivers k + j of the bits j. Without an image and while the lists have room,
+  // they go to the lists four at a time: to a segment alone all of them, to the segments of a run
+  // those in their windows, as offer would give them one by one (each list receives them in the
+  // same order, and none is summed in between).
   void offer_lanes(const ReceiverGrid& grid, std::size_t k, unsigned bits) {
-    if (count == 1 && mirror == nullptr && ray.ws.offers[0].count + 4 <= kMostOffers) {
-      ray.ws.offers[0].add_lanes(grid.points, grid.receivers.data(), k, bits);
+    if (mirror == nullptr && lists_have_room()) {
+      const std::size_t* const ids = grid.receivers.data();
+      if (count == 1) {
+        ray.ws.offers[0].add_lanes(grid.points, ids, k, bits);
+        return;
+      }
+      const Float4 t = (load_float4(grid.points.x.data() + k) - broadcast4(search.start.x)) *
+                           broadcast4(search.axis.x) +
+                       (load_float4(grid.points.y.data() + k) - broadcast4(search.start.y)) *
+                           broadcast4(search.axis.y) +
+                       (load_float4(grid.points.z.data() + k) - broadcast4(search.start.z)) *
+                           broadcast4(search.axis.z);
+      const auto holding = [t](float lo, float hi) {
+        return lane_bits((t >= broadcast4(lo)) & (t <= broadcast4(hi)));
+      };
+      for (std::size_t q = 0; 4 * q < count; ++q) {
+        const unsigned in_four = bits & holding(search.four_lo[q], search.four_hi[q]);
+        if (in_four == 0) continue;
+        for (std::size_t j = 4 * q; j < 4 * q + 4; ++j) {
+          const unsigned lanes = in_four & holding(search.axis_lo[j], search.axis_hi[j]);
+          if (lanes != 0) ray.ws.offers[j].add_lanes(grid.points, ids, k, lanes);
+        }
+      }
       return;
     }
+    room = 0;  // the lists fill and are summed one receiver at a time
     for (; bits != 0; bits &= bits - 1u) {
       const std::size_t i = k + static_cast<std::size_t>(std::countr_zero(bits));
       const Vec3 p = grid.points.at(i);

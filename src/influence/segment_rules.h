@@ -15,11 +15,12 @@ inline constexpr float kRadiusMargin = 1e-6f;      // added to the search radius
 // `next`: those receivers are the next segment's (by its start test, computed as it computes it),
 // not this one's. The foot on a segment rounds to its end for receivers just beyond it, so one
 // level with a state was counted twice, or not at all, by which side of the ray it lay on.
-inline Int4 taken_by_next(Float4 x, Float4 y, Float4 z, Vec3 end, Vec3 next) {
-  const Float4 beyond = (x - broadcast4(end.x)) * broadcast4(next.x) +
-                        (y - broadcast4(end.y)) * broadcast4(next.y) +
-                        (z - broadcast4(end.z)) * broadcast4(next.z);
-  return beyond >= broadcast4(0.0f);
+template <class V>
+inline MaskOf<V> taken_by_next(V x, V y, V z, Vec3 end, Vec3 next) {
+  const auto at = [](float s) { return splat<V>(s); };
+  const V beyond =
+      (x - at(end.x)) * at(next.x) + (y - at(end.y)) * at(next.y) + (z - at(end.z)) * at(next.z);
+  return beyond >= at(0.0f);
 }
 
 }  // namespace abyx

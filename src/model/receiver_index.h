@@ -121,6 +121,26 @@ void for_each_grid_lanes_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, const 
   float z_lo = 0.0f;
   float z_hi = 0.0f;
   detail::linear_range(u.z, lo.z - slab.start.z, hi.z - slab.start.z, z_lo, z_hi);
+  // Near the line, a receiver also lies within its distance of the vertical plane through the
+  // line, whose horizontal normal n is square to the axis: a second slab, which keeps the runs of
+  // an oblique line to its own band of cells where the box is much wider than the band (a short
+  // search gains too little to pay for it). Widened for the rounding of both tests.
+  constexpr float kBandsPerBox = 8.0f;
+  float n_outer = 0.0f;
+  float n_inner = 0.0f;
+  float band = std::numeric_limits<float>::infinity();
+  if constexpr (kNearLine) {
+    const float horizontal = std::sqrt(u.x * u.x + u.y * u.y);
+    const float widest = std::max(hi.x - lo.x, hi.y - lo.y);
+    if (horizontal > 1e-3f && widest * widest > kBandsPerBox * kBandsPerBox * line_distance_sq) {
+      const Vec3 n{-u.y / horizontal, u.x / horizontal, 0.0f};
+      n_outer = n[outer];
+      n_inner = n[inner];
+      const float scale = std::fabs(slab.start.x) + std::fabs(slab.start.y) +
+                          std::fabs(hi.x - lo.x) + std::fabs(hi.y - lo.y);
+      band = std::sqrt(line_distance_sq) * 1.001f + 1e-4f * scale;
+    }
+  }
   // the column (ix, iy) of a row and a run position
   const LaneRegion region(BoxAndSlab{lo, hi, slab, line_distance_sq});
   const std::size_t outer_step = outer == 0 ? grid.counts[1] * grid.counts[2] : grid.counts[2];
@@ -149,6 +169,19 @@ void for_each_grid_lanes_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, const 
       run_hi = std::min(run_hi, std::max(a, b));
     } else if (rest_hi < slab.lo || rest_lo > slab.hi) {
       continue;
+    }
+    if (band < std::numeric_limits<float>::infinity()) {
+      float side_lo = 0.0f;
+      float side_hi = 0.0f;
+      detail::linear_range(n_outer, row_lo - start_outer, row_hi - start_outer, side_lo, side_hi);
+      if (n_inner != 0.0f) {
+        const float a = start_inner + (-band - side_hi) / n_inner;
+        const float b = start_inner + (band - side_lo) / n_inner;
+        run_lo = std::max(run_lo, std::min(a, b));
+        run_hi = std::min(run_hi, std::max(a, b));
+      } else if (side_hi < -band || side_lo > band) {
+        continue;
+      }
     }
     if (!(run_lo <= run_hi)) {
       continue;

@@ -30,6 +30,27 @@ def make_config(**sections):
     return config
 
 
+def listed_as_array(grid):
+    """The receivers of a grid section, listed in its row-major order as an array section."""
+    points = [[x, y, z] for x in grid["x_rcvr_m"] for y in grid["y_rcvr_m"] for z in grid["z_rcvr_m"]]
+    return {"config_type": "array", **dict(zip(("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), zip(*points)))}
+
+
+def complex_q_over_a_fluid_bottom(receivers):
+    """Complex-Q beams of a 13 x 24 fan at two frequencies over a fluid bottom (with its phase slopes), reaching
+    the receivers of a section."""
+    return make_config(**{"+source": {"freq_hz": [50.1, 120.3], "launch_elev_deg": [float(e) for e in range(-30, 31, 5)],
+                                      "launch_azim_deg": [float(a) for a in range(0, 360, 15)]},
+                          "+bathymetry": {"bottom_model": {"model": "acoustic", "compressional_speed_m_s": 1600.0,
+                                                           "density_g_cm3": 1.5}},
+                          "+beam": {"beam_type": "cerveny"}, "+receivers": receivers})
+
+
+# 4800 receivers, so that a segment's lists of receivers fill and are summed while the search goes on
+DENSE_GRID = {"config_type": "grid", "x_rcvr_m": [float(x) for x in range(30, 430, 10)],
+              "y_rcvr_m": [float(y) for y in range(-195, 205, 10)], "z_rcvr_m": [20.0, 50.0, 80.0]}
+
+
 def child_env(**environment):
     """This environment with the import path of this interpreter, for a child that imports the same modules."""
     return dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p), **environment)

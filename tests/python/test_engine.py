@@ -16,7 +16,15 @@ from concurrent.futures import ProcessPoolExecutor
 import pytest
 
 import abyx
-from conftest import assert_same_result, child_env, make_config, run_child
+from conftest import (
+    DENSE_GRID,
+    assert_same_result,
+    child_env,
+    complex_q_over_a_fluid_bottom,
+    listed_as_array,
+    make_config,
+    run_child,
+)
 
 
 def fan_config(**beam):  # a 5 x 4 fan, two frequencies, a 3 x 3 x 3 receiver grid
@@ -51,9 +59,10 @@ print(abyx.simd, json.dumps(abyx.run_simulation(json.load(sys.stdin))))
 """
 
 
-@pytest.mark.parametrize("beam_type", ["geometric", "cerveny"])
-def test_the_simd_flavours_give_the_same_bits(beam_type):
-    config = fan_config(beam_type=beam_type)
+@pytest.mark.parametrize("config", [fan_config(beam_type="geometric"), fan_config(beam_type="cerveny"),
+                                    complex_q_over_a_fluid_bottom(listed_as_array(DENSE_GRID))],
+                         ids=["geometric", "cerveny", "cerveny-array"])
+def test_the_simd_flavours_give_the_same_bits(config):
     flavours = ["baseline"] + (["avx2"] if abyx.simd == "avx2" else [])
     runs = [run_child(FLAVOUR_RUN, config, ABYX_SIMD=f).stdout.split(" ", 1) for f in flavours]
     assert [name for name, _ in runs] == flavours

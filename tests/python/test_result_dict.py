@@ -7,7 +7,7 @@ import pytest
 
 import abyx
 from abyx_tools.schema import FIELD_KEYS
-from conftest import make_config
+from conftest import DENSE_GRID, complex_q_over_a_fluid_bottom, listed_as_array, make_config
 
 GRID_KEYS = ["x_m", "y_m", "z_m", *FIELD_KEYS]  # the keys the toolkit's schema states
 GRID = {"x_rcvr_m": [100.1, 250.0, 400.0], "y_rcvr_m": [-150.0, -50.0, 60.0, 170.0],
@@ -35,14 +35,23 @@ def test_grid_result_keys_types_axes_and_row_major_cells_match_the_same_receiver
         assert type(field[key]) is list and all(type(v) is float for v in field[key]), key
     assert len(field["pressure_re"]) == 120 and all(math.isfinite(d) for d in field["delay_s"]), "every cell reached"
     points = [[x, y, z] for x in field["x_m"] for y in GRID["y_rcvr_m"] for z in GRID["z_rcvr_m"]]
-    listed = abyx.run_simulation(dense_config({"config_type": "array", **dict(zip(
-        ("x_rcvr_m", "y_rcvr_m", "z_rcvr_m"), zip(*points)))}))["pressure_field"]
+    listed = abyx.run_simulation(dense_config(listed_as_array({**GRID, "x_rcvr_m": field["x_m"]})))["pressure_field"]
     assert list(listed) == ["receiver_positions_m"] + GRID_KEYS[3:]
     assert listed["receiver_positions_m"] == points and listed["shape"] == (2, 60, 1, 1)
     assert listed["delay_s"] == field["delay_s"]
     scale = max(map(abs, field["pressure_re"] + field["pressure_im"]))
     for key in ("pressure_re", "pressure_im", "amplitude"):
         assert listed[key] == pytest.approx(field[key], abs=1e-4 * scale), key
+
+
+@pytest.mark.filterwarnings("ignore:abyx. beam. launch angles")
+def test_complex_q_beams_give_a_grid_the_bits_of_the_same_receivers_listed_as_an_array():
+    # the array's receivers come from the index four at a time, the grid's one by one
+    field = abyx.run_simulation(complex_q_over_a_fluid_bottom(DENSE_GRID))["pressure_field"]
+    listed = abyx.run_simulation(complex_q_over_a_fluid_bottom(listed_as_array(DENSE_GRID)))["pressure_field"]
+    assert max(map(abs, field["pressure_re"])) > 0.0
+    for key in ("pressure_re", "pressure_im", "delay_s", "amplitude"):
+        assert listed[key] == field[key], key
 
 
 def test_ray_paths_come_first_one_per_ray_in_launch_order():
