@@ -138,7 +138,7 @@ double beam_extent(const BeamForm& f, double omega) {
 // A segment's receivers side by side, one to a lane.
 using Lanes = CervenyLanes;
 using Mask = MaskOf<Lanes>;
-inline Lanes fill(float s) { return splat<Lanes>(s); }
+inline Lanes fill(float s) { return lane_splat<Lanes>(s); }
 
 // Complex numbers in lanes.
 struct ComplexLanes {
@@ -190,7 +190,7 @@ BeamFormLanes mixed_form(const CervenySegmentForm& f, Lanes t) {
   const Lanes modulus = lane_sqrt(z.re * z.re + z.im * z.im);
   const Lanes re = lane_sqrt(fill(0.5f) * (modulus + z.re));
   const Lanes gap = fill(0.5f) * (modulus - z.re);
-  const Lanes im = copysign_lanes(lane_sqrt(lane_select(gap > fill(0.0f), gap, fill(0.0f))), z.im);
+  const Lanes im = lane_copysign(lane_sqrt(lane_select(gap > fill(0.0f), gap, fill(0.0f))), z.im);
   const Mask flip = re * previous.re + im * previous.im < fill(0.0f);
   return {lane_select(flip, -re, re), lane_select(flip, -im, im)};
 }
@@ -674,7 +674,7 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   if (reached == 0 && ray.out.arrivals == nullptr) return;
   const Displacement shift = displacement_by_reflections(ray, l, v, k, conjugate, omega);
   // the Gaussian and the displacement's decay in one exponential, and their phases in one turn
-  const Lanes shaped = exp_lanes(-(exponent + shift.decay));
+  const Lanes shaped = lane_exp(-(exponent + shift.decay));
   // i w / (2 pi c0): the plane-wave start's factor, a quarter turn ahead; a beam narrower than its
   // cell of the fan weighs only the angles it covers
   const float weighed_omega = omega * ray.fan_fill[k].field;
@@ -683,11 +683,11 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   if (l.absorbed_a != nullptr) {
     // the water's loss up to the foot, taken along the segment (and on past its ends)
     const float start = l.absorbed_a[k];
-    loss = exp_lanes(-(fill(start) + l.along * fill(l.absorbed_b[k] - start)));
+    loss = lane_exp(-(fill(start) + l.along * fill(l.absorbed_b[k] - start)));
   }
   const Lanes magnitude = l.absorbed_a != nullptr ? unabsorbed * loss : unabsorbed;
   Lanes sine, cosine;
-  sincos_lanes(fill(omega) * v.tau_beam - fill(l.phase) + shift.phase, sine, cosine);
+  lane_sincos(fill(omega) * v.tau_beam - fill(l.phase) + shift.phase, sine, cosine);
   // the reflections of a negative frequency are the conjugates of its positive one's
   const Complex32 r = ray.reflection.per_frequency[k];
   const ComplexLanes root = v.form.root;
@@ -699,7 +699,7 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   }
   Lanes share{};
   if (ray.intensity != nullptr) {
-    const Lanes gaussian = exp_lanes(-exponent);
+    const Lanes gaussian = lane_exp(-exponent);
     share = v.spread * (fill(omega * ray.fan_fill[k].intensity) * gaussian * gaussian);
   }
   if (l.absorbed_a != nullptr) share = share * (loss * loss);
