@@ -17,16 +17,6 @@ namespace abyx {
 // by side; no sum is ever reordered across lanes.
 using Float4 = float __attribute__((vector_size(16)));
 
-// Four consecutive floats from memory that need not be 16-byte aligned.
-inline Float4 load_float4(const float* p) {
-  Float4 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-// The same value in every lane.
-inline Float4 broadcast4(float s) { return Float4{s, s, s, s}; }
-
 // Four vectors of four lanes turned about their diagonal: afterwards lane j of the i-th vector
 // holds what lane i of the j-th held.
 inline void transpose4(Float4& a, Float4& b, Float4& c, Float4& d) {
@@ -65,21 +55,24 @@ inline unsigned lane_bits(Int8 mask) {
 }
 #endif
 
-// The lanes of a Float4 or a Float8, and the mask its comparisons give.
-template <class V>
-inline constexpr int kLanesOf = static_cast<int>(sizeof(V) / sizeof(float));
+// The lanes of a float (one), a Float4 or a Float8, and the mask its comparisons give.
+template <class L>
+inline constexpr int kLanesOf = static_cast<int>(sizeof(L) / sizeof(float));
 template <class V>
 using MaskOf = decltype(V{} < V{});
 
-// The value in every lane (a minus zero too).
-template <class V>
-inline V splat(float s) {
-  if constexpr (kLanesOf<V> == 4) {
-    return V{s, s, s, s};
+// v in every lane (a minus zero too).
+template <class L>
+inline L lane_splat(float v) {
+  if constexpr (kLanesOf<L> == 1) {
+    return v;
+  } else if constexpr (kLanesOf<L> == 4) {
+    return L{v, v, v, v};
   } else {
-    return V{s, s, s, s, s, s, s, s};
+    return L{v, v, v, v, v, v, v, v};
   }
 }
+inline Float4 broadcast4(float s) { return lane_splat<Float4>(s); }
 
 // Consecutive floats from memory that need not be aligned.
 template <class V>
@@ -88,5 +81,6 @@ inline V load_lanes(const float* p) {
   std::memcpy(&v, p, sizeof v);
   return v;
 }
+inline Float4 load_float4(const float* p) { return load_lanes<Float4>(p); }
 
 }  // namespace abyx

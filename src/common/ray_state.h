@@ -68,7 +68,7 @@ inline bool is_finite_state(const RayState& s) {
   std::memcpy(&first, base + offsetof(RayState, pos), sizeof first);
   std::memcpy(&second, base + offsetof(RayState, slowness) + sizeof(float), sizeof second);
   second[2] = 0.0f;
-  return lane_bits(is_finite4(first) & is_finite4(second)) == 0xfu && std::isfinite(s.c);
+  return lane_bits(lane_finite(first) & lane_finite(second)) == 0xfu && std::isfinite(s.c);
 }
 
 // The basis of a state from its slowness, sound speed and rotation angle. A state moving exactly

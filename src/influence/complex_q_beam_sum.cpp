@@ -34,7 +34,7 @@ constexpr float kExponentCut = 5.0f;
 constexpr float kGrowthCut = -1.0f;
 constexpr float kReachMargin = 1.02f;     // on the larger end reach of a segment
 constexpr std::size_t kRunSegments = 64;  // most segments searched together
-static_assert(kRunSegments % 16 == 0, "the segments' windows are compared four at a time");
+static_assert(kRunSegments % 4 == 0, "the segments' windows are compared four at a time");
 constexpr std::size_t kMostOffers = 256;  // receivers offered to a segment before it sums them
 constexpr float kShortSegment = 1.0f;     // shorter segments take the tangent (m)
 constexpr float kLongestReach = 1000.0f;  // most beam reaches past a reflection
@@ -138,7 +138,7 @@ double beam_extent(const BeamForm& f, double omega) {
 // A segment's receivers side by side, one to a lane.
 using Lanes = CervenyLanes;
 using Mask = MaskOf<Lanes>;
-inline Lanes fill(float s) { return splat<Lanes>(s); }
+inline Lanes fill(float s) { return lane_splat<Lanes>(s); }
 
 // Complex numbers in lanes.
 struct ComplexLanes {
@@ -190,7 +190,7 @@ BeamFormLanes mixed_form(const CervenySegmentForm& f, Lanes t) {
   const Lanes modulus = lane_sqrt(z.re * z.re + z.im * z.im);
   const Lanes re = lane_sqrt(fill(0.5f) * (modulus + z.re));
   const Lanes gap = fill(0.5f) * (modulus - z.re);
-  const Lanes im = copysign_lanes(lane_sqrt(lane_select(gap > fill(0.0f), gap, fill(0.0f))), z.im);
+  const Lanes im = lane_copysign(lane_sqrt(lane_select(gap > fill(0.0f), gap, fill(0.0f))), z.im);
   const Mask flip = re * previous.re + im * previous.im < fill(0.0f);
   return {lane_select(flip, -re, re), lane_select(flip, -im, im)};
 }
@@ -674,7 +674,7 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   if (reached == 0 && ray.out.arrivals == nullptr) return;
   const Displacement shift = displacement_by_reflections(ray, l, v, k, conjugate, omega);
   // the Gaussian and the displacement's decay in one exponential, and their phases in one turn
-  const Lanes shaped = exp_lanes(-(exponent + shift.decay));
+  const Lanes shaped = lane_exp(-(exponent + shift.decay));
   // i w / (2 pi c0): the plane-wave start's factor, a quarter turn ahead; a beam narrower than its
   // cell of the fan weighs only the angles it covers
   const float weighed_omega = omega * ray.fan_fill[k].field;
@@ -683,11 +683,11 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   if (l.absorbed_a != nullptr) {
     // the water's loss up to the foot, taken along the segment (and on past its ends)
     const float start = l.absorbed_a[k];
-    loss = exp_lanes(-(fill(start) + l.along * fill(l.absorbed_b[k] - start)));
+    loss = lane_exp(-(fill(start) + l.along * fill(l.absorbed_b[k] - start)));
   }
   const Lanes magnitude = l.absorbed_a != nullptr ? unabsorbed * loss : unabsorbed;
   Lanes sine, cosine;
-  sincos_lanes(fill(omega) * v.tau_beam - fill(l.phase) + shift.phase, sine, cosine);
+  lane_sincos(fill(omega) * v.tau_beam - fill(l.phase) + shift.phase, sine, cosine);
   // the reflections of a negative frequency are the conjugates of its positive one's
   const Complex32 r = ray.reflection.per_frequency[k];
   const ComplexLanes root = v.form.root;
@@ -699,7 +699,7 @@ void add_frequency(const ComplexQRay& ray, const SegmentLanes& l, const SetLanes
   }
   Lanes share{};
   if (ray.intensity != nullptr) {
-    const Lanes gaussian = exp_lanes(-exponent);
+    const Lanes gaussian = lane_exp(-exponent);
     share = v.spread * (fill(omega * ray.fan_fill[k].intensity) * gaussian * gaussian);
   }
   if (l.absorbed_a != nullptr) share = share * (loss * loss);
@@ -905,28 +905,32 @@ struct RunOffers {
     }
     offers.add(x, cell);
   }
+  // Calls take(j, lanes) for each segment j, in order, whose window holds the distance t along
+  // the axis of one of the lanes `bits`: the fours of segments first, then their segments.
+  template <class Take>
+  void for_each_window_holding(Float4 t, unsigned bits, Take&& take) const {
+    const auto holding = [t](float lo, float hi) {
+      return lane_bits((t >= broadcast4(lo)) & (t <= broadcast4(hi)));
+    };
+    for (std::size_t q = 0; 4 * q < count; ++q) {
+      const unsigned in_four = bits & holding(search.four_lo[q], search.four_hi[q]);
+      if (in_four == 0) continue;
+      for (std::size_t j = 4 * q; j < 4 * q + 4; ++j) {
+        const unsigned lanes = in_four & holding(search.axis_lo[j], search.axis_hi[j]);
+        if (lanes != 0) take(j, lanes);
+      }
+    }
+  }
   // each receiver to the segments whose windows hold its distance t along the axis
   void offer(Vec3 x, std::size_t cell) {
     if (count == 1) {  // a segment alone tests its own window
       offer_to(0, x, cell);
       return;
     }
-    const Float4 t = broadcast4(dot(x - search.start, search.axis));
-    const auto holding = [t](const float* lo, const float* hi) {
-      return lane_bits((t >= load_float4(lo)) & (t <= load_float4(hi)));
-    };
-    // sixteen segments at a time, then the fours that hold t, in the segments' order
-    for (std::size_t q = 0; 4 * q < count; q += 4) {
-      for (unsigned fours = holding(&search.four_lo[q], &search.four_hi[q]); fours != 0;
-           fours &= fours - 1u) {
-        const std::size_t j = 4 * (q + static_cast<std::size_t>(std::countr_zero(fours)));
-        for (unsigned bits = holding(&search.axis_lo[j], &search.axis_hi[j]); bits != 0;
-             bits &= bits - 1u) {
-          offer_to(j + static_cast<std::size_t>(std::countr_zero(bits)), x, cell);
-        }
-      }
-    }
+    for_each_window_holding(broadcast4(dot(x - search.start, search.axis)), 1u,
+                            [&](std::size_t j, unsigned) { offer_to(j, x, cell); });
   }
+
   // a receiver a search found, offered when it lies inside the run's cylinder; for an image, its
   // mirror point takes its place
   void visit(Vec3 x, std::size_t cell) {
@@ -977,17 +981,9 @@ struct RunOffers {
                            broadcast4(search.axis.y) +
                        (load_float4(grid.points.z.data() + k) - broadcast4(search.start.z)) *
                            broadcast4(search.axis.z);
-      const auto holding = [t](float lo, float hi) {
-        return lane_bits((t >= broadcast4(lo)) & (t <= broadcast4(hi)));
-      };
-      for (std::size_t q = 0; 4 * q < count; ++q) {
-        const unsigned in_four = bits & holding(search.four_lo[q], search.four_hi[q]);
-        if (in_four == 0) continue;
-        for (std::size_t j = 4 * q; j < 4 * q + 4; ++j) {
-          const unsigned lanes = in_four & holding(search.axis_lo[j], search.axis_hi[j]);
-          if (lanes != 0) ray.ws.offers[j].add_lanes(grid.points, ids, k, lanes);
-        }
-      }
+      for_each_window_holding(t, bits, [&](std::size_t j, unsigned lanes) {
+        ray.ws.offers[j].add_lanes(grid.points, ids, k, lanes);
+      });
       return;
     }
     room = 0;  // the lists fill and are summed one receiver at a time

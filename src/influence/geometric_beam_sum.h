@@ -239,7 +239,7 @@ inline void add_to_cells(const BeamSegment& seg, const FieldSink& sink, const Ta
   for (std::size_t k = 0; k < sink.nf; ++k) {
     Float4 sine;
     Float4 cosine;
-    sincos4(broadcast4(sink.omegas[k]) * lanes.tau - lanes.phase, sine, cosine);
+    lane_sincos(broadcast4(sink.omegas[k]) * lanes.tau - lanes.phase, sine, cosine);
     const Complex32 r = sink.refl[k];
     for (unsigned bits = lanes.bits; bits != 0; bits &= bits - 1u) {
       const int lane = std::countr_zero(bits);
@@ -257,7 +257,8 @@ inline void add_to_cells(const BeamSegment& seg, const FieldSink& sink, const Ta
 // The contributions of one segment to the candidate receivers; returns how many took one. A
 // receiver takes none when it lies outside the segment, its radius or the Gaussian cut-off, or Q
 // is near-singular there. Each lane rounds as every other lane would, operation for operation
-// (exp4 and sincos4 are lane-wise too), so the sums do not depend on how receivers are grouped.
+// (lane_exp and lane_sincos are lane-wise too), so the sums do not depend on how receivers are
+// grouped.
 template <Gathering kGather>
 unsigned add_receiver_contributions(const BeamSegment& seg, const ReceiverLanes& r,
                                     const FieldSink& sink) {
@@ -281,28 +282,28 @@ unsigned add_receiver_contributions(const BeamSegment& seg, const ReceiverLanes&
   const Float4 q12 = at(seg.q2_start.x) + t * at(seg.q2_change.x);
   const Float4 q22 = at(seg.q2_start.y) + t * at(seg.q2_change.y);
   const Float4 det = q11 * q22 - q21 * q12;
-  const Float4 abs_det = abs4(det);
-  take &= (abs_det >= at(kMinAbsDetQ)) & is_finite4(abs_det);
+  const Float4 abs_det = lane_abs(det);
+  take &= (abs_det >= at(kMinAbsDetQ)) & lane_finite(abs_det);
   // normal coordinates: solve Q gamma = (nu1, nu2), falling back where a diagonal entry vanishes
   const Float4 n1 = dx * at(seg.e1.x) + dy * at(seg.e1.y) + dz * at(seg.e1.z);
   const Float4 n2 = dx * at(seg.e2.x) + dy * at(seg.e2.y) + dz * at(seg.e2.z);
-  const Float4 nu1 = abs4(n1);
-  const Float4 nu2 = abs4(n2);
-  const Float4 gamma1 =
-      select4(abs4(q22) > at(kSolveThreshold), (nu1 * q22 - nu2 * q12) / det, nu2 / abs_det);
-  const Float4 gamma2 =
-      select4(abs4(q11) > at(kSolveThreshold), (nu2 * q11 - nu1 * q21) / det, nu1 / abs_det);
-  take &= ~(abs4(gamma1) + abs4(gamma2) > at(kGaussianCutoff));
+  const Float4 nu1 = lane_abs(n1);
+  const Float4 nu2 = lane_abs(n2);
+  const Float4 gamma1 = lane_select(lane_abs(q22) > at(kSolveThreshold),
+                                    (nu1 * q22 - nu2 * q12) / det, nu2 / abs_det);
+  const Float4 gamma2 = lane_select(lane_abs(q11) > at(kSolveThreshold),
+                                    (nu2 * q11 - nu1 * q21) / det, nu1 / abs_det);
+  take &= ~(lane_abs(gamma1) + lane_abs(gamma2) > at(kGaussianCutoff));
   if ((lane_bits(take) & r.lanes) == 0) return 0;
-  const Float4 weight = exp4(at(-0.5f) * (gamma1 * gamma1 + gamma2 * gamma2));
-  const Float4 a = weight * at(seg.amp_end) / sqrt4(abs_det);
-  take &= is_finite4(a);
+  const Float4 weight = lane_exp(at(-0.5f) * (gamma1 * gamma1 + gamma2 * gamma2));
+  const Float4 a = weight * at(seg.amp_end) / lane_sqrt(abs_det);
+  take &= lane_finite(a);
   const Float4 tau = at(seg.tau_start) + t * at(seg.tau_change);
   // a caustic inside the segment, before the projection, counts as well
   Int4 caustic = {};
   if (seg.det_q_start > 0.0f) caustic = det <= at(0.0f);
   if (seg.det_q_start < 0.0f) caustic = det >= at(0.0f);
-  const Float4 phase = select4(caustic, at(seg.phase_start + kHalfPi), at(seg.phase_start));
+  const Float4 phase = lane_select(caustic, at(seg.phase_start + kHalfPi), at(seg.phase_start));
   const unsigned taken_bits = lane_bits(take) & r.lanes;
   for (unsigned bits = taken_bits; bits != 0; bits &= bits - 1u) {
     const int lane = std::countr_zero(bits);
@@ -387,8 +388,8 @@ inline BeamScales prepare_beam(const std::vector<RayState>& states, const BeamLa
   }
   for (std::size_t s = n - 1; s < padded; ++s) ws.segment_length_sq[s] = width_sq[s] = 0.0f;
   for (std::size_t s = 0; s < padded; s += 4) {
-    const Float4 length = sqrt4(load_float4(&ws.segment_length_sq[s]));
-    const Float4 width = broadcast4(kWidthFactor) * sqrt4(load_float4(width_sq + s));
+    const Float4 length = lane_sqrt(load_float4(&ws.segment_length_sq[s]));
+    const Float4 width = broadcast4(kWidthFactor) * lane_sqrt(load_float4(width_sq + s));
     const Float4 radius = length / broadcast4(2.0f) + width + broadcast4(kRadiusMargin);
     std::memcpy(&ws.segment_length[s], &length, sizeof length);
     std::memcpy(&ws.segment_radius[s], &radius, sizeof radius);

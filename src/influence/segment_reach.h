@@ -64,7 +64,7 @@ inline SegmentReach segment_reach(Vec3 start, Vec3 d, float radius, float length
   // a disk of radius r across the unit axis u spans r * sqrt(1 - u_k^2) along axis k
   const Float4 u2 = u * u;
   const Float4 across = Float4{u2[1], u2[0], u2[0], 0.0f} + Float4{u2[2], u2[2], u2[1], 0.0f};
-  const Float4 half = broadcast4(reach.radius) * sqrt4(across) + broadcast4(reach.margin);
+  const Float4 half = broadcast4(reach.radius) * lane_sqrt(across) + broadcast4(reach.margin);
   reach.lo = {std::min(start.x, end.x) - half[0], std::min(start.y, end.y) - half[1],
               std::min(start.z, end.z) - half[2]};
   reach.hi = {std::max(start.x, end.x) + half[0], std::max(start.y, end.y) + half[1],

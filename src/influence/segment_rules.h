@@ -17,7 +17,7 @@ inline constexpr float kRadiusMargin = 1e-6f;      // added to the search radius
 // level with a state was counted twice, or not at all, by which side of the ray it lay on.
 template <class V>
 inline MaskOf<V> taken_by_next(V x, V y, V z, Vec3 end, Vec3 next) {
-  const auto at = [](float s) { return splat<V>(s); };
+  const auto at = [](float s) { return lane_splat<V>(s); };
   const V beyond =
       (x - at(end.x)) * at(next.x) + (y - at(end.y)) * at(next.y) + (z - at(end.z)) * at(next.z);
   return beyond >= at(0.0f);

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/float4_math.h"
 #include "common/vec3.h"
-#include "rays/ray_lanes.h"
 
 namespace abyx {
 

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/float4_math.h"
 #include "common/ray_state.h"
-#include "rays/ray_lanes.h"
 #include "ssp/ssp_cursor.h"
 #include "ssp/ssp_fields.h"
 
