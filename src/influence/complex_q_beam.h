@@ -52,9 +52,11 @@ struct CervenyOffers {
     cells[count] = cell;
     ++count;
   }
-  // the points k + j of the bits j, and their cells from `ids`, in that order
+  // the points k + j of the bits j (at most kCervenyLanes), and their cells from `ids`, in that
+  // order
   void add_lanes(const PackedPoints& points, const std::size_t* ids, std::size_t k, unsigned bits) {
-    if (count + 4 + kPadding > cells.size()) grow();
+    constexpr unsigned kAll = (1u << kCervenyLanes) - 1u;
+    if (count + kCervenyLanes + kPadding > cells.size()) grow();
     const float* const from_x = points.x.data() + k;
     const float* const from_y = points.y.data() + k;
     const float* const from_z = points.z.data() + k;
@@ -63,12 +65,12 @@ struct CervenyOffers {
     float* const to_z = z.data();
     std::size_t* const to_cells = cells.data();
     std::size_t n = count;
-    if (bits == 0xFu) {  // the four at once
-      std::memcpy(to_x + n, from_x, 4 * sizeof(float));
-      std::memcpy(to_y + n, from_y, 4 * sizeof(float));
-      std::memcpy(to_z + n, from_z, 4 * sizeof(float));
-      std::memcpy(to_cells + n, ids + k, 4 * sizeof(std::size_t));
-      count = n + 4;
+    if (bits == kAll) {  // all at once
+      std::memcpy(to_x + n, from_x, kCervenyLanes * sizeof(float));
+      std::memcpy(to_y + n, from_y, kCervenyLanes * sizeof(float));
+      std::memcpy(to_z + n, from_z, kCervenyLanes * sizeof(float));
+      std::memcpy(to_cells + n, ids + k, kCervenyLanes * sizeof(std::size_t));
+      count = n + kCervenyLanes;
       return;
     }
     for (; bits != 0; bits &= bits - 1u) {

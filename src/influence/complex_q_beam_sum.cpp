@@ -907,10 +907,10 @@ struct RunOffers {
   }
   // Calls take(j, lanes) for each segment j, in order, whose window holds the distance t along
   // the axis of one of the lanes `bits`: the fours of segments first, then their segments.
-  template <class Take>
-  void for_each_window_holding(Float4 t, unsigned bits, Take&& take) const {
+  template <class V, class Take>
+  void for_each_window_holding(V t, unsigned bits, Take&& take) const {
     const auto holding = [t](float lo, float hi) {
-      return lane_bits((t >= broadcast4(lo)) & (t <= broadcast4(hi)));
+      return lane_bits((t >= lane_splat<V>(lo)) & (t <= lane_splat<V>(hi)));
     };
     for (std::size_t q = 0; 4 * q < count; ++q) {
       const unsigned in_four = bits & holding(search.four_lo[q], search.four_hi[q]);
@@ -945,29 +945,30 @@ struct RunOffers {
   // run's own cylinder instead.
   void visit_indexed() {
     const SegmentReach& reach = image_reach != nullptr ? *image_reach : search.reach;
-    for_each_receiver_lanes_in_reach(ray.model.array_index, reach, search.cylinder_sq,
-                                     [this](const ReceiverGrid& grid, std::size_t k,
-                                            unsigned bits) { offer_lanes(grid, k, bits); });
+    for_each_receiver_lanes_in_reach<Lanes>(ray.model.array_index, reach, search.cylinder_sq,
+                                            [this](const ReceiverGrid& grid, std::size_t k,
+                                                   unsigned bits) { offer_lanes(grid, k, bits); });
   }
   // at most how many receivers more the fullest list can take without being summed
   std::size_t room = 0;
 
-  // Whether every segment's list has room for four more, so that none is summed before the four
-  // receivers have been offered; the lists are counted again only when four more could fill one.
+  // Whether every segment's list has room for a lane group more, so that none is summed before
+  // the group's receivers have been offered; the lists are counted again only when one more group
+  // could fill one.
   bool lists_have_room() {
-    if (room < 4) {
+    if (room < kCervenyLanes) {
       room = kMostOffers;
       for (std::size_t j = 0; j < count; ++j)
         room = std::min(room, kMostOffers - ray.ws.offers[j].count);
-      if (room < 4) return false;
+      if (room < kCervenyLanes) return false;
     }
-    room -= 4;
+    room -= kCervenyLanes;
     return true;
   }
-  // The index's receivers k + j of the bits j. Without an image and while the lists have room,
-  // they go to the lists four at a time: to a segment alone all of them, to the segments of a run
-  // those in their windows, as offer would give them one by one (each list receives them in the
-  // same order, and none is summed in between).
+  // The index's receivers k + j of the bits j, a group of up to kCervenyLanes. Without an image and
+  // while the lists have room, they go to the lists together: to a segment alone all of them, to
+  // the segments of a run those in their windows, as offer would give them one by one (each list
+  // receives them in the same order, and none is summed in between).
   void offer_lanes(const ReceiverGrid& grid, std::size_t k, unsigned bits) {
     if (mirror == nullptr && lists_have_room()) {
       const std::size_t* const ids = grid.receivers.data();
@@ -975,12 +976,12 @@ struct RunOffers {
         ray.ws.offers[0].add_lanes(grid.points, ids, k, bits);
         return;
       }
-      const Float4 t = (load_float4(grid.points.x.data() + k) - broadcast4(search.start.x)) *
-                           broadcast4(search.axis.x) +
-                       (load_float4(grid.points.y.data() + k) - broadcast4(search.start.y)) *
-                           broadcast4(search.axis.y) +
-                       (load_float4(grid.points.z.data() + k) - broadcast4(search.start.z)) *
-                           broadcast4(search.axis.z);
+      const auto along = [&](const std::vector<float>& v, float start, float axis) {
+        return (load_lanes<Lanes>(v.data() + k) - fill(start)) * fill(axis);
+      };
+      const Lanes t = along(grid.points.x, search.start.x, search.axis.x) +
+                      along(grid.points.y, search.start.y, search.axis.y) +
+                      along(grid.points.z, search.start.z, search.axis.z);
       for_each_window_holding(t, bits, [&](std::size_t j, unsigned lanes) {
         ray.ws.offers[j].add_lanes(grid.points, ids, k, lanes);
       });

@@ -494,13 +494,13 @@ inline Slab reach_slab(const SegmentReach& reach) {
 }
 
 // Calls visit(grid, k, bits) for the indexed receivers inside the reach's box and slab and within
-// sqrt(line_distance_sq) (m) of its axis, four at a time, as for_each_receiver_lanes_near gives
-// them: a search for one reach alone, without a gathered region.
-template <class Visit>
+// sqrt(line_distance_sq) (m) of its axis, four at a time (or eight, as Visits says), as
+// for_each_receiver_lanes_near gives them: a search for one reach alone, without a gathered region.
+template <class Visits = Float4, class Visit>
 void for_each_receiver_lanes_in_reach(const ReceiverIndex& index, const SegmentReach& reach,
                                       float line_distance_sq, Visit&& visit) {
-  for_each_receiver_lanes_near<true>(index, reach.lo, reach.hi, reach_slab(reach), line_distance_sq,
-                                     visit);
+  for_each_receiver_lanes_near<true, Visits>(index, reach.lo, reach.hi, reach_slab(reach),
+                                             line_distance_sq, visit);
 }
 
 // The array receivers of one bounded segment, found through the index: those of the gathered

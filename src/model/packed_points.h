@@ -8,10 +8,10 @@
 
 namespace abyx {
 
-// Points stored coordinate by coordinate, so that four of them are tested at once. Each list has
-// kPadding entries more, so that four points can be loaded from the index of any point.
+// Points stored coordinate by coordinate, so that four or eight of them are tested at once. Each
+// list has kPadding entries more, so that eight points can be loaded from the index of any point.
 struct PackedPoints {
-  static constexpr std::size_t kPadding = 3;
+  static constexpr std::size_t kPadding = 7;
   std::vector<float> x, y, z;  // (m)
 
   void resize(std::size_t n) {
@@ -110,16 +110,21 @@ inline MaskOf<V> lanes_inside(const PackedPoints& points, std::size_t k, const L
 // hold one inside the box and the slab (and, with kNearLine, near the line): bit j of `bits` set
 // where point k + j is, never for points at or past end. Each lane computes and compares exactly
 // as the scalar test would (a NaN is never inside), so which points are visited does not depend
-// on the grouping. With AVX, eight points are tested at once and visited as two fours.
-template <bool kNearLine = false, class Visit>
+// on the grouping. With AVX, eight points are tested at once and visited as two fours, or, where
+// the visits take Float8 lanes, as one eight (the last points of a run still come as fours).
+template <bool kNearLine = false, class Visits = Float4, class Visit>
 inline void for_each_lanes_inside(const PackedPoints& points, std::size_t begin, std::size_t end,
                                   const LaneRegion& r, Visit&& visit) {
   std::size_t k = begin;
 #if defined(__AVX__)
   for (; k < end && end - k >= 8; k += 8) {
     const unsigned bits = lane_bits(detail::lanes_inside<kNearLine, Float8>(points, k, r));
-    if ((bits & 0xFu) != 0) visit(k, bits & 0xFu);
-    if ((bits >> 4) != 0) visit(k + 4, bits >> 4);
+    if constexpr (kLanesOf<Visits> == 8) {
+      if (bits != 0) visit(k, bits);
+    } else {
+      if ((bits & 0xFu) != 0) visit(k, bits & 0xFu);
+      if ((bits >> 4) != 0) visit(k + 4, bits >> 4);
+    }
   }
 #endif
   for (; k < end; k += 4) {

@@ -89,10 +89,10 @@ inline void linear_range(float a, float v0, float v1, float& lo, float& hi) {
 
 // The points [run.first, run.second) of a walk, tested as for_each_lanes_inside tests them; kept
 // out of line, as a walk tests its runs from two places.
-template <bool kNearLine, class Visit>
+template <bool kNearLine, class Visits, class Visit>
 [[gnu::noinline]] void test_run(const PackedPoints& points, std::pair<std::size_t, std::size_t> run,
                                 const LaneRegion& region, Visit& visit) {
-  for_each_lanes_inside<kNearLine>(points, run.first, run.second, region, visit);
+  for_each_lanes_inside<kNearLine, Visits>(points, run.first, run.second, region, visit);
 }
 
 // Calls visit(k, bits) for the grid's receivers inside the box [lo, hi] (m, finite, inside the
@@ -101,7 +101,7 @@ template <bool kNearLine, class Visit>
 // across the horizontal axis along which the slab's normal leans least, and in each row only the
 // cells along the other axis that the slab can cross over the row and the box's depths: dividing
 // by the larger component keeps those runs short.
-template <bool kNearLine, class Visit>
+template <bool kNearLine, class Visits, class Visit>
 void for_each_grid_lanes_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, const Slab& slab,
                               float line_distance_sq, Visit&& visit) {
   const Vec3 u = slab.axis;
@@ -194,13 +194,13 @@ void for_each_grid_lanes_near(const ReceiverGrid& grid, Vec3 lo, Vec3 hi, const 
       const std::size_t column = io * outer_step + ii * inner_step;
       const std::size_t begin = grid.cell_start[column + z0];
       if (begin != run_end) {
-        test_run<kNearLine>(grid.points, {run_begin, run_end}, region, visit);
+        test_run<kNearLine, Visits>(grid.points, {run_begin, run_end}, region, visit);
         run_begin = begin;
       }
       run_end = grid.cell_start[column + z1 + 1];
     }
   }
-  test_run<kNearLine>(grid.points, {run_begin, run_end}, region, visit);
+  test_run<kNearLine, Visits>(grid.points, {run_begin, run_end}, region, visit);
 }
 
 // Whether the coarsest grid's cells that the box [lo, hi] (m, inside the grid's bounding box) spans
@@ -243,10 +243,10 @@ inline bool narrow_to_receivers(const ReceiverIndex& index, Vec3& lo, Vec3& hi) 
 }
 
 // Calls visit(grid, k, bits) for the indexed receivers inside the box [lo, hi] (m, finite) and the
-// slab (finite, unit axis) four at a time, as for_each_grid_lanes_near gives them from the grid it
-// searches: the finest where the box covers few columns. With kNearLine, only those within
-// sqrt(line_distance_sq) of the slab's axis through its start.
-template <bool kNearLine = false, class Visit>
+// slab (finite, unit axis) four at a time (or eight, as Visits says), as for_each_grid_lanes_near
+// gives them from the grid it searches: the finest where the box covers few columns. With
+// kNearLine, only those within sqrt(line_distance_sq) of the slab's axis through its start.
+template <bool kNearLine = false, class Visits = Float4, class Visit>
 void for_each_receiver_lanes_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, const Slab& slab,
                                   float line_distance_sq, Visit&& visit) {
   // each column walked costs about as much as a few receivers tested
@@ -265,7 +265,7 @@ void for_each_receiver_lanes_near(const ReceiverIndex& index, Vec3 lo, Vec3 hi, 
     }
   }
   const ReceiverGrid& grid = index.levels[level];
-  detail::for_each_grid_lanes_near<kNearLine>(
+  detail::for_each_grid_lanes_near<kNearLine, Visits>(
       grid, lo, hi, slab, line_distance_sq,
       [&grid, &visit](std::size_t k, unsigned bits) { visit(grid, k, bits); });
 }
