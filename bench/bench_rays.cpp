@@ -17,7 +17,6 @@
 #include "model/launch_fan.h"
 #include "model/model.h"
 #include "rays/ray_equations.h"
-#include "rays/ray_equations_x4.h"
 #include "rays/step_control.h"
 #include "rays/trace_ray.h"
 #include "ssp/ssp_cursor.h"

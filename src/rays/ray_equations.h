@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <utility>
@@ -26,6 +28,15 @@ inline RayDerivatives compute_ray_derivatives(const RayState& state, const SSPFi
 template <bool kPlaneWave = false>
 inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, const SSPFields& ssp,
                                                       const SSPCursor& cursor);
+
+// The geometric derivatives of four states side by side, one per vector lane, each with a cursor
+// that already holds the cell of its position: out[j] equals
+// compute_ray_derivatives_in_cell(*states[j], ssp, *cursors[j]) bit for bit in every field but the
+// plane-wave ones, which are left as they are: both take the equations of detail::lane_kinematics,
+// here with a state to a lane.
+inline void compute_ray_derivatives_in_cells_x4(const RayState* const states[4],
+                                                const SSPCursor* const cursors[4],
+                                                const SSPFields& ssp, RayDerivatives out[4]);
 
 // The derivatives k of a state in a uniform cell (one sound speed, no slope), carried to the next
 // state of a straight run through it: the slowness does not change there (its derivative is zero),
@@ -262,14 +273,26 @@ template <class L, class Rotation>
   return k;
 }
 
-// sin and cos of a rotation angle, 0 and 1 for an angle of zero (of either sign).
+// sin and cos of the rotation angle of one ray or of four side by side; sine_cosine gives 0 and 1
+// for an angle of zero (of either sign).
+template <class L = float>
 struct SineCosine {
-  float sine = 0.0f;
-  float cosine = 1.0f;
+  L sine = lane_splat<L>(0.0f);
+  L cosine = lane_splat<L>(1.0f);
 };
-inline SineCosine sine_cosine(float phi) {
+inline SineCosine<> sine_cosine(float phi) {
   if (phi == 0.0f) return {};
   return {std::sin(phi), std::cos(phi)};
+}
+
+// Stores lane j of the four vectors as four consecutive floats from `offset` bytes into out[j].
+inline void store_lanes(Float4 a, Float4 b, Float4 c, Float4 d, RayDerivatives out[4],
+                        std::size_t offset) {
+  transpose4(a, b, c, d);
+  const Float4 rows[4] = {a, b, c, d};
+  for (int j = 0; j < 4; ++j) {
+    std::memcpy(reinterpret_cast<char*>(&out[j]) + offset, &rows[j], sizeof(Float4));
+  }
 }
 
 }  // namespace detail
@@ -296,6 +319,64 @@ inline RayDerivatives compute_ray_derivatives_in_cell(const RayState& state, con
   k.dphi = m.dphi;
   detail::set_dynamic_derivatives<kPlaneWave>(state, m.a11, m.a12, m.a22, k);
   return k;
+}
+
+inline void compute_ray_derivatives_in_cells_x4(const RayState* const states[4],
+                                                const SSPCursor* const cursors[4],
+                                                const SSPFields& ssp, RayDerivatives out[4]) {
+  static_assert(offsetof(RayDerivatives, dq1) == offsetof(RayDerivatives, dp1) + 8);
+  static_assert(offsetof(RayDerivatives, dq2) == offsetof(RayDerivatives, dp2) + 8);
+  static_assert(offsetof(RayDerivatives, dslowness) == offsetof(RayDerivatives, dpos) + 12);
+  static_assert(offsetof(RayDerivatives, dphi) == offsetof(RayDerivatives, dslowness) + 12);
+  static_assert(offsetof(RayDerivatives, c) == offsetof(RayDerivatives, dphi) + 4);
+  // The rotation of each lane's basis first, while no vector waits across the library's calls: sin
+  // and cos wherever the angle is not zero (only lanes that work out a turned basis keep them),
+  // each lane's pair on its own and the vectors built whole from them later, since stores into
+  // single lanes would stall the loads of the vectors.
+  detail::SineCosine<> turns[4];
+  for (int j = 0; j < 4; ++j) turns[j] = detail::sine_cosine(states[j]->phi);
+  const Vec3 positions[4] = {states[0]->pos, states[1]->pos, states[2]->pos, states[3]->pos};
+  detail::PackedSample sample[4];
+  detail::interpolate_packed_x4(positions, cursors, ssp, sample);
+  const auto lanes = [&](auto field) {
+    return Float4{field(*states[0]), field(*states[1]), field(*states[2]), field(*states[3])};
+  };
+  // the sample turned so that each value has a lane per state
+  Float4 c = sample[0].s0, c_x = sample[1].s0, c_y = sample[2].s0, c_z = sample[3].s0;
+  transpose4(c, c_x, c_y, c_z);
+  Float4 c_xx = sample[0].s1, c_yy = sample[1].s1, c_zz = sample[2].s1, c_xy = sample[3].s1;
+  transpose4(c_xx, c_yy, c_zz, c_xy);
+  Float4 c_xz = sample[0].s2, c_yz = sample[1].s2, unused_a = sample[2].s2, unused_b = sample[3].s2;
+  transpose4(c_xz, c_yz, unused_a, unused_b);
+  const detail::SineCosine<Float4> rotation{
+      {turns[0].sine, turns[1].sine, turns[2].sine, turns[3].sine},
+      {turns[0].cosine, turns[1].cosine, turns[2].cosine, turns[3].cosine}};
+  const detail::LaneKinematics<Float4> m =
+      detail::lane_kinematics<Float4>({c, c_x, c_y, c_z, c_xx, c_yy, c_zz, c_xy, c_xz, c_yz},
+                                      {lanes([](const RayState& s) { return s.slowness.x; }),
+                                       lanes([](const RayState& s) { return s.slowness.y; }),
+                                       lanes([](const RayState& s) { return s.slowness.z; }),
+                                       lanes([](const RayState& s) { return s.phi; })},
+                                      [&rotation] { return rotation; });
+  detail::store_lanes(m.dpos_x, m.dpos_y, m.dpos_z, m.dslowness_x, out,
+                      offsetof(RayDerivatives, dpos));
+  detail::store_lanes(m.dslowness_y, m.dslowness_z, m.dphi, m.c, out,
+                      offsetof(RayDerivatives, dslowness) + 4);
+
+  // the dynamic derivatives, column by column
+  const detail::DynamicMatrix<Float4> a{m.a11, m.a12, m.a22, c};
+  const auto column = [&lanes](auto q, auto p) {
+    return detail::LaneColumn<Float4>{lanes([q](const RayState& s) { return (s.*q).x; }),
+                                      lanes([q](const RayState& s) { return (s.*q).y; }),
+                                      lanes([p](const RayState& s) { return (s.*p).x; }),
+                                      lanes([p](const RayState& s) { return (s.*p).y; })};
+  };
+  const detail::LaneColumnRates<Float4> d1 =
+      detail::column_rates(a, column(&RayState::q1, &RayState::p1));
+  detail::store_lanes(d1.dp_x, d1.dp_y, d1.dq_x, d1.dq_y, out, offsetof(RayDerivatives, dp1));
+  const detail::LaneColumnRates<Float4> d2 =
+      detail::column_rates(a, column(&RayState::q2, &RayState::p2));
+  detail::store_lanes(d2.dp_x, d2.dp_y, d2.dq_x, d2.dq_y, out, offsetof(RayDerivatives, dp2));
 }
 
 template <bool kPlaneWave>

@@ -9,7 +9,6 @@
 #include "bty/height_cursor.h"
 #include "common/fault.h"
 #include "rays/ray_equations.h"
-#include "rays/ray_equations_x4.h"
 #include "rays/step_control.h"
 #include "reflect/boundary_coefficient.h"
 #include "reflect/reflect_boundaries.h"

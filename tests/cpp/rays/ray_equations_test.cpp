@@ -1,5 +1,4 @@
 #include "rays/ray_equations.h"
-#include "rays/ray_equations_x4.h"
 
 #include <gtest/gtest.h>
 
